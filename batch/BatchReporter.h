@@ -1,0 +1,18 @@
+#pragma once
+// How a batch job talks to its front end. The window posts both calls to its UI
+// thread (queued, in posting order); the command line prints them.
+
+#include <string>
+
+namespace tarnwick {
+
+class BatchReporter {
+public:
+    virtual ~BatchReporter() = default;
+    /// "Processing \"%@\"...", once before each file.
+    virtual void statusText(const std::string& text) = 0;
+    /// "Completed", "Canceled" or "Error: %@": exactly once, as the job's last act.
+    virtual void finalText(const std::string& text) = 0;
+};
+
+} // namespace tarnwick

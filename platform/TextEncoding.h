@@ -1,0 +1,72 @@
+#pragma once
+// Text encoding services over ICU: decoding, encoding, name lookup and the list of
+// encodings offered to the user. Every function is safe to call from any thread.
+//
+// Two number spaces are used. A PlatformEncoding is the number that the IANA name
+// lookup answers with (Apple's published CFStringEncoding values). An EncodingId is
+// what the rest of the program stores (settings, menu tags, charset candidates):
+// encodings with a small Foundation number keep it (1 ASCII, 4 UTF-8, 8 Shift_JIS,
+// ...), all others are carried with the top bit set (MacJapanese 1 -> 0x80000001).
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+using EncodingId = std::uint32_t;
+using PlatformEncoding = std::uint32_t;
+
+inline constexpr EncodingId kEncodingASCII = 1;
+inline constexpr EncodingId kEncodingUTF8 = 4;
+inline constexpr EncodingId kEncodingISOLatin1 = 5;
+inline constexpr EncodingId kEncodingShiftJIS = 8;
+inline constexpr EncodingId kEncodingMacJapanese = 0x80000001;
+
+inline constexpr PlatformEncoding kPlatformMacJapanese = 1;
+inline constexpr PlatformEncoding kPlatformISOLatinThai = 0x020B;
+inline constexpr PlatformEncoding kPlatformEUCCN = 0x0930;
+/// What the name lookup answers for a name it does not know.
+inline constexpr PlatformEncoding kPlatformEncodingInvalid = 0xFFFFFFFF;
+
+/// "No encoding": the block encoding of a tag that names no known charset.
+/// No encoding of the table has this identifier.
+inline constexpr EncodingId kEncodingNone = 0x7FFFFFFF;
+
+/// The encoding of the user's locale (nl_langinfo(CODESET) after setlocale), as a
+/// platform number; UTF-8 when the codeset is unknown.
+PlatformEncoding systemEncoding();
+
+/// Carries a platform number into the identifier space (see above).
+EncodingId carryEncoding(PlatformEncoding encoding);
+
+/// IANA charset name or alias, compared without regard to case, to a platform number;
+/// kPlatformEncodingInvalid when unknown. Does not test availability.
+PlatformEncoding encodingForIANAName(std::string_view name);
+
+/// Whether text can be converted to and from the encoding with this platform number.
+bool isEncodingAvailable(PlatformEncoding encoding);
+
+/// Decodes bytes and appends the text to `out`. Returns false on bytes that are not
+/// valid in the encoding (never substitutes); `out` is then left as it was.
+/// Zero bytes decode to nothing and succeed.
+bool decodeAppend(const char* bytes, std::size_t length, EncodingId encoding, std::u16string& out);
+
+/// True only when every character of `text` can be written in the encoding without loss.
+bool canEncode(std::u16string_view text, EncodingId encoding);
+
+/// Encodes `text` into `out` (replacing its contents). Returns false rather than
+/// substituting a character that the encoding cannot write.
+bool encodeText(std::u16string_view text, EncodingId encoding, std::string& out);
+
+/// Every identifier that can be decoded, in table order (no terminating 0).
+std::vector<EncodingId> availableEncodings();
+
+/// Human-readable name (UTF-8), looked up through the localisation table; none for
+/// an identifier that the table does not hold.
+std::optional<std::string> localizedEncodingName(EncodingId encoding);
+
+} // namespace tarnwick

@@ -1,0 +1,19 @@
+#pragma once
+// The names of the settings shared by the window, the command line and the engine.
+
+#include <string_view>
+
+namespace tarnwick::keys {
+
+inline constexpr std::string_view kSourcePath = "SourcePath";
+inline constexpr std::string_view kDestinationPath = "DestinationPath";
+inline constexpr std::string_view kConvertEncodings = "ConvertEncodings";
+inline constexpr std::string_view kMboxEncoding = "MboxEncoding";
+inline constexpr std::string_view kCharsetNames = "CharsetNames";
+inline constexpr std::string_view kProcessEudoraTags = "ProcessEudoraTags";
+inline constexpr std::string_view kConvertLineEndings = "ConvertLineEndings";
+inline constexpr std::string_view kComplementDateHeaders = "ComplementDateHeaders";
+inline constexpr std::string_view kAddEmptyLines = "AddEmptyLines";
+inline constexpr std::string_view kReplaceNBSPWithSpaceInMacJapanese = "ReplaceNBSPWithSpaceInMacJapanese";
+
+} // namespace tarnwick::keys
