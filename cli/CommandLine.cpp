@@ -1,0 +1,186 @@
+#include "cli/CommandLine.h"
+
+#include "settings/CharsetNamesText.h"
+#include "settings/SettingsKeys.h"
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace tarnwick::cli {
+namespace {
+
+enum OptionCode : int {
+    kHelp = 'h',
+    kVersion = 'V',
+    kFirstLong = 256,
+    kSourceEncoding,
+    kCharsets,
+    kListEncodings,
+    kFirstSwitch = 512, // switches: kFirstSwitch + 2 * index (+1 for --no-...)
+};
+
+struct Switch {
+    const char* name;
+    const char* negated;
+    std::string_view key;
+};
+
+const Switch kSwitches[] = {
+    {"convert-encodings", "no-convert-encodings", keys::kConvertEncodings},
+    {"eudora-tags", "no-eudora-tags", keys::kProcessEudoraTags},
+    {"crlf", "no-crlf", keys::kConvertLineEndings},
+    {"complement-dates", "no-complement-dates", keys::kComplementDateHeaders},
+    {"add-empty-lines", "no-add-empty-lines", keys::kAddEmptyLines},
+    {"replace-nbsp", "no-replace-nbsp", keys::kReplaceNBSPWithSpaceInMacJapanese},
+};
+constexpr int kSwitchCount = static_cast<int>(std::size(kSwitches));
+
+std::vector<option> longOptions()
+{
+    std::vector<option> options = {
+        {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},
+        {"source-encoding", required_argument, nullptr, kSourceEncoding},
+        {"charsets", required_argument, nullptr, kCharsets},
+        {"list-encodings", no_argument, nullptr, kListEncodings},
+    };
+    for (int i = 0; i < kSwitchCount; ++i) {
+        options.push_back({kSwitches[i].name, no_argument, nullptr, kFirstSwitch + 2 * i});
+        options.push_back({kSwitches[i].negated, no_argument, nullptr, kFirstSwitch + 2 * i + 1});
+    }
+    options.push_back({nullptr, 0, nullptr, 0});
+    return options;
+}
+
+std::optional<std::uint64_t> parseDecimal(std::string_view text)
+{
+    if (text.empty() || text.size() > 20 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+} // namespace
+
+std::optional<EncodingId> parseSourceEncoding(std::string_view text)
+{
+    if (auto number = parseDecimal(text)) {
+        if (*number > 0xFFFFFFFFu)
+            return std::nullopt;
+        const auto encoding = static_cast<EncodingId>(*number);
+        const std::vector<EncodingId> available = availableEncodings();
+        if (std::find(available.begin(), available.end(), encoding) == available.end())
+            return std::nullopt;
+        return encoding;
+    }
+    const PlatformEncoding platform = encodingForIANAName(text);
+    if (platform == kPlatformEncodingInvalid || !isEncodingAvailable(platform))
+        return std::nullopt;
+    return carryEncoding(platform);
+}
+
+std::int64_t mboxEncodingSetting(EncodingId encoding)
+{
+    return static_cast<std::int32_t>(encoding);
+}
+
+std::optional<CommandLine> parseCommandLine(int argc, char** argv, std::string& error)
+{
+    CommandLine line;
+    const std::vector<option> options = longOptions();
+    opterr = 0;
+    optind = 1;
+    int code;
+    while ((code = getopt_long(argc, argv, ":hV", options.data(), nullptr)) != -1) {
+        switch (code) {
+        case kHelp:
+            line.help = true;
+            break;
+        case kVersion:
+            line.version = true;
+            break;
+        case kListEncodings:
+            line.listEncodings = true;
+            break;
+        case kSourceEncoding: {
+            const auto encoding = parseSourceEncoding(optarg);
+            if (!encoding) {
+                error = std::string("unknown encoding '") + optarg + "' (see --list-encodings)";
+                return std::nullopt;
+            }
+            line.settings.emplace_back(std::string(keys::kMboxEncoding), SettingValue(mboxEncodingSetting(*encoding)));
+            break;
+        }
+        case kCharsets:
+            line.settings.emplace_back(std::string(keys::kCharsetNames), SettingValue(splitCharsetText(normalizeCharsetText(optarg))));
+            break;
+        case ':':
+            error = std::string("option '") + argv[optind - 1] + "' needs an argument";
+            return std::nullopt;
+        case '?':
+            error = std::string("unknown option '") + (optopt > 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1])) + "'";
+            return std::nullopt;
+        default:
+            if (code >= kFirstSwitch && code < kFirstSwitch + 2 * kSwitchCount) {
+                const int index = (code - kFirstSwitch) / 2;
+                const bool on = (code - kFirstSwitch) % 2 == 0;
+                line.settings.emplace_back(std::string(kSwitches[index].key), SettingValue(on));
+            }
+            break;
+        }
+    }
+    for (int i = optind; i < argc; ++i)
+        line.operands.emplace_back(argv[i]);
+    if (!line.help && !line.version && !line.listEncodings && line.operands.size() != 2) {
+        error = line.operands.size() < 2 ? "SOURCE and DESTINATION are required" : "too many operands";
+        return std::nullopt;
+    }
+    return line;
+}
+
+std::string usageText()
+{
+    return R"(Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION
+
+Converts a Eudora mailbox file, or every file of a folder tree, into mbox files.
+SOURCE is a mailbox file or a folder. DESTINATION is a folder, or for a single
+SOURCE file also a new file name. Existing files are never overwritten.
+
+Options (each applies to this run only; an option not given takes the value
+saved by the Tarnwick window, else the default):
+  --convert-encodings, --no-convert-encodings
+                            re-encode messages into the first fitting charset
+  --source-encoding NAME_OR_ID
+                            encoding of the input mailboxes: an IANA name or
+                            alias (shift_jis, x-mac-japanese, iso-8859-1, ...)
+                            or an identifier from --list-encodings
+  --charsets "a, b, ..."    output charsets in order of preference
+  --eudora-tags, --no-eudora-tags
+                            process <x-flowed>, <x-html> and <x-charset> blocks
+  --crlf, --no-crlf         end every line with CR LF
+  --complement-dates, --no-complement-dates
+                            add a Date: header from the separator line where missing
+  --add-empty-lines, --no-add-empty-lines
+                            add an empty line after each message
+  --replace-nbsp, --no-replace-nbsp
+                            replace NBSP with a space in MacJapanese input
+  --list-encodings          print ID<TAB>NAME of every available encoding
+  -h, --help                print this help
+  -V, --version             print the version
+
+Status goes to standard error; the result ("Completed", "Canceled" or
+"Error: ...") is the last line on standard output. Exit status: 0 completed,
+1 error, 2 usage error, 130 canceled (SIGINT or SIGTERM stop the job after the
+file under way).
+)";
+}
+
+} // namespace tarnwick::cli

@@ -1,0 +1,37 @@
+#pragma once
+// Parsing of tarnwick-cli's arguments into settings for this run.
+
+#include "platform/SettingsStore.h"
+#include "platform/TextEncoding.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tarnwick::cli {
+
+struct CommandLine {
+    /// Settings given on the command line, in the order given (the last one wins).
+    std::vector<std::pair<std::string, SettingValue>> settings;
+    std::vector<std::string> operands;
+    bool help = false;
+    bool version = false;
+    bool listEncodings = false;
+};
+
+/// Parses argv. Returns none and sets `error` on a usage error.
+std::optional<CommandLine> parseCommandLine(int argc, char** argv, std::string& error);
+
+/// An IANA name or alias of an available encoding, or the decimal identifier of one
+/// (up to 0xFFFFFFFF); none for anything else.
+std::optional<EncodingId> parseSourceEncoding(std::string_view text);
+
+/// MboxEncoding holds the identifier's 32-bit pattern as a signed number, as the
+/// window's menu tags do; casting the stored integer to uint32_t gives it back.
+std::int64_t mboxEncodingSetting(EncodingId encoding);
+
+std::string usageText();
+
+} // namespace tarnwick::cli

@@ -1,0 +1,164 @@
+// tarnwick-cli: runs the batch job without a window.
+
+#include "batch/BatchJob.h"
+#include "batch/BatchReporter.h"
+#include "cli/CommandLine.h"
+#include "engine/CharsetCandidates.h"
+#include "platform/Localization.h"
+#include "platform/SettingsStore.h"
+#include "settings/DefaultSettings.h"
+#include "settings/EncodingMenuOrder.h"
+#include "settings/SettingsKeys.h"
+
+#include <QFileInfo>
+#include <QStringList>
+#include <QLocale>
+#include <QString>
+#include <QTranslator>
+
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr int kExitCompleted = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCanceled = 130;
+
+// Written by the signal handler: a lock-free atomic store is async-signal-safe.
+std::atomic<bool> hasCanceled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void requestCancel(int)
+{
+    hasCanceled.store(true, std::memory_order_relaxed);
+}
+
+void installSignalHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = requestCancel;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void writeLine(std::FILE* stream, const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+class ConsoleReporter : public tarnwick::BatchReporter {
+public:
+    void statusText(const std::string& text) override { writeLine(stderr, text); }
+    void finalText(const std::string& text) override
+    {
+        writeLine(stdout, text);
+        finalText_ = text;
+    }
+    const std::string& lastFinalText() const { return finalText_; }
+
+private:
+    std::string finalText_;
+};
+
+// Installs Qt's translation of the user's locale when one is found beside the
+// program, in its install tree or in the build tree; without one the English texts
+// are shown.
+std::unique_ptr<QTranslator> loadTranslator(const char* argv0)
+{
+    const QString programDir = QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
+    const QStringList folders = {
+        programDir + QStringLiteral("/translations"),
+        programDir + QStringLiteral("/../share/tarnwick/translations"),
+        programDir + QStringLiteral("/../app"),
+    };
+    auto translator = std::make_unique<QTranslator>();
+    for (const QString& folder : folders) {
+        if (translator->load(QLocale(), QStringLiteral("tarnwick"), QStringLiteral("_"), folder))
+            return translator;
+    }
+    return nullptr;
+}
+
+void installTranslator(std::unique_ptr<QTranslator> translator)
+{
+    if (!translator)
+        return;
+    std::shared_ptr<QTranslator> shared(std::move(translator));
+    tarnwick::setTranslator([shared](std::string_view key) {
+        const QByteArray source(key.data(), static_cast<qsizetype>(key.size()));
+        const QString text = shared->translate("Tarnwick", source.constData());
+        return text.isEmpty() ? std::string(key) : text.toStdString();
+    });
+}
+
+int usageError(const std::string& message)
+{
+    writeLine(stderr, "tarnwick-cli: " + message);
+    writeLine(stderr, "Try 'tarnwick-cli --help' for more information.");
+    return kExitUsage;
+}
+
+void listEncodings()
+{
+    for (const auto& entry : tarnwick::encodingMenuEntries())
+        writeLine(stdout, std::to_string(entry.encoding) + '\t' + entry.name);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    tzset();
+    installTranslator(loadTranslator(argv[0]));
+
+    std::string error;
+    const auto line = tarnwick::cli::parseCommandLine(argc, argv, error);
+    if (!line)
+        return usageError(error);
+    if (line->help) {
+        std::fputs(tarnwick::cli::usageText().c_str(), stdout);
+        return kExitCompleted;
+    }
+    if (line->version) {
+        writeLine(stdout, std::string("tarnwick-cli ") + TARNWICK_VERSION);
+        return kExitCompleted;
+    }
+    if (line->listEncodings) {
+        listEncodings();
+        return kExitCompleted;
+    }
+
+    // Unset options read the user's saved values, then the registered defaults. This
+    // run's values live in the volatile layer only: the user's store is never written.
+    tarnwick::SettingsStore& store = tarnwick::SettingsStore::standard();
+    store.setPersistentBackend(tarnwick::makeUserSettingsBackend());
+    tarnwick::registerDefaultSettings(store);
+    store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line->operands[0]));
+    store.setVolatile(tarnwick::keys::kDestinationPath, tarnwick::SettingValue(line->operands[1]));
+    for (const auto& [key, value] : line->settings)
+        store.setVolatile(key, value);
+
+    installSignalHandlers();
+    tarnwick::discardCharsetCandidates();
+    ConsoleReporter reporter;
+    tarnwick::runBatchJob(reporter, hasCanceled);
+
+    const std::string& result = reporter.lastFinalText();
+    if (result == tarnwick::localizedString("Completed"))
+        return kExitCompleted;
+    if (result == tarnwick::localizedString("Canceled"))
+        return kExitCanceled;
+    return kExitError;
+}

@@ -1,0 +1,127 @@
+// Multibyte and stateful encodings through ICU. ICU converters are not thread-safe and
+// costly to open, so each thread keeps one open converter per encoding and resets it
+// before every use. Both directions stop at the first unmappable or invalid input.
+#include "platform/EncodingCodecs.h"
+
+#include <unicode/ucnv.h>
+
+#include <vector>
+
+namespace tarnwick::encoding {
+namespace {
+
+struct ConverterCache {
+    std::vector<UConverter*> slots;
+    ~ConverterCache()
+    {
+        for (UConverter* converter : slots) {
+            if (converter)
+                ucnv_close(converter);
+        }
+    }
+};
+
+UConverter* cachedConverter(const Entry& entry)
+{
+    thread_local ConverterCache cache;
+    if (cache.slots.empty())
+        cache.slots.assign(entries().size(), nullptr);
+    UConverter*& slot = cache.slots[indexOf(entry)];
+    if (slot) {
+        ucnv_reset(slot);
+        return slot;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open(entry.converter, &status);
+    if (U_FAILURE(status) || !converter)
+        return nullptr;
+    ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    ucnv_setFromUCallBack(converter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    ucnv_setFallback(converter, false);
+    if (U_FAILURE(status)) {
+        ucnv_close(converter);
+        return nullptr;
+    }
+    slot = converter;
+    return slot;
+}
+
+} // namespace
+
+bool icuDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, std::u16string& out)
+{
+    UConverter* converter = cachedConverter(entry);
+    if (!converter)
+        return false;
+    const std::size_t old = out.size();
+    std::size_t capacity = length + 16;
+    std::size_t written = 0;
+    const char* source = bytes;
+    for (;;) {
+        out.resize(old + capacity);
+        char16_t* base = out.data() + old;
+        char16_t* target = base + written;
+        UErrorCode status = U_ZERO_ERROR;
+        // flush: a sequence cut off at the end is an error, not pending state
+        ucnv_toUnicode(converter, &target, base + capacity, &source, bytes + length, nullptr, true, &status);
+        written = static_cast<std::size_t>(target - base);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            capacity *= 2;
+            continue;
+        }
+        if (U_FAILURE(status)) {
+            out.resize(old);
+            return false;
+        }
+        out.resize(old + written);
+        return true;
+    }
+}
+
+bool icuEncodeAppend(const Entry& entry, std::u16string_view text, std::string& out)
+{
+    UConverter* converter = cachedConverter(entry);
+    if (!converter)
+        return false;
+    const std::size_t old = out.size();
+    std::size_t capacity = text.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter)) + 16;
+    std::size_t written = 0;
+    const char16_t* source = text.data();
+    for (;;) {
+        out.resize(old + capacity);
+        char* base = out.data() + old;
+        char* target = base + written;
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_fromUnicode(converter, &target, base + capacity, &source, text.data() + text.size(), nullptr, true, &status);
+        written = static_cast<std::size_t>(target - base);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            capacity *= 2;
+            continue;
+        }
+        if (U_FAILURE(status)) {
+            out.resize(old);
+            return false;
+        }
+        out.resize(old + written);
+        return true;
+    }
+}
+
+bool icuCanEncode(const Entry& entry, std::u16string_view text)
+{
+    UConverter* converter = cachedConverter(entry);
+    if (!converter)
+        return false;
+    thread_local char scratch[8192];
+    const char16_t* source = text.data();
+    for (;;) {
+        char* target = scratch;
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_fromUnicode(converter, &target, scratch + sizeof scratch, &source, text.data() + text.size(), nullptr, true, &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR)
+            continue;
+        return U_SUCCESS(status);
+    }
+}
+
+} // namespace tarnwick::encoding

@@ -1,0 +1,201 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tarnwick {
+namespace {
+
+EntryType typeFromMode(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return EntryType::Regular;
+    if (S_ISDIR(mode))
+        return EntryType::Directory;
+    if (S_ISLNK(mode))
+        return EntryType::SymbolicLink;
+    return EntryType::Other;
+}
+
+EntryType typeFromDirent(unsigned char type)
+{
+    switch (type) {
+    case DT_REG:
+        return EntryType::Regular;
+    case DT_DIR:
+        return EntryType::Directory;
+    case DT_LNK:
+        return EntryType::SymbolicLink;
+    case DT_UNKNOWN:
+        return EntryType::None;
+    default:
+        return EntryType::Other;
+    }
+}
+
+// The one place that opens a file for exclusive creation, so that tests can make
+// it fail for real (read-only folder, missing folder, long names).
+int openExclusive(const char* path)
+{
+    int fd;
+    do {
+        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_EXCL | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+} // namespace
+
+bool fileExists(const std::string& path, bool* isDirectory)
+{
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        if (isDirectory)
+            *isDirectory = false;
+        return false;
+    }
+    if (isDirectory)
+        *isDirectory = S_ISDIR(st.st_mode);
+    return true;
+}
+
+EntryType entryType(const std::string& path)
+{
+    struct stat st {};
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0)
+        return EntryType::None;
+    return typeFromMode(st.st_mode);
+}
+
+std::optional<std::uint64_t> fileSize(const std::string& path)
+{
+    struct stat st {};
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool removeFile(const std::string& path)
+{
+    return !path.empty() && ::unlink(path.c_str()) == 0;
+}
+
+bool ZQ_createFileExclusivelyAtPath(const std::string* path, int* errorNumber)
+{
+    int error = 0;
+    if (!path || path->find('\0') != std::string::npos)
+        error = EINVAL;
+    else if (path->empty())
+        error = ENOENT;
+    else if (path->size() + 1 > PATH_MAX)
+        error = ENAMETOOLONG;
+    else if (const int fd = openExclusive(path->c_str()); fd < 0)
+        error = errno;
+    else
+        ::close(fd);
+    if (errorNumber)
+        *errorNumber = error;
+    return error == 0;
+}
+
+DirectoryWalker::DirectoryWalker(const std::string& root)
+{
+    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (DIR* dir = ::fdopendir(fd))
+        levels_.push_back({dir, 0});
+    else
+        ::close(fd);
+}
+
+DirectoryWalker::~DirectoryWalker()
+{
+    while (!levels_.empty())
+        closeLevel();
+}
+
+void DirectoryWalker::skipSubtree(dev_t device, ino_t inode)
+{
+    skipped_.emplace_back(device, inode);
+}
+
+void DirectoryWalker::closeLevel()
+{
+    ::closedir(static_cast<DIR*>(levels_.back().dir));
+    levels_.pop_back();
+}
+
+void DirectoryWalker::descendIntoCurrent()
+{
+    DIR* parent = static_cast<DIR*>(levels_.back().dir);
+    const char* name = relativeName_.c_str() + levels_.back().nameLength;
+    // O_NOFOLLOW: a folder replaced by a link since it was listed is not entered.
+    const int fd = ::openat(::dirfd(parent), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return;
+    }
+    for (const auto& [device, inode] : skipped_) {
+        if (st.st_dev == device && st.st_ino == inode) {
+            ::close(fd);
+            return;
+        }
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    levels_.push_back({dir, relativeName_.size() + 1});
+}
+
+bool DirectoryWalker::next()
+{
+    if (pendingDescend_) {
+        pendingDescend_ = false;
+        descendIntoCurrent();
+    }
+    while (!levels_.empty()) {
+        Level& level = levels_.back();
+        DIR* dir = static_cast<DIR*>(level.dir);
+        errno = 0;
+        const struct dirent* entry = ::readdir(dir);
+        if (!entry) {
+            closeLevel();
+            continue;
+        }
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        relativeName_.resize(level.nameLength);
+        if (level.nameLength > 0)
+            relativeName_.back() = '/';
+        relativeName_.append(name);
+        inode_ = entry->d_ino;
+        type_ = typeFromDirent(entry->d_type);
+        if (type_ == EntryType::None) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // vanished since it was listed
+            type_ = typeFromMode(st.st_mode);
+            inode_ = st.st_ino;
+        }
+        pendingDescend_ = type_ == EntryType::Directory;
+        return true;
+    }
+    type_ = EntryType::None;
+    relativeName_.clear();
+    return false;
+}
+
+} // namespace tarnwick

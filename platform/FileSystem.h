@@ -1,0 +1,80 @@
+#pragma once
+// File system operations over byte-string paths: existence and type tests, sizes,
+// removal, exclusive creation and a deep folder walk. Paths are never decoded.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+enum class EntryType { None, Regular, Directory, SymbolicLink, Other };
+
+/// Whether something exists at `path`, following a final symbolic link (a dangling
+/// link does not exist). `isDirectory`, when given, tells whether it is a folder.
+bool fileExists(const std::string& path, bool* isDirectory = nullptr);
+
+/// The type of the entry itself (a symbolic link is not followed); None when absent.
+EntryType entryType(const std::string& path);
+
+/// The size in bytes of the entry at `path`, not following a link; none when absent.
+std::optional<std::uint64_t> fileSize(const std::string& path);
+
+/// Removes the entry at `path` (not a folder). The result may be ignored.
+bool removeFile(const std::string& path);
+
+/// Creates an empty file at `path` with open(O_WRONLY|O_CREAT|O_TRUNC|O_EXCL, 0644),
+/// closes it and returns true. Returns false, having created nothing, when the path
+/// is none, empty, longer than PATH_MAX with its terminating zero, holds a zero
+/// byte, or when open fails (anything at the path, a dangling link included, makes
+/// it fail with EEXIST). `errorNumber`, when given, receives the errno of the failure
+/// (EINVAL for none or a zero byte, ENOENT for empty, ENAMETOOLONG for too long).
+bool ZQ_createFileExclusivelyAtPath(const std::string* path, int* errorNumber = nullptr);
+
+/// A deep walk below a folder, one entry at a time, in the order the file system
+/// lists them: a folder is yielded and then descended into; hidden entries are
+/// included; symbolic links are yielded but never followed. Memory holds one open
+/// folder per level of depth, never a list of entries. A folder that cannot be
+/// listed contributes no entries.
+class DirectoryWalker {
+public:
+    explicit DirectoryWalker(const std::string& root);
+    ~DirectoryWalker();
+    DirectoryWalker(const DirectoryWalker&) = delete;
+    DirectoryWalker& operator=(const DirectoryWalker&) = delete;
+
+    /// Folders with this identity are yielded but not descended into.
+    void skipSubtree(dev_t device, ino_t inode);
+
+    /// Moves to the next entry; false at the end.
+    bool next();
+
+    /// The current entry's path relative to the root ("Sub/In").
+    const std::string& relativeName() const { return relativeName_; }
+    /// The current entry's own type (from the listing, or lstat when it has none).
+    EntryType type() const { return type_; }
+    /// The current entry's inode number (its device is the folder's, except for
+    /// mount points, which are folders).
+    ino_t inode() const { return inode_; }
+
+private:
+    struct Level {
+        void* dir; // DIR*
+        std::size_t nameLength; // length of relativeName_ for this folder's prefix
+    };
+
+    void descendIntoCurrent();
+    void closeLevel();
+
+    std::vector<Level> levels_;
+    std::vector<std::pair<dev_t, ino_t>> skipped_;
+    std::string relativeName_;
+    EntryType type_ = EntryType::None;
+    ino_t inode_ = 0;
+    bool pendingDescend_ = false;
+};
+
+} // namespace tarnwick

@@ -1,0 +1,111 @@
+#include "platform/MappedFile.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tarnwick {
+namespace {
+
+// Release processed pages in steps of this size: large enough that the madvise calls
+// cost nothing measurable, small enough that the resident set stays flat.
+constexpr std::uint64_t kReleaseStep = 8u << 20;
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+MappedFile::~MappedFile()
+{
+    close();
+}
+
+void MappedFile::close()
+{
+    if (mapped_)
+        ::munmap(const_cast<char*>(data_), static_cast<std::size_t>(size_));
+    mapped_ = false;
+    data_ = "";
+    size_ = 0;
+    releasedUpTo_ = 0;
+    std::string().swap(readBytes_);
+}
+
+bool MappedFile::open(const std::string& path)
+{
+    close();
+    error_ = 0;
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        error_ = errno;
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        error_ = errno;
+        return false;
+    }
+    if (S_ISREG(info.st_mode) && info.st_size > 0) {
+        const auto length = static_cast<std::uint64_t>(info.st_size);
+        void* address = ::mmap(nullptr, static_cast<std::size_t>(length), PROT_READ, MAP_PRIVATE, fd.get(), 0);
+        if (address != MAP_FAILED) {
+            ::madvise(address, static_cast<std::size_t>(length), MADV_SEQUENTIAL);
+            data_ = static_cast<const char*>(address);
+            size_ = length;
+            mapped_ = true;
+            return true;
+        }
+        // Fall through: some file systems cannot map; reading gives the same bytes.
+    }
+
+    std::string bytes;
+    if (S_ISREG(info.st_mode) && info.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t count = ::read(fd.get(), chunk, sizeof chunk);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            error_ = errno;
+            return false;
+        }
+        if (count == 0)
+            break;
+        bytes.append(chunk, static_cast<std::size_t>(count));
+    }
+    readBytes_ = std::move(bytes);
+    data_ = readBytes_.data();
+    size_ = readBytes_.size();
+    return true;
+}
+
+void MappedFile::releaseBefore(std::uint64_t offset)
+{
+    if (!mapped_ || offset > size_ || offset < releasedUpTo_ + kReleaseStep)
+        return;
+    static const std::uint64_t pageSize = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t end = offset / pageSize * pageSize;
+    char* start = const_cast<char*>(data_) + releasedUpTo_;
+    // The mapping is private, read-only and never written, so dropping its pages loses
+    // nothing: they are clean copies of the file.
+    ::madvise(start, static_cast<std::size_t>(end - releasedUpTo_), MADV_DONTNEED);
+    releasedUpTo_ = end;
+}
+
+} // namespace tarnwick

@@ -1,0 +1,45 @@
+#pragma once
+// Read-only view of a whole input file: mapped where the file allows it, read into
+// memory otherwise (FIFOs, files that report 0 bytes, file systems without mmap).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    /// Opens and maps (or reads) `path` whole. False when the file cannot be opened or
+    /// read; `error()` then holds the errno.
+    bool open(const std::string& path);
+
+    /// The file's bytes; valid until the object is destroyed.
+    std::string_view bytes() const { return {data_, static_cast<std::size_t>(size_)}; }
+    std::uint64_t size() const { return size_; }
+    bool isMapped() const { return mapped_; }
+    int error() const { return error_; }
+
+    /// Tells the kernel that the bytes before `offset` will not be read again soon, so
+    /// that the pages of a long sequential pass do not pile up in the resident set. The
+    /// bytes stay readable (a later read faults them in from the file again). Acts only
+    /// once enough bytes have accumulated to be worth a system call.
+    void releaseBefore(std::uint64_t offset);
+
+private:
+    void close();
+
+    const char* data_ = "";
+    std::uint64_t size_ = 0;
+    std::uint64_t releasedUpTo_ = 0;
+    bool mapped_ = false;
+    int error_ = 0;
+    std::string readBytes_;
+};
+
+} // namespace tarnwick

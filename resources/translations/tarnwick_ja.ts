@@ -1,0 +1,343 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ja_JP" sourcelanguage="en">
+<context>
+    <name>Tarnwick</name>
+    <message>
+        <source>Tarnwick</source>
+        <translation>Tarnwick</translation>
+    </message>
+    <message>
+        <source>Source:</source>
+        <translation>変換元:</translation>
+    </message>
+    <message>
+        <source>Destination:</source>
+        <translation>変換先:</translation>
+    </message>
+    <message>
+        <source>Choose...</source>
+        <translation>選択...</translation>
+    </message>
+    <message>
+        <source>A Eudora mailbox file, or a folder of mailbox files</source>
+        <translation>Eudora のメールボックスファイル、またはメールボックスファイルを収めたフォルダ</translation>
+    </message>
+    <message>
+        <source>A folder, or a new file name for a single mailbox</source>
+        <translation>フォルダ、または単一のメールボックスを書き出す新しいファイルの名前</translation>
+    </message>
+    <message>
+        <source>Options</source>
+        <translation>オプション</translation>
+    </message>
+    <message>
+        <source>Convert text encodings</source>
+        <translation>文字コードを変換する</translation>
+    </message>
+    <message>
+        <source>Mailbox encoding:</source>
+        <translation>メールボックスの文字コード:</translation>
+    </message>
+    <message>
+        <source>Output charsets:</source>
+        <translation>出力する文字セット:</translation>
+    </message>
+    <message>
+        <source>Charset names in order of preference, separated by commas</source>
+        <translation>優先する順に並べた文字セット名（カンマ区切り）</translation>
+    </message>
+    <message>
+        <source>Process Eudora tags</source>
+        <translation>Eudora のタグを処理する</translation>
+    </message>
+    <message>
+        <source>Convert line endings to CR LF</source>
+        <translation>改行コードを CR LF に変換する</translation>
+    </message>
+    <message>
+        <source>Add a Date header where one is missing</source>
+        <translation>Date ヘッダのないメッセージに Date ヘッダを追加する</translation>
+    </message>
+    <message>
+        <source>Add an empty line after each message</source>
+        <translation>各メッセージの後に空行を追加する</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>開始</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>キャンセル</translation>
+    </message>
+    <message>
+        <source>Choose a Mailbox File or Folder</source>
+        <translation>メールボックスファイルまたはフォルダを選択</translation>
+    </message>
+    <message>
+        <source>Choose the Destination</source>
+        <translation>変換先を選択</translation>
+    </message>
+    <message>
+        <source>Choose</source>
+        <translation>選択</translation>
+    </message>
+    <message>
+        <source>Source not found</source>
+        <translation>変換元が見つかりません</translation>
+    </message>
+    <message>
+        <source>Destination not found</source>
+        <translation>変換先が見つかりません</translation>
+    </message>
+    <message>
+        <source>Error: %@</source>
+        <translation>エラー: %@</translation>
+    </message>
+    <message>
+        <source>Converting Mbox files...</source>
+        <translation>Mbox ファイルに変換しています...</translation>
+    </message>
+    <message>
+        <source>Waiting...</source>
+        <translation>待機しています...</translation>
+    </message>
+    <message>
+        <source>&quot;%@&quot; not found</source>
+        <translation>「%@」が見つかりません</translation>
+    </message>
+    <message>
+        <source>&quot;%@&quot; is not a directory</source>
+        <translation>「%@」はフォルダではありません</translation>
+    </message>
+    <message>
+        <source>&quot;%@&quot; already exists</source>
+        <translation>「%@」はすでに存在します</translation>
+    </message>
+    <message>
+        <source>Could not create &quot;%@&quot;</source>
+        <translation>「%@」を作成できませんでした</translation>
+    </message>
+    <message>
+        <source>Processing &quot;%@&quot;...</source>
+        <translation>「%@」を処理しています...</translation>
+    </message>
+    <message>
+        <source>Canceled</source>
+        <translation>キャンセルしました</translation>
+    </message>
+    <message>
+        <source>Completed</source>
+        <translation>完了しました</translation>
+    </message>
+    <message>
+        <source>Could not open &quot;%@&quot;</source>
+        <translation>「%@」を開けませんでした</translation>
+    </message>
+    <message>
+        <source>Could not write to &quot;%@&quot;: %@</source>
+        <translation>「%@」に書き込めませんでした: %@</translation>
+    </message>
+    <message>
+        <source>Western (ASCII)</source>
+        <translation>西欧 (ASCII)</translation>
+    </message>
+    <message>
+        <source>Unicode (UTF-8)</source>
+        <translation>Unicode (UTF-8)</translation>
+    </message>
+    <message>
+        <source>Unicode (UTF-16)</source>
+        <translation>Unicode (UTF-16)</translation>
+    </message>
+    <message>
+        <source>Unicode (UTF-16BE)</source>
+        <translation>Unicode (UTF-16BE)</translation>
+    </message>
+    <message>
+        <source>Unicode (UTF-16LE)</source>
+        <translation>Unicode (UTF-16LE)</translation>
+    </message>
+    <message>
+        <source>Western (ISO Latin 1)</source>
+        <translation>西欧 (ISO Latin 1)</translation>
+    </message>
+    <message>
+        <source>Central European (ISO Latin 2)</source>
+        <translation>中欧 (ISO Latin 2)</translation>
+    </message>
+    <message>
+        <source>Western (ISO Latin 3)</source>
+        <translation>西欧 (ISO Latin 3)</translation>
+    </message>
+    <message>
+        <source>Central European (ISO Latin 4)</source>
+        <translation>中欧 (ISO Latin 4)</translation>
+    </message>
+    <message>
+        <source>Cyrillic (ISO 8859-5)</source>
+        <translation>キリル (ISO 8859-5)</translation>
+    </message>
+    <message>
+        <source>Arabic (ISO 8859-6)</source>
+        <translation>アラビア語 (ISO 8859-6)</translation>
+    </message>
+    <message>
+        <source>Greek (ISO 8859-7)</source>
+        <translation>ギリシャ語 (ISO 8859-7)</translation>
+    </message>
+    <message>
+        <source>Hebrew (ISO 8859-8)</source>
+        <translation>ヘブライ語 (ISO 8859-8)</translation>
+    </message>
+    <message>
+        <source>Turkish (ISO Latin 5)</source>
+        <translation>トルコ語 (ISO Latin 5)</translation>
+    </message>
+    <message>
+        <source>Nordic (ISO Latin 6)</source>
+        <translation>北欧 (ISO Latin 6)</translation>
+    </message>
+    <message>
+        <source>Thai (ISO 8859-11)</source>
+        <translation>タイ語 (ISO 8859-11)</translation>
+    </message>
+    <message>
+        <source>Baltic (ISO Latin 7)</source>
+        <translation>バルト言語 (ISO Latin 7)</translation>
+    </message>
+    <message>
+        <source>Celtic (ISO Latin 8)</source>
+        <translation>ケルト語 (ISO Latin 8)</translation>
+    </message>
+    <message>
+        <source>Western (ISO Latin 9)</source>
+        <translation>西欧 (ISO Latin 9)</translation>
+    </message>
+    <message>
+        <source>Romanian (ISO Latin 10)</source>
+        <translation>ルーマニア語 (ISO Latin 10)</translation>
+    </message>
+    <message>
+        <source>Central European (Windows Latin 2)</source>
+        <translation>中欧 (Windows Latin 2)</translation>
+    </message>
+    <message>
+        <source>Cyrillic (Windows)</source>
+        <translation>キリル (Windows)</translation>
+    </message>
+    <message>
+        <source>Western (Windows Latin 1)</source>
+        <translation>西欧 (Windows Latin 1)</translation>
+    </message>
+    <message>
+        <source>Greek (Windows)</source>
+        <translation>ギリシャ語 (Windows)</translation>
+    </message>
+    <message>
+        <source>Turkish (Windows Latin 5)</source>
+        <translation>トルコ語 (Windows Latin 5)</translation>
+    </message>
+    <message>
+        <source>Hebrew (Windows)</source>
+        <translation>ヘブライ語 (Windows)</translation>
+    </message>
+    <message>
+        <source>Arabic (Windows)</source>
+        <translation>アラビア語 (Windows)</translation>
+    </message>
+    <message>
+        <source>Baltic (Windows)</source>
+        <translation>バルト言語 (Windows)</translation>
+    </message>
+    <message>
+        <source>Vietnamese (Windows)</source>
+        <translation>ベトナム語 (Windows)</translation>
+    </message>
+    <message>
+        <source>Thai (Windows, DOS)</source>
+        <translation>タイ語 (Windows, DOS)</translation>
+    </message>
+    <message>
+        <source>Western (Mac OS Roman)</source>
+        <translation>西欧 (Mac OS Roman)</translation>
+    </message>
+    <message>
+        <source>Central European (Mac OS)</source>
+        <translation>中欧 (Mac OS)</translation>
+    </message>
+    <message>
+        <source>Cyrillic (Mac OS)</source>
+        <translation>キリル (Mac OS)</translation>
+    </message>
+    <message>
+        <source>Greek (Mac OS)</source>
+        <translation>ギリシャ語 (Mac OS)</translation>
+    </message>
+    <message>
+        <source>Turkish (Mac OS)</source>
+        <translation>トルコ語 (Mac OS)</translation>
+    </message>
+    <message>
+        <source>Japanese (Shift JIS)</source>
+        <translation>日本語 (Shift JIS)</translation>
+    </message>
+    <message>
+        <source>Japanese (Mac OS)</source>
+        <translation>日本語 (Mac OS)</translation>
+    </message>
+    <message>
+        <source>Japanese (EUC)</source>
+        <translation>日本語 (EUC)</translation>
+    </message>
+    <message>
+        <source>Japanese (ISO 2022-JP)</source>
+        <translation>日本語 (ISO 2022-JP)</translation>
+    </message>
+    <message>
+        <source>Korean (EUC)</source>
+        <translation>韓国語 (EUC)</translation>
+    </message>
+    <message>
+        <source>Korean (Windows, DOS)</source>
+        <translation>韓国語 (Windows, DOS)</translation>
+    </message>
+    <message>
+        <source>Korean (ISO 2022-KR)</source>
+        <translation>韓国語 (ISO 2022-KR)</translation>
+    </message>
+    <message>
+        <source>Traditional Chinese (Big 5)</source>
+        <translation>繁体字中国語 (Big 5)</translation>
+    </message>
+    <message>
+        <source>Traditional Chinese (Big 5 HKSCS)</source>
+        <translation>繁体字中国語 (Big 5 HKSCS)</translation>
+    </message>
+    <message>
+        <source>Simplified Chinese (GB 2312)</source>
+        <translation>簡体字中国語 (GB 2312)</translation>
+    </message>
+    <message>
+        <source>Simplified Chinese (GBK)</source>
+        <translation>簡体字中国語 (GBK)</translation>
+    </message>
+    <message>
+        <source>Simplified Chinese (GB 18030)</source>
+        <translation>簡体字中国語 (GB 18030)</translation>
+    </message>
+    <message>
+        <source>Simplified Chinese (HZ GB 2312)</source>
+        <translation>簡体字中国語 (HZ GB 2312)</translation>
+    </message>
+    <message>
+        <source>Cyrillic (KOI8-R)</source>
+        <translation>キリル (KOI8-R)</translation>
+    </message>
+    <message>
+        <source>Ukrainian (KOI8-U)</source>
+        <translation>ウクライナ語 (KOI8-U)</translation>
+    </message>
+</context>
+</TS>
