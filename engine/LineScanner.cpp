@@ -2,90 +2,15 @@
 
 #include "platform/Localization.h"
 
-#include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-namespace tarnwick {
-namespace {
+namespace tarnwick::lineScanner {
 
 // The receiver's type and the operation, as named in the range error text.
 constexpr std::string_view kReceiverName = "std::string_view";
 constexpr std::string_view kOperationName = "ZQ_getLineStart:end:contentsEnd:forRange:";
 
-inline bool isLineBreak(char c)
+void throwRangeError()
 {
-    return c == '\r' || c == '\n';
+    throw RangeError(formatText("*** -[%@ %@]: Range or index out of bounds", {kReceiverName, kOperationName}));
 }
 
-// The first CR or LF in [p, end), or end. Sixteen bytes per step where SSE2 exists
-// (always on x86-64); loads never reach past `end`.
-const char* findLineBreak(const char* p, const char* end)
-{
-#if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    while (end - p >= 32) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-        const int maskA = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(a, cr), _mm_cmpeq_epi8(a, lf)));
-        const int maskB = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, lf)));
-        if ((maskA | maskB) != 0) {
-            const auto both = static_cast<unsigned>(maskA) | (static_cast<unsigned>(maskB) << 16);
-            return p + __builtin_ctz(both);
-        }
-        p += 32;
-    }
-    if (end - p >= 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(a, cr), _mm_cmpeq_epi8(a, lf)));
-        if (mask != 0)
-            return p + __builtin_ctz(static_cast<unsigned>(mask));
-        p += 16;
-    }
-#endif
-    while (p < end && !isLineBreak(*p))
-        ++p;
-    return p;
-}
-
-} // namespace
-
-void ZQ_getLineStart(std::string_view bytes, std::uint64_t* lineStart, std::uint64_t* lineEnd,
-                     std::uint64_t* contentsEnd, ByteRange range)
-{
-    const std::uint64_t n = bytes.size();
-    if (range.location > n || range.length > n - range.location)
-        throw RangeError(formatText("*** -[%@ %@]: Range or index out of bounds", {kReceiverName, kOperationName}));
-    const char* const b = bytes.data();
-
-    if (lineStart) {
-        std::uint64_t q = range.location;
-        // A location at the LF of a CR LF pair belongs to the line that the pair ends.
-        if (q >= 1 && q < n && b[q - 1] == '\r' && b[q] == '\n')
-            --q;
-        while (q > 0 && !isLineBreak(b[q - 1]))
-            --q;
-        *lineStart = q;
-    }
-
-    if (lineEnd || contentsEnd) {
-        std::uint64_t e = range.length == 0 ? range.location : range.location + range.length - 1;
-        // Start at the CR of a pair, so that CR LF stays one terminator.
-        if (e >= 1 && e < n && b[e] == '\n' && b[e - 1] == '\r')
-            --e;
-        const char* const found = findLineBreak(b + e, b + n);
-        const auto t = static_cast<std::uint64_t>(found - b);
-        std::uint64_t end = n;
-        if (t < n)
-            end = (b[t] == '\r' && t + 1 < n && b[t + 1] == '\n') ? t + 2 : t + 1;
-        if (contentsEnd)
-            *contentsEnd = t;
-        if (lineEnd)
-            *lineEnd = end;
-    }
-}
-
-} // namespace tarnwick
+} // namespace tarnwick::lineScanner

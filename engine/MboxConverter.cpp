@@ -13,12 +13,15 @@
 #include "settings/SettingsKeys.h"
 
 #include <cstring>
+#include <vector>
 
 namespace tarnwick {
 namespace {
 
 constexpr std::string_view kSeparatorPrefix = "From ";
 constexpr std::size_t kInitialBufferCapacity = 256 * 1024;
+// Complete messages are written once this many bytes are pending.
+constexpr std::uint64_t kBatchBytes = 256 * 1024;
 
 struct Options {
     bool convertEncodings = false;
@@ -40,15 +43,89 @@ bool isDateHeader(const char* contents, std::uint64_t length)
         && (contents[3] | 0x20) == 'e' && contents[4] == ':';
 }
 
-// One call's pass over the input. The message being collected is `buffer_` followed by
-// the input bytes [runStart_, runEnd_): lines whose terminator already is the output
-// terminator are not copied one by one but kept as one span of the input, copied (or
-// written directly) when the message is complete.
+// Whole messages waiting to be written. The kernel's cost per write call (and per
+// partly written page) is what limits a stream pass, so complete messages are collected
+// up to kBatchBytes and written with one gathered write; a message is never split
+// between two batches except by a short write. Pieces are spans of the input (runs of
+// lines whose terminator already is the output terminator, written without copying)
+// or spans of `bytes_` (everything that had to be rewritten).
+class OutputBatch {
+public:
+    explicit OutputBatch(std::string_view input) : input_(input), bytes_(kInitialBufferCapacity) {}
+
+    std::uint64_t length() const { return length_; }
+    bool empty() const { return length_ == 0; }
+
+    void appendInput(std::uint64_t offset, std::uint64_t length)
+    {
+        if (!pieces_.empty() && pieces_.back().fromInput && pieces_.back().offset + pieces_.back().length == offset)
+            pieces_.back().length += length;
+        else
+            pieces_.push_back({offset, length, true});
+        length_ += length;
+    }
+
+    void append(std::string_view bytes)
+    {
+        if (bytes.empty())
+            return;
+        const std::size_t at = bytes_.size();
+        bytes_.append(bytes);
+        addBytesPiece(at, bytes.size());
+    }
+
+    void appendLine(const char* contents, std::size_t length, std::string_view terminator)
+    {
+        const std::size_t at = bytes_.size();
+        bytes_.appendLine(contents, length, terminator);
+        addBytesPiece(at, length + terminator.size());
+    }
+
+    bool write(OutputFile& output)
+    {
+        views_.clear();
+        for (const Piece& piece : pieces_) {
+            const char* base = piece.fromInput ? input_.data() : bytes_.view().data();
+            views_.emplace_back(base + piece.offset, static_cast<std::size_t>(piece.length));
+        }
+        const bool written = output.write(views_.data(), views_.size());
+        pieces_.clear();
+        bytes_.clear();
+        length_ = 0;
+        return written;
+    }
+
+private:
+    struct Piece {
+        std::uint64_t offset;
+        std::uint64_t length;
+        bool fromInput;
+    };
+
+    void addBytesPiece(std::size_t at, std::size_t length)
+    {
+        if (!pieces_.empty() && !pieces_.back().fromInput && pieces_.back().offset + pieces_.back().length == at)
+            pieces_.back().length += length;
+        else
+            pieces_.push_back({at, length, false});
+        length_ += length;
+    }
+
+    const std::string_view input_;
+    MessageBuffer bytes_;
+    std::vector<Piece> pieces_;
+    std::vector<std::string_view> views_;
+    std::uint64_t length_ = 0;
+};
+
+// One call's pass over the input. Without encoding conversion the lines go straight
+// into the output batch; with it, each message is first collected whole in `message_`
+// for the hand-over, and its result joins the batch.
 class StreamPass {
 public:
     StreamPass(MappedFile& input, OutputFile& output, const Options& options, const MessageConversion& convert)
         : input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
-          buffer_(kInitialBufferCapacity)
+          batch_(bytes_), message_(options.convertEncodings ? kInitialBufferCapacity : 0)
     {
         if (options_.convertLineEndings)
             setTerminator("\r\n");
@@ -72,7 +149,7 @@ public:
             const char* const contents = data + start;
             const std::uint64_t length = contentsEnd - start;
             if (isSeparator(contents, length)) {
-                if (messageLength() > 0 && !flush(start))
+                if (messageLength() > 0 && !finishMessage(start))
                     return false;
                 dateSatisfied_ = !options_.complementDateHeaders;
                 separator_ = ByteRange {start, length};
@@ -91,7 +168,9 @@ public:
             appendLine(start, contentsEnd, lineEnd);
             position = lineEnd;
         }
-        return messageLength() == 0 || flush(n);
+        if (messageLength() > 0 && !finishMessage(n))
+            return false;
+        return batch_.empty() || batch_.write(output_);
     }
 
 private:
@@ -102,30 +181,29 @@ private:
         terminatorOpen_ = false;
     }
 
-    std::uint64_t messageLength() const { return buffer_.size() + (runEnd_ - runStart_); }
-
-    // Moves the pending input span into the buffer (before anything else is appended).
-    void takeRun()
+    std::uint64_t messageLength() const
     {
-        if (runEnd_ != runStart_)
-            buffer_.append(bytes_.data() + runStart_, static_cast<std::size_t>(runEnd_ - runStart_));
-        runStart_ = runEnd_ = 0;
+        return options_.convertEncodings ? message_.size() : batch_.length() - messageStart_;
+    }
+
+    void appendBytes(std::string_view bytes)
+    {
+        if (options_.convertEncodings)
+            message_.append(bytes);
+        else
+            batch_.append(bytes);
     }
 
     void appendLine(std::uint64_t start, std::uint64_t contentsEnd, std::uint64_t lineEnd)
     {
-        if (hasOutputTerminator(contentsEnd, lineEnd)) {
-            if (runEnd_ != runStart_ && runEnd_ == start) {
-                runEnd_ = lineEnd;
-            } else {
-                takeRun();
-                runStart_ = start;
-                runEnd_ = lineEnd;
-            }
-            return;
-        }
-        takeRun();
-        buffer_.appendLine(bytes_.data() + start, static_cast<std::size_t>(contentsEnd - start), terminator_);
+        const char* const contents = bytes_.data() + start;
+        const auto length = static_cast<std::size_t>(contentsEnd - start);
+        if (options_.convertEncodings)
+            message_.appendLine(contents, length, terminator_);
+        else if (hasOutputTerminator(contentsEnd, lineEnd))
+            batch_.appendInput(start, lineEnd - start);
+        else
+            batch_.appendLine(contents, length, terminator_);
     }
 
     // Whether the line's own terminator is the output terminator (then the line can be
@@ -142,34 +220,32 @@ private:
     void appendDateLine()
     {
         const std::string_view separator = bytes_.substr(separator_.location, separator_.length);
-        dateText_.clear();
-        if (!appendSeparatorDate(separator, dateText_))
+        dateLine_.assign("Date: ");
+        if (!appendSeparatorDate(separator, dateLine_))
             return;
-        takeRun();
-        buffer_.append("Date: ");
-        buffer_.append(dateText_);
-        buffer_.append(terminator_);
+        dateLine_.append(terminator_);
+        appendBytes(dateLine_);
     }
 
-    // Writes the collected message with one (gathered) write and empties it. `next` is
-    // where the following message starts; nothing before it is read again.
-    bool flush(std::uint64_t next)
+    // Completes the collected message (empty line, conversion) and writes the batch once
+    // it is large enough. `next` is where the following message starts; nothing before
+    // it is read again once the batch is written.
+    bool finishMessage(std::uint64_t next)
     {
-        const std::string_view emptyLine = options_.addEmptyLines ? terminator_ : std::string_view();
-        bool written = false;
+        if (options_.addEmptyLines)
+            appendBytes(terminator_);
         if (options_.convertEncodings) {
-            takeRun();
-            buffer_.append(emptyLine);
-            if (convert_(buffer_.view(), headerLength_, converted_))
-                written = output_.write(converted_);
+            if (convert_(message_.view(), headerLength_, converted_))
+                batch_.append(converted_);
             else
-                written = output_.write(buffer_.view());
-        } else {
-            const std::string_view run = bytes_.substr(runStart_, runEnd_ - runStart_);
-            written = output_.write({buffer_.view(), run, emptyLine});
+                batch_.append(message_.view());
+            message_.clear();
         }
-        buffer_.clear();
-        runStart_ = runEnd_ = 0;
+        messageStart_ = batch_.length();
+        if (batch_.length() < kBatchBytes)
+            return true;
+        const bool written = batch_.write(output_);
+        messageStart_ = 0;
         input_.releaseBefore(next);
         return written;
     }
@@ -183,11 +259,11 @@ private:
     char terminatorBytes_[2] = {};
     std::string_view terminator_; // 0 bytes while open, else 1 or 2 of terminatorBytes_
     bool terminatorOpen_ = true;
-    MessageBuffer buffer_;
+    OutputBatch batch_;
+    std::uint64_t messageStart_ = 0; // where the current message begins in the batch
+    MessageBuffer message_;          // the whole message, with encoding conversion only
     std::string converted_;
-    std::string dateText_;
-    std::uint64_t runStart_ = 0;
-    std::uint64_t runEnd_ = 0;
+    std::string dateLine_;
     bool inHeaders_ = false;
     bool dateSatisfied_ = true;
     std::uint64_t headerLength_ = kHeaderLengthNone;

@@ -6,10 +6,23 @@
 // 0xFF are decoded only.
 #include "platform/EncodingCodecs.h"
 
+#include <array>
+
 namespace tarnwick::encoding {
 namespace {
 
-bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+enum ByteClass : unsigned char { kPlain, kLead, kSpecial };
+
+constexpr auto kByteClasses = [] {
+    std::array<unsigned char, 256> classes{};
+    for (int b = 0x81; b <= 0x9F; ++b)
+        classes[b] = kLead;
+    for (int b = 0xE0; b <= 0xFC; ++b)
+        classes[b] = kLead;
+    for (int b : {0x80, 0xA0, 0xFD, 0xFE, 0xFF})
+        classes[b] = kSpecial;
+    return classes;
+}();
 
 char16_t decodeSpecial(unsigned char b)
 {
@@ -42,15 +55,13 @@ bool macJapaneseDecodeAppend(const Entry& entry, const char* bytes, std::size_t 
     std::size_t i = 0;
     while (i < length) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        if (isLeadByte(b)) {
-            i += 2; // the trail byte, whatever it is, belongs to this character; ICU judges it
+        const unsigned char byteClass = kByteClasses[b];
+        if (byteClass != kSpecial) {
+            // A lead byte's trail, whatever it is, belongs to its character; ICU judges it.
+            i += byteClass == kLead ? 2 : 1;
             continue;
         }
         const char16_t special = decodeSpecial(b);
-        if (!special) {
-            ++i;
-            continue;
-        }
         if (i > runStart && !icuDecodeAppend(entry, bytes + runStart, i - runStart, out)) {
             out.resize(old);
             return false;

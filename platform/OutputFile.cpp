@@ -10,7 +10,8 @@
 namespace tarnwick {
 namespace {
 
-constexpr std::size_t kMaxPieces = 8;
+// Pieces per gathered write (well below IOV_MAX).
+constexpr std::size_t kMaxPieces = 256;
 
 // Writes every byte of the vectors, retrying interrupted and short writes.
 bool writeVectors(int fd, iovec* next, std::size_t count, int& error)
@@ -58,25 +59,30 @@ bool OutputFile::open(const std::string& path)
 
 bool OutputFile::write(std::initializer_list<std::string_view> pieces)
 {
+    return write(pieces.begin(), pieces.size());
+}
+
+bool OutputFile::write(const std::string_view* pieces, std::size_t count)
+{
     if (fd_ < 0) {
         error_ = EBADF;
         return false;
     }
     iovec vectors[kMaxPieces];
-    std::size_t count = 0;
-    for (std::string_view piece : pieces) {
-        if (piece.empty())
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (pieces[i].empty())
             continue;
-        if (count == kMaxPieces) {
-            if (!writeVectors(fd_, vectors, count, error_))
+        if (used == kMaxPieces) {
+            if (!writeVectors(fd_, vectors, used, error_))
                 return false;
-            count = 0;
+            used = 0;
         }
-        vectors[count].iov_base = const_cast<char*>(piece.data());
-        vectors[count].iov_len = piece.size();
-        ++count;
+        vectors[used].iov_base = const_cast<char*>(pieces[i].data());
+        vectors[used].iov_len = pieces[i].size();
+        ++used;
     }
-    return writeVectors(fd_, vectors, count, error_);
+    return writeVectors(fd_, vectors, used, error_);
 }
 
 bool OutputFile::close()

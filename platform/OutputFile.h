@@ -23,6 +23,8 @@ public:
     /// False on the first failure; bytes written before it stay in the file.
     bool write(std::initializer_list<std::string_view> pieces);
     bool write(std::string_view bytes) { return write({bytes}); }
+    /// The same for an array of pieces (any number; written in gathered groups).
+    bool write(const std::string_view* pieces, std::size_t count);
 
     /// Closes the file; false when the close reports a failure (late write errors).
     bool close();

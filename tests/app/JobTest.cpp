@@ -167,6 +167,25 @@ private slots:
         QCOMPARE(QDir(destination).entryList(QDir::Files), QStringList{first});
         QVERIFY(c._cancelButton->isEnabled() && !c._hasCanceled);
     }
+
+    // Quitting while a job runs: the controller cancels and joins the worker, which
+    // finishes its current file and starts no other.
+    void quitWhileRunning()
+    {
+        const QString source = dir_.path() + "/big"; // from cancelBetweenFiles
+        const QString destination = dir_.path() + "/quitout";
+        QVERIFY(QDir().mkpath(destination));
+        {
+            test::Window w;
+            Controller& c = w.controller;
+            c.awakeFromNib();
+            c._sourceField->setText(source);
+            c._destinationField->setText(destination);
+            c.controlClicked(c._startButton);
+            QVERIFY(c._statusWindow->isVisible());
+        }
+        QCOMPARE(QDir(destination).entryList(QDir::Files).size(), 1);
+    }
 };
 
 static tarnwick::test::RegisterTest<JobTest> registerJobTest("JobTest");

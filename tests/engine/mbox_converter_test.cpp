@@ -313,26 +313,20 @@ TEST_F(MboxConverterTest, ReportsUnreadableInputAndUnopenableOutput)
     EXPECT_EQ(error, "Ouverture impossible : " + path("missing"));
 }
 
-TEST_F(MboxConverterTest, FailedWriteStopsAndKeepsEarlierMessages)
+// Converts in a child process whose file size limit is `limit` bytes (SIGXFSZ ignored,
+// so that the write fails with EFBIG). Returns "true:" or "false:" and the error text.
+std::string convertWithSizeLimit(const std::string& in, const std::string& out, rlim_t limit)
 {
-    const std::string first = "From a\nfirst message\n";
-    const std::string second = "From b\nsecond message\n";
-    const std::string input = first + second + "From c\nthird message\n" + "From d\nfourth\n";
-    writeFile(path("in"), input);
-    writeFile(path("out"), "");
-    setOptions({});
-
     int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
+    if (::pipe(pipeFds) != 0)
+        return "no pipe";
     const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
-        // The file size limit makes the third message's write fail with EFBIG.
         ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit {first.size() + second.size(), first.size() + second.size()};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit rlimitValue {limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &rlimitValue);
         std::string error;
-        const bool ok = convertMbox(path("in"), path("out"), error);
+        const bool ok = convertMbox(in, out, error);
         const std::string report = (ok ? "true:" : "false:") + error;
         (void)!::write(pipeFds[1], report.data(), report.size());
         ::_exit(0);
@@ -343,10 +337,44 @@ TEST_F(MboxConverterTest, FailedWriteStopsAndKeepsEarlierMessages)
     for (ssize_t count; (count = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
         report.append(chunk, static_cast<std::size_t>(count));
     ::close(pipeFds[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_EQ(report, "false:Could not write to \"" + path("out") + "\": File too large");
-    EXPECT_EQ(readFile(path("out")), first + second);
+    ::waitpid(child, nullptr, 0);
+    return report;
+}
+
+TEST_F(MboxConverterTest, FailedWriteStopsAndKeepsEarlierMessages)
+{
+    setOptions({.lineEndings = true, .emptyLines = true});
+    const std::string failure = "false:Could not write to \"" + path("out") + "\": File too large";
+
+    // The limit falls exactly after the second message.
+    const std::string first = "From a\nfirst message\n";
+    const std::string second = "From b\nsecond message\n";
+    const auto converted = [](std::string text) {
+        std::string out;
+        for (char c : text)
+            out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        return out + "\r\n";
+    };
+    writeFile(path("in"), first + second + "From c\nthird message\nFrom d\nfourth\n");
+    writeFile(path("out"), "");
+    EXPECT_EQ(convertWithSizeLimit(path("in"), path("out"), converted(first).size() + converted(second).size()), failure);
+    EXPECT_EQ(readFile(path("out")), converted(first) + converted(second));
+
+    // A long mailbox that fails far into the file keeps everything up to the limit intact.
+    std::string input;
+    std::string expected;
+    for (int message = 0; input.size() < (2u << 20); ++message) {
+        const std::string text = "From s" + std::to_string(message) + "\nSubject: " + std::string(message % 900, 'x') + "\n\nbody\n";
+        input += text;
+        expected += converted(text);
+    }
+    writeFile(path("in"), input);
+    writeFile(path("out"), "");
+    const rlim_t limit = 1234567;
+    EXPECT_EQ(convertWithSizeLimit(path("in"), path("out"), limit), failure);
+    const std::string written = readFile(path("out"));
+    EXPECT_EQ(written.size(), limit);
+    EXPECT_TRUE(written == expected.substr(0, limit)) << "the file must hold exactly the start of the conversion";
 }
 
 } // namespace

@@ -119,7 +119,8 @@ TEST_F(DefaultsRegistration, BundledDefaults)
         EXPECT_TRUE(store.boolForKey(key)) << key;
     EXPECT_FALSE(store.boolForKey(keys::kReplaceNBSPWithSpaceInMacJapanese));
     // Every name of the default list is one that the lookup knows.
-    for (const std::string& name : *store.stringArrayForKey(keys::kCharsetNames))
+    const auto names = store.stringArrayForKey(keys::kCharsetNames);
+    for (const std::string& name : names.value_or(Strings{}))
         EXPECT_TRUE(isEncodingAvailable(encodingForIANAName(name))) << name;
 }
 

@@ -1,0 +1,181 @@
+// Fuzzes convertMbox on a real file: the input bytes go into a memory file, the
+// conversion writes into a fresh, empty output file, and the output is read back.
+// Without encoding conversion the output must be exactly what a plain reference pass
+// writes (or, with Date lines supplied, have every line end with the chosen terminator
+// and keep every message); every message handed to the message conversion must begin
+// with "From " and come with a header length that points just past its first empty line.
+
+#include "FuzzSupport.h"
+
+#include "engine/ByteRange.h"
+#include "engine/MboxConverter.h"
+#include "engine/MessageConverter.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace tarnwick;
+using tarnwick::fuzz::Picker;
+
+struct Line {
+    std::string_view contents;
+    std::string_view terminator;
+};
+
+std::vector<Line> splitLines(std::string_view b)
+{
+    std::vector<Line> lines;
+    std::size_t pos = 0;
+    while (pos < b.size()) {
+        std::size_t end = pos;
+        while (end < b.size() && b[end] != '\r' && b[end] != '\n')
+            ++end;
+        std::size_t next = end;
+        if (end < b.size())
+            next += (b[end] == '\r' && end + 1 < b.size() && b[end + 1] == '\n') ? 2 : 1;
+        lines.push_back({b.substr(pos, end - pos), b.substr(end, next - end)});
+        pos = next;
+    }
+    return lines;
+}
+
+bool isSeparator(std::string_view contents)
+{
+    return contents.size() >= 5 && contents.substr(0, 5) == "From ";
+}
+
+// The output of a pass without encoding conversion and without Date lines.
+std::string referenceOutput(const std::vector<Line>& lines, std::string_view terminator, bool addEmptyLines)
+{
+    std::string out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0 && isSeparator(lines[i].contents) && addEmptyLines)
+            out += terminator;
+        out += lines[i].contents;
+        out += terminator;
+    }
+    if (addEmptyLines)
+        out += terminator;
+    return out;
+}
+
+class MemoryFile {
+public:
+    explicit MemoryFile(const char* name) : fd_(::memfd_create(name, 0)) { FUZZ_CHECK(fd_ >= 0); }
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+    void replace(const std::uint8_t* data, std::size_t size) const
+    {
+        FUZZ_CHECK(::ftruncate(fd_, 0) == 0);
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(done));
+            FUZZ_CHECK(n > 0);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    std::string read() const
+    {
+        std::string bytes;
+        char chunk[1 << 16];
+        for (off_t offset = 0;;) {
+            const ssize_t n = ::pread(fd_, chunk, sizeof chunk, offset);
+            FUZZ_CHECK(n >= 0);
+            if (n == 0)
+                return bytes;
+            bytes.append(chunk, static_cast<std::size_t>(n));
+            offset += n;
+        }
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    fuzz::setUpOnce();
+    static const MemoryFile input("fuzz-input");
+    static const MemoryFile output("fuzz-output");
+
+    Picker pick(data, size);
+    const std::uint8_t options = pick.byte();
+    const std::uint8_t encodingChoice = pick.byte();
+    const bool convertEncodings = options & 1;
+    const bool crlf = options & 2;
+    const bool dates = options & 4;
+    const bool emptyLines = options & 8;
+    fuzz::setBool(keys::kConvertEncodings, convertEncodings);
+    fuzz::setBool(keys::kConvertLineEndings, crlf);
+    fuzz::setBool(keys::kComplementDateHeaders, dates);
+    fuzz::setBool(keys::kAddEmptyLines, emptyLines);
+    fuzz::setBool(keys::kProcessEudoraTags, options & 16);
+    fuzz::setBool(keys::kReplaceNBSPWithSpaceInMacJapanese, options & 32);
+    fuzz::setSourceEncoding(fuzz::sourceEncoding(encodingChoice % fuzz::kSourceEncodingCount));
+    fuzz::setCandidateList((encodingChoice >> 4) % fuzz::kCandidateListCount);
+
+    const std::string_view in(reinterpret_cast<const char*>(pick.data()), pick.size());
+    input.replace(pick.data(), pick.size());
+    output.replace(nullptr, 0);
+
+    std::size_t handedOver = 0;
+    const MessageConversion observe = [&](std::string_view message, std::uint64_t headerLength, std::string& result) {
+        ++handedOver;
+        FUZZ_CHECK(isSeparator(message.substr(0, std::min<std::size_t>(message.size(), 5)) ) || message.substr(0, 5) == "From ");
+        if (headerLength != kHeaderLengthNone) {
+            FUZZ_CHECK(headerLength < message.size());
+            // The bytes before it end with an empty line: a terminator right after another.
+            const char last = message[headerLength - 1];
+            FUZZ_CHECK(last == '\n' || last == '\r');
+        }
+        return convertMessage(message, headerLength, result);
+    };
+    std::string errorText;
+    const bool ok = convertMboxWith(input.path(), output.path(), errorText, observe);
+    FUZZ_CHECK(ok);
+    FUZZ_CHECK(errorText.empty());
+    const std::string out = output.read();
+
+    if (in.size() < 5 || in.substr(0, 5) != "From ") {
+        FUZZ_CHECK(out.empty());
+        FUZZ_CHECK(handedOver == 0);
+        return 0;
+    }
+    const std::vector<Line> lines = splitLines(in);
+    std::size_t separators = 0;
+    for (const Line& line : lines)
+        separators += isSeparator(line.contents);
+    FUZZ_CHECK(handedOver == (convertEncodings ? separators : 0));
+
+    const std::string_view terminator = crlf ? std::string_view("\r\n") : lines.front().terminator;
+    if (convertEncodings) {
+        FUZZ_CHECK(out.substr(0, 5) == "From ");
+        return 0;
+    }
+    if (!dates) {
+        FUZZ_CHECK(out == referenceOutput(lines, terminator, emptyLines));
+        return 0;
+    }
+    // Date lines come in: every output line still ends with the one terminator, and the
+    // separators are the input's.
+    if (terminator.empty()) {
+        FUZZ_CHECK(out == in);
+        return 0;
+    }
+    FUZZ_CHECK(out.size() >= terminator.size() && out.substr(out.size() - terminator.size()) == terminator);
+    std::size_t outSeparators = 0;
+    std::size_t pos = 0;
+    while (pos < out.size()) {
+        const std::size_t end = out.find(terminator, pos);
+        FUZZ_CHECK(end != std::string::npos);
+        const std::string_view contents = std::string_view(out).substr(pos, end - pos);
+        FUZZ_CHECK(contents.find_first_of("\r\n") == std::string_view::npos);
+        outSeparators += isSeparator(contents);
+        pos = end + terminator.size();
+    }
+    FUZZ_CHECK(outSeparators == separators);
+    return 0;
+}

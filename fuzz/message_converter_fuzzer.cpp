@@ -1,0 +1,113 @@
+// Fuzzes convertMessage under every combination of ProcessEudoraTags,
+// ConvertLineEndings and ReplaceNBSPWithSpaceInMacJapanese, five source encodings and
+// four candidate lists. The first input bytes choose the options and the header length.
+// Every path must stay in bounds; the plain path (no tag processing) must give exactly
+// the bytes of the first candidate that can hold the decoded message.
+
+#include "FuzzSupport.h"
+
+#include "engine/ByteRange.h"
+#include "engine/MessageConverter.h"
+
+namespace {
+
+using namespace tarnwick;
+using tarnwick::fuzz::ExactBytes;
+using tarnwick::fuzz::Picker;
+
+bool isLeadByte(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+std::string replacedNoBreakSpaces(std::string_view message)
+{
+    std::string copy(message);
+    for (std::size_t i = 0; i < copy.size(); ++i) {
+        if (static_cast<unsigned char>(copy[i]) == 0xA0 && (i == 0 || !isLeadByte(static_cast<unsigned char>(copy[i - 1]))))
+            copy[i] = ' ';
+    }
+    return copy;
+}
+
+// The offset after the first empty line, as convertMbox would hand it over.
+std::uint64_t realHeaderLength(std::string_view b)
+{
+    std::size_t pos = 0;
+    bool first = true;
+    while (pos < b.size()) {
+        std::size_t end = pos;
+        while (end < b.size() && b[end] != '\r' && b[end] != '\n')
+            ++end;
+        const std::size_t contentsEnd = end;
+        if (end < b.size())
+            end += (b[end] == '\r' && end + 1 < b.size() && b[end + 1] == '\n') ? 2 : 1;
+        if (!first && contentsEnd == pos)
+            return end < b.size() ? end : kHeaderLengthNone;
+        first = false;
+        pos = end;
+    }
+    return kHeaderLengthNone;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    fuzz::setUpOnce();
+    Picker pick(data, size);
+    const std::uint8_t options = pick.byte();
+    const EncodingId source = fuzz::sourceEncoding(pick.byte() % fuzz::kSourceEncodingCount);
+    const unsigned list = pick.byte() % fuzz::kCandidateListCount;
+    const std::uint8_t headerMode = pick.byte();
+    const std::uint64_t raw = pick.u64();
+    const ExactBytes message(pick.data(), pick.size());
+
+    const bool tags = options & 1;
+    const bool crlf = options & 2;
+    const bool nbsp = options & 4;
+    fuzz::setBool(keys::kProcessEudoraTags, tags);
+    fuzz::setBool(keys::kConvertLineEndings, crlf);
+    fuzz::setBool(keys::kReplaceNBSPWithSpaceInMacJapanese, nbsp);
+    fuzz::setSourceEncoding(source);
+    fuzz::setCandidateList(list);
+
+    std::uint64_t headerLength = kHeaderLengthNone;
+    switch (headerMode & 3) {
+    case 0:
+        break;
+    case 1:
+        headerLength = realHeaderLength(message.view());
+        break;
+    case 2:
+        headerLength = raw % (message.size() + 1);
+        break;
+    default:
+        headerLength = raw;
+        break;
+    }
+
+    std::string result = "stale bytes from an earlier message";
+    const bool converted = convertMessage(message.view(), headerLength, result);
+
+    const bool plainPath = !tags || message.size() < headerLength;
+    if (!plainPath)
+        return 0;
+    const bool japanese = source == kEncodingShiftJIS || source == kEncodingMacJapanese;
+    const std::string bytes = (japanese && nbsp) ? replacedNoBreakSpaces(message.view()) : std::string(message.view());
+    std::u16string text;
+    if (!decodeAppend(bytes.data(), bytes.size(), source, text)) {
+        FUZZ_CHECK(!converted);
+        return 0;
+    }
+    for (const EncodingPair& candidate : charsetCandidates()) {
+        std::string expected;
+        if (canEncode(text, candidate.encoding) && encodeText(text, candidate.encoding, expected)) {
+            FUZZ_CHECK(converted);
+            FUZZ_CHECK(result == expected);
+            return 0;
+        }
+    }
+    FUZZ_CHECK(!converted);
+    return 0;
+}
