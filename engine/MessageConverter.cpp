@@ -93,6 +93,12 @@ std::string_view replaceNoBreakSpaces(std::string_view message, std::string& cop
 
 /// Decodes the body from `headerLength` on, dropping Eudora tags and decoding each
 /// tag block in its own charset. Returns false when a piece cannot be decoded.
+///
+/// A '<' that opens no block stays in the text run around it: the run is decoded in
+/// one piece, so a stateful source encoding (ISO-2022-JP, whose double-byte
+/// characters may contain the byte '<') is never cut inside a shift sequence. For
+/// the stateless encodings the result is the same as decoding the pieces apart,
+/// since '<' is never part of a multibyte character there.
 bool decodeTaggedBody(std::string_view bytes, std::size_t headerLength, EncodingId source,
                       std::u16string& text, ContentType& contentType)
 {
@@ -109,21 +115,28 @@ bool decodeTaggedBody(std::string_view bytes, std::size_t headerLength, Encoding
             contentType = type;
     };
 
+    // The pending text run: [runStart, end), holding `loneBrackets` lone '<' bytes.
+    // Lone '<'s set no content type; any other byte of the run sets text/plain.
+    std::size_t runStart = headerLength;
+    std::size_t loneBrackets = 0;
+    auto flushRun = [&](std::size_t end) {
+        if (end > runStart) {
+            if (!decodeAppend(data + runStart, end - runStart, source, text))
+                return false;
+            if (end - runStart > loneBrackets)
+                setIfAbsent(ContentType::Plain);
+        }
+        runStart = end;
+        loneBrackets = 0;
+        return true;
+    };
+
     std::size_t pos = headerLength;
     while (pos < size) {
         const void* found = std::memchr(data + pos, '<', size - pos);
-        if (found == nullptr) {
-            if (!decodeAppend(data + pos, size - pos, source, text))
-                return false;
-            setIfAbsent(ContentType::Plain);
-            return true;
-        }
+        if (found == nullptr)
+            return flushRun(size);
         const std::size_t t = static_cast<std::size_t>(static_cast<const char*>(found) - data);
-        if (t > pos) {
-            if (!decodeAppend(data + pos, t - pos, source, text))
-                return false;
-            setIfAbsent(ContentType::Plain);
-        }
         // A tag counts only at the scan position or at the start of a line.
         const bool possibleTag = t == pos || data[t - 1] == '\r' || data[t - 1] == '\n';
         if (possibleTag) {
@@ -136,6 +149,8 @@ bool decodeTaggedBody(std::string_view bytes, std::size_t headerLength, Encoding
                 if (!scanTag(data + t, remaining, kTagNames[i], &opening, &closing, &blockEncoding))
                     continue;
                 isBlock = true;
+                if (!flushRun(t))
+                    return false;
                 const char* blockText = data + t + opening.length;
                 const std::size_t blockLength = closing.location - opening.length;
                 // Text invalid in the tag's charset falls back to the source encoding.
@@ -145,12 +160,15 @@ bool decodeTaggedBody(std::string_view bytes, std::size_t headerLength, Encoding
                 }
                 setIfAbsent(kTagTypes[i]);
                 pos = t + closing.location + closing.length;
+                runStart = pos;
             }
             if (isBlock)
                 continue;
             if (remaining > kTrailerLength) {
                 const std::string_view start(data + t, kTrailerLength);
                 if (start == kTrailerMarkers[0] || start == kTrailerMarkers[1]) {
+                    if (!flushRun(t))
+                        return false;
                     // The trailer goes in whole, marker included; nothing inside is examined.
                     if (!decodeAppend(data + t, remaining, source, text))
                         return false;
@@ -159,10 +177,10 @@ bool decodeTaggedBody(std::string_view bytes, std::size_t headerLength, Encoding
                 }
             }
         }
-        text.push_back(u'<');
+        ++loneBrackets;
         pos = t + 1;
     }
-    return true;
+    return flushRun(size);
 }
 
 /// Where the Content-Type header goes: a range to replace, or an insertion point.

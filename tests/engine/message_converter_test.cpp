@@ -323,6 +323,8 @@ TEST_F(MessageConverterTest, RealMailAgainstPythonCodecs)
          "ja_macjapanese_to_utf8.txt", {"4 NBSP (U+00A0) replaced with space (U+0020)"}},
         {"ja_mixed_source.txt", {.source = kEncodingShiftJIS, .charsets = {"iso-2022-jp", "utf-8"}},
          "ja_mixed_to_utf8.txt", {}},
+        {"ja_iso2022jp_source.txt", {.source = idFor("iso-2022-jp"), .charsets = {"utf-8"}},
+         "ja_iso2022jp_to_utf8.txt", {}},
         {"western_cp1252_source.txt",
          {.source = idFor("windows-1252"), .charsets = {"us-ascii", "iso-8859-1", "utf-8"}},
          "western_cp1252_to_utf8.txt", {}},

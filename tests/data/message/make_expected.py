@@ -99,3 +99,14 @@ write("western_cp1252_source.txt", w_source.encode("cp1252"))
 w_expected = (W_HEAD + "Content-Type: text/plain; charset=utf-8" + CRLF + W_AFTER + CRLF
               + W_TEXT + W_HTML + CRLF)
 write("western_cp1252_to_utf8.txt", w_expected.encode("utf-8"))
+
+# ISO-2022-JP as the source encoding, tags on: "受" is written 0x3C 0x75 inside a
+# double-byte run, so the byte '<' there is half of a character, not a tag.
+JIS_HEADER = lines(
+    "From suzuki@example.jp Thu Apr  6 09:30:00 2000",
+    "Subject: 受信確認",
+)
+JIS_BODY = lines("メールを受信しました。", "<x-flowed>は付いていません。")
+write("ja_iso2022jp_source.txt", (JIS_HEADER + CRLF + JIS_BODY).encode("iso2022_jp"))
+write("ja_iso2022jp_to_utf8.txt",
+      (JIS_HEADER + "Content-Type: text/plain; charset=utf-8" + CRLF + CRLF + JIS_BODY).encode("utf-8"))
