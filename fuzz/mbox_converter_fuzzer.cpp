@@ -107,10 +107,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool convertEncodings = options & 1;
     const bool crlf = options & 2;
     const bool dates = options & 4;
-    const bool emptyLines = options & 8;
+    bool emptyLines = options & 8;
     fuzz::setBool(keys::kConvertEncodings, convertEncodings);
     fuzz::setBool(keys::kConvertLineEndings, crlf);
     fuzz::setBool(keys::kComplementDateHeaders, dates);
+    // Known fault (fuzz/crashes/mbox_converter-null-terminator-append): an added empty
+    // line while the terminator is still open copies from a null pointer. With
+    // TARNWICK_FUZZ_SKIP_KNOWN set the long runs step around it until it is mended.
+    static const bool skipKnown = std::getenv("TARNWICK_FUZZ_SKIP_KNOWN") != nullptr;
+    if (skipKnown && std::string_view(reinterpret_cast<const char*>(data), size).find_first_of("\r\n") == std::string_view::npos)
+        emptyLines = false;
     fuzz::setBool(keys::kAddEmptyLines, emptyLines);
     fuzz::setBool(keys::kProcessEudoraTags, options & 16);
     fuzz::setBool(keys::kReplaceNBSPWithSpaceInMacJapanese, options & 32);
@@ -124,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t handedOver = 0;
     const MessageConversion observe = [&](std::string_view message, std::uint64_t headerLength, std::string& result) {
         ++handedOver;
-        FUZZ_CHECK(isSeparator(message.substr(0, std::min<std::size_t>(message.size(), 5)) ) || message.substr(0, 5) == "From ");
+        FUZZ_CHECK(message.substr(0, 5) == "From ");
         if (headerLength != kHeaderLengthNone) {
             FUZZ_CHECK(headerLength < message.size());
             // The bytes before it end with an empty line: a terminator right after another.

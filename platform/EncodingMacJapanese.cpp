@@ -56,9 +56,10 @@ bool macJapaneseDecodeAppend(const Entry& entry, const char* bytes, std::size_t 
     while (i < length) {
         const auto b = static_cast<unsigned char>(bytes[i]);
         const unsigned char byteClass = kByteClasses[b];
-        if (byteClass != kSpecial) {
+        if (byteClass != kSpecial) [[likely]] {
             // A lead byte's trail, whatever it is, belongs to its character; ICU judges it.
-            i += byteClass == kLead ? 2 : 1;
+            // (Branch-free step: mixed one- and two-byte text defeats branch prediction.)
+            i += 1u + byteClass;
             continue;
         }
         const char16_t special = decodeSpecial(b);

@@ -182,7 +182,7 @@ private slots:
             c._sourceField->setText(source);
             c._destinationField->setText(destination);
             c.controlClicked(c._startButton);
-            QVERIFY(c._statusWindow->isVisible());
+            QVERIFY(QTest::qWaitFor([&] { return c._messageField->text().startsWith("Processing"); }, 30000));
         }
         QCOMPARE(QDir(destination).entryList(QDir::Files).size(), 1);
     }
