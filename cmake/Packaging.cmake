@@ -71,6 +71,4 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
-# The packaged tree is the install tree above; nothing from the build folder itself.
-set(CPACK_SOURCE_IGNORE_FILES "/build[^/]*/;/\\\\.git/")
 include(CPack)

@@ -24,6 +24,10 @@ bool writeVectors(int fd, iovec* next, std::size_t count, int& error)
             error = errno;
             return false;
         }
+        if (written == 0) { // no progress on a non-empty write: never loop on it
+            error = EIO;
+            return false;
+        }
         auto left = static_cast<std::size_t>(written);
         while (count > 0 && left >= next->iov_len) {
             left -= next->iov_len;

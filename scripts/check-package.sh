@@ -88,7 +88,7 @@ else
   echo "skip: desktop-file-validate not installed (package desktop-file-utils)"
 fi
 if command -v appstreamcli >/dev/null; then
-  check "appstreamcli validate accepts the metainfo" appstreamcli validate --no-net "$metainfo"
+  check "appstreamcli validate-tree accepts the metainfo with its desktop entry and icon" appstreamcli validate-tree --no-net "$root"
 else
   echo "skip: appstreamcli not installed (package appstream)"
 fi

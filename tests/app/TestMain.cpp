@@ -3,7 +3,6 @@
 #include "TestSupport.h"
 
 #include "app/StatusSheet.h"
-#include "platform/SettingsStore.h"
 
 #include <QApplication>
 #include <QFile>
@@ -11,7 +10,6 @@
 #include <QTest>
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace tarnwick::test {
 
@@ -23,9 +21,8 @@ std::map<std::string, TestFactory>& testRegistry()
 
 void resetStore()
 {
-    SettingsStore& store = SettingsStore::standard();
-    store.setPersistentBackend(makeMemorySettingsBackend());
-    store.clearVolatile();
+    store().setPersistentBackend(makeMemorySettingsBackend());
+    store().clearVolatile();
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)
@@ -33,6 +30,13 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray mailbox(int messages)
+{
+    QByteArray message = "From sender@example.com Mon Jan  1 00:00:00 2001\r\nSubject: test\r\n\r\n";
+    message += QByteArray("Plain body text, long enough to make a realistic line of a message.\r\n").repeated(20);
+    return message.repeated(messages);
 }
 
 bool waitForJobEnd(Controller& controller, int timeoutMs)
@@ -48,23 +52,22 @@ int main(int argc, char* argv[])
     QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication application(argc, argv);
     auto& registry = tarnwick::test::testRegistry();
-    int failures = 0;
-    if (argc > 1 && registry.count(argv[1])) {
+    if (argc > 1) {
+        if (!registry.count(argv[1])) {
+            std::fprintf(stderr, "unknown test class %s\n", argv[1]);
+            return 1;
+        }
         auto test = registry[argv[1]]();
         argv[1] = argv[0];
         return QTest::qExec(test.get(), argc - 1, argv + 1);
     }
-    if (argc > 1) {
-        std::fprintf(stderr, "unknown test class %s\n", argv[1]);
-        return EXIT_FAILURE;
-    }
-    for (auto& [name, factory] : registry) {
-        auto test = factory();
-        failures += QTest::qExec(test.get(), argc, argv);
-    }
-    return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    int failures = 0;
+    for (auto& [name, factory] : registry)
+        failures += QTest::qExec(factory().get(), argc, argv);
+    return failures == 0 ? 0 : 1;
 }
