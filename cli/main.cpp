@@ -75,9 +75,10 @@ private:
 // Installs Qt's translation of the user's locale when one is found beside the
 // program, in its install tree or in the build tree; without one the English texts
 // are shown.
-std::unique_ptr<QTranslator> loadTranslator(const char* argv0)
+std::unique_ptr<QTranslator> loadTranslator()
 {
-    const QString programDir = QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
+    // The running binary itself, not argv[0]: started through PATH, argv[0] has no folder.
+    const QString programDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
     const QStringList folders = {
         programDir + QStringLiteral("/translations"),
         programDir + QStringLiteral("/../share/tarnwick/translations"),
@@ -121,7 +122,7 @@ void listEncodings()
 int main(int argc, char** argv)
 {
     tzset();
-    installTranslator(loadTranslator(argv[0]));
+    installTranslator(loadTranslator());
 
     std::string error;
     const auto line = tarnwick::cli::parseCommandLine(argc, argv, error);

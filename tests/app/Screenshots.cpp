@@ -5,78 +5,50 @@
 #include "TestSupport.h"
 
 #include "app/AppTranslations.h"
-#include "app/StatusSheet.h"
 #include "platform/Localization.h"
-#include "platform/SettingsStore.h"
 #include "platform/TextEncoding.h"
 #include "settings/SettingsKeys.h"
 
-#include <QDir>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QLocale>
-#include <QPushButton>
 #include <QScreen>
-#include <QTest>
 
 using namespace tarnwick;
-
-namespace {
-
-QByteArray mailbox(int messages)
-{
-    const QByteArray message = "From sender@example.com Mon Jan  1 00:00:00 2001\r\n"
-                               "Subject: test\r\n\r\n" + QByteArray(4000, 'x') + "\r\n";
-    return message.repeated(messages);
-}
-
-} // namespace
 
 class Screenshots : public QObject {
     Q_OBJECT
 private slots:
     void render()
     {
-        const QString out = qEnvironmentVariable("TARNWICK_SCREENSHOTS");
+        const QString out = qEnvironmentVariable("TARNWICK_SCREENSHOTS"), locale = qEnvironmentVariable("TARNWICK_SCREENSHOT_LOCALE");
         if (out.isEmpty())
             QSKIP("TARNWICK_SCREENSHOTS names no folder");
-        const QString suffix = qEnvironmentVariable("TARNWICK_SCREENSHOT_LOCALE");
-        if (!suffix.isEmpty()) {
-            installTranslations(QLocale(suffix));
+        if (!locale.isEmpty() && installTranslations(QLocale(locale)))
             routeCoreTextsThroughQt();
-        }
         const QString home = QDir::homePath();
         QVERIFY(QDir(home).mkpath("Eudora Folder/Archive") && QDir(home).mkpath("Converted"));
-        test::writeFile(home + "/Eudora Folder/In", mailbox(20000));
-        test::writeFile(home + "/Eudora Folder/Archive/2003.mbx", mailbox(20000));
-
+        test::writeFile(home + "/Eudora Folder/In", test::mailbox(40000));
+        test::writeFile(home + "/Eudora Folder/Archive/2003.mbx", test::mailbox(40000));
         test::resetStore();
-        SettingsStore& store = SettingsStore::standard();
+        SettingsStore& store = test::store();
         store.setString(keys::kSourcePath, "~/Eudora Folder");
         store.setString(keys::kDestinationPath, "~/Converted");
         store.setInteger(keys::kMboxEncoding, kEncodingShiftJIS);
         store.setStringArray(keys::kCharsetNames, {"us-ascii", "iso-2022-jp", "shift_jis", "utf-8"});
-
         test::Window w;
         Controller& c = w.controller;
         c.awakeFromNib();
         w.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
         c._resultField->setText(QString::fromStdString(localizedString("Completed")));
-        QTest::qWait(300);
-        const auto grabScreen = [&w](const QString& path) {
-            const QRect frame = w.window.frameGeometry().adjusted(-12, -12, 12, 12);
-            QScreen* screen = w.window.screen();
-            QVERIFY(screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(path));
+        const auto grab = [&](const QString& name) {
+            QTest::qWait(300);
+            const QRect r = w.window.frameGeometry().adjusted(-12, -12, 12, 12);
+            QVERIFY(w.window.screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height())
+                        .save(out + "/" + name + (locale.isEmpty() ? "" : "-" + locale) + ".png"));
         };
-        const QString tag = suffix.isEmpty() ? QString() : "-" + suffix;
-        grabScreen(out + "/window" + tag + ".png");
-
+        grab("window");
         c.controlClicked(c._startButton);
         QVERIFY(QTest::qWaitFor([&] { return c._messageField->text() != QString::fromStdString(localizedString("Waiting...")); }, 20000));
-        QTest::qWait(300);
-        grabScreen(out + "/status-sheet" + tag + ".png");
+        grab("status-sheet");
         c.controlClicked(c._cancelButton);
         QVERIFY(test::waitForJobEnd(c));
     }

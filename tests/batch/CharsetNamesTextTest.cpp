@@ -1,57 +1,30 @@
-// The charset field's text form and the encoding menu's order, shared by the window
-// and tarnwick-cli.
+// The charset field's text form and the encoding menu's order.
 #include "settings/CharsetNamesText.h"
 #include "settings/EncodingMenuOrder.h"
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace tarnwick {
 namespace {
 
-TEST(CharsetNamesText, NormalisesToCommaBlankForm)
+using Names = std::vector<std::string>;
+
+TEST(CharsetNamesText, NormalisesAndSplits)
 {
-    struct Case {
-        const char* label;
-        std::string input;
-        std::string expected;
-    };
-    const std::vector<Case> cases = {
-        {"already normal", "utf-8, tis-620, shift_jis", "utf-8, tis-620, shift_jis"},
-        {"bare commas", "utf-8,tis-620,shift_jis", "utf-8, tis-620, shift_jis"},
-        {"tabs and line breaks", "\tutf-8 ,\r\n tis-620\n,  shift_jis \x0b", "utf-8, tis-620, shift_jis"},
-        {"blank inside a name stays", " x mac , y", "x mac, y"},
-        {"empty name between commas", "a, ,b", "a, , b"},
-        {"trailing comma", "a,", "a, "},
-        {"leading comma", ",a", ", a"},
-        {"empty text", "", ""},
+    const struct { const char* label; std::string input, expected; } cases[] = {
+        {"ASCII blanks and bare commas", "\tutf-8,\r\n x mac\n,  sjis \x0b", "utf-8, x mac, sjis"},
+        {"empty names kept", ",a, ,b,", ", a, , b, "},
         {"only white space", " \t\r\n ", ""},
-        {"NBSP and ideographic space", "\xc2\xa0utf-8\xe3\x80\x80,\xe2\x80\x8a" "euc-jp\xe2\x80\xa9", "utf-8, euc-jp"},
-        {"NEL and narrow NBSP", "\xc2\x85" "a\xe2\x80\xaf", "a"},
+        {"Unicode blanks", "\xc2\xa0u\xe3\x80\x80,\xe2\x80\x8a\xc2\x85" "e\xe2\x80\xa9\xe2\x80\xaf", "u, e"},
         {"zero-width space is not white space", "\xe2\x80\x8b" "a", "\xe2\x80\x8b" "a"},
         {"invalid bytes are kept", "\xff a \xa0", "\xff a \xa0"},
         {"overlong blank is not trimmed", "\xc0\xa0" "a", "\xc0\xa0" "a"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(normalizeCharsetText(c.input), c.expected) << c.label;
-}
-
-TEST(CharsetNamesText, SplitsAtCommaBlankOnly)
-{
-    struct Case {
-        std::string input;
-        std::vector<std::string> expected;
-    };
-    const std::vector<Case> cases = {
-        {"utf-8, tis-620", {"utf-8", "tis-620"}},
-        {"utf-8,tis-620", {"utf-8,tis-620"}},
-        {"", {""}},
-        {"a, , b", {"a", "", "b"}},
-        {", a, ", {"", "a", ""}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(splitCharsetText(c.input), c.expected) << "input: '" << c.input << "'";
+    EXPECT_EQ(splitCharsetText("utf-8,tis-620"), Names{"utf-8,tis-620"}) << "bare comma";
+    EXPECT_EQ(splitCharsetText(""), Names{""}) << "empty text";
+    EXPECT_EQ(splitCharsetText(", a, , b"), (Names{"", "a", "", "b"})) << "empty names";
 }
 
 TEST(EncodingMenuOrder, PlainCodeUnitOrderWithCanonicalEquivalence)
@@ -59,24 +32,15 @@ TEST(EncodingMenuOrder, PlainCodeUnitOrderWithCanonicalEquivalence)
     EXPECT_LT(compareEncodingNames("Western", "arabic"), 0) << "uppercase before lowercase";
     EXPECT_LT(compareEncodingNames("Thai", "Thai (Windows)"), 0) << "prefix first";
     EXPECT_EQ(compareEncodingNames("Caf\xc3\xa9", "Cafe\xcc\x81"), 0) << "composed equals decomposed";
-    // U+FF21 (one UTF-16 unit) sorts before U+1F600 (a surrogate pair, 0xD83D...)
-    // in code-unit order, though its code point is smaller either way; U+E000 sorts
-    // after the surrogates in code-unit order but before them by code point.
+    // U+E000 is one UTF-16 unit above the surrogates that encode U+1F600.
     EXPECT_GT(compareEncodingNames("\xee\x80\x80", "\xf0\x9f\x98\x80"), 0) << "UTF-16 code units, not code points";
 
-    std::vector<EncodingMenuEntry> entries = {
-        {"Western (Mac OS Roman)", 30}, {"Japanese (Shift JIS)", 8}, {"Unicode (UTF-8)", 4},
-        {"arabic lowercase", 99}, {"Japanese (Shift JIS)", 0x80000A01}, {"Cyrillic", 0x80000A02},
-    };
+    std::vector<EncodingMenuEntry> entries = {{"Western", 30}, {"Japanese", 9}, {"arabic", 99}, {"Japanese", 8}, {"Cyrillic", 7}};
     sortEncodingMenuEntries(entries);
-    std::vector<std::pair<std::string, EncodingId>> got;
+    std::vector<EncodingId> order;
     for (const auto& e : entries)
-        got.emplace_back(e.name, e.encoding);
-    const std::vector<std::pair<std::string, EncodingId>> expected = {
-        {"Cyrillic", 0x80000A02}, {"Japanese (Shift JIS)", 8}, {"Japanese (Shift JIS)", 0x80000A01},
-        {"Unicode (UTF-8)", 4}, {"Western (Mac OS Roman)", 30}, {"arabic lowercase", 99},
-    };
-    EXPECT_EQ(got, expected) << "sorted by name, equal names keep their order";
+        order.push_back(e.encoding);
+    EXPECT_EQ(order, (std::vector<EncodingId>{7, 9, 8, 30, 99})) << "sorted by name, equal names keep their order";
 }
 
 } // namespace

@@ -1,25 +1,19 @@
 #pragma once
 // Runs the real tarnwick-cli in a sandbox: a temporary folder that holds the inputs,
 // the outputs, a home folder and an isolated user settings folder.
-
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace tarnwick::test {
 
@@ -29,148 +23,109 @@ inline std::string readFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline bool exists(const std::string& path)
+/// The names in a folder (bytes) in the order the file system lists them.
+inline std::vector<std::string> listing(const std::string& folder)
 {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
 }
 
-/// A mailbox of `count` messages, lines ended by `eol`; every message has a Date.
-inline std::string mailbox(int count, const std::string& eol = "\n", const std::string& tag = "")
+inline std::string mailbox(int count, const std::string& eol = "\n")
 {
     std::string out;
-    for (int i = 0; i < count; ++i) {
-        out += "From ???@??? Tue Apr 03 10:15:22 2001" + eol;
-        out += "From: Anna <anna@example.org>" + eol;
-        out += "Subject: Message " + std::to_string(i) + tag + eol;
-        out += "Date: Tue, 3 Apr 2001 10:14:51 +0200" + eol;
-        out += eol;
-        out += "Body line of message " + std::to_string(i) + "." + eol;
-        out += eol;
-    }
+    for (int i = 0; i < count; ++i)
+        out += "From ???@??? Tue Apr 03 10:15:22 2001" + eol + "Subject: " + std::to_string(i) + eol +
+               "Date: Tue, 3 Apr 2001 10:14:51 +0200" + eol + eol + "Body" + eol + eol;
     return out;
 }
 
 struct RunResult {
     int exitCode = -1;
-    std::string out;
-    std::string err;
-
-    /// The last line of standard output (the final text).
-    std::string finalText() const
-    {
-        std::string text = out;
-        if (!text.empty() && text.back() == '\n')
-            text.pop_back();
-        const std::size_t newline = text.rfind('\n');
-        return newline == std::string::npos ? text : text.substr(newline + 1);
-    }
+    std::string out, err;
 };
 
 struct RunOptions {
-    std::vector<std::pair<std::string, std::string>> environment;
-    /// Called while the program runs, with its process id.
-    std::function<void(pid_t)> whileRunning;
-    /// RLIMIT_FSIZE for the program (0: none); writes past it fail with EFBIG.
-    rlim_t fileSizeLimit = 0;
+    std::string timeZone;
+    rlim_t fileSizeLimit = 0; // writes past it fail with EFBIG
+    /// When set, standard error is a full pipe, which holds the program at its first
+    /// status line until this returns. Called with the program's process id.
+    std::function<void(pid_t)> whileHeld;
 };
 
-class Sandbox {
-public:
-    Sandbox()
-    {
-        char pattern[] = "/tmp/tarnwick-cli.XXXXXX";
-        root_ = ::mkdtemp(pattern);
-        std::filesystem::create_directories(root_ + "/config");
-        std::filesystem::create_directories(root_ + "/home");
-    }
-    ~Sandbox()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-    const std::string& root() const { return root_; }
-    std::string operator/(const std::string& name) const { return root_ + "/" + name; }
-    std::string errPath() const { return root_ + "/stderr.txt"; }
+struct Sandbox {
+    std::string root = [] { char pattern[] = "/tmp/tarnwick-cli.XXXXXX"; return std::string(::mkdtemp(pattern)); }();
 
+    Sandbox() { mkdir("config"), mkdir("home"); }
+    ~Sandbox() { std::error_code ignored; std::filesystem::remove_all(root, ignored); }
+    std::string operator/(const std::string& name) const { return root + "/" + name; }
+    void mkdir(const std::string& name) const { std::filesystem::create_directories(*this / name); }
     void write(const std::string& name, const std::string& bytes) const
     {
-        const std::string full = *this / name;
-        std::filesystem::create_directories(std::filesystem::path(full).parent_path());
-        std::ofstream(full, std::ios::binary) << bytes;
+        std::filesystem::create_directories(std::filesystem::path(*this / name).parent_path());
+        std::ofstream(*this / name, std::ios::binary) << bytes;
     }
-    void mkdir(const std::string& name) const { std::filesystem::create_directories(*this / name); }
-
-    /// The names in a folder (bytes), without "." and "..".
     std::set<std::string> list(const std::string& name) const
     {
-        std::set<std::string> names;
-        if (DIR* dir = ::opendir((*this / name).c_str())) {
-            while (const dirent* entry = ::readdir(dir)) {
-                const std::string n = entry->d_name;
-                if (n != "." && n != "..")
-                    names.insert(n);
-            }
-            ::closedir(dir);
-        }
-        return names;
+        const auto names = listing(*this / name);
+        return {names.begin(), names.end()};
     }
 
-    RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const
+    RunResult run(std::vector<std::string> args, const RunOptions& options = {}) const
     {
-        const std::string outPath = root_ + "/stdout.txt";
+        const std::string outPath = root + "/stdout.txt", errPath = root + "/stderr.txt";
+        int held[2] = {-1, -1};
+        if (options.whileHeld && ::pipe(held) == 0 && ::fcntl(held[1], F_SETFL, O_NONBLOCK) == 0) {
+            while (::write(held[1], std::string(4096, '#').data(), 4096) > 0) {
+            }
+            ::fcntl(held[1], F_SETFL, 0);
+        }
+        args.insert(args.begin(), TARNWICK_CLI_PATH);
         const pid_t pid = ::fork();
         if (pid == 0) {
-            ::setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
-            ::setenv("HOME", (root_ + "/home").c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+            ::setenv("HOME", (root + "/home").c_str(), 1);
             ::setenv("LC_ALL", "C.UTF-8", 1);
-            for (const auto& [name, value] : options.environment)
-                ::setenv(name.c_str(), value.c_str(), 1);
-            const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open(errPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            if (options.fileSizeLimit) {
-                ::signal(SIGXFSZ, SIG_IGN);
-                const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+            if (!options.timeZone.empty())
+                ::setenv("TZ", options.timeZone.c_str(), 1);
+            ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            ::dup2(held[1] >= 0 ? held[1] : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+            if (options.fileSizeLimit && ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR)
                 ::setrlimit(RLIMIT_FSIZE, &limit);
-            }
             std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(TARNWICK_CLI_PATH));
-            for (const auto& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
+            for (auto& arg : args)
+                argv.push_back(arg.data());
             argv.push_back(nullptr);
             ::execv(TARNWICK_CLI_PATH, argv.data());
             ::_exit(127);
         }
-        if (options.whileRunning)
-            options.whileRunning(pid);
+        RunResult result;
+        if (options.whileHeld) {
+            ::close(held[1]);
+            options.whileHeld(pid);
+            char buffer[4096];
+            for (ssize_t n; (n = ::read(held[0], buffer, sizeof buffer)) > 0;)
+                result.err.append(buffer, n);
+            ::close(held[0]);
+            result.err.erase(0, result.err.find_first_not_of('#'));
+        }
         int status = 0;
         ::waitpid(pid, &status, 0);
-        RunResult result;
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         result.out = readFile(outPath);
-        result.err = readFile(errPath());
+        if (!options.whileHeld)
+            result.err = readFile(errPath);
         return result;
     }
 
-private:
-    std::string root_;
-};
-
-/// The order in which the file system lists `names` in `folder` (the walk's order).
-inline std::vector<std::string> listingOrder(const std::string& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string n = entry->d_name;
-            if (n != "." && n != "..")
-                names.push_back(n);
-        }
-        ::closedir(dir);
+    /// Converts with every conversion option off.
+    RunResult convert(const std::string& source, const std::string& destination, const RunOptions& options = {}) const
+    {
+        const std::string from = source[0] == '~' ? source : *this / source;
+        return run({"--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines", from, *this / destination}, options);
     }
-    return names;
-}
+};
 
 } // namespace tarnwick::test

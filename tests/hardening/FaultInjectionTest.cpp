@@ -10,14 +10,12 @@
 
 #include <future>
 
-namespace tarnwick::test {
+namespace tarnwick::hardening {
 namespace {
 
-std::vector<std::string> withOptions(std::vector<std::string> operands)
+std::vector<std::string> withOptions(const std::vector<std::string>& operands)
 {
-    std::vector<std::string> args = identityOptions();
-    args.insert(args.end(), operands.begin(), operands.end());
-    return args;
+    return withIdentityOptions(operands);
 }
 
 std::string quoted(const std::string& text)
@@ -434,4 +432,4 @@ TEST(ConcurrentRuns, TwoRunsClaimDifferentNamesAndLoseNothing)
 }
 
 } // namespace
-} // namespace tarnwick::test
+} // namespace tarnwick::hardening

@@ -4,9 +4,27 @@
 // the immutable-folder switch (which binds root too), in-process batch jobs with a
 // hook on each status text, and tarnwick-cli runs that may overlap.
 
-#include "cli/CliRunner.h"
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "batch/BatchJob.h"
+#include "platform/FileSystem.h"
 #include "batch/BatchReporter.h"
 #include "platform/SettingsStore.h"
 #include "settings/SettingsKeys.h"
@@ -21,7 +39,119 @@
 #include <sstream>
 #include <thread>
 
-namespace tarnwick::test {
+namespace tarnwick::hardening {
+
+inline std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+/// A mailbox of `count` messages, lines ended by `eol`; `tag` marks its subjects.
+inline std::string mailbox(int count, const std::string& eol = "\n", const std::string& tag = "")
+{
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        out += "From ???@??? Tue Apr 03 10:15:22 2001" + eol;
+        out += "From: Anna <anna@example.org>" + eol;
+        out += "Subject: Message " + std::to_string(i) + tag + eol;
+        out += "Date: Tue, 3 Apr 2001 10:14:51 +0200" + eol;
+        out += eol;
+        out += "Body line of message " + std::to_string(i) + "." + eol;
+        out += eol;
+    }
+    return out;
+}
+
+/// The names in a folder (bytes) in the order the file system lists them (the walk's).
+inline std::vector<std::string> listingOrder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string n = entry->d_name;
+            if (n != "." && n != "..")
+                names.push_back(n);
+        }
+        ::closedir(dir);
+    }
+    return names;
+}
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+
+    /// The last line of standard output (the final text).
+    std::string finalText() const
+    {
+        std::string text = out;
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        const std::size_t newline = text.rfind('\n');
+        return newline == std::string::npos ? text : text.substr(newline + 1);
+    }
+};
+
+struct RunOptions {
+    std::vector<std::pair<std::string, std::string>> environment;
+    /// Called while the program runs, with its process id (it must not reap it).
+    std::function<void(pid_t)> whileRunning;
+    /// RLIMIT_FSIZE for the program (0: none); writes past it fail with EFBIG.
+    rlim_t fileSizeLimit = 0;
+};
+
+/// A temporary folder for the inputs, the outputs, a home folder and an isolated user
+/// settings folder; tarnwick-cli runs inside it.
+class Sandbox {
+public:
+    Sandbox()
+    {
+        char pattern[] = "/tmp/tarnwick-hardening.XXXXXX";
+        root_ = ::mkdtemp(pattern);
+        mkdir("config");
+        mkdir("home");
+    }
+    ~Sandbox()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    const std::string& root() const { return root_; }
+    std::string operator/(const std::string& name) const { return root_ + "/" + name; }
+
+    void write(const std::string& name, const std::string& bytes) const
+    {
+        const std::string full = *this / name;
+        std::filesystem::create_directories(std::filesystem::path(full).parent_path());
+        std::ofstream(full, std::ios::binary) << bytes;
+    }
+    void mkdir(const std::string& name) const { std::filesystem::create_directories(*this / name); }
+
+    std::set<std::string> list(const std::string& name) const
+    {
+        const std::vector<std::string> names = listingOrder(*this / name);
+        return {names.begin(), names.end()};
+    }
+
+    /// Runs tarnwick-cli to its end.
+    RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
+
+private:
+    std::string root_;
+};
+
+
 
 /// FNV-1a over a file's bytes, streamed; enough to tell any change of content.
 inline std::uint64_t checksumFile(const std::string& path)
@@ -49,7 +179,8 @@ struct EntryState {
     friend bool operator==(const EntryState&, const EntryState&) = default;
 };
 
-/// Every entry below `root` (links not followed), keyed by the relative byte path.
+/// Every entry below `root` (links not followed), keyed by the relative byte path,
+/// except the captured output streams of tarnwick-cli runs at the top.
 inline std::map<std::string, EntryState> snapshotTree(const std::string& root)
 {
     std::map<std::string, EntryState> entries;
@@ -60,6 +191,9 @@ inline std::map<std::string, EntryState> snapshotTree(const std::string& root)
         while (const dirent* entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
             if (name == "." || name == "..")
+                continue;
+            // The sandbox's own files: the runs' captured output streams.
+            if (relative.empty() && (name.rfind("stdout", 0) == 0 || name.rfind("stderr", 0) == 0))
                 continue;
             const std::string rel = relative + "/" + name;
             struct stat st {};
@@ -196,6 +330,14 @@ inline std::vector<std::string> identityOptions()
     return {"--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines"};
 }
 
+/// The identity options followed by the operands.
+inline std::vector<std::string> withIdentityOptions(const std::vector<std::string>& operands)
+{
+    std::vector<std::string> args = identityOptions();
+    args.insert(args.end(), operands.begin(), operands.end());
+    return args;
+}
+
 /// A tarnwick-cli process started without waiting, with its own output files.
 struct Spawned {
     pid_t pid = -1;
@@ -203,7 +345,8 @@ struct Spawned {
     std::string errPath;
 };
 
-inline Spawned spawnCli(const Sandbox& box, const std::string& tag, const std::vector<std::string>& args)
+inline Spawned spawnCli(const Sandbox& box, const std::string& tag, const std::vector<std::string>& args,
+                        const RunOptions& options = {})
 {
     Spawned spawned {-1, box / ("stdout-" + tag + ".txt"), box / ("stderr-" + tag + ".txt")};
     const pid_t pid = ::fork();
@@ -211,10 +354,17 @@ inline Spawned spawnCli(const Sandbox& box, const std::string& tag, const std::v
         ::setenv("XDG_CONFIG_HOME", (box / "config").c_str(), 1);
         ::setenv("HOME", (box / "home").c_str(), 1);
         ::setenv("LC_ALL", "C.UTF-8", 1);
+        for (const auto& [name, value] : options.environment)
+            ::setenv(name.c_str(), value.c_str(), 1);
         const int out = ::open(spawned.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open(spawned.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        if (options.fileSizeLimit) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit {options.fileSizeLimit, options.fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         std::vector<char*> argv {const_cast<char*>(TARNWICK_CLI_PATH)};
         for (const auto& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -235,6 +385,14 @@ inline RunResult waitCli(const Spawned& spawned)
     result.out = readFile(spawned.outPath);
     result.err = readFile(spawned.errPath);
     return result;
+}
+
+inline RunResult Sandbox::run(const std::vector<std::string>& args, const RunOptions& options) const
+{
+    const Spawned spawned = spawnCli(*this, "run", args, options);
+    if (options.whileRunning)
+        options.whileRunning(spawned.pid);
+    return waitCli(spawned);
 }
 
 /// Waits up to `limit` for the process to exit without reaping it; true when it did.
@@ -259,4 +417,4 @@ inline void releaseFifoReader(const std::string& fifo)
         ::close(fd);
 }
 
-} // namespace tarnwick::test
+} // namespace tarnwick::hardening

@@ -1,5 +1,4 @@
 // The defaults file and the registration of default settings.
-#include "platform/DefaultsFile.h"
 #include "platform/TextEncoding.h"
 #include "settings/DefaultSettings.h"
 #include "settings/SettingsKeys.h"
@@ -17,111 +16,41 @@ namespace {
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
-TEST(DefaultsFile, ParsesSettingTypesAndSkipsOthers)
+// MboxEncoding always comes from the system; a file that cannot be read registers nothing.
+TEST(DefaultsRegistration, EdgeCases)
 {
-    const auto parsed = parseDefaults(R"({
-        "Bool": true, "Int": 42, "Negative": -7, "Large": 9007199254740993, "Exponent": 1e3,
-        "Fraction": 1.5, "Huge": 1e300, "Text": "caf\u00e9", "Names": ["utf-8", ""], "NoNames": [],
-        "Mixed": ["a", 1], "Null": null, "Object": {"a": 1}
-    })");
-    ASSERT_TRUE(parsed.has_value());
-    const SettingsDictionary expected = {
-        {"Bool", SettingValue(true)},
-        {"Int", SettingValue(std::int64_t{42})},
-        {"Negative", SettingValue(std::int64_t{-7})},
-        {"Large", SettingValue(std::int64_t{9007199254740993})},
-        {"Exponent", SettingValue(std::int64_t{1000})},
-        {"Text", SettingValue(std::string("caf\xC3\xA9"))},
-        {"Names", SettingValue(Strings{"utf-8", ""})},
-        {"NoNames", SettingValue(Strings{})},
-    };
-    EXPECT_TRUE(*parsed == expected);
-}
-
-TEST(DefaultsFile, RejectsWhatIsNotAnObject)
-{
-    for (const char* text : {"", "[1, 2]", "\"text\"", "{\"a\": ", "{\"a\": true} trailing", "nul"})
-        EXPECT_FALSE(parseDefaults(text).has_value()) << text;
-    EXPECT_TRUE(parseDefaults("{}").has_value());
-}
-
-class DefaultsRegistration : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("tarnwick-defaults-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        const char* lcAll = std::getenv("LC_ALL");
-        savedLcAll_ = lcAll ? std::optional<std::string>(lcAll) : std::nullopt;
-        // A codeset that is not UTF-8, so that a stale MboxEncoding cannot pass by chance.
-        setenv("LC_ALL", "xx_XX.KOI8-R", 1);
-    }
-    void TearDown() override
-    {
-        if (savedLcAll_)
-            setenv("LC_ALL", savedLcAll_->c_str(), 1);
-        else
-            unsetenv("LC_ALL");
-        fs::remove_all(dir_);
-    }
-    std::string writeFile(const std::string& text)
-    {
-        const fs::path path = dir_ / "Defaults.json";
-        std::ofstream(path) << text;
-        return path;
-    }
-    static std::int64_t systemId() { return static_cast<std::int64_t>(carryEncoding(systemEncoding())); }
-
-    fs::path dir_;
-    std::optional<std::string> savedLcAll_;
-};
-
-TEST_F(DefaultsRegistration, MboxEncodingIsTheSystemEncoding)
-{
-    ASSERT_EQ(systemId(), 0x80000A02);
-    struct Case {
-        const char* what;
-        const char* file;
-    } cases[] = {
-        {"file without MboxEncoding", R"({"AddEmptyLines": true})"},
-        {"file with another MboxEncoding", R"({"MboxEncoding": 8, "AddEmptyLines": true})"},
-        {"file with MboxEncoding of another type", R"({"MboxEncoding": "utf-8", "AddEmptyLines": true})"},
+    const fs::path dir = fs::temp_directory_path() / ("tarnwick-defaults-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const char* lcAll = std::getenv("LC_ALL");
+    const std::optional<std::string> savedLcAll = lcAll ? std::optional<std::string>(lcAll) : std::nullopt;
+    setenv("LC_ALL", "xx_XX.KOI8-R", 1); // not UTF-8, so that a stale MboxEncoding cannot pass by chance
+    const std::int64_t system = carryEncoding(systemEncoding());
+    EXPECT_EQ(system, 0x80000A02);
+    // text: written to path (nullptr: Defaults.json); neither: the bundled defaults.
+    struct Case { const char *what, *text, *path; bool registers; } cases[] = {
+        {"bundled defaults", nullptr, nullptr, true},
+        {"no MboxEncoding, other types skipped",
+         R"({"AddEmptyLines": true, "CharsetNames": ["utf-8"], "F": 1.5, "M": ["a", 1], "N": null, "O": {"a": 1}})", nullptr, true},
+        {"another MboxEncoding", R"({"MboxEncoding": 8, "AddEmptyLines": true})", nullptr, true},
+        {"MboxEncoding of another type", R"({"MboxEncoding": "utf-8", "AddEmptyLines": true})", nullptr, true},
+        {"missing file", nullptr, "missing", false}, {"a directory", nullptr, ".", false},
+        {"not JSON", "{not json", nullptr, false}, {"empty", "", nullptr, false},
+        {"an array", "[1, 2]", nullptr, false}, {"trailing text", R"({"a": true} trailing)", nullptr, false},
     };
     for (const Case& c : cases) {
         SettingsStore store;
-        ASSERT_TRUE(registerDefaultSettingsFromFile(store, writeFile(c.file))) << c.what;
-        EXPECT_EQ(store.integerForKey(keys::kMboxEncoding), systemId()) << c.what;
-        EXPECT_TRUE(store.boolForKey(keys::kAddEmptyLines)) << c.what;
-        store.setInteger(keys::kMboxEncoding, kEncodingShiftJIS);
-        EXPECT_EQ(store.integerForKey(keys::kMboxEncoding), kEncodingShiftJIS) << c.what;
+        const fs::path path = dir / (c.path ? c.path : "Defaults.json");
+        if (c.text)
+            std::ofstream(path) << c.text;
+        EXPECT_EQ(c.text || c.path ? registerDefaultSettingsFromFile(store, path) : registerDefaultSettings(store),
+                  c.registers) << c.what;
+        EXPECT_EQ(store.integerForKey(keys::kMboxEncoding), c.registers ? system : 0) << c.what;
+        EXPECT_EQ(store.boolForKey(keys::kAddEmptyLines), c.registers) << c.what;
+        for (const std::string& name : store.stringArrayForKey(keys::kCharsetNames).value_or(Strings{}))
+            EXPECT_TRUE(isEncodingAvailable(encodingForIANAName(name))) << c.what << ": " << name;
     }
-}
-
-TEST_F(DefaultsRegistration, UnreadableFileRegistersNothing)
-{
-    const std::string cases[] = {(dir_ / "missing.json").string(), dir_.string(), writeFile("{not json")};
-    for (const std::string& path : cases) {
-        SettingsStore store;
-        EXPECT_FALSE(registerDefaultSettingsFromFile(store, path)) << path;
-        EXPECT_EQ(store.integerForKey(keys::kMboxEncoding), 0) << path;
-        EXPECT_FALSE(store.stringArrayForKey(keys::kCharsetNames).has_value()) << path;
-    }
-}
-
-TEST_F(DefaultsRegistration, BundledDefaults)
-{
-    SettingsStore store;
-    ASSERT_TRUE(registerDefaultSettings(store));
-    EXPECT_EQ(store.integerForKey(keys::kMboxEncoding), systemId());
-    EXPECT_EQ(store.stringArrayForKey(keys::kCharsetNames), (Strings{"us-ascii", "iso-8859-1", "utf-8"}));
-    for (const std::string_view key : {keys::kConvertEncodings, keys::kProcessEudoraTags, keys::kConvertLineEndings,
-                                       keys::kComplementDateHeaders, keys::kAddEmptyLines})
-        EXPECT_TRUE(store.boolForKey(key)) << key;
-    EXPECT_FALSE(store.boolForKey(keys::kReplaceNBSPWithSpaceInMacJapanese));
-    // Every name of the default list is one that the lookup knows.
-    const auto names = store.stringArrayForKey(keys::kCharsetNames);
-    for (const std::string& name : names.value_or(Strings{}))
-        EXPECT_TRUE(isEncodingAvailable(encodingForIANAName(name))) << name;
+    savedLcAll ? setenv("LC_ALL", savedLcAll->c_str(), 1) : unsetenv("LC_ALL");
+    fs::remove_all(dir);
 }
 
 } // namespace
