@@ -3,17 +3,11 @@
 #include "CliRunner.h"
 
 #include <chrono>
+#include <regex>
 #include <thread>
 
 namespace tarnwick::test {
 namespace {
-
-RunResult convert(const Sandbox& sandbox, const std::string& source, const std::string& destination, const RunOptions& options = {})
-{
-    std::vector<std::string> args = kPlain;
-    args.insert(args.end(), {sandbox / source, sandbox / destination});
-    return sandbox.run(args, options);
-}
 
 TEST(CliFolderWalk, ConvertsEveryRegularFileFlatWithNamesAsBytes)
 {
@@ -25,23 +19,22 @@ TEST(CliFolderWalk, ConvertsEveryRegularFileFlatWithNamesAsBytes)
     for (const auto& [name, bytes] : inputs)
         sandbox.write("src/" + name, bytes);
     sandbox.write("dest/" + file, "keep");
+    sandbox.write("elsewhere/Secret", mailbox(1));
     sandbox.mkdir("src/EmptyFolder");
     ::mkfifo((sandbox / "src/fifo").c_str(), 0644);
     ::symlink((sandbox / "src/In").c_str(), (sandbox / "src/LinkToIn").c_str());
-    sandbox.write("elsewhere/Secret", mailbox(1));
     ::symlink((sandbox / "elsewhere").c_str(), (sandbox / "src/LinkToFolder").c_str());
 
-    const RunResult result = convert(sandbox, "src", "dest");
+    const RunResult result = sandbox.convert("src", "dest");
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "Completed\n");
     std::map<std::string, std::string> outputs, expected = {{file, "keep"}, {file + "_2", mailbox(6)}};
     for (const auto& name : sandbox.list("dest"))
         outputs[name] = readFile(sandbox / ("dest/" + name));
-    for (auto [name, bytes] : inputs) {
+    for (const auto& [name, bytes] : inputs) {
         EXPECT_NE(result.err.find("Processing \"" + name + "\"...\n"), std::string::npos) << name << " in " << result.err;
-        std::replace(name.begin(), name.end(), '/', ':');
         if (!bytes.empty() && name != "notes.txt" && name != file)
-            expected[name] = bytes;
+            expected[std::regex_replace(name, std::regex("/"), ":")] = bytes;
     }
     EXPECT_EQ(outputs, expected);
     for (const char* name : {"Link", "Secret", "fifo"})
@@ -54,11 +47,11 @@ TEST(CliFolderWalk, DestinationInsideOrEqualToSource)
     Sandbox inside;
     for (const char* name : {"src/In", "src/Sub/Out", "src/converted/Old"})
         inside.write(name, mailbox(1));
-    EXPECT_EQ(convert(inside, "src", "src/converted").out, "Completed\n");
+    EXPECT_EQ(inside.convert("src", "src/converted").out, "Completed\n");
     EXPECT_EQ(inside.list("src/converted"), (std::set<std::string>{"Old", "In", "Sub:Out"})) << "inside";
 
-    // Long names fill the listing buffer quickly, so the folder is read in several
-    // parts while the outputs appear in it.
+    // Long names fill the listing buffer soon: the folder is read in several parts
+    // while the outputs appear in it.
     Sandbox same;
     std::set<std::string> expected;
     for (int i = 100; i < 300; ++i) {
@@ -66,7 +59,7 @@ TEST(CliFolderWalk, DestinationInsideOrEqualToSource)
         same.write("src/" + name, mailbox(1));
         expected.insert({name, name + "_2"});
     }
-    EXPECT_EQ(convert(same, "src", "src").out, "Completed\n");
+    EXPECT_EQ(same.convert("src", "src").out, "Completed\n");
     EXPECT_EQ(same.list("src"), expected) << "destination is the source";
 }
 
@@ -76,11 +69,10 @@ TEST(CliFolderRemoval, FirstFailureEndsTheJobAndRemovesItsOutput)
     for (const char* name : {"src/A", "src/B", "src/C"}) // listed before their sizes are chosen
         sandbox.write(name, "");
     const auto order = listing(sandbox / "src");
-    sandbox.write("src/" + order[0], mailbox(2));
-    sandbox.write("src/" + order[1], mailbox(400)); // larger than the file size limit
-    sandbox.write("src/" + order[2], mailbox(2));
+    for (int i = 0; i < 3; ++i)
+        sandbox.write("src/" + order[i], mailbox(i == 1 ? 400 : 2)); // the second is larger than the limit
     sandbox.mkdir("dest");
-    const RunResult result = convert(sandbox, "src", "dest", {"", 8192, {}});
+    const RunResult result = sandbox.convert("src", "dest", {.fileSizeLimit = 8192});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out.rfind("Error: Could not write to \"" + sandbox / ("dest/" + order[1]) + "\": ", 0), 0u) << result.out;
     EXPECT_EQ(sandbox.list("dest"), std::set<std::string>{order[0]}) << "the failed output is removed, the third not started";
@@ -97,14 +89,11 @@ TEST(CliCancel, SignalStopsBetweenFiles)
         sandbox.write("src/B", mailbox(2));
         sandbox.mkdir("dest");
         const std::string first = listing(sandbox / "src")[0];
-        RunOptions options;
-        options.whileHeld = [&](pid_t pid) {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (sandbox.list("dest").empty() && std::chrono::steady_clock::now() < deadline)
+        const RunResult result = sandbox.convert("src", "dest", {.whileHeld = [&](pid_t pid) {
+            for (int i = 0; i < 30000 && sandbox.list("dest").empty(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             ::kill(pid, signal);
-        };
-        const RunResult result = convert(sandbox, "src", "dest", options);
+        }});
         EXPECT_EQ(result.exitCode, 130) << signal;
         EXPECT_EQ(result.out, "Canceled\n") << signal;
         EXPECT_EQ(sandbox.list("dest"), std::set<std::string>{first}) << signal;

@@ -4,13 +4,13 @@
 namespace tarnwick::test {
 namespace {
 
-// Every entry below the sandbox but the run's own output: a file's bytes, "/" for a
-// folder, "->target" for a link.
-std::map<std::string, std::string> snapshot(const Sandbox& sandbox)
+using Entries = std::map<std::string, std::string>; // a file's bytes, "/" for a folder, "->target" for a link
+
+Entries snapshot(const Sandbox& sandbox) // everything in the sandbox but the run's own output
 {
-    std::map<std::string, std::string> entries;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(sandbox.root())) {
-        const std::string name = entry.path().string().substr(sandbox.root().size() + 1);
+    Entries entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(sandbox.root)) {
+        const std::string name = entry.path().string().substr(sandbox.root.size() + 1);
         if (entry.is_symlink())
             entries[name] = "->" + std::filesystem::read_symlink(entry.path()).string();
         else if (name != "stdout.txt" && name != "stderr.txt")
@@ -21,7 +21,6 @@ std::map<std::string, std::string> snapshot(const Sandbox& sandbox)
 
 TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
 {
-    using Entries = std::map<std::string, std::string>; // as in snapshot()
     const std::string m = mailbox(1), longName(254, 'm');
     const struct { const char* label; Entries given; std::string source, destination, outText; Entries added; } cases[] = {
         {"missing source", {}, "missing", "dest", "Error: \"%S/missing\" not found", {}},
@@ -47,14 +46,12 @@ TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
                 ASSERT_EQ(::symlink(bytes.substr(2).c_str(), (sandbox / name).c_str()), 0);
             else
                 sandbox.write(name, bytes);
-        auto expected = snapshot(sandbox);
+        Entries expected = snapshot(sandbox);
         expected.insert(c.added.begin(), c.added.end());
-        std::vector<std::string> args = kPlain;
-        args.insert(args.end(), {c.source[0] == '~' ? c.source : sandbox / c.source, sandbox / c.destination});
-        const RunResult result = sandbox.run(args);
+        const RunResult result = sandbox.convert(c.source, c.destination);
         std::string outText = c.outText + "\n";
         if (const auto at = outText.find("%S"); at != std::string::npos)
-            outText.replace(at, 2, sandbox.root());
+            outText.replace(at, 2, sandbox.root);
         EXPECT_EQ(result.out, outText);
         EXPECT_EQ(result.exitCode, c.outText == "Completed" ? 0 : 1);
         EXPECT_EQ(result.err.find("Processing") != std::string::npos, c.outText == "Completed") << result.err;
@@ -73,21 +70,20 @@ TEST(CliOptions, SettingsReachTheConversion)
     const std::string store = "[General]\nConvertEncodings=bool:false\nConvertLineEndings=bool:true\nComplementDateHeaders=bool:false\n"
                               "AddEmptyLines=bool:false\nSourcePath=string:/nowhere\nDestinationPath=string:/nowhere\n";
     sandbox.write("config/Tarnwick/Tarnwick.conf", store);
-    const struct { const char* label; std::vector<std::string> options; std::string timeZone, expected; } cases[] = {
-        {"saved values", {}, "", from + "\r\nSubject: x\r\n\r\nbody\r\n"},
-        {"option wins over the saved value", {"--no-crlf"}, "", input},
-        {"last switch wins", {"--crlf", "--no-crlf"}, "", input},
-        {"dates in Paris", {"--no-crlf", "--complement-dates"}, "Europe/Paris", dated + "+0200\n\nbody\n"},
-        {"dates in New York", {"--no-crlf", "--complement-dates"}, "America/New_York", dated + "-0400\n\nbody\n"},
-        {"empty lines", {"--no-crlf", "--add-empty-lines"}, "", input + "\n"},
+    const struct { std::vector<std::string> options; std::string timeZone, expected; } cases[] = {
+        {{}, "", from + "\r\nSubject: x\r\n\r\nbody\r\n"}, // the saved values
+        {{"--no-crlf"}, "", input},
+        {{"--crlf", "--no-crlf"}, "", input},
+        {{"--no-crlf", "--complement-dates"}, "Europe/Paris", dated + "+0200\n\nbody\n"},
+        {{"--no-crlf", "--complement-dates"}, "America/New_York", dated + "-0400\n\nbody\n"},
+        {{"--no-crlf", "--add-empty-lines"}, "", input + "\n"},
     };
-    int n = 0;
     for (const auto& c : cases) {
-        const std::string output = sandbox / std::to_string(++n);
         std::vector<std::string> args = c.options;
-        args.insert(args.end(), {sandbox / "In", output});
-        EXPECT_EQ(sandbox.run(args, {c.timeZone}).out, "Completed\n") << c.label;
-        EXPECT_EQ(readFile(output), c.expected) << c.label;
+        args.insert(args.end(), {sandbox / "In", sandbox / "out"});
+        EXPECT_EQ(sandbox.run(args, {.timeZone = c.timeZone}).out, "Completed\n") << testing::PrintToString(c.options);
+        EXPECT_EQ(readFile(sandbox / "out"), c.expected) << testing::PrintToString(c.options) << " " << c.timeZone;
+        std::filesystem::remove(sandbox / "out");
     }
     EXPECT_EQ(readFile(sandbox / "config/Tarnwick/Tarnwick.conf"), store);
     EXPECT_EQ(sandbox.list("config/Tarnwick").size(), 1u);
@@ -98,28 +94,28 @@ TEST(CliOptions, ExitCodesAndUsageErrors)
     Sandbox sandbox;
     sandbox.write("In", mailbox(1));
     const std::string in = sandbox / "In", out = sandbox / "out";
-    const struct { const char* label; std::vector<std::string> args; int exitCode; std::string inOut, inErr; } cases[] = {
-        {"help", {"--help"}, 0, "Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION", ""},
-        {"version", {"--version"}, 0, "tarnwick-cli ", ""},
-        {"encodings in menu order", {"--list-encodings"}, 0, "\n2147483649\tJapanese (Mac OS)\n8\tJapanese (Shift JIS)\n", ""},
-        {"no operands", {}, 2, "", "SOURCE and DESTINATION"},
-        {"one operand", {in}, 2, "", "SOURCE and DESTINATION"},
-        {"three operands", {in, out, out}, 2, "", "too many"},
-        {"unknown option", {"--frobnicate", in, out}, 2, "", "unknown option '--frobnicate'"},
-        {"missing argument", {in, out, "--charsets"}, 2, "", "needs an argument"},
-        {"unknown encoding name", {"--source-encoding", "no-such-charset", in, out}, 2, "", "unknown encoding"},
-        {"identifier too large", {"--source-encoding", "4294967297", in, out}, 2, "", "unknown encoding"},
-        {"identifier not offered", {"--source-encoding", "2147483647", in, out}, 2, "", "unknown encoding"},
-        {"known name", {"--source-encoding", "Shift_JIS", in, out}, 0, "Completed", ""},
-        {"known alias", {"--source-encoding", "x-mac-japanese", in, out + "2"}, 0, "Completed", ""},
-        {"identifier above 2^31", {"--source-encoding", "2147483649", in, out + "3"}, 0, "Completed", ""},
+    const struct { std::vector<std::string> args; int exitCode; std::string inOut, inErr; } cases[] = {
+        {{"--help"}, 0, "Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION", ""},
+        {{"--version"}, 0, "tarnwick-cli ", ""},
+        {{"--list-encodings"}, 0, "\n2147483649\tJapanese (Mac OS)\n8\tJapanese (Shift JIS)\n", ""}, // menu order
+        {{in}, 2, "", "SOURCE and DESTINATION"},
+        {{in, out, out}, 2, "", "too many"},
+        {{"--frobnicate", in, out}, 2, "", "unknown option '--frobnicate'"},
+        {{in, out, "--charsets"}, 2, "", "needs an argument"},
+        {{"--source-encoding", "no-such-charset", in, out}, 2, "", "unknown encoding"},
+        {{"--source-encoding", "4294967297", in, out}, 2, "", "unknown encoding"}, // above 32 bits
+        {{"--source-encoding", "2147483647", in, out}, 2, "", "unknown encoding"}, // not offered
+        {{"--source-encoding", "Shift_JIS", in, out}, 0, "Completed", ""},
+        {{"--source-encoding", "x-mac-japanese", in, out + "2"}, 0, "Completed", ""},
+        {{"--source-encoding", "2147483649", in, out + "3"}, 0, "Completed", ""},
     };
     for (const auto& c : cases) {
         const RunResult result = sandbox.run(c.args);
-        EXPECT_EQ(result.exitCode, c.exitCode) << c.label << ": " << result.err;
-        EXPECT_NE(result.out.find(c.inOut), std::string::npos) << c.label << ": " << result.out;
-        EXPECT_NE(result.err.find(c.inErr), std::string::npos) << c.label << ": " << result.err;
-        EXPECT_TRUE(c.exitCode != 2 || result.out.empty()) << c.label << ": usage errors print nothing on standard output";
+        const std::string label = testing::PrintToString(c.args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << label << ": " << result.err;
+        EXPECT_NE(result.out.find(c.inOut), std::string::npos) << label << ": " << result.out;
+        EXPECT_NE(result.err.find(c.inErr), std::string::npos) << label << ": " << result.err;
+        EXPECT_TRUE(c.exitCode != 2 || result.out.empty()) << label << ": usage errors print nothing on standard output";
     }
 }
 

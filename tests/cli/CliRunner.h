@@ -57,7 +57,7 @@ struct RunOptions {
 struct Sandbox {
     std::string root = [] { char pattern[] = "/tmp/tarnwick-cli.XXXXXX"; return std::string(::mkdtemp(pattern)); }();
 
-    Sandbox() { mkdir("config"), mkdir("home"); }
+    Sandbox() { mkdir("config"); mkdir("home"); }
     ~Sandbox() { std::error_code ignored; std::filesystem::remove_all(root, ignored); }
     std::string operator/(const std::string& name) const { return root + "/" + name; }
     void mkdir(const std::string& name) const { std::filesystem::create_directories(*this / name); }
