@@ -47,11 +47,10 @@ struct RunResult {
 };
 
 struct RunOptions {
-    std::string timeZone;
     rlim_t fileSizeLimit = 0; // writes past it fail with EFBIG
     /// When set, standard error is a full pipe, which holds the program at its first
     /// status line until this returns. Called with the program's process id.
-    std::function<void(pid_t)> whileHeld;
+    std::function<void(pid_t)> whileHeld = {};
 };
 
 struct Sandbox {
@@ -74,12 +73,13 @@ struct Sandbox {
 
     RunResult run(std::vector<std::string> args, const RunOptions& options = {}) const
     {
-        const std::string outPath = root + "/stdout.txt", errPath = root + "/stderr.txt";
-        int held[2] = {-1, -1};
-        if (options.whileHeld && ::pipe(held) == 0 && ::fcntl(held[1], F_SETFL, O_NONBLOCK) == 0) {
-            while (::write(held[1], std::string(4096, '#').data(), 4096) > 0) {
+        const std::string outPath = root + "/stdout.txt";
+        int err[2] = {-1, -1};
+        EXPECT_EQ(::pipe(err), 0);
+        if (options.whileHeld && ::fcntl(err[1], F_SETFL, O_NONBLOCK) == 0) {
+            while (::write(err[1], std::string(4096, '#').data(), 4096) > 0) {
             }
-            ::fcntl(held[1], F_SETFL, 0);
+            ::fcntl(err[1], F_SETFL, 0);
         }
         args.insert(args.begin(), TARNWICK_CLI_PATH);
         const pid_t pid = ::fork();
@@ -87,10 +87,8 @@ struct Sandbox {
             ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
             ::setenv("HOME", (root + "/home").c_str(), 1);
             ::setenv("LC_ALL", "C.UTF-8", 1);
-            if (!options.timeZone.empty())
-                ::setenv("TZ", options.timeZone.c_str(), 1);
             ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-            ::dup2(held[1] >= 0 ? held[1] : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            ::dup2(err[1], 2);
             const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
             if (options.fileSizeLimit && ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR)
                 ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -101,22 +99,19 @@ struct Sandbox {
             ::execv(TARNWICK_CLI_PATH, argv.data());
             ::_exit(127);
         }
-        RunResult result;
-        if (options.whileHeld) {
-            ::close(held[1]);
+        ::close(err[1]);
+        if (options.whileHeld)
             options.whileHeld(pid);
-            char buffer[4096];
-            for (ssize_t n; (n = ::read(held[0], buffer, sizeof buffer)) > 0;)
-                result.err.append(buffer, n);
-            ::close(held[0]);
-            result.err.erase(0, result.err.find_first_not_of('#'));
-        }
+        RunResult result;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(err[0], buffer, sizeof buffer)) > 0;)
+            result.err.append(buffer, n);
+        ::close(err[0]);
+        result.err.erase(0, result.err.find_first_not_of('#'));
         int status = 0;
         ::waitpid(pid, &status, 0);
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         result.out = readFile(outPath);
-        if (!options.whileHeld)
-            result.err = readFile(errPath);
         return result;
     }
 
