@@ -1,23 +1,10 @@
 // The mode table, options and the command line itself.
 #include "CliRunner.h"
 
+#include <regex>
+
 namespace tarnwick::test {
 namespace {
-
-using Entries = std::map<std::string, std::string>; // a file's bytes, "/" for a folder, "->target" for a link
-
-Entries snapshot(const Sandbox& sandbox) // everything in the sandbox but the run's own output
-{
-    Entries entries;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(sandbox.root)) {
-        const std::string name = entry.path().string().substr(sandbox.root.size() + 1);
-        if (entry.is_symlink())
-            entries[name] = "->" + std::filesystem::read_symlink(entry.path()).string();
-        else if (name != "stdout.txt" && name != "stderr.txt")
-            entries[name] = entry.is_directory() ? "/" : readFile(entry.path());
-    }
-    return entries;
-}
 
 TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
 {
@@ -25,47 +12,39 @@ TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
     const struct { const char* label; Entries given; std::string source, destination, outText; Entries added; } cases[] = {
         {"missing source", {}, "missing", "dest", "Error: \"%S/missing\" not found", {}},
         {"tilde and trailing slash standardised", {}, "~/Mail//missing/", "dest", "Error: \"%S/home/Mail/missing\" not found", {}},
-        {"folder, missing destination", {{"src", "/"}}, "src", "dest", "Error: \"%S/dest\" not found", {}},
-        {"folder, destination is a file", {{"src", "/"}, {"dest", "keep"}}, "src", "dest", "Error: \"%S/dest\" is not a directory", {}},
+        {"folder, missing destination", {{"src/In", m}}, "src", "dest", "Error: \"%S/dest\" not found", {}},
+        {"folder, destination is a file", {{"src/In", m}, {"dest", "keep"}}, "src", "dest", "Error: \"%S/dest\" is not a directory", {}},
         {"file, destination is a file", {{"In", m}, {"dest", "keep"}}, "In", "dest", "Error: \"%S/dest\" already exists", {}},
         {"file, destination a dangling link", {{"In", m}, {"dest", "->target"}}, "In", "dest", "Error: \"%S/dest\" already exists", {}},
         {"file, destination in a missing folder", {{"In", m}}, "In", "no/such", "Error: Could not create \"%S/no/such\"", {}},
-        {"file, no name can be claimed", {{longName, m}, {"out", "/"}, {"out/" + longName, "keep"}}, longName, "out",
+        {"file, no name can be claimed", {{longName, m}, {"out/" + longName, "keep"}}, longName, "out",
          "Error: Could not create \"%S/out/" + longName + "\"", {}},
-        {"file, new name", {{"Mail", "/"}, {"Mail/In", m}}, "Mail/In", "Mail/converted", "Completed", {{"Mail/converted", m}}},
-        {"file into a folder holding its name", {{"In", m}, {"out", "/"}, {"out/In", "keep"}}, "In", "out/", "Completed", {{"out/In_2", m}}},
-        {"file that is no mailbox", {{"notes", "just notes\n"}, {"out", "/"}}, "notes", "out", "Completed", {}},
+        {"file, new name", {{"Mail/In", m}}, "Mail/In", "Mail/converted", "Completed", {{"Mail/converted", m}}},
+        {"file into a folder holding its name", {{"In", m}, {"out/In", "keep"}}, "In", "out/", "Completed", {{"out/In_2", m}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         Sandbox sandbox;
         for (const auto& [name, bytes] : c.given)
-            if (bytes == "/")
-                sandbox.mkdir(name);
-            else if (bytes.rfind("->", 0) == 0)
+            if (bytes.rfind("->", 0) == 0)
                 ASSERT_EQ(::symlink(bytes.substr(2).c_str(), (sandbox / name).c_str()), 0);
             else
                 sandbox.write(name, bytes);
-        Entries expected = snapshot(sandbox);
+        Entries expected = snapshot(sandbox.root);
         expected.insert(c.added.begin(), c.added.end());
         const RunResult result = sandbox.convert(c.source, c.destination);
-        std::string outText = c.outText + "\n";
-        if (const auto at = outText.find("%S"); at != std::string::npos)
-            outText.replace(at, 2, sandbox.root);
-        EXPECT_EQ(result.out, outText);
+        EXPECT_EQ(result.out, std::regex_replace(c.outText, std::regex("%S"), sandbox.root) + "\n");
         EXPECT_EQ(result.exitCode, c.outText == "Completed" ? 0 : 1);
         EXPECT_EQ(result.err.find("Processing") != std::string::npos, c.outText == "Completed") << result.err;
-        EXPECT_EQ(snapshot(sandbox), expected) << "only the output is added; the user's store is never written";
+        EXPECT_EQ(snapshot(sandbox.root), expected) << "only the output is added; the user's store is never written";
     }
 }
 
-// Options reach the conversion, unset ones read the user's saved values, and the
-// user's store is left as it was.
+// Options reach the conversion over the user's saved values, which are left as they were.
 TEST(CliOptions, SettingsReachTheConversion)
 {
     Sandbox sandbox;
     const std::string from = "From ???@??? Tue Apr 03 10:15:22 2001", input = from + "\nSubject: x\n\nbody\n";
-    const std::string dated = from + "\nSubject: x\nDate: Tue, 3 Apr 2001 10:15:22 ";
     sandbox.write("In", input);
     const std::string store = "[General]\nConvertEncodings=bool:false\nConvertLineEndings=bool:true\nComplementDateHeaders=bool:false\n"
                               "AddEmptyLines=bool:false\nSourcePath=string:/nowhere\nDestinationPath=string:/nowhere\n";
@@ -75,7 +54,7 @@ TEST(CliOptions, SettingsReachTheConversion)
         {{}, from + "\r\nSubject: x\r\n\r\nbody\r\n"}, // the saved values
         {{"--no-crlf"}, input},
         {{"--crlf", "--no-crlf"}, input},
-        {{"--no-crlf", "--complement-dates"}, dated + "-0400\n\nbody\n"},
+        {{"--no-crlf", "--complement-dates"}, from + "\nSubject: x\nDate: Tue, 3 Apr 2001 10:15:22 -0400\n\nbody\n"},
         {{"--no-crlf", "--add-empty-lines"}, input + "\n"},
     };
     for (const auto& c : cases) {
@@ -85,8 +64,7 @@ TEST(CliOptions, SettingsReachTheConversion)
         EXPECT_EQ(readFile(sandbox / "out"), c.expected) << testing::PrintToString(c.options);
         std::filesystem::remove(sandbox / "out");
     }
-    EXPECT_EQ(readFile(sandbox / "config/Tarnwick/Tarnwick.conf"), store);
-    EXPECT_EQ(sandbox.list("config/Tarnwick").size(), 1u);
+    EXPECT_EQ(snapshot(sandbox / "config"), (Entries{{"Tarnwick", "/"}, {"Tarnwick/Tarnwick.conf", store}}));
 }
 
 TEST(CliOptions, ExitCodesAndUsageErrors)
@@ -104,17 +82,14 @@ TEST(CliOptions, ExitCodesAndUsageErrors)
         {{"--source-encoding", "no-such-charset", in, out}, 2, "", "unknown encoding"},
         {{"--source-encoding", "4294967297", in, out}, 2, "", "unknown encoding"}, // above 32 bits
         {{"--source-encoding", "2147483647", in, out}, 2, "", "unknown encoding"}, // not offered
-        {{"--source-encoding", "Shift_JIS", in, out}, 0, "Completed", ""},
-        {{"--source-encoding", "x-mac-japanese", in, out + "2"}, 0, "Completed", ""},
-        {{"--source-encoding", "2147483649", in, out + "3"}, 0, "Completed", ""},
+        {{"--source-encoding", "x-mac-japanese", in, out}, 0, "Completed", ""},
+        {{"--source-encoding", "2147483649", in, out + "2"}, 0, "Completed", ""},
     };
     for (const auto& c : cases) {
-        const RunResult result = sandbox.run(c.args);
-        const std::string label = testing::PrintToString(c.args);
-        EXPECT_EQ(result.exitCode, c.exitCode) << label << ": " << result.err;
-        EXPECT_NE(result.out.find(c.inOut), std::string::npos) << label << ": " << result.out;
-        EXPECT_NE(result.err.find(c.inErr), std::string::npos) << label << ": " << result.err;
-        EXPECT_TRUE(c.exitCode != 2 || result.out.empty()) << label << ": usage errors print nothing on standard output";
+        const RunResult r = sandbox.run(c.args);
+        EXPECT_TRUE(r.exitCode == c.exitCode && r.out.find(c.inOut) != std::string::npos && r.err.find(c.inErr) != std::string::npos &&
+                    (c.exitCode != 2 || r.out.empty())) // usage errors print nothing on standard output
+            << testing::PrintToString(c.args) << " exit " << r.exitCode << "\nout: " << r.out << "\nerr: " << r.err;
     }
 }
 

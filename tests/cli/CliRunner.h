@@ -1,6 +1,5 @@
 #pragma once
-// Runs the real tarnwick-cli in a sandbox: a temporary folder that holds the inputs,
-// the outputs, a home folder and an isolated user settings folder.
+// Runs the real tarnwick-cli in a sandbox folder holding inputs, outputs, a home and a settings folder.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,14 +12,12 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <set>
 
 namespace tarnwick::test {
 
 inline std::string readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
 }
 
 /// The names in a folder (bytes) in the order the file system lists them.
@@ -32,24 +29,35 @@ inline std::vector<std::string> listing(const std::string& folder)
     return names;
 }
 
+using Entries = std::map<std::string, std::string>; // a file's bytes, "/" for a folder, "->target" for a link
+
+/// Everything below `folder`, but the run's own output.
+inline Entries snapshot(const std::string& folder)
+{
+    Entries entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().string().substr(folder.size() + 1);
+        if (entry.is_symlink())
+            entries[name] = "->" + std::filesystem::read_symlink(entry.path()).string();
+        else if (name != "stdout.txt")
+            entries[name] = entry.is_directory() ? "/" : readFile(entry.path());
+    }
+    return entries;
+}
+
 inline std::string mailbox(int count, const std::string& eol = "\n")
 {
     std::string out;
-    for (int i = 0; i < count; ++i)
-        out += "From ???@??? Tue Apr 03 10:15:22 2001" + eol + "Subject: " + std::to_string(i) + eol +
-               "Date: Tue, 3 Apr 2001 10:14:51 +0200" + eol + eol + "Body" + eol + eol;
+    while (count-- > 0)
+        out += "From ???@??? Tue Apr 03 10:15:22 2001" + eol + "Subject: x" + eol + eol + "Body" + eol + eol;
     return out;
 }
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out, err;
-};
+struct RunResult { int exitCode = -1; std::string out, err; };
 
 struct RunOptions {
     rlim_t fileSizeLimit = 0; // writes past it fail with EFBIG
-    /// When set, standard error is a full pipe, which holds the program at its first
-    /// status line until this returns. Called with the program's process id.
+    /// When set, standard error is a full pipe: the program waits at its first status line until this returns.
     std::function<void(pid_t)> whileHeld = {};
 };
 
@@ -64,11 +72,6 @@ struct Sandbox {
     {
         std::filesystem::create_directories(std::filesystem::path(*this / name).parent_path());
         std::ofstream(*this / name, std::ios::binary) << bytes;
-    }
-    std::set<std::string> list(const std::string& name) const
-    {
-        const auto names = listing(*this / name);
-        return {names.begin(), names.end()};
     }
 
     RunResult run(std::vector<std::string> args, const RunOptions& options = {}) const

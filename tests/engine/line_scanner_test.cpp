@@ -58,20 +58,5 @@ TEST(LineScanner, RejectsRangesOutsideTheBytesAndStoresNothing)
     }
 }
 
-// The forward search steps over blocks of bytes: a terminator of each kind at every
-// offset within and across blocks, or none at all, must be found at its exact position.
-TEST(LineScanner, FindsTerminatorsAtEveryOffsetOfLongLines)
-{
-    for (const std::string terminator : {"\r", "\n", "\r\n", ""}) {
-        for (std::size_t length = 0; length < 80; ++length) {
-            const std::string bytes = "x" + std::string(length, 'a') + terminator + (terminator.empty() ? "" : "tail");
-            std::uint64_t contentsEnd = 99, end = 99;
-            ZQ_getLineStart(bytes, nullptr, &end, &contentsEnd, {1, 0});
-            ASSERT_EQ(std::tuple(contentsEnd, end), std::tuple(length + 1, length + 1 + terminator.size()))
-                << "length " << length << " terminator of " << terminator.size();
-        }
-    }
-}
-
 } // namespace
 } // namespace tarnwick

@@ -1,5 +1,6 @@
 #include "engine/ByteRange.h"
 #include "engine/MboxConverter.h"
+#include "engine/SeparatorDate.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/SettingsStore.h"
@@ -34,9 +35,7 @@ void writeFile(const std::string& file, const std::string& bytes)
 
 std::string readFile(const std::string& file)
 {
-    std::ostringstream bytes;
-    bytes << std::ifstream(file, std::ios::binary).rdbuf();
-    return bytes.str();
+    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
 }
 
 class MboxConverterTest : public ::testing::Test {
@@ -69,8 +68,7 @@ protected:
         store.setVolatile(keys::kAddEmptyLines, o.emptyLines);
         writeFile(path("in"), input);
         writeFile(path("out"), "");
-        lengths_.clear();
-        messages_.clear();
+        lengths_.clear(), messages_.clear();
         std::string error;
         const MessageConversion observe = [this](auto m, auto length, auto&) {
             lengths_.push_back(length);
@@ -95,31 +93,19 @@ TEST_F(MboxConverterTest, WorkedExampleByteForByte)
         const std::string expected = "From sender1 Wed Jan 3 01:05:34 1996" + e + "Subject: hi" + e
             + "Date: Wed, 3 Jan 1996 01:05:34 +0100" + e + e + "body" + e + e + "From sender2 Thu Jan 4 02:00:00 1996"
             + e + "date: Thu, 4 Jan 1996 02:00:00 +0000" + e + e + "text" + e + e;
-        EXPECT_EQ(convert(input, {.lineEndings = crlf, .dates = true, .emptyLines = true}), expected) << crlf;
-        EXPECT_EQ(convert(input, {.lineEndings = crlf, .dates = true, .emptyLines = true, .encodings = true}), expected);
+        for (const bool encodings : {false, true})
+            EXPECT_EQ(convert(input, {crlf, true, true, encodings}), expected) << crlf << encodings;
         EXPECT_EQ(lengths_, (crlf ? Lengths{91, 78} : Lengths{87, 75}));
         ASSERT_EQ(messages_.size(), 2u);
         EXPECT_EQ(messages_[0] + messages_[1], expected) << "each whole message is handed over, added empty line too";
     }
     EXPECT_TRUE(log_.empty());
     // A conversion result is written in place of its message; a declined one keeps the message.
-    EXPECT_EQ(convert("From a\nx\nFrom b\ny\n", {.encodings = true}, [calls = 0](auto m, auto, auto& r) mutable {
+    const MessageConversion firstOnly = [calls = 0](auto m, auto, auto& r) mutable {
         r = "<" + std::string(m) + ">";
         return ++calls == 1;
-    }), "<From a\nx\n>From b\ny\n");
-}
-
-TEST_F(MboxConverterTest, SkipsEmptyAndForeignInputWithoutOpeningTheOutput)
-{
-    for (const std::string bytes : {"", "From", "from x\n", ">From x\n", "From:x\n", " From x\n"}) {
-        log_.clear();
-        writeFile(path("in"), bytes);
-        std::string error = "untouched";
-        EXPECT_TRUE(convertMbox(path("in"), path("missing"), error)) << bytes; // opening would fail
-        EXPECT_EQ(error, "untouched") << bytes;
-        EXPECT_EQ(log_, bytes.empty() ? std::vector<std::string>{} : std::vector{"'" + path("in") + "' is not Mbox format"})
-            << bytes;
-    }
+    };
+    EXPECT_EQ(convert("From a\nx\nFrom b\ny\n", {.encodings = true}, firstOnly), "<From a\nx\n>From b\ny\n");
 }
 
 TEST_F(MboxConverterTest, LinesMessagesAndDateLines)
@@ -141,7 +127,6 @@ TEST_F(MboxConverterTest, LinesMessagesAndDateLines)
         {"CR LF first", "From a\r\nx\ny\r", {}, "From a\r\nx\r\ny\r\n", {}},
         {"LF CR is two lines", "From a\n\rb\n", {}, "From a\n\nb\n", {}},
         {"lone line, open terminator", "From a", {.emptyLines = true}, "From a", {}},
-        {"lone line, CR LF wanted", "From a", crlf, "From a\r\n", {}},
         {"lone line, CR LF and empty lines", "From a", {.lineEndings = true, .emptyLines = true}, "From a\r\n\r\n", {}},
         // Messages start at every "From " line; the header ends after the first empty line.
         {"From line in a body", "From a\nS: 1\n\nbody\nFrom b\n\nt\n", split, "From a\nS: 1\n\nbody\n\nFrom b\n\nt\n\n",
@@ -174,9 +159,17 @@ TEST_F(MboxConverterTest, LinesMessagesAndDateLines)
     }
 }
 
-TEST_F(MboxConverterTest, ReportsUnreadableInputAndUnopenableOutput)
+TEST_F(MboxConverterTest, SkipsForeignInputAndReportsUnreadableInputAndUnopenableOutput)
 {
-    std::string error;
+    std::string error = "untouched";
+    for (const std::string bytes : {"", "From", "from x\n", ">From x\n", "From:x\n", " From x\n"}) {
+        log_.clear();
+        writeFile(path("in"), bytes);
+        EXPECT_TRUE(convertMbox(path("in"), path("missing"), error)) << bytes; // opening it would fail
+        EXPECT_EQ(error, "untouched") << bytes;
+        const std::string text = "'" + path("in") + "' is not Mbox format";
+        EXPECT_EQ(log_, bytes.empty() ? std::vector<std::string>{} : std::vector{text}) << bytes;
+    }
     for (const std::string& input : {path("nothing"), dir_}) {
         EXPECT_FALSE(convertMbox(input, path("out"), error));
         EXPECT_EQ(error, "\"" + input + "\" not found");
@@ -193,6 +186,41 @@ TEST_F(MboxConverterTest, ReportsUnreadableInputAndUnopenableOutput)
     EXPECT_EQ(error, "Ouverture impossible : " + path("missing"));
 }
 
+TEST_F(MboxConverterTest, SeparatorDatesInParisTime)
+{
+    const struct {
+        const char* text;
+        const char* expected; // nullptr: no date
+    } cases[] = {
+        {"Wed Jan 3 01:05:34 1996", "Wed, 3 Jan 1996 01:05:34 +0100"},
+        {"Wed Jan  3 01:05:34 1996", "Wed, 3 Jan 1996 01:05:34 +0100"},
+        {"Wed Jan 03 01:05:34 1996", "Wed, 3 Jan 1996 01:05:34 +0100"},
+        {"Mon Jul 15 12:00:00 2002", "Mon, 15 Jul 2002 12:00:00 +0200"},
+        {"wed JAN 3 1:05:34 1996", "Wed, 3 Jan 1996 01:05:34 +0100"},
+        {"Tue Feb 29 10:00:00 2000", "Tue, 29 Feb 2000 10:00:00 +0100"},
+        {"Fri Jan 3 01:05:34 1996", "Wed, 3 Jan 1996 01:05:34 +0100"}, // the date's own day name
+        {"Thu Jan 4 02:00:00 +0000 1996", "Thu, 4 Jan 1996 02:00:00 +0000"},
+        {"Thu Jan 4 02:00:00 -0530 1996", "Thu, 4 Jan 1996 02:00:00 -0530"},
+        {"Thu Jul 4 02:00:00 -0000 1996", "Thu, 4 Jul 1996 02:00:00 -0000"},
+        {"Sat Mar  1 00:00:00 +0100 1600", "Wed, 1 Mar 1600 00:00:00 +0100"},
+        {"Wed Jan 3 01:05:34 1996 remote from kremvax", "Wed, 3 Jan 1996 01:05:34 +0100"},
+        // Refused: anything that could give a wrong date, or that is no date.
+        {"Wed Jan 3 01:05:34 1996 PST", nullptr}, {"Wed Jan 3 01:05:34 PST 1996", nullptr},
+        {"Wed Jan 3 01:05:34 96", nullptr}, {"Wed Jan 3 01:05:34", nullptr}, {"Wed Jan 32 01:05:34 1996", nullptr},
+        {"Wed Jan 0 01:05:34 1996", nullptr}, {"Thu Feb 29 10:00:00 1997", nullptr},
+        {"Thu Feb 29 10:00:00 1900", nullptr}, {"Wed Apr 31 10:00:00 1996", nullptr},
+        {"Wed Jan 3 24:00:00 1996", nullptr}, {"Wed Jan 3 23:60:00 1996", nullptr}, {"Wed Jan 3 23:5:00 1996", nullptr},
+        {"Wed Jan 3 01:05:34 +2400 1996", nullptr}, {"Wed Jan 3 01:05:34 +0160 1996", nullptr},
+        {"Wed Jan 3 01:05:34 +100 1996", nullptr}, {"Wednesday Jan 3 01:05:34 1996", nullptr},
+        {"Wed Jan\t3 01:05:34 1996", nullptr}, {"Wed Jan 3 01:05:34 1996 remote from", nullptr}, {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string out = "keep:";
+        EXPECT_EQ(appendFormattedDate(c.text, out), c.expected != nullptr) << c.text;
+        EXPECT_EQ(out, "keep:" + std::string(c.expected ? c.expected : "")) << c.text; // a refusal appends nothing
+    }
+}
+
 // A real failing write, far into a long mailbox: a child process with a file size limit
 // (SIGXFSZ ignored, so the write fails with EFBIG).
 TEST_F(MboxConverterTest, FailedWriteStopsAndKeepsEverythingBefore)
@@ -206,26 +234,20 @@ TEST_F(MboxConverterTest, FailedWriteStopsAndKeepsEverythingBefore)
     ASSERT_TRUE(convert(input, {.emptyLines = true}) == expected);
     writeFile(path("out"), "");
     const rlim_t limit = 1234567;
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
     const pid_t child = ::fork();
     if (child == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit fileSize{limit, limit};
         ::setrlimit(RLIMIT_FSIZE, &fileSize);
         std::string error;
-        const std::string report = (convertMbox(path("in"), path("out"), error) ? "true:" : "false:") + error;
-        (void)!::write(fds[1], report.data(), report.size());
-        ::_exit(0);
+        const bool ok = convertMbox(path("in"), path("out"), error);
+        writeFile(path("error"), error);
+        ::_exit(ok ? 0 : 1);
     }
-    ::close(fds[1]);
-    std::string report;
-    char chunk[512];
-    for (ssize_t count; (count = ::read(fds[0], chunk, sizeof chunk)) > 0;)
-        report.append(chunk, static_cast<std::size_t>(count));
-    ::close(fds[0]);
-    ::waitpid(child, nullptr, 0);
-    EXPECT_EQ(report, "false:Could not write to \"" + path("out") + "\": File too large");
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 1 << 8) << "the child must report a failure";
+    EXPECT_EQ(readFile(path("error")), "Could not write to \"" + path("out") + "\": File too large");
     EXPECT_TRUE(readFile(path("out")) == expected.substr(0, limit)) << "the output must hold exactly the start";
 }
 

@@ -4,32 +4,23 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 
 namespace tarnwick {
 namespace {
 
-struct ScanResult {
-    bool found = false;
-    ByteRange opening, closing;
-    EncodingId encoding = 0;
-};
+using Block = std::tuple<ByteRange, ByteRange, EncodingId>; // opening tag, closing tag, charset
 
 /// Scans a heap copy of exactly `length` bytes: the sanitizer build catches any read past them.
-ScanResult scan(const std::string& input, const char* name, std::size_t length)
+std::optional<Block> scan(const std::string& input, const char* name, std::size_t length)
 {
     auto bytes = std::make_unique<char[]>(length == 0 ? 1 : length);
     std::memcpy(bytes.get(), input.data(), length);
-    ScanResult r;
-    r.found = scanTag(bytes.get(), length, name, &r.opening, &r.closing, &r.encoding);
-    return r;
-}
-
-/// The scanner hands the parameter over untrimmed: these cases follow the lookup.
-EncodingId lookedUp(std::string_view parameter)
-{
-    const PlatformEncoding encoding = encodingForIANAName(parameter);
-    return encoding == kPlatformEncodingInvalid ? kEncodingNone : carryEncoding(encoding);
+    Block b;
+    return scanTag(bytes.get(), length, name, &std::get<0>(b), &std::get<1>(b), &std::get<2>(b)) ? std::optional(b)
+                                                                                               : std::nullopt;
 }
 
 TEST(TagScanner, FindsBlocks)
@@ -47,11 +38,6 @@ TEST(TagScanner, FindsBlocks)
         {"carried", "<x-charset Shift_JIS>a</x-charset>", "x-charset", {0, 21}, {22, 12}, kEncodingShiftJIS},
         {"no parameter", "<x-charset>abc</x-charset>", "x-charset", {0, 11}, {14, 12}, kEncodingNone},
         {"unknown charset", "<x-charset bogus>abc</x-charset>", "x-charset", {0, 17}, {20, 12}, kEncodingNone},
-        {"second space", "<x-charset  iso-8859-1>a</x-charset>", "x-charset", {0, 23}, {24, 12},
-         lookedUp(" iso-8859-1")},
-        {"empty parameter", "<x-charset >a</x-charset>", "x-charset", {0, 12}, {13, 12}, lookedUp("")},
-        {"line break in the parameter", "<x-charset utf-8\r\n>a</x-charset>", "x-charset", {0, 19}, {20, 12},
-         lookedUp("utf-8\r\n")},
         {"non-ASCII parameter", "<x-charset utf-\xE9>a</x-charset>", "x-charset", {0, 17}, {18, 12}, kEncodingNone},
         {"parameter on x-html", "<x-html utf-8>a</x-html>", "x-html", {0, 14}, {15, 9}, kEncodingUTF8},
         {"shorter closing tag skipped", "<x-html>a</x-htm>b</x-html>", "x-html", {0, 8}, {18, 9}, kEncodingNone},
@@ -59,12 +45,8 @@ TEST(TagScanner, FindsBlocks)
         {"'</' that is no closing tag", "<x-html></></x-html>", "x-html", {0, 8}, {11, 9}, kEncodingNone},
         {"'<' not followed by '/'", "<x-html><<a</x-html>", "x-html", {0, 8}, {11, 9}, kEncodingNone},
     };
-    for (const auto& c : cases) {
-        const ScanResult r = scan(c.input, c.name, c.input.size());
-        EXPECT_TRUE(r.found && r.opening == c.opening && r.closing == c.closing && r.encoding == c.encoding)
-            << c.label << ": found " << r.found << " opening " << r.opening.location << "," << r.opening.length
-            << " closing " << r.closing.location << "," << r.closing.length << " encoding " << r.encoding;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(scan(c.input, c.name, c.input.size()), Block(c.opening, c.closing, c.encoding)) << c.label;
 }
 
 TEST(TagScanner, RejectsNonBlocks)
@@ -86,7 +68,7 @@ TEST(TagScanner, RejectsNonBlocks)
         {"first '</' too near the end stops the search", "<x-html>aaaaaaaa</x-htm", "x-html", 23},
     };
     for (const auto& c : cases)
-        EXPECT_FALSE(scan(c.input, c.name, c.length).found) << c.label;
+        EXPECT_EQ(scan(c.input, c.name, c.length), std::nullopt) << c.label;
     ByteRange opening, closing;
     EncodingId encoding;
     EXPECT_FALSE(scanTag(nullptr, 10, "x-html", &opening, &closing, &encoding)) << "absent bytes";
@@ -97,7 +79,7 @@ TEST(TagScanner, NeverReadsPastTheLengthWhileSearching)
     // Every prefix of a block: an over-read shows in the sanitizer build.
     const std::string block = "<x-charset iso-8859-1>a<b</c</x-charsetX</x-charset>";
     for (std::size_t length = 0; length <= block.size(); ++length)
-        EXPECT_EQ(scan(block, "x-charset", length).found, length == block.size()) << "prefix of " << length;
+        EXPECT_EQ(scan(block, "x-charset", length).has_value(), length == block.size()) << "prefix of " << length;
 }
 
 } // namespace

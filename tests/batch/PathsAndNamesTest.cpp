@@ -1,17 +1,52 @@
-// Output names: the first free name is created exclusively (0644, a dangling link
-// counts as taken), and only a taken name moves the search on.
+// Paths: standardisation, and output names claimed exclusively (0644, a dangling
+// link counts as taken) where only a taken name moves the search on.
 #include "batch/OutputNaming.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 
-#include "TempFolder.h"
+#include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 namespace tarnwick {
 namespace {
+
+struct TempFolder {
+    std::string path = [] { char pattern[] = "/tmp/tarnwick-batch.XXXXXX"; return std::string(::mkdtemp(pattern)); }();
+    ~TempFolder() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    void write(const std::string& name) const { std::ofstream(*this / name) << "keep"; }
+    std::string read(const std::string& name) const { return std::string(std::istreambuf_iterator<char>(std::ifstream(*this / name).rdbuf()), {}); }
+};
+
+TEST(Paths, StandardiseAndAbbreviate)
+{
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "real/sub");
+    ASSERT_EQ(::symlink((folder / "real/sub").c_str(), (folder / "link").c_str()), 0);
+    ::setenv("HOME", "/home/someone/", 1);
+    const struct passwd* root = ::getpwnam("root");
+    ASSERT_NE(root, nullptr);
+
+    const auto S = standardizePath, A = abbreviateWithTilde;
+    const struct { std::string (*function)(std::string_view); std::string input, expected; } cases[] = {
+        {S, "", ""}, {S, "//", "/"}, {S, "/a//b/./c/", "/a/b/c"}, {S, "./", "."}, {S, "a/../b", "a/../b"}, {S, "/..", "/"},
+        {S, "~/Mail//In", "/home/someone/Mail/In"}, {S, "~root/x", root->pw_dir + std::string("/x")},
+        {S, "~no-such-user-tarnwick/x", "~no-such-user-tarnwick/x"}, {S, "a~/b", "a~/b"},
+        {S, "/no-such-dir-tarnwick/b/../c", "/no-such-dir-tarnwick/c"}, {S, "/no-such-dir-tarnwick/../../x", "/x"},
+        {S, folder / "link/../sub/", std::filesystem::canonical(folder / "real/sub").string()}, // ".." goes to the real parent, through the link
+        {S, "/bytes/\xff\xfe/./\xe9", "/bytes/\xff\xfe/\xe9"},
+        {A, "/home/someone/", "~"}, {A, "/home/someone/Mail", "~/Mail"}, {A, "/home/someoneelse/Mail", "/home/someoneelse/Mail"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.function(c.input), c.expected) << (c.function == S ? "standardise " : "abbreviate ") << c.input;
+}
 
 TEST(GetUniquePath, ChoosesFirstFreeNameAndCreatesIt)
 {
@@ -20,7 +55,6 @@ TEST(GetUniquePath, ChoosesFirstFreeNameAndCreatesIt)
         std::vector<std::string> existing; // "@name": a link to the missing "nowhere"
         std::string name, expected;
     } cases[] = {
-        {"empty folder", {}, "In", "In"},
         {"gap is filled", {"In", "In_3"}, "In", "In_2"},
         {"decimal counter", {"In", "In_2", "In_3", "In_4", "In_5", "In_6", "In_7", "In_8", "In_9"}, "In", "In_10"},
         {"extension kept", {"Inbox.mbx"}, "Inbox.mbx", "Inbox_2.mbx"},
@@ -35,7 +69,7 @@ TEST(GetUniquePath, ChoosesFirstFreeNameAndCreatesIt)
     const mode_t previous = ::umask(022);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        test::TempFolder folder;
+        TempFolder folder;
         for (const auto& name : c.existing)
             if (name[0] == '@')
                 ASSERT_EQ(::symlink((folder / "nowhere").c_str(), (folder / name.substr(1)).c_str()), 0);
@@ -57,7 +91,7 @@ TEST(GetUniquePath, ChoosesFirstFreeNameAndCreatesIt)
 // A folder that can take no file ends the search at once, not after endless tries.
 TEST(GetUniquePath, FailureOtherThanTakenNameEndsAtOnce)
 {
-    test::TempFolder folder;
+    TempFolder folder;
     const std::string longName(254, 'n'); // taken, and its numbered names are too long
     folder.write("plain-file");
     folder.write(longName);
