@@ -187,7 +187,7 @@ bool decodeTaggedBody(std::string_view bytes, std::size_t headerLength, Encoding
 struct HeaderChange {
     std::size_t location = 0;
     std::size_t replacedLength = 0; // 0 for an insertion
-    std::u16string_view terminator; // appended to the new header text (insertions only)
+    std::u16string terminator; // appended to the new header text (insertions only); a copy, as the text changes
 };
 
 /// Scans the header lines of `text` for the first Content-Type header and decides
