@@ -50,7 +50,9 @@ bool MappedFile::open(const std::string& path)
 {
     close();
     error_ = 0;
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK keeps the open of a FIFO without a writer from blocking for ever
+    // (a FIFO may be given as the source, or replace a file after the folder walk).
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         error_ = errno;
         return false;
@@ -59,6 +61,15 @@ bool MappedFile::open(const std::string& path)
     if (::fstat(fd.get(), &info) != 0) {
         error_ = errno;
         return false;
+    }
+    // Reads block again from here on: a FIFO with a writer is read to its end, one
+    // without a writer reads as empty at once.
+    if (!S_ISREG(info.st_mode)) {
+        const int flags = ::fcntl(fd.get(), F_GETFL);
+        if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) < 0) {
+            error_ = errno;
+            return false;
+        }
     }
     if (S_ISREG(info.st_mode) && info.st_size > 0) {
         const auto length = static_cast<std::uint64_t>(info.st_size);
