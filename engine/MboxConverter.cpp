@@ -257,7 +257,7 @@ private:
     const MessageConversion& convert_;
 
     char terminatorBytes_[2] = {};
-    std::string_view terminator_; // 0 bytes while open, else 1 or 2 of terminatorBytes_
+    std::string_view terminator_{terminatorBytes_, 0}; // 0 bytes while open, else 1 or 2 of terminatorBytes_
     bool terminatorOpen_ = true;
     OutputBatch batch_;
     std::uint64_t messageStart_ = 0; // where the current message begins in the batch

@@ -21,6 +21,8 @@ public:
 
     void append(const char* bytes, std::size_t length)
     {
+        if (length == 0) // memcpy must not see a null pointer, even for no bytes
+            return;
         if (length > capacity_ - size_)
             grow(length);
         std::memcpy(data_.get() + size_, bytes, length);

@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::setBool(keys::kProcessEudoraTags, options & 16);
     fuzz::setBool(keys::kReplaceNBSPWithSpaceInMacJapanese, options & 32);
     fuzz::setSourceEncoding(fuzz::sourceEncoding(encodingChoice % fuzz::kSourceEncodingCount));
-    fuzz::setCandidateList(fuzz::candidateListFor(encodingChoice >> 4, options & 16));
+    fuzz::setCandidateList((encodingChoice >> 4) % fuzz::kCandidateListCount);
 
     const std::string_view in(reinterpret_cast<const char*>(pick.data()), pick.size());
     input.replace(pick.data(), pick.size());

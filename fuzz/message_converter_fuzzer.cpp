@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::setBool(keys::kConvertLineEndings, crlf);
     fuzz::setBool(keys::kReplaceNBSPWithSpaceInMacJapanese, nbsp);
     fuzz::setSourceEncoding(source);
-    fuzz::setCandidateList(fuzz::candidateListFor(list, tags));
+    fuzz::setCandidateList(list);
 
     std::uint64_t headerLength = kHeaderLengthNone;
     switch (headerMode & 3) {

@@ -27,12 +27,13 @@ for target in "${targets[@]}"; do
   corpus="$out/corpus-$target"
   mkdir -p "$corpus"
   log="$out/$target.log"
+  started=$SECONDS
   "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
     -dict="$root/fuzz/eudora.dict" -artifact_prefix="$out/$target-" "$corpus" "$root/fuzz/corpus/$target" >"$log" 2>&1
   status=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   persec=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   cov=$(grep -E '^#[0-9]+' "$log" | tail -1 | grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+')
-  line="$target: exit $status, ${seconds} s, ${execs:-?} runs (${persec:-?}/s), $cov"
+  line="$target: exit $status, $((SECONDS - started)) s, ${execs:-?} runs (${persec:-?}/s), $cov"
   echo "$line" | tee -a "$summary"
 done

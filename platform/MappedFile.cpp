@@ -62,6 +62,12 @@ bool MappedFile::open(const std::string& path)
         error_ = errno;
         return false;
     }
+    // A device is no mailbox, and one like /dev/zero never ends: refuse it rather than
+    // read until memory runs out.
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+        error_ = ENODEV;
+        return false;
+    }
     // Reads block again from here on: a FIFO with a writer is read to its end, one
     // without a writer reads as empty at once.
     if (!S_ISREG(info.st_mode)) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything and runs every test; then the same
-# tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer, a short run of
+# each fuzz target, and the threaded tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,4 +16,12 @@ if [ "${TARNWICK_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake --build build-asan -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 QT_QPA_PLATFORM=offscreen \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+fi
+
+if [ "${TARNWICK_SKIP_FUZZ:-0}" != 1 ]; then
+  scripts/fuzz-smoke.sh build-fuzz 10
+fi
+
+if [ "${TARNWICK_SKIP_TSAN:-0}" != 1 ]; then
+  scripts/tsan.sh build-tsan
 fi

@@ -235,6 +235,22 @@ TEST(NonRegularSources, FifoGivenAsTheSingleSourceDoesNotHang)
     expectNothingLost(before, snapshotTree(box.root()), "FIFO source");
 }
 
+TEST(NonRegularSources, EndlessDeviceAsTheSingleSourceFailsCleanly)
+{
+    if (kSanitizedBuild)
+        GTEST_SKIP() << "needs an address-space limit, which the sanitizer runtimes cannot run under";
+    Sandbox box;
+    box.mkdir("dst");
+    // /dev/zero never ends: reading it whole must stop with an error, not exhaust the
+    // memory or abort. The limit keeps a failing run from taking the machine's memory.
+    RunOptions options;
+    options.addressSpaceLimit = rlim_t {3} << 30;
+    const RunResult run = box.run(withOptions({"/dev/zero", box / "dst/out.mbox"}), options);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.finalText().rfind("Error: ", 0), 0u) << run.finalText();
+    EXPECT_TRUE(box.list("dst").empty()) << "the claimed output must be removed";
+}
+
 TEST(NonRegularSources, FifosAndSocketsInAFolderArePassedOver)
 {
     Sandbox box;

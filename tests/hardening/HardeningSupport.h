@@ -106,7 +106,16 @@ struct RunOptions {
     std::function<void(pid_t)> whileRunning;
     /// RLIMIT_FSIZE for the program (0: none); writes past it fail with EFBIG.
     rlim_t fileSizeLimit = 0;
+    /// RLIMIT_AS for the program (0: none); allocations past it fail.
+    rlim_t addressSpaceLimit = 0;
 };
+
+/// Sanitizer runtimes reserve far more address space than any sane limit allows.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitizedBuild = true;
+#else
+inline constexpr bool kSanitizedBuild = false;
+#endif
 
 /// A temporary folder for the inputs, the outputs, a home folder and an isolated user
 /// settings folder; tarnwick-cli runs inside it.
@@ -364,6 +373,10 @@ inline Spawned spawnCli(const Sandbox& box, const std::string& tag, const std::v
             ::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit {options.fileSizeLimit, options.fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.addressSpaceLimit) {
+            const rlimit limit {options.addressSpaceLimit, options.addressSpaceLimit};
+            ::setrlimit(RLIMIT_AS, &limit);
         }
         std::vector<char*> argv {const_cast<char*>(TARNWICK_CLI_PATH)};
         for (const auto& arg : args)
