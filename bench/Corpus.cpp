@@ -23,14 +23,14 @@ constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun"
 
 class Generator {
 public:
-    explicit Generator(const CorpusSpec& spec) : spec_(spec), random_(spec.seed) {}
+    explicit Generator(const CorpusPlan& plan) : plan_(plan), random_(plan.seed) {}
 
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
     bool chance(double p) { return std::bernoulli_distribution(p)(random_); }
 
     const char* terminator()
     {
-        switch (spec_.lineEndings) {
+        switch (plan_.lineEndings) {
         case LineEndings::CR:
             return "\r";
         case LineEndings::CRLF:
@@ -52,7 +52,7 @@ public:
 
     void word(std::string& out)
     {
-        switch (spec_.charset) {
+        switch (plan_.charset) {
         case BodyCharset::Windows1252:
             if (chance(0.08)) {
                 out.append(kLatinWords[uniform(0, std::size(kLatinWords) - 1)]);
@@ -142,33 +142,33 @@ public:
     }
 
 private:
-    const CorpusSpec& spec_;
+    const CorpusPlan& plan_;
     std::mt19937_64 random_;
     int mixedKind_ = 0;
 };
 
 } // namespace
 
-std::string corpusFileName(const CorpusSpec& spec)
+std::string corpusFileName(const CorpusPlan& plan)
 {
-    const char* endings = spec.lineEndings == LineEndings::CR ? "cr" : spec.lineEndings == LineEndings::CRLF ? "crlf" : "mixed";
-    const char* charset = spec.charset == BodyCharset::ASCII ? "ascii"
-        : spec.charset == BodyCharset::Windows1252           ? "cp1252"
+    const char* endings = plan.lineEndings == LineEndings::CR ? "cr" : plan.lineEndings == LineEndings::CRLF ? "crlf" : "mixed";
+    const char* charset = plan.charset == BodyCharset::ASCII ? "ascii"
+        : plan.charset == BodyCharset::Windows1252           ? "cp1252"
                                                              : "sjis";
-    return std::string("corpus-") + endings + "-" + charset + "-" + std::to_string(spec.sizeBytes >> 20) + "MiB-seed"
-        + std::to_string(spec.seed) + ".mbx";
+    return std::string("corpus-") + endings + "-" + charset + "-" + std::to_string(plan.sizeBytes >> 20) + "MiB-seed"
+        + std::to_string(plan.seed) + ".mbx";
 }
 
-bool writeCorpus(const std::string& path, const CorpusSpec& spec)
+bool writeCorpus(const std::string& path, const CorpusPlan& plan)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return false;
-    Generator generator(spec);
+    Generator generator(plan);
     std::string chunk;
     std::uint64_t total = 0;
     bool ok = true;
-    for (int number = 0; total < spec.sizeBytes && ok; ++number) {
+    for (int number = 0; total < plan.sizeBytes && ok; ++number) {
         chunk.clear();
         generator.message(chunk, number);
         ok = std::fwrite(chunk.data(), 1, chunk.size(), file) == chunk.size();

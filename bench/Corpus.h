@@ -19,7 +19,7 @@ enum class BodyCharset {
     ShiftJIS,    // Japanese text in the bodies
 };
 
-struct CorpusSpec {
+struct CorpusPlan {
     LineEndings lineEndings = LineEndings::CR;
     BodyCharset charset = BodyCharset::ASCII;
     std::uint64_t sizeBytes = 64u << 20;
@@ -27,10 +27,10 @@ struct CorpusSpec {
 };
 
 /// A file name that identifies the corpus (kind, size, seed).
-std::string corpusFileName(const CorpusSpec& spec);
+std::string corpusFileName(const CorpusPlan& plan);
 
-/// Writes the corpus to `path` (at least spec.sizeBytes, ending after a whole message).
+/// Writes the corpus to `path` (at least plan.sizeBytes, ending after a whole message).
 /// False when the file cannot be written.
-bool writeCorpus(const std::string& path, const CorpusSpec& spec);
+bool writeCorpus(const std::string& path, const CorpusPlan& plan);
 
 } // namespace tarnwick::bench

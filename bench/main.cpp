@@ -236,10 +236,10 @@ int main(int argc, char** argv)
     bool allOk = true;
     for (std::uint64_t sizeMiB : arguments.sizesMiB) {
         for (const Profile* profile : chosen) {
-            CorpusSpec spec {profile->lineEndings, profile->charset, sizeMiB << 20, 1};
-            const std::string in = arguments.dir + "/" + corpusFileName(spec);
+            CorpusPlan plan {profile->lineEndings, profile->charset, sizeMiB << 20, 1};
+            const std::string in = arguments.dir + "/" + corpusFileName(plan);
             const std::string out = arguments.dir + "/output.tmp";
-            if (fileSize(in) < spec.sizeBytes && !writeCorpus(in, spec)) {
+            if (fileSize(in) < plan.sizeBytes && !writeCorpus(in, plan)) {
                 std::fprintf(stderr, "cannot write %s\n", in.c_str());
                 return 1;
             }

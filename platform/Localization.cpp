@@ -39,11 +39,11 @@ std::string formatText(std::string_view format, std::initializer_list<std::strin
             out += c;
             continue;
         }
-        const char spec = format[i + 1];
-        if (spec == '%') {
+        const char placeholder = format[i + 1];
+        if (placeholder == '%') {
             out += '%';
             ++i;
-        } else if ((spec == '@' || spec == 'd') && next != args.end()) {
+        } else if ((placeholder == '@' || placeholder == 'd') && next != args.end()) {
             out += *next++;
             ++i;
         } else {
