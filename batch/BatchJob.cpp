@@ -47,7 +47,7 @@ public:
     {
     }
 
-    void run()
+    JobOutcome run()
     {
         const SettingsStore& store = SettingsStore::standard();
         const std::string source = standardizePath(store.stringForKey(keys::kSourcePath).value_or(std::string()));
@@ -84,14 +84,19 @@ public:
                 fail(localizedFormat("Could not create \"%@\"", {firstCandidatePath(destination, name)}));
         }
 
+        JobOutcome outcome = JobOutcome::Completed;
         std::string finalText;
-        if (errorText_)
+        if (errorText_) {
+            outcome = JobOutcome::Failed;
             finalText = localizedFormat("Error: %@", {*errorText_});
-        else if (hasCanceled_.load())
+        } else if (hasCanceled_.load()) {
+            outcome = JobOutcome::Canceled;
             finalText = localizedFormat("Canceled", {});
-        else
+        } else {
             finalText = localizedFormat("Completed", {});
+        }
         reporter_.finalText(finalText);
+        return outcome;
     }
 
 private:
@@ -150,9 +155,9 @@ private:
 
 } // namespace
 
-void runBatchJob(BatchReporter& reporter, const std::atomic<bool>& hasCanceled)
+JobOutcome runBatchJob(BatchReporter& reporter, const std::atomic<bool>& hasCanceled)
 {
-    Job(reporter, hasCanceled).run();
+    return Job(reporter, hasCanceled).run();
 }
 
 } // namespace tarnwick

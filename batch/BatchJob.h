@@ -8,8 +8,11 @@
 
 namespace tarnwick {
 
+/// How a job ended; the final text says the same to the user.
+enum class JobOutcome { Completed, Canceled, Failed };
+
 /// Runs one job to its end on the calling thread. `hasCanceled` is read before each
 /// entry of a folder walk and once at the end; the job never writes it.
-void runBatchJob(BatchReporter& reporter, const std::atomic<bool>& hasCanceled);
+JobOutcome runBatchJob(BatchReporter& reporter, const std::atomic<bool>& hasCanceled);
 
 } // namespace tarnwick

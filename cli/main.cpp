@@ -61,15 +61,7 @@ void writeLine(std::FILE* stream, const std::string& text)
 class ConsoleReporter : public tarnwick::BatchReporter {
 public:
     void statusText(const std::string& text) override { writeLine(stderr, text); }
-    void finalText(const std::string& text) override
-    {
-        writeLine(stdout, text);
-        finalText_ = text;
-    }
-    const std::string& lastFinalText() const { return finalText_; }
-
-private:
-    std::string finalText_;
+    void finalText(const std::string& text) override { writeLine(stdout, text); }
 };
 
 // Installs Qt's translation of the user's locale when one is found beside the
@@ -154,12 +146,13 @@ int main(int argc, char** argv)
     installSignalHandlers();
     tarnwick::discardCharsetCandidates();
     ConsoleReporter reporter;
-    tarnwick::runBatchJob(reporter, hasCanceled);
-
-    const std::string& result = reporter.lastFinalText();
-    if (result == tarnwick::localizedString("Completed"))
+    switch (tarnwick::runBatchJob(reporter, hasCanceled)) {
+    case tarnwick::JobOutcome::Completed:
         return kExitCompleted;
-    if (result == tarnwick::localizedString("Canceled"))
+    case tarnwick::JobOutcome::Canceled:
         return kExitCanceled;
+    case tarnwick::JobOutcome::Failed:
+        break;
+    }
     return kExitError;
 }
