@@ -8,6 +8,7 @@
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/MappedFile.h"
+#include "platform/MappedReadGuard.h"
 #include "platform/OutputFile.h"
 #include "platform/SettingsStore.h"
 #include "settings/SettingsKeys.h"
@@ -301,10 +302,16 @@ bool convertMboxWith(const std::string& inputPath, const std::string& outputPath
     options.complementDateHeaders = settings.boolForKey(keys::kComplementDateHeaders);
     options.addEmptyLines = settings.boolForKey(keys::kAddEmptyLines);
 
-    bool converted = StreamPass(input, output, options, convert).run();
+    StreamPass pass(input, output, options, convert);
+    bool inputShrank = false;
+    bool converted = guardMappedReads(bytes, [&pass] { return pass.run(); }, inputShrank);
     // A failing close can report a write that the kernel deferred: that too is a write failure.
     if (!output.close())
         converted = false;
+    if (inputShrank) {
+        errorText = localizedFormat("Could not read \"%@\"", {inputPath});
+        return false;
+    }
     if (!converted) {
         errorText = localizedFormat("Could not write to \"%@\": %@", {outputPath, output.errorText()});
         return false;

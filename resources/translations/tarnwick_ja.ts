@@ -136,6 +136,10 @@
         <translation>「%@」を開けませんでした</translation>
     </message>
     <message>
+        <source>Could not read &quot;%@&quot;</source>
+        <translation>「%@」を読み込めませんでした</translation>
+    </message>
+    <message>
         <source>Could not write to &quot;%@&quot;: %@</source>
         <translation>「%@」に書き込めませんでした: %@</translation>
     </message>

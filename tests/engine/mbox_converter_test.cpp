@@ -247,3 +247,26 @@ TEST_F(MboxConverterTest, FailedWriteStopsAndKeepsEverythingBefore)
 
 } // namespace
 } // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+// Another program truncating the mailbox mid-pass takes the mapped pages away; the call
+// must fail with a clear text instead of the process dying of SIGBUS.
+TEST_F(MboxConverterTest, InputTruncatedDuringThePassFailsCleanly)
+{
+    SettingsStore::standard().setVolatile(keys::kConvertEncodings, true);
+    const std::string second = "From b\n\n" + std::string(256 * 1024, 'x') + "\n";
+    writeFile(path("in"), "From a\n\nfirst\n" + second);
+    writeFile(path("out"), "");
+    std::string error;
+    const bool ok = convertMboxWith(path("in"), path("out"), error, [this](auto, auto, auto&) {
+        EXPECT_EQ(::truncate(path("in").c_str(), 0), 0);
+        return false;
+    });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, "Could not read \"" + path("in") + "\"");
+}
+
+} // namespace
+} // namespace tarnwick
