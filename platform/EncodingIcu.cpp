@@ -48,22 +48,23 @@ UConverter* cachedConverter(const Entry& entry)
 
 } // namespace
 
-bool icuDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, std::u16string& out)
+namespace {
+
+/// Runs one whole ICU conversion (flush on: a sequence cut off at the end is an error,
+/// not pending state) into the end of `out`, growing the room until it fits. On
+/// failure `out` is left as it was.
+template <typename Out, typename In, typename Convert>
+bool convertAppend(UConverter* converter, const In* source, const In* sourceEnd, std::size_t capacity, Out& out,
+                   Convert convert)
 {
-    UConverter* converter = cachedConverter(entry);
-    if (!converter)
-        return false;
     const std::size_t old = out.size();
-    std::size_t capacity = length + 16;
     std::size_t written = 0;
-    const char* source = bytes;
     for (;;) {
         out.resize(old + capacity);
-        char16_t* base = out.data() + old;
-        char16_t* target = base + written;
+        auto* base = out.data() + old;
+        auto* target = base + written;
         UErrorCode status = U_ZERO_ERROR;
-        // flush: a sequence cut off at the end is an error, not pending state
-        ucnv_toUnicode(converter, &target, base + capacity, &source, bytes + length, nullptr, true, &status);
+        convert(converter, &target, base + capacity, &source, sourceEnd, nullptr, true, &status);
         written = static_cast<std::size_t>(target - base);
         if (status == U_BUFFER_OVERFLOW_ERROR) {
             capacity *= 2;
@@ -78,33 +79,23 @@ bool icuDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, 
     }
 }
 
+} // namespace
+
+bool icuDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, std::u16string& out)
+{
+    UConverter* converter = cachedConverter(entry);
+    if (!converter)
+        return false;
+    return convertAppend(converter, bytes, bytes + length, length + 16, out, ucnv_toUnicode);
+}
+
 bool icuEncodeAppend(const Entry& entry, std::u16string_view text, std::string& out)
 {
     UConverter* converter = cachedConverter(entry);
     if (!converter)
         return false;
-    const std::size_t old = out.size();
-    std::size_t capacity = text.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter)) + 16;
-    std::size_t written = 0;
-    const char16_t* source = text.data();
-    for (;;) {
-        out.resize(old + capacity);
-        char* base = out.data() + old;
-        char* target = base + written;
-        UErrorCode status = U_ZERO_ERROR;
-        ucnv_fromUnicode(converter, &target, base + capacity, &source, text.data() + text.size(), nullptr, true, &status);
-        written = static_cast<std::size_t>(target - base);
-        if (status == U_BUFFER_OVERFLOW_ERROR) {
-            capacity *= 2;
-            continue;
-        }
-        if (U_FAILURE(status)) {
-            out.resize(old);
-            return false;
-        }
-        out.resize(old + written);
-        return true;
-    }
+    const std::size_t capacity = text.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter)) + 16;
+    return convertAppend(converter, text.data(), text.data() + text.size(), capacity, out, ucnv_fromUnicode);
 }
 
 bool icuCanEncode(const Entry& entry, std::u16string_view text)
