@@ -1,110 +1,282 @@
 #include "app/MainWindow.h"
 
-#include "app/Controller.h"
+#include "app/ChooserStart.h"
+#include "app/Choosers.h"
+#include "app/JobRunner.h"
 #include "app/StatusSheet.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/SettingsStore.h"
+#include "settings/DefaultSettings.h"
+#include "settings/SettingsKeys.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace tarnwick {
+namespace {
+
+std::string pathBytes(const QString& text)
+{
+    return QFile::encodeName(text).toStdString();
+}
+
+QString pathText(std::string_view bytes)
+{
+    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
+
+void centerOnScreen(QWidget* window)
+{
+    window->adjustSize();
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
+
+} // namespace
 
 MainWindow::MainWindow()
+    : m_sourceEdit(new QLineEdit(this))
+    , m_sourceButton(new QPushButton(tr("Choose..."), this))
+    , m_destinationEdit(new QLineEdit(this))
+    , m_destinationButton(new QPushButton(tr("Choose..."), this))
+    , m_convertEncodingsBox(new QCheckBox(tr("Convert text encodings"), this))
+    , m_encodingMenu(new QComboBox(this))
+    , m_charsetEdit(new QLineEdit(this))
+    , m_eudoraTagsBox(new QCheckBox(tr("Process Eudora tags"), this))
+    , m_lineEndingsBox(new QCheckBox(tr("Convert line endings to CR LF"), this))
+    , m_dateHeadersBox(new QCheckBox(tr("Add a Date header where one is missing"), this))
+    , m_emptyLinesBox(new QCheckBox(tr("Add an empty line after each message"), this))
+    , m_resultLabel(new QLabel(this))
+    , m_startButton(new QPushButton(tr("Start"), this))
+    , m_statusSheet(new StatusSheet(this))
+    , m_job(new JobRunner(this))
+    , m_geometrySaveTimer(new QTimer(this))
 {
     setWindowTitle(tr("Tarnwick"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/tarnwick.png")));
+    buildLayout();
+    connectSignals();
 
-    sourceField = new QLineEdit(this);
-    sourceField->setToolTip(tr("A Eudora mailbox file, or a folder of mailbox files"));
-    sourceSelectButton = new QPushButton(tr("Choose..."), this);
-    destinationField = new QLineEdit(this);
-    destinationField->setToolTip(tr("A folder, or a new file name for a single mailbox"));
-    destinationSelectButton = new QPushButton(tr("Choose..."), this);
-    sourceField->setMinimumWidth(340);
+    SettingsStore& store = SettingsStore::standard();
+    registerDefaultSettings(store);
+    centerOnScreen(this);
+    if (const auto geometry = store.stringForKey(kWindowGeometryKey))
+        restoreGeometry(QByteArray::fromStdString(*geometry));
+    loadSettings();
+}
 
+MainWindow::~MainWindow()
+{
+    // The job's signals must not reach a window that is half gone.
+    delete m_job;
+}
+
+void MainWindow::buildLayout()
+{
+    // Object names let the tests find the controls.
+    const auto name = [](QObject* object, const char* objectName) { object->setObjectName(QLatin1String(objectName)); };
+    name(m_sourceEdit, "sourceEdit");
+    name(m_sourceButton, "sourceButton");
+    name(m_destinationEdit, "destinationEdit");
+    name(m_destinationButton, "destinationButton");
+    name(m_convertEncodingsBox, "convertEncodingsBox");
+    name(m_encodingMenu, "encodingMenu");
+    name(m_charsetEdit, "charsetEdit");
+    name(m_eudoraTagsBox, "eudoraTagsBox");
+    name(m_lineEndingsBox, "lineEndingsBox");
+    name(m_dateHeadersBox, "dateHeadersBox");
+    name(m_emptyLinesBox, "emptyLinesBox");
+    name(m_resultLabel, "resultLabel");
+    name(m_startButton, "startButton");
+
+    m_sourceEdit->setToolTip(tr("A Eudora mailbox file, or a folder of mailbox files"));
+    m_sourceEdit->setMinimumWidth(340);
+    m_destinationEdit->setToolTip(tr("A folder, or a new file name for a single mailbox"));
     auto* paths = new QGridLayout;
     paths->addWidget(new QLabel(tr("Source:"), this), 0, 0);
-    paths->addWidget(sourceField, 0, 1);
-    paths->addWidget(sourceSelectButton, 0, 2);
+    paths->addWidget(m_sourceEdit, 0, 1);
+    paths->addWidget(m_sourceButton, 0, 2);
     paths->addWidget(new QLabel(tr("Destination:"), this), 1, 0);
-    paths->addWidget(destinationField, 1, 1);
-    paths->addWidget(destinationSelectButton, 1, 2);
+    paths->addWidget(m_destinationEdit, 1, 1);
+    paths->addWidget(m_destinationButton, 1, 2);
 
-    convertEncodingCheckBox = new QCheckBox(tr("Convert text encodings"), this);
-    encodingPopUp = new QComboBox(this);
-    charsetField = new QLineEdit(this);
-    charsetField->setToolTip(tr("Charset names in order of preference, separated by commas"));
-    eudoraCheckBox = new QCheckBox(tr("Process Eudora tags"), this);
+    m_charsetEdit->setToolTip(tr("Charset names in order of preference, separated by commas"));
     auto* encodingLabel = new QLabel(tr("Mailbox encoding:"), this);
-    encodingLabel->setBuddy(encodingPopUp);
+    encodingLabel->setBuddy(m_encodingMenu);
     auto* charsetLabel = new QLabel(tr("Output charsets:"), this);
-    charsetLabel->setBuddy(charsetField);
-
+    charsetLabel->setBuddy(m_charsetEdit);
     auto* encodings = new QGridLayout;
-    encodings->addWidget(convertEncodingCheckBox, 0, 0, 1, 2);
+    encodings->addWidget(m_convertEncodingsBox, 0, 0, 1, 2);
     encodings->addWidget(encodingLabel, 1, 0);
-    encodings->addWidget(encodingPopUp, 1, 1);
+    encodings->addWidget(m_encodingMenu, 1, 1);
     encodings->addWidget(charsetLabel, 2, 0);
-    encodings->addWidget(charsetField, 2, 1);
-    encodings->addWidget(eudoraCheckBox, 3, 0, 1, 2);
+    encodings->addWidget(m_charsetEdit, 2, 1);
+    encodings->addWidget(m_eudoraTagsBox, 3, 0, 1, 2);
     encodings->setColumnMinimumWidth(0, 150);
     encodings->setColumnStretch(1, 1);
-
-    convertLineEndingsCheckBox = new QCheckBox(tr("Convert line endings to CR LF"), this);
-    complementDateCheckBox = new QCheckBox(tr("Add a Date header where one is missing"), this);
-    addEmptyLineCheckBox = new QCheckBox(tr("Add an empty line after each message"), this);
 
     auto* options = new QGroupBox(tr("Options"), this);
     auto* optionsLayout = new QVBoxLayout(options);
     optionsLayout->addLayout(encodings);
-    optionsLayout->addWidget(convertLineEndingsCheckBox);
-    optionsLayout->addWidget(complementDateCheckBox);
-    optionsLayout->addWidget(addEmptyLineCheckBox);
+    optionsLayout->addWidget(m_lineEndingsBox);
+    optionsLayout->addWidget(m_dateHeadersBox);
+    optionsLayout->addWidget(m_emptyLinesBox);
 
-    resultField = new QLabel(this);
-    resultField->setTextFormat(Qt::PlainText);
-    resultField->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    resultField->setWordWrap(true);
-    resultField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    startButton = new QPushButton(tr("Start"), this);
-    startButton->setDefault(true);
-
+    m_resultLabel->setTextFormat(Qt::PlainText);
+    m_resultLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_resultLabel->setWordWrap(true);
+    m_resultLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_startButton->setDefault(true);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(resultField, 1);
-    bottom->addWidget(startButton);
+    bottom->addWidget(m_resultLabel, 1);
+    bottom->addWidget(m_startButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(paths);
     layout->addWidget(options);
     layout->addStretch();
     layout->addLayout(bottom);
-
-    statusWindow = new StatusSheet(this);
 }
 
-void connectController(MainWindow& window, Controller& controller)
+void MainWindow::connectSignals()
 {
-    const auto click = [&controller](QAbstractButton* button) {
-        QObject::connect(button, &QAbstractButton::clicked, &controller,
-                         [&controller, button] { controller.controlClicked(button); });
-    };
-    click(window.sourceSelectButton);
-    click(window.destinationSelectButton);
-    click(window.convertEncodingCheckBox);
-    click(window.startButton);
-    click(window.statusWindow->cancelButton);
+    connect(m_sourceButton, &QPushButton::clicked, this, &MainWindow::chooseSource);
+    connect(m_destinationButton, &QPushButton::clicked, this, &MainWindow::chooseDestination);
+    connect(m_convertEncodingsBox, &QCheckBox::stateChanged, this, &MainWindow::updateEncodingControls);
+    connect(m_charsetEdit, &QLineEdit::textEdited, this, [this] { m_charsetEditPending = true; });
+    connect(m_charsetEdit, &QLineEdit::editingFinished, this, &MainWindow::normalizeCharsetField);
+    connect(m_startButton, &QPushButton::clicked, this, &MainWindow::start);
+    connect(m_statusSheet, &StatusSheet::cancelRequested, m_job, &JobRunner::cancel);
+    connect(m_job, &JobRunner::statusChanged, m_statusSheet, &StatusSheet::setMessage);
+    connect(m_job, &JobRunner::finished, this, &MainWindow::showJobEnd);
 
-    for (QLineEdit* field : {window.sourceField, window.destinationField, window.charsetField}) {
-        QObject::connect(field, &QLineEdit::editingFinished, &controller,
-                         [&controller, field] { controller.controlTextDidEndEditing(field); });
+    m_geometrySaveTimer->setSingleShot(true);
+    m_geometrySaveTimer->setInterval(500);
+    connect(m_geometrySaveTimer, &QTimer::timeout, this, &MainWindow::saveGeometryNow);
+}
+
+void MainWindow::chooseSource()
+{
+    openChooser(createSourceChooser(this), m_sourceEdit);
+}
+
+void MainWindow::chooseDestination()
+{
+    openChooser(createDestinationChooser(this), m_destinationEdit);
+}
+
+// The chooser opens where the field points (chooserStartLocation); OK puts the chosen
+// path into the field, abbreviated with "~".
+void MainWindow::openChooser(QFileDialog* chooser, QLineEdit* field)
+{
+    const ChooserKind kind = field == m_sourceEdit ? ChooserKind::Source : ChooserKind::Destination;
+    const ChooserStart start = chooserStartLocation(kind, pathBytes(field->text()));
+    if (start.folder)
+        chooser->setDirectory(pathText(*start.folder));
+    if (start.name)
+        chooser->selectFile(pathText(*start.name));
+    connect(chooser, &QFileDialog::accepted, field, [chooser, field] {
+        const QStringList chosen = chooser->selectedFiles();
+        field->setText(chosen.isEmpty() ? QString() : pathText(abbreviateWithTilde(pathBytes(chosen.last()))));
+    });
+    connect(chooser, &QFileDialog::finished, chooser, &QObject::deleteLater);
+    chooser->open();
+}
+
+// Only the on state counts: a mixed check box is off.
+void MainWindow::updateEncodingControls()
+{
+    const bool on = m_convertEncodingsBox->checkState() == Qt::Checked;
+    m_encodingMenu->setEnabled(on);
+    m_charsetEdit->setEnabled(on);
+    m_eudoraTagsBox->setEnabled(on);
+}
+
+void MainWindow::showError(const QString& message)
+{
+    m_resultLabel->setText(tr("Error: %1").arg(message));
+}
+
+void MainWindow::start()
+{
+    // A line edit commits as it goes; what matters is the end-of-editing normalisation
+    // of a charset field edit that has not ended yet.
+    if (QWidget* focus = focusWidget())
+        focus->clearFocus();
+    if (m_charsetEditPending)
+        normalizeCharsetField();
+
+    SettingsStore& store = SettingsStore::standard();
+    const QString source = m_sourceEdit->text();
+    if (source.isEmpty() || !fileExists(standardizePath(pathBytes(source)))) {
+        showError(tr("Source not found"));
+        return;
     }
+    store.setString(keys::kSourcePath, pathBytes(source));
+    const QString destination = m_destinationEdit->text();
+    if (destination.isEmpty()) {
+        showError(tr("Destination not found"));
+        return;
+    }
+    store.setString(keys::kDestinationPath, pathBytes(destination));
+    storeSettings();
+
+    m_resultLabel->clear();
+    m_statusSheet->begin(tr("Converting Mbox files..."), tr("Waiting..."));
+    m_job->start();
+}
+
+void MainWindow::showJobEnd(const QString& text)
+{
+    m_statusSheet->end();
+    m_resultLabel->setText(text);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    saveGeometrySoon();
+    QWidget::moveEvent(event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    saveGeometrySoon();
+    QWidget::resizeEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    saveGeometryNow();
+    QWidget::closeEvent(event);
+}
+
+void MainWindow::saveGeometrySoon()
+{
+    m_geometrySaveTimer->start();
+}
+
+void MainWindow::saveGeometryNow()
+{
+    m_geometrySaveTimer->stop();
+    SettingsStore::standard().setString(kWindowGeometryKey, saveGeometry().toStdString());
 }
 
 } // namespace tarnwick

@@ -1,45 +1,82 @@
 #pragma once
-// The main window and its controls, built in code. The controller is connected to it
-// by connectController().
+// The main window: the source and destination fields with their choosers, the
+// conversion options and Start. It shows the settings stored at start-up, stores its
+// controls at Start and runs the batch job behind the status sheet.
 
 #include <QCoreApplication>
 #include <QWidget>
 
+#include <string_view>
+
 class QCheckBox;
 class QComboBox;
+class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace tarnwick {
 
-class Controller;
+class JobRunner;
 class StatusSheet;
 
+/// The settings key under which the window's geometry is kept.
+inline constexpr std::string_view kWindowGeometryKey = "Tarnwick";
+
 class MainWindow : public QWidget {
+    // One translation context for every text of the program (AppTranslations.h).
     Q_DECLARE_TR_FUNCTIONS(Tarnwick)
 public:
+    /// Builds the window and shows the stored settings (the defaults registered first),
+    /// centred on the screen or at its saved geometry.
     MainWindow();
+    /// Lets a running job end (it stops before its next file) before the window goes.
+    ~MainWindow() override;
 
-    QLineEdit* sourceField;
-    QPushButton* sourceSelectButton;
-    QLineEdit* destinationField;
-    QPushButton* destinationSelectButton;
-    QCheckBox* convertEncodingCheckBox;
-    QComboBox* encodingPopUp;
-    QLineEdit* charsetField;
-    QCheckBox* eudoraCheckBox;
-    QCheckBox* convertLineEndingsCheckBox;
-    QCheckBox* complementDateCheckBox;
-    QCheckBox* addEmptyLineCheckBox;
-    QLabel* resultField;
-    QPushButton* startButton;
-    StatusSheet* statusWindow;
+protected:
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildLayout();
+    void connectSignals();
+    void loadSettings();
+    void fillEncodingMenu();
+    /// The selected item's identifier as a signed 32-bit tag; 0 when none is selected.
+    int selectedEncodingTag() const;
+    void storeSettings();
+
+    void chooseSource();
+    void chooseDestination();
+    void openChooser(QFileDialog* chooser, QLineEdit* field);
+    void updateEncodingControls();
+    void normalizeCharsetField();
+    void start();
+    void showError(const QString& message);
+    void showJobEnd(const QString& text);
+    void saveGeometrySoon();
+    void saveGeometryNow();
+
+    QLineEdit* m_sourceEdit;
+    QPushButton* m_sourceButton;
+    QLineEdit* m_destinationEdit;
+    QPushButton* m_destinationButton;
+    QCheckBox* m_convertEncodingsBox;
+    QComboBox* m_encodingMenu;
+    QLineEdit* m_charsetEdit;
+    QCheckBox* m_eudoraTagsBox;
+    QCheckBox* m_lineEndingsBox;
+    QCheckBox* m_dateHeadersBox;
+    QCheckBox* m_emptyLinesBox;
+    QLabel* m_resultLabel;
+    QPushButton* m_startButton;
+    StatusSheet* m_statusSheet;
+    JobRunner* m_job;
+    QTimer* m_geometrySaveTimer;
+    // The charset field was edited and its end of editing has not been seen yet.
+    bool m_charsetEditPending = false;
 };
-
-/// Wires the window to the controller: the choose buttons, the convert-encoding check
-/// box, Start and Cancel call controlClicked; the end of editing of every text field
-/// calls controlTextDidEndEditing.
-void connectController(MainWindow& window, Controller& controller);
 
 } // namespace tarnwick

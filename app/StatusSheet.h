@@ -1,53 +1,45 @@
 #pragma once
-// The status sheet shown over the main window while a job runs, and its busy
-// indicator.
+// The status sheet shown window-modal over the main window while a job runs: a title,
+// the job's latest text, a busy bar and Cancel.
 
-#include <QCoreApplication>
 #include <QDialog>
-#include <QProgressBar>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace tarnwick {
 
-/// An indeterminate progress bar that animates between startAnimation and
-/// stopAnimation and may be hidden while stopped.
-class ProgressIndicator : public QProgressBar {
-public:
-    explicit ProgressIndicator(QWidget* parent = nullptr);
-
-    void setDisplayedWhenStopped(bool flag);
-    void startAnimation();
-    void stopAnimation();
-    bool isAnimating() const { return animating_; }
-
-private:
-    bool displayedWhenStopped_ = true;
-    bool animating_ = false;
-};
-
 class StatusSheet : public QDialog {
-    Q_DECLARE_TR_FUNCTIONS(Tarnwick)
+    Q_OBJECT
 public:
     explicit StatusSheet(QWidget* window);
 
-    /// Shows the sheet window-modal over its window.
-    void beginSheet();
-    /// Takes the sheet down.
-    void endSheet();
-
-    QLabel* titleField;
-    QLabel* messageField;
-    ProgressIndicator* progressIndicator;
-    QPushButton* cancelButton;
+    /// Shows the sheet with `title` and `message`, the bar busy and Cancel enabled.
+    void begin(const QString& title, const QString& message);
+    /// Replaces the message under the title.
+    void setMessage(const QString& message);
+    /// Stops and hides the bar and takes the sheet down.
+    void end();
 
     /// Escape and the window's close button act as Cancel: the sheet stays up until
     /// the job has ended, so it can never hide a job that still runs.
     void reject() override;
 
+signals:
+    /// Cancel was pressed; the button stays disabled until the next begin().
+    void cancelRequested();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+
+private:
+    void requestCancel();
+
+    QLabel* m_titleLabel;
+    QLabel* m_messageLabel;
+    QProgressBar* m_progressBar;
+    QPushButton* m_cancelButton;
 };
 
 } // namespace tarnwick

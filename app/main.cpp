@@ -1,7 +1,6 @@
-// The process entry: the Qt application, the main window and its controller.
+// The process entry: the Qt application and the main window. Closing the window quits.
 
 #include "app/AppTranslations.h"
-#include "app/Controller.h"
 #include "app/MainWindow.h"
 #include "platform/SettingsStore.h"
 
@@ -24,10 +23,6 @@ int main(int argc, char* argv[])
     int status = 0;
     {
         tarnwick::MainWindow window;
-        tarnwick::Controller controller(window); // destroyed first: it joins a running job
-        tarnwick::connectController(window, controller);
-        controller.awakeFromNib();
-        application.setQuitOnLastWindowClosed(controller.applicationShouldTerminateAfterLastWindowClosed(&application));
         window.show();
         status = application.exec();
     }

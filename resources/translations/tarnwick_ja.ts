@@ -96,6 +96,10 @@
         <translation>エラー: %@</translation>
     </message>
     <message>
+        <source>Error: %1</source>
+        <translation>エラー: %1</translation>
+    </message>
+    <message>
         <source>Converting Mbox files...</source>
         <translation>Mbox ファイルに変換しています...</translation>
     </message>

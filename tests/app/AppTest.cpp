@@ -1,40 +1,39 @@
-// The window's tests: chooser start locations and the toolkit gates (CompatTest), the
-// controller without a job (ControllerTest), and Start with a real batch job (JobTest).
+// The window's tests: the choosers (ChooserTest), the window without a job
+// (MainWindowTest), and Start with a real batch job (JobTest).
 
 #include "TestSupport.h"
 
 #include "app/AppTranslations.h"
 #include "app/ChooserStart.h"
-#include "app/ToolkitCompat.h"
 #include "platform/Localization.h"
 #include "platform/TextEncoding.h"
 #include "settings/SettingsKeys.h"
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QSet>
+#include <QToolButton>
 #include <QTranslator>
 
 #include <algorithm>
-#include <limits>
-#include <stdexcept>
 
 using namespace tarnwick;
 using test::store;
 
 namespace {
 // The five check boxes' states as digits (0 off, 1 mixed, 2 on), in window order.
-QString checkStates(const Controller& c)
+QString checkStates(const test::Window& w)
 {
     QString states;
-    for (const QCheckBox* box : {c._convertEncodingCheckBox, c._eudoraCheckBox, c._convertLineEndingsCheckBox,
-                                 c._complementDateCheckBox, c._addEmptyLineCheckBox})
+    for (const QCheckBox* box : {w.convertEncodingsBox(), w.eudoraTagsBox(), w.lineEndingsBox(), w.dateHeadersBox(), w.emptyLinesBox()})
         states += QString::number(box->checkState());
     return states;
 }
 } // namespace
 
-class CompatTest : public QObject {
+class ChooserTest : public QObject {
     Q_OBJECT
 private slots:
     void chooserStartLocation()
@@ -55,28 +54,41 @@ private slots:
         }
     }
 
-    // Above the threshold's floor or not a number: the public operation.
-    void versionGates()
+    // The source chooser picks a file or a folder (Choose on a folder picks it) and
+    // offers no "New Folder"; the destination chooser picks a folder and offers it.
+    // Either puts the chosen path into its field with "~" for the home folder.
+    void choosers()
     {
-        constexpr double t = kToolkitCreateDirectoriesThreshold, f = kFoundationTrimmingThreshold;
-        constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-        struct Case { double version, threshold; bool publicOperation; };
-        const Case cases[] = {{663.0, t, false}, {663.6, t, false}, {664.0, t, true}, {nan, t, true}, {462.9, f, false},
-                              {463.0, f, true}, {nan, f, true}, {toolkitVersionNumber(), t, true}, {foundationVersionNumber(), f, true}};
-        for (const Case& c : cases)
-            QVERIFY2(takesPublicOperation(c.version, c.threshold) == c.publicOperation,
-                     qPrintable(QStringLiteral("version %1, threshold %2").arg(c.version).arg(c.threshold)));
-        try {
-            ZQ_stringByTrimmingCharactersInSet(QStringLiteral(" a "), nullptr, 462.0);
-            QFAIL("no exception");
-        } catch (const std::invalid_argument& error) {
-            QCOMPARE(QString::fromUtf8(error.what()), "*** -[QString ZQ_stringByTrimmingCharactersInSet:]: nil character set argument");
+        const QString mail = QDir::homePath() + "/Mail";
+        QVERIFY(QDir(mail).mkpath("Sub"));
+        test::writeFile(mail + "/In", "From a\n");
+        test::Window w;
+        w.window.show();
+        struct Case { QPushButton* button; QLineEdit* field; const char* chooser; QString select, expected; bool newFolder; };
+        const Case cases[] = {{w.sourceButton(), w.sourceEdit(), "sourceChooser", mail + "/In", "~/Mail/In", false},
+                              {w.sourceButton(), w.sourceEdit(), "sourceChooser", mail + "/Sub", "~/Mail/Sub", false},
+                              {w.destinationButton(), w.destinationEdit(), "destinationChooser", mail + "/Sub", "~/Mail/Sub", true}};
+        for (const Case& c : cases) {
+            c.field->setText(mail + "/");
+            c.button->click();
+            auto* chooser = w.window.findChild<QFileDialog*>(QLatin1String(c.chooser));
+            QVERIFY2(chooser && chooser->isVisible() && chooser->windowModality() == Qt::WindowModal, c.chooser);
+            QCOMPARE(QFileInfo(chooser->directory().path()).canonicalFilePath(), QFileInfo(mail).canonicalFilePath());
+            QCOMPARE(chooser->fileMode(), c.newFolder ? QFileDialog::Directory : QFileDialog::ExistingFile);
+            const auto* newFolderButton = chooser->findChild<QToolButton*>(QStringLiteral("newFolderButton"));
+            QVERIFY2(newFolderButton && newFolderButton->isEnabled() == c.newFolder, c.chooser);
+            chooser->selectFile(c.select);
+            QPushButton* choose = chooser->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+            QVERIFY2(choose, c.chooser);
+            choose->click();
+            QVERIFY2(!chooser->isVisible(), qPrintable(c.select));
+            QCOMPARE(c.field->text(), c.expected);
+            QTRY_VERIFY(!w.window.findChild<QFileDialog*>(QLatin1String(c.chooser))); // deleted once it has ended
         }
-        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, ZQ_stringByTrimmingCharactersInSet(QString(), nullptr, 463.0));
     }
 };
 
-class ControllerTest : public QObject {
+class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void init() { test::resetStore(); }
@@ -90,15 +102,12 @@ private slots:
                                   {keys::kConvertLineEndings, false}, {keys::kComplementDateHeaders, true}, {keys::kAddEmptyLines, false}})
             store().setBool(key, value);
         test::Window w;
-        Controller& c = w.controller;
-        c._resultField->setText("old");
-        c.awakeFromNib();
-        QCOMPARE(c._sourceField->text() + "|" + c._destinationField->text(), "~/Mail|/tmp/Out");
-        QCOMPARE(c._charsetField->text(), "utf-8, tis-620, shift_jis");
-        QCOMPARE(checkStates(c), "02020");
+        QCOMPARE(w.sourceEdit()->text() + "|" + w.destinationEdit()->text(), "~/Mail|/tmp/Out");
+        QCOMPARE(w.charsetEdit()->text(), "utf-8, tis-620, shift_jis");
+        QCOMPARE(checkStates(w), "02020");
         // The convert check box is off: its three controls are disabled.
-        QVERIFY(!c._encodingPopUp->isEnabled() && !c._charsetField->isEnabled() && !c._eudoraCheckBox->isEnabled());
-        QVERIFY(c._resultField->text().isEmpty() && c._progressIndicator->isHidden());
+        QVERIFY(!w.encodingMenu()->isEnabled() && !w.charsetEdit()->isEnabled() && !w.eudoraTagsBox()->isEnabled());
+        QVERIFY(w.resultLabel()->text().isEmpty() && w.progressBar()->isHidden());
     }
 
     // Every named encoding once, titles ascending by UTF-16 units (canonically equal
@@ -106,8 +115,7 @@ private slots:
     void encodingMenu()
     {
         test::Window w;
-        w.controller.awakeFromNib();
-        const QComboBox* menu = w.controller._encodingPopUp;
+        const QComboBox* menu = w.encodingMenu();
         const auto named = std::ranges::count_if(availableEncodings(), [](EncodingId id) { return localizedEncodingName(id).has_value(); });
         QSet<int> tags;
         for (int i = 0; i < menu->count(); ++i) {
@@ -124,8 +132,7 @@ private slots:
         for (const auto& [setting, want] : cases) {
             store().setInteger(keys::kMboxEncoding, setting);
             test::Window other;
-            other.controller.awakeFromNib();
-            const QComboBox* m = other.controller._encodingPopUp;
+            const QComboBox* m = other.encodingMenu();
             QVERIFY2(want ? m->currentData().toLongLong() == want : m->currentIndex() == 0, qPrintable(QString::number(setting)));
         }
     }
@@ -136,14 +143,29 @@ private slots:
                                     {"\tutf-8\n,\r\ntis-620\u3000", "utf-8, tis-620"}, {" x y , z", "x y, z"},
                                     {"a, ,b", "a, , b"}, {"a,", "a, "}, {" \t\n ", ""}};
         test::Window w;
-        Controller& c = w.controller;
         for (const auto& [text, expected] : cases) {
-            c._charsetField->setText(text);
-            c._sourceField->setText(text);
-            c.controlTextDidEndEditing(c._sourceField); // another field ends: nothing changes
-            QVERIFY2(c._charsetField->text() == text && c._sourceField->text() == text, qPrintable(text));
-            c.controlTextDidEndEditing(c._charsetField);
-            QVERIFY2(c._charsetField->text() == expected, qPrintable(text));
+            w.charsetEdit()->setText(text);
+            w.sourceEdit()->setText(text);
+            QTest::keyClick(w.sourceEdit(), Qt::Key_Return); // another field ends: nothing changes
+            QVERIFY2(w.charsetEdit()->text() == text && w.sourceEdit()->text() == text, qPrintable(text));
+            QTest::keyClick(w.charsetEdit(), Qt::Key_Return);
+            QVERIFY2(w.charsetEdit()->text() == expected, qPrintable(text));
+        }
+    }
+
+    // The trimming rule of the charset field: the characters with the Unicode White_Space
+    // property go at both ends of each name; other invisible characters and inner
+    // blanks stay.
+    void charsetTrimmingRule()
+    {
+        const QString cases[][2] = {{"\u00A0utf-8\u0085", "utf-8"}, {"\u1680\u2000\u200Akoi8-r\u2028\u2029", "koi8-r"},
+                                    {"\u202Fbig5\u205F,\u000B\u000Cgbk", "big5, gbk"}, {"\u200Butf-8\uFEFF", "\u200Butf-8\uFEFF"},
+                                    {"iso 2022 jp", "iso 2022 jp"}, {"\u3000\u3000", ""}};
+        test::Window w;
+        for (const auto& [text, expected] : cases) {
+            w.charsetEdit()->setText(text);
+            QTest::keyClick(w.charsetEdit(), Qt::Key_Return);
+            QVERIFY2(w.charsetEdit()->text() == expected, qPrintable(text));
         }
     }
 
@@ -157,34 +179,30 @@ private slots:
             test::resetStore();
             store().setString(keys::kDestinationPath, "before");
             test::Window w;
-            Controller& c = w.controller;
-            c._sourceField->setText(source);
-            c._destinationField->setText(destination);
-            c.controlClicked(c._startButton);
-            QVERIFY2(c._resultField->text() == result && !c._statusWindow->isVisible(), qPrintable(source));
+            w.sourceEdit()->setText(source);
+            w.destinationEdit()->setText(destination);
+            w.startButton()->click();
+            QVERIFY2(w.resultLabel()->text() == result && !w.statusSheet()->isVisible(), qPrintable(source));
             const auto stored = result.contains("Destination") ? std::optional(source.toStdString()) : std::nullopt;
             QVERIFY2(store().stringForKey(keys::kSourcePath) == stored, qPrintable(source));
             QVERIFY(*store().stringForKey(keys::kDestinationPath) == "before");
         }
     }
 
-    // Escape on the sheet acts as Cancel and keeps the sheet up until endProcess.
-    void cancelAndEndProcess()
+    // Escape on the sheet acts as Cancel and keeps the sheet up until the job's end.
+    void cancelAndJobEnd()
     {
         test::Window w;
-        Controller& c = w.controller;
-        c.awakeFromNib();
         w.window.show();
-        c._progressIndicator->startAnimation();
-        c._statusWindow->beginSheet();
-        QTest::keyClick(c._statusWindow, Qt::Key_Escape);
-        QVERIFY(!c._cancelButton->isEnabled() && c._hasCanceled && c._statusWindow->isVisible());
-        c.endProcess("Canceled");
-        QVERIFY(!c._statusWindow->isVisible() && c._cancelButton->isEnabled() && !c._hasCanceled);
-        QVERIFY(!c._progressIndicator->isAnimating() && c._progressIndicator->isHidden());
-        QCOMPARE(c._resultField->text(), "Canceled");
-        c.endProcess(QString());
-        QCOMPARE(c._resultField->text(), QString());
+        w.statusSheet()->begin(QString(), QString());
+        QTest::keyClick(w.statusSheet(), Qt::Key_Escape);
+        QVERIFY(!w.cancelButton()->isEnabled() && w.job()->isCancelRequested() && w.statusSheet()->isVisible());
+        emit w.job()->finished("Canceled");
+        QVERIFY(!w.statusSheet()->isVisible() && w.cancelButton()->isEnabled() && !w.job()->isCancelRequested());
+        QVERIFY(!w.isBusy() && w.progressBar()->isHidden());
+        QCOMPARE(w.resultLabel()->text(), "Canceled");
+        emit w.job()->finished(QString());
+        QCOMPARE(w.resultLabel()->text(), QString());
     }
 
     // The Japanese catalogue covers the window's and the core's texts.
@@ -201,8 +219,8 @@ private slots:
         }
         {
             test::Window w;
-            w.controller.controlClicked(w.controller._startButton);
-            QCOMPARE(w.controller._resultField->text() + "|" + w.controller._startButton->text(), "エラー: 変換元が見つかりません|開始");
+            w.startButton()->click();
+            QCOMPARE(w.resultLabel()->text() + "|" + w.startButton()->text(), "エラー: 変換元が見つかりません|開始");
         }
         QCoreApplication::removeTranslator(translator);
         delete translator;
@@ -225,44 +243,40 @@ private slots:
         QVERIFY(QDir().mkpath(source) && QDir().mkpath(destination));
         test::writeFile(source + "/In", test::mailbox(3));
         test::Window w;
-        Controller& c = w.controller;
-        c.awakeFromNib();
         w.window.show();
-        c._sourceField->setText(source + "/");
-        c._destinationField->setText(destination);
-        c._charsetField->setText("x");
-        QTest::keyClicks(c._charsetField, ",utf-8 ,, tis-620"); // a pending edit: Start normalises it
-        c._convertEncodingCheckBox->setCheckState(Qt::PartiallyChecked);
-        c.controlClicked(c._convertEncodingCheckBox);
-        QVERIFY(!c._encodingPopUp->isEnabled() && !c._charsetField->isEnabled() && !c._eudoraCheckBox->isEnabled());
-        const int highIndex = c._encodingPopUp->findData(int(kEncodingMacJapanese));
+        w.sourceEdit()->setText(source + "/");
+        w.destinationEdit()->setText(destination);
+        w.charsetEdit()->setText("x");
+        QTest::keyClicks(w.charsetEdit(), ",utf-8 ,, tis-620"); // a pending edit: Start normalises it
+        w.convertEncodingsBox()->setCheckState(Qt::PartiallyChecked);
+        QVERIFY(!w.encodingMenu()->isEnabled() && !w.charsetEdit()->isEnabled() && !w.eudoraTagsBox()->isEnabled());
+        const int highIndex = w.encodingMenu()->findData(int(kEncodingMacJapanese));
         QVERIFY(highIndex >= 0);
-        c._encodingPopUp->setCurrentIndex(highIndex);
-        c._eudoraCheckBox->setCheckState(Qt::Checked);
-        c._convertLineEndingsCheckBox->setCheckState(Qt::PartiallyChecked);
-        c._complementDateCheckBox->setCheckState(Qt::Checked);
-        c._addEmptyLineCheckBox->setCheckState(Qt::Unchecked);
-        c._resultField->setText("old");
-        c.controlClicked(c._startButton);
-        QVERIFY(c._statusWindow->isVisible() && c._statusWindow->windowModality() == Qt::WindowModal);
-        QVERIFY(c._progressIndicator->isAnimating() && c._progressIndicator->isVisible() && c._resultField->text().isEmpty());
-        QCOMPARE(c._titleField->text(), "Converting Mbox files...");
-        QCOMPARE(c._charsetField->text(), "x, utf-8, , tis-620");
+        w.encodingMenu()->setCurrentIndex(highIndex);
+        w.eudoraTagsBox()->setCheckState(Qt::Checked);
+        w.lineEndingsBox()->setCheckState(Qt::PartiallyChecked);
+        w.dateHeadersBox()->setCheckState(Qt::Checked);
+        w.emptyLinesBox()->setCheckState(Qt::Unchecked);
+        w.resultLabel()->setText("old");
+        w.startButton()->click();
+        QVERIFY(w.statusSheet()->isVisible() && w.statusSheet()->windowModality() == Qt::WindowModal);
+        QVERIFY(w.isBusy() && w.progressBar()->isVisible() && w.resultLabel()->text().isEmpty());
+        QCOMPARE(w.titleLabel()->text(), "Converting Mbox files...");
+        QCOMPARE(w.charsetEdit()->text(), "x, utf-8, , tis-620");
         QCOMPARE(*store().stringForKey(keys::kSourcePath), (source + "/").toStdString());
         QCOMPARE(*store().stringForKey(keys::kDestinationPath), destination.toStdString());
         QCOMPARE(store().integerForKey(keys::kMboxEncoding), int(kEncodingMacJapanese));
         QCOMPARE(*store().stringArrayForKey(keys::kCharsetNames), (std::vector<std::string>{"x", "utf-8", "", "tis-620"}));
-        QVERIFY(test::waitForJobEnd(c));
-        QCOMPARE(c._resultField->text() + "|" + c._messageField->text(), "Completed|Processing \"In\"...");
+        QVERIFY(test::waitForJobEnd(w));
+        QCOMPARE(w.resultLabel()->text() + "|" + w.messageLabel()->text(), "Completed|Processing \"In\"...");
         QVERIFY(QFileInfo(destination + "/In").size() > 0);
         test::Window next;
-        next.controller.awakeFromNib();
-        QCOMPARE(next.controller._encodingPopUp->currentIndex(), highIndex);
-        QCOMPARE(next.controller._charsetField->text(), "x, utf-8, , tis-620");
-        QCOMPARE(checkStates(next.controller), "02020"); // the mixed boxes stored as off
+        QCOMPARE(next.encodingMenu()->currentIndex(), highIndex);
+        QCOMPARE(next.charsetEdit()->text(), "x, utf-8, , tis-620");
+        QCOMPARE(checkStates(next), "02020"); // the mixed boxes stored as off
     }
 
-    // Cancel, or quitting (the controller cancels and joins its worker), while the first
+    // Cancel, or quitting (the window cancels and joins its job), while the first
     // of two large files converts: that file is finished and kept, the second never started.
     void cancelBetweenFiles()
     {
@@ -272,22 +286,20 @@ private slots:
         test::writeFile(source + "/Two", test::mailbox(30000));
         for (const QString& destination : {dir_.path() + "/cancel", dir_.path() + "/quit"}) {
             auto w = std::make_unique<test::Window>();
-            Controller& c = w->controller;
-            c.awakeFromNib();
             w->window.show();
-            c._sourceField->setText(source);
-            c._destinationField->setText(destination);
-            c.controlClicked(c._startButton);
-            QVERIFY(QTest::qWaitFor([&] { return c._messageField->text().startsWith("Processing"); }, 30000));
-            const QString first = c._messageField->text().section('"', 1, 1);
+            w->sourceEdit()->setText(source);
+            w->destinationEdit()->setText(destination);
+            w->startButton()->click();
+            QVERIFY(QTest::qWaitFor([&] { return w->messageLabel()->text().startsWith("Processing"); }, 30000));
+            const QString first = w->messageLabel()->text().section('"', 1, 1);
             if (destination.endsWith("/quit")) {
                 w.reset();
             } else {
-                QTest::mouseClick(c._cancelButton, Qt::LeftButton);
-                QVERIFY(!c._cancelButton->isEnabled() && c._hasCanceled);
-                QVERIFY(test::waitForJobEnd(c, 240000));
-                QCOMPARE(c._resultField->text() + "|" + c._messageField->text(), QStringLiteral("Canceled|Processing \"%1\"...").arg(first));
-                QVERIFY(c._cancelButton->isEnabled() && !c._hasCanceled);
+                QTest::mouseClick(w->cancelButton(), Qt::LeftButton);
+                QVERIFY(!w->cancelButton()->isEnabled() && w->job()->isCancelRequested());
+                QVERIFY(test::waitForJobEnd(*w, 240000));
+                QCOMPARE(w->resultLabel()->text() + "|" + w->messageLabel()->text(), QStringLiteral("Canceled|Processing \"%1\"...").arg(first));
+                QVERIFY(w->cancelButton()->isEnabled() && !w->job()->isCancelRequested());
             }
             QVERIFY2(QFileInfo(destination + "/" + first).size() > 0, qPrintable(destination));
             QVERIFY2(QDir(destination).entryList(QDir::Files) == QStringList{first}, qPrintable(destination));
@@ -295,8 +307,8 @@ private slots:
     }
 };
 
-static tarnwick::test::RegisterTest<CompatTest> registerCompatTest("CompatTest");
-static tarnwick::test::RegisterTest<ControllerTest> registerControllerTest("ControllerTest");
+static tarnwick::test::RegisterTest<ChooserTest> registerChooserTest("ChooserTest");
+static tarnwick::test::RegisterTest<MainWindowTest> registerMainWindowTest("MainWindowTest");
 static tarnwick::test::RegisterTest<JobTest> registerJobTest("JobTest");
 
 #include "AppTest.moc"

@@ -34,11 +34,9 @@ private slots:
         store.setInteger(keys::kMboxEncoding, kEncodingShiftJIS);
         store.setStringArray(keys::kCharsetNames, {"us-ascii", "iso-2022-jp", "shift_jis", "utf-8"});
         test::Window w;
-        Controller& c = w.controller;
-        c.awakeFromNib();
         w.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-        c._resultField->setText(QString::fromStdString(localizedString("Completed")));
+        w.resultLabel()->setText(QString::fromStdString(localizedString("Completed")));
         const auto grab = [&](const QString& name) {
             QTest::qWait(300);
             const QRect r = w.window.frameGeometry().adjusted(-12, -12, 12, 12);
@@ -46,11 +44,11 @@ private slots:
                         .save(out + "/" + name + (locale.isEmpty() ? "" : "-" + locale) + ".png"));
         };
         grab("window");
-        c.controlClicked(c._startButton);
-        QVERIFY(QTest::qWaitFor([&] { return c._messageField->text() != QString::fromStdString(localizedString("Waiting...")); }, 20000));
+        w.startButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.messageLabel()->text() != QString::fromStdString(localizedString("Waiting...")); }, 20000));
         grab("status-sheet");
-        c.controlClicked(c._cancelButton);
-        QVERIFY(test::waitForJobEnd(c));
+        w.cancelButton()->click();
+        QVERIFY(test::waitForJobEnd(w));
     }
 };
 

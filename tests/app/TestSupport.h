@@ -1,7 +1,8 @@
 #pragma once
-// Shared pieces of the window tests: the class registry, a connected window, helpers.
+// Shared pieces of the window tests: the class registry, a window and its controls
+// found by object name, helpers.
 
-#include "app/Controller.h"
+#include "app/JobRunner.h"
 #include "app/MainWindow.h"
 #include "app/StatusSheet.h"
 #include "platform/SettingsStore.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -30,11 +32,39 @@ struct RegisterTest {
     explicit RegisterTest(const char* name) { testRegistry[name] = [] { return std::make_unique<T>(); }; }
 };
 
-/// A window with its controller connected; the controller goes first on destruction.
+/// A main window and its controls, found by their object names.
 struct Window {
     MainWindow window;
-    Controller controller{window};
-    Window() { connectController(window, controller); }
+
+    template <typename T>
+    T* child(const char* name) const
+    {
+        T* found = window.findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("the window has no %s", name);
+        return found;
+    }
+    QLineEdit* sourceEdit() const { return child<QLineEdit>("sourceEdit"); }
+    QPushButton* sourceButton() const { return child<QPushButton>("sourceButton"); }
+    QLineEdit* destinationEdit() const { return child<QLineEdit>("destinationEdit"); }
+    QPushButton* destinationButton() const { return child<QPushButton>("destinationButton"); }
+    QCheckBox* convertEncodingsBox() const { return child<QCheckBox>("convertEncodingsBox"); }
+    QComboBox* encodingMenu() const { return child<QComboBox>("encodingMenu"); }
+    QLineEdit* charsetEdit() const { return child<QLineEdit>("charsetEdit"); }
+    QCheckBox* eudoraTagsBox() const { return child<QCheckBox>("eudoraTagsBox"); }
+    QCheckBox* lineEndingsBox() const { return child<QCheckBox>("lineEndingsBox"); }
+    QCheckBox* dateHeadersBox() const { return child<QCheckBox>("dateHeadersBox"); }
+    QCheckBox* emptyLinesBox() const { return child<QCheckBox>("emptyLinesBox"); }
+    QLabel* resultLabel() const { return child<QLabel>("resultLabel"); }
+    QPushButton* startButton() const { return child<QPushButton>("startButton"); }
+    StatusSheet* statusSheet() const { return window.findChild<StatusSheet*>(); }
+    QLabel* titleLabel() const { return child<QLabel>("titleLabel"); }
+    QLabel* messageLabel() const { return child<QLabel>("messageLabel"); }
+    QProgressBar* progressBar() const { return child<QProgressBar>("progressBar"); }
+    QPushButton* cancelButton() const { return child<QPushButton>("cancelButton"); }
+    JobRunner* job() const { return window.findChild<JobRunner*>(); }
+    /// The bar runs busy (no range) while a job runs.
+    bool isBusy() const { return progressBar()->maximum() == 0; }
 };
 
 inline SettingsStore& store() { return SettingsStore::standard(); }
@@ -58,9 +88,9 @@ inline QByteArray mailbox(int messages) // CR LF messages of about 1.5 kB
     return ("From sender@example.com Mon Jan  1 00:00:00 2001\r\nSubject: test\r\n\r\n" + line.repeated(20)).repeated(messages);
 }
 
-inline bool waitForJobEnd(Controller& controller, int timeoutMs = 60000) // false on timeout
+inline bool waitForJobEnd(const Window& w, int timeoutMs = 60000) // false on timeout
 {
-    return QTest::qWaitFor([&] { return !controller._statusWindow->isVisible(); }, timeoutMs);
+    return QTest::qWaitFor([&] { return !w.statusSheet()->isVisible(); }, timeoutMs);
 }
 
 } // namespace tarnwick::test

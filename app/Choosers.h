@@ -1,0 +1,18 @@
+#pragma once
+// The source and destination choosers: file dialogs configured for each field.
+
+class QFileDialog;
+class QWidget;
+
+namespace tarnwick {
+
+/// A dialog that picks one existing mailbox file or folder: Open (or "Choose") on a
+/// selected folder chooses it, a double-click enters it. It offers no "New Folder".
+/// It is Qt's own dialog: desktop dialogs cannot pick a file or a folder in one.
+QFileDialog* createSourceChooser(QWidget* parent);
+
+/// A dialog that picks one existing folder and offers "New Folder"; the desktop's own
+/// folder dialog where there is one.
+QFileDialog* createDestinationChooser(QWidget* parent);
+
+} // namespace tarnwick

@@ -1,0 +1,82 @@
+#include "app/JobRunner.h"
+
+#include "batch/BatchJob.h"
+#include "batch/BatchReporter.h"
+#include "platform/Localization.h"
+
+#include <exception>
+
+namespace tarnwick {
+namespace {
+
+// Emits the job's texts from the worker thread; the connections to receivers on the
+// UI thread are queued, and queued calls run in emission order, so the last status
+// text is shown before the end.
+class SignallingReporter final : public BatchReporter {
+public:
+    explicit SignallingReporter(JobRunner& runner)
+        : m_runner(runner)
+    {
+    }
+
+    void statusText(const std::string& text) override { emit m_runner.statusChanged(QString::fromStdString(text)); }
+
+    void finalText(const std::string& text) override
+    {
+        m_ended = true;
+        emit m_runner.finished(QString::fromStdString(text));
+    }
+
+    bool ended() const { return m_ended; }
+
+private:
+    JobRunner& m_runner;
+    bool m_ended = false;
+};
+
+} // namespace
+
+JobRunner::JobRunner(QObject* parent)
+    : QObject(parent)
+{
+    connect(this, &JobRunner::finished, this, &JobRunner::joinEndedJob);
+}
+
+JobRunner::~JobRunner()
+{
+    if (m_thread.joinable()) {
+        m_cancelRequested = true;
+        m_thread.join();
+    }
+}
+
+void JobRunner::start()
+{
+    if (m_thread.joinable()) // a previous job has delivered its end already
+        m_thread.join();
+    m_cancelRequested = false;
+    m_thread = std::thread(&JobRunner::run, this);
+}
+
+void JobRunner::run()
+{
+    SignallingReporter reporter(*this);
+    // An exception must not end the process from a worker thread, nor leave the status
+    // sheet up for good: it becomes the job's error text.
+    try {
+        runBatchJob(reporter, m_cancelRequested);
+    } catch (const std::exception& error) {
+        if (!reporter.ended())
+            reporter.finalText(localizedFormat("Error: %@", {error.what()}));
+    }
+}
+
+void JobRunner::joinEndedJob()
+{
+    m_cancelRequested = false;
+    // The job emitted its end as its last act; its thread is ending.
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+}
+
+} // namespace tarnwick

@@ -1,0 +1,43 @@
+#pragma once
+// Runs the batch job on one worker thread and reports its texts as queued signals.
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <thread>
+
+namespace tarnwick {
+
+class JobRunner : public QObject {
+    Q_OBJECT
+public:
+    explicit JobRunner(QObject* parent = nullptr);
+    /// Cancels a running job and waits for it: the job stops before its next file.
+    ~JobRunner() override;
+
+    /// Starts a job with the settings stored now. Call only when no job runs.
+    void start();
+    /// Asks the running job to stop before its next file.
+    void cancel() { m_cancelRequested = true; }
+    /// True from cancel() until the job's end has been delivered.
+    bool isCancelRequested() const { return m_cancelRequested; }
+
+signals:
+    /// The job's progress text ("Processing ..."), once before each file.
+    void statusChanged(const QString& text);
+    /// The job's last text ("Completed", "Canceled" or an error), exactly once. The
+    /// runner itself receives it first: the cancel request is cleared and the thread
+    /// joined before any other receiver sees it.
+    void finished(const QString& text);
+
+private:
+    void run();
+    void joinEndedJob();
+
+    std::thread m_thread;
+    // Written on the UI thread; the job reads it between files.
+    std::atomic<bool> m_cancelRequested{false};
+};
+
+} // namespace tarnwick

@@ -1,0 +1,122 @@
+// The window's controls and the settings store: filled at start-up, stored at Start.
+
+#include "app/MainWindow.h"
+
+#include "engine/CharsetCandidates.h"
+#include "platform/SettingsStore.h"
+#include "settings/CharsetNamesText.h"
+#include "settings/EncodingMenuOrder.h"
+#include "settings/SettingsKeys.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStringList>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+namespace tarnwick {
+namespace {
+
+// Identifiers are unsigned 32-bit; tags and the setting carry their 32-bit pattern,
+// so 0x80000001 is the tag -2147483647.
+int tagForEncoding(EncodingId encoding)
+{
+    return static_cast<std::int32_t>(encoding);
+}
+
+// A stored value matches a tag when it is that tag, or the unsigned identifier that
+// the registered default holds; anything outside 32 bits matches nothing.
+std::optional<int> tagForSetting(std::int64_t value)
+{
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::uint32_t>::max())
+        return std::nullopt;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+QString storedPath(const SettingsStore& store, std::string_view key)
+{
+    return QFile::decodeName(QByteArray::fromStdString(store.stringForKey(key).value_or("")));
+}
+
+// Only the on state is stored as on; a mixed check box is off.
+bool isOn(const QCheckBox* box)
+{
+    return box->checkState() == Qt::Checked;
+}
+
+void setOn(QCheckBox* box, bool on)
+{
+    box->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+}
+
+} // namespace
+
+void MainWindow::loadSettings()
+{
+    const SettingsStore& store = SettingsStore::standard();
+    m_sourceEdit->setText(storedPath(store, keys::kSourcePath));
+    m_destinationEdit->setText(storedPath(store, keys::kDestinationPath));
+    setOn(m_convertEncodingsBox, store.boolForKey(keys::kConvertEncodings));
+    fillEncodingMenu();
+    setOn(m_eudoraTagsBox, store.boolForKey(keys::kProcessEudoraTags));
+    updateEncodingControls();
+    setOn(m_lineEndingsBox, store.boolForKey(keys::kConvertLineEndings));
+    setOn(m_dateHeadersBox, store.boolForKey(keys::kComplementDateHeaders));
+    setOn(m_emptyLinesBox, store.boolForKey(keys::kAddEmptyLines));
+    m_resultLabel->clear();
+}
+
+void MainWindow::fillEncodingMenu()
+{
+    m_encodingMenu->clear();
+    // Items are appended one by one: two encodings with one name give two items.
+    for (const EncodingMenuEntry& entry : encodingMenuEntries())
+        m_encodingMenu->addItem(QString::fromStdString(entry.name), tagForEncoding(entry.encoding));
+
+    const SettingsStore& store = SettingsStore::standard();
+    int index = -1;
+    if (const auto tag = tagForSetting(store.integerForKey(keys::kMboxEncoding)))
+        index = m_encodingMenu->findData(*tag);
+    m_encodingMenu->setCurrentIndex(index < 0 ? 0 : index);
+
+    QStringList names;
+    for (const std::string& name : store.stringArrayForKey(keys::kCharsetNames).value_or(std::vector<std::string>{}))
+        names << QString::fromStdString(name);
+    m_charsetEdit->setText(names.join(QStringLiteral(", ")));
+}
+
+int MainWindow::selectedEncodingTag() const
+{
+    const int index = m_encodingMenu->currentIndex();
+    return index < 0 ? 0 : m_encodingMenu->itemData(index).toInt();
+}
+
+// Disabled controls are stored too; the job reads what is stored.
+void MainWindow::storeSettings()
+{
+    SettingsStore& store = SettingsStore::standard();
+    store.setBool(keys::kConvertEncodings, isOn(m_convertEncodingsBox));
+    store.setInteger(keys::kMboxEncoding, selectedEncodingTag());
+    store.setStringArray(keys::kCharsetNames, splitCharsetText(m_charsetEdit->text().toStdString()));
+    discardCharsetCandidates();
+    store.setBool(keys::kProcessEudoraTags, isOn(m_eudoraTagsBox));
+    store.setBool(keys::kConvertLineEndings, isOn(m_lineEndingsBox));
+    store.setBool(keys::kComplementDateHeaders, isOn(m_dateHeadersBox));
+    store.setBool(keys::kAddEmptyLines, isOn(m_emptyLinesBox));
+    store.sync();
+}
+
+// The end of editing of the charset field: pieces between commas trimmed of white
+// space (normalizeCharsetText) and joined with ", ".
+void MainWindow::normalizeCharsetField()
+{
+    m_charsetEditPending = false;
+    m_charsetEdit->setText(QString::fromStdString(normalizeCharsetText(m_charsetEdit->text().toStdString())));
+}
+
+} // namespace tarnwick
