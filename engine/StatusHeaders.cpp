@@ -1,0 +1,59 @@
+#include "engine/StatusHeaders.h"
+
+namespace tarnwick {
+namespace {
+
+// "Name:" at the start of the line, in any ASCII letter case.
+bool hasName(std::string_view line, std::string_view name)
+{
+    if (line.size() <= name.size() || line[name.size()] != ':')
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if ((line[i] | 0x20) != (name[i] | 0x20))
+            return false;
+    }
+    return true;
+}
+
+void appendLine(std::string& out, std::string_view text, std::string_view terminator)
+{
+    out.append(text);
+    out.append(terminator);
+}
+
+} // namespace
+
+void noteStatusHeader(std::string_view line, PresentStatusHeaders& present)
+{
+    if (line.empty() || ((line[0] | 0x20) != 's' && (line[0] | 0x20) != 'x'))
+        return;
+    present.status |= hasName(line, "Status");
+    present.xStatus |= hasName(line, "X-Status");
+    present.xMozillaStatus |= hasName(line, "X-Mozilla-Status");
+    present.xPriority |= hasName(line, "X-Priority");
+}
+
+void appendStatusHeaders(const IndexedMessage& message, const PresentStatusHeaders& present,
+                         std::string_view terminator, std::string& out)
+{
+    if (!present.status)
+        appendLine(out, message.read ? "Status: RO" : "Status: O", terminator);
+    if (!present.xStatus && message.replied)
+        appendLine(out, "X-Status: A", terminator);
+    if (!present.xMozillaStatus) {
+        const unsigned flags = (message.read ? 0x0001u : 0u) | (message.replied ? 0x0002u : 0u)
+            | (message.forwarded ? 0x1000u : 0u);
+        static constexpr char kHex[] = "0123456789abcdef";
+        std::string line = "X-Mozilla-Status: 0000";
+        for (int digit = 0; digit < 4; ++digit)
+            line[line.size() - 1 - digit] = kHex[(flags >> (4 * digit)) & 0xF];
+        appendLine(out, line, terminator);
+    }
+    static constexpr std::string_view kPriorities[] = {
+        {}, "X-Priority: 1 (Highest)", "X-Priority: 2 (High)", {}, "X-Priority: 4 (Low)", "X-Priority: 5 (Lowest)",
+    };
+    if (!present.xPriority && message.priority <= 5 && !kPriorities[message.priority].empty())
+        appendLine(out, kPriorities[message.priority], terminator);
+}
+
+} // namespace tarnwick

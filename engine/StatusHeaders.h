@@ -1,0 +1,31 @@
+#pragma once
+// The status headers that mbox readers take flags from (Status, X-Status,
+// X-Mozilla-Status, X-Priority), built from a message's index record.
+
+#include "engine/MessageIndex.h"
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+/// Which of the status headers a message's own header block already holds.
+struct PresentStatusHeaders {
+    bool status = false;
+    bool xStatus = false;
+    bool xMozillaStatus = false;
+    bool xPriority = false;
+};
+
+/// Records in `present` whether a header line (its contents, without terminator) is
+/// one of the status headers; names compare without regard to ASCII case.
+void noteStatusHeader(std::string_view line, PresentStatusHeaders& present);
+
+/// Appends, each ended by `terminator`, the status headers the message lacks:
+/// "Status: RO" (read) or "Status: O"; "X-Status: A" when replied; "X-Mozilla-Status:"
+/// with read 0x0001, replied 0x0002 and forwarded 0x1000 as four hex digits; and
+/// "X-Priority:" for a priority other than normal (3) or unknown (0).
+void appendStatusHeaders(const IndexedMessage& message, const PresentStatusHeaders& present,
+                         std::string_view terminator, std::string& out);
+
+} // namespace tarnwick

@@ -1,0 +1,64 @@
+// Status headers from an index record: what each status and priority gives, and that
+// a header the message already has is never added a second time.
+#include "engine/StatusHeaders.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnwick {
+namespace {
+
+IndexedMessage record(bool read, bool replied, bool forwarded, std::uint8_t priority)
+{
+    IndexedMessage message;
+    message.read = read;
+    message.replied = replied;
+    message.forwarded = forwarded;
+    message.priority = priority;
+    return message;
+}
+
+TEST(StatusHeaders, EachStatusAndPriority)
+{
+    const struct Case { const char* name; IndexedMessage message; const char* expected; } cases[] = {
+        {"unread", record(false, false, false, 3), "Status: O\nX-Mozilla-Status: 0000\n"},
+        {"read", record(true, false, false, 3), "Status: RO\nX-Mozilla-Status: 0001\n"},
+        {"replied", record(true, true, false, 3), "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\n"},
+        {"forwarded", record(true, false, true, 3), "Status: RO\nX-Mozilla-Status: 1001\n"},
+        {"highest", record(false, false, false, 1), "Status: O\nX-Mozilla-Status: 0000\nX-Priority: 1 (Highest)\n"},
+        {"high", record(false, false, false, 2), "Status: O\nX-Mozilla-Status: 0000\nX-Priority: 2 (High)\n"},
+        {"low", record(true, false, false, 4), "Status: RO\nX-Mozilla-Status: 0001\nX-Priority: 4 (Low)\n"},
+        {"lowest", record(false, false, false, 5), "Status: O\nX-Mozilla-Status: 0000\nX-Priority: 5 (Lowest)\n"},
+        {"unknown priority", record(false, false, false, 0), "Status: O\nX-Mozilla-Status: 0000\n"},
+        {"out of range priority", record(false, false, false, 9), "Status: O\nX-Mozilla-Status: 0000\n"},
+    };
+    for (const Case& c : cases) {
+        std::string out = "kept";
+        appendStatusHeaders(c.message, {}, "\n", out);
+        EXPECT_EQ(out, std::string("kept") + c.expected) << c.name;
+    }
+    std::string crlf;
+    appendStatusHeaders(record(true, true, false, 3), {}, "\r\n", crlf);
+    EXPECT_EQ(crlf, "Status: RO\r\nX-Status: A\r\nX-Mozilla-Status: 0003\r\n");
+}
+
+TEST(StatusHeaders, PresentHeadersAreNotRepeated)
+{
+    const struct Case { std::vector<const char*> lines; const char* expected; } cases[] = {
+        {{"Status: R"}, "X-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n"},
+        {{"status:RO", "x-status: F"}, "X-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n"},
+        {{"X-MOZILLA-STATUS: 0001", "X-Priority: 3"}, "Status: RO\nX-Status: A\n"},
+        {{"Statuses: none", "X-Status-Note: a", "Subject: Status: RO", "X-Priority"}, "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n"},
+        {{"Status: O", "X-Status: A", "X-Mozilla-Status: 0000", "X-Priority: 5"}, ""},
+    };
+    for (const Case& c : cases) {
+        PresentStatusHeaders present;
+        for (const char* line : c.lines)
+            noteStatusHeader(line, present);
+        std::string out;
+        appendStatusHeaders(record(true, true, false, 1), present, "\n", out);
+        EXPECT_EQ(out, c.expected) << c.lines.front();
+    }
+}
+
+} // namespace
+} // namespace tarnwick
