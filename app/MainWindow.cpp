@@ -1,6 +1,5 @@
 #include "app/MainWindow.h"
 
-#include "app/ChooserStart.h"
 #include "app/Choosers.h"
 #include "app/JobRunner.h"
 #include "app/StatusSheet.h"
@@ -175,19 +174,18 @@ void MainWindow::connectSignals()
 
 void MainWindow::chooseSource()
 {
-    openChooser(createSourceChooser(this), m_sourceEdit);
+    openChooser(createSourceChooser(this), ChooserKind::Source, m_sourceEdit);
 }
 
 void MainWindow::chooseDestination()
 {
-    openChooser(createDestinationChooser(this), m_destinationEdit);
+    openChooser(createDestinationChooser(this), ChooserKind::Destination, m_destinationEdit);
 }
 
 // The chooser opens where the field points (chooserStartLocation); OK puts the chosen
 // path into the field, abbreviated with "~".
-void MainWindow::openChooser(QFileDialog* chooser, QLineEdit* field)
+void MainWindow::openChooser(QFileDialog* chooser, ChooserKind kind, QLineEdit* field)
 {
-    const ChooserKind kind = field == m_sourceEdit ? ChooserKind::Source : ChooserKind::Destination;
     const ChooserStart start = chooserStartLocation(kind, pathBytes(field->text()));
     if (start.folder)
         chooser->setDirectory(pathText(*start.folder));

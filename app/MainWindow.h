@@ -3,6 +3,8 @@
 // conversion options and Start. It shows the settings stored at start-up, stores its
 // controls at Start and runs the batch job behind the status sheet.
 
+#include "app/ChooserStart.h"
+
 #include <QCoreApplication>
 #include <QWidget>
 
@@ -50,7 +52,7 @@ private:
 
     void chooseSource();
     void chooseDestination();
-    void openChooser(QFileDialog* chooser, QLineEdit* field);
+    void openChooser(QFileDialog* chooser, ChooserKind kind, QLineEdit* field);
     void updateEncodingControls();
     void normalizeCharsetField();
     void start();
