@@ -10,17 +10,16 @@ ChooserStart chooserStartLocation(ChooserKind kind, std::string_view fieldText)
     const std::string path = standardizePath(fieldText);
     if (path.empty())
         return {};
-    bool isDirectory = false;
-    if (fileExists(path, &isDirectory)) {
-        if (isDirectory)
+    if (const EntryType type = targetType(path); type != EntryType::None) {
+        if (type == EntryType::Directory)
             return {path, std::nullopt};
-        ChooserStart start{deletingLastPathComponent(path), std::nullopt};
+        ChooserStart start{parentPath(path), std::nullopt};
         if (kind == ChooserKind::Source)
-            start.name = lastPathComponent(path);
+            start.name = fileName(path);
         return start;
     }
-    const std::string parent = deletingLastPathComponent(path);
-    if (!parent.empty() && fileExists(parent, &isDirectory) && isDirectory)
+    const std::string parent = parentPath(path);
+    if (!parent.empty() && targetType(parent) == EntryType::Directory)
         return {parent, std::nullopt};
     return {};
 }

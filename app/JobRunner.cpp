@@ -67,7 +67,7 @@ void JobRunner::run()
         runBatchJob(reporter, m_cancelRequested);
     } catch (const std::exception& error) {
         if (!reporter.ended())
-            reporter.finalText(localizedFormat("Error: %@", {error.what()}));
+            reporter.finalText(translate("Error: %1", {error.what()}));
     }
 }
 

@@ -77,7 +77,7 @@ MainWindow::MainWindow()
     SettingsStore& store = SettingsStore::standard();
     registerDefaultSettings(store);
     centerOnScreen(this);
-    if (const auto geometry = store.stringForKey(kWindowGeometryKey))
+    if (const auto geometry = store.stringValue(kWindowGeometryKey))
         restoreGeometry(QByteArray::fromStdString(*geometry));
     loadSettings();
 }
@@ -193,7 +193,7 @@ void MainWindow::openChooser(QFileDialog* chooser, ChooserKind kind, QLineEdit* 
         chooser->selectFile(pathText(*start.name));
     connect(chooser, &QFileDialog::accepted, field, [chooser, field] {
         const QStringList chosen = chooser->selectedFiles();
-        field->setText(chosen.isEmpty() ? QString() : pathText(abbreviateWithTilde(pathBytes(chosen.last()))));
+        field->setText(chosen.isEmpty() ? QString() : pathText(abbreviateHomeFolder(pathBytes(chosen.last()))));
     });
     connect(chooser, &QFileDialog::finished, chooser, &QObject::deleteLater);
     chooser->open();
@@ -224,7 +224,7 @@ void MainWindow::start()
 
     SettingsStore& store = SettingsStore::standard();
     const QString source = m_sourceEdit->text();
-    if (source.isEmpty() || !fileExists(standardizePath(pathBytes(source)))) {
+    if (source.isEmpty() || targetType(standardizePath(pathBytes(source))) == EntryType::None) {
         showError(tr("Source not found"));
         return;
     }

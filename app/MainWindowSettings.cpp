@@ -2,7 +2,6 @@
 
 #include "app/MainWindow.h"
 
-#include "engine/CharsetCandidates.h"
 #include "platform/SettingsStore.h"
 #include "settings/CharsetNamesText.h"
 #include "settings/EncodingMenuOrder.h"
@@ -40,7 +39,7 @@ std::optional<int> tagForSetting(std::int64_t value)
 
 QString storedPath(const SettingsStore& store, std::string_view key)
 {
-    return QFile::decodeName(QByteArray::fromStdString(store.stringForKey(key).value_or("")));
+    return QFile::decodeName(QByteArray::fromStdString(store.stringValue(key).value_or("")));
 }
 
 // Only the on state is stored as on; a mixed check box is off.
@@ -61,13 +60,13 @@ void MainWindow::loadSettings()
     const SettingsStore& store = SettingsStore::standard();
     m_sourceEdit->setText(storedPath(store, keys::kSourcePath));
     m_destinationEdit->setText(storedPath(store, keys::kDestinationPath));
-    setOn(m_convertEncodingsBox, store.boolForKey(keys::kConvertEncodings));
+    setOn(m_convertEncodingsBox, store.boolValue(keys::kConvertEncodings));
     fillEncodingMenu();
-    setOn(m_eudoraTagsBox, store.boolForKey(keys::kProcessEudoraTags));
+    setOn(m_eudoraTagsBox, store.boolValue(keys::kProcessEudoraTags));
     updateEncodingControls();
-    setOn(m_lineEndingsBox, store.boolForKey(keys::kConvertLineEndings));
-    setOn(m_dateHeadersBox, store.boolForKey(keys::kComplementDateHeaders));
-    setOn(m_emptyLinesBox, store.boolForKey(keys::kAddEmptyLines));
+    setOn(m_lineEndingsBox, store.boolValue(keys::kConvertLineEndings));
+    setOn(m_dateHeadersBox, store.boolValue(keys::kComplementDateHeaders));
+    setOn(m_emptyLinesBox, store.boolValue(keys::kAddEmptyLines));
     m_resultLabel->clear();
 }
 
@@ -80,12 +79,12 @@ void MainWindow::fillEncodingMenu()
 
     const SettingsStore& store = SettingsStore::standard();
     int index = -1;
-    if (const auto tag = tagForSetting(store.integerForKey(keys::kMboxEncoding)))
+    if (const auto tag = tagForSetting(store.integerValue(keys::kMboxEncoding)))
         index = m_encodingMenu->findData(*tag);
     m_encodingMenu->setCurrentIndex(index < 0 ? 0 : index);
 
     QStringList names;
-    for (const std::string& name : store.stringArrayForKey(keys::kCharsetNames).value_or(std::vector<std::string>{}))
+    for (const std::string& name : store.stringListValue(keys::kCharsetNames).value_or(std::vector<std::string>{}))
         names << QString::fromStdString(name);
     m_charsetEdit->setText(names.join(QStringLiteral(", ")));
 }
@@ -102,8 +101,7 @@ void MainWindow::storeSettings()
     SettingsStore& store = SettingsStore::standard();
     store.setBool(keys::kConvertEncodings, isOn(m_convertEncodingsBox));
     store.setInteger(keys::kMboxEncoding, selectedEncodingTag());
-    store.setStringArray(keys::kCharsetNames, splitCharsetText(m_charsetEdit->text().toStdString()));
-    discardCharsetCandidates();
+    store.setStringList(keys::kCharsetNames, splitCharsetText(m_charsetEdit->text().toStdString()));
     store.setBool(keys::kProcessEudoraTags, isOn(m_eudoraTagsBox));
     store.setBool(keys::kConvertLineEndings, isOn(m_lineEndingsBox));
     store.setBool(keys::kComplementDateHeaders, isOn(m_dateHeadersBox));

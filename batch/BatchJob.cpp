@@ -1,6 +1,9 @@
 #include "batch/BatchJob.h"
 
+#include "batch/ConversionSettings.h"
+#include "engine/CharsetCandidates.h"
 #include "engine/MboxConverter.h"
+#include "engine/MessageConverter.h"
 #include "platform/FileSystem.h"
 #include "platform/Localization.h"
 #include "platform/Paths.h"
@@ -21,22 +24,7 @@ namespace {
 std::string firstCandidatePath(const std::string& folder, std::string name)
 {
     std::replace(name.begin(), name.end(), '/', ':');
-    return appendPathComponent(folder, name);
-}
-
-// Converts one input into its claimed output, then removes the output when the
-// conversion failed or left it empty. Returns false on failure (errorText set).
-bool convertInto(const std::string& inputPath, const std::string& outputPath, std::optional<std::string>& errorText)
-{
-    std::string conversionError;
-    if (!convertMbox(inputPath, outputPath, conversionError)) {
-        removeFile(outputPath);
-        errorText = std::move(conversionError);
-        return false;
-    }
-    if (fileSize(outputPath).value_or(1) == 0)
-        removeFile(outputPath);
-    return true;
+    return joinPath(folder, name);
 }
 
 class Job {
@@ -50,50 +38,50 @@ public:
     JobOutcome run()
     {
         const SettingsStore& store = SettingsStore::standard();
-        const std::string source = standardizePath(store.stringForKey(keys::kSourcePath).value_or(std::string()));
-        const std::string destination = standardizePath(store.stringForKey(keys::kDestinationPath).value_or(std::string()));
+        const std::string source = standardizePath(store.stringValue(keys::kSourcePath).value_or(std::string()));
+        const std::string destination = standardizePath(store.stringValue(keys::kDestinationPath).value_or(std::string()));
 
-        bool sourceIsFolder = false;
-        bool destinationIsFolder = false;
-        if (!fileExists(source, &sourceIsFolder)) {
-            fail(localizedFormat("\"%@\" not found", {source}));
-        } else if (sourceIsFolder) {
-            if (!fileExists(destination, &destinationIsFolder))
-                fail(localizedFormat("\"%@\" not found", {destination}));
-            else if (!destinationIsFolder)
-                fail(localizedFormat("\"%@\" is not a directory", {destination}));
+        const EntryType sourceType = targetType(source);
+        const EntryType destinationType = targetType(destination);
+        if (sourceType == EntryType::None) {
+            fail(translate("\"%1\" not found", {source}));
+        } else if (sourceType == EntryType::Directory) {
+            if (destinationType == EntryType::None)
+                fail(translate("\"%1\" not found", {destination}));
+            else if (destinationType != EntryType::Directory)
+                fail(translate("\"%1\" is not a directory", {destination}));
             else
                 convertFolder(source, destination);
-        } else if (!fileExists(destination, &destinationIsFolder)) {
+        } else if (destinationType == EntryType::None) {
             // Created exclusively: a dangling link or a file that appeared since the
             // test is never followed or truncated.
-            int error = 0;
-            if (ZQ_createFileExclusivelyAtPath(&destination, &error))
+            const CreateResult created = createExclusively(destination);
+            if (created.created())
                 convertSingleFile(source, destination);
-            else if (error == EEXIST)
-                fail(localizedFormat("\"%@\" already exists", {destination}));
+            else if (created.error == EEXIST)
+                fail(translate("\"%1\" already exists", {destination}));
             else
-                fail(localizedFormat("Could not create \"%@\"", {destination}));
-        } else if (!destinationIsFolder) {
-            fail(localizedFormat("\"%@\" already exists", {destination}));
+                fail(translate("Could not create \"%1\"", {destination}));
+        } else if (destinationType != EntryType::Directory) {
+            fail(translate("\"%1\" already exists", {destination}));
         } else {
-            const std::string name = lastPathComponent(source);
-            if (auto output = getUniquePath(destination, name))
+            const std::string name = fileName(source);
+            if (auto output = claimOutputFile(destination, name))
                 convertSingleFile(source, *output);
             else
-                fail(localizedFormat("Could not create \"%@\"", {firstCandidatePath(destination, name)}));
+                fail(translate("Could not create \"%1\"", {firstCandidatePath(destination, name)}));
         }
 
         JobOutcome outcome = JobOutcome::Completed;
         std::string finalText;
         if (errorText_) {
             outcome = JobOutcome::Failed;
-            finalText = localizedFormat("Error: %@", {*errorText_});
+            finalText = translate("Error: %1", {*errorText_});
         } else if (hasCanceled_.load()) {
             outcome = JobOutcome::Canceled;
-            finalText = localizedFormat("Canceled", {});
+            finalText = translate("Canceled");
         } else {
-            finalText = localizedFormat("Completed", {});
+            finalText = translate("Completed");
         }
         reporter_.finalText(finalText);
         return outcome;
@@ -102,10 +90,33 @@ public:
 private:
     void fail(std::string text) { errorText_ = std::move(text); }
 
+    // Converts one input into its claimed output with the options the store holds now,
+    // then removes the output when the conversion failed or left it empty. False on
+    // failure (the job's error text set).
+    bool convertInto(const std::string& inputPath, const std::string& outputPath)
+    {
+        const ConversionOptions options = readConversionOptions(SettingsStore::standard());
+        if (!candidates_)
+            candidates_.emplace(options.charsetNames);
+        CharsetCandidates& candidates = *candidates_;
+        const ConversionResult result = convertMbox(inputPath, outputPath, options,
+            [&](std::string_view message, std::uint64_t headerLength, std::string& converted) {
+                return convertMessage(message, headerLength, options, candidates, converted);
+            });
+        if (!result.succeeded) {
+            removeFile(outputPath);
+            fail(result.errorText);
+            return false;
+        }
+        if (fileSize(outputPath).value_or(1) == 0)
+            removeFile(outputPath);
+        return true;
+    }
+
     void convertSingleFile(const std::string& source, const std::string& output)
     {
-        reporter_.statusText(localizedFormat("Processing \"%@\"...", {lastPathComponent(source)}));
-        convertInto(source, output, errorText_);
+        reporter_.statusText(translate("Processing \"%1\"...", {fileName(source)}));
+        convertInto(source, output);
     }
 
     void convertFolder(const std::string& source, const std::string& destination)
@@ -131,10 +142,10 @@ private:
             if (destinationIsSource && relativeName.find('/') == std::string::npos && ownOutputs.count(walker.inode()))
                 continue;
 
-            const std::string inputPath = appendPathComponent(source, relativeName);
-            std::optional<std::string> outputPath = getUniquePath(destination, relativeName);
+            const std::string inputPath = joinPath(source, relativeName);
+            std::optional<std::string> outputPath = claimOutputFile(destination, relativeName);
             if (!outputPath) {
-                fail(localizedFormat("Could not create \"%@\"", {firstCandidatePath(destination, relativeName)}));
+                fail(translate("Could not create \"%1\"", {firstCandidatePath(destination, relativeName)}));
                 return;
             }
             if (destinationIsSource) {
@@ -142,8 +153,8 @@ private:
                 if (::lstat(outputPath->c_str(), &outputStat) == 0)
                     ownOutputs.insert(outputStat.st_ino);
             }
-            reporter_.statusText(localizedFormat("Processing \"%@\"...", {relativeName}));
-            if (!convertInto(inputPath, *outputPath, errorText_))
+            reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
+            if (!convertInto(inputPath, *outputPath))
                 return;
         }
     }
@@ -151,6 +162,8 @@ private:
     BatchReporter& reporter_;
     const std::atomic<bool>& hasCanceled_;
     std::optional<std::string> errorText_;
+    // One candidate list per job, from the options of its first file.
+    std::optional<CharsetCandidates> candidates_;
 };
 
 } // namespace

@@ -9,9 +9,9 @@ namespace tarnwick {
 class BatchReporter {
 public:
     virtual ~BatchReporter() = default;
-    /// "Processing \"%@\"...", once before each file.
+    /// "Processing \"%1\"...", once before each file.
     virtual void statusText(const std::string& text) = 0;
-    /// "Completed", "Canceled" or "Error: %@": exactly once, as the job's last act.
+    /// "Completed", "Canceled" or "Error: %1": exactly once, as the job's last act.
     virtual void finalText(const std::string& text) = 0;
 };
 

@@ -31,20 +31,20 @@ NameParts splitExtension(const std::string& name)
 
 } // namespace
 
-std::optional<std::string> getUniquePath(const std::string& folder, const std::string& name)
+std::optional<std::string> claimOutputFile(const std::string& folder, const std::string& name)
 {
     std::string flattened = name;
     std::replace(flattened.begin(), flattened.end(), '/', ':');
 
-    std::string candidate = appendPathComponent(folder, flattened);
+    std::string candidate = joinPath(folder, flattened);
     std::optional<NameParts> parts;
     for (std::int64_t counter = 2;; ++counter) {
-        int error = 0;
-        if (ZQ_createFileExclusivelyAtPath(&candidate, &error))
+        const CreateResult created = createExclusively(candidate);
+        if (created.created())
             return candidate;
         // Only a taken name moves on; any other failure (no permission, no folder,
         // name too long, no space) would fail for every later name as well.
-        if (error != EEXIST || counter > kLastCounter)
+        if (created.error != EEXIST || counter > kLastCounter)
             return std::nullopt;
         if (!parts)
             parts = splitExtension(flattened);
@@ -55,7 +55,7 @@ std::optional<std::string> getUniquePath(const std::string& folder, const std::s
             numbered += '.';
             numbered += parts->extension;
         }
-        candidate = appendPathComponent(folder, numbered);
+        candidate = joinPath(folder, numbered);
     }
 }
 

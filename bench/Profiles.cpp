@@ -1,7 +1,6 @@
 #include "Profiles.h"
 
 #include "platform/TextEncoding.h"
-#include "settings/SettingsKeys.h"
 
 namespace tarnwick::bench {
 namespace {
@@ -10,22 +9,23 @@ const ReferenceTool kDd {"dd bs=1M", "dd if={in} of={out} bs=1M status=none"};
 const ReferenceTool kTr {"tr CR LF", "tr '\\r' '\\n' < {in} > {out}"};
 
 // Line endings, dates and empty lines on; encodings off: the stream pass alone.
-void streamOnly(SettingsStore& store)
+ConversionOptions streamOnly()
 {
-    store.setVolatile(keys::kConvertEncodings, false);
-    store.setVolatile(keys::kConvertLineEndings, true);
-    store.setVolatile(keys::kComplementDateHeaders, true);
-    store.setVolatile(keys::kAddEmptyLines, true);
+    ConversionOptions options;
+    options.crlfLineEndings = true;
+    options.complementDateHeaders = true;
+    options.addEmptyLines = true;
+    return options;
 }
 
-void encodingsFrom(SettingsStore& store, const char* sourceCharset, std::vector<std::string> charsetNames)
+ConversionOptions encodingsFrom(const char* sourceCharset, std::vector<std::string> charsetNames)
 {
-    streamOnly(store);
-    store.setVolatile(keys::kConvertEncodings, true);
-    store.setVolatile(keys::kProcessEudoraTags, true);
-    store.setVolatile(keys::kMboxEncoding,
-                      static_cast<std::int64_t>(carryEncoding(encodingForIANAName(sourceCharset))));
-    store.setVolatile(keys::kCharsetNames, std::move(charsetNames));
+    ConversionOptions options = streamOnly();
+    options.convertEncodings = true;
+    options.processEudoraTags = true;
+    options.sourceEncoding = carryEncoding(encodingForIANAName(sourceCharset));
+    options.charsetNames = std::move(charsetNames);
+    return options;
 }
 
 } // namespace
@@ -41,10 +41,10 @@ const std::vector<Profile>& profiles()
          streamOnly, {kDd, kTr}, true},
         {"cp1252-encodings", "Windows-1252 bodies to us-ascii, iso-8859-1, utf-8", LineEndings::CRLF,
          BodyCharset::Windows1252,
-         [](SettingsStore& store) { encodingsFrom(store, "windows-1252", {"us-ascii", "iso-8859-1", "utf-8"}); },
+         [] { return encodingsFrom("windows-1252", {"us-ascii", "iso-8859-1", "utf-8"}); },
          {kDd, {"iconv 1252>utf-8", "iconv -f WINDOWS-1252 -t UTF-8 < {in} > {out}"}}, false},
         {"sjis-encodings", "Shift_JIS bodies to iso-2022-jp, utf-8", LineEndings::CRLF, BodyCharset::ShiftJIS,
-         [](SettingsStore& store) { encodingsFrom(store, "shift_jis", {"iso-2022-jp", "utf-8"}); },
+         [] { return encodingsFrom("shift_jis", {"iso-2022-jp", "utf-8"}); },
          {kDd, {"uconv sjis>2022jp", "uconv -f shift_jis -t iso-2022-jp < {in} > {out}"}}, false},
     };
     return table;

@@ -4,7 +4,7 @@
 
 #include "Corpus.h"
 
-#include "platform/SettingsStore.h"
+#include "engine/ConversionOptions.h"
 
 #include <string>
 #include <vector>
@@ -22,8 +22,8 @@ struct Profile {
     std::string description;
     LineEndings lineEndings;
     BodyCharset charset;
-    /// Fills the volatile layer of the store for this profile (the full set of options).
-    void (*applySettings)(SettingsStore& store);
+    /// The conversion options of this profile.
+    ConversionOptions (*options)();
     std::vector<ReferenceTool> references;
     bool runByDefault;
 };

@@ -9,7 +9,6 @@
 #include "Profiles.h"
 
 #include "engine/MboxConverter.h"
-#include "platform/SettingsStore.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -138,7 +137,7 @@ OwnRun timeConversion(const Profile& profile, const std::string& in, const std::
     if (child == 0) {
         ::close(fds[0]);
         OwnRun run;
-        profile.applySettings(SettingsStore::standard());
+        const ConversionOptions options = profile.options();
         const int created = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::close(created);
         run.baseAnonKiB = statusField("RssAnon");
@@ -150,18 +149,17 @@ OwnRun timeConversion(const Profile& profile, const std::string& in, const std::
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
         });
-        std::string error;
         const double cpuStart = cpuTime();
         const double start = now();
-        const bool ok = convertMbox(in, out, error);
+        const ConversionResult result = convertMbox(in, out, options);
         const double elapsed = now() - start;
         run.cpuSeconds = cpuTime() - cpuStart;
         done = true;
         sampler.join();
-        run.seconds = ok ? elapsed : -1;
+        run.seconds = result.succeeded ? elapsed : -1;
         run.hwmKiB = statusField("VmHWM");
         run.peakAnonKiB = peakAnon;
-        std::snprintf(run.error, sizeof run.error, "%s", error.c_str());
+        std::snprintf(run.error, sizeof run.error, "%s", result.errorText.c_str());
         (void)!::write(fds[1], &run, sizeof run);
         ::_exit(0);
     }

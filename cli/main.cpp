@@ -3,7 +3,6 @@
 #include "batch/BatchJob.h"
 #include "batch/BatchReporter.h"
 #include "cli/CommandLine.h"
-#include "engine/CharsetCandidates.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
 #include "settings/DefaultSettings.h"
@@ -144,7 +143,6 @@ int main(int argc, char** argv)
         store.setVolatile(key, value);
 
     installSignalHandlers();
-    tarnwick::discardCharsetCandidates();
     ConsoleReporter reporter;
     switch (tarnwick::runBatchJob(reporter, hasCanceled)) {
     case tarnwick::JobOutcome::Completed:

@@ -3,18 +3,9 @@
 #include "engine/CaseFold.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
-#include "platform/SettingsStore.h"
-#include "settings/SettingsKeys.h"
-
-#include <optional>
 
 namespace tarnwick {
 namespace {
-
-// The process-wide list. It is built by the one worker thread and discarded only
-// while no worker runs (before the next worker starts), so starting the thread orders
-// the discard before the build and no lock is needed.
-std::optional<std::vector<EncodingPair>> s_encodingPairs;
 
 /// TAB, CR, LF and every printable ASCII character.
 std::u16string asciiProbe()
@@ -43,25 +34,23 @@ bool writesASCIIAsASCII(EncodingId encoding)
 
 void logNotSupported(const std::string& name)
 {
-    logMessage(formatText("'%@' is not supported", {name}));
+    logMessage(formatMessage("'%1' is not supported", {name}));
 }
 
-std::vector<EncodingPair> buildCandidates()
+} // namespace
+
+std::vector<EncodingPair> buildCharsetCandidates(const std::vector<std::string>& names)
 {
     std::vector<EncodingPair> pairs;
-    const std::optional<std::vector<std::string>> names =
-        SettingsStore::standard().stringArrayForKey(keys::kCharsetNames);
-    if (!names)
-        return pairs;
-    static const std::string kThai = "tis-620";
-    static const std::string kSimplifiedChinese = "gb2312";
-    for (const std::string& name : *names) {
+    constexpr std::string_view kThai = "tis-620";
+    constexpr std::string_view kSimplifiedChinese = "gb2312";
+    for (const std::string& name : names) {
         PlatformEncoding encoding = encodingForIANAName(name);
         // The fallbacks stand in only for names that the lookup does not know.
         if (encoding == kPlatformEncodingInvalid) {
-            if (ZQ_isEqualToStringCaseInsensitive(name, &kThai)) {
+            if (equalsFoldedUTF8(name, kThai)) {
                 encoding = kPlatformISOLatinThai;
-            } else if (ZQ_isEqualToStringCaseInsensitive(name, &kSimplifiedChinese)) {
+            } else if (equalsFoldedUTF8(name, kSimplifiedChinese)) {
                 encoding = kPlatformEUCCN;
             } else {
                 logNotSupported(name);
@@ -80,27 +69,6 @@ std::vector<EncodingPair> buildCandidates()
         pairs.push_back(EncodingPair{id, name});
     }
     return pairs;
-}
-
-} // namespace
-
-const std::vector<EncodingPair>& charsetCandidates()
-{
-    if (!s_encodingPairs)
-        s_encodingPairs = buildCandidates();
-    return *s_encodingPairs;
-}
-
-void discardCharsetCandidates()
-{
-    s_encodingPairs.reset();
-}
-
-bool ZQ_isEqualToStringCaseInsensitive(std::string_view receiver, const std::string* other)
-{
-    if (other == nullptr)
-        return false;
-    return equalsFoldedUTF8(receiver, *other);
 }
 
 } // namespace tarnwick

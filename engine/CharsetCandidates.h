@@ -1,11 +1,11 @@
 #pragma once
-// The charset candidate list: the user's CharsetNames turned into (encoding, name)
-// pairs, built on first use and kept until discarded.
+// The charset candidates of one job: the user's charset names turned into (encoding,
+// name) pairs, in the user's order, leaving out every name that cannot be used.
 
 #include "platform/TextEncoding.h"
 
+#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace tarnwick {
@@ -15,15 +15,27 @@ struct EncodingPair {
     std::string charsetName; // as the user wrote it
 };
 
-/// The list, built from CharsetNames now if absent. Called on the worker thread only.
-const std::vector<EncodingPair>& charsetCandidates();
+/// Builds the pairs for `names` now, logging "'NAME' is not supported" for each name
+/// that is unknown, unavailable or does not write ASCII as ASCII.
+std::vector<EncodingPair> buildCharsetCandidates(const std::vector<std::string>& names);
 
-/// Makes the list absent; the next charsetCandidates() builds it again. Called only
-/// while no job runs (before the worker starts).
-void discardCharsetCandidates();
+/// The list of one job, built when the first message needs it (so that a job that
+/// converts no message logs nothing) and kept for the rest of the job.
+class CharsetCandidates {
+public:
+    explicit CharsetCandidates(std::vector<std::string> names) : names_(std::move(names)) {}
 
-/// True when `other` is present and equals the whole of `receiver` under Unicode
-/// simple case folding, compared literally (UTF-8 texts).
-bool ZQ_isEqualToStringCaseInsensitive(std::string_view receiver, const std::string* other);
+    /// The pairs, built on the first call.
+    const std::vector<EncodingPair>& pairs()
+    {
+        if (!pairs_)
+            pairs_ = buildCharsetCandidates(names_);
+        return *pairs_;
+    }
+
+private:
+    std::vector<std::string> names_;
+    std::optional<std::vector<EncodingPair>> pairs_;
+};
 
 } // namespace tarnwick

@@ -13,16 +13,23 @@
 
 namespace tarnwick {
 
-/// Thrown for a range that does not lie within the bytes; nothing is stored then.
+/// Thrown for a range that does not lie within the bytes.
 class RangeError : public std::out_of_range {
 public:
     using std::out_of_range::out_of_range;
 };
 
-/// Finds the line start of the range's first position and the contents end and line
-/// end of its last position. Each out-pointer may be null.
-inline void ZQ_getLineStart(std::string_view bytes, std::uint64_t* lineStart, std::uint64_t* lineEnd,
-                            std::uint64_t* contentsEnd, ByteRange range);
+/// The line (or run of lines) around a range of bytes.
+struct LineBounds {
+    std::uint64_t start = 0;       // first byte of the line holding the range's first position
+    std::uint64_t contentsEnd = 0; // terminator of the line holding its last position, or the end of the bytes
+    std::uint64_t end = 0;         // the byte after that terminator
+    friend bool operator==(const LineBounds&, const LineBounds&) = default;
+};
+
+/// The bounds of the lines that the range touches. Throws RangeError for a range that
+/// does not lie within the bytes.
+inline LineBounds lineAround(std::string_view bytes, ByteRange range);
 
 namespace lineScanner {
 
@@ -68,39 +75,33 @@ inline const char* findLineBreak(const char* p, const char* end)
 } // namespace lineScanner
 
 // Defined here so that the stream pass, which calls it once per line, can inline it.
-inline void ZQ_getLineStart(std::string_view bytes, std::uint64_t* lineStart, std::uint64_t* lineEnd,
-                            std::uint64_t* contentsEnd, ByteRange range)
+inline LineBounds lineAround(std::string_view bytes, ByteRange range)
 {
     using lineScanner::isLineBreak;
     const std::uint64_t n = bytes.size();
     if (range.location > n || range.length > n - range.location)
         lineScanner::throwRangeError();
     const char* const b = bytes.data();
+    LineBounds line;
 
-    if (lineStart) {
-        std::uint64_t q = range.location;
-        // A location at the LF of a CR LF pair belongs to the line that the pair ends.
-        if (q >= 1 && q < n && b[q - 1] == '\r' && b[q] == '\n')
-            --q;
-        while (q > 0 && !isLineBreak(b[q - 1]))
-            --q;
-        *lineStart = q;
-    }
+    std::uint64_t q = range.location;
+    // A location at the LF of a CR LF pair belongs to the line that the pair ends.
+    if (q >= 1 && q < n && b[q - 1] == '\r' && b[q] == '\n')
+        --q;
+    while (q > 0 && !isLineBreak(b[q - 1]))
+        --q;
+    line.start = q;
 
-    if (lineEnd || contentsEnd) {
-        std::uint64_t e = range.length == 0 ? range.location : range.location + range.length - 1;
-        // Start at the CR of a pair, so that CR LF stays one terminator.
-        if (e >= 1 && e < n && b[e] == '\n' && b[e - 1] == '\r')
-            --e;
-        const auto t = static_cast<std::uint64_t>(lineScanner::findLineBreak(b + e, b + n) - b);
-        std::uint64_t end = n;
-        if (t < n)
-            end = (b[t] == '\r' && t + 1 < n && b[t + 1] == '\n') ? t + 2 : t + 1;
-        if (contentsEnd)
-            *contentsEnd = t;
-        if (lineEnd)
-            *lineEnd = end;
-    }
+    std::uint64_t e = range.length == 0 ? range.location : range.location + range.length - 1;
+    // Start at the CR of a pair, so that CR LF stays one terminator.
+    if (e >= 1 && e < n && b[e] == '\n' && b[e - 1] == '\r')
+        --e;
+    const auto t = static_cast<std::uint64_t>(lineScanner::findLineBreak(b + e, b + n) - b);
+    line.contentsEnd = t;
+    line.end = n;
+    if (t < n)
+        line.end = (b[t] == '\r' && t + 1 < n && b[t + 1] == '\n') ? t + 2 : t + 1;
+    return line;
 }
 
 } // namespace tarnwick

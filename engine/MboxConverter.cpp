@@ -10,8 +10,6 @@
 #include "platform/MappedFile.h"
 #include "platform/MappedReadGuard.h"
 #include "platform/OutputFile.h"
-#include "platform/SettingsStore.h"
-#include "settings/SettingsKeys.h"
 
 #include <cstring>
 #include <vector>
@@ -23,13 +21,6 @@ constexpr std::string_view kSeparatorPrefix = "From ";
 constexpr std::size_t kInitialBufferCapacity = 256 * 1024;
 // Complete messages are written once this many bytes are pending.
 constexpr std::uint64_t kBatchBytes = 256 * 1024;
-
-struct Options {
-    bool convertEncodings = false;
-    bool convertLineEndings = false;
-    bool complementDateHeaders = false;
-    bool addEmptyLines = false;
-};
 
 bool isSeparator(const char* contents, std::uint64_t length)
 {
@@ -124,11 +115,11 @@ private:
 // for the hand-over, and its result joins the batch.
 class StreamPass {
 public:
-    StreamPass(MappedFile& input, OutputFile& output, const Options& options, const MessageConversion& convert)
+    StreamPass(MappedFile& input, OutputFile& output, const ConversionOptions& options, const MessageConversion& convert)
         : input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
           batch_(bytes_), message_(options.convertEncodings ? kInitialBufferCapacity : 0)
     {
-        if (options_.convertLineEndings)
+        if (options_.crlfLineEndings)
             setTerminator("\r\n");
         dateSatisfied_ = !options_.complementDateHeaders;
     }
@@ -140,10 +131,7 @@ public:
         const char* const data = bytes_.data();
         std::uint64_t position = 0;
         while (position < n) {
-            std::uint64_t start = 0;
-            std::uint64_t lineEnd = 0;
-            std::uint64_t contentsEnd = 0;
-            ZQ_getLineStart(bytes_, &start, &lineEnd, &contentsEnd, ByteRange {position, 0});
+            const auto [start, contentsEnd, lineEnd] = lineAround(bytes_, ByteRange{position, 0});
             if (terminatorOpen_ && lineEnd > contentsEnd)
                 setTerminator(bytes_.substr(contentsEnd, lineEnd - contentsEnd));
 
@@ -254,7 +242,7 @@ private:
     MappedFile& input_;
     const std::string_view bytes_;
     OutputFile& output_;
-    const Options options_;
+    const ConversionOptions& options_;
     const MessageConversion& convert_;
 
     char terminatorBytes_[2] = {};
@@ -273,56 +261,44 @@ private:
 
 } // namespace
 
-bool convertMboxWith(const std::string& inputPath, const std::string& outputPath, std::string& errorText,
-                     const MessageConversion& convert)
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options, const MessageConversion& convert)
 {
+    auto failure = [](std::string text) { return ConversionResult{false, std::move(text)}; };
     MappedFile input;
-    if (!input.open(inputPath)) {
-        errorText = localizedFormat("\"%@\" not found", {inputPath});
-        return false;
-    }
+    if (!input.open(inputPath))
+        return failure(translate("\"%1\" not found", {inputPath}));
     const std::string_view bytes = input.bytes();
     if (bytes.empty())
-        return true;
+        return {};
     if (bytes.size() < kSeparatorPrefix.size() || bytes.substr(0, kSeparatorPrefix.size()) != kSeparatorPrefix) {
-        logMessage(formatText("'%@' is not Mbox format", {inputPath}));
-        return true;
+        logMessage(formatMessage("'%1' is not Mbox format", {inputPath}));
+        return {};
     }
 
     OutputFile output;
-    if (!output.open(outputPath)) {
-        errorText = localizedFormat("Could not open \"%@\"", {outputPath});
-        return false;
-    }
-
-    const SettingsStore& settings = SettingsStore::standard();
-    Options options;
-    options.convertEncodings = settings.boolForKey(keys::kConvertEncodings);
-    options.convertLineEndings = settings.boolForKey(keys::kConvertLineEndings);
-    options.complementDateHeaders = settings.boolForKey(keys::kComplementDateHeaders);
-    options.addEmptyLines = settings.boolForKey(keys::kAddEmptyLines);
+    if (!output.open(outputPath))
+        return failure(translate("Could not open \"%1\"", {outputPath}));
 
     StreamPass pass(input, output, options, convert);
-    bool inputShrank = false;
-    bool converted = guardMappedReads(bytes, [&pass] { return pass.run(); }, inputShrank);
+    const GuardedRun run = guardMappedReads(bytes, [&pass] { return pass.run(); });
     // A failing close can report a write that the kernel deferred: that too is a write failure.
-    if (!output.close())
-        converted = false;
-    if (inputShrank) {
-        errorText = localizedFormat("Could not read \"%@\"", {inputPath});
-        return false;
-    }
-    if (!converted) {
-        errorText = localizedFormat("Could not write to \"%@\": %@", {outputPath, output.errorText()});
-        return false;
-    }
-    return true;
+    const bool converted = output.close() && run.result;
+    if (run.faulted)
+        return failure(translate("Could not read \"%1\"", {inputPath}));
+    if (!converted)
+        return failure(translate("Could not write to \"%1\": %2", {outputPath, output.errorText()}));
+    return {};
 }
 
-bool convertMbox(const std::string& inputPath, const std::string& outputPath, std::string& errorText)
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options)
 {
-    static const MessageConversion convertWithMessageConverter = &convertMessage;
-    return convertMboxWith(inputPath, outputPath, errorText, convertWithMessageConverter);
+    CharsetCandidates candidates(options.charsetNames);
+    return convertMbox(inputPath, outputPath, options,
+                       [&](std::string_view message, std::uint64_t headerLength, std::string& result) {
+                           return convertMessage(message, headerLength, options, candidates, result);
+                       });
 }
 
 } // namespace tarnwick

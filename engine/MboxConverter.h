@@ -1,6 +1,8 @@
 #pragma once
 // Mailbox stream conversion: one Eudora mailbox file into one mbox file.
 
+#include "engine/ConversionOptions.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -8,21 +10,28 @@
 
 namespace tarnwick {
 
-/// Converts the mailbox at `inputPath` into the existing, empty file at `outputPath`
-/// (opened without creating or truncating). Options come from the settings store.
-/// Returns true when converted, or skipped because empty or not a mailbox; false with
-/// one localised `errorText` on failure ("\"%@\" not found", "Could not open \"%@\"",
-/// "Could not write to \"%@\": %@").
-bool convertMbox(const std::string& inputPath, const std::string& outputPath, std::string& errorText);
+/// The outcome of one mailbox conversion.
+struct ConversionResult {
+    bool succeeded = true;
+    std::string errorText; // localised, set when the conversion failed
+};
 
 /// The per-message conversion as convertMbox hands it each finished message: the
 /// message, its header length (or kHeaderLengthNone), and the buffer for the result.
 /// Returns true when `result` holds the bytes to write instead of the message.
 using MessageConversion = std::function<bool(std::string_view message, std::uint64_t headerLength, std::string& result)>;
 
-/// convertMbox with `convert` in place of convertMessage (called only when
-/// ConvertEncodings is on), so that callers can observe or replace the hand-over.
-bool convertMboxWith(const std::string& inputPath, const std::string& outputPath, std::string& errorText,
-                     const MessageConversion& convert);
+/// Converts the mailbox at `inputPath` into the existing, empty file at `outputPath`
+/// (opened without creating or truncating) as `options` say, handing each message to
+/// `convert` when options.convertEncodings is on. Succeeds when converted, or skipped
+/// because empty or not a mailbox; fails with one localised error text ("\"%1\" not
+/// found", "Could not open \"%1\"", "Could not read \"%1\"", "Could not write to
+/// \"%1\": %2").
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options, const MessageConversion& convert);
+
+/// convertMbox with convertMessage and a candidate list of this call's own.
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options);
 
 } // namespace tarnwick

@@ -2,14 +2,11 @@
 
 #include "engine/ByteRange.h"
 #include "engine/CaseFold.h"
-#include "engine/CharsetCandidates.h"
 #include "engine/TagScanner.h"
 #include "engine/TextLines.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
-#include "platform/SettingsStore.h"
 #include "platform/TextEncoding.h"
-#include "settings/SettingsKeys.h"
 
 #include <algorithm>
 #include <cstring>
@@ -87,7 +84,7 @@ std::string_view replaceNoBreakSpaces(std::string_view message, std::string& cop
     }
     if (count == 0)
         return message;
-    logMessage(formatText("%d NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(count)}));
+    logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(count)}));
     return copy;
 }
 
@@ -102,7 +99,7 @@ std::string_view replaceNoBreakSpaces(std::string_view message, std::string& cop
 bool decodeTaggedBody(std::string_view bytes, std::size_t headerLength, EncodingId source,
                       std::u16string& text, ContentType& contentType)
 {
-    static constexpr const char* kTagNames[] = {"x-charset", "x-flowed", "x-html"};
+    static constexpr std::string_view kTagNames[] = {"x-charset", "x-flowed", "x-html"};
     static constexpr ContentType kTagTypes[] = {ContentType::Plain, ContentType::Flowed, ContentType::Html};
     // Windows Eudora writes the first spelling, Mac Eudora the second.
     static constexpr std::string_view kTrailerMarkers[] = {"<!x-stuff-for-vrak", "<!x-stuff-for-pete"};
@@ -143,11 +140,10 @@ bool decodeTaggedBody(std::string_view bytes, std::size_t headerLength, Encoding
             const std::size_t remaining = size - t;
             bool isBlock = false;
             for (std::size_t i = 0; i < std::size(kTagNames) && !isBlock; ++i) {
-                ByteRange opening;
-                ByteRange closing;
-                EncodingId blockEncoding = kEncodingNone;
-                if (!scanTag(data + t, remaining, kTagNames[i], &opening, &closing, &blockEncoding))
+                const std::optional<TagBlock> block = scanTag(std::string_view(data + t, remaining), kTagNames[i]);
+                if (!block)
                     continue;
+                const auto& [opening, closing, blockEncoding] = *block;
                 isBlock = true;
                 if (!flushRun(t))
                     return false;
@@ -254,23 +250,23 @@ bool mayEncode(EncodingId encoding, char16_t maxUnit)
 
 } // namespace
 
-bool convertMessage(std::string_view message, std::uint64_t headerLength, std::string& result)
+bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                    CharsetCandidates& charsetCandidates, std::string& result)
 {
-    const SettingsStore& settings = SettingsStore::standard();
-    const auto source = static_cast<EncodingId>(settings.integerForKey(keys::kMboxEncoding));
+    const EncodingId source = options.sourceEncoding;
     WorkingBuffers& buffers = t_buffers;
     const BufferTrim trim{buffers};
 
     std::string_view bytes = message;
     if ((source == kEncodingMacJapanese || source == kEncodingShiftJIS)
-        && settings.boolForKey(keys::kReplaceNBSPWithSpaceInMacJapanese)) {
+        && options.replaceNoBreakSpaces) {
         bytes = replaceNoBreakSpaces(message, buffers.bytes);
     }
 
     std::u16string& text = buffers.text;
     text.clear();
     ContentType contentType = ContentType::None;
-    if (!settings.boolForKey(keys::kProcessEudoraTags) || bytes.size() < headerLength) {
+    if (!options.processEudoraTags || bytes.size() < headerLength) {
         if (!decodeAppend(bytes.data(), bytes.size(), source, text))
             return false;
     } else {
@@ -281,7 +277,7 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, std::s
             return false;
     }
 
-    const std::vector<EncodingPair>& candidates = charsetCandidates();
+    const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
     // The range test only pays off when an ASCII or ISO Latin 1 candidate may be tried.
     const bool wantsMaxUnit = std::any_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) {
         return c.encoding == kEncodingASCII || c.encoding == kEncodingISOLatin1;
@@ -290,7 +286,7 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, std::s
 
     std::optional<HeaderChange> change;
     if (contentType != ContentType::None)
-        change = findHeaderChange(text, settings.boolForKey(keys::kConvertLineEndings));
+        change = findHeaderChange(text, options.crlfLineEndings);
 
     if (!change) {
         for (const EncodingPair& candidate : candidates) {

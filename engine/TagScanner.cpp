@@ -22,17 +22,19 @@ EncodingId encodingForParameter(const char* bytes, std::uint64_t length)
 
 } // namespace
 
-bool scanTag(const char* bytes, std::uint64_t length, const char* name, ByteRange* openingRange,
-             ByteRange* closingRange, EncodingId* blockEncoding)
+std::optional<TagBlock> scanTag(std::string_view text, std::string_view tagName)
 {
-    if (bytes == nullptr || name == nullptr || length == 0 || bytes[0] != '<')
-        return false;
-    const std::uint64_t nameLength = std::strlen(name);
+    const char* const bytes = text.data();
+    const std::uint64_t length = text.size();
+    const char* const name = tagName.data();
+    if (length == 0 || bytes[0] != '<')
+        return std::nullopt;
+    const std::uint64_t nameLength = tagName.size();
     // At least one byte must follow "<NAME".
     if (length < nameLength + 2)
-        return false;
+        return std::nullopt;
     if (std::memcmp(bytes + 1, name, nameLength) != 0)
-        return false;
+        return std::nullopt;
 
     std::uint64_t openingLength = 0;
     EncodingId encoding = kEncodingNone;
@@ -41,47 +43,41 @@ bool scanTag(const char* bytes, std::uint64_t length, const char* name, ByteRang
         openingLength = nameLength + 2;
     } else if (afterName == ' ') {
         if (length < nameLength + 3)
-            return false;
+            return std::nullopt;
         // The parameter runs untrimmed up to the first '>', line breaks included.
         const std::uint64_t parameterStart = nameLength + 2;
         const void* found = std::memchr(bytes + parameterStart, '>', length - parameterStart);
         if (found == nullptr)
-            return false;
+            return std::nullopt;
         const std::uint64_t gt = static_cast<std::uint64_t>(static_cast<const char*>(found) - bytes);
         openingLength = gt + 1;
         encoding = encodingForParameter(bytes + parameterStart, gt - parameterStart);
     } else {
-        return false;
+        return std::nullopt;
     }
 
     // The first "</NAME>" after the opening tag closes the block; there is no nesting.
     std::uint64_t p = openingLength;
     for (;;) {
         if (length - p < nameLength + 3)
-            return false;
+            return std::nullopt;
         // Find a '<' directly followed by '/'; a '<' in the last byte never qualifies.
         std::uint64_t f = 0;
         for (std::uint64_t q = p;;) {
             if (length - q < 2)
-                return false;
+                return std::nullopt;
             const void* lt = std::memchr(bytes + q, '<', length - q - 1);
             if (lt == nullptr)
-                return false;
+                return std::nullopt;
             f = static_cast<std::uint64_t>(static_cast<const char*>(lt) - bytes);
             if (bytes[f + 1] == '/')
                 break;
             q = f + 1;
         }
         if (f + nameLength + 2 >= length)
-            return false;
+            return std::nullopt;
         if (std::memcmp(bytes + f + 2, name, nameLength) == 0 && bytes[f + nameLength + 2] == '>') {
-            if (openingRange)
-                *openingRange = ByteRange{0, openingLength};
-            if (closingRange)
-                *closingRange = ByteRange{f, nameLength + 3};
-            if (blockEncoding)
-                *blockEncoding = encoding;
-            return true;
+            return TagBlock{ByteRange{0, openingLength}, ByteRange{f, nameLength + 3}, encoding};
         }
         p = f + 2;
     }

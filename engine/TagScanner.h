@@ -6,15 +6,20 @@
 #include "platform/TextEncoding.h"
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace tarnwick {
 
-/// Scans `length` bytes from `bytes` (which must begin with '<') for a block of the tag
-/// `name` ("x-charset", "x-flowed" or "x-html"). On true, `openingRange` covers the
-/// opening tag, `closingRange` the first matching closing tag, and `blockEncoding` is the
-/// encoding named by the tag's parameter or kEncodingNone. Never reads outside the
-/// `length` bytes.
-bool scanTag(const char* bytes, std::uint64_t length, const char* name, ByteRange* openingRange,
-             ByteRange* closingRange, EncodingId* blockEncoding);
+/// One tag block, as offsets from its opening '<'.
+struct TagBlock {
+    ByteRange opening;      // the opening tag
+    ByteRange closing;      // the first matching closing tag
+    EncodingId encoding;    // named by the tag's parameter, or kEncodingNone
+};
+
+/// Scans `bytes` (which must begin with '<') for a block of the tag `name` ("x-charset",
+/// "x-flowed" or "x-html"); none when they do not hold one. Never reads outside `bytes`.
+std::optional<TagBlock> scanTag(std::string_view bytes, std::string_view name);
 
 } // namespace tarnwick

@@ -1,18 +1,17 @@
 #pragma once
 // Shared pieces of the fuzz targets: exact-size copies of the input (so that a read
-// one byte before or after the bytes is an ASan report) and the option settings.
+// one byte before or after the bytes is an ASan report) and the charset candidate lists.
 
 #include "engine/CharsetCandidates.h"
 #include "platform/Log.h"
-#include "platform/SettingsStore.h"
 #include "platform/TextEncoding.h"
-#include "settings/SettingsKeys.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -110,7 +109,7 @@ inline bool skipKnownFaults()
     return skip;
 }
 
-/// Quiets the log and sets every option the engine reads to a known value.
+/// Quiets the log and fixes the time zone of the separator dates.
 inline void setUpOnce()
 {
     static const bool done = [] {
@@ -121,27 +120,14 @@ inline void setUpOnce()
     (void)done;
 }
 
-inline void setBool(std::string_view key, bool value)
+/// The candidate list of one index, built once and kept, as during a job.
+inline CharsetCandidates& candidateList(unsigned index)
 {
-    SettingsStore::standard().setVolatile(key, SettingValue(value));
-}
-
-inline void setSourceEncoding(EncodingId encoding)
-{
-    // Stored as the window's menu tags are: the 32-bit pattern as a signed number.
-    SettingsStore::standard().setVolatile(keys::kMboxEncoding,
-                                          SettingValue(static_cast<std::int64_t>(static_cast<std::int32_t>(encoding))));
-}
-
-/// Installs a candidate list, discarding the cached one only when the list changes.
-inline void setCandidateList(unsigned index)
-{
-    static int current = -1;
-    if (current == static_cast<int>(index))
-        return;
-    SettingsStore::standard().setVolatile(keys::kCharsetNames, SettingValue(candidateNames(index)));
-    discardCharsetCandidates();
-    current = static_cast<int>(index);
+    static std::optional<CharsetCandidates> lists[kCandidateListCount];
+    std::optional<CharsetCandidates>& list = lists[index % kCandidateListCount];
+    if (!list)
+        list.emplace(candidateNames(index));
+    return *list;
 }
 
 } // namespace tarnwick::fuzz

@@ -108,19 +108,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool crlf = options & 2;
     const bool dates = options & 4;
     bool emptyLines = options & 8;
-    fuzz::setBool(keys::kConvertEncodings, convertEncodings);
-    fuzz::setBool(keys::kConvertLineEndings, crlf);
-    fuzz::setBool(keys::kComplementDateHeaders, dates);
+    ConversionOptions conversion;
+    conversion.convertEncodings = convertEncodings;
+    conversion.crlfLineEndings = crlf;
+    conversion.complementDateHeaders = dates;
     // Known fault (fuzz/crashes/mbox_converter-null-terminator-append): an added empty
     // line while the terminator is still open copies from a null pointer.
     const std::string_view rest(reinterpret_cast<const char*>(pick.data()), pick.size());
     if (fuzz::skipKnownFaults() && rest.find_first_of("\r\n") == std::string_view::npos)
         emptyLines = false;
-    fuzz::setBool(keys::kAddEmptyLines, emptyLines);
-    fuzz::setBool(keys::kProcessEudoraTags, options & 16);
-    fuzz::setBool(keys::kReplaceNBSPWithSpaceInMacJapanese, options & 32);
-    fuzz::setSourceEncoding(fuzz::sourceEncoding(encodingChoice % fuzz::kSourceEncodingCount));
-    fuzz::setCandidateList((encodingChoice >> 4) % fuzz::kCandidateListCount);
+    conversion.addEmptyLines = emptyLines;
+    conversion.processEudoraTags = options & 16;
+    conversion.replaceNoBreakSpaces = options & 32;
+    conversion.sourceEncoding = fuzz::sourceEncoding(encodingChoice % fuzz::kSourceEncodingCount);
+    const unsigned list = (encodingChoice >> 4) % fuzz::kCandidateListCount;
+    conversion.charsetNames = fuzz::candidateNames(list);
+    CharsetCandidates& candidates = fuzz::candidateList(list);
 
     const std::string_view in(reinterpret_cast<const char*>(pick.data()), pick.size());
     input.replace(pick.data(), pick.size());
@@ -136,12 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const char last = message[headerLength - 1];
             FUZZ_CHECK(last == '\n' || last == '\r');
         }
-        return convertMessage(message, headerLength, result);
+        return convertMessage(message, headerLength, conversion, candidates, result);
     };
-    std::string errorText;
-    const bool ok = convertMboxWith(input.path(), output.path(), errorText, observe);
-    FUZZ_CHECK(ok);
-    FUZZ_CHECK(errorText.empty());
+    const ConversionResult converted = convertMbox(input.path(), output.path(), conversion, observe);
+    FUZZ_CHECK(converted.succeeded);
+    FUZZ_CHECK(converted.errorText.empty());
     const std::string out = output.read();
 
     if (in.size() < 5 || in.substr(0, 5) != "From ") {

@@ -66,11 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool tags = options & 1;
     const bool crlf = options & 2;
     const bool nbsp = options & 4;
-    fuzz::setBool(keys::kProcessEudoraTags, tags);
-    fuzz::setBool(keys::kConvertLineEndings, crlf);
-    fuzz::setBool(keys::kReplaceNBSPWithSpaceInMacJapanese, nbsp);
-    fuzz::setSourceEncoding(source);
-    fuzz::setCandidateList(list);
+    ConversionOptions conversion;
+    conversion.convertEncodings = true;
+    conversion.sourceEncoding = source;
+    conversion.processEudoraTags = tags;
+    conversion.crlfLineEndings = crlf;
+    conversion.replaceNoBreakSpaces = nbsp;
+    conversion.charsetNames = fuzz::candidateNames(list);
+    CharsetCandidates& candidates = fuzz::candidateList(list);
 
     std::uint64_t headerLength = kHeaderLengthNone;
     switch (headerMode & 3) {
@@ -88,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::string result = "stale bytes from an earlier message";
-    const bool converted = convertMessage(message.view(), headerLength, result);
+    const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, result);
 
     const bool plainPath = !tags || message.size() < headerLength;
     if (!plainPath)
@@ -100,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!converted);
         return 0;
     }
-    for (const EncodingPair& candidate : charsetCandidates()) {
+    for (const EncodingPair& candidate : candidates.pairs()) {
         std::string expected;
         if (canEncode(text, candidate.encoding) && encodeText(text, candidate.encoding, expected)) {
             FUZZ_CHECK(converted);

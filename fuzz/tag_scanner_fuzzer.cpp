@@ -70,14 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         length = pick.byte() % (pick.size() + 1);
     const ExactBytes bytes(pick.data(), length);
 
-    ByteRange opening {~0ull, ~0ull}, closing {~0ull, ~0ull};
-    EncodingId encoding = 0;
-    const bool found = tarnwick::scanTag(length ? bytes.data() : (mode & 8 ? nullptr : bytes.data()), length,
-                                         name.c_str(), &opening, &closing, &encoding);
+    const std::string_view input = length ? bytes.view() : (mode & 8 ? std::string_view() : bytes.view());
+    const std::optional<tarnwick::TagBlock> block = tarnwick::scanTag(input, name);
     const Expected expected = reference(bytes.view(), name);
-    FUZZ_CHECK(found == expected.found);
-    if (!found)
+    FUZZ_CHECK(block.has_value() == expected.found);
+    if (!block)
         return 0;
+    const auto [opening, closing, encoding] = *block;
     FUZZ_CHECK(opening == expected.opening);
     FUZZ_CHECK(closing == expected.closing);
     FUZZ_CHECK(closing.location >= opening.location + opening.length);

@@ -52,17 +52,12 @@ int openExclusive(const char* path)
 
 } // namespace
 
-bool fileExists(const std::string& path, bool* isDirectory)
+EntryType targetType(const std::string& path)
 {
     struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-        if (isDirectory)
-            *isDirectory = false;
-        return false;
-    }
-    if (isDirectory)
-        *isDirectory = S_ISDIR(st.st_mode);
-    return true;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        return EntryType::None;
+    return typeFromMode(st.st_mode);
 }
 
 EntryType entryType(const std::string& path)
@@ -86,22 +81,19 @@ bool removeFile(const std::string& path)
     return !path.empty() && ::unlink(path.c_str()) == 0;
 }
 
-bool ZQ_createFileExclusivelyAtPath(const std::string* path, int* errorNumber)
+CreateResult createExclusively(const std::string& path)
 {
-    int error = 0;
-    if (!path || path->find('\0') != std::string::npos)
-        error = EINVAL;
-    else if (path->empty())
-        error = ENOENT;
-    else if (path->size() + 1 > PATH_MAX)
-        error = ENAMETOOLONG;
-    else if (const int fd = openExclusive(path->c_str()); fd < 0)
-        error = errno;
-    else
-        ::close(fd);
-    if (errorNumber)
-        *errorNumber = error;
-    return error == 0;
+    if (path.find('\0') != std::string::npos)
+        return {EINVAL};
+    if (path.empty())
+        return {ENOENT};
+    if (path.size() + 1 > PATH_MAX)
+        return {ENAMETOOLONG};
+    const int fd = openExclusive(path.c_str());
+    if (fd < 0)
+        return {errno};
+    ::close(fd);
+    return {};
 }
 
 DirectoryWalker::DirectoryWalker(const std::string& root)

@@ -13,9 +13,9 @@ namespace tarnwick {
 
 enum class EntryType { None, Regular, Directory, SymbolicLink, Other };
 
-/// Whether something exists at `path`, following a final symbolic link (a dangling
-/// link does not exist). `isDirectory`, when given, tells whether it is a folder.
-bool fileExists(const std::string& path, bool* isDirectory = nullptr);
+/// The type of what `path` names, following symbolic links (never SymbolicLink);
+/// None when nothing exists there (a dangling link included).
+EntryType targetType(const std::string& path);
 
 /// The type of the entry itself (a symbolic link is not followed); None when absent.
 EntryType entryType(const std::string& path);
@@ -26,13 +26,18 @@ std::optional<std::uint64_t> fileSize(const std::string& path);
 /// Removes the entry at `path` (not a folder). The result may be ignored.
 bool removeFile(const std::string& path);
 
-/// Creates an empty file at `path` with open(O_WRONLY|O_CREAT|O_TRUNC|O_EXCL, 0644),
-/// closes it and returns true. Returns false, having created nothing, when the path
-/// is none, empty, longer than PATH_MAX with its terminating zero, holds a zero
-/// byte, or when open fails (anything at the path, a dangling link included, makes
-/// it fail with EEXIST). `errorNumber`, when given, receives the errno of the failure
-/// (EINVAL for none or a zero byte, ENOENT for empty, ENAMETOOLONG for too long).
-bool ZQ_createFileExclusivelyAtPath(const std::string* path, int* errorNumber = nullptr);
+/// The outcome of createExclusively: `error` is 0 when the file was created, else the
+/// errno of the failure.
+struct CreateResult {
+    int error = 0;
+    bool created() const { return error == 0; }
+};
+
+/// Creates an empty file at `path` with open(O_WRONLY|O_CREAT|O_TRUNC|O_EXCL, 0644) and
+/// closes it. Creates nothing when the path is empty (ENOENT), longer than PATH_MAX
+/// with its terminating zero (ENAMETOOLONG), holds a zero byte (EINVAL), or when open
+/// fails (anything at the path, a dangling link included, makes it fail with EEXIST).
+CreateResult createExclusively(const std::string& path);
 
 /// A deep walk below a folder, one entry at a time, in the order the file system
 /// lists them: a folder is yielded and then descended into; hidden entries are

@@ -12,6 +12,14 @@ Translator& currentTranslator()
     return translator;
 }
 
+std::string lookUp(std::string_view key)
+{
+    std::lock_guard lock(translatorMutex);
+    if (const Translator& translation = currentTranslator())
+        return translation(key);
+    return std::string(key);
+}
+
 } // namespace
 
 void setTranslator(Translator translator)
@@ -20,42 +28,28 @@ void setTranslator(Translator translator)
     currentTranslator() = std::move(translator);
 }
 
-std::string localizedString(std::string_view key)
-{
-    std::lock_guard lock(translatorMutex);
-    if (const Translator& translate = currentTranslator())
-        return translate(key);
-    return std::string(key);
-}
-
-std::string formatText(std::string_view format, std::initializer_list<std::string_view> args)
+std::string formatMessage(std::string_view pattern, std::initializer_list<std::string_view> args)
 {
     std::string out;
-    out.reserve(format.size() + 64);
-    auto next = args.begin();
-    for (std::size_t i = 0; i < format.size(); ++i) {
-        const char c = format[i];
-        if (c != '%' || i + 1 == format.size()) {
-            out += c;
-            continue;
+    out.reserve(pattern.size() + 64);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' && pattern[i + 1] <= '9') {
+            const auto index = static_cast<std::size_t>(pattern[i + 1] - '1');
+            if (index < args.size()) {
+                out += args.begin()[index];
+                ++i;
+                continue;
+            }
         }
-        const char placeholder = format[i + 1];
-        if (placeholder == '%') {
-            out += '%';
-            ++i;
-        } else if ((placeholder == '@' || placeholder == 'd') && next != args.end()) {
-            out += *next++;
-            ++i;
-        } else {
-            out += c;
-        }
+        out += c;
     }
     return out;
 }
 
-std::string localizedFormat(std::string_view key, std::initializer_list<std::string_view> args)
+std::string translate(std::string_view key, std::initializer_list<std::string_view> args)
 {
-    return formatText(localizedString(key), args);
+    return formatMessage(lookUp(key), args);
 }
 
 } // namespace tarnwick

@@ -18,23 +18,27 @@ void armReadGuard(ReadGuardState& state);
 void disarmReadGuard();
 } // namespace detail
 
-/// Runs `body` (which returns bool) while reads of `range` are guarded. Returns what
-/// `body` returns, or false with `faulted` set when a read of the range hit a page that
-/// the file no longer has. `body` must hold no object with a non-trivial destructor on
-/// the stack while it reads the range (the fault leaves its frames by siglongjmp).
+/// What guardMappedReads saw: the body's result, or a fault.
+struct GuardedRun {
+    bool result = false;  // what the body returned (false after a fault)
+    bool faulted = false; // a read of the range hit a page that the file no longer has
+};
+
+/// Runs `body` (which returns bool) while reads of `range` are guarded. `body` must
+/// hold no object with a non-trivial destructor on the stack while it reads the range
+/// (the fault leaves its frames by siglongjmp).
 template <typename Body>
-bool guardMappedReads(std::string_view range, Body&& body, bool& faulted)
+GuardedRun guardMappedReads(std::string_view range, Body&& body)
 {
     detail::ReadGuardState state{range.data(), range.data() + range.size(), {}};
     if (sigsetjmp(state.jump, 1) != 0) {
         detail::disarmReadGuard();
-        faulted = true;
-        return false;
+        return {false, true};
     }
     detail::armReadGuard(state);
     const bool result = body();
     detail::disarmReadGuard();
-    return result;
+    return {result, false};
 }
 
 } // namespace tarnwick

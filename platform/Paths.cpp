@@ -119,7 +119,7 @@ std::string standardizePath(std::string_view input)
         char real[PATH_MAX];
         if (::realpath(joinComponents(true, parts).c_str(), real)) {
             parts.clear();
-            appendComponents(deletingLastPathComponent(real), parts);
+            appendComponents(parentPath(real), parts);
         } else {
             parts.pop_back();
         }
@@ -129,7 +129,7 @@ std::string standardizePath(std::string_view input)
     return joinComponents(absolute, parts);
 }
 
-std::string abbreviateWithTilde(std::string_view path)
+std::string abbreviateHomeFolder(std::string_view path)
 {
     const std::string homeText = homeDirectory();
     const std::string_view home = stripTrailingSlashes(homeText);
@@ -145,7 +145,7 @@ std::string abbreviateWithTilde(std::string_view path)
     return "~" + std::string(stripTrailingSlashes(tail) == "/" ? std::string_view() : tail);
 }
 
-std::string appendPathComponent(std::string_view folder, std::string_view name)
+std::string joinPath(std::string_view folder, std::string_view name)
 {
     while (!name.empty() && name.front() == '/')
         name.remove_prefix(1);
@@ -163,7 +163,7 @@ std::string appendPathComponent(std::string_view folder, std::string_view name)
     return out;
 }
 
-std::string lastPathComponent(std::string_view path)
+std::string fileName(std::string_view path)
 {
     path = stripTrailingSlashes(path);
     if (path == "/")
@@ -172,7 +172,7 @@ std::string lastPathComponent(std::string_view path)
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::string deletingLastPathComponent(std::string_view path)
+std::string parentPath(std::string_view path)
 {
     path = stripTrailingSlashes(path);
     if (path == "/")

@@ -21,17 +21,17 @@ std::string standardizePath(std::string_view path);
 
 /// A path inside the home folder (or the home folder itself) rewritten to begin with
 /// "~"; any other path unchanged.
-std::string abbreviateWithTilde(std::string_view path);
+std::string abbreviateHomeFolder(std::string_view path);
 
 /// Joins a folder and a name with exactly one "/" between them. An empty folder gives
 /// the name, an empty name gives the folder.
-std::string appendPathComponent(std::string_view folder, std::string_view name);
+std::string joinPath(std::string_view folder, std::string_view name);
 
 /// The final name of a path ("/a/b/" gives "b"); "/" gives "/", the empty text itself.
-std::string lastPathComponent(std::string_view path);
+std::string fileName(std::string_view path);
 
 /// The parent: "/a/b" gives "/a", "/a" gives "/", a bare name and the empty text give
 /// the empty text, "/" stays "/".
-std::string deletingLastPathComponent(std::string_view path);
+std::string parentPath(std::string_view path);
 
 } // namespace tarnwick

@@ -87,22 +87,22 @@ std::optional<SettingValue> SettingsStore::lookup(std::string_view key) const
 
 // Typed reads are strict: a value of another type reads as the empty value, exactly as
 // a missing key does (a bool is not an integer, a string is not a one-element array).
-std::optional<std::string> SettingsStore::stringForKey(std::string_view key) const
+std::optional<std::string> SettingsStore::stringValue(std::string_view key) const
 {
     return valueAs<std::string>(lookup(key));
 }
 
-bool SettingsStore::boolForKey(std::string_view key) const
+bool SettingsStore::boolValue(std::string_view key) const
 {
     return valueAs<bool>(lookup(key)).value_or(false);
 }
 
-std::int64_t SettingsStore::integerForKey(std::string_view key) const
+std::int64_t SettingsStore::integerValue(std::string_view key) const
 {
     return valueAs<std::int64_t>(lookup(key)).value_or(0);
 }
 
-std::optional<std::vector<std::string>> SettingsStore::stringArrayForKey(std::string_view key) const
+std::optional<std::vector<std::string>> SettingsStore::stringListValue(std::string_view key) const
 {
     return valueAs<std::vector<std::string>>(lookup(key));
 }
@@ -116,7 +116,7 @@ void SettingsStore::setPersistent(std::string_view key, SettingValue value)
 void SettingsStore::setString(std::string_view key, std::string value) { setPersistent(key, std::move(value)); }
 void SettingsStore::setBool(std::string_view key, bool value) { setPersistent(key, value); }
 void SettingsStore::setInteger(std::string_view key, std::int64_t value) { setPersistent(key, value); }
-void SettingsStore::setStringArray(std::string_view key, std::vector<std::string> value) { setPersistent(key, std::move(value)); }
+void SettingsStore::setStringList(std::string_view key, std::vector<std::string> value) { setPersistent(key, std::move(value)); }
 
 void SettingsStore::sync()
 {

@@ -55,16 +55,16 @@ public:
     void setVolatile(std::string_view key, SettingValue value);
     void clearVolatile();
 
-    std::optional<std::string> stringForKey(std::string_view key) const;
-    bool boolForKey(std::string_view key) const;
-    std::int64_t integerForKey(std::string_view key) const;
-    std::optional<std::vector<std::string>> stringArrayForKey(std::string_view key) const;
+    std::optional<std::string> stringValue(std::string_view key) const;
+    bool boolValue(std::string_view key) const;
+    std::int64_t integerValue(std::string_view key) const;
+    std::optional<std::vector<std::string>> stringListValue(std::string_view key) const;
 
     /// Writes to the user's persistent layer.
     void setString(std::string_view key, std::string value);
     void setBool(std::string_view key, bool value);
     void setInteger(std::string_view key, std::int64_t value);
-    void setStringArray(std::string_view key, std::vector<std::string> value);
+    void setStringList(std::string_view key, std::vector<std::string> value);
     void sync();
 
 private:

@@ -149,7 +149,7 @@ std::optional<std::string> localizedEncodingName(EncodingId encoding)
     const Entry* entry = encoding::entryForId(encoding);
     if (!entry)
         return std::nullopt;
-    return localizedString(entry->name);
+    return translate(entry->name);
 }
 
 } // namespace tarnwick

@@ -92,8 +92,8 @@
         <translation>変換先が見つかりません</translation>
     </message>
     <message>
-        <source>Error: %@</source>
-        <translation>エラー: %@</translation>
+        <source>Error: %1</source>
+        <translation>エラー: %1</translation>
     </message>
     <message>
         <source>Error: %1</source>
@@ -108,24 +108,24 @@
         <translation>待機しています...</translation>
     </message>
     <message>
-        <source>&quot;%@&quot; not found</source>
-        <translation>「%@」が見つかりません</translation>
+        <source>&quot;%1&quot; not found</source>
+        <translation>「%1」が見つかりません</translation>
     </message>
     <message>
-        <source>&quot;%@&quot; is not a directory</source>
-        <translation>「%@」はフォルダではありません</translation>
+        <source>&quot;%1&quot; is not a directory</source>
+        <translation>「%1」はフォルダではありません</translation>
     </message>
     <message>
-        <source>&quot;%@&quot; already exists</source>
-        <translation>「%@」はすでに存在します</translation>
+        <source>&quot;%1&quot; already exists</source>
+        <translation>「%1」はすでに存在します</translation>
     </message>
     <message>
-        <source>Could not create &quot;%@&quot;</source>
-        <translation>「%@」を作成できませんでした</translation>
+        <source>Could not create &quot;%1&quot;</source>
+        <translation>「%1」を作成できませんでした</translation>
     </message>
     <message>
-        <source>Processing &quot;%@&quot;...</source>
-        <translation>「%@」を処理しています...</translation>
+        <source>Processing &quot;%1&quot;...</source>
+        <translation>「%1」を処理しています...</translation>
     </message>
     <message>
         <source>Canceled</source>
@@ -136,16 +136,16 @@
         <translation>完了しました</translation>
     </message>
     <message>
-        <source>Could not open &quot;%@&quot;</source>
-        <translation>「%@」を開けませんでした</translation>
+        <source>Could not open &quot;%1&quot;</source>
+        <translation>「%1」を開けませんでした</translation>
     </message>
     <message>
-        <source>Could not read &quot;%@&quot;</source>
-        <translation>「%@」を読み込めませんでした</translation>
+        <source>Could not read &quot;%1&quot;</source>
+        <translation>「%1」を読み込めませんでした</translation>
     </message>
     <message>
-        <source>Could not write to &quot;%@&quot;: %@</source>
-        <translation>「%@」に書き込めませんでした: %@</translation>
+        <source>Could not write to &quot;%1&quot;: %2</source>
+        <translation>「%1」に書き込めませんでした: %2</translation>
     </message>
     <message>
         <source>Western (ASCII)</source>

@@ -97,7 +97,7 @@ private slots:
     {
         store().setString(keys::kSourcePath, "~/Mail");
         store().setString(keys::kDestinationPath, "/tmp/Out");
-        store().setStringArray(keys::kCharsetNames, {"utf-8", "tis-620", "shift_jis"});
+        store().setStringList(keys::kCharsetNames, {"utf-8", "tis-620", "shift_jis"});
         for (auto [key, value] : {std::pair{keys::kConvertEncodings, false}, {keys::kProcessEudoraTags, true},
                                   {keys::kConvertLineEndings, false}, {keys::kComplementDateHeaders, true}, {keys::kAddEmptyLines, false}})
             store().setBool(key, value);
@@ -184,8 +184,8 @@ private slots:
             w.startButton()->click();
             QVERIFY2(w.resultLabel()->text() == result && !w.statusSheet()->isVisible(), qPrintable(source));
             const auto stored = result.contains("Destination") ? std::optional(source.toStdString()) : std::nullopt;
-            QVERIFY2(store().stringForKey(keys::kSourcePath) == stored, qPrintable(source));
-            QVERIFY(*store().stringForKey(keys::kDestinationPath) == "before");
+            QVERIFY2(store().stringValue(keys::kSourcePath) == stored, qPrintable(source));
+            QVERIFY(*store().stringValue(keys::kDestinationPath) == "before");
         }
     }
 
@@ -211,11 +211,11 @@ private slots:
         QTranslator* translator = installTranslations(QLocale(QLocale::Japanese, QLocale::Japan));
         QVERIFY(translator);
         routeCoreTextsThroughQt();
-        for (const char* key : {"\"%@\" not found", "\"%@\" is not a directory", "\"%@\" already exists", "Could not create \"%@\"",
-                                "Processing \"%@\"...", "Error: %@", "Canceled", "Completed", "Could not open \"%@\"",
-                                "Could not write to \"%@\": %@", "Destination not found", "Converting Mbox files...", "Waiting..."}) {
+        for (const char* key : {"\"%1\" not found", "\"%1\" is not a directory", "\"%1\" already exists", "Could not create \"%1\"",
+                                "Processing \"%1\"...", "Error: %1", "Canceled", "Completed", "Could not open \"%1\"",
+                                "Could not write to \"%1\": %2", "Destination not found", "Converting Mbox files...", "Waiting..."}) {
             const QString text = QCoreApplication::translate(kTranslationContext, key);
-            QVERIFY2(text != key && !text.isEmpty() && text.count("%@") == QString(key).count("%@"), key);
+            QVERIFY2(text != key && !text.isEmpty() && text.count("%1") == QString(key).count("%1") && text.count("%2") == QString(key).count("%2"), key);
         }
         {
             test::Window w;
@@ -263,10 +263,10 @@ private slots:
         QVERIFY(w.isBusy() && w.progressBar()->isVisible() && w.resultLabel()->text().isEmpty());
         QCOMPARE(w.titleLabel()->text(), "Converting Mbox files...");
         QCOMPARE(w.charsetEdit()->text(), "x, utf-8, , tis-620");
-        QCOMPARE(*store().stringForKey(keys::kSourcePath), (source + "/").toStdString());
-        QCOMPARE(*store().stringForKey(keys::kDestinationPath), destination.toStdString());
-        QCOMPARE(store().integerForKey(keys::kMboxEncoding), int(kEncodingMacJapanese));
-        QCOMPARE(*store().stringArrayForKey(keys::kCharsetNames), (std::vector<std::string>{"x", "utf-8", "", "tis-620"}));
+        QCOMPARE(*store().stringValue(keys::kSourcePath), (source + "/").toStdString());
+        QCOMPARE(*store().stringValue(keys::kDestinationPath), destination.toStdString());
+        QCOMPARE(store().integerValue(keys::kMboxEncoding), int(kEncodingMacJapanese));
+        QCOMPARE(*store().stringListValue(keys::kCharsetNames), (std::vector<std::string>{"x", "utf-8", "", "tis-620"}));
         QVERIFY(test::waitForJobEnd(w));
         QCOMPARE(w.resultLabel()->text() + "|" + w.messageLabel()->text(), "Completed|Processing \"In\"...");
         QVERIFY(QFileInfo(destination + "/In").size() > 0);

@@ -32,11 +32,11 @@ private slots:
         store.setString(keys::kSourcePath, "~/Eudora Folder");
         store.setString(keys::kDestinationPath, "~/Converted");
         store.setInteger(keys::kMboxEncoding, kEncodingShiftJIS);
-        store.setStringArray(keys::kCharsetNames, {"us-ascii", "iso-2022-jp", "shift_jis", "utf-8"});
+        store.setStringList(keys::kCharsetNames, {"us-ascii", "iso-2022-jp", "shift_jis", "utf-8"});
         test::Window w;
         w.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-        w.resultLabel()->setText(QString::fromStdString(localizedString("Completed")));
+        w.resultLabel()->setText(QString::fromStdString(translate("Completed")));
         const auto grab = [&](const QString& name) {
             QTest::qWait(300);
             const QRect r = w.window.frameGeometry().adjusted(-12, -12, 12, 12);
@@ -45,7 +45,7 @@ private slots:
         };
         grab("window");
         w.startButton()->click();
-        QVERIFY(QTest::qWaitFor([&] { return w.messageLabel()->text() != QString::fromStdString(localizedString("Waiting...")); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return w.messageLabel()->text() != QString::fromStdString(translate("Waiting...")); }, 20000));
         grab("status-sheet");
         w.cancelButton()->click();
         QVERIFY(test::waitForJobEnd(w));

@@ -34,7 +34,7 @@ TEST(Paths, StandardiseAndAbbreviate)
     const struct passwd* root = ::getpwnam("root");
     ASSERT_NE(root, nullptr);
 
-    const auto S = standardizePath, A = abbreviateWithTilde;
+    const auto S = standardizePath, A = abbreviateHomeFolder;
     const struct { std::string (*function)(std::string_view); std::string input, expected; } cases[] = {
         {S, "", ""}, {S, "//", "/"}, {S, "/a//b/./c/", "/a/b/c"}, {S, "./", "."}, {S, "a/../b", "a/../b"}, {S, "/..", "/"},
         {S, "~/Mail//In", "/home/someone/Mail/In"}, {S, "~root/x", root->pw_dir + std::string("/x")},
@@ -75,7 +75,7 @@ TEST(GetUniquePath, ChoosesFirstFreeNameAndCreatesIt)
                 ASSERT_EQ(::symlink((folder / "nowhere").c_str(), (folder / name.substr(1)).c_str()), 0);
             else
                 folder.write(name);
-        const auto result = getUniquePath(folder.path, c.name);
+        const auto result = claimOutputFile(folder.path, c.name);
         ASSERT_TRUE(result.has_value());
         EXPECT_EQ(*result, folder / c.expected);
         struct stat st {};
@@ -101,7 +101,7 @@ TEST(GetUniquePath, FailureOtherThanTakenNameEndsAtOnce)
         cases.emplace_back(folder / "read-only", "In");
     for (const auto& [where, name] : cases) {
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(getUniquePath(where, name).has_value()) << where << " " << name.size();
+        EXPECT_FALSE(claimOutputFile(where, name).has_value()) << where << " " << name.size();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << where << " " << name.size();
     }
     EXPECT_EQ(folder.read(longName), "keep");

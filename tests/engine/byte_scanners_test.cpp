@@ -34,31 +34,23 @@ TEST(LineScanner, FindsTheLineAroundARange)
         {"empty line between LFs", "a\n\nb", {2, 0}, 2, 2, 3}, {"unterminated last line", "a\nbcd", {3, 1}, 2, 5, 5},
     };
     for (const auto& c : cases) {
-        std::uint64_t start = 99, contentsEnd = 99, end = 99, alone[3] = {99, 99, 99};
-        ZQ_getLineStart(c.bytes, &start, &end, &contentsEnd, c.range);
-        ZQ_getLineStart(c.bytes, &alone[0], nullptr, nullptr, c.range);
-        ZQ_getLineStart(c.bytes, nullptr, nullptr, &alone[1], c.range);
-        ZQ_getLineStart(c.bytes, nullptr, &alone[2], nullptr, c.range);
+        const LineBounds line = lineAround(c.bytes, c.range);
         const auto expected = std::tuple(c.start, c.contentsEnd, c.end);
-        EXPECT_EQ(std::tuple(start, contentsEnd, end), expected) << c.name;
-        EXPECT_EQ(std::tuple(alone[0], alone[1], alone[2]), expected) << c.name << " (each result alone)";
+        EXPECT_EQ(std::tuple(line.start, line.contentsEnd, line.end), expected) << c.name;
     }
 }
 
-TEST(LineScanner, RejectsRangesOutsideTheBytesAndStoresNothing)
+TEST(LineScanner, RejectsRangesOutsideTheBytes)
 {
     const std::string bytes = "ab\r\ncd";
     // Past the end, length past the end, length that wraps, huge location.
     for (const ByteRange range : {ByteRange{7, 0}, {5, 2}, {1, UINT64_MAX}, {UINT64_MAX, 0}}) {
-        std::uint64_t start = 42, contentsEnd = 42, end = 42;
         try {
-            ZQ_getLineStart(bytes, &start, &end, &contentsEnd, range);
+            lineAround(bytes, range);
             ADD_FAILURE() << range.location << "," << range.length << ": no error";
         } catch (const RangeError& error) {
-            EXPECT_STREQ(error.what(), "*** -[std::string_view ZQ_getLineStart:end:contentsEnd:forRange:]: "
-                                       "Range or index out of bounds");
+            EXPECT_STREQ(error.what(), "lineAround: range out of bounds");
         }
-        EXPECT_TRUE(start == 42 && contentsEnd == 42 && end == 42) << range.location << "," << range.length;
     }
 }
 
@@ -69,9 +61,9 @@ std::optional<Block> scan(const std::string& input, const char* name, std::size_
 {
     auto bytes = std::make_unique<char[]>(length == 0 ? 1 : length);
     std::memcpy(bytes.get(), input.data(), length);
-    Block b;
-    return scanTag(bytes.get(), length, name, &std::get<0>(b), &std::get<1>(b), &std::get<2>(b)) ? std::optional(b)
-                                                                                               : std::nullopt;
+    if (const auto block = scanTag(std::string_view(bytes.get(), length), name))
+        return Block(block->opening, block->closing, block->encoding);
+    return std::nullopt;
 }
 
 TEST(TagScanner, FindsBlocks)
@@ -120,9 +112,7 @@ TEST(TagScanner, RejectsNonBlocks)
     };
     for (const auto& c : cases)
         EXPECT_EQ(scan(c.input, c.name, c.length), std::nullopt) << c.label;
-    ByteRange opening, closing;
-    EncodingId encoding;
-    EXPECT_FALSE(scanTag(nullptr, 10, "x-html", &opening, &closing, &encoding)) << "absent bytes";
+    EXPECT_FALSE(scanTag({}, "x-html")) << "absent bytes";
 }
 
 TEST(TagScanner, NeverReadsPastTheLengthWhileSearching)

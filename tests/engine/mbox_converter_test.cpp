@@ -3,8 +3,6 @@
 #include "engine/SeparatorDate.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
-#include "platform/SettingsStore.h"
-#include "settings/SettingsKeys.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +51,6 @@ protected:
     {
         setLogSink({});
         setTranslator({});
-        SettingsStore::standard().clearVolatile();
         std::system(("rm -rf '" + dir_ + "'").c_str());
     }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
@@ -61,26 +58,25 @@ protected:
     // Converts `input` into a fresh output; the hand-over sees each message and header length.
     std::string convert(const std::string& input, const Options& o)
     {
-        SettingsStore& store = SettingsStore::standard();
-        store.setVolatile(keys::kConvertEncodings, o.encodings);
-        store.setVolatile(keys::kConvertLineEndings, o.lineEndings);
-        store.setVolatile(keys::kComplementDateHeaders, o.dates);
-        store.setVolatile(keys::kAddEmptyLines, o.emptyLines);
+        options_.convertEncodings = o.encodings;
+        options_.crlfLineEndings = o.lineEndings;
+        options_.complementDateHeaders = o.dates;
+        options_.addEmptyLines = o.emptyLines;
         writeFile(path("in"), input);
         writeFile(path("out"), "");
         lengths_.clear();
         messages_.clear();
-        std::string error;
-        const bool ok = convertMboxWith(path("in"), path("out"), error, [this](auto m, auto length, auto&) {
+        const ConversionResult result = convertMbox(path("in"), path("out"), options_, [this](auto m, auto length, auto&) {
             lengths_.push_back(length);
             messages_.emplace_back(m);
             return false; // declined: the message is written as it stands
         });
-        EXPECT_TRUE(ok) << error;
+        EXPECT_TRUE(result.succeeded) << result.errorText;
         return readFile(path("out"));
     }
 
     std::string dir_;
+    ConversionOptions options_; // those of the last convert()
     std::vector<std::string> log_, messages_;
     Lengths lengths_;
 };
@@ -155,29 +151,32 @@ TEST_F(MboxConverterTest, LinesMessagesAndDateLines)
 
 TEST_F(MboxConverterTest, SkipsForeignInputAndReportsUnreadableInputAndUnopenableOutput)
 {
-    std::string error = "untouched";
     for (const std::string bytes : {"", "From", "from x\n", ">From x\n", "From:x\n", " From x\n"}) {
         log_.clear();
         writeFile(path("in"), bytes);
-        EXPECT_TRUE(convertMbox(path("in"), path("missing"), error)) << bytes; // opening it would fail
-        EXPECT_EQ(error, "untouched") << bytes;
+        const ConversionResult skipped = convertMbox(path("in"), path("missing"), options_);
+        EXPECT_TRUE(skipped.succeeded) << bytes; // opening it would fail
+        EXPECT_EQ(skipped.errorText, "") << bytes;
         const std::string text = "'" + path("in") + "' is not Mbox format";
         EXPECT_EQ(log_, bytes.empty() ? std::vector<std::string>{} : std::vector{text}) << bytes;
     }
     for (const std::string& input : {path("nothing"), dir_}) {
-        EXPECT_FALSE(convertMbox(input, path("out"), error));
-        EXPECT_EQ(error, "\"" + input + "\" not found");
+        const ConversionResult result = convertMbox(input, path("out"), options_);
+        EXPECT_FALSE(result.succeeded);
+        EXPECT_EQ(result.errorText, "\"" + input + "\" not found");
     }
     writeFile(path("in"), "From a\n");
-    EXPECT_FALSE(convertMbox(path("in"), path("missing"), error));
-    EXPECT_EQ(error, "Could not open \"" + path("missing") + "\"");
+    ConversionResult result = convertMbox(path("in"), path("missing"), options_);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_EQ(result.errorText, "Could not open \"" + path("missing") + "\"");
     EXPECT_NE(::access(path("missing").c_str(), F_OK), 0) << "the output must not be created";
     // The text is looked up before its placeholder is filled.
     setTranslator([](std::string_view key) {
-        return key == "Could not open \"%@\"" ? std::string("Ouverture impossible : %@") : std::string(key);
+        return key == "Could not open \"%1\"" ? std::string("Ouverture impossible : %1") : std::string(key);
     });
-    EXPECT_FALSE(convertMbox(path("in"), path("missing"), error));
-    EXPECT_EQ(error, "Ouverture impossible : " + path("missing"));
+    result = convertMbox(path("in"), path("missing"), options_);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_EQ(result.errorText, "Ouverture impossible : " + path("missing"));
 }
 
 TEST_F(MboxConverterTest, SeparatorDatesInParisTime)
@@ -233,10 +232,9 @@ TEST_F(MboxConverterTest, FailedWriteStopsAndKeepsEverythingBefore)
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit fileSize{limit, limit};
         ::setrlimit(RLIMIT_FSIZE, &fileSize);
-        std::string error;
-        const bool ok = convertMbox(path("in"), path("out"), error);
-        writeFile(path("error"), error);
-        ::_exit(ok ? 0 : 1);
+        const ConversionResult result = convertMbox(path("in"), path("out"), options_);
+        writeFile(path("error"), result.errorText);
+        ::_exit(result.succeeded ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -255,17 +253,16 @@ namespace {
 // must fail with a clear text instead of the process dying of SIGBUS.
 TEST_F(MboxConverterTest, InputTruncatedDuringThePassFailsCleanly)
 {
-    SettingsStore::standard().setVolatile(keys::kConvertEncodings, true);
+    options_.convertEncodings = true;
     const std::string second = "From b\n\n" + std::string(256 * 1024, 'x') + "\n";
     writeFile(path("in"), "From a\n\nfirst\n" + second);
     writeFile(path("out"), "");
-    std::string error;
-    const bool ok = convertMboxWith(path("in"), path("out"), error, [this](auto, auto, auto&) {
+    const ConversionResult result = convertMbox(path("in"), path("out"), options_, [this](auto, auto, auto&) {
         EXPECT_EQ(::truncate(path("in").c_str(), 0), 0);
         return false;
     });
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(error, "Could not read \"" + path("in") + "\"");
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_EQ(result.errorText, "Could not read \"" + path("in") + "\"");
 }
 
 } // namespace

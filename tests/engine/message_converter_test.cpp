@@ -1,11 +1,10 @@
 #include "engine/MessageConverter.h"
 
 #include "engine/ByteRange.h"
+#include "engine/CaseFold.h"
 #include "engine/CharsetCandidates.h"
 #include "platform/Log.h"
-#include "platform/SettingsStore.h"
 #include "platform/TextEncoding.h"
-#include "settings/SettingsKeys.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +12,6 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tarnwick {
@@ -53,38 +51,30 @@ struct Options {
 class MessageConverterTest : public ::testing::Test {
 protected:
     void SetUp() override { setLogSink([this](std::string_view line) { logs.emplace_back(line); }); }
-    void TearDown() override
-    {
-        setLogSink({});
-        SettingsStore::standard().clearVolatile();
-        discardCharsetCandidates();
-    }
-    // Sets CharsetNames alone (none: key missing) and drops the built candidate list.
-    void useNames(std::optional<Names> names)
-    {
-        SettingsStore::standard().clearVolatile();
-        if (names)
-            SettingsStore::standard().setVolatile(keys::kCharsetNames, std::move(*names));
-        discardCharsetCandidates();
-        logs.clear();
-    }
+    void TearDown() override { setLogSink({}); }
+    // Options for the next conversions, with a fresh candidate list.
     void use(const Options& o)
     {
-        useNames(o.charsets);
-        SettingsStore& store = SettingsStore::standard();
-        store.setVolatile(keys::kMboxEncoding, static_cast<std::int64_t>(o.source));
-        store.setVolatile(keys::kProcessEudoraTags, o.tags);
-        store.setVolatile(keys::kConvertLineEndings, o.crlf);
-        store.setVolatile(keys::kReplaceNBSPWithSpaceInMacJapanese, o.nbsp);
+        options = ConversionOptions{};
+        options.convertEncodings = true;
+        options.sourceEncoding = o.source;
+        options.charsetNames = o.charsets;
+        options.processEudoraTags = o.tags;
+        options.crlfLineEndings = o.crlf;
+        options.replaceNoBreakSpaces = o.nbsp;
+        candidates.emplace(o.charsets);
+        logs.clear();
     }
     Result convert(const std::string& message, std::uint64_t headerLength)
     {
         std::string result = "stale contents";
-        return convertMessage(message, headerLength, result) ? Result(result) : std::nullopt;
+        return convertMessage(message, headerLength, options, *candidates, result) ? Result(result) : std::nullopt;
     }
     Result convert(const std::string& m, std::string_view eol = "\n") { return convert(m, headerLengthOf(m, eol)); }
 
     std::vector<std::string> logs;
+    ConversionOptions options;
+    std::optional<CharsetCandidates> candidates;
 };
 
 const std::string kPlain = "Content-Type: text/plain; charset=iso-8859-1\n";
@@ -230,14 +220,14 @@ TEST_F(MessageConverterTest, CharsetCandidatesFromCharsetNames)
 {
     const struct {
         const char* label;
-        std::optional<Names> names; // none: key missing
+        Names names;
         std::vector<std::pair<EncodingId, std::string>> candidates;
         Names leftOut; // each logged as not supported
     } cases[] = {
         {"in order, duplicates as written", Names{"iso-2022-jp", "utf-8", "UTF-8"},
          {{idFor("iso-2022-jp"), "iso-2022-jp"}, {kEncodingUTF8, "utf-8"}, {kEncodingUTF8, "UTF-8"}}, {}},
         {"unknown and empty names out", Names{"x-no", "", "us-ascii"}, {{kEncodingASCII, "us-ascii"}}, {"x-no", ""}},
-        {"missing key", std::nullopt, {}, {}},
+        {"no names", Names{}, {}, {}},
         {"fallbacks in any case", Names{"tis-620", "TIS-620", "GB2312"},
          {{idFor("tis-620", kPlatformISOLatinThai), "tis-620"}, {idFor("TIS-620", kPlatformISOLatinThai), "TIS-620"},
           {idFor("GB2312", kPlatformEUCCN), "GB2312"}}, {}},
@@ -247,9 +237,9 @@ TEST_F(MessageConverterTest, CharsetCandidatesFromCharsetNames)
          {{kEncodingISOLatin1, "latin1"}}, {"UTF-16", "utf-16le", "UTF-32", "UTF-7", "IBM037"}},
     };
     for (const auto& c : cases) {
-        useNames(c.names);
+        logs.clear();
         std::vector<std::pair<EncodingId, std::string>> built;
-        for (const EncodingPair& pair : charsetCandidates())
+        for (const EncodingPair& pair : buildCharsetCandidates(c.names))
             built.emplace_back(pair.encoding, pair.charsetName);
         EXPECT_EQ(built, c.candidates) << c.label;
         Names expectedLogs;
@@ -259,37 +249,32 @@ TEST_F(MessageConverterTest, CharsetCandidatesFromCharsetNames)
     }
 }
 
-TEST_F(MessageConverterTest, CharsetCandidatesBuiltOnceUntilDiscarded)
+TEST_F(MessageConverterTest, CharsetCandidatesBuiltOnFirstUseAndKept)
 {
-    useNames(Names{"bogus", "utf-8"});
-    std::thread([] { charsetCandidates(); }).join(); // built on a worker, as during a job
-    SettingsStore::standard().setVolatile(keys::kCharsetNames, Names{"us-ascii"});
-    ASSERT_EQ(charsetCandidates().size(), 1u);
-    EXPECT_EQ(charsetCandidates()[0].charsetName, "utf-8") << "a changed setting has no effect until discarded";
+    use({.tags = false, .charsets = {"bogus", "utf-8"}});
+    EXPECT_TRUE(logs.empty()) << "nothing is built before a message needs it";
+    ASSERT_EQ(candidates->pairs().size(), 1u);
+    EXPECT_EQ(candidates->pairs()[0].charsetName, "utf-8");
     EXPECT_EQ(logs.size(), 1u) << "a left-out name is logged once per build";
-    discardCharsetCandidates();
-    ASSERT_EQ(charsetCandidates().size(), 1u);
-    EXPECT_EQ(charsetCandidates()[0].charsetName, "us-ascii");
+    EXPECT_EQ(convert("From x\nS: a\n\nb\n"), Result("From x\nS: a\n\nb\n"));
+    EXPECT_EQ(logs.size(), 1u) << "the list is kept, not built again";
 }
 
 TEST(CaseInsensitiveEquality, SimpleCaseFoldingLiteral)
 {
     const struct {
-        const char *receiver, *other; // other null: absent
+        const char *receiver, *other;
         bool equal;
     } cases[] = {
-        {"tis-620", "TIS-620", true}, {"tis-620", nullptr, false}, {"tis-620", "tis-62", false},
+        {"tis-620", "TIS-620", true}, {"tis-620", "", false}, {"tis-620", "tis-62", false},
         {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", true}, // été / ÉTÉ
         {"\xE2\x84\xAA", "k", true},                    // KELVIN SIGN folds to k
         {"stra\xC3\x9F" "e", "STRASSE", false},         // no simple folding of ß to ss
         {"\xC3\xA9", "e\xCC\x81", false},                // composed vs decomposed
         {"a\xFF", "A\xFF", true}, {"a\xFF", "a\xFE", false}, // an invalid byte equals only itself
     };
-    for (const auto& c : cases) {
-        const std::string other = c.other ? c.other : "";
-        EXPECT_EQ(ZQ_isEqualToStringCaseInsensitive(c.receiver, c.other ? &other : nullptr), c.equal)
-            << c.receiver << " vs " << (c.other ? c.other : "(absent)");
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(equalsFoldedUTF8(c.receiver, c.other), c.equal) << c.receiver << " vs " << c.other;
 }
 
 } // namespace

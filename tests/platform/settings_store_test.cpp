@@ -24,7 +24,7 @@ TEST(SettingsStore, VolatileOverPersistentOverRegisteredWithStrictTypes)
     store.setString("Flag", "YES");
     store.setBool("Bool", true);
     store.setInteger("Big", 0x80000001);
-    store.setStringArray("Array", {"a"});
+    store.setStringList("Array", {"a"});
     store.setVolatile("RPV", std::string("volatile"));
     store.setVolatile("V", std::int64_t{7});
     struct Case { const char* key; bool asBool; std::int64_t asInteger; const char* asString; bool hasArray; } cases[] = {
@@ -34,15 +34,15 @@ TEST(SettingsStore, VolatileOverPersistentOverRegisteredWithStrictTypes)
         {"Array", false, 0, nullptr, true}, {"Missing", false, 0, nullptr, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(store.boolForKey(c.key), c.asBool) << c.key;
-        EXPECT_EQ(store.integerForKey(c.key), c.asInteger) << c.key;
-        EXPECT_EQ(store.stringForKey(c.key), c.asString ? std::optional<std::string>(c.asString) : std::nullopt) << c.key;
-        EXPECT_EQ(store.stringArrayForKey(c.key).has_value(), c.hasArray) << c.key;
+        EXPECT_EQ(store.boolValue(c.key), c.asBool) << c.key;
+        EXPECT_EQ(store.integerValue(c.key), c.asInteger) << c.key;
+        EXPECT_EQ(store.stringValue(c.key), c.asString ? std::optional<std::string>(c.asString) : std::nullopt) << c.key;
+        EXPECT_EQ(store.stringListValue(c.key).has_value(), c.hasArray) << c.key;
     }
     store.clearVolatile();
     store.registerDefaults({}); // a new registration replaces the whole layer
-    EXPECT_EQ(store.stringForKey("RPV"), "stored");
-    EXPECT_FALSE(store.stringForKey("R").has_value());
+    EXPECT_EQ(store.stringValue("RPV"), "stored");
+    EXPECT_FALSE(store.stringValue("R").has_value());
 }
 
 TEST(UserSettingsFile, ValuesKeepTypeAndBytesAcrossInstances)

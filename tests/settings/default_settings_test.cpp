@@ -44,9 +44,9 @@ TEST(DefaultsRegistration, EdgeCases)
             std::ofstream(path) << c.text;
         EXPECT_EQ(c.text || c.path ? registerDefaultSettingsFromFile(store, path) : registerDefaultSettings(store),
                   c.registers) << c.what;
-        EXPECT_EQ(store.integerForKey(keys::kMboxEncoding), c.registers ? system : 0) << c.what;
-        EXPECT_EQ(store.boolForKey(keys::kAddEmptyLines), c.registers) << c.what;
-        for (const std::string& name : store.stringArrayForKey(keys::kCharsetNames).value_or(Strings{}))
+        EXPECT_EQ(store.integerValue(keys::kMboxEncoding), c.registers ? system : 0) << c.what;
+        EXPECT_EQ(store.boolValue(keys::kAddEmptyLines), c.registers) << c.what;
+        for (const std::string& name : store.stringListValue(keys::kCharsetNames).value_or(Strings{}))
             EXPECT_TRUE(isEncodingAvailable(encodingForIANAName(name))) << c.what << ": " << name;
     }
     savedLcAll ? setenv("LC_ALL", savedLcAll->c_str(), 1) : unsetenv("LC_ALL");

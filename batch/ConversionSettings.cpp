@@ -1,0 +1,23 @@
+#include "batch/ConversionSettings.h"
+
+#include "platform/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+
+namespace tarnwick {
+
+ConversionOptions readConversionOptions(const SettingsStore& store)
+{
+    ConversionOptions options;
+    options.convertEncodings = store.boolValue(keys::kConvertEncodings);
+    // Stored as the window's menu tags are: the identifier's 32-bit pattern as a number.
+    options.sourceEncoding = static_cast<EncodingId>(store.integerValue(keys::kMboxEncoding));
+    options.charsetNames = store.stringListValue(keys::kCharsetNames).value_or(std::vector<std::string>{});
+    options.processEudoraTags = store.boolValue(keys::kProcessEudoraTags);
+    options.crlfLineEndings = store.boolValue(keys::kConvertLineEndings);
+    options.complementDateHeaders = store.boolValue(keys::kComplementDateHeaders);
+    options.addEmptyLines = store.boolValue(keys::kAddEmptyLines);
+    options.replaceNoBreakSpaces = store.boolValue(keys::kReplaceNBSPWithSpaceInMacJapanese);
+    return options;
+}
+
+} // namespace tarnwick

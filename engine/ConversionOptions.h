@@ -1,0 +1,23 @@
+#pragma once
+// What one conversion is asked to do. The batch job reads these from the settings
+// store at the start of each file; the engine never reads the store itself.
+
+#include "platform/TextEncoding.h"
+
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+struct ConversionOptions {
+    bool convertEncodings = false;         // re-encode each message into the first fitting charset
+    EncodingId sourceEncoding = kEncodingUTF8; // encoding of the input mailbox
+    std::vector<std::string> charsetNames; // output charsets in order of preference, as the user wrote them
+    bool processEudoraTags = false;        // decode <x-flowed>, <x-html> and <x-charset> blocks
+    bool crlfLineEndings = false;          // end every line with CR LF
+    bool complementDateHeaders = false;    // add a Date: header from the separator line where missing
+    bool addEmptyLines = false;            // add an empty line after each message
+    bool replaceNoBreakSpaces = false;     // NBSP to space in MacJapanese and Shift_JIS input
+};
+
+} // namespace tarnwick
