@@ -92,8 +92,9 @@ std::int64_t mboxEncodingSetting(EncodingId encoding)
     return static_cast<std::int32_t>(encoding);
 }
 
-std::optional<CommandLine> parseCommandLine(int argc, char** argv, std::string& error)
+ParseResult parseCommandLine(int argc, char** argv)
 {
+    auto usageError = [](std::string text) { return ParseResult{std::nullopt, std::move(text)}; };
     CommandLine line;
     const std::vector<option> options = longOptions();
     opterr = 0;
@@ -112,27 +113,23 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, std::string& 
             break;
         case kSourceEncoding: {
             const auto encoding = parseSourceEncoding(optarg);
-            if (!encoding) {
-                error = std::string("unknown encoding '") + optarg + "' (see --list-encodings)";
-                return std::nullopt;
-            }
-            line.settings.emplace_back(std::string(keys::kMboxEncoding), SettingValue(mboxEncodingSetting(*encoding)));
+            if (!encoding)
+                return usageError(std::string("unknown encoding '") + optarg + "' (see --list-encodings)");
+            line.settings.emplace_back(std::string(keys::kMboxEncoding), mboxEncodingSetting(*encoding));
             break;
         }
         case kCharsets:
-            line.settings.emplace_back(std::string(keys::kCharsetNames), SettingValue(splitCharsetText(normalizeCharsetText(optarg))));
+            line.settings.emplace_back(std::string(keys::kCharsetNames), splitCharsetText(normalizeCharsetText(optarg)));
             break;
         case ':':
-            error = std::string("option '") + argv[optind - 1] + "' needs an argument";
-            return std::nullopt;
+            return usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
         case '?':
-            error = std::string("unknown option '") + (optopt > 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1])) + "'";
-            return std::nullopt;
+            return usageError(std::string("unknown option '") + (optopt > 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1])) + "'");
         default:
             if (code >= kFirstSwitch && code < kFirstSwitch + 2 * kSwitchCount) {
                 const int index = (code - kFirstSwitch) / 2;
                 const bool on = (code - kFirstSwitch) % 2 == 0;
-                line.settings.emplace_back(std::string(kSwitches[index].key), SettingValue(on));
+                line.settings.emplace_back(std::string(kSwitches[index].key), on);
             }
             break;
         }
@@ -140,10 +137,9 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, std::string& 
     for (int i = optind; i < argc; ++i)
         line.operands.emplace_back(argv[i]);
     if (!line.help && !line.version && !line.listEncodings && line.operands.size() != 2) {
-        error = line.operands.size() < 2 ? "SOURCE and DESTINATION are required" : "too many operands";
-        return std::nullopt;
+        return usageError(line.operands.size() < 2 ? "SOURCE and DESTINATION are required" : "too many operands");
     }
-    return line;
+    return {std::move(line), {}};
 }
 
 std::string usageText()

@@ -21,8 +21,14 @@ struct CommandLine {
     bool listEncodings = false;
 };
 
-/// Parses argv. Returns none and sets `error` on a usage error.
-std::optional<CommandLine> parseCommandLine(int argc, char** argv, std::string& error);
+/// The parsed arguments, or the text of a usage error.
+struct ParseResult {
+    std::optional<CommandLine> commandLine; // none on a usage error
+    std::string error;
+};
+
+/// Parses argv.
+ParseResult parseCommandLine(int argc, char** argv);
 
 /// An IANA name or alias of an available encoding, or the decimal identifier of one
 /// (up to 0xFFFFFFFF); none for anything else.

@@ -115,8 +115,7 @@ int main(int argc, char** argv)
     tzset();
     installTranslator(loadTranslator());
 
-    std::string error;
-    const auto line = tarnwick::cli::parseCommandLine(argc, argv, error);
+    const auto [line, error] = tarnwick::cli::parseCommandLine(argc, argv);
     if (!line)
         return usageError(error);
     if (line->help) {

@@ -29,8 +29,8 @@ constexpr char16_t kLatin10High[96] = {
 
 using C = Codec;
 
-// Identifiers: the small Foundation numbers where the string type names the encoding
-// itself, otherwise 0x80000000 | the Core Foundation number (Apple's published values).
+// Identifiers: the short number where the encoding has one of its own, otherwise
+// 0x80000000 | the platform number (both Apple's published values).
 // ICU converters are named by their canonical ICU names, so that ICU's alias tables
 // can be matched against them.
 //

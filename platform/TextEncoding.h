@@ -5,7 +5,7 @@
 // Two number spaces are used. A PlatformEncoding is the number that the IANA name
 // lookup answers with (Apple's published CFStringEncoding values). An EncodingId is
 // what the rest of the program stores (settings, menu tags, charset candidates):
-// encodings with a small Foundation number keep it (1 ASCII, 4 UTF-8, 8 Shift_JIS,
+// encodings with a short number of their own keep it (1 ASCII, 4 UTF-8, 8 Shift_JIS,
 // ...), all others are carried with the top bit set (MacJapanese 1 -> 0x80000001).
 
 #include <cstddef>

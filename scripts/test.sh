@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds everything and runs every test; then the same
+# Installs the dependencies, checks the sources' idiom (scripts/check-idiom.sh),
+# builds everything and runs every test; then the same
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer, a short run of
 # each fuzz target, and the threaded tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/check-idiom.sh
 jobs=$(nproc)
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo

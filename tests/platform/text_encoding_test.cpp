@@ -15,7 +15,7 @@
 namespace tarnwick {
 namespace {
 
-TEST(TextEncodingIdentifiers, CarryKeepsFoundationNumbersAndMarksTheRest)
+TEST(TextEncodingIdentifiers, CarryKeepsShortNumbersAndMarksTheRest)
 {
     const std::pair<PlatformEncoding, EncodingId> cases[] = {
         {1, 0x80000001}, {0x020B, 0x8000020B}, {0x0930, 0x80000930}, {0x0600, 1}, {0x08000100, 4}, {0x0201, 5},
