@@ -1,0 +1,72 @@
+#pragma once
+// Puts the files behind a message's attachment lines back into it: the message becomes
+// multipart/mixed (and multipart/related around HTML and its inline images), each
+// found file a base64 part streamed from its folder. Lines whose file is missing stay.
+
+#include "engine/ByteRange.h"
+#include "engine/MimeWriter.h"
+#include "platform/TextEncoding.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+/// The folders an attachment line's file is looked for in, in order of preference.
+struct AttachmentFolders {
+    std::vector<std::string> files;    // for "Attachment converted:" lines
+    std::vector<std::string> embedded; // for "Embedded Content:" / "Related:" lines
+    bool empty() const { return files.empty() && embedded.empty(); }
+};
+
+/// A file that an attachment line names but no folder holds.
+struct MissingAttachment {
+    std::string subject; // the message's Subject, as stored
+    std::string file;    // the name in the line
+};
+
+/// What the attachment pass did over one or more mailboxes.
+struct AttachmentTally {
+    std::uint64_t attached = 0;
+    std::uint64_t missing = 0;
+    std::vector<MissingAttachment> missingFiles; // the first kMissingListed of them
+    static constexpr std::size_t kMissingListed = 1000;
+};
+
+/// The text conversion the message would get without attachments (as convertMessage):
+/// true when `result` holds the bytes to write instead of `message`.
+using TextConversion = std::function<bool(std::string_view message, std::uint64_t headerLength, std::string& result)>;
+
+struct ReattachmentContext {
+    const AttachmentFolders& folders;
+    EncodingId sourceEncoding;       // what the names in the lines are written in
+    std::string_view terminator;     // every line written ends with it
+    const TextConversion* convert;   // null when the text is written as collected
+    AttachmentTally& tally;
+};
+
+enum class ReattachOutcome {
+    Unchanged,   // no file was found: nothing written, the message goes out as today
+    Written,     // the whole rebuilt message went to the sink
+    WriteFailed, // the sink refused bytes
+    ReadFailed,  // a file could not be read to its end; `failedPath` and `error` say which
+};
+
+struct ReattachResult {
+    ReattachOutcome outcome = ReattachOutcome::Unchanged;
+    std::string failedPath;
+    int error = 0;
+};
+
+/// `message` is one collected message (separator line first, lines ended by the
+/// output terminator); `lines` the contents ranges of the body lines that may be
+/// attachment lines. Looks each line's file up, logs and counts the missing ones, and
+/// when at least one is found writes the rebuilt message to `sink`.
+ReattachResult writeWithAttachments(std::string_view message, std::uint64_t headerLength, std::span<const ByteRange> lines,
+                                    const ReattachmentContext& context, ByteSink& sink);
+
+} // namespace tarnwick

@@ -1,0 +1,146 @@
+#include "engine/MimeHeader.h"
+#include "engine/MimeWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tarnwick {
+namespace {
+
+std::string base64(std::string_view bytes, std::string_view eol = "\r\n")
+{
+    std::string out;
+    appendBase64Lines(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), eol, out);
+    return out;
+}
+
+TEST(MimeWriter, Base64MatchesTheStandardVectors)
+{
+    struct Case {
+        std::string_view in;
+        std::string_view out;
+    };
+    // RFC 4648, section 10.
+    const Case cases[] = {{"", ""}, {"f", "Zg==\r\n"}, {"fo", "Zm8=\r\n"}, {"foo", "Zm9v\r\n"}, {"foob", "Zm9vYg==\r\n"},
+                          {"fooba", "Zm9vYmE=\r\n"}, {"foobar", "Zm9vYmFy\r\n"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(base64(c.in), c.out) << c.in;
+}
+
+TEST(MimeWriter, Base64BreaksLinesAt76AndChunksJoinSeamlessly)
+{
+    std::string bytes;
+    for (int i = 0; i < 1000; ++i)
+        bytes += static_cast<char>(i * 7 + 3);
+    const std::string whole = base64(bytes, "\n");
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < whole.size(); ++lines) {
+        const std::size_t end = whole.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_LE(end - at, 76u);
+        if (end + 1 < whole.size()) {
+            EXPECT_EQ(end - at, 76u) << "only the last line may be short";
+        }
+        at = end + 1;
+    }
+    EXPECT_EQ(lines, (1000u + 56) / 57);
+
+    std::string chunked;
+    for (std::size_t at = 0; at < bytes.size(); at += 3 * kBase64LineInput) {
+        const std::size_t length = std::min(bytes.size() - at, 3 * kBase64LineInput);
+        appendBase64Lines(reinterpret_cast<const unsigned char*>(bytes.data() + at), length, "\n", chunked);
+    }
+    EXPECT_EQ(chunked, whole);
+    EXPECT_EQ(base64(bytes, "\r").find('\n'), std::string::npos) << "lines end with the terminator asked for";
+}
+
+TEST(MimeWriter, BoundariesAreDerivedAndNeverOccurInTheContent)
+{
+    const std::string first = boundaryFor({"text", "names"}, 1);
+    EXPECT_EQ(first, boundaryFor({"text", "names"}, 1)) << "same input, same boundary";
+    EXPECT_NE(first, boundaryFor({"text", "names"}, 2));
+    EXPECT_NE(first, boundaryFor({"text!", "names"}, 1));
+    EXPECT_TRUE(first.starts_with("=_"));
+    EXPECT_EQ(first.size(), boundaryFor({""}, 9).size()) << "equal lengths: none is a prefix of another";
+
+    // Content that holds the boundary its own text would give gets another one.
+    const std::string trap = "x" + boundaryFor({"x"}, 1);
+    const std::string chosen = boundaryFor({trap}, 1);
+    EXPECT_EQ(trap.find(chosen), std::string::npos);
+    const std::string forged = boundaryFor({trap}, 1);
+    const std::string both = trap + forged;
+    EXPECT_EQ(both.find(boundaryFor({both}, 1)), std::string::npos);
+}
+
+TEST(MimeWriter, FileNameParameters)
+{
+    struct Case {
+        const char* what;
+        std::string value;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"plain", "report.pdf", "; filename=\"report.pdf\""},
+        {"quotes escaped", "a \"b\" \\c", "; filename=\"a \\\"b\\\" \\\\c\""},
+        {"utf-8", "r\xC3\xA9sum\xC3\xA9 1.pdf", ";\r\n filename*=UTF-8''r%C3%A9sum%C3%A9%201.pdf"},
+        {"control byte", "a\tb", ";\r\n filename*=UTF-8''a%09b"},
+    };
+    for (const Case& c : cases) {
+        std::string header;
+        appendNameParameter(header, "filename", c.value, "\r\n");
+        EXPECT_EQ(header, c.expected) << c.what;
+    }
+
+    std::string longName;
+    for (int i = 0; i < 40; ++i)
+        longName += "\xE6\x97\xA5"; // 40 times U+65E5, 120 bytes, 360 encoded characters
+    std::string header;
+    appendNameParameter(header, "filename", longName, "\n");
+    std::string joined;
+    int pieces = 0;
+    for (std::size_t at = 0; (at = header.find("filename*", at)) != std::string::npos; ++pieces) {
+        const std::string prefix = "filename*" + std::to_string(pieces) + "*=";
+        ASSERT_EQ(header.compare(at, prefix.size(), prefix), 0) << header;
+        at += prefix.size();
+        const std::size_t end = header.find(';', at);
+        const std::string piece = header.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        EXPECT_LE(piece.size(), 67u);
+        EXPECT_NE(piece.back(), '%') << "an escape is never split";
+        joined += piece;
+    }
+    EXPECT_GT(pieces, 1);
+    std::string expected = "UTF-8''";
+    for (int i = 0; i < 40; ++i)
+        expected += "%E6%97%A5";
+    EXPECT_EQ(joined, expected);
+}
+
+TEST(MimeHeader, ReadsFieldsParametersAndDelimiters)
+{
+    const std::string message = "From x\r\nSubject: Hello\r\n  there\r\nContent-Type: Multipart/Mixed;\r\n"
+                                " boundary=\"b 1\"; x=y\r\nNoColon\r\n\r\nbody\r\n--b 1\r\n";
+    const auto end = headerEnd(message);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(message.substr(*end, 2), "\r\n");
+    const std::string_view header = std::string_view(message).substr(8, *end - 8);
+    const auto fields = headerFields(header);
+    ASSERT_EQ(fields.size(), 3u);
+    EXPECT_EQ(fields[0].name, "Subject");
+    EXPECT_EQ(fields[1].whole, "Content-Type: Multipart/Mixed;\r\n boundary=\"b 1\"; x=y\r\n");
+    EXPECT_EQ(fields[2].name, "");
+    EXPECT_EQ(headerValue(header, "subject", 100), "Hello  there");
+    EXPECT_EQ(headerValue(header, "subject", 3), "Hel");
+    EXPECT_EQ(mediaType(fields[1].whole), "multipart/mixed");
+    EXPECT_EQ(parameterValue(fields[1].whole, "BOUNDARY"), "b 1");
+    EXPECT_EQ(parameterValue(fields[1].whole, "x"), "y");
+    EXPECT_FALSE(parameterValue(fields[1].whole, "charset"));
+    const std::string_view body = std::string_view(message).substr(*end + 2);
+    EXPECT_TRUE(hasDelimiterLine(body, "b 1"));
+    EXPECT_FALSE(hasDelimiterLine(std::string_view("body --b 1\r\n"), "b 1")) << "only at a line start";
+    EXPECT_TRUE(hasDelimiterLine(std::u16string_view(u"x\r--b"), "b"));
+    EXPECT_FALSE(headerEnd("From x\r\nSubject: no end\r\n"));
+}
+
+} // namespace
+} // namespace tarnwick

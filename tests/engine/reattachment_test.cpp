@@ -1,0 +1,280 @@
+#include "engine/Reattachment.h"
+
+#include "engine/MimeHeader.h"
+#include "platform/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct StringSink : ByteSink {
+    std::string bytes;
+    std::size_t refuseAfter = std::string::npos;
+    bool write(std::string_view piece) override
+    {
+        if (bytes.size() + piece.size() > refuseAfter)
+            return false;
+        bytes.append(piece);
+        return true;
+    }
+};
+
+struct Folders {
+    std::string root = [] { char pattern[] = "/tmp/tarnwick-reattach.XXXXXX"; return std::string(::mkdtemp(pattern)); }();
+    Folders()
+    {
+        fs::create_directories(root + "/attach");
+        fs::create_directories(root + "/Embedded");
+    }
+    ~Folders()
+    {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+    void file(const std::string& name, const std::string& bytes) const { std::ofstream(root + "/" + name, std::ios::binary) << bytes; }
+    AttachmentFolders folders() const { return {{root + "/attach"}, {root + "/Embedded"}}; }
+};
+
+std::string decodeBase64(std::string_view text)
+{
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const char* at = c ? std::strchr(alphabet, c) : nullptr;
+        if (at == nullptr)
+            continue;
+        bits = (bits << 6) | static_cast<unsigned>(at - alphabet);
+        if ((count += 6) >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xFF);
+        }
+    }
+    return out;
+}
+
+// A message as the stream pass collects it, and the contents ranges of its body lines.
+struct Collected {
+    std::string message;
+    std::uint64_t headerLength = 0;
+    std::vector<ByteRange> lines;
+};
+
+Collected collect(const std::vector<std::string>& header, const std::vector<std::string>& body, std::string_view eol = "\r\n")
+{
+    Collected c;
+    c.message = "From ???@??? Mon Dec 13 18:45:29 2010";
+    c.message += eol;
+    for (const std::string& line : header)
+        c.message.append(line).append(eol);
+    c.message += eol;
+    c.headerLength = c.message.size();
+    for (const std::string& line : body) {
+        c.lines.push_back({c.message.size(), line.size()});
+        c.message.append(line).append(eol);
+    }
+    return c;
+}
+
+struct Outcome {
+    ReattachResult result;
+    std::string output;
+    AttachmentTally tally;
+    std::vector<std::string> log;
+};
+
+Outcome reattach(const Collected& c, const AttachmentFolders& folders, const TextConversion* convert = nullptr,
+             std::string_view eol = "\r\n")
+{
+    Outcome run;
+    setLogSink([&run](std::string_view line) { run.log.emplace_back(line); });
+    StringSink sink;
+    const ReattachmentContext context{folders, kEncodingISOLatin1, eol, convert, run.tally};
+    run.result = writeWithAttachments(c.message, c.headerLength, c.lines, context, sink);
+    setLogSink({});
+    run.output = sink.bytes;
+    return run;
+}
+
+// The parts of a multipart body: for each, its header and body (without the line
+// break that belongs to the next delimiter).
+std::vector<std::pair<std::string, std::string>> parts(std::string_view body, const std::string& boundary)
+{
+    std::vector<std::pair<std::string, std::string>> found;
+    const std::string delimiter = "\r\n--" + boundary;
+    std::size_t at = body.find("--" + boundary);
+    while (at != std::string_view::npos) {
+        const std::size_t start = body.find("\r\n", at) + 2;
+        if (body.substr(at + 2 + boundary.size(), 2) == "--")
+            break;
+        const std::size_t end = body.find(delimiter, start);
+        const std::string_view part = body.substr(start, end - start);
+        const std::size_t split = part.find("\r\n\r\n");
+        found.emplace_back(std::string(part.substr(0, split + 2)), std::string(part.substr(split + 4)));
+        at = end + 2;
+    }
+    return found;
+}
+
+std::string topBoundary(const std::string& output)
+{
+    const auto end = headerEnd(output);
+    const std::string header = output.substr(0, *end);
+    const std::size_t at = header.find("Content-Type:");
+    return parameterValue(std::string_view(header).substr(at, header.find("\r\n\r\n", at) - at), "boundary").value_or("");
+}
+
+TEST(Reattachment, FilesBecomeBase64PartsAndTheirLinesGo)
+{
+    Folders f;
+    std::string binary;
+    for (int i = 0; i < 5000; ++i)
+        binary += static_cast<char>(i * 31);
+    f.file("attach/report.pdf", binary);
+    f.file("attach/notes", "plain\r\nnotes\r\n");
+    const Collected c = collect({"Subject: Files", "MIME-Version: 1.0",
+                                 "Content-Type: multipart/mixed;", " boundary=\"gone\"", "Content-Transfer-Encoding: 7bit"},
+                                {"Hello.", "", R"(Attachment Converted: "c:\eudora\attach\report.pdf")", "",
+                                 R"(Attachment Converted: "c:\eudora\attach\NOTES")"});
+    const Outcome run = reattach(c, f.folders());
+    ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
+    EXPECT_EQ(run.tally.attached, 2u);
+    EXPECT_EQ(run.tally.missing, 0u);
+    EXPECT_TRUE(run.output.starts_with("From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: Files\r\nMIME-Version: 1.0\r\n"
+                                       "Content-Type: multipart/mixed;\r\n boundary=\"=_"));
+    EXPECT_EQ(run.output.find("MIME-Version", 60), std::string::npos) << "not added twice";
+    EXPECT_EQ(run.output.find("Content-Transfer-Encoding: 7bit\r\nContent-Type"), std::string::npos);
+    EXPECT_EQ(run.output.find("gone"), std::string::npos) << "the stale multipart type is replaced";
+
+    const auto p = parts(run.output.substr(*headerEnd(run.output)), topBoundary(run.output));
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0].first, "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n");
+    EXPECT_EQ(p[0].second, "Hello.\r\n\r\n") << "only the attachment lines go (the last break is the delimiter's)";
+    EXPECT_EQ(p[1].first, "Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
+                          "Content-Disposition: attachment; filename=\"report.pdf\"\r\n");
+    EXPECT_EQ(decodeBase64(p[1].second), binary);
+    EXPECT_NE(p[2].first.find("filename=\"notes\""), std::string::npos) << "the name as found on disk";
+    EXPECT_EQ(decodeBase64(p[2].second), "plain\r\nnotes\r\n");
+    EXPECT_TRUE(run.output.ends_with("--" + topBoundary(run.output) + "--\r\n"));
+
+    EXPECT_EQ(reattach(c, f.folders()).output, run.output) << "the same input gives the same bytes";
+}
+
+TEST(Reattachment, InlineImagesGoIntoRelatedWithTheHtmlsContentIds)
+{
+    Folders f;
+    f.file("Embedded/pic.jpg", std::string("\xFF\xD8\xFF\xE0\0\x10JFIF\0", 11) + std::string(300, 'j'));
+    f.file("attach/a.txt", "attached");
+    const std::string html = "<html><img src=\"cid:part1.abc@example\"></html>";
+    const Collected c = collect({"Subject: Pic", "Content-Type: text/html; charset=utf-8"},
+                                {html, "Embedded Content: pic.jpg: 00000001,277bfd3a,00000000,00000000",
+                                 R"(Attachment Converted: "c:\eudora\attach\a.txt")"});
+    const Outcome run = reattach(c, f.folders());
+    ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
+    EXPECT_NE(run.output.find("\r\nMIME-Version: 1.0\r\n"), std::string::npos);
+    const auto outer = parts(run.output.substr(*headerEnd(run.output)), topBoundary(run.output));
+    ASSERT_EQ(outer.size(), 2u);
+    const std::string relatedHeader = outer[0].first;
+    ASSERT_TRUE(relatedHeader.starts_with("Content-Type: multipart/related; type=\"text/html\";")) << relatedHeader;
+    const std::string inner = *parameterValue(relatedHeader, "boundary");
+    EXPECT_NE(inner, topBoundary(run.output));
+    const auto related = parts(outer[0].second, inner);
+    ASSERT_EQ(related.size(), 2u);
+    EXPECT_EQ(related[0].first, "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: 7bit\r\n");
+    EXPECT_EQ(related[0].second, html);
+    EXPECT_NE(related[1].first.find("Content-Type: image/jpeg\r\n"), std::string::npos) << related[1].first;
+    EXPECT_NE(related[1].first.find("Content-Disposition: inline; filename=\"pic.jpg\""), std::string::npos);
+    EXPECT_NE(related[1].first.find("Content-ID: <part1.abc@example>"), std::string::npos);
+    EXPECT_NE(outer[1].first.find("filename=\"a.txt\""), std::string::npos);
+
+    // Without as many cid: references as embedded lines, images get ids of their own.
+    const Collected unmatched = collect({"Content-Type: text/html"}, {"<html>no images</html>",
+                                                                     "Embedded Content: pic.jpg: 00000001,2,3,4"});
+    const Outcome own = reattach(unmatched, f.folders());
+    ASSERT_EQ(own.result.outcome, ReattachOutcome::Written);
+    EXPECT_NE(own.output.find("Content-ID: <part1."), std::string::npos);
+    EXPECT_NE(own.output.find("Content-Type: multipart/related"), std::string::npos) << "HTML alone: related on top";
+    EXPECT_EQ(own.output.find("multipart/mixed"), std::string::npos);
+}
+
+TEST(Reattachment, MissingAndForgedFilesKeepTheirLinesAndAreReported)
+{
+    Folders f;
+    f.file("secret", "do not read");
+    f.file("attach/here.txt", "here");
+    const std::string forged[] = {
+        R"(Attachment Converted: "c:\eudora\attach\..\secret")",
+        "Attachment Converted: " + f.root + "/secret",
+        "Attachment converted: Macintosh HD:../secret (TEXT/ttxt) (1)",
+        "Related: :HD:..:1:2:3:4",
+    };
+    std::vector<std::string> body{"Text."};
+    body.insert(body.end(), std::begin(forged), std::end(forged));
+    body.push_back(R"(Attachment Converted: "c:\eudora\attach\gone.doc")");
+    const Collected none = collect({"Subject: Nothing here"}, body);
+    const Outcome nothing = reattach(none, f.folders());
+    EXPECT_EQ(nothing.result.outcome, ReattachOutcome::Unchanged);
+    EXPECT_TRUE(nothing.output.empty());
+    EXPECT_EQ(nothing.tally.missing, 5u);
+    ASSERT_EQ(nothing.log.size(), 5u);
+    EXPECT_EQ(nothing.log.back(), "Attachment not found: \"gone.doc\" (message \"Nothing here\")");
+    ASSERT_EQ(nothing.tally.missingFiles.size(), 5u);
+    EXPECT_EQ(nothing.tally.missingFiles.back().subject, "Nothing here");
+
+    body.push_back(R"(Attachment Converted: "c:\eudora\attach\here.txt")");
+    const Outcome some = reattach(collect({"Subject: Some"}, body), f.folders());
+    ASSERT_EQ(some.result.outcome, ReattachOutcome::Written);
+    EXPECT_EQ(some.tally.attached, 1u);
+    EXPECT_EQ(some.tally.missing, 5u);
+    EXPECT_EQ(some.output.find("do not read"), std::string::npos);
+    EXPECT_EQ(some.output.find(decodeBase64("ZG8gbm90IHJlYWQ=")), std::string::npos);
+    for (const std::string& line : forged)
+        EXPECT_NE(some.output.find(line + "\r\n"), std::string::npos) << "kept unchanged: " << line;
+    EXPECT_NE(some.output.find("gone.doc\"\r\n"), std::string::npos) << some.output;
+    EXPECT_EQ(some.output.find("attach\\here.txt"), std::string::npos) << "the attached file's line goes";
+}
+
+TEST(Reattachment, TheTextIsConvertedAsTodayAndFailuresAreReported)
+{
+    Folders f;
+    f.file("attach/a", "a");
+    const Collected c = collect({"Subject: S", "Content-Type: text/plain"}, {"caf\xE9", R"(Attachment Converted: "a")"}, "\n");
+    // A conversion that marks what it was given.
+    const TextConversion convert = [](std::string_view message, std::uint64_t, std::string& result) {
+        result.assign(message);
+        result.replace(result.find("Content-Type: text/plain"), 24, "Content-Type: text/plain; charset=x");
+        return true;
+    };
+    const Outcome run = reattach(c, f.folders(), &convert, "\n");
+    ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
+    EXPECT_NE(run.output.find("\nContent-Type: text/plain; charset=x\nContent-Transfer-Encoding: 8bit\n\ncaf\xE9\n--"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find('\r'), std::string::npos) << "every line ends with the output terminator";
+
+    for (std::size_t limit : {0u, 100u, 250u}) {
+        Outcome refused;
+        StringSink sink;
+        sink.refuseAfter = limit;
+        const ReattachmentContext context{f.folders(), kEncodingISOLatin1, "\n", nullptr, refused.tally};
+        EXPECT_EQ(writeWithAttachments(c.message, c.headerLength, c.lines, context, sink).outcome, ReattachOutcome::WriteFailed)
+            << limit;
+        EXPECT_EQ(refused.tally.attached, 0u);
+    }
+}
+
+} // namespace
+} // namespace tarnwick
