@@ -2,6 +2,7 @@
 // What one conversion is asked to do. The batch job reads these from the settings
 // store at the start of each file; the engine never reads the store itself.
 
+#include "engine/MessageIndex.h"
 #include "platform/TextEncoding.h"
 
 #include <string>
@@ -18,6 +19,7 @@ struct ConversionOptions {
     bool complementDateHeaders = false;    // add a Date: header from the separator line where missing
     bool addEmptyLines = false;            // add an empty line after each message
     bool replaceNoBreakSpaces = false;     // NBSP to space in MacJapanese and Shift_JIS input
+    MessageIndex messageIndex;             // this mailbox's own index, checked against it; empty: none
 };
 
 } // namespace tarnwick

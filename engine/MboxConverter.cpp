@@ -5,6 +5,7 @@
 #include "engine/MessageBuffer.h"
 #include "engine/MessageConverter.h"
 #include "engine/SeparatorDate.h"
+#include "engine/StatusHeaders.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/MappedFile.h"
@@ -137,23 +138,33 @@ public:
 
             const char* const contents = data + start;
             const std::uint64_t length = contentsEnd - start;
-            if (isSeparator(contents, length)) {
+            const bool separator = isSeparator(contents, length);
+            if (separator && !insideIndexedMessage(start)) {
                 if (messageLength() > 0 && !finishMessage(start))
                     return false;
                 dateSatisfied_ = !options_.complementDateHeaders;
                 separator_ = ByteRange {start, length};
                 inHeaders_ = true;
                 headerLength_ = kHeaderLengthNone;
+                startRecord(start);
             } else if (!inHeaders_) {
                 if (headerLength_ == kHeaderLengthNone)
                     headerLength_ = messageLength();
             } else if (length == 0) {
                 if (!dateSatisfied_)
                     appendDateLine();
+                if (record_)
+                    appendStatusLines();
                 inHeaders_ = false;
-            } else if (!dateSatisfied_ && isDateHeader(contents, length)) {
-                dateSatisfied_ = true;
+            } else {
+                if (!dateSatisfied_ && isDateHeader(contents, length))
+                    dateSatisfied_ = true;
+                if (record_)
+                    noteStatusHeader(std::string_view(contents, length), presentStatus_);
             }
+            // A "From " line inside a message that the index bounds is body text.
+            if (separator && start != separator_.location)
+                appendBytes(">");
             appendLine(start, contentsEnd, lineEnd);
             position = lineEnd;
         }
@@ -204,6 +215,31 @@ private:
             return false;
         const char* const terminator = bytes_.data() + contentsEnd;
         return terminator[0] == terminatorBytes_[0] && (length == 1 || terminator[1] == terminatorBytes_[1]);
+    }
+
+    // Whether `start` lies inside an indexed message, after its first byte. Records
+    // before `start` are passed over for good: the pass only moves forward.
+    bool insideIndexedMessage(std::uint64_t start)
+    {
+        const MessageIndex& index = options_.messageIndex;
+        while (nextRecord_ < index.size() && index[nextRecord_].offset + index[nextRecord_].length <= start)
+            ++nextRecord_;
+        return nextRecord_ < index.size() && index[nextRecord_].offset < start;
+    }
+
+    // The record of the message that starts at `start`, if the index has one.
+    void startRecord(std::uint64_t start)
+    {
+        const MessageIndex& index = options_.messageIndex;
+        record_ = nextRecord_ < index.size() && index[nextRecord_].offset == start ? &index[nextRecord_] : nullptr;
+        presentStatus_ = {};
+    }
+
+    void appendStatusLines()
+    {
+        statusLines_.clear();
+        appendStatusHeaders(*record_, presentStatus_, terminator_, statusLines_);
+        appendBytes(statusLines_);
     }
 
     void appendDateLine()
@@ -257,6 +293,10 @@ private:
     bool dateSatisfied_ = true;
     std::uint64_t headerLength_ = kHeaderLengthNone;
     ByteRange separator_;
+    std::size_t nextRecord_ = 0;              // first index record that ends after the current line
+    const IndexedMessage* record_ = nullptr;  // the current message's record, if any
+    PresentStatusHeaders presentStatus_;
+    std::string statusLines_;
 };
 
 } // namespace

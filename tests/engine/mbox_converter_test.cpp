@@ -267,3 +267,72 @@ TEST_F(MboxConverterTest, InputTruncatedDuringThePassFailsCleanly)
 
 } // namespace
 } // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+IndexedMessage indexed(std::uint64_t offset, std::uint64_t length, bool read = false, bool replied = false,
+                       std::uint8_t priority = 3)
+{
+    IndexedMessage message;
+    message.offset = offset;
+    message.length = length;
+    message.read = read;
+    message.replied = replied;
+    message.priority = priority;
+    return message;
+}
+
+// Messages bounded by the mailbox's index: a "From " line inside one is body text
+// written as ">From ", every indexed message gets its status headers, and input the
+// index does not cover is split by separator lines as before.
+TEST_F(MboxConverterTest, IndexBoundsMessagesAndGivesStatus)
+{
+    const std::string one = "From a Wed Jan 3 01:05:34 1996\nSubject: one\n\nFrom what I hear,\n>From quoted\nFrom b\n";
+    const std::string two = "From c Wed Jan 3 01:05:34 1996\nStatus: R\n\nbody\n";
+    const std::string three = "From d Wed Jan 3 01:05:34 1996\nSubject: lost\n\nFrom e\n";
+    const std::string mailbox = one + two + three;
+    const std::uint64_t a = one.size(), b = two.size(), c = three.size();
+    const std::string status = "Status: O\nX-Mozilla-Status: 0000\n";
+    const struct Case {
+        const char* name;
+        MessageIndex index;
+        std::string expected;
+        std::size_t messages;
+    } cases[] = {
+        {"no index", {}, mailbox, 6},
+        {"every message indexed",
+         {indexed(0, a), indexed(a, b, true, true, 1), indexed(a + b, c, false, false, 5)},
+         "From a Wed Jan 3 01:05:34 1996\nSubject: one\n" + status + "\n>From what I hear,\n>From quoted\n>From b\n"
+             "From c Wed Jan 3 01:05:34 1996\nStatus: R\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n\nbody\n"
+             "From d Wed Jan 3 01:05:34 1996\nSubject: lost\n" + status + "X-Priority: 5 (Lowest)\n\n>From e\n",
+         3},
+        {"a message the index lost",
+         {indexed(0, a), indexed(a + b, c)},
+         "From a Wed Jan 3 01:05:34 1996\nSubject: one\n" + status + "\n>From what I hear,\n>From quoted\n>From b\n" + two
+             + "From d Wed Jan 3 01:05:34 1996\nSubject: lost\n" + status + "\n>From e\n",
+         3},
+        {"index covers the start only",
+         {indexed(0, a)},
+         "From a Wed Jan 3 01:05:34 1996\nSubject: one\n" + status + "\n>From what I hear,\n>From quoted\n>From b\n" + two + three,
+         4},
+    };
+    for (const Case& c : cases) {
+        for (const bool encodings : {false, true}) {
+            options_.messageIndex = c.index;
+            EXPECT_EQ(convert(mailbox, {.encodings = encodings}), c.expected) << c.name << encodings;
+            if (encodings) {
+                EXPECT_EQ(messages_.size(), c.messages) << c.name;
+            }
+        }
+    }
+    options_.messageIndex = {indexed(0, a)};
+    const std::string crlf = convert(mailbox, {.lineEndings = true, .dates = true});
+    EXPECT_EQ(crlf.substr(0, crlf.find("\r\n\r\n") + 4),
+              "From a Wed Jan 3 01:05:34 1996\r\nSubject: one\r\nDate: Wed, 3 Jan 1996 01:05:34 +0100\r\n"
+              "Status: O\r\nX-Mozilla-Status: 0000\r\n\r\n");
+    EXPECT_NE(crlf.find("\r\n>From b\r\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace tarnwick
