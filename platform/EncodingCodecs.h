@@ -23,6 +23,12 @@ bool icuDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, 
 bool icuEncodeAppend(const Entry& entry, std::u16string_view text, std::string& out);
 bool icuCanEncode(const Entry& entry, std::u16string_view text);
 
+/// Shift_JIS as ICU decodes it, most text without ICU (see EncodingShiftJis.cpp).
+bool shiftJisDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, std::u16string& out);
+
+/// ISO-2022-JP as ICU writes it, most text without ICU (see EncodingIso2022Jp.cpp).
+bool iso2022JpEncodeAppend(const Entry& entry, std::u16string_view text, std::string& out);
+
 bool macJapaneseDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, std::u16string& out);
 bool macJapaneseEncodeAppend(const Entry& entry, std::u16string_view text, std::string& out);
 bool macJapaneseCanEncode(const Entry& entry, std::u16string_view text);

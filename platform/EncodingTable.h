@@ -17,6 +17,8 @@ enum class Codec : std::uint8_t {
     SingleByteHigh,// 256-entry table from `highHalf` (bytes 0x00-0x9F map to themselves)
     Icu,           // a per-thread cached ICU converter (multibyte and stateful encodings)
     MacJapanese,   // ICU's Shift_JIS plus Apple's single-byte additions
+    Iso2022Jp,     // ICU decodes; a table generated from ICU encodes
+    ShiftJis,      // a table generated from ICU decodes; ICU encodes
 };
 
 struct Entry {

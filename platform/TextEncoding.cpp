@@ -95,7 +95,9 @@ bool decodeAppend(const char* bytes, std::size_t length, EncodingId encoding, st
     case Codec::Utf8: return encoding::utf8DecodeAppend(bytes, length, out);
     case Codec::SingleByte:
     case Codec::SingleByteHigh: return encoding::singleByteDecodeAppend(*entry, bytes, length, out);
-    case Codec::Icu: return encoding::icuDecodeAppend(*entry, bytes, length, out);
+    case Codec::Icu:
+    case Codec::Iso2022Jp: return encoding::icuDecodeAppend(*entry, bytes, length, out);
+    case Codec::ShiftJis: return encoding::shiftJisDecodeAppend(*entry, bytes, length, out);
     case Codec::MacJapanese: return encoding::macJapaneseDecodeAppend(*entry, bytes, length, out);
     }
     return false;
@@ -111,6 +113,8 @@ bool canEncode(std::u16string_view text, EncodingId encoding)
     case Codec::SingleByte:
     case Codec::SingleByteHigh: return encoding::singleByteCanEncode(*entry, text);
     case Codec::Icu: return isUtf16(*entry) ? !encoding::hasLoneSurrogate(text) : encoding::icuCanEncode(*entry, text);
+    case Codec::Iso2022Jp:
+    case Codec::ShiftJis: return encoding::icuCanEncode(*entry, text);
     case Codec::MacJapanese: return encoding::macJapaneseCanEncode(*entry, text);
     }
     return false;
@@ -129,6 +133,8 @@ bool encodeText(std::u16string_view text, EncodingId encoding, std::string& out)
     case Codec::SingleByte:
     case Codec::SingleByteHigh: return encoding::singleByteEncodeAppend(*entry, text, out);
     case Codec::Icu: return encoding::icuEncodeAppend(*entry, text, out);
+    case Codec::Iso2022Jp: return encoding::iso2022JpEncodeAppend(*entry, text, out);
+    case Codec::ShiftJis: return encoding::icuEncodeAppend(*entry, text, out);
     case Codec::MacJapanese: return encoding::macJapaneseEncodeAppend(*entry, text, out);
     }
     return false;
