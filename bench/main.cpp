@@ -4,8 +4,14 @@
 //
 //   tarnwick-bench [--size-mib 64,512] [--dir /tmp/twbench] [--profile NAME|default|all]
 //                  [--repeat 3] [--list]
+//   tarnwick-bench --jobs [--size-mib 256] [--runs 5] [--cli PATH] [--generator PATH] [--dir DIR]
+//   tarnwick-bench --memory [--cli PATH] [--dir DIR]
+//
+// --jobs times whole tarnwick-cli processes against dd, iconv and uconv on corpora made
+// by gen_corpus.py; --memory reports the peak resident set on extreme inputs.
 
 #include "Corpus.h"
+#include "ProcessJobs.h"
 #include "Profiles.h"
 
 #include "engine/MboxConverter.h"
@@ -37,7 +43,21 @@ struct Arguments {
     std::string dir = "/tmp/twbench";
     std::string profile = "default";
     int repeat = 3;
+    bool jobs = false;
+    bool memory = false;
+    ProcessBenchOptions process;
 };
+
+// tarnwick-cli of the same build tree.
+std::string defaultCli()
+{
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return "tarnwick-cli";
+    std::string self(path, static_cast<std::size_t>(length));
+    return self.substr(0, self.rfind('/')) + "/../cli/tarnwick-cli";
+}
 
 double now()
 {
@@ -182,6 +202,10 @@ bool parseArguments(int argc, char** argv, Arguments& arguments)
                             profile.runByDefault ? " (default)" : "");
             std::exit(0);
         }
+        if (option == "--jobs" || option == "--memory") {
+            (option == "--jobs" ? arguments.jobs : arguments.memory) = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return false;
         const std::string value = argv[++i];
@@ -196,6 +220,12 @@ bool parseArguments(int argc, char** argv, Arguments& arguments)
             arguments.profile = value;
         } else if (option == "--repeat") {
             arguments.repeat = std::max(1, std::stoi(value));
+        } else if (option == "--runs") {
+            arguments.process.runs = std::max(1, std::stoi(value));
+        } else if (option == "--cli") {
+            arguments.process.cli = value;
+        } else if (option == "--generator") {
+            arguments.process.generator = value;
         } else {
             return false;
         }
@@ -210,9 +240,27 @@ int main(int argc, char** argv)
     Arguments arguments;
     if (!parseArguments(argc, argv, arguments)) {
         std::fprintf(stderr,
-                     "usage: %s [--size-mib 64,512] [--dir DIR] [--profile NAME|default|all] [--repeat N] [--list]\n",
-                     argv[0]);
+                     "usage: %s [--size-mib 64,512] [--dir DIR] [--profile NAME|default|all] [--repeat N] [--list]\n"
+                     "       %s --jobs [--size-mib 256] [--runs 5] [--cli PATH] [--generator PATH] [--dir DIR]\n"
+                     "       %s --memory [--cli PATH] [--dir DIR]\n",
+                     argv[0], argv[0], argv[0]);
         return 2;
+    }
+    if (arguments.jobs || arguments.memory) {
+        ProcessBenchOptions& process = arguments.process;
+        process.dir = arguments.dir;
+        if (process.cli.empty())
+            process.cli = defaultCli();
+        if (process.generator.empty())
+            process.generator = TARNWICK_SOURCE_DIR "/../shared/perf/gen_corpus.py";
+        if (arguments.sizesMiB.size() == 1)
+            process.sizeMiB = arguments.sizesMiB.front();
+        bool ok = true;
+        if (arguments.jobs)
+            ok &= runProcessJobs(process);
+        if (arguments.memory)
+            ok &= runMemoryJobs(process);
+        return ok ? 0 : 1;
     }
     ::mkdir(arguments.dir.c_str(), 0755);
 

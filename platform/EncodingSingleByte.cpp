@@ -5,8 +5,14 @@
 
 #include <unicode/ucnv.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <memory>
 #include <mutex>
 
@@ -17,6 +23,7 @@ constexpr char16_t kUndefined = 0xFFFF; // a noncharacter: no byte maps to it
 
 struct SingleByteTable {
     std::array<char16_t, 256> toUnicode{};
+    bool asciiAsItself = false; // bytes 0x00-0x7F decode to the same code units
     // The byte of each code unit; 0 means "not encodable" except for U+0000.
     std::array<std::uint8_t, 65536> fromUnicode{};
 };
@@ -73,6 +80,34 @@ std::unique_ptr<SingleByteTable> buildFromHighHalf(const Entry& entry)
     return table;
 }
 
+void noteAscii(SingleByteTable& table)
+{
+    table.asciiAsItself = true;
+    for (unsigned b = 0; b < 0x80; ++b)
+        table.asciiAsItself &= table.toUnicode[b] == b;
+}
+
+// Widens ASCII from `src` into `dst` 16 bytes at a time while every byte is ASCII;
+// returns how many bytes were done (a multiple of 16, stopping before any block
+// that holds a byte above 0x7F).
+std::size_t widenAscii(const unsigned char* src, std::size_t length, char16_t* dst)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= length; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        if (_mm_movemask_epi8(bytes) != 0)
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_unpackhi_epi8(bytes, zero));
+    }
+#else
+    (void)src, (void)length, (void)dst;
+#endif
+    return i;
+}
+
 const SingleByteTable* tableFor(const Entry& entry)
 {
     struct Slot {
@@ -84,6 +119,8 @@ const SingleByteTable* tableFor(const Entry& entry)
     Slot& slot = slots[indexOf(entry)];
     std::call_once(slot.once, [&] {
         slot.table = entry.codec == Codec::SingleByteHigh ? buildFromHighHalf(entry) : buildFromIcu(entry);
+        if (slot.table)
+            noteAscii(*slot.table);
     });
     return slot.table.get();
 }
@@ -101,10 +138,17 @@ bool singleByteDecodeAppend(const Entry& entry, const char* bytes, std::size_t l
     const auto* src = reinterpret_cast<const unsigned char*>(bytes);
     char16_t* dst = out.data() + old;
     bool invalid = false;
-    for (std::size_t i = 0; i < length; ++i) {
-        const char16_t c = map[src[i]];
-        dst[i] = c;
-        invalid |= c == kUndefined;
+    std::size_t i = 0;
+    while (i < length) {
+        if (table->asciiAsItself)
+            i += widenAscii(src + i, length - i, dst + i);
+        // At least one block of 16 through the table, then back to the ASCII path.
+        const std::size_t end = std::min(length, i + 16);
+        for (; i < end; ++i) {
+            const char16_t c = map[src[i]];
+            dst[i] = c;
+            invalid |= c == kUndefined;
+        }
     }
     if (invalid) {
         out.resize(old);

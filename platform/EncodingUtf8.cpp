@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tarnwick::encoding {
 namespace {
 
@@ -27,6 +31,25 @@ std::size_t copyAsciiPrefix(const char* bytes, std::size_t length, char16_t* dst
     }
     for (; i < length && static_cast<unsigned char>(bytes[i]) < 0x80; ++i)
         dst[i] = static_cast<char16_t>(bytes[i]);
+    return i;
+}
+
+// Narrows ASCII units from `src` into `dst` 8 at a time while every unit is ASCII;
+// returns how many units were done.
+std::size_t narrowAscii(const char16_t* src, std::size_t length, unsigned char* dst)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; i + 8 <= length; i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, nonAscii), _mm_setzero_si128())) != 0xFFFF)
+            break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(units, units));
+    }
+#else
+    (void)src, (void)length, (void)dst;
+#endif
     return i;
 }
 
@@ -67,6 +90,12 @@ bool utf8EncodeAppend(std::u16string_view text, std::string& out)
     std::size_t o = 0;
     const std::size_t n = text.size();
     for (std::size_t i = 0; i < n; ++i) {
+        if (const std::size_t run = narrowAscii(text.data() + i, n - i, dst + o); run > 0) {
+            i += run;
+            o += run;
+            if (i == n)
+                break;
+        }
         const char32_t c = text[i];
         if (c < 0x80) {
             dst[o++] = static_cast<unsigned char>(c);
