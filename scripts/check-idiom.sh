@@ -28,6 +28,23 @@ hits "version thresholds of another toolkit" 'NSAppKit|NSFoundation|[Ff]oundatio
 hits "Qt headers in the core" '#include <Q' engine batch settings
 hits "public widget members" '^\s*(public:)?\s*Q[A-Za-z]+\s*\*\s*_[a-z][A-Za-z]*\s*(=[^;]*)?;' app
 
+# A pointer data member in the public part of a class or struct of the window: the
+# window's widgets are private (m_ members or an m_ui form).
+public_pointers=$(awk '
+  FNR == 1 { access = "" }
+  /^[[:space:]]*class[[:space:]]+[A-Za-z_]+[^;]*$/ { access = "private" }
+  /^[[:space:]]*struct[[:space:]]+[A-Za-z_]+[^;]*$/ { access = "public" }
+  /^[[:space:]]*public:/ { access = "public" }
+  /^[[:space:]]*(private|protected|signals|private slots|protected slots)[[:space:]]*:/ { access = "private" }
+  access == "public" && /^[[:space:]]*(const[[:space:]]+)?[A-Za-z_:]+[[:space:]]*\*[[:space:]]*[A-Za-z_][A-Za-z0-9_]*[[:space:]]*(=[^;(]*|\{[^;(]*\})?;/ {
+    print FILENAME ":" FNR ":" $0
+  }' app/*.h)
+if [[ -n "$public_pointers" ]]; then
+  echo "check-idiom: public pointer members in the window:"
+  echo "$public_pointers"
+  status=1
+fi
+
 if ((status == 0)); then
   echo "check-idiom: ok"
 fi

@@ -96,10 +96,6 @@
         <translation>エラー: %1</translation>
     </message>
     <message>
-        <source>Error: %1</source>
-        <translation>エラー: %1</translation>
-    </message>
-    <message>
         <source>Converting Mbox files...</source>
         <translation>Mbox ファイルに変換しています...</translation>
     </message>

@@ -12,6 +12,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QTemporaryDir>
 #include <QSet>
 #include <QToolButton>
@@ -225,6 +226,46 @@ private slots:
         QCoreApplication::removeTranslator(translator);
         delete translator;
         setTranslator({});
+    }
+
+    // Every fixed text of the window, the status sheet and the choosers has a Japanese
+    // translation: a text added without a catalogue entry shows up here in English.
+    void japaneseWindowComplete()
+    {
+        const auto texts = [] {
+            test::Window w;
+            w.statusSheet()->begin(QString(), QString()); // the sheet's own texts only
+            w.sourceButton()->click();
+            w.destinationButton()->click();
+            QStringList all;
+            for (const QWidget* widget : w.window.findChildren<QWidget*>()) {
+                if (widget->isWindow() && widget->objectName().endsWith("Chooser"))
+                    all << widget->windowTitle() + " / " + qobject_cast<const QFileDialog*>(widget)->labelText(QFileDialog::Accept);
+                if (qobject_cast<const QFileDialog*>(widget->window()) || widget == w.sourceEdit() || widget == w.destinationEdit()
+                    || widget == w.charsetEdit() || widget == w.encodingMenu())
+                    continue; // Qt's own dialog, and the user's data
+                all << widget->toolTip();
+                if (const auto* label = qobject_cast<const QLabel*>(widget))
+                    all << label->text();
+                else if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+                    all << button->text();
+                else if (const auto* box = qobject_cast<const QGroupBox*>(widget))
+                    all << box->title();
+            }
+            all.removeAll(QString());
+            all.removeAll(QStringLiteral("Tarnwick"));
+            return all;
+        };
+        const QStringList english = texts();
+        QTranslator* translator = installTranslations(QLocale(QLocale::Japanese, QLocale::Japan));
+        QVERIFY(translator);
+        const QStringList japanese = texts();
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+        QCOMPARE(japanese.size(), english.size());
+        QVERIFY(english.size() > 15);
+        for (qsizetype i = 0; i < english.size(); ++i)
+            QVERIFY2(japanese[i] != english[i], qPrintable(english[i]));
     }
 };
 
