@@ -74,7 +74,7 @@ MainWindow::MainWindow()
     buildLayout();
     connectSignals();
 
-    SettingsStore& store = SettingsStore::standard();
+    SettingsStore& store = SettingsStore::instance();
     registerDefaultSettings(store);
     centerOnScreen(this);
     if (const auto geometry = store.stringValue(kWindowGeometryKey))
@@ -222,7 +222,7 @@ void MainWindow::start()
     if (m_charsetEditPending)
         normalizeCharsetField();
 
-    SettingsStore& store = SettingsStore::standard();
+    SettingsStore& store = SettingsStore::instance();
     const QString source = m_sourceEdit->text();
     if (source.isEmpty() || targetType(standardizePath(pathBytes(source))) == EntryType::None) {
         showError(tr("Source not found"));
@@ -274,7 +274,7 @@ void MainWindow::saveGeometrySoon()
 void MainWindow::saveGeometryNow()
 {
     m_geometrySaveTimer->stop();
-    SettingsStore::standard().setString(kWindowGeometryKey, saveGeometry().toStdString());
+    SettingsStore::instance().setString(kWindowGeometryKey, saveGeometry().toStdString());
 }
 
 } // namespace tarnwick

@@ -57,7 +57,7 @@ void setOn(QCheckBox* box, bool on)
 
 void MainWindow::loadSettings()
 {
-    const SettingsStore& store = SettingsStore::standard();
+    const SettingsStore& store = SettingsStore::instance();
     m_sourceEdit->setText(storedPath(store, keys::kSourcePath));
     m_destinationEdit->setText(storedPath(store, keys::kDestinationPath));
     setOn(m_convertEncodingsBox, store.boolValue(keys::kConvertEncodings));
@@ -77,7 +77,7 @@ void MainWindow::fillEncodingMenu()
     for (const EncodingMenuEntry& entry : encodingMenuEntries())
         m_encodingMenu->addItem(QString::fromStdString(entry.name), tagForEncoding(entry.encoding));
 
-    const SettingsStore& store = SettingsStore::standard();
+    const SettingsStore& store = SettingsStore::instance();
     int index = -1;
     if (const auto tag = tagForSetting(store.integerValue(keys::kMboxEncoding)))
         index = m_encodingMenu->findData(*tag);
@@ -98,7 +98,7 @@ int MainWindow::selectedEncodingTag() const
 // Disabled controls are stored too; the job reads what is stored.
 void MainWindow::storeSettings()
 {
-    SettingsStore& store = SettingsStore::standard();
+    SettingsStore& store = SettingsStore::instance();
     store.setBool(keys::kConvertEncodings, isOn(m_convertEncodingsBox));
     store.setInteger(keys::kMboxEncoding, selectedEncodingTag());
     store.setStringList(keys::kCharsetNames, splitCharsetText(m_charsetEdit->text().toStdString()));

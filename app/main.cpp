@@ -17,7 +17,7 @@ int main(int argc, char* argv[])
     tarnwick::installTranslations(QLocale());
     tarnwick::routeCoreTextsThroughQt();
 
-    tarnwick::SettingsStore& store = tarnwick::SettingsStore::standard();
+    tarnwick::SettingsStore& store = tarnwick::SettingsStore::instance();
     store.setPersistentBackend(tarnwick::makeUserSettingsBackend());
 
     int status = 0;

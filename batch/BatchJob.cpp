@@ -37,7 +37,7 @@ public:
 
     JobOutcome run()
     {
-        const SettingsStore& store = SettingsStore::standard();
+        const SettingsStore& store = SettingsStore::instance();
         const std::string source = standardizePath(store.stringValue(keys::kSourcePath).value_or(std::string()));
         const std::string destination = standardizePath(store.stringValue(keys::kDestinationPath).value_or(std::string()));
 
@@ -95,7 +95,7 @@ private:
     // failure (the job's error text set).
     bool convertInto(const std::string& inputPath, const std::string& outputPath)
     {
-        const ConversionOptions options = readConversionOptions(SettingsStore::standard());
+        const ConversionOptions options = readConversionOptions(SettingsStore::instance());
         if (!candidates_)
             candidates_.emplace(options.charsetNames);
         CharsetCandidates& candidates = *candidates_;

@@ -133,7 +133,7 @@ int main(int argc, char** argv)
 
     // Unset options read the user's saved values, then the registered defaults. This
     // run's values live in the volatile layer only: the user's store is never written.
-    tarnwick::SettingsStore& store = tarnwick::SettingsStore::standard();
+    tarnwick::SettingsStore& store = tarnwick::SettingsStore::instance();
     store.setPersistentBackend(tarnwick::makeUserSettingsBackend());
     tarnwick::registerDefaultSettings(store);
     store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line->operands[0]));

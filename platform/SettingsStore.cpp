@@ -39,7 +39,7 @@ std::unique_ptr<SettingsBackend> makeMemorySettingsBackend()
     return std::make_unique<MemorySettingsBackend>();
 }
 
-SettingsStore& SettingsStore::standard()
+SettingsStore& SettingsStore::instance()
 {
     // Never destroyed: a detached worker may still read it while the process exits.
     static SettingsStore* const store = new SettingsStore();
@@ -55,7 +55,7 @@ void SettingsStore::setPersistentBackend(std::unique_ptr<SettingsBackend> backen
     persistent_ = backend ? std::move(backend) : makeMemorySettingsBackend();
 }
 
-void SettingsStore::registerDefaults(SettingsDictionary defaults)
+void SettingsStore::setDefaults(SettingsDictionary defaults)
 {
     std::unique_lock lock(mutex_);
     registered_ = std::move(defaults);

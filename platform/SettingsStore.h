@@ -43,14 +43,14 @@ class SettingsStore {
 public:
     /// The process-wide store. Starts with a memory backend until a front end
     /// installs the user's backend.
-    static SettingsStore& standard();
+    static SettingsStore& instance();
 
     SettingsStore();
     ~SettingsStore();
 
     void setPersistentBackend(std::unique_ptr<SettingsBackend> backend);
     /// Replaces the registration layer.
-    void registerDefaults(SettingsDictionary defaults);
+    void setDefaults(SettingsDictionary defaults);
     /// Sets a value for this run only; never written to the user's store.
     void setVolatile(std::string_view key, SettingValue value);
     void clearVolatile();

@@ -150,7 +150,7 @@ std::vector<EncodingId> availableEncodings()
     return ids;
 }
 
-std::optional<std::string> localizedEncodingName(EncodingId encoding)
+std::optional<std::string> encodingDisplayName(EncodingId encoding)
 {
     const Entry* entry = encoding::entryForId(encoding);
     if (!entry)

@@ -67,6 +67,6 @@ std::vector<EncodingId> availableEncodings();
 
 /// Human-readable name (UTF-8), looked up through the localisation table; none for
 /// an identifier that the table does not hold.
-std::optional<std::string> localizedEncodingName(EncodingId encoding);
+std::optional<std::string> encodingDisplayName(EncodingId encoding);
 
 } // namespace tarnwick

@@ -12,7 +12,7 @@ void registerWithSystemEncoding(SettingsStore& store, SettingsDictionary default
 {
     const EncodingId systemId = carryEncoding(systemEncoding());
     defaults.insert_or_assign(std::string(keys::kMboxEncoding), SettingValue(static_cast<std::int64_t>(systemId)));
-    store.registerDefaults(std::move(defaults));
+    store.setDefaults(std::move(defaults));
 }
 
 } // namespace

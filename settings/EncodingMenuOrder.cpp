@@ -52,7 +52,7 @@ std::vector<EncodingMenuEntry> encodingMenuEntries()
 {
     std::vector<EncodingMenuEntry> entries;
     for (const EncodingId encoding : availableEncodings()) {
-        if (auto name = localizedEncodingName(encoding))
+        if (auto name = encodingDisplayName(encoding))
             entries.push_back({std::move(*name), encoding});
     }
     sortEncodingMenuEntries(entries);

@@ -117,11 +117,11 @@ private slots:
     {
         test::Window w;
         const QComboBox* menu = w.encodingMenu();
-        const auto named = std::ranges::count_if(availableEncodings(), [](EncodingId id) { return localizedEncodingName(id).has_value(); });
+        const auto named = std::ranges::count_if(availableEncodings(), [](EncodingId id) { return encodingDisplayName(id).has_value(); });
         QSet<int> tags;
         for (int i = 0; i < menu->count(); ++i) {
             tags << menu->itemData(i).toInt();
-            QCOMPARE(menu->itemText(i).toStdString(), *localizedEncodingName(EncodingId(menu->itemData(i).toInt())));
+            QCOMPARE(menu->itemText(i).toStdString(), *encodingDisplayName(EncodingId(menu->itemData(i).toInt())));
             QVERIFY2(i == 0 || menu->itemText(i - 1).normalized(QString::NormalizationForm_D)
                                    <= menu->itemText(i).normalized(QString::NormalizationForm_D), qPrintable(menu->itemText(i)));
         }

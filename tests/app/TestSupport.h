@@ -67,7 +67,7 @@ struct Window {
     bool isBusy() const { return progressBar()->maximum() == 0; }
 };
 
-inline SettingsStore& store() { return SettingsStore::standard(); }
+inline SettingsStore& store() { return SettingsStore::instance(); }
 
 inline void resetStore() // a fresh memory layer and no volatile values
 {

@@ -30,7 +30,7 @@ protected:
         char pattern[] = "/tmp/tarnwick-job.XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        store().registerDefaults({});
+        store().setDefaults({});
         store().setPersistentBackend(makeMemorySettingsBackend());
         setLogSink([this](std::string_view line) { log_.emplace_back(line); });
     }
@@ -41,7 +41,7 @@ protected:
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
-    static SettingsStore& store() { return SettingsStore::standard(); }
+    static SettingsStore& store() { return SettingsStore::instance(); }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     std::string read(const std::string& name) const
     {

@@ -263,7 +263,7 @@ TEST_F(MessageConverterTest, CharsetCandidatesBuiltOnFirstUseAndKept)
 TEST(CaseInsensitiveEquality, SimpleCaseFoldingLiteral)
 {
     const struct {
-        const char *receiver, *other;
+        const char *text, *other;
         bool equal;
     } cases[] = {
         {"tis-620", "TIS-620", true}, {"tis-620", "", false}, {"tis-620", "tis-62", false},
@@ -274,7 +274,7 @@ TEST(CaseInsensitiveEquality, SimpleCaseFoldingLiteral)
         {"a\xFF", "A\xFF", true}, {"a\xFF", "a\xFE", false}, // an invalid byte equals only itself
     };
     for (const auto& c : cases)
-        EXPECT_EQ(equalsFoldedUTF8(c.receiver, c.other), c.equal) << c.receiver << " vs " << c.other;
+        EXPECT_EQ(equalsFoldedUTF8(c.text, c.other), c.equal) << c.text << " vs " << c.other;
 }
 
 } // namespace

@@ -18,7 +18,7 @@ TEST(SettingsStore, VolatileOverPersistentOverRegisteredWithStrictTypes)
 {
     SettingsStore store;
     const SettingValue registered(std::string("registered"));
-    store.registerDefaults({{"R", registered}, {"RP", registered}, {"RPV", registered}, {"Flag", SettingValue(true)}});
+    store.setDefaults({{"R", registered}, {"RP", registered}, {"RPV", registered}, {"Flag", SettingValue(true)}});
     for (const char* key : {"RP", "RPV"})
         store.setString(key, "stored");
     store.setString("Flag", "YES");
@@ -40,7 +40,7 @@ TEST(SettingsStore, VolatileOverPersistentOverRegisteredWithStrictTypes)
         EXPECT_EQ(store.stringListValue(c.key).has_value(), c.hasArray) << c.key;
     }
     store.clearVolatile();
-    store.registerDefaults({}); // a new registration replaces the whole layer
+    store.setDefaults({}); // a new registration replaces the whole layer
     EXPECT_EQ(store.stringValue("RPV"), "stored");
     EXPECT_FALSE(store.stringValue("R").has_value());
 }

@@ -33,14 +33,14 @@ TEST(TextEncodingIdentifiers, EveryOfferedEncodingIsAvailableAndNamed)
     EXPECT_EQ(offered.size(), encoding::entries().size()) << "an encoding of the table does not open";
     EXPECT_EQ(std::set<EncodingId>(offered.begin(), offered.end()).size(), offered.size()) << "duplicate";
     for (const EncodingId id : offered) {
-        const auto name = localizedEncodingName(id);
+        const auto name = encodingDisplayName(id);
         ASSERT_TRUE(name && !name->empty()) << id;
         std::u16string text;
         EXPECT_TRUE(decodeAppend("", 0, id, text)) << *name;
     }
-    EXPECT_FALSE(localizedEncodingName(0).has_value());
-    EXPECT_FALSE(localizedEncodingName(kEncodingNone).has_value());
-    EXPECT_EQ(localizedEncodingName(kEncodingShiftJIS), "Japanese (Shift JIS)");
+    EXPECT_FALSE(encodingDisplayName(0).has_value());
+    EXPECT_FALSE(encodingDisplayName(kEncodingNone).has_value());
+    EXPECT_EQ(encodingDisplayName(kEncodingShiftJIS), "Japanese (Shift JIS)");
 }
 
 TEST(TextEncodingLookup, NamesAndAliasesInAnyCaseAndNothingLoose)
