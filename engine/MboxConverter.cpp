@@ -12,7 +12,9 @@
 #include "platform/MappedReadGuard.h"
 #include "platform/OutputFile.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace tarnwick {
@@ -22,6 +24,10 @@ constexpr std::string_view kSeparatorPrefix = "From ";
 constexpr std::size_t kInitialBufferCapacity = 256 * 1024;
 // Complete messages are written once this many bytes are pending.
 constexpr std::uint64_t kBatchBytes = 256 * 1024;
+// A line longer than this is scanned, and without encoding conversion written, in
+// pieces of this size whose pages are let go behind the pass, so that memory stays
+// bounded however long a line is.
+constexpr std::uint64_t kLongLineChunk = 4u << 20;
 
 bool isSeparator(const char* contents, std::uint64_t length)
 {
@@ -132,7 +138,7 @@ public:
         const char* const data = bytes_.data();
         std::uint64_t position = 0;
         while (position < n) {
-            const auto [start, contentsEnd, lineEnd] = lineAround(bytes_, ByteRange{position, 0});
+            const auto [start, contentsEnd, lineEnd] = lineAt(position);
             if (terminatorOpen_ && lineEnd > contentsEnd)
                 setTerminator(bytes_.substr(contentsEnd, lineEnd - contentsEnd));
 
@@ -166,6 +172,8 @@ public:
             if (separator && start != separator_.location)
                 appendBytes(">");
             appendLine(start, contentsEnd, lineEnd);
+            if (writeFailed_)
+                return false;
             position = lineEnd;
         }
         if (messageLength() > 0 && !finishMessage(n))
@@ -181,9 +189,29 @@ private:
         terminatorOpen_ = false;
     }
 
+    // The line that starts at `position`. A long line is scanned in chunks whose pages
+    // are let go as the scan passes them.
+    LineBounds lineAt(std::uint64_t position)
+    {
+        const std::uint64_t n = bytes_.size();
+        const char* const b = bytes_.data();
+        std::uint64_t t = position;
+        for (;;) {
+            const std::uint64_t limit = n - t > kLongLineChunk ? t + kLongLineChunk : n;
+            t = static_cast<std::uint64_t>(lineScanner::findLineBreak(b + t, b + limit) - b);
+            if (t < limit || limit == n)
+                break;
+            input_.dropPages(t - kLongLineChunk, t);
+        }
+        LineBounds line{position, t, n};
+        if (t < n)
+            line.end = (b[t] == '\r' && t + 1 < n && b[t + 1] == '\n') ? t + 2 : t + 1;
+        return line;
+    }
+
     std::uint64_t messageLength() const
     {
-        return options_.convertEncodings ? message_.size() : batch_.length() - messageStart_;
+        return options_.convertEncodings ? message_.size() : messageWritten_ + batch_.length() - messageStart_;
     }
 
     void appendBytes(std::string_view bytes)
@@ -200,10 +228,32 @@ private:
         const auto length = static_cast<std::size_t>(contentsEnd - start);
         if (options_.convertEncodings)
             message_.appendLine(contents, length, terminator_);
+        else if (length > kLongLineChunk)
+            appendLongLine(start, contentsEnd);
         else if (hasOutputTerminator(contentsEnd, lineEnd))
             batch_.appendInput(start, lineEnd - start);
         else
             batch_.appendLine(contents, length, terminator_);
+    }
+
+    // A long line goes out in chunks, each written at once with what is pending before
+    // it (so a message may be split between writes here). The line's output is its
+    // contents and the output terminator, as for any other line.
+    void appendLongLine(std::uint64_t start, std::uint64_t contentsEnd)
+    {
+        for (std::uint64_t at = start; at < contentsEnd;) {
+            const std::uint64_t length = std::min(kLongLineChunk, contentsEnd - at);
+            batch_.appendInput(at, length);
+            at += length;
+            messageWritten_ += batch_.length() - messageStart_;
+            messageStart_ = 0;
+            if (!batch_.write(output_)) {
+                writeFailed_ = true;
+                return;
+            }
+            input_.dropPages(start, at);
+        }
+        batch_.append(terminator_);
     }
 
     // Whether the line's own terminator is the output terminator (then the line can be
@@ -267,6 +317,7 @@ private:
             message_.clear();
         }
         messageStart_ = batch_.length();
+        messageWritten_ = 0;
         if (batch_.length() < kBatchBytes)
             return true;
         const bool written = batch_.write(output_);
@@ -286,6 +337,8 @@ private:
     bool terminatorOpen_ = true;
     OutputBatch batch_;
     std::uint64_t messageStart_ = 0; // where the current message begins in the batch
+    std::uint64_t messageWritten_ = 0; // bytes of the current message already written (long lines)
+    bool writeFailed_ = false;
     MessageBuffer message_;          // the whole message, with encoding conversion only
     std::string converted_;
     std::string dateLine_;
@@ -320,8 +373,19 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     if (!output.open(outputPath))
         return failure(translate("Could not open \"%1\"", {outputPath}));
 
-    StreamPass pass(input, output, options, convert);
-    const GuardedRun run = guardMappedReads(bytes, [&pass] { return pass.run(); });
+    // Running out of memory, or any other exception, fails this file alone: the job
+    // removes its output and goes on with the next.
+    GuardedRun run;
+    try {
+        StreamPass pass(input, output, options, convert);
+        run = guardMappedReads(bytes, [&pass] { return pass.run(); });
+    } catch (const std::bad_alloc&) {
+        output.close();
+        return failure(translate("Could not convert \"%1\": not enough memory", {inputPath}));
+    } catch (const std::exception& error) {
+        output.close();
+        return failure(translate("Could not convert \"%1\": %2", {inputPath, error.what()}));
+    }
     // A failing close can report a write that the kernel deferred: that too is a write failure.
     const bool converted = output.close() && run.result;
     if (run.faulted)

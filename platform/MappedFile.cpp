@@ -125,4 +125,15 @@ void MappedFile::releaseBefore(std::uint64_t offset)
     releasedUpTo_ = end;
 }
 
+void MappedFile::dropPages(std::uint64_t from, std::uint64_t to)
+{
+    if (!mapped_ || to > size_)
+        return;
+    static const std::uint64_t pageSize = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t first = (from + pageSize - 1) / pageSize * pageSize;
+    const std::uint64_t last = to / pageSize * pageSize;
+    if (first < last)
+        ::madvise(const_cast<char*>(data_) + first, static_cast<std::size_t>(last - first), MADV_DONTNEED);
+}
+
 } // namespace tarnwick

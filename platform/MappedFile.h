@@ -31,6 +31,11 @@ public:
     /// once enough bytes have accumulated to be worth a system call.
     void releaseBefore(std::uint64_t offset);
 
+    /// Lets the whole pages within [from, to) go from the resident set, whatever was
+    /// released before; for a pass that reads one very long stretch, possibly twice.
+    /// The bytes stay readable.
+    void dropPages(std::uint64_t from, std::uint64_t to);
+
 private:
     void close();
 

@@ -36,7 +36,13 @@ GuardedRun guardMappedReads(std::string_view range, Body&& body)
         return {false, true};
     }
     detail::armReadGuard(state);
-    const bool result = body();
+    bool result = false;
+    try {
+        result = body();
+    } catch (...) {
+        detail::disarmReadGuard();
+        throw;
+    }
     detail::disarmReadGuard();
     return {result, false};
 }

@@ -136,6 +136,14 @@
         <translation>「%1」を開けませんでした</translation>
     </message>
     <message>
+        <source>Could not convert &quot;%1&quot;: not enough memory</source>
+        <translation>「%1」を変換できませんでした: メモリが足りません</translation>
+    </message>
+    <message>
+        <source>Could not convert &quot;%1&quot;: %2</source>
+        <translation>「%1」を変換できませんでした: %2</translation>
+    </message>
+    <message>
         <source>Could not read &quot;%1&quot;</source>
         <translation>「%1」を読み込めませんでした</translation>
     </message>
