@@ -1,5 +1,6 @@
 #include "batch/BatchJob.h"
 
+#include "batch/AttachmentFolders.h"
 #include "batch/ConversionSettings.h"
 #include "engine/CharsetCandidates.h"
 #include "engine/MboxConverter.h"
@@ -83,6 +84,7 @@ public:
         } else {
             finalText = translate("Completed");
         }
+        reporter_.summary(summary_);
         reporter_.finalText(finalText);
         return outcome;
     }
@@ -90,12 +92,26 @@ public:
 private:
     void fail(std::string text) { errorText_ = std::move(text); }
 
+    // The folders the user named, standardised ("~" expanded), read once per job.
+    const std::vector<std::string>& userAttachmentFolders()
+    {
+        if (!userFolders_) {
+            userFolders_.emplace();
+            for (const std::string& folder : SettingsStore::instance().stringListValue(keys::kAttachmentFolders).value_or(std::vector<std::string>{}))
+                if (!folder.empty())
+                    userFolders_->push_back(standardizePath(folder));
+        }
+        return *userFolders_;
+    }
+
     // Converts one input into its claimed output with the options the store holds now,
     // then removes the output when the conversion failed or left it empty. False on
     // failure (the job's error text set).
     bool convertInto(const std::string& inputPath, const std::string& outputPath)
     {
-        const ConversionOptions options = readConversionOptions(SettingsStore::instance());
+        ConversionOptions options = readConversionOptions(SettingsStore::instance());
+        if (options.putBackAttachments)
+            options.attachmentFolders = attachmentFoldersFor(inputPath, userAttachmentFolders());
         if (!candidates_)
             candidates_.emplace(options.charsetNames);
         CharsetCandidates& candidates = *candidates_;
@@ -103,6 +119,7 @@ private:
             [&](std::string_view message, std::uint64_t headerLength, std::string& converted) {
                 return convertMessage(message, headerLength, options, candidates, converted);
             });
+        summary_.attachments.add(result.attachments);
         if (!result.succeeded) {
             removeFile(outputPath);
             fail(result.errorText);
@@ -162,6 +179,8 @@ private:
     BatchReporter& reporter_;
     const std::atomic<bool>& hasCanceled_;
     std::optional<std::string> errorText_;
+    JobSummary summary_;
+    std::optional<std::vector<std::string>> userFolders_;
     // One candidate list per job, from the options of its first file.
     std::optional<CharsetCandidates> candidates_;
 };

@@ -17,6 +17,7 @@ ConversionOptions readConversionOptions(const SettingsStore& store)
     options.complementDateHeaders = store.boolValue(keys::kComplementDateHeaders);
     options.addEmptyLines = store.boolValue(keys::kAddEmptyLines);
     options.replaceNoBreakSpaces = store.boolValue(keys::kReplaceNBSPWithSpaceInMacJapanese);
+    options.putBackAttachments = store.boolValue(keys::kPutBackAttachments);
     return options;
 }
 

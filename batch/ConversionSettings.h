@@ -8,8 +8,9 @@ namespace tarnwick {
 class SettingsStore;
 
 /// The options that the store holds now: ConvertEncodings, MboxEncoding, CharsetNames,
-/// ProcessEudoraTags, ConvertLineEndings, ComplementDateHeaders, AddEmptyLines and
-/// ReplaceNBSPWithSpaceInMacJapanese. A missing key reads as false, 0 or no names.
+/// ProcessEudoraTags, ConvertLineEndings, ComplementDateHeaders, AddEmptyLines,
+/// ReplaceNBSPWithSpaceInMacJapanese and PutBackAttachments. A missing key reads as
+/// false, 0 or no names. The attachment folders depend on the mailbox: the job adds them.
 ConversionOptions readConversionOptions(const SettingsStore& store);
 
 } // namespace tarnwick

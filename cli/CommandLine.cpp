@@ -18,6 +18,7 @@ enum OptionCode : int {
     kSourceEncoding,
     kCharsets,
     kListEncodings,
+    kAttachmentsFolder,
     kFirstSwitch = 512, // switches: kFirstSwitch + 2 * index (+1 for --no-...)
 };
 
@@ -34,6 +35,7 @@ const Switch kSwitches[] = {
     {"complement-dates", "no-complement-dates", keys::kComplementDateHeaders},
     {"add-empty-lines", "no-add-empty-lines", keys::kAddEmptyLines},
     {"replace-nbsp", "no-replace-nbsp", keys::kReplaceNBSPWithSpaceInMacJapanese},
+    {"attachments", "no-attachments", keys::kPutBackAttachments},
 };
 constexpr int kSwitchCount = static_cast<int>(std::size(kSwitches));
 
@@ -45,6 +47,7 @@ std::vector<option> longOptions()
         {"source-encoding", required_argument, nullptr, kSourceEncoding},
         {"charsets", required_argument, nullptr, kCharsets},
         {"list-encodings", no_argument, nullptr, kListEncodings},
+        {"attachments-folder", required_argument, nullptr, kAttachmentsFolder},
     };
     for (int i = 0; i < kSwitchCount; ++i) {
         options.push_back({kSwitches[i].name, no_argument, nullptr, kFirstSwitch + 2 * i});
@@ -96,6 +99,7 @@ ParseResult parseCommandLine(int argc, char** argv)
 {
     auto usageError = [](std::string text) { return ParseResult{std::nullopt, std::move(text)}; };
     CommandLine line;
+    std::vector<std::string> attachmentFolders;
     const std::vector<option> options = longOptions();
     opterr = 0;
     optind = 1;
@@ -118,6 +122,11 @@ ParseResult parseCommandLine(int argc, char** argv)
             line.settings.emplace_back(std::string(keys::kMboxEncoding), mboxEncodingSetting(*encoding));
             break;
         }
+        case kAttachmentsFolder:
+            if (*optarg == '\0')
+                return usageError("option '--attachments-folder' needs a folder");
+            attachmentFolders.emplace_back(optarg);
+            break;
         case kCharsets:
             line.settings.emplace_back(std::string(keys::kCharsetNames), splitCharsetText(normalizeCharsetText(optarg)));
             break;
@@ -134,6 +143,8 @@ ParseResult parseCommandLine(int argc, char** argv)
             break;
         }
     }
+    if (!attachmentFolders.empty())
+        line.settings.emplace_back(std::string(keys::kAttachmentFolders), std::move(attachmentFolders));
     for (int i = optind; i < argc; ++i)
         line.operands.emplace_back(argv[i]);
     if (!line.help && !line.version && !line.listEncodings && line.operands.size() != 2) {
@@ -168,6 +179,11 @@ saved by the Tarnwick window, else the default):
                             add an empty line after each message
   --replace-nbsp, --no-replace-nbsp
                             replace NBSP with a space in MacJapanese input
+  --attachments, --no-attachments
+                            put the files behind Eudora's attachment lines back
+                            into their messages (on by default)
+  --attachments-folder DIR  also look for those files in DIR (repeatable; the
+                            folders given replace the ones saved by the window)
   --list-encodings          print ID<TAB>NAME of every available encoding
   -h, --help                print this help
   -V, --version             print the version

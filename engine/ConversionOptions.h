@@ -10,6 +10,13 @@
 
 namespace tarnwick {
 
+/// The folders an attachment line's file is looked for in, in order of preference.
+struct AttachmentFolders {
+    std::vector<std::string> files;    // for "Attachment converted:" lines
+    std::vector<std::string> embedded; // for "Embedded Content:" / "Related:" lines
+    bool empty() const { return files.empty() && embedded.empty(); }
+};
+
 struct ConversionOptions {
     bool convertEncodings = false;         // re-encode each message into the first fitting charset
     EncodingId sourceEncoding = kEncodingUTF8; // encoding of the input mailbox
@@ -20,6 +27,10 @@ struct ConversionOptions {
     bool addEmptyLines = false;            // add an empty line after each message
     bool replaceNoBreakSpaces = false;     // NBSP to space in MacJapanese and Shift_JIS input
     MessageIndex messageIndex;             // this mailbox's own index, checked against it; empty: none
+    // Put the files behind Eudora's attachment lines back into their messages, and keep
+    // a multipart Content-Type whose boundary still occurs in the body.
+    bool putBackAttachments = false;
+    AttachmentFolders attachmentFolders;   // where those files are looked for
 };
 
 } // namespace tarnwick

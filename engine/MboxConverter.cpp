@@ -1,9 +1,11 @@
 #include "engine/MboxConverter.h"
 
+#include "engine/AttachmentLine.h"
 #include "engine/ByteRange.h"
 #include "engine/LineScanner.h"
 #include "engine/MessageBuffer.h"
 #include "engine/MessageConverter.h"
+#include "engine/Reattachment.h"
 #include "engine/SeparatorDate.h"
 #include "engine/StatusHeaders.h"
 #include "platform/Localization.h"
@@ -80,6 +82,28 @@ public:
         addBytesPiece(at, length + terminator.size());
     }
 
+    /// Moves the bytes from `start` (a length of the batch) to its end into `out`.
+    void takeFrom(std::uint64_t start, std::string& out)
+    {
+        out.clear();
+        std::uint64_t position = 0;
+        std::size_t kept = 0;
+        for (Piece& piece : pieces_) {
+            const std::uint64_t end = position + piece.length;
+            if (end > start) {
+                const std::uint64_t skip = start > position ? start - position : 0;
+                const char* base = piece.fromInput ? input_.data() : bytes_.view().data();
+                out.append(base + piece.offset + skip, static_cast<std::size_t>(piece.length - skip));
+                piece.length = skip;
+            }
+            if (piece.length > 0)
+                ++kept;
+            position = end;
+        }
+        pieces_.resize(kept);
+        length_ = start;
+    }
+
     bool write(OutputFile& output)
     {
         views_.clear();
@@ -115,6 +139,39 @@ private:
     std::vector<Piece> pieces_;
     std::vector<std::string_view> views_;
     std::uint64_t length_ = 0;
+};
+
+// The output of a rebuilt message: what the batch holds goes first; small pieces are
+// gathered so that a header line is not one system call.
+class DirectSink : public ByteSink {
+public:
+    DirectSink(OutputBatch& batch, OutputFile& output) : batch_(batch), output_(output) {}
+
+    bool write(std::string_view bytes) override
+    {
+        if (!batch_.empty() && !batch_.write(output_))
+            return false;
+        if (pending_.size() + bytes.size() <= kGathered) {
+            pending_.append(bytes);
+            return true;
+        }
+        return flush() && output_.write(bytes);
+    }
+
+    bool flush()
+    {
+        if (!batch_.empty() && !batch_.write(output_))
+            return false;
+        const bool written = pending_.empty() || output_.write(pending_);
+        pending_.clear();
+        return written;
+    }
+
+private:
+    static constexpr std::size_t kGathered = 64 * 1024;
+    OutputBatch& batch_;
+    OutputFile& output_;
+    std::string pending_;
 };
 
 // One call's pass over the input. Without encoding conversion the lines go straight
@@ -156,6 +213,8 @@ public:
             } else if (!inHeaders_) {
                 if (headerLength_ == kHeaderLengthNone)
                     headerLength_ = messageLength();
+                if (options_.putBackAttachments && mayBeAttachmentLine(contents, static_cast<std::size_t>(length)))
+                    attachmentLines_.push_back({messageLength(), length});
             } else if (length == 0) {
                 if (!dateSatisfied_)
                     appendDateLine();
@@ -180,6 +239,10 @@ public:
             return false;
         return batch_.empty() || batch_.write(output_);
     }
+
+    const AttachmentTally& attachmentTally() const { return tally_; }
+    /// The attachment file whose read failed, or empty.
+    const std::string& readFailure() const { return readFailure_; }
 
 private:
     void setTerminator(std::string_view terminator)
@@ -307,6 +370,17 @@ private:
     // it is read again once the batch is written.
     bool finishMessage(std::uint64_t next)
     {
+        if (!attachmentLines_.empty()) {
+            const ReattachOutcome outcome = finishWithAttachments();
+            attachmentLines_.clear();
+            if (outcome == ReattachOutcome::Written) {
+                messageStart_ = batch_.length();
+                input_.releaseBefore(next);
+                return true;
+            }
+            if (outcome != ReattachOutcome::Unchanged)
+                return false;
+        }
         if (options_.addEmptyLines)
             appendBytes(terminator_);
         if (options_.convertEncodings) {
@@ -324,6 +398,40 @@ private:
         messageStart_ = 0;
         input_.releaseBefore(next);
         return written;
+    }
+
+    // Writes a message whose attachment lines name files: everything before it first,
+    // then the rebuilt message straight to the output, files streamed. Unchanged (the
+    // message still collected as before) when no file was found.
+    ReattachOutcome finishWithAttachments()
+    {
+        std::string_view message = message_.view();
+        if (!options_.convertEncodings) {
+            batch_.takeFrom(messageStart_, collected_);
+            message = collected_;
+        }
+        DirectSink sink(batch_, output_);
+        const ReattachmentContext context{options_.attachmentFolders, options_.sourceEncoding, terminator_,
+                                          options_.convertEncodings ? &convert_ : nullptr, tally_};
+        const ReattachResult result = writeWithAttachments(message, headerLength_, attachmentLines_, context, sink);
+        switch (result.outcome) {
+        case ReattachOutcome::Unchanged:
+            if (!options_.convertEncodings)
+                batch_.append(collected_);
+            break;
+        case ReattachOutcome::Written:
+            message_.clear();
+            if (!(options_.addEmptyLines ? sink.write(terminator_) && sink.flush() : sink.flush()))
+                return ReattachOutcome::WriteFailed;
+            break;
+        case ReattachOutcome::ReadFailed:
+            readFailure_ = result.failedPath;
+            readError_ = result.error;
+            break;
+        case ReattachOutcome::WriteFailed:
+            break;
+        }
+        return result.outcome;
     }
 
     MappedFile& input_;
@@ -350,6 +458,11 @@ private:
     const IndexedMessage* record_ = nullptr;  // the current message's record, if any
     PresentStatusHeaders presentStatus_;
     std::string statusLines_;
+    std::vector<ByteRange> attachmentLines_; // body lines of this message that may be attachment lines
+    std::string collected_;                  // such a message taken back out of the batch
+    AttachmentTally tally_;
+    std::string readFailure_;                // the attachment file that could not be read
+    int readError_ = 0;
 };
 
 } // namespace
@@ -357,7 +470,7 @@ private:
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
                              const ConversionOptions& options, const MessageConversion& convert)
 {
-    auto failure = [](std::string text) { return ConversionResult{false, std::move(text)}; };
+    auto failure = [](std::string text) { return ConversionResult{false, std::move(text), {}}; };
     MappedFile input;
     if (!input.open(inputPath))
         return failure(translate("\"%1\" not found", {inputPath}));
@@ -376,9 +489,13 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     // Running out of memory, or any other exception, fails this file alone: the job
     // removes its output and goes on with the next.
     GuardedRun run;
+    ConversionResult result;
+    std::string attachmentReadFailure;
     try {
         StreamPass pass(input, output, options, convert);
         run = guardMappedReads(bytes, [&pass] { return pass.run(); });
+        result.attachments = pass.attachmentTally();
+        attachmentReadFailure = pass.readFailure();
     } catch (const std::bad_alloc&) {
         output.close();
         return failure(translate("Could not convert \"%1\": not enough memory", {inputPath}));
@@ -390,9 +507,11 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     const bool converted = output.close() && run.result;
     if (run.faulted)
         return failure(translate("Could not read \"%1\"", {inputPath}));
+    if (!attachmentReadFailure.empty())
+        return failure(translate("Could not read \"%1\"", {attachmentReadFailure}));
     if (!converted)
         return failure(translate("Could not write to \"%1\": %2", {outputPath, output.errorText()}));
-    return {};
+    return result;
 }
 
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,

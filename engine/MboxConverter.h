@@ -1,6 +1,7 @@
 #pragma once
 // Mailbox stream conversion: one Eudora mailbox file into one mbox file.
 
+#include "engine/AttachmentTally.h"
 #include "engine/ConversionOptions.h"
 
 #include <cstdint>
@@ -14,6 +15,7 @@ namespace tarnwick {
 struct ConversionResult {
     bool succeeded = true;
     std::string errorText; // localised, set when the conversion failed
+    AttachmentTally attachments; // files put back into messages and files missing
 };
 
 /// The per-message conversion as convertMbox hands it each finished message: the

@@ -2,6 +2,7 @@
 
 #include "engine/ByteRange.h"
 #include "engine/CaseFold.h"
+#include "engine/MimeHeader.h"
 #include "engine/TagScanner.h"
 #include "engine/TextLines.h"
 #include "platform/Localization.h"
@@ -229,6 +230,22 @@ std::optional<HeaderChange> findHeaderChange(std::u16string_view text, bool crlf
     return HeaderChange{headerStart, headerEnd - headerStart, {}};
 }
 
+/// Whether the Content-Type header that `change` replaces declares a multipart type
+/// whose boundary still begins a line after it: Eudora kept that body undecoded, and
+/// its header still describes it.
+bool isIntactMultipart(std::u16string_view text, const HeaderChange& change)
+{
+    if (change.replacedLength == 0)
+        return false;
+    std::string header;
+    for (const char16_t c : text.substr(change.location, change.replacedLength))
+        header += c < 0x80 ? static_cast<char>(c) : '?';
+    if (!mediaType(header).starts_with("multipart/"))
+        return false;
+    const std::optional<std::string> boundary = parameterValue(header, "boundary");
+    return boundary && hasDelimiterLine(text.substr(change.location + change.replacedLength), *boundary);
+}
+
 char16_t maxCodeUnit(std::u16string_view text)
 {
     char16_t max = 0;
@@ -287,6 +304,8 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
     std::optional<HeaderChange> change;
     if (contentType != ContentType::None)
         change = findHeaderChange(text, options.crlfLineEndings);
+    if (change && options.putBackAttachments && isIntactMultipart(text, *change))
+        change.reset();
 
     if (!change) {
         for (const EncodingPair& candidate : candidates) {

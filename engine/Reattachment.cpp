@@ -321,7 +321,9 @@ ReattachResult writeWithAttachments(std::string_view message, std::uint64_t head
     auto writeText = [&](const std::string& boundary) {
         if (!out.delimiter(boundary, false) || !out.write(textPart->header) || !out.write(eol) || !out.write(textPart->body))
             return false;
-        if (!textPart->body.empty() && !textPart->body.ends_with(eol) && !out.write(eol))
+        // The line break before a delimiter belongs to it: an empty text still ends its
+        // header with an empty line of its own.
+        if (!textPart->body.ends_with(eol) && !out.write(eol))
             return false;
         for (FoundPart* part : (related ? embedded : std::vector<FoundPart*>()))
             if (!writePart(*part, boundary))

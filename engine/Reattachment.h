@@ -3,7 +3,9 @@
 // multipart/mixed (and multipart/related around HTML and its inline images), each
 // found file a base64 part streamed from its folder. Lines whose file is missing stay.
 
+#include "engine/AttachmentTally.h"
 #include "engine/ByteRange.h"
+#include "engine/ConversionOptions.h"
 #include "engine/MimeWriter.h"
 #include "platform/TextEncoding.h"
 
@@ -15,27 +17,6 @@
 #include <vector>
 
 namespace tarnwick {
-
-/// The folders an attachment line's file is looked for in, in order of preference.
-struct AttachmentFolders {
-    std::vector<std::string> files;    // for "Attachment converted:" lines
-    std::vector<std::string> embedded; // for "Embedded Content:" / "Related:" lines
-    bool empty() const { return files.empty() && embedded.empty(); }
-};
-
-/// A file that an attachment line names but no folder holds.
-struct MissingAttachment {
-    std::string subject; // the message's Subject, as stored
-    std::string file;    // the name in the line
-};
-
-/// What the attachment pass did over one or more mailboxes.
-struct AttachmentTally {
-    std::uint64_t attached = 0;
-    std::uint64_t missing = 0;
-    std::vector<MissingAttachment> missingFiles; // the first kMissingListed of them
-    static constexpr std::size_t kMissingListed = 1000;
-};
 
 /// The text conversion the message would get without attachments (as convertMessage):
 /// true when `result` holds the bytes to write instead of `message`.

@@ -15,5 +15,7 @@ inline constexpr std::string_view kConvertLineEndings = "ConvertLineEndings";
 inline constexpr std::string_view kComplementDateHeaders = "ComplementDateHeaders";
 inline constexpr std::string_view kAddEmptyLines = "AddEmptyLines";
 inline constexpr std::string_view kReplaceNBSPWithSpaceInMacJapanese = "ReplaceNBSPWithSpaceInMacJapanese";
+inline constexpr std::string_view kPutBackAttachments = "PutBackAttachments";
+inline constexpr std::string_view kAttachmentFolders = "AttachmentFolders";
 
 } // namespace tarnwick::keys

@@ -79,6 +79,7 @@ TEST_F(JobOptionsTest, EachKeyReadsIntoItsOption)
         {keys::kComplementDateHeaders, &ConversionOptions::complementDateHeaders},
         {keys::kAddEmptyLines, &ConversionOptions::addEmptyLines},
         {keys::kReplaceNBSPWithSpaceInMacJapanese, &ConversionOptions::replaceNoBreakSpaces},
+        {keys::kPutBackAttachments, &ConversionOptions::putBackAttachments},
     };
     for (const auto& flag : flags) {
         store().clearVolatile();

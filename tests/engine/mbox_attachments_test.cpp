@@ -1,0 +1,132 @@
+// The mailbox pass with attachments put back: only messages whose lines name a found
+// file change, in every combination of the options that shape the stream.
+#include "engine/MboxConverter.h"
+#include "platform/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const std::string& file)
+{
+    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
+}
+
+class MboxAttachmentsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tarnwick-mbox-attach-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        fs::create_directories(dir_ + "/attach");
+        setLogSink([this](std::string_view line) { log_.emplace_back(line); });
+    }
+    void TearDown() override
+    {
+        setLogSink({});
+        fs::remove_all(dir_);
+    }
+    void write(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream(dir_ + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+    }
+
+    ConversionResult convert(const std::string& input, ConversionOptions options)
+    {
+        write("in", input);
+        write("out", "");
+        options.attachmentFolders = {{dir_ + "/attach"}, {}};
+        options.charsetNames = {"us-ascii", "iso-8859-1", "utf-8"};
+        options.sourceEncoding = kEncodingISOLatin1;
+        const ConversionResult result = convertMbox(dir_ + "/in", dir_ + "/out", options);
+        output_ = readFile(dir_ + "/out");
+        return result;
+    }
+
+    std::string dir_;
+    std::string output_;
+    std::vector<std::string> log_;
+};
+
+TEST_F(MboxAttachmentsTest, OnlyMessagesWithFoundFilesChange)
+{
+    write("attach/report.txt", "report bytes\n");
+    const std::string plain = "From a Mon Dec 13 18:45:29 2010\nSubject: none\n\nJust text.\nAttachment is not a line.\n";
+    const std::string with = "From b Mon Dec 13 18:45:29 2010\nSubject: with\n\n<x-flowed>Hi\n</x-flowed>\n"
+                             "Attachment Converted: \"c:\\eudora\\attach\\report.txt\"\n";
+    const std::string missing = "From c Mon Dec 13 18:45:29 2010\nSubject: gone\n\nText\n"
+                                "Attachment Converted: \"c:\\eudora\\attach\\gone.txt\"\n";
+    const std::string input = plain + with + missing;
+    for (int shape = 0; shape < 16; ++shape) {
+        ConversionOptions options;
+        options.convertEncodings = shape & 1;
+        options.processEudoraTags = shape & 1;
+        options.crlfLineEndings = shape & 2;
+        options.addEmptyLines = shape & 4;
+        options.complementDateHeaders = shape & 8;
+        const std::string where = "shape " + std::to_string(shape);
+        const ConversionResult before = convert(input, options);
+        ASSERT_TRUE(before.succeeded) << where;
+        const std::string today = output_;
+        EXPECT_EQ(before.attachments.attached + before.attachments.missing, 0u) << where;
+
+        options.putBackAttachments = true;
+        log_.clear();
+        const ConversionResult after = convert(input, options);
+        ASSERT_TRUE(after.succeeded) << where;
+        EXPECT_EQ(after.attachments.attached, 1u) << where;
+        EXPECT_EQ(after.attachments.missing, 1u) << where;
+        ASSERT_EQ(log_.size(), 1u) << where;
+        EXPECT_NE(log_[0].find("\"gone.txt\" (message \"gone\")"), std::string::npos) << log_[0];
+
+        const std::size_t todayB = today.find("From b"), todayC = today.find("From c");
+        const std::size_t afterB = output_.find("From b"), afterC = output_.find("From c");
+        ASSERT_NE(afterC, std::string::npos) << where;
+        EXPECT_EQ(output_.substr(0, afterB), today.substr(0, todayB)) << where << ": the message before is untouched";
+        EXPECT_EQ(output_.substr(afterC), today.substr(todayC)) << where << ": the message after is untouched";
+        const std::string rebuilt = output_.substr(afterB, afterC - afterB);
+        EXPECT_NE(rebuilt.find("Content-Type: multipart/mixed;"), std::string::npos) << where << rebuilt;
+        EXPECT_NE(rebuilt.find("cmVwb3J0IGJ5dGVzCg=="), std::string::npos) << where << ": base64 of the file";
+        EXPECT_EQ(rebuilt.find("Attachment Converted"), std::string::npos) << where;
+        const std::string eol = options.crlfLineEndings ? "\r\n" : "\n";
+        EXPECT_TRUE(rebuilt.ends_with("--" + eol + (options.addEmptyLines ? eol : ""))) << where << rebuilt;
+        if (options.processEudoraTags) {
+            EXPECT_NE(rebuilt.find("Content-Type: text/plain; format=flowed" + eol
+                                   + "Content-Transfer-Encoding: 7bit" + eol),
+                      std::string::npos)
+                << where << ": the text part keeps today's Content-Type" << rebuilt;
+        }
+    }
+}
+
+TEST_F(MboxAttachmentsTest, AnIntactMultipartKeepsItsHeader)
+{
+    const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: kept\n"
+                              "Content-Type: multipart/mixed; boundary=\"B1\"\n\n<x-html>x</x-html>\n"
+                              "--B1\nContent-Type: application/pdf\nContent-Transfer-Encoding: base64\n\nJVBERg==\n--B1--\n"
+                              "From b Mon Dec 13 18:45:29 2010\nSubject: stale\n"
+                              "Content-Type: multipart/mixed; boundary=\"B2\"\n\n<x-html>y</x-html>\n";
+    ConversionOptions options;
+    options.convertEncodings = true;
+    options.processEudoraTags = true;
+    ASSERT_TRUE(convert(input, options).succeeded);
+    EXPECT_EQ(output_.find("boundary=\"B1\""), std::string::npos) << "the old bytes without attachments";
+    options.putBackAttachments = true;
+    ASSERT_TRUE(convert(input, options).succeeded);
+    EXPECT_NE(output_.find("Subject: kept\nContent-Type: multipart/mixed; boundary=\"B1\"\n"), std::string::npos) << output_;
+    EXPECT_NE(output_.find("Subject: stale\nContent-Type: text/html\n"), std::string::npos)
+        << "a boundary that no longer occurs is replaced as before" << output_;
+}
+
+} // namespace
+} // namespace tarnwick
