@@ -7,7 +7,7 @@
 
 namespace tarnwick {
 
-enum class ChooserKind { Source, Destination };
+enum class ChooserKind { Source, Destination, AttachmentsFolder };
 
 struct ChooserStart {
     std::optional<std::string> folder; // none: the chooser's own default place

@@ -57,4 +57,15 @@ QFileDialog* createDestinationChooser(QWidget* parent)
     return chooser;
 }
 
+QFileDialog* createAttachmentsFolderChooser(QWidget* parent)
+{
+    auto* chooser = new QFileDialog(parent, QCoreApplication::translate("Tarnwick", "Choose a Folder of Attachments"));
+    chooser->setObjectName(QStringLiteral("attachmentsFolderChooser"));
+    chooser->setFileMode(QFileDialog::Directory);
+    chooser->setOption(QFileDialog::ShowDirsOnly);
+    chooser->setOption(QFileDialog::ReadOnly); // no "New Folder"
+    setCommonOptions(chooser);
+    return chooser;
+}
+
 } // namespace tarnwick

@@ -15,4 +15,8 @@ QFileDialog* createSourceChooser(QWidget* parent);
 /// folder dialog where there is one.
 QFileDialog* createDestinationChooser(QWidget* parent);
 
+/// A dialog that picks one existing folder where attachment files are also looked
+/// for; it offers no "New Folder".
+QFileDialog* createAttachmentsFolderChooser(QWidget* parent);
+
 } // namespace tarnwick

@@ -63,6 +63,9 @@ MainWindow::MainWindow()
     , m_lineEndingsBox(new QCheckBox(tr("Convert line endings to CR LF"), this))
     , m_dateHeadersBox(new QCheckBox(tr("Add a Date header where one is missing"), this))
     , m_emptyLinesBox(new QCheckBox(tr("Add an empty line after each message"), this))
+    , m_attachmentsBox(new QCheckBox(tr("Put attachments back into messages"), this))
+    , m_attachmentsFolderEdit(new QLineEdit(this))
+    , m_attachmentsFolderButton(new QPushButton(tr("Choose..."), this))
     , m_resultLabel(new QLabel(this))
     , m_startButton(new QPushButton(tr("Start"), this))
     , m_statusSheet(new StatusSheet(this))
@@ -103,6 +106,9 @@ void MainWindow::buildLayout()
     name(m_lineEndingsBox, "lineEndingsBox");
     name(m_dateHeadersBox, "dateHeadersBox");
     name(m_emptyLinesBox, "emptyLinesBox");
+    name(m_attachmentsBox, "attachmentsBox");
+    name(m_attachmentsFolderEdit, "attachmentsFolderEdit");
+    name(m_attachmentsFolderButton, "attachmentsFolderButton");
     name(m_resultLabel, "resultLabel");
     name(m_startButton, "startButton");
 
@@ -139,6 +145,19 @@ void MainWindow::buildLayout()
     optionsLayout->addWidget(m_dateHeadersBox);
     optionsLayout->addWidget(m_emptyLinesBox);
 
+    m_attachmentsBox->setToolTip(tr("Files that Eudora saved in its attachment folders go back into their messages"));
+    m_attachmentsFolderEdit->setToolTip(tr("Another folder to look for attachment files in (optional)"));
+    auto* folderLabel = new QLabel(tr("Also look in:"), this);
+    folderLabel->setBuddy(m_attachmentsFolderEdit);
+    auto* attachments = new QGridLayout;
+    attachments->addWidget(m_attachmentsBox, 0, 0, 1, 3);
+    attachments->addWidget(folderLabel, 1, 0);
+    attachments->addWidget(m_attachmentsFolderEdit, 1, 1);
+    attachments->addWidget(m_attachmentsFolderButton, 1, 2);
+    attachments->setColumnMinimumWidth(0, 150);
+    attachments->setColumnStretch(1, 1);
+    optionsLayout->addLayout(attachments);
+
     m_resultLabel->setTextFormat(Qt::PlainText);
     m_resultLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_resultLabel->setWordWrap(true);
@@ -160,6 +179,8 @@ void MainWindow::connectSignals()
     connect(m_sourceButton, &QPushButton::clicked, this, &MainWindow::chooseSource);
     connect(m_destinationButton, &QPushButton::clicked, this, &MainWindow::chooseDestination);
     connect(m_convertEncodingsBox, &QCheckBox::stateChanged, this, &MainWindow::updateEncodingControls);
+    connect(m_attachmentsBox, &QCheckBox::stateChanged, this, &MainWindow::updateAttachmentControls);
+    connect(m_attachmentsFolderButton, &QPushButton::clicked, this, &MainWindow::chooseAttachmentsFolder);
     connect(m_charsetEdit, &QLineEdit::textEdited, this, [this] { m_charsetEditPending = true; });
     connect(m_charsetEdit, &QLineEdit::editingFinished, this, &MainWindow::normalizeCharsetField);
     connect(m_startButton, &QPushButton::clicked, this, &MainWindow::start);
@@ -180,6 +201,11 @@ void MainWindow::chooseSource()
 void MainWindow::chooseDestination()
 {
     openChooser(createDestinationChooser(this), ChooserKind::Destination, m_destinationEdit);
+}
+
+void MainWindow::chooseAttachmentsFolder()
+{
+    openChooser(createAttachmentsFolderChooser(this), ChooserKind::AttachmentsFolder, m_attachmentsFolderEdit);
 }
 
 // The chooser opens where the field points (chooserStartLocation); OK puts the chosen
@@ -206,6 +232,13 @@ void MainWindow::updateEncodingControls()
     m_encodingMenu->setEnabled(on);
     m_charsetEdit->setEnabled(on);
     m_eudoraTagsBox->setEnabled(on);
+}
+
+void MainWindow::updateAttachmentControls()
+{
+    const bool on = m_attachmentsBox->checkState() == Qt::Checked;
+    m_attachmentsFolderEdit->setEnabled(on);
+    m_attachmentsFolderButton->setEnabled(on);
 }
 
 void MainWindow::showError(const QString& message)

@@ -52,8 +52,10 @@ private:
 
     void chooseSource();
     void chooseDestination();
+    void chooseAttachmentsFolder();
     void openChooser(QFileDialog* chooser, ChooserKind kind, QLineEdit* field);
     void updateEncodingControls();
+    void updateAttachmentControls();
     void normalizeCharsetField();
     void start();
     void showError(const QString& message);
@@ -72,6 +74,9 @@ private:
     QCheckBox* m_lineEndingsBox;
     QCheckBox* m_dateHeadersBox;
     QCheckBox* m_emptyLinesBox;
+    QCheckBox* m_attachmentsBox;
+    QLineEdit* m_attachmentsFolderEdit;
+    QPushButton* m_attachmentsFolderButton;
     QLabel* m_resultLabel;
     QPushButton* m_startButton;
     StatusSheet* m_statusSheet;

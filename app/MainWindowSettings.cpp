@@ -67,6 +67,11 @@ void MainWindow::loadSettings()
     setOn(m_lineEndingsBox, store.boolValue(keys::kConvertLineEndings));
     setOn(m_dateHeadersBox, store.boolValue(keys::kComplementDateHeaders));
     setOn(m_emptyLinesBox, store.boolValue(keys::kAddEmptyLines));
+    setOn(m_attachmentsBox, store.boolValue(keys::kPutBackAttachments));
+    // The window edits one folder; the command line may run with several.
+    const auto folders = store.stringListValue(keys::kAttachmentFolders).value_or(std::vector<std::string>{});
+    m_attachmentsFolderEdit->setText(folders.empty() ? QString() : QFile::decodeName(QByteArray::fromStdString(folders.front())));
+    updateAttachmentControls();
     m_resultLabel->clear();
 }
 
@@ -106,6 +111,10 @@ void MainWindow::storeSettings()
     store.setBool(keys::kConvertLineEndings, isOn(m_lineEndingsBox));
     store.setBool(keys::kComplementDateHeaders, isOn(m_dateHeadersBox));
     store.setBool(keys::kAddEmptyLines, isOn(m_emptyLinesBox));
+    store.setBool(keys::kPutBackAttachments, isOn(m_attachmentsBox));
+    const QString folder = m_attachmentsFolderEdit->text().trimmed();
+    store.setStringList(keys::kAttachmentFolders, folder.isEmpty() ? std::vector<std::string>{}
+                                                                   : std::vector<std::string>{QFile::encodeName(folder).toStdString()});
     store.sync();
 }
 

@@ -64,6 +64,30 @@
         <translation>各メッセージの後に空行を追加する</translation>
     </message>
     <message>
+        <source>Put attachments back into messages</source>
+        <translation>添付ファイルをメッセージに戻す</translation>
+    </message>
+    <message>
+        <source>Files that Eudora saved in its attachment folders go back into their messages</source>
+        <translation>Eudora が添付ファイル用フォルダに保存したファイルを元のメッセージに戻します</translation>
+    </message>
+    <message>
+        <source>Another folder to look for attachment files in (optional)</source>
+        <translation>添付ファイルを探す別のフォルダ (省略可)</translation>
+    </message>
+    <message>
+        <source>Also look in:</source>
+        <translation>ほかの検索先:</translation>
+    </message>
+    <message>
+        <source>Choose a Folder of Attachments</source>
+        <translation>添付ファイルのフォルダを選択</translation>
+    </message>
+    <message>
+        <source>Attachments put back: %1, missing: %2</source>
+        <translation>メッセージに戻した添付ファイル: %1、見つからない添付ファイル: %2</translation>
+    </message>
+    <message>
         <source>Start</source>
         <translation>開始</translation>
     </message>

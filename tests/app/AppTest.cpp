@@ -214,7 +214,8 @@ private slots:
         routeCoreTextsThroughQt();
         for (const char* key : {"\"%1\" not found", "\"%1\" is not a directory", "\"%1\" already exists", "Could not create \"%1\"",
                                 "Processing \"%1\"...", "Error: %1", "Canceled", "Completed", "Could not open \"%1\"",
-                                "Could not write to \"%1\": %2", "Destination not found", "Converting Mbox files...", "Waiting..."}) {
+                                "Could not write to \"%1\": %2", "Destination not found", "Converting Mbox files...", "Waiting...",
+                                "Attachments put back: %1, missing: %2"}) {
             const QString text = QCoreApplication::translate(kTranslationContext, key);
             QVERIFY2(text != key && !text.isEmpty() && text.count("%1") == QString(key).count("%1") && text.count("%2") == QString(key).count("%2"), key);
         }
@@ -237,11 +238,13 @@ private slots:
             w.statusSheet()->begin(QString(), QString()); // the sheet's own texts only
             w.sourceButton()->click();
             w.destinationButton()->click();
+            w.attachmentsFolderButton()->click();
             QStringList all;
             for (const QWidget* widget : w.window.findChildren<QWidget*>()) {
                 if (widget->isWindow() && widget->objectName().endsWith("Chooser"))
                     all << widget->windowTitle() + " / " + qobject_cast<const QFileDialog*>(widget)->labelText(QFileDialog::Accept);
                 if (qobject_cast<const QFileDialog*>(widget->window()) || widget == w.sourceEdit() || widget == w.destinationEdit()
+                    || widget == w.attachmentsFolderEdit()
                     || widget == w.charsetEdit() || widget == w.encodingMenu())
                     continue; // Qt's own dialog, and the user's data
                 all << widget->toolTip();
@@ -315,6 +318,59 @@ private slots:
         QCOMPARE(next.encodingMenu()->currentIndex(), highIndex);
         QCOMPARE(next.charsetEdit()->text(), "x, utf-8, , tis-620");
         QCOMPARE(checkStates(next), "02020"); // the mixed boxes stored as off
+    }
+
+    // The attachments check box and its folder: shown from the store, the folder
+    // controls enabled only with the box on, stored at Start and used by the job.
+    void attachmentsFromTheWindow()
+    {
+        const QString source = dir_.path() + "/mail", elsewhere = dir_.path() + "/elsewhere", destination = dir_.path() + "/att";
+        QVERIFY(QDir().mkpath(source) && QDir().mkpath(elsewhere) && QDir().mkpath(destination));
+        test::writeFile(source + "/In", "From a Mon Jan  1 00:00:00 2001\r\nSubject: s\r\n\r\nText\r\n"
+                                        "Attachment Converted: \"c:\\eudora\\attach\\a.txt\"\r\n");
+        test::writeFile(elsewhere + "/a.txt", "attached");
+        store().setBool(keys::kPutBackAttachments, false);
+        store().setStringList(keys::kAttachmentFolders, {"~/somewhere"});
+        test::Window w;
+        w.window.show();
+        QCOMPARE(w.attachmentsBox()->checkState(), Qt::Unchecked);
+        QCOMPARE(w.attachmentsFolderEdit()->text(), "~/somewhere");
+        QVERIFY(!w.attachmentsFolderEdit()->isEnabled() && !w.attachmentsFolderButton()->isEnabled());
+        w.attachmentsBox()->setCheckState(Qt::Checked);
+        QVERIFY(w.attachmentsFolderEdit()->isEnabled() && w.attachmentsFolderButton()->isEnabled());
+
+        w.attachmentsFolderEdit()->setText(dir_.path() + "/");
+        w.attachmentsFolderButton()->click();
+        auto* chooser = w.window.findChild<QFileDialog*>(QStringLiteral("attachmentsFolderChooser"));
+        QVERIFY(chooser && chooser->isVisible() && chooser->fileMode() == QFileDialog::Directory);
+        QCOMPARE(QFileInfo(chooser->directory().path()).canonicalFilePath(), QFileInfo(dir_.path()).canonicalFilePath());
+        chooser->selectFile(elsewhere);
+        chooser->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+        QCOMPARE(QFileInfo(w.attachmentsFolderEdit()->text()).canonicalFilePath(), QFileInfo(elsewhere).canonicalFilePath());
+
+        w.sourceEdit()->setText(source + "/In");
+        w.destinationEdit()->setText(destination);
+        w.startButton()->click();
+        QVERIFY(test::waitForJobEnd(w));
+        QCOMPARE(w.resultLabel()->text(), "Completed");
+        QVERIFY(store().boolValue(keys::kPutBackAttachments));
+        const auto folders = store().stringListValue(keys::kAttachmentFolders).value_or(std::vector<std::string>{});
+        QCOMPARE(folders.size(), std::size_t{1});
+        QFile output(destination + "/In");
+        QVERIFY(output.open(QIODevice::ReadOnly));
+        const QByteArray converted = output.readAll();
+        QVERIFY2(converted.contains("filename=\"a.txt\"") && converted.contains("YXR0YWNoZWQ="), converted.constData());
+
+        w.attachmentsBox()->setCheckState(Qt::Unchecked);
+        w.attachmentsFolderEdit()->clear();
+        w.destinationEdit()->setText(destination + "/plain");
+        w.startButton()->click();
+        QVERIFY(test::waitForJobEnd(w));
+        QVERIFY(!store().boolValue(keys::kPutBackAttachments));
+        QVERIFY(store().stringListValue(keys::kAttachmentFolders).value_or(std::vector<std::string>{"x"}).empty());
+        QFile plain(destination + "/plain");
+        QVERIFY(plain.open(QIODevice::ReadOnly));
+        QVERIFY(plain.readAll().contains("Attachment Converted:"));
     }
 
     // Cancel, or quitting (the window cancels and joins its job), while the first

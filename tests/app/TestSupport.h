@@ -55,6 +55,9 @@ struct Window {
     QCheckBox* lineEndingsBox() const { return child<QCheckBox>("lineEndingsBox"); }
     QCheckBox* dateHeadersBox() const { return child<QCheckBox>("dateHeadersBox"); }
     QCheckBox* emptyLinesBox() const { return child<QCheckBox>("emptyLinesBox"); }
+    QCheckBox* attachmentsBox() const { return child<QCheckBox>("attachmentsBox"); }
+    QLineEdit* attachmentsFolderEdit() const { return child<QLineEdit>("attachmentsFolderEdit"); }
+    QPushButton* attachmentsFolderButton() const { return child<QPushButton>("attachmentsFolderButton"); }
     QLabel* resultLabel() const { return child<QLabel>("resultLabel"); }
     QPushButton* startButton() const { return child<QPushButton>("startButton"); }
     StatusSheet* statusSheet() const { return window.findChild<StatusSheet*>(); }
