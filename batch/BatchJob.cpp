@@ -2,10 +2,14 @@
 
 #include "batch/AttachmentFolders.h"
 #include "batch/ConversionSettings.h"
+#include "batch/EudoraTree.h"
+#include "batch/JobSummary.h"
+#include "batch/TocLookup.h"
 #include "engine/CharsetCandidates.h"
 #include "engine/MboxConverter.h"
 #include "engine/MessageConverter.h"
 #include "platform/FileSystem.h"
+#include "platform/MappedFile.h"
 #include "platform/Localization.h"
 #include "platform/Paths.h"
 #include "platform/SettingsStore.h"
@@ -41,6 +45,9 @@ public:
         const SettingsStore& store = SettingsStore::instance();
         const std::string source = standardizePath(store.stringValue(keys::kSourcePath).value_or(std::string()));
         const std::string destination = standardizePath(store.stringValue(keys::kDestinationPath).value_or(std::string()));
+
+        useRecords_ = store.boolValue(keys::kUseEudoraRecords);
+        treeLayout_ = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "tree";
 
         const EntryType sourceType = targetType(source);
         const EntryType destinationType = targetType(destination);
@@ -112,6 +119,8 @@ private:
         ConversionOptions options = readConversionOptions(SettingsStore::instance());
         if (options.putBackAttachments)
             options.attachmentFolders = attachmentFoldersFor(inputPath, userAttachmentFolders());
+        if (useRecords_)
+            options.messageIndex = messageIndexFor(inputPath);
         if (!candidates_)
             candidates_.emplace(options.charsetNames);
         CharsetCandidates& candidates = *candidates_;
@@ -136,6 +145,60 @@ private:
         convertInto(source, output);
     }
 
+    // Whether a file is passed over rather than converted: outside the places where an
+    // Eudora folder keeps mailboxes, an empty file or one that is not a mailbox is one
+    // of Eudora's own (counted). An empty mailbox is named in the summary.
+    bool passedOver(const std::string& inputPath, const FilePlan& plan)
+    {
+        const std::uint64_t size = fileSize(inputPath).value_or(0);
+        if (size == 0) {
+            if (!plan.mailboxPlace) {
+                ++summary_.eudoraFiles;
+                return true;
+            }
+            summary_.emptyMailboxes.push_back(plan.displayName);
+            return false; // goes the way of every empty input: its output is removed
+        }
+        if (plan.mailboxPlace)
+            return false; // converted, or logged as not a mailbox, as any other file
+        MappedFile file;
+        if (file.open(inputPath) && file.bytes().substr(0, 5) != "From ") {
+            ++summary_.eudoraFiles;
+            return true;
+        }
+        return false;
+    }
+
+    // Claims the output for a planned mailbox: flat, its path joined by ":", or in
+    // nested folders. Folders made here are never walked. None with the error set.
+    std::optional<std::string> claimOutput(const std::string& destination, const std::vector<std::string>& outputPath,
+                                           DirectoryWalker& walker)
+    {
+        std::string folder = destination;
+        std::string name;
+        if (treeLayout_) {
+            const FolderPath made = createFolderPath(destination, {outputPath.begin(), outputPath.end() - 1});
+            for (const std::string& created : made.created) {
+                struct stat createdStat {};
+                if (::lstat(created.c_str(), &createdStat) == 0)
+                    walker.skipSubtree(createdStat.st_dev, createdStat.st_ino);
+            }
+            if (!made.failedPath.empty()) {
+                fail(translate("Could not create \"%1\"", {made.failedPath}));
+                return std::nullopt;
+            }
+            folder = made.path;
+            name = outputPath.back();
+        } else {
+            for (const std::string& component : outputPath)
+                name += (name.empty() ? "" : "/") + component;
+        }
+        std::optional<std::string> output = claimOutputFile(folder, name);
+        if (!output)
+            fail(translate("Could not create \"%1\"", {firstCandidatePath(folder, name)}));
+        return output;
+    }
+
     void convertFolder(const std::string& source, const std::string& destination)
     {
         struct stat sourceStat {};
@@ -150,21 +213,31 @@ private:
         DirectoryWalker walker(source);
         if (identified)
             walker.skipSubtree(destinationStat.st_dev, destinationStat.st_ino);
+        EudoraTree tree(source, useRecords_, readConversionOptions(SettingsStore::instance()).sourceEncoding);
         while (walker.next()) {
             if (hasCanceled_.load())
                 return;
             if (walker.type() != EntryType::Regular)
                 continue;
             const std::string& relativeName = walker.relativeName();
-            if (destinationIsSource && relativeName.find('/') == std::string::npos && ownOutputs.count(walker.inode()))
+            if (destinationIsSource && ownOutputs.count(walker.inode()))
                 continue;
 
             const std::string inputPath = joinPath(source, relativeName);
-            std::optional<std::string> outputPath = claimOutputFile(destination, relativeName);
-            if (!outputPath) {
-                fail(translate("Could not create \"%1\"", {firstCandidatePath(destination, relativeName)}));
-                return;
+            const FilePlan plan = tree.plan(relativeName);
+            if (plan.role == FileRole::EudoraFile) {
+                ++summary_.eudoraFiles;
+                continue;
             }
+            if (plan.role == FileRole::AttachmentFile) {
+                ++summary_.attachmentFiles;
+                continue;
+            }
+            if (useRecords_ && passedOver(inputPath, plan))
+                continue;
+            std::optional<std::string> outputPath = claimOutput(destination, plan.outputPath, walker);
+            if (!outputPath)
+                return;
             if (destinationIsSource) {
                 struct stat outputStat {};
                 if (::lstat(outputPath->c_str(), &outputStat) == 0)
@@ -181,6 +254,8 @@ private:
     std::optional<std::string> errorText_;
     JobSummary summary_;
     std::optional<std::vector<std::string>> userFolders_;
+    bool useRecords_ = false;
+    bool treeLayout_ = false;
     // One candidate list per job, from the options of its first file.
     std::optional<CharsetCandidates> candidates_;
 };

@@ -59,4 +59,21 @@ std::optional<std::string> claimOutputFile(const std::string& folder, const std:
     }
 }
 
+FolderPath createFolderPath(const std::string& destination, const std::vector<std::string>& folders)
+{
+    FolderPath result;
+    result.path = destination;
+    for (const std::string& folder : folders) {
+        result.path = joinPath(result.path, folder);
+        const CreateResult created = createFolder(result.path);
+        if (created.created()) {
+            result.created.push_back(result.path);
+        } else if (created.error != EEXIST || entryType(result.path) != EntryType::Directory) {
+            result.failedPath = result.path;
+            return result;
+        }
+    }
+    return result;
+}
+
 } // namespace tarnwick

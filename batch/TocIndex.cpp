@@ -68,35 +68,62 @@ TocReading readToc(std::string_view bytes)
     return {std::move(entries), {}};
 }
 
-TocFit fitToc(const std::vector<TocEntry>& entries, std::string_view mailbox)
+std::string tocLayoutProblem(const std::vector<TocEntry>& entries, std::uint64_t mailboxSize)
 {
-    const std::uint64_t size = mailbox.size();
     if (entries.empty())
-        return {std::nullopt, "no entries"};
-    if (!separatorAt(mailbox, 0))
-        return {std::nullopt, "mailbox does not start with \"From \""};
-
-    MessageIndex messages;
-    messages.reserve(entries.size());
+        return "no entries";
     std::uint64_t previousEnd = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const TocEntry& entry = entries[i];
-        const std::uint64_t start = entry.offset;
-        const std::uint64_t end = start + entry.length; // 64-bit: no wrap from two 32-bit values
-        if (entry.length == 0)
-            return {std::nullopt, entryProblem(i, "is empty")};
+        const std::uint64_t start = entries[i].offset;
+        const std::uint64_t end = start + entries[i].length; // 64-bit: no wrap from two 32-bit values
+        if (entries[i].length == 0)
+            return entryProblem(i, "is empty");
         if (start < previousEnd)
-            return {std::nullopt, entryProblem(i, "overlaps or precedes the one before")};
-        if (end > size)
-            return {std::nullopt, entryProblem(i, "ends past the mailbox")};
-        if (!separatorAt(mailbox, start))
-            return {std::nullopt, entryProblem(i, "does not start at a \"From \" line")};
-        if (end != size && !separatorAt(mailbox, end))
-            return {std::nullopt, entryProblem(i, "does not end before a \"From \" line")};
-        messages.push_back(indexedMessage(entry));
+            return entryProblem(i, "overlaps or precedes the one before");
+        if (end > mailboxSize)
+            return entryProblem(i, "ends past the mailbox");
         previousEnd = end;
     }
-    return {std::move(messages), {}};
+    return {};
+}
+
+SeparatorMisfit findSeparatorMisfit(const std::vector<TocEntry>& entries, std::string_view mailbox)
+{
+    if (!separatorAt(mailbox, 0))
+        return {true, 0, false};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::uint64_t end = std::uint64_t {entries[i].offset} + entries[i].length;
+        if (!separatorAt(mailbox, entries[i].offset))
+            return {true, i, false};
+        if (end != mailbox.size() && !separatorAt(mailbox, end))
+            return {true, i, true};
+    }
+    return {};
+}
+
+std::string separatorProblem(const SeparatorMisfit& misfit)
+{
+    if (!misfit.atEnd && misfit.entry == 0)
+        return "entry 1 or the mailbox does not start at a \"From \" line";
+    return entryProblem(misfit.entry, misfit.atEnd ? "does not end before a \"From \" line" : "does not start at a \"From \" line");
+}
+
+MessageIndex indexedMessages(const std::vector<TocEntry>& entries)
+{
+    MessageIndex messages;
+    messages.reserve(entries.size());
+    for (const TocEntry& entry : entries)
+        messages.push_back(indexedMessage(entry));
+    return messages;
+}
+
+TocFit fitToc(const std::vector<TocEntry>& entries, std::string_view mailbox)
+{
+    if (std::string problem = tocLayoutProblem(entries, mailbox.size()); !problem.empty())
+        return {std::nullopt, std::move(problem)};
+    if (const SeparatorMisfit misfit = findSeparatorMisfit(entries, mailbox); misfit.found)
+        return {std::nullopt, separatorProblem(misfit)};
+    return {indexedMessages(entries), {}};
 }
 
 std::optional<std::string> tocPathFor(const std::string& mailboxPath)

@@ -45,6 +45,26 @@ TocReading readToc(std::string_view bytes);
 /// lost; they stay). Returns the messages with their status, or the first misfit.
 TocFit fitToc(const std::vector<TocEntry>& entries, std::string_view mailbox);
 
+/// The part of fitToc that reads the mailbox, kept apart so that it can run under a
+/// guard against a file truncated meanwhile (it allocates nothing): the first record
+/// that does not start, or end, at a "From " line. Records must have passed fitToc's
+/// other checks (order, bounds), which need only the mailbox's size.
+struct SeparatorMisfit {
+    bool found = false;
+    std::size_t entry = 0;
+    bool atEnd = false; // the record's end, not its start, is misplaced
+};
+SeparatorMisfit findSeparatorMisfit(const std::vector<TocEntry>& entries, std::string_view mailbox);
+
+/// fitToc without the separator checks: the first problem of order or bounds, or "".
+std::string tocLayoutProblem(const std::vector<TocEntry>& entries, std::uint64_t mailboxSize);
+
+/// The messages of records that passed both checks, with their status.
+MessageIndex indexedMessages(const std::vector<TocEntry>& entries);
+
+/// The text that fitToc gives for a separator misfit.
+std::string separatorProblem(const SeparatorMisfit& misfit);
+
 /// The index path for a mailbox path ("In.mbx" -> "In.toc", either case of the
 /// extension); none when the name has no ".mbx" extension.
 std::optional<std::string> tocPathFor(const std::string& mailboxPath);

@@ -17,6 +17,7 @@ enum OptionCode : int {
     kFirstLong = 256,
     kSourceEncoding,
     kCharsets,
+    kLayout,
     kListEncodings,
     kAttachmentsFolder,
     kFirstSwitch = 512, // switches: kFirstSwitch + 2 * index (+1 for --no-...)
@@ -36,6 +37,7 @@ const Switch kSwitches[] = {
     {"add-empty-lines", "no-add-empty-lines", keys::kAddEmptyLines},
     {"replace-nbsp", "no-replace-nbsp", keys::kReplaceNBSPWithSpaceInMacJapanese},
     {"attachments", "no-attachments", keys::kPutBackAttachments},
+    {"toc", "no-toc", keys::kUseEudoraRecords},
 };
 constexpr int kSwitchCount = static_cast<int>(std::size(kSwitches));
 
@@ -46,6 +48,7 @@ std::vector<option> longOptions()
         {"version", no_argument, nullptr, kVersion},
         {"source-encoding", required_argument, nullptr, kSourceEncoding},
         {"charsets", required_argument, nullptr, kCharsets},
+        {"layout", required_argument, nullptr, kLayout},
         {"list-encodings", no_argument, nullptr, kListEncodings},
         {"attachments-folder", required_argument, nullptr, kAttachmentsFolder},
     };
@@ -130,6 +133,11 @@ ParseResult parseCommandLine(int argc, char** argv)
         case kCharsets:
             line.settings.emplace_back(std::string(keys::kCharsetNames), splitCharsetText(normalizeCharsetText(optarg)));
             break;
+        case kLayout:
+            if (std::string_view(optarg) != "flat" && std::string_view(optarg) != "tree")
+                return usageError(std::string("unknown layout '") + optarg + "' (flat or tree)");
+            line.settings.emplace_back(std::string(keys::kOutputLayout), std::string(optarg));
+            break;
         case ':':
             return usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
         case '?':
@@ -184,11 +192,20 @@ saved by the Tarnwick window, else the default):
                             into their messages (on by default)
   --attachments-folder DIR  also look for those files in DIR (repeatable; the
                             folders given replace the ones saved by the window)
+  --toc, --no-toc           read Eudora's own records: message boundaries and
+                            status from each mailbox's .toc index, real names
+                            from descmap.pce, attachment folders and Eudora's
+                            own files left out (--no-toc: every file by its
+                            "From " lines under its own name, as before)
+  --layout flat|tree        flat: one file per mailbox, ":" joining folder
+                            names; tree: mailboxes in nested folders named
+                            after the Eudora folders
   --list-encodings          print ID<TAB>NAME of every available encoding
   -h, --help                print this help
   -V, --version             print the version
 
-Status goes to standard error; the result ("Completed", "Canceled" or
+Status goes to standard error, then what was left out (Eudora's own files,
+attachment folders, empty mailboxes); the result ("Completed", "Canceled" or
 "Error: ...") is the last line on standard output. Exit status: 0 completed,
 1 error, 2 usage error, 130 canceled (SIGINT or SIGTERM stop the job after the
 file under way).

@@ -60,15 +60,12 @@ void writeLine(std::FILE* stream, const std::string& text)
 class ConsoleReporter : public tarnwick::BatchReporter {
 public:
     void statusText(const std::string& text) override { writeLine(stderr, text); }
-    void finalText(const std::string& text) override { writeLine(stdout, text); }
     void summary(const tarnwick::JobSummary& summary) override
     {
-        const tarnwick::AttachmentTally& attachments = summary.attachments;
-        if (attachments.attached + attachments.missing > 0) {
-            writeLine(stderr, tarnwick::translate("Attachments put back: %1, missing: %2",
-                                                  {std::to_string(attachments.attached), std::to_string(attachments.missing)}));
-        }
+        for (const std::string& line : tarnwick::summaryLines(summary))
+            writeLine(stderr, line);
     }
+    void finalText(const std::string& text) override { writeLine(stdout, text); }
 };
 
 // Installs Qt's translation of the user's locale when one is found beside the

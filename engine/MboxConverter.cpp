@@ -224,8 +224,11 @@ public:
             } else {
                 if (!dateSatisfied_ && isDateHeader(contents, length))
                     dateSatisfied_ = true;
-                if (record_)
-                    noteStatusHeader(std::string_view(contents, length), presentStatus_);
+                // A blank status header gives way to the one the record gives.
+                if (record_ && noteStatusHeader(std::string_view(contents, length), presentStatus_)) {
+                    position = lineEnd;
+                    continue;
+                }
             }
             // A "From " line inside a message that the index bounds is body text.
             if (separator && start != separator_.location)

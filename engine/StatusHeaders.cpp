@@ -23,14 +23,22 @@ void appendLine(std::string& out, std::string_view text, std::string_view termin
 
 } // namespace
 
-void noteStatusHeader(std::string_view line, PresentStatusHeaders& present)
+bool noteStatusHeader(std::string_view line, PresentStatusHeaders& present)
 {
     if (line.empty() || ((line[0] | 0x20) != 's' && (line[0] | 0x20) != 'x'))
-        return;
-    present.status |= hasName(line, "Status");
-    present.xStatus |= hasName(line, "X-Status");
-    present.xMozillaStatus |= hasName(line, "X-Mozilla-Status");
-    present.xPriority |= hasName(line, "X-Priority");
+        return false;
+    bool* const flags[] = {&present.status, &present.xStatus, &present.xMozillaStatus, &present.xPriority};
+    const std::string_view names[] = {"Status", "X-Status", "X-Mozilla-Status", "X-Priority"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!hasName(line, names[i]))
+            continue;
+        const std::string_view value = line.substr(names[i].size() + 1);
+        if (value.find_first_not_of(" \t") == std::string_view::npos)
+            return true;
+        *flags[i] = true;
+        return false;
+    }
+    return false;
 }
 
 void appendStatusHeaders(const IndexedMessage& message, const PresentStatusHeaders& present,

@@ -18,8 +18,11 @@ struct PresentStatusHeaders {
 };
 
 /// Records in `present` whether a header line (its contents, without terminator) is
-/// one of the status headers; names compare without regard to ASCII case.
-void noteStatusHeader(std::string_view line, PresentStatusHeaders& present);
+/// one of the status headers with a value; names compare without regard to ASCII
+/// case. Returns true for one of them with an empty or blank value (Eudora writes
+/// "Status:   " into every message): that line says nothing and gives way to the
+/// header appendStatusHeaders adds.
+bool noteStatusHeader(std::string_view line, PresentStatusHeaders& present);
 
 /// Appends, each ended by `terminator`, the status headers the message lacks:
 /// "Status: RO" (read) or "Status: O"; "X-Status: A" when replied; "X-Mozilla-Status:"

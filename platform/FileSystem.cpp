@@ -96,6 +96,17 @@ CreateResult createExclusively(const std::string& path)
     return {};
 }
 
+CreateResult createFolder(const std::string& path)
+{
+    if (path.find('\0') != std::string::npos)
+        return {EINVAL};
+    if (path.empty())
+        return {ENOENT};
+    if (path.size() + 1 > PATH_MAX)
+        return {ENAMETOOLONG};
+    return {::mkdir(path.c_str(), 0755) == 0 ? 0 : errno};
+}
+
 DirectoryWalker::DirectoryWalker(const std::string& root)
 {
     const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -39,6 +39,10 @@ struct CreateResult {
 /// fails (anything at the path, a dangling link included, makes it fail with EEXIST).
 CreateResult createExclusively(const std::string& path);
 
+/// Creates a folder at `path` with mkdir(path, 0755). Fails with EEXIST when anything,
+/// a link included, is there already; with the errors of createExclusively for the path.
+CreateResult createFolder(const std::string& path);
+
 /// A deep walk below a folder, one entry at a time, in the order the file system
 /// lists them: a folder is yielded and then descended into; hidden entries are
 /// included; symbolic links are yielded but never followed. Memory holds one open

@@ -17,5 +17,9 @@ inline constexpr std::string_view kAddEmptyLines = "AddEmptyLines";
 inline constexpr std::string_view kReplaceNBSPWithSpaceInMacJapanese = "ReplaceNBSPWithSpaceInMacJapanese";
 inline constexpr std::string_view kPutBackAttachments = "PutBackAttachments";
 inline constexpr std::string_view kAttachmentFolders = "AttachmentFolders";
+/// bool: read Eudora's own records (mailbox indexes, folder maps, folder layout).
+inline constexpr std::string_view kUseEudoraRecords = "UseEudoraRecords";
+/// string: "flat" (one file per mailbox, ":" joining folder names) or "tree" (nested folders).
+inline constexpr std::string_view kOutputLayout = "OutputLayout";
 
 } // namespace tarnwick::keys

@@ -43,17 +43,21 @@ TEST(StatusHeaders, EachStatusAndPriority)
 
 TEST(StatusHeaders, PresentHeadersAreNotRepeated)
 {
-    const struct Case { std::vector<const char*> lines; const char* expected; } cases[] = {
-        {{"Status: R"}, "X-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n"},
-        {{"status:RO", "x-status: F"}, "X-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n"},
-        {{"X-MOZILLA-STATUS: 0001", "X-Priority: 3"}, "Status: RO\nX-Status: A\n"},
-        {{"Statuses: none", "X-Status-Note: a", "Subject: Status: RO", "X-Priority"}, "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n"},
-        {{"Status: O", "X-Status: A", "X-Mozilla-Status: 0000", "X-Priority: 5"}, ""},
+    const struct Case { std::vector<const char*> lines; const char* expected; int blank; } cases[] = {
+        {{"Status: R"}, "X-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n", 0},
+        {{"status:RO", "x-status: F"}, "X-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n", 0},
+        {{"X-MOZILLA-STATUS: 0001", "X-Priority: 3"}, "Status: RO\nX-Status: A\n", 0},
+        {{"Statuses: none", "X-Status-Note: a", "Subject: Status: RO", "X-Priority"}, "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n", 0},
+        {{"Status: O", "X-Status: A", "X-Mozilla-Status: 0000", "X-Priority: 5"}, "", 0},
+        // Eudora's own "Status:   " says nothing: it gives way, and so do other blank ones.
+        {{"Status:   ", "X-Status:", "X-Priority: \t", "Subject:  "}, "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n", 3},
     };
     for (const Case& c : cases) {
         PresentStatusHeaders present;
+        int blank = 0;
         for (const char* line : c.lines)
-            noteStatusHeader(line, present);
+            blank += noteStatusHeader(line, present) ? 1 : 0;
+        EXPECT_EQ(blank, c.blank) << c.lines.front();
         std::string out;
         appendStatusHeaders(record(true, true, false, 1), present, "\n", out);
         EXPECT_EQ(out, c.expected) << c.lines.front();

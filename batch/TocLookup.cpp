@@ -1,0 +1,66 @@
+#include "batch/TocLookup.h"
+
+#include "batch/TocIndex.h"
+#include "platform/FileSystem.h"
+#include "platform/Localization.h"
+#include "platform/Log.h"
+#include "platform/MappedFile.h"
+#include "platform/MappedReadGuard.h"
+
+namespace tarnwick {
+namespace {
+
+void logUnused(const std::string& tocPath, const std::string& reason)
+{
+    logMessage(formatMessage("'%1' not used: %2", {tocPath, reason}));
+}
+
+} // namespace
+
+MessageIndex messageIndexFor(const std::string& mailboxPath)
+{
+    const std::optional<std::string> tocPath = tocPathFor(mailboxPath);
+    if (!tocPath || entryType(*tocPath) == EntryType::None)
+        return {};
+    if (entryType(*tocPath) != EntryType::Regular) {
+        logUnused(*tocPath, "not a regular file");
+        return {};
+    }
+    if (fileSize(*tocPath).value_or(0) > kMaximumTocSize) {
+        logUnused(*tocPath, "too large");
+        return {};
+    }
+    MappedFile toc;
+    MappedFile mailbox;
+    if (!toc.open(*tocPath) || !mailbox.open(mailboxPath)) {
+        logUnused(*tocPath, "could not be read");
+        return {};
+    }
+    const TocReading reading = readToc(toc.bytes());
+    if (!reading.entries) {
+        logUnused(*tocPath, reading.problem);
+        return {};
+    }
+    const std::vector<TocEntry>& entries = *reading.entries;
+    if (const std::string problem = tocLayoutProblem(entries, mailbox.size()); !problem.empty()) {
+        logUnused(*tocPath, problem);
+        return {};
+    }
+    // The mailbox is mapped: a file truncated meanwhile must not end the process.
+    SeparatorMisfit misfit;
+    const GuardedRun run = guardMappedReads(mailbox.bytes(), [&] {
+        misfit = findSeparatorMisfit(entries, mailbox.bytes());
+        return true;
+    });
+    if (run.faulted) {
+        logUnused(*tocPath, "mailbox could not be read");
+        return {};
+    }
+    if (misfit.found) {
+        logUnused(*tocPath, separatorProblem(misfit));
+        return {};
+    }
+    return indexedMessages(entries);
+}
+
+} // namespace tarnwick

@@ -1,0 +1,197 @@
+// Eudora's own records through the real binary, read back by Python's mailbox module:
+// boundaries and status from the .toc, real names from descmap.pce in both layouts,
+// attachment folders and Eudora's files left out of the real sample folders.
+#include "CliRunner.h"
+
+#include <cstdio>
+
+namespace tarnwick::test {
+namespace {
+
+std::string samplesFolder()
+{
+    for (const char* candidate : {TARNWICK_SOURCE_DIR "/../shared/eudora-samples/", TARNWICK_SOURCE_DIR "/../../shared/eudora-samples/"}) {
+        if (std::filesystem::is_directory(candidate))
+            return candidate;
+    }
+    ADD_FAILURE() << "eudora-samples not found beside " TARNWICK_SOURCE_DIR;
+    return {};
+}
+
+struct Record { std::uint32_t offset, length; std::uint16_t status = 0, priority = 3; };
+
+// An index as Eudora writes it: 104-byte header with the count at 102, 218 bytes per record.
+std::string tocBytes(const std::vector<Record>& records)
+{
+    std::string bytes(104 + 218 * records.size(), '\0');
+    auto put = [&](std::size_t at, std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    put(102, static_cast<std::uint32_t>(records.size()), 2);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        put(104 + 218 * i, records[i].offset, 4);
+        put(104 + 218 * i + 4, records[i].length, 4);
+        put(104 + 218 * i + 12, records[i].status, 2);
+        put(104 + 218 * i + 16, records[i].priority, 2);
+    }
+    return bytes;
+}
+
+// Each message of an mbox file as Python's mailbox module reads it: "flags|subject|first body line".
+std::vector<std::string> pythonMessages(const std::string& path)
+{
+    const std::string command = "python3 -c 'import mailbox,sys\n"
+                                "for m in mailbox.mbox(sys.argv[1]):\n"
+                                "    body = m.get_payload().splitlines()\n"
+                                "    print(m.get_flags() + \"|\" + str(m[\"Subject\"]) + \"|\" + (body[0] if body else \"\"))' '"
+        + path + "'";
+    std::vector<std::string> lines;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    EXPECT_NE(pipe, nullptr);
+    std::string all;
+    char buffer[4096];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        all.append(buffer, n);
+    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
+    for (std::size_t start = 0, end; (end = all.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(all.substr(start, end - start));
+    return lines;
+}
+
+TEST(CliEudoraRecords, BodyFromLineStaysInItsMessage)
+{
+    Sandbox sandbox;
+    const std::string one = "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: one\r\n\r\nFrom what I hear, it works.\r\n";
+    const std::string two = "From ???@??? Mon Dec 13 18:45:30 2010\r\nSubject: two\r\n\r\nsecond\r\n";
+    sandbox.write("src/In.mbx", one + two);
+    sandbox.write("src/In.toc", tocBytes({{0, static_cast<std::uint32_t>(one.size()), 1, 3},
+                                          {static_cast<std::uint32_t>(one.size()), static_cast<std::uint32_t>(two.size()), 2, 1}}));
+
+    sandbox.mkdir("dest");
+    sandbox.mkdir("bad-out");
+    const RunResult withIndex = sandbox.convert("src", "dest");
+    EXPECT_EQ(withIndex.out, "Completed\n") << withIndex.err;
+    EXPECT_EQ(pythonMessages(sandbox / "dest/In.mbx"),
+              (std::vector<std::string>{"RO|one|>From what I hear, it works.", "ROA|two|second"}));
+    EXPECT_NE(withIndex.err.find("Eudora's own files not converted: 1\n"), std::string::npos) << withIndex.err;
+
+    const RunResult without = sandbox.run({"--no-toc", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
+                                           "--no-add-empty-lines", sandbox / "src/In.mbx", sandbox / "old.mbx"});
+    EXPECT_EQ(without.out, "Completed\n");
+    EXPECT_EQ(pythonMessages(sandbox / "old.mbx").size(), 3u) << "--no-toc: split at every \"From \" line, as before";
+
+    // An index that does not fit is ignored with one log line; nothing is lost.
+    sandbox.write("bad/In.mbx", one + two);
+    sandbox.write("bad/In.toc", tocBytes({{0, static_cast<std::uint32_t>(one.size() + 1)}}));
+    const RunResult bad = sandbox.convert("bad", "bad-out");
+    EXPECT_EQ(bad.out, "Completed\n");
+    EXPECT_NE(bad.err.find("In.toc' not used: entry 1 does not end before a \"From \" line"), std::string::npos) << bad.err;
+    EXPECT_EQ(pythonMessages(sandbox / "bad-out/In.mbx").size(), 3u);
+}
+
+TEST(CliEudoraRecords, WindowsSampleStatusFromACopiedIndex)
+{
+    Sandbox sandbox;
+    const std::string sample = samplesFolder() + "Windows Eudora 7.1 Folder/";
+    std::filesystem::create_directories(sandbox / "src");
+    std::filesystem::copy_file(sample + "In.mbx", sandbox / "src/In.mbx");
+    std::string toc = readFile(sample + "In.toc");
+    ASSERT_EQ(toc.size(), 1194u);
+    const std::uint16_t statuses[] = {1, 2, 3, 0, 0};
+    const std::uint16_t priorities[] = {3, 3, 3, 1, 5};
+    for (std::size_t i = 0; i < 5; ++i) {
+        toc[104 + 218 * i + 12] = static_cast<char>(statuses[i]);
+        toc[104 + 218 * i + 16] = static_cast<char>(priorities[i]);
+    }
+    sandbox.write("src/In.toc", toc);
+    const RunResult result = sandbox.convert("src/In.mbx", "In.mbox");
+    EXPECT_EQ(result.out, "Completed\n") << result.err;
+    const std::vector<std::string> messages = pythonMessages(sandbox / "In.mbox");
+    ASSERT_EQ(messages.size(), 5u);
+    const char* const flags[] = {"RO|", "ROA|", "RO|", "O|", "O|"};
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(messages[i].substr(0, messages[i].find('|') + 1), flags[i]) << i;
+    const std::string out = readFile(sandbox / "In.mbox");
+    EXPECT_NE(out.find("X-Mozilla-Status: 1001\r\n"), std::string::npos) << "forwarded";
+    EXPECT_NE(out.find("X-Priority: 1 (Highest)\r\n"), std::string::npos);
+    EXPECT_NE(out.find("X-Priority: 5 (Lowest)\r\n"), std::string::npos);
+}
+
+TEST(CliEudoraRecords, CraftedWindowsTreeUnderRealNames)
+{
+    Sandbox sandbox;
+    sandbox.write("src/Eudora.ini", "[Settings]\r\n");
+    sandbox.write("src/descmap.pce", "In,In.mbx,S,Y\r\nOut,Out.mbx,S,N\r\nWork,WORK.FOL,F,N\r\nFamily Holidays 2003,FAMILYHO.MBX,M,N\r\n");
+    sandbox.write("src/WORK.FOL/descmap.pce", "Project Alpha,PROJECTA.MBX,M,N\r\nBills/2004,BILLS200.MBX,M,N\r\n");
+    sandbox.write("src/In.mbx", mailbox(1, "\r\n"));
+    sandbox.write("src/Out.mbx", "");
+    sandbox.write("src/FAMILYHO.MBX", mailbox(2, "\r\n"));
+    sandbox.write("src/WORK.FOL/PROJECTA.MBX", mailbox(3, "\r\n"));
+    sandbox.write("src/WORK.FOL/BILLS200.MBX", mailbox(4, "\r\n"));
+    sandbox.write("src/attach/saved", mailbox(1, "\r\n"));
+    sandbox.write("src/eudora.log", "log\r\n");
+
+    sandbox.mkdir("flat");
+    sandbox.mkdir("tree");
+    sandbox.mkdir("old");
+    const RunResult flat = sandbox.convert("src", "flat");
+    EXPECT_EQ(flat.out, "Completed\n") << flat.err;
+    EXPECT_EQ(snapshot(sandbox / "flat"), (Entries{{"In.mbx", mailbox(1, "\r\n")}, {"Family Holidays 2003.MBX", mailbox(2, "\r\n")},
+                                                   {"Work:Project Alpha.MBX", mailbox(3, "\r\n")}, {"Work:Bills-2004.MBX", mailbox(4, "\r\n")}}));
+    EXPECT_NE(flat.err.find("Eudora's own files not converted: 4\n"), std::string::npos) << flat.err;
+    EXPECT_NE(flat.err.find("Files in attachment folders not converted: 1\n"), std::string::npos) << flat.err;
+    EXPECT_NE(flat.err.find("Out: empty\n"), std::string::npos) << flat.err;
+    EXPECT_EQ(flat.err.find("not Mbox format"), std::string::npos) << flat.err;
+
+    const RunResult tree = sandbox.run({"--layout", "tree", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
+                                        "--no-add-empty-lines", sandbox / "src", sandbox / "tree"});
+    EXPECT_EQ(tree.out, "Completed\n") << tree.err;
+    EXPECT_EQ(snapshot(sandbox / "tree"), (Entries{{"In.mbx", mailbox(1, "\r\n")}, {"Family Holidays 2003.MBX", mailbox(2, "\r\n")},
+                                                   {"Work", "/"}, {"Work/Project Alpha.MBX", mailbox(3, "\r\n")}, {"Work/Bills-2004.MBX", mailbox(4, "\r\n")}}));
+
+    // Converted twice into the same tree: taken names are numbered inside the folders.
+    sandbox.run({"--layout", "tree", "--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines",
+                 sandbox / "src", sandbox / "tree"});
+    EXPECT_TRUE(std::filesystem::exists(sandbox / "tree/Work/Project Alpha_2.MBX"));
+
+    // A file where a folder must go is an error, not a write elsewhere.
+    sandbox.write("blocked/Work", "keep");
+    const RunResult blocked = sandbox.run({"--layout", "tree", sandbox / "src", sandbox / "blocked"});
+    EXPECT_EQ(blocked.exitCode, 1);
+    EXPECT_EQ(blocked.out, "Error: Could not create \"" + sandbox / "blocked/Work" + "\"\n");
+
+    const RunResult old = sandbox.run({"--no-toc", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
+                                       "--no-add-empty-lines", sandbox / "src", sandbox / "old"});
+    EXPECT_TRUE(std::filesystem::exists(sandbox / "old/WORK.FOL:PROJECTA.MBX")) << "--no-toc keeps the names on disk";
+    EXPECT_TRUE(std::filesystem::exists(sandbox / "old/attach:saved"));
+}
+
+TEST(CliEudoraRecords, SampleFoldersGiveOnlyTheirMailboxes)
+{
+    Sandbox sandbox;
+    const struct Case { const char* folder; const char* layout; Entries names; const char* empty; } cases[] = {
+        {"Windows Eudora 7.1 Folder", "flat", {{"In.mbx", ""}}, "empty\n"},
+        {"Mac Eudora 6.2.4 Folder", "flat", {{"In", ""}}, "empty\n"},
+        {"Mac Eudora 6.2.4 Folder", "tree", {{"In", ""}}, "empty\n"},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        const std::string destination = "out" + std::to_string(run++);
+        sandbox.mkdir(destination);
+        const RunResult result = sandbox.run({"--layout", c.layout, samplesFolder() + c.folder, sandbox / destination});
+        EXPECT_EQ(result.out, "Completed\n") << c.folder;
+        Entries names;
+        for (const auto& [name, bytes] : snapshot(sandbox / destination))
+            names[name] = "";
+        EXPECT_EQ(names, c.names) << c.folder << " " << c.layout;
+        EXPECT_EQ(result.err.find("not Mbox format"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("Files in attachment folders not converted: 5\n"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(c.empty), std::string::npos) << result.err;
+        for (const char* name : {"Out", "Junk", "Trash"})
+            EXPECT_NE(result.err.find(name), std::string::npos) << name << " named empty: " << result.err;
+    }
+}
+
+} // namespace
+} // namespace tarnwick::test
