@@ -4,6 +4,8 @@
 #include "batch/BatchReporter.h"
 #include "platform/Localization.h"
 
+#include <QStringList>
+
 #include <exception>
 
 namespace tarnwick {
@@ -20,6 +22,14 @@ public:
     }
 
     void statusText(const std::string& text) override { emit m_runner.statusChanged(QString::fromStdString(text)); }
+
+    void summary(const JobSummary& summary) override
+    {
+        QStringList lines;
+        for (const std::string& line : summaryLines(summary))
+            lines << QString::fromStdString(line);
+        emit m_runner.summaryReady(lines.join(QLatin1Char('\n')));
+    }
 
     void finalText(const std::string& text) override
     {

@@ -26,6 +26,9 @@ public:
 signals:
     /// The job's progress text ("Processing ..."), once before each file.
     void statusChanged(const QString& text);
+    /// What the job passed over or put back, one line each (empty when nothing),
+    /// once, just before finished().
+    void summaryReady(const QString& text);
     /// The job's last text ("Completed", "Canceled" or an error), exactly once. The
     /// runner itself receives it first: the cancel request is cleared and the thread
     /// joined before any other receiver sees it.

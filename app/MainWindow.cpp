@@ -66,7 +66,10 @@ MainWindow::MainWindow()
     , m_attachmentsBox(new QCheckBox(tr("Put attachments back into messages"), this))
     , m_attachmentsFolderEdit(new QLineEdit(this))
     , m_attachmentsFolderButton(new QPushButton(tr("Choose..."), this))
+    , m_eudoraRecordsBox(new QCheckBox(tr("Read Eudora's indexes and folder names"), this))
+    , m_layoutMenu(new QComboBox(this))
     , m_resultLabel(new QLabel(this))
+    , m_summaryLabel(new QLabel(this))
     , m_startButton(new QPushButton(tr("Start"), this))
     , m_statusSheet(new StatusSheet(this))
     , m_job(new JobRunner(this))
@@ -109,7 +112,10 @@ void MainWindow::buildLayout()
     name(m_attachmentsBox, "attachmentsBox");
     name(m_attachmentsFolderEdit, "attachmentsFolderEdit");
     name(m_attachmentsFolderButton, "attachmentsFolderButton");
+    name(m_eudoraRecordsBox, "eudoraRecordsBox");
+    name(m_layoutMenu, "layoutMenu");
     name(m_resultLabel, "resultLabel");
+    name(m_summaryLabel, "summaryLabel");
     name(m_startButton, "startButton");
 
     m_sourceEdit->setToolTip(tr("A Eudora mailbox file, or a folder of mailbox files"));
@@ -158,11 +164,31 @@ void MainWindow::buildLayout()
     attachments->setColumnStretch(1, 1);
     optionsLayout->addLayout(attachments);
 
+    m_eudoraRecordsBox->setToolTip(tr("Message boundaries and read/replied status from each mailbox's .toc, real names "
+                                      "from descmap.pce; attachment folders and Eudora's own files are not converted"));
+    m_layoutMenu->addItem(tr("One file per mailbox (flat)"), QStringLiteral("flat"));
+    m_layoutMenu->addItem(tr("Folders as in Eudora (tree)"), QStringLiteral("tree"));
+    m_layoutMenu->setToolTip(tr("Tree recreates Eudora's folders; choose it to import into Thunderbird, Dovecot or mutt, "
+                                "or to copy to a FAT or exFAT disk"));
+    auto* layoutLabel = new QLabel(tr("Output layout:"), this);
+    layoutLabel->setBuddy(m_layoutMenu);
+    auto* records = new QGridLayout;
+    records->addWidget(m_eudoraRecordsBox, 0, 0, 1, 2);
+    records->addWidget(layoutLabel, 1, 0);
+    records->addWidget(m_layoutMenu, 1, 1);
+    records->setColumnMinimumWidth(0, 150);
+    records->setColumnStretch(1, 1);
+    optionsLayout->addLayout(records);
+
     m_resultLabel->setTextFormat(Qt::PlainText);
     m_resultLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_resultLabel->setWordWrap(true);
     m_resultLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     m_startButton->setDefault(true);
+    m_summaryLabel->setTextFormat(Qt::PlainText);
+    m_summaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_summaryLabel->setWordWrap(true);
+    m_summaryLabel->hide();
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(m_resultLabel, 1);
     bottom->addWidget(m_startButton);
@@ -171,6 +197,7 @@ void MainWindow::buildLayout()
     layout->addLayout(paths);
     layout->addWidget(options);
     layout->addStretch();
+    layout->addWidget(m_summaryLabel);
     layout->addLayout(bottom);
 }
 
@@ -186,6 +213,10 @@ void MainWindow::connectSignals()
     connect(m_startButton, &QPushButton::clicked, this, &MainWindow::start);
     connect(m_statusSheet, &StatusSheet::cancelRequested, m_job, &JobRunner::cancel);
     connect(m_job, &JobRunner::statusChanged, m_statusSheet, &StatusSheet::setMessage);
+    connect(m_job, &JobRunner::summaryReady, this, [this](const QString& text) {
+        m_summaryLabel->setText(text);
+        m_summaryLabel->setVisible(!text.isEmpty());
+    });
     connect(m_job, &JobRunner::finished, this, &MainWindow::showJobEnd);
 
     m_geometrySaveTimer->setSingleShot(true);
@@ -271,6 +302,8 @@ void MainWindow::start()
     storeSettings();
 
     m_resultLabel->clear();
+    m_summaryLabel->clear();
+    m_summaryLabel->hide();
     m_statusSheet->begin(tr("Converting Mbox files..."), tr("Waiting..."));
     m_job->start();
 }

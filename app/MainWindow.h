@@ -77,7 +77,10 @@ private:
     QCheckBox* m_attachmentsBox;
     QLineEdit* m_attachmentsFolderEdit;
     QPushButton* m_attachmentsFolderButton;
+    QCheckBox* m_eudoraRecordsBox;
+    QComboBox* m_layoutMenu;
     QLabel* m_resultLabel;
+    QLabel* m_summaryLabel;
     QPushButton* m_startButton;
     StatusSheet* m_statusSheet;
     JobRunner* m_job;

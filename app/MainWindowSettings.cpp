@@ -72,6 +72,9 @@ void MainWindow::loadSettings()
     const auto folders = store.stringListValue(keys::kAttachmentFolders).value_or(std::vector<std::string>{});
     m_attachmentsFolderEdit->setText(folders.empty() ? QString() : QFile::decodeName(QByteArray::fromStdString(folders.front())));
     updateAttachmentControls();
+    setOn(m_eudoraRecordsBox, store.boolValue(keys::kUseEudoraRecords));
+    const int layout = m_layoutMenu->findData(QString::fromStdString(store.stringValue(keys::kOutputLayout).value_or(std::string())));
+    m_layoutMenu->setCurrentIndex(layout < 0 ? 0 : layout);
     m_resultLabel->clear();
 }
 
@@ -115,6 +118,8 @@ void MainWindow::storeSettings()
     const QString folder = m_attachmentsFolderEdit->text().trimmed();
     store.setStringList(keys::kAttachmentFolders, folder.isEmpty() ? std::vector<std::string>{}
                                                                    : std::vector<std::string>{QFile::encodeName(folder).toStdString()});
+    store.setBool(keys::kUseEudoraRecords, isOn(m_eudoraRecordsBox));
+    store.setString(keys::kOutputLayout, m_layoutMenu->currentData().toString().toStdString());
     store.sync();
 }
 

@@ -375,5 +375,41 @@
         <source>Ukrainian (KOI8-U)</source>
         <translation>ウクライナ語 (KOI8-U)</translation>
     </message>
+    <message>
+        <source>Read Eudora's indexes and folder names</source>
+        <translation>Eudora の索引とフォルダ名を読み込む</translation>
+    </message>
+    <message>
+        <source>Message boundaries and read/replied status from each mailbox's .toc, real names from descmap.pce; attachment folders and Eudora's own files are not converted</source>
+        <translation>各メールボックスの .toc からメッセージの区切りと既読・返信済みの状態を、descmap.pce から本来の名前を読み取ります。添付ファイルのフォルダと Eudora 自身のファイルは変換しません</translation>
+    </message>
+    <message>
+        <source>One file per mailbox (flat)</source>
+        <translation>メールボックスごとに 1 ファイル (flat)</translation>
+    </message>
+    <message>
+        <source>Folders as in Eudora (tree)</source>
+        <translation>Eudora と同じフォルダ構成 (tree)</translation>
+    </message>
+    <message>
+        <source>Tree recreates Eudora's folders; choose it to import into Thunderbird, Dovecot or mutt, or to copy to a FAT or exFAT disk</source>
+        <translation>tree は Eudora のフォルダ構成を再現します。Thunderbird、Dovecot、mutt に取り込むときや、FAT・exFAT のディスクにコピーするときに選んでください</translation>
+    </message>
+    <message>
+        <source>Output layout:</source>
+        <translation>出力の構成:</translation>
+    </message>
+    <message>
+        <source>Eudora's own files not converted: %1</source>
+        <translation>変換しなかった Eudora 自身のファイル: %1</translation>
+    </message>
+    <message>
+        <source>Files in attachment folders not converted: %1</source>
+        <translation>変換しなかった添付ファイルフォルダ内のファイル: %1</translation>
+    </message>
+    <message>
+        <source>%1: empty</source>
+        <translation>%1: 空</translation>
+    </message>
 </context>
 </TS>

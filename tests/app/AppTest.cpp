@@ -373,6 +373,44 @@ private slots:
         QVERIFY(plain.readAll().contains("Attachment Converted:"));
     }
 
+    // Eudora's records and the layout: shown from the store, stored at Start, used by
+    // the job; what the job passed over shows below the options.
+    void eudoraRecordsAndLayoutFromTheWindow()
+    {
+        const QString source = dir_.path() + "/eudora", destination = dir_.path() + "/records";
+        QVERIFY(QDir().mkpath(source + "/WORK.FOL") && QDir().mkpath(destination));
+        test::writeFile(source + "/descmap.pce", "Out,OUT.MBX,S,N\r\nWork,WORK.FOL,F,N\r\n");
+        test::writeFile(source + "/WORK.FOL/descmap.pce", "Project Alpha,PROJECTA.MBX,M,N\r\n");
+        test::writeFile(source + "/WORK.FOL/PROJECTA.MBX", "From a Mon Jan  1 00:00:00 2001\r\nSubject: s\r\n\r\nText\r\n");
+        test::writeFile(source + "/OUT.MBX", "");
+        store().setBool(keys::kUseEudoraRecords, false);
+        store().setString(keys::kOutputLayout, "tree");
+        test::Window w;
+        w.window.show();
+        QCOMPARE(w.eudoraRecordsBox()->checkState(), Qt::Unchecked);
+        QCOMPARE(w.layoutMenu()->currentData().toString(), "tree");
+        QVERIFY(w.summaryLabel()->isHidden());
+
+        w.eudoraRecordsBox()->setCheckState(Qt::Checked);
+        w.sourceEdit()->setText(source);
+        w.destinationEdit()->setText(destination);
+        w.startButton()->click();
+        QVERIFY(test::waitForJobEnd(w));
+        QCOMPARE(w.resultLabel()->text(), "Completed");
+        QVERIFY(store().boolValue(keys::kUseEudoraRecords));
+        QVERIFY(QFileInfo::exists(destination + "/Work/Project Alpha.MBX"));
+        QCOMPARE(w.summaryLabel()->text(), "Eudora's own files not converted: 2\nOut: empty");
+        QVERIFY(!w.summaryLabel()->isHidden());
+
+        w.layoutMenu()->setCurrentIndex(w.layoutMenu()->findData(QStringLiteral("flat")));
+        w.destinationEdit()->setText(destination + "/flat");
+        QVERIFY(QDir().mkpath(destination + "/flat"));
+        w.startButton()->click();
+        QVERIFY(test::waitForJobEnd(w));
+        QCOMPARE(store().stringValue(keys::kOutputLayout).value_or(std::string()), std::string("flat"));
+        QVERIFY(QFileInfo::exists(destination + "/flat/Work:Project Alpha.MBX"));
+    }
+
     // Cancel, or quitting (the window cancels and joins its job), while the first
     // of two large files converts: that file is finished and kept, the second never started.
     void cancelBetweenFiles()

@@ -58,6 +58,9 @@ struct Window {
     QCheckBox* attachmentsBox() const { return child<QCheckBox>("attachmentsBox"); }
     QLineEdit* attachmentsFolderEdit() const { return child<QLineEdit>("attachmentsFolderEdit"); }
     QPushButton* attachmentsFolderButton() const { return child<QPushButton>("attachmentsFolderButton"); }
+    QCheckBox* eudoraRecordsBox() const { return child<QCheckBox>("eudoraRecordsBox"); }
+    QComboBox* layoutMenu() const { return child<QComboBox>("layoutMenu"); }
+    QLabel* summaryLabel() const { return child<QLabel>("summaryLabel"); }
     QLabel* resultLabel() const { return child<QLabel>("resultLabel"); }
     QPushButton* startButton() const { return child<QPushButton>("startButton"); }
     StatusSheet* statusSheet() const { return window.findChild<StatusSheet*>(); }
