@@ -1,0 +1,279 @@
+#include "engine/AutomaticEncoding.h"
+
+#include "engine/EncodedWords.h"
+
+#include <unicode/ucsdet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace tarnwick {
+namespace {
+
+constexpr EncodingId kEncodingISO2022JP = 21;
+// ICU's detector is slow next to a decoder: it looks at a sample around the first
+// 8-bit byte, and only when a multibyte family decodes the whole text cleanly.
+constexpr std::size_t kDetectorLead = 256;
+constexpr std::size_t kDetectorSample = 1024;
+constexpr int kDetectorConfidence = 50;
+constexpr int kDetectorSingleByteConfidence = 80;
+
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix)
+{
+    return text.size() >= lowerPrefix.size()
+        && std::equal(lowerPrefix.begin(), lowerPrefix.end(), text.begin(),
+                      [](char p, char c) { return p == asciiLower(c); });
+}
+
+bool hasByteAbove7F(std::string_view bytes)
+{
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+bool hasC1Control(std::u16string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x80 && c <= 0x9F; });
+}
+
+bool decodesCleanly(std::span<const std::string_view> pieces, EncodingId encoding)
+{
+    thread_local std::u16string scratch;
+    for (const std::string_view piece : pieces) {
+        scratch.clear();
+        if (!decodeAppend(piece.data(), piece.size(), encoding, scratch) || hasC1Control(scratch))
+            return false;
+    }
+    if (scratch.capacity() > (std::size_t{1} << 20))
+        std::u16string().swap(scratch);
+    return true;
+}
+
+bool decodesCleanlyIn(std::span<const std::string_view> pieces, const LegacyFamily& family, MailboxOrigin origin,
+                      EncodingId& encoding)
+{
+    for (const EncodingId candidate : {family.primary(origin), family.secondary(origin)}) {
+        if (decodesCleanly(pieces, candidate)) {
+            encoding = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+struct DetectorCloser {
+    void operator()(UCharsetDetector* detector) const { ucsdet_close(detector); }
+};
+
+/// The family ICU's detector names with confidence for a sample of the pieces (up to
+/// 1 KB, from a little before the first 8-bit byte of each piece); none otherwise. A
+/// single-byte family needs more confidence: the detector mixes those up easily.
+const LegacyFamily* detectedFamily(std::span<const std::string_view> pieces)
+{
+    thread_local std::unique_ptr<UCharsetDetector, DetectorCloser> detector;
+    thread_local std::string sample;
+    UErrorCode status = U_ZERO_ERROR;
+    if (!detector) {
+        detector.reset(ucsdet_open(&status));
+        if (U_FAILURE(status))
+            return nullptr;
+    }
+    sample.clear();
+    for (const std::string_view piece : pieces) {
+        const auto high = std::find_if(piece.begin(), piece.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        if (high == piece.end())
+            continue;
+        const auto first = static_cast<std::size_t>(high - piece.begin());
+        const std::size_t start = first > kDetectorLead ? first - kDetectorLead : 0;
+        sample.append(piece.substr(start, kDetectorSample - sample.size()));
+        if (sample.size() >= kDetectorSample)
+            break;
+    }
+    if (sample.empty())
+        return nullptr;
+    ucsdet_setText(detector.get(), sample.data(), static_cast<std::int32_t>(sample.size()), &status);
+    const UCharsetMatch* match = ucsdet_detect(detector.get(), &status);
+    if (U_FAILURE(status) || !match)
+        return nullptr;
+    const int confidence = ucsdet_getConfidence(match, &status);
+    const char* name = ucsdet_getName(match, &status);
+    if (U_FAILURE(status) || !name)
+        return nullptr;
+    const LegacyFamily* family = familyForCharset(name);
+    if (!family || confidence < (family->multibyte ? kDetectorConfidence : kDetectorSingleByteConfidence))
+        return nullptr;
+    return family;
+}
+
+bool inRange(char16_t c, char16_t low, char16_t high) { return c >= low && c <= high; }
+
+/// Whether text decoded in a multibyte family looks like that family's script: most of
+/// its non-ASCII characters are kana (Japanese), Hangul (Korean) or ideographs and CJK
+/// punctuation (Chinese). Single-byte text read as a multibyte encoding gives scattered
+/// ideographs and hardly any kana or Hangul.
+bool looksLikeScriptOf(std::span<const std::string_view> pieces, const LegacyFamily& family, EncodingId encoding)
+{
+    thread_local std::u16string text;
+    std::size_t nonAscii = 0;
+    std::size_t typical = 0;
+    for (const std::string_view piece : pieces) {
+        text.clear();
+        if (!decodeAppend(piece.data(), piece.size(), encoding, text))
+            return false;
+        for (const char16_t c : text) {
+            if (c < 0x80)
+                continue;
+            ++nonAscii;
+            // Half-width katakana (U+FF61-FF9F) is left out: single bytes 0xA1-0xDF give it.
+            const bool punctuation = inRange(c, 0x3000, 0x303F) || inRange(c, 0xFF01, 0xFF5E);
+            if (family.name == "Japanese")
+                typical += punctuation || inRange(c, 0x3040, 0x30FF);
+            else if (family.name == "Korean")
+                typical += punctuation || inRange(c, 0xAC00, 0xD7A3) || inRange(c, 0x3130, 0x318F);
+            else
+                typical += punctuation || inRange(c, 0x4E00, 0x9FFF);
+        }
+    }
+    const std::size_t percent = family.name == "Japanese" ? 20 : family.name == "Korean" ? 50 : 80;
+    return nonAscii > 0 && typical * 100 >= nonAscii * percent;
+}
+
+/// The legacy encodings, with the detector choosing between families. The detector is
+/// asked only when another multibyte family reads the text as its script, and a family
+/// it has confirmed once is trusted for the rest of the mailbox.
+SourceEncoding chooseLegacy(std::span<const std::string_view> pieces, AutomaticSource& source)
+{
+    const LegacyFamily& own = *source.family;
+    EncodingId ownEncoding = kEncodingNone;
+    const bool ownClean = decodesCleanlyIn(pieces, own, source.origin, ownEncoding);
+    if (ownClean && own.multibyte && looksLikeScriptOf(pieces, own, ownEncoding))
+        return {ownEncoding, EncodingChoice::Legacy};
+    // A single-byte family decodes nearly anything, so this comes before it.
+    EncodingId other = kEncodingNone;
+    for (const LegacyFamily& family : legacyFamilies()) {
+        if (&family == &own || !family.multibyte || !decodesCleanlyIn(pieces, family, source.origin, other)
+            || !looksLikeScriptOf(pieces, family, other))
+            continue;
+        if (source.confirmed == &family || detectedFamily(pieces) == &family) {
+            source.confirmed = &family;
+            return {other, EncodingChoice::Detected};
+        }
+    }
+    if (ownClean && !own.multibyte)
+        return {ownEncoding, EncodingChoice::Legacy};
+    if (&own != &westernFamily() && decodesCleanlyIn(pieces, westernFamily(), source.origin, other))
+        return {other, EncodingChoice::LastResort};
+    if (ownClean)
+        return {ownEncoding, EncodingChoice::Legacy};
+    return {own.primary(source.origin), EncodingChoice::Undecodable};
+}
+
+/// The declared charset as the mailbox stores it: Mac Eudora translated single-byte
+/// mail into its Mac encoding ("iso-8859-1/macintosh").
+EncodingId storedDeclaredEncoding(std::string_view declared, MailboxOrigin origin)
+{
+    const EncodingId named = namedEncoding(declared);
+    if (named == kEncodingNone || named == kEncodingISO2022JP)
+        return named;
+    if (!isAsciiCompatible(named))
+        return kEncodingNone; // UTF-16 and the like: Eudora never stored text so
+    if (origin == MailboxOrigin::Mac && declared.find('/') == std::string_view::npos) {
+        if (const LegacyFamily* family = familyForCharset(declared); family && !family->multibyte)
+            return family->mac;
+    }
+    return named;
+}
+
+} // namespace
+
+SourceEncoding chooseSourceEncoding(std::span<const std::string_view> pieces, std::string_view declared,
+                                    AutomaticSource& source)
+{
+    if (!declared.empty()) {
+        const EncodingId encoding = storedDeclaredEncoding(declared, source.origin);
+        if (encoding != kEncodingNone && decodesCleanly(pieces, encoding))
+            return {encoding, EncodingChoice::Declared};
+    }
+    const bool eightBit = std::any_of(pieces.begin(), pieces.end(), hasByteAbove7F);
+    const bool shifted = std::any_of(pieces.begin(), pieces.end(),
+                                     [](std::string_view p) { return p.find("\x1B$") != std::string_view::npos; });
+    if (!eightBit && !shifted)
+        return {kEncodingUTF8, EncodingChoice::Ascii};
+    if (shifted && !eightBit && decodesCleanly(pieces, kEncodingISO2022JP))
+        return {kEncodingISO2022JP, EncodingChoice::Detected};
+    if (decodesCleanly(pieces, kEncodingUTF8))
+        return {kEncodingUTF8, eightBit ? EncodingChoice::Utf8 : EncodingChoice::Ascii};
+    return chooseLegacy(pieces, source);
+}
+
+std::string_view declaredCharset(std::string_view header)
+{
+    std::size_t pos = 0;
+    while (pos < header.size()) {
+        const std::size_t end = std::min(header.find_first_of("\r\n", pos), header.size());
+        if (startsWithIgnoringCase(header.substr(pos, end - pos), "content-type:")) {
+            // The field with its continuation lines.
+            std::size_t fieldEnd = end;
+            while (fieldEnd < header.size()) {
+                std::size_t next = fieldEnd;
+                while (next < header.size() && (header[next] == '\r' || header[next] == '\n'))
+                    ++next;
+                if (next - fieldEnd > 2 || next >= header.size() || (header[next] != ' ' && header[next] != '\t'))
+                    break;
+                fieldEnd = std::min(header.find_first_of("\r\n", next), header.size());
+            }
+            const std::string_view field = header.substr(pos, fieldEnd - pos);
+            for (std::size_t at = 0; at + 8 <= field.size(); ++at) {
+                if (!startsWithIgnoringCase(field.substr(at), "charset="))
+                    continue;
+                std::string_view value = field.substr(at + 8);
+                if (!value.empty() && value.front() == '"') {
+                    value.remove_prefix(1);
+                    return value.substr(0, value.find('"'));
+                }
+                return value.substr(0, value.find_first_of("; \t\r\n()"));
+            }
+            return {};
+        }
+        pos = end;
+        while (pos < header.size() && (header[pos] == '\r' || header[pos] == '\n'))
+            ++pos;
+    }
+    return {};
+}
+
+EncodingId namedEncoding(std::string_view name)
+{
+    if (const std::size_t slash = name.rfind('/'); slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    const PlatformEncoding platform = encodingForIANAName(name);
+    if (platform == kPlatformEncodingInvalid || !isEncodingAvailable(platform))
+        return kEncodingNone;
+    return carryEncoding(platform);
+}
+
+std::string_view markerCharset(std::string_view blockText)
+{
+    static constexpr std::string_view kMarker = "<!x-stuff-for-pete";
+    std::size_t start = 0;
+    while (start < blockText.size() && (blockText[start] == '\r' || blockText[start] == '\n'))
+        ++start;
+    if (blockText.substr(start, kMarker.size()) != kMarker)
+        return {};
+    const std::string_view marker = blockText.substr(start, blockText.find('>', start) - start);
+    const std::size_t at = marker.find(" charset=\"");
+    if (at == std::string_view::npos)
+        return {};
+    const std::string_view value = marker.substr(at + 10);
+    return value.substr(0, value.find('"'));
+}
+
+MailboxOrigin originOfMailbox(std::string_view firstLineTerminator)
+{
+    return firstLineTerminator == "\r" ? MailboxOrigin::Mac : MailboxOrigin::Windows;
+}
+
+} // namespace tarnwick

@@ -1,0 +1,66 @@
+#pragma once
+// "Automatic" source encoding: the encoding of one message's text, decided from the
+// message itself and the mailbox it comes from.
+
+#include "engine/LegacyEncodings.h"
+#include "platform/TextEncoding.h"
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace tarnwick {
+
+/// The source encoding setting that stands for "Automatic" (also what a missing
+/// MboxEncoding reads as). No encoding of the table has this identifier.
+inline constexpr EncodingId kEncodingAutomatic = 0;
+
+/// What a mailbox tells about its messages' encodings.
+struct AutomaticSource {
+    MailboxOrigin origin = MailboxOrigin::Windows;
+    const LegacyFamily* family = &westernFamily(); // the user's language family
+    const LegacyFamily* confirmed = nullptr;       // the family ICU's detector last confirmed here
+};
+
+/// How the encoding was found, in the order the steps are tried.
+enum class EncodingChoice : std::uint8_t {
+    Declared,   // the charset the message's Content-Type names, which decodes the text cleanly
+    Ascii,      // no 8-bit byte at all
+    Utf8,       // valid UTF-8 with non-ASCII bytes
+    Legacy,     // the legacy encoding of the mailbox's platform in the user's language family
+    Detected,   // another family: the text decodes cleanly in it and ICU's detector agrees
+    LastResort, // the Western legacy encodings, when the user's family cannot decode the text
+    Undecodable,
+};
+
+struct SourceEncoding {
+    EncodingId encoding = kEncodingUTF8;
+    EncodingChoice choice = EncodingChoice::Undecodable;
+};
+
+/// Chooses the encoding of `pieces`: the parts of one message in its own encoding (the
+/// header, text runs and tag blocks that name no charset), in message order.
+/// `declaredCharset` is the charset parameter of the message's Content-Type (may be
+/// empty). Text decodes cleanly when it decodes without error and holds no C1 control
+/// character. Never returns an encoding that fails on the pieces, except with
+/// EncodingChoice::Undecodable. Updates `source.confirmed`.
+SourceEncoding chooseSourceEncoding(std::span<const std::string_view> pieces, std::string_view declaredCharset,
+                                    AutomaticSource& source);
+
+/// The charset parameter of the first Content-Type field in raw header bytes, quotes
+/// removed; empty when there is none.
+std::string_view declaredCharset(std::string_view header);
+
+/// The encoding a charset name of a tag or marker stands for. Mac Eudora writes
+/// "received/stored" names ("iso-8859-1/macintosh"): the stored bytes follow the second.
+/// kEncodingNone for an unknown or unavailable name.
+EncodingId namedEncoding(std::string_view name);
+
+/// The charset named by the `<!x-stuff-for-pete ... charset="...">` marker with which a
+/// Mac HTML block's text begins; empty when the text begins otherwise.
+std::string_view markerCharset(std::string_view blockText);
+
+/// The mailbox's origin from its first line: CR alone ends Mac Eudora's lines.
+MailboxOrigin originOfMailbox(std::string_view firstLineTerminator);
+
+} // namespace tarnwick

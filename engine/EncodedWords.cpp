@@ -1,0 +1,218 @@
+#include "engine/EncodedWords.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+namespace tarnwick {
+namespace {
+
+constexpr std::size_t kMaxWordLength = 75; // RFC 2047, section 2
+constexpr std::size_t kMaxLineLength = 78; // RFC 5322, section 2.1.1
+constexpr std::u16string_view kAsciiProbe = u"=?!*+-/_09AZaz ()<>@,;:\"\\.[]\r\n\t";
+
+constexpr EncodingId kEncodingISO2022JP = 21;
+constexpr EncodingId kEncodingISO2022KR = 0x80000840;
+constexpr EncodingId kEncodingHZ = 0x80000A05;
+
+// Shift sequences make a Q word unreadable; RFC 1468 asks for B with ISO-2022-JP.
+bool needsBase64(EncodingId encoding)
+{
+    return encoding == kEncodingISO2022JP || encoding == kEncodingISO2022KR || encoding == kEncodingHZ;
+}
+
+// The characters that RFC 2047 (5.3) allows unencoded in a Q word inside a phrase: the
+// strictest of its three places, so the words fit in comments and unstructured text too.
+bool isQSafe(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' || c == '*'
+        || c == '+' || c == '-' || c == '/';
+}
+
+std::size_t qLength(std::string_view bytes)
+{
+    std::size_t length = 0;
+    for (const char c : bytes)
+        length += isQSafe(static_cast<unsigned char>(c)) || c == ' ' ? 1 : 3;
+    return length;
+}
+
+std::size_t bLength(std::size_t byteCount) { return 4 * ((byteCount + 2) / 3); }
+
+void appendQ(std::string_view bytes, std::u16string& out)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (isQSafe(byte)) {
+            out.push_back(static_cast<char16_t>(byte));
+        } else if (byte == ' ') {
+            out.push_back(u'_');
+        } else {
+            out.push_back(u'=');
+            out.push_back(static_cast<char16_t>(kHex[byte >> 4]));
+            out.push_back(static_cast<char16_t>(kHex[byte & 0x0F]));
+        }
+    }
+}
+
+void appendB(std::string_view bytes, std::u16string& out)
+{
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const std::uint32_t v = (static_cast<unsigned char>(bytes[i]) << 16)
+            | (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+        for (int shift = 18; shift >= 0; shift -= 6)
+            out.push_back(static_cast<char16_t>(kDigits[(v >> shift) & 0x3F]));
+    }
+    if (const std::size_t rest = bytes.size() - i; rest > 0) {
+        std::uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (rest == 2)
+            v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out.push_back(static_cast<char16_t>(kDigits[(v >> 18) & 0x3F]));
+        out.push_back(static_cast<char16_t>(kDigits[(v >> 12) & 0x3F]));
+        out.push_back(rest == 2 ? static_cast<char16_t>(kDigits[(v >> 6) & 0x3F]) : u'=');
+        out.push_back(u'=');
+    }
+}
+
+bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+class WordWriter {
+public:
+    WordWriter(const HeaderCharset& charset, bool base64) : charset_(charset), base64_(base64) {}
+
+    std::size_t overhead() const { return charset_.name.size() + 7; } // =?NAME?X?...?=
+
+    // The length of the word holding `text`, or none when it cannot be encoded.
+    std::optional<std::size_t> lengthOf(std::u16string_view text)
+    {
+        if (!encodeText(text, charset_.encoding, bytes_))
+            return std::nullopt;
+        return overhead() + (base64_ ? bLength(bytes_.size()) : qLength(bytes_));
+    }
+
+    // Appends the word for `text`, which lengthOf() has accepted.
+    void append(std::u16string_view text, std::u16string& out)
+    {
+        encodeText(text, charset_.encoding, bytes_);
+        out.append(u"=?");
+        for (const char c : charset_.name)
+            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+        out.append(base64_ ? u"?B?" : u"?Q?");
+        if (base64_)
+            appendB(bytes_, out);
+        else
+            appendQ(bytes_, out);
+        out.append(u"?=");
+    }
+
+private:
+    const HeaderCharset& charset_;
+    const bool base64_;
+    std::string bytes_;
+};
+
+// The end of the longest piece of `text` from `start` whose word fits in 75 characters;
+// at least one character, even when that one word is longer.
+std::size_t pieceEnd(std::u16string_view text, std::size_t start, WordWriter& writer)
+{
+    auto clampToCharacter = [&](std::size_t end) {
+        if (end < text.size() && end > start + 1 && isHighSurrogate(text[end - 1]))
+            return end - 1;
+        if (end < text.size() && end == start + 1 && isHighSurrogate(text[start]))
+            return end + 1;
+        return end;
+    };
+    auto fits = [&](std::size_t end) {
+        const auto length = writer.lengthOf(text.substr(start, end - start));
+        return length && *length <= kMaxWordLength;
+    };
+    std::size_t low = clampToCharacter(start + 1); // always taken
+    std::size_t high = std::min(text.size(), start + kMaxWordLength);
+    while (low < high) {
+        const std::size_t middle = clampToCharacter(low + (high - low + 1) / 2);
+        if (middle <= low)
+            break;
+        if (fits(middle))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return low;
+}
+
+bool chooseBase64(std::u16string_view text, const HeaderCharset& charset)
+{
+    if (needsBase64(charset.encoding))
+        return true;
+    std::string bytes;
+    encodeText(text, charset.encoding, bytes);
+    return bLength(bytes.size()) < qLength(bytes);
+}
+
+} // namespace
+
+bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out,
+                        std::vector<std::size_t>& foldPoints)
+{
+    static constexpr HeaderCharset kUTF8{kEncodingUTF8, "utf-8"};
+    // A charset that lacks a character, or whose name leaves no room for one, gives way to UTF-8.
+    const HeaderCharset& used
+        = canEncode(text, charset.encoding) && charset.name.size() + 7 + 12 <= kMaxWordLength ? charset : kUTF8;
+    if (!canEncode(text, used.encoding))
+        return false;
+    WordWriter writer(used, chooseBase64(text, used));
+    std::size_t start = 0;
+    while (start < text.size()) {
+        if (start > 0) {
+            foldPoints.push_back(out.size());
+            out.push_back(u' ');
+        }
+        const std::size_t end = pieceEnd(text, start, writer);
+        writer.append(text.substr(start, end - start), out);
+        start = end;
+    }
+    return true;
+}
+
+void appendFolded(std::u16string_view line, const std::vector<std::size_t>& foldPoints,
+                  std::u16string_view terminator, std::u16string& out)
+{
+    std::size_t lineStart = 0;
+    std::size_t candidate = 0; // the last fold point that keeps the current line short enough
+    auto breakAt = [&](std::size_t at) {
+        out.append(line.substr(lineStart, at - lineStart));
+        out.append(terminator);
+        lineStart = at;
+    };
+    for (const std::size_t point : foldPoints) {
+        if (point <= lineStart || point >= line.size())
+            continue;
+        while (point - lineStart > kMaxLineLength) {
+            if (candidate > lineStart) {
+                breakAt(candidate);
+            } else {
+                breakAt(point); // a piece longer than a line: it ends its own line
+                break;
+            }
+        }
+        if (point > lineStart)
+            candidate = point;
+    }
+    if (line.size() - lineStart > kMaxLineLength && candidate > lineStart)
+        breakAt(candidate);
+    out.append(line.substr(lineStart));
+}
+
+bool isAsciiCompatible(EncodingId encoding)
+{
+    std::string bytes;
+    if (!encodeText(kAsciiProbe, encoding, bytes) || bytes.size() != kAsciiProbe.size())
+        return false;
+    return std::equal(bytes.begin(), bytes.end(), kAsciiProbe.begin(),
+                      [](char b, char16_t c) { return static_cast<char16_t>(static_cast<unsigned char>(b)) == c; });
+}
+
+} // namespace tarnwick
