@@ -125,8 +125,8 @@ private:
             candidates_.emplace(options.charsetNames);
         CharsetCandidates& candidates = *candidates_;
         const ConversionResult result = convertMbox(inputPath, outputPath, options,
-            [&](std::string_view message, std::uint64_t headerLength, std::string& converted) {
-                return convertMessage(message, headerLength, options, candidates, converted);
+            [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& converted) {
+                return convertMessage(message, headerLength, options, candidates, mailbox, converted);
             });
         summary_.attachments.add(result.attachments);
         if (!result.succeeded) {

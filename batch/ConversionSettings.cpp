@@ -1,6 +1,7 @@
 #include "batch/ConversionSettings.h"
 
 #include "platform/SettingsStore.h"
+#include "platform/UserLanguage.h"
 #include "settings/SettingsKeys.h"
 
 namespace tarnwick {
@@ -18,6 +19,10 @@ ConversionOptions readConversionOptions(const SettingsStore& store)
     options.addEmptyLines = store.boolValue(keys::kAddEmptyLines);
     options.replaceNoBreakSpaces = store.boolValue(keys::kReplaceNBSPWithSpaceInMacJapanese);
     options.putBackAttachments = store.boolValue(keys::kPutBackAttachments);
+    options.encodeHeaders = store.boolValue(keys::kEncodeHeaders);
+    options.dropStaleLengths = store.boolValue(keys::kDropStaleLengths);
+    options.mendCROnlyLineEndings = store.boolValue(keys::kMendCROnlyLineEndings);
+    options.language = userLanguage();
     return options;
 }
 

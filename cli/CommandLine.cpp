@@ -38,6 +38,9 @@ const Switch kSwitches[] = {
     {"replace-nbsp", "no-replace-nbsp", keys::kReplaceNBSPWithSpaceInMacJapanese},
     {"attachments", "no-attachments", keys::kPutBackAttachments},
     {"toc", "no-toc", keys::kUseEudoraRecords},
+    {"encode-headers", "no-encode-headers", keys::kEncodeHeaders},
+    {"drop-stale-lengths", "no-drop-stale-lengths", keys::kDropStaleLengths},
+    {"mend-cr", "no-mend-cr", keys::kMendCROnlyLineEndings},
 };
 constexpr int kSwitchCount = static_cast<int>(std::size(kSwitches));
 
@@ -78,6 +81,8 @@ std::optional<std::uint64_t> parseDecimal(std::string_view text)
 
 std::optional<EncodingId> parseSourceEncoding(std::string_view text)
 {
+    if (text == "auto" || text == "0")
+        return kEncodingAutomatic;
     if (auto number = parseDecimal(text)) {
         if (*number > 0xFFFFFFFFu)
             return std::nullopt;
@@ -174,9 +179,13 @@ saved by the Tarnwick window, else the default):
   --convert-encodings, --no-convert-encodings
                             re-encode messages into the first fitting charset
   --source-encoding NAME_OR_ID
-                            encoding of the input mailboxes: an IANA name or
-                            alias (shift_jis, x-mac-japanese, iso-8859-1, ...)
-                            or an identifier from --list-encodings
+                            encoding of the input mailboxes: auto (the
+                            default: each message in the charset it names,
+                            else UTF-8 when valid, else the legacy encoding
+                            of the mailbox's platform in the language of
+                            your locale), an IANA name or alias (shift_jis,
+                            x-mac-japanese, iso-8859-1, ...) or an
+                            identifier from --list-encodings
   --charsets "a, b, ..."    output charsets in order of preference
   --eudora-tags, --no-eudora-tags
                             process <x-flowed>, <x-html> and <x-charset> blocks
@@ -200,6 +209,14 @@ saved by the Tarnwick window, else the default):
   --layout flat|tree        flat: one file per mailbox, ":" joining folder
                             names; tree: mailboxes in nested folders named
                             after the Eudora folders
+  --encode-headers, --no-encode-headers
+                            write non-ASCII header text as RFC 2047
+                            encoded-words (default on)
+  --drop-stale-lengths, --no-drop-stale-lengths
+                            leave out the Content-Length: and Lines: headers
+                            Eudora kept from the mail as it arrived (default on)
+  --mend-cr, --no-mend-cr   without --crlf, end lines with LF in a mailbox
+                            whose lines end with CR alone (default on)
   --list-encodings          print ID<TAB>NAME of every available encoding
   -h, --help                print this help
   -V, --version             print the version

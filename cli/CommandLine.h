@@ -30,7 +30,8 @@ struct ParseResult {
 /// Parses argv.
 ParseResult parseCommandLine(int argc, char** argv);
 
-/// An IANA name or alias of an available encoding, or the decimal identifier of one
+/// "auto" or 0 (Automatic), an IANA name or alias of an available encoding, or the
+/// decimal identifier of one
 /// (up to 0xFFFFFFFF); none for anything else.
 std::optional<EncodingId> parseSourceEncoding(std::string_view text);
 

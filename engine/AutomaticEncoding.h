@@ -11,10 +11,6 @@
 
 namespace tarnwick {
 
-/// The source encoding setting that stands for "Automatic" (also what a missing
-/// MboxEncoding reads as). No encoding of the table has this identifier.
-inline constexpr EncodingId kEncodingAutomatic = 0;
-
 /// What a mailbox tells about its messages' encodings.
 struct AutomaticSource {
     MailboxOrigin origin = MailboxOrigin::Windows;

@@ -19,7 +19,7 @@ struct AttachmentFolders {
 
 struct ConversionOptions {
     bool convertEncodings = false;         // re-encode each message into the first fitting charset
-    EncodingId sourceEncoding = kEncodingUTF8; // encoding of the input mailbox
+    EncodingId sourceEncoding = kEncodingUTF8; // encoding of the input mailbox; 0 for Automatic
     std::vector<std::string> charsetNames; // output charsets in order of preference, as the user wrote them
     bool processEudoraTags = false;        // decode <x-flowed>, <x-html> and <x-charset> blocks
     bool crlfLineEndings = false;          // end every line with CR LF
@@ -31,6 +31,10 @@ struct ConversionOptions {
     // a multipart Content-Type whose boundary still occurs in the body.
     bool putBackAttachments = false;
     AttachmentFolders attachmentFolders;   // where those files are looked for
+    bool encodeHeaders = false;            // non-ASCII header text as RFC 2047 encoded-words
+    bool dropStaleLengths = false;         // leave out Content-Length: and Lines: header fields
+    bool mendCROnlyLineEndings = false;    // without CR LF: LF where the input's first line ends in CR alone
+    std::string language;                  // the user's locale language (Automatic's legacy family)
 };
 
 } // namespace tarnwick

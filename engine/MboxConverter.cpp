@@ -37,6 +37,25 @@ bool isSeparator(const char* contents, std::uint64_t length)
         && contents[4] == ' ';
 }
 
+bool startsWithName(const char* contents, std::uint64_t length, std::string_view lowerName)
+{
+    if (length < lowerName.size())
+        return false;
+    for (std::size_t i = 0; i < lowerName.size(); ++i) {
+        const char c = contents[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != lowerName[i])
+            return false;
+    }
+    return true;
+}
+
+// Eudora keeps the Content-Length: and Lines: of the mail as it arrived, before it
+// decoded the body; readers that trust them cut the mailbox in the wrong places.
+bool isStaleLengthHeader(const char* contents, std::uint64_t length)
+{
+    return startsWithName(contents, length, "content-length:") || startsWithName(contents, length, "lines:");
+}
+
 // "Date:" in any ASCII letter case; independent of the C locale.
 bool isDateHeader(const char* contents, std::uint64_t length)
 {
@@ -183,6 +202,7 @@ public:
         : input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
           batch_(bytes_), message_(options.convertEncodings ? kInitialBufferCapacity : 0)
     {
+        mailbox_.automatic.family = &familyForLanguage(options.language);
         if (options_.crlfLineEndings)
             setTerminator("\r\n");
         dateSatisfied_ = !options_.complementDateHeaders;
@@ -197,7 +217,9 @@ public:
         while (position < n) {
             const auto [start, contentsEnd, lineEnd] = lineAt(position);
             if (terminatorOpen_ && lineEnd > contentsEnd)
-                setTerminator(bytes_.substr(contentsEnd, lineEnd - contentsEnd));
+                setInputTerminator(bytes_.substr(contentsEnd, lineEnd - contentsEnd));
+            if (start == 0)
+                mailbox_.automatic.origin = originOfMailbox(bytes_.substr(contentsEnd, lineEnd - contentsEnd));
 
             const char* const contents = data + start;
             const std::uint64_t length = contentsEnd - start;
@@ -206,6 +228,7 @@ public:
                 if (messageLength() > 0 && !finishMessage(start))
                     return false;
                 dateSatisfied_ = !options_.complementDateHeaders;
+                droppingField_ = false;
                 separator_ = ByteRange {start, length};
                 inHeaders_ = true;
                 headerLength_ = kHeaderLengthNone;
@@ -221,6 +244,9 @@ public:
                 if (record_)
                     appendStatusLines();
                 inHeaders_ = false;
+            } else if (options_.dropStaleLengths && isDroppedHeaderLine(contents, length)) {
+                position = lineEnd;
+                continue;
             } else {
                 if (!dateSatisfied_ && isDateHeader(contents, length))
                     dateSatisfied_ = true;
@@ -248,6 +274,22 @@ public:
     const std::string& readFailure() const { return readFailure_; }
 
 private:
+    // The first terminator of the input becomes the output's, except that CR alone,
+    // which no mbox reader accepts, becomes LF when mending is on.
+    void setInputTerminator(std::string_view terminator)
+    {
+        setTerminator(options_.mendCROnlyLineEndings && terminator == "\r" ? std::string_view("\n") : terminator);
+    }
+
+    // A Content-Length: or Lines: header line, or a continuation line of one.
+    bool isDroppedHeaderLine(const char* contents, std::uint64_t length)
+    {
+        if (contents[0] == ' ' || contents[0] == '\t')
+            return droppingField_;
+        droppingField_ = isStaleLengthHeader(contents, length);
+        return droppingField_;
+    }
+
     void setTerminator(std::string_view terminator)
     {
         std::memcpy(terminatorBytes_, terminator.data(), terminator.size());
@@ -387,7 +429,7 @@ private:
         if (options_.addEmptyLines)
             appendBytes(terminator_);
         if (options_.convertEncodings) {
-            if (convert_(message_.view(), headerLength_, converted_))
+            if (convert_(message_.view(), headerLength_, mailbox_, converted_))
                 batch_.append(converted_);
             else
                 batch_.append(message_.view());
@@ -414,8 +456,15 @@ private:
             message = collected_;
         }
         DirectSink sink(batch_, output_);
-        const ReattachmentContext context{options_.attachmentFolders, options_.sourceEncoding, terminator_,
-                                          options_.convertEncodings ? &convert_ : nullptr, tally_};
+        const TextConversion convertText = [this](std::string_view text, std::uint64_t length, std::string& result) {
+            return convert_(text, length, mailbox_, result);
+        };
+        // With Automatic, names in attachment lines are taken in the mailbox's legacy encoding.
+        const EncodingId namesEncoding = options_.sourceEncoding == kEncodingAutomatic
+            ? mailbox_.automatic.family->primary(mailbox_.automatic.origin)
+            : options_.sourceEncoding;
+        const ReattachmentContext context{options_.attachmentFolders, namesEncoding, terminator_,
+                                          options_.convertEncodings ? &convertText : nullptr, tally_};
         const ReattachResult result = writeWithAttachments(message, headerLength_, attachmentLines_, context, sink);
         switch (result.outcome) {
         case ReattachOutcome::Unchanged:
@@ -454,7 +503,9 @@ private:
     std::string converted_;
     std::string dateLine_;
     bool inHeaders_ = false;
+    bool droppingField_ = false;
     bool dateSatisfied_ = true;
+    MailboxContext mailbox_;
     std::uint64_t headerLength_ = kHeaderLengthNone;
     ByteRange separator_;
     std::size_t nextRecord_ = 0;              // first index record that ends after the current line
@@ -522,8 +573,9 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
 {
     CharsetCandidates candidates(options.charsetNames);
     return convertMbox(inputPath, outputPath, options,
-                       [&](std::string_view message, std::uint64_t headerLength, std::string& result) {
-                           return convertMessage(message, headerLength, options, candidates, result);
+                       [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox,
+                           std::string& result) {
+                           return convertMessage(message, headerLength, options, candidates, mailbox, result);
                        });
 }
 

@@ -3,6 +3,7 @@
 
 #include "engine/AttachmentTally.h"
 #include "engine/ConversionOptions.h"
+#include "engine/MessageConverter.h"
 
 #include <cstdint>
 #include <functional>
@@ -19,9 +20,11 @@ struct ConversionResult {
 };
 
 /// The per-message conversion as convertMbox hands it each finished message: the
-/// message, its header length (or kHeaderLengthNone), and the buffer for the result.
-/// Returns true when `result` holds the bytes to write instead of the message.
-using MessageConversion = std::function<bool(std::string_view message, std::uint64_t headerLength, std::string& result)>;
+/// message, its header length (or kHeaderLengthNone), what the mailbox carries from
+/// message to message, and the buffer for the result. Returns true when `result` holds
+/// the bytes to write instead of the message.
+using MessageConversion = std::function<bool(std::string_view message, std::uint64_t headerLength,
+                                             MailboxContext& mailbox, std::string& result)>;
 
 /// Converts the mailbox at `inputPath` into the existing, empty file at `outputPath`
 /// (opened without creating or truncating) as `options` say, handing each message to

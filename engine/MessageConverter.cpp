@@ -1,22 +1,17 @@
 #include "engine/MessageConverter.h"
 
-#include "engine/ByteRange.h"
 #include "engine/CaseFold.h"
 #include "engine/MimeHeader.h"
-#include "engine/TagScanner.h"
+#include "engine/HeaderEncoder.h"
+#include "engine/MessageDecoder.h"
 #include "engine/TextLines.h"
-#include "platform/Localization.h"
-#include "platform/Log.h"
 #include "platform/TextEncoding.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 
 namespace tarnwick {
 namespace {
-
-enum class ContentType { None, Plain, Flowed, Html };
 
 std::u16string_view contentTypeText(ContentType type)
 {
@@ -36,10 +31,10 @@ std::u16string_view contentTypeText(ContentType type)
 // Per-thread working storage, reused from message to message so that a run of
 // messages allocates only while the largest message so far grows.
 struct WorkingBuffers {
-    std::string bytes;       // the copy made by the no-break-space step
     std::u16string text;     // the decoded message
     std::u16string header;   // the new Content-Type line
     std::u16string replaced; // the Content-Type header it replaces
+    std::u16string encoded;  // the text with its header fields encoded
 };
 thread_local WorkingBuffers t_buffers;
 
@@ -53,132 +48,10 @@ struct BufferTrim {
     {
         if (buffers.text.capacity() > kKeptUnits)
             std::u16string().swap(buffers.text);
-        if (buffers.bytes.capacity() > 2 * kKeptUnits)
-            std::string().swap(buffers.bytes);
+        if (buffers.encoded.capacity() > kKeptUnits)
+            std::u16string().swap(buffers.encoded);
     }
 };
-
-bool isShiftJISLeadByte(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-/// Replaces every 0xA0 that does not follow a Shift_JIS lead byte with a space, in a
-/// copy. Returns the copy when anything was replaced, else the bytes as passed.
-std::string_view replaceNoBreakSpaces(std::string_view message, std::string& copy)
-{
-    const void* first = std::memchr(message.data(), 0xA0, message.size());
-    if (first == nullptr)
-        return message;
-    copy.assign(message);
-    std::size_t count = 0;
-    std::size_t pos = static_cast<std::size_t>(static_cast<const char*>(first) - message.data());
-    for (;;) {
-        if (pos == 0 || !isShiftJISLeadByte(static_cast<unsigned char>(copy[pos - 1]))) {
-            copy[pos] = ' ';
-            ++count;
-        }
-        const void* next = std::memchr(copy.data() + pos + 1, 0xA0, copy.size() - pos - 1);
-        if (next == nullptr)
-            break;
-        pos = static_cast<std::size_t>(static_cast<const char*>(next) - copy.data());
-    }
-    if (count == 0)
-        return message;
-    logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(count)}));
-    return copy;
-}
-
-/// Decodes the body from `headerLength` on, dropping Eudora tags and decoding each
-/// tag block in its own charset. Returns false when a piece cannot be decoded.
-///
-/// A '<' that opens no block stays in the text run around it: the run is decoded in
-/// one piece, so a stateful source encoding (ISO-2022-JP, whose double-byte
-/// characters may contain the byte '<') is never cut inside a shift sequence. For
-/// the stateless encodings the result is the same as decoding the pieces apart,
-/// since '<' is never part of a multibyte character there.
-bool decodeTaggedBody(std::string_view bytes, std::size_t headerLength, EncodingId source,
-                      std::u16string& text, ContentType& contentType)
-{
-    static constexpr std::string_view kTagNames[] = {"x-charset", "x-flowed", "x-html"};
-    static constexpr ContentType kTagTypes[] = {ContentType::Plain, ContentType::Flowed, ContentType::Html};
-    // Windows Eudora writes the first spelling, Mac Eudora the second.
-    static constexpr std::string_view kTrailerMarkers[] = {"<!x-stuff-for-vrak", "<!x-stuff-for-pete"};
-    constexpr std::size_t kTrailerLength = 18;
-
-    const char* data = bytes.data();
-    const std::size_t size = bytes.size();
-    auto setIfAbsent = [&contentType](ContentType type) {
-        if (contentType == ContentType::None)
-            contentType = type;
-    };
-
-    // The pending text run: [runStart, end), holding `loneBrackets` lone '<' bytes.
-    // Lone '<'s set no content type; any other byte of the run sets text/plain.
-    std::size_t runStart = headerLength;
-    std::size_t loneBrackets = 0;
-    auto flushRun = [&](std::size_t end) {
-        if (end > runStart) {
-            if (!decodeAppend(data + runStart, end - runStart, source, text))
-                return false;
-            if (end - runStart > loneBrackets)
-                setIfAbsent(ContentType::Plain);
-        }
-        runStart = end;
-        loneBrackets = 0;
-        return true;
-    };
-
-    std::size_t pos = headerLength;
-    while (pos < size) {
-        const void* found = std::memchr(data + pos, '<', size - pos);
-        if (found == nullptr)
-            return flushRun(size);
-        const std::size_t t = static_cast<std::size_t>(static_cast<const char*>(found) - data);
-        // A tag counts only at the scan position or at the start of a line.
-        const bool possibleTag = t == pos || data[t - 1] == '\r' || data[t - 1] == '\n';
-        if (possibleTag) {
-            const std::size_t remaining = size - t;
-            bool isBlock = false;
-            for (std::size_t i = 0; i < std::size(kTagNames) && !isBlock; ++i) {
-                const std::optional<TagBlock> block = scanTag(std::string_view(data + t, remaining), kTagNames[i]);
-                if (!block)
-                    continue;
-                const auto& [opening, closing, blockEncoding] = *block;
-                isBlock = true;
-                if (!flushRun(t))
-                    return false;
-                const char* blockText = data + t + opening.length;
-                const std::size_t blockLength = closing.location - opening.length;
-                // Text invalid in the tag's charset falls back to the source encoding.
-                if (blockEncoding == kEncodingNone || !decodeAppend(blockText, blockLength, blockEncoding, text)) {
-                    if (!decodeAppend(blockText, blockLength, source, text))
-                        return false;
-                }
-                setIfAbsent(kTagTypes[i]);
-                pos = t + closing.location + closing.length;
-                runStart = pos;
-            }
-            if (isBlock)
-                continue;
-            if (remaining > kTrailerLength) {
-                const std::string_view start(data + t, kTrailerLength);
-                if (start == kTrailerMarkers[0] || start == kTrailerMarkers[1]) {
-                    if (!flushRun(t))
-                        return false;
-                    // The trailer goes in whole, marker included; nothing inside is examined.
-                    if (!decodeAppend(data + t, remaining, source, text))
-                        return false;
-                    setIfAbsent(ContentType::Html);
-                    return true;
-                }
-            }
-        }
-        ++loneBrackets;
-        pos = t + 1;
-    }
-    return flushRun(size);
-}
 
 /// Where the Content-Type header goes: a range to replace, or an insertion point.
 struct HeaderChange {
@@ -265,34 +138,50 @@ bool mayEncode(EncodingId encoding, char16_t maxUnit)
     return true;
 }
 
+/// Writes `text` into `out` with the non-ASCII text of its header fields (the lines
+/// between the separator line and the empty line) as encoded-words in the candidate's
+/// charset. False when there is nothing to encode (then `text` stands as it is).
+bool encodeHeaders(std::u16string_view text, const EncodingPair& candidate, std::u16string& out)
+{
+    const std::size_t fieldsStart = textLineAt(text, 0).end;
+    std::size_t fieldsEnd = fieldsStart;
+    while (fieldsEnd < text.size()) {
+        const TextLine line = textLineAt(text, fieldsEnd);
+        if (line.contentsEnd == line.start)
+            break;
+        fieldsEnd = line.end;
+    }
+    const std::u16string_view fields = text.substr(fieldsStart, fieldsEnd - fieldsStart);
+    if (std::all_of(fields.begin(), fields.end(), [](char16_t c) { return c < 0x80; }))
+        return false;
+    out.assign(text.substr(0, fieldsStart));
+    encodeHeaderFields(fields, HeaderCharset{candidate.encoding, candidate.charsetName}, out);
+    out.append(text.substr(fieldsEnd));
+    return true;
+}
+
 } // namespace
 
 bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                    CharsetCandidates& charsetCandidates, std::string& result)
+                    CharsetCandidates& charsetCandidates, MailboxContext& mailbox, std::string& result)
 {
-    const EncodingId source = options.sourceEncoding;
     WorkingBuffers& buffers = t_buffers;
     const BufferTrim trim{buffers};
-
-    std::string_view bytes = message;
-    if ((source == kEncodingMacJapanese || source == kEncodingShiftJIS)
-        && options.replaceNoBreakSpaces) {
-        bytes = replaceNoBreakSpaces(message, buffers.bytes);
-    }
+    mailbox.lastReason = UnconvertedReason::Undecodable;
 
     std::u16string& text = buffers.text;
-    text.clear();
     ContentType contentType = ContentType::None;
-    if (!options.processEudoraTags || bytes.size() < headerLength) {
-        if (!decodeAppend(bytes.data(), bytes.size(), source, text))
+    if (!decodeMessage(message, headerLength, options, mailbox.automatic, text, contentType))
+        return false;
+    mailbox.lastReason = UnconvertedReason::NoFittingCharset;
+    // The candidate is chosen on the text as decoded; encoded-words (ASCII) fit it too.
+    auto finish = [&](const EncodingPair& candidate) {
+        if (options.encodeHeaders && encodeHeaders(text, candidate, buffers.encoded)
+            && !encodeText(buffers.encoded, candidate.encoding, result))
             return false;
-    } else {
-        const auto headerSize = static_cast<std::size_t>(headerLength);
-        if (!decodeAppend(bytes.data(), headerSize, source, text))
-            return false;
-        if (!decodeTaggedBody(bytes, headerSize, source, text, contentType))
-            return false;
-    }
+        mailbox.lastReason = UnconvertedReason::None;
+        return true;
+    };
 
     const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
     // The range test only pays off when an ASCII or ISO Latin 1 candidate may be tried.
@@ -310,7 +199,7 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
     if (!change) {
         for (const EncodingPair& candidate : candidates) {
             if (mayEncode(candidate.encoding, maxUnit) && encodeText(text, candidate.encoding, result))
-                return true;
+                return finish(candidate);
         }
         return false;
     }
@@ -338,7 +227,7 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
         text.replace(at.location, appliedLength, header);
         appliedLength = header.size();
         if (encodeText(text, candidate.encoding, result))
-            return true;
+            return finish(candidate);
         if (canEncode(header, candidate.encoding))
             continue;
         // The header holds a character this encoding lacks: the candidate is still the

@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     output.replace(nullptr, 0);
 
     std::size_t handedOver = 0;
-    const MessageConversion observe = [&](std::string_view message, std::uint64_t headerLength, std::string& result) {
+    const MessageConversion observe = [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& result) {
         ++handedOver;
         FUZZ_CHECK(message.substr(0, 5) == "From ");
         if (headerLength != kHeaderLengthNone) {
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const char last = message[headerLength - 1];
             FUZZ_CHECK(last == '\n' || last == '\r');
         }
-        return convertMessage(message, headerLength, conversion, candidates, result);
+        return convertMessage(message, headerLength, conversion, candidates, mailbox, result);
     };
     const ConversionResult converted = convertMbox(input.path(), output.path(), conversion, observe);
     FUZZ_CHECK(converted.succeeded);

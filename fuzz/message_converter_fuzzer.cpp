@@ -91,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::string result = "stale bytes from an earlier message";
-    const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, result);
+    MailboxContext mailbox;
+    const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, mailbox, result);
 
     const bool plainPath = !tags || message.size() < headerLength;
     if (!plainPath)

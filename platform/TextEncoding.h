@@ -32,6 +32,10 @@ inline constexpr PlatformEncoding kPlatformEUCCN = 0x0930;
 /// What the name lookup answers for a name it does not know.
 inline constexpr PlatformEncoding kPlatformEncodingInvalid = 0xFFFFFFFF;
 
+/// The source encoding "Automatic" (also what a missing MboxEncoding reads as): each
+/// message is decoded in the encoding it calls for. No encoding of the table has it.
+inline constexpr EncodingId kEncodingAutomatic = 0;
+
 /// "No encoding": the block encoding of a tag that names no known charset.
 /// No encoding of the table has this identifier.
 inline constexpr EncodingId kEncodingNone = 0x7FFFFFFF;

@@ -7,11 +7,11 @@
 namespace tarnwick {
 namespace {
 
-// MboxEncoding always follows the user's locale, whatever the file says.
-void registerWithSystemEncoding(SettingsStore& store, SettingsDictionary defaults)
+// MboxEncoding is always Automatic, whatever the file says: the locale's own encoding
+// (UTF-8 on most desktops) is one that Eudora never stored mail in.
+void registerWithAutomaticEncoding(SettingsStore& store, SettingsDictionary defaults)
 {
-    const EncodingId systemId = carryEncoding(systemEncoding());
-    defaults.insert_or_assign(std::string(keys::kMboxEncoding), SettingValue(static_cast<std::int64_t>(systemId)));
+    defaults.insert_or_assign(std::string(keys::kMboxEncoding), SettingValue(static_cast<std::int64_t>(kEncodingAutomatic)));
     store.setDefaults(std::move(defaults));
 }
 
@@ -22,7 +22,7 @@ bool registerDefaultSettings(SettingsStore& store)
     auto defaults = parseDefaults(bundledDefaultsText());
     if (!defaults)
         return false;
-    registerWithSystemEncoding(store, std::move(*defaults));
+    registerWithAutomaticEncoding(store, std::move(*defaults));
     return true;
 }
 
@@ -31,7 +31,7 @@ bool registerDefaultSettingsFromFile(SettingsStore& store, const std::string& pa
     auto defaults = readDefaultsFile(path);
     if (!defaults)
         return false;
-    registerWithSystemEncoding(store, std::move(*defaults));
+    registerWithAutomaticEncoding(store, std::move(*defaults));
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "settings/EncodingMenuOrder.h"
 
+#include "platform/Localization.h"
+
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
@@ -56,6 +58,7 @@ std::vector<EncodingMenuEntry> encodingMenuEntries()
             entries.push_back({std::move(*name), encoding});
     }
     sortEncodingMenuEntries(entries);
+    entries.insert(entries.begin(), EncodingMenuEntry{translate("Automatic"), kEncodingAutomatic});
     return entries;
 }
 

@@ -21,7 +21,8 @@ int compareEncodingNames(std::string_view a, std::string_view b);
 /// Sorts by name with compareEncodingNames; entries with equal names keep their order.
 void sortEncodingMenuEntries(std::vector<EncodingMenuEntry>& entries);
 
-/// Every available encoding that has a localised name, sorted for the menu.
+/// "Automatic" (kEncodingAutomatic) first, then every available encoding that has a
+/// localised name, sorted for the menu.
 std::vector<EncodingMenuEntry> encodingMenuEntries();
 
 } // namespace tarnwick

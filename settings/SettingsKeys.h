@@ -21,5 +21,11 @@ inline constexpr std::string_view kAttachmentFolders = "AttachmentFolders";
 inline constexpr std::string_view kUseEudoraRecords = "UseEudoraRecords";
 /// string: "flat" (one file per mailbox, ":" joining folder names) or "tree" (nested folders).
 inline constexpr std::string_view kOutputLayout = "OutputLayout";
+/// bool: non-ASCII header text as RFC 2047 encoded-words.
+inline constexpr std::string_view kEncodeHeaders = "EncodeHeaders";
+/// bool: leave out the Content-Length: and Lines: headers Eudora kept from the mail as it arrived.
+inline constexpr std::string_view kDropStaleLengths = "DropStaleLengths";
+/// bool: without CR LF conversion, LF where the mailbox's first line ends with CR alone.
+inline constexpr std::string_view kMendCROnlyLineEndings = "MendCROnlyLineEndings";
 
 } // namespace tarnwick::keys

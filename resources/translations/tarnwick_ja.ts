@@ -296,6 +296,10 @@
         <translation>タイ語 (Windows, DOS)</translation>
     </message>
     <message>
+        <source>Automatic</source>
+        <translation>自動</translation>
+    </message>
+    <message>
         <source>Western (Mac OS Roman)</source>
         <translation>西欧 (Mac OS Roman)</translation>
     </message>

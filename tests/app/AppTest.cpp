@@ -111,21 +111,24 @@ private slots:
         QVERIFY(w.resultLabel()->text().isEmpty() && w.progressBar()->isHidden());
     }
 
-    // Every named encoding once, titles ascending by UTF-16 units (canonically equal
-    // titles count as equal); a stored identifier selects by its 32-bit pattern.
+    // "Automatic" first, then every named encoding once, titles ascending by UTF-16
+    // units (canonically equal titles count as equal); a stored identifier selects by
+    // its 32-bit pattern, and one that no item has selects Automatic.
     void encodingMenu()
     {
         test::Window w;
         const QComboBox* menu = w.encodingMenu();
+        QCOMPARE(menu->itemText(0), QString("Automatic"));
+        QCOMPARE(menu->itemData(0).toInt(), int(kEncodingAutomatic));
         const auto named = std::ranges::count_if(availableEncodings(), [](EncodingId id) { return encodingDisplayName(id).has_value(); });
         QSet<int> tags;
-        for (int i = 0; i < menu->count(); ++i) {
+        for (int i = 1; i < menu->count(); ++i) {
             tags << menu->itemData(i).toInt();
             QCOMPARE(menu->itemText(i).toStdString(), *encodingDisplayName(EncodingId(menu->itemData(i).toInt())));
-            QVERIFY2(i == 0 || menu->itemText(i - 1).normalized(QString::NormalizationForm_D)
+            QVERIFY2(i == 1 || menu->itemText(i - 1).normalized(QString::NormalizationForm_D)
                                    <= menu->itemText(i).normalized(QString::NormalizationForm_D), qPrintable(menu->itemText(i)));
         }
-        QVERIFY(named > 10 && menu->count() == named && tags.size() == named);
+        QVERIFY(named > 10 && menu->count() == named + 1 && tags.size() == named && !tags.contains(0));
 
         const qint64 high = kEncodingMacJapanese, tag = int(kEncodingMacJapanese); // 0 below: the first item
         const qint64 cases[][2] = {{kEncodingShiftJIS, kEncodingShiftJIS}, {0x7FFFFFF0, 0}, {0, 0},

@@ -28,7 +28,8 @@ TEST(CliFolderWalk, ConvertsEveryRegularFileFlatWithNamesAsBytes)
     EXPECT_EQ(result.out, "Completed\n");
     for (const auto& [name, bytes] : inputs)
         EXPECT_NE(result.err.find("Processing \"" + name + "\"...\n"), std::string::npos) << name << " in " << result.err;
-    const Entries expected = {{"In", mailbox(2)}, {"Sub:Out", mailbox(1, "\r\n")}, {"Sub:Deeper:Trash", mailbox(3, "\r")},
+    // A mailbox whose lines end with CR alone comes out with LF: no mbox reader takes CR.
+    const Entries expected = {{"In", mailbox(2)}, {"Sub:Out", mailbox(1, "\r\n")}, {"Sub:Deeper:Trash", mailbox(3)},
         {".hidden", mailbox(4)}, {folder + ":" + file, mailbox(5)}, {file, "keep"}, {file + "_2", mailbox(6)}};
     EXPECT_EQ(snapshot(sandbox / "dest"), expected);
     for (const char* name : {"Link", "Secret", "fifo"})

@@ -80,7 +80,7 @@ TEST_F(LongLinesTest, WrittenLikeShortLinesWhateverTheTerminators)
             options.complementDateHeaders = true;
             options.addEmptyLines = std::string_view(c.name) != "long separator line, open terminator";
             std::string handed;
-            const ConversionResult result = convert(c.input, options, [&](std::string_view m, std::uint64_t, std::string&) {
+            const ConversionResult result = convert(c.input, options, [&](std::string_view m, std::uint64_t, MailboxContext&, std::string&) {
                 handed += m;
                 return false;
             });
@@ -107,9 +107,9 @@ TEST_F(LongLinesTest, AnExceptionWhileConvertingFailsTheFileWithAClearText)
     };
     const std::string in = dir_ + "/in";
     const Case cases[] = {
-        {"out of memory", [](auto, auto, auto&) -> bool { throw std::bad_alloc(); },
+        {"out of memory", [](auto, auto, auto&, auto&) -> bool { throw std::bad_alloc(); },
          "Could not convert \"" + in + "\": not enough memory"},
-        {"any other exception", [](auto, auto, auto&) -> bool { throw std::runtime_error("broken table"); },
+        {"any other exception", [](auto, auto, auto&, auto&) -> bool { throw std::runtime_error("broken table"); },
          "Could not convert \"" + in + "\": broken table"},
     };
     for (const Case& c : cases) {

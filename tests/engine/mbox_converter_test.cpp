@@ -66,7 +66,7 @@ protected:
         writeFile(path("out"), "");
         lengths_.clear();
         messages_.clear();
-        const ConversionResult result = convertMbox(path("in"), path("out"), options_, [this](auto m, auto length, auto&) {
+        const ConversionResult result = convertMbox(path("in"), path("out"), options_, [this](auto m, auto length, auto&, auto&) {
             lengths_.push_back(length);
             messages_.emplace_back(m);
             return false; // declined: the message is written as it stands
@@ -257,7 +257,7 @@ TEST_F(MboxConverterTest, InputTruncatedDuringThePassFailsCleanly)
     const std::string second = "From b\n\n" + std::string(256 * 1024, 'x') + "\n";
     writeFile(path("in"), "From a\n\nfirst\n" + second);
     writeFile(path("out"), "");
-    const ConversionResult result = convertMbox(path("in"), path("out"), options_, [this](auto, auto, auto&) {
+    const ConversionResult result = convertMbox(path("in"), path("out"), options_, [this](auto, auto, auto&, auto&) {
         EXPECT_EQ(::truncate(path("in").c_str(), 0), 0);
         return false;
     });
@@ -332,6 +332,36 @@ TEST_F(MboxConverterTest, IndexBoundsMessagesAndGivesStatus)
               "From a Wed Jan 3 01:05:34 1996\r\nSubject: one\r\nDate: Wed, 3 Jan 1996 01:05:34 +0100\r\n"
               "Status: O\r\nX-Mozilla-Status: 0000\r\n\r\n");
     EXPECT_NE(crlf.find("\r\n>From b\r\n"), std::string::npos);
+}
+
+// Mending CR-only mailboxes and dropping stale lengths; each off gives the old bytes.
+TEST_F(MboxConverterTest, MendsCROnlyAndDropsStaleLengths)
+{
+    const std::string cr = "From a\rContent-Length: 100202\rSubject: s\rLines: 3\r\r\rbody\rLines: 9\r";
+    const std::string crlf = "From a\r\nX: 1\r\nCONTENT-LENGTH:\r\n 12\r\n\tmore\r\nlines: 2\r\nY: 2\r\n\r\nb\r\n";
+    const std::string lfStart = "From a\nx\ry\r\n\n";
+    struct Case {
+        const char* name;
+        std::string input;
+        bool mend, drop, lineEndings;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"mended and dropped", cr, true, true, false, "From a\nSubject: s\n\n\nbody\nLines: 9\n"},
+        {"old bytes", cr, false, false, false, cr},
+        {"mended, kept", cr, true, false, false,
+         "From a\nContent-Length: 100202\nSubject: s\nLines: 3\n\n\nbody\nLines: 9\n"},
+        {"crlf wins over mending", cr, true, false, true,
+         "From a\r\nContent-Length: 100202\r\nSubject: s\r\nLines: 3\r\n\r\n\r\nbody\r\nLines: 9\r\n"},
+        {"continuation lines go with the field", crlf, true, true, false, "From a\r\nX: 1\r\nY: 2\r\n\r\nb\r\n"},
+        {"an LF mailbox is not mended", lfStart, true, true, false, "From a\nx\ny\n\n"},
+    };
+    for (const Case& c : cases) {
+        options_.mendCROnlyLineEndings = c.mend;
+        options_.dropStaleLengths = c.drop;
+        for (const bool encodings : {false, true})
+            EXPECT_EQ(convert(c.input, {.lineEndings = c.lineEndings, .encodings = encodings}), c.expected) << c.name;
+    }
 }
 
 } // namespace

@@ -68,7 +68,8 @@ protected:
     Result convert(const std::string& message, std::uint64_t headerLength)
     {
         std::string result = "stale contents";
-        return convertMessage(message, headerLength, options, *candidates, result) ? Result(result) : std::nullopt;
+        MailboxContext mailbox;
+        return convertMessage(message, headerLength, options, *candidates, mailbox, result) ? Result(result) : std::nullopt;
     }
     Result convert(const std::string& m, std::string_view eol = "\n") { return convert(m, headerLengthOf(m, eol)); }
 
