@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Converts the sample folders' and generated corpora's mailboxes with tarnwick-cli's
+# defaults and counts their messages with Dovecot (doveadm on an mbox mail location):
+# every mailbox must open and hold as many messages as its input.
+# Usage: dovecot_read_back.sh TARNWICK_CLI SHARED_DIR [CLI OPTION...]
+# (exit 77: doveadm not installed). Options given go to every conversion.
+set -euo pipefail
+cli="$1"
+shared="$2"
+shift 2
+command -v doveadm >/dev/null || { echo "dovecot_read_back: doveadm not installed"; exit 77; }
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/mail" "$work/run" "$work/state" "$work/config" "$work/in"
+# Dovecot never opens mail as root: as root, it reads the mail as nobody.
+uid=$(id -u) gid=$(id -g)
+if [[ $uid == 0 ]]; then
+  uid=65534 gid=65534
+fi
+cat >"$work/dovecot.conf" <<CONF
+mail_location = mbox:$work/mail:INBOX=$work/inbox
+first_valid_uid = 0
+mail_uid = $uid
+mail_gid = $gid
+first_valid_gid = 0
+base_dir = $work/run
+state_dir = $work/state
+log_path = $work/dovecot.log
+ssl = no
+userdb {
+  driver = static
+  args = uid=$uid gid=$gid home=$work
+}
+passdb {
+  driver = static
+  args = nopassword=y
+}
+CONF
+: >"$work/inbox"
+
+inputs=()
+if [[ -f "$shared/perf/gen_corpus.py" ]]; then
+  for profile in mac win ja mixed; do
+    python3 "$shared/perf/gen_corpus.py" --size-mb 0.5 --profile "$profile" --seed 11 "$work/in/$profile" >/dev/null
+    inputs+=("$work/in/$profile")
+  done
+fi
+[[ -f "$shared/eudora-samples/Mac Eudora 6.2.4 Folder/Mail Folder/In" ]] && inputs+=("$shared/eudora-samples/Mac Eudora 6.2.4 Folder/Mail Folder/In")
+[[ -f "$shared/eudora-samples/Windows Eudora 7.1 Folder/In.mbx" ]] && inputs+=("$shared/eudora-samples/Windows Eudora 7.1 Folder/In.mbx")
+((${#inputs[@]})) || { echo "dovecot_read_back: no inputs under $shared"; exit 77; }
+
+failed=0
+index=0
+for input in "${inputs[@]}"; do
+  index=$((index + 1))
+  name="box$index"
+  XDG_CONFIG_HOME="$work/config" HOME="$work" "$cli" "$@" "$input" "$work/mail/$name" >/dev/null 2>"$work/cli.err" \
+    || { echo "conversion of $input failed: $(cat "$work/cli.err")"; failed=1; continue; }
+  [[ $(id -u) == 0 ]] && chown -R "$uid:$gid" "$work"
+  expected=$(python3 -c 'import re,sys; print(sum(1 for l in re.split(rb"\r\n|\r|\n", open(sys.argv[1],"rb").read()) if l.startswith(b"From ")))' "$input")
+  # Without -u, doveadm opens the invoking user's mail (USER, HOME) with no auth service.
+  status=$(USER=tester HOME="$work" doveadm -c "$work/dovecot.conf" mailbox status messages "$name" 2>"$work/doveadm.err" || true)
+  got="${status##*messages=}"
+  if [[ "$got" != "$expected" ]]; then
+    echo "FAIL $(basename "$input"): Dovecot reads ${got:-nothing} messages, the input has $expected ($(head -c 300 "$work/doveadm.err"))"
+    failed=1
+  else
+    echo "ok   $(basename "$input"): $got messages"
+  fi
+done
+if grep -q "isn't a valid mbox" "$work/dovecot.log" 2>/dev/null; then
+  grep "isn't a valid mbox" "$work/dovecot.log" | head -3
+  failed=1
+fi
+exit $failed
