@@ -86,7 +86,11 @@ std::optional<AttachmentReference> parseConverted(std::string_view rest)
         const std::size_t close = rest.rfind('"');
         if (close == 0)
             return std::nullopt;
-        return referenceFromComponents(AttachmentKind::File, split(rest.substr(1, close - 1), '\\'), false);
+        const std::string_view path = rest.substr(1, close - 1);
+        // Some writers quote a Mac path too; only a Windows path holds a backslash.
+        if (path.find('\\') == std::string_view::npos && path.find(':') != std::string_view::npos)
+            return referenceFromComponents(AttachmentKind::File, split(path, ':'), true);
+        return referenceFromComponents(AttachmentKind::File, split(path, '\\'), false);
     }
     bool mac = false;
     if (rest.size() > 3 && rest.back() == ')') {
