@@ -125,6 +125,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     conversion.charsetNames = fuzz::candidateNames(list);
     CharsetCandidates& candidates = fuzz::candidateList(list);
 
+    // Bit 64: an index of up to 7 records, in order and apart, anywhere in the input
+    // (the engine must hold up to records that start at no separator).
+    const bool indexed = options & 64;
+    if (indexed) {
+        std::uint64_t at = 0;
+        for (unsigned count = pick.byte() % 8; count > 0; --count) {
+            IndexedMessage record;
+            record.offset = at + pick.byte();
+            record.length = pick.byte() + 1u;
+            const std::uint8_t status = pick.byte();
+            record.read = status & 1;
+            record.replied = status & 2;
+            record.forwarded = status & 4;
+            record.priority = static_cast<std::uint8_t>(status >> 5);
+            at = record.offset + record.length;
+            conversion.messageIndex.push_back(record);
+        }
+    }
+
     const std::string_view in(reinterpret_cast<const char*>(pick.data()), pick.size());
     input.replace(pick.data(), pick.size());
     output.replace(nullptr, 0);
@@ -155,6 +174,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t separators = 0;
     for (const Line& line : lines)
         separators += isSeparator(line.contents);
+    if (indexed) {
+        // Records only join lines into messages and add header lines.
+        FUZZ_CHECK(handedOver <= separators);
+        FUZZ_CHECK(out.substr(0, 5) == "From ");
+        return 0;
+    }
     FUZZ_CHECK(handedOver == (convertEncodings ? separators : 0));
 
     const std::string_view terminator = crlf ? std::string_view("\r\n") : lines.front().terminator;
