@@ -6,6 +6,7 @@
 #include "batch/JobSummary.h"
 #include "batch/TocLookup.h"
 #include "engine/CharsetCandidates.h"
+#include "engine/LegacyEncodings.h"
 #include "engine/MboxConverter.h"
 #include "engine/MessageConverter.h"
 #include "platform/FileSystem.h"
@@ -30,6 +31,15 @@ std::string firstCandidatePath(const std::string& folder, std::string name)
 {
     std::replace(name.begin(), name.end(), '/', ':');
     return joinPath(folder, name);
+}
+
+// Folder maps are written on Windows: with Automatic, their names that are not UTF-8
+// are read in the Windows encoding of the user's language family.
+EncodingId folderMapEncoding(const ConversionOptions& options)
+{
+    if (options.sourceEncoding == kEncodingAutomatic)
+        return familyForLanguage(options.language).windows;
+    return options.sourceEncoding;
 }
 
 class Job {
@@ -213,7 +223,7 @@ private:
         DirectoryWalker walker(source);
         if (identified)
             walker.skipSubtree(destinationStat.st_dev, destinationStat.st_ino);
-        EudoraTree tree(source, useRecords_, readConversionOptions(SettingsStore::instance()).sourceEncoding);
+        EudoraTree tree(source, useRecords_, folderMapEncoding(readConversionOptions(SettingsStore::instance())));
         while (walker.next()) {
             if (hasCanceled_.load())
                 return;
