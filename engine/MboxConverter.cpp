@@ -415,6 +415,12 @@ private:
     // it is read again once the batch is written.
     bool finishMessage(std::uint64_t next)
     {
+        if (!attachmentLines_.empty() && messageWritten_ > 0) {
+            // Part of the message went out with a long line: it cannot be rebuilt.
+            logMessage(formatMessage("Attachments not put back into the message at byte %1: it holds a line over 4 MiB",
+                                     {std::to_string(separator_.location)}));
+            attachmentLines_.clear();
+        }
         if (!attachmentLines_.empty()) {
             const ReattachOutcome outcome = finishWithAttachments();
             attachmentLines_.clear();

@@ -109,6 +109,24 @@ TEST_F(MboxAttachmentsTest, OnlyMessagesWithFoundFilesChange)
     }
 }
 
+// A line over the pass's chunk size goes out before the message ends: that message
+// stays as it is, and the log says so.
+TEST_F(MboxAttachmentsTest, AMessageWithAHugeLineIsLeftAsItIs)
+{
+    write("attach/a.txt", "a");
+    const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: huge\n\n" + std::string(5u << 20, 'x')
+                            + "\nAttachment Converted: \"c:\\attach\\a.txt\"\nFrom b Mon Dec 13 18:45:29 2010\nSubject: small\n\n"
+                              "Attachment Converted: \"c:\\attach\\a.txt\"\n";
+    ConversionOptions options;
+    options.putBackAttachments = true;
+    const ConversionResult result = convert(input, options);
+    ASSERT_TRUE(result.succeeded) << result.errorText;
+    EXPECT_EQ(result.attachments.attached, 1u) << "the next message still gets its file";
+    EXPECT_EQ(output_.substr(0, output_.find("From b")), input.substr(0, input.find("From b")));
+    ASSERT_EQ(log_.size(), 1u);
+    EXPECT_EQ(log_[0], "Attachments not put back into the message at byte 0: it holds a line over 4 MiB");
+}
+
 TEST_F(MboxAttachmentsTest, AnIntactMultipartKeepsItsHeader)
 {
     const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: kept\n"
