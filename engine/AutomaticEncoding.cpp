@@ -141,6 +141,28 @@ bool looksLikeScriptOf(std::span<const std::string_view> pieces, const LegacyFam
     return nonAscii > 0 && typical * 100 >= nonAscii * percent;
 }
 
+/// Whether the pieces have the shape of double-byte text: a good share of their 8-bit
+/// bytes come in pairs (a lead and an 8-bit trail byte). Western text rarely puts two
+/// 8-bit bytes side by side, so it skips the multibyte decoders altogether.
+bool hasDoubleByteShape(std::span<const std::string_view> pieces)
+{
+    std::size_t high = 0;
+    std::size_t pairs = 0;
+    for (const std::string_view piece : pieces) {
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+            if (static_cast<unsigned char>(piece[i]) < 0x80)
+                continue;
+            ++high;
+            if (i + 1 < piece.size() && static_cast<unsigned char>(piece[i + 1]) >= 0x80) {
+                ++high;
+                ++pairs;
+                ++i;
+            }
+        }
+    }
+    return pairs >= 2 && pairs * 2 * 4 >= high;
+}
+
 /// The legacy encodings, with the detector choosing between families. The detector is
 /// asked only when another multibyte family reads the text as its script, and a family
 /// it has confirmed once is trusted for the rest of the mailbox.
@@ -153,7 +175,10 @@ SourceEncoding chooseLegacy(std::span<const std::string_view> pieces, AutomaticS
         return {ownEncoding, EncodingChoice::Legacy};
     // A single-byte family decodes nearly anything, so this comes before it.
     EncodingId other = kEncodingNone;
+    const bool doubleByteShape = hasDoubleByteShape(pieces);
     for (const LegacyFamily& family : legacyFamilies()) {
+        if (!doubleByteShape)
+            break;
         if (&family == &own || !family.multibyte || !decodesCleanlyIn(pieces, family, source.origin, other)
             || !looksLikeScriptOf(pieces, family, other))
             continue;

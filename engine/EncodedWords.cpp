@@ -77,6 +77,15 @@ void appendB(std::string_view bytes, std::u16string& out)
     }
 }
 
+// The encoder must give the text back: some converters drop default-ignorable code
+// points they cannot map (U+00AD in Shift_JIS) instead of failing.
+bool roundTrips(std::u16string_view text, EncodingId encoding)
+{
+    std::string bytes;
+    std::u16string back;
+    return encodeText(text, encoding, bytes) && decodeAppend(bytes.data(), bytes.size(), encoding, back) && back == text;
+}
+
 bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
 class WordWriter {
@@ -160,7 +169,10 @@ bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, 
     static constexpr HeaderCharset kUTF8{kEncodingUTF8, "utf-8"};
     // A charset that lacks a character, or whose name leaves no room for one, gives way to UTF-8.
     const HeaderCharset& used
-        = canEncode(text, charset.encoding) && charset.name.size() + 7 + 12 <= kMaxWordLength ? charset : kUTF8;
+        = charset.name.size() + 7 + 12 <= kMaxWordLength && canEncode(text, charset.encoding)
+            && roundTrips(text, charset.encoding)
+        ? charset
+        : kUTF8;
     if (!canEncode(text, used.encoding))
         return false;
     WordWriter writer(used, chooseBase64(text, used));

@@ -155,7 +155,7 @@ std::size_t closingEnd(std::u16string_view value, std::size_t pos)
                 return i + 1;
         } else if (open == u'(' && c == u'(') {
             ++depth;
-        } else if (open != u'"' && open != u'(' && c == u'"') {
+        } else if (open == u'<' && c == u'"') {
             i = closingEnd(value, i) - 1; // a quoted local part inside <...>
         }
     }
@@ -182,8 +182,10 @@ void tokenize(std::u16string_view value, std::vector<Token>& tokens)
         } else if (c == u')' || c == u'>' || c == u']') {
             kind = TokenKind::Literal; // a stray closer: kept as it stands
         } else {
-            while (end < value.size() && !isWordBreak(value[end]))
-                ++end;
+            // A backslash takes the next character into the word, as in a quoted pair.
+            end = pos;
+            while (end < value.size() && (value[end] == u'\\' || !isWordBreak(value[end])))
+                end += value[end] == u'\\' && end + 1 < value.size() ? 2 : 1;
         }
         tokens.push_back({kind, pos, end});
         pos = end;

@@ -94,6 +94,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MailboxContext mailbox;
     const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, mailbox, result);
 
+    // The same message with the Automatic source encoding and encoded header fields: no
+    // oracle but the sanitizers and the reason, which tells a success from a failure.
+    {
+        ConversionOptions automatic = conversion;
+        automatic.sourceEncoding = kEncodingAutomatic;
+        automatic.encodeHeaders = true;
+        automatic.language = (options & 0x40) ? "ja" : "";
+        MailboxContext automaticMailbox;
+        automaticMailbox.automatic.origin = (options & 0x80) ? MailboxOrigin::Mac : MailboxOrigin::Windows;
+        automaticMailbox.automatic.family = &familyForLanguage(automatic.language);
+        std::string automaticResult;
+        const bool done = convertMessage(message.view(), headerLength, automatic, candidates, automaticMailbox, automaticResult);
+        FUZZ_CHECK(done == (automaticMailbox.lastReason == UnconvertedReason::None));
+    }
+
     const bool plainPath = !tags || message.size() < headerLength;
     if (!plainPath)
         return 0;

@@ -186,6 +186,11 @@ inline std::vector<std::u16string> angleAddresses(std::u16string_view value)
             ++depth;
         } else if (c == u')' && depth > 0) {
             --depth;
+        } else if (c == u'[' && depth == 0) {
+            // A domain literal: a '<' inside it is text.
+            while (i + 1 < value.size() && value[i + 1] != u']')
+                i += value[i + 1] == u'\\' ? 2 : 1;
+            ++i;
         } else if (c == u'<' && depth == 0) {
             const std::size_t close = value.find(u'>', i);
             addresses.emplace_back(value.substr(i, close == std::u16string_view::npos ? std::u16string_view::npos : close + 1 - i));

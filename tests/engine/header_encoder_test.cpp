@@ -67,6 +67,8 @@ TEST(HeaderEncoder, WritesEncodedWordsWhereAllowed)
         {"ascii text that looks encoded is encoded too", "Subject: =?x?Q?y?= é\r\n", kUTF8,
          "Subject: =?utf-8?B?PT94P1E/eT89IMOp?=\r\n"},
         {"cr terminator kept", "Subject: é\r", kLatin1, "Subject: =?iso-8859-1?Q?=E9?=\r"},
+        {"a character the charset would drop goes to utf-8", "Subject: a\u00ADb\r\n", HeaderCharset{kEncodingShiftJIS, "shift_jis"},
+         "Subject: =?utf-8?Q?a=C2=ADb?=\r\n"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(encode(c.header, c.charset), c.expected) << c.name;
