@@ -12,6 +12,8 @@
 #include "platform/FileSystem.h"
 #include "platform/MappedFile.h"
 #include "platform/Localization.h"
+#include "platform/Log.h"
+#include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/SettingsStore.h"
 #include "batch/OutputNaming.h"
@@ -27,10 +29,39 @@
 namespace tarnwick {
 namespace {
 
-std::string firstCandidatePath(const std::string& folder, std::string name)
+// Every text the front end shows goes out with its control characters escaped, so that
+// a file name (or a subject) cannot forge a status, summary or result line.
+class EscapingReporter {
+public:
+    explicit EscapingReporter(BatchReporter& reporter) : reporter_(reporter) {}
+    void statusText(const std::string& text) { reporter_.statusText(escapeControlCharacters(text)); }
+    void finalText(const std::string& text) { reporter_.finalText(escapeControlCharacters(text)); }
+    void summary(JobSummary summary)
+    {
+        for (std::string& name : summary.emptyMailboxes)
+            name = escapeControlCharacters(name);
+        for (MissingAttachment& missing : summary.attachments.missingFiles) {
+            missing.subject = escapeControlCharacters(missing.subject);
+            missing.file = escapeControlCharacters(missing.file);
+        }
+        reporter_.summary(summary);
+    }
+
+private:
+    BatchReporter& reporter_;
+};
+
+std::string claimFailure(const std::string& path, int error)
 {
-    std::replace(name.begin(), name.end(), '/', ':');
-    return joinPath(folder, name);
+    return translate("Could not create \"%1\": %2", {path, systemErrorText(error)});
+}
+
+// Why an input cannot be converted: "not found" only for a missing file.
+std::string inputFailure(const std::string& path, int error)
+{
+    if (error == ENOENT)
+        return translate("\"%1\" not found", {path});
+    return translate("Could not open \"%1\": %2", {path, systemErrorText(error)});
 }
 
 // Folder maps are written on Windows: with Automatic, their names that are not UTF-8
@@ -44,55 +75,32 @@ EncodingId folderMapEncoding(const ConversionOptions& options)
 
 class Job {
 public:
-    Job(BatchReporter& reporter, const std::atomic<bool>& hasCanceled)
+    Job(BatchReporter& reporter, const std::atomic<bool>& hasCanceled, const std::atomic<bool>& stopsAtOnce)
         : reporter_(reporter)
         , hasCanceled_(hasCanceled)
+        , stopsAtOnce_(stopsAtOnce)
     {
     }
 
     JobOutcome run()
     {
         const SettingsStore& store = SettingsStore::instance();
+        const std::string typedDestination = store.stringValue(keys::kDestinationPath).value_or(std::string());
         const std::string source = standardizePath(store.stringValue(keys::kSourcePath).value_or(std::string()));
-        const std::string destination = standardizePath(store.stringValue(keys::kDestinationPath).value_or(std::string()));
+        const std::string destination = standardizePath(typedDestination);
 
         useRecords_ = store.boolValue(keys::kUseEudoraRecords);
         treeLayout_ = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "tree";
 
-        const EntryType sourceType = targetType(source);
-        const EntryType destinationType = targetType(destination);
-        if (sourceType == EntryType::None) {
-            fail(translate("\"%1\" not found", {source}));
-        } else if (sourceType == EntryType::Directory) {
-            if (destinationType == EntryType::None)
-                fail(translate("\"%1\" not found", {destination}));
-            else if (destinationType != EntryType::Directory)
-                fail(translate("\"%1\" is not a directory", {destination}));
-            else
-                convertFolder(source, destination);
-        } else if (destinationType == EntryType::None) {
-            // Created exclusively: a dangling link or a file that appeared since the
-            // test is never followed or truncated.
-            const CreateResult created = createExclusively(destination);
-            if (created.created())
-                convertSingleFile(source, destination);
-            else if (created.error == EEXIST)
-                fail(translate("\"%1\" already exists", {destination}));
-            else
-                fail(translate("Could not create \"%1\"", {destination}));
-        } else if (destinationType != EntryType::Directory) {
-            fail(translate("\"%1\" already exists", {destination}));
-        } else {
-            const std::string name = fileName(source);
-            if (auto output = claimOutputFile(destination, name))
-                convertSingleFile(source, *output);
-            else
-                fail(translate("Could not create \"%1\"", {firstCandidatePath(destination, name)}));
-        }
+        if (checkSourceEncoding(readConversionOptions(store)))
+            convertSourceInto(source, destination, !typedDestination.empty() && typedDestination.back() == '/');
 
         JobOutcome outcome = JobOutcome::Completed;
         std::string finalText;
-        if (errorText_) {
+        if (stopsAtOnce_.load()) {
+            outcome = JobOutcome::Canceled;
+            finalText = translate("Canceled");
+        } else if (errorText_) {
             outcome = JobOutcome::Failed;
             finalText = translate("Error: %1", {*errorText_});
         } else if (hasCanceled_.load()) {
@@ -109,6 +117,68 @@ public:
 private:
     void fail(std::string text) { errorText_ = std::move(text); }
 
+    // A mailbox encoding that does not read ASCII as ASCII would give outputs without
+    // "From " lines: refused before anything is created. One that is not available
+    // here leaves every message as it is: said once.
+    bool checkSourceEncoding(const ConversionOptions& options)
+    {
+        if (!options.convertEncodings)
+            return true;
+        const std::vector<EncodingId> available = availableEncodings();
+        if (std::find(available.begin(), available.end(), options.sourceEncoding) == available.end()) {
+            logMessage(formatMessage("The mailbox encoding %1 is not available: messages are copied unconverted",
+                                     {std::to_string(options.sourceEncoding)}));
+            return true;
+        }
+        if (readsASCIIAsASCII(options.sourceEncoding))
+            return true;
+        const std::string name = encodingDisplayName(options.sourceEncoding).value_or(std::to_string(options.sourceEncoding));
+        fail(translate("\"%1\" cannot be the mailbox encoding: it does not read ASCII as ASCII", {name}));
+        return false;
+    }
+
+    void convertSourceInto(const std::string& source, const std::string& destination, bool destinationIsFolder)
+    {
+        const TargetStatus sourceStatus = targetStatus(source);
+        const EntryType destinationType = targetType(destination);
+        if (sourceStatus.type == EntryType::None) {
+            fail(inputFailure(source, sourceStatus.error));
+        } else if (sourceStatus.type == EntryType::Directory || destinationIsFolder) {
+            // A destination typed with a trailing "/" is a folder, never a new file.
+            if (destinationType == EntryType::None)
+                fail(translate("\"%1\" not found", {destination}));
+            else if (destinationType != EntryType::Directory)
+                fail(translate("\"%1\" is not a directory", {destination}));
+            else if (sourceStatus.type == EntryType::Directory)
+                convertFolder(source, destination);
+            else
+                convertIntoFolder(source, destination);
+        } else if (destinationType == EntryType::None) {
+            // Created exclusively: a dangling link or a file that appeared since the
+            // test is never followed or truncated.
+            const CreateResult created = createExclusively(destination);
+            if (created.created())
+                convertSingleFile(source, destination, created.identity);
+            else if (created.error == EEXIST)
+                fail(translate("\"%1\" already exists", {destination}));
+            else
+                fail(claimFailure(destination, created.error));
+        } else if (destinationType != EntryType::Directory) {
+            fail(translate("\"%1\" already exists", {destination}));
+        } else {
+            convertIntoFolder(source, destination);
+        }
+    }
+
+    void convertIntoFolder(const std::string& source, const std::string& destination)
+    {
+        const OutputClaim claim = claimOutputFile(destination, fileName(source));
+        if (claim.claimed())
+            convertSingleFile(source, claim.path, claim.identity);
+        else
+            fail(claimFailure(claim.path, claim.error));
+    }
+
     // The folders the user named, standardised ("~" expanded), read once per job.
     const std::vector<std::string>& userAttachmentFolders()
     {
@@ -122,9 +192,9 @@ private:
     }
 
     // Converts one input into its claimed output with the options the store holds now,
-    // then removes the output when the conversion failed or left it empty. False on
+    // then removes the claim when the conversion failed or wrote nothing. False on
     // failure (the job's error text set).
-    bool convertInto(const std::string& inputPath, const std::string& outputPath)
+    bool convertInto(const std::string& inputPath, const std::string& outputPath, const FileIdentity& claim, LinkPolicy inputLinks)
     {
         ConversionOptions options = readConversionOptions(SettingsStore::instance());
         if (options.putBackAttachments)
@@ -137,22 +207,23 @@ private:
         const ConversionResult result = convertMbox(inputPath, outputPath, options,
             [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& converted) {
                 return convertMessage(message, headerLength, options, candidates, mailbox, converted);
-            });
+            },
+            ConversionControl{inputLinks, &stopsAtOnce_, claim});
         summary_.attachments.add(result.attachments);
+        // The claim is still in place when nothing was written (a failure, an empty
+        // input, one that is no mailbox): it goes, unless something else took its place.
+        removeFile(outputPath, claim);
         if (!result.succeeded) {
-            removeFile(outputPath);
             fail(result.errorText);
             return false;
         }
-        if (fileSize(outputPath).value_or(1) == 0)
-            removeFile(outputPath);
         return true;
     }
 
-    void convertSingleFile(const std::string& source, const std::string& output)
+    void convertSingleFile(const std::string& source, const std::string& output, const FileIdentity& claim)
     {
         reporter_.statusText(translate("Processing \"%1\"...", {fileName(source)}));
-        convertInto(source, output);
+        convertInto(source, output, claim, LinkPolicy::Follow);
     }
 
     // Whether a file is passed over rather than converted: outside the places where an
@@ -172,7 +243,7 @@ private:
         if (plan.mailboxPlace)
             return false; // converted, or logged as not a mailbox, as any other file
         MappedFile file;
-        if (file.open(inputPath) && file.bytes().substr(0, 5) != "From ") {
+        if (file.open(inputPath, LinkPolicy::Refuse) && file.bytes().substr(0, 5) != "From ") {
             ++summary_.eudoraFiles;
             return true;
         }
@@ -181,7 +252,7 @@ private:
 
     // Claims the output for a planned mailbox: flat, its path joined by ":", or in
     // nested folders. Folders made here are never walked. None with the error set.
-    std::optional<std::string> claimOutput(const std::string& destination, const std::vector<std::string>& outputPath,
+    std::optional<OutputClaim> claimOutput(const std::string& destination, const std::vector<std::string>& outputPath,
                                            DirectoryWalker& walker)
     {
         std::string folder = destination;
@@ -194,7 +265,7 @@ private:
                     walker.skipSubtree(createdStat.st_dev, createdStat.st_ino);
             }
             if (!made.failedPath.empty()) {
-                fail(translate("Could not create \"%1\"", {made.failedPath}));
+                fail(claimFailure(made.failedPath, made.error));
                 return std::nullopt;
             }
             folder = made.path;
@@ -203,10 +274,12 @@ private:
             for (const std::string& component : outputPath)
                 name += (name.empty() ? "" : "/") + component;
         }
-        std::optional<std::string> output = claimOutputFile(folder, name);
-        if (!output)
-            fail(translate("Could not create \"%1\"", {firstCandidatePath(folder, name)}));
-        return output;
+        OutputClaim claim = claimOutputFile(folder, name);
+        if (!claim.claimed()) {
+            fail(claimFailure(claim.path, claim.error));
+            return std::nullopt;
+        }
+        return claim;
     }
 
     void convertFolder(const std::string& source, const std::string& destination)
@@ -216,7 +289,8 @@ private:
         const bool identified = ::stat(source.c_str(), &sourceStat) == 0 && ::stat(destination.c_str(), &destinationStat) == 0;
         // The walk never yields the job's own outputs: a destination inside the
         // source is not descended into, and when the destination is the source
-        // folder itself the outputs created there are remembered and passed over.
+        // folder itself the outputs created there (claims, and the finished files
+        // renamed over them) are remembered and passed over.
         const bool destinationIsSource = identified && sourceStat.st_dev == destinationStat.st_dev && sourceStat.st_ino == destinationStat.st_ino;
         std::unordered_set<ino_t> ownOutputs;
 
@@ -227,9 +301,17 @@ private:
         while (walker.next()) {
             if (hasCanceled_.load())
                 return;
+            const std::string& relativeName = walker.relativeName();
+            if (walker.type() == EntryType::SymbolicLink) {
+                logMessage(formatMessage("'%1' is a symbolic link: passed over", {relativeName}));
+                continue;
+            }
+            if (walker.type() == EntryType::Other) {
+                logMessage(formatMessage("'%1' is not a regular file: passed over", {relativeName}));
+                continue;
+            }
             if (walker.type() != EntryType::Regular)
                 continue;
-            const std::string& relativeName = walker.relativeName();
             if (destinationIsSource && ownOutputs.count(walker.inode()))
                 continue;
 
@@ -245,22 +327,25 @@ private:
             }
             if (useRecords_ && passedOver(inputPath, plan))
                 continue;
-            std::optional<std::string> outputPath = claimOutput(destination, plan.outputPath, walker);
-            if (!outputPath)
+            const std::optional<OutputClaim> claim = claimOutput(destination, plan.outputPath, walker);
+            if (!claim)
                 return;
-            if (destinationIsSource) {
-                struct stat outputStat {};
-                if (::lstat(outputPath->c_str(), &outputStat) == 0)
-                    ownOutputs.insert(outputStat.st_ino);
-            }
+            if (destinationIsSource)
+                ownOutputs.insert(claim->identity.inode);
             reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
-            if (!convertInto(inputPath, *outputPath))
+            if (!convertInto(inputPath, claim->path, claim->identity, LinkPolicy::Refuse))
                 return;
+            struct stat outputStat {};
+            if (destinationIsSource && ::lstat(claim->path.c_str(), &outputStat) == 0)
+                ownOutputs.insert(outputStat.st_ino);
         }
+        if (walker.error() != 0)
+            fail(translate("Could not read folder \"%1\": %2", {joinPath(source, walker.failedFolder()), systemErrorText(walker.error())}));
     }
 
-    BatchReporter& reporter_;
+    EscapingReporter reporter_;
     const std::atomic<bool>& hasCanceled_;
+    const std::atomic<bool>& stopsAtOnce_;
     std::optional<std::string> errorText_;
     JobSummary summary_;
     std::optional<std::vector<std::string>> userFolders_;
@@ -270,11 +355,18 @@ private:
     std::optional<CharsetCandidates> candidates_;
 };
 
+const std::atomic<bool> kNeverStops{false};
+
 } // namespace
 
 JobOutcome runBatchJob(BatchReporter& reporter, const std::atomic<bool>& hasCanceled)
 {
-    return Job(reporter, hasCanceled).run();
+    return Job(reporter, hasCanceled, kNeverStops).run();
+}
+
+JobOutcome runBatchJob(BatchReporter& reporter, const std::atomic<bool>& hasCanceled, const std::atomic<bool>& stopsAtOnce)
+{
+    return Job(reporter, hasCanceled, stopsAtOnce).run();
 }
 
 } // namespace tarnwick

@@ -15,4 +15,8 @@ enum class JobOutcome { Completed, Canceled, Failed };
 /// entry of a folder walk and once at the end; the job never writes it.
 JobOutcome runBatchJob(BatchReporter& reporter, const std::atomic<bool>& hasCanceled);
 
+/// The same, and once `stopsAtOnce` is true the file under way is abandoned at its
+/// next write (its output removed) and the job ends "Canceled".
+JobOutcome runBatchJob(BatchReporter& reporter, const std::atomic<bool>& hasCanceled, const std::atomic<bool>& stopsAtOnce);
+
 } // namespace tarnwick

@@ -31,7 +31,7 @@ NameParts splitExtension(const std::string& name)
 
 } // namespace
 
-std::optional<std::string> claimOutputFile(const std::string& folder, const std::string& name)
+OutputClaim claimOutputFile(const std::string& folder, const std::string& name)
 {
     std::string flattened = name;
     std::replace(flattened.begin(), flattened.end(), '/', ':');
@@ -41,11 +41,11 @@ std::optional<std::string> claimOutputFile(const std::string& folder, const std:
     for (std::int64_t counter = 2;; ++counter) {
         const CreateResult created = createExclusively(candidate);
         if (created.created())
-            return candidate;
+            return {std::move(candidate), 0, created.identity};
         // Only a taken name moves on; any other failure (no permission, no folder,
         // name too long, no space) would fail for every later name as well.
         if (created.error != EEXIST || counter > kLastCounter)
-            return std::nullopt;
+            return {std::move(candidate), created.error};
         if (!parts)
             parts = splitExtension(flattened);
         std::string numbered = parts->stem;
@@ -70,6 +70,7 @@ FolderPath createFolderPath(const std::string& destination, const std::vector<st
             result.created.push_back(result.path);
         } else if (created.error != EEXIST || entryType(result.path) != EntryType::Directory) {
             result.failedPath = result.path;
+            result.error = created.error;
             return result;
         }
     }

@@ -1,21 +1,32 @@
 #pragma once
 // Output file naming: claims a fresh output file in a destination folder.
 
-#include <optional>
+#include "platform/FileSystem.h"
+
 #include <string>
 #include <vector>
 
 namespace tarnwick {
 
+/// The outcome of claimOutputFile.
+struct OutputClaim {
+    std::string path; // the claimed file; on failure the name whose creation failed
+    int error = 0;    // 0 when claimed, else the errno of that failure
+    FileIdentity identity = {}; // the claimed file's, for renaming the output over it
+    bool claimed() const { return error == 0; }
+};
+
 /// Creates an empty file in `folder` named after `name` ("/" flattened to ":"), or
-/// stem_2.ext, stem_3.ext, ... when taken, and returns its path. Returns none when no
-/// file could be created; a failure other than "name taken" ends the search at once.
-std::optional<std::string> claimOutputFile(const std::string& folder, const std::string& name);
+/// stem_2.ext, stem_3.ext, ... when taken. A failure other than "name taken" ends the
+/// search at once and names the name that failed (a numbered name may be the one that
+/// is too long).
+OutputClaim claimOutputFile(const std::string& folder, const std::string& name);
 
 /// The outcome of createFolderPath.
 struct FolderPath {
     std::string path;                // the innermost folder, when made
     std::string failedPath;          // the folder that could not be made; empty on success
+    int error = 0;                   // why it could not be made (errno)
     std::vector<std::string> created; // folders this call created, outermost first
 };
 

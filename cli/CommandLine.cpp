@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "engine/CharsetCandidates.h"
 #include "settings/CharsetNamesText.h"
 #include "settings/SettingsKeys.h"
 
@@ -127,6 +128,9 @@ ParseResult parseCommandLine(int argc, char** argv)
             const auto encoding = parseSourceEncoding(optarg);
             if (!encoding)
                 return usageError(std::string("unknown encoding '") + optarg + "' (see --list-encodings)");
+            // Its outputs would have no "From " lines.
+            if (!readsASCIIAsASCII(*encoding))
+                return usageError(std::string("encoding '") + optarg + "' does not read ASCII as ASCII and cannot be a mailbox encoding");
             line.settings.emplace_back(std::string(keys::kMboxEncoding), mboxEncodingSetting(*encoding));
             break;
         }
@@ -135,9 +139,13 @@ ParseResult parseCommandLine(int argc, char** argv)
                 return usageError("option '--attachments-folder' needs a folder");
             attachmentFolders.emplace_back(optarg);
             break;
-        case kCharsets:
-            line.settings.emplace_back(std::string(keys::kCharsetNames), splitCharsetText(normalizeCharsetText(optarg)));
+        case kCharsets: {
+            std::vector<std::string> names = splitCharsetText(normalizeCharsetText(optarg));
+            if (std::none_of(names.begin(), names.end(), [](const std::string& name) { return usableCharset(name).has_value(); }))
+                return usageError(std::string("--charsets '") + optarg + "' names no usable charset");
+            line.settings.emplace_back(std::string(keys::kCharsetNames), std::move(names));
             break;
+        }
         case kLayout:
             if (std::string_view(optarg) != "flat" && std::string_view(optarg) != "tree")
                 return usageError(std::string("unknown layout '") + optarg + "' (flat or tree)");

@@ -15,11 +15,13 @@
 #include <QString>
 #include <QTranslator>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -31,13 +33,17 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitCanceled = 130;
 
-// Written by the signal handler: a lock-free atomic store is async-signal-safe.
+// Written by the signal handler: lock-free atomic stores are async-signal-safe.
+// The first SIGINT, SIGTERM or SIGHUP lets the file under way finish; a second one
+// stops it at once (its output removed).
 std::atomic<bool> hasCanceled{false};
+std::atomic<bool> stopsAtOnce{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void requestCancel(int)
 {
-    hasCanceled.store(true, std::memory_order_relaxed);
+    if (hasCanceled.exchange(true, std::memory_order_relaxed))
+        stopsAtOnce.store(true, std::memory_order_relaxed);
 }
 
 void installSignalHandlers()
@@ -48,6 +54,24 @@ void installSignalHandlers()
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    // A closed reader of our status lines, or a file size limit, must end in a failed
+    // write (EPIPE, EFBIG) that the job reports and cleans up, never in sudden death.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+}
+
+// Descriptors 0, 1 and 2 closed by whoever started us would otherwise be handed out
+// to the first files we open, and status or log lines would go into an output.
+void openStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is taken, and the lower ones are open by now.
+        if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+            _exit(kExitError); // nowhere safe to write: no output may be created
+    }
 }
 
 void writeLine(std::FILE* stream, const std::string& text)
@@ -117,6 +141,8 @@ void listEncodings()
 
 int main(int argc, char** argv)
 {
+    openStandardDescriptors();
+    installSignalHandlers();
     tzset();
     installTranslator(loadTranslator());
 
@@ -146,9 +172,8 @@ int main(int argc, char** argv)
     for (const auto& [key, value] : line->settings)
         store.setVolatile(key, value);
 
-    installSignalHandlers();
     ConsoleReporter reporter;
-    switch (tarnwick::runBatchJob(reporter, hasCanceled)) {
+    switch (tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce)) {
     case tarnwick::JobOutcome::Completed:
         return kExitCompleted;
     case tarnwick::JobOutcome::Canceled:

@@ -4,6 +4,8 @@
 #include "platform/Localization.h"
 #include "platform/Log.h"
 
+#include <algorithm>
+
 namespace tarnwick {
 namespace {
 
@@ -16,9 +18,13 @@ std::u16string asciiProbe()
     return probe;
 }
 
-/// Whether the encoding writes ASCII text as the same bytes. Separator lines, header
-/// names and line terminators must stay ASCII, or the output is no mbox: UTF-16,
-/// UTF-32, UTF-7 ('+'), HZ ('~') and EBCDIC fail this.
+void logNotSupported(const std::string& name)
+{
+    logMessage(formatMessage("'%1' is not supported", {name}));
+}
+
+} // namespace
+
 bool writesASCIIAsASCII(EncodingId encoding)
 {
     static const std::u16string probe = asciiProbe();
@@ -32,41 +38,53 @@ bool writesASCIIAsASCII(EncodingId encoding)
     return true;
 }
 
-void logNotSupported(const std::string& name)
+std::optional<EncodingId> usableCharset(const std::string& name)
 {
-    logMessage(formatMessage("'%1' is not supported", {name}));
+    constexpr std::string_view kThai = "tis-620";
+    constexpr std::string_view kSimplifiedChinese = "gb2312";
+    PlatformEncoding encoding = encodingForIANAName(name);
+    // The fallbacks stand in only for names that the lookup does not know.
+    if (encoding == kPlatformEncodingInvalid) {
+        if (equalsFoldedUTF8(name, kThai))
+            encoding = kPlatformISOLatinThai;
+        else if (equalsFoldedUTF8(name, kSimplifiedChinese))
+            encoding = kPlatformEUCCN;
+        else
+            return std::nullopt;
+    }
+    if (!isEncodingAvailable(encoding))
+        return std::nullopt;
+    const EncodingId id = carryEncoding(encoding);
+    if (!writesASCIIAsASCII(id))
+        return std::nullopt;
+    return id;
 }
 
-} // namespace
+bool readsASCIIAsASCII(EncodingId encoding)
+{
+    static const std::string probe = [] {
+        std::string bytes = "\t\r\n";
+        for (char c = 0x20; c < 0x7F; ++c) {
+            if (c != '\\' && c != '~')
+                bytes += c;
+        }
+        return bytes;
+    }();
+    std::u16string text;
+    if (!decodeAppend(probe.data(), probe.size(), encoding, text) || text.size() != probe.size())
+        return false;
+    return std::equal(text.begin(), text.end(), probe.begin(),
+                      [](char16_t unit, char byte) { return unit == static_cast<unsigned char>(byte); });
+}
 
 std::vector<EncodingPair> buildCharsetCandidates(const std::vector<std::string>& names)
 {
     std::vector<EncodingPair> pairs;
-    constexpr std::string_view kThai = "tis-620";
-    constexpr std::string_view kSimplifiedChinese = "gb2312";
     for (const std::string& name : names) {
-        PlatformEncoding encoding = encodingForIANAName(name);
-        // The fallbacks stand in only for names that the lookup does not know.
-        if (encoding == kPlatformEncodingInvalid) {
-            if (equalsFoldedUTF8(name, kThai)) {
-                encoding = kPlatformISOLatinThai;
-            } else if (equalsFoldedUTF8(name, kSimplifiedChinese)) {
-                encoding = kPlatformEUCCN;
-            } else {
-                logNotSupported(name);
-                continue;
-            }
-        }
-        if (!isEncodingAvailable(encoding)) {
+        if (const std::optional<EncodingId> id = usableCharset(name))
+            pairs.push_back(EncodingPair{*id, name});
+        else
             logNotSupported(name);
-            continue;
-        }
-        const EncodingId id = carryEncoding(encoding);
-        if (!writesASCIIAsASCII(id)) {
-            logNotSupported(name);
-            continue;
-        }
-        pairs.push_back(EncodingPair{id, name});
     }
     return pairs;
 }

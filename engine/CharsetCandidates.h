@@ -15,6 +15,22 @@ struct EncodingPair {
     std::string charsetName; // as the user wrote it
 };
 
+/// Whether the encoding writes ASCII text (TAB, CR, LF, every printable character) as
+/// the same bytes. Separator lines, header names and line terminators must stay
+/// ASCII, or the output is no mbox: UTF-16, UTF-32, UTF-7 ('+'), HZ ('~') and EBCDIC
+/// fail this.
+bool writesASCIIAsASCII(EncodingId encoding);
+
+/// Whether bytes in the encoding read TAB, CR, LF and the printable ASCII characters
+/// (but '\\' and '~', which some Asian encodings read as currency signs or escapes)
+/// as themselves: what a mailbox encoding needs for its "From " lines and headers to
+/// be found. UTF-16 and UTF-32 (and UTF-7, EBCDIC) fail this.
+bool readsASCIIAsASCII(EncodingId encoding);
+
+/// The encoding that a charset name stands for when it can be an output charset:
+/// known (or a fallback name), available and writing ASCII as ASCII; none otherwise.
+std::optional<EncodingId> usableCharset(const std::string& name);
+
 /// Builds the pairs for `names` now, logging "'NAME' is not supported" for each name
 /// that is unknown, unavailable or does not write ASCII as ASCII.
 std::vector<EncodingPair> buildCharsetCandidates(const std::vector<std::string>& names);

@@ -14,7 +14,10 @@
 #include "platform/MappedReadGuard.h"
 #include "platform/OutputFile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -528,12 +531,16 @@ private:
 } // namespace
 
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const MessageConversion& convert)
+                             const ConversionOptions& options, const MessageConversion& convert,
+                             const ConversionControl& control)
 {
     auto failure = [](std::string text) { return ConversionResult{false, std::move(text), {}}; };
     MappedFile input;
-    if (!input.open(inputPath))
-        return failure(translate("\"%1\" not found", {inputPath}));
+    if (!input.open(inputPath, control.inputLinks)) {
+        if (input.error() == ENOENT)
+            return failure(translate("\"%1\" not found", {inputPath}));
+        return failure(translate("Could not open \"%1\": %2", {inputPath, systemErrorText(input.error())}));
+    }
     const std::string_view bytes = input.bytes();
     if (bytes.empty())
         return {};
@@ -542,9 +549,19 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
         return {};
     }
 
+    // The claim: the empty file that reserves the output's name until the finished
+    // output is renamed over it.
+    std::optional<FileIdentity> claim = control.claim;
+    if (struct stat info {}; !claim) {
+        if (::lstat(outputPath.c_str(), &info) != 0)
+            return failure(translate("Could not create \"%1\": %2", {outputPath, systemErrorText(errno)}));
+        claim = FileIdentity{info.st_dev, info.st_ino};
+    }
     OutputFile output;
-    if (!output.open(outputPath))
-        return failure(translate("Could not open \"%1\"", {outputPath}));
+    // Never more readable than its source.
+    if (!output.create(outputPath, input.permissions()))
+        return failure(translate("Could not create \"%1\": %2", {outputPath, output.errorText()}));
+    output.stopWhen(control.stop);
 
     // Running out of memory, or any other exception, fails this file alone: the job
     // removes its output and goes on with the next.
@@ -557,32 +574,33 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
         result.attachments = pass.attachmentTally();
         attachmentReadFailure = pass.readFailure();
     } catch (const std::bad_alloc&) {
-        output.close();
+        output.discard();
         return failure(translate("Could not convert \"%1\": not enough memory", {inputPath}));
     } catch (const std::exception& error) {
-        output.close();
+        output.discard();
         return failure(translate("Could not convert \"%1\": %2", {inputPath, error.what()}));
     }
-    // A failing close can report a write that the kernel deferred: that too is a write failure.
-    const bool converted = output.close() && run.result;
     if (run.faulted)
         return failure(translate("Could not read \"%1\"", {inputPath}));
     if (!attachmentReadFailure.empty())
         return failure(translate("Could not read \"%1\"", {attachmentReadFailure}));
-    if (!converted)
+    // A failing fsync or close can report a write that the kernel deferred: that too is
+    // a write failure.
+    if (!run.result || !output.commit(*claim))
         return failure(translate("Could not write to \"%1\": %2", {outputPath, output.errorText()}));
     return result;
 }
 
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options)
+                             const ConversionOptions& options, const ConversionControl& control)
 {
     CharsetCandidates candidates(options.charsetNames);
     return convertMbox(inputPath, outputPath, options,
                        [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox,
                            std::string& result) {
                            return convertMessage(message, headerLength, options, candidates, mailbox, result);
-                       });
+                       },
+                       control);
 }
 
 } // namespace tarnwick

@@ -4,9 +4,13 @@
 #include "engine/AttachmentTally.h"
 #include "engine/ConversionOptions.h"
 #include "engine/MessageConverter.h"
+#include "platform/FileIdentity.h"
+#include "platform/MappedFile.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,17 +30,31 @@ struct ConversionResult {
 using MessageConversion = std::function<bool(std::string_view message, std::uint64_t headerLength,
                                              MailboxContext& mailbox, std::string& result)>;
 
-/// Converts the mailbox at `inputPath` into the existing, empty file at `outputPath`
-/// (opened without creating or truncating) as `options` say, handing each message to
-/// `convert` when options.convertEncodings is on. Succeeds when converted, or skipped
-/// because empty or not a mailbox; fails with one localised error text ("\"%1\" not
-/// found", "Could not open \"%1\"", "Could not read \"%1\"", "Could not write to
-/// \"%1\": %2").
+/// How convertMbox opens its input, and when it abandons its output.
+struct ConversionControl {
+    LinkPolicy inputLinks = LinkPolicy::Follow;
+    /// When set and true, the output under way is abandoned at its next write.
+    const std::atomic<bool>* stop = nullptr;
+    /// The identity of the claim as it was created; none: what is at the output path
+    /// when the conversion starts.
+    std::optional<FileIdentity> claim = std::nullopt;
+};
+
+/// Converts the mailbox at `inputPath` for the claimed output `outputPath` (an
+/// existing file that reserves the name) as `options` say, handing each message to
+/// `convert` when options.convertEncodings is on. The output is written to a new
+/// temporary file beside `outputPath`, with the input's permission bits, and renamed
+/// over the claim only when complete; on failure the temporary file is removed and
+/// the claim left as it was. An empty input, or one that is not a mailbox, is skipped
+/// (succeeds, nothing written, the claim untouched). Fails with one localised error
+/// text ("\"%1\" not found", "Could not open \"%1\": %2", "Could not create \"%1\": %2",
+/// "Could not read \"%1\"", "Could not write to \"%1\": %2").
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const MessageConversion& convert);
+                             const ConversionOptions& options, const MessageConversion& convert,
+                             const ConversionControl& control = {});
 
 /// convertMbox with convertMessage and a candidate list of this call's own.
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options);
+                             const ConversionOptions& options, const ConversionControl& control = {});
 
 } // namespace tarnwick

@@ -45,7 +45,7 @@ int openExclusive(const char* path)
 {
     int fd;
     do {
-        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_EXCL | O_CLOEXEC, 0644);
+        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_EXCL | O_CLOEXEC, 0600);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -54,10 +54,17 @@ int openExclusive(const char* path)
 
 EntryType targetType(const std::string& path)
 {
+    return targetStatus(path).type;
+}
+
+TargetStatus targetStatus(const std::string& path)
+{
     struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0)
-        return EntryType::None;
-    return typeFromMode(st.st_mode);
+    if (path.empty())
+        return {EntryType::None, ENOENT};
+    if (::stat(path.c_str(), &st) != 0)
+        return {EntryType::None, errno};
+    return {typeFromMode(st.st_mode), 0};
 }
 
 EntryType entryType(const std::string& path)
@@ -81,6 +88,14 @@ bool removeFile(const std::string& path)
     return !path.empty() && ::unlink(path.c_str()) == 0;
 }
 
+bool removeFile(const std::string& path, const FileIdentity& identity)
+{
+    struct stat st {};
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || FileIdentity{st.st_dev, st.st_ino} != identity)
+        return false;
+    return ::unlink(path.c_str()) == 0;
+}
+
 CreateResult createExclusively(const std::string& path)
 {
     if (path.find('\0') != std::string::npos)
@@ -92,8 +107,10 @@ CreateResult createExclusively(const std::string& path)
     const int fd = openExclusive(path.c_str());
     if (fd < 0)
         return {errno};
+    struct stat st {};
+    const int error = ::fstat(fd, &st) != 0 ? errno : 0;
     ::close(fd);
-    return {};
+    return {error, {st.st_dev, st.st_ino}};
 }
 
 CreateResult createFolder(const std::string& path)
@@ -110,12 +127,25 @@ CreateResult createFolder(const std::string& path)
 DirectoryWalker::DirectoryWalker(const std::string& root)
 {
     const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        failAt({}, errno);
         return;
-    if (DIR* dir = ::fdopendir(fd))
+    }
+    if (DIR* dir = ::fdopendir(fd)) {
         levels_.push_back({dir, 0});
-    else
+    } else {
+        const int error = errno;
         ::close(fd);
+        failAt({}, error);
+    }
+}
+
+void DirectoryWalker::failAt(std::string folder, int error)
+{
+    error_ = error;
+    failedFolder_ = std::move(folder);
+    while (!levels_.empty())
+        closeLevel();
 }
 
 DirectoryWalker::~DirectoryWalker()
@@ -141,11 +171,16 @@ void DirectoryWalker::descendIntoCurrent()
     const char* name = relativeName_.c_str() + levels_.back().nameLength;
     // O_NOFOLLOW: a folder replaced by a link since it was listed is not entered.
     const int fd = ::openat(::dirfd(parent), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (const int error = errno; error != ENOENT) // ENOENT: vanished since it was listed
+            failAt(relativeName_, error);
         return;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
+        const int error = errno;
         ::close(fd);
+        failAt(relativeName_, error);
         return;
     }
     for (const auto& [device, inode] : skipped_) {
@@ -156,7 +191,9 @@ void DirectoryWalker::descendIntoCurrent()
     }
     DIR* dir = ::fdopendir(fd);
     if (!dir) {
+        const int error = errno;
         ::close(fd);
+        failAt(relativeName_, error);
         return;
     }
     levels_.push_back({dir, relativeName_.size() + 1});
@@ -168,12 +205,19 @@ bool DirectoryWalker::next()
         pendingDescend_ = false;
         descendIntoCurrent();
     }
+    if (error_ != 0)
+        return false;
     while (!levels_.empty()) {
         Level& level = levels_.back();
         DIR* dir = static_cast<DIR*>(level.dir);
         errno = 0;
         const struct dirent* entry = ::readdir(dir);
         if (!entry) {
+            if (const int error = errno; error != 0) {
+                relativeName_.resize(level.nameLength > 0 ? level.nameLength - 1 : 0);
+                failAt(relativeName_, error);
+                break;
+            }
             closeLevel();
             continue;
         }
@@ -188,8 +232,14 @@ bool DirectoryWalker::next()
         type_ = typeFromDirent(entry->d_type);
         if (type_ == EntryType::None) {
             struct stat st {};
-            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue; // vanished since it was listed
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int error = errno;
+                if (error == ENOENT)
+                    continue; // vanished since it was listed
+                relativeName_.resize(level.nameLength > 0 ? level.nameLength - 1 : 0);
+                failAt(relativeName_, error);
+                break;
+            }
             type_ = typeFromMode(st.st_mode);
             inode_ = st.st_ino;
         }

@@ -2,6 +2,8 @@
 // File system operations over byte-string paths: existence and type tests, sizes,
 // removal, exclusive creation and a deep folder walk. Paths are never decoded.
 
+#include "platform/FileIdentity.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -17,6 +19,14 @@ enum class EntryType { None, Regular, Directory, SymbolicLink, Other };
 /// None when nothing exists there (a dangling link included).
 EntryType targetType(const std::string& path);
 
+/// What stat() says of `path`: its type (following links), or the errno of the
+/// failure (type None).
+struct TargetStatus {
+    EntryType type = EntryType::None;
+    int error = 0;
+};
+TargetStatus targetStatus(const std::string& path);
+
 /// The type of the entry itself (a symbolic link is not followed); None when absent.
 EntryType entryType(const std::string& path);
 
@@ -26,15 +36,20 @@ std::optional<std::uint64_t> fileSize(const std::string& path);
 /// Removes the entry at `path` (not a folder). The result may be ignored.
 bool removeFile(const std::string& path);
 
+/// Removes the regular file at `path` only while it is still the file `identity`
+/// names; anything put there since (a link, another file) is left alone.
+bool removeFile(const std::string& path, const FileIdentity& identity);
+
 /// The outcome of createExclusively: `error` is 0 when the file was created, else the
 /// errno of the failure.
 struct CreateResult {
     int error = 0;
+    FileIdentity identity = {}; // the created file's
     bool created() const { return error == 0; }
 };
 
-/// Creates an empty file at `path` with open(O_WRONLY|O_CREAT|O_TRUNC|O_EXCL, 0644) and
-/// closes it. Creates nothing when the path is empty (ENOENT), longer than PATH_MAX
+/// Creates an empty file at `path` with open(O_WRONLY|O_CREAT|O_TRUNC|O_EXCL, 0600) and
+/// closes it: the claim on a name that a finished output replaces. Creates nothing when the path is empty (ENOENT), longer than PATH_MAX
 /// with its terminating zero (ENAMETOOLONG), holds a zero byte (EINVAL), or when open
 /// fails (anything at the path, a dangling link included, makes it fail with EEXIST).
 CreateResult createExclusively(const std::string& path);
@@ -47,7 +62,9 @@ CreateResult createFolder(const std::string& path);
 /// lists them: a folder is yielded and then descended into; hidden entries are
 /// included; symbolic links are yielded but never followed. Memory holds one open
 /// folder per level of depth, never a list of entries. A folder that cannot be
-/// listed contributes no entries.
+/// opened or listed (no permission, too many open files, a read error) ends the
+/// walk: next() returns false and error() says which folder and why. A folder that
+/// vanished since it was listed is passed over.
 class DirectoryWalker {
 public:
     explicit DirectoryWalker(const std::string& root);
@@ -58,8 +75,14 @@ public:
     /// Folders with this identity are yielded but not descended into.
     void skipSubtree(dev_t device, ino_t inode);
 
-    /// Moves to the next entry; false at the end.
+    /// Moves to the next entry; false at the end or after a failure.
     bool next();
+
+    /// The errno of the failure that ended the walk; 0 when none did.
+    int error() const { return error_; }
+    /// The folder that could not be opened or listed, relative to the root ("" for
+    /// the root itself); meaningful when error() is not 0.
+    const std::string& failedFolder() const { return failedFolder_; }
 
     /// The current entry's path relative to the root ("Sub/In").
     const std::string& relativeName() const { return relativeName_; }
@@ -77,6 +100,7 @@ private:
 
     void descendIntoCurrent();
     void closeLevel();
+    void failAt(std::string folder, int error);
 
     std::vector<Level> levels_;
     std::vector<std::pair<dev_t, ino_t>> skipped_;
@@ -84,6 +108,8 @@ private:
     EntryType type_ = EntryType::None;
     ino_t inode_ = 0;
     bool pendingDescend_ = false;
+    int error_ = 0;
+    std::string failedFolder_;
 };
 
 } // namespace tarnwick

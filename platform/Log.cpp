@@ -1,5 +1,7 @@
 #include "platform/Log.h"
 
+#include "platform/Paths.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,7 +28,7 @@ void logMessage(std::string_view message)
         return;
     }
     std::string line = "tarnwick[" + std::to_string(::getpid()) + "]: ";
-    line.append(message);
+    line.append(escapeControlCharacters(message)); // one line, whatever a file name holds
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);

@@ -46,13 +46,14 @@ void MappedFile::close()
     std::string().swap(readBytes_);
 }
 
-bool MappedFile::open(const std::string& path)
+bool MappedFile::open(const std::string& path, LinkPolicy links)
 {
     close();
     error_ = 0;
     // O_NONBLOCK keeps the open of a FIFO without a writer from blocking for ever
     // (a FIFO may be given as the source, or replace a file after the folder walk).
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int noFollow = links == LinkPolicy::Refuse ? O_NOFOLLOW : 0;
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow));
     if (fd.get() < 0) {
         error_ = errno;
         return false;
@@ -62,6 +63,7 @@ bool MappedFile::open(const std::string& path)
         error_ = errno;
         return false;
     }
+    permissions_ = info.st_mode & 07777;
     // A device is no mailbox, and one like /dev/zero never ends: refuse it rather than
     // read until memory runs out.
     if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {

@@ -2,11 +2,18 @@
 // Read-only view of a whole input file: mapped where the file allows it, read into
 // memory otherwise (FIFOs, files that report 0 bytes, file systems without mmap).
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace tarnwick {
+
+/// Whether the last component of an input path may be a symbolic link. Inputs found
+/// by a folder walk are opened with Refuse: a file replaced by a link after the walk
+/// is not followed (the open fails with ELOOP).
+enum class LinkPolicy { Follow, Refuse };
 
 class MappedFile {
 public:
@@ -17,13 +24,15 @@ public:
 
     /// Opens and maps (or reads) `path` whole. False when the file cannot be opened or
     /// read; `error()` then holds the errno.
-    bool open(const std::string& path);
+    bool open(const std::string& path, LinkPolicy links = LinkPolicy::Follow);
 
     /// The file's bytes; valid until the object is destroyed.
     std::string_view bytes() const { return {data_, static_cast<std::size_t>(size_)}; }
     std::uint64_t size() const { return size_; }
     bool isMapped() const { return mapped_; }
     int error() const { return error_; }
+    /// The permission bits of the opened file (from fstat).
+    mode_t permissions() const { return permissions_; }
 
     /// Tells the kernel that the bytes before `offset` will not be read again soon, so
     /// that the pages of a long sequential pass do not pile up in the resident set. The
@@ -44,6 +53,7 @@ private:
     std::uint64_t releasedUpTo_ = 0;
     bool mapped_ = false;
     int error_ = 0;
+    mode_t permissions_ = 0;
     std::string readBytes_;
 };
 

@@ -1,10 +1,17 @@
 #include "platform/OutputFile.h"
 
+#include "platform/OutputCalls.h"
+#include "platform/Paths.h"
+
 #include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace tarnwick {
@@ -12,12 +19,15 @@ namespace {
 
 // Pieces per gathered write (well below IOV_MAX).
 constexpr std::size_t kMaxPieces = 256;
+const std::string kCurrentFolder = ".";
+// Names tried before giving up when every one is taken (practically never).
+constexpr int kTemporaryAttempts = 64;
 
 // Writes every byte of the vectors, retrying interrupted and short writes.
 bool writeVectors(int fd, iovec* next, std::size_t count, int& error)
 {
     while (count > 0) {
-        const ssize_t written = ::writev(fd, next, static_cast<int>(count));
+        const ssize_t written = outputCalls().writev(fd, next, static_cast<int>(count));
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -42,23 +52,61 @@ bool writeVectors(int fd, iovec* next, std::size_t count, int& error)
     return true;
 }
 
+std::string temporaryName()
+{
+    unsigned char random[6] = {};
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        // Still unique enough with the exclusive creation retried on a clash.
+        const auto seed = static_cast<unsigned long>(::getpid()) ^ static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(&random));
+        std::memcpy(random, &seed, std::min(sizeof seed, sizeof random));
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string name(kTemporaryPrefix);
+    for (const unsigned char byte : random) {
+        name += kHex[byte >> 4];
+        name += kHex[byte & 0xF];
+    }
+    name += kTemporarySuffix;
+    return name;
+}
+
 } // namespace
+
+std::string systemErrorText(int error)
+{
+    char buffer[256];
+    // GNU strerror_r returns the text (possibly not in `buffer`); thread-safe unlike strerror.
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
 
 OutputFile::~OutputFile()
 {
-    close();
+    discard();
 }
 
-bool OutputFile::open(const std::string& path)
+bool OutputFile::create(const std::string& finalPath, mode_t mode)
 {
-    close();
+    discard();
     error_ = 0;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd_ < 0) {
-        error_ = errno;
-        return false;
+    const std::string parent = parentPath(finalPath);
+    const std::string& folder = parent.empty() ? kCurrentFolder : parent;
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        std::string path = joinPath(folder, temporaryName());
+        int fd;
+        do {
+            fd = outputCalls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) {
+            fd_ = fd;
+            temporaryPath_ = std::move(path);
+            finalPath_ = finalPath;
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
     }
-    return true;
+    error_ = errno;
+    return false;
 }
 
 bool OutputFile::write(std::initializer_list<std::string_view> pieces)
@@ -70,6 +118,10 @@ bool OutputFile::write(const std::string_view* pieces, std::size_t count)
 {
     if (fd_ < 0) {
         error_ = EBADF;
+        return false;
+    }
+    if (stop_ && stop_->load(std::memory_order_relaxed)) {
+        error_ = ECANCELED;
         return false;
     }
     iovec vectors[kMaxPieces];
@@ -89,24 +141,64 @@ bool OutputFile::write(const std::string_view* pieces, std::size_t count)
     return writeVectors(fd_, vectors, used, error_);
 }
 
-bool OutputFile::close()
+bool OutputFile::commit(const FileIdentity& claim)
 {
-    if (fd_ < 0)
-        return true;
-    const int result = ::close(fd_);
+    if (fd_ < 0) {
+        error_ = EBADF;
+        return false;
+    }
+    // A failing fsync or close can report a write that the kernel deferred (NFS,
+    // quotas): either is a failed write.
+    int result = outputCalls().fsync(fd_);
+    if (result != 0 && errno != EINVAL) { // EINVAL: a file that cannot be synced
+        error_ = errno;
+        discard();
+        return false;
+    }
+    result = outputCalls().close(fd_);
     fd_ = -1;
     if (result != 0 && errno != EINTR) {
         error_ = errno;
+        discard();
         return false;
     }
+    // The rename replaces whatever is at the final path without following it; it must
+    // be our claim, not a link or another run's output put there after it went. The
+    // claim is an empty regular file with the identity it was created with (the type
+    // is tested too: a freed inode number is soon given to the next new entry).
+    struct stat atFinal {};
+    if (::lstat(finalPath_.c_str(), &atFinal) != 0) {
+        error_ = errno;
+        discard();
+        return false;
+    }
+    if (!S_ISREG(atFinal.st_mode) || atFinal.st_size != 0 || FileIdentity{atFinal.st_dev, atFinal.st_ino} != claim) {
+        error_ = EEXIST;
+        discard();
+        return false;
+    }
+    if (outputCalls().rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+        error_ = errno;
+        discard();
+        return false;
+    }
+    temporaryPath_.clear();
     return true;
+}
+
+void OutputFile::discard()
+{
+    if (fd_ >= 0)
+        outputCalls().close(fd_);
+    fd_ = -1;
+    if (!temporaryPath_.empty())
+        ::unlink(temporaryPath_.c_str());
+    temporaryPath_.clear();
 }
 
 std::string OutputFile::errorText() const
 {
-    char buffer[256];
-    // GNU strerror_r returns the text (possibly not in `buffer`); thread-safe unlike strerror.
-    return ::strerror_r(error_, buffer, sizeof buffer);
+    return systemErrorText(error_);
 }
 
 } // namespace tarnwick

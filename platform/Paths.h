@@ -30,6 +30,11 @@ std::string joinPath(std::string_view folder, std::string_view name);
 /// The final name of a path ("/a/b/" gives "b"); "/" gives "/", the empty text itself.
 std::string fileName(std::string_view path);
 
+/// Text with its control characters (C0 and DEL) written as escapes: "\n", "\t", "\r"
+/// and "\xHH" for the others, so that a file name cannot start a line of its own or
+/// drive a terminal. Every other byte (non-ASCII names included) passes unchanged.
+std::string escapeControlCharacters(std::string_view text);
+
 /// The parent: "/a/b" gives "/a", "/a" gives "/", a bare name and the empty text give
 /// the empty text, "/" stays "/".
 std::string parentPath(std::string_view path);

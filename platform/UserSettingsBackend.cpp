@@ -7,9 +7,15 @@
 // array elements may hold commas. A value without a known tag reads as missing.
 #include "platform/SettingsStore.h"
 
+#include "platform/Localization.h"
+#include "platform/Log.h"
+
 #include <QByteArray>
+#include <QFile>
 #include <QSettings>
 #include <QString>
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -132,6 +138,15 @@ private:
 
 std::unique_ptr<SettingsBackend> makeUserSettingsBackend()
 {
+    // Anything but a regular file there (a FIFO would block the first read for ever,
+    // a device could be read without end) is left alone: the defaults apply, and
+    // nothing is written to it.
+    const QByteArray path = QFile::encodeName(configFilePath());
+    struct stat info {};
+    if (::stat(path.constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        logMessage(formatMessage("'%1' is not a regular file: settings not read", {path.toStdString()}));
+        return makeMemorySettingsBackend();
+    }
     return std::make_unique<UserSettingsBackend>();
 }
 

@@ -140,8 +140,8 @@
         <translation>「%1」はすでに存在します</translation>
     </message>
     <message>
-        <source>Could not create &quot;%1&quot;</source>
-        <translation>「%1」を作成できませんでした</translation>
+        <source>Could not create &quot;%1&quot;: %2</source>
+        <translation>「%1」を作成できませんでした: %2</translation>
     </message>
     <message>
         <source>Processing &quot;%1&quot;...</source>
@@ -156,8 +156,16 @@
         <translation>完了しました</translation>
     </message>
     <message>
-        <source>Could not open &quot;%1&quot;</source>
-        <translation>「%1」を開けませんでした</translation>
+        <source>Could not open &quot;%1&quot;: %2</source>
+        <translation>「%1」を開けませんでした: %2</translation>
+    </message>
+    <message>
+        <source>Could not read folder &quot;%1&quot;: %2</source>
+        <translation>フォルダ「%1」を読み込めませんでした: %2</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; cannot be the mailbox encoding: it does not read ASCII as ASCII</source>
+        <translation>「%1」はメールボックスのエンコーディングにできません: ASCII を ASCII として読めません</translation>
     </message>
     <message>
         <source>Could not convert &quot;%1&quot;: not enough memory</source>

@@ -215,8 +215,9 @@ private slots:
         QTranslator* translator = installTranslations(QLocale(QLocale::Japanese, QLocale::Japan));
         QVERIFY(translator);
         routeCoreTextsThroughQt();
-        for (const char* key : {"\"%1\" not found", "\"%1\" is not a directory", "\"%1\" already exists", "Could not create \"%1\"",
-                                "Processing \"%1\"...", "Error: %1", "Canceled", "Completed", "Could not open \"%1\"",
+        for (const char* key : {"\"%1\" not found", "\"%1\" is not a directory", "\"%1\" already exists", "Could not create \"%1\": %2",
+                                "Processing \"%1\"...", "Error: %1", "Canceled", "Completed", "Could not open \"%1\": %2",
+                                "Could not read folder \"%1\": %2", "\"%1\" cannot be the mailbox encoding: it does not read ASCII as ASCII",
                                 "Could not write to \"%1\": %2", "Destination not found", "Converting Mbox files...", "Waiting...",
                                 "Attachments put back: %1, missing: %2"}) {
             const QString text = QCoreApplication::translate(kTranslationContext, key);

@@ -75,12 +75,13 @@ TEST(GetUniquePath, ChoosesFirstFreeNameAndCreatesIt)
                 ASSERT_EQ(::symlink((folder / "nowhere").c_str(), (folder / name.substr(1)).c_str()), 0);
             else
                 folder.write(name);
-        const auto result = claimOutputFile(folder.path, c.name);
-        ASSERT_TRUE(result.has_value());
-        EXPECT_EQ(*result, folder / c.expected);
+        const OutputClaim result = claimOutputFile(folder.path, c.name);
+        ASSERT_TRUE(result.claimed());
+        EXPECT_EQ(result.path, folder / c.expected);
         struct stat st {};
-        ASSERT_EQ(::lstat(result->c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 07777) == 0644) << std::oct << st.st_mode;
+        ASSERT_EQ(::lstat(result.path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 07777) == 0600) << std::oct << st.st_mode;
+        EXPECT_TRUE((result.identity == FileIdentity{st.st_dev, st.st_ino}));
         for (const auto& name : c.existing)
             EXPECT_TRUE(name[0] == '@' ? entryType(folder / name.substr(1)) == EntryType::SymbolicLink : folder.read(name) == "keep");
         EXPECT_EQ(entryType(folder / "nowhere"), EntryType::None) << "a link's target is never created";
@@ -95,14 +96,25 @@ TEST(GetUniquePath, FailureOtherThanTakenNameEndsAtOnce)
     const std::string longName(254, 'n'); // taken, and its numbered names are too long
     folder.write("plain-file");
     folder.write(longName);
-    std::vector<std::pair<std::string, std::string>> cases = {
-        {folder / "missing", "In"}, {folder / "plain-file", "In"}, {folder.path, std::string(300, 'n')}, {folder.path, longName}};
+    struct Case {
+        std::string where, name;
+        std::string failed; // the name the failure names
+        int error;
+    };
+    std::vector<Case> cases = {
+        {folder / "missing", "In", folder / "missing/In", ENOENT},
+        {folder / "plain-file", "In", folder / "plain-file/In", ENOTDIR},
+        {folder.path, std::string(300, 'n'), folder / std::string(300, 'n'), ENAMETOOLONG},
+        {folder.path, longName, folder / (longName + "_2"), ENAMETOOLONG}}; // the numbered name is the one too long
     if (::geteuid() != 0 && ::mkdir((folder / "read-only").c_str(), 0555) == 0)
-        cases.emplace_back(folder / "read-only", "In");
-    for (const auto& [where, name] : cases) {
+        cases.push_back({folder / "read-only", "In", folder / "read-only/In", EACCES});
+    for (const Case& c : cases) {
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(claimOutputFile(where, name).has_value()) << where << " " << name.size();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << where << " " << name.size();
+        const OutputClaim claim = claimOutputFile(c.where, c.name);
+        EXPECT_FALSE(claim.claimed()) << c.where << " " << c.name.size();
+        EXPECT_EQ(claim.path, c.failed) << c.where << " " << c.name.size();
+        EXPECT_EQ(claim.error, c.error) << c.where << " " << c.name.size();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.where << " " << c.name.size();
     }
     EXPECT_EQ(folder.read(longName), "keep");
 }

@@ -159,7 +159,7 @@ TEST(CliEudoraRecords, CraftedWindowsTreeUnderRealNames)
     sandbox.write("blocked/Work", "keep");
     const RunResult blocked = sandbox.run({"--layout", "tree", sandbox / "src", sandbox / "blocked"});
     EXPECT_EQ(blocked.exitCode, 1);
-    EXPECT_EQ(blocked.out, "Error: Could not create \"" + sandbox / "blocked/Work" + "\"\n");
+    EXPECT_EQ(blocked.out, "Error: Could not create \"" + sandbox / "blocked/Work" + "\": File exists\n");
 
     const RunResult old = sandbox.run({"--no-toc", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
                                        "--no-add-empty-lines", sandbox / "src", sandbox / "old"});

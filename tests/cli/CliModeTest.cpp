@@ -16,9 +16,12 @@ TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
         {"folder, destination is a file", {{"src/In", m}, {"dest", "keep"}}, "src", "dest", "Error: \"%S/dest\" is not a directory", {}},
         {"file, destination is a file", {{"In", m}, {"dest", "keep"}}, "In", "dest", "Error: \"%S/dest\" already exists", {}},
         {"file, destination a dangling link", {{"In", m}, {"dest", "->target"}}, "In", "dest", "Error: \"%S/dest\" already exists", {}},
-        {"file, destination in a missing folder", {{"In", m}}, "In", "no/such", "Error: Could not create \"%S/no/such\"", {}},
+        {"file, destination in a missing folder", {{"In", m}}, "In", "no/such",
+         "Error: Could not create \"%S/no/such\": No such file or directory", {}},
         {"file, no name can be claimed", {{longName, m}, {"out/" + longName, "keep"}}, longName, "out",
-         "Error: Could not create \"%S/out/" + longName + "\"", {}},
+         "Error: Could not create \"%S/out/" + longName + "_2\": File name too long", {}}, // the numbered name failed
+        {"file, missing folder typed with a trailing slash", {{"In", m}}, "In", "newdir/", "Error: \"%S/newdir\" not found", {}},
+        {"file, a file typed with a trailing slash", {{"In", m}, {"dest", "keep"}}, "In", "dest/", "Error: \"%S/dest\" is not a directory", {}},
         {"file, new name", {{"Mail/In", m}}, "Mail/In", "Mail/converted", "Completed", {{"Mail/converted", m}}},
         {"file into a folder holding its name", {{"In", m}, {"out/In", "keep"}}, "In", "out/", "Completed", {{"out/In_2", m}}},
     };
@@ -82,8 +85,13 @@ TEST(CliOptions, ExitCodesAndUsageErrors)
         {{"--source-encoding", "no-such-charset", in, out}, 2, "", "unknown encoding"},
         {{"--source-encoding", "4294967297", in, out}, 2, "", "unknown encoding"}, // above 32 bits
         {{"--source-encoding", "2147483647", in, out}, 2, "", "unknown encoding"}, // not offered
+        {{"--source-encoding", "utf-16", in, out}, 2, "", "does not read ASCII as ASCII"}, // no "From " lines out
+        {{"--source-encoding", "utf-16le", in, out}, 2, "", "does not read ASCII as ASCII"},
+        {{"--charsets", "utf-16, no-such-charset", in, out}, 2, "", "names no usable charset"},
+        {{"--charsets", "", in, out}, 2, "", "names no usable charset"},
         {{"--source-encoding", "x-mac-japanese", in, out}, 0, "Completed", ""},
         {{"--source-encoding", "2147483649", in, out + "2"}, 0, "Completed", ""},
+        {{"--charsets", "no-such-charset, utf-8", in, out + "3"}, 0, "Completed", ""},
     };
     for (const auto& c : cases) {
         const RunResult r = sandbox.run(c.args);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace tarnwick::test {
 
@@ -57,6 +59,11 @@ struct RunResult { int exitCode = -1; std::string out, err; };
 
 struct RunOptions {
     rlim_t fileSizeLimit = 0; // writes past it fail with EFBIG
+    bool fileSizeSignal = false; // leaves SIGXFSZ at its default (the program must ignore it itself)
+    rlim_t openFilesLimit = 0; // RLIMIT_NOFILE
+    /// Standard error: a pipe (read by the runner), closed, or a pipe nobody reads from (EPIPE).
+    enum class StandardError { Pipe, Closed, Broken } standardError = StandardError::Pipe;
+    std::optional<std::pair<uid_t, gid_t>> user = std::nullopt; // runs as this user (the runner must be root)
     /// When set, standard error is a full pipe: the program waits at its first status line until this returns.
     std::function<void(pid_t)> whileHeld = {};
 };
@@ -91,10 +98,25 @@ struct Sandbox {
             ::setenv("HOME", (root + "/home").c_str(), 1);
             ::setenv("LC_ALL", "C.UTF-8", 1);
             ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-            ::dup2(err[1], 2);
+            if (options.standardError == RunOptions::StandardError::Pipe) {
+                ::dup2(err[1], 2);
+            } else if (options.standardError == RunOptions::StandardError::Closed) {
+                ::close(2);
+            } else if (int broken[2]; ::pipe(broken) == 0) {
+                ::dup2(broken[1], 2);
+                ::close(broken[0]);
+                ::close(broken[1]);
+            }
+            ::close(err[0]);
+            ::close(err[1]);
             const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-            if (options.fileSizeLimit && ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR)
+            if (options.fileSizeLimit && (options.fileSizeSignal || ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR))
                 ::setrlimit(RLIMIT_FSIZE, &limit);
+            const rlimit files{options.openFilesLimit, options.openFilesLimit};
+            if (options.openFilesLimit)
+                ::setrlimit(RLIMIT_NOFILE, &files);
+            if (options.user && (::setgroups(0, nullptr) != 0 || ::setgid(options.user->second) != 0 || ::setuid(options.user->first) != 0))
+                ::_exit(126);
             std::vector<char*> argv;
             for (auto& arg : args)
                 argv.push_back(arg.data());

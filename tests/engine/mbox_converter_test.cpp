@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -54,6 +57,15 @@ protected:
         std::system(("rm -rf '" + dir_ + "'").c_str());
     }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    // The sorted names in the test's folder.
+    static std::vector<std::string> listing(const std::string& folder)
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
     // Converts `input` into a fresh output; the hand-over sees each message and header length.
     std::string convert(const std::string& input, const Options& o)
@@ -160,23 +172,36 @@ TEST_F(MboxConverterTest, SkipsForeignInputAndReportsUnreadableInputAndUnopenabl
         const std::string text = "'" + path("in") + "' is not Mbox format";
         EXPECT_EQ(log_, bytes.empty() ? std::vector<std::string>{} : std::vector{text}) << bytes;
     }
-    for (const std::string& input : {path("nothing"), dir_}) {
-        const ConversionResult result = convertMbox(input, path("out"), options_);
-        EXPECT_FALSE(result.succeeded);
-        EXPECT_EQ(result.errorText, "\"" + input + "\" not found");
-    }
+    // "not found" only for a missing input; any other failure names the system's reason.
+    ASSERT_EQ(::symlink("in", path("link").c_str()), 0);
+    const struct {
+        std::string input;
+        LinkPolicy links;
+        std::string expected;
+    } inputs[] = {
+        {path("nothing"), LinkPolicy::Follow, "\"" + path("nothing") + "\" not found"},
+        {dir_, LinkPolicy::Follow, "Could not open \"" + dir_ + "\": Is a directory"},
+        {"/dev/null", LinkPolicy::Follow, "Could not open \"/dev/null\": No such device"},
+        {path("link"), LinkPolicy::Refuse, "Could not open \"" + path("link") + "\": Too many levels of symbolic links"},
+    };
     writeFile(path("in"), "From a\n");
+    for (const auto& c : inputs) {
+        const ConversionResult result = convertMbox(c.input, path("out"), options_, ConversionControl{c.links});
+        EXPECT_FALSE(result.succeeded);
+        EXPECT_EQ(result.errorText, c.expected);
+    }
     ConversionResult result = convertMbox(path("in"), path("missing"), options_);
     EXPECT_FALSE(result.succeeded);
-    EXPECT_EQ(result.errorText, "Could not open \"" + path("missing") + "\"");
+    EXPECT_EQ(result.errorText, "Could not create \"" + path("missing") + "\": No such file or directory");
     EXPECT_NE(::access(path("missing").c_str(), F_OK), 0) << "the output must not be created";
-    // The text is looked up before its placeholder is filled.
+    EXPECT_EQ(listing(dir_), (std::vector<std::string>{"in", "link"})) << "nor any temporary file";
+    // The text is looked up before its placeholders are filled.
     setTranslator([](std::string_view key) {
-        return key == "Could not open \"%1\"" ? std::string("Ouverture impossible : %1") : std::string(key);
+        return key == "Could not create \"%1\": %2" ? std::string("Création impossible : %1 (%2)") : std::string(key);
     });
     result = convertMbox(path("in"), path("missing"), options_);
     EXPECT_FALSE(result.succeeded);
-    EXPECT_EQ(result.errorText, "Ouverture impossible : " + path("missing"));
+    EXPECT_EQ(result.errorText, "Création impossible : " + path("missing") + " (No such file or directory)");
 }
 
 TEST_F(MboxConverterTest, SeparatorDatesInParisTime)
@@ -240,7 +265,8 @@ TEST_F(MboxConverterTest, FailedWriteStopsAndKeepsEverythingBefore)
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_EQ(status, 1 << 8) << "the child must report a failure";
     EXPECT_EQ(readFile(path("error")), "Could not write to \"" + path("out") + "\": File too large");
-    EXPECT_TRUE(readFile(path("out")) == expected.substr(0, limit)) << "the output must hold exactly the start";
+    EXPECT_EQ(readFile(path("out")), "") << "the claim is left as it was";
+    EXPECT_EQ(listing(dir_), (std::vector<std::string>{"error", "in", "out"})) << "the partial output is removed";
 }
 
 } // namespace

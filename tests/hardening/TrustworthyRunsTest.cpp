@@ -1,0 +1,284 @@
+// Runs that must end in a clear result and lose nothing, whatever the process is handed:
+// unreadable folders, closed or broken standard streams, signals, file size and descriptor
+// limits, links swapped in under a run, hostile names, unusable encodings and settings.
+#include "HardeningSupport.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+
+namespace tarnwick::hardening {
+namespace {
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// A large mailbox: the pass writes it in many batches.
+std::string bigMailbox() { return mailbox(40000); }
+
+std::optional<std::pair<uid_t, gid_t>> nobody()
+{
+    const passwd* entry = ::getpwnam("nobody");
+    if (::geteuid() != 0 || !entry)
+        return std::nullopt;
+    return std::pair{entry->pw_uid, entry->pw_gid};
+}
+
+// A folder that cannot be listed ends the job with its name and the reason; what was
+// converted before it stays, and the job never says Completed.
+TEST(UnreadableFolders, EndTheJobNamingTheFolder)
+{
+    const auto user = nobody();
+    if (!user)
+        GTEST_SKIP() << "needs root, to run the conversion as user nobody (permission bits do not bind root)";
+    struct Case {
+        const char* name;
+        std::function<void(const Sandbox&)> prepare;
+        std::string failedFolder; // below the sandbox
+    };
+    const Case cases[] = {
+        {"a subfolder without permissions", [](const Sandbox& box) {
+             box.write("src/noread/y.mbx", mailbox(1));
+             ::chmod((box / "src/noread").c_str(), 0);
+         }, "src/noread"},
+        {"the source can be entered but not listed", [](const Sandbox& box) { ::chmod((box / "src").c_str(), 0300); }, "src"},
+    };
+    for (const Case& c : cases) {
+        Sandbox box;
+        box.write("src/a.mbx", mailbox(2));
+        box.mkdir("dst");
+        ::chmod(box.root.c_str(), 0755);
+        ASSERT_EQ(::chown((box / "dst").c_str(), user->first, user->second), 0);
+        c.prepare(box);
+        RunOptions options;
+        options.user = user;
+        const RunResult run = box.convert("src", "dst", options);
+        EXPECT_EQ(run.exitCode, 1) << c.name;
+        EXPECT_EQ(run.out, "Error: Could not read folder " + quoted(box / c.failedFolder) + ": Permission denied\n") << c.name;
+    }
+}
+
+TEST(UnreadableFolders, TooManyOpenFilesInADeepTree)
+{
+    Sandbox box;
+    std::string deep = "src";
+    for (int level = 0; level < 30; ++level)
+        deep += "/d";
+    box.write(deep + "/deep.mbx", mailbox(1));
+    box.mkdir("dst");
+    RunOptions options;
+    options.openFilesLimit = 20;
+    const RunResult run = box.convert("src", "dst", options);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out.rfind("Error: Could not read folder \"" + box / "src/d/d", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find(": Too many open files\n"), std::string::npos) << run.out;
+}
+
+// Standard streams the program is handed: none may stop a conversion or reach an output.
+TEST(StandardStreams, ClosedOrBrokenStandardErrorLeavesTheOutputWhole)
+{
+    Sandbox box;
+    // MacJapanese with no-break spaces: their replacement is logged once per message.
+    std::string input;
+    for (int i = 0; i < 200; ++i)
+        input += "From a\nSubject: s\n\nx\xa0y\n\n";
+    box.write("in.mbx", input);
+    const std::vector<std::string> options = {"--convert-encodings", "--source-encoding", "x-mac-japanese", "--charsets", "utf-8",
+                                              "--replace-nbsp", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines"};
+    auto run = [&](const std::string& output, RunOptions::StandardError standardError) {
+        std::vector<std::string> args = options;
+        args.insert(args.end(), {box / "in.mbx", box / output});
+        RunOptions runOptions;
+        runOptions.standardError = standardError;
+        return box.run(args, runOptions);
+    };
+    const RunResult reference = run("reference.mbox", RunOptions::StandardError::Pipe);
+    ASSERT_EQ(reference.out, "Completed\n");
+    ASSERT_NE(reference.err.find("NBSP (U+00A0) replaced"), std::string::npos) << reference.err;
+    const std::string expected = readFile(box / "reference.mbox");
+    ASSERT_EQ(expected.rfind("From a\n", 0), 0u);
+    for (const auto& [name, standardError] : {std::pair{"closed.mbox", RunOptions::StandardError::Closed},
+                                              std::pair{"broken.mbox", RunOptions::StandardError::Broken}}) {
+        const RunResult result = run(name, standardError);
+        EXPECT_EQ(result.exitCode, 0) << name;
+        EXPECT_EQ(result.out, "Completed\n") << name;
+        EXPECT_TRUE(readFile(box / name) == expected) << name << ": log lines went into the output or it was cut";
+    }
+}
+
+// With SIGXFSZ at its default the process would die mid-file and leave it cut.
+TEST(Signals, FileSizeLimitIsAFailedWriteAndTheOutputIsRemoved)
+{
+    Sandbox box;
+    box.write("src/big.mbx", bigMailbox());
+    box.mkdir("dst");
+    RunOptions options;
+    options.fileSizeLimit = 64 * 1024;
+    options.fileSizeSignal = true;
+    const RunResult run = box.convert("src", "dst", options);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "Error: Could not write to " + quoted(box / "dst/big.mbx") + ": File too large\n");
+    EXPECT_EQ(snapshot(box / "dst"), Entries{});
+}
+
+// The first SIGINT, SIGTERM or SIGHUP finishes the file under way; a second one abandons
+// it at once. The signals arrive while the program is held at its first status line.
+TEST(Signals, OneSignalFinishesTheFileTwoStopAtOnce)
+{
+    const struct {
+        const char* name;
+        std::vector<int> signals;
+        bool outputKept;
+    } cases[] = {
+        {"SIGINT", {SIGINT}, true},
+        {"SIGTERM", {SIGTERM}, true},
+        {"SIGHUP", {SIGHUP}, true},
+        {"SIGINT twice", {SIGINT, SIGINT}, false},
+        {"SIGHUP then SIGTERM", {SIGHUP, SIGTERM}, false},
+    };
+    for (const auto& c : cases) {
+        Sandbox box;
+        box.write("src/one.mbx", bigMailbox());
+        box.write("src/two.mbx", bigMailbox());
+        box.mkdir("dst");
+        RunOptions options;
+        options.whileHeld = [&](pid_t pid) {
+            for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            for (const int signal : c.signals) {
+                ::kill(pid, signal);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        };
+        const RunResult run = box.convert("src", "dst", options);
+        EXPECT_EQ(run.exitCode, 130) << c.name;
+        EXPECT_EQ(run.out, "Canceled\n") << c.name;
+        const std::string first = listing(box / "src")[0];
+        EXPECT_EQ(snapshot(box / "dst"), (c.outputKept ? Entries{{first, bigMailbox()}} : Entries{})) << c.name;
+    }
+}
+
+// The claimed output swapped for a link before the write: the link's target is never
+// written, and the run fails.
+TEST(Hijack, ClaimReplacedByALinkIsNeverWrittenThrough)
+{
+    Sandbox box;
+    box.write("src/one.mbx", mailbox(3));
+    box.write("victim", "precious\n");
+    box.mkdir("dst");
+    RunOptions options;
+    options.whileHeld = [&](pid_t) {
+        for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::unlink((box / "dst/one.mbx").c_str());
+        ASSERT_EQ(::symlink((box / "victim").c_str(), (box / "dst/one.mbx").c_str()), 0);
+    };
+    const RunResult run = box.convert("src", "dst", options);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "Error: Could not write to " + quoted(box / "dst/one.mbx") + ": File exists\n");
+    EXPECT_EQ(readFile(box / "victim"), "precious\n");
+    EXPECT_EQ(snapshot(box / "dst"), (Entries{{"one.mbx", "->" + box / "victim"}})) << "no temporary file is left";
+}
+
+// An input of a tree replaced by a link after the walk listed it: not followed.
+TEST(Hijack, InputReplacedByALinkAfterTheWalkIsNotFollowed)
+{
+    Sandbox box;
+    box.write("src/one.mbx", mailbox(1));
+    box.write("secret/mail", mailbox(7));
+    box.mkdir("dst");
+    RunOptions options;
+    options.whileHeld = [&](pid_t) {
+        for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::unlink((box / "src/one.mbx").c_str());
+        ASSERT_EQ(::symlink((box / "secret/mail").c_str(), (box / "src/one.mbx").c_str()), 0);
+    };
+    const RunResult run = box.convert("src", "dst", options);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "Error: Could not open " + quoted(box / "src/one.mbx") + ": Too many levels of symbolic links\n");
+    EXPECT_EQ(snapshot(box / "dst"), Entries{});
+}
+
+TEST(Outputs, NeverMoreReadableThanTheirSource)
+{
+    Sandbox box;
+    const std::pair<const char*, mode_t> cases[] = {{"private.mbx", 0600}, {"group.mbx", 0640}, {"open.mbx", 0644}, {"exec.mbx", 0755}};
+    for (const auto& [name, mode] : cases) {
+        box.write(std::string("src/") + name, mailbox(1));
+        ::chmod((box / (std::string("src/") + name)).c_str(), mode);
+    }
+    box.mkdir("dst");
+    const mode_t previous = ::umask(022); // inherited by the program
+    const RunResult run = box.convert("src", "dst");
+    ::umask(previous);
+    EXPECT_EQ(run.out, "Completed\n");
+    for (const auto& [name, mode] : cases) {
+        struct stat info {};
+        ASSERT_EQ(::stat((box / (std::string("dst/") + name)).c_str(), &info), 0) << name;
+        EXPECT_EQ(info.st_mode & 07777, mode & 0644) << name;
+    }
+}
+
+// Control characters in names are escaped in status, log and result lines.
+TEST(Names, ControlCharactersCannotForgeLines)
+{
+    Sandbox box;
+    const std::string forged = "x\nCompleted\n\x1b[2J";
+    box.write("src/" + forged, mailbox(1));
+    ASSERT_EQ(::symlink("nowhere", (box / "src/link\r").c_str()), 0);
+    box.mkdir("dst");
+    const RunResult run = box.convert("src", "dst");
+    EXPECT_EQ(run.out, "Completed\n");
+    EXPECT_NE(run.err.find("Processing \"x\\nCompleted\\n\\x1b[2J\"...\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("'link\\r' is a symbolic link: passed over\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
+    const RunResult missing = box.convert("none\n", "dst");
+    EXPECT_EQ(missing.out, "Error: " + quoted(box / "none\\n") + " not found\n");
+}
+
+// A mailbox encoding whose bytes do not read ASCII as ASCII is refused before anything is
+// created; one that is not available here is said once, and the messages are copied.
+TEST(Encodings, StoredMailboxEncodingRefusedOrWarnedOnce)
+{
+    Sandbox box;
+    box.write("src/a.mbx", mailbox(2));
+    box.write("src/b.mbx", mailbox(2));
+    box.mkdir("dst");
+    const std::vector<std::string> args = withOptions({"--convert-encodings", box / "src", box / "dst"});
+    box.write("config/Tarnwick/Tarnwick.conf", "[General]\nMboxEncoding=int:10\n"); // UTF-16
+    RunResult run = box.run(args);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "Error: \"Unicode (UTF-16)\" cannot be the mailbox encoding: it does not read ASCII as ASCII\n");
+    EXPECT_EQ(run.err.find("Processing"), std::string::npos);
+    EXPECT_EQ(snapshot(box / "dst"), Entries{});
+
+    box.write("config/Tarnwick/Tarnwick.conf", "[General]\nMboxEncoding=int:2147483647\nCharsetNames=array:1:utf-8\n");
+    run = box.run(args);
+    EXPECT_EQ(run.out, "Completed\n");
+    const std::string warning = "The mailbox encoding 2147483647 is not available: messages are copied unconverted\n";
+    const std::size_t at = run.err.find(warning);
+    EXPECT_NE(at, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(warning, at + 1), std::string::npos) << "one warning per job: " << run.err;
+    EXPECT_EQ(snapshot(box / "dst"), (Entries{{"a.mbx", mailbox(2)}, {"b.mbx", mailbox(2)}}));
+}
+
+// A FIFO as the settings file would block the program for ever.
+TEST(Settings, SettingsFileThatIsNoRegularFileIsIgnored)
+{
+    Sandbox box;
+    box.write("in.mbx", mailbox(1));
+    box.mkdir("config/Tarnwick");
+    const std::string fifo = box / "config/Tarnwick/Tarnwick.conf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    RunResult run;
+    {
+        Watchdog watchdog([&] { releaseFifoReader(fifo); });
+        run = box.convert("in.mbx", "out.mbox");
+        EXPECT_FALSE(watchdog.stop()) << "blocked reading a FIFO as settings";
+    }
+    EXPECT_EQ(run.out, "Completed\n");
+    EXPECT_NE(run.err.find("'" + fifo + "' is not a regular file: settings not read\n"), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(box / "out.mbox"), mailbox(1));
+}
+
+} // namespace
+} // namespace tarnwick::hardening
