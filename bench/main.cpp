@@ -6,12 +6,14 @@
 //                  [--repeat 3] [--list]
 //   tarnwick-bench --jobs [--size-mib 256] [--runs 5] [--cli PATH] [--generator PATH] [--dir DIR]
 //   tarnwick-bench --memory [--cli PATH] [--dir DIR]
+//   tarnwick-bench --tags [--dir DIR]
 //
 // --jobs times whole tarnwick-cli processes against dd, iconv and uconv on corpora made
 // by gen_corpus.py; --memory reports the peak resident set on extreme inputs.
 
 #include "Corpus.h"
 #include "ProcessJobs.h"
+#include "TagWalk.h"
 #include "Profiles.h"
 
 #include "engine/MboxConverter.h"
@@ -45,6 +47,7 @@ struct Arguments {
     int repeat = 3;
     bool jobs = false;
     bool memory = false;
+    bool tags = false;
     ProcessBenchOptions process;
 };
 
@@ -202,6 +205,10 @@ bool parseArguments(int argc, char** argv, Arguments& arguments)
                             profile.runByDefault ? " (default)" : "");
             std::exit(0);
         }
+        if (option == "--tags") {
+            arguments.tags = true;
+            continue;
+        }
         if (option == "--jobs" || option == "--memory") {
             (option == "--jobs" ? arguments.jobs : arguments.memory) = true;
             continue;
@@ -242,10 +249,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr,
                      "usage: %s [--size-mib 64,512] [--dir DIR] [--profile NAME|default|all] [--repeat N] [--list]\n"
                      "       %s --jobs [--size-mib 256] [--runs 5] [--cli PATH] [--generator PATH] [--dir DIR]\n"
-                     "       %s --memory [--cli PATH] [--dir DIR]\n",
-                     argv[0], argv[0], argv[0]);
+                     "       %s --memory [--cli PATH] [--dir DIR]\n"
+                     "       %s --tags [--dir DIR]\n",
+                     argv[0], argv[0], argv[0], argv[0]);
         return 2;
     }
+    if (arguments.tags)
+        return runTagWalk(arguments.dir) ? 0 : 1;
     if (arguments.jobs || arguments.memory) {
         ProcessBenchOptions& process = arguments.process;
         process.dir = arguments.dir;

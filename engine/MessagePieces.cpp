@@ -29,6 +29,7 @@ void cutBody(std::string_view message, std::size_t headerLength, std::vector<Mes
         loneBrackets = 0;
     };
 
+    TagScanner tags(message);
     std::size_t pos = headerLength;
     while (pos < size) {
         const void* found = std::memchr(data + pos, '<', size - pos);
@@ -40,7 +41,7 @@ void cutBody(std::string_view message, std::size_t headerLength, std::vector<Mes
             const std::size_t remaining = size - t;
             bool isBlock = false;
             for (std::size_t i = 0; i < std::size(kTagNames) && !isBlock; ++i) {
-                const std::optional<TagBlock> block = scanTag(std::string_view(data + t, remaining), kTagNames[i]);
+                const std::optional<TagBlock> block = tags.blockAt(t, kTagNames[i]);
                 if (!block)
                     continue;
                 isBlock = true;

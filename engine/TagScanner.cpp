@@ -6,10 +6,16 @@
 namespace tarnwick {
 namespace {
 
+constexpr std::uint64_t kLongestCharsetName = 64;
+
 /// The encoding that a tag's parameter names: only ASCII text is looked up, and a name
 /// the lookup does not know gives kEncodingNone. Availability is not tested here.
 EncodingId encodingForParameter(const char* bytes, std::uint64_t length)
 {
+    // No charset name is that long (the lookup refuses them too): never walked, so
+    // that many tags sharing one far '>' cost nothing each.
+    if (length > kLongestCharsetName)
+        return kEncodingNone;
     for (std::uint64_t i = 0; i < length; ++i) {
         if (static_cast<unsigned char>(bytes[i]) > 0x7F)
             return kEncodingNone;
@@ -22,65 +28,68 @@ EncodingId encodingForParameter(const char* bytes, std::uint64_t length)
 
 } // namespace
 
-std::optional<TagBlock> scanTag(std::string_view text, std::string_view tagName)
+std::optional<TagBlock> scanTag(std::string_view bytes, std::string_view name)
 {
-    const char* const bytes = text.data();
-    const std::uint64_t length = text.size();
-    const char* const name = tagName.data();
-    if (length == 0 || bytes[0] != '<')
+    return TagScanner(bytes).blockAt(0, name);
+}
+
+std::size_t TagScanner::find(Search& search, std::size_t from)
+{
+    if (search.done && from >= search.from && (search.found == std::string_view::npos || from <= search.found))
+        return search.found;
+    const std::size_t found = from < bytes_.size() ? bytes_.find(search.needle, from) : std::string_view::npos;
+    const std::size_t end = found == std::string_view::npos ? bytes_.size() : found + search.needle.size();
+    bytesSearched_ += end > from ? end - from : 0;
+    search.from = from;
+    search.found = found;
+    search.done = true;
+    return found;
+}
+
+TagScanner::Search& TagScanner::closingSearch(std::string_view name)
+{
+    for (Search& search : closings_) {
+        if (std::string_view(search.needle).substr(2, name.size()) == name && search.needle.size() == name.size() + 3)
+            return search;
+    }
+    std::string needle = "</";
+    needle.append(name);
+    needle += '>';
+    return closings_.emplace_back(Search{std::move(needle)});
+}
+
+std::optional<TagBlock> TagScanner::blockAt(std::size_t offset, std::string_view name)
+{
+    if (offset >= bytes_.size())
         return std::nullopt;
-    const std::uint64_t nameLength = tagName.size();
-    // At least one byte must follow "<NAME".
-    if (length < nameLength + 2)
-        return std::nullopt;
-    if (std::memcmp(bytes + 1, name, nameLength) != 0)
+    const std::string_view text = bytes_.substr(offset);
+    const std::size_t nameLength = name.size();
+    // '<', the name and at least one byte after it.
+    if (text[0] != '<' || text.size() < nameLength + 2 || text.substr(1, nameLength) != name)
         return std::nullopt;
 
-    std::uint64_t openingLength = 0;
+    std::size_t openingLength = 0;
     EncodingId encoding = kEncodingNone;
-    const char afterName = bytes[nameLength + 1];
+    const char afterName = text[nameLength + 1];
     if (afterName == '>') {
         openingLength = nameLength + 2;
     } else if (afterName == ' ') {
-        if (length < nameLength + 3)
-            return std::nullopt;
         // The parameter runs untrimmed up to the first '>', line breaks included.
-        const std::uint64_t parameterStart = nameLength + 2;
-        const void* found = std::memchr(bytes + parameterStart, '>', length - parameterStart);
-        if (found == nullptr)
+        const std::size_t parameterStart = nameLength + 2;
+        const std::size_t gt = find(parameterEnd_, offset + parameterStart);
+        if (gt == std::string_view::npos)
             return std::nullopt;
-        const std::uint64_t gt = static_cast<std::uint64_t>(static_cast<const char*>(found) - bytes);
-        openingLength = gt + 1;
-        encoding = encodingForParameter(bytes + parameterStart, gt - parameterStart);
+        openingLength = gt - offset + 1;
+        encoding = encodingForParameter(text.data() + parameterStart, gt - offset - parameterStart);
     } else {
         return std::nullopt;
     }
 
     // The first "</NAME>" after the opening tag closes the block; there is no nesting.
-    std::uint64_t p = openingLength;
-    for (;;) {
-        if (length - p < nameLength + 3)
-            return std::nullopt;
-        // Find a '<' directly followed by '/'; a '<' in the last byte never qualifies.
-        std::uint64_t f = 0;
-        for (std::uint64_t q = p;;) {
-            if (length - q < 2)
-                return std::nullopt;
-            const void* lt = std::memchr(bytes + q, '<', length - q - 1);
-            if (lt == nullptr)
-                return std::nullopt;
-            f = static_cast<std::uint64_t>(static_cast<const char*>(lt) - bytes);
-            if (bytes[f + 1] == '/')
-                break;
-            q = f + 1;
-        }
-        if (f + nameLength + 2 >= length)
-            return std::nullopt;
-        if (std::memcmp(bytes + f + 2, name, nameLength) == 0 && bytes[f + nameLength + 2] == '>') {
-            return TagBlock{ByteRange{0, openingLength}, ByteRange{f, nameLength + 3}, encoding};
-        }
-        p = f + 2;
-    }
+    const std::size_t closing = find(closingSearch(name), offset + openingLength);
+    if (closing == std::string_view::npos)
+        return std::nullopt;
+    return TagBlock{ByteRange{0, openingLength}, ByteRange{closing - offset, nameLength + 3}, encoding};
 }
 
 } // namespace tarnwick

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -121,6 +122,59 @@ TEST(TagScanner, NeverReadsPastTheLengthWhileSearching)
     const std::string block = "<x-charset iso-8859-1>a<b</c</x-charsetX</x-charset>";
     for (std::size_t length = 0; length <= block.size(); ++length)
         EXPECT_EQ(scan(block, "x-charset", length).has_value(), length == block.size()) << "prefix of " << length;
+}
+
+// A scanner kept over a whole message gives what a fresh scan at each offset gives,
+// whatever order the offsets come in.
+TEST(TagScanner, MessageScannerAgreesWithSingleScansAtEveryOffset)
+{
+    const std::string message = "<x-html>a</x-html>\n<x-charset utf-8>b\n<x-charset>c</x-charset>\n<x-flowed>d\n"
+                                "<x-html x>e</x-htm>\n</x-html><x-flowed></x-flowed><x-charset iso-8859-1\n<x-html>";
+    for (const char* name : {"x-charset", "x-flowed", "x-html"}) {
+        TagScanner forward(message), backward(message);
+        for (std::size_t offset = 0; offset <= message.size(); ++offset) {
+            const std::size_t back = message.size() - offset;
+            const auto fresh = [&](std::size_t at) {
+                const auto block = scanTag(std::string_view(message).substr(std::min(at, message.size())), name);
+                return block ? std::optional<Block>(Block(block->opening, block->closing, block->encoding)) : std::nullopt;
+            };
+            const auto kept = [&](TagScanner& scanner, std::size_t at) {
+                const auto block = scanner.blockAt(at, name);
+                return block ? std::optional<Block>(Block(block->opening, block->closing, block->encoding)) : std::nullopt;
+            };
+            EXPECT_EQ(kept(forward, offset), fresh(offset)) << name << " at " << offset;
+            EXPECT_EQ(kept(backward, back), fresh(back)) << name << " at " << back << " going backwards";
+        }
+    }
+}
+
+// Unclosed tags at the start of every line, or parameters that share one far '>': each
+// search covers a stretch of the message once, not once per opening tag.
+TEST(TagScanner, WalkOverUnclosedTagsSearchesEachByteAFewTimes)
+{
+    const struct {
+        const char* label;
+        std::string line;
+        std::string tail;
+    } cases[] = {
+        {"unclosed blocks", "<x-html>unclosed\n", ""},
+        {"unclosed flowed blocks", "<x-flowed>unclosed\n", ""},
+        {"parameters without '>'", "<x-charset unclosed\n", ""},
+        {"parameters ended by one far '>'", "<x-charset unclosed\n", ">"},
+        {"closing tags of another name", "<x-html></x-flowed>\n", ""},
+    };
+    for (const auto& c : cases) {
+        std::string message;
+        for (int i = 0; i < 20000; ++i)
+            message += c.line;
+        message += c.tail;
+        TagScanner scanner(message);
+        for (std::size_t offset = 0; offset < message.size(); offset += c.line.size()) {
+            for (const char* name : {"x-charset", "x-flowed", "x-html"})
+                EXPECT_FALSE(scanner.blockAt(offset, name).has_value()) << c.label;
+        }
+        EXPECT_LE(scanner.bytesSearched(), 4 * message.size()) << c.label;
+    }
 }
 
 } // namespace
