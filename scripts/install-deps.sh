@@ -6,7 +6,7 @@ packages=(
   libicu-dev qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libgtest-dev python3 xvfb xauth desktop-file-utils appstream file dpkg-dev
   clang libclang-rt-14-dev llvm
-  dovecot-core
+  dovecot-core shared-mime-info
 )
 missing=()
 for p in "${packages[@]}"; do
