@@ -237,7 +237,7 @@ private:
                 ++summary_.eudoraFiles;
                 return true;
             }
-            summary_.emptyMailboxes.push_back(plan.displayName);
+            summary_.addEmptyMailbox(plan.displayName);
             return false; // goes the way of every empty input: its output is removed
         }
         if (plan.mailboxPlace)

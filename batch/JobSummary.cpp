@@ -23,6 +23,8 @@ std::vector<std::string> summaryLines(const JobSummary& summary)
                 names += ", ";
             names += name;
         }
+        if (summary.emptyMailboxCount > summary.emptyMailboxes.size())
+            names += translate(", and %1 more", {std::to_string(summary.emptyMailboxCount - summary.emptyMailboxes.size())});
         lines.push_back(translate("%1: empty", {names}));
     }
     return lines;

@@ -423,5 +423,9 @@
         <source>%1: empty</source>
         <translation>%1: 空</translation>
     </message>
+    <message>
+        <source>, and %1 more</source>
+        <translation>、ほか %1 件</translation>
+    </message>
 </context>
 </TS>
