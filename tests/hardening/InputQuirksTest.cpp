@@ -18,7 +18,7 @@ const std::vector<std::pair<Names, Names>> kGroups = {
     {{"--complement-dates", "--add-empty-lines"}, {"unescaped-from-in-body"}},
     {kDates, {"separator-without-date", "padded-day-and-remote-from", "wrong-weekday", "date-header-variants",
               "no-blank-line-after-headers"}},
-    {kTags, {"unclosed-eudora-tag", "unknown-tag-charset", "trailer-block"}},
+    {kTags, {"unclosed-eudora-tag", "unknown-tag-charset", "trailer-block", "undecoded-multipart"}},
     {{"--convert-encodings", "--eudora-tags", "--source-encoding", "utf-8", "--charsets", "utf-8"}, {"undecodable-message"}},
 };
 
