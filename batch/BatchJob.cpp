@@ -38,8 +38,11 @@ public:
     void finalText(const std::string& text) { reporter_.finalText(escapeControlCharacters(text)); }
     void summary(JobSummary summary)
     {
-        for (std::string& name : summary.emptyMailboxes)
-            name = escapeControlCharacters(name);
+        for (std::vector<std::string>* names : {&summary.emptyMailboxes, &summary.notMailboxes, &summary.failures})
+            for (std::string& name : *names)
+                name = escapeControlCharacters(name);
+        for (ConvertedMailbox& mailbox : summary.mailboxes)
+            mailbox.name = escapeControlCharacters(mailbox.name);
         for (MissingAttachment& missing : summary.attachments.missingFiles) {
             missing.subject = escapeControlCharacters(missing.subject);
             missing.file = escapeControlCharacters(missing.file);
@@ -90,6 +93,7 @@ public:
         const std::string destination = standardizePath(typedDestination);
 
         useRecords_ = store.boolValue(keys::kUseEudoraRecords);
+        keepGoing_ = store.boolValue(keys::kKeepGoing);
         treeLayout_ = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "tree";
 
         if (checkSourceEncoding(readConversionOptions(store)))
@@ -100,9 +104,9 @@ public:
         if (stopsAtOnce_.load()) {
             outcome = JobOutcome::Canceled;
             finalText = translate("Canceled");
-        } else if (errorText_) {
+        } else if (errorText_ || !summary_.failures.empty()) {
             outcome = JobOutcome::Failed;
-            finalText = translate("Error: %1", {*errorText_});
+            finalText = translate("Error: %1", {errorText_ ? *errorText_ : failuresText()});
         } else if (hasCanceled_.load()) {
             outcome = JobOutcome::Canceled;
             finalText = translate("Canceled");
@@ -179,6 +183,26 @@ private:
             fail(claimFailure(claim.path, claim.error));
     }
 
+    // A mailbox that could not be converted: the job's error, or with keep going one
+    // more failure in the summary. False when the job stops here.
+    bool failMailbox(const std::string& text)
+    {
+        if (!keepGoing_) {
+            fail(text);
+            return false;
+        }
+        summary_.failures.push_back(text);
+        return true;
+    }
+
+    // The final error of a job that kept going past its failures.
+    std::string failuresText() const
+    {
+        if (summary_.failures.size() == 1)
+            return summary_.failures.front();
+        return translate("%1 mailboxes could not be converted", {std::to_string(summary_.failures.size())});
+    }
+
     // The folders the user named, standardised ("~" expanded), read once per job.
     const std::vector<std::string>& userAttachmentFolders()
     {
@@ -192,9 +216,10 @@ private:
     }
 
     // Converts one input into its claimed output with the options the store holds now,
-    // then removes the claim when the conversion failed or wrote nothing. False on
-    // failure (the job's error text set).
-    bool convertInto(const std::string& inputPath, const std::string& outputPath, const FileIdentity& claim, LinkPolicy inputLinks)
+    // then removes the claim when the conversion failed or wrote nothing, and notes the
+    // mailbox (`displayName`) in the summary. False when the job stops here.
+    bool convertInto(const std::string& inputPath, const std::string& outputPath, const FileIdentity& claim,
+                     LinkPolicy inputLinks, const std::string& displayName)
     {
         ConversionOptions options = readConversionOptions(SettingsStore::instance());
         if (options.putBackAttachments)
@@ -204,9 +229,14 @@ private:
         if (!candidates_)
             candidates_.emplace(options.charsetNames);
         CharsetCandidates& candidates = *candidates_;
+        std::uint64_t unconverted = 0;
         const ConversionResult result = convertMbox(inputPath, outputPath, options,
             [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& converted) {
-                return convertMessage(message, headerLength, options, candidates, mailbox, converted);
+                if (convertMessage(message, headerLength, options, candidates, mailbox, converted))
+                    return true;
+                ++unconverted;
+                ++(mailbox.lastReason == UnconvertedReason::Undecodable ? summary_.undecodableMessages : summary_.unfittingMessages);
+                return false;
             },
             ConversionControl{inputLinks, &stopsAtOnce_, claim});
         summary_.attachments.add(result.attachments);
@@ -214,16 +244,22 @@ private:
         // input, one that is no mailbox): it goes, unless something else took its place.
         removeFile(outputPath, claim);
         if (!result.succeeded) {
-            fail(result.errorText);
-            return false;
+            // Stopped at once: the mailbox under way is abandoned, not a failure.
+            if (stopsAtOnce_.load())
+                return false;
+            return failMailbox(result.errorText);
         }
+        if (result.notMailbox)
+            summary_.addNotMailbox(displayName);
+        else if (result.messages > 0)
+            summary_.mailboxes.push_back({displayName, result.messages, unconverted});
         return true;
     }
 
     void convertSingleFile(const std::string& source, const std::string& output, const FileIdentity& claim)
     {
         reporter_.statusText(translate("Processing \"%1\"...", {fileName(source)}));
-        convertInto(source, output, claim, LinkPolicy::Follow);
+        convertInto(source, output, claim, LinkPolicy::Follow, fileName(source));
     }
 
     // Whether a file is passed over rather than converted: outside the places where an
@@ -304,10 +340,12 @@ private:
             const std::string& relativeName = walker.relativeName();
             if (walker.type() == EntryType::SymbolicLink) {
                 logMessage(formatMessage("'%1' is a symbolic link: passed over", {relativeName}));
+                ++summary_.linksPassedOver;
                 continue;
             }
             if (walker.type() == EntryType::Other) {
                 logMessage(formatMessage("'%1' is not a regular file: passed over", {relativeName}));
+                ++summary_.linksPassedOver;
                 continue;
             }
             if (walker.type() != EntryType::Regular)
@@ -333,7 +371,8 @@ private:
             if (destinationIsSource)
                 ownOutputs.insert(claim->identity.inode);
             reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
-            if (!convertInto(inputPath, claim->path, claim->identity, LinkPolicy::Refuse))
+            if (!convertInto(inputPath, claim->path, claim->identity, LinkPolicy::Refuse,
+                             useRecords_ ? plan.displayName : relativeName))
                 return;
             struct stat outputStat {};
             if (destinationIsSource && ::lstat(claim->path.c_str(), &outputStat) == 0)
@@ -351,6 +390,7 @@ private:
     std::optional<std::vector<std::string>> userFolders_;
     bool useRecords_ = false;
     bool treeLayout_ = false;
+    bool keepGoing_ = false;
     // One candidate list per job, from the options of its first file.
     std::optional<CharsetCandidates> candidates_;
 };

@@ -3,31 +3,82 @@
 #include "platform/Localization.h"
 
 namespace tarnwick {
+namespace {
+
+// The names listed, then "and N more" for the `count` minus those listed.
+std::string joined(const std::vector<std::string>& names, std::uint64_t count)
+{
+    std::string text;
+    for (const std::string& name : names) {
+        if (!text.empty())
+            text += ", ";
+        text += name;
+    }
+    if (count > names.size())
+        text += translate(", and %1 more", {std::to_string(count - names.size())});
+    return text;
+}
+
+std::string number(std::uint64_t value)
+{
+    return std::to_string(value);
+}
+
+void addMailboxLines(const JobSummary& summary, std::vector<std::string>& lines)
+{
+    for (const ConvertedMailbox& mailbox : summary.mailboxes) {
+        if (mailbox.unconverted == 0)
+            lines.push_back(translate("%1 (messages: %2)", {mailbox.name, number(mailbox.messages)}));
+        else
+            lines.push_back(translate("%1 (messages: %2, left unconverted: %3)",
+                                      {mailbox.name, number(mailbox.messages), number(mailbox.unconverted)}));
+    }
+    if (!summary.mailboxes.empty())
+        lines.push_back(translate("Mailboxes converted: %1, messages: %2", {number(summary.mailboxes.size()), number(summary.messages())}));
+    if (summary.unfittingMessages > 0)
+        lines.push_back(translate("Messages left unconverted, no charset in the list fits: %1", {number(summary.unfittingMessages)}));
+    if (summary.undecodableMessages > 0)
+        lines.push_back(translate("Messages left unconverted, not valid in the source encoding: %1", {number(summary.undecodableMessages)}));
+}
+
+} // namespace
+
+std::uint64_t JobSummary::messages() const
+{
+    std::uint64_t total = 0;
+    for (const ConvertedMailbox& mailbox : mailboxes)
+        total += mailbox.messages;
+    return total;
+}
 
 std::vector<std::string> summaryLines(const JobSummary& summary)
 {
     std::vector<std::string> lines;
+    addMailboxLines(summary, lines);
     const AttachmentTally& attachments = summary.attachments;
     if (attachments.attached + attachments.missing > 0) {
         lines.push_back(translate("Attachments put back: %1, missing: %2",
-                                  {std::to_string(attachments.attached), std::to_string(attachments.missing)}));
+                                  {number(attachments.attached), number(attachments.missing)}));
     }
     if (summary.eudoraFiles > 0)
-        lines.push_back(translate("Eudora's own files not converted: %1", {std::to_string(summary.eudoraFiles)}));
+        lines.push_back(translate("Eudora's own files not converted: %1", {number(summary.eudoraFiles)}));
     if (summary.attachmentFiles > 0)
-        lines.push_back(translate("Files in attachment folders not converted: %1", {std::to_string(summary.attachmentFiles)}));
-    if (!summary.emptyMailboxes.empty()) {
-        std::string names;
-        for (const std::string& name : summary.emptyMailboxes) {
-            if (!names.empty())
-                names += ", ";
-            names += name;
-        }
-        if (summary.emptyMailboxCount > summary.emptyMailboxes.size())
-            names += translate(", and %1 more", {std::to_string(summary.emptyMailboxCount - summary.emptyMailboxes.size())});
-        lines.push_back(translate("%1: empty", {names}));
-    }
+        lines.push_back(translate("Files in attachment folders not converted: %1", {number(summary.attachmentFiles)}));
+    if (!summary.emptyMailboxes.empty())
+        lines.push_back(translate("%1: empty", {joined(summary.emptyMailboxes, summary.emptyMailboxCount)}));
+    if (!summary.notMailboxes.empty())
+        lines.push_back(translate("Not a mailbox, not converted: %1", {joined(summary.notMailboxes, summary.notMailboxCount)}));
+    if (summary.linksPassedOver > 0)
+        lines.push_back(translate("Links and special files passed over: %1", {number(summary.linksPassedOver)}));
+    for (const std::string& failure : summary.failures)
+        lines.push_back(translate("Failed: %1", {failure}));
     return lines;
+}
+
+bool needsAttention(const JobSummary& summary)
+{
+    return summary.unconvertedMessages() > 0 || summary.attachments.missing > 0 || summary.linksPassedOver > 0
+        || !summary.failures.empty();
 }
 
 } // namespace tarnwick

@@ -10,7 +10,19 @@
 
 namespace tarnwick {
 
+/// One mailbox that was written, as the user knows it, with its message counts.
+struct ConvertedMailbox {
+    std::string name;
+    std::uint64_t messages = 0;
+    std::uint64_t unconverted = 0; // written as they were: no charset fits, or not decodable
+};
+
 struct JobSummary {
+    /// Mailboxes written, in walk order.
+    std::vector<ConvertedMailbox> mailboxes;
+    /// Messages written unconverted, by reason.
+    std::uint64_t undecodableMessages = 0; // not valid in the source encoding
+    std::uint64_t unfittingMessages = 0;   // valid, but no charset in the list holds them
     /// Files put back into messages, and files that attachment lines name but no
     /// attachment folder holds (with the first of them listed).
     AttachmentTally attachments;
@@ -30,12 +42,38 @@ struct JobSummary {
             emptyMailboxes.push_back(std::move(name));
         ++emptyMailboxCount;
     }
+    /// Files that do not begin with a "From " line: the first of them, and how many.
+    std::vector<std::string> notMailboxes;
+    std::uint64_t notMailboxCount = 0;
+    void addNotMailbox(std::string name)
+    {
+        if (notMailboxes.size() < kListedEmptyMailboxes)
+            notMailboxes.push_back(std::move(name));
+        ++notMailboxCount;
+    }
+    /// Symbolic links and other entries that are not plain files, passed over.
+    std::uint64_t linksPassedOver = 0;
+    /// The error text of every mailbox that could not be converted, in walk order.
+    std::vector<std::string> failures;
+
+    std::uint64_t messages() const;
+    std::uint64_t unconvertedMessages() const { return undecodableMessages + unfittingMessages; }
 };
 
 /// The summary as the user reads it, one translated line each, nothing for a zero
-/// count: "Attachments put back: %1, missing: %2", "Eudora's own files not converted:
-/// %1", "Files in attachment folders not converted: %1", "%1: empty" (the empty
-/// mailboxes joined by ", ", then "and %1 more" for those not listed).
+/// count: one line per mailbox ("%1 (messages: %2)", "%1 (messages: %2, left
+/// unconverted: %3)"), "Mailboxes converted: %1, messages: %2", "Messages left
+/// unconverted, no charset in the list fits: %1", "Messages left unconverted, not valid
+/// in the source encoding: %1", "Attachments put back: %1, missing: %2", "Eudora's own
+/// files not converted: %1", "Files in attachment folders not converted: %1", "%1:
+/// empty", "Not a mailbox, not converted: %1", "Links and special files passed over:
+/// %1", "Failed: %1" (one per failure). Names are joined by ", ", then "and %1 more"
+/// for those not listed.
 std::vector<std::string> summaryLines(const JobSummary& summary);
+
+/// Whether the user should look at the summary: messages left unconverted, missing
+/// attachments, links passed over or failures. Files skipped as Eudora's own, as
+/// attachments, as empty or as not a mailbox are expected in any Eudora folder.
+bool needsAttention(const JobSummary& summary);
 
 } // namespace tarnwick

@@ -21,6 +21,8 @@ enum OptionCode : int {
     kLayout,
     kListEncodings,
     kAttachmentsFolder,
+    kKeepGoing,
+    kQuiet,
     kFirstSwitch = 512, // switches: kFirstSwitch + 2 * index (+1 for --no-...)
 };
 
@@ -55,6 +57,8 @@ std::vector<option> longOptions()
         {"layout", required_argument, nullptr, kLayout},
         {"list-encodings", no_argument, nullptr, kListEncodings},
         {"attachments-folder", required_argument, nullptr, kAttachmentsFolder},
+        {"keep-going", no_argument, nullptr, kKeepGoing},
+        {"quiet", no_argument, nullptr, kQuiet},
     };
     for (int i = 0; i < kSwitchCount; ++i) {
         options.push_back({kSwitches[i].name, no_argument, nullptr, kFirstSwitch + 2 * i});
@@ -123,6 +127,12 @@ ParseResult parseCommandLine(int argc, char** argv)
             break;
         case kListEncodings:
             line.listEncodings = true;
+            break;
+        case kKeepGoing:
+            line.settings.emplace_back(std::string(keys::kKeepGoing), true);
+            break;
+        case kQuiet:
+            line.quiet = true;
             break;
         case kSourceEncoding: {
             const auto encoding = parseSourceEncoding(optarg);
@@ -225,15 +235,23 @@ saved by the Tarnwick window, else the default):
                             Eudora kept from the mail as it arrived (default on)
   --mend-cr, --no-mend-cr   without --crlf, end lines with LF in a mailbox
                             whose lines end with CR alone (default on)
+  --keep-going              a mailbox that cannot be converted is listed and the
+                            job goes on with the next; the summary names every
+                            failure, the last line reads "Error: ..." and the
+                            exit status is 1
+  --quiet                   print neither the line of each file nor the
+                            summary; the result line and the log lines remain
   --list-encodings          print ID<TAB>NAME of every available encoding
   -h, --help                print this help
   -V, --version             print the version
 
-Status goes to standard error, then what was left out (Eudora's own files,
-attachment folders, empty mailboxes); the result ("Completed", "Canceled" or
-"Error: ...") is the last line on standard output. Exit status: 0 completed,
-1 error, 2 usage error, 130 canceled (SIGINT or SIGTERM stop the job after the
-file under way).
+A line for each file goes to standard error, then the summary: each mailbox
+written with its message count, messages left unconverted and why, attachments
+put back and missing, files not converted and why, and every failure. The
+result ("Completed", "Canceled" or "Error: ...") is the last line on standard
+output. Exit status: 0 completed, 1 error (also when --keep-going went past a
+failure), 2 usage error, 130 canceled (SIGINT or SIGTERM stop the job after
+the file under way).
 )";
 }
 

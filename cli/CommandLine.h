@@ -19,6 +19,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool listEncodings = false;
+    bool quiet = false; // no status lines, no summary
 };
 
 /// The parsed arguments, or the text of a usage error.

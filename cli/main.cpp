@@ -83,13 +83,23 @@ void writeLine(std::FILE* stream, const std::string& text)
 
 class ConsoleReporter : public tarnwick::BatchReporter {
 public:
-    void statusText(const std::string& text) override { writeLine(stderr, text); }
+    explicit ConsoleReporter(bool quiet) : quiet_(quiet) {}
+    void statusText(const std::string& text) override
+    {
+        if (!quiet_)
+            writeLine(stderr, text);
+    }
     void summary(const tarnwick::JobSummary& summary) override
     {
+        if (quiet_)
+            return;
         for (const std::string& line : tarnwick::summaryLines(summary))
             writeLine(stderr, line);
     }
     void finalText(const std::string& text) override { writeLine(stdout, text); }
+
+private:
+    bool quiet_;
 };
 
 // Installs Qt's translation of the user's locale when one is found beside the
@@ -172,7 +182,7 @@ int main(int argc, char** argv)
     for (const auto& [key, value] : line->settings)
         store.setVolatile(key, value);
 
-    ConsoleReporter reporter;
+    ConsoleReporter reporter(line->quiet);
     switch (tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce)) {
     case tarnwick::JobOutcome::Completed:
         return kExitCompleted;

@@ -273,6 +273,8 @@ public:
     }
 
     const AttachmentTally& attachmentTally() const { return tally_; }
+    /// The messages written so far.
+    std::uint64_t messages() const { return messages_; }
     /// The attachment file whose read failed, or empty.
     const std::string& readFailure() const { return readFailure_; }
 
@@ -418,6 +420,7 @@ private:
     // it is read again once the batch is written.
     bool finishMessage(std::uint64_t next)
     {
+        ++messages_;
         if (!attachmentLines_.empty() && messageWritten_ > 0) {
             // Part of the message went out with a long line: it cannot be rebuilt.
             logMessage(formatMessage("Attachments not put back into the message at byte %1: it holds a line over 4 MiB",
@@ -524,6 +527,7 @@ private:
     std::vector<ByteRange> attachmentLines_; // body lines of this message that may be attachment lines
     std::string collected_;                  // such a message taken back out of the batch
     AttachmentTally tally_;
+    std::uint64_t messages_ = 0;
     std::string readFailure_;                // the attachment file that could not be read
     int readError_ = 0;
 };
@@ -546,7 +550,9 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
         return {};
     if (bytes.size() < kSeparatorPrefix.size() || bytes.substr(0, kSeparatorPrefix.size()) != kSeparatorPrefix) {
         logMessage(formatMessage("'%1' is not Mbox format", {inputPath}));
-        return {};
+        ConversionResult skipped;
+        skipped.notMailbox = true;
+        return skipped;
     }
 
     // The claim: the empty file that reserves the output's name until the finished
@@ -572,6 +578,7 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
         StreamPass pass(input, output, options, convert);
         run = guardMappedReads(bytes, [&pass] { return pass.run(); });
         result.attachments = pass.attachmentTally();
+        result.messages = pass.messages();
         attachmentReadFailure = pass.readFailure();
     } catch (const std::bad_alloc&) {
         output.discard();

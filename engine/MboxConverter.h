@@ -21,6 +21,8 @@ struct ConversionResult {
     bool succeeded = true;
     std::string errorText; // localised, set when the conversion failed
     AttachmentTally attachments; // files put back into messages and files missing
+    std::uint64_t messages = 0;  // messages written
+    bool notMailbox = false;     // skipped: the input does not begin with a "From " line
 };
 
 /// The per-message conversion as convertMbox hands it each finished message: the

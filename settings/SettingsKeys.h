@@ -27,5 +27,7 @@ inline constexpr std::string_view kEncodeHeaders = "EncodeHeaders";
 inline constexpr std::string_view kDropStaleLengths = "DropStaleLengths";
 /// bool: without CR LF conversion, LF where the mailbox's first line ends with CR alone.
 inline constexpr std::string_view kMendCROnlyLineEndings = "MendCROnlyLineEndings";
+/// bool: a mailbox that cannot be converted is listed and the job goes on with the next.
+inline constexpr std::string_view kKeepGoing = "KeepGoing";
 
 } // namespace tarnwick::keys

@@ -427,5 +427,41 @@
         <source>, and %1 more</source>
         <translation>、ほか %1 件</translation>
     </message>
+    <message>
+        <source>%1 (messages: %2)</source>
+        <translation>%1 (メッセージ: %2)</translation>
+    </message>
+    <message>
+        <source>%1 (messages: %2, left unconverted: %3)</source>
+        <translation>%1 (メッセージ: %2、未変換: %3)</translation>
+    </message>
+    <message>
+        <source>Mailboxes converted: %1, messages: %2</source>
+        <translation>変換したメールボックス: %1、メッセージ: %2</translation>
+    </message>
+    <message>
+        <source>Messages left unconverted, no charset in the list fits: %1</source>
+        <translation>未変換のメッセージ (一覧に合う文字セットがない): %1</translation>
+    </message>
+    <message>
+        <source>Messages left unconverted, not valid in the source encoding: %1</source>
+        <translation>未変換のメッセージ (元のエンコーディングとして正しくない): %1</translation>
+    </message>
+    <message>
+        <source>Not a mailbox, not converted: %1</source>
+        <translation>メールボックスではないため変換しなかったファイル: %1</translation>
+    </message>
+    <message>
+        <source>Links and special files passed over: %1</source>
+        <translation>飛ばしたリンクと特殊ファイル: %1</translation>
+    </message>
+    <message>
+        <source>Failed: %1</source>
+        <translation>失敗: %1</translation>
+    </message>
+    <message>
+        <source>%1 mailboxes could not be converted</source>
+        <translation>%1 個のメールボックスを変換できませんでした</translation>
+    </message>
 </context>
 </TS>

@@ -403,7 +403,8 @@ private slots:
         QCOMPARE(w.resultLabel()->text(), "Completed");
         QVERIFY(store().boolValue(keys::kUseEudoraRecords));
         QVERIFY(QFileInfo::exists(destination + "/Work/Project Alpha.MBX"));
-        QCOMPARE(w.summaryLabel()->text(), "Eudora's own files not converted: 2\nOut: empty");
+        QCOMPARE(w.summaryLabel()->text(), "Work/Project Alpha (messages: 1)\nMailboxes converted: 1, messages: 1\n"
+                                           "Eudora's own files not converted: 2\nOut: empty");
         QVERIFY(!w.summaryLabel()->isHidden());
 
         w.layoutMenu()->setCurrentIndex(w.layoutMenu()->findData(QStringLiteral("flat")));

@@ -36,6 +36,7 @@ TEST(CliFolderWalk, ConvertsEveryRegularFileFlatWithNamesAsBytes)
     for (const char* line : {"'LinkToIn' is a symbolic link: passed over\n", "'LinkToFolder' is a symbolic link: passed over\n",
                              "'fifo' is not a regular file: passed over\n"})
         EXPECT_NE(result.err.find(line), std::string::npos) << "links and special files are passed over, and said so: " << result.err;
+    EXPECT_NE(result.err.find("\nLinks and special files passed over: 3\n"), std::string::npos) << result.err;
 }
 
 // The outputs of a job never become its inputs.
@@ -94,7 +95,8 @@ TEST(CliCancel, SignalStopsBetweenFiles)
         EXPECT_EQ(result.exitCode, 130) << signal;
         EXPECT_EQ(result.out, "Canceled\n") << signal;
         EXPECT_EQ(snapshot(sandbox / "dest"), (Entries{{first, readFile(sandbox / ("src/" + first))}})) << signal;
-        EXPECT_EQ(result.err, "Processing \"" + first + "\"...\n") << signal;
+        EXPECT_EQ(result.err, "Processing \"" + first + "\"...\n" + first + " (messages: " + (first == "A" ? "1" : "2")
+                      + ")\nMailboxes converted: 1, messages: " + (first == "A" ? "1" : "2") + "\n") << signal;
     }
 }
 

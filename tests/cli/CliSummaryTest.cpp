@@ -1,0 +1,98 @@
+// The job's summary, --keep-going and --quiet through the real binary.
+#include "CliRunner.h"
+
+namespace tarnwick::test {
+namespace {
+
+bool has(const std::string& text, const std::string& line)
+{
+    return text.find(line + "\n") != std::string::npos;
+}
+
+const std::string kSeparator = "From ???@??? Tue Apr 03 10:15:22 2001\n";
+
+TEST(CliSummary, CountsMailboxesMessagesAndWhatWasLeft)
+{
+    Sandbox sandbox;
+    // One Shift_JIS message no ASCII charset holds, one with a lead byte and no trail.
+    sandbox.write("src/Japan.mbx", kSeparator + "Subject: a\n\n\x82\xa0\n\n" + kSeparator + "Subject: b\n\nbad \x81\n\n"
+                                       + kSeparator + "Subject: c\n\nplain\n");
+    sandbox.write("src/In.mbx", mailbox(4));
+    sandbox.write("src/notes.txt", "hello\n");
+    sandbox.mkdir("dest");
+    const RunResult run = sandbox.run({"--no-toc", "--source-encoding", "shift_jis", "--charsets", "us-ascii",
+                                       sandbox / "src", sandbox / "dest"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "Completed\n");
+    const struct {
+        const char* line;
+    } expected[] = {
+        {"Japan.mbx (messages: 3, left unconverted: 2)"},
+        {"In.mbx (messages: 4)"},
+        {"Mailboxes converted: 2, messages: 7"},
+        {"Messages left unconverted, no charset in the list fits: 1"},
+        {"Messages left unconverted, not valid in the source encoding: 1"},
+        {"Not a mailbox, not converted: notes.txt"},
+    };
+    for (const auto& c : expected)
+        EXPECT_TRUE(has(run.err, c.line)) << c.line << " in:\n" << run.err;
+    // The summary comes after every file line.
+    EXPECT_GT(run.err.find("Mailboxes converted"), run.err.rfind("Processing"));
+}
+
+// Writes past the file size limit fail: the large mailbox fails, the small one fits.
+struct KeepGoingCase {
+    const char* name;
+    bool keepGoing;
+};
+
+TEST(CliSummary, KeepGoingListsEveryFailureAndConvertsTheRest)
+{
+    const KeepGoingCase cases[] = {{"stops at the first failure", false}, {"keeps going", true}};
+    for (const KeepGoingCase& c : cases) {
+        Sandbox sandbox;
+        sandbox.write("src/A.mbx", mailbox(400));
+        sandbox.write("src/B.mbx", mailbox(400));
+        sandbox.write("src/small.mbx", mailbox(1));
+        sandbox.mkdir("dest");
+        std::vector<std::string> args = {"--no-toc", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
+                                         "--no-add-empty-lines", sandbox / "src", sandbox / "dest"};
+        if (c.keepGoing)
+            args.insert(args.begin(), "--keep-going");
+        RunOptions limited;
+        limited.fileSizeLimit = 4096;
+        const RunResult run = sandbox.run(args, limited);
+        EXPECT_EQ(run.exitCode, 1) << c.name;
+        EXPECT_EQ(run.out.rfind("Error: ", 0), 0u) << c.name << ": " << run.out;
+        std::size_t failed = 0;
+        for (std::size_t at = 0; (at = run.err.find("\nFailed: ", at)) != std::string::npos; ++at)
+            ++failed;
+        if (c.keepGoing) {
+            EXPECT_EQ(failed, 2u) << c.name << ":\n" << run.err;
+            EXPECT_EQ(run.out, "Error: 2 mailboxes could not be converted\n") << c.name;
+            EXPECT_EQ(readFile(sandbox / "dest/small.mbx"), mailbox(1)) << c.name;
+            EXPECT_FALSE(std::filesystem::exists(sandbox / "dest/A.mbx")) << c.name;
+        } else {
+            EXPECT_EQ(failed, 0u) << c.name << ":\n" << run.err;
+            EXPECT_EQ(listing(sandbox / "dest").size(), std::filesystem::exists(sandbox / "dest/small.mbx") ? 1u : 0u) << c.name;
+        }
+    }
+}
+
+TEST(CliSummary, QuietLeavesOnlyTheResult)
+{
+    Sandbox sandbox;
+    sandbox.write("src/In.mbx", mailbox(2));
+    sandbox.mkdir("dest");
+    const RunResult loud = sandbox.run({"--no-toc", sandbox / "src", sandbox / "dest"});
+    EXPECT_TRUE(has(loud.err, "In.mbx (messages: 2)")) << loud.err;
+    for (const char* flag : {"--quiet"}) {
+        sandbox.mkdir(std::string("quiet") + flag);
+        const RunResult quiet = sandbox.run({flag, "--no-toc", sandbox / "src", sandbox / (std::string("quiet") + flag)});
+        EXPECT_EQ(quiet.out, "Completed\n") << flag;
+        EXPECT_EQ(quiet.err, "") << flag;
+    }
+}
+
+} // namespace
+} // namespace tarnwick::test
