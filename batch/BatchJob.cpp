@@ -126,8 +126,8 @@ private:
     // here leaves every message as it is: said once.
     bool checkSourceEncoding(const ConversionOptions& options)
     {
-        if (!options.convertEncodings)
-            return true;
+        if (!options.convertEncodings || options.sourceEncoding == kEncodingAutomatic)
+            return true; // Automatic decides per mailbox among available encodings
         const std::vector<EncodingId> available = availableEncodings();
         if (std::find(available.begin(), available.end(), options.sourceEncoding) == available.end()) {
             logMessage(formatMessage("The mailbox encoding %1 is not available: messages are copied unconverted",
