@@ -20,7 +20,8 @@ void logUnused(const std::string& tocPath, const std::string& reason)
 MessageIndex messageIndexFor(const std::string& mailboxPath)
 {
     const std::optional<std::string> tocPath = tocPathFor(mailboxPath);
-    if (!tocPath || entryType(*tocPath) == EntryType::None)
+    // An empty mailbox has nothing to bound (and Eudora keeps an index for it too).
+    if (!tocPath || entryType(*tocPath) == EntryType::None || fileSize(mailboxPath).value_or(0) == 0)
         return {};
     if (entryType(*tocPath) != EntryType::Regular) {
         logUnused(*tocPath, "not a regular file");

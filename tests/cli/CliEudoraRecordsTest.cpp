@@ -186,6 +186,7 @@ TEST(CliEudoraRecords, SampleFoldersGiveOnlyTheirMailboxes)
             names[name] = "";
         EXPECT_EQ(names, c.names) << c.folder << " " << c.layout;
         EXPECT_EQ(result.err.find("not Mbox format"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("not used"), std::string::npos) << "the empty mailboxes' indexes are no news: " << result.err;
         EXPECT_NE(result.err.find("Files in attachment folders not converted: 5\n"), std::string::npos) << result.err;
         EXPECT_NE(result.err.find(c.empty), std::string::npos) << result.err;
         for (const char* name : {"Out", "Junk", "Trash"})
