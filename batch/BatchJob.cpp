@@ -238,6 +238,10 @@ private:
                 ++(mailbox.lastReason == UnconvertedReason::Undecodable ? summary_.undecodableMessages : summary_.unfittingMessages);
                 return false;
             },
+            [&](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
+                const std::function<bool(std::string_view)>& write) {
+                return convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+            },
             ConversionControl{inputLinks, &stopsAtOnce_, claim});
         summary_.attachments.add(result.attachments);
         // The claim is still in place when nothing was written (a failure, an empty

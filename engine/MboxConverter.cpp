@@ -13,6 +13,7 @@
 #include "platform/MappedFile.h"
 #include "platform/MappedReadGuard.h"
 #include "platform/OutputFile.h"
+#include "platform/SpoolFile.h"
 
 #include <sys/stat.h>
 
@@ -33,6 +34,18 @@ constexpr std::uint64_t kBatchBytes = 256 * 1024;
 // pieces of this size whose pages are let go behind the pass, so that memory stays
 // bounded however long a line is.
 constexpr std::uint64_t kLongLineChunk = 4u << 20;
+// A message is written before its end once this many of its bytes are pending, so a
+// long message does not pile up in memory either; not while it holds an attachment
+// line, as putting the files back needs the whole message.
+constexpr std::uint64_t kPendingBytesBound = 8u << 20;
+// With encoding conversion, a message above this goes to a spool file and is converted
+// from there in two streaming passes: decoded and re-encoded whole, a message needs
+// several times its size in memory.
+constexpr std::uint64_t kSpoolBound = 4u << 20;
+// A spooled message goes to its spool file in writes of about this size.
+constexpr std::size_t kSpillStep = 1u << 20;
+// Body lines are copied in blocks of at most this much input (see copyBodyLines).
+constexpr std::uint64_t kBodyBlock = 64u << 10;
 
 bool isSeparator(const char* contents, std::uint64_t length)
 {
@@ -95,6 +108,18 @@ public:
         const std::size_t at = bytes_.size();
         bytes_.append(bytes);
         addBytesPiece(at, bytes.size());
+    }
+
+    /// Room for `length` rewritten bytes, to be kept with commitBytes().
+    char* reserveBytes(std::size_t length) { return bytes_.reserveEnd(length); }
+
+    void commitBytes(std::size_t length)
+    {
+        if (length == 0)
+            return;
+        const std::size_t at = bytes_.size();
+        bytes_.commit(length);
+        addBytesPiece(at, length);
     }
 
     void appendLine(const char* contents, std::size_t length, std::string_view terminator)
@@ -201,9 +226,12 @@ private:
 // for the hand-over, and its result joins the batch.
 class StreamPass {
 public:
-    StreamPass(MappedFile& input, OutputFile& output, const ConversionOptions& options, const MessageConversion& convert)
-        : input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
-          batch_(bytes_), message_(options.convertEncodings ? kInitialBufferCapacity : 0)
+    StreamPass(const std::string& inputPath, const std::string& outputPath, MappedFile& input, OutputFile& output,
+               const ConversionOptions& options, const MessageConversion& convert,
+               const LargeMessageConversion& convertLarge)
+        : inputPath_(inputPath), input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
+          batch_(bytes_), message_(options.convertEncodings ? kInitialBufferCapacity : 0),
+          spoolDirectory_(outputPath.substr(0, outputPath.find_last_of('/') + 1)), convertLarge_(convertLarge)
     {
         mailbox_.automatic.family = &familyForLanguage(options.language);
         if (options_.crlfLineEndings)
@@ -218,6 +246,11 @@ public:
         const char* const data = bytes_.data();
         std::uint64_t position = 0;
         while (position < n) {
+            if (!inHeaders_ && headerLength_ != kHeaderLengthNone && !terminatorOpen_ && !options_.convertEncodings) {
+                position = copyBodyLines(position);
+                if (position == n)
+                    break;
+            }
             const auto [start, contentsEnd, lineEnd] = lineAt(position);
             if (terminatorOpen_ && lineEnd > contentsEnd)
                 setInputTerminator(bytes_.substr(contentsEnd, lineEnd - contentsEnd));
@@ -240,7 +273,7 @@ public:
                 if (headerLength_ == kHeaderLengthNone)
                     headerLength_ = messageLength();
                 if (options_.putBackAttachments && mayBeAttachmentLine(contents, static_cast<std::size_t>(length)))
-                    attachmentLines_.push_back({messageLength(), length});
+                    noteAttachmentLine(length);
             } else if (length == 0) {
                 if (!dateSatisfied_)
                     appendDateLine();
@@ -263,9 +296,16 @@ public:
             if (separator && start != separator_.location)
                 appendBytes(">");
             appendLine(start, contentsEnd, lineEnd);
+            position = lineEnd;
+            if (!options_.convertEncodings && batch_.length() - messageStart_ >= kPendingBytesBound
+                && attachmentLines_.empty()) {
+                splitBySize_ = splitBySize_ || messageWritten_ == 0;
+                writePartOfMessage(position);
+            } else if (spool_.size() > 0) {
+                input_.releaseBefore(position); // what is spooled is not read from the input again
+            }
             if (writeFailed_)
                 return false;
-            position = lineEnd;
         }
         if (messageLength() > 0 && !finishMessage(n))
             return false;
@@ -275,6 +315,8 @@ public:
     const AttachmentTally& attachmentTally() const { return tally_; }
     /// The messages written so far.
     std::uint64_t messages() const { return messages_; }
+    /// Why the spool file of a large message could not be written, or empty.
+    const std::string& spoolError() const { return spoolError_; }
     /// The attachment file whose read failed, or empty.
     const std::string& readFailure() const { return readFailure_; }
 
@@ -324,24 +366,49 @@ private:
 
     std::uint64_t messageLength() const
     {
-        return options_.convertEncodings ? message_.size() : messageWritten_ + batch_.length() - messageStart_;
+        return options_.convertEncodings ? spool_.size() + message_.size()
+                                         : messageWritten_ + batch_.length() - messageStart_;
     }
 
     void appendBytes(std::string_view bytes)
     {
-        if (options_.convertEncodings)
+        if (options_.convertEncodings) {
             message_.append(bytes);
-        else
+            spillIfLarge();
+        } else {
             batch_.append(bytes);
+        }
+    }
+
+    // With encoding conversion, a message past kSpoolBound goes on in a spool file
+    // rather than in memory; it is converted from there in two streaming passes.
+    void spillIfLarge()
+    {
+        if (message_.size() < kSpillStep || (spool_.size() == 0 && message_.size() < kSpoolBound))
+            return;
+        if (!spool_.append(spoolDirectory_, message_.view()))
+            spoolFailed_ = true;
+        message_.clear();
     }
 
     void appendLine(std::uint64_t start, std::uint64_t contentsEnd, std::uint64_t lineEnd)
     {
         const char* const contents = bytes_.data() + start;
         const auto length = static_cast<std::size_t>(contentsEnd - start);
-        if (options_.convertEncodings)
-            message_.appendLine(contents, length, terminator_);
-        else if (length > kLongLineChunk)
+        if (options_.convertEncodings) {
+            if (length > kLongLineChunk) {
+                for (std::size_t at = 0; at < length; at += kLongLineChunk) {
+                    message_.append(contents + at, std::min<std::size_t>(kLongLineChunk, length - at));
+                    spillIfLarge();
+                    input_.dropPages(start, start + at);
+                }
+                appendBytes(terminator_);
+                input_.dropPages(start, contentsEnd);
+            } else {
+                message_.appendLine(contents, length, terminator_);
+                spillIfLarge();
+            }
+        } else if (length > kLongLineChunk && attachmentLines_.empty())
             appendLongLine(start, contentsEnd);
         else if (hasOutputTerminator(contentsEnd, lineEnd))
             batch_.appendInput(start, lineEnd - start);
@@ -350,23 +417,81 @@ private:
     }
 
     // A long line goes out in chunks, each written at once with what is pending before
-    // it (so a message may be split between writes here). The line's output is its
-    // contents and the output terminator, as for any other line.
+    // it. The line's output is its contents and the output terminator, as for any other line.
     void appendLongLine(std::uint64_t start, std::uint64_t contentsEnd)
     {
-        for (std::uint64_t at = start; at < contentsEnd;) {
+        for (std::uint64_t at = start; at < contentsEnd && !writeFailed_;) {
             const std::uint64_t length = std::min(kLongLineChunk, contentsEnd - at);
             batch_.appendInput(at, length);
             at += length;
-            messageWritten_ += batch_.length() - messageStart_;
-            messageStart_ = 0;
-            if (!batch_.write(output_)) {
-                writeFailed_ = true;
-                return;
-            }
+            writePartOfMessage(at);
             input_.dropPages(start, at);
         }
         batch_.append(terminator_);
+    }
+
+    // A possible attachment line of the current message, unless part of the message is
+    // already written: then the files cannot be put back, and the log says so.
+    void noteAttachmentLine(std::uint64_t length)
+    {
+        if (messageWritten_ == 0)
+            attachmentLines_.push_back({messageLength(), length});
+        else
+            attachmentsLost_ = true;
+    }
+
+    // Writes what is pending, the current message's bytes so far included (a message
+    // is then split between two writes). Nothing before `consumed` is read again.
+    void writePartOfMessage(std::uint64_t consumed)
+    {
+        messageWritten_ += batch_.length() - messageStart_;
+        messageStart_ = 0;
+        if (!batch_.write(output_))
+            writeFailed_ = true;
+        input_.releaseBefore(consumed);
+    }
+
+    // Copies the body lines from `position` (a line start in a message body) in one
+    // tight loop, up to the next "From " line, possible attachment line, the end of the
+    // block or a line that reaches past it; returns where it stopped (a line start). Each line becomes its
+    // contents and the output terminator, exactly as appendLine writes it, and no body
+    // line changes any other state of the pass.
+    std::uint64_t copyBodyLines(std::uint64_t position)
+    {
+        const char* const b = bytes_.data();
+        const std::uint64_t n = bytes_.size();
+        const std::uint64_t blockEnd = n - position > kBodyBlock ? position + kBodyBlock : n;
+        const std::size_t terminatorLength = terminator_.size();
+        const char t0 = terminatorBytes_[0];
+        const char t1 = terminatorBytes_[1];
+        // Every line grows by at most one byte (CR or LF to CR LF); 16 bytes of slack for
+        // the wide copies.
+        char* const start = batch_.reserveBytes(2 * static_cast<std::size_t>(blockEnd - position) + 32);
+        char* out = start;
+        std::uint64_t p = position;
+        while (p < blockEnd) {
+            if (n - p >= 5 && std::memcmp(b + p, "From ", 5) == 0)
+                break;
+            const std::uint64_t t = static_cast<std::uint64_t>(lineScanner::findLineBreak(b + p, b + blockEnd) - b);
+            if (t == blockEnd)
+                break;
+            const std::size_t length = static_cast<std::size_t>(t - p);
+            if (options_.putBackAttachments && mayBeAttachmentLine(b + p, length))
+                break;
+            if (length <= 32 && n - p >= 32) {
+                std::memcpy(out, b + p, 16); // whole 16-byte loads: cheaper than a call for short lines
+                std::memcpy(out + 16, b + p + 16, 16);
+            } else {
+                std::memcpy(out, b + p, length);
+            }
+            out += length;
+            out[0] = t0;
+            out[1] = t1;
+            out += terminatorLength;
+            p = (b[t] == '\r' && t + 1 < n && b[t + 1] == '\n') ? t + 2 : t + 1;
+        }
+        batch_.commitBytes(static_cast<std::size_t>(out - start));
+        return p;
     }
 
     // Whether the line's own terminator is the output terminator (then the line can be
@@ -421,12 +546,17 @@ private:
     bool finishMessage(std::uint64_t next)
     {
         ++messages_;
-        if (!attachmentLines_.empty() && messageWritten_ > 0) {
-            // Part of the message went out with a long line: it cannot be rebuilt.
-            logMessage(formatMessage("Attachments not put back into the message at byte %1: it holds a line over 4 MiB",
-                                     {std::to_string(separator_.location)}));
+        if ((!attachmentLines_.empty() || attachmentsLost_) && messageWritten_ > 0) {
+            // Part of the message went out already (a long line, or more than 8 MiB): it cannot be rebuilt.
+            const std::string at = std::to_string(separator_.location);
+            logMessage(splitBySize_ ? formatMessage("Attachments not put back into the message at byte %1: it is over 8 MiB", {at})
+                                    : formatMessage("Attachments not put back into the message at byte %1: it holds a line over 4 MiB", {at}));
             attachmentLines_.clear();
         }
+        attachmentsLost_ = false;
+        // Putting attachments back needs the whole message in memory.
+        if (!attachmentLines_.empty() && spool_.size() > 0 && !unspool())
+            return false;
         if (!attachmentLines_.empty()) {
             const ReattachOutcome outcome = finishWithAttachments();
             attachmentLines_.clear();
@@ -440,6 +570,16 @@ private:
         }
         if (options_.addEmptyLines)
             appendBytes(terminator_);
+        if (options_.convertEncodings && spool_.size() > 0) {
+            const SpooledOutcome spooled = finishSpooled();
+            if (spooled == SpooledOutcome::Failed)
+                return false;
+            if (spooled == SpooledOutcome::Written) {
+                messageStart_ = batch_.length();
+                input_.releaseBefore(next);
+                return true;
+            }
+        }
         if (options_.convertEncodings) {
             if (convert_(message_.view(), headerLength_, mailbox_, converted_))
                 batch_.append(converted_);
@@ -449,12 +589,90 @@ private:
         }
         messageStart_ = batch_.length();
         messageWritten_ = 0;
+        splitBySize_ = false;
         if (batch_.length() < kBatchBytes)
             return true;
         const bool written = batch_.write(output_);
         messageStart_ = 0;
         input_.releaseBefore(next);
         return written;
+    }
+
+    // Reads the spooled head of the message back in front of its tail.
+    bool unspool()
+    {
+        const std::string tail(message_.view());
+        message_.clear();
+        for (std::uint64_t at = 0; at < spool_.size(); at += kLongLineChunk) {
+            const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kLongLineChunk, spool_.size() - at));
+            const std::string_view bytes = spool_.read(at, length, spoolBuffer_);
+            if (bytes.size() != length) {
+                spoolError_ = spool_.errorText();
+                return false;
+            }
+            message_.append(bytes);
+        }
+        message_.append(tail);
+        spool_.clear();
+        return true;
+    }
+
+    enum class SpooledOutcome { Written, InMemory, Failed };
+
+    // A message collected in the spool file: converted from there in two streaming
+    // passes when convertLarge_ can, else read back into memory for the usual way.
+    SpooledOutcome finishSpooled()
+    {
+        if (spoolFailed_ || !spool_.append(spoolDirectory_, message_.view())) {
+            spoolError_ = spool_.errorText();
+            return SpooledOutcome::Failed;
+        }
+        message_.clear();
+        bool readFailed = false;
+        const MessageReader read = [this, &readFailed](std::uint64_t offset, std::size_t length) {
+            const std::string_view bytes = spool_.read(offset, length, spoolBuffer_);
+            if (bytes.size() != length) {
+                // Never hand on fewer bytes than asked: the pass goes on over spaces and fails below.
+                readFailed = true;
+                spoolBuffer_.assign(length, ' ');
+                return std::string_view(spoolBuffer_);
+            }
+            return bytes;
+        };
+        LargeMessageOutcome outcome = LargeMessageOutcome::NeedsWholeMessage;
+        if (convertLarge_ && attachmentLines_.empty()) {
+            if (!batch_.empty() && !batch_.write(output_))
+                return SpooledOutcome::Failed;
+            outcome = convertLarge_(spool_.size(), read, headerLength_, mailbox_,
+                                    [this](std::string_view bytes) { return output_.write({bytes}); });
+        }
+        switch (outcome) {
+        case LargeMessageOutcome::Converted:
+            break;
+        case LargeMessageOutcome::Unconverted:
+            for (std::uint64_t at = 0; at < spool_.size() && !readFailed; at += kLongLineChunk) {
+                const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kLongLineChunk, spool_.size() - at));
+                if (!output_.write({read(at, length)}))
+                    return SpooledOutcome::Failed;
+            }
+            break;
+        case LargeMessageOutcome::WriteFailed:
+            return SpooledOutcome::Failed;
+        case LargeMessageOutcome::NeedsWholeMessage:
+            // Memory grows with this message, as it must for this kind of conversion.
+            if (readFailed || !unspool()) {
+                spoolError_ = spool_.errorText();
+                return SpooledOutcome::Failed;
+            }
+            return SpooledOutcome::InMemory;
+        }
+        if (readFailed) {
+            spoolError_ = spool_.errorText();
+            return SpooledOutcome::Failed;
+        }
+        spool_.clear();
+        message_.shrink(kInitialBufferCapacity);
+        return SpooledOutcome::Written;
     }
 
     // Writes a message whose attachment lines name files: everything before it first,
@@ -498,6 +716,7 @@ private:
         return result.outcome;
     }
 
+    const std::string inputPath_;
     MappedFile& input_;
     const std::string_view bytes_;
     OutputFile& output_;
@@ -511,7 +730,15 @@ private:
     std::uint64_t messageStart_ = 0; // where the current message begins in the batch
     std::uint64_t messageWritten_ = 0; // bytes of the current message already written (long lines)
     bool writeFailed_ = false;
-    MessageBuffer message_;          // the whole message, with encoding conversion only
+    bool splitBySize_ = false;     // the current message was first written in part for its size
+    bool attachmentsLost_ = false; // an attachment line came after part of the message was written
+    MessageBuffer message_;          // the message (or its tail, when spooled), with encoding conversion only
+    SpoolFile spool_;                // the head of a message too large for memory
+    std::string spoolDirectory_;     // where the spool file is made: the output's folder
+    bool spoolFailed_ = false;
+    std::string spoolError_;
+    std::string spoolBuffer_;        // the block last read back from the spool file
+    const LargeMessageConversion& convertLarge_;
     std::string converted_;
     std::string dateLine_;
     bool inHeaders_ = false;
@@ -537,6 +764,13 @@ private:
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
                              const ConversionOptions& options, const MessageConversion& convert,
                              const ConversionControl& control)
+{
+    return convertMbox(inputPath, outputPath, options, convert, LargeMessageConversion(), control);
+}
+
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options, const MessageConversion& convert,
+                             const LargeMessageConversion& convertLarge, const ConversionControl& control)
 {
     auto failure = [](std::string text) { return ConversionResult{false, std::move(text), {}}; };
     MappedFile input;
@@ -574,12 +808,14 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     GuardedRun run;
     ConversionResult result;
     std::string attachmentReadFailure;
+    std::string spoolError;
     try {
-        StreamPass pass(input, output, options, convert);
+        StreamPass pass(inputPath, outputPath, input, output, options, convert, convertLarge);
         run = guardMappedReads(bytes, [&pass] { return pass.run(); });
         result.attachments = pass.attachmentTally();
         result.messages = pass.messages();
         attachmentReadFailure = pass.readFailure();
+        spoolError = pass.spoolError();
     } catch (const std::bad_alloc&) {
         output.discard();
         return failure(translate("Could not convert \"%1\": not enough memory", {inputPath}));
@@ -589,6 +825,10 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     }
     if (run.faulted)
         return failure(translate("Could not read \"%1\"", {inputPath}));
+    if (!spoolError.empty()) {
+        const std::string folder = outputPath.substr(0, outputPath.find_last_of('/') + 1);
+        return failure(translate("Could not write to \"%1\": %2", {folder.empty() ? "." : folder, spoolError}));
+    }
     if (!attachmentReadFailure.empty())
         return failure(translate("Could not read \"%1\"", {attachmentReadFailure}));
     // A failing fsync or close can report a write that the kernel deferred: that too is
@@ -602,12 +842,16 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
                              const ConversionOptions& options, const ConversionControl& control)
 {
     CharsetCandidates candidates(options.charsetNames);
-    return convertMbox(inputPath, outputPath, options,
-                       [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox,
-                           std::string& result) {
-                           return convertMessage(message, headerLength, options, candidates, mailbox, result);
-                       },
-                       control);
+    return convertMbox(
+        inputPath, outputPath, options,
+        [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& result) {
+            return convertMessage(message, headerLength, options, candidates, mailbox, result);
+        },
+        [&](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
+            const std::function<bool(std::string_view)>& write) {
+            return convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+        },
+        control);
 }
 
 } // namespace tarnwick

@@ -55,7 +55,23 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
                              const ConversionOptions& options, const MessageConversion& convert,
                              const ConversionControl& control = {});
 
-/// convertMbox with convertMessage and a candidate list of this call's own.
+/// The conversion of a message too large for memory, as convertMbox hands it over
+/// from a spool file: its size, how to read it, its header length and where to write
+/// the result (see convertLargeMessage).
+using LargeMessageConversion = std::function<LargeMessageOutcome(
+    std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
+    const std::function<bool(std::string_view)>& write)>;
+
+/// convertMbox that hands a message above 4 MiB, collected in an unnamed spool file in
+/// the output's folder rather than in memory, to `convertLarge` (when it is set and the
+/// message has no attachment line); one that `convertLarge` cannot stream is read back
+/// and handed to `convert`.
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options, const MessageConversion& convert,
+                             const LargeMessageConversion& convertLarge, const ConversionControl& control = {});
+
+/// convertMbox with convertMessage and convertLargeMessage and a candidate list of this
+/// call's own.
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
                              const ConversionOptions& options, const ConversionControl& control = {});
 

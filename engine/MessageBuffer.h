@@ -29,6 +29,24 @@ public:
         size_ += length;
     }
 
+    /// Room for `length` more bytes at the end, to be filled and then kept with commit().
+    char* reserveEnd(std::size_t length)
+    {
+        if (length > capacity_ - size_)
+            grow(length);
+        return data_.get() + size_;
+    }
+
+    /// Gives back storage above `capacity` (the contents must fit in it).
+    void shrink(std::size_t capacity)
+    {
+        if (capacity_ > capacity && size_ <= capacity)
+            reserve(capacity);
+    }
+
+    /// Keeps `length` bytes written at reserveEnd().
+    void commit(std::size_t length) { size_ += length; }
+
     /// Line contents followed by a terminator of at most two bytes.
     void appendLine(const char* contents, std::size_t length, std::string_view terminator)
     {

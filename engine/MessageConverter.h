@@ -7,6 +7,7 @@
 #include "engine/ConversionOptions.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -35,5 +36,26 @@ struct MailboxContext {
 /// `message` is never modified.
 bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
                     CharsetCandidates& candidates, MailboxContext& mailbox, std::string& result);
+
+/// How convertLargeMessage ended.
+enum class LargeMessageOutcome {
+    Converted,         // the converted message was written
+    Unconverted,       // nothing written: no candidate fits or the message does not decode
+    WriteFailed,       // `write` failed part-way
+    NeedsWholeMessage, // nothing written: this message needs convertMessage (Eudora tag
+                       // text, a stateful encoding, a place without a safe cut, ...)
+};
+
+/// Reads `length` bytes at `offset` of a message kept outside memory; the view is
+/// valid until the next call.
+using MessageReader = std::function<std::string_view(std::uint64_t offset, std::size_t length)>;
+
+/// Converts a message of `size` bytes too large to hold decoded in memory, with the
+/// bytes that convertMessage would give, reading it through `read` block by block (at
+/// most 4 MiB at a time) in passes: first each candidate is tried without keeping the
+/// result, then the chosen one is written through `write`.
+LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
+                                        const ConversionOptions& options, CharsetCandidates& candidates,
+                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write);
 
 } // namespace tarnwick
