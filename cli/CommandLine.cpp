@@ -250,8 +250,8 @@ written with its message count, messages left unconverted and why, attachments
 put back and missing, files not converted and why, and every failure. The
 result ("Completed", "Canceled" or "Error: ...") is the last line on standard
 output. Exit status: 0 completed, 1 error (also when --keep-going went past a
-failure), 2 usage error, 130 canceled (SIGINT or SIGTERM stop the job after
-the file under way).
+failure), 2 usage error, 130 canceled (SIGINT, SIGTERM or SIGHUP stop the job
+after the file under way; a second one stops it at once).
 )";
 }
 

@@ -145,7 +145,7 @@ TEST(Signals, OneSignalFinishesTheFileTwoStopAtOnce)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             for (const int signal : c.signals) {
                 ::kill(pid, signal);
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a second SIGINT must not merge with a pending first
             }
         };
         const RunResult run = box.convert("src", "dst", options);
