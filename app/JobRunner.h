@@ -20,8 +20,17 @@ public:
     void start();
     /// Asks the running job to stop before its next file.
     void cancel() { m_cancelRequested = true; }
+    /// Asks the running job to stop at once: the mailbox under way is left
+    /// unconverted and its output removed.
+    void stopAtOnce()
+    {
+        m_stopAtOnce = true;
+        m_cancelRequested = true;
+    }
     /// True from cancel() until the job's end has been delivered.
     bool isCancelRequested() const { return m_cancelRequested; }
+    /// True from start() until the job's end has been delivered.
+    bool isRunning() const { return m_running; }
 
 signals:
     /// The job's progress text ("Processing ..."), once before each file.
@@ -29,6 +38,10 @@ signals:
     /// What the job passed over or put back, one line each (empty when nothing),
     /// once, just before finished().
     void summaryReady(const QString& text);
+    /// The result in one line ("Converted 12 mailboxes, 34,567 messages; 3 messages
+    /// left unconverted"), and whether the summary holds something to look at;
+    /// once, just before summaryReady().
+    void resultReady(const QString& headline, bool needsAttention);
     /// The job's last text ("Completed", "Canceled" or an error), exactly once. The
     /// runner itself receives it first: the cancel request is cleared and the thread
     /// joined before any other receiver sees it.
@@ -41,6 +54,8 @@ private:
     std::thread m_thread;
     // Written on the UI thread; the job reads it between files.
     std::atomic<bool> m_cancelRequested{false};
+    std::atomic<bool> m_stopAtOnce{false};
+    bool m_running = false;
 };
 
 } // namespace tarnwick

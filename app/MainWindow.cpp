@@ -24,6 +24,25 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QAction>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QStyle>
+#include <QUrl>
+
+#include <optional>
 
 namespace tarnwick {
 namespace {
@@ -68,7 +87,11 @@ MainWindow::MainWindow()
     , m_attachmentsFolderButton(new QPushButton(tr("Choose..."), this))
     , m_eudoraRecordsBox(new QCheckBox(tr("Read Eudora's indexes and folder names"), this))
     , m_layoutMenu(new QComboBox(this))
+    , m_keepGoingBox(new QCheckBox(tr("&Keep going after a mailbox fails"), this))
+    , m_resultIcon(new QLabel(this))
     , m_resultLabel(new QLabel(this))
+    , m_detailsButton(new QPushButton(tr("De&tails..."), this))
+    , m_openDestinationButton(new QPushButton(tr("&Open Destination"), this))
     , m_summaryLabel(new QLabel(this))
     , m_startButton(new QPushButton(tr("Start"), this))
     , m_statusSheet(new StatusSheet(this))
@@ -115,17 +138,30 @@ void MainWindow::buildLayout()
     name(m_eudoraRecordsBox, "eudoraRecordsBox");
     name(m_layoutMenu, "layoutMenu");
     name(m_resultLabel, "resultLabel");
+    name(m_keepGoingBox, "keepGoingBox");
+    name(m_detailsButton, "detailsButton");
+    name(m_openDestinationButton, "openDestinationButton");
     name(m_summaryLabel, "summaryLabel");
     name(m_startButton, "startButton");
 
     m_sourceEdit->setToolTip(tr("A Eudora mailbox file, or a folder of mailbox files"));
     m_sourceEdit->setMinimumWidth(340);
     m_destinationEdit->setToolTip(tr("A folder, or a new file name for a single mailbox"));
+    auto* sourceLabel = new QLabel(tr("Source:"), this);
+    sourceLabel->setBuddy(m_sourceEdit);
+    auto* destinationLabel = new QLabel(tr("Destination:"), this);
+    destinationLabel->setBuddy(m_destinationEdit);
+    m_sourceButton->setAccessibleName(tr("Choose the source"));
+    m_destinationButton->setAccessibleName(tr("Choose the destination"));
+    m_attachmentsFolderButton->setAccessibleName(tr("Choose another attachments folder"));
+    for (QLineEdit* field : {m_sourceEdit, m_destinationEdit, m_attachmentsFolderEdit})
+        field->installEventFilter(this);
+    setAcceptDrops(true);
     auto* paths = new QGridLayout;
-    paths->addWidget(new QLabel(tr("Source:"), this), 0, 0);
+    paths->addWidget(sourceLabel, 0, 0);
     paths->addWidget(m_sourceEdit, 0, 1);
     paths->addWidget(m_sourceButton, 0, 2);
-    paths->addWidget(new QLabel(tr("Destination:"), this), 1, 0);
+    paths->addWidget(destinationLabel, 1, 0);
     paths->addWidget(m_destinationEdit, 1, 1);
     paths->addWidget(m_destinationButton, 1, 2);
 
@@ -143,6 +179,11 @@ void MainWindow::buildLayout()
     encodings->addWidget(m_eudoraTagsBox, 3, 0, 1, 2);
     encodings->setColumnMinimumWidth(0, 150);
     encodings->setColumnStretch(1, 1);
+    // The controls that depend on the check box sit indented under it, labels included.
+    const int indent = style()->pixelMetric(QStyle::PM_IndicatorWidth) + style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+    for (QWidget* widget : std::initializer_list<QWidget*>{encodingLabel, charsetLabel, m_eudoraTagsBox})
+        widget->setContentsMargins(indent, 0, 0, 0);
+    m_encodingDependents = {encodingLabel, charsetLabel};
 
     auto* options = new QGroupBox(tr("Options"), this);
     auto* optionsLayout = new QVBoxLayout(options);
@@ -179,26 +220,50 @@ void MainWindow::buildLayout()
     records->setColumnMinimumWidth(0, 150);
     records->setColumnStretch(1, 1);
     optionsLayout->addLayout(records);
+    m_keepGoingBox->setToolTip(tr("A mailbox that cannot be converted is listed and the job goes on with the next"));
+    optionsLayout->addWidget(m_keepGoingBox);
 
+    // One line: a long result or error is elided (the whole text in the tooltip and
+    // in Details), so it never squeezes the options nor moves Start.
     m_resultLabel->setTextFormat(Qt::PlainText);
     m_resultLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_resultLabel->setWordWrap(true);
-    m_resultLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_resultLabel->setWordWrap(false);
+    m_resultLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_resultIcon->hide();
     m_startButton->setDefault(true);
     m_summaryLabel->setTextFormat(Qt::PlainText);
-    m_summaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_summaryLabel->setWordWrap(true);
-    m_summaryLabel->hide();
+    m_summaryLabel->hide(); // the summary is read in Details
+    m_detailsButton->setAutoDefault(false);
+    m_detailsButton->hide();
+    m_openDestinationButton->setAutoDefault(false);
+    m_openDestinationButton->hide();
     auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_resultIcon);
     bottom->addWidget(m_resultLabel, 1);
+    bottom->addWidget(m_detailsButton);
+    bottom->addWidget(m_openDestinationButton);
     bottom->addWidget(m_startButton);
 
     auto* layout = new QVBoxLayout(this);
+    // Controls keep their natural size: the window grows instead.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
+    buildMenu();
+    layout->setMenuBar(m_menuBar);
     layout->addLayout(paths);
     layout->addWidget(options);
     layout->addStretch();
-    layout->addWidget(m_summaryLabel);
     layout->addLayout(bottom);
+}
+
+void MainWindow::buildMenu()
+{
+    m_menuBar = new QMenuBar(this);
+    QMenu* file = m_menuBar->addMenu(tr("&File"));
+    QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+    QMenu* help = m_menuBar->addMenu(tr("&Help"));
+    help->addAction(tr("&About Tarnwick"), this, &MainWindow::showAbout);
 }
 
 void MainWindow::connectSignals()
@@ -212,11 +277,20 @@ void MainWindow::connectSignals()
     connect(m_charsetEdit, &QLineEdit::editingFinished, this, &MainWindow::normalizeCharsetField);
     connect(m_startButton, &QPushButton::clicked, this, &MainWindow::start);
     connect(m_statusSheet, &StatusSheet::cancelRequested, m_job, &JobRunner::cancel);
+    connect(m_statusSheet, &StatusSheet::stopAtOnceRequested, m_job, &JobRunner::stopAtOnce);
     connect(m_job, &JobRunner::statusChanged, m_statusSheet, &StatusSheet::setMessage);
+    connect(m_job, &JobRunner::statusChanged, this, [this](const QString& text) { m_jobLines << text; });
+    connect(m_job, &JobRunner::resultReady, this, [this](const QString& headline, bool attention) {
+        m_jobHeadline = headline;
+        m_jobNeedsAttention = attention;
+    });
     connect(m_job, &JobRunner::summaryReady, this, [this](const QString& text) {
         m_summaryLabel->setText(text);
-        m_summaryLabel->setVisible(!text.isEmpty());
+        if (!text.isEmpty())
+            m_jobLines << QString() << text;
     });
+    connect(m_detailsButton, &QPushButton::clicked, this, &MainWindow::showDetails);
+    connect(m_openDestinationButton, &QPushButton::clicked, this, &MainWindow::openDestination);
     connect(m_job, &JobRunner::finished, this, &MainWindow::showJobEnd);
 
     m_geometrySaveTimer->setSingleShot(true);
@@ -263,6 +337,8 @@ void MainWindow::updateEncodingControls()
     m_encodingMenu->setEnabled(on);
     m_charsetEdit->setEnabled(on);
     m_eudoraTagsBox->setEnabled(on);
+    for (QWidget* label : m_encodingDependents)
+        label->setEnabled(on);
 }
 
 void MainWindow::updateAttachmentControls()
@@ -274,11 +350,47 @@ void MainWindow::updateAttachmentControls()
 
 void MainWindow::showError(const QString& message)
 {
-    m_resultLabel->setText(tr("Error: %1").arg(message));
+    showResult(tr("Error: %1").arg(message), true);
 }
+
+// Errors and results that need a look carry a warning icon and the error colour;
+// plain success looks plain.
+void MainWindow::showResult(const QString& text, bool attention)
+{
+    const QString firstLine = text.section(QLatin1Char('\n'), 0, 0);
+    m_resultLabel->setText(firstLine == text ? text : firstLine + QStringLiteral(" \u2026"));
+    m_resultLabel->setToolTip(text);
+    m_resultLabel->setAccessibleName(text);
+    m_resultLabel->setProperty("needsAttention", attention);
+    QPalette palette = this->palette();
+    if (attention)
+        palette.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
+    m_resultLabel->setPalette(palette);
+    const int size = style()->pixelMetric(QStyle::PM_SmallIconSize);
+    m_resultIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(size, size));
+    m_resultIcon->setVisible(attention);
+}
+
+namespace {
+
+// A path as typed or pasted: blanks around it dropped, a file:// URL taken as its path.
+QString fieldPath(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.startsWith(QLatin1String("file://"))) {
+        const QUrl url(trimmed);
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return trimmed;
+}
+
+} // namespace
 
 void MainWindow::start()
 {
+    if (m_job->isRunning() || !m_startButton->isEnabled())
+        return;
     // A line edit commits as it goes; what matters is the end-of-editing normalisation
     // of a charset field edit that has not ended yet.
     if (QWidget* focus = focusWidget())
@@ -286,24 +398,88 @@ void MainWindow::start()
     if (m_charsetEditPending)
         normalizeCharsetField();
 
-    SettingsStore& store = SettingsStore::instance();
+    for (QLineEdit* field : {m_sourceEdit, m_destinationEdit})
+        if (field->text() != fieldPath(field->text()))
+            field->setText(fieldPath(field->text()));
     const QString source = m_sourceEdit->text();
     if (source.isEmpty() || targetType(standardizePath(pathBytes(source))) == EntryType::None) {
         showError(tr("Source not found"));
         return;
     }
-    store.setString(keys::kSourcePath, pathBytes(source));
     const QString destination = m_destinationEdit->text();
     if (destination.isEmpty()) {
-        showError(tr("Destination not found"));
+        showError(tr("Choose a destination folder"));
         return;
     }
-    store.setString(keys::kDestinationPath, pathBytes(destination));
+    // Start stays disabled from the first click until the job has ended.
+    m_startButton->setEnabled(false);
+    confirmDestination(source, destination, [this] { runJob(); });
+}
+
+void MainWindow::confirmDestination(const QString& source, const QString& destination, const std::function<void()>& proceed)
+{
+    const QString sourcePath = pathText(standardizePath(pathBytes(source)));
+    const QString destinationPath = pathText(standardizePath(pathBytes(destination)));
+    const QFileInfo sourceInfo(sourcePath);
+    const QFileInfo destinationInfo(destinationPath);
+    auto ask = [this, proceed](const QString& text, const QString& yes, const std::function<bool()>& onYes) {
+        auto* box = new QMessageBox(QMessageBox::Question, windowTitle(), text, QMessageBox::Cancel, this);
+        box->setObjectName(QStringLiteral("confirmationBox"));
+        QPushButton* accept = box->addButton(yes, QMessageBox::AcceptRole);
+        box->setDefaultButton(accept);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::finished, this, [this, box, accept, proceed, onYes] {
+            if (box->clickedButton() == accept && onYes())
+                proceed();
+            else
+                m_startButton->setEnabled(true);
+        });
+        box->open();
+    };
+    if (!destinationInfo.exists()) {
+        if (!sourceInfo.isDir())
+            return proceed(); // a new file name for a single mailbox
+        ask(tr("The destination folder \"%1\" does not exist. Create it?").arg(destination), tr("Create Folder"),
+            [this, destinationPath] {
+                if (QDir().mkpath(destinationPath))
+                    return true;
+                showError(tr("Could not create \"%1\"").arg(destinationPath));
+                return false;
+            });
+        return;
+    }
+    if (!destinationInfo.isDir())
+        return proceed(); // the job says what is wrong
+    const QString canonicalSource = sourceInfo.canonicalFilePath();
+    const QString canonicalDestination = destinationInfo.canonicalFilePath();
+    const bool insideSource = sourceInfo.isDir()
+        && (canonicalDestination == canonicalSource || canonicalDestination.startsWith(canonicalSource + QLatin1Char('/')));
+    const qsizetype held = QDir(destinationPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).size();
+    if (!insideSource && held == 0)
+        return proceed();
+    QString text = insideSource ? tr("The destination is the source folder or lies inside it.") + QLatin1Char(' ') : QString();
+    if (held > 0)
+        text += (held == 1 ? tr("The destination already holds 1 file.") : tr("The destination already holds %1 files.").arg(QLocale().toString(held)))
+            + QLatin1Char(' ');
+    text += tr("Existing files are never overwritten; new ones get names ending in _2, _3... Convert anyway?");
+    ask(text, tr("Convert"), [] { return true; });
+}
+
+void MainWindow::runJob()
+{
+    SettingsStore& store = SettingsStore::instance();
+    store.setString(keys::kSourcePath, pathBytes(m_sourceEdit->text()));
+    store.setString(keys::kDestinationPath, pathBytes(m_destinationEdit->text()));
     storeSettings();
 
-    m_resultLabel->clear();
+    showResult(QString(), false);
     m_summaryLabel->clear();
-    m_summaryLabel->hide();
+    m_jobLines.clear();
+    m_jobHeadline.clear();
+    m_jobNeedsAttention = false;
+    m_detailsButton->hide();
+    m_openDestinationButton->hide();
+    m_startButton->setEnabled(false);
     m_statusSheet->begin(tr("Converting Mbox files..."), tr("Waiting..."));
     m_job->start();
 }
@@ -311,7 +487,98 @@ void MainWindow::start()
 void MainWindow::showJobEnd(const QString& text)
 {
     m_statusSheet->end();
-    m_resultLabel->setText(text);
+    m_startButton->setEnabled(true);
+    const bool completed = text == tr("Completed");
+    QString line = text;
+    if (!m_jobHeadline.isEmpty())
+        line = completed ? m_jobHeadline : text + QLatin1String(" (") + m_jobHeadline + QLatin1Char(')');
+    showResult(line, m_jobNeedsAttention || !completed);
+    m_detailsText = (m_jobLines + QStringList{QString(), text}).join(QLatin1Char('\n')).trimmed();
+    m_detailsButton->show();
+    m_openDestinationButton->setVisible(QFileInfo(pathText(standardizePath(pathBytes(m_destinationEdit->text())))).exists());
+    if (m_closeAfterJob)
+        close();
+}
+
+void MainWindow::showDetails()
+{
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("detailsDialog"));
+    dialog->setWindowTitle(tr("Details"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* text = new QPlainTextEdit(m_detailsText, dialog);
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QPushButton* copy = buttons->addButton(tr("&Copy"), QDialogButtonBox::ActionRole);
+    connect(copy, &QPushButton::clicked, dialog, [this] { QGuiApplication::clipboard()->setText(m_detailsText); });
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    dialog->resize(640, 420);
+    dialog->open();
+}
+
+void MainWindow::openDestination()
+{
+    QFileInfo destination(pathText(standardizePath(pathBytes(m_destinationEdit->text()))));
+    const QString folder = destination.isDir() ? destination.absoluteFilePath() : destination.absolutePath();
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void MainWindow::showAbout()
+{
+    QMessageBox::about(this, tr("About Tarnwick"),
+                       tr("<p><b>Tarnwick %1</b></p><p>Converts Eudora mailboxes into mbox files.</p>"
+                          "<p><a href=\"%2\">Read the README</a></p>")
+                           .arg(QStringLiteral(TARNWICK_VERSION), QStringLiteral(TARNWICK_README_URL)));
+}
+
+namespace {
+
+// The first local path of a text/uri-list drag, or none.
+std::optional<QString> droppedPath(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return std::nullopt;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    return std::nullopt;
+}
+
+} // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (droppedPath(event->mimeData()) && !m_job->isRunning())
+        event->acceptProposedAction();
+}
+
+// Dropped onto the window outside a field: a path goes into the source field.
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    if (const auto path = droppedPath(event->mimeData())) {
+        m_sourceEdit->setText(pathText(abbreviateHomeFolder(pathBytes(*path))));
+        event->acceptProposedAction();
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* field = qobject_cast<QLineEdit*>(watched);
+    if (field && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const auto path = droppedPath(drop->mimeData());
+        if (!path)
+            return false;
+        drop->acceptProposedAction();
+        if (event->type() == QEvent::Drop)
+            field->setText(pathText(abbreviateHomeFolder(pathBytes(*path))));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::moveEvent(QMoveEvent* event)
@@ -326,8 +593,28 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
 }
 
+// Closing during a job offers to stop at once; the window goes when the job has ended.
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    if (m_job->isRunning()) {
+        event->ignore();
+        if (m_closeAfterJob)
+            return;
+        auto* box = new QMessageBox(QMessageBox::Question, windowTitle(),
+                                    tr("A conversion is running. Stop it now? The mailbox under way is left unconverted and its output removed."),
+                                    QMessageBox::Cancel, this);
+        box->setObjectName(QStringLiteral("stopBox"));
+        QPushButton* stop = box->addButton(tr("Stop Now"), QMessageBox::DestructiveRole);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::finished, this, [this, box, stop] {
+            if (box->clickedButton() != stop || !m_job->isRunning())
+                return;
+            m_closeAfterJob = true;
+            m_job->stopAtOnce();
+        });
+        box->open();
+        return;
+    }
     saveGeometryNow();
     QWidget::closeEvent(event);
 }

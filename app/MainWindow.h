@@ -8,13 +8,19 @@
 #include <QCoreApplication>
 #include <QWidget>
 
+#include <QStringList>
+
+#include <functional>
 #include <string_view>
 
 class QCheckBox;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
+class QMenuBar;
 class QPushButton;
 class QTimer;
 
@@ -36,7 +42,13 @@ public:
     /// Lets a running job end (it stops before its next file) before the window goes.
     ~MainWindow() override;
 
+    /// The summary and the file lines of the last job, as Details shows them.
+    QString detailsText() const { return m_detailsText; }
+
 protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -58,8 +70,18 @@ private:
     void updateAttachmentControls();
     void normalizeCharsetField();
     void start();
+    /// Asks before converting into a folder that holds files or lies in the source,
+    /// and offers to create a missing destination folder. Calls `proceed` when the
+    /// user agrees (at once when there is nothing to ask).
+    void confirmDestination(const QString& source, const QString& destination, const std::function<void()>& proceed);
+    void runJob();
     void showError(const QString& message);
+    void showResult(const QString& text, bool attention);
     void showJobEnd(const QString& text);
+    void showDetails();
+    void openDestination();
+    void showAbout();
+    void buildMenu();
     void saveGeometrySoon();
     void saveGeometryNow();
 
@@ -79,14 +101,26 @@ private:
     QPushButton* m_attachmentsFolderButton;
     QCheckBox* m_eudoraRecordsBox;
     QComboBox* m_layoutMenu;
+    QCheckBox* m_keepGoingBox;
+    QLabel* m_resultIcon;
     QLabel* m_resultLabel;
+    QPushButton* m_detailsButton;
+    QPushButton* m_openDestinationButton;
     QLabel* m_summaryLabel;
     QPushButton* m_startButton;
+    QMenuBar* m_menuBar = nullptr;
     StatusSheet* m_statusSheet;
     JobRunner* m_job;
     QTimer* m_geometrySaveTimer;
     // The charset field was edited and its end of editing has not been seen yet.
     bool m_charsetEditPending = false;
+    QString m_detailsText;
+    QStringList m_jobLines;
+    QString m_jobHeadline;
+    bool m_jobNeedsAttention = false;
+    // The window was asked to close during a job: it closes once the job has ended.
+    bool m_closeAfterJob = false;
+    QList<QWidget*> m_encodingDependents;
 };
 
 } // namespace tarnwick

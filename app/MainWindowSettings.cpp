@@ -73,6 +73,7 @@ void MainWindow::loadSettings()
     m_attachmentsFolderEdit->setText(folders.empty() ? QString() : QFile::decodeName(QByteArray::fromStdString(folders.front())));
     updateAttachmentControls();
     setOn(m_eudoraRecordsBox, store.boolValue(keys::kUseEudoraRecords));
+    setOn(m_keepGoingBox, store.boolValue(keys::kKeepGoing));
     const int layout = m_layoutMenu->findData(QString::fromStdString(store.stringValue(keys::kOutputLayout).value_or(std::string())));
     m_layoutMenu->setCurrentIndex(layout < 0 ? 0 : layout);
     m_resultLabel->clear();
@@ -119,6 +120,7 @@ void MainWindow::storeSettings()
     store.setStringList(keys::kAttachmentFolders, folder.isEmpty() ? std::vector<std::string>{}
                                                                    : std::vector<std::string>{QFile::encodeName(folder).toStdString()});
     store.setBool(keys::kUseEudoraRecords, isOn(m_eudoraRecordsBox));
+    store.setBool(keys::kKeepGoing, isOn(m_keepGoingBox));
     store.setString(keys::kOutputLayout, m_layoutMenu->currentData().toString().toStdString());
     store.sync();
 }

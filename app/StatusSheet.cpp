@@ -1,5 +1,7 @@
 #include "app/StatusSheet.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -31,6 +33,7 @@ StatusSheet::StatusSheet(QWidget* window)
     m_messageLabel->setMinimumWidth(380);
     m_progressBar->setObjectName(QStringLiteral("progressBar"));
     m_progressBar->setTextVisible(false);
+    m_progressBar->setAccessibleName(QCoreApplication::translate("Tarnwick", "Progress"));
     m_progressBar->setRange(0, 1);
     m_progressBar->hide(); // shown only while busy
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
@@ -51,16 +54,23 @@ StatusSheet::StatusSheet(QWidget* window)
 void StatusSheet::begin(const QString& title, const QString& message)
 {
     m_titleLabel->setText(title);
-    m_messageLabel->setText(message);
+    setMessage(message);
     m_cancelButton->setEnabled(true);
+    m_cancelButton->setText(QCoreApplication::translate("Tarnwick", "Cancel"));
+    m_cancelSent = false;
     m_progressBar->setRange(0, 0); // busy
     m_progressBar->show();
     open();
 }
 
+// A long name is elided in the middle, where it changes least from file to file; the
+// whole text stays in the tooltip and the accessible name.
 void StatusSheet::setMessage(const QString& message)
 {
-    m_messageLabel->setText(message);
+    const int width = std::max(m_messageLabel->width(), m_messageLabel->minimumWidth());
+    m_messageLabel->setText(m_messageLabel->fontMetrics().elidedText(message, Qt::ElideMiddle, width));
+    m_messageLabel->setToolTip(message);
+    m_messageLabel->setAccessibleName(message);
 }
 
 void StatusSheet::end()
@@ -84,10 +94,19 @@ void StatusSheet::closeEvent(QCloseEvent* event)
     reject();
 }
 
+// The first press lets the file under way finish; the button then offers to stop at
+// once, and a second press abandons that file.
 void StatusSheet::requestCancel()
 {
+    if (!m_cancelSent) {
+        m_cancelSent = true;
+        m_cancelButton->setText(QCoreApplication::translate("Tarnwick", "Stop Now"));
+        m_cancelButton->setToolTip(QCoreApplication::translate("Tarnwick", "The mailbox under way is left unconverted and its output removed"));
+        emit cancelRequested();
+        return;
+    }
     m_cancelButton->setEnabled(false);
-    emit cancelRequested();
+    emit stopAtOnceRequested();
 }
 
 } // namespace tarnwick

@@ -27,8 +27,10 @@ public:
     void reject() override;
 
 signals:
-    /// Cancel was pressed; the button stays disabled until the next begin().
+    /// Cancel was pressed; the button then offers to stop at once.
     void cancelRequested();
+    /// "Stop Now" was pressed after Cancel: the mailbox under way is abandoned.
+    void stopAtOnceRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -40,6 +42,7 @@ private:
     QLabel* m_messageLabel;
     QProgressBar* m_progressBar;
     QPushButton* m_cancelButton;
+    bool m_cancelSent = false;
 };
 
 } // namespace tarnwick

@@ -463,5 +463,153 @@
         <source>%1 mailboxes could not be converted</source>
         <translation>%1 個のメールボックスを変換できませんでした</translation>
     </message>
+    <message>
+        <source>&amp;Keep going after a mailbox fails</source>
+        <translation>メールボックスが失敗しても続ける(&amp;K)</translation>
+    </message>
+    <message>
+        <source>De&amp;tails...</source>
+        <translation>詳細(&amp;T)...</translation>
+    </message>
+    <message>
+        <source>&amp;Open Destination</source>
+        <translation>変換先を開く(&amp;O)</translation>
+    </message>
+    <message>
+        <source>Choose the source</source>
+        <translation>変換元を選択</translation>
+    </message>
+    <message>
+        <source>Choose the destination</source>
+        <translation>変換先を選択</translation>
+    </message>
+    <message>
+        <source>Choose another attachments folder</source>
+        <translation>添付ファイルの別のフォルダを選択</translation>
+    </message>
+    <message>
+        <source>A mailbox that cannot be converted is listed and the job goes on with the next</source>
+        <translation>変換できないメールボックスは一覧に載せ、次のメールボックスに進みます</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>ファイル(&amp;F)</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>終了(&amp;Q)</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>ヘルプ(&amp;H)</translation>
+    </message>
+    <message>
+        <source>&amp;About Tarnwick</source>
+        <translation>Tarnwick について(&amp;A)</translation>
+    </message>
+    <message>
+        <source>Choose a destination folder</source>
+        <translation>変換先フォルダを選択してください</translation>
+    </message>
+    <message>
+        <source>The destination folder &quot;%1&quot; does not exist. Create it?</source>
+        <translation>変換先フォルダ "%1" がありません。作成しますか?</translation>
+    </message>
+    <message>
+        <source>Create Folder</source>
+        <translation>フォルダを作成</translation>
+    </message>
+    <message>
+        <source>Could not create &quot;%1&quot;</source>
+        <translation>"%1" を作成できませんでした</translation>
+    </message>
+    <message>
+        <source>The destination is the source folder or lies inside it.</source>
+        <translation>変換先は変換元フォルダそのもの、またはその中にあります。</translation>
+    </message>
+    <message>
+        <source>The destination already holds 1 file.</source>
+        <translation>変換先にはすでに 1 個のファイルがあります。</translation>
+    </message>
+    <message>
+        <source>The destination already holds %1 files.</source>
+        <translation>変換先にはすでに %1 個のファイルがあります。</translation>
+    </message>
+    <message>
+        <source>Existing files are never overwritten; new ones get names ending in _2, _3... Convert anyway?</source>
+        <translation>既存のファイルは上書きせず、新しいファイルの名前には _2、_3... が付きます。変換しますか?</translation>
+    </message>
+    <message>
+        <source>Convert</source>
+        <translation>変換</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>詳細</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>コピー(&amp;C)</translation>
+    </message>
+    <message>
+        <source>About Tarnwick</source>
+        <translation>Tarnwick について</translation>
+    </message>
+    <message>
+        <source>&lt;p&gt;&lt;b&gt;Tarnwick %1&lt;/b&gt;&lt;/p&gt;&lt;p&gt;Converts Eudora mailboxes into mbox files.&lt;/p&gt;&lt;p&gt;&lt;a href=&quot;%2&quot;&gt;Read the README&lt;/a&gt;&lt;/p&gt;</source>
+        <translation>&lt;p&gt;&lt;b&gt;Tarnwick %1&lt;/b&gt;&lt;/p&gt;&lt;p&gt;Eudora のメールボックスを mbox ファイルに変換します。&lt;/p&gt;&lt;p&gt;&lt;a href="%2"&gt;README を読む&lt;/a&gt;&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>A conversion is running. Stop it now? The mailbox under way is left unconverted and its output removed.</source>
+        <translation>変換中です。すぐに停止しますか? 処理中のメールボックスは変換されず、その出力は削除されます。</translation>
+    </message>
+    <message>
+        <source>Stop Now</source>
+        <translation>すぐに停止</translation>
+    </message>
+    <message>
+        <source>The mailbox under way is left unconverted and its output removed</source>
+        <translation>処理中のメールボックスは変換されず、その出力は削除されます</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>進行状況</translation>
+    </message>
+    <message>
+        <source>Converted %1, %2</source>
+        <translation>変換しました: %1、%2</translation>
+    </message>
+    <message>
+        <source>1 mailbox</source>
+        <translation>メールボックス 1 個</translation>
+    </message>
+    <message>
+        <source>%1 mailboxes</source>
+        <translation>メールボックス %1 個</translation>
+    </message>
+    <message>
+        <source>1 message</source>
+        <translation>メッセージ 1 通</translation>
+    </message>
+    <message>
+        <source>%1 messages</source>
+        <translation>メッセージ %1 通</translation>
+    </message>
+    <message>
+        <source>1 message left unconverted</source>
+        <translation>未変換のメッセージ 1 通</translation>
+    </message>
+    <message>
+        <source>%1 messages left unconverted</source>
+        <translation>未変換のメッセージ %1 通</translation>
+    </message>
+    <message>
+        <source>attachments missing: %1</source>
+        <translation>見つからない添付ファイル: %1</translation>
+    </message>
+    <message>
+        <source>failed: %1</source>
+        <translation>失敗: %1</translation>
+    </message>
 </context>
 </TS>

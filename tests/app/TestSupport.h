@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -62,6 +63,9 @@ struct Window {
     QComboBox* layoutMenu() const { return child<QComboBox>("layoutMenu"); }
     QLabel* summaryLabel() const { return child<QLabel>("summaryLabel"); }
     QLabel* resultLabel() const { return child<QLabel>("resultLabel"); }
+    QCheckBox* keepGoingBox() const { return child<QCheckBox>("keepGoingBox"); }
+    QPushButton* detailsButton() const { return child<QPushButton>("detailsButton"); }
+    QPushButton* openDestinationButton() const { return child<QPushButton>("openDestinationButton"); }
     QPushButton* startButton() const { return child<QPushButton>("startButton"); }
     StatusSheet* statusSheet() const { return window.findChild<StatusSheet*>(); }
     QLabel* titleLabel() const { return child<QLabel>("titleLabel"); }
@@ -94,9 +98,21 @@ inline QByteArray mailbox(int messages) // CR LF messages of about 1.5 kB
     return ("From sender@example.com Mon Jan  1 00:00:00 2001\r\nSubject: test\r\n\r\n" + line.repeated(20)).repeated(messages);
 }
 
+/// The question Start asks about a destination that holds files or does not exist, if open.
+inline QMessageBox* confirmation(const Window& w)
+{
+    for (auto* box : w.window.findChildren<QMessageBox*>(QStringLiteral("confirmationBox")))
+        if (box->isVisible())
+            return box;
+    return nullptr;
+}
+
+/// Waits for the job's end, agreeing to the destination question if Start asks it.
 inline bool waitForJobEnd(const Window& w, int timeoutMs = 60000) // false on timeout
 {
-    return QTest::qWaitFor([&] { return !w.statusSheet()->isVisible(); }, timeoutMs);
+    if (QTest::qWaitFor([&] { return confirmation(w) != nullptr || w.statusSheet()->isVisible(); }, 1000) && confirmation(w))
+        confirmation(w)->defaultButton()->click();
+    return QTest::qWaitFor([&] { return !w.statusSheet()->isVisible() && w.startButton()->isEnabled(); }, timeoutMs);
 }
 
 } // namespace tarnwick::test
