@@ -42,6 +42,7 @@
 #include <QStyle>
 #include <QUrl>
 
+#include <algorithm>
 #include <optional>
 
 namespace tarnwick {
@@ -237,9 +238,13 @@ void MainWindow::buildLayout()
     m_detailsButton->hide();
     m_openDestinationButton->setAutoDefault(false);
     m_openDestinationButton->hide();
+    // The result has a line of its own, always there, so showing it moves nothing.
+    m_resultLabel->setMinimumHeight(std::max(m_resultLabel->fontMetrics().height(), style()->pixelMetric(QStyle::PM_SmallIconSize)));
+    auto* result = new QHBoxLayout;
+    result->addWidget(m_resultIcon);
+    result->addWidget(m_resultLabel, 1);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(m_resultIcon);
-    bottom->addWidget(m_resultLabel, 1);
+    bottom->addStretch();
     bottom->addWidget(m_detailsButton);
     bottom->addWidget(m_openDestinationButton);
     bottom->addWidget(m_startButton);
@@ -252,6 +257,7 @@ void MainWindow::buildLayout()
     layout->addLayout(paths);
     layout->addWidget(options);
     layout->addStretch();
+    layout->addLayout(result);
     layout->addLayout(bottom);
 }
 
