@@ -11,6 +11,7 @@
 #include "engine/MboxConverter.h"
 #include "engine/MessageConverter.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -93,13 +94,52 @@ private:
     int fd_;
 };
 
+// The output goes to a real folder: the pass writes a temporary file beside the
+// claimed name and renames it over the claim when it is complete.
+class OutputSlot {
+public:
+    OutputSlot()
+    {
+        std::string pattern = (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/mbox-fuzz-XXXXXX");
+        FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
+        path_ = pattern + "/out.mbox";
+    }
+    const std::string& path() const { return path_; }
+    /// Leaves an empty file at the path: the claim a job makes before converting.
+    void claim() const
+    {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        FUZZ_CHECK(fd >= 0);
+        ::close(fd);
+    }
+    std::string read() const
+    {
+        const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        FUZZ_CHECK(fd >= 0);
+        std::string bytes;
+        char chunk[1 << 16];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            FUZZ_CHECK(n >= 0);
+            if (n == 0)
+                break;
+            bytes.append(chunk, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+        return bytes;
+    }
+
+private:
+    std::string path_;
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     fuzz::setUpOnce();
     static const MemoryFile input("fuzz-input");
-    static const MemoryFile output("fuzz-output");
+    static const OutputSlot output;
 
     Picker pick(data, size);
     const std::uint8_t options = pick.byte();
@@ -146,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string_view in(reinterpret_cast<const char*>(pick.data()), pick.size());
     input.replace(pick.data(), pick.size());
-    output.replace(nullptr, 0);
+    output.claim();
 
     std::size_t handedOver = 0;
     const MessageConversion observe = [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& result) {
