@@ -22,6 +22,10 @@ bool hasLoneSurrogate(std::u16string_view text);
 bool icuDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, std::u16string& out);
 bool icuEncodeAppend(const Entry& entry, std::u16string_view text, std::string& out);
 bool icuCanEncode(const Entry& entry, std::u16string_view text);
+/// False when `text` holds a character that the entry's ICU converter cannot write as
+/// bytes that decode back to it (ICU skips unmappable default-ignorables silently).
+/// ASCII costs one comparison per unit; the per-encoding set is built on first need.
+bool icuRoundTrips(const Entry& entry, std::u16string_view text);
 
 /// Shift_JIS as ICU decodes it, most text without ICU (see EncodingShiftJis.cpp).
 bool shiftJisDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, std::u16string& out);

@@ -1,6 +1,7 @@
 // Multibyte and stateful encodings through ICU. ICU converters are not thread-safe and
 // costly to open, so each thread keeps one open converter per encoding and resets it
-// before every use. Both directions stop at the first unmappable or invalid input.
+// before every use. Both directions stop at the first unmappable or invalid input;
+// encoding also refuses what ICU would skip or change (see EncodingRoundTrip.cpp).
 #include "platform/EncodingCodecs.h"
 
 #include <unicode/ucnv.h>
@@ -92,7 +93,7 @@ bool icuDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, 
 bool icuEncodeAppend(const Entry& entry, std::u16string_view text, std::string& out)
 {
     UConverter* converter = cachedConverter(entry);
-    if (!converter)
+    if (!converter || !icuRoundTrips(entry, text))
         return false;
     const std::size_t capacity = text.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter)) + 16;
     return convertAppend(converter, text.data(), text.data() + text.size(), capacity, out, ucnv_fromUnicode);
@@ -101,7 +102,7 @@ bool icuEncodeAppend(const Entry& entry, std::u16string_view text, std::string& 
 bool icuCanEncode(const Entry& entry, std::u16string_view text)
 {
     UConverter* converter = cachedConverter(entry);
-    if (!converter)
+    if (!converter || !icuRoundTrips(entry, text))
         return false;
     thread_local char scratch[8192];
     const char16_t* source = text.data();
