@@ -1,8 +1,8 @@
 // ISO-2022-JP encoding without ICU's per-character state machine. Text made only of
 // ASCII and JIS X 0208 characters is written here, switching with ESC ( B and ESC $ B
 // exactly where ICU switches; text holding anything else (a surrogate pair, the two JIS
-// X 0201 Roman characters, an ignorable) is handed to ICU whole. A unit that ICU
-// refuses on its own fails at once.
+// X 0201 Roman characters) is handed to ICU whole. A unit that ICU refuses, drops
+// or writes as another character on its own fails at once.
 #include "platform/EncodingCodecs.h"
 #include "platform/Iso2022JpTable.h"
 

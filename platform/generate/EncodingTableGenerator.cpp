@@ -33,6 +33,16 @@ void appendEntry(std::string& body, unsigned key, unsigned value)
     body += line;
 }
 
+// Whether `bytes` decode to exactly the one unit `c`.
+bool decodesBackTo(UConverter* converter, const std::string& bytes, UChar c)
+{
+    UChar back[4];
+    ucnv_reset(converter);
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = ucnv_toUChars(converter, back, 4, bytes.data(), static_cast<int32_t>(bytes.size()), &status);
+    return U_SUCCESS(status) && length == 1 && back[0] == c;
+}
+
 // Each BMP unit: 0 refused, 1 ASCII as itself, 2 context-dependent, else its JIS X 0208 code.
 bool iso2022JpTable(std::string& body)
 {
@@ -41,7 +51,7 @@ bool iso2022JpTable(std::string& body)
         return false;
     int kanji = 0;
     for (unsigned unit = 0; unit < 0x10000; ++unit) {
-        unsigned value = 2; // a surrogate half, JIS X 0201 Roman, a skipped ignorable: ICU decides
+        unsigned value = 2; // a surrogate half, JIS X 0201 Roman: ICU decides
         if (unit < 0xD800 || unit > 0xDFFF) {
             const UChar c = static_cast<UChar>(unit);
             char out[32];
@@ -49,8 +59,8 @@ bool iso2022JpTable(std::string& body)
             UErrorCode status = U_ZERO_ERROR;
             const int32_t length = ucnv_fromUChars(converter, out, sizeof out, &c, 1, &status);
             const std::string bytes(out, U_SUCCESS(status) ? static_cast<std::size_t>(length) : 0);
-            if (U_FAILURE(status))
-                value = 0;
+            if (U_FAILURE(status) || !decodesBackTo(converter, bytes, c))
+                value = 0; // refused, skipped (an ignorable) or written as another character
             else if (length == 1 && unit < 0x80 && bytes[0] == static_cast<char>(unit))
                 value = 1;
             else if (length == 8 && bytes.compare(0, 3, "\x1b$B") == 0 && bytes.compare(5, 3, "\x1b(B") == 0)

@@ -43,6 +43,24 @@ std::optional<std::string> encodeWithIcu(std::u16string_view text)
     return out;
 }
 
+// ICU's bytes where they decode back to the text; none where ICU dropped or changed a
+// character (an ignorable, U+F86F), which we refuse.
+std::optional<std::string> encodeWithIcuLossless(std::u16string_view text)
+{
+    std::optional<std::string> bytes = encodeWithIcu(text);
+    if (!bytes)
+        return bytes;
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open("ISO_2022,locale=ja,version=0", &status);
+    std::u16string back(bytes->size() + 16, u'\0');
+    const auto length = ucnv_toUChars(converter, back.data(), static_cast<int32_t>(back.size()), bytes->data(),
+                                      static_cast<int32_t>(bytes->size()), &status);
+    ucnv_close(converter);
+    if (U_FAILURE(status) || back.substr(0, static_cast<std::size_t>(length)) != text)
+        return std::nullopt;
+    return bytes;
+}
+
 TEST(Iso2022JpEncoder, MatchesPythonsCodec)
 {
     struct Case {
@@ -67,18 +85,18 @@ TEST(Iso2022JpEncoder, MatchesPythonsCodec)
     }
 }
 
-TEST(Iso2022JpEncoder, EveryBmpUnitAloneAndInContextAsIcu)
+TEST(Iso2022JpEncoder, EveryBmpUnitAloneAndInContextAsIcuWhereItRoundTrips)
 {
     for (unsigned unit = 0; unit < 0x10000; ++unit) {
         const auto c = static_cast<char16_t>(unit);
         for (const std::u16string& text : {std::u16string{c}, std::u16string{u'a', c, c, u'\n'},
                                            std::u16string{u'漢', c, u'b'}}) {
-            ASSERT_EQ(encodeWithUs(text), encodeWithIcu(text)) << std::hex << "U+" << unit;
+            ASSERT_EQ(encodeWithUs(text), encodeWithIcuLossless(text)) << std::hex << "U+" << unit;
         }
     }
 }
 
-TEST(Iso2022JpEncoder, RandomMixturesAsIcu)
+TEST(Iso2022JpEncoder, RandomMixturesAsIcuWhereItRoundTrips)
 {
     // Units drawn mostly from ASCII and the JIS X 0208 repertoire, now and then from anywhere.
     std::vector<char16_t> kanji;
@@ -104,7 +122,7 @@ TEST(Iso2022JpEncoder, RandomMixturesAsIcu)
                 text.push_back(static_cast<char16_t>(random() % 0x10000));
         }
         const auto ours = encodeWithUs(text);
-        ASSERT_EQ(ours, encodeWithIcu(text)) << "round " << round;
+        ASSERT_EQ(ours, encodeWithIcuLossless(text)) << "round " << round;
         written += ours.has_value();
     }
     EXPECT_GT(written, 1000) << "too few mixtures were encodable to compare bytes";
