@@ -134,6 +134,8 @@ TEST_F(MboxConverterTest, LinesMessagesAndDateLines)
         // Messages start at every "From " line; the header ends after the first empty line.
         {"From line in a body", "From a\nS: 1\n\nbody\nFrom b\n\nt\n", split, "From a\nS: 1\n\nbody\n\nFrom b\n\nt\n\n",
          {13, 8}},
+        {"only \"From \" starts a message", "From a\n\nfrom b\nFROM c\nFrom\td\nFromage\n From e\n>From f\n", split,
+         "From a\n\nfrom b\nFROM c\nFrom\td\nFromage\n From e\n>From f\n\n", {8}},
         {"no empty line", "From a\nS: 1\nT: 2\n", split, "From a\nS: 1\nT: 2\n\n", {kNone}},
         {"empty line last", "From a\nS: 1\n\n", split, "From a\nS: 1\n\n\n", {kNone}},
         {"separator of 5 bytes", "From a\n\nx\nFrom \ny\n", split, "From a\n\nx\n\nFrom \ny\n\n", {8, kNone}},
@@ -236,6 +238,50 @@ TEST_F(MboxConverterTest, SeparatorDatesInParisTime)
         std::string out = "keep:";
         EXPECT_EQ(appendFormattedDate(c.text, out), c.expected != nullptr) << c.text;
         EXPECT_EQ(out, "keep:" + std::string(c.expected ? c.expected : "")) << c.text; // a refusal appends nothing
+    }
+}
+
+// Edges of every field, in Paris time and with a written offset (whose weekday is computed,
+// not taken from the C library). Weekdays from Python's datetime.
+TEST_F(MboxConverterTest, SeparatorDatesAtFieldEdges)
+{
+    const struct {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"Mon Jan 1 00:00:00 1996", "Mon, 1 Jan 1996 00:00:00 +0100"},
+        {"Mon Jan 9 23:59:59 1996", "Tue, 9 Jan 1996 23:59:59 +0100"},
+        {"Mon Jan 10 0:00:00 1996", "Wed, 10 Jan 1996 00:00:00 +0100"},
+        {"Mon Jan 31 23:00:00 1996", "Wed, 31 Jan 1996 23:00:00 +0100"},
+        {"Mon Feb 28 12:00:00 1996", "Wed, 28 Feb 1996 12:00:00 +0100"},
+        {"Mon Feb 29 12:00:00 1996", "Thu, 29 Feb 1996 12:00:00 +0100"},
+        {"Mon Apr 30 23:30:00 1996", "Tue, 30 Apr 1996 23:30:00 +0200"},
+        {"Mon Dec 31 23:59:59 1999", "Fri, 31 Dec 1999 23:59:59 +0100"},
+        {"Mon Feb 28 12:00:00 2100", "Sun, 28 Feb 2100 12:00:00 +0100"},
+        {"Mon Jan 1 00:00:00 +0000 2000", "Sat, 1 Jan 2000 00:00:00 +0000"},
+        {"Mon Jan 9 23:59:59 +0100 1996", "Tue, 9 Jan 1996 23:59:59 +0100"},
+        {"Mon Jan 10 00:00:00 -0800 1996", "Wed, 10 Jan 1996 00:00:00 -0800"},
+        {"Mon Jan 31 12:00:00 +0000 1996", "Wed, 31 Jan 1996 12:00:00 +0000"},
+        {"Mon Feb 1 12:00:00 +0000 1996", "Thu, 1 Feb 1996 12:00:00 +0000"},
+        {"Mon Feb 28 12:00:00 +0900 1996", "Wed, 28 Feb 1996 12:00:00 +0900"},
+        {"Mon Feb 29 23:00:00 -0800 1996", "Thu, 29 Feb 1996 23:00:00 -0800"},
+        {"Mon Feb 29 12:00:00 +0000 2000", "Tue, 29 Feb 2000 12:00:00 +0000"},
+        {"Mon Mar 1 12:00:00 +0000 2000", "Wed, 1 Mar 2000 12:00:00 +0000"},
+        {"Mon Feb 28 12:00:00 +0000 2100", "Sun, 28 Feb 2100 12:00:00 +0000"},
+        {"Mon Mar 1 12:00:00 +0000 2100", "Mon, 1 Mar 2100 12:00:00 +0000"},
+        {"Mon Feb 29 12:00:00 +0000 2024", "Thu, 29 Feb 2024 12:00:00 +0000"},
+        {"Mon Feb 28 12:00:00 +0000 1900", "Wed, 28 Feb 1900 12:00:00 +0000"},
+        {"Mon Mar 31 12:00:00 +0000 1996", "Sun, 31 Mar 1996 12:00:00 +0000"},
+        {"Mon Oct 27 12:00:00 +0000 1996", "Sun, 27 Oct 1996 12:00:00 +0000"},
+        {"Mon Dec 31 23:59:59 +2359 1999", "Fri, 31 Dec 1999 23:59:59 +2359"},
+        {"Mon Feb 29 12:00:00 +0000 2100", nullptr}, {"Mon Feb 30 12:00:00 +0000 2000", nullptr},
+        {"Mon Jun 31 12:00:00 1996", nullptr}, {"Mon Jan 9 23:59:60 1996", nullptr},
+        {"Mon Jan 9 -1:00:00 1996", nullptr}, {"Mon Jan 100 12:00:00 1996", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        EXPECT_EQ(appendFormattedDate(c.text, out), c.expected != nullptr) << c.text;
+        EXPECT_EQ(out, c.expected ? c.expected : "") << c.text;
     }
 }
 

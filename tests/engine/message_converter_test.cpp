@@ -160,6 +160,54 @@ TEST_F(MessageConverterTest, WorkedExampleAndInsertedTerminator)
     EXPECT_EQ(convert(emptyBody, emptyBody.size()), emptyBody) << "empty body on the tag path";
 }
 
+// Mac Eudora ends lines with CR alone: a tag after a CR starts a line as it does after LF.
+TEST_F(MessageConverterTest, MacLineEnds)
+{
+    const std::string from = "From x\rS: s\r", type = "Content-Type: text/", latin = "; charset=iso-8859-1\r";
+    const struct {
+        const char* label;
+        std::string body;     // after the header's empty line
+        std::string expected; // the whole result
+    } cases[] = {
+        {"tag after text and CR", "hi\r<x-html>b</x-html>\r", from + type + "plain" + latin + "\rhi\rb\r"},
+        {"flowed after two lines", "a\rb\r<x-flowed>c</x-flowed>", from + type + "plain" + latin + "\ra\rb\rc"},
+        {"tag first, then text and a tag", "<x-html>a</x-html>\rt\r<x-html>b</x-html>",
+         from + type + "html" + latin + "\ra\rt\rb"},
+        {"tag after CR LF", "hi\r\n<x-html>b</x-html>", from + type + "plain" + latin + "\rhi\r\nb"},
+        {"tag in mid-line stays", "hi <x-html>b</x-html>\r", from + type + "plain" + latin + "\rhi <x-html>b</x-html>\r"},
+    };
+    for (const auto& c : cases) {
+        use({});
+        EXPECT_EQ(convert(from + "\r" + c.body, "\r"), Result(c.expected)) << c.label;
+    }
+}
+
+// ASCII and ISO Latin 1 are chosen up to their last character and not beyond.
+TEST_F(MessageConverterTest, CharsetRangeEdges)
+{
+    const EncodingId utf8 = kEncodingUTF8, latin1 = kEncodingISOLatin1;
+    const struct {
+        EncodingId source;
+        std::string text;
+        std::string charset; // of the inserted header; empty for ASCII
+        std::string encoded;
+    } cases[] = {
+        {latin1, "a\x7F", "", "a\x7F"}, {latin1, "a\x80", "iso-8859-1", "a\x80"},
+        {latin1, "a\xFF", "iso-8859-1", "a\xFF"}, {utf8, "\x7F", "", "\x7F"},
+        {utf8, "\xC2\x80", "iso-8859-1", "\x80"}, {utf8, "\xC3\xBF", "iso-8859-1", "\xFF"},
+        {utf8, "\xC4\x80", "utf-8", "\xC4\x80"}, {utf8, "\xC3\xBF\xC4\x80", "utf-8", "\xC3\xBF\xC4\x80"},
+    };
+    for (const auto& c : cases) {
+        const std::string label = "U+" + std::to_string(static_cast<unsigned char>(c.encoded.back()));
+        use({.source = c.source, .charsets = {"us-ascii", "iso-8859-1", "utf-8"}});
+        const std::string header = "Content-Type: text/html" + (c.charset.empty() ? "" : "; charset=" + c.charset);
+        EXPECT_EQ(convert("From x\n\n<x-html>" + c.text + "</x-html>"), Result("From x\n" + header + "\n\n" + c.encoded))
+            << "tagged, last byte " << label;
+        use({.source = c.source, .tags = false, .charsets = {"us-ascii", "iso-8859-1", "utf-8"}});
+        EXPECT_EQ(convert(c.text, kHeaderLengthNone), Result(c.encoded)) << "untagged, last byte " << label;
+    }
+}
+
 std::vector<std::string> nbspLog(int count)
 {
     return count ? std::vector<std::string>{std::to_string(count) + " NBSP (U+00A0) replaced with space (U+0020)"}

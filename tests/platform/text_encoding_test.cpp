@@ -228,5 +228,38 @@ TEST(EncodingConversion, EncodesExactlyOrNotAtAll)
     }
 }
 
+// Each UTF-8 length at both its edges, after an ASCII run long enough for the wide
+// ASCII path and alone; bytes from Python's codecs.
+TEST(EncodingConversion, UTF8AndSingleByteRangesAtTheirEdges)
+{
+    struct Case { std::u16string text; EncodingId encoding; const char* expected; } cases[] = {
+        {u"\u007F", kEncodingUTF8, "\x7F"}, {u"\u0080", kEncodingUTF8, "\xC2\x80"},
+        {u"\u07FF", kEncodingUTF8, "\xDF\xBF"}, {u"\u0800", kEncodingUTF8, "\xE0\xA0\x80"},
+        {u"\uD7FF", kEncodingUTF8, "\xED\x9F\xBF"}, {u"\uE000", kEncodingUTF8, "\xEE\x80\x80"},
+        {u"\uFFFF", kEncodingUTF8, "\xEF\xBF\xBF"}, {u"\U00010000", kEncodingUTF8, "\xF0\x90\x80\x80"},
+        {u"\U000103FF", kEncodingUTF8, "\xF0\x90\x8F\xBF"}, {u"\U0010FFFF", kEncodingUTF8, "\xF4\x8F\xBF\xBF"},
+        {u"\xDBFF", kEncodingUTF8, nullptr}, {u"\xDC00", kEncodingUTF8, nullptr}, {u"\xD800\xD800", kEncodingUTF8, nullptr},
+        {u"\xD800" "a", kEncodingUTF8, nullptr}, {u"\xDFFF\xDBFF", kEncodingUTF8, nullptr},
+        {u"\u007F", kEncodingASCII, "\x7F"}, {u"\u0080", kEncodingASCII, nullptr},
+        {u"\u00FF", kEncodingISOLatin1, "\xFF"}, {u"\u0100", kEncodingISOLatin1, nullptr},
+    };
+    for (const Case& c : cases) {
+        for (const std::u16string& prefix : {std::u16string(), std::u16string(17, u'a')}) {
+            const std::u16string text = prefix + c.text;
+            std::string bytes = "stale";
+            EXPECT_EQ(encodeText(text, c.encoding, bytes), c.expected != nullptr) << int(c.text[0]) << " in " << c.encoding;
+            EXPECT_EQ(bytes, c.expected ? std::string(prefix.begin(), prefix.end()) + c.expected : "")
+                << int(c.text[0]) << " in " << c.encoding;
+            EXPECT_EQ(canEncode(text, c.encoding), c.expected != nullptr) << int(c.text[0]) << " in " << c.encoding;
+            if (!c.expected)
+                continue;
+            std::u16string back;
+            const std::string encoded = bytes;
+            EXPECT_TRUE(decodeAppend(encoded.data(), encoded.size(), c.encoding, back) && back == text)
+                << "round trip of " << int(c.text[0]) << " in " << c.encoding;
+        }
+    }
+}
+
 } // namespace
 } // namespace tarnwick

@@ -1,0 +1,361 @@
+#!/usr/bin/env python3
+"""Mutation run: how many realistic one-spot faults does the test suite catch?
+
+Each mutant replaces one exact piece of one source line. The working tree is copied
+into a scratch folder (only files that changed since the last run are copied, so the
+build there stays incremental), every mutant in turn is applied there, built, run
+against the ctest suite (the mutated folder's label first, then everything, stopping at
+the first failure) and reverted. At the end: the score (killed / (killed + survived))
+and the survivors. A mutant whose text no longer occurs exactly once is "stale" and not
+counted; one that does not build is "unbuildable" and not counted either.
+
+Not run by CI: a full run takes a long while (one incremental build and one test run
+per mutant). Keep the list growing with every class of fault met.
+
+    scripts/mutate.py                 # every mutant
+    scripts/mutate.py --check         # only report stale mutants
+    scripts/mutate.py --only 3,7      # some of them (numbers as listed by --list)
+    scripts/mutate.py --list
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+@dataclass(frozen=True)
+class Mutant:
+    path: str  # relative to the tree
+    old: str   # must occur exactly once in the file
+    new: str
+    what: str  # what a user would get
+
+    def folder(self) -> str:
+        return self.path.split("/", 1)[0]
+
+
+M = Mutant
+MUTANTS = [
+    # --- Faults a past measurement found unguarded -------------------------------------
+    M("engine/SeparatorDate.cpp", "if (date.day >= 10)", "if (date.day > 10)",
+      "day 10 printed as '0'"),
+    M("engine/SeparatorDate.cpp", "&& date.hour <= 23", "&& date.hour < 23",
+      "separator dates at 23:xx give no Date header"),
+    M("engine/SeparatorDate.cpp", "const int y = year - (month <= 2 ? 1 : 0);",
+      "const int y = year - (month < 2 ? 1 : 0);", "wrong weekday in February with an offset"),
+    M("engine/MboxConverter.cpp", "return length >= 5 && contents[0] == 'F'",
+      "return length >= 5 && (contents[0] | 0x20) == 'f'", "a body line 'from ...' starts a message"),
+    M("engine/MboxConverter.cpp", "        input_.releaseBefore(next);\n        return written;",
+      "        input_.releaseBefore(next);\n        return written || true;",
+      "a failed intermediate batch write is ignored"),
+    M("engine/MboxConverter.cpp", "const bool converted = output.close() && run.result;",
+      "const bool converted = (output.close(), run.result);", "a failing close() is ignored"),
+    M("platform/OutputFile.cpp", "            next->iov_base = static_cast<char*>(next->iov_base) + left;\n",
+      "", "a short write is retried without advancing"),
+    M("engine/MessageConverter.cpp", "t == pos || data[t - 1] == '\\r' || data[t - 1] == '\\n'",
+      "t == pos || data[t - 1] == '\\n'", "a tag after a CR (Mac line ends) is left as text"),
+    M("engine/MessageConverter.cpp", "return maxUnit <= 0xFF;", "return maxUnit < 0xFF;",
+      "text with U+00FF leaves ISO Latin 1"),
+    M("engine/TagScanner.cpp", "if (std::memcmp(bytes + 1, name, nameLength) != 0)",
+      "if (strncasecmp(bytes + 1, name, nameLength) != 0)", "opening tag matched ignoring case"),
+    M("engine/TagScanner.cpp", "if (length < nameLength + 2)", "if (length < nameLength + 1)",
+      "reads one byte past the buffer"),
+    M("platform/EncodingUtf8.cpp", "} else if (c < 0x800) {", "} else if (c <= 0x800) {",
+      "U+0800 encoded as invalid UTF-8"),
+    # --- engine/ -------------------------------------------------------------------------
+    M("engine/SeparatorDate.cpp", "return date.day >= 1 && date.day <= daysInMonth", "return date.day >= 1 && date.day < daysInMonth",
+      "the last day of every month gives no date"),
+    M("engine/SeparatorDate.cpp", "return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;",
+      "return year % 4 == 0;", "29 February 1900/2100 accepted"),
+    M("engine/SeparatorDate.cpp", "&& date.minute <= 59", "&& date.minute <= 60", "minute 60 accepted"),
+    M("engine/SeparatorDate.cpp", "|| !readNumber(text.substr(3, 2), 2, 2, minutes) || hours > 23",
+      "|| !readNumber(text.substr(3, 2), 2, 2, minutes) || hours > 24", "offset +2400 accepted"),
+    M("engine/SeparatorDate.cpp", "date.offsetSeconds = (text[0] == '-' ? -1L : 1L)", "date.offsetSeconds = (text[0] == '+' ? -1L : 1L)",
+      "written offset sign flipped (offset is printed as read, so only internal)"),
+    M("engine/SeparatorDate.cpp", "    out += offset < 0 ? '-' : '+';", "    out += offset <= 0 ? '-' : '+';",
+      "local time at UTC printed as -0000"),
+    M("engine/SeparatorDate.cpp", "if (count - next != 3 || words[next] != \"remote\"",
+      "if (count - next != 2 || words[next] != \"remote\"", "'remote from HOST' refused"),
+    M("engine/MboxConverter.cpp", "if (options_.crlfLineEndings)\n            setTerminator(\"\\r\\n\");",
+      "if (options_.crlfLineEndings)\n            setTerminator(\"\\n\");", "CR LF asked, LF written"),
+    M("engine/MboxConverter.cpp", "line.end = (b[t] == '\\r' && t + 1 < n && b[t + 1] == '\\n') ? t + 2 : t + 1;",
+      "line.end = (b[t] == '\\r' && t + 1 < n) ? t + 2 : t + 1;", "CR followed by any byte taken as one terminator"),
+    M("engine/MboxConverter.cpp", "                if (!dateSatisfied_)\n                    appendDateLine();",
+      "                if (dateSatisfied_)\n                    appendDateLine();", "Date line added where one exists"),
+    M("engine/MboxConverter.cpp", "        if (options_.addEmptyLines)\n            appendBytes(terminator_);",
+      "        if (!options_.addEmptyLines)\n            appendBytes(terminator_);", "empty lines between messages flipped"),
+    M("engine/MboxConverter.cpp", "return nextRecord_ < index.size() && index[nextRecord_].offset < start;",
+      "return nextRecord_ < index.size() && index[nextRecord_].offset <= start;",
+      "every indexed message's own separator taken as body"),
+    M("engine/MboxConverter.cpp", "return length >= 5 && (contents[0] | 0x20) == 'd'", "return length >= 5 && contents[0] == 'D'",
+      "'date:' in lower case not seen: a second Date header"),
+    M("engine/MboxConverter.cpp", "            if (separator && start != separator_.location)\n                appendBytes(\">\");",
+      "", "'From ' inside an indexed message not quoted"),
+    M("engine/MessageConverter.cpp", "return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);",
+      "return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte < 0xFC);", "A0 after FC replaced in Shift_JIS"),
+    M("engine/MessageConverter.cpp", "    if (encoding == kEncodingASCII)\n        return maxUnit <= 0x7F;",
+      "    if (encoding == kEncodingASCII)\n        return maxUnit <= 0x80;", "U+0080 declared as us-ascii"),
+    M("engine/MessageConverter.cpp", "            if (end - runStart > loneBrackets)", "            if (end - runStart >= loneBrackets)",
+      "a body of lone '<' gets a Content-Type"),
+    M("engine/MessageConverter.cpp", "    if (remaining > kTrailerLength) {", "    if (remaining >= kTrailerLength) {",
+      "a bare trailer marker taken as HTML"),
+    M("engine/MessageConverter.cpp", "} else if (text[line.start] == u' ' || text[line.start] == u'\\t') {",
+      "} else if (text[line.start] == u' ') {", "tab-continued Content-Type header half replaced"),
+    M("engine/MessageConverter.cpp", "insertion.terminator = crlfTerminators || line.end == line.contentsEnd",
+      "insertion.terminator = line.end == line.contentsEnd", "inserted header keeps LF where CR LF was asked"),
+    M("engine/TagScanner.cpp", "if (std::memcmp(bytes + f + 2, name, nameLength) == 0 && bytes[f + nameLength + 2] == '>')",
+      "if (std::memcmp(bytes + f + 2, name, nameLength) == 0)", "'</x-htmlx' closes a block"),
+    M("engine/TagScanner.cpp", "if (f + nameLength + 2 >= length)", "if (f + nameLength + 2 > length)",
+      "reads one byte past the buffer at a closing tag"),
+    M("engine/TagScanner.cpp", "} else if (afterName == ' ') {", "} else if (afterName == ' ' || afterName == '\\t') {",
+      "tab taken as parameter separator"),
+    M("engine/TagScanner.cpp", "        if (static_cast<unsigned char>(bytes[i]) > 0x7F)\n            return kEncodingNone;",
+      "        if (static_cast<unsigned char>(bytes[i]) > 0x80)\n            return kEncodingNone;",
+      "a parameter byte 0x80 looked up"),
+    M("engine/AttachmentLine.cpp", "return !text.empty() && text.size() <= 16 && std::all_of",
+      "return text.size() <= 16 && std::all_of", "empty hex number accepted"),
+    M("engine/AttachmentLine.cpp", "while (!text.empty() && (text.back() == ' ' || text.back() == '\\t'))",
+      "while (!text.empty() && text.back() == ' ')", "tab after an attachment name kept in the name"),
+    # --- platform/ -----------------------------------------------------------------------
+    M("platform/OutputFile.cpp", "            if (errno == EINTR)\n                continue;\n            error = errno;\n            return false;",
+      "            if (errno == EINTR)\n                continue;\n            error = errno;\n            return true;",
+      "a failing write reported as success"),
+    M("platform/OutputFile.cpp", "        if (written == 0) { // no progress on a non-empty write: never loop on it\n            error = EIO;\n            return false;",
+      "        if (written == 0) { // no progress on a non-empty write: never loop on it\n            error = EIO;\n            return true;",
+      "a write that makes no progress taken as done"),
+    M("platform/OutputFile.cpp", "while (count > 0 && left >= next->iov_len) {", "while (count > 0 && left > next->iov_len) {",
+      "a write ending exactly at a piece's end repeats it"),
+    M("platform/OutputFile.cpp", "        if (pieces[i].empty())\n            continue;\n        if (used == kMaxPieces) {",
+      "        if (pieces[i].empty())\n            continue;\n        if (used == kMaxPieces + 1) {", "more pieces than the vector holds"),
+    M("platform/OutputFile.cpp", "fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);",
+      "fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_CREAT, 0644);", "the output created when it should exist"),
+    M("platform/EncodingUtf8.cpp", "} else if (c < 0xD800 || c > 0xDFFF) {", "} else if (c < 0xD800 || c >= 0xDFFF) {",
+      "U+DFFF encoded as a 3-byte sequence"),
+    M("platform/EncodingUtf8.cpp", "} else if (c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00",
+      "} else if (c <= 0xDBFF && i + 1 <= n && text[i + 1] >= 0xDC00", "reads past a high surrogate at the end"),
+    M("platform/EncodingUtf8.cpp", "    for (; i < length && static_cast<unsigned char>(bytes[i]) < 0x80; ++i)",
+      "    for (; i < length && static_cast<unsigned char>(bytes[i]) <= 0x80; ++i)", "byte 0x80 copied as U+0080"),
+    M("platform/ContainedFile.cpp", "return !component.empty() && component != \".\" && component != \"..\" && component.find('/')",
+      "return !component.empty() && component != \".\" && component.find('/')", "an attachment name '..' leaves its folder"),
+    M("engine/LineScanner.h", "if (q >= 1 && q < n && b[q - 1] == '\\r' && b[q] == '\\n')",
+      "if (q >= 1 && q < n && b[q - 1] == '\\r')", "a range starting after a lone CR moved back a line"),
+    M("engine/StatusHeaders.cpp", "appendLine(out, message.read ? \"Status: RO\" : \"Status: O\", terminator);",
+      "appendLine(out, message.read ? \"Status: O\" : \"Status: RO\", terminator);", "read and unread swapped"),
+    M("engine/StatusHeaders.cpp", "if (!present.xPriority && message.priority <= 5 &&", "if (!present.xPriority && message.priority < 5 &&",
+      "lowest priority dropped"),
+    # --- batch/ --------------------------------------------------------------------------
+    M("batch/TocIndex.cpp", "if (bytes.size() != kHeaderSize + count * kEntrySize)", "if (bytes.size() < kHeaderSize + count * kEntrySize)",
+      "a .toc with trailing bytes accepted"),
+    M("batch/TocIndex.cpp", "return at == 0 || mailbox[at - 1] == '\\n' || mailbox[at - 1] == '\\r';",
+      "return at == 0 || mailbox[at - 1] == '\\n';", "Mac mailbox offsets refused"),
+    M("batch/TocIndex.cpp", "message.read = entry.status >= 1 && entry.status <= 9;", "message.read = entry.status >= 1 && entry.status < 9;",
+      "status 9 messages unread"),
+    M("batch/TocIndex.cpp", "message.replied = entry.status == 2;", "message.replied = entry.status == 3;",
+      "forwarded taken as replied"),
+    M("batch/TocIndex.cpp", "| static_cast<unsigned char>(bytes[at + 1]) << 8);", "| static_cast<unsigned char>(bytes[at + 1]));",
+      "16-bit fields read as their low byte"),
+    M("batch/DescMap.cpp", "if (flag != \"Y\" && flag != \"N\")", "if (flag != \"Y\")",
+      "descmap entries flagged N dropped"),
+    M("batch/DescMap.cpp", "if (name.empty() || name == \".\" || name == \"..\")", "if (name.empty() || name == \".\")",
+      "a descmap file name '..' accepted"),
+    M("batch/DescMap.cpp", "(type[0] != 'S' && type[0] != 'M' && type[0] != 'F')", "(type[0] != 'S' && type[0] != 'M')",
+      "descmap folder entries dropped"),
+    M("batch/DescMap.cpp", "comma = end == 0 ? std::string_view::npos : line.rfind(',', end - 1);",
+      "comma = end == 0 ? std::string_view::npos : line.rfind(',', end);", "descmap fields split at the same comma"),
+    M("batch/RealName.cpp", "        return c < 0x20 || c == 0x7F;", "        return c < 0x20;", "DEL kept in a file name"),
+    M("batch/RealName.cpp", "    if (safe[0] == '.')\n        safe[0] = '-';", "", "a real name '.x' makes a hidden file"),
+    M("batch/RealName.cpp", "(value >= 0xD800 && value <= 0xDFFF)", "(value > 0xD800 && value <= 0xDFFF)",
+      "an encoded U+D800 taken as valid UTF-8"),
+    M("batch/RealName.cpp", "if (realName.size() >= extension.size() && realName.compare(",
+      "if (realName.size() > extension.size() && realName.compare(", "extension added twice to a name equal to it"),
+    M("batch/OutputNaming.cpp", "if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())",
+      "if (dot == std::string::npos || dot + 1 == name.size())", "'.hidden' numbered as '_2.hidden'"),
+    M("batch/OutputNaming.cpp", "for (std::int64_t counter = 2;; ++counter) {", "for (std::int64_t counter = 1;; ++counter) {",
+      "second output named '_1'"),
+    M("batch/BatchJob.cpp", "        if (fileSize(outputPath).value_or(1) == 0)\n            removeFile(outputPath);", "",
+      "empty outputs left behind"),
+    M("batch/BatchJob.cpp", "        if (!result.succeeded) {\n            removeFile(outputPath);", "        if (!result.succeeded) {\n",
+      "a failed file's output left behind"),
+    M("batch/BatchJob.cpp", "else if (created.error == EEXIST)\n                fail(translate(\"\\\"%1\\\" already exists\"",
+      "else if (created.error != EEXIST)\n                fail(translate(\"\\\"%1\\\" already exists\"", "wrong error for an existing destination"),
+    M("batch/EudoraTree.cpp", "return name.size() > suffix.size() && equalsIgnoringCase(", "return name.size() >= suffix.size() && equalsIgnoringCase(",
+      "a file named '.toc' taken as an index"),
+    # --- cli/ ----------------------------------------------------------------------------
+    M("cli/CommandLine.cpp", "if (!line.help && !line.version && !line.listEncodings && line.operands.size() != 2)",
+      "if (!line.help && !line.version && !line.listEncodings && line.operands.size() < 2)", "extra operands ignored"),
+    M("cli/CommandLine.cpp", "const bool on = (code - kFirstSwitch) % 2 == 0;", "const bool on = (code - kFirstSwitch) % 2 != 0;",
+      "--x and --no-x swapped"),
+    M("cli/CommandLine.cpp", "        if (*number > 0xFFFFFFFFu)\n            return std::nullopt;", "",
+      "a 64-bit encoding number truncated to a valid one"),
+    M("cli/CommandLine.cpp", "        if (value > (UINT64_MAX - digit) / 10)\n            return std::nullopt;", "",
+      "an overflowing encoding number wraps"),
+    M("cli/CommandLine.cpp", "            if (*optarg == '\\0')\n                return usageError", "            if (false)\n                return usageError",
+      "an empty attachments folder accepted"),
+    M("cli/main.cpp", "constexpr int kExitCanceled = 130;", "constexpr int kExitCanceled = 1;", "canceled run exits as an error"),
+]
+
+
+def run(cmd, cwd, timeout, env=None):
+    try:
+        done = subprocess.run(cmd, cwd=cwd, env=env, timeout=timeout, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True, errors="replace")
+        return done.returncode, done.stdout
+    except subprocess.TimeoutExpired as expired:
+        return "timeout", (expired.stdout or b"").decode(errors="replace") if isinstance(expired.stdout, bytes) else ""
+
+
+def tree_files(root: Path):
+    listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=root,
+                            check=True, stdout=subprocess.PIPE).stdout
+    return [name for name in listed.decode().split("\0") if name and (root / name).is_file()]
+
+
+def sync_tree(source: Path, scratch: Path):
+    """Copies the files that differ, so unchanged files keep their time stamps."""
+    wanted = set(tree_files(source))
+    for name in wanted:
+        src, dst = source / name, scratch / name
+        data = src.read_bytes()
+        if dst.is_file() and dst.read_bytes() == data:
+            continue
+        dst.parent.mkdir(parents=True, exist_ok=True)
+        dst.write_bytes(data)
+        shutil.copymode(src, dst)
+    for path in scratch.rglob("*"):
+        relative = path.relative_to(scratch).as_posix()
+        if path.is_file() and relative not in wanted:
+            path.unlink()
+
+
+def occurrences(tree: Path, mutant: Mutant) -> int:
+    path = tree / mutant.path
+    return path.read_text(errors="surrogateescape").count(mutant.old) if path.is_file() else 0
+
+
+class Runner:
+    def __init__(self, args):
+        self.args = args
+        self.scratch = Path(args.scratch)
+        self.tree = self.scratch / "tree"
+        self.build = self.scratch / "build"
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+
+    def prepare(self):
+        self.tree.mkdir(parents=True, exist_ok=True)
+        sync_tree(ROOT, self.tree)
+        if not (self.build / "build.ninja").is_file():
+            code, out = run(["cmake", "-S", str(self.tree), "-B", str(self.build), "-G", "Ninja",
+                             "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1",
+                             "-DTARNWICK_BUILD_GUI=OFF"], ROOT, 600)
+            if code != 0:
+                sys.exit("configure failed:\n" + out)
+
+    def build_tree(self):
+        return run(["cmake", "--build", str(self.build), f"-j{self.args.jobs}"], ROOT, self.args.build_timeout)
+
+    def test(self, label=None):
+        cmd = ["ctest", "--test-dir", str(self.build), f"-j{self.args.jobs}", "--stop-on-failure",
+               "--timeout", str(self.args.test_timeout)]
+        if label:
+            cmd += ["-L", f"^{label}$"]
+        return run(cmd, ROOT, self.args.suite_timeout, self.env)
+
+    def baseline(self):
+        code, out = self.build_tree()
+        if code != 0:
+            sys.exit("the unmutated tree does not build:\n" + out[-4000:])
+        code, out = self.test()
+        if code != 0:
+            sys.exit("the unmutated tree fails its tests:\n" + out[-4000:])
+
+    def mutant(self, mutant: Mutant):
+        path = self.tree / mutant.path
+        original = path.read_bytes()
+        text = original.decode(errors="surrogateescape")
+        path.write_bytes(text.replace(mutant.old, mutant.new, 1).encode(errors="surrogateescape"))
+        try:
+            code, out = self.build_tree()
+            if code != 0:
+                return "unbuildable", out[-2000:]
+            for label in (mutant.folder(), None):
+                code, out = self.test(label)
+                if code != 0:
+                    return "killed", failed_tests(out)
+            return "survived", ""
+        finally:
+            path.write_bytes(original)
+
+
+def failed_tests(out: str) -> str:
+    lines = [line.strip() for line in out.splitlines() if "***" in line or "(Timeout)" in line or "(Failed)" in line]
+    return "; ".join(lines[:3]) if lines else "ctest failed"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--scratch", default="/tmp/tarnwick-mutate", help="scratch folder (tree and build)")
+    parser.add_argument("--only", help="comma-separated mutant numbers")
+    parser.add_argument("--list", action="store_true", help="list the mutants and stop")
+    parser.add_argument("--check", action="store_true", help="report stale mutants only (no build)")
+    parser.add_argument("--prepare", action="store_true", help="copy the tree and build it, then stop")
+    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--test-timeout", type=int, default=120, help="seconds per test")
+    parser.add_argument("--suite-timeout", type=int, default=900, help="seconds per ctest run")
+    parser.add_argument("--build-timeout", type=int, default=1800, help="seconds per build")
+    args = parser.parse_args()
+
+    chosen = list(enumerate(MUTANTS, 1))
+    if args.only:
+        wanted = {int(n) for n in args.only.split(",")}
+        chosen = [(n, m) for n, m in chosen if n in wanted]
+    if args.list:
+        for n, m in chosen:
+            print(f"{n:3} {m.path}: {m.what}")
+        return 0
+
+    stale = [(n, m) for n, m in chosen if occurrences(ROOT, m) != 1]
+    for n, m in stale:
+        print(f"{n:3} stale        {m.path}: {m.what} ({occurrences(ROOT, m)} matches of its text)")
+    if args.check:
+        return 1 if stale else 0
+
+    runner = Runner(args)
+    runner.prepare()
+    if args.prepare:
+        code, out = runner.build_tree()
+        print(out[-3000:])
+        return code
+    print("baseline build and tests ...", flush=True)
+    runner.baseline()
+    results = {}
+    for n, m in chosen:
+        if (n, m) in stale:
+            continue
+        started = time.monotonic()
+        outcome, detail = runner.mutant(m)
+        results.setdefault(outcome, []).append((n, m))
+        print(f"{n:3} {outcome:12} {m.path}: {m.what} [{time.monotonic() - started:.0f} s] {detail if outcome == 'killed' else ''}",
+              flush=True)
+        if outcome == "unbuildable":
+            print(detail)
+    runner.build_tree()  # leaves the scratch build matching the tree
+
+    killed, survived = len(results.get("killed", [])), len(results.get("survived", []))
+    counted = killed + survived
+    print()
+    print(f"killed {killed} of {counted} ({100.0 * killed / counted if counted else 0:.1f}%); "
+          f"stale {len(stale)}, unbuildable {len(results.get('unbuildable', []))}")
+    for n, m in results.get("survived", []):
+        print(f"  survived {n:3} {m.path}: {m.what}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
