@@ -1,0 +1,168 @@
+// Output system calls that fail once, make no progress, fall short or fail at the end,
+// installed through the output call table: each failure ends in the file's error with
+// no output left beside the claim; short writes change nothing.
+#include "engine/MboxConverter.h"
+#include "platform/OutputCalls.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace tarnwick {
+namespace {
+
+struct Faults {
+    int failWrite = 0;          // this write (counted from 1) fails once with ENOSPC
+    int zeroWrite = 0;          // this write writes nothing, once
+    std::size_t shortBy = 0;    // every write takes at most this many bytes (0: all)
+    int failFsync = 0;          // the errno of a failing fsync, or 0
+    int failClose = 0;          // the errno of a failing close (after the real close), or 0
+    int failRename = 0;         // the errno of a failing rename, or 0
+};
+
+Faults g_faults;
+int g_writes = 0;
+
+ssize_t faultyWritev(int fd, const iovec* vectors, int count)
+{
+    ++g_writes;
+    if (g_writes == g_faults.failWrite) {
+        errno = ENOSPC;
+        return -1;
+    }
+    if (g_writes == g_faults.zeroWrite)
+        return 0;
+    if (g_faults.shortBy == 0)
+        return ::writev(fd, vectors, count);
+    std::vector<iovec> cut;
+    std::size_t left = g_faults.shortBy;
+    for (int i = 0; i < count && left > 0; ++i) {
+        cut.push_back({vectors[i].iov_base, std::min(vectors[i].iov_len, left)});
+        left -= cut.back().iov_len;
+    }
+    return ::writev(fd, cut.data(), static_cast<int>(cut.size()));
+}
+
+int faultyFsync(int fd)
+{
+    if (g_faults.failFsync == 0)
+        return ::fsync(fd);
+    errno = g_faults.failFsync;
+    return -1;
+}
+
+int faultyClose(int fd)
+{
+    const int result = ::close(fd);
+    if (g_faults.failClose == 0 || result != 0)
+        return result;
+    errno = g_faults.failClose;
+    return -1;
+}
+
+int faultyRename(const char* from, const char* to)
+{
+    if (g_faults.failRename == 0)
+        return ::rename(from, to);
+    errno = g_faults.failRename;
+    return -1;
+}
+
+// Installs the faulty calls for its lifetime.
+class InstalledFaults {
+public:
+    explicit InstalledFaults(const Faults& faults)
+    {
+        g_faults = faults;
+        g_writes = 0;
+        OutputCalls calls = systemOutputCalls();
+        calls.writev = faultyWritev;
+        calls.fsync = faultyFsync;
+        calls.close = faultyClose;
+        calls.rename = faultyRename;
+        previous_ = setOutputCalls(calls);
+    }
+    ~InstalledFaults() { setOutputCalls(previous_); }
+    InstalledFaults(const InstalledFaults&) = delete;
+    InstalledFaults& operator=(const InstalledFaults&) = delete;
+
+private:
+    OutputCalls previous_;
+};
+
+std::string readFile(const std::string& file)
+{
+    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
+}
+
+std::vector<std::string> names(const std::string& folder)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// About 1.3 MiB in messages of 10 KiB: several gathered writes of the stream pass.
+std::string largeMailbox()
+{
+    std::string bytes;
+    for (int i = 0; bytes.size() < 1300 * 1024; ++i)
+        bytes += "From a@b Tue Apr 03 10:15:22 2001\nSubject: " + std::to_string(i) + "\n\n"
+            + std::string(10000, static_cast<char>('a' + i % 26)) + "\n";
+    return bytes;
+}
+
+TEST(OutputFaults, EachFailureIsTheFilesErrorAndShortWritesChangeNothing)
+{
+    char pattern[] = "/tmp/tarnwick-faults-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, in = dir + "/in", out = dir + "/out";
+    const std::string input = largeMailbox();
+    std::ofstream(in, std::ios::binary) << input;
+    const struct {
+        const char* name;
+        Faults faults;
+        std::string error; // empty: succeeds
+    } cases[] = {
+        {"first write fails once", {.failWrite = 1}, "No space left on device"},
+        {"a later write fails once", {.failWrite = 3}, "No space left on device"},
+        {"a write makes no progress", {.zeroWrite = 2}, "Input/output error"},
+        {"fsync fails", {.failFsync = EIO}, "Input/output error"},
+        {"close fails", {.failClose = EDQUOT}, "Disk quota exceeded"},
+        {"rename fails", {.failRename = EXDEV}, "Invalid cross-device link"},
+        {"writes fall short inside a piece", {.shortBy = 4097}, ""},
+        {"writes fall short by much", {.shortBy = 1000}, ""},
+        {"fsync not supported", {.failFsync = EINVAL}, ""},
+    };
+    ConversionOptions options;
+    options.convertEncodings = false;
+    options.putBackAttachments = false;
+    for (const auto& c : cases) {
+        std::ofstream(out, std::ios::binary | std::ios::trunc); // the claim
+        ConversionResult result;
+        {
+            const InstalledFaults installed(c.faults);
+            result = convertMbox(in, out, options);
+        }
+        EXPECT_EQ(result.succeeded, c.error.empty()) << c.name;
+        EXPECT_EQ(result.errorText, c.error.empty() ? "" : "Could not write to \"" + out + "\": " + c.error) << c.name;
+        EXPECT_TRUE(readFile(out) == (c.error.empty() ? input : "")) << c.name << ": the output is whole or not there";
+        EXPECT_EQ(names(dir), (std::vector<std::string>{"in", "out"})) << c.name << ": no temporary file is left";
+        EXPECT_GT(g_writes, c.faults.failWrite + c.faults.zeroWrite > 0 ? 0 : 4) << c.name << ": several writes";
+    }
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
+} // namespace tarnwick
