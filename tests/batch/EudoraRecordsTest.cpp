@@ -64,7 +64,7 @@ TEST(TocIndex, StatusAndPriorityBecomeFlags)
 {
     const struct Case { std::uint16_t status, priority; bool read, replied, forwarded; int flaggedPriority; } cases[] = {
         {0, 3, false, false, false, 3}, {1, 1, true, false, false, 1}, {2, 5, true, true, false, 5},
-        {3, 2, true, false, true, 2},   {4, 4, true, false, false, 4}, {8, 0, true, false, false, 0},
+        {3, 2, true, false, true, 2},   {4, 4, true, false, false, 4}, {8, 0, true, false, false, 0}, {9, 3, true, false, false, 3},
         {10, 6, false, false, false, 0}, {0xFFFF, 0xFFFF, false, false, false, 0},
     };
     const std::string mailbox = "From a\nx\n";
@@ -137,7 +137,7 @@ TEST(TocIndex, IndexPathBesideTheMailbox)
 {
     const struct Case { const char* mailbox; const char* index; } cases[] = {
         {"/m/In.mbx", "/m/In.toc"}, {"/m/FAMILYHO.MBX", "/m/FAMILYHO.TOC"}, {"/m/a.Mbx", "/m/a.toc"},
-        {"In.mbx", "In.toc"}, {"/m/In", nullptr}, {"/m/.mbx", nullptr}, {"/m.mbx/In", nullptr}, {"/m/In.mbx.bak", nullptr},
+        {"In.mbx", "In.toc"}, {"/m/In", nullptr}, {"/m/.mbx", nullptr}, {"/m.mbx/In", nullptr}, {"/m/In.mbx.bak", nullptr}, {"/m/In_mbx", nullptr}, {"/m/In.Mbx", "/m/In.toc"},
     };
     for (const Case& c : cases) {
         const std::optional<std::string> path = tocPathFor(c.mailbox);
