@@ -257,6 +257,7 @@ TEST_F(MboxConverterTest, SeparatorDatesAtFieldEdges)
         {"Mon Feb 29 12:00:00 1996", "Thu, 29 Feb 1996 12:00:00 +0100"},
         {"Mon Apr 30 23:30:00 1996", "Tue, 30 Apr 1996 23:30:00 +0200"},
         {"Mon Dec 31 23:59:59 1999", "Fri, 31 Dec 1999 23:59:59 +0100"},
+        {"Mon Jan 1 12:00:00 1925", "Thu, 1 Jan 1925 12:00:00 +0000"}, // Paris kept UTC then
         {"Mon Feb 28 12:00:00 2100", "Sun, 28 Feb 2100 12:00:00 +0100"},
         {"Mon Jan 1 00:00:00 +0000 2000", "Sat, 1 Jan 2000 00:00:00 +0000"},
         {"Mon Jan 9 23:59:59 +0100 1996", "Tue, 9 Jan 1996 23:59:59 +0100"},
