@@ -73,28 +73,28 @@ void centerOnScreen(QWidget* window)
 
 MainWindow::MainWindow()
     : m_sourceEdit(new QLineEdit(this))
-    , m_sourceButton(new QPushButton(tr("Choose..."), this))
+    , m_sourceButton(new QPushButton(tr("&Choose..."), this))
     , m_destinationEdit(new QLineEdit(this))
-    , m_destinationButton(new QPushButton(tr("Choose..."), this))
-    , m_convertEncodingsBox(new QCheckBox(tr("Convert text encodings"), this))
+    , m_destinationButton(new QPushButton(tr("Choos&e..."), this))
+    , m_convertEncodingsBox(new QCheckBox(tr("Con&vert text encodings"), this))
     , m_encodingMenu(new QComboBox(this))
     , m_charsetEdit(new QLineEdit(this))
-    , m_eudoraTagsBox(new QCheckBox(tr("Process Eudora tags"), this))
-    , m_lineEndingsBox(new QCheckBox(tr("Convert line endings to CR LF"), this))
-    , m_dateHeadersBox(new QCheckBox(tr("Add a Date header where one is missing"), this))
-    , m_emptyLinesBox(new QCheckBox(tr("Add an empty line after each message"), this))
-    , m_attachmentsBox(new QCheckBox(tr("Put attachments back into messages"), this))
+    , m_eudoraTagsBox(new QCheckBox(tr("&Process Eudora tags"), this))
+    , m_lineEndingsBox(new QCheckBox(tr("Convert line e&ndings to CR LF"), this))
+    , m_dateHeadersBox(new QCheckBox(tr("&Add a Date header where one is missing"), this))
+    , m_emptyLinesBox(new QCheckBox(tr("Add an empt&y line after each message"), this))
+    , m_attachmentsBox(new QCheckBox(tr("Put attachments &back into messages"), this))
     , m_attachmentsFolderEdit(new QLineEdit(this))
-    , m_attachmentsFolderButton(new QPushButton(tr("Choose..."), this))
-    , m_eudoraRecordsBox(new QCheckBox(tr("Read Eudora's indexes and folder names"), this))
+    , m_attachmentsFolderButton(new QPushButton(tr("Ch&oose..."), this))
+    , m_eudoraRecordsBox(new QCheckBox(tr("Read Eudora's inde&xes and folder names"), this))
     , m_layoutMenu(new QComboBox(this))
-    , m_keepGoingBox(new QCheckBox(tr("&Keep going after a mailbox fails"), this))
+    , m_keepGoingBox(new QCheckBox(tr("Keep &going after a mailbox fails"), this))
     , m_resultIcon(new QLabel(this))
     , m_resultLabel(new QLabel(this))
-    , m_detailsButton(new QPushButton(tr("De&tails..."), this))
-    , m_openDestinationButton(new QPushButton(tr("&Open Destination"), this))
+    , m_detailsButton(new QPushButton(tr("Deta&ils..."), this))
+    , m_openDestinationButton(new QPushButton(tr("Open Des&tination"), this))
     , m_summaryLabel(new QLabel(this))
-    , m_startButton(new QPushButton(tr("Start"), this))
+    , m_startButton(new QPushButton(tr("&Start"), this))
     , m_statusSheet(new StatusSheet(this))
     , m_job(new JobRunner(this))
     , m_geometrySaveTimer(new QTimer(this))
@@ -148,9 +148,9 @@ void MainWindow::buildLayout()
     m_sourceEdit->setToolTip(tr("A Eudora mailbox file, or a folder of mailbox files"));
     m_sourceEdit->setMinimumWidth(340);
     m_destinationEdit->setToolTip(tr("A folder, or a new file name for a single mailbox"));
-    auto* sourceLabel = new QLabel(tr("Source:"), this);
+    auto* sourceLabel = new QLabel(tr("Sou&rce:"), this);
     sourceLabel->setBuddy(m_sourceEdit);
-    auto* destinationLabel = new QLabel(tr("Destination:"), this);
+    auto* destinationLabel = new QLabel(tr("&Destination:"), this);
     destinationLabel->setBuddy(m_destinationEdit);
     m_sourceButton->setAccessibleName(tr("Choose the source"));
     m_destinationButton->setAccessibleName(tr("Choose the destination"));
@@ -167,9 +167,9 @@ void MainWindow::buildLayout()
     paths->addWidget(m_destinationButton, 1, 2);
 
     m_charsetEdit->setToolTip(tr("Charset names in order of preference, separated by commas"));
-    auto* encodingLabel = new QLabel(tr("Mailbox encoding:"), this);
+    auto* encodingLabel = new QLabel(tr("&Mailbox encoding:"), this);
     encodingLabel->setBuddy(m_encodingMenu);
-    auto* charsetLabel = new QLabel(tr("Output charsets:"), this);
+    auto* charsetLabel = new QLabel(tr("O&utput charsets:"), this);
     charsetLabel->setBuddy(m_charsetEdit);
     auto* encodings = new QGridLayout;
     encodings->addWidget(m_convertEncodingsBox, 0, 0, 1, 2);
@@ -195,7 +195,7 @@ void MainWindow::buildLayout()
 
     m_attachmentsBox->setToolTip(tr("Files that Eudora saved in its attachment folders go back into their messages"));
     m_attachmentsFolderEdit->setToolTip(tr("Another folder to look for attachment files in (optional)"));
-    auto* folderLabel = new QLabel(tr("Also look in:"), this);
+    auto* folderLabel = new QLabel(tr("Also loo&k in:"), this);
     folderLabel->setBuddy(m_attachmentsFolderEdit);
     auto* attachments = new QGridLayout;
     attachments->addWidget(m_attachmentsBox, 0, 0, 1, 3);
@@ -212,7 +212,7 @@ void MainWindow::buildLayout()
     m_layoutMenu->addItem(tr("Folders as in Eudora (tree)"), QStringLiteral("tree"));
     m_layoutMenu->setToolTip(tr("Tree recreates Eudora's folders; choose it to import into Thunderbird, Dovecot or mutt, "
                                 "or to copy to a FAT or exFAT disk"));
-    auto* layoutLabel = new QLabel(tr("Output layout:"), this);
+    auto* layoutLabel = new QLabel(tr("Output &layout:"), this);
     layoutLabel->setBuddy(m_layoutMenu);
     auto* records = new QGridLayout;
     records->addWidget(m_eudoraRecordsBox, 0, 0, 1, 2);

@@ -8,16 +8,24 @@
         <translation>Tarnwick</translation>
     </message>
     <message>
-        <source>Source:</source>
-        <translation>変換元:</translation>
+        <source>Sou&amp;rce:</source>
+        <translation>変換元(&amp;R):</translation>
     </message>
     <message>
-        <source>Destination:</source>
-        <translation>変換先:</translation>
+        <source>&amp;Destination:</source>
+        <translation>変換先(&amp;D):</translation>
     </message>
     <message>
-        <source>Choose...</source>
-        <translation>選択...</translation>
+        <source>&amp;Choose...</source>
+        <translation>選択(&amp;C)...</translation>
+    </message>
+    <message>
+        <source>Choos&amp;e...</source>
+        <translation>選択(&amp;E)...</translation>
+    </message>
+    <message>
+        <source>Ch&amp;oose...</source>
+        <translation>選択(&amp;O)...</translation>
     </message>
     <message>
         <source>A Eudora mailbox file, or a folder of mailbox files</source>
@@ -32,40 +40,40 @@
         <translation>オプション</translation>
     </message>
     <message>
-        <source>Convert text encodings</source>
-        <translation>文字コードを変換する</translation>
+        <source>Con&amp;vert text encodings</source>
+        <translation>文字コードを変換する(&amp;V)</translation>
     </message>
     <message>
-        <source>Mailbox encoding:</source>
-        <translation>メールボックスの文字コード:</translation>
+        <source>&amp;Mailbox encoding:</source>
+        <translation>メールボックスの文字コード(&amp;M):</translation>
     </message>
     <message>
-        <source>Output charsets:</source>
-        <translation>出力する文字セット:</translation>
+        <source>O&amp;utput charsets:</source>
+        <translation>出力する文字セット(&amp;U):</translation>
     </message>
     <message>
         <source>Charset names in order of preference, separated by commas</source>
         <translation>優先する順に並べた文字セット名（カンマ区切り）</translation>
     </message>
     <message>
-        <source>Process Eudora tags</source>
-        <translation>Eudora のタグを処理する</translation>
+        <source>&amp;Process Eudora tags</source>
+        <translation>Eudora のタグを処理する(&amp;P)</translation>
     </message>
     <message>
-        <source>Convert line endings to CR LF</source>
-        <translation>改行コードを CR LF に変換する</translation>
+        <source>Convert line e&amp;ndings to CR LF</source>
+        <translation>改行コードを CR LF に変換する(&amp;N)</translation>
     </message>
     <message>
-        <source>Add a Date header where one is missing</source>
-        <translation>Date ヘッダのないメッセージに Date ヘッダを追加する</translation>
+        <source>&amp;Add a Date header where one is missing</source>
+        <translation>Date ヘッダのないメッセージに Date ヘッダを追加する(&amp;A)</translation>
     </message>
     <message>
-        <source>Add an empty line after each message</source>
-        <translation>各メッセージの後に空行を追加する</translation>
+        <source>Add an empt&amp;y line after each message</source>
+        <translation>各メッセージの後に空行を追加する(&amp;Y)</translation>
     </message>
     <message>
-        <source>Put attachments back into messages</source>
-        <translation>添付ファイルをメッセージに戻す</translation>
+        <source>Put attachments &amp;back into messages</source>
+        <translation>添付ファイルをメッセージに戻す(&amp;B)</translation>
     </message>
     <message>
         <source>Files that Eudora saved in its attachment folders go back into their messages</source>
@@ -76,8 +84,8 @@
         <translation>添付ファイルを探す別のフォルダ (省略可)</translation>
     </message>
     <message>
-        <source>Also look in:</source>
-        <translation>ほかの検索先:</translation>
+        <source>Also loo&amp;k in:</source>
+        <translation>ほかの検索先(&amp;K):</translation>
     </message>
     <message>
         <source>Choose a Folder of Attachments</source>
@@ -88,8 +96,8 @@
         <translation>メッセージに戻した添付ファイル: %1、見つからない添付ファイル: %2</translation>
     </message>
     <message>
-        <source>Start</source>
-        <translation>開始</translation>
+        <source>&amp;Start</source>
+        <translation>開始(&amp;S)</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -388,8 +396,8 @@
         <translation>ウクライナ語 (KOI8-U)</translation>
     </message>
     <message>
-        <source>Read Eudora's indexes and folder names</source>
-        <translation>Eudora の索引とフォルダ名を読み込む</translation>
+        <source>Read Eudora's inde&amp;xes and folder names</source>
+        <translation>Eudora の索引とフォルダ名を読み込む(&amp;X)</translation>
     </message>
     <message>
         <source>Message boundaries and read/replied status from each mailbox's .toc, real names from descmap.pce; attachment folders and Eudora's own files are not converted</source>
@@ -408,8 +416,8 @@
         <translation>tree は Eudora のフォルダ構成を再現します。Thunderbird、Dovecot、mutt に取り込むときや、FAT・exFAT のディスクにコピーするときに選んでください</translation>
     </message>
     <message>
-        <source>Output layout:</source>
-        <translation>出力の構成:</translation>
+        <source>Output &amp;layout:</source>
+        <translation>出力の構成(&amp;L):</translation>
     </message>
     <message>
         <source>Eudora's own files not converted: %1</source>
@@ -464,16 +472,16 @@
         <translation>%1 個のメールボックスを変換できませんでした</translation>
     </message>
     <message>
-        <source>&amp;Keep going after a mailbox fails</source>
-        <translation>メールボックスが失敗しても続ける(&amp;K)</translation>
+        <source>Keep &amp;going after a mailbox fails</source>
+        <translation>メールボックスが失敗しても続ける(&amp;G)</translation>
     </message>
     <message>
-        <source>De&amp;tails...</source>
-        <translation>詳細(&amp;T)...</translation>
+        <source>Deta&amp;ils...</source>
+        <translation>詳細(&amp;I)...</translation>
     </message>
     <message>
-        <source>&amp;Open Destination</source>
-        <translation>変換先を開く(&amp;O)</translation>
+        <source>Open Des&amp;tination</source>
+        <translation>変換先を開く(&amp;T)</translation>
     </message>
     <message>
         <source>Choose the source</source>

@@ -13,6 +13,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
 #include <QTemporaryDir>
 #include <QSet>
 #include <QToolButton>
@@ -230,7 +232,7 @@ private slots:
         {
             test::Window w;
             w.startButton()->click();
-            QCOMPARE(w.resultLabel()->text() + "|" + w.startButton()->text(), "エラー: 変換元が見つかりません|開始");
+            QCOMPARE(w.resultLabel()->text() + "|" + w.startButton()->text(), "エラー: 変換元が見つかりません|開始(&S)");
         }
         QCoreApplication::removeTranslator(translator);
         delete translator;
@@ -277,6 +279,46 @@ private slots:
         QVERIFY(english.size() > 15);
         for (qsizetype i = 0; i < english.size(); ++i)
             QVERIFY2(japanese[i] != english[i], qPrintable(english[i]));
+    }
+
+    // Every button, check box, buddy label and menu of the window has a mnemonic, no
+    // letter twice; Japanese texts carry it as "(&X)".
+    void mnemonics()
+    {
+        const auto letters = [](bool japanese) {
+            test::Window w;
+            QStringList texts;
+            for (const QWidget* widget : w.window.findChildren<QWidget*>()) {
+                if (widget->window() != &w.window)
+                    continue;
+                if (const auto* button = qobject_cast<const QAbstractButton*>(widget); button && !button->text().isEmpty())
+                    texts << button->text(); // not the menu bar's own icon-only button
+                else if (const auto* label = qobject_cast<const QLabel*>(widget); label && label->buddy())
+                    texts << label->text();
+                else if (const auto* bar = qobject_cast<const QMenuBar*>(widget))
+                    for (const QAction* menu : bar->actions())
+                        texts << menu->text();
+            }
+            QStringList found;
+            for (const QString& text : texts) {
+                const qsizetype at = text.indexOf(QLatin1Char('&'));
+                const bool marked = at >= 0 && at + 1 < text.size()
+                    && (!japanese || (at > 0 && text[at - 1] == QLatin1Char('(') && text.mid(at + 2, 1) == QLatin1String(")")));
+                found << (marked ? text.mid(at + 1, 1).toUpper() : QStringLiteral("none in \"%1\"").arg(text));
+            }
+            return found;
+        };
+        for (const bool japanese : {false, true}) {
+            QTranslator* translator = japanese ? installTranslations(QLocale(QLocale::Japanese, QLocale::Japan)) : nullptr;
+            QStringList found = letters(japanese);
+            if (translator) {
+                QCoreApplication::removeTranslator(translator);
+                delete translator;
+            }
+            QVERIFY(found.size() >= 20);
+            for (const QString& letter : found)
+                QVERIFY2(letter.size() == 1 && found.count(letter) == 1, qPrintable(letter));
+        }
     }
 };
 
