@@ -167,6 +167,9 @@ void MainWindow::buildLayout()
     paths->addWidget(m_destinationButton, 1, 2);
 
     m_charsetEdit->setToolTip(tr("Charset names in order of preference, separated by commas"));
+    m_charsetWarning = m_charsetEdit->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
+    m_charsetWarning->setObjectName(QStringLiteral("charsetWarning"));
+    m_charsetWarning->setVisible(false);
     auto* encodingLabel = new QLabel(tr("&Mailbox encoding:"), this);
     encodingLabel->setBuddy(m_encodingMenu);
     auto* charsetLabel = new QLabel(tr("O&utput charsets:"), this);
@@ -281,6 +284,7 @@ void MainWindow::connectSignals()
     connect(m_attachmentsFolderButton, &QPushButton::clicked, this, &MainWindow::chooseAttachmentsFolder);
     connect(m_charsetEdit, &QLineEdit::textEdited, this, [this] { m_charsetEditPending = true; });
     connect(m_charsetEdit, &QLineEdit::editingFinished, this, &MainWindow::normalizeCharsetField);
+    connect(m_charsetEdit, &QLineEdit::textChanged, this, &MainWindow::markUnknownCharsets);
     connect(m_startButton, &QPushButton::clicked, this, &MainWindow::start);
     connect(m_statusSheet, &StatusSheet::cancelRequested, m_job, &JobRunner::cancel);
     connect(m_statusSheet, &StatusSheet::stopAtOnceRequested, m_job, &JobRunner::stopAtOnce);

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string_view>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QDragEnterEvent;
@@ -69,6 +70,7 @@ private:
     void updateEncodingControls();
     void updateAttachmentControls();
     void normalizeCharsetField();
+    void markUnknownCharsets();
     void start();
     /// Asks before converting into a folder that holds files or lies in the source,
     /// and offers to create a missing destination folder. Calls `proceed` when the
@@ -92,6 +94,7 @@ private:
     QCheckBox* m_convertEncodingsBox;
     QComboBox* m_encodingMenu;
     QLineEdit* m_charsetEdit;
+    QAction* m_charsetWarning = nullptr;
     QCheckBox* m_eudoraTagsBox;
     QCheckBox* m_lineEndingsBox;
     QCheckBox* m_dateHeadersBox;

@@ -2,11 +2,14 @@
 
 #include "app/MainWindow.h"
 
+#include "engine/CharsetCandidates.h"
+
 #include "platform/SettingsStore.h"
 #include "settings/CharsetNamesText.h"
 #include "settings/EncodingMenuOrder.h"
 #include "settings/SettingsKeys.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -131,6 +134,22 @@ void MainWindow::normalizeCharsetField()
 {
     m_charsetEditPending = false;
     m_charsetEdit->setText(QString::fromStdString(normalizeCharsetText(m_charsetEdit->text().toStdString())));
+}
+
+} // namespace tarnwick
+
+namespace tarnwick {
+
+// Names of the charset field that no output charset stands for get a warning icon in
+// the field, listed in its tooltip; the job leaves them out as well.
+void MainWindow::markUnknownCharsets()
+{
+    QStringList unknown;
+    for (const std::string& name : splitCharsetText(normalizeCharsetText(m_charsetEdit->text().toStdString())))
+        if (!name.empty() && !usableCharset(name))
+            unknown << QString::fromStdString(name);
+    m_charsetWarning->setToolTip(unknown.isEmpty() ? QString() : tr("Unknown charset names: %1").arg(unknown.join(QStringLiteral(", "))));
+    m_charsetWarning->setVisible(!unknown.isEmpty());
 }
 
 } // namespace tarnwick

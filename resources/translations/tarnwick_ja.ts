@@ -619,5 +619,9 @@
         <source>failed: %1</source>
         <translation>失敗: %1</translation>
     </message>
+    <message>
+        <source>Unknown charset names: %1</source>
+        <translation>不明な文字セット名: %1</translation>
+    </message>
 </context>
 </TS>

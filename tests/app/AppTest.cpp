@@ -9,6 +9,7 @@
 #include "platform/TextEncoding.h"
 #include "settings/SettingsKeys.h"
 
+#include <QAction>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -172,6 +173,27 @@ private slots:
             w.charsetEdit()->setText(text);
             QTest::keyClick(w.charsetEdit(), Qt::Key_Return);
             QVERIFY2(w.charsetEdit()->text() == expected, qPrintable(text));
+        }
+    }
+
+    // Names that no output charset stands for are marked as they are typed.
+    void unknownCharsetsMarked()
+    {
+        test::Window w;
+        auto* warning = w.window.findChild<QAction*>(QStringLiteral("charsetWarning"));
+        QVERIFY(warning);
+        const struct { const char* typed; const char* listed; } cases[] = {
+            {"utf-8, iso-8859-1", ""},
+            {"utf-8, bogus-charset", "bogus-charset"},
+            {"nonsense ,shift_jis,  also-bad", "nonsense, also-bad"},
+            {"Shift_JIS, , tis-620", ""},
+            {"", ""}};
+        for (const auto& c : cases) {
+            w.charsetEdit()->clear();
+            QTest::keyClicks(w.charsetEdit(), QString::fromUtf8(c.typed));
+            const bool marked = *c.listed != '\0';
+            QVERIFY2(warning->isVisible() == marked, c.typed);
+            QVERIFY2(marked ? warning->toolTip().endsWith(QLatin1String(c.listed)) : warning->toolTip().isEmpty(), qPrintable(warning->toolTip()));
         }
     }
 
