@@ -43,6 +43,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace tarnwick {
@@ -234,6 +235,7 @@ void MainWindow::buildLayout()
     m_resultLabel->setWordWrap(false);
     m_resultLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     m_resultIcon->hide();
+    m_resultLabel->installEventFilter(this);
     m_startButton->setDefault(true);
     m_summaryLabel->setTextFormat(Qt::PlainText);
     m_summaryLabel->hide(); // the summary is read in Details
@@ -368,7 +370,8 @@ void MainWindow::showError(const QString& message)
 void MainWindow::showResult(const QString& text, bool attention)
 {
     const QString firstLine = text.section(QLatin1Char('\n'), 0, 0);
-    m_resultLabel->setText(firstLine == text ? text : firstLine + QStringLiteral(" \u2026"));
+    m_resultLine = firstLine == text ? text : firstLine + QStringLiteral(" \u2026");
+    elideResult();
     m_resultLabel->setToolTip(text);
     m_resultLabel->setAccessibleName(text);
     m_resultLabel->setProperty("needsAttention", attention);
@@ -379,6 +382,14 @@ void MainWindow::showResult(const QString& text, bool attention)
     const int size = style()->pixelMetric(QStyle::PM_SmallIconSize);
     m_resultIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(size, size));
     m_resultIcon->setVisible(attention);
+}
+
+// The result line ends in "\u2026" where the label is too narrow for it; a label not on
+// screen yet shows it whole and is elided once it gets its width.
+void MainWindow::elideResult()
+{
+    const int width = m_resultLabel->isVisible() ? m_resultLabel->contentsRect().width() : std::numeric_limits<int>::max();
+    m_resultLabel->setText(m_resultLabel->fontMetrics().elidedText(m_resultLine, Qt::ElideRight, width));
 }
 
 namespace {
@@ -577,6 +588,8 @@ void MainWindow::dropEvent(QDropEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_resultLabel && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        elideResult();
     auto* field = qobject_cast<QLineEdit*>(watched);
     if (field && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop)) {
         auto* drop = static_cast<QDropEvent*>(event);

@@ -71,6 +71,7 @@ private:
     void updateAttachmentControls();
     void normalizeCharsetField();
     void markUnknownCharsets();
+    void elideResult();
     void start();
     /// Asks before converting into a folder that holds files or lies in the source,
     /// and offers to create a missing destination folder. Calls `proceed` when the
@@ -95,6 +96,7 @@ private:
     QComboBox* m_encodingMenu;
     QLineEdit* m_charsetEdit;
     QAction* m_charsetWarning = nullptr;
+    QString m_resultLine; // the result line before eliding
     QCheckBox* m_eudoraTagsBox;
     QCheckBox* m_lineEndingsBox;
     QCheckBox* m_dateHeadersBox;

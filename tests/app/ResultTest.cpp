@@ -176,6 +176,28 @@ private slots:
         QVERIFY(w.resultLabel()->toolTip().contains("fourth line"));
     }
 
+    // A line longer than the label ends in an ellipsis, the whole line in the tooltip,
+    // and is elided again when the window changes width.
+    void longResultElided()
+    {
+        test::Window w;
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        const QString line = "Error: " + QString("a very long reason ").repeated(30) + "end";
+        emit w.job()->finished(line);
+        QCoreApplication::processEvents();
+        QLabel* label = w.resultLabel();
+        const auto fits = [label] { return label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width(); };
+        const QString narrow = label->text();
+        QVERIFY2(narrow.endsWith(QChar(0x2026)) && narrow.size() < line.size() && fits(), qPrintable(narrow));
+        QCOMPARE(label->toolTip(), line);
+        w.window.resize(w.window.width() + 300, w.window.height());
+        QTRY_VERIFY(label->text().size() > narrow.size());
+        QVERIFY(label->text().endsWith(QChar(0x2026)) && fits());
+        emit w.job()->finished("Canceled");
+        QCOMPARE(label->text(), "Canceled");
+    }
+
     // Named for screen readers: the two Choose buttons differ, the bar has a name, the
     // labels are buddies of their fields.
     void accessibleNames()
