@@ -43,7 +43,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <limits>
 #include <optional>
 
 namespace tarnwick {
@@ -388,8 +387,9 @@ void MainWindow::showResult(const QString& text, bool attention)
 // screen yet shows it whole and is elided once it gets its width.
 void MainWindow::elideResult()
 {
-    const int width = m_resultLabel->isVisible() ? m_resultLabel->contentsRect().width() : std::numeric_limits<int>::max();
-    m_resultLabel->setText(m_resultLabel->fontMetrics().elidedText(m_resultLine, Qt::ElideRight, width));
+    m_resultLabel->setText(m_resultLabel->isVisible()
+                               ? m_resultLabel->fontMetrics().elidedText(m_resultLine, Qt::ElideRight, m_resultLabel->contentsRect().width())
+                               : m_resultLine);
 }
 
 namespace {
