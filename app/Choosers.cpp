@@ -32,6 +32,7 @@ void setCommonOptions(QFileDialog* chooser)
     chooser->setAcceptMode(QFileDialog::AcceptOpen);
     chooser->setLabelText(QFileDialog::Accept, QCoreApplication::translate("Tarnwick", "Choose"));
     chooser->setWindowModality(Qt::WindowModal);
+    chooser->resize(760, 480); // room for long names without a first resize
 }
 
 } // namespace
@@ -40,8 +41,18 @@ QFileDialog* createSourceChooser(QWidget* parent)
 {
     auto* chooser = new FileOrFolderDialog(parent, QCoreApplication::translate("Tarnwick", "Choose a Mailbox File or Folder"));
     chooser->setObjectName(QStringLiteral("sourceChooser"));
-    chooser->setOption(QFileDialog::DontUseNativeDialog);
     chooser->setFileMode(QFileDialog::ExistingFile);
+    chooser->setOption(QFileDialog::ReadOnly); // no "New Folder"
+    setCommonOptions(chooser);
+    return chooser;
+}
+
+QFileDialog* createSourceFolderChooser(QWidget* parent)
+{
+    auto* chooser = new QFileDialog(parent, QCoreApplication::translate("Tarnwick", "Choose a Folder of Mailboxes"));
+    chooser->setObjectName(QStringLiteral("sourceFolderChooser"));
+    chooser->setFileMode(QFileDialog::Directory);
+    chooser->setOption(QFileDialog::ShowDirsOnly);
     chooser->setOption(QFileDialog::ReadOnly); // no "New Folder"
     setCommonOptions(chooser);
     return chooser;

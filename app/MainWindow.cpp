@@ -153,6 +153,11 @@ void MainWindow::buildLayout()
     auto* destinationLabel = new QLabel(tr("&Destination:"), this);
     destinationLabel->setBuddy(m_destinationEdit);
     m_sourceButton->setAccessibleName(tr("Choose the source"));
+    // A folder or a single mailbox file, each with the dialog that fits it.
+    auto* sourceMenu = new QMenu(m_sourceButton);
+    sourceMenu->addAction(tr("&Folder..."), this, &MainWindow::chooseSourceFolder)->setObjectName(QStringLiteral("sourceFolderAction"));
+    sourceMenu->addAction(tr("&Mailbox File..."), this, &MainWindow::chooseSource)->setObjectName(QStringLiteral("sourceFileAction"));
+    m_sourceButton->setMenu(sourceMenu);
     m_destinationButton->setAccessibleName(tr("Choose the destination"));
     m_attachmentsFolderButton->setAccessibleName(tr("Choose another attachments folder"));
     for (QLineEdit* field : {m_sourceEdit, m_destinationEdit, m_attachmentsFolderEdit})
@@ -278,7 +283,6 @@ void MainWindow::buildMenu()
 
 void MainWindow::connectSignals()
 {
-    connect(m_sourceButton, &QPushButton::clicked, this, &MainWindow::chooseSource);
     connect(m_destinationButton, &QPushButton::clicked, this, &MainWindow::chooseDestination);
     connect(m_convertEncodingsBox, &QCheckBox::stateChanged, this, &MainWindow::updateEncodingControls);
     connect(m_attachmentsBox, &QCheckBox::stateChanged, this, &MainWindow::updateAttachmentControls);
@@ -312,6 +316,11 @@ void MainWindow::connectSignals()
 void MainWindow::chooseSource()
 {
     openChooser(createSourceChooser(this), ChooserKind::Source, m_sourceEdit);
+}
+
+void MainWindow::chooseSourceFolder()
+{
+    openChooser(createSourceFolderChooser(this), ChooserKind::Source, m_sourceEdit);
 }
 
 void MainWindow::chooseDestination()

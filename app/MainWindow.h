@@ -64,6 +64,7 @@ private:
     void storeSettings();
 
     void chooseSource();
+    void chooseSourceFolder();
     void chooseDestination();
     void chooseAttachmentsFolder();
     void openChooser(QFileDialog* chooser, ChooserKind kind, QLineEdit* field);

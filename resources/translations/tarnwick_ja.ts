@@ -623,5 +623,17 @@
         <source>Unknown charset names: %1</source>
         <translation>不明な文字セット名: %1</translation>
     </message>
+    <message>
+        <source>Choose a Folder of Mailboxes</source>
+        <translation>メールボックスのフォルダを選択</translation>
+    </message>
+    <message>
+        <source>&amp;Folder...</source>
+        <translation>フォルダ(&amp;F)...</translation>
+    </message>
+    <message>
+        <source>&amp;Mailbox File...</source>
+        <translation>メールボックスファイル(&amp;M)...</translation>
+    </message>
 </context>
 </TS>

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
 #include <QSet>
@@ -28,6 +29,15 @@ using test::store;
 
 namespace {
 // The five check boxes' states as digits (0 off, 1 mixed, 2 on), in window order.
+// Opens a chooser: the entry of a button's menu, or a click on a button without one.
+void openChooser(QPushButton* button, const char* menuEntry)
+{
+    if (!button->menu())
+        return button->click();
+    if (auto* action = button->menu()->findChild<QAction*>(QLatin1String(menuEntry)))
+        action->trigger();
+}
+
 QString checkStates(const test::Window& w)
 {
     QString states;
@@ -74,7 +84,7 @@ private slots:
                               {w.destinationButton(), w.destinationEdit(), "destinationChooser", mail + "/Sub", "~/Mail/Sub", true}};
         for (const Case& c : cases) {
             c.field->setText(mail + "/");
-            c.button->click();
+            openChooser(c.button, "sourceFileAction");
             auto* chooser = w.window.findChild<QFileDialog*>(QLatin1String(c.chooser));
             QVERIFY2(chooser && chooser->isVisible() && chooser->windowModality() == Qt::WindowModal, c.chooser);
             QCOMPARE(QFileInfo(chooser->directory().path()).canonicalFilePath(), QFileInfo(mail).canonicalFilePath());
@@ -89,6 +99,15 @@ private slots:
             QCOMPARE(c.field->text(), c.expected);
             QTRY_VERIFY(!w.window.findChild<QFileDialog*>(QLatin1String(c.chooser))); // deleted once it has ended
         }
+        // The source's Folder entry: a folder dialog, no "New Folder".
+        w.sourceEdit()->setText(mail + "/");
+        openChooser(w.sourceButton(), "sourceFolderAction");
+        auto* folders = w.window.findChild<QFileDialog*>(QStringLiteral("sourceFolderChooser"));
+        QVERIFY(folders && folders->isVisible() && folders->fileMode() == QFileDialog::Directory);
+        QVERIFY(!folders->findChild<QToolButton*>(QStringLiteral("newFolderButton"))->isEnabled());
+        folders->selectFile(mail + "/Sub");
+        folders->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+        QCOMPARE(w.sourceEdit()->text(), "~/Mail/Sub");
     }
 };
 
@@ -268,7 +287,8 @@ private slots:
         const auto texts = [] {
             test::Window w;
             w.statusSheet()->begin(QString(), QString()); // the sheet's own texts only
-            w.sourceButton()->click();
+            openChooser(w.sourceButton(), "sourceFolderAction");
+            openChooser(w.sourceButton(), "sourceFileAction");
             w.destinationButton()->click();
             w.attachmentsFolderButton()->click();
             QStringList all;
