@@ -249,7 +249,7 @@ public:
 private:
     // One mailbox or group name, tokens [first, last). Its phrase is every word before
     // the angle address (or before the ':' of a group); an item without either is a
-    // bare addr-spec and has no phrase.
+    // bare address (local@domain) and has no phrase.
     bool rewriteItem(std::size_t first, std::size_t last, bool isGroupName)
     {
         std::size_t phraseEnd = first;

@@ -16,7 +16,7 @@ namespace tarnwick {
 /// whose text is all ASCII is copied unchanged. A field with non-ASCII text is unfolded,
 /// its encodable parts are written as encoded-words in `charset` (or UTF-8 where the
 /// charset lacks a character), and it is folded into lines of at most 78 characters with
-/// the terminator of its first line. Addresses (the addr-spec of a mailbox, angle
+/// the terminator of its first line. Addresses (the local@domain part of a mailbox, angle
 /// addresses, domain literals) are never changed. Returns the number of fields that
 /// still hold non-ASCII characters: text inside an address, or outside the places where
 /// encoded-words are allowed.
