@@ -65,6 +65,18 @@ struct HeaderChange {
     std::u16string terminator; // appended to the new header text (insertions only); a copy, as the text changes
 };
 
+// The Content-Type line written for a candidate: ASCII text names no charset.
+void assignContentTypeHeader(std::u16string& header, ContentType contentType, const EncodingPair& candidate,
+                             std::u16string_view terminator)
+{
+    header.assign(contentTypeText(contentType));
+    if (candidate.encoding != kEncodingASCII) {
+        header.append(u"; charset=");
+        appendUTF8AsUTF16(candidate.charsetName, header);
+    }
+    header.append(terminator);
+}
+
 /// Scans the header lines of `text` for the first Content-Type header and decides
 /// the change; none when an existing header names neither a text nor a multipart
 /// type, or when no empty line ends the header (no sound place to insert).
@@ -239,12 +251,7 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
             continue;
         if (!replaced.empty() && !canEncode(replaced, candidate.encoding))
             continue;
-        header.assign(contentTypeText(contentType));
-        if (candidate.encoding != kEncodingASCII) {
-            header.append(u"; charset=");
-            appendUTF8AsUTF16(candidate.charsetName, header);
-        }
-        header.append(at.terminator);
+        assignContentTypeHeader(header, contentType, candidate, at.terminator);
         text.replace(at.location, appliedLength, header);
         appliedLength = header.size();
         if (encodeText(text, candidate.encoding, result))
@@ -501,12 +508,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
             continue;
         if (!replaced.empty() && !canEncode(replaced, candidate.encoding))
             continue;
-        header.assign(contentTypeText(contentType));
-        if (candidate.encoding != kEncodingASCII) {
-            header.append(u"; charset=");
-            appendUTF8AsUTF16(candidate.charsetName, header);
-        }
-        header.append(at.terminator);
+        assignContentTypeHeader(header, contentType, candidate, at.terminator);
         headerText.replace(at.location, appliedLength, header);
         appliedLength = header.size();
         if (encodeAll(headerText, candidate.encoding, false))
