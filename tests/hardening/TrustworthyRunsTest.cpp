@@ -119,6 +119,24 @@ TEST(Signals, FileSizeLimitIsAFailedWriteAndTheOutputIsRemoved)
     EXPECT_EQ(snapshot(box / "dst"), Entries{});
 }
 
+// Waits until `signal` is no longer pending for process `pid` (its handler has run or is
+// running), as /proc reports it; a process that has gone counts as delivered.
+void waitUntilDelivered(pid_t pid, int signal)
+{
+    const unsigned long long bit = 1ull << (signal - 1);
+    auto pending = [&] {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        unsigned long long mask = 0;
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0)
+                mask |= std::stoull(line.substr(7), nullptr, 16);
+        }
+        return (mask & bit) != 0;
+    };
+    for (int i = 0; i < 30000 && pending(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 // The first SIGINT, SIGTERM or SIGHUP finishes the file under way; a second one abandons
 // it at once. The signals arrive while the program is held at its first status line.
 TEST(Signals, OneSignalFinishesTheFileTwoStopAtOnce)
@@ -145,7 +163,8 @@ TEST(Signals, OneSignalFinishesTheFileTwoStopAtOnce)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             for (const int signal : c.signals) {
                 ::kill(pid, signal);
-                std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a second SIGINT must not merge with a pending first
+                // A second SIGINT sent while the first is still pending would merge with it.
+                waitUntilDelivered(pid, signal);
             }
         };
         const RunResult run = box.convert("src", "dst", options);
