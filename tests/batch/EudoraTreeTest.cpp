@@ -134,6 +134,7 @@ TEST(EudoraTree, CraftedWindowsTreeTakesRealNames)
         {"attach/x", A, true, {}, ""},
         {"DOTS.MBX", M, true, {"-..MBX"}, "-."},
         {"CAFE.MBX", M, true, {"CAFE.MBX"}, "CAFE.MBX"},
+        {".toc", M, false, {".toc"}, ".toc"}, // a name that is only the extension is no index
     };
     EudoraTree tree(root.path, true, kEncodingUTF8);
     expectPlans(tree, cases, "utf-8 names");

@@ -85,6 +85,8 @@ TEST(CliOptions, ExitCodesAndUsageErrors)
         {{"--source-encoding", "no-such-charset", in, out}, 2, "", "unknown encoding"},
         {{"--source-encoding", "4294967297", in, out}, 2, "", "unknown encoding"}, // above 32 bits
         {{"--source-encoding", "2147483647", in, out}, 2, "", "unknown encoding"}, // not offered
+        {{"--source-encoding", "18446744073709551624", in, out}, 2, "", "unknown encoding"}, // 2^64 + 8 must not wrap to 8
+        {{"--attachments-folder", "", in, out}, 2, "", "needs a folder"},
         {{"--source-encoding", "utf-16", in, out}, 2, "", "does not read ASCII as ASCII"}, // no "From " lines out
         {{"--source-encoding", "utf-16le", in, out}, 2, "", "does not read ASCII as ASCII"},
         {{"--charsets", "utf-16, no-such-charset", in, out}, 2, "", "names no usable charset"},

@@ -28,7 +28,7 @@ TEST(LineScanner, FindsTheLineAroundARange)
         {"start of CR LF line", abcd, {0, 0}, 0, 2, 4}, {"at the CR", abcd, {2, 0}, 0, 2, 4},
         {"at the LF of the pair", abcd, {3, 0}, 0, 2, 4}, {"second line", abcd, {4, 0}, 4, 6, 6},
         {"at the end", abcd, {6, 0}, 4, 6, 6}, {"range ending on the CR", abcd, {0, 3}, 0, 2, 4},
-        {"range over the whole pair", abcd, {2, 2}, 0, 2, 4}, {"lone CR", "a\rb", {0, 0}, 0, 1, 2},
+        {"range over the whole pair", abcd, {2, 2}, 0, 2, 4}, {"lone CR", "a\rb", {0, 0}, 0, 1, 2}, {"line after a lone CR", "a\rb", {2, 0}, 2, 3, 3},
         {"LF CR: first line", "a\n\rb", {0, 0}, 0, 1, 2}, {"LF CR: CR ends an empty line", "a\n\rb", {2, 0}, 2, 2, 3},
         {"bare pair at its LF", "\r\n", {1, 0}, 0, 0, 2}, {"CR CR LF at the LF", "\r\r\n", {2, 0}, 1, 1, 3},
         {"range over two lines", "ab\ncd\nef", {1, 4}, 0, 5, 6}, {"trailing CR", "ab\r", {0, 0}, 0, 2, 3},
