@@ -52,6 +52,13 @@ public:
 
     void statusText(const std::string& text) override { emit m_runner.statusChanged(QString::fromStdString(text)); }
 
+    void progress(const JobProgress& progress) override
+    {
+        emit m_runner.progressChanged(progress.file, progress.files, progress.bytesDone, progress.bytes);
+    }
+
+    void logLine(const std::string& line) override { emit m_runner.logged(QString::fromStdString(line)); }
+
     void summary(const JobSummary& summary) override
     {
         QStringList lines;

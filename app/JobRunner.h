@@ -35,6 +35,11 @@ public:
 signals:
     /// The job's progress text ("Processing ..."), once before each file.
     void statusChanged(const QString& text);
+    /// Where the job is (JobProgress): the file under way from 1 of `files` (0: not
+    /// known), and how far it has been read of its `bytes` (0: not known).
+    void progressChanged(qulonglong file, qulonglong files, qulonglong bytesDone, qulonglong bytes);
+    /// A line the job logged, as it was logged.
+    void logged(const QString& line);
     /// What the job passed over or put back, one line each (empty when nothing),
     /// once, just before finished().
     void summaryReady(const QString& text);

@@ -275,8 +275,16 @@ void MainWindow::buildMenu()
     m_menuBar = new QMenuBar(this);
     QMenu* file = m_menuBar->addMenu(tr("&File"));
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
-    quit->setShortcut(QKeySequence::Quit);
+    // The desktop's Quit keys; Ctrl+Q where the platform names none (its Windows-like
+    // default scheme has no Quit key).
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (quitKeys.isEmpty())
+        quitKeys = {QKeySequence(Qt::CTRL | Qt::Key_Q)};
+    quit->setShortcuts(quitKeys);
     quit->setShortcutContext(Qt::ApplicationShortcut);
+    // The status sheet blocks the window during a job: it carries the shortcut too, so
+    // that Ctrl+Q then still reaches close() and its offer to stop at once.
+    m_statusSheet->addAction(quit);
     QMenu* help = m_menuBar->addMenu(tr("&Help"));
     help->addAction(tr("&About Tarnwick"), this, &MainWindow::showAbout);
 }
@@ -295,6 +303,8 @@ void MainWindow::connectSignals()
     connect(m_statusSheet, &StatusSheet::stopAtOnceRequested, m_job, &JobRunner::stopAtOnce);
     connect(m_job, &JobRunner::statusChanged, m_statusSheet, &StatusSheet::setMessage);
     connect(m_job, &JobRunner::statusChanged, this, [this](const QString& text) { m_jobLines << text; });
+    connect(m_job, &JobRunner::progressChanged, m_statusSheet, &StatusSheet::setProgress);
+    connect(m_job, &JobRunner::logged, this, [this](const QString& line) { m_jobLines << line; });
     connect(m_job, &JobRunner::resultReady, this, [this](const QString& headline, bool attention) {
         m_jobHeadline = headline;
         m_jobNeedsAttention = attention;

@@ -43,7 +43,8 @@ public:
     /// Lets a running job end (it stops before its next file) before the window goes.
     ~MainWindow() override;
 
-    /// The summary and the file lines of the last job, as Details shows them.
+    /// The last job's full account, as Details shows it: its status and log lines in
+    /// the order they came, the summary, the final text.
     QString detailsText() const { return m_detailsText; }
 
 protected:

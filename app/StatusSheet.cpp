@@ -6,16 +6,26 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace tarnwick {
+namespace {
+
+QString translated(const char* text)
+{
+    return QCoreApplication::translate("Tarnwick", text);
+}
+
+} // namespace
 
 StatusSheet::StatusSheet(QWidget* window)
     : QDialog(window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) // no close button
     , m_titleLabel(new QLabel(this))
     , m_messageLabel(new QLabel(this))
+    , m_progressLabel(new QLabel(this))
     , m_progressBar(new QProgressBar(this))
     , m_cancelButton(new QPushButton(this))
 {
@@ -31,6 +41,9 @@ StatusSheet::StatusSheet(QWidget* window)
     m_messageLabel->setObjectName(QStringLiteral("messageLabel"));
     m_messageLabel->setTextFormat(Qt::PlainText);
     m_messageLabel->setMinimumWidth(380);
+    m_progressLabel->setObjectName(QStringLiteral("progressLabel"));
+    m_progressLabel->setTextFormat(Qt::PlainText);
+    m_progressLabel->setMinimumHeight(m_progressLabel->fontMetrics().height()); // the sheet keeps its size when numbers come
     m_progressBar->setObjectName(QStringLiteral("progressBar"));
     m_progressBar->setTextVisible(false);
     m_progressBar->setAccessibleName(QCoreApplication::translate("Tarnwick", "Progress"));
@@ -47,6 +60,7 @@ StatusSheet::StatusSheet(QWidget* window)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_titleLabel);
     layout->addWidget(m_messageLabel);
+    layout->addWidget(m_progressLabel);
     layout->addWidget(m_progressBar);
     layout->addLayout(buttons);
 }
@@ -58,6 +72,7 @@ void StatusSheet::begin(const QString& title, const QString& message)
     m_cancelButton->setEnabled(true);
     m_cancelButton->setText(QCoreApplication::translate("Tarnwick", "Cancel"));
     m_cancelSent = false;
+    m_progressLabel->clear();
     m_progressBar->setRange(0, 0); // busy
     m_progressBar->show();
     open();
@@ -73,8 +88,37 @@ void StatusSheet::setMessage(const QString& message)
     m_messageLabel->setAccessibleName(message);
 }
 
+// The bar is determinate only where the total is known: the files of a folder (each
+// counts one, the one under way by its share read), or the bytes of a single file.
+void StatusSheet::setProgress(qulonglong file, qulonglong files, qulonglong bytesDone, qulonglong bytes)
+{
+    const QLocale locale;
+    const qulonglong permille = bytes > 0 ? std::min(bytesDone, bytes) * 1000 / bytes : 0;
+    if (files == 1 && bytes > 0) {
+        m_progressBar->setRange(0, 1000);
+        m_progressBar->setValue(int(permille));
+        m_progressLabel->setText(translated("%1 of %2 (%3%)")
+                                     .arg(locale.formattedDataSize(qint64(std::min(bytesDone, bytes))),
+                                          locale.formattedDataSize(qint64(bytes)), locale.toString(permille / 10)));
+    } else if (files > 1 && file >= 1 && file <= files) {
+        const double done = double(file - 1) + double(permille) / 1000;
+        m_progressBar->setRange(0, 10000);
+        m_progressBar->setValue(int(done / double(files) * 10000));
+        // A file that takes a while also says how far it is.
+        m_progressLabel->setText(bytesDone > 0 && bytesDone < bytes
+                                     ? translated("%1 of %2 files; this one %3 of %4")
+                                           .arg(locale.toString(file), locale.toString(files),
+                                                locale.formattedDataSize(qint64(bytesDone)), locale.formattedDataSize(qint64(bytes)))
+                                     : translated("%1 of %2 files").arg(locale.toString(file), locale.toString(files)));
+    } else {
+        m_progressBar->setRange(0, 0);
+        m_progressLabel->clear();
+    }
+}
+
 void StatusSheet::end()
 {
+    m_progressLabel->clear();
     m_progressBar->setRange(0, 1);
     m_progressBar->reset();
     m_progressBar->hide();

@@ -1,6 +1,6 @@
 #pragma once
 // The status sheet shown window-modal over the main window while a job runs: a title,
-// the job's latest text, a busy bar and Cancel.
+// the job's latest text, how far it has come in numbers, a bar and Cancel.
 
 #include <QDialog>
 
@@ -19,6 +19,10 @@ public:
     void begin(const QString& title, const QString& message);
     /// Replaces the message under the title.
     void setMessage(const QString& message);
+    /// Shows how far the job has come (JobProgress): "3 of 12 files" with the bar
+    /// determinate when the number of files is known, the bytes of a single file with
+    /// the bar at its share; busy and no numbers when neither is known.
+    void setProgress(qulonglong file, qulonglong files, qulonglong bytesDone, qulonglong bytes);
     /// Stops and hides the bar and takes the sheet down.
     void end();
 
@@ -40,6 +44,7 @@ private:
 
     QLabel* m_titleLabel;
     QLabel* m_messageLabel;
+    QLabel* m_progressLabel;
     QProgressBar* m_progressBar;
     QPushButton* m_cancelButton;
     bool m_cancelSent = false;

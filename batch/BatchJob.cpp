@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -36,6 +37,8 @@ public:
     explicit EscapingReporter(BatchReporter& reporter) : reporter_(reporter) {}
     void statusText(const std::string& text) { reporter_.statusText(escapeControlCharacters(text)); }
     void finalText(const std::string& text) { reporter_.finalText(escapeControlCharacters(text)); }
+    void progress(const JobProgress& progress) { reporter_.progress(progress); }
+    void logLine(const std::string& line) { reporter_.logLine(line); } // escaped by the log
     void summary(JobSummary summary)
     {
         for (std::vector<std::string>* names : {&summary.emptyMailboxes, &summary.notMailboxes, &summary.failures})
@@ -96,8 +99,12 @@ public:
         keepGoing_ = store.boolValue(keys::kKeepGoing);
         treeLayout_ = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "tree";
 
-        if (checkSourceEncoding(readConversionOptions(store)))
-            convertSourceInto(source, destination, !typedDestination.empty() && typedDestination.back() == '/');
+        {
+            // What the job logs reaches the front end too, for its full account.
+            const LogCopy logCopy([this](std::string_view line) { reporter_.logLine(std::string(line)); });
+            if (checkSourceEncoding(readConversionOptions(store)))
+                convertSourceInto(source, destination, !typedDestination.empty() && typedDestination.back() == '/');
+        }
 
         JobOutcome outcome = JobOutcome::Completed;
         std::string finalText;
@@ -230,6 +237,8 @@ private:
             candidates_.emplace(options.charsetNames);
         CharsetCandidates& candidates = *candidates_;
         std::uint64_t unconverted = 0;
+        ConversionControl control{inputLinks, &stopsAtOnce_, claim};
+        control.progress = [this](std::uint64_t done, std::uint64_t total) { fileProgress(done, total); };
         const ConversionResult result = convertMbox(inputPath, outputPath, options,
             [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& converted) {
                 if (convertMessage(message, headerLength, options, candidates, mailbox, converted))
@@ -242,7 +251,8 @@ private:
                 const std::function<bool(std::string_view)>& write) {
                 return convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
             },
-            ConversionControl{inputLinks, &stopsAtOnce_, claim});
+            control);
+        finishFile();
         summary_.attachments.add(result.attachments);
         // The claim is still in place when nothing was written (a failure, an empty
         // input, one that is no mailbox): it goes, unless something else took its place.
@@ -263,6 +273,8 @@ private:
     void convertSingleFile(const std::string& source, const std::string& output, const FileIdentity& claim)
     {
         reporter_.statusText(translate("Processing \"%1\"...", {fileName(source)}));
+        progress_.files = 1;
+        startFile(source);
         convertInto(source, output, claim, LinkPolicy::Follow, fileName(source));
     }
 
@@ -271,23 +283,82 @@ private:
     // of Eudora's own (counted). An empty mailbox is named in the summary.
     bool passedOver(const std::string& inputPath, const FilePlan& plan)
     {
-        const std::uint64_t size = fileSize(inputPath).value_or(0);
-        if (size == 0) {
-            if (!plan.mailboxPlace) {
-                ++summary_.eudoraFiles;
-                return true;
-            }
-            summary_.addEmptyMailbox(plan.displayName);
-            return false; // goes the way of every empty input: its output is removed
-        }
-        if (plan.mailboxPlace)
-            return false; // converted, or logged as not a mailbox, as any other file
-        MappedFile file;
-        if (file.open(inputPath, LinkPolicy::Refuse) && file.bytes().substr(0, 5) != "From ") {
+        if (isEudorasOwnFile(inputPath, plan)) {
             ++summary_.eudoraFiles;
             return true;
         }
-        return false;
+        if (plan.mailboxPlace && fileSize(inputPath).value_or(0) == 0)
+            summary_.addEmptyMailbox(plan.displayName); // goes the way of every empty input: its output is removed
+        return false; // converted, or logged as not a mailbox, as any other file
+    }
+
+    static bool isEudorasOwnFile(const std::string& inputPath, const FilePlan& plan)
+    {
+        if (plan.mailboxPlace)
+            return false;
+        if (fileSize(inputPath).value_or(0) == 0)
+            return true;
+        MappedFile file;
+        return file.open(inputPath, LinkPolicy::Refuse) && file.bytes().substr(0, 5) != "From ";
+    }
+
+    // The files a walk of `source` takes up, counted by a walk of its own before the
+    // job starts (names and types only, the first bytes of a few files), so that the
+    // front end can show "3 of 12". 0 when the count cannot be had.
+    std::uint64_t countFiles(const std::string& source, const struct stat* destination)
+    {
+        DirectoryWalker walker(source);
+        if (destination)
+            walker.skipSubtree(destination->st_dev, destination->st_ino);
+        EudoraTree tree(source, useRecords_, folderMapEncoding(readConversionOptions(SettingsStore::instance())));
+        std::uint64_t count = 0;
+        while (walker.next()) {
+            if (hasCanceled_.load())
+                return 0;
+            if (walker.type() != EntryType::Regular)
+                continue;
+            const FilePlan plan = tree.plan(walker.relativeName());
+            if (plan.role == FileRole::EudoraFile || plan.role == FileRole::AttachmentFile)
+                continue;
+            if (useRecords_ && isEudorasOwnFile(joinPath(source, walker.relativeName()), plan))
+                continue;
+            ++count;
+        }
+        return walker.error() == 0 ? count : 0;
+    }
+
+    // The next file starts: said at once, with its size.
+    void startFile(const std::string& inputPath)
+    {
+        ++progress_.file;
+        if (progress_.files != 0 && progress_.file > progress_.files)
+            progress_.files = progress_.file; // the folder gained files since they were counted
+        progress_.bytesDone = 0;
+        progress_.bytes = fileSize(inputPath).value_or(0);
+        lastProgress_ = std::chrono::steady_clock::now();
+        reporter_.progress(progress_);
+    }
+
+    // The pass over the file under way has read `done` bytes: said at most every 100 ms.
+    void fileProgress(std::uint64_t done, std::uint64_t total)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastProgress_ < std::chrono::milliseconds(100))
+            return;
+        lastProgress_ = now;
+        progress_.bytesDone = done;
+        progress_.bytes = total;
+        reporter_.progress(progress_);
+    }
+
+    // The file under way is done with, converted or not; one abandoned by a stop at
+    // once is not said to be done.
+    void finishFile()
+    {
+        if (stopsAtOnce_.load())
+            return;
+        progress_.bytesDone = progress_.bytes;
+        reporter_.progress(progress_);
     }
 
     // Claims the output for a planned mailbox: flat, its path joined by ":", or in
@@ -334,6 +405,7 @@ private:
         const bool destinationIsSource = identified && sourceStat.st_dev == destinationStat.st_dev && sourceStat.st_ino == destinationStat.st_ino;
         std::unordered_set<ino_t> ownOutputs;
 
+        progress_.files = countFiles(source, identified ? &destinationStat : nullptr);
         DirectoryWalker walker(source);
         if (identified)
             walker.skipSubtree(destinationStat.st_dev, destinationStat.st_ino);
@@ -375,6 +447,7 @@ private:
             if (destinationIsSource)
                 ownOutputs.insert(claim->identity.inode);
             reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
+            startFile(inputPath);
             if (!convertInto(inputPath, claim->path, claim->identity, LinkPolicy::Refuse,
                              useRecords_ ? plan.displayName : relativeName))
                 return;
@@ -397,6 +470,8 @@ private:
     bool keepGoing_ = false;
     // One candidate list per job, from the options of its first file.
     std::optional<CharsetCandidates> candidates_;
+    JobProgress progress_;
+    std::chrono::steady_clock::time_point lastProgress_;
 };
 
 const std::atomic<bool> kNeverStops{false};

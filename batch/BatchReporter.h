@@ -1,18 +1,32 @@
 #pragma once
-// How a batch job talks to its front end. The window posts both calls to its UI
-// thread (queued, in posting order); the command line prints them.
+// How a batch job talks to its front end. The window posts every call to its UI
+// thread (queued, in posting order); the command line prints the texts.
 
 #include "batch/JobSummary.h"
 
+#include <cstdint>
 #include <string>
 
 namespace tarnwick {
+
+/// How far a job has come, in what it knows for sure.
+struct JobProgress {
+    std::uint64_t file = 0;      ///< the file under way, from 1 (0 before the first)
+    std::uint64_t files = 0;     ///< the files the job will take up, 1 for a single file; 0 when not known
+    std::uint64_t bytesDone = 0; ///< how far the file under way has been read
+    std::uint64_t bytes = 0;     ///< that file's size; 0 when not known
+};
 
 class BatchReporter {
 public:
     virtual ~BatchReporter() = default;
     /// "Processing \"%1\"...", once before each file.
     virtual void statusText(const std::string& text) = 0;
+    /// Where the job is: just after each status text, when a file is done, and while a
+    /// large file converts at most every 100 ms. The command line shows none of it.
+    virtual void progress(const JobProgress& progress) { (void)progress; }
+    /// A line the job logged (also on stderr as ever), control characters escaped.
+    virtual void logLine(const std::string& line) { (void)line; }
     /// What the job did, once, just before the final text (also after a failure).
     virtual void summary(const JobSummary& summary) { (void)summary; }
     /// "Completed", "Canceled" or "Error: %1": exactly once, as the job's last act.

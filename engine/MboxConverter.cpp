@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -239,13 +240,19 @@ public:
         dateSatisfied_ = !options_.complementDateHeaders;
     }
 
-    // False when a write failed; the output's error says why.
-    bool run()
+    // False when a write failed; the output's error says why. `progress`, when set, hears
+    // how far the pass has read each time it has passed another kProgressStep bytes.
+    bool run(const std::function<void(std::uint64_t, std::uint64_t)>& progress)
     {
         const std::uint64_t n = bytes_.size();
         const char* const data = bytes_.data();
         std::uint64_t position = 0;
+        std::uint64_t nextProgress = progress ? kProgressStep : std::numeric_limits<std::uint64_t>::max();
         while (position < n) {
+            if (position >= nextProgress) {
+                progress(position, n);
+                nextProgress = position + kProgressStep;
+            }
             if (!inHeaders_ && headerLength_ != kHeaderLengthNone && !terminatorOpen_ && !options_.convertEncodings) {
                 position = copyBodyLines(position);
                 if (position == n)
@@ -811,7 +818,7 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     std::string spoolError;
     try {
         StreamPass pass(inputPath, outputPath, input, output, options, convert, convertLarge);
-        run = guardMappedReads(bytes, [&pass] { return pass.run(); });
+        run = guardMappedReads(bytes, [&pass, &control] { return pass.run(control.progress); });
         result.attachments = pass.attachmentTally();
         result.messages = pass.messages();
         attachmentReadFailure = pass.readFailure();

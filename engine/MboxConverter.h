@@ -40,7 +40,13 @@ struct ConversionControl {
     /// The identity of the claim as it was created; none: what is at the output path
     /// when the conversion starts.
     std::optional<FileIdentity> claim = std::nullopt;
+    /// When set, called with how far the pass has read into the input and the input's
+    /// size, each time it has passed another kProgressStep bytes (never per line).
+    std::function<void(std::uint64_t done, std::uint64_t total)> progress = nullptr;
 };
+
+/// How much input lies between two calls of ConversionControl::progress.
+inline constexpr std::uint64_t kProgressStep = 4u << 20;
 
 /// Converts the mailbox at `inputPath` for the claimed output `outputPath` (an
 /// existing file that reserves the name) as `options` say, handing each message to

@@ -18,20 +18,39 @@ std::function<void(std::string_view)>& currentSink()
     return sink;
 }
 
+thread_local LogCopy* threadCopy = nullptr;
+
 } // namespace
 
 void logMessage(std::string_view message)
 {
-    std::lock_guard lock(logMutex);
-    if (auto& sink = currentSink()) {
-        sink(message);
-        return;
+    {
+        std::lock_guard lock(logMutex);
+        if (auto& sink = currentSink()) {
+            sink(message);
+        } else {
+            std::string line = "tarnwick[" + std::to_string(::getpid()) + "]: ";
+            line.append(escapeControlCharacters(message)); // one line, whatever a file name holds
+            line += '\n';
+            std::fwrite(line.data(), 1, line.size(), stderr);
+            std::fflush(stderr);
+        }
     }
-    std::string line = "tarnwick[" + std::to_string(::getpid()) + "]: ";
-    line.append(escapeControlCharacters(message)); // one line, whatever a file name holds
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    // Outside the lock: the copy may take its time (a front end queues the line).
+    if (threadCopy)
+        threadCopy->copy_(escapeControlCharacters(message));
+}
+
+LogCopy::LogCopy(std::function<void(std::string_view)> copy)
+    : copy_(std::move(copy))
+    , outer_(threadCopy)
+{
+    threadCopy = this;
+}
+
+LogCopy::~LogCopy()
+{
+    threadCopy = outer_;
 }
 
 void setLogSink(std::function<void(std::string_view)> sink)

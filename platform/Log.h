@@ -12,4 +12,21 @@ void logMessage(std::string_view message);
 /// Redirects log lines (tests capture them); an empty function restores stderr.
 void setLogSink(std::function<void(std::string_view message)> sink);
 
+/// While one is alive, each line logged on the thread that made it is also handed to
+/// `copy`, one line as stderr shows it (control characters escaped) without the
+/// "tarnwick[PID]: " prefix; where the line goes otherwise does not change. The
+/// innermost copy of a thread receives it.
+class LogCopy {
+public:
+    explicit LogCopy(std::function<void(std::string_view line)> copy);
+    ~LogCopy();
+    LogCopy(const LogCopy&) = delete;
+    LogCopy& operator=(const LogCopy&) = delete;
+
+private:
+    friend void logMessage(std::string_view message);
+    std::function<void(std::string_view line)> copy_;
+    LogCopy* outer_;
+};
+
 } // namespace tarnwick

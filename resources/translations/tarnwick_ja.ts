@@ -635,5 +635,17 @@
         <source>&amp;Mailbox File...</source>
         <translation>メールボックスファイル(&amp;M)...</translation>
     </message>
+    <message>
+        <source>%1 of %2 (%3%)</source>
+        <translation>%2 中 %1 (%3%)</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files</source>
+        <translation>%2 ファイル中 %1 番目</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files; this one %3 of %4</source>
+        <translation>%2 ファイル中 %1 番目、このファイルは %4 中 %3</translation>
+    </message>
 </context>
 </TS>

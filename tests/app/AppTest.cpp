@@ -266,7 +266,8 @@ private slots:
                                 "Processing \"%1\"...", "Error: %1", "Canceled", "Completed", "Could not open \"%1\": %2",
                                 "Could not read folder \"%1\": %2", "\"%1\" cannot be the mailbox encoding: it does not read ASCII as ASCII",
                                 "Could not write to \"%1\": %2", "Destination not found", "Converting Mbox files...", "Waiting...",
-                                "Attachments put back: %1, missing: %2"}) {
+                                "Attachments put back: %1, missing: %2", "%1 of %2 (%3%)", "%1 of %2 files",
+                                "%1 of %2 files; this one %3 of %4"}) {
             const QString text = QCoreApplication::translate(kTranslationContext, key);
             QVERIFY2(text != key && !text.isEmpty() && text.count("%1") == QString(key).count("%1") && text.count("%2") == QString(key).count("%2"), key);
         }

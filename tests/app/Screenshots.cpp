@@ -27,6 +27,7 @@ private slots:
         QVERIFY(QDir(home).mkpath("Eudora Folder/Archive") && QDir(home).mkpath("Converted"));
         test::writeFile(home + "/Eudora Folder/In", test::mailbox(40000));
         test::writeFile(home + "/Eudora Folder/Archive/2003.mbx", test::mailbox(40000));
+        test::writeFile(home + "/Eudora Folder/Out", test::mailbox(40000));
         test::resetStore();
         SettingsStore& store = test::store();
         store.setString(keys::kSourcePath, "~/Eudora Folder");
@@ -44,7 +45,9 @@ private slots:
         };
         grab("window");
         w.startButton()->click();
-        QVERIFY(QTest::qWaitFor([&] { return w.messageLabel()->text() != QString::fromStdString(translate("Waiting...")); }, 20000));
+        // The sheet with numbers and a bar part-way along: the first mailbox read in part.
+        const auto* numbers = w.child<QLabel>("progressLabel");
+        QVERIFY(QTest::qWaitFor([&] { return w.progressBar()->value() > 0 && !numbers->text().isEmpty(); }, 20000));
         grab("status-sheet");
         QVERIFY(test::waitForJobEnd(w, 120000));
         grab("result");

@@ -408,6 +408,55 @@ TEST_F(MboxConverterTest, IndexBoundsMessagesAndGivesStatus)
 }
 
 // Mending CR-only mailboxes and dropping stale lengths; each off gives the old bytes.
+// The pass says how far it has read about every kProgressStep bytes, whatever path the
+// lines take (body blocks, messages collected whole, one long line), and the output is
+// the same with or without anyone listening.
+TEST_F(MboxConverterTest, ProgressEveryStepNeverPerLine)
+{
+    const std::string message = "From a Mon Jan  1 00:00:00 2001\nSubject: s\n\n" + std::string(90, 'x') + "\n";
+    std::string small;
+    while (small.size() < 3 * kProgressStep + kProgressStep / 2)
+        small += message;
+    const std::string longLine = "From a Mon Jan  1 00:00:00 2001\n\n" + std::string(kProgressStep * 9 / 4, 'y') + "\n" + small;
+    const struct {
+        const char* name;
+        std::string input;
+        bool encodings;
+        std::size_t calls; // 0: at least one
+    } cases[] = {
+        {"body blocks", small, false, 3},
+        {"messages collected", small, true, 3},
+        {"a long line", longLine, false, 0},
+        {"below one step", message, false, 0},
+    };
+    for (const auto& c : cases) {
+        options_.convertEncodings = c.encodings;
+        writeFile(path("in"), c.input);
+        writeFile(path("out"), "");
+        ASSERT_TRUE(convertMbox(path("in"), path("out"), options_).succeeded) << c.name;
+        const std::string unheard = readFile(path("out"));
+        writeFile(path("out"), "");
+        std::vector<std::uint64_t> heard;
+        ConversionControl control;
+        control.progress = [&](std::uint64_t done, std::uint64_t total) {
+            EXPECT_EQ(total, c.input.size()) << c.name;
+            heard.push_back(done);
+        };
+        ASSERT_TRUE(convertMbox(path("in"), path("out"), options_, control).succeeded) << c.name;
+        EXPECT_EQ(readFile(path("out")), unheard) << c.name;
+        if (c.input.size() <= kProgressStep)
+            EXPECT_TRUE(heard.empty()) << c.name;
+        else if (c.calls > 0)
+            EXPECT_EQ(heard.size(), c.calls) << c.name;
+        else
+            EXPECT_FALSE(heard.empty()) << c.name;
+        for (std::size_t i = 0; i < heard.size(); ++i) {
+            EXPECT_GE(heard[i], (i == 0 ? 0 : heard[i - 1]) + kProgressStep) << c.name << " call " << i;
+            EXPECT_LT(heard[i], c.input.size()) << c.name;
+        }
+    }
+}
+
 TEST_F(MboxConverterTest, MendsCROnlyAndDropsStaleLengths)
 {
     const std::string cr = "From a\rContent-Length: 100202\rSubject: s\rLines: 3\r\r\rbody\rLines: 9\r";
