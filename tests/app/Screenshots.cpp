@@ -26,7 +26,7 @@ private slots:
         const QString home = QDir::homePath();
         QVERIFY(QDir(home).mkpath("Eudora Folder/Archive") && QDir(home).mkpath("Converted"));
         test::writeFile(home + "/Eudora Folder/In", test::mailbox(40000));
-        test::writeFile(home + "/Eudora Folder/Archive/2003.mbx", test::mailbox(40000));
+        test::writeFile(home + "/Eudora Folder/Archive/2003.mbx", test::mailbox(250000)); // reports as it goes
         test::writeFile(home + "/Eudora Folder/Out", test::mailbox(40000));
         test::resetStore();
         SettingsStore& store = test::store();
@@ -37,18 +37,20 @@ private slots:
         test::Window w;
         w.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-        const auto grab = [&](const QString& name) {
-            QTest::qWait(300);
+        const auto grab = [&](const QString& name, int settleMs = 300) {
+            QTest::qWait(settleMs);
             const QRect r = w.window.frameGeometry().adjusted(-12, -12, 12, 12);
             QVERIFY(w.window.screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height())
                         .save(out + "/" + name + (locale.isEmpty() ? "" : "-" + locale) + ".png"));
         };
         grab("window");
         w.startButton()->click();
-        // The sheet with numbers and a bar part-way along: the first mailbox read in part.
+        // The sheet with numbers and a bar part-way along, taken soon after the large
+        // mailbox has said how far it is.
         const auto* numbers = w.child<QLabel>("progressLabel");
-        QVERIFY(QTest::qWaitFor([&] { return w.progressBar()->value() > 0 && !numbers->text().isEmpty(); }, 20000));
-        grab("status-sheet");
+        const QString mebibytes = QLocale().formattedDataSize(1 << 20).section(' ', -1); // the bytes of this one
+        QVERIFY(QTest::qWaitFor([&] { return w.progressBar()->value() > 0 && numbers->text().contains(mebibytes); }, 20000));
+        grab("status-sheet", 50);
         QVERIFY(test::waitForJobEnd(w, 120000));
         grab("result");
     }
