@@ -1,11 +1,13 @@
 #include "engine/AutomaticEncoding.h"
 
 #include "engine/EncodedWords.h"
+#include "platform/TextStream.h"
 
 #include <unicode/ucsdet.h>
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -29,9 +31,94 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix)
                       [](char p, char c) { return p == asciiLower(c); });
 }
 
+/// The pieces of a message in memory, each read in one block.
+class PiecesInMemory final : public PieceReader {
+public:
+    explicit PiecesInMemory(std::span<const std::string_view> pieces) : pieces_(pieces) {}
+    std::size_t count() const override { return pieces_.size(); }
+    std::uint64_t size(std::size_t piece) const override { return pieces_[piece].size(); }
+    std::size_t blockSize() const override { return std::numeric_limits<std::size_t>::max(); }
+    std::string_view read(std::size_t piece, std::uint64_t offset, std::size_t length) const override
+    {
+        return pieces_[piece].substr(static_cast<std::size_t>(offset), length);
+    }
+
+private:
+    std::span<const std::string_view> pieces_;
+};
+
+/// Calls `each(block)` with the bytes of a piece in order; false when it returned false.
+template <typename Each>
+bool forEachBlock(const PieceReader& pieces, std::size_t piece, Each each)
+{
+    const std::uint64_t size = pieces.size(piece);
+    for (std::uint64_t at = 0; at < size;) {
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(pieces.blockSize(), size - at));
+        if (!each(pieces.read(piece, at, length)))
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+/// Decodes a piece and calls `each(text)` with its text, in one part when the piece
+/// is read in one block, else block by block; false when it does not decode or `each`
+/// returned false.
+template <typename Each>
+bool decodePiece(const PieceReader& pieces, std::size_t piece, EncodingId encoding, Each each)
+{
+    thread_local std::u16string scratch;
+    struct Trim {
+        ~Trim()
+        {
+            if (scratch.capacity() > (std::size_t{1} << 20))
+                std::u16string().swap(scratch);
+        }
+    } trim;
+    const std::uint64_t size = pieces.size(piece);
+    if (size <= pieces.blockSize()) {
+        const std::string_view bytes = pieces.read(piece, 0, static_cast<std::size_t>(size));
+        scratch.clear();
+        return decodeAppend(bytes.data(), bytes.size(), encoding, scratch) && each(std::u16string_view(scratch));
+    }
+    DecodeStream stream(encoding);
+    std::uint64_t at = 0;
+    return forEachBlock(pieces, piece, [&](std::string_view block) {
+        at += block.size();
+        scratch.clear();
+        return stream.decode(block, at == size, scratch) && each(std::u16string_view(scratch));
+    });
+}
+
 bool hasByteAbove7F(std::string_view bytes)
 {
     return std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+bool anyByteAbove7F(const PieceReader& pieces)
+{
+    for (std::size_t i = 0; i < pieces.count(); ++i) {
+        if (!forEachBlock(pieces, i, [](std::string_view block) { return !hasByteAbove7F(block); }))
+            return true;
+    }
+    return false;
+}
+
+/// Whether a piece holds ESC '$' (the start of a JIS X 0208 shift), also across blocks.
+bool anyShift(const PieceReader& pieces)
+{
+    for (std::size_t i = 0; i < pieces.count(); ++i) {
+        bool afterEscape = false;
+        const bool none = forEachBlock(pieces, i, [&afterEscape](std::string_view block) {
+            if ((afterEscape && block.front() == '$') || block.find("\x1B$") != std::string_view::npos)
+                return false;
+            afterEscape = block.back() == '\x1B';
+            return true;
+        });
+        if (!none)
+            return true;
+    }
+    return false;
 }
 
 bool hasC1Control(std::u16string_view text)
@@ -39,20 +126,16 @@ bool hasC1Control(std::u16string_view text)
     return std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x80 && c <= 0x9F; });
 }
 
-bool decodesCleanly(std::span<const std::string_view> pieces, EncodingId encoding)
+bool decodesCleanly(const PieceReader& pieces, EncodingId encoding)
 {
-    thread_local std::u16string scratch;
-    for (const std::string_view piece : pieces) {
-        scratch.clear();
-        if (!decodeAppend(piece.data(), piece.size(), encoding, scratch) || hasC1Control(scratch))
+    for (std::size_t i = 0; i < pieces.count(); ++i) {
+        if (!decodePiece(pieces, i, encoding, [](std::u16string_view text) { return !hasC1Control(text); }))
             return false;
     }
-    if (scratch.capacity() > (std::size_t{1} << 20))
-        std::u16string().swap(scratch);
     return true;
 }
 
-bool decodesCleanlyIn(std::span<const std::string_view> pieces, const LegacyFamily& family, MailboxOrigin origin,
+bool decodesCleanlyIn(const PieceReader& pieces, const LegacyFamily& family, MailboxOrigin origin,
                       EncodingId& encoding)
 {
     for (const EncodingId candidate : {family.primary(origin), family.secondary(origin)}) {
@@ -71,7 +154,7 @@ struct DetectorCloser {
 /// The family ICU's detector names with confidence for a sample of the pieces (up to
 /// 1 KB, from a little before the first 8-bit byte of each piece); none otherwise. A
 /// single-byte family needs more confidence: the detector mixes those up easily.
-const LegacyFamily* detectedFamily(std::span<const std::string_view> pieces)
+const LegacyFamily* detectedFamily(const PieceReader& pieces)
 {
     thread_local std::unique_ptr<UCharsetDetector, DetectorCloser> detector;
     thread_local std::string sample;
@@ -82,15 +165,22 @@ const LegacyFamily* detectedFamily(std::span<const std::string_view> pieces)
             return nullptr;
     }
     sample.clear();
-    for (const std::string_view piece : pieces) {
-        const auto high = std::find_if(piece.begin(), piece.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-        if (high == piece.end())
+    for (std::size_t i = 0; i < pieces.count() && sample.size() < kDetectorSample; ++i) {
+        std::uint64_t first = 0;
+        const bool none = forEachBlock(pieces, i, [&first](std::string_view block) {
+            const auto high = std::find_if(block.begin(), block.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+            first += static_cast<std::uint64_t>(high - block.begin());
+            return high == block.end();
+        });
+        if (none)
             continue;
-        const auto first = static_cast<std::size_t>(high - piece.begin());
-        const std::size_t start = first > kDetectorLead ? first - kDetectorLead : 0;
-        sample.append(piece.substr(start, kDetectorSample - sample.size()));
-        if (sample.size() >= kDetectorSample)
-            break;
+        std::uint64_t at = first > kDetectorLead ? first - kDetectorLead : 0;
+        const std::uint64_t end = std::min<std::uint64_t>(pieces.size(i), at + (kDetectorSample - sample.size()));
+        while (at < end) {
+            const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(pieces.blockSize(), end - at));
+            sample.append(pieces.read(i, at, length));
+            at += length;
+        }
     }
     if (sample.empty())
         return nullptr;
@@ -114,15 +204,11 @@ bool inRange(char16_t c, char16_t low, char16_t high) { return c >= low && c <= 
 /// its non-ASCII characters are kana (Japanese), Hangul (Korean) or ideographs and CJK
 /// punctuation (Chinese). Single-byte text read as a multibyte encoding gives scattered
 /// ideographs and hardly any kana or Hangul.
-bool looksLikeScriptOf(std::span<const std::string_view> pieces, const LegacyFamily& family, EncodingId encoding)
+bool looksLikeScriptOf(const PieceReader& pieces, const LegacyFamily& family, EncodingId encoding)
 {
-    thread_local std::u16string text;
-    std::size_t nonAscii = 0;
-    std::size_t typical = 0;
-    for (const std::string_view piece : pieces) {
-        text.clear();
-        if (!decodeAppend(piece.data(), piece.size(), encoding, text))
-            return false;
+    std::uint64_t nonAscii = 0;
+    std::uint64_t typical = 0;
+    auto count = [&](std::u16string_view text) {
         for (const char16_t c : text) {
             if (c < 0x80)
                 continue;
@@ -136,29 +222,39 @@ bool looksLikeScriptOf(std::span<const std::string_view> pieces, const LegacyFam
             else
                 typical += punctuation || inRange(c, 0x4E00, 0x9FFF);
         }
+        return true;
+    };
+    for (std::size_t i = 0; i < pieces.count(); ++i) {
+        if (!decodePiece(pieces, i, encoding, count))
+            return false;
     }
-    const std::size_t percent = family.name == "Japanese" ? 20 : family.name == "Korean" ? 50 : 80;
+    const std::uint64_t percent = family.name == "Japanese" ? 20 : family.name == "Korean" ? 50 : 80;
     return nonAscii > 0 && typical * 100 >= nonAscii * percent;
 }
 
 /// Whether the pieces have the shape of double-byte text: a good share of their 8-bit
 /// bytes come in pairs (a lead and an 8-bit trail byte). Western text rarely puts two
 /// 8-bit bytes side by side, so it skips the multibyte decoders altogether.
-bool hasDoubleByteShape(std::span<const std::string_view> pieces)
+bool hasDoubleByteShape(const PieceReader& pieces)
 {
-    std::size_t high = 0;
-    std::size_t pairs = 0;
-    for (const std::string_view piece : pieces) {
-        for (std::size_t i = 0; i < piece.size(); ++i) {
-            if (static_cast<unsigned char>(piece[i]) < 0x80)
-                continue;
-            ++high;
-            if (i + 1 < piece.size() && static_cast<unsigned char>(piece[i + 1]) >= 0x80) {
-                ++high;
-                ++pairs;
-                ++i;
+    std::uint64_t high = 0;
+    std::uint64_t pairs = 0;
+    for (std::size_t i = 0; i < pieces.count(); ++i) {
+        bool lead = false; // the byte before was an 8-bit byte that no pair holds yet
+        forEachBlock(pieces, i, [&](std::string_view block) {
+            for (const char c : block) {
+                const bool eightBit = static_cast<unsigned char>(c) >= 0x80;
+                if (lead) {
+                    lead = false;
+                    high += eightBit;
+                    pairs += eightBit;
+                } else if (eightBit) {
+                    ++high;
+                    lead = true;
+                }
             }
-        }
+            return true;
+        });
     }
     return pairs >= 2 && pairs * 2 * 4 >= high;
 }
@@ -166,7 +262,7 @@ bool hasDoubleByteShape(std::span<const std::string_view> pieces)
 /// The legacy encodings, with the detector choosing between families. The detector is
 /// asked only when another multibyte family reads the text as its script, and a family
 /// it has confirmed once is trusted for the rest of the mailbox.
-SourceEncoding chooseLegacy(std::span<const std::string_view> pieces, AutomaticSource& source)
+SourceEncoding chooseLegacy(const PieceReader& pieces, AutomaticSource& source)
 {
     const LegacyFamily& own = *source.family;
     EncodingId ownEncoding = kEncodingNone;
@@ -217,14 +313,18 @@ EncodingId storedDeclaredEncoding(std::string_view declared, MailboxOrigin origi
 SourceEncoding chooseSourceEncoding(std::span<const std::string_view> pieces, std::string_view declared,
                                     AutomaticSource& source)
 {
+    return chooseSourceEncoding(PiecesInMemory(pieces), declared, source);
+}
+
+SourceEncoding chooseSourceEncoding(const PieceReader& pieces, std::string_view declared, AutomaticSource& source)
+{
     if (!declared.empty()) {
         const EncodingId encoding = storedDeclaredEncoding(declared, source.origin);
         if (encoding != kEncodingNone && decodesCleanly(pieces, encoding))
             return {encoding, EncodingChoice::Declared};
     }
-    const bool eightBit = std::any_of(pieces.begin(), pieces.end(), hasByteAbove7F);
-    const bool shifted = std::any_of(pieces.begin(), pieces.end(),
-                                     [](std::string_view p) { return p.find("\x1B$") != std::string_view::npos; });
+    const bool eightBit = anyByteAbove7F(pieces);
+    const bool shifted = anyShift(pieces);
     if (!eightBit && !shifted)
         return {kEncodingUTF8, EncodingChoice::Ascii};
     if (shifted && !eightBit && decodesCleanly(pieces, kEncodingISO2022JP))

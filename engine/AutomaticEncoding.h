@@ -43,6 +43,24 @@ struct SourceEncoding {
 SourceEncoding chooseSourceEncoding(std::span<const std::string_view> pieces, std::string_view declaredCharset,
                                     AutomaticSource& source);
 
+/// The pieces of a message kept outside memory, read block by block.
+class PieceReader {
+public:
+    virtual ~PieceReader() = default;
+    virtual std::size_t count() const = 0;
+    virtual std::uint64_t size(std::size_t piece) const = 0;
+    /// The most bytes read at once.
+    virtual std::size_t blockSize() const = 0;
+    /// Bytes [offset, offset + length) of a piece, length at most blockSize(); the
+    /// view is valid until the next call.
+    virtual std::string_view read(std::size_t piece, std::uint64_t offset, std::size_t length) const = 0;
+};
+
+/// chooseSourceEncoding over pieces read block by block: the same choice, with memory
+/// bounded by the block size (a character split between blocks is decoded whole).
+SourceEncoding chooseSourceEncoding(const PieceReader& pieces, std::string_view declaredCharset,
+                                    AutomaticSource& source);
+
 /// The charset parameter of the first Content-Type field in raw header bytes, quotes
 /// removed; empty when there is none.
 std::string_view declaredCharset(std::string_view header);

@@ -8,10 +8,12 @@
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/TextEncoding.h"
+#include "platform/TextStream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -273,11 +275,6 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
 namespace tarnwick {
 namespace {
 
-// A large message is read in blocks of at most this many bytes, each cut after an
-// ASCII byte below 0x40: no stateless ASCII-compatible encoding uses such a byte inside
-// a multibyte character, and ISO-2022-JP output is back in ASCII after it, so decoding
-// and encoding block by block gives the bytes of the whole in one piece.
-constexpr std::size_t kLargeBlock = std::size_t{1} << 20;
 // The header of a large message is decoded whole; one larger than this is not streamed.
 constexpr std::size_t kLargeHeaderLimit = std::size_t{4} << 20;
 
@@ -286,94 +283,136 @@ bool isShiftJISLeadByte(unsigned char byte)
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-// Encodings whose text cannot be decoded or encoded block by block: UTF-16 and those
-// that write a preamble once (ISO-2022-KR) or keep a shift state that a block cut
-// after an ASCII byte may not end (HZ; ISO-2022-JP when decoding; its encoder is back
-// in ASCII after an ASCII character).
-bool isBlockUnsafe(EncodingId encoding, bool decoding)
-{
-    switch (encoding) {
-    case 21: return decoding;
-    case 0x80000840: // ISO-2022-KR
-    case 0x80000A05: // HZ
-    case 10:         // UTF-16
-    case 0x90000100:
-    case 0x94000100:
-        return true;
-    default:
-        return false;
+/// Whether a line of a text given block by block begins with "--" and the boundary
+/// (hasDelimiterLine over the whole text).
+class DelimiterSearch {
+public:
+    explicit DelimiterSearch(std::string_view boundary)
+    {
+        if (boundary.empty())
+            return;
+        delimiter_ = u"--";
+        for (const char c : boundary)
+            delimiter_ += static_cast<char16_t>(static_cast<unsigned char>(c));
     }
-}
 
-/// The ends of the blocks that [from, size) is read in; none when a stretch of
-/// kLargeBlock bytes has no place to cut.
-std::optional<std::vector<std::size_t>> blockEnds(std::uint64_t size, std::size_t from, const MessageReader& read)
-{
-    std::vector<std::size_t> ends;
-    std::size_t start = from;
-    while (start < size) {
-        std::size_t end = static_cast<std::size_t>(std::min<std::uint64_t>(size, start + kLargeBlock));
-        if (end < size) {
-            const std::string_view block = read(start, end - start);
-            while (end > start && static_cast<unsigned char>(block[end - start - 1]) >= 0x40)
-                --end;
-            if (end == start)
-                return std::nullopt;
+    void add(std::u16string_view text)
+    {
+        if (found_ || delimiter_.empty() || text.empty())
+            return;
+        // The end of the text before, long enough for a delimiter and the unit before it.
+        window_.append(text);
+        const std::u16string_view window = window_;
+        for (std::size_t at = window.find(delimiter_); at != std::u16string_view::npos; at = window.find(delimiter_, at + 1)) {
+            if ((at == 0 && atStart_) || (at > 0 && (window[at - 1] == u'\n' || window[at - 1] == u'\r'))) {
+                found_ = true;
+                return;
+            }
         }
-        ends.push_back(end);
-        start = end;
+        const std::size_t keep = delimiter_.size();
+        if (window_.size() > keep) {
+            window_.erase(0, window_.size() - keep);
+            atStart_ = false;
+        }
     }
-    return ends;
-}
 
+    bool found() const { return found_; }
+
+private:
+    std::u16string delimiter_;
+    std::u16string window_;
+    bool atStart_ = true;
+    bool found_ = false;
+};
+
+/// A large message read block by block: a header decoded whole and a body decoded in
+/// blocks, as the in-memory decoding splits them (with Eudora tags on, the header and
+/// the body are decoded apart; with them off, as one text).
 class LargeMessage {
 public:
-    LargeMessage(const MessageReader& read, std::size_t bodyStart, std::vector<std::size_t> ends,
+    LargeMessage(const MessageReader& read, std::uint64_t size, std::size_t bodyStart, std::size_t blockSize,
                  const ConversionOptions& options)
-        : read_(read), bodyStart_(bodyStart), ends_(std::move(ends)), options_(options),
-          replaceSpaces_((options.sourceEncoding == kEncodingMacJapanese || options.sourceEncoding == kEncodingShiftJIS)
-                         && options.replaceNoBreakSpaces)
+        : read_(read), size_(size), bodyStart_(bodyStart), blockSize_(blockSize),
+          apart_(options.processEudoraTags), replaceNoBreakSpaces_(options.replaceNoBreakSpaces)
     {
     }
 
-    /// Bytes [from, to) decoded after the no-break-space step; false when invalid.
-    bool decode(std::size_t from, std::size_t to, std::u16string& text)
+    /// The encodings the header and the body are decoded in.
+    void setEncodings(EncodingId header, EncodingId body)
+    {
+        headerEncoding_ = header;
+        bodyEncoding_ = body;
+        replaceSpaces_ = (header == kEncodingMacJapanese || header == kEncodingShiftJIS) && replaceNoBreakSpaces_;
+    }
+
+    /// Bytes [from, to) after the no-break-space step, to <= from + blockSize.
+    std::string_view bytes(std::uint64_t from, std::uint64_t to)
     {
         // 0xA0 is no lead byte, replaced or not: the byte before a block is read as it stands.
         const unsigned char before = replaceSpaces_ && from > 0 ? static_cast<unsigned char>(read_(from - 1, 1)[0]) : 0;
-        std::string_view bytes = read_(from, to - from);
-        if (replaceSpaces_)
-            bytes = replaceSpaces(bytes, before);
-        text.clear();
-        return decodeAppend(bytes.data(), bytes.size(), options_.sourceEncoding, text);
+        const std::string_view raw = read_(from, static_cast<std::size_t>(to - from));
+        return replaceSpaces_ ? replaceSpaces(raw, before) : raw;
     }
 
-    /// Calls `each(text, decoded)` with every body block, decoded when it can be, in
-    /// order, until it returns false; false when it refused one.
+    /// How many no-break spaces the message has that are replaced (none when off).
+    std::uint64_t countReplacedSpaces()
+    {
+        std::uint64_t count = 0;
+        for (std::uint64_t at = 0; replaceSpaces_ && at < size_; at += blockSize_) {
+            const unsigned char before = at > 0 ? static_cast<unsigned char>(read_(at - 1, 1)[0]) : 0;
+            const std::string_view raw = read_(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize_, size_ - at)));
+            for (const char* p = raw.data(); (p = static_cast<const char*>(std::memchr(p, 0xA0, raw.data() + raw.size() - p)));
+                 ++p) {
+                const unsigned char previous = p > raw.data() ? static_cast<unsigned char>(p[-1]) : before;
+                count += !isShiftJISLeadByte(previous);
+            }
+        }
+        return count;
+    }
+
+    enum class Header { Decoded, Invalid, Unfinished };
+
+    /// The header decoded; Unfinished when (decoded with the body as one text) a
+    /// character runs across its end.
+    Header decodeHeader(std::u16string& text)
+    {
+        text.clear();
+        DecodeStream stream(headerEncoding_);
+        for (std::uint64_t at = 0; at < bodyStart_; at += blockSize_) {
+            const std::uint64_t end = std::min<std::uint64_t>(bodyStart_, at + blockSize_);
+            if (!stream.decode(bytes(at, end), end == bodyStart_ && apart_, text))
+                return Header::Invalid;
+        }
+        if (bodyStart_ == 0 && apart_ && !stream.decode({}, true, text))
+            return Header::Invalid;
+        return apart_ || !stream.pending() ? Header::Decoded : Header::Unfinished;
+    }
+
+    /// Calls `each(text)` with the body decoded block by block, until it returns
+    /// false; false when it did or the body does not decode.
     template <typename Each>
     bool forEachBody(Each each)
     {
-        std::size_t start = bodyStart_;
-        for (const std::size_t end : ends_) {
-            const bool decoded = decode(start, end, text_);
-            const bool more = each(std::u16string_view(text_), decoded);
-            if (!more)
+        if (!body_)
+            body_ = std::make_unique<DecodeStream>(bodyEncoding_);
+        else
+            body_->restart();
+        if (!apart_) {
+            // The body goes on from the header's state (ISO-2022-JP's shift, say).
+            for (std::uint64_t at = 0; at < bodyStart_; at += blockSize_) {
+                text_.clear();
+                if (!body_->decode(bytes(at, std::min<std::uint64_t>(bodyStart_, at + blockSize_)), false, text_))
+                    return false;
+            }
+        }
+        for (std::uint64_t at = bodyStart_; at < size_; at += blockSize_) {
+            const std::uint64_t end = std::min<std::uint64_t>(size_, at + blockSize_);
+            text_.clear();
+            if (!body_->decode(bytes(at, end), end == size_, text_) || !each(std::u16string_view(text_)))
                 return false;
-            start = end;
         }
         return true;
     }
-
-    /// forEachBody for the passes after the first, which need every block decoded.
-    template <typename Each>
-    bool forEachDecoded(Each each)
-    {
-        return forEachBody([&each](std::u16string_view text, bool decoded) { return decoded && each(text); });
-    }
-
-    /// The count of the first pass; later passes replace the same spaces again.
-    std::size_t replacedSpaces() const { return spaces_; }
-    void stopCounting() { counting_ = false; }
 
 private:
     std::string_view replaceSpaces(std::string_view bytes, unsigned char before)
@@ -385,95 +424,162 @@ private:
             if (static_cast<unsigned char>(copy_[i]) != 0xA0)
                 continue;
             const unsigned char previous = i > 0 ? static_cast<unsigned char>(bytes[i - 1]) : before;
-            if (!isShiftJISLeadByte(previous)) {
+            if (!isShiftJISLeadByte(previous))
                 copy_[i] = ' ';
-                spaces_ += counting_;
-            }
         }
         return copy_;
     }
 
     const MessageReader& read_;
-    std::size_t bodyStart_;
-    std::vector<std::size_t> ends_;
-    const ConversionOptions& options_;
-    bool replaceSpaces_;
-    std::size_t spaces_ = 0;
-    bool counting_ = true;
+    std::uint64_t size_;
+    std::uint64_t bodyStart_;
+    std::size_t blockSize_;
+    bool apart_;
+    bool replaceNoBreakSpaces_;
+    bool replaceSpaces_ = false;
+    EncodingId headerEncoding_ = kEncodingUTF8;
+    EncodingId bodyEncoding_ = kEncodingUTF8;
     std::string copy_;
     std::u16string text_;
+    std::unique_ptr<DecodeStream> body_;
+};
+
+/// Parts of a large message as Automatic's pieces: the bytes of each range as read.
+class LargePieces final : public PieceReader {
+public:
+    LargePieces(LargeMessage& message, std::size_t blockSize) : message_(message), blockSize_(blockSize) {}
+    void add(std::uint64_t from, std::uint64_t to) { ranges_.push_back({from, to}); }
+    std::size_t count() const override { return ranges_.size(); }
+    std::uint64_t size(std::size_t piece) const override { return ranges_[piece].second - ranges_[piece].first; }
+    std::size_t blockSize() const override { return blockSize_; }
+    std::string_view read(std::size_t piece, std::uint64_t offset, std::size_t length) const override
+    {
+        const std::uint64_t from = ranges_[piece].first + offset;
+        return message_.bytes(from, from + length);
+    }
+
+private:
+    LargeMessage& message_;
+    std::size_t blockSize_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges_;
 };
 
 } // namespace
 
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
                                         const ConversionOptions& options, CharsetCandidates& charsetCandidates,
-                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write)
+                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
+                                        std::size_t blockSize)
 {
-    const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
-    // The automatic choice of the source encoding looks at the whole message.
-    if (options.sourceEncoding == kEncodingAutomatic || headerLength > size || headerLength > kLargeHeaderLimit
-        || isBlockUnsafe(options.sourceEncoding, true)
-        || std::any_of(candidates.begin(), candidates.end(), [](const auto& c) { return isBlockUnsafe(c.encoding, false); }))
+    if (headerLength > size || headerLength > kLargeHeaderLimit || blockSize == 0)
         return LargeMessageOutcome::NeedsWholeMessage;
-    // The header is decoded whole, the body block by block. With Eudora tags on, a body
-    // without any '<' has no tag: it is one text run, so the content type is text/plain
-    // when the body has text.
+    // With Eudora tags on, a body without any '<' has no tag: it is one text run, so
+    // the content type is text/plain when the body has text.
     const bool tagged = options.processEudoraTags;
     const auto bodyStart = static_cast<std::size_t>(headerLength);
-    for (std::size_t at = bodyStart; tagged && at < size; at += kLargeBlock) {
-        const std::string_view block = read(at, static_cast<std::size_t>(std::min<std::uint64_t>(kLargeBlock, size - at)));
+    for (std::uint64_t at = bodyStart; tagged && at < size; at += blockSize) {
+        const std::string_view block = read(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - at)));
         if (std::memchr(block.data(), '<', block.size()) != nullptr)
             return LargeMessageOutcome::NeedsWholeMessage;
     }
-    std::optional<std::vector<std::size_t>> ends = blockEnds(size, bodyStart, read);
-    if (!ends)
-        return LargeMessageOutcome::NeedsWholeMessage;
-    LargeMessage blocks(read, bodyStart, std::move(*ends), options);
+    LargeMessage blocks(read, size, bodyStart, blockSize, options);
 
+    EncodingId source = options.sourceEncoding;
+    const bool automatic = source == kEncodingAutomatic;
+    if (automatic) {
+        // The message's own text, as decodeMessage gives it to the choice: the header
+        // and the body apart with tags on, else the whole message.
+        std::string header;
+        for (std::uint64_t at = 0; at < bodyStart; at += blockSize)
+            header.append(read(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, bodyStart - at))));
+        LargePieces own(blocks, blockSize);
+        if (tagged) {
+            own.add(0, bodyStart);
+            if (size > bodyStart)
+                own.add(bodyStart, size);
+        } else {
+            own.add(0, size);
+        }
+        source = chooseSourceEncoding(own, declaredCharset(header), mailbox.automatic).encoding;
+    }
+    blocks.setEncodings(source, source);
     mailbox.lastReason = UnconvertedReason::Undecodable;
+    // Logged as for any message: over the whole message, before it is decoded.
+    if (const std::uint64_t spaces = blocks.countReplacedSpaces(); spaces > 0)
+        logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
+
     std::u16string headerText;
-    bool decodable = blocks.decode(0, bodyStart, headerText);
+    switch (blocks.decodeHeader(headerText)) {
+    case LargeMessage::Header::Decoded: break;
+    case LargeMessage::Header::Invalid: return LargeMessageOutcome::Unconverted;
+    case LargeMessage::Header::Unfinished: return LargeMessageOutcome::NeedsWholeMessage;
+    }
     const ContentType contentType = tagged && size > bodyStart ? ContentType::Plain : ContentType::None;
     std::optional<HeaderChange> change;
-    if (decodable && contentType != ContentType::None)
+    if (contentType != ContentType::None)
         change = findHeaderChange(headerText, options.crlfLineEndings);
-    // Whether an intact multipart body follows needs the whole text.
-    if (change && options.putBackAttachments
-        && containsFolded(std::u16string_view(headerText).substr(change->location, change->replacedLength), u"multipart"))
-        return LargeMessageOutcome::NeedsWholeMessage;
+    // Whether an intact multipart body follows: a delimiter line after the header.
+    std::optional<std::string> boundary;
+    if (change && options.putBackAttachments && change->replacedLength > 0) {
+        std::string field;
+        for (const char16_t c : std::u16string_view(headerText).substr(change->location, change->replacedLength))
+            field += c < 0x80 ? static_cast<char>(c) : '?';
+        if (mediaType(field).starts_with("multipart/"))
+            boundary = parameterValue(field, "boundary").value_or(std::string());
+    }
 
-    // First the decoding, once: whether it succeeds, how many no-break spaces it
-    // replaces (logged as for any message, over the whole message), and the range of
-    // the code units.
+    // First the decoding, once: whether it succeeds, the range of the code units, and
+    // whether an intact multipart body follows.
     std::uint64_t bits = 0;
-    for (const char16_t c : headerText)
-        bits |= c;
-    blocks.forEachBody([&](std::u16string_view text, bool decoded) {
-        decodable = decodable && decoded;
-        if (decodable)
+    std::optional<DelimiterSearch> delimiters;
+    auto firstPass = [&] {
+        bits = 0;
+        for (const char16_t c : headerText)
+            bits |= c;
+        if (boundary) {
+            delimiters.emplace(*boundary);
+            delimiters->add(std::u16string_view(headerText).substr(change->location + change->replacedLength));
+        }
+        return blocks.forEachBody([&](std::u16string_view text) {
             bits |= unitBits(text);
-        return true;
-    });
-    blocks.stopCounting();
-    if (blocks.replacedSpaces() > 0)
-        logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(blocks.replacedSpaces())}));
+            if (delimiters)
+                delimiters->add(text);
+            return true;
+        });
+    };
+    bool decodable = firstPass();
+    if (!decodable && tagged && automatic) {
+        // A body that does not decode as the message does, decided by itself.
+        LargePieces alone(blocks, blockSize);
+        alone.add(bodyStart, size);
+        AutomaticSource byItself{mailbox.automatic.origin, mailbox.automatic.family, mailbox.automatic.confirmed};
+        const SourceEncoding chosen = chooseSourceEncoding(alone, {}, byItself);
+        if (chosen.choice != EncodingChoice::Undecodable) {
+            blocks.setEncodings(source, chosen.encoding);
+            decodable = firstPass();
+        }
+    }
     if (!decodable)
         return LargeMessageOutcome::Unconverted;
+    if (delimiters && delimiters->found())
+        change.reset(); // Eudora kept that body undecoded, and its header still describes it
     mailbox.lastReason = UnconvertedReason::NoFittingCharset;
+    const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
     const bool wantsMaxUnit = std::any_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) {
         return c.encoding == kEncodingASCII || c.encoding == kEncodingISOLatin1;
     });
     const char16_t unitRange = wantsMaxUnit ? static_cast<char16_t>(bits) : char16_t{0xFFFF};
 
     std::string out;
-    // Encodes `prefix` and then every body block; writes the bytes when `writing`.
+    // Encodes `prefix` and then every body block as one text; writes the bytes when `writing`.
     auto encodeAll = [&](std::u16string_view prefix, EncodingId encoding, bool writing) {
-        if (!encodeText(prefix, encoding, out) || (writing && !out.empty() && !write(out)))
-            return false;
-        return blocks.forEachDecoded([&](std::u16string_view text) {
-            return encodeText(text, encoding, out) && (!writing || out.empty() || write(out));
-        });
+        EncodeStream stream(encoding);
+        auto put = [&](std::u16string_view text, bool last) {
+            out.clear();
+            return stream.encode(text, last, out) && (!writing || out.empty() || write(out));
+        };
+        return put(prefix, false) && blocks.forEachBody([&](std::u16string_view text) { return put(text, false); })
+            && put({}, true);
     };
     // As convertMessage's: header fields with non-ASCII text as encoded-words (they lie
     // in the header text), the body as chosen.
@@ -516,9 +622,16 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         if (canEncode(header, candidate.encoding))
             continue;
         const std::u16string_view changed = headerText;
+        std::optional<EncodeStream> rest;
+        rest.emplace(candidate.encoding);
+        std::string scratch;
+        auto fits = [&](std::u16string_view text, bool last) {
+            scratch.clear();
+            return rest->encode(text, last, scratch);
+        };
         if (canEncode(changed.substr(0, at.location), candidate.encoding)
-            && canEncode(changed.substr(at.location + appliedLength), candidate.encoding)
-            && blocks.forEachDecoded([&](std::u16string_view text) { return canEncode(text, candidate.encoding); }))
+            && fits(changed.substr(at.location + appliedLength), false)
+            && blocks.forEachBody([&](std::u16string_view text) { return fits(text, false); }) && fits({}, true))
             return LargeMessageOutcome::Unconverted;
     }
     return LargeMessageOutcome::Unconverted;

@@ -43,19 +43,25 @@ enum class LargeMessageOutcome {
     Unconverted,       // nothing written: no candidate fits or the message does not decode
     WriteFailed,       // `write` failed part-way
     NeedsWholeMessage, // nothing written: this message needs convertMessage (Eudora tag
-                       // text, a stateful encoding, a place without a safe cut, ...)
+                       // text, a header over 4 MiB or without an end, ...)
 };
 
 /// Reads `length` bytes at `offset` of a message kept outside memory; the view is
 /// valid until the next call.
 using MessageReader = std::function<std::string_view(std::uint64_t offset, std::size_t length)>;
 
+/// The block size of convertLargeMessage.
+inline constexpr std::size_t kLargeMessageBlock = std::size_t{1} << 20;
+
 /// Converts a message of `size` bytes too large to hold decoded in memory, with the
-/// bytes that convertMessage would give, reading it through `read` block by block (at
-/// most 4 MiB at a time) in passes: first each candidate is tried without keeping the
-/// result, then the chosen one is written through `write`.
+/// bytes (and log lines) that convertMessage would give, reading it through `read` in
+/// blocks of `blockSize` bytes cut anywhere, in passes: first the source encoding is
+/// chosen (Automatic) and the message decoded, then each candidate is tried without
+/// keeping the result, then the chosen one is written through `write`. Memory stays
+/// within a few times the block size and the header.
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
                                         const ConversionOptions& options, CharsetCandidates& candidates,
-                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write);
+                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
+                                        std::size_t blockSize = kLargeMessageBlock);
 
 } // namespace tarnwick

@@ -2,6 +2,8 @@
 // must give exactly the bytes (and the log lines) of the conversion in one piece. Each
 // case is converted both ways and compared.
 #include "engine/MessageConverter.h"
+#include "engine/LegacyEncodings.h"
+#include "engine/ByteRange.h"
 #include "platform/Log.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +40,7 @@ Outcome inOnePiece(std::string_view message, std::uint64_t headerLength, const C
     setLogSink([&outcome](std::string_view line) { outcome.log.emplace_back(line); });
     CharsetCandidates candidates(options.charsetNames);
     MailboxContext mailbox;
+    mailbox.automatic.family = &familyForLanguage(options.language);
     outcome.converted = convertMessage(message, headerLength, options, candidates, mailbox, outcome.bytes);
     outcome.reason = mailbox.lastReason;
     if (!outcome.converted)
@@ -46,7 +49,8 @@ Outcome inOnePiece(std::string_view message, std::uint64_t headerLength, const C
     return outcome;
 }
 
-std::optional<Outcome> streamed(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options)
+std::optional<Outcome> streamed(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                                std::size_t blockSize = kLargeMessageBlock)
 {
     Outcome outcome;
     setLogSink([&outcome](std::string_view line) { outcome.log.emplace_back(line); });
@@ -54,16 +58,19 @@ std::optional<Outcome> streamed(std::string_view message, std::uint64_t headerLe
     std::string block;
     const MessageReader read = [&](std::uint64_t offset, std::size_t length) {
         EXPECT_LE(offset + length, message.size());
-        EXPECT_LE(length, std::size_t{4} << 20) << "a block larger than the bound";
+        EXPECT_LE(length, blockSize) << "a block larger than the bound";
         block.assign(message.substr(offset, length)); // a copy, as a file read would give
         return std::string_view(block);
     };
     MailboxContext mailbox;
-    const LargeMessageOutcome result = convertLargeMessage(message.size(), read, headerLength, options, candidates,
-                                                           mailbox, [&outcome](std::string_view bytes) {
-                                                               outcome.bytes += bytes;
-                                                               return true;
-                                                           });
+    mailbox.automatic.family = &familyForLanguage(options.language);
+    const LargeMessageOutcome result = convertLargeMessage(
+        message.size(), read, headerLength, options, candidates, mailbox,
+        [&outcome](std::string_view bytes) {
+            outcome.bytes += bytes;
+            return true;
+        },
+        blockSize);
     outcome.reason = mailbox.lastReason;
     setLogSink({});
     if (result == LargeMessageOutcome::NeedsWholeMessage) {
@@ -93,14 +100,24 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
         bool tags;
         bool nbsp = false;
         bool streams = true; // whether the streaming form covers it
+        const char* language = "";
     };
     const std::string ascii = "plain text line of the body\r\n";
     const std::string latin = "caf\xe9 r\xe9sum\xe9 na\xefve\r\n";
     const std::string euro = "price \x80" "100, caf\xe9\r\n";
     const std::string sjis = "\x93\xfa\x96\x7b\x8c\xea \xa0 text\x82\xa0\xa0\r\n"; // NBSP alone and after a lead byte
     const std::string kana = "\x93\xfa\x96\x7b \xb1\xb2\r\n";                    // half-width katakana
+    const std::string japaneseText = "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c\x83\x58\x83\x67\x82\xc5\x82\xb7\x81\x42\r\n";
+    const std::string jis = "\x1b$BF|K\\8l\x1b(B text \x1b$B$G$9\x1b(B\r\n";
+    const std::string jisOpen = "\x1b$BF|K\\8l$G$9\r\n"; // no shift back before the line ends
+    const std::string utf8 = "\xe6\x97\xa5\xe6\x9c\xac caf\xc3\xa9 \xf0\x9f\x98\x80\r\n";
+    const std::string euckr = "\xc7\xd1\xb1\xb9\xbe\xee text\r\n";
+    const std::string gb18030 = "\x81\x30\x81\x30 \xd6\xd0\xce\xc4\r\n"; // a four-byte character with digits inside
+    const std::string delimited = "--b\r\nContent-Type: text/plain\r\n\r\n" + ascii;
     const std::vector<std::string> western = {"us-ascii", "iso-8859-1", "utf-8"};
     const std::vector<std::string> japanese = {"iso-2022-jp", "utf-8"};
+    const std::string jisHeader = from + "Content-Type: text/plain; charset=iso-2022-jp\r\n\r\n";
+    const std::string sjisSubject = from + "Subject: \x93\xfa\x96\x7b\r\n\r\n";
     const Case cases[] = {
         {"ASCII, tags off", plainHeader, ascii, kWindows1252, western, false},
         {"ASCII, tags on: Content-Type added", plainHeader, ascii, kWindows1252, western, true},
@@ -117,12 +134,35 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
         {"undecodable UTF-8", plainHeader, "ok \xff bad\r\n", kEncodingUTF8, western, true},
         {"Eudora tag text: in one piece", plainHeader, "<x-html>\r\n<b>x</b>\r\n</x-html>\r\n", kWindows1252, western,
          true, false, false},
-        {"multipart header: in one piece", multipartHeader, ascii, kWindows1252, western, true, false, false},
-        {"ISO-2022-JP source: in one piece", plainHeader, ascii, 21, western, true, false, false},
-        {"automatic source: in one piece", plainHeader, latin, kEncodingAutomatic, western, true, false, false},
+        {"multipart header, no delimiter line: replaced", multipartHeader, ascii, kWindows1252, western, true},
+        {"multipart header, delimiter line: kept", multipartHeader, delimited, kWindows1252, western, true},
+        {"UTF-8 source, long run of two-byte characters", plainHeader, "\xc3\xa9\xc3\xa9\xc3\xa9", kEncodingUTF8, western, true},
+        {"GB18030 source", plainHeader, gb18030, 0x80000632, {"gb18030", "utf-8"}, true},
+        // Stateful encodings, as source and as candidate.
+        {"ISO-2022-JP source", plainHeader, jis, 21, japanese, true},
+        {"ISO-2022-JP source, shift open across lines, tags off", plainHeader, jisOpen, 21, {"shift_jis", "utf-8"}, false},
+        {"EUC-KR source (ISO-2022-KR is refused as a candidate)", plainHeader, euckr, 0x80000940, {"iso-2022-kr", "utf-8"}, true},
+        {"HZ source", plainHeader, "~{<:Ky~} text ~~\r\n", 0x80000A05, {"gb2312", "utf-8"}, false},
+        // Automatic.
+        {"automatic: Latin-1", plainHeader, latin, kEncodingAutomatic, western, true},
+        {"automatic: Latin-1, tags off", latinSubject, latin, kEncodingAutomatic, western, false},
+        {"automatic: UTF-8", plainHeader, utf8, kEncodingAutomatic, western, true},
+        {"automatic: ASCII", typedHeader, ascii, kEncodingAutomatic, western, true},
+        {"automatic: Shift_JIS detected", plainHeader, japaneseText, kEncodingAutomatic, japanese, true},
+        {"automatic: Japanese user, lone NBSP: no Japanese encoding fits", sjisSubject, sjis, kEncodingAutomatic, japanese, true, true, true, "ja"},
+        {"automatic: ISO-2022-JP", plainHeader, jis, kEncodingAutomatic, japanese, true},
+        {"automatic: declared ISO-2022-JP", jisHeader, jisOpen, kEncodingAutomatic, japanese, false},
+        {"automatic: header and body in other encodings", sjisSubject, latin, kEncodingAutomatic, western, true},
+        {"automatic: Korean", plainHeader, euckr, kEncodingAutomatic, {"iso-2022-kr", "utf-8"}, true, false, true, "ko"},
+        {"automatic: undecodable", plainHeader, "\x81\x20\x82\r\n", kEncodingAutomatic, western, true},
     };
+    // The default block on large messages; tiny blocks on small ones, so that cuts
+    // fall inside characters, shift sequences and CR LF pairs.
+    const std::pair<std::size_t, std::size_t> runs[] = {
+        {3 * mib + 17, kLargeMessageBlock}, {mib / 2, kLargeMessageBlock}, {700, 1}, {700, 2}, {900, 3}, {900, 5},
+        {1500, 7}, {5000, 64}};
     for (const Case& c : cases) {
-        for (const std::size_t size : {3 * mib + 17, mib / 2}) {
+        for (const auto& [size, block] : runs) {
             std::string message = largeMessage(c.header, c.line, size);
             ConversionOptions options;
             options.convertEncodings = true;
@@ -133,31 +173,34 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
             options.crlfLineEndings = true;
             options.putBackAttachments = true;
             options.encodeHeaders = true;
+            options.language = c.language;
             const std::uint64_t headerLength = c.header.size();
             const Outcome whole = inOnePiece(message, headerLength, options);
-            const std::optional<Outcome> inBlocks = streamed(message, headerLength, options);
+            const std::optional<Outcome> inBlocks = streamed(message, headerLength, options, block);
             ASSERT_EQ(inBlocks.has_value(), c.streams) << c.name;
             if (!inBlocks)
                 continue;
-            EXPECT_EQ(inBlocks->converted, whole.converted) << c.name << ", " << size << " bytes";
-            EXPECT_TRUE(inBlocks->bytes == whole.bytes) << c.name << ", " << size << " bytes";
-            EXPECT_EQ(inBlocks->log, whole.log) << c.name;
-            EXPECT_EQ(inBlocks->reason, whole.reason) << c.name;
+            const std::string run = std::string(c.name) + ", " + std::to_string(size) + " bytes in blocks of " + std::to_string(block);
+            EXPECT_EQ(inBlocks->converted, whole.converted) << run;
+            EXPECT_TRUE(inBlocks->bytes == whole.bytes) << run;
+            EXPECT_EQ(inBlocks->log, whole.log) << run;
+            EXPECT_EQ(inBlocks->reason, whole.reason) << run;
         }
     }
 }
 
-TEST(LargeMessage, ALineWithoutAPlaceToCutIsLeftToTheWholeConversion)
+TEST(LargeMessage, WhatStillNeedsTheWholeMessage)
 {
     ConversionOptions options;
     options.convertEncodings = true;
     options.sourceEncoding = kEncodingUTF8;
     options.charsetNames = {"utf-8"};
-    // 3 MiB of "é" in UTF-8: no byte below 0x40 to cut after within a block.
-    std::string message = "From a\r\n\r\n";
-    for (int i = 0; i < 3 << 19; ++i)
-        message += "\xc3\xa9";
-    EXPECT_FALSE(streamed(message, 10, options).has_value());
+    const std::string body(4096, 'x');
+    // No empty line ends the header; a header over 4 MiB.
+    const std::string endless = "From a\r\nSubject: x\r\n" + body;
+    EXPECT_FALSE(streamed(endless, kHeaderLengthNone, options, 512).has_value());
+    const std::string longHeader = "From a\r\nX: " + std::string((4u << 20) + 1, 'h') + "\r\n\r\n" + body;
+    EXPECT_FALSE(streamed(longHeader, longHeader.size() - body.size(), options, 1u << 20).has_value());
 }
 
 } // namespace
