@@ -444,6 +444,19 @@ private:
     std::unique_ptr<DecodeStream> body_;
 };
 
+/// Whether an empty line after the first line ends in `text` where it would end in any
+/// longer text (a CR at its very end may still be followed by an LF).
+bool holdsEmptyLine(std::u16string_view text)
+{
+    for (std::size_t pos = textLineAt(text, 0).end; pos < text.size();) {
+        const TextLine line = textLineAt(text, pos);
+        if (line.contentsEnd == line.start)
+            return line.end < text.size() || text.back() == u'\n';
+        pos = line.end;
+    }
+    return false;
+}
+
 /// Parts of a large message as Automatic's pieces: the bytes of each range as read.
 class LargePieces final : public PieceReader {
 public:
@@ -486,6 +499,8 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
 
     EncodingId source = options.sourceEncoding;
     const bool automatic = source == kEncodingAutomatic;
+    // What the choice learns is kept only once the message is taken.
+    AutomaticSource automaticSource = mailbox.automatic;
     if (automatic) {
         // The message's own text, as decodeMessage gives it to the choice: the header
         // and the body apart with tags on, else the whole message.
@@ -500,20 +515,23 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         } else {
             own.add(0, size);
         }
-        source = chooseSourceEncoding(own, declaredCharset(header), mailbox.automatic).encoding;
+        source = chooseSourceEncoding(own, declaredCharset(header), automaticSource).encoding;
     }
     blocks.setEncodings(source, source);
+    std::u16string headerText;
+    const LargeMessage::Header headerState = blocks.decodeHeader(headerText);
+    // The header change and the encoded-words look at the lines up to the first empty
+    // line after the first: the header text must hold it whole, as the message's text does.
+    if (headerState == LargeMessage::Header::Unfinished
+        || (headerState == LargeMessage::Header::Decoded && (tagged || options.encodeHeaders) && !holdsEmptyLine(headerText)))
+        return LargeMessageOutcome::NeedsWholeMessage;
+    mailbox.automatic = automaticSource;
     mailbox.lastReason = UnconvertedReason::Undecodable;
     // Logged as for any message: over the whole message, before it is decoded.
     if (const std::uint64_t spaces = blocks.countReplacedSpaces(); spaces > 0)
         logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
-
-    std::u16string headerText;
-    switch (blocks.decodeHeader(headerText)) {
-    case LargeMessage::Header::Decoded: break;
-    case LargeMessage::Header::Invalid: return LargeMessageOutcome::Unconverted;
-    case LargeMessage::Header::Unfinished: return LargeMessageOutcome::NeedsWholeMessage;
-    }
+    if (headerState == LargeMessage::Header::Invalid)
+        return LargeMessageOutcome::Unconverted;
     const ContentType contentType = tagged && size > bodyStart ? ContentType::Plain : ContentType::None;
     std::optional<HeaderChange> change;
     if (contentType != ContentType::None)

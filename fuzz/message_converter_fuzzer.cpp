@@ -2,7 +2,9 @@
 // ConvertLineEndings and ReplaceNBSPWithSpaceInMacJapanese, five source encodings and
 // four candidate lists. The first input bytes choose the options and the header length.
 // Every path must stay in bounds; the plain path (no tag processing) must give exactly
-// the bytes of the first candidate that can hold the decoded message.
+// the bytes of the first candidate that can hold the decoded message. The conversion of
+// a large message, in blocks of 1 to 8 bytes, must give the bytes of the conversion in
+// one piece whenever it takes the message.
 
 #include "FuzzSupport.h"
 
@@ -50,6 +52,39 @@ std::uint64_t realHeaderLength(std::string_view b)
     return kHeaderLengthNone;
 }
 
+// convertLargeMessage over the message in blocks of `blockSize`, checked against what
+// convertMessage gave (`converted`, `result` and the reason in `mailbox`).
+void checkLargePath(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                    CharsetCandidates& candidates, MailboxContext mailbox, std::size_t blockSize, bool converted,
+                    const std::string& result, UnconvertedReason reason)
+{
+    std::string block;
+    const MessageReader read = [&](std::uint64_t offset, std::size_t length) {
+        FUZZ_CHECK(offset + length <= message.size() && length <= blockSize);
+        block.assign(message.substr(static_cast<std::size_t>(offset), length));
+        return std::string_view(block);
+    };
+    std::string written;
+    const LargeMessageOutcome outcome = convertLargeMessage(
+        message.size(), read, headerLength, options, candidates, mailbox,
+        [&written](std::string_view bytes) {
+            written += bytes;
+            return true;
+        },
+        blockSize);
+    if (outcome == LargeMessageOutcome::NeedsWholeMessage) {
+        FUZZ_CHECK(written.empty());
+        return;
+    }
+    FUZZ_CHECK(outcome != LargeMessageOutcome::WriteFailed);
+    FUZZ_CHECK((outcome == LargeMessageOutcome::Converted) == converted);
+    FUZZ_CHECK(mailbox.lastReason == reason);
+    if (converted)
+        FUZZ_CHECK(written == result);
+    else
+        FUZZ_CHECK(written.empty());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -90,9 +125,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
 
+    const std::size_t blockSize = 1 + ((headerMode >> 2) & 7);
+    conversion.putBackAttachments = options & 0x20;
     std::string result = "stale bytes from an earlier message";
     MailboxContext mailbox;
     const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, mailbox, result);
+    checkLargePath(message.view(), headerLength, conversion, candidates, MailboxContext{}, blockSize, converted, result,
+                   mailbox.lastReason);
 
     // The same message with the Automatic source encoding and encoded header fields: no
     // oracle but the sanitizers and the reason, which tells a success from a failure.
@@ -104,9 +143,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MailboxContext automaticMailbox;
         automaticMailbox.automatic.origin = (options & 0x80) ? MailboxOrigin::Mac : MailboxOrigin::Windows;
         automaticMailbox.automatic.family = &familyForLanguage(automatic.language);
+        const MailboxContext before = automaticMailbox;
         std::string automaticResult;
         const bool done = convertMessage(message.view(), headerLength, automatic, candidates, automaticMailbox, automaticResult);
         FUZZ_CHECK(done == (automaticMailbox.lastReason == UnconvertedReason::None));
+        checkLargePath(message.view(), headerLength, automatic, candidates, before, blockSize, done, automaticResult,
+                       automaticMailbox.lastReason);
     }
 
     const bool plainPath = !tags || message.size() < headerLength;

@@ -201,6 +201,13 @@ TEST(LargeMessage, WhatStillNeedsTheWholeMessage)
     EXPECT_FALSE(streamed(endless, kHeaderLengthNone, options, 512).has_value());
     const std::string longHeader = "From a\r\nX: " + std::string((4u << 20) + 1, 'h') + "\r\n\r\n" + body;
     EXPECT_FALSE(streamed(longHeader, longHeader.size() - body.size(), options, 1u << 20).has_value());
+    // A header length short of the empty line (or inside its CR LF) with tags on: the
+    // header change is decided on the text beyond it.
+    options.processEudoraTags = true;
+    const std::string message = "From a\r\nSubject: x\r\n\r\n" + body;
+    for (const std::uint64_t headerLength : {8, 20, 21})
+        EXPECT_FALSE(streamed(message, headerLength, options, 16).has_value()) << headerLength;
+    EXPECT_TRUE(streamed(message, 22, options, 16).has_value());
 }
 
 } // namespace
