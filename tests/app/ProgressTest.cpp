@@ -167,9 +167,10 @@ private slots:
         const QString source = dir_.path() + "/closing", destination = dir_.path() + "/" + QTest::currentDataTag();
         QVERIFY(QDir(source).exists() || QDir().mkpath(source));
         QVERIFY(QDir().mkpath(destination));
-        for (const char* name : {"One", "Two"})
+        // Large enough that the job is still under way when the window is asked to close.
+        for (const auto& [name, messages] : {std::pair{"One", 80000}, std::pair{"Two", 30000}})
             if (!QFileInfo::exists(source + "/" + name))
-                test::writeFile(source + "/" + name, test::mailbox(30000)); // about 45 MB each
+                test::writeFile(source + "/" + name, test::mailbox(messages)); // about 120 and 45 MB
         test::Window w;
         w.window.show();
         QVERIFY(QTest::qWaitForWindowActive(&w.window));
