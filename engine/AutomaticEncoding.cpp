@@ -90,10 +90,22 @@ bool decodePiece(const PieceReader& pieces, std::size_t piece, EncodingId encodi
     });
 }
 
-bool hasByteAbove7F(std::string_view bytes)
+/// The offset of the first byte above 0x7F at or after `from`; the size when none.
+std::size_t nextByteAbove7F(std::string_view bytes, std::size_t from)
 {
-    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    std::size_t i = from;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        if (word & 0x8080808080808080ULL)
+            break;
+    }
+    while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80)
+        ++i;
+    return i;
 }
+
+bool hasByteAbove7F(std::string_view bytes) { return nextByteAbove7F(bytes, 0) < bytes.size(); }
 
 bool anyByteAbove7F(const PieceReader& pieces)
 {
@@ -128,7 +140,16 @@ bool hasC1Control(std::u16string_view text)
 
 bool decodesCleanly(const PieceReader& pieces, EncodingId encoding)
 {
+    // Single-byte and UTF-8 text is checked on its bytes, without decoding, when a piece
+    // is read in one block (a UTF-8 character may be cut between blocks).
+    const bool scannable = isByteTranscodable(encoding);
     for (std::size_t i = 0; i < pieces.count(); ++i) {
+        if (scannable && pieces.size(i) <= pieces.blockSize()) {
+            const std::string_view bytes = pieces.read(i, 0, static_cast<std::size_t>(pieces.size(i)));
+            if (!scanBytes(bytes.data(), bytes.size(), encoding).clean)
+                return false;
+            continue;
+        }
         if (!decodePiece(pieces, i, encoding, [](std::u16string_view text) { return !hasC1Control(text); }))
             return false;
     }
@@ -242,16 +263,21 @@ bool hasDoubleByteShape(const PieceReader& pieces)
     for (std::size_t i = 0; i < pieces.count(); ++i) {
         bool lead = false; // the byte before was an 8-bit byte that no pair holds yet
         forEachBlock(pieces, i, [&](std::string_view block) {
-            for (const char c : block) {
-                const bool eightBit = static_cast<unsigned char>(c) >= 0x80;
+            for (std::size_t at = 0; at < block.size();) {
                 if (lead) {
+                    const bool eightBit = static_cast<unsigned char>(block[at++]) >= 0x80;
                     lead = false;
                     high += eightBit;
                     pairs += eightBit;
-                } else if (eightBit) {
-                    ++high;
-                    lead = true;
+                    continue;
                 }
+                // ASCII bytes between pairs count for nothing: skipped a word at a time.
+                at = nextByteAbove7F(block, at);
+                if (at == block.size())
+                    break;
+                ++high;
+                lead = true;
+                ++at;
             }
             return true;
         });

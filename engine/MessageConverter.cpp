@@ -42,6 +42,9 @@ struct WorkingBuffers {
     std::u16string header;   // the new Content-Type line
     std::u16string replaced; // the Content-Type header it replaces
     std::u16string encoded;  // the text with its header fields encoded
+    MessagePlan plan;        // the spans of a message converted from its bytes
+    std::string bytes;       // the encoded header of such a message, or a scratch encoding
+    std::string projection;  // its text after a Content-Type header, ASCII kept, for the boundary search
 };
 thread_local WorkingBuffers t_buffers;
 
@@ -57,6 +60,10 @@ struct BufferTrim {
             std::u16string().swap(buffers.text);
         if (buffers.encoded.capacity() > kKeptUnits)
             std::u16string().swap(buffers.encoded);
+        if (buffers.bytes.capacity() > kKeptUnits)
+            std::string().swap(buffers.bytes);
+        if (buffers.projection.capacity() > kKeptUnits)
+            std::string().swap(buffers.projection);
     }
 };
 
@@ -125,16 +132,23 @@ std::optional<HeaderChange> findHeaderChange(std::u16string_view text, bool crlf
 /// Whether the Content-Type header that `change` replaces declares a multipart type
 /// whose boundary still begins a line after it: Eudora kept that body undecoded, and
 /// its header still describes it.
-bool isIntactMultipart(std::u16string_view text, const HeaderChange& change)
+/// The boundary of the multipart type that the Content-Type header replaced by `change`
+/// declares; none for an insertion or another type.
+std::optional<std::string> multipartBoundary(std::u16string_view text, const HeaderChange& change)
 {
     if (change.replacedLength == 0)
-        return false;
+        return std::nullopt;
     std::string header;
     for (const char16_t c : text.substr(change.location, change.replacedLength))
         header += c < 0x80 ? static_cast<char>(c) : '?';
     if (!mediaType(header).starts_with("multipart/"))
-        return false;
-    const std::optional<std::string> boundary = parameterValue(header, "boundary");
+        return std::nullopt;
+    return parameterValue(header, "boundary");
+}
+
+bool isIntactMultipart(std::u16string_view text, const HeaderChange& change)
+{
+    const std::optional<std::string> boundary = multipartBoundary(text, change);
     return boundary && hasDelimiterLine(text.substr(change.location + change.replacedLength), *boundary);
 }
 
@@ -195,6 +209,156 @@ bool encodeHeaders(std::u16string_view text, const EncodingPair& candidate, std:
     return true;
 }
 
+/// Whether what findHeaderChange and encodeHeaders decide on `header` alone is what they
+/// decide on any text that begins with it: its first line holds text, and an empty line
+/// follows inside it whose terminator cannot go on after it (no lone CR at its end).
+bool settlesHeader(std::u16string_view header)
+{
+    const TextLine first = textLineAt(header, 0);
+    if (first.contentsEnd == first.start)
+        return false;
+    for (std::size_t pos = first.end; pos < header.size();) {
+        const TextLine line = textLineAt(header, pos);
+        if (line.contentsEnd == line.start)
+            return !(line.end == header.size() && line.end - line.contentsEnd == 1 && header[line.contentsEnd] == u'\r');
+        pos = line.end;
+    }
+    return false;
+}
+
+char16_t unitBitsOf(UnitRange range)
+{
+    switch (range) {
+    case UnitRange::Ascii: return 0x7F;
+    case UnitRange::Latin1: return 0xFF;
+    case UnitRange::Wide: break;
+    }
+    return 0xFFFF;
+}
+
+/// isIntactMultipart for a planned message whose header text is `header`: the text after
+/// the replaced header is the rest of the header and the body spans. Its ASCII characters
+/// stand where they are in a byte copy (other units as 0x80, the spans' bytes as they are,
+/// which needs encodings whose ASCII bytes are exactly their ASCII characters), so a
+/// delimiter line is found in the copy exactly when it is in the text. None when a span
+/// is in another encoding.
+std::optional<bool> isIntactMultipart(std::u16string_view header, const HeaderChange& change, std::string_view message,
+                                      const MessagePlan& plan, std::string& projection)
+{
+    const std::optional<std::string> boundary = multipartBoundary(header, change);
+    if (!boundary)
+        return false;
+    projection.clear();
+    for (const char16_t c : header.substr(change.location + change.replacedLength))
+        projection += c < 0x80 ? static_cast<char>(c) : '\x80';
+    for (const TextSpan& span : plan.body) {
+        if (!isAsciiTransparent(span.encoding))
+            return std::nullopt;
+        projection.append(message.substr(span.offset, span.length));
+    }
+    return hasDelimiterLine(std::string_view(projection), *boundary);
+}
+
+/// convertMessage for a planned message: only the header is decoded; the body goes from
+/// its bytes to each candidate's bytes directly. Every step is convertMessage's, with the
+/// text cut into the header and the body: every candidate here is stateless and encodes
+/// character by character, so a text encodes exactly when both parts do, into their
+/// bytes one after the other. None when the header alone does not settle the header
+/// decisions or a candidate is not byte-transcodable: then the text is decoded whole.
+std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& plan, const ConversionOptions& options,
+                                   const std::vector<EncodingPair>& candidates, MailboxContext& mailbox,
+                                   WorkingBuffers& buffers, std::string& result)
+{
+    if (!std::all_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) { return isByteTranscodable(c.encoding); }))
+        return std::nullopt;
+    std::u16string& header = buffers.text;
+    header.clear();
+    if (!decodeAppend(message.data(), plan.header.length, plan.header.encoding, header) || !settlesHeader(header))
+        return std::nullopt;
+
+    const bool wantsMaxUnit = std::any_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) {
+        return c.encoding == kEncodingASCII || c.encoding == kEncodingISOLatin1;
+    });
+    char16_t unitRange = 0xFFFF;
+    if (wantsMaxUnit) {
+        unitRange = unitBits(header);
+        for (const TextSpan& span : plan.body)
+            unitRange = static_cast<char16_t>(unitRange | unitBitsOf(span.range));
+    }
+
+    std::optional<HeaderChange> change;
+    if (plan.contentType != ContentType::None)
+        change = findHeaderChange(header, options.crlfLineEndings);
+    if (change && options.putBackAttachments) {
+        const std::optional<bool> intact = isIntactMultipart(header, *change, message, plan, buffers.projection);
+        if (!intact)
+            return std::nullopt;
+        if (*intact)
+            change.reset();
+    }
+    mailbox.lastReason = UnconvertedReason::NoFittingCharset;
+
+    auto encodeBody = [&](EncodingId encoding, std::string& out) {
+        for (const TextSpan& span : plan.body) {
+            if (!transcodeAppend(message.data() + span.offset, span.length, span.encoding, encoding, out))
+                return false;
+        }
+        return true;
+    };
+    std::size_t headerBytes = 0;
+    auto encodeAll = [&](EncodingId encoding) {
+        result.clear();
+        if (!encodeAppend(header, encoding, result))
+            return false;
+        headerBytes = result.size();
+        return encodeBody(encoding, result);
+    };
+    auto finish = [&](const EncodingPair& candidate) {
+        if (options.encodeHeaders && encodeHeaders(header, candidate, buffers.encoded)) {
+            if (!encodeText(buffers.encoded, candidate.encoding, buffers.bytes))
+                return false;
+            result.replace(0, headerBytes, buffers.bytes);
+        }
+        mailbox.lastReason = UnconvertedReason::None;
+        return true;
+    };
+
+    if (!change) {
+        for (const EncodingPair& candidate : candidates) {
+            if (mayEncode(candidate.encoding, unitRange) && encodeAll(candidate.encoding))
+                return finish(candidate);
+        }
+        return false;
+    }
+
+    // As convertMessage: pieces P R S become P H S, with P, R and H in the header text.
+    const HeaderChange& at = *change;
+    std::u16string& replaced = buffers.replaced;
+    replaced.assign(header, at.location, at.replacedLength);
+    std::u16string& newHeader = buffers.header;
+    std::size_t appliedLength = at.replacedLength;
+    for (const EncodingPair& candidate : candidates) {
+        if (!mayEncode(candidate.encoding, unitRange))
+            continue;
+        if (!replaced.empty() && !canEncode(replaced, candidate.encoding))
+            continue;
+        assignContentTypeHeader(newHeader, plan.contentType, candidate, at.terminator);
+        header.replace(at.location, appliedLength, newHeader);
+        appliedLength = newHeader.size();
+        if (encodeAll(candidate.encoding))
+            return finish(candidate);
+        if (canEncode(newHeader, candidate.encoding))
+            continue;
+        const std::u16string_view changed = header;
+        buffers.bytes.clear();
+        if (canEncode(changed.substr(0, at.location), candidate.encoding)
+            && canEncode(changed.substr(at.location + appliedLength), candidate.encoding)
+            && encodeBody(candidate.encoding, buffers.bytes))
+            return false;
+    }
+    return false;
+}
+
 } // namespace
 
 bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
@@ -206,7 +370,20 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
 
     std::u16string& text = buffers.text;
     ContentType contentType = ContentType::None;
-    if (!decodeMessage(message, headerLength, options, mailbox.automatic, text, contentType))
+    MessagePlan& plan = buffers.plan;
+    switch (planMessage(message, headerLength, options, mailbox.automatic, plan)) {
+    case PlanOutcome::Undecodable:
+        return false;
+    case PlanOutcome::Planned:
+        if (const std::optional<bool> converted =
+                convertPlanned(message, plan, options, charsetCandidates.pairs(), mailbox, buffers, result))
+            return *converted;
+        break;
+    case PlanOutcome::NeedsText:
+        break;
+    }
+    mailbox.lastReason = UnconvertedReason::Undecodable;
+    if (!decodeMessageIn(message, headerLength, options, plan.source, mailbox.automatic, text, contentType))
         return false;
     mailbox.lastReason = UnconvertedReason::NoFittingCharset;
     // The candidate is chosen on the text as decoded; encoded-words (ASCII) fit it too.

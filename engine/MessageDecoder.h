@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick {
 
@@ -25,5 +26,39 @@ enum class ContentType { None, Plain, Flowed, Html };
 /// piece cannot be decoded.
 bool decodeMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
                    AutomaticSource& mailbox, std::u16string& text, ContentType& contentType);
+
+/// One stretch of a message's text: `length` bytes at `offset` of the message, in `encoding`.
+struct TextSpan {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    EncodingId encoding = kEncodingNone;
+    UnitRange range = UnitRange::Ascii; // of the decoded text
+};
+
+/// decodeMessage's decisions for a message whose every piece is in a byte-transcodable
+/// encoding (platform/TextEncoding.h): the text is the header span followed by the body
+/// spans, each decoded in its encoding, exactly as decodeMessage would decode it.
+struct MessagePlan {
+    TextSpan header;              // bytes [0, header length) in the source encoding
+    std::vector<TextSpan> body;   // the rest, in message order, tags left out
+    ContentType contentType = ContentType::None;
+    EncodingId source = kEncodingNone; // the message's encoding (chosen, with "Automatic")
+};
+
+enum class PlanOutcome {
+    Planned,     // `plan` holds the spans
+    Undecodable, // decodeMessage would return false
+    NeedsText,   // some piece needs decoding in another way: call decodeMessage with plan.source
+};
+
+/// Plans the decoding of `message` as decodeMessage would decode it (choosing the
+/// source encoding with "Automatic", updating `mailbox` as it would). The header span
+/// ends at `headerLength` (or the message's end) also when tags are not processed.
+PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                        AutomaticSource& mailbox, MessagePlan& plan);
+
+/// decodeMessage with the source encoding already chosen (`source`, as planMessage gave it).
+bool decodeMessageIn(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                     EncodingId source, AutomaticSource& mailbox, std::u16string& text, ContentType& contentType);
 
 } // namespace tarnwick

@@ -4,7 +4,9 @@
 // Every path must stay in bounds; the plain path (no tag processing) must give exactly
 // the bytes of the first candidate that can hold the decoded message. The conversion of
 // a large message, in blocks of 1 to 8 bytes, must give the bytes of the conversion in
-// one piece whenever it takes the message.
+// one piece whenever it takes the message. With the Western candidate list, the path
+// that converts the body from its bytes is checked against the one that decodes the
+// whole text (forced by a last candidate it does not write).
 
 #include "FuzzSupport.h"
 
@@ -85,6 +87,33 @@ void checkLargePath(std::string_view message, std::uint64_t headerLength, const 
         FUZZ_CHECK(written.empty());
 }
 
+/// The Western list with ISO-2022-JP at its end: a candidate that the byte-level path
+/// does not write, so every message takes the path that decodes the whole text.
+CharsetCandidates& wholeTextCandidates()
+{
+    static CharsetCandidates candidates({"us-ascii", "iso-8859-1", "utf-8", "iso-2022-jp"});
+    return candidates;
+}
+
+/// Converts `message` again on the whole-text path: where the Western list gives bytes,
+/// or finds the message undecodable, the same must come out.
+void checkWholeTextPath(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                        const AutomaticSource& start, bool converted, const MailboxContext& mailbox,
+                        const std::string& result)
+{
+    MailboxContext again;
+    again.automatic = start;
+    std::string expected;
+    const bool done = convertMessage(message, headerLength, options, wholeTextCandidates(), again, expected);
+    if (converted) {
+        FUZZ_CHECK(done && expected == result);
+    } else if (mailbox.lastReason == UnconvertedReason::Undecodable) {
+        FUZZ_CHECK(!done && again.lastReason == UnconvertedReason::Undecodable);
+    } else if (!done) {
+        FUZZ_CHECK(again.lastReason == mailbox.lastReason);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -127,9 +156,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::size_t blockSize = 1 + ((headerMode >> 2) & 7);
     conversion.putBackAttachments = options & 0x20;
+    conversion.encodeHeaders = options & 0x10;
     std::string result = "stale bytes from an earlier message";
     MailboxContext mailbox;
     const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, mailbox, result);
+    if (list == 0)
+        checkWholeTextPath(message.view(), headerLength, conversion, MailboxContext().automatic, converted, mailbox, result);
     checkLargePath(message.view(), headerLength, conversion, candidates, MailboxContext{}, blockSize, converted, result,
                    mailbox.lastReason);
 
@@ -149,9 +181,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(done == (automaticMailbox.lastReason == UnconvertedReason::None));
         checkLargePath(message.view(), headerLength, automatic, candidates, before, blockSize, done, automaticResult,
                        automaticMailbox.lastReason);
+        if (list == 0)
+            checkWholeTextPath(message.view(), headerLength, automatic, before.automatic, done, automaticMailbox,
+                               automaticResult);
     }
 
-    const bool plainPath = !tags || message.size() < headerLength;
+    const bool plainPath = (!tags || message.size() < headerLength) && !conversion.encodeHeaders;
     if (!plainPath)
         return 0;
     const bool japanese = source == kEncodingShiftJIS || source == kEncodingMacJapanese;

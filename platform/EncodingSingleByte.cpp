@@ -19,14 +19,7 @@
 namespace tarnwick::encoding {
 namespace {
 
-constexpr char16_t kUndefined = 0xFFFF; // a noncharacter: no byte maps to it
-
-struct SingleByteTable {
-    std::array<char16_t, 256> toUnicode{};
-    bool asciiAsItself = false; // bytes 0x00-0x7F decode to the same code units
-    // The byte of each code unit; 0 means "not encodable" except for U+0000.
-    std::array<std::uint8_t, 65536> fromUnicode{};
-};
+constexpr char16_t kUndefined = kUndefinedUnit;
 
 bool isPrivateUse(char16_t c) { return c >= 0xE000 && c <= 0xF8FF; }
 
@@ -80,11 +73,26 @@ std::unique_ptr<SingleByteTable> buildFromHighHalf(const Entry& entry)
     return table;
 }
 
-void noteAscii(SingleByteTable& table)
+// Fills in what the tables tell about each byte and about ASCII.
+void noteProperties(SingleByteTable& table)
 {
     table.asciiAsItself = true;
-    for (unsigned b = 0; b < 0x80; ++b)
-        table.asciiAsItself &= table.toUnicode[b] == b;
+    table.asciiTransparent = true;
+    for (unsigned b = 0; b < 0x100; ++b) {
+        const char16_t c = table.toUnicode[b];
+        if (b < 0x80)
+            table.asciiAsItself &= c == b;
+        else
+            table.asciiTransparent &= c >= 0x80;
+        table.flags[b] = static_cast<std::uint8_t>((c == kUndefined ? kByteInvalid : 0)
+                                                   | (c >= 0x80 && c <= 0x9F ? kByteC1 : 0)
+                                                   | (c >= 0x80 ? kByteAboveAscii : 0)
+                                                   | (c > 0xFF && c != kUndefined ? kByteAboveLatin1 : 0));
+    }
+    table.asciiTransparent &= table.asciiAsItself;
+    table.encodesAsciiAsItself = true;
+    for (unsigned c = 1; c < 0x80; ++c)
+        table.encodesAsciiAsItself &= table.fromUnicode[c] == c;
 }
 
 // Widens ASCII from `src` into `dst` 16 bytes at a time while every byte is ASCII;
@@ -108,7 +116,9 @@ std::size_t widenAscii(const unsigned char* src, std::size_t length, char16_t* d
     return i;
 }
 
-const SingleByteTable* tableFor(const Entry& entry)
+} // namespace
+
+const SingleByteTable* singleByteTable(const Entry& entry)
 {
     struct Slot {
         std::once_flag once;
@@ -120,16 +130,14 @@ const SingleByteTable* tableFor(const Entry& entry)
     std::call_once(slot.once, [&] {
         slot.table = entry.codec == Codec::SingleByteHigh ? buildFromHighHalf(entry) : buildFromIcu(entry);
         if (slot.table)
-            noteAscii(*slot.table);
+            noteProperties(*slot.table);
     });
     return slot.table.get();
 }
 
-} // namespace
-
 bool singleByteDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, std::u16string& out)
 {
-    const SingleByteTable* table = tableFor(entry);
+    const SingleByteTable* table = singleByteTable(entry);
     if (!table)
         return false;
     const std::size_t old = out.size();
@@ -159,7 +167,7 @@ bool singleByteDecodeAppend(const Entry& entry, const char* bytes, std::size_t l
 
 bool singleByteEncodeAppend(const Entry& entry, std::u16string_view text, std::string& out)
 {
-    const SingleByteTable* table = tableFor(entry);
+    const SingleByteTable* table = singleByteTable(entry);
     if (!table)
         return false;
     const std::size_t old = out.size();
@@ -180,7 +188,7 @@ bool singleByteEncodeAppend(const Entry& entry, std::u16string_view text, std::s
 
 bool singleByteCanEncode(const Entry& entry, std::u16string_view text)
 {
-    const SingleByteTable* table = tableFor(entry);
+    const SingleByteTable* table = singleByteTable(entry);
     if (!table)
         return false;
     const std::uint8_t* map = table->fromUnicode.data();

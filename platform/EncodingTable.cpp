@@ -169,6 +169,19 @@ std::span<const Entry> entries() { return kEntries; }
 
 const Entry* entryForId(EncodingId id)
 {
+    // The short identifiers (those the settings and the menu use most) are looked up
+    // directly: this runs several times for every message converted.
+    constexpr EncodingId kShortIds = 64;
+    static const std::array<const Entry*, kShortIds> shortIds = [] {
+        std::array<const Entry*, kShortIds> found{};
+        for (const Entry& entry : kEntries) {
+            if (entry.id < kShortIds && !found[entry.id])
+                found[entry.id] = &entry;
+        }
+        return found;
+    }();
+    if (id < kShortIds)
+        return shortIds[id];
     for (const Entry& entry : kEntries) {
         if (entry.id == id)
             return &entry;

@@ -123,6 +123,11 @@ bool canEncode(std::u16string_view text, EncodingId encoding)
 bool encodeText(std::u16string_view text, EncodingId encoding, std::string& out)
 {
     out.clear();
+    return encodeAppend(text, encoding, out);
+}
+
+bool encodeAppend(std::u16string_view text, EncodingId encoding, std::string& out)
+{
     const Entry* entry = usableEntry(encoding);
     if (!entry)
         return false;
@@ -132,9 +137,9 @@ bool encodeText(std::u16string_view text, EncodingId encoding, std::string& out)
     case Codec::Utf8: return encoding::utf8EncodeAppend(text, out);
     case Codec::SingleByte:
     case Codec::SingleByteHigh: return encoding::singleByteEncodeAppend(*entry, text, out);
-    case Codec::Icu: return encoding::icuEncodeAppend(*entry, text, out);
-    case Codec::Iso2022Jp: return encoding::iso2022JpEncodeAppend(*entry, text, out);
+    case Codec::Icu:
     case Codec::ShiftJis: return encoding::icuEncodeAppend(*entry, text, out);
+    case Codec::Iso2022Jp: return encoding::iso2022JpEncodeAppend(*entry, text, out);
     case Codec::MacJapanese: return encoding::macJapaneseEncodeAppend(*entry, text, out);
     }
     return false;

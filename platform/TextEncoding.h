@@ -66,6 +66,39 @@ bool canEncode(std::u16string_view text, EncodingId encoding);
 /// substituting a character that the encoding cannot write.
 bool encodeText(std::u16string_view text, EncodingId encoding, std::string& out);
 
+/// encodeText that appends to `out`; on false `out` is left as it was.
+bool encodeAppend(std::u16string_view text, EncodingId encoding, std::string& out);
+
+// Byte-level services for the encodings whose text can be checked and converted
+// without decoding it first: the single-byte encodings and UTF-8. They give exactly
+// what decodeAppend followed by encodeText gives.
+
+/// Whether the encoding is one the byte-level services below take.
+bool isByteTranscodable(EncodingId encoding);
+
+/// Whether ASCII bytes decode to the same characters and no other byte gives an ASCII
+/// character (UTF-8, and most single-byte encodings); false for others.
+bool isAsciiTransparent(EncodingId encoding);
+
+/// How far the code units of a text reach.
+enum class UnitRange : std::uint8_t { Ascii, Latin1, Wide }; // <= U+007F, <= U+00FF, above
+
+/// What decoding a stretch of bytes would give, found without decoding it.
+struct ByteScan {
+    bool valid = false; // decodeAppend succeeds
+    bool clean = false; // and the text holds no C1 control (U+0080-U+009F)
+    UnitRange range = UnitRange::Ascii; // of the decoded text's code units (when valid)
+};
+
+/// Scans bytes in a byte-transcodable encoding (anything else scans as invalid).
+ByteScan scanBytes(const char* bytes, std::size_t length, EncodingId encoding);
+
+/// Appends to `out` the bytes that encodeText(to) writes for the text that
+/// decodeAppend(from) gives for `bytes`; both encodings byte-transcodable and the bytes
+/// valid in `from` (see scanBytes). False, with `out` as it was, when encodeText would
+/// refuse the text.
+bool transcodeAppend(const char* bytes, std::size_t length, EncodingId from, EncodingId to, std::string& out);
+
 /// Every identifier that can be decoded, in table order (no terminating 0).
 std::vector<EncodingId> availableEncodings();
 

@@ -27,6 +27,11 @@ option_sets=(
   "--convert-encodings --eudora-tags --source-encoding shift_jis --replace-nbsp --charsets iso-2022-jp,utf-8 --crlf --complement-dates --add-empty-lines"
   "--convert-encodings --eudora-tags --source-encoding x-mac-japanese --charsets iso-2022-jp,shift_jis,utf-8 --no-crlf"
   "--convert-encodings --eudora-tags --source-encoding utf-8 --charsets us-ascii,utf-8 --crlf"
+  ""
+  "--no-eudora-tags --no-attachments --no-encode-headers --charsets us-ascii,windows-1252,utf-8"
+  "--charsets iso-8859-15,macintosh,utf-8 --no-crlf"
+  "--source-encoding macintosh --charsets us-ascii,iso-8859-1,windows-1252,utf-8 --no-add-empty-lines"
+  "--source-encoding utf-8 --charsets iso-8859-1,utf-8"
 )
 
 failed=0

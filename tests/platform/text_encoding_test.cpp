@@ -261,5 +261,99 @@ TEST(EncodingConversion, UTF8AndSingleByteRangesAtTheirEdges)
     }
 }
 
+// The byte-level services must answer exactly as decoding into UTF-16 and encoding back:
+// every byte of every byte-transcodable encoding, alone and after an ASCII run long
+// enough for the wide ASCII path, into every such encoding.
+TEST(ByteTranscoding, EveryByteOfEveryPairAsDecodingAndEncodingGive)
+{
+    std::vector<EncodingId> ids;
+    for (const EncodingId id : availableEncodings()) {
+        if (isByteTranscodable(id))
+            ids.push_back(id);
+    }
+    ASSERT_GT(ids.size(), 20u);
+    for (const EncodingId from : ids) {
+        for (unsigned b = 0; b < 256; ++b) {
+            for (const std::string& prefix : {std::string(), std::string(20, 'a')}) {
+                const std::string bytes = prefix + static_cast<char>(b) + "z";
+                std::u16string text;
+                const bool decoded = decodeAppend(bytes.data(), bytes.size(), from, text);
+                const ByteScan scan = scanBytes(bytes.data(), bytes.size(), from);
+                ASSERT_EQ(scan.valid, decoded) << "byte " << b << " of " << from;
+                if (!decoded)
+                    continue;
+                const char16_t c = text[prefix.size()];
+                EXPECT_EQ(scan.clean, !(c >= 0x80 && c <= 0x9F)) << "byte " << b << " of " << from;
+                EXPECT_EQ(scan.range, c > 0xFF ? UnitRange::Wide : c > 0x7F ? UnitRange::Latin1 : UnitRange::Ascii)
+                    << "byte " << b << " of " << from;
+                for (const EncodingId to : ids) {
+                    std::string expected;
+                    const bool encoded = encodeText(text, to, expected);
+                    std::string out = "kept";
+                    ASSERT_EQ(transcodeAppend(bytes.data(), bytes.size(), from, to, out), encoded)
+                        << "byte " << b << " of " << from << " into " << to;
+                    EXPECT_EQ(out, encoded ? "kept" + expected : "kept") << "byte " << b << " of " << from << " into " << to;
+                }
+            }
+        }
+    }
+}
+
+TEST(ByteTranscoding, KnownBytesAndUTF8AtItsEdges)
+{
+    const EncodingId windows = carryEncoding(encodingForIANAName("windows-1252"));
+    const EncodingId mac = carryEncoding(encodingForIANAName("macintosh"));
+    struct Case {
+        const char* what;
+        std::string bytes;
+        EncodingId from, to;
+        bool valid, clean;
+        UnitRange range;
+        const char* expected; // nullptr: not written
+    } cases[] = {
+        {"euro sign", "a\x80", windows, kEncodingUTF8, true, true, UnitRange::Wide, "a\xE2\x82\xAC"},
+        {"unassigned byte as C1", "\x81", windows, kEncodingUTF8, true, false, UnitRange::Latin1, "\xC2\x81"},
+        {"Latin 1 letter", "\xE9t\xE9", windows, kEncodingISOLatin1, true, true, UnitRange::Latin1, "\xE9t\xE9"},
+        {"euro into Latin 1", "\x80", windows, kEncodingISOLatin1, true, true, UnitRange::Wide, nullptr},
+        {"8-bit into ASCII", "a\xE9", kEncodingISOLatin1, kEncodingASCII, true, true, UnitRange::Latin1, nullptr},
+        {"Apple logo", "\xF0", mac, kEncodingUTF8, true, true, UnitRange::Wide, "\xEF\xA3\xBF"},
+        {"Mac to Windows", "\x8E\xD2", mac, windows, true, true, UnitRange::Wide, "\xE9\x93"},
+        {"ASCII high byte", "ab\x80", kEncodingASCII, kEncodingUTF8, false, false, UnitRange::Ascii, nullptr},
+        {"UTF-8 euro to Windows", "\xE2\x82\xAC", kEncodingUTF8, windows, true, true, UnitRange::Wide, "\x80"},
+        {"UTF-8 C1", "\xC2\x85", kEncodingUTF8, kEncodingISOLatin1, true, false, UnitRange::Latin1, "\x85"},
+        {"UTF-8 U+00FF", "\xC3\xBF", kEncodingUTF8, kEncodingISOLatin1, true, true, UnitRange::Latin1, "\xFF"},
+        {"UTF-8 U+0100", "\xC4\x80", kEncodingUTF8, kEncodingISOLatin1, true, true, UnitRange::Wide, nullptr},
+        {"UTF-8 astral", "\xF0\x9F\x98\x80", kEncodingUTF8, windows, true, true, UnitRange::Wide, nullptr},
+        {"UTF-8 astral kept", "\xF4\x8F\xBF\xBF", kEncodingUTF8, kEncodingUTF8, true, true, UnitRange::Wide, "\xF4\x8F\xBF\xBF"},
+        {"UTF-8 ASCII into ASCII", "plain", kEncodingUTF8, kEncodingASCII, true, true, UnitRange::Ascii, "plain"},
+        {"UTF-8 overlong", "\xC0\xAF", kEncodingUTF8, kEncodingUTF8, false, false, UnitRange::Ascii, nullptr},
+        {"UTF-8 E0 overlong", "\xE0\x9F\xBF", kEncodingUTF8, kEncodingUTF8, false, false, UnitRange::Ascii, nullptr},
+        {"UTF-8 surrogate", "\xED\xA0\x80", kEncodingUTF8, kEncodingUTF8, false, false, UnitRange::Ascii, nullptr},
+        {"UTF-8 ED edge", "\xED\x9F\xBF", kEncodingUTF8, kEncodingUTF8, true, true, UnitRange::Wide, "\xED\x9F\xBF"},
+        {"UTF-8 F0 overlong", "\xF0\x8F\xBF\xBF", kEncodingUTF8, kEncodingUTF8, false, false, UnitRange::Ascii, nullptr},
+        {"UTF-8 above U+10FFFF", "\xF4\x90\x80\x80", kEncodingUTF8, kEncodingUTF8, false, false, UnitRange::Ascii, nullptr},
+        {"UTF-8 F5", "\xF5\x80\x80\x80", kEncodingUTF8, kEncodingUTF8, false, false, UnitRange::Ascii, nullptr},
+        {"UTF-8 cut", std::string(30, 'a') + "\xE3\x81", kEncodingUTF8, kEncodingUTF8, false, false, UnitRange::Ascii, nullptr},
+        {"UTF-8 lone trail", "a\x80", kEncodingUTF8, kEncodingUTF8, false, false, UnitRange::Ascii, nullptr},
+    };
+    for (const Case& c : cases) {
+        const ByteScan scan = scanBytes(c.bytes.data(), c.bytes.size(), c.from);
+        EXPECT_EQ(scan.valid, c.valid) << c.what;
+        if (!c.valid)
+            continue;
+        EXPECT_EQ(scan.clean, c.clean) << c.what;
+        EXPECT_EQ(scan.range, c.range) << c.what;
+        std::string out = "kept";
+        EXPECT_EQ(transcodeAppend(c.bytes.data(), c.bytes.size(), c.from, c.to, out), c.expected != nullptr) << c.what;
+        EXPECT_EQ(out, "kept" + std::string(c.expected ? c.expected : "")) << c.what;
+    }
+    // Only the single-byte encodings and UTF-8 take this path.
+    for (const EncodingId other : {kEncodingShiftJIS, kEncodingMacJapanese, EncodingId{10}, kEncodingAutomatic, kEncodingNone})
+        EXPECT_FALSE(isByteTranscodable(other)) << other;
+    EXPECT_TRUE(isAsciiTransparent(kEncodingUTF8));
+    EXPECT_TRUE(isAsciiTransparent(windows));
+    EXPECT_FALSE(isAsciiTransparent(kEncodingShiftJIS));
+}
+
 } // namespace
 } // namespace tarnwick
