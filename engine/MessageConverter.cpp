@@ -43,7 +43,7 @@ struct WorkingBuffers {
     std::u16string replaced; // the Content-Type header it replaces
     std::u16string encoded;  // the text with its header fields encoded
     MessagePlan plan;        // the spans of a message converted from its bytes
-    std::string bytes;       // the encoded header of such a message, or a scratch encoding
+    std::string bytes;       // a scratch encoding of such a message's body
     std::string projection;  // its text after a Content-Type header, ASCII kept, for the boundary search
 };
 thread_local WorkingBuffers t_buffers;
@@ -305,28 +305,32 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
         }
         return true;
     };
-    std::size_t headerBytes = 0;
-    auto encodeAll = [&](EncodingId encoding) {
+    // The bytes are written as the choice is made: the header as it is finally written
+    // (with encoded-words when asked), then the body. The choice rests on the header text
+    // before the encoded-words; `headerWritten` tells whether the final one could be written.
+    bool headerWritten = true;
+    auto encodeAll = [&](const EncodingPair& candidate) {
         result.clear();
-        if (!encodeAppend(header, encoding, result))
+        if (!encodeAppend(header, candidate.encoding, result))
             return false;
-        headerBytes = result.size();
-        return encodeBody(encoding, result);
-    };
-    auto finish = [&](const EncodingPair& candidate) {
+        headerWritten = true;
         if (options.encodeHeaders && encodeHeaders(header, candidate, buffers.encoded)) {
-            if (!encodeText(buffers.encoded, candidate.encoding, buffers.bytes))
-                return false;
-            result.replace(0, headerBytes, buffers.bytes);
+            result.clear();
+            headerWritten = encodeAppend(buffers.encoded, candidate.encoding, result);
         }
+        return encodeBody(candidate.encoding, result);
+    };
+    auto finish = [&] {
+        if (!headerWritten)
+            return false;
         mailbox.lastReason = UnconvertedReason::None;
         return true;
     };
 
     if (!change) {
         for (const EncodingPair& candidate : candidates) {
-            if (mayEncode(candidate.encoding, unitRange) && encodeAll(candidate.encoding))
-                return finish(candidate);
+            if (mayEncode(candidate.encoding, unitRange) && encodeAll(candidate))
+                return finish();
         }
         return false;
     }
@@ -345,8 +349,8 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
         assignContentTypeHeader(newHeader, plan.contentType, candidate, at.terminator);
         header.replace(at.location, appliedLength, newHeader);
         appliedLength = newHeader.size();
-        if (encodeAll(candidate.encoding))
-            return finish(candidate);
+        if (encodeAll(candidate))
+            return finish();
         if (canEncode(newHeader, candidate.encoding))
             continue;
         const std::u16string_view changed = header;
