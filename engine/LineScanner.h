@@ -4,6 +4,7 @@
 
 #include "engine/ByteRange.h"
 
+#include <cstdint>
 #include <stdexcept>
 #include <string_view>
 
@@ -70,6 +71,28 @@ inline const char* findLineBreak(const char* p, const char* end)
     while (p < end && !isLineBreak(*p))
         ++p;
     return p;
+}
+
+/// One bit per byte of [p, p + 64), set where the byte is CR or LF (bit i for p[i]).
+/// All 64 bytes must be readable.
+inline std::uint64_t lineBreakMask64(const char* p)
+{
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+        mask |= static_cast<std::uint64_t>(bits) << (16 * i);
+    }
+    return mask;
+#else
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 64; ++i)
+        mask |= static_cast<std::uint64_t>(isLineBreak(p[i])) << i;
+    return mask;
+#endif
 }
 
 } // namespace lineScanner

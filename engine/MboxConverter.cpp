@@ -19,9 +19,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace tarnwick {
@@ -52,6 +56,14 @@ bool isSeparator(const char* contents, std::uint64_t length)
 {
     return length >= 5 && contents[0] == 'F' && contents[1] == 'r' && contents[2] == 'o' && contents[3] == 'm'
         && contents[4] == ' ';
+}
+
+// A body line that names an attachment file. Only these lines make a message go
+// through the rebuilding with its files; the cheap test rules out nearly every line.
+bool isAttachmentLine(const char* contents, std::uint64_t length)
+{
+    return mayBeAttachmentLine(contents, static_cast<std::size_t>(length))
+        && parseAttachmentLine(std::string_view(contents, static_cast<std::size_t>(length))).has_value();
 }
 
 bool startsWithName(const char* contents, std::uint64_t length, std::string_view lowerName)
@@ -85,20 +97,45 @@ bool isDateHeader(const char* contents, std::uint64_t length)
 // up to kBatchBytes and written with one gathered write; a message is never split
 // between two batches except by a short write. Pieces are spans of the input (runs of
 // lines whose terminator already is the output terminator, written without copying)
-// or spans of `bytes_` (everything that had to be rewritten).
+// or spans of the batch's own bytes (everything that had to be rewritten).
+//
+// A full batch of whole messages is written behind the pass (writeBehind): a second
+// thread copies it into the file while the pass collects the next one, so the copy into
+// the page cache overlaps the scan on a second core. At most one batch is in flight, so
+// memory stays two batches; every other write first waits for it, so the bytes keep
+// their order. A failed write behind is reported by the next write or wait.
 class OutputBatch {
 public:
-    explicit OutputBatch(std::string_view input) : input_(input), bytes_(kInitialBufferCapacity) {}
+    OutputBatch(MappedFile& input, OutputFile& output)
+        : input_(input), output_(output), slots_{Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity)}
+    {
+    }
+
+    ~OutputBatch()
+    {
+        if (!writer_.joinable())
+            return;
+        {
+            const std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        writer_.join();
+    }
+
+    OutputBatch(const OutputBatch&) = delete;
+    OutputBatch& operator=(const OutputBatch&) = delete;
 
     std::uint64_t length() const { return length_; }
     bool empty() const { return length_ == 0; }
 
     void appendInput(std::uint64_t offset, std::uint64_t length)
     {
-        if (!pieces_.empty() && pieces_.back().fromInput && pieces_.back().offset + pieces_.back().length == offset)
-            pieces_.back().length += length;
+        std::vector<Piece>& pieces = current().pieces;
+        if (!pieces.empty() && pieces.back().fromInput && pieces.back().offset + pieces.back().length == offset)
+            pieces.back().length += length;
         else
-            pieces_.push_back({offset, length, true});
+            pieces.push_back({offset, length, true});
         length_ += length;
     }
 
@@ -106,27 +143,30 @@ public:
     {
         if (bytes.empty())
             return;
-        const std::size_t at = bytes_.size();
-        bytes_.append(bytes);
+        MessageBuffer& own = current().bytes;
+        const std::size_t at = own.size();
+        own.append(bytes);
         addBytesPiece(at, bytes.size());
     }
 
     /// Room for `length` rewritten bytes, to be kept with commitBytes().
-    char* reserveBytes(std::size_t length) { return bytes_.reserveEnd(length); }
+    char* reserveBytes(std::size_t length) { return current().bytes.reserveEnd(length); }
 
     void commitBytes(std::size_t length)
     {
         if (length == 0)
             return;
-        const std::size_t at = bytes_.size();
-        bytes_.commit(length);
+        MessageBuffer& own = current().bytes;
+        const std::size_t at = own.size();
+        own.commit(length);
         addBytesPiece(at, length);
     }
 
     void appendLine(const char* contents, std::size_t length, std::string_view terminator)
     {
-        const std::size_t at = bytes_.size();
-        bytes_.appendLine(contents, length, terminator);
+        MessageBuffer& own = current().bytes;
+        const std::size_t at = own.size();
+        own.appendLine(contents, length, terminator);
         addBytesPiece(at, length + terminator.size());
     }
 
@@ -134,36 +174,63 @@ public:
     void takeFrom(std::uint64_t start, std::string& out)
     {
         out.clear();
+        Slot& slot = current();
         std::uint64_t position = 0;
         std::size_t kept = 0;
-        for (Piece& piece : pieces_) {
+        for (Piece& piece : slot.pieces) {
             const std::uint64_t end = position + piece.length;
             if (end > start) {
                 const std::uint64_t skip = start > position ? start - position : 0;
-                const char* base = piece.fromInput ? input_.data() : bytes_.view().data();
-                out.append(base + piece.offset + skip, static_cast<std::size_t>(piece.length - skip));
+                out.append(base(slot, piece) + piece.offset + skip, static_cast<std::size_t>(piece.length - skip));
                 piece.length = skip;
             }
             if (piece.length > 0)
                 ++kept;
             position = end;
         }
-        pieces_.resize(kept);
+        slot.pieces.resize(kept);
         length_ = start;
     }
 
-    bool write(OutputFile& output)
+    /// Writes the batch in flight, if any, and then this one, before returning. False
+    /// when either write failed; the output's error says why.
+    bool write()
     {
-        views_.clear();
-        for (const Piece& piece : pieces_) {
-            const char* base = piece.fromInput ? input_.data() : bytes_.view().data();
-            views_.emplace_back(base + piece.offset, static_cast<std::size_t>(piece.length));
-        }
-        const bool written = output.write(views_.data(), views_.size());
-        pieces_.clear();
-        bytes_.clear();
+        if (!waitForWriter())
+            return false;
+        if (empty())
+            return true;
+        Slot& slot = current();
+        collectViews(slot);
+        failed_ = !output_.write(slot.views.data(), slot.views.size());
+        clear(slot);
         length_ = 0;
-        return written;
+        return !failed_;
+    }
+
+    /// Hands the batch to the writing thread and starts an empty one. The input's pages
+    /// before `consumed` are let go once it is written. False when the batch in flight
+    /// before it failed.
+    bool writeBehind(std::uint64_t consumed)
+    {
+        if (!waitForWriter())
+            return false;
+        if (!writer_.joinable() && !startWriter()) {
+            const bool written = write();
+            input_.releaseBefore(consumed);
+            return written;
+        }
+        collectViews(current());
+        {
+            const std::lock_guard lock(mutex_);
+            state_ = State::Submitted;
+            inFlight_ = active_;
+            release_ = consumed;
+        }
+        changed_.notify_all();
+        active_ ^= 1;
+        length_ = 0;
+        return true;
     }
 
 private:
@@ -173,20 +240,112 @@ private:
         bool fromInput;
     };
 
+    struct Slot {
+        explicit Slot(std::size_t capacity) : bytes(capacity) {}
+        MessageBuffer bytes;
+        std::vector<Piece> pieces;
+        std::vector<std::string_view> views;
+    };
+
+    enum class State { Idle, Submitted, Written, Failed };
+
+    Slot& current() { return slots_[active_]; }
+
+    const char* base(const Slot& slot, const Piece& piece) const
+    {
+        return piece.fromInput ? input_.bytes().data() : slot.bytes.view().data();
+    }
+
+    void collectViews(Slot& slot)
+    {
+        slot.views.clear();
+        for (const Piece& piece : slot.pieces)
+            slot.views.emplace_back(base(slot, piece) + piece.offset, static_cast<std::size_t>(piece.length));
+    }
+
+    static void clear(Slot& slot)
+    {
+        slot.pieces.clear();
+        slot.bytes.clear();
+    }
+
     void addBytesPiece(std::size_t at, std::size_t length)
     {
-        if (!pieces_.empty() && !pieces_.back().fromInput && pieces_.back().offset + pieces_.back().length == at)
-            pieces_.back().length += length;
+        std::vector<Piece>& pieces = current().pieces;
+        if (!pieces.empty() && !pieces.back().fromInput && pieces.back().offset + pieces.back().length == at)
+            pieces.back().length += length;
         else
-            pieces_.push_back({at, length, false});
+            pieces.push_back({at, length, false});
         length_ += length;
     }
 
-    const std::string_view input_;
-    MessageBuffer bytes_;
-    std::vector<Piece> pieces_;
-    std::vector<std::string_view> views_;
-    std::uint64_t length_ = 0;
+    // False (the pass then writes itself) when no thread can be started.
+    bool startWriter()
+    {
+        try {
+            writer_ = std::thread([this] { writeLoop(); });
+            return true;
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+
+    // Waits until the batch in flight is written, then lets its slot and the input pages
+    // before it go. False when it or any write before failed: a failed output takes no
+    // more bytes.
+    bool waitForWriter()
+    {
+        if (failed_)
+            return false;
+        State state;
+        std::uint64_t release;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return state_ != State::Submitted; });
+            state = state_;
+            release = release_;
+            state_ = State::Idle;
+        }
+        if (state == State::Idle)
+            return true;
+        clear(slots_[active_ ^ 1]);
+        failed_ = state == State::Failed;
+        if (failed_)
+            return false;
+        input_.releaseBefore(release);
+        return true;
+    }
+
+    void writeLoop()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return state_ == State::Submitted || quit_; });
+            if (state_ != State::Submitted)
+                return;
+            const Slot& slot = slots_[inFlight_];
+            lock.unlock();
+            const bool written = output_.write(slot.views.data(), slot.views.size());
+            lock.lock();
+            state_ = written ? State::Written : State::Failed;
+            changed_.notify_all();
+        }
+    }
+
+    MappedFile& input_;
+    OutputFile& output_;
+    Slot slots_[2];
+    unsigned active_ = 0;        // the slot being collected; the other one may be in flight
+    std::uint64_t length_ = 0;   // bytes in the slot being collected
+    std::thread writer_;         // started at the first write behind
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool failed_ = false;        // a write failed: nothing more is written
+    // Guarded by mutex_:
+    State state_ = State::Idle;  // of the slot that is not being collected
+    unsigned inFlight_ = 0;      // the slot handed to the thread
+    std::uint64_t release_ = 0;  // input offset to release once the slot in flight is written
+    bool quit_ = false;
 };
 
 // The output of a rebuilt message: what the batch holds goes first; small pieces are
@@ -197,7 +356,7 @@ public:
 
     bool write(std::string_view bytes) override
     {
-        if (!batch_.empty() && !batch_.write(output_))
+        if (!batch_.write())
             return false;
         if (pending_.size() + bytes.size() <= kGathered) {
             pending_.append(bytes);
@@ -208,7 +367,7 @@ public:
 
     bool flush()
     {
-        if (!batch_.empty() && !batch_.write(output_))
+        if (!batch_.write())
             return false;
         const bool written = pending_.empty() || output_.write(pending_);
         pending_.clear();
@@ -231,7 +390,7 @@ public:
                const ConversionOptions& options, const MessageConversion& convert,
                const LargeMessageConversion& convertLarge)
         : inputPath_(inputPath), input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
-          batch_(bytes_), message_(options.convertEncodings ? kInitialBufferCapacity : 0),
+          batch_(input, output), message_(options.convertEncodings ? kInitialBufferCapacity : 0),
           spoolDirectory_(outputPath.substr(0, outputPath.find_last_of('/') + 1)), convertLarge_(convertLarge)
     {
         mailbox_.automatic.family = &familyForLanguage(options.language);
@@ -279,7 +438,7 @@ public:
             } else if (!inHeaders_) {
                 if (headerLength_ == kHeaderLengthNone)
                     headerLength_ = messageLength();
-                if (options_.putBackAttachments && mayBeAttachmentLine(contents, static_cast<std::size_t>(length)))
+                if (options_.putBackAttachments && isAttachmentLine(contents, length))
                     noteAttachmentLine(length);
             } else if (length == 0) {
                 if (!dateSatisfied_)
@@ -316,7 +475,7 @@ public:
         }
         if (messageLength() > 0 && !finishMessage(n))
             return false;
-        return batch_.empty() || batch_.write(output_);
+        return batch_.write();
     }
 
     const AttachmentTally& attachmentTally() const { return tally_; }
@@ -453,41 +612,58 @@ private:
     {
         messageWritten_ += batch_.length() - messageStart_;
         messageStart_ = 0;
-        if (!batch_.write(output_))
+        if (!batch_.write())
             writeFailed_ = true;
         input_.releaseBefore(consumed);
     }
 
     // Copies the body lines from `position` (a line start in a message body) in one
-    // tight loop, up to the next "From " line, possible attachment line, the end of the
-    // block or a line that reaches past it; returns where it stopped (a line start). Each line becomes its
-    // contents and the output terminator, exactly as appendLine writes it, and no body
-    // line changes any other state of the pass.
+    // tight loop, up to the next "From " line, attachment line, the end of the block or a
+    // line that reaches past the last whole 64 bytes of it; returns where it stopped (a
+    // line start). Each line becomes its contents and the output terminator, exactly as
+    // appendLine writes it, and no body line changes any other state of the pass. The
+    // line breaks are found 64 bytes at a time, independently of where lines start, so
+    // that finding one line's end does not wait for the one before.
     std::uint64_t copyBodyLines(std::uint64_t position)
     {
         const char* const b = bytes_.data();
         const std::uint64_t n = bytes_.size();
         const std::uint64_t blockEnd = n - position > kBodyBlock ? position + kBodyBlock : n;
+        if (blockEnd - position < 64)
+            return position;
         const std::size_t terminatorLength = terminator_.size();
         const char t0 = terminatorBytes_[0];
         const char t1 = terminatorBytes_[1];
-        // Every line grows by at most one byte (CR or LF to CR LF); 16 bytes of slack for
-        // the wide copies.
+        // Every line grows by at most one byte (CR or LF to CR LF); 32 bytes of slack for
+        // the wide copies, which may store up to 31 bytes past a line.
         char* const start = batch_.reserveBytes(2 * static_cast<std::size_t>(blockEnd - position) + 32);
         char* out = start;
+        const std::uint64_t lastChunk = blockEnd - 64; // the last chunk start whose 64 bytes are in the block
+        std::uint64_t chunk = position;
+        std::uint64_t breaks = lineScanner::lineBreakMask64(b + chunk); // of [chunk, chunk + 64), none before p
         std::uint64_t p = position;
-        while (p < blockEnd) {
-            if (n - p >= 5 && std::memcmp(b + p, "From ", 5) == 0)
+        for (;;) {
+            if (n - p >= 5 && b[p] == 'F' && std::memcmp(b + p, "From ", 5) == 0)
                 break;
-            const std::uint64_t t = static_cast<std::uint64_t>(lineScanner::findLineBreak(b + p, b + blockEnd) - b);
-            if (t == blockEnd)
-                break;
+            while (breaks == 0) {
+                if (chunk + 64 > lastChunk)
+                    goto done;
+                chunk += 64;
+                breaks = lineScanner::lineBreakMask64(b + chunk);
+                if (p > chunk) // the LF of a CR LF that ended the chunk before
+                    breaks &= ~std::uint64_t{0} << (p - chunk);
+            }
+            const std::uint64_t t = chunk + static_cast<std::uint64_t>(__builtin_ctzll(breaks));
             const std::size_t length = static_cast<std::size_t>(t - p);
-            if (options_.putBackAttachments && mayBeAttachmentLine(b + p, length))
+            if (options_.putBackAttachments && isAttachmentLine(b + p, length))
                 break;
-            if (length <= 32 && n - p >= 32) {
-                std::memcpy(out, b + p, 16); // whole 16-byte loads: cheaper than a call for short lines
-                std::memcpy(out + 16, b + p + 16, 16);
+            if (n - p >= length + 32) {
+                // Whole 16-byte loads, never past the input: cheaper than a call for the
+                // usual short line.
+                for (std::size_t at = 0; at < length; at += 32) {
+                    std::memcpy(out + at, b + p + at, 16);
+                    std::memcpy(out + at + 16, b + p + at + 16, 16);
+                }
             } else {
                 std::memcpy(out, b + p, length);
             }
@@ -495,8 +671,15 @@ private:
             out[0] = t0;
             out[1] = t1;
             out += terminatorLength;
-            p = (b[t] == '\r' && t + 1 < n && b[t + 1] == '\n') ? t + 2 : t + 1;
+            breaks &= breaks - 1;
+            p = t + 1;
+            if (b[t] == '\r' && p < n && b[p] == '\n') {
+                if (p < chunk + 64)
+                    breaks &= breaks - 1; // that LF's bit
+                ++p;
+            }
         }
+    done:
         batch_.commitBytes(static_cast<std::size_t>(out - start));
         return p;
     }
@@ -599,10 +782,8 @@ private:
         splitBySize_ = false;
         if (batch_.length() < kBatchBytes)
             return true;
-        const bool written = batch_.write(output_);
         messageStart_ = 0;
-        input_.releaseBefore(next);
-        return written;
+        return batch_.writeBehind(next);
     }
 
     // Reads the spooled head of the message back in front of its tail.
@@ -648,7 +829,7 @@ private:
         };
         LargeMessageOutcome outcome = LargeMessageOutcome::NeedsWholeMessage;
         if (convertLarge_ && attachmentLines_.empty()) {
-            if (!batch_.empty() && !batch_.write(output_))
+            if (!batch_.write())
                 return SpooledOutcome::Failed;
             outcome = convertLarge_(spool_.size(), read, headerLength_, mailbox_,
                                     [this](std::string_view bytes) { return output_.write({bytes}); });

@@ -22,23 +22,29 @@ constexpr std::size_t kMaxPieces = 256;
 const std::string kCurrentFolder = ".";
 // Names tried before giving up when every one is taken (practically never).
 constexpr int kTemporaryAttempts = 64;
+// Write-back to the disk is started whenever this many bytes were written since the
+// last start, so that the disk works while the pass goes on and commit()'s fsync has
+// little left to wait for.
+constexpr std::uint64_t kWriteBackStep = 8u << 20;
 
-// Writes every byte of the vectors, retrying interrupted and short writes.
-bool writeVectors(int fd, iovec* next, std::size_t count, int& error)
+// Writes every byte of the vectors, retrying interrupted and short writes; adds the
+// bytes written to `written`.
+bool writeVectors(int fd, iovec* next, std::size_t count, int& error, std::uint64_t& written)
 {
     while (count > 0) {
-        const ssize_t written = outputCalls().writev(fd, next, static_cast<int>(count));
-        if (written < 0) {
+        const ssize_t result = outputCalls().writev(fd, next, static_cast<int>(count));
+        if (result < 0) {
             if (errno == EINTR)
                 continue;
             error = errno;
             return false;
         }
-        if (written == 0) { // no progress on a non-empty write: never loop on it
+        if (result == 0) { // no progress on a non-empty write: never loop on it
             error = EIO;
             return false;
         }
-        auto left = static_cast<std::size_t>(written);
+        written += static_cast<std::uint64_t>(result);
+        auto left = static_cast<std::size_t>(result);
         while (count > 0 && left >= next->iov_len) {
             left -= next->iov_len;
             ++next;
@@ -98,6 +104,8 @@ bool OutputFile::create(const std::string& finalPath, mode_t mode)
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
             fd_ = fd;
+            written_ = 0;
+            writeBackStart_ = 0;
             temporaryPath_ = std::move(path);
             finalPath_ = finalPath;
             return true;
@@ -130,7 +138,7 @@ bool OutputFile::write(const std::string_view* pieces, std::size_t count)
         if (pieces[i].empty())
             continue;
         if (used == kMaxPieces) {
-            if (!writeVectors(fd_, vectors, used, error_))
+            if (!writeVectors(fd_, vectors, used, error_, written_))
                 return false;
             used = 0;
         }
@@ -138,7 +146,15 @@ bool OutputFile::write(const std::string_view* pieces, std::size_t count)
         vectors[used].iov_len = pieces[i].size();
         ++used;
     }
-    return writeVectors(fd_, vectors, used, error_);
+    if (!writeVectors(fd_, vectors, used, error_, written_))
+        return false;
+    if (written_ - writeBackStart_ >= kWriteBackStep) {
+        // Only a start: it does not wait for the disk, and whatever fails shows at fsync.
+        ::sync_file_range(fd_, static_cast<off_t>(writeBackStart_), static_cast<off_t>(written_ - writeBackStart_),
+                          SYNC_FILE_RANGE_WRITE);
+        writeBackStart_ = written_;
+    }
+    return true;
 }
 
 bool OutputFile::commit(const FileIdentity& claim)

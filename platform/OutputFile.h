@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -66,6 +67,8 @@ public:
 private:
     int fd_ = -1;
     int error_ = 0;
+    std::uint64_t written_ = 0;        // bytes written so far
+    std::uint64_t writeBackStart_ = 0; // where the write-back not yet started begins
     std::string temporaryPath_;
     std::string finalPath_;
     const std::atomic<bool>* stop_ = nullptr;

@@ -163,6 +163,51 @@ TEST_F(MboxConverterTest, LinesMessagesAndDateLines)
     }
 }
 
+// The body loop finds line breaks 64 bytes at a time and copies lines in 32-byte
+// pieces: line ends at every offset of a chunk, a CR LF cut by a chunk's end, empty
+// lines, "From " lines and attachment-like lines must all come out as line-by-line
+// rewriting gives them. Several blocks and batches, so the writes behind the pass and
+// the lines that reach past a block are met too.
+TEST_F(MboxConverterTest, BodyLinesAtEveryOffsetOfTheScannersChunks)
+{
+    // Splits at CR, LF and CR LF and ends every line with `terminator`.
+    const auto rewritten = [](const std::string& input, const std::string& terminator) {
+        std::string out;
+        for (std::size_t p = 0; p < input.size();) {
+            const std::size_t t = std::min(input.find_first_of("\r\n", p), input.size());
+            out.append(input, p, t - p).append(terminator);
+            p = t + (input.compare(t, 2, "\r\n") == 0 ? 2 : 1);
+        }
+        return out;
+    };
+    const char* const specials[] = {"From someone else", "Re: not an attachment line", "Attachment Converted: \"c:\\attach\\none.txt\"",
+                                    "", "Embedded Content: none.png:1234abcd", "From"};
+    const struct {
+        const char* name;
+        std::vector<std::string> terminators; // taken in turn
+    } kinds[] = {{"LF", {"\n"}}, {"CR", {"\r"}}, {"CR LF", {"\r\n"}}, {"mixed", {"\r\n", "\n", "\r", "\r\n", "\r\n"}}};
+    for (const auto& kind : kinds) {
+        std::string input = "From a" + kind.terminators[0] + kind.terminators[0];
+        for (int line = 0; input.size() < (600u << 10); ++line) {
+            std::string contents;
+            if (line % 97 == 13)
+                contents = specials[(line / 97) % std::size(specials)];
+            else
+                for (int i = 0; i < (line * 7) % 131; ++i)
+                    contents += static_cast<char>('a' + (line + i) % 26);
+            input += contents + kind.terminators[static_cast<std::size_t>(line) % kind.terminators.size()];
+        }
+        for (const bool crlf : {false, true})
+            for (const bool attachments : {false, true}) {
+                options_.putBackAttachments = attachments;
+                const std::string expected = rewritten(input, crlf ? "\r\n" : kind.terminators[0]);
+                EXPECT_TRUE(convert(input, {.lineEndings = crlf}) == expected)
+                    << kind.name << (crlf ? ", CR LF" : "") << (attachments ? ", attachments" : "");
+            }
+    }
+    options_.putBackAttachments = false;
+}
+
 TEST_F(MboxConverterTest, SkipsForeignInputAndReportsUnreadableInputAndUnopenableOutput)
 {
     for (const std::string bytes : {"", "From", "from x\n", ">From x\n", "From:x\n", " From x\n"}) {
