@@ -621,7 +621,8 @@ private:
     // tight loop, up to the next "From " line, attachment line, the end of the block or a
     // line that reaches past the last whole 64 bytes of it; returns where it stopped (a
     // line start). Each line becomes its contents and the output terminator, exactly as
-    // appendLine writes it, and no body line changes any other state of the pass. The
+    // appendLine writes it (runs of lines that already end so are written from the
+    // input), and no body line changes any other state of the pass. The
     // line breaks are found 64 bytes at a time, independently of where lines start, so
     // that finding one line's end does not wait for the one before.
     std::uint64_t copyBodyLines(std::uint64_t position)
@@ -636,8 +637,12 @@ private:
         const char t1 = terminatorBytes_[1];
         // Every line grows by at most one byte (CR or LF to CR LF); 32 bytes of slack for
         // the wide copies, which may store up to 31 bytes past a line.
-        char* const start = batch_.reserveBytes(2 * static_cast<std::size_t>(blockEnd - position) + 32);
-        char* out = start;
+        char* out = batch_.reserveBytes(2 * static_cast<std::size_t>(blockEnd - position) + 32);
+        // Lines that already end in the output terminator go out as runs of the input,
+        // the others rewritten: pending is either the run [kept, p) or the rewritten
+        // bytes [copied, out), never both.
+        char* copied = out;
+        std::uint64_t kept = position;
         const std::uint64_t lastChunk = blockEnd - 64; // the last chunk start whose 64 bytes are in the block
         std::uint64_t chunk = position;
         std::uint64_t breaks = lineScanner::lineBreakMask64(b + chunk); // of [chunk, chunk + 64), none before p
@@ -657,6 +662,24 @@ private:
             const std::size_t length = static_cast<std::size_t>(t - p);
             if (options_.putBackAttachments && isAttachmentLine(b + p, length))
                 break;
+            breaks &= breaks - 1;
+            std::uint64_t next = t + 1;
+            if (b[t] == '\r' && next < n && b[next] == '\n') {
+                if (next < chunk + 64)
+                    breaks &= breaks - 1; // that LF's bit
+                ++next;
+            }
+            if (next - t == terminatorLength && b[t] == t0 && (terminatorLength == 1 || b[t + 1] == t1)) {
+                if (out != copied) { // the run starts here, where the last rewritten line ended
+                    batch_.commitBytes(static_cast<std::size_t>(out - copied));
+                    copied = out;
+                }
+                p = next;
+                continue;
+            }
+            if (kept < p)
+                batch_.appendInput(kept, p - kept);
+            kept = next;
             if (n - p >= length + 32) {
                 // Whole 16-byte loads, never past the input: cheaper than a call for the
                 // usual short line.
@@ -671,16 +694,13 @@ private:
             out[0] = t0;
             out[1] = t1;
             out += terminatorLength;
-            breaks &= breaks - 1;
-            p = t + 1;
-            if (b[t] == '\r' && p < n && b[p] == '\n') {
-                if (p < chunk + 64)
-                    breaks &= breaks - 1; // that LF's bit
-                ++p;
-            }
+            p = next;
         }
     done:
-        batch_.commitBytes(static_cast<std::size_t>(out - start));
+        if (out != copied)
+            batch_.commitBytes(static_cast<std::size_t>(out - copied));
+        else if (kept < p)
+            batch_.appendInput(kept, p - kept);
         return p;
     }
 
