@@ -88,30 +88,37 @@ bool utf8EncodeAppend(std::u16string_view text, std::string& out)
     out.resize(old + text.size() * 3);
     auto* dst = reinterpret_cast<unsigned char*>(out.data() + old);
     std::size_t o = 0;
+    const char16_t* const src = text.data();
     const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (const std::size_t run = narrowAscii(text.data() + i, n - i, dst + o); run > 0) {
-            i += run;
-            o += run;
-            if (i == n)
-                break;
-        }
-        const char32_t c = text[i];
+    std::size_t i = 0;
+    while (i < n) {
+        const char32_t c = src[i];
         if (c < 0x80) {
-            dst[o++] = static_cast<unsigned char>(c);
+            // A run of ASCII goes 8 units at a time; the wide path is tried only here,
+            // so text without ASCII (CJK) pays nothing for it.
+            if (const std::size_t run = narrowAscii(src + i, n - i, dst + o); run > 0) {
+                i += run;
+                o += run;
+            } else {
+                dst[o++] = static_cast<unsigned char>(c);
+                ++i;
+            }
         } else if (c < 0x800) {
             dst[o++] = static_cast<unsigned char>(0xC0 | (c >> 6));
             dst[o++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            ++i;
         } else if (c < 0xD800 || c > 0xDFFF) {
             dst[o++] = static_cast<unsigned char>(0xE0 | (c >> 12));
             dst[o++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
             dst[o++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        } else if (c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            const char32_t cp = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+            ++i;
+        } else if (c <= 0xDBFF && i + 1 < n && src[i + 1] >= 0xDC00 && src[i + 1] <= 0xDFFF) {
+            const char32_t cp = 0x10000 + ((c - 0xD800) << 10) + (src[i + 1] - 0xDC00);
             dst[o++] = static_cast<unsigned char>(0xF0 | (cp >> 18));
             dst[o++] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
             dst[o++] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
             dst[o++] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+            i += 2;
         } else {
             out.resize(old); // a lone surrogate has no UTF-8 form
             return false;
