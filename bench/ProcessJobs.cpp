@@ -254,15 +254,29 @@ bool runMemoryJobs(const ProcessBenchOptions& options)
     struct MemoryJob {
         const char* label;
         const char* file;
-        const char* head;     // written first; the rest of the file is a hole (NUL bytes, no line break)
+        const char* head;     // written first
         std::uint64_t size;
         const char* options;
+        // Repeated after the head up to the size (the file is removed after its run);
+        // none: the rest of the file is a hole (NUL bytes, no line break).
+        const char* fill = nullptr;
     };
+    // Shift_JIS text with a no-break space, half-width katakana and a lone '~'.
+    const char* const japaneseLine = "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c\x83\x58\x83\x67 text \xa0 \xb1\xb2 ~\r\n";
     const MemoryJob jobs[] = {
         {"5 GiB single line, stream", "single-line-5GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\n",
          std::uint64_t{5} << 30, kStreamOptions},
         {"2 GiB single message, conversion", "single-message-2GiB.mbx",
          "From ???@??? Mon Jan 01 00:00:00 2001\nSubject: large\n\n", std::uint64_t{2} << 30, kWindowsOptions},
+        // Automatic source encoding (Windows-1252 text found), Eudora tags on.
+        {"2 GiB message, default options", "latin1-message-2GiB.mbx",
+         "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{2} << 30, "",
+         "caf\xe9 cr\xe8me br\xfbl\xe9" "e, na\xefve r\xe9sum\xe9 \x80 10\r\n"},
+        {"2 GiB message, Shift_JIS to ISO-2022-JP", "sjis-message-2GiB.mbx",
+         "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{2} << 30,
+         "--convert-encodings --eudora-tags --source-encoding shift_jis --replace-nbsp --charsets 'iso-2022-jp, utf-8' "
+         "--crlf --complement-dates --add-empty-lines",
+         japaneseLine},
     };
     constexpr long kBoundKiB = 64 * 1024;
     std::printf("peak resident set of extreme inputs (bound %ld MiB)\n", kBoundKiB / 1024);
@@ -270,8 +284,17 @@ bool runMemoryJobs(const ProcessBenchOptions& options)
     for (const MemoryJob& job : jobs) {
         const std::string in = options.dir + "/" + job.file;
         if (fileSize(in) != job.size) {
-            std::ofstream(in, std::ios::binary | std::ios::trunc) << job.head;
-            if (::truncate(in.c_str(), static_cast<off_t>(job.size)) != 0) {
+            std::ofstream file(in, std::ios::binary | std::ios::trunc);
+            file << job.head;
+            if (job.fill) {
+                std::string block;
+                while (block.size() < (std::size_t{1} << 20))
+                    block += job.fill;
+                for (std::uint64_t at = std::string_view(job.head).size(); file && at < job.size; at += block.size())
+                    file.write(block.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), job.size - at)));
+            }
+            file.close();
+            if (!file || ::truncate(in.c_str(), static_cast<off_t>(job.size)) != 0) {
                 std::fprintf(stderr, "cannot make %s\n", in.c_str());
                 return false;
             }
@@ -282,6 +305,8 @@ bool runMemoryJobs(const ProcessBenchOptions& options)
             runCommand(quoted(options.cli) + " " + job.options + " " + quoted(in) + " " + quoted(out), home);
         const std::uint64_t written = fileSize(out);
         freshOutput(out);
+        if (job.fill)
+            ::unlink(in.c_str());
         const bool ok = run.wall >= 0 && run.peakKiB <= kBoundKiB;
         allOk &= ok;
         std::printf("  %-34s %7.2f s  peak RSS %7.1f MiB  output %llu bytes  %s\n", job.label, run.wall,

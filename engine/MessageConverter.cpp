@@ -2,6 +2,7 @@
 
 #include "engine/CaseFold.h"
 #include "engine/MimeHeader.h"
+#include "engine/MessagePieces.h"
 #include "engine/HeaderEncoder.h"
 #include "engine/MessageDecoder.h"
 #include "engine/TextLines.h"
@@ -506,6 +507,168 @@ private:
     bool found_ = false;
 };
 
+/// One piece of a large message's body (see MessagePiece).
+struct LargePiece {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    PieceKind kind = PieceKind::Text;
+    bool setsContentType = true;
+    EncodingId blockEncoding = kEncodingNone; // what the tag's parameter names
+    EncodingId ownNamed = kEncodingNone;      // with Automatic: the charset the block names, as the choice sees it
+    EncodingId encoding = kEncodingNone; // what it decodes in
+};
+
+
+ContentType contentTypeOf(PieceKind kind)
+{
+    switch (kind) {
+    case PieceKind::Text:
+    case PieceKind::CharsetBlock: return ContentType::Plain;
+    case PieceKind::FlowedBlock: return ContentType::Flowed;
+    case PieceKind::HtmlBlock:
+    case PieceKind::Trailer: return ContentType::Html;
+    }
+    return ContentType::None;
+}
+
+bool isBlock(PieceKind kind)
+{
+    return kind == PieceKind::CharsetBlock || kind == PieceKind::FlowedBlock || kind == PieceKind::HtmlBlock;
+}
+
+/// Message bytes read through a reader, for the tag scanner and the body cutter (see
+/// MemoryBytes): the block last looked at is kept, searches go block by block.
+class ReaderBytes {
+public:
+    using Read = std::function<std::string_view(std::uint64_t offset, std::uint64_t end)>;
+    ReaderBytes(Read read, std::uint64_t size, std::size_t blockSize)
+        : read_(std::move(read)), size_(static_cast<std::size_t>(size)), blockSize_(blockSize)
+    {
+    }
+
+    std::size_t size() const { return size_; }
+    char at(std::size_t offset)
+    {
+        load(offset);
+        return block_[offset - blockStart_];
+    }
+    std::size_t find(char c, std::size_t from, std::size_t end = std::string_view::npos)
+    {
+        end = std::min(end, size_);
+        for (std::size_t at = from; at < end;) {
+            load(at);
+            const std::size_t stop = std::min(end, blockStart_ + block_.size());
+            if (const void* found = std::memchr(block_.data() + (at - blockStart_), c, stop - at))
+                return blockStart_ + static_cast<std::size_t>(static_cast<const char*>(found) - block_.data());
+            at = stop;
+        }
+        return std::string_view::npos;
+    }
+    std::size_t find(std::string_view needle, std::size_t from, std::size_t end = std::string_view::npos)
+    {
+        end = std::min(end, size_);
+        for (std::size_t at = from; at < end && end - at >= needle.size();) {
+            load(at);
+            const std::size_t stop = std::min(end, blockStart_ + block_.size());
+            const std::string_view held = std::string_view(block_).substr(at - blockStart_, stop - at);
+            if (const std::size_t found = held.find(needle); found != std::string_view::npos)
+                return at + found;
+            // A match that runs past the block held.
+            for (std::size_t p = stop - std::min(stop - at, needle.size() - 1); p < stop; ++p) {
+                if (end - p >= needle.size() && matches(p, needle))
+                    return p;
+            }
+            at = stop;
+        }
+        return std::string_view::npos;
+    }
+    bool matches(std::size_t offset, std::string_view text)
+    {
+        if (offset > size_ || size_ - offset < text.size())
+            return false;
+        for (std::size_t done = 0; done < text.size();) {
+            const std::size_t next = std::min(text.size(), done + blockSize_);
+            if (read_(offset + done, offset + next) != text.substr(done, next - done))
+                return false;
+            done = next;
+        }
+        return true;
+    }
+    void copy(std::size_t offset, std::size_t length, std::string& out)
+    {
+        out.clear();
+        for (std::size_t done = 0; done < length;) {
+            const std::size_t next = std::min(length, done + blockSize_);
+            out.append(read_(offset + done, offset + next));
+            done = next;
+        }
+    }
+
+private:
+    void load(std::size_t offset)
+    {
+        if (offset >= blockStart_ && offset < blockStart_ + block_.size())
+            return;
+        blockStart_ = offset;
+        block_.assign(read_(offset, std::min(size_, offset + blockSize_)));
+    }
+
+    Read read_;
+    std::size_t size_;
+    std::size_t blockSize_;
+    std::size_t blockStart_ = 0;
+    std::string block_;
+};
+
+// Longer names are no charset names (the lookup knows none so long).
+constexpr std::size_t kLongestCharsetName = 256;
+
+/// namedEncoding of bytes [from, to): the name after the last '/'.
+EncodingId namedEncodingIn(ReaderBytes& bytes, std::size_t from, std::size_t to)
+{
+    std::size_t start = from;
+    for (std::size_t slash = bytes.find('/', from, to); slash != std::string_view::npos; slash = bytes.find('/', slash + 1, to))
+        start = slash + 1;
+    if (to - start > kLongestCharsetName)
+        return kEncodingNone;
+    std::string name;
+    bytes.copy(start, to - start, name);
+    return namedEncoding(name);
+}
+
+/// automaticBlockEncoding of MessageDecoder over a block piece of a large message: its
+/// tag's parameter, else the charset of a Mac marker at its start (HTML blocks).
+EncodingId largeBlockEncoding(ReaderBytes& bytes, const MessagePiece& piece, ByteRange parameter)
+{
+    if (piece.blockEncoding != kEncodingNone)
+        return piece.blockEncoding;
+    const auto parameterAt = static_cast<std::size_t>(parameter.location);
+    if (parameter.length > 0)
+        if (const EncodingId named = namedEncodingIn(bytes, parameterAt, parameterAt + static_cast<std::size_t>(parameter.length));
+            named != kEncodingNone)
+            return named;
+    if (piece.kind != PieceKind::HtmlBlock)
+        return kEncodingNone;
+    // markerCharset: "<!x-stuff-for-pete" after the leading line breaks, up to its '>'.
+    static constexpr std::string_view kMarker = "<!x-stuff-for-pete";
+    static constexpr std::string_view kCharset = " charset=\"";
+    const std::size_t end = piece.offset + piece.length;
+    std::size_t start = piece.offset;
+    while (start < end && (bytes.at(start) == '\r' || bytes.at(start) == '\n'))
+        ++start;
+    if (end - start < kMarker.size() || !bytes.matches(start, kMarker))
+        return kEncodingNone;
+    const std::size_t markerEnd = std::min(end, bytes.find('>', start, end));
+    const std::size_t at = bytes.find(kCharset, start, markerEnd);
+    if (at == std::string_view::npos)
+        return kEncodingNone;
+    const std::size_t valueStart = at + kCharset.size();
+    const std::size_t valueEnd = std::min(markerEnd, bytes.find('"', valueStart, markerEnd));
+    if (valueEnd == valueStart)
+        return kEncodingNone;
+    return namedEncodingIn(bytes, valueStart, valueEnd);
+}
+
 /// A large message read block by block: a header decoded whole and a body decoded in
 /// blocks, as the in-memory decoding splits them (with Eudora tags on, the header and
 /// the body are decoded apart; with them off, as one text).
@@ -569,22 +732,48 @@ public:
         return apart_ || !stream.pending() ? Header::Decoded : Header::Unfinished;
     }
 
+    /// Decodes bytes [from, to) in `encoding` as one text, calling `each(text)` block
+    /// by block; false when they do not decode or `each` returned false.
+    template <typename Each>
+    bool decodeRange(std::uint64_t from, std::uint64_t to, EncodingId encoding, Each each)
+    {
+        DecodeStream stream(encoding);
+        std::uint64_t at = from;
+        do {
+            const std::uint64_t end = std::min<std::uint64_t>(to, at + blockSize_);
+            text_.clear();
+            if (!stream.decode(at < end ? bytes(at, end) : std::string_view(), end == to, text_)
+                || !each(std::u16string_view(text_)))
+                return false;
+            at = end;
+        } while (at < to);
+        return true;
+    }
+
+    /// The body's pieces with Eudora tags on, each with the encoding it decodes in.
+    std::vector<LargePiece>& pieces() { return pieces_; }
+
     /// Calls `each(text)` with the body decoded block by block, until it returns
     /// false; false when it did or the body does not decode.
     template <typename Each>
     bool forEachBody(Each each)
     {
+        if (apart_) {
+            for (const LargePiece& piece : pieces_) {
+                if (!decodeRange(piece.offset, piece.offset + piece.length, piece.encoding, each))
+                    return false;
+            }
+            return true;
+        }
         if (!body_)
             body_ = std::make_unique<DecodeStream>(bodyEncoding_);
         else
             body_->restart();
-        if (!apart_) {
-            // The body goes on from the header's state (ISO-2022-JP's shift, say).
-            for (std::uint64_t at = 0; at < bodyStart_; at += blockSize_) {
-                text_.clear();
-                if (!body_->decode(bytes(at, std::min<std::uint64_t>(bodyStart_, at + blockSize_)), false, text_))
-                    return false;
-            }
+        // The body goes on from the header's state (ISO-2022-JP's shift, say).
+        for (std::uint64_t at = 0; at < bodyStart_; at += blockSize_) {
+            text_.clear();
+            if (!body_->decode(bytes(at, std::min<std::uint64_t>(bodyStart_, at + blockSize_)), false, text_))
+                return false;
         }
         for (std::uint64_t at = bodyStart_; at < size_; at += blockSize_) {
             const std::uint64_t end = std::min<std::uint64_t>(size_, at + blockSize_);
@@ -623,6 +812,7 @@ private:
     std::string copy_;
     std::u16string text_;
     std::unique_ptr<DecodeStream> body_;
+    std::vector<LargePiece> pieces_;
 };
 
 /// Whether an empty line after the first line ends in `text` where it would end in any
@@ -667,32 +857,49 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
 {
     if (headerLength > size || headerLength > kLargeHeaderLimit || blockSize == 0)
         return LargeMessageOutcome::NeedsWholeMessage;
-    // With Eudora tags on, a body without any '<' has no tag: it is one text run, so
-    // the content type is text/plain when the body has text.
     const bool tagged = options.processEudoraTags;
     const auto bodyStart = static_cast<std::size_t>(headerLength);
-    for (std::uint64_t at = bodyStart; tagged && at < size; at += blockSize) {
-        const std::string_view block = read(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - at)));
-        if (std::memchr(block.data(), '<', block.size()) != nullptr)
+    LargeMessage blocks(read, size, bodyStart, blockSize, options);
+    const bool automatic = options.sourceEncoding == kEncodingAutomatic;
+    // With Eudora tags on, the body is cut into its pieces as decodeMessage cuts it.
+    std::vector<LargePiece>& pieces = blocks.pieces();
+    std::vector<ByteRange> parameters; // of the block pieces, for their charsets after the choice
+    if (tagged) {
+        ReaderBytes raw([&read](std::uint64_t from, std::uint64_t to) { return read(from, static_cast<std::size_t>(to - from)); },
+                        size, blockSize);
+        bool fits = true;
+        forEachBodyPiece(ReaderBytes(raw), bodyStart, [&](const MessagePiece& piece, ByteRange parameter) {
+            fits = pieces.size() < kLargeMessagePieceLimit;
+            if (!fits)
+                return false;
+            LargePiece large{piece.offset, piece.length, piece.kind, piece.setsContentType, piece.blockEncoding};
+            if (automatic && isBlock(piece.kind))
+                large.ownNamed = largeBlockEncoding(raw, piece, parameter);
+            pieces.push_back(large);
+            parameters.push_back(parameter);
+            return true;
+        });
+        if (!fits)
             return LargeMessageOutcome::NeedsWholeMessage;
     }
-    LargeMessage blocks(read, size, bodyStart, blockSize, options);
 
     EncodingId source = options.sourceEncoding;
-    const bool automatic = source == kEncodingAutomatic;
     // What the choice learns is kept only once the message is taken.
     AutomaticSource automaticSource = mailbox.automatic;
     if (automatic) {
-        // The message's own text, as decodeMessage gives it to the choice: the header
-        // and the body apart with tags on, else the whole message.
+        // The message's own text, as decodeMessage gives it to the choice: the header,
+        // the runs, the trailer and the blocks that name no charset with tags on, else
+        // the whole message.
         std::string header;
         for (std::uint64_t at = 0; at < bodyStart; at += blockSize)
             header.append(read(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, bodyStart - at))));
         LargePieces own(blocks, blockSize);
         if (tagged) {
             own.add(0, bodyStart);
-            if (size > bodyStart)
-                own.add(bodyStart, size);
+            for (const LargePiece& piece : pieces) {
+                if (!isBlock(piece.kind) || piece.ownNamed == kEncodingNone)
+                    own.add(piece.offset, piece.offset + piece.length);
+            }
         } else {
             own.add(0, size);
         }
@@ -713,55 +920,87 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
     if (headerState == LargeMessage::Header::Invalid)
         return LargeMessageOutcome::Unconverted;
-    const ContentType contentType = tagged && size > bodyStart ? ContentType::Plain : ContentType::None;
+
+    // First the decoding, once: whether it succeeds, the encoding of each piece, the
+    // content type, and the range of the code units.
+    std::uint64_t bits = 0;
+    for (const char16_t c : headerText)
+        bits |= c;
+    auto addBits = [&bits](std::u16string_view text) {
+        bits |= unitBits(text);
+        return true;
+    };
+    ContentType contentType = ContentType::None;
+    if (!tagged) {
+        if (!blocks.forEachBody(addBits))
+            return LargeMessageOutcome::Unconverted;
+    } else {
+        // As decodeMessage: a block in the charset it names, else (and every other
+        // piece) in the message's encoding, else with Automatic in the one the piece
+        // itself calls for.
+        ReaderBytes replaced([&blocks](std::uint64_t from, std::uint64_t to) { return blocks.bytes(from, to); }, size,
+                             blockSize);
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            LargePiece& piece = pieces[i];
+            const std::uint64_t from = piece.offset;
+            const std::uint64_t to = piece.offset + piece.length;
+            std::uint64_t pieceBits = 0;
+            auto decodes = [&](EncodingId encoding) {
+                pieceBits = 0;
+                if (!blocks.decodeRange(from, to, encoding, [&pieceBits](std::u16string_view text) {
+                        pieceBits |= unitBits(text);
+                        return true;
+                    }))
+                    return false;
+                piece.encoding = encoding;
+                return true;
+            };
+            bool decoded = false;
+            if (isBlock(piece.kind)) {
+                const EncodingId named = automatic
+                    ? largeBlockEncoding(replaced,
+                                         MessagePiece{static_cast<std::size_t>(from), static_cast<std::size_t>(piece.length),
+                                                      piece.kind, true, piece.blockEncoding, {}},
+                                         parameters[i])
+                    : piece.blockEncoding;
+                decoded = named != kEncodingNone && decodes(named);
+            }
+            if (!decoded)
+                decoded = decodes(source);
+            if (!decoded && automatic) {
+                // A piece in an encoding of its own: decided by itself.
+                LargePieces alone(blocks, blockSize);
+                alone.add(from, to);
+                AutomaticSource byItself{mailbox.automatic.origin, mailbox.automatic.family, mailbox.automatic.confirmed};
+                const SourceEncoding chosen = chooseSourceEncoding(alone, {}, byItself);
+                decoded = chosen.choice != EncodingChoice::Undecodable && decodes(chosen.encoding);
+            }
+            if (!decoded)
+                return LargeMessageOutcome::Unconverted;
+            bits |= pieceBits;
+            if (contentType == ContentType::None && piece.setsContentType)
+                contentType = contentTypeOf(piece.kind);
+        }
+    }
     std::optional<HeaderChange> change;
     if (contentType != ContentType::None)
         change = findHeaderChange(headerText, options.crlfLineEndings);
     // Whether an intact multipart body follows: a delimiter line after the header.
-    std::optional<std::string> boundary;
     if (change && options.putBackAttachments && change->replacedLength > 0) {
         std::string field;
         for (const char16_t c : std::u16string_view(headerText).substr(change->location, change->replacedLength))
             field += c < 0x80 ? static_cast<char>(c) : '?';
-        if (mediaType(field).starts_with("multipart/"))
-            boundary = parameterValue(field, "boundary").value_or(std::string());
-    }
-
-    // First the decoding, once: whether it succeeds, the range of the code units, and
-    // whether an intact multipart body follows.
-    std::uint64_t bits = 0;
-    std::optional<DelimiterSearch> delimiters;
-    auto firstPass = [&] {
-        bits = 0;
-        for (const char16_t c : headerText)
-            bits |= c;
-        if (boundary) {
-            delimiters.emplace(*boundary);
-            delimiters->add(std::u16string_view(headerText).substr(change->location + change->replacedLength));
-        }
-        return blocks.forEachBody([&](std::u16string_view text) {
-            bits |= unitBits(text);
-            if (delimiters)
-                delimiters->add(text);
-            return true;
-        });
-    };
-    bool decodable = firstPass();
-    if (!decodable && tagged && automatic) {
-        // A body that does not decode as the message does, decided by itself.
-        LargePieces alone(blocks, blockSize);
-        alone.add(bodyStart, size);
-        AutomaticSource byItself{mailbox.automatic.origin, mailbox.automatic.family, mailbox.automatic.confirmed};
-        const SourceEncoding chosen = chooseSourceEncoding(alone, {}, byItself);
-        if (chosen.choice != EncodingChoice::Undecodable) {
-            blocks.setEncodings(source, chosen.encoding);
-            decodable = firstPass();
+        if (mediaType(field).starts_with("multipart/")) {
+            DelimiterSearch delimiters(parameterValue(field, "boundary").value_or(std::string()));
+            delimiters.add(std::u16string_view(headerText).substr(change->location + change->replacedLength));
+            blocks.forEachBody([&delimiters](std::u16string_view text) {
+                delimiters.add(text);
+                return !delimiters.found();
+            });
+            if (delimiters.found())
+                change.reset(); // Eudora kept that body undecoded, and its header still describes it
         }
     }
-    if (!decodable)
-        return LargeMessageOutcome::Unconverted;
-    if (delimiters && delimiters->found())
-        change.reset(); // Eudora kept that body undecoded, and its header still describes it
     mailbox.lastReason = UnconvertedReason::NoFittingCharset;
     const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
     const bool wantsMaxUnit = std::any_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) {

@@ -43,7 +43,8 @@ enum class LargeMessageOutcome {
     Unconverted,       // nothing written: no candidate fits or the message does not decode
     WriteFailed,       // `write` failed part-way
     NeedsWholeMessage, // nothing written: this message needs convertMessage (Eudora tag
-                       // text, a header over 4 MiB or without an end, ...)
+                       // text in more than kLargeMessagePieceLimit pieces, a header
+                       // over 4 MiB or without an end)
 };
 
 /// Reads `length` bytes at `offset` of a message kept outside memory; the view is
@@ -52,6 +53,9 @@ using MessageReader = std::function<std::string_view(std::uint64_t offset, std::
 
 /// The block size of convertLargeMessage.
 inline constexpr std::size_t kLargeMessageBlock = std::size_t{1} << 20;
+/// With Eudora tags on, convertLargeMessage keeps a few bytes for each piece of the
+/// body (tag block, text between them); a body of more pieces needs convertMessage.
+inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
 
 /// Converts a message of `size` bytes too large to hold decoded in memory, with the
 /// bytes (and log lines) that convertMessage would give, reading it through `read` in

@@ -2,6 +2,7 @@
 // must give exactly the bytes (and the log lines) of the conversion in one piece. Each
 // case is converted both ways and compared.
 #include "engine/MessageConverter.h"
+#include "engine/MessagePieces.h"
 #include "engine/LegacyEncodings.h"
 #include "engine/ByteRange.h"
 #include "platform/Log.h"
@@ -132,8 +133,18 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
         {"half-width katakana: UTF-8", plainHeader, kana, kEncodingShiftJIS, japanese, true, true},
         {"Mac Japanese", plainHeader, sjis, kEncodingMacJapanese, {"iso-2022-jp", "shift_jis", "utf-8"}, true, true},
         {"undecodable UTF-8", plainHeader, "ok \xff bad\r\n", kEncodingUTF8, western, true},
-        {"Eudora tag text: in one piece", plainHeader, "<x-html>\r\n<b>x</b>\r\n</x-html>\r\n", kWindows1252, western,
-         true, false, false},
+        // Eudora tags.
+        {"Eudora tags: HTML blocks", plainHeader, "<x-html>\r\n<b>x</b> caf\xe9\r\n</x-html>\r\n", kWindows1252, western, true},
+        {"Eudora tags: flowed, lone and unclosed", plainHeader, "<x-flowed>a \r\nb</x-flowed>\r\n< no tag\r\n<x-html open\r\n",
+         kWindows1252, western, true},
+        {"Eudora tags: a block in its own charset", typedHeader,
+         "<x-charset iso-8859-1>caf\xe9</x-charset>\r\n\x93\xfa\x96\x7b\r\n", kEncodingShiftJIS, japanese, true},
+        {"Eudora tags: NBSP in blocks", plainHeader, "<x-html>\xa0 \x82\xa0</x-html>\r\n\xa0\r\n", kEncodingShiftJIS, japanese,
+         true, true},
+        {"Eudora tags: trailer", plainHeader,
+         "text\r\n<!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"0\">\r\n<x-html>x</x-html>\r\n", kWindows1252,
+         western, true},
+        {"Eudora tags: only lone brackets", lfHeader, "<<\n", kWindows1252, western, true},
         {"multipart header, no delimiter line: replaced", multipartHeader, ascii, kWindows1252, western, true},
         {"multipart header, delimiter line: kept", multipartHeader, delimited, kWindows1252, western, true},
         {"UTF-8 source, long run of two-byte characters", plainHeader, "\xc3\xa9\xc3\xa9\xc3\xa9", kEncodingUTF8, western, true},
@@ -154,6 +165,15 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
         {"automatic: declared ISO-2022-JP", jisHeader, jisOpen, kEncodingAutomatic, japanese, false},
         {"automatic: header and body in other encodings", sjisSubject, latin, kEncodingAutomatic, western, true},
         {"automatic: Korean", plainHeader, euckr, kEncodingAutomatic, {"iso-2022-kr", "utf-8"}, true, false, true, "ko"},
+        {"automatic, tags: a Mac HTML block with a marker charset", plainHeader,
+         "<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"iso-8859-1/macintosh\">caf\x8e</x-html>\r\n",
+         kEncodingAutomatic, western, true},
+        {"automatic, tags: blocks naming charsets", plainHeader,
+         "<x-charset utf-8>\xe6\x97\xa5</x-charset>\r\n<x-charset iso-8859-1/macintosh>caf\x8e</x-charset>\r\ncaf\xe9\r\n",
+         kEncodingAutomatic, western, true},
+        {"automatic, tags: a block that decodes only by itself", plainHeader,
+         "<x-html>\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c</x-html>\r\ncaf\xe9 \xe6\x97\xa5\r\n",
+         kEncodingAutomatic, japanese, true},
         {"automatic: undecodable", plainHeader, "\x81\x20\x82\r\n", kEncodingAutomatic, western, true},
     };
     // The default block on large messages; tiny blocks on small ones, so that cuts
@@ -177,7 +197,10 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
             const std::uint64_t headerLength = c.header.size();
             const Outcome whole = inOnePiece(message, headerLength, options);
             const std::optional<Outcome> inBlocks = streamed(message, headerLength, options, block);
-            ASSERT_EQ(inBlocks.has_value(), c.streams) << c.name;
+            std::vector<MessagePiece> pieces;
+            if (c.tags)
+                cutBody(message, headerLength, pieces);
+            ASSERT_EQ(inBlocks.has_value(), c.streams && pieces.size() <= kLargeMessagePieceLimit) << c.name << ", " << size;
             if (!inBlocks)
                 continue;
             const std::string run = std::string(c.name) + ", " + std::to_string(size) + " bytes in blocks of " + std::to_string(block);
@@ -208,6 +231,11 @@ TEST(LargeMessage, WhatStillNeedsTheWholeMessage)
     for (const std::uint64_t headerLength : {8, 20, 21})
         EXPECT_FALSE(streamed(message, headerLength, options, 16).has_value()) << headerLength;
     EXPECT_TRUE(streamed(message, 22, options, 16).has_value());
+    // More pieces than the large path keeps.
+    std::string pieces = "From a\r\n\r\n";
+    while (pieces.size() < (std::size_t{3} << 20))
+        pieces += "<x-flowed>a</x-flowed>\r\n";
+    EXPECT_FALSE(streamed(pieces, 10, options, 1u << 20).has_value());
 }
 
 } // namespace
