@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QSet>
 #include <QToolButton>
 #include <QTranslator>
@@ -518,6 +519,17 @@ private slots:
             w->window.show();
             w->sourceEdit()->setText(source);
             w->destinationEdit()->setText(destination);
+            // The job waits at its first file until the cancel is requested, however fast
+            // it converts: on the job's thread, before the file's conversion begins.
+            JobRunner* job = w->job();
+            bool held = false;
+            connect(job, &JobRunner::statusChanged, job, [job, &held](const QString& text) {
+                if (held || !text.startsWith("Processing"))
+                    return;
+                held = true;
+                for (int i = 0; i < 3000 && !job->isCancelRequested(); ++i)
+                    QThread::msleep(10);
+            }, Qt::DirectConnection);
             w->startButton()->click();
             QVERIFY(QTest::qWaitFor([&] { return w->messageLabel()->text().startsWith("Processing"); }, 30000));
             const QString first = w->messageLabel()->text().section('"', 1, 1);
