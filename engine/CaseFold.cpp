@@ -13,6 +13,8 @@ UChar32 fold(UChar32 c)
     return u_foldCase(c, U_FOLD_CASE_DEFAULT);
 }
 
+UChar32 asciiFold(UChar32 c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
 /// Matches `needle` at `pos`; returns false when `text` ends first.
 bool matchesAt(std::u16string_view text, std::size_t pos, std::u16string_view needle)
 {
@@ -27,8 +29,16 @@ bool matchesAt(std::u16string_view text, std::size_t pos, std::u16string_view ne
         UChar32 b;
         U16_NEXT(text.data(), i, textLength, a);
         U16_NEXT(needle.data(), j, needleLength, b);
-        if (a != b && fold(a) != fold(b))
+        if (a == b)
+            continue;
+        // ASCII folds to ASCII lower case without a table; a non-ASCII character may still
+        // fold to an ASCII one (KELVIN SIGN to 'k'), so any other pair asks ICU.
+        if (a < 0x80 && b < 0x80) {
+            if (asciiFold(a) != asciiFold(b))
+                return false;
+        } else if (fold(a) != fold(b)) {
             return false;
+        }
     }
     return true;
 }

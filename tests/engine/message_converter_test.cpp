@@ -414,5 +414,27 @@ TEST(CaseInsensitiveEquality, SimpleCaseFoldingLiteral)
         EXPECT_EQ(equalsFoldedUTF8(c.text, c.other), c.equal) << c.text << " vs " << c.other;
 }
 
+TEST(CaseInsensitiveEquality, PrefixAndContainmentInUTF16)
+{
+    const struct {
+        std::u16string text, needle;
+        bool starts, contains;
+    } cases[] = {
+        {u"content-TYPE: text/plain", u"Content-Type:", true, true},
+        {u"Content-Typ", u"Content-Type:", false, false},
+        {u"X-Content-Type: a", u"content-type:", false, true},
+        {u"\u212Aey: v", u"KEY", true, true},        // KELVIN SIGN folds to k
+        {u"x-\u212Aey", u"key", false, true},
+        {u"@[\\]^_", u"`{|}~\x7F", false, false},   // no ASCII pair but letters folds together
+        {u"MULTIPART/Mixed", u"multipart", true, true},
+        {u"\u00C9t\u00E9", u"\u00E9T\u00C9", true, true},
+        {u"a", u"", true, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(startsWithFolded(c.text, c.needle), c.starts) << std::string(c.text.begin(), c.text.end());
+        EXPECT_EQ(containsFolded(c.text, c.needle), c.contains) << std::string(c.text.begin(), c.text.end());
+    }
+}
+
 } // namespace
 } // namespace tarnwick

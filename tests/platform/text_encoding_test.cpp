@@ -262,8 +262,9 @@ TEST(EncodingConversion, UTF8AndSingleByteRangesAtTheirEdges)
 }
 
 // The byte-level services must answer exactly as decoding into UTF-16 and encoding back:
-// every byte of every byte-transcodable encoding, alone and after an ASCII run long
-// enough for the wide ASCII path, into every such encoding.
+// every byte of every byte-transcodable encoding, inside a first block of 16 bytes and
+// after a block of ASCII (the wide paths), and in the bytes after the last whole block,
+// into every such encoding.
 TEST(ByteTranscoding, EveryByteOfEveryPairAsDecodingAndEncodingGive)
 {
     std::vector<EncodingId> ids;
@@ -274,8 +275,10 @@ TEST(ByteTranscoding, EveryByteOfEveryPairAsDecodingAndEncodingGive)
     ASSERT_GT(ids.size(), 20u);
     for (const EncodingId from : ids) {
         for (unsigned b = 0; b < 256; ++b) {
-            for (const std::string& prefix : {std::string(), std::string(20, 'a')}) {
-                const std::string bytes = prefix + static_cast<char>(b) + "z";
+            const std::pair<std::string, std::string> around[] = {
+                {"", "z" + std::string(16, 'y')}, {std::string(20, 'a'), "z" + std::string(16, 'y')}, {std::string(20, 'a'), "z"}};
+            for (const auto& [prefix, suffix] : around) {
+                const std::string bytes = prefix + static_cast<char>(b) + suffix;
                 std::u16string text;
                 const bool decoded = decodeAppend(bytes.data(), bytes.size(), from, text);
                 const ByteScan scan = scanBytes(bytes.data(), bytes.size(), from);
