@@ -1,5 +1,7 @@
 #include "engine/MimeHeader.h"
 
+#include "engine/TextLines.h"
+
 #include <algorithm>
 
 namespace tarnwick {
@@ -139,6 +141,23 @@ std::optional<std::string> parameterValue(std::string_view field, std::string_vi
         at = field.find(';', end);
     }
     return std::nullopt;
+}
+
+bool hasDelimiterLine(std::u16string_view body, std::string_view boundary)
+{
+    if (boundary.empty())
+        return false;
+    std::u16string delimiter = u"--";
+    for (const char c : boundary)
+        delimiter += static_cast<char16_t>(static_cast<unsigned char>(c));
+    // Every place after a CR or LF is a line start; the one between the CR and the LF of
+    // a CR LF holds the LF, which no delimiter begins with, so lines as textLineAt cuts
+    // them are all that need trying.
+    for (std::size_t at = 0; at < body.size(); at = textLineAt(body, at).end) {
+        if (body.substr(at, delimiter.size()) == delimiter)
+            return true;
+    }
+    return false;
 }
 
 } // namespace tarnwick

@@ -38,6 +38,10 @@ std::string mediaType(std::string_view field);
 /// The value of the parameter `name` of a header field, quotes removed; none when absent.
 std::optional<std::string> parameterValue(std::string_view field, std::string_view name);
 
+/// Whether a line of `body` begins with "--" followed by `boundary`. The decoded text's
+/// form goes from line start to line start.
+bool hasDelimiterLine(std::u16string_view body, std::string_view boundary);
+
 /// Whether a line of `body` begins with "--" followed by `boundary`.
 template <typename Char>
 bool hasDelimiterLine(std::basic_string_view<Char> body, std::string_view boundary)

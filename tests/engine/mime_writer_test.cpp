@@ -139,6 +139,12 @@ TEST(MimeHeader, ReadsFieldsParametersAndDelimiters)
     EXPECT_TRUE(hasDelimiterLine(body, "b 1"));
     EXPECT_FALSE(hasDelimiterLine(std::string_view("body --b 1\r\n"), "b 1")) << "only at a line start";
     EXPECT_TRUE(hasDelimiterLine(std::u16string_view(u"x\r--b"), "b"));
+    // The decoded text's form agrees with the bytes' form wherever a line may start.
+    for (const std::string text : {"--b", "a\r\n--b\r\n", "a\n\r--b", "a\n\n--b", "a --b", "a\n-b", "a\n--", "", "\n",
+                                   "x\n--c\n--b"}) {
+        const std::u16string wide(text.begin(), text.end());
+        EXPECT_EQ(hasDelimiterLine(std::u16string_view(wide), "b"), hasDelimiterLine(std::string_view(text), "b")) << text;
+    }
     EXPECT_FALSE(headerEnd("From x\r\nSubject: no end\r\n"));
 }
 
