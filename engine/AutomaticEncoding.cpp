@@ -5,6 +5,10 @@
 
 #include <unicode/ucsdet.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -94,6 +98,13 @@ bool decodePiece(const PieceReader& pieces, std::size_t piece, EncodingId encodi
 std::size_t nextByteAbove7F(std::string_view bytes, std::size_t from)
 {
     std::size_t i = from;
+#if defined(__SSE2__)
+    for (; i + 16 <= bytes.size(); i += 16) {
+        const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i)));
+        if (mask != 0)
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
     for (; i + 8 <= bytes.size(); i += 8) {
         std::uint64_t word;
         std::memcpy(&word, bytes.data() + i, 8);
@@ -106,6 +117,16 @@ std::size_t nextByteAbove7F(std::string_view bytes, std::size_t from)
 }
 
 bool hasByteAbove7F(std::string_view bytes) { return nextByteAbove7F(bytes, 0) < bytes.size(); }
+
+/// The offset of the first CR or LF at or after `from`; the size when none. (The
+/// library's find_first_of asks the character set once for every byte.)
+std::size_t lineEnd(std::string_view text, std::size_t from)
+{
+    std::size_t i = std::min(from, text.size());
+    while (i < text.size() && text[i] != '\r' && text[i] != '\n')
+        ++i;
+    return i;
+}
 
 bool anyByteAbove7F(const PieceReader& pieces)
 {
@@ -364,7 +385,7 @@ std::string_view declaredCharset(std::string_view header)
 {
     std::size_t pos = 0;
     while (pos < header.size()) {
-        const std::size_t end = std::min(header.find_first_of("\r\n", pos), header.size());
+        const std::size_t end = lineEnd(header, pos);
         if (startsWithIgnoringCase(header.substr(pos, end - pos), "content-type:")) {
             // The field with its continuation lines.
             std::size_t fieldEnd = end;
@@ -374,7 +395,7 @@ std::string_view declaredCharset(std::string_view header)
                     ++next;
                 if (next - fieldEnd > 2 || next >= header.size() || (header[next] != ' ' && header[next] != '\t'))
                     break;
-                fieldEnd = std::min(header.find_first_of("\r\n", next), header.size());
+                fieldEnd = lineEnd(header, next);
             }
             const std::string_view field = header.substr(pos, fieldEnd - pos);
             for (std::size_t at = 0; at + 8 <= field.size(); ++at) {
