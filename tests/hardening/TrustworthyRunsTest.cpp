@@ -153,6 +153,12 @@ TEST(Signals, OneSignalFinishesTheFileTwoStopAtOnce)
         {"SIGHUP then SIGTERM", {SIGHUP, SIGTERM}, false},
     };
     for (const auto& c : cases) {
+#if defined(__SANITIZE_THREAD__)
+        // ThreadSanitizer's runtime keeps one pending slot per signal for a thread waiting
+        // in write(), so there two SIGINTs reach the program as one.
+        if (c.signals.size() == 2 && c.signals[0] == c.signals[1])
+            continue;
+#endif
         Sandbox box;
         box.write("src/one.mbx", bigMailbox());
         box.write("src/two.mbx", bigMailbox());
