@@ -139,7 +139,7 @@ ParseResult parseCommandLine(int argc, char** argv)
             if (!encoding)
                 return usageError(std::string("unknown encoding '") + optarg + "' (see --list-encodings)");
             // Its outputs would have no "From " lines.
-            if (!readsASCIIAsASCII(*encoding))
+            if (*encoding != kEncodingAutomatic && !readsASCIIAsASCII(*encoding))
                 return usageError(std::string("encoding '") + optarg + "' does not read ASCII as ASCII and cannot be a mailbox encoding");
             line.settings.emplace_back(std::string(keys::kMboxEncoding), mboxEncodingSetting(*encoding));
             break;

@@ -92,6 +92,8 @@ TEST(CliOptions, ExitCodesAndUsageErrors)
         {{"--charsets", "utf-16, no-such-charset", in, out}, 2, "", "names no usable charset"},
         {{"--charsets", "", in, out}, 2, "", "names no usable charset"},
         {{"--source-encoding", "x-mac-japanese", in, out}, 0, "Completed", ""},
+        {{"--source-encoding", "auto", in, out + "4"}, 0, "Completed", ""},
+        {{"--source-encoding", "0", in, out + "5"}, 0, "Completed", ""},
         {{"--source-encoding", "2147483649", in, out + "2"}, 0, "Completed", ""},
         {{"--charsets", "no-such-charset, utf-8", in, out + "3"}, 0, "Completed", ""},
     };
