@@ -272,6 +272,10 @@ bool runMemoryJobs(const ProcessBenchOptions& options)
         {"2 GiB message, default options", "latin1-message-2GiB.mbx",
          "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{2} << 30, "",
          "caf\xe9 cr\xe8me br\xfbl\xe9" "e, na\xefve r\xe9sum\xe9 \x80 10\r\n"},
+        // Default options; an HTML mail of many tag blocks: 52M pieces, walked again on each pass.
+        {"1 GiB message of 52M tag pieces", "tagged-message-1GiB.mbx",
+         "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{1} << 30, "",
+         "<x-html><b>caf\xe9</b> cr\xe8me</x-html> text\r\n"},
         {"2 GiB message, Shift_JIS to ISO-2022-JP", "sjis-message-2GiB.mbx",
          "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{2} << 30,
          "--convert-encodings --eudora-tags --source-encoding shift_jis --replace-nbsp --charsets 'iso-2022-jp, utf-8' "

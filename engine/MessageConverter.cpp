@@ -507,15 +507,11 @@ private:
     bool found_ = false;
 };
 
-/// One piece of a large message's body (see MessagePiece).
-struct LargePiece {
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-    PieceKind kind = PieceKind::Text;
-    bool setsContentType = true;
-    EncodingId blockEncoding = kEncodingNone; // what the tag's parameter names
-    EncodingId ownNamed = kEncodingNone;      // with Automatic: the charset the block names, as the choice sees it
-    EncodingId encoding = kEncodingNone; // what it decodes in
+/// A piece of a large message's body (by its place in the cut) that decodes in an
+/// encoding other than the message's.
+struct OtherEncoding {
+    std::uint64_t piece = 0;
+    EncodingId encoding = kEncodingNone;
 };
 
 
@@ -750,8 +746,16 @@ public:
         return true;
     }
 
-    /// The body's pieces with Eudora tags on, each with the encoding it decodes in.
-    std::vector<LargePiece>& pieces() { return pieces_; }
+    /// The raw message bytes, for the tag walk.
+    ReaderBytes rawBytes() const
+    {
+        return ReaderBytes([this](std::uint64_t from, std::uint64_t to) { return read_(from, static_cast<std::size_t>(to - from)); },
+                           size_, blockSize_);
+    }
+
+    /// With Eudora tags on, the pieces of the body (in cut order) that decode in an
+    /// encoding other than the message's; every other piece decodes in the message's.
+    std::vector<OtherEncoding>& otherEncodings() { return others_; }
 
     /// Calls `each(text)` with the body decoded block by block, until it returns
     /// false; false when it did or the body does not decode.
@@ -759,8 +763,16 @@ public:
     bool forEachBody(Each each)
     {
         if (apart_) {
-            for (const LargePiece& piece : pieces_) {
-                if (!decodeRange(piece.offset, piece.offset + piece.length, piece.encoding, each))
+            // The tag walk again: the pieces are not kept, however many there are.
+            BodyCutter<ReaderBytes> cutter(rawBytes(), static_cast<std::size_t>(bodyStart_));
+            MessagePiece piece;
+            ByteRange parameter;
+            std::size_t other = 0;
+            for (std::uint64_t index = 0; cutter.next(piece, parameter); ++index) {
+                EncodingId encoding = bodyEncoding_;
+                if (other < others_.size() && others_[other].piece == index)
+                    encoding = others_[other++].encoding;
+                if (!decodeRange(piece.offset, piece.offset + piece.length, encoding, each))
                     return false;
             }
             return true;
@@ -812,7 +824,7 @@ private:
     std::string copy_;
     std::u16string text_;
     std::unique_ptr<DecodeStream> body_;
-    std::vector<LargePiece> pieces_;
+    std::vector<OtherEncoding> others_;
 };
 
 /// Whether an empty line after the first line ends in `text` where it would end in any
@@ -848,12 +860,83 @@ private:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges_;
 };
 
+/// With Eudora tags on, the message's own text as Automatic's pieces: the header, then
+/// the runs, the trailer and the blocks that name no charset. The pieces are found by
+/// the tag walk as they are asked for in order (the choice goes through them in order,
+/// pass after pass); asking for an earlier one starts the walk again.
+class OwnPieces final : public PieceReader {
+public:
+    OwnPieces(LargeMessage& message, std::uint64_t bodyStart, std::size_t blockSize)
+        : message_(message), bodyStart_(bodyStart), blockSize_(blockSize), named_(message.rawBytes())
+    {
+        count_ = 1;
+        restart();
+        while (advance())
+            ++count_;
+        cutter_.reset();
+    }
+    std::size_t count() const override { return count_; }
+    std::uint64_t size(std::size_t piece) const override
+    {
+        const auto range = rangeOf(piece);
+        return range.second - range.first;
+    }
+    std::size_t blockSize() const override { return blockSize_; }
+    std::string_view read(std::size_t piece, std::uint64_t offset, std::size_t length) const override
+    {
+        const std::uint64_t from = rangeOf(piece).first + offset;
+        return message_.bytes(from, from + length);
+    }
+
+private:
+    std::pair<std::uint64_t, std::uint64_t> rangeOf(std::size_t piece) const
+    {
+        if (piece == 0)
+            return {0, bodyStart_};
+        if (!cutter_ || piece < at_)
+            restart();
+        while (at_ < piece && advance()) {
+        }
+        return current_;
+    }
+
+    void restart() const
+    {
+        cutter_.emplace(message_.rawBytes(), static_cast<std::size_t>(bodyStart_));
+        at_ = 0;
+    }
+
+    // Moves to the next piece of the message's own text; false at the end.
+    bool advance() const
+    {
+        MessagePiece piece;
+        ByteRange parameter;
+        while (cutter_->next(piece, parameter)) {
+            if (isBlock(piece.kind) && largeBlockEncoding(named_, piece, parameter) != kEncodingNone)
+                continue;
+            current_ = {piece.offset, piece.offset + piece.length};
+            ++at_;
+            return true;
+        }
+        return false;
+    }
+
+    LargeMessage& message_;
+    std::uint64_t bodyStart_;
+    std::size_t blockSize_;
+    std::size_t count_ = 0;
+    mutable ReaderBytes named_;
+    mutable std::optional<BodyCutter<ReaderBytes>> cutter_;
+    mutable std::size_t at_ = 0; // the index of current_ (0 before the first body piece)
+    mutable std::pair<std::uint64_t, std::uint64_t> current_;
+};
+
 } // namespace
 
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
                                         const ConversionOptions& options, CharsetCandidates& charsetCandidates,
                                         MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
-                                        std::size_t blockSize)
+                                        std::size_t blockSize, std::size_t pieceLimit)
 {
     if (headerLength > size || headerLength > kLargeHeaderLimit || blockSize == 0)
         return LargeMessageOutcome::NeedsWholeMessage;
@@ -861,27 +944,6 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     const auto bodyStart = static_cast<std::size_t>(headerLength);
     LargeMessage blocks(read, size, bodyStart, blockSize, options);
     const bool automatic = options.sourceEncoding == kEncodingAutomatic;
-    // With Eudora tags on, the body is cut into its pieces as decodeMessage cuts it.
-    std::vector<LargePiece>& pieces = blocks.pieces();
-    std::vector<ByteRange> parameters; // of the block pieces, for their charsets after the choice
-    if (tagged) {
-        ReaderBytes raw([&read](std::uint64_t from, std::uint64_t to) { return read(from, static_cast<std::size_t>(to - from)); },
-                        size, blockSize);
-        bool fits = true;
-        forEachBodyPiece(ReaderBytes(raw), bodyStart, [&](const MessagePiece& piece, ByteRange parameter) {
-            fits = pieces.size() < kLargeMessagePieceLimit;
-            if (!fits)
-                return false;
-            LargePiece large{piece.offset, piece.length, piece.kind, piece.setsContentType, piece.blockEncoding};
-            if (automatic && isBlock(piece.kind))
-                large.ownNamed = largeBlockEncoding(raw, piece, parameter);
-            pieces.push_back(large);
-            parameters.push_back(parameter);
-            return true;
-        });
-        if (!fits)
-            return LargeMessageOutcome::NeedsWholeMessage;
-    }
 
     EncodingId source = options.sourceEncoding;
     // What the choice learns is kept only once the message is taken.
@@ -893,17 +955,14 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         std::string header;
         for (std::uint64_t at = 0; at < bodyStart; at += blockSize)
             header.append(read(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, bodyStart - at))));
-        LargePieces own(blocks, blockSize);
         if (tagged) {
-            own.add(0, bodyStart);
-            for (const LargePiece& piece : pieces) {
-                if (!isBlock(piece.kind) || piece.ownNamed == kEncodingNone)
-                    own.add(piece.offset, piece.offset + piece.length);
-            }
+            const OwnPieces own(blocks, bodyStart, blockSize);
+            source = chooseSourceEncoding(own, declaredCharset(header), automaticSource).encoding;
         } else {
+            LargePieces own(blocks, blockSize);
             own.add(0, size);
+            source = chooseSourceEncoding(own, declaredCharset(header), automaticSource).encoding;
         }
-        source = chooseSourceEncoding(own, declaredCharset(header), automaticSource).encoding;
     }
     blocks.setEncodings(source, source);
     std::u16string headerText;
@@ -913,13 +972,18 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     if (headerState == LargeMessage::Header::Unfinished
         || (headerState == LargeMessage::Header::Decoded && (tagged || options.encodeHeaders) && !holdsEmptyLine(headerText)))
         return LargeMessageOutcome::NeedsWholeMessage;
-    mailbox.automatic = automaticSource;
-    mailbox.lastReason = UnconvertedReason::Undecodable;
-    // Logged as for any message: over the whole message, before it is decoded.
-    if (const std::uint64_t spaces = blocks.countReplacedSpaces(); spaces > 0)
-        logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
+    // Logged as for any message: over the whole message, before it is decoded (nothing
+    // the decoding does logs; it may still find the message needs convertMessage).
+    const std::uint64_t spaces = blocks.countReplacedSpaces();
+    auto taken = [&](LargeMessageOutcome outcome) {
+        mailbox.automatic = automaticSource;
+        mailbox.lastReason = UnconvertedReason::Undecodable;
+        if (spaces > 0)
+            logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
+        return outcome;
+    };
     if (headerState == LargeMessage::Header::Invalid)
-        return LargeMessageOutcome::Unconverted;
+        return taken(LargeMessageOutcome::Unconverted);
 
     // First the decoding, once: whether it succeeds, the encoding of each piece, the
     // content type, and the range of the code units.
@@ -933,15 +997,19 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     ContentType contentType = ContentType::None;
     if (!tagged) {
         if (!blocks.forEachBody(addBits))
-            return LargeMessageOutcome::Unconverted;
+            return taken(LargeMessageOutcome::Unconverted);
     } else {
         // As decodeMessage: a block in the charset it names, else (and every other
         // piece) in the message's encoding, else with Automatic in the one the piece
         // itself calls for.
         ReaderBytes replaced([&blocks](std::uint64_t from, std::uint64_t to) { return blocks.bytes(from, to); }, size,
                              blockSize);
-        for (std::size_t i = 0; i < pieces.size(); ++i) {
-            LargePiece& piece = pieces[i];
+        std::vector<OtherEncoding>& others = blocks.otherEncodings();
+        BodyCutter<ReaderBytes> cutter(blocks.rawBytes(), bodyStart);
+        MessagePiece piece;
+        ByteRange parameter;
+        for (std::uint64_t i = 0; cutter.next(piece, parameter); ++i) {
+            EncodingId pieceEncoding = kEncodingNone;
             const std::uint64_t from = piece.offset;
             const std::uint64_t to = piece.offset + piece.length;
             std::uint64_t pieceBits = 0;
@@ -952,7 +1020,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
                         return true;
                     }))
                     return false;
-                piece.encoding = encoding;
+                pieceEncoding = encoding;
                 return true;
             };
             bool decoded = false;
@@ -961,7 +1029,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
                     ? largeBlockEncoding(replaced,
                                          MessagePiece{static_cast<std::size_t>(from), static_cast<std::size_t>(piece.length),
                                                       piece.kind, true, piece.blockEncoding, {}},
-                                         parameters[i])
+                                         parameter)
                     : piece.blockEncoding;
                 decoded = named != kEncodingNone && decodes(named);
             }
@@ -971,17 +1039,24 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
                 // A piece in an encoding of its own: decided by itself.
                 LargePieces alone(blocks, blockSize);
                 alone.add(from, to);
-                AutomaticSource byItself{mailbox.automatic.origin, mailbox.automatic.family, mailbox.automatic.confirmed};
+                AutomaticSource byItself{automaticSource.origin, automaticSource.family, automaticSource.confirmed};
                 const SourceEncoding chosen = chooseSourceEncoding(alone, {}, byItself);
                 decoded = chosen.choice != EncodingChoice::Undecodable && decodes(chosen.encoding);
             }
             if (!decoded)
-                return LargeMessageOutcome::Unconverted;
+                return taken(LargeMessageOutcome::Unconverted);
+            if (pieceEncoding != source) {
+                // Kept for the passes that follow; past the limit the message needs convertMessage.
+                if (others.size() >= pieceLimit)
+                    return LargeMessageOutcome::NeedsWholeMessage;
+                others.push_back({i, pieceEncoding});
+            }
             bits |= pieceBits;
             if (contentType == ContentType::None && piece.setsContentType)
                 contentType = contentTypeOf(piece.kind);
         }
     }
+    taken(LargeMessageOutcome::Converted);
     std::optional<HeaderChange> change;
     if (contentType != ContentType::None)
         change = findHeaderChange(headerText, options.crlfLineEndings);

@@ -42,9 +42,9 @@ enum class LargeMessageOutcome {
     Converted,         // the converted message was written
     Unconverted,       // nothing written: no candidate fits or the message does not decode
     WriteFailed,       // `write` failed part-way
-    NeedsWholeMessage, // nothing written: this message needs convertMessage (Eudora tag
-                       // text in more than kLargeMessagePieceLimit pieces, a header
-                       // over 4 MiB or without an end)
+    NeedsWholeMessage, // nothing written: this message needs convertMessage (with Eudora
+                       // tags on, more than kLargeMessagePieceLimit pieces in a charset
+                       // other than the message's; a header over 4 MiB or without an end)
 };
 
 /// Reads `length` bytes at `offset` of a message kept outside memory; the view is
@@ -53,8 +53,10 @@ using MessageReader = std::function<std::string_view(std::uint64_t offset, std::
 
 /// The block size of convertLargeMessage.
 inline constexpr std::size_t kLargeMessageBlock = std::size_t{1} << 20;
-/// With Eudora tags on, convertLargeMessage keeps a few bytes for each piece of the
-/// body (tag block, text between them); a body of more pieces needs convertMessage.
+/// With Eudora tags on, convertLargeMessage walks the tags again on each pass and keeps
+/// a few bytes only for each piece of the body that decodes in an encoding other than
+/// the message's (a block in a charset of its own); a body with more of them needs
+/// convertMessage.
 inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
 
 /// Converts a message of `size` bytes too large to hold decoded in memory, with the
@@ -62,10 +64,12 @@ inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
 /// blocks of `blockSize` bytes cut anywhere, in passes: first the source encoding is
 /// chosen (Automatic) and the message decoded, then each candidate is tried without
 /// keeping the result, then the chosen one is written through `write`. Memory stays
-/// within a few times the block size and the header.
+/// within a few times the block size and the header. `pieceLimit` stands for
+/// kLargeMessagePieceLimit (tests give a small one).
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
                                         const ConversionOptions& options, CharsetCandidates& candidates,
                                         MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
-                                        std::size_t blockSize = kLargeMessageBlock);
+                                        std::size_t blockSize = kLargeMessageBlock,
+                                        std::size_t pieceLimit = kLargeMessagePieceLimit);
 
 } // namespace tarnwick

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,7 +52,8 @@ Outcome inOnePiece(std::string_view message, std::uint64_t headerLength, const C
 }
 
 std::optional<Outcome> streamed(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                                std::size_t blockSize = kLargeMessageBlock)
+                                std::size_t blockSize = kLargeMessageBlock,
+                                std::size_t pieceLimit = kLargeMessagePieceLimit)
 {
     Outcome outcome;
     setLogSink([&outcome](std::string_view line) { outcome.log.emplace_back(line); });
@@ -71,11 +73,12 @@ std::optional<Outcome> streamed(std::string_view message, std::uint64_t headerLe
             outcome.bytes += bytes;
             return true;
         },
-        blockSize);
+        blockSize, pieceLimit);
     outcome.reason = mailbox.lastReason;
     setLogSink({});
     if (result == LargeMessageOutcome::NeedsWholeMessage) {
         EXPECT_TRUE(outcome.bytes.empty() && outcome.log.empty()) << "wrote before declining";
+        EXPECT_EQ(mailbox.lastReason, UnconvertedReason::None) << "the mailbox changed before declining";
         return std::nullopt;
     }
     EXPECT_NE(result, LargeMessageOutcome::WriteFailed);
@@ -196,11 +199,9 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
             options.language = c.language;
             const std::uint64_t headerLength = c.header.size();
             const Outcome whole = inOnePiece(message, headerLength, options);
-            const std::optional<Outcome> inBlocks = streamed(message, headerLength, options, block);
-            std::vector<MessagePiece> pieces;
-            if (c.tags)
-                cutBody(message, headerLength, pieces);
-            ASSERT_EQ(inBlocks.has_value(), c.streams && pieces.size() <= kLargeMessagePieceLimit) << c.name << ", " << size;
+            // Any number of pieces, in any charsets, goes through the large path here.
+            const std::optional<Outcome> inBlocks = streamed(message, headerLength, options, block, SIZE_MAX);
+            ASSERT_EQ(inBlocks.has_value(), c.streams) << c.name << ", " << size;
             if (!inBlocks)
                 continue;
             const std::string run = std::string(c.name) + ", " + std::to_string(size) + " bytes in blocks of " + std::to_string(block);
@@ -231,11 +232,53 @@ TEST(LargeMessage, WhatStillNeedsTheWholeMessage)
     for (const std::uint64_t headerLength : {8, 20, 21})
         EXPECT_FALSE(streamed(message, headerLength, options, 16).has_value()) << headerLength;
     EXPECT_TRUE(streamed(message, 22, options, 16).has_value());
-    // More pieces than the large path keeps.
-    std::string pieces = "From a\r\n\r\n";
-    while (pieces.size() < (std::size_t{3} << 20))
-        pieces += "<x-flowed>a</x-flowed>\r\n";
-    EXPECT_FALSE(streamed(pieces, 10, options, 1u << 20).has_value());
+}
+
+// The large path walks the tags again on each pass and keeps only the pieces in a
+// charset other than the message's: any number of other pieces streams, and past the
+// limit of those the whole message is needed.
+TEST(LargeMessage, ManyPieces)
+{
+    const std::string header = "From a\r\nSubject: pieces\r\n\r\n";
+    struct Case {
+        const char* name;
+        std::string line;
+        EncodingId source;
+        std::size_t limit;
+        bool streams;
+    };
+    const std::string latinBlock = "<x-charset iso-8859-1>caf\xe9</x-charset>\r\n";
+    const Case cases[] = {
+        {"flowed blocks and runs, over 65,536 pieces", "<x-flowed>a \r\nb</x-flowed> caf\xe9\r\n<\r\n", kWindows1252,
+         kLargeMessagePieceLimit, true},
+        {"HTML blocks, automatic", "<x-html><b>caf\xe9</b></x-html> text\r\n", kEncodingAutomatic, kLargeMessagePieceLimit,
+         true},
+        {"blocks in the message's charset", latinBlock + "na\xefve\r\n", kEncodingISOLatin1, 4, true},
+        {"blocks in their own charset, within the limit", latinBlock + "\x93\xfa\r\n", kEncodingShiftJIS, 100'000, true},
+        {"blocks in their own charset, over the limit", latinBlock + "\x93\xfa\r\n", kEncodingShiftJIS, 4, false},
+        {"automatic: blocks naming charsets, over the limit",
+         "<x-charset utf-8>\xe6\x97\xa5</x-charset>\r\n<x-charset iso-8859-1/macintosh>caf\x8e</x-charset>\r\ncaf\xe9\r\n",
+         kEncodingAutomatic, 4, false},
+    };
+    for (const Case& c : cases) {
+        const std::string message = largeMessage(header, c.line, std::size_t{3} << 20);
+        std::vector<MessagePiece> pieces;
+        cutBody(message, header.size(), pieces);
+        ASSERT_GT(pieces.size(), kLargeMessagePieceLimit) << c.name;
+        ConversionOptions options;
+        options.convertEncodings = true;
+        options.sourceEncoding = c.source;
+        options.charsetNames = {"us-ascii", "iso-8859-1", "iso-2022-jp", "utf-8"};
+        options.processEudoraTags = true;
+        options.encodeHeaders = true;
+        const std::optional<Outcome> inBlocks = streamed(message, header.size(), options, kLargeMessageBlock, c.limit);
+        ASSERT_EQ(inBlocks.has_value(), c.streams) << c.name;
+        if (!inBlocks)
+            continue;
+        const Outcome whole = inOnePiece(message, header.size(), options);
+        EXPECT_TRUE(whole.converted) << c.name;
+        EXPECT_TRUE(*inBlocks == whole) << c.name;
+    }
 }
 
 } // namespace
