@@ -582,6 +582,11 @@ public:
     {
         if (offset > size_ || size_ - offset < text.size())
             return false;
+        if (text.empty())
+            return true;
+        load(offset);
+        if (offset + text.size() <= blockStart_ + block_.size())
+            return std::string_view(block_).substr(offset - blockStart_, text.size()) == text;
         for (std::size_t done = 0; done < text.size();) {
             const std::size_t next = std::min(text.size(), done + blockSize_);
             if (read_(offset + done, offset + next) != text.substr(done, next - done))
@@ -689,8 +694,8 @@ public:
     std::string_view bytes(std::uint64_t from, std::uint64_t to)
     {
         // 0xA0 is no lead byte, replaced or not: the byte before a block is read as it stands.
-        const unsigned char before = replaceSpaces_ && from > 0 ? static_cast<unsigned char>(read_(from - 1, 1)[0]) : 0;
-        const std::string_view raw = read_(from, static_cast<std::size_t>(to - from));
+        const unsigned char before = replaceSpaces_ && from > 0 ? static_cast<unsigned char>(cached(from - 1, 1)[0]) : 0;
+        const std::string_view raw = cached(from, static_cast<std::size_t>(to - from));
         return replaceSpaces_ ? replaceSpaces(raw, before) : raw;
     }
 
@@ -733,7 +738,14 @@ public:
     template <typename Each>
     bool decodeRange(std::uint64_t from, std::uint64_t to, EncodingId encoding, Each each)
     {
-        DecodeStream stream(encoding);
+        // One stream for every range in the same encoding: a body may hold millions of pieces.
+        if (!range_ || rangeEncoding_ != encoding) {
+            range_ = std::make_unique<DecodeStream>(encoding);
+            rangeEncoding_ = encoding;
+        } else {
+            range_->restart();
+        }
+        DecodeStream& stream = *range_;
         std::uint64_t at = from;
         do {
             const std::uint64_t end = std::min<std::uint64_t>(to, at + blockSize_);
@@ -797,6 +809,17 @@ public:
     }
 
 private:
+    // Bytes [from, from + length) through a block kept from the last read: the pieces
+    // of a body may be a few bytes each, and each read may be a system call.
+    std::string_view cached(std::uint64_t from, std::size_t length)
+    {
+        if (from < cacheStart_ || from + length > cacheStart_ + cache_.size()) {
+            cacheStart_ = from;
+            cache_.assign(read_(from, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize_, size_ - from))));
+        }
+        return std::string_view(cache_).substr(static_cast<std::size_t>(from - cacheStart_), length);
+    }
+
     std::string_view replaceSpaces(std::string_view bytes, unsigned char before)
     {
         if (std::memchr(bytes.data(), 0xA0, bytes.size()) == nullptr)
@@ -822,8 +845,12 @@ private:
     EncodingId headerEncoding_ = kEncodingUTF8;
     EncodingId bodyEncoding_ = kEncodingUTF8;
     std::string copy_;
+    std::string cache_;
+    std::uint64_t cacheStart_ = 0;
     std::u16string text_;
     std::unique_ptr<DecodeStream> body_;
+    std::unique_ptr<DecodeStream> range_;
+    EncodingId rangeEncoding_ = kEncodingNone;
     std::vector<OtherEncoding> others_;
 };
 
@@ -1084,12 +1111,22 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     const char16_t unitRange = wantsMaxUnit ? static_cast<char16_t>(bits) : char16_t{0xFFFF};
 
     std::string out;
+    std::string pending; // written a block at a time: the pieces may be a few bytes each
     // Encodes `prefix` and then every body block as one text; writes the bytes when `writing`.
     auto encodeAll = [&](std::u16string_view prefix, EncodingId encoding, bool writing) {
         EncodeStream stream(encoding);
         auto put = [&](std::u16string_view text, bool last) {
             out.clear();
-            return stream.encode(text, last, out) && (!writing || out.empty() || write(out));
+            if (!stream.encode(text, last, out))
+                return false;
+            if (!writing)
+                return true;
+            pending.append(out);
+            if (pending.size() < blockSize && !last)
+                return true;
+            const bool written = pending.empty() || write(pending);
+            pending.clear();
+            return written;
         };
         return put(prefix, false) && blocks.forEachBody([&](std::u16string_view text) { return put(text, false); })
             && put({}, true);

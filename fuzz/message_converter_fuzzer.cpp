@@ -54,12 +54,14 @@ std::uint64_t realHeaderLength(std::string_view b)
     return kHeaderLengthNone;
 }
 
-// convertLargeMessage over the message in blocks of `blockSize`, checked against what
-// convertMessage gave (`converted`, `result` and the reason in `mailbox`).
+// convertLargeMessage over the message in blocks of `blockSize` (and at most
+// `pieceLimit` pieces in a charset of their own), checked against what convertMessage
+// gave (`converted`, `result` and the reason in `mailbox`).
 void checkLargePath(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                    CharsetCandidates& candidates, MailboxContext mailbox, std::size_t blockSize, bool converted,
-                    const std::string& result, UnconvertedReason reason)
+                    CharsetCandidates& candidates, MailboxContext mailbox, std::size_t blockSize, std::size_t pieceLimit,
+                    bool converted, const std::string& result, UnconvertedReason reason)
 {
+    const UnconvertedReason before = mailbox.lastReason;
     std::string block;
     const MessageReader read = [&](std::uint64_t offset, std::size_t length) {
         FUZZ_CHECK(offset + length <= message.size() && length <= blockSize);
@@ -73,9 +75,9 @@ void checkLargePath(std::string_view message, std::uint64_t headerLength, const 
             written += bytes;
             return true;
         },
-        blockSize);
+        blockSize, pieceLimit);
     if (outcome == LargeMessageOutcome::NeedsWholeMessage) {
-        FUZZ_CHECK(written.empty());
+        FUZZ_CHECK(written.empty() && mailbox.lastReason == before);
         return;
     }
     FUZZ_CHECK(outcome != LargeMessageOutcome::WriteFailed);
@@ -155,6 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const std::size_t blockSize = 1 + ((headerMode >> 2) & 7);
+    const std::size_t pieceLimit = (headerMode & 0x20) ? 1 : kLargeMessagePieceLimit;
     conversion.putBackAttachments = options & 0x20;
     conversion.encodeHeaders = options & 0x10;
     std::string result = "stale bytes from an earlier message";
@@ -162,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, mailbox, result);
     if (list == 0)
         checkWholeTextPath(message.view(), headerLength, conversion, MailboxContext().automatic, converted, mailbox, result);
-    checkLargePath(message.view(), headerLength, conversion, candidates, MailboxContext{}, blockSize, converted, result,
+    checkLargePath(message.view(), headerLength, conversion, candidates, MailboxContext{}, blockSize, pieceLimit, converted, result,
                    mailbox.lastReason);
 
     // The same message with the Automatic source encoding and encoded header fields: no
@@ -179,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string automaticResult;
         const bool done = convertMessage(message.view(), headerLength, automatic, candidates, automaticMailbox, automaticResult);
         FUZZ_CHECK(done == (automaticMailbox.lastReason == UnconvertedReason::None));
-        checkLargePath(message.view(), headerLength, automatic, candidates, before, blockSize, done, automaticResult,
+        checkLargePath(message.view(), headerLength, automatic, candidates, before, blockSize, pieceLimit, done, automaticResult,
                        automaticMailbox.lastReason);
         if (list == 0)
             checkWholeTextPath(message.view(), headerLength, automatic, before.automatic, done, automaticMailbox,
