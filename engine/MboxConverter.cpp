@@ -40,8 +40,8 @@ constexpr std::uint64_t kBatchBytes = 256 * 1024;
 // bounded however long a line is.
 constexpr std::uint64_t kLongLineChunk = 4u << 20;
 // A message is written before its end once this many of its bytes are pending, so a
-// long message does not pile up in memory either; not while it holds an attachment
-// line, as putting the files back needs the whole message.
+// long message does not pile up in memory either. Attachments are put back only into
+// messages up to this size: rebuilding one needs the whole message.
 constexpr std::uint64_t kPendingBytesBound = 8u << 20;
 // With encoding conversion, a message above this goes to a spool file and is converted
 // from there in two streaming passes: decoded and re-encoded whole, a message needs
@@ -463,8 +463,10 @@ public:
                 appendBytes(">");
             appendLine(start, contentsEnd, lineEnd);
             position = lineEnd;
-            if (!options_.convertEncodings && batch_.length() - messageStart_ >= kPendingBytesBound
-                && attachmentLines_.empty()) {
+            if (!options_.convertEncodings && batch_.length() - messageStart_ >= kPendingBytesBound) {
+                // Too large to be rebuilt in bounded memory: its attachments stay as lines.
+                attachmentsLost_ = attachmentsLost_ || !attachmentLines_.empty();
+                attachmentLines_.clear();
                 splitBySize_ = splitBySize_ || messageWritten_ == 0;
                 writePartOfMessage(position);
             } else if (spool_.size() > 0) {
@@ -756,10 +758,14 @@ private:
     bool finishMessage(std::uint64_t next)
     {
         ++messages_;
-        if ((!attachmentLines_.empty() || attachmentsLost_) && messageWritten_ > 0) {
-            // Part of the message went out already (a long line, or more than 8 MiB): it cannot be rebuilt.
+        // Collected whole for encoding conversion, a message over the bound would have to
+        // be rebuilt in memory that grows with it.
+        const bool tooLarge = messageWritten_ == 0 && messageLength() > kPendingBytesBound;
+        if ((!attachmentLines_.empty() || attachmentsLost_) && (messageWritten_ > 0 || tooLarge)) {
+            // Part of the message went out already (a long line, or more than 8 MiB), or it
+            // is too large: it cannot be rebuilt.
             const std::string at = std::to_string(separator_.location);
-            logMessage(splitBySize_ ? formatMessage("Attachments not put back into the message at byte %1: it is over 8 MiB", {at})
+            logMessage(splitBySize_ || tooLarge ? formatMessage("Attachments not put back into the message at byte %1: it is over 8 MiB", {at})
                                     : formatMessage("Attachments not put back into the message at byte %1: it holds a line over 4 MiB", {at}));
             attachmentLines_.clear();
         }

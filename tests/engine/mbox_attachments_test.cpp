@@ -127,6 +127,37 @@ TEST_F(MboxAttachmentsTest, AMessageWithAHugeLineIsLeftAsItIs)
     EXPECT_EQ(log_[0], "Attachments not put back into the message at byte 0: it holds a line over 4 MiB");
 }
 
+// A message over 8 MiB is never rebuilt, wherever its attachment line is: memory stays
+// bounded. It is written as with attachments off, and the log says so.
+TEST_F(MboxAttachmentsTest, AMessageOverEightMiBIsLeftAsItIs)
+{
+    write("attach/a.txt", "a");
+    const std::string line = "Attachment Converted: \"c:\\attach\\a.txt\"\n";
+    std::string body;
+    while (body.size() < (9u << 20))
+        body += std::string(70, 'x') + "\n";
+    const std::string next = "From b Mon Dec 13 18:45:29 2010\nSubject: small\n\n" + line;
+    for (const bool convertEncodings : {false, true}) {
+        for (const bool lineFirst : {true, false}) {
+            const std::string where = std::string(convertEncodings ? "converted" : "stream") + (lineFirst ? ", line first" : ", line last");
+            const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: huge\n\n" + (lineFirst ? line + body : body + line) + next;
+            ConversionOptions options;
+            options.convertEncodings = convertEncodings;
+            const ConversionResult off = convert(input, options);
+            ASSERT_TRUE(off.succeeded) << where;
+            const std::string today = output_;
+            options.putBackAttachments = true;
+            log_.clear();
+            const ConversionResult result = convert(input, options);
+            ASSERT_TRUE(result.succeeded) << where << result.errorText;
+            EXPECT_EQ(result.attachments.attached, 1u) << where << ": the next message still gets its file";
+            EXPECT_TRUE(output_.substr(0, output_.find("From b")) == today.substr(0, today.find("From b"))) << where;
+            ASSERT_EQ(log_.size(), 1u) << where;
+            EXPECT_EQ(log_[0], "Attachments not put back into the message at byte 0: it is over 8 MiB") << where;
+        }
+    }
+}
+
 TEST_F(MboxAttachmentsTest, AnIntactMultipartKeepsItsHeader)
 {
     const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: kept\n"
