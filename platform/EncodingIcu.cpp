@@ -3,6 +3,7 @@
 // before every use. Both directions stop at the first unmappable or invalid input;
 // encoding also refuses what ICU would skip or change (see EncodingRoundTrip.cpp).
 #include "platform/EncodingCodecs.h"
+#include "platform/IcuConvertAppend.h"
 
 #include <unicode/ucnv.h>
 
@@ -49,45 +50,12 @@ UConverter* cachedConverter(const Entry& entry)
 
 } // namespace
 
-namespace {
-
-/// Runs one whole ICU conversion (flush on: a sequence cut off at the end is an error,
-/// not pending state) into the end of `out`, growing the room until it fits. On
-/// failure `out` is left as it was.
-template <typename Out, typename In, typename Convert>
-bool convertAppend(UConverter* converter, const In* source, const In* sourceEnd, std::size_t capacity, Out& out,
-                   Convert convert)
-{
-    const std::size_t old = out.size();
-    std::size_t written = 0;
-    for (;;) {
-        out.resize(old + capacity);
-        auto* base = out.data() + old;
-        auto* target = base + written;
-        UErrorCode status = U_ZERO_ERROR;
-        convert(converter, &target, base + capacity, &source, sourceEnd, nullptr, true, &status);
-        written = static_cast<std::size_t>(target - base);
-        if (status == U_BUFFER_OVERFLOW_ERROR) {
-            capacity *= 2;
-            continue;
-        }
-        if (U_FAILURE(status)) {
-            out.resize(old);
-            return false;
-        }
-        out.resize(old + written);
-        return true;
-    }
-}
-
-} // namespace
-
 bool icuDecodeAppend(const Entry& entry, const char* bytes, std::size_t length, std::u16string& out)
 {
     UConverter* converter = cachedConverter(entry);
     if (!converter)
         return false;
-    return convertAppend(converter, bytes, bytes + length, length + 16, out, ucnv_toUnicode);
+    return convertAppend(converter, bytes, bytes + length, length + 16, true, out, ucnv_toUnicode);
 }
 
 bool icuEncodeAppend(const Entry& entry, std::u16string_view text, std::string& out)
@@ -96,7 +64,7 @@ bool icuEncodeAppend(const Entry& entry, std::u16string_view text, std::string& 
     if (!converter || !icuRoundTrips(entry, text))
         return false;
     const std::size_t capacity = text.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter)) + 16;
-    return convertAppend(converter, text.data(), text.data() + text.size(), capacity, out, ucnv_fromUnicode);
+    return convertAppend(converter, text.data(), text.data() + text.size(), capacity, true, out, ucnv_fromUnicode);
 }
 
 bool icuCanEncode(const Entry& entry, std::u16string_view text)

@@ -7,6 +7,7 @@
 
 #include "platform/EncodingCodecs.h"
 #include "platform/EncodingTable.h"
+#include "platform/IcuConvertAppend.h"
 
 #include <unicode/ucnv.h>
 
@@ -40,33 +41,6 @@ ConverterPointer openConverter(const Entry& entry)
     if (U_FAILURE(status))
         return nullptr;
     return converter;
-}
-
-/// One ICU call over `source` appended to `out`, growing the room until it fits.
-template <typename Out, typename In, typename Convert>
-bool convertAppend(UConverter* converter, const In* source, const In* sourceEnd, std::size_t capacity, bool flush,
-                   Out& out, Convert convert)
-{
-    const std::size_t old = out.size();
-    std::size_t written = 0;
-    for (;;) {
-        out.resize(old + capacity);
-        auto* base = out.data() + old;
-        auto* target = base + written;
-        UErrorCode status = U_ZERO_ERROR;
-        convert(converter, &target, base + capacity, &source, sourceEnd, nullptr, flush, &status);
-        written = static_cast<std::size_t>(target - base);
-        if (status == U_BUFFER_OVERFLOW_ERROR) {
-            capacity *= 2;
-            continue;
-        }
-        if (U_FAILURE(status)) {
-            out.resize(old);
-            return false;
-        }
-        out.resize(old + written);
-        return true;
-    }
 }
 
 bool isShiftJISLeadByte(unsigned char byte)
@@ -162,7 +136,7 @@ bool DecodeStream::decode(std::string_view bytes, bool last, std::u16string& out
     if (s.converter) {
         if (bytes.empty() && !last)
             return true;
-        s.failed = !convertAppend(s.converter.get(), bytes.data(), bytes.data() + bytes.size(), bytes.size() + 16, last,
+        s.failed = !encoding::convertAppend(s.converter.get(), bytes.data(), bytes.data() + bytes.size(), bytes.size() + 16, last,
                                   out, ucnv_toUnicode);
         return !s.failed;
     }
@@ -194,7 +168,7 @@ struct EncodeStream::State {
             if (!encoding::icuRoundTrips(*entry, text))
                 return false;
             const std::size_t capacity = text.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter.get())) + 16;
-            return convertAppend(converter.get(), text.data(), text.data() + text.size(), capacity, flush, out,
+            return encoding::convertAppend(converter.get(), text.data(), text.data() + text.size(), capacity, flush, out,
                                  ucnv_fromUnicode);
         }
         switch (entry->codec) {
