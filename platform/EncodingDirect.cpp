@@ -232,24 +232,29 @@ private:
     std::size_t used_ = 0;
 };
 
+// Copies the ASCII bytes at the start of `src` as they are; returns how many. Short runs
+// go byte by byte, which is cheaper than a copy call for the usual few letters.
+inline std::size_t copyAsciiRun(Appender& append, const unsigned char* src, std::size_t length)
+{
+    const std::size_t run = asciiPrefix(src, length);
+    if (run < 16) {
+        for (std::size_t k = 0; k < run; ++k)
+            append.putByte(static_cast<char>(src[k]));
+    } else {
+        append.putRun(reinterpret_cast<const char*>(src), run);
+    }
+    return run;
+}
+
 bool transcodeSingleByte(const ByteMap& map, const unsigned char* src, std::size_t length, std::string& out)
 {
     Appender append(out);
     std::size_t i = 0;
     while (i < length) {
         if (map.asciiAsItself) {
-            const std::size_t run = asciiPrefix(src + i, length - i);
-            if (run > 0) {
-                if (run < 16) {
-                    for (std::size_t k = 0; k < run; ++k)
-                        append.putByte(static_cast<char>(src[i + k]));
-                } else {
-                    append.putRun(reinterpret_cast<const char*>(src + i), run);
-                }
-                i += run;
-                if (i == length)
-                    break;
-            }
+            i += copyAsciiRun(append, src + i, length - i);
+            if (i == length)
+                break;
         }
         const unsigned char b = src[i++];
         if (map.length[b] == 0)
@@ -267,18 +272,9 @@ bool transcodeUtf8ToSingleByte(const SingleByteTable& target, const unsigned cha
     while (i < length) {
         if (target.encodesAsciiAsItself) {
             // U+0000 too: it is written as the byte 0 by every single-byte table.
-            const std::size_t run = asciiPrefix(src + i, length - i);
-            if (run > 0) {
-                if (run < 16) {
-                    for (std::size_t k = 0; k < run; ++k)
-                        append.putByte(static_cast<char>(src[i + k]));
-                } else {
-                    append.putRun(reinterpret_cast<const char*>(src + i), run);
-                }
-                i += run;
-                if (i == length)
-                    break;
-            }
+            i += copyAsciiRun(append, src + i, length - i);
+            if (i == length)
+                break;
         }
         char32_t c = src[i];
         std::size_t n = 1;
