@@ -115,12 +115,13 @@ std::vector<std::string> contentIdReferences(std::string_view html)
     return ids;
 }
 
-void logMissing(const std::string& subject, const AttachmentReference& reference, AttachmentTally& tally)
+// `subject` and the file's name are in UTF-8 by now, as the log and the window show them.
+void logMissing(const std::string& subject, const std::string& name, AttachmentTally& tally)
 {
-    logMessage(formatMessage("Attachment not found: \"%1\" (message \"%2\")", {reference.name, subject}));
+    logMessage(formatMessage("Attachment not found: \"%1\" (message \"%2\")", {name, subject}));
     ++tally.missing;
     if (tally.missingFiles.size() < AttachmentTally::kMissingListed)
-        tally.missingFiles.push_back({subject, reference.name});
+        tally.missingFiles.push_back({subject, name});
 }
 
 class MessageWriter {
@@ -247,8 +248,9 @@ ReattachResult writeWithAttachments(std::string_view message, std::uint64_t head
         std::optional<ContainedFile> file = locate(*reference, context);
         if (!file) {
             if (subject.empty())
-                subject = headerValue(originalHeader.substr(nextLineStart(originalHeader, 0)), "Subject", kSubjectLimit);
-            logMissing(subject, *reference, context.tally);
+                subject = utf8Name(headerValue(originalHeader.substr(nextLineStart(originalHeader, 0)), "Subject", kSubjectLimit),
+                                   context.sourceEncoding);
+            logMissing(subject, utf8Name(reference->name, context.sourceEncoding), context.tally);
             continue;
         }
         removed.push_back(range);

@@ -234,6 +234,12 @@ TEST(Reattachment, MissingAndForgedFilesKeepTheirLinesAndAreReported)
     ASSERT_EQ(nothing.tally.missingFiles.size(), 5u);
     EXPECT_EQ(nothing.tally.missingFiles.back().subject, "Nothing here");
 
+    // A subject and a name in the mailbox's encoding are reported in UTF-8.
+    const Outcome latin = reattach(collect({"Subject: Caf\xe9"}, {"Attachment Converted: \"c:\\eudora\\attach\\men\xfa.doc\""}), f.folders());
+    ASSERT_EQ(latin.log.size(), 1u);
+    EXPECT_EQ(latin.log.back(), "Attachment not found: \"men\xc3\xba.doc\" (message \"Caf\xc3\xa9\")");
+    EXPECT_EQ(latin.tally.missingFiles.back().subject, "Caf\xc3\xa9");
+
     body.push_back(R"(Attachment Converted: "c:\eudora\attach\here.txt")");
     const Outcome some = reattach(collect({"Subject: Some"}, body), f.folders());
     ASSERT_EQ(some.result.outcome, ReattachOutcome::Written);
