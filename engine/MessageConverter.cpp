@@ -514,24 +514,6 @@ struct OtherEncoding {
     EncodingId encoding = kEncodingNone;
 };
 
-
-ContentType contentTypeOf(PieceKind kind)
-{
-    switch (kind) {
-    case PieceKind::Text:
-    case PieceKind::CharsetBlock: return ContentType::Plain;
-    case PieceKind::FlowedBlock: return ContentType::Flowed;
-    case PieceKind::HtmlBlock:
-    case PieceKind::Trailer: return ContentType::Html;
-    }
-    return ContentType::None;
-}
-
-bool isBlock(PieceKind kind)
-{
-    return kind == PieceKind::CharsetBlock || kind == PieceKind::FlowedBlock || kind == PieceKind::HtmlBlock;
-}
-
 /// Message bytes read through a reader, for the tag scanner and the body cutter (see
 /// MemoryBytes): the block last looked at is kept, searches go block by block.
 class ReaderBytes {

@@ -58,23 +58,6 @@ std::string_view replaceNoBreakSpaces(std::string_view message, std::string& cop
 
 bool isJapaneseLegacy(EncodingId encoding) { return encoding == kEncodingMacJapanese || encoding == kEncodingShiftJIS; }
 
-ContentType contentTypeOf(PieceKind kind)
-{
-    switch (kind) {
-    case PieceKind::Text:
-    case PieceKind::CharsetBlock: return ContentType::Plain;
-    case PieceKind::FlowedBlock: return ContentType::Flowed;
-    case PieceKind::HtmlBlock:
-    case PieceKind::Trailer: return ContentType::Html;
-    }
-    return ContentType::None;
-}
-
-bool isBlock(PieceKind kind)
-{
-    return kind == PieceKind::CharsetBlock || kind == PieceKind::FlowedBlock || kind == PieceKind::HtmlBlock;
-}
-
 /// The charset a block names with "Automatic": its tag's parameter (a "received/stored"
 /// name counts by its stored half), else the charset of a Mac marker at its start.
 EncodingId automaticBlockEncoding(const MessagePiece& piece, std::string_view bytes)

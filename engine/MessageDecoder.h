@@ -5,6 +5,7 @@
 
 #include "engine/AutomaticEncoding.h"
 #include "engine/ConversionOptions.h"
+#include "engine/MessagePieces.h"
 
 #include <cstdint>
 #include <string>
@@ -15,6 +16,19 @@ namespace tarnwick {
 
 /// The content type that the body's first element implies (tag path only).
 enum class ContentType { None, Plain, Flowed, Html };
+
+/// The content type a piece of the body implies when it comes first.
+inline ContentType contentTypeOf(PieceKind kind)
+{
+    switch (kind) {
+    case PieceKind::Text:
+    case PieceKind::CharsetBlock: return ContentType::Plain;
+    case PieceKind::FlowedBlock: return ContentType::Flowed;
+    case PieceKind::HtmlBlock:
+    case PieceKind::Trailer: return ContentType::Html;
+    }
+    return ContentType::None;
+}
 
 /// Decodes `message` (whose body starts at `headerLength`, or kHeaderLengthNone) into
 /// `text` (replaced). On the tag path (options.processEudoraTags and a body) the tags

@@ -21,6 +21,12 @@ enum class PieceKind : std::uint8_t {
     Trailer,     // "<!x-stuff-for-vrak" (or "-pete") to the end, marker included
 };
 
+/// A tag block: its text may be in a charset the tag names.
+inline bool isBlock(PieceKind kind)
+{
+    return kind == PieceKind::CharsetBlock || kind == PieceKind::FlowedBlock || kind == PieceKind::HtmlBlock;
+}
+
 struct MessagePiece {
     std::size_t offset = 0; // in the message bytes
     std::size_t length = 0;
