@@ -236,22 +236,12 @@ private:
         if (!candidates_)
             candidates_.emplace(options.charsetNames);
         CharsetCandidates& candidates = *candidates_;
-        std::uint64_t unconverted = 0;
         ConversionControl control{inputLinks, &stopsAtOnce_, claim};
         control.progress = [this](std::uint64_t done, std::uint64_t total) { fileProgress(done, total); };
-        const ConversionResult result = convertMbox(inputPath, outputPath, options,
-            [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& converted) {
-                if (convertMessage(message, headerLength, options, candidates, mailbox, converted))
-                    return true;
-                ++unconverted;
-                ++(mailbox.lastReason == UnconvertedReason::Undecodable ? summary_.undecodableMessages : summary_.unfittingMessages);
-                return false;
-            },
-            [&](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
-                const std::function<bool(std::string_view)>& write) {
-                return convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
-            },
-            control);
+        const ConversionResult result = convertMbox(inputPath, outputPath, options, candidates, control);
+        const std::uint64_t unconverted = result.unconverted.undecodable + result.unconverted.unfitting;
+        summary_.undecodableMessages += result.unconverted.undecodable;
+        summary_.unfittingMessages += result.unconverted.unfitting;
         finishFile();
         summary_.attachments.add(result.attachments);
         // The claim is still in place when nothing was written (a failure, an empty

@@ -16,6 +16,8 @@ struct AutomaticSource {
     MailboxOrigin origin = MailboxOrigin::Windows;
     const LegacyFamily* family = &westernFamily(); // the user's language family
     const LegacyFamily* confirmed = nullptr;       // the family ICU's detector last confirmed here
+
+    bool operator==(const AutomaticSource&) const = default;
 };
 
 /// How the encoding was found, in the order the steps are tried.

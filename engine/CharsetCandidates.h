@@ -49,6 +49,10 @@ public:
         return *pairs_;
     }
 
+    /// Whether the pairs are built: from then on pairs() only reads, and threads may
+    /// share the list.
+    bool built() const { return pairs_.has_value(); }
+
 private:
     std::vector<std::string> names_;
     std::optional<std::vector<EncodingPair>> pairs_;

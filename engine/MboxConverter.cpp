@@ -5,6 +5,7 @@
 #include "engine/LineScanner.h"
 #include "engine/MessageBuffer.h"
 #include "engine/MessageConverter.h"
+#include "engine/ParallelConversion.h"
 #include "engine/Reattachment.h"
 #include "engine/SeparatorDate.h"
 #include "engine/StatusHeaders.h"
@@ -132,11 +133,28 @@ public:
     void appendInput(std::uint64_t offset, std::uint64_t length)
     {
         std::vector<Piece>& pieces = current().pieces;
-        if (!pieces.empty() && pieces.back().fromInput && pieces.back().offset + pieces.back().length == offset)
+        if (!pieces.empty() && pieces.back().source == Source::Input && pieces.back().offset + pieces.back().length == offset)
             pieces.back().length += length;
         else
-            pieces.push_back({offset, length, true});
+            pieces.push_back({offset, length, Source::Input});
         length_ += length;
+    }
+
+    /// Appends `bytes`, taking them over without a copy when the batch is empty (`bytes`
+    /// then gets storage of the batch's, emptied, for its next use).
+    void take(std::string& bytes)
+    {
+        Slot& slot = current();
+        if (!slot.pieces.empty() || !slot.taken.empty()) {
+            append(bytes);
+            return;
+        }
+        if (bytes.empty())
+            return;
+        slot.taken.swap(bytes);
+        bytes.clear();
+        slot.pieces.push_back({0, slot.taken.size(), Source::Taken});
+        length_ += slot.taken.size();
     }
 
     void append(std::string_view bytes)
@@ -234,15 +252,19 @@ public:
     }
 
 private:
+    // Where a piece's bytes are: the input, the batch's bytes, or bytes it took over.
+    enum class Source : std::uint8_t { Input, Own, Taken };
+
     struct Piece {
         std::uint64_t offset;
         std::uint64_t length;
-        bool fromInput;
+        Source source;
     };
 
     struct Slot {
         explicit Slot(std::size_t capacity) : bytes(capacity) {}
         MessageBuffer bytes;
+        std::string taken;
         std::vector<Piece> pieces;
         std::vector<std::string_view> views;
     };
@@ -253,7 +275,15 @@ private:
 
     const char* base(const Slot& slot, const Piece& piece) const
     {
-        return piece.fromInput ? input_.bytes().data() : slot.bytes.view().data();
+        switch (piece.source) {
+        case Source::Input:
+            return input_.bytes().data();
+        case Source::Own:
+            return slot.bytes.view().data();
+        case Source::Taken:
+            break;
+        }
+        return slot.taken.data();
     }
 
     void collectViews(Slot& slot)
@@ -267,15 +297,16 @@ private:
     {
         slot.pieces.clear();
         slot.bytes.clear();
+        slot.taken.clear();
     }
 
     void addBytesPiece(std::size_t at, std::size_t length)
     {
         std::vector<Piece>& pieces = current().pieces;
-        if (!pieces.empty() && !pieces.back().fromInput && pieces.back().offset + pieces.back().length == at)
+        if (!pieces.empty() && pieces.back().source == Source::Own && pieces.back().offset + pieces.back().length == at)
             pieces.back().length += length;
         else
-            pieces.push_back({at, length, false});
+            pieces.push_back({at, length, Source::Own});
         length_ += length;
     }
 
@@ -381,6 +412,45 @@ private:
     std::string pending_;
 };
 
+// The message being collected: the end of a buffer from `start` on. The buffer is the
+// pass's own, or the batch that ParallelConversion collects (the messages before this
+// one in it stay as they are).
+class MessageTail {
+public:
+    void attach(MessageBuffer& buffer, std::size_t start)
+    {
+        buffer_ = &buffer;
+        start_ = start;
+    }
+
+    std::size_t size() const { return buffer_->size() - start_; }
+    std::string_view view() const { return buffer_->view().substr(start_); }
+    void clear() { buffer_->truncate(start_); }
+    void append(std::string_view bytes) { buffer_->append(bytes); }
+    void append(const char* bytes, std::size_t length) { buffer_->append(bytes, length); }
+    void appendLine(const char* contents, std::size_t length, std::string_view terminator)
+    {
+        buffer_->appendLine(contents, length, terminator);
+    }
+
+    void shrink(std::size_t capacity)
+    {
+        if (start_ == 0)
+            buffer_->shrink(capacity);
+    }
+
+private:
+    MessageBuffer* buffer_ = nullptr;
+    std::size_t start_ = 0;
+};
+
+/// What the pass needs to convert messages on two threads (ParallelConversion).
+struct ParallelSetup {
+    CharsetCandidates* candidates = nullptr; // none: every message through `convert`, in order
+    std::size_t batchBytes = 0;
+    UnconvertedCounts* counts = nullptr;     // with candidates: what the batches leave unconverted is added here
+};
+
 // One call's pass over the input. Without encoding conversion the lines go straight
 // into the output batch; with it, each message is first collected whole in `message_`
 // for the hand-over, and its result joins the batch.
@@ -388,12 +458,24 @@ class StreamPass {
 public:
     StreamPass(const std::string& inputPath, const std::string& outputPath, MappedFile& input, OutputFile& output,
                const ConversionOptions& options, const MessageConversion& convert,
-               const LargeMessageConversion& convertLarge)
+               const LargeMessageConversion& convertLarge, const ParallelSetup& parallel)
         : inputPath_(inputPath), input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
-          batch_(input, output), message_(options.convertEncodings ? kInitialBufferCapacity : 0),
+          batch_(input, output), ownMessage_(options.convertEncodings && !parallel.candidates ? kInitialBufferCapacity : 0),
           spoolDirectory_(outputPath.substr(0, outputPath.find_last_of('/') + 1)), convertLarge_(convertLarge)
     {
         mailbox_.automatic.family = &familyForLanguage(options.language);
+        if (options_.convertEncodings && parallel.candidates) {
+            pipeline_.emplace(options_, *parallel.candidates, mailbox_, *parallel.counts, parallel.batchBytes,
+                              [this](MessageBatch& batch) {
+                batch_.take(batch.output);
+                if (batch_.length() < kBatchBytes)
+                    return true;
+                return batch_.writeBehind(batch.inputEnd);
+            });
+            message_.attach(pipeline_->collecting(), pipeline_->messageStart());
+        } else {
+            message_.attach(ownMessage_, 0);
+        }
         if (options_.crlfLineEndings)
             setTerminator("\r\n");
         dateSatisfied_ = !options_.complementDateHeaders;
@@ -476,6 +558,8 @@ public:
                 return false;
         }
         if (messageLength() > 0 && !finishMessage(n))
+            return false;
+        if (pipeline_ && !drainPipeline())
             return false;
         return batch_.write();
     }
@@ -764,12 +848,17 @@ private:
         if ((!attachmentLines_.empty() || attachmentsLost_) && (messageWritten_ > 0 || tooLarge)) {
             // Part of the message went out already (a long line, or more than 8 MiB), or it
             // is too large: it cannot be rebuilt.
+            if (pipeline_ && !drainPipeline()) // the line follows those of the messages before
+                return false;
             const std::string at = std::to_string(separator_.location);
             logMessage(splitBySize_ || tooLarge ? formatMessage("Attachments not put back into the message at byte %1: it is over 8 MiB", {at})
                                     : formatMessage("Attachments not put back into the message at byte %1: it holds a line over 4 MiB", {at}));
             attachmentLines_.clear();
         }
         attachmentsLost_ = false;
+        // The ways below write the message themselves, after everything before it.
+        if (pipeline_ && spool_.size() > 0 && !drainPipeline())
+            return false;
         // Putting attachments back needs the whole message in memory.
         if (!attachmentLines_.empty() && spool_.size() > 0 && !unspool())
             return false;
@@ -787,6 +876,8 @@ private:
         if (options_.addEmptyLines)
             appendBytes(terminator_);
         if (options_.convertEncodings && spool_.size() > 0) {
+            if (pipeline_ && !drainPipeline())
+                return false;
             const SpooledOutcome spooled = finishSpooled();
             if (spooled == SpooledOutcome::Failed)
                 return false;
@@ -795,6 +886,13 @@ private:
                 input_.releaseBefore(next);
                 return true;
             }
+        }
+        if (pipeline_) {
+            messageWritten_ = 0;
+            splitBySize_ = false;
+            const bool handedOn = pipeline_->finishMessage(headerLength_, next);
+            message_.attach(pipeline_->collecting(), pipeline_->messageStart());
+            return handedOn;
         }
         if (options_.convertEncodings) {
             if (convert_(message_.view(), headerLength_, mailbox_, converted_))
@@ -810,6 +908,15 @@ private:
             return true;
         messageStart_ = 0;
         return batch_.writeBehind(next);
+    }
+
+    // Converts and writes every message before the current one, which then begins the
+    // collecting buffer; `mailbox_` is then the state after them.
+    bool drainPipeline()
+    {
+        const bool drained = pipeline_->drain();
+        message_.attach(pipeline_->collecting(), pipeline_->messageStart());
+        return drained;
     }
 
     // Reads the spooled head of the message back in front of its tail.
@@ -909,7 +1016,30 @@ private:
             : options_.sourceEncoding;
         const ReattachmentContext context{options_.attachmentFolders, namesEncoding, terminator_,
                                           options_.convertEncodings ? &convertText : nullptr, tally_};
-        const ReattachResult result = writeWithAttachments(message, headerLength_, attachmentLines_, context, sink);
+        ReattachResult result;
+        if (pipeline_) {
+            // Only a message with a file found is written here, after everything before
+            // it; of the others, only the missing files are logged, in their place.
+            std::vector<std::string> missing;
+            std::optional<AttachmentLookup> found;
+            {
+                const LogCapture capture(missing);
+                found = lookUpAttachments(message, headerLength_, attachmentLines_, context);
+            }
+            if (found->parts.empty()) {
+                for (std::string& line : missing)
+                    pipeline_->note(std::move(line));
+                return ReattachOutcome::Unchanged;
+            }
+            if (!drainPipeline())
+                return ReattachOutcome::WriteFailed;
+            for (const std::string& line : missing)
+                logMessage(line);
+            message = message_.view(); // moved to the front of the buffer
+            result = writeWithAttachments(message, headerLength_, *found, context, sink);
+        } else {
+            result = writeWithAttachments(message, headerLength_, attachmentLines_, context, sink);
+        }
         switch (result.outcome) {
         case ReattachOutcome::Unchanged:
             if (!options_.convertEncodings)
@@ -946,7 +1076,8 @@ private:
     bool writeFailed_ = false;
     bool splitBySize_ = false;     // the current message was first written in part for its size
     bool attachmentsLost_ = false; // an attachment line came after part of the message was written
-    MessageBuffer message_;          // the message (or its tail, when spooled), with encoding conversion only
+    MessageBuffer ownMessage_;       // where message_ is collected when it is not in a batch
+    MessageTail message_;            // the message (or its tail, when spooled), with encoding conversion only
     SpoolFile spool_;                // the head of a message too large for memory
     std::string spoolDirectory_;     // where the spool file is made: the output's folder
     bool spoolFailed_ = false;
@@ -971,22 +1102,16 @@ private:
     std::uint64_t messages_ = 0;
     std::string readFailure_;                // the attachment file that could not be read
     int readError_ = 0;
+    std::optional<ParallelConversion> pipeline_; // last: its thread ends before the rest goes
 };
 
-} // namespace
 
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const MessageConversion& convert,
-                             const ConversionControl& control)
+ConversionResult convertMailbox(const std::string& inputPath, const std::string& outputPath,
+                                const ConversionOptions& options, const MessageConversion& convert,
+                                const LargeMessageConversion& convertLarge, const ConversionControl& control,
+                                const ParallelSetup& parallel)
 {
-    return convertMbox(inputPath, outputPath, options, convert, LargeMessageConversion(), control);
-}
-
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const MessageConversion& convert,
-                             const LargeMessageConversion& convertLarge, const ConversionControl& control)
-{
-    auto failure = [](std::string text) { return ConversionResult{false, std::move(text), {}}; };
+    auto failure = [](std::string text) { return ConversionResult{false, std::move(text), {}, 0, false, {}}; };
     MappedFile input;
     if (!input.open(inputPath, control.inputLinks)) {
         if (input.error() == ENOENT)
@@ -1024,7 +1149,7 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     std::string attachmentReadFailure;
     std::string spoolError;
     try {
-        StreamPass pass(inputPath, outputPath, input, output, options, convert, convertLarge);
+        StreamPass pass(inputPath, outputPath, input, output, options, convert, convertLarge, parallel);
         run = guardMappedReads(bytes, [&pass, &control] { return pass.run(control.progress); });
         result.attachments = pass.attachmentTally();
         result.messages = pass.messages();
@@ -1052,20 +1177,52 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     return result;
 }
 
+} // namespace
+
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options, const MessageConversion& convert,
+                             const ConversionControl& control)
+{
+    return convertMailbox(inputPath, outputPath, options, convert, LargeMessageConversion(), control, {});
+}
+
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options, const MessageConversion& convert,
+                             const LargeMessageConversion& convertLarge, const ConversionControl& control)
+{
+    return convertMailbox(inputPath, outputPath, options, convert, convertLarge, control, {});
+}
+
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options, CharsetCandidates& candidates,
+                             const ConversionControl& control)
+{
+    // Messages the pass converts in order itself (a large one, one with attachments) are
+    // counted here, the batches' as they are delivered.
+    UnconvertedCounts counts;
+    const MessageConversion convert = [&](std::string_view message, std::uint64_t headerLength,
+                                          MailboxContext& mailbox, std::string& result) {
+        if (convertMessage(message, headerLength, options, candidates, mailbox, result))
+            return true;
+        counts.add(mailbox.lastReason);
+        return false;
+    };
+    const LargeMessageConversion convertLarge = [&](std::uint64_t size, const MessageReader& read,
+                                                    std::uint64_t headerLength, MailboxContext& mailbox,
+                                                    const std::function<bool(std::string_view)>& write) {
+        return convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+    };
+    const ParallelSetup parallel{&candidates, std::max<std::size_t>(control.conversionBatchBytes, 1), &counts};
+    ConversionResult result = convertMailbox(inputPath, outputPath, options, convert, convertLarge, control, parallel);
+    result.unconverted = counts;
+    return result;
+}
+
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
                              const ConversionOptions& options, const ConversionControl& control)
 {
     CharsetCandidates candidates(options.charsetNames);
-    return convertMbox(
-        inputPath, outputPath, options,
-        [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& result) {
-            return convertMessage(message, headerLength, options, candidates, mailbox, result);
-        },
-        [&](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
-            const std::function<bool(std::string_view)>& write) {
-            return convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
-        },
-        control);
+    return convertMbox(inputPath, outputPath, options, candidates, control);
 }
 
 } // namespace tarnwick

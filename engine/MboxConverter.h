@@ -23,6 +23,9 @@ struct ConversionResult {
     AttachmentTally attachments; // files put back into messages and files missing
     std::uint64_t messages = 0;  // messages written
     bool notMailbox = false;     // skipped: the input does not begin with a "From " line
+    /// Messages left unconverted, by reason: counted by the overloads that convert with
+    /// convertMessage themselves (a MessageConversion of the caller's counts its own).
+    UnconvertedCounts unconverted;
 };
 
 /// The per-message conversion as convertMbox hands it each finished message: the
@@ -31,6 +34,10 @@ struct ConversionResult {
 /// the bytes to write instead of the message.
 using MessageConversion = std::function<bool(std::string_view message, std::uint64_t headerLength,
                                              MailboxContext& mailbox, std::string& result)>;
+
+/// How many bytes of collected messages convertMbox converts as one batch on either
+/// thread, when it converts with convertMessage itself.
+inline constexpr std::size_t kConversionBatchBytes = 256u << 10;
 
 /// How convertMbox opens its input, and when it abandons its output.
 struct ConversionControl {
@@ -43,6 +50,9 @@ struct ConversionControl {
     /// When set, called with how far the pass has read into the input and the input's
     /// size, each time it has passed another kProgressStep bytes (never per line).
     std::function<void(std::uint64_t done, std::uint64_t total)> progress = nullptr;
+    /// The batch size of the conversion on two threads (tests make it small, so that a
+    /// small mailbox spans many batches).
+    std::size_t conversionBatchBytes = kConversionBatchBytes;
 };
 
 /// How much input lies between two calls of ConversionControl::progress.
@@ -76,8 +86,16 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
                              const ConversionOptions& options, const MessageConversion& convert,
                              const LargeMessageConversion& convertLarge, const ConversionControl& control = {});
 
-/// convertMbox with convertMessage and convertLargeMessage and a candidate list of this
-/// call's own.
+/// convertMbox with convertMessage and convertLargeMessage over `candidates` (a job's
+/// list, shared by its mailboxes), counting the messages left unconverted. Messages are
+/// converted in batches on a second thread while the pass goes on, with the bytes, log
+/// lines and counts of converting them one after the other (convertMbox with a
+/// MessageConversion, which converts on the calling thread alone).
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
+                             const ConversionOptions& options, CharsetCandidates& candidates,
+                             const ConversionControl& control = {});
+
+/// convertMbox over a candidate list of this call's own.
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
                              const ConversionOptions& options, const ConversionControl& control = {});
 

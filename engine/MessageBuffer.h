@@ -14,8 +14,12 @@ public:
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
+    std::size_t capacity() const { return capacity_; }
     std::string_view view() const { return {data_.get(), size_}; }
+    char* data() { return data_.get(); }
     void clear() { size_ = 0; }
+    /// Keeps the first `size` bytes (at most size()).
+    void truncate(std::size_t size) { size_ = size; }
 
     void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
 

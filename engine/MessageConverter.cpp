@@ -268,7 +268,7 @@ std::optional<bool> isIntactMultipart(std::u16string_view header, const HeaderCh
 /// decisions or a candidate is not byte-transcodable: then the text is decoded whole.
 std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& plan, const ConversionOptions& options,
                                    const std::vector<EncodingPair>& candidates, MailboxContext& mailbox,
-                                   WorkingBuffers& buffers, std::string& result)
+                                   WorkingBuffers& buffers, std::size_t base, std::string& result)
 {
     if (!std::all_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) { return isByteTranscodable(c.encoding); }))
         return std::nullopt;
@@ -311,12 +311,12 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
     // before the encoded-words; `headerWritten` tells whether the final one could be written.
     bool headerWritten = true;
     auto encodeAll = [&](const EncodingPair& candidate) {
-        result.clear();
+        result.resize(base);
         if (!encodeAppend(header, candidate.encoding, result))
             return false;
         headerWritten = true;
         if (options.encodeHeaders && encodeHeaders(header, candidate, buffers.encoded)) {
-            result.clear();
+            result.resize(base);
             headerWritten = encodeAppend(buffers.encoded, candidate.encoding, result);
         }
         return encodeBody(candidate.encoding, result);
@@ -364,10 +364,10 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
     return false;
 }
 
-} // namespace
-
-bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                    CharsetCandidates& charsetCandidates, MailboxContext& mailbox, std::string& result)
+// convertMessageAppend's work: the converted bytes are written after the first `base`
+// bytes of `result`, which stay; on false what follows them is undefined.
+bool convertAfter(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                  CharsetCandidates& charsetCandidates, MailboxContext& mailbox, std::size_t base, std::string& result)
 {
     WorkingBuffers& buffers = t_buffers;
     const BufferTrim trim{buffers};
@@ -381,7 +381,7 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
         return false;
     case PlanOutcome::Planned:
         if (const std::optional<bool> converted =
-                convertPlanned(message, plan, options, charsetCandidates.pairs(), mailbox, buffers, result))
+                convertPlanned(message, plan, options, charsetCandidates.pairs(), mailbox, buffers, base, result))
             return *converted;
         break;
     case PlanOutcome::NeedsText:
@@ -391,10 +391,14 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
     if (!decodeMessageIn(message, headerLength, options, plan.source, mailbox.automatic, text, contentType))
         return false;
     mailbox.lastReason = UnconvertedReason::NoFittingCharset;
+    auto encodeAt = [&](std::u16string_view encodedText, EncodingId encoding) {
+        result.resize(base);
+        return encodeAppend(encodedText, encoding, result);
+    };
     // The candidate is chosen on the text as decoded; encoded-words (ASCII) fit it too.
     auto finish = [&](const EncodingPair& candidate) {
         if (options.encodeHeaders && encodeHeaders(text, candidate, buffers.encoded)
-            && !encodeText(buffers.encoded, candidate.encoding, result))
+            && !encodeAt(buffers.encoded, candidate.encoding))
             return false;
         mailbox.lastReason = UnconvertedReason::None;
         return true;
@@ -415,7 +419,7 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
 
     if (!change) {
         for (const EncodingPair& candidate : candidates) {
-            if (mayEncode(candidate.encoding, unitRange) && encodeText(text, candidate.encoding, result))
+            if (mayEncode(candidate.encoding, unitRange) && encodeAt(text, candidate.encoding))
                 return finish(candidate);
         }
         return false;
@@ -438,7 +442,7 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
         assignContentTypeHeader(header, contentType, candidate, at.terminator);
         text.replace(at.location, appliedLength, header);
         appliedLength = header.size();
-        if (encodeText(text, candidate.encoding, result))
+        if (encodeAt(text, candidate.encoding))
             return finish(candidate);
         if (canEncode(header, candidate.encoding))
             continue;
@@ -450,6 +454,25 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
             return false;
     }
     return false;
+}
+
+} // namespace
+
+bool convertMessageAppend(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                          CharsetCandidates& candidates, MailboxContext& mailbox, std::string& out)
+{
+    const std::size_t base = out.size();
+    if (convertAfter(message, headerLength, options, candidates, mailbox, base, out))
+        return true;
+    out.resize(base);
+    return false;
+}
+
+bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                    CharsetCandidates& candidates, MailboxContext& mailbox, std::string& result)
+{
+    result.clear();
+    return convertMessageAppend(message, headerLength, options, candidates, mailbox, result);
 }
 
 } // namespace tarnwick

@@ -20,6 +20,14 @@ enum class UnconvertedReason : std::uint8_t {
     NoFittingCharset, // no output charset can hold all of it
 };
 
+/// Messages left unconverted, by reason.
+struct UnconvertedCounts {
+    std::uint64_t undecodable = 0;
+    std::uint64_t unfitting = 0;
+
+    void add(UnconvertedReason reason) { ++(reason == UnconvertedReason::Undecodable ? undecodable : unfitting); }
+};
+
 /// What the conversion of one mailbox carries from message to message.
 struct MailboxContext {
     AutomaticSource automatic; // the mailbox's origin, the user's language family, the detector's memory
@@ -36,6 +44,11 @@ struct MailboxContext {
 /// `message` is never modified.
 bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
                     CharsetCandidates& candidates, MailboxContext& mailbox, std::string& result);
+
+/// convertMessage that appends the converted bytes to `out` (whose bytes so far stay);
+/// on false `out` is as it was.
+bool convertMessageAppend(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                          CharsetCandidates& candidates, MailboxContext& mailbox, std::string& out);
 
 /// How convertLargeMessage ended.
 enum class LargeMessageOutcome {

@@ -19,15 +19,7 @@ constexpr std::size_t kSniffBytes = 4096;
 // Input bytes per read while streaming a file: a whole number of base64 lines.
 constexpr std::size_t kStreamChunk = kBase64LineInput * 1024;
 
-struct FoundPart {
-    AttachmentReference reference;
-    ContainedFile file;
-    std::string displayName; // UTF-8
-    std::string mediaType;
-    std::string contentId;   // without angle brackets; embedded parts only
-    std::string header;      // the part's header, blank line included
-    std::size_t embeddedOrdinal = 0; // among the message's embedded lines, found or not
-};
+using FoundPart = FoundAttachment;
 
 std::string lowerAscii(std::string_view text)
 {
@@ -232,14 +224,15 @@ std::string partHeader(const FoundPart& part, bool inlined, std::string_view ter
 
 } // namespace
 
-ReattachResult writeWithAttachments(std::string_view message, std::uint64_t headerLength, std::span<const ByteRange> lines,
-                                    const ReattachmentContext& context, ByteSink& sink)
+AttachmentLookup lookUpAttachments(std::string_view message, std::uint64_t headerLength, std::span<const ByteRange> lines,
+                                   const ReattachmentContext& context)
 {
     const std::string_view originalHeader = message.substr(0, std::min<std::uint64_t>(headerLength, message.size()));
     std::string subject;
-    std::vector<FoundPart> parts;
-    std::vector<ByteRange> removed;
-    std::size_t embeddedLines = 0;
+    AttachmentLookup found;
+    std::vector<FoundPart>& parts = found.parts;
+    std::vector<ByteRange>& removed = found.removed;
+    std::size_t& embeddedLines = found.embeddedLines;
     for (const ByteRange& range : lines) {
         const auto reference = parseAttachmentLine(message.substr(range.location, range.length));
         if (!reference)
@@ -259,8 +252,24 @@ ReattachResult writeWithAttachments(std::string_view message, std::uint64_t head
         part.mediaType = mimeTypeForFile(part.displayName, part.file.leadingBytes(kSniffBytes));
         parts.push_back(std::move(part));
     }
-    if (parts.empty())
+    return found;
+}
+
+ReattachResult writeWithAttachments(std::string_view message, std::uint64_t headerLength, std::span<const ByteRange> lines,
+                                    const ReattachmentContext& context, ByteSink& sink)
+{
+    AttachmentLookup found = lookUpAttachments(message, headerLength, lines, context);
+    if (found.parts.empty())
         return {};
+    return writeWithAttachments(message, headerLength, found, context, sink);
+}
+
+ReattachResult writeWithAttachments(std::string_view message, std::uint64_t headerLength, AttachmentLookup& found,
+                                    const ReattachmentContext& context, ByteSink& sink)
+{
+    std::vector<FoundPart>& parts = found.parts;
+    const std::vector<ByteRange>& removed = found.removed;
+    const std::size_t embeddedLines = found.embeddedLines;
 
     // The text without the lines whose files go back in, converted as it would be today.
     std::string text;

@@ -3,10 +3,12 @@
 // multipart/mixed (and multipart/related around HTML and its inline images), each
 // found file a base64 part streamed from its folder. Lines whose file is missing stay.
 
+#include "engine/AttachmentLine.h"
 #include "engine/AttachmentTally.h"
 #include "engine/ByteRange.h"
 #include "engine/ConversionOptions.h"
 #include "engine/MimeWriter.h"
+#include "platform/ContainedFile.h"
 #include "platform/TextEncoding.h"
 
 #include <cstdint>
@@ -42,6 +44,33 @@ struct ReattachResult {
     std::string failedPath;
     int error = 0;
 };
+
+/// The file found for one attachment line, and how it is written.
+struct FoundAttachment {
+    AttachmentReference reference;
+    ContainedFile file;
+    std::string displayName; // UTF-8
+    std::string mediaType;
+    std::string contentId;   // without angle brackets; embedded parts only
+    std::string header;      // the part's header, blank line included
+    std::size_t embeddedOrdinal = 0; // among the message's embedded lines, found or not
+};
+
+/// What looking a message's attachment lines up found: the files, and the lines that go.
+struct AttachmentLookup {
+    std::vector<FoundAttachment> parts;
+    std::vector<ByteRange> removed;
+    std::size_t embeddedLines = 0;
+};
+
+/// The first half of writeWithAttachments: looks each line's file up, logs and counts
+/// the missing ones. Converts and writes nothing.
+AttachmentLookup lookUpAttachments(std::string_view message, std::uint64_t headerLength, std::span<const ByteRange> lines,
+                                   const ReattachmentContext& context);
+
+/// The second half: writes the message rebuilt with the files `found` (at least one).
+ReattachResult writeWithAttachments(std::string_view message, std::uint64_t headerLength, AttachmentLookup& found,
+                                    const ReattachmentContext& context, ByteSink& sink);
 
 /// `message` is one collected message (separator line first, lines ended by the
 /// output terminator); `lines` the contents ranges of the body lines that may be

@@ -19,11 +19,16 @@ std::function<void(std::string_view)>& currentSink()
 }
 
 thread_local LogCopy* threadCopy = nullptr;
+thread_local LogCapture* threadCapture = nullptr;
 
 } // namespace
 
 void logMessage(std::string_view message)
 {
+    if (threadCapture) {
+        threadCapture->lines_.emplace_back(message);
+        return;
+    }
     {
         std::lock_guard lock(logMutex);
         if (auto& sink = currentSink()) {
@@ -51,6 +56,18 @@ LogCopy::LogCopy(std::function<void(std::string_view)> copy)
 LogCopy::~LogCopy()
 {
     threadCopy = outer_;
+}
+
+LogCapture::LogCapture(std::vector<std::string>& lines)
+    : lines_(lines)
+    , outer_(threadCapture)
+{
+    threadCapture = this;
+}
+
+LogCapture::~LogCapture()
+{
+    threadCapture = outer_;
 }
 
 void setLogSink(std::function<void(std::string_view)> sink)

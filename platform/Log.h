@@ -3,7 +3,9 @@
 // does not need go here, unlocalised; logging never stops a job.
 
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick {
 
@@ -27,6 +29,23 @@ private:
     friend void logMessage(std::string_view message);
     std::function<void(std::string_view line)> copy_;
     LogCopy* outer_;
+};
+
+/// While one is alive, each line logged on the thread that made it is appended to
+/// `lines`, as given, and goes nowhere else (no sink, no stderr, no LogCopy), so that
+/// work done on another thread can log it later, in its place, with logMessage. The
+/// innermost capture of a thread receives it.
+class LogCapture {
+public:
+    explicit LogCapture(std::vector<std::string>& lines);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+private:
+    friend void logMessage(std::string_view message);
+    std::vector<std::string>& lines_;
+    LogCapture* outer_;
 };
 
 } // namespace tarnwick

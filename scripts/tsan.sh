@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # ThreadSanitizer build of the batch-job, command-line, hardening and window tests
-# (the cancel flag, the posts to the UI thread, the charset candidate slot), run with
-# every report fatal.
+# (the cancel flag, the posts to the UI thread, the charset candidate slot) and of the
+# mailbox conversion on two threads, run with every report fatal.
 # Usage: scripts/tsan.sh [build-dir]
 set -euo pipefail
 
@@ -11,7 +11,7 @@ jobs=$(nproc)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_TSAN=ON >/dev/null
 targets=()
-for target in tests_batch tests_cli tests_hardening tests_app tarnwick-cli; do
+for target in tests_batch tests_cli tests_hardening tests_app tests_engine tarnwick-cli; do
   if ninja -C "$build" -t query "$target" >/dev/null 2>&1; then
     targets+=("$target")
   fi
@@ -32,3 +32,4 @@ if ! "$build/cli/tarnwick-cli" --version >/dev/null 2>&1; then
   runner=(setarch "$(uname -m)" -R)
 fi
 "${runner[@]}" ctest --test-dir "$build" --output-on-failure -j "$jobs" -L '^(batch|cli|hardening|app)$'
+"${runner[@]}" ctest --test-dir "$build" --output-on-failure -j "$jobs" -R '^(ParallelConversionTest|MboxConverterTest|MboxAttachmentsTest)\.'

@@ -1,0 +1,236 @@
+// Converting a mailbox's messages on two threads gives what converting them one after
+// the other gives: the same bytes, log lines, counts and attachments, whatever the batch
+// size, with Automatic's memory changing from message to message, messages left
+// unconverted, a message large enough for the spool file and attachment lines.
+#include "engine/MboxConverter.h"
+#include "platform/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Japanese text in Shift_JIS: enough of it for ICU's detector to confirm the family.
+const std::string kShiftJIS
+    = "\x82\xA8\x90\xA2\x98\x62\x82\xC9\x82\xC8\x82\xC1\x82\xC4\x82\xA8\x82\xE8\x82\xDC\x82\xB7\x81\x42\x89\xEF\x8B"
+      "\x63\x82\xCC\x8E\x91\x97\xBF\x82\xF0\x91\x97\x95\x74\x82\xB5\x82\xDC\x82\xB7\x81\x42\x82\xE6\x82\xEB\x82\xB5"
+      "\x82\xAD\x82\xA8\x8A\xE8\x82\xA2\x90\x5C\x82\xB5\x8F\xE3\x82\xB0\x82\xDC\x82\xB7\x81\x42";
+// A few Shift_JIS characters: too little for the detector alone, so how they are read
+// depends on what the mailbox's earlier messages confirmed.
+const std::string kShortShiftJIS = "\x82\xA8\x90\xA2\x98\x62";
+// Korean (EUC-KR) and Chinese (GB2312) text, three times over: each makes the detector
+// confirm its family.
+const std::string kKorean
+    = "\xBE\xC8\xB3\xE7\xC7\xCF\xBC\xBC\xBF\xE4\x2E\x20\xC8\xB8\xC0\xC7\x20\xC0\xDA\xB7\xE1\xB8\xA6\x20\xBA\xB8"
+      "\xB3\xBB\xB5\xE5\xB8\xB3\xB4\xCF\xB4\xD9\x2E\x20\xC0\xDF\x20\xBA\xCE\xC5\xB9\xB5\xE5\xB8\xB3\xB4\xCF\xB4"
+      "\xD9\x2E\x20\xB4\xD9\xC0\xBD\x20\xC1\xD6\xBF\xA1\x20\xB8\xB8\xB3\xAA\xB0\xDA\xBD\xC0\xB4\xCF\xB4\xD9\x2E"
+      "\x20\xB0\xA8\xBB\xE7\xC7\xD5\xB4\xCF\xB4\xD9\x2E";
+const std::string kChinese
+    = "\xC4\xFA\xBA\xC3\xA3\xAC\xCE\xD2\xC3\xC7\xB7\xA2\xCB\xCD\xBB\xE1\xD2\xE9\xD7\xCA\xC1\xCF\xA1\xA3\xC7\xEB"
+      "\xB6\xE0\xB9\xD8\xD5\xD5\xA1\xA3\xCF\xC2\xD6\xDC\xBC\xFB\xC3\xE6\xA1\xA3\xD0\xBB\xD0\xBB\xA1\xA3\xBD\xF1"
+      "\xCC\xEC\xCC\xEC\xC6\xF8\xBA\xDC\xBA\xC3\xA1\xA3";
+
+std::string readFile(const std::string& file)
+{
+    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
+}
+
+std::string message(int n, const std::string& subject, const std::string& body)
+{
+    return "From ???@??? Mon Jan 01 00:00:" + std::to_string(10 + n % 50) + " 2001\r\nSubject: " + subject
+        + "\r\n\r\n" + body + "\r\n";
+}
+
+// Runs of messages that change Automatic's memory (Japanese, Korean or Chinese confirmed),
+// short texts read by it, no-break spaces, text no charset list holds, attachment lines
+// with and without their file, and one message over the spool bound.
+std::string craftedMailbox()
+{
+    std::string mailbox;
+    for (int n = 0; n < 120; ++n) {
+        switch (n % 8) {
+        case 0:
+            mailbox += message(n, "caf\xE9 " + std::to_string(n), "na\xA0ve caf\xE9\xA0\xA0" + std::string(n * 7, 'x'));
+            break;
+        case 1:
+            mailbox += message(n, "korean or chinese", n / 8 % 2 == 0 ? kKorean + kKorean + kKorean : kChinese + kChinese + kChinese);
+            break;
+        case 2:
+            mailbox += message(n, "short", kShortShiftJIS + " " + std::to_string(n));
+            break;
+        case 3:
+            mailbox += message(n, "files", "see\r\nAttachment Converted: \"c:\\eudora\\attach\\report.txt\"\r\n"
+                                           "Attachment Converted: \"c:\\eudora\\attach\\gone" + std::to_string(n) + ".txt\"");
+            break;
+        case 4:
+            mailbox += message(n, "japanese", "TEL\xA0" + kShiftJIS);
+            break;
+        case 5:
+            mailbox += message(n, "missing", "Attachment Converted: \"c:\\eudora\\attach\\lost.txt\"");
+            break;
+        case 6:
+            mailbox += message(n, "plain", std::string(300 + n * 40, 'p'));
+            break;
+        default:
+            mailbox += message(n, "utf-8 \xC3\xA9", "caf\xC3\xA9 \xE2\x82\xAC");
+            break;
+        }
+        if (n == 60)
+            mailbox += message(n, "large \xE9", std::string(5u << 20, 'L') + "\xE9\xA0");
+    }
+    return mailbox;
+}
+
+struct Outcome {
+    std::string output;
+    std::vector<std::string> log;
+    UnconvertedCounts unconverted;
+    ConversionResult result;
+};
+
+class ParallelConversionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tarnwick-parallel-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        fs::create_directories(dir_ + "/attach");
+        std::ofstream(dir_ + "/attach/report.txt", std::ios::binary) << "the report\n";
+        std::ofstream(dir_ + "/in", std::ios::binary) << craftedMailbox();
+        setLogSink([this](std::string_view line) {
+            const std::lock_guard lock(logMutex_);
+            log_.emplace_back(line);
+        });
+    }
+    void TearDown() override
+    {
+        setLogSink({});
+        fs::remove_all(dir_);
+    }
+
+    // `batchBytes` 0: every message converted in order on this thread, through a
+    // MessageConversion of the test's own.
+    Outcome convert(const ConversionOptions& options, std::size_t batchBytes)
+    {
+        std::ofstream(dir_ + "/out", std::ios::trunc);
+        log_.clear();
+        Outcome run;
+        CharsetCandidates candidates(options.charsetNames);
+        if (batchBytes == 0) {
+            run.result = convertMbox(
+                dir_ + "/in", dir_ + "/out", options,
+                [&](std::string_view bytes, std::uint64_t headerLength, MailboxContext& mailbox, std::string& result) {
+                    if (convertMessage(bytes, headerLength, options, candidates, mailbox, result))
+                        return true;
+                    run.unconverted.add(mailbox.lastReason);
+                    return false;
+                },
+                [&](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
+                    const std::function<bool(std::string_view)>& write) {
+                    return convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+                });
+        } else {
+            ConversionControl control;
+            control.conversionBatchBytes = batchBytes;
+            run.result = convertMbox(dir_ + "/in", dir_ + "/out", options, candidates, control);
+            run.unconverted = run.result.unconverted;
+        }
+        run.output = readFile(dir_ + "/out");
+        const std::lock_guard lock(logMutex_);
+        run.log = log_;
+        return run;
+    }
+
+    ConversionOptions options(EncodingId source, std::vector<std::string> charsets) const
+    {
+        ConversionOptions options;
+        options.convertEncodings = true;
+        options.sourceEncoding = source;
+        options.charsetNames = std::move(charsets);
+        options.processEudoraTags = true;
+        options.crlfLineEndings = true;
+        options.encodeHeaders = true;
+        options.replaceNoBreakSpaces = true;
+        options.addEmptyLines = true;
+        options.complementDateHeaders = true;
+        options.putBackAttachments = true;
+        options.attachmentFolders = {{dir_ + "/attach"}, {}};
+        return options;
+    }
+
+    std::string dir_;
+    std::mutex logMutex_;
+    std::vector<std::string> log_;
+};
+
+TEST_F(ParallelConversionTest, BatchesOnTwoThreadsGiveWhatOneThreadGives)
+{
+    struct Case {
+        const char* name;
+        ConversionOptions options;
+    };
+    ConversionOptions unlisted = options(kEncodingAutomatic, {"us-ascii", "iso-8859-1", "utf-8", "x-unknown-name"});
+    unlisted.putBackAttachments = false;
+    const Case cases[] = {
+        {"automatic", options(kEncodingAutomatic, {"us-ascii", "iso-8859-1", "utf-8"})},
+        {"automatic, no charset for japanese", options(kEncodingAutomatic, {"us-ascii", "iso-8859-1"})},
+        {"utf-8 source: latin text undecodable", options(kEncodingUTF8, {"us-ascii", "utf-8"})},
+        {"an unsupported name, no attachments", unlisted},
+    };
+    for (const Case& c : cases) {
+        const Outcome sequential = convert(c.options, 0);
+        ASSERT_TRUE(sequential.result.succeeded) << c.name << ": " << sequential.result.errorText;
+        for (const std::size_t batchBytes : {std::size_t{1}, std::size_t{900}, std::size_t{5000}, kConversionBatchBytes}) {
+            const std::string where = std::string(c.name) + ", batches of " + std::to_string(batchBytes);
+            const Outcome parallel = convert(c.options, batchBytes);
+            ASSERT_TRUE(parallel.result.succeeded) << where << ": " << parallel.result.errorText;
+            EXPECT_TRUE(parallel.output == sequential.output) << where;
+            EXPECT_EQ(parallel.log, sequential.log) << where;
+            EXPECT_EQ(parallel.unconverted.undecodable, sequential.unconverted.undecodable) << where;
+            EXPECT_EQ(parallel.unconverted.unfitting, sequential.unconverted.unfitting) << where;
+            EXPECT_EQ(parallel.result.messages, sequential.result.messages) << where;
+            EXPECT_EQ(parallel.result.attachments.attached, sequential.result.attachments.attached) << where;
+            EXPECT_EQ(parallel.result.attachments.missing, sequential.result.attachments.missing) << where;
+            EXPECT_EQ(parallel.result.attachments.missingFiles.size(), sequential.result.attachments.missingFiles.size())
+                << where;
+        }
+    }
+}
+
+// The mailbox exercises what the comparison must hold to: Automatic reads the short
+// Shift_JIS text according to the memory its earlier messages left, some messages stay
+// unconverted, no-break spaces and missing files are logged, files are put back.
+TEST_F(ParallelConversionTest, TheMailboxExercisesEveryOrderedEffect)
+{
+    const Outcome automatic = convert(options(kEncodingAutomatic, {"us-ascii", "iso-8859-1", "utf-8"}), 0);
+    // The short text as each confirmed family reads it, in UTF-8.
+    for (const char* reading : {"\xE3\x81\x8A\xE4\xB8\x96\xE8\xA9\xB1", "\xEA\xB6\x93\xEB\xA7\x8A\xEC\x81\x9E",
+                                "\xE5\x81\x8D\xE6\x82\xBD\xE6\xA6\x96"})
+        EXPECT_NE(automatic.output.find(reading), std::string::npos) << reading;
+    EXPECT_GT(automatic.result.attachments.attached, 0u);
+    EXPECT_GT(automatic.result.attachments.missing, 0u);
+    auto logged = [&automatic](std::string_view text) {
+        return std::count_if(automatic.log.begin(), automatic.log.end(),
+                             [text](const std::string& line) { return line.find(text) != std::string::npos; });
+    };
+    EXPECT_GT(logged("NBSP (U+00A0) replaced"), 0);
+    EXPECT_GT(logged("Attachment not found"), 0);
+
+    const Outcome unfitting = convert(options(kEncodingAutomatic, {"us-ascii", "iso-8859-1"}), 0);
+    EXPECT_GT(unfitting.unconverted.unfitting, 0u);
+    const Outcome undecodable = convert(options(kEncodingUTF8, {"us-ascii", "utf-8"}), 0);
+    EXPECT_GT(undecodable.unconverted.undecodable, 0u);
+}
+
+} // namespace
+} // namespace tarnwick
