@@ -494,8 +494,8 @@ public:
                 progress(position, n);
                 nextProgress = position + kProgressStep;
             }
-            if (!inHeaders_ && headerLength_ != kHeaderLengthNone && !terminatorOpen_ && !options_.convertEncodings) {
-                position = copyBodyLines(position);
+            if (!inHeaders_ && headerLength_ != kHeaderLengthNone && !terminatorOpen_) {
+                position = options_.convertEncodings ? collectBodyLines(position) : copyBodyLines(position);
                 if (position == n)
                     break;
             }
@@ -787,6 +787,61 @@ private:
             batch_.commitBytes(static_cast<std::size_t>(out - copied));
         else if (kept < p)
             batch_.appendInput(kept, p - kept);
+        return p;
+    }
+
+    // copyBodyLines with encoding conversion: the lines go into the message being
+    // collected, each its contents and the output terminator as appendLine collects it;
+    // runs of lines that already end so are copied at once.
+    std::uint64_t collectBodyLines(std::uint64_t position)
+    {
+        const char* const b = bytes_.data();
+        const std::uint64_t n = bytes_.size();
+        const std::uint64_t blockEnd = n - position > kBodyBlock ? position + kBodyBlock : n;
+        if (blockEnd - position < 64)
+            return position;
+        const std::size_t terminatorLength = terminator_.size();
+        const char t0 = terminatorBytes_[0];
+        const char t1 = terminatorBytes_[1];
+        std::uint64_t kept = position; // the run of lines not yet collected: [kept, p)
+        const std::uint64_t lastChunk = blockEnd - 64; // the last chunk start whose 64 bytes are in the block
+        std::uint64_t chunk = position;
+        std::uint64_t breaks = lineScanner::lineBreakMask64(b + chunk); // of [chunk, chunk + 64), none before p
+        std::uint64_t p = position;
+        for (;;) {
+            if (n - p >= 5 && b[p] == 'F' && std::memcmp(b + p, "From ", 5) == 0)
+                break;
+            while (breaks == 0) {
+                if (chunk + 64 > lastChunk)
+                    goto done;
+                chunk += 64;
+                breaks = lineScanner::lineBreakMask64(b + chunk);
+                if (p > chunk) // the LF of a CR LF that ended the chunk before
+                    breaks &= ~std::uint64_t{0} << (p - chunk);
+            }
+            const std::uint64_t t = chunk + static_cast<std::uint64_t>(__builtin_ctzll(breaks));
+            const std::size_t length = static_cast<std::size_t>(t - p);
+            if (options_.putBackAttachments && isAttachmentLine(b + p, length))
+                break;
+            breaks &= breaks - 1;
+            std::uint64_t next = t + 1;
+            if (b[t] == '\r' && next < n && b[next] == '\n') {
+                if (next < chunk + 64)
+                    breaks &= breaks - 1; // that LF's bit
+                ++next;
+            }
+            if (next - t != terminatorLength || b[t] != t0 || (terminatorLength == 2 && b[t + 1] != t1)) {
+                message_.append(b + kept, static_cast<std::size_t>(p - kept));
+                message_.appendLine(b + p, length, terminator_);
+                kept = next;
+            }
+            p = next;
+        }
+    done:
+        message_.append(b + kept, static_cast<std::size_t>(p - kept));
+        spillIfLarge();
+        if (spool_.size() > 0)
+            input_.releaseBefore(p); // what is spooled is not read from the input again
         return p;
     }
 
