@@ -225,6 +225,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view terminator = crlf ? std::string_view("\r\n") : lines.front().terminator;
     if (convertEncodings) {
         FUZZ_CHECK(out.substr(0, 5) == "From ");
+        // On two threads, in batches of a message or a few: the same bytes.
+        output.claim();
+        ConversionControl control;
+        control.conversionBatchBytes = 1 + in.size() % 512;
+        const ConversionResult parallel = convertMbox(input.path(), output.path(), conversion, candidates, control);
+        FUZZ_CHECK(parallel.succeeded);
+        FUZZ_CHECK(parallel.messages == converted.messages);
+        FUZZ_CHECK(output.read() == out);
         return 0;
     }
     if (!dates) {
