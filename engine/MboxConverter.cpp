@@ -52,6 +52,8 @@ constexpr std::uint64_t kSpoolBound = 4u << 20;
 constexpr std::size_t kSpillStep = 1u << 20;
 // Body lines are copied in blocks of at most this much input (see copyBodyLines).
 constexpr std::uint64_t kBodyBlock = 64u << 10;
+// How far ahead of the body scan the input is asked into the cache.
+constexpr std::uint64_t kPrefetchDistance = 2048;
 
 bool isSeparator(const char* contents, std::uint64_t length)
 {
@@ -740,6 +742,7 @@ private:
                 if (chunk + 64 > lastChunk)
                     goto done;
                 chunk += 64;
+                __builtin_prefetch(b + std::min(chunk + kPrefetchDistance, n - 1));
                 breaks = lineScanner::lineBreakMask64(b + chunk);
                 if (p > chunk) // the LF of a CR LF that ended the chunk before
                     breaks &= ~std::uint64_t{0} << (p - chunk);
@@ -815,6 +818,7 @@ private:
                 if (chunk + 64 > lastChunk)
                     goto done;
                 chunk += 64;
+                __builtin_prefetch(b + std::min(chunk + kPrefetchDistance, n - 1));
                 breaks = lineScanner::lineBreakMask64(b + chunk);
                 if (p > chunk) // the LF of a CR LF that ended the chunk before
                     breaks &= ~std::uint64_t{0} << (p - chunk);
