@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace tarnwick {
@@ -480,9 +481,6 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
 namespace tarnwick {
 namespace {
 
-// The header of a large message is decoded whole; one larger than this is not streamed.
-constexpr std::size_t kLargeHeaderLimit = std::size_t{4} << 20;
-
 bool isShiftJISLeadByte(unsigned char byte)
 {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
@@ -680,10 +678,10 @@ EncodingId largeBlockEncoding(ReaderBytes& bytes, const MessagePiece& piece, Byt
 /// the body are decoded apart; with them off, as one text).
 class LargeMessage {
 public:
-    LargeMessage(const MessageReader& read, std::uint64_t size, std::size_t bodyStart, std::size_t blockSize,
+    LargeMessage(const MessageReader& read, std::uint64_t size, std::uint64_t bodyStart, std::size_t blockSize, bool apart,
                  const ConversionOptions& options)
-        : read_(read), size_(size), bodyStart_(bodyStart), blockSize_(blockSize),
-          apart_(options.processEudoraTags), replaceNoBreakSpaces_(options.replaceNoBreakSpaces)
+        : read_(read), size_(size), bodyStart_(bodyStart), blockSize_(blockSize), apart_(apart),
+          replaceNoBreakSpaces_(options.replaceNoBreakSpaces)
     {
     }
 
@@ -720,22 +718,22 @@ public:
         return count;
     }
 
-    enum class Header { Decoded, Invalid, Unfinished };
-
-    /// The header decoded; Unfinished when (decoded with the body as one text) a
-    /// character runs across its end.
-    Header decodeHeader(std::u16string& text)
+    /// Calls `each(text)` with the header decoded apart (Eudora tags on) block by block;
+    /// false when it does not decode or `each` returned false.
+    template <typename Each>
+    bool forEachHeader(Each each)
     {
-        text.clear();
         DecodeStream stream(headerEncoding_);
-        for (std::uint64_t at = 0; at < bodyStart_; at += blockSize_) {
+        std::uint64_t at = 0;
+        do {
             const std::uint64_t end = std::min<std::uint64_t>(bodyStart_, at + blockSize_);
-            if (!stream.decode(bytes(at, end), end == bodyStart_ && apart_, text))
-                return Header::Invalid;
-        }
-        if (bodyStart_ == 0 && apart_ && !stream.decode({}, true, text))
-            return Header::Invalid;
-        return apart_ || !stream.pending() ? Header::Decoded : Header::Unfinished;
+            text_.clear();
+            if (!stream.decode(at < end ? bytes(at, end) : std::string_view(), end == bodyStart_, text_)
+                || !each(std::u16string_view(text_)))
+                return false;
+            at = end;
+        } while (at < bodyStart_);
+        return true;
     }
 
     /// Decodes bytes [from, to) in `encoding` as one text, calling `each(text)` block
@@ -774,12 +772,25 @@ public:
     /// encoding other than the message's; every other piece decodes in the message's.
     std::vector<OtherEncoding>& otherEncodings() { return others_; }
 
-    /// Calls `each(text)` with the body decoded block by block, until it returns
-    /// false; false when it did or the body does not decode.
+    /// From the first pass on, each piece's encoding is decided again by `decide` on
+    /// every pass instead of being looked up: more pieces are in another encoding than
+    /// are worth keeping.
+    void decideEachPass(std::function<EncodingId(const MessagePiece&, ByteRange)> decide)
+    {
+        others_.clear();
+        others_.shrink_to_fit();
+        decide_ = std::move(decide);
+    }
+
+    /// Calls `each(text)` with the whole text (header and body, as the in-memory decoding
+    /// gives it) decoded block by block, until it returns false; false when it did or the
+    /// text does not decode.
     template <typename Each>
-    bool forEachBody(Each each)
+    bool forEachText(Each each)
     {
         if (apart_) {
+            if (!forEachHeader(each))
+                return false;
             // The tag walk again: the pieces are not kept, however many there are.
             BodyCutter<ReaderBytes> cutter(rawBytes(), static_cast<std::size_t>(bodyStart_));
             MessagePiece piece;
@@ -787,9 +798,11 @@ public:
             std::size_t other = 0;
             for (std::uint64_t index = 0; cutter.next(piece, parameter); ++index) {
                 EncodingId encoding = bodyEncoding_;
-                if (other < others_.size() && others_[other].piece == index)
+                if (decide_)
+                    encoding = decide_(piece, parameter);
+                else if (other < others_.size() && others_[other].piece == index)
                     encoding = others_[other++].encoding;
-                if (!decodeRange(piece.offset, piece.offset + piece.length, encoding, each))
+                if (encoding == kEncodingNone || !decodeRange(piece.offset, piece.offset + piece.length, encoding, each))
                     return false;
             }
             return true;
@@ -798,18 +811,15 @@ public:
             body_ = std::make_unique<DecodeStream>(bodyEncoding_);
         else
             body_->restart();
-        // The body goes on from the header's state (ISO-2022-JP's shift, say).
-        for (std::uint64_t at = 0; at < bodyStart_; at += blockSize_) {
-            text_.clear();
-            if (!body_->decode(bytes(at, std::min<std::uint64_t>(bodyStart_, at + blockSize_)), false, text_))
-                return false;
-        }
-        for (std::uint64_t at = bodyStart_; at < size_; at += blockSize_) {
+        std::uint64_t at = 0;
+        do {
             const std::uint64_t end = std::min<std::uint64_t>(size_, at + blockSize_);
             text_.clear();
-            if (!body_->decode(bytes(at, end), end == size_, text_) || !each(std::u16string_view(text_)))
+            if (!body_->decode(at < end ? bytes(at, end) : std::string_view(), end == size_, text_)
+                || !each(std::u16string_view(text_)))
                 return false;
-        }
+            at = end;
+        } while (at < size_);
         return true;
     }
 
@@ -857,20 +867,8 @@ private:
     std::unique_ptr<DecodeStream> range_;
     EncodingId rangeEncoding_ = kEncodingNone;
     std::vector<OtherEncoding> others_;
+    std::function<EncodingId(const MessagePiece&, ByteRange)> decide_;
 };
-
-/// Whether an empty line after the first line ends in `text` where it would end in any
-/// longer text (a CR at its very end may still be followed by an LF).
-bool holdsEmptyLine(std::u16string_view text)
-{
-    for (std::size_t pos = textLineAt(text, 0).end; pos < text.size();) {
-        const TextLine line = textLineAt(text, pos);
-        if (line.contentsEnd == line.start)
-            return line.end < text.size() || text.back() == u'\n';
-        pos = line.end;
-    }
-    return false;
-}
 
 /// Parts of a large message as Automatic's pieces: the bytes of each range as read.
 class LargePieces final : public PieceReader {
@@ -963,18 +961,492 @@ private:
     mutable std::pair<std::uint64_t, std::uint64_t> current_;
 };
 
+/// declaredCharset over the bytes [0, end) of a large message, read block by block. A
+/// value too long to name a charset is given as one that names none, with the part
+/// after its last '/' kept when that part is short enough to name one.
+std::string declaredCharsetIn(ReaderBytes& bytes, std::size_t end)
+{
+    auto isBreak = [&bytes](std::size_t at) { return bytes.at(at) == '\r' || bytes.at(at) == '\n'; };
+    auto lineEndFrom = [&](std::size_t at) {
+        while (at < end && !isBreak(at))
+            ++at;
+        return at;
+    };
+    auto matchesFolded = [&](std::size_t at, std::string_view lower, std::size_t limit) {
+        if (limit - at < lower.size())
+            return false;
+        for (std::size_t i = 0; i < lower.size(); ++i) {
+            char c = bytes.at(at + i);
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c + 32);
+            if (c != lower[i])
+                return false;
+        }
+        return true;
+    };
+    constexpr std::size_t kKept = 1024;
+    std::size_t pos = 0;
+    while (pos < end) {
+        const std::size_t lineEnd = lineEndFrom(pos);
+        if (matchesFolded(pos, "content-type:", lineEnd)) {
+            // The field with its continuation lines.
+            std::size_t fieldEnd = lineEnd;
+            while (fieldEnd < end) {
+                std::size_t next = fieldEnd;
+                while (next < end && isBreak(next))
+                    ++next;
+                if (next - fieldEnd > 2 || next >= end || (bytes.at(next) != ' ' && bytes.at(next) != '\t'))
+                    break;
+                fieldEnd = lineEndFrom(next);
+            }
+            for (std::size_t at = pos; at + 8 <= fieldEnd; ++at) {
+                if (!matchesFolded(at, "charset=", fieldEnd))
+                    continue;
+                std::size_t valueStart = at + 8;
+                const bool quoted = valueStart < fieldEnd && bytes.at(valueStart) == '"';
+                valueStart += quoted ? 1 : 0;
+                std::string value;
+                std::string tail; // after the last '/', once the value is too long to keep
+                bool slash = false;
+                bool tailTooLong = false;
+                for (std::size_t i = valueStart; i < fieldEnd; ++i) {
+                    const char c = bytes.at(i);
+                    if (quoted ? c == '"' : std::string_view("; \t\r\n()").find(c) != std::string_view::npos)
+                        break;
+                    if (value.size() < kKept) {
+                        value += c;
+                        continue;
+                    }
+                    if (c == '/') {
+                        slash = true;
+                        tail.clear();
+                        tailTooLong = false;
+                    } else if (tail.size() < kKept) {
+                        tail += c;
+                    } else {
+                        tailTooLong = true;
+                    }
+                }
+                if (value.size() < kKept || (!slash && tail.empty() && !tailTooLong))
+                    return value;
+                if (!slash) {
+                    const std::size_t lastSlash = value.rfind('/');
+                    slash = lastSlash != std::string::npos;
+                    if (slash)
+                        tail = value.substr(lastSlash + 1) + tail;
+                }
+                // A name this long is in no table; "/" keeps the value one that names its source.
+                if (!slash || tailTooLong || tail.size() >= kKept)
+                    return std::string(kKept, 'x');
+                return "/" + tail;
+            }
+            return {};
+        }
+        pos = lineEnd;
+        while (pos < end && isBreak(pos))
+            ++pos;
+    }
+    return {};
+}
+
+/// Lines of a text given block by block, cut as textLineAt cuts them (CR, LF, CR LF):
+/// `handler.begin(offset)` when a line starts, `handler.contents(text)` for its text
+/// in any number of parts, `handler.end(terminator)` when it ends ("" at the end of the
+/// text). A CR at the end of a block waits for the next block.
+template <typename Handler>
+class LineWalker {
+public:
+    explicit LineWalker(Handler& handler) : handler_(handler) {}
+
+    void feed(std::u16string_view text)
+    {
+        std::size_t i = 0;
+        if (afterCR_ && !text.empty()) {
+            afterCR_ = false;
+            inLine_ = false;
+            if (text[0] == u'\n') {
+                handler_.end(u"\r\n");
+                i = 1;
+            } else {
+                handler_.end(u"\r");
+            }
+        }
+        const std::size_t n = text.size();
+        while (i < n) {
+            if (!inLine_) {
+                handler_.begin(offset_ + i);
+                inLine_ = true;
+            }
+            std::size_t j = i;
+            while (j < n && text[j] != u'\r' && text[j] != u'\n')
+                ++j;
+            if (j > i)
+                handler_.contents(text.substr(i, j - i));
+            if (j == n)
+                break;
+            if (text[j] == u'\n') {
+                handler_.end(u"\n");
+                inLine_ = false;
+                i = j + 1;
+            } else if (j + 1 == n) {
+                afterCR_ = true;
+                i = n;
+            } else {
+                const bool pair = text[j + 1] == u'\n';
+                handler_.end(pair ? u"\r\n" : u"\r");
+                inLine_ = false;
+                i = j + (pair ? 2 : 1);
+            }
+        }
+        offset_ += n;
+    }
+
+    void finish()
+    {
+        if (afterCR_)
+            handler_.end(u"\r");
+        else if (inLine_)
+            handler_.end(u"");
+        afterCR_ = false;
+        inLine_ = false;
+    }
+
+private:
+    Handler& handler_;
+    std::uint64_t offset_ = 0;
+    bool inLine_ = false;
+    bool afterCR_ = false;
+};
+
+bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+/// The header change of a large message's text (findHeaderChange over the text given
+/// block by block, with the replaced header kept), and whether each header field can be
+/// handled a field at a time: a field (a line and its continuation lines, up to the
+/// first empty line after the first line) over `fieldLimit` units is only ever copied,
+/// so it must be all ASCII or one that encodeHeaderFields leaves alone when fields are
+/// encoded, and no Content-Type header when one may be replaced.
+class HeaderScan {
+public:
+    HeaderScan(std::size_t fieldLimit, bool encodeFields, bool replacesContentType, bool crlfTerminators)
+        : fieldLimit_(fieldLimit), encodeFields_(encodeFields), replacesContentType_(replacesContentType),
+          crlfTerminators_(crlfTerminators)
+    {
+    }
+
+    void begin(std::uint64_t offset)
+    {
+        lineStart_ = offset;
+        lineLength_ = 0;
+        lineBits_ = 0;
+        line_.clear();
+        head_.clear();
+    }
+
+    void contents(std::u16string_view text)
+    {
+        if (head_.size() < kHead)
+            head_.append(text.substr(0, kHead - head_.size()));
+        if (line_.size() <= fieldLimit_)
+            line_.append(text.substr(0, fieldLimit_ + 1 - line_.size()));
+        lineLength_ += text.size();
+        lineBits_ |= unitBits(text);
+    }
+
+    void end(std::u16string_view terminator)
+    {
+        if (fieldsDone_ && changeDone_)
+            return;
+        const bool empty = lineLength_ == 0;
+        const bool continuation = !empty && isBlank(head_[0]);
+        if (!fieldsDone_) {
+            if (continuation && fieldOpen_) {
+                fieldLength_ += lineLength_ + terminator.size();
+                fieldBits_ |= lineBits_;
+            } else {
+                closeField();
+                if (!empty) {
+                    fieldOpen_ = true;
+                    fieldLength_ = lineLength_ + terminator.size();
+                    fieldBits_ = lineBits_;
+                    fieldIsContentType_ = startsWithContentType();
+                    fieldIsRewritten_ = lineNumber_ > 0 && mayBeRewritten();
+                }
+            }
+            if (empty && lineNumber_ > 0)
+                fieldsDone_ = true;
+        }
+        if (!changeDone_) {
+            if (empty) {
+                changeDone_ = true;
+                if (!found_) {
+                    change_.emplace();
+                    change_->location = lineStart_;
+                    change_->terminator = crlfTerminators_ || terminator.empty() ? u"\r\n" : terminator;
+                }
+            } else if (!found_) {
+                if (startsWithContentType()) {
+                    found_ = true;
+                    change_.emplace();
+                    change_->location = lineStart_;
+                    change_->replacedLength = lineLength_;
+                    replaced_ = line_;
+                }
+            } else if (continuation) {
+                change_->replacedLength += lastTerminator_.size() + lineLength_;
+                if (replaced_.size() <= fieldLimit_)
+                    replaced_.append(lastTerminator_).append(line_);
+            } else {
+                changeDone_ = true;
+            }
+            lastTerminator_ = terminator;
+        }
+        ++lineNumber_;
+    }
+
+    void finish()
+    {
+        closeField();
+        fieldsDone_ = true;
+        changeDone_ = true;
+    }
+
+    /// Whether the rest of the text can change nothing here.
+    bool done() const { return fieldsDone_ && changeDone_; }
+    /// Whether some field is too long to be handled a field at a time.
+    bool tooLong() const { return tooLong_; }
+    /// findHeaderChange's result (a replaced header kept in replaced()).
+    std::optional<HeaderChange> change() const
+    {
+        if (found_ && !containsFolded(replaced_, u"multipart") && !containsFolded(replaced_, u"text"))
+            return std::nullopt;
+        return change_;
+    }
+    const std::u16string& replaced() const { return replaced_; }
+
+private:
+    bool startsWithContentType() const
+    {
+        // Simple case folding maps one code point to one: the first units decide.
+        return startsWithFolded(head_, u"Content-Type:");
+    }
+
+    // Whether encodeHeaderFields may rewrite a field that begins with this line: it
+    // leaves one alone whose name (before the first ':') is empty, or holds a blank or a
+    // non-ASCII character. A name longer than the line kept is taken as one.
+    bool mayBeRewritten() const
+    {
+        for (std::size_t i = 0; i < line_.size(); ++i) {
+            const char16_t c = line_[i];
+            if (c == u':')
+                return i > 0;
+            if (isBlank(c) || c >= 0x80)
+                return false;
+        }
+        return true;
+    }
+
+    void closeField()
+    {
+        if (fieldOpen_ && fieldLength_ > fieldLimit_
+            && ((encodeFields_ && fieldBits_ > 0x7F && fieldIsRewritten_) || (replacesContentType_ && fieldIsContentType_)))
+            tooLong_ = true;
+        fieldOpen_ = false;
+    }
+
+    std::size_t fieldLimit_;
+    bool encodeFields_;
+    bool replacesContentType_;
+    bool crlfTerminators_;
+    std::uint64_t lineStart_ = 0;
+    std::uint64_t lineLength_ = 0;
+    char16_t lineBits_ = 0;
+    static constexpr std::size_t kHead = 64;
+    std::u16string head_; // the line's first kHead units
+    std::u16string line_; // the line's first fieldLimit + 1 units
+    std::uint64_t lineNumber_ = 0;
+    bool fieldOpen_ = false;
+    std::uint64_t fieldLength_ = 0;
+    char16_t fieldBits_ = 0;
+    bool fieldIsContentType_ = false;
+    bool fieldIsRewritten_ = false;
+    bool fieldsDone_ = false;
+    bool tooLong_ = false;
+    bool changeDone_ = false;
+    bool found_ = false;
+    std::optional<HeaderChange> change_;
+    std::u16string replaced_;
+    std::u16string lastTerminator_;
+};
+
+/// The text given block by block with [location, location + length) replaced by
+/// `replacement`, handed on to `sink`.
+template <typename Sink>
+class Substitution {
+public:
+    Substitution(std::uint64_t location, std::uint64_t length, std::u16string_view replacement, Sink& sink)
+        : location_(location), length_(length), replacement_(replacement), sink_(sink)
+    {
+    }
+
+    void feed(std::u16string_view text)
+    {
+        const std::uint64_t start = offset_;
+        offset_ += text.size();
+        if (start < location_)
+            sink_.feed(text.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(text.size(), location_ - start))));
+        if (!placed_ && offset_ >= location_ && (offset_ > location_ || length_ == 0)) {
+            sink_.feed(replacement_);
+            placed_ = true;
+        }
+        const std::uint64_t after = location_ + length_;
+        if (offset_ > after)
+            sink_.feed(text.substr(static_cast<std::size_t>(std::max(start, after) - start)));
+    }
+
+    void finish()
+    {
+        if (!placed_)
+            sink_.feed(replacement_);
+        placed_ = true;
+        sink_.finish();
+    }
+
+private:
+    std::uint64_t location_;
+    std::uint64_t length_;
+    std::u16string_view replacement_;
+    Sink& sink_;
+    std::uint64_t offset_ = 0;
+    bool placed_ = false;
+};
+
+/// encodeHeaders over a text given block by block: the first line as it is, then each
+/// header field up to the first empty line through encodeHeaderFields, one at a time,
+/// then the rest as it is, handed on to `sink`. A field over `fieldLimit` units is
+/// copied as it goes, which is right only for one that encodeHeaderFields would copy
+/// (HeaderScan sees to it).
+template <typename Sink>
+class FieldEncoder {
+public:
+    FieldEncoder(const EncodingPair& candidate, std::size_t fieldLimit, Sink& sink)
+        : charset_{candidate.encoding, candidate.charsetName}, fieldLimit_(fieldLimit), sink_(sink), walker_(*this)
+    {
+    }
+
+    void feed(std::u16string_view text) { walker_.feed(text); }
+
+    void finish()
+    {
+        walker_.finish();
+        closeField();
+        sink_.finish();
+    }
+
+    /// Whether the header fields are behind: the rest is copied.
+    bool pastFields() const { return phase_ == Phase::Rest; }
+
+    void begin(std::uint64_t) { lineStarted_ = false; }
+
+    void contents(std::u16string_view text)
+    {
+        if (phase_ != Phase::Fields) {
+            sink_.feed(text);
+            return;
+        }
+        if (!lineStarted_) {
+            lineStarted_ = true;
+            if (!(fieldOpen_ && isBlank(text[0]))) {
+                closeField();
+                fieldOpen_ = true;
+            }
+        }
+        appendField(text);
+    }
+
+    void end(std::u16string_view terminator)
+    {
+        switch (phase_) {
+        case Phase::FirstLine:
+            phase_ = Phase::Fields;
+            sink_.feed(terminator);
+            break;
+        case Phase::Fields:
+            if (lineStarted_) {
+                appendField(terminator);
+                break;
+            }
+            closeField();
+            phase_ = Phase::Rest;
+            sink_.feed(terminator);
+            break;
+        case Phase::Rest:
+            sink_.feed(terminator);
+            break;
+        }
+    }
+
+private:
+    void appendField(std::u16string_view text)
+    {
+        if (copying_) {
+            sink_.feed(text);
+            return;
+        }
+        field_.append(text);
+        if (field_.size() > fieldLimit_) {
+            sink_.feed(field_);
+            field_.clear();
+            copying_ = true;
+        }
+    }
+
+    void closeField()
+    {
+        if (!fieldOpen_)
+            return;
+        if (!copying_) {
+            if (unitBits(field_) <= 0x7F) {
+                sink_.feed(field_);
+            } else {
+                encoded_.clear();
+                encodeHeaderFields(field_, charset_, encoded_);
+                sink_.feed(encoded_);
+            }
+        }
+        field_.clear();
+        fieldOpen_ = false;
+        copying_ = false;
+    }
+
+    enum class Phase { FirstLine, Fields, Rest };
+    HeaderCharset charset_;
+    std::size_t fieldLimit_;
+    Sink& sink_;
+    LineWalker<FieldEncoder> walker_;
+    Phase phase_ = Phase::FirstLine;
+    bool lineStarted_ = false;
+    bool fieldOpen_ = false;
+    bool copying_ = false;
+    std::u16string field_;
+    std::u16string encoded_;
+};
+
 } // namespace
 
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
                                         const ConversionOptions& options, CharsetCandidates& charsetCandidates,
                                         MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
-                                        std::size_t blockSize, std::size_t pieceLimit)
+                                        std::size_t blockSize, std::size_t pieceLimit, std::size_t fieldLimit)
 {
-    if (headerLength > size || headerLength > kLargeHeaderLimit || blockSize == 0)
+    if (blockSize == 0)
         return LargeMessageOutcome::NeedsWholeMessage;
-    const bool tagged = options.processEudoraTags;
-    const auto bodyStart = static_cast<std::size_t>(headerLength);
-    LargeMessage blocks(read, size, bodyStart, blockSize, options);
+    fieldLimit = std::max<std::size_t>(fieldLimit, 1);
+    // As the in-memory decoding: with Eudora tags on and a body, the header and the body
+    // are decoded apart; else the message is one text (and all of it is "header").
+    const bool tagged = options.processEudoraTags && headerLength <= size;
+    const std::uint64_t bodyStart = std::min(headerLength, size);
+    LargeMessage blocks(read, size, bodyStart, blockSize, tagged, options);
     const bool automatic = options.sourceEncoding == kEncodingAutomatic;
 
     EncodingId source = options.sourceEncoding;
@@ -984,26 +1456,18 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         // The message's own text, as decodeMessage gives it to the choice: the header,
         // the runs, the trailer and the blocks that name no charset with tags on, else
         // the whole message.
-        std::string header;
-        for (std::uint64_t at = 0; at < bodyStart; at += blockSize)
-            header.append(read(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, bodyStart - at))));
+        ReaderBytes raw = blocks.rawBytes();
+        const std::string declared = declaredCharsetIn(raw, static_cast<std::size_t>(bodyStart));
         if (tagged) {
             const OwnPieces own(blocks, bodyStart, blockSize);
-            source = chooseSourceEncoding(own, declaredCharset(header), automaticSource).encoding;
+            source = chooseSourceEncoding(own, declared, automaticSource).encoding;
         } else {
             LargePieces own(blocks, blockSize);
             own.add(0, size);
-            source = chooseSourceEncoding(own, declaredCharset(header), automaticSource).encoding;
+            source = chooseSourceEncoding(own, declared, automaticSource).encoding;
         }
     }
     blocks.setEncodings(source, source);
-    std::u16string headerText;
-    const LargeMessage::Header headerState = blocks.decodeHeader(headerText);
-    // The header change and the encoded-words look at the lines up to the first empty
-    // line after the first: the header text must hold it whole, as the message's text does.
-    if (headerState == LargeMessage::Header::Unfinished
-        || (headerState == LargeMessage::Header::Decoded && (tagged || options.encodeHeaders) && !holdsEmptyLine(headerText)))
-        return LargeMessageOutcome::NeedsWholeMessage;
     // Logged as for any message: over the whole message, before it is decoded (nothing
     // the decoding does logs; it may still find the message needs convertMessage).
     const std::uint64_t spaces = blocks.countReplacedSpaces();
@@ -1014,94 +1478,110 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
             logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
         return outcome;
     };
-    if (headerState == LargeMessage::Header::Invalid)
-        return taken(LargeMessageOutcome::Unconverted);
 
     // First the decoding, once: whether it succeeds, the encoding of each piece, the
     // content type, and the range of the code units.
     std::uint64_t bits = 0;
-    for (const char16_t c : headerText)
-        bits |= c;
     auto addBits = [&bits](std::u16string_view text) {
         bits |= unitBits(text);
         return true;
     };
     ContentType contentType = ContentType::None;
     if (!tagged) {
-        if (!blocks.forEachBody(addBits))
+        if (!blocks.forEachText(addBits))
             return taken(LargeMessageOutcome::Unconverted);
     } else {
+        if (!blocks.forEachHeader(addBits))
+            return taken(LargeMessageOutcome::Unconverted);
         // As decodeMessage: a block in the charset it names, else (and every other
         // piece) in the message's encoding, else with Automatic in the one the piece
-        // itself calls for.
-        ReaderBytes replaced([&blocks](std::uint64_t from, std::uint64_t to) { return blocks.bytes(from, to); }, size,
-                             blockSize);
-        std::vector<OtherEncoding>& others = blocks.otherEncodings();
-        BodyCutter<ReaderBytes> cutter(blocks.rawBytes(), bodyStart);
-        MessagePiece piece;
-        ByteRange parameter;
-        for (std::uint64_t i = 0; cutter.next(piece, parameter); ++i) {
-            EncodingId pieceEncoding = kEncodingNone;
+        // itself calls for. `each` sees the text of every try.
+        auto replaced = std::make_shared<ReaderBytes>(
+            [&blocks](std::uint64_t from, std::uint64_t to) { return blocks.bytes(from, to); }, size, blockSize);
+        auto decide = [&blocks, replaced, automatic, source, blockSize, &automaticSource](
+                          const MessagePiece& piece, ByteRange parameter, auto&& each) {
             const std::uint64_t from = piece.offset;
             const std::uint64_t to = piece.offset + piece.length;
-            std::uint64_t pieceBits = 0;
-            auto decodes = [&](EncodingId encoding) {
-                pieceBits = 0;
-                if (!blocks.decodeRange(from, to, encoding, [&pieceBits](std::u16string_view text) {
-                        pieceBits |= unitBits(text);
-                        return true;
-                    }))
-                    return false;
-                pieceEncoding = encoding;
-                return true;
-            };
-            bool decoded = false;
             if (isBlock(piece.kind)) {
-                const EncodingId named = automatic
-                    ? largeBlockEncoding(replaced,
-                                         MessagePiece{static_cast<std::size_t>(from), static_cast<std::size_t>(piece.length),
-                                                      piece.kind, true, piece.blockEncoding, {}},
-                                         parameter)
-                    : piece.blockEncoding;
-                decoded = named != kEncodingNone && decodes(named);
+                const EncodingId named = automatic ? largeBlockEncoding(*replaced, piece, parameter) : piece.blockEncoding;
+                if (named != kEncodingNone && blocks.decodeRange(from, to, named, each))
+                    return named;
             }
-            if (!decoded)
-                decoded = decodes(source);
-            if (!decoded && automatic) {
+            if (blocks.decodeRange(from, to, source, each))
+                return source;
+            if (automatic) {
                 // A piece in an encoding of its own: decided by itself.
                 LargePieces alone(blocks, blockSize);
                 alone.add(from, to);
                 AutomaticSource byItself{automaticSource.origin, automaticSource.family, automaticSource.confirmed};
                 const SourceEncoding chosen = chooseSourceEncoding(alone, {}, byItself);
-                decoded = chosen.choice != EncodingChoice::Undecodable && decodes(chosen.encoding);
+                if (chosen.choice != EncodingChoice::Undecodable && blocks.decodeRange(from, to, chosen.encoding, each))
+                    return chosen.encoding;
             }
-            if (!decoded)
+            return kEncodingNone;
+        };
+        std::vector<OtherEncoding>& others = blocks.otherEncodings();
+        bool deciding = false;
+        BodyCutter<ReaderBytes> cutter(blocks.rawBytes(), static_cast<std::size_t>(bodyStart));
+        MessagePiece piece;
+        ByteRange parameter;
+        for (std::uint64_t i = 0; cutter.next(piece, parameter); ++i) {
+            std::uint64_t pieceBits = 0;
+            const EncodingId pieceEncoding = decide(piece, parameter, [&pieceBits](std::u16string_view text) {
+                pieceBits |= unitBits(text);
+                return true;
+            });
+            if (pieceEncoding == kEncodingNone)
                 return taken(LargeMessageOutcome::Unconverted);
-            if (pieceEncoding != source) {
-                // Kept for the passes that follow; past the limit the message needs convertMessage.
-                if (others.size() >= pieceLimit)
-                    return LargeMessageOutcome::NeedsWholeMessage;
-                others.push_back({i, pieceEncoding});
+            if (pieceEncoding != source && !deciding) {
+                // Kept for the passes that follow; past the limit decided again on each.
+                if (others.size() < pieceLimit) {
+                    others.push_back({i, pieceEncoding});
+                } else {
+                    deciding = true;
+                    blocks.decideEachPass([decide](const MessagePiece& p, ByteRange r) {
+                        return decide(p, r, [](std::u16string_view) { return true; });
+                    });
+                }
             }
             bits |= pieceBits;
             if (contentType == ContentType::None && piece.setsContentType)
                 contentType = contentTypeOf(piece.kind);
         }
     }
+
+    // The header change and the encoded-words, found on the text as it goes by.
+    HeaderScan scan(fieldLimit, options.encodeHeaders, contentType != ContentType::None, options.crlfLineEndings);
+    if (options.encodeHeaders || contentType != ContentType::None) {
+        LineWalker<HeaderScan> lines(scan);
+        blocks.forEachText([&](std::u16string_view text) {
+            lines.feed(text);
+            return !scan.done();
+        });
+        if (!scan.done()) {
+            lines.finish();
+            scan.finish();
+        }
+        if (scan.tooLong())
+            return LargeMessageOutcome::NeedsWholeMessage;
+    }
     taken(LargeMessageOutcome::Converted);
     std::optional<HeaderChange> change;
     if (contentType != ContentType::None)
-        change = findHeaderChange(headerText, options.crlfLineEndings);
+        change = scan.change();
+    const std::u16string& replaced = scan.replaced();
     // Whether an intact multipart body follows: a delimiter line after the header.
     if (change && options.putBackAttachments && change->replacedLength > 0) {
         std::string field;
-        for (const char16_t c : std::u16string_view(headerText).substr(change->location, change->replacedLength))
+        for (const char16_t c : replaced)
             field += c < 0x80 ? static_cast<char>(c) : '?';
         if (mediaType(field).starts_with("multipart/")) {
             DelimiterSearch delimiters(parameterValue(field, "boundary").value_or(std::string()));
-            delimiters.add(std::u16string_view(headerText).substr(change->location + change->replacedLength));
-            blocks.forEachBody([&delimiters](std::u16string_view text) {
-                delimiters.add(text);
+            std::uint64_t skip = change->location + change->replacedLength;
+            blocks.forEachText([&](std::u16string_view text) {
+                const std::size_t skipped = static_cast<std::size_t>(std::min<std::uint64_t>(skip, text.size()));
+                skip -= skipped;
+                delimiters.add(text.substr(skipped));
                 return !delimiters.found();
             });
             if (delimiters.found())
@@ -1115,78 +1595,158 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     });
     const char16_t unitRange = wantsMaxUnit ? static_cast<char16_t>(bits) : char16_t{0xFFFF};
 
-    std::string out;
-    std::string pending; // written a block at a time: the pieces may be a few bytes each
-    // Encodes `prefix` and then every body block as one text; writes the bytes when `writing`.
-    auto encodeAll = [&](std::u16string_view prefix, EncodingId encoding, bool writing) {
-        EncodeStream stream(encoding);
-        auto put = [&](std::u16string_view text, bool last) {
+    // The end of every pipeline: the text encoded, the bytes written a block at a time
+    // when `writing` (the pieces may be a few bytes each).
+    struct Encoder {
+        Encoder(EncodingId encoding, bool writes, std::size_t size, const std::function<bool(std::string_view)>& writer)
+            : stream(encoding), writing(writes), blockSize(size), write(writer)
+        {
+        }
+        EncodeStream stream;
+        bool writing;
+        std::size_t blockSize;
+        const std::function<bool(std::string_view)>& write;
+        std::string out;
+        std::string pending;
+        bool encoded = true;
+        bool written = true;
+        void put(std::u16string_view text, bool last)
+        {
+            if (!encoded || !written)
+                return;
             out.clear();
-            if (!stream.encode(text, last, out))
-                return false;
-            if (!writing)
-                return true;
+            encoded = stream.encode(text, last, out);
+            if (!encoded || !writing)
+                return;
             pending.append(out);
             if (pending.size() < blockSize && !last)
-                return true;
-            const bool written = pending.empty() || write(pending);
+                return;
+            written = pending.empty() || write(pending);
             pending.clear();
-            return written;
-        };
-        return put(prefix, false) && blocks.forEachBody([&](std::u16string_view text) { return put(text, false); })
-            && put({}, true);
-    };
-    // As convertMessage's: header fields with non-ASCII text as encoded-words (they lie
-    // in the header text), the body as chosen.
-    std::u16string encoded;
-    auto finish = [&](std::u16string_view prefix, const EncodingPair& candidate) {
-        if (options.encodeHeaders && encodeHeaders(prefix, candidate, encoded)) {
-            if (!encodeText(encoded, candidate.encoding, out))
-                return LargeMessageOutcome::Unconverted;
-            prefix = encoded;
         }
-        if (!encodeAll(prefix, candidate.encoding, true))
-            return LargeMessageOutcome::WriteFailed;
+        void feed(std::u16string_view text) { put(text, false); }
+        void finish() { put({}, true); }
+        bool ok() const { return encoded && written; }
+    };
+    // The text with `header` in place of the change (when there is one), its fields
+    // encoded when `fields` (stopping after them unless `whole`), into `encoder`.
+    auto run = [&](const std::u16string& header, const EncodingPair* fields, bool whole, Encoder& encoder) {
+        bool stop = false;
+        auto through = [&](auto& sink) {
+            auto more = [&] { return encoder.ok() && !stop; };
+            if (!change) {
+                blocks.forEachText([&](std::u16string_view text) {
+                    sink.feed(text);
+                    return more();
+                });
+                sink.finish();
+                return;
+            }
+            Substitution<std::remove_reference_t<decltype(sink)>> substituted(change->location, change->replacedLength,
+                                                                               header, sink);
+            blocks.forEachText([&](std::u16string_view text) {
+                substituted.feed(text);
+                return more();
+            });
+            substituted.finish();
+        };
+        if (!fields) {
+            through(encoder);
+            return;
+        }
+        FieldEncoder<Encoder> encoding(*fields, fieldLimit, encoder);
+        if (whole) {
+            through(encoding);
+            return;
+        }
+        // Only the header fields can fail here: the rest is the text as chosen.
+        struct Until {
+            FieldEncoder<Encoder>& next;
+            bool& stop;
+            void feed(std::u16string_view text)
+            {
+                if (stop)
+                    return;
+                next.feed(text);
+                stop = next.pastFields();
+            }
+            void finish()
+            {
+                if (!stop)
+                    next.finish();
+            }
+        };
+        Until until{encoding, stop};
+        through(until);
+    };
+    auto tries = [&](const std::u16string& header, const EncodingPair& candidate) {
+        Encoder encoder(candidate.encoding, false, blockSize, write);
+        run(header, nullptr, true, encoder);
+        return encoder.ok();
+    };
+    // As convertMessage's: header fields with non-ASCII text as encoded-words, the body as chosen.
+    auto finish = [&](const std::u16string& header, const EncodingPair& candidate) {
+        if (options.encodeHeaders) {
+            Encoder check(candidate.encoding, false, blockSize, write);
+            run(header, &candidate, false, check);
+            if (!check.ok())
+                return LargeMessageOutcome::Unconverted;
+        }
+        Encoder encoder(candidate.encoding, true, blockSize, write);
+        run(header, options.encodeHeaders ? &candidate : nullptr, true, encoder);
+        if (!encoder.ok())
+            return encoder.written ? LargeMessageOutcome::Unconverted : LargeMessageOutcome::WriteFailed;
         mailbox.lastReason = UnconvertedReason::None;
         return LargeMessageOutcome::Converted;
     };
 
+    const std::u16string noHeader;
     if (!change) {
         for (const EncodingPair& candidate : candidates) {
-            if (mayEncode(candidate.encoding, unitRange) && encodeAll(headerText, candidate.encoding, false))
-                return finish(headerText, candidate);
+            if (mayEncode(candidate.encoding, unitRange) && tries(noHeader, candidate))
+                return finish(noHeader, candidate);
         }
         return LargeMessageOutcome::Unconverted;
     }
 
-    // As convertMessage: pieces P R S become P H S; P and H lie in the header text.
+    // As convertMessage: pieces P R S become P H S.
     const HeaderChange& at = *change;
-    const std::u16string replaced = headerText.substr(at.location, at.replacedLength);
     std::u16string header;
-    std::size_t appliedLength = at.replacedLength;
     for (const EncodingPair& candidate : candidates) {
         if (!mayEncode(candidate.encoding, unitRange))
             continue;
         if (!replaced.empty() && !canEncode(replaced, candidate.encoding))
             continue;
         assignContentTypeHeader(header, contentType, candidate, at.terminator);
-        headerText.replace(at.location, appliedLength, header);
-        appliedLength = header.size();
-        if (encodeAll(headerText, candidate.encoding, false))
-            return finish(headerText, candidate);
+        if (tries(header, candidate))
+            return finish(header, candidate);
         if (canEncode(header, candidate.encoding))
             continue;
-        const std::u16string_view changed = headerText;
-        std::optional<EncodeStream> rest;
-        rest.emplace(candidate.encoding);
+        // P and S each encoded on its own.
+        EncodeStream before(candidate.encoding);
+        EncodeStream after(candidate.encoding);
         std::string scratch;
-        auto fits = [&](std::u16string_view text, bool last) {
-            scratch.clear();
-            return rest->encode(text, last, scratch);
-        };
-        if (canEncode(changed.substr(0, at.location), candidate.encoding)
-            && fits(changed.substr(at.location + appliedLength), false)
-            && blocks.forEachBody([&](std::u16string_view text) { return fits(text, false); }) && fits({}, true))
+        bool fits = true;
+        std::uint64_t offset = 0;
+        const std::uint64_t rest = at.location + at.replacedLength;
+        blocks.forEachText([&](std::u16string_view text) {
+            const std::uint64_t start = offset;
+            offset += text.size();
+            if (start < at.location) {
+                scratch.clear();
+                fits = before.encode(text.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(text.size(), at.location - start))),
+                                     offset >= at.location, scratch);
+            }
+            if (fits && offset > rest) {
+                scratch.clear();
+                fits = after.encode(text.substr(static_cast<std::size_t>(std::max(start, rest) - start)), false, scratch);
+            }
+            return fits;
+        });
+        scratch.clear();
+        if (fits && at.location == 0)
+            fits = before.encode({}, true, scratch);
+        if (fits && after.encode({}, true, scratch))
             return LargeMessageOutcome::Unconverted;
     }
     return LargeMessageOutcome::Unconverted;

@@ -55,9 +55,10 @@ enum class LargeMessageOutcome {
     Converted,         // the converted message was written
     Unconverted,       // nothing written: no candidate fits or the message does not decode
     WriteFailed,       // `write` failed part-way
-    NeedsWholeMessage, // nothing written: this message needs convertMessage (with Eudora
-                       // tags on, more than kLargeMessagePieceLimit pieces in a charset
-                       // other than the message's; a header over 4 MiB or without an end)
+    NeedsWholeMessage, // nothing written: this message needs convertMessage (a header field
+                       // over kLargeFieldLimit units that would be rewritten: a named one
+                       // with non-ASCII text when header fields are encoded, or the
+                       // Content-Type header that the Eudora tags replace)
 };
 
 /// Reads `length` bytes at `offset` of a message kept outside memory; the view is
@@ -68,21 +69,28 @@ using MessageReader = std::function<std::string_view(std::uint64_t offset, std::
 inline constexpr std::size_t kLargeMessageBlock = std::size_t{1} << 20;
 /// With Eudora tags on, convertLargeMessage walks the tags again on each pass and keeps
 /// a few bytes only for each piece of the body that decodes in an encoding other than
-/// the message's (a block in a charset of its own); a body with more of them needs
-/// convertMessage.
+/// the message's (a block in a charset of its own); past this many of them each piece's
+/// encoding is decided again on every pass.
 inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
+/// convertLargeMessage rewrites the header a field (a line and its continuation lines)
+/// at a time, holding the field; a longer one is copied as it goes when that is what
+/// rewriting it gives (all ASCII, or no field name before its first ':').
+inline constexpr std::size_t kLargeFieldLimit = std::size_t{1} << 20;
 
 /// Converts a message of `size` bytes too large to hold decoded in memory, with the
 /// bytes (and log lines) that convertMessage would give, reading it through `read` in
 /// blocks of `blockSize` bytes cut anywhere, in passes: first the source encoding is
 /// chosen (Automatic) and the message decoded, then each candidate is tried without
-/// keeping the result, then the chosen one is written through `write`. Memory stays
-/// within a few times the block size and the header. `pieceLimit` stands for
-/// kLargeMessagePieceLimit (tests give a small one).
+/// keeping the result, then the chosen one is written through `write`. The header is
+/// never held whole: its Content-Type change and its encoded-words are found on the text
+/// as it goes by. Memory stays within a few times the block size and the field limit.
+/// `pieceLimit` and `fieldLimit` stand for kLargeMessagePieceLimit and kLargeFieldLimit
+/// (tests give small ones).
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
                                         const ConversionOptions& options, CharsetCandidates& candidates,
                                         MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
                                         std::size_t blockSize = kLargeMessageBlock,
-                                        std::size_t pieceLimit = kLargeMessagePieceLimit);
+                                        std::size_t pieceLimit = kLargeMessagePieceLimit,
+                                        std::size_t fieldLimit = kLargeFieldLimit);
 
 } // namespace tarnwick
