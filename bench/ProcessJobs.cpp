@@ -276,6 +276,12 @@ bool runMemoryJobs(const ProcessBenchOptions& options)
         {"1 GiB message of 52M tag pieces", "tagged-message-1GiB.mbx",
          "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{1} << 30, "",
          "<x-html><b>caf\xe9</b> cr\xe8me</x-html> text\r\n"},
+        // Default options; header fields with Latin-1 text and no empty line: all of it is
+        // header, its fields encoded a field at a time.
+        {"1 GiB header, default options", "header-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\n",
+         std::uint64_t{1} << 30, "",
+         "X-Note: caf\xe9 cr\xe8me (na\xefve) \"Zo\xeb\" <z@example.org>\r\nSubject: r\xe9sum\xe9 au lait\r\n"
+         "X-Plain: ascii only\r\n"},
         {"2 GiB message, Shift_JIS to ISO-2022-JP", "sjis-message-2GiB.mbx",
          "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{2} << 30,
          "--convert-encodings --eudora-tags --source-encoding shift_jis --replace-nbsp --charsets 'iso-2022-jp, utf-8' "

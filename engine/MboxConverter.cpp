@@ -1039,7 +1039,8 @@ private:
         case LargeMessageOutcome::WriteFailed:
             return SpooledOutcome::Failed;
         case LargeMessageOutcome::NeedsWholeMessage:
-            // Memory grows with this message, as it must for this kind of conversion.
+            // A header field too long to hold that must be rewritten whole: memory grows
+            // with this message.
             if (readFailed || !unspool()) {
                 spoolError_ = spool_.errorText();
                 return SpooledOutcome::Failed;

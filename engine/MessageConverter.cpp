@@ -1495,20 +1495,25 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
             return taken(LargeMessageOutcome::Unconverted);
         // As decodeMessage: a block in the charset it names, else (and every other
         // piece) in the message's encoding, else with Automatic in the one the piece
-        // itself calls for. `each` sees the text of every try.
+        // itself calls for. `each` sees the text of every try, `retry()` is called before
+        // each try after the first.
         auto replaced = std::make_shared<ReaderBytes>(
             [&blocks](std::uint64_t from, std::uint64_t to) { return blocks.bytes(from, to); }, size, blockSize);
         auto decide = [&blocks, replaced, automatic, source, blockSize, &automaticSource](
-                          const MessagePiece& piece, ByteRange parameter, auto&& each) {
+                          const MessagePiece& piece, ByteRange parameter, auto&& each, auto&& retry) {
             const std::uint64_t from = piece.offset;
             const std::uint64_t to = piece.offset + piece.length;
             if (isBlock(piece.kind)) {
                 const EncodingId named = automatic ? largeBlockEncoding(*replaced, piece, parameter) : piece.blockEncoding;
-                if (named != kEncodingNone && blocks.decodeRange(from, to, named, each))
-                    return named;
+                if (named != kEncodingNone) {
+                    if (blocks.decodeRange(from, to, named, each))
+                        return named;
+                    retry();
+                }
             }
             if (blocks.decodeRange(from, to, source, each))
                 return source;
+            retry();
             if (automatic) {
                 // A piece in an encoding of its own: decided by itself.
                 LargePieces alone(blocks, blockSize);
@@ -1527,10 +1532,13 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         ByteRange parameter;
         for (std::uint64_t i = 0; cutter.next(piece, parameter); ++i) {
             std::uint64_t pieceBits = 0;
-            const EncodingId pieceEncoding = decide(piece, parameter, [&pieceBits](std::u16string_view text) {
-                pieceBits |= unitBits(text);
-                return true;
-            });
+            const EncodingId pieceEncoding = decide(
+                piece, parameter,
+                [&pieceBits](std::u16string_view text) {
+                    pieceBits |= unitBits(text);
+                    return true;
+                },
+                [&pieceBits] { pieceBits = 0; });
             if (pieceEncoding == kEncodingNone)
                 return taken(LargeMessageOutcome::Unconverted);
             if (pieceEncoding != source && !deciding) {
@@ -1540,7 +1548,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
                 } else {
                     deciding = true;
                     blocks.decideEachPass([decide](const MessagePiece& p, ByteRange r) {
-                        return decide(p, r, [](std::u16string_view) { return true; });
+                        return decide(p, r, [](std::u16string_view) { return true; }, [] {});
                     });
                 }
             }

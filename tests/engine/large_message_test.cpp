@@ -179,6 +179,10 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
          "<x-html>\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c</x-html>\r\ncaf\xe9 \xe6\x97\xa5\r\n",
          kEncodingAutomatic, japanese, true},
         {"automatic: undecodable", plainHeader, "\x81\x20\x82\r\n", kEncodingAutomatic, western, true},
+        // Shift_JIS decodes part of the block before it fails: only the text of the
+        // encoding that decodes it counts for the range of its characters.
+        {"automatic, tags: a block that fails part-way in the charset it names", plainHeader,
+         "<x-charset shift_jis>\xf7\xf7\xf7 caf\xe9</x-charset>\r\n", kEncodingAutomatic, western, true},
     };
     // The default block on large messages; tiny blocks on small ones, so that cuts
     // fall inside characters, shift sequences and CR LF pairs.
