@@ -282,6 +282,9 @@ bool runMemoryJobs(const ProcessBenchOptions& options)
          std::uint64_t{1} << 30, "",
          "X-Note: caf\xe9 cr\xe8me (na\xefve) \"Zo\xeb\" <z@example.org>\r\nSubject: r\xe9sum\xe9 au lait\r\n"
          "X-Plain: ascii only\r\n"},
+        // Default options; one Subject field of 1 GiB: encoded-words written as it goes by.
+        {"1 GiB header field, default options", "header-field-1GiB.mbx",
+         "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject:", std::uint64_t{1} << 30, "", " caf\xe9 au lait"},
         {"2 GiB message, Shift_JIS to ISO-2022-JP", "sjis-message-2GiB.mbx",
          "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{2} << 30,
          "--convert-encodings --eudora-tags --source-encoding shift_jis --replace-nbsp --charsets 'iso-2022-jp, utf-8' "

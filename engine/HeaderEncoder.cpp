@@ -391,6 +391,194 @@ bool rewriteField(std::u16string_view field, std::u16string_view terminator, con
 
 } // namespace
 
+bool isUnstructuredField(std::u16string_view name) { return kindOf(name) == FieldKind::Unstructured; }
+
+LongField::LongField(Pass pass, LongFieldPlan& plan, const HeaderCharset& charset)
+    : pass_(pass), plan_(plan), charset_(charset), walker_(*this)
+{
+    if (pass_ == Pass::Shape) {
+        plan_ = LongFieldPlan();
+        plan_.kind = LongFieldPlan::Kind::Unstructured; // until the name says otherwise
+    }
+    if (pass_ == Pass::Words && plan_.kind == LongFieldPlan::Kind::Unstructured)
+        survey_.emplace(charset_);
+    if (pass_ == Pass::Write && plan_.kind == LongFieldPlan::Kind::Unstructured) {
+        line_.emplace(plan_.foldTerminator);
+        words_.emplace(plan_.used, plan_.base64, plan_.wordsEnd - plan_.wordsStart);
+    }
+}
+
+void LongField::add(std::u16string_view text)
+{
+    if (pass_ == Pass::Write && plan_.kind != LongFieldPlan::Kind::Unstructured) {
+        out.append(text);
+        return;
+    }
+    walker_.feed(text);
+    drain();
+}
+
+void LongField::finish()
+{
+    walker_.finish();
+    switch (pass_) {
+    case Pass::Shape:
+        if (inWord_)
+            endWord(position_);
+        if (plan_.kind == LongFieldPlan::Kind::Unstructured && (!named_ || firstWord_ == kNone))
+            plan_.kind = LongFieldPlan::Kind::Copied;
+        if (plan_.kind == LongFieldPlan::Kind::Unstructured) {
+            plan_.valueLength = position_;
+            plan_.textEnd = textEnd_;
+            // Unstructured text: the words from the first to the last one with non-ASCII
+            // text, or all of them when a plain one is unsafe.
+            plan_.wordsStart = plainIsSafe_ ? firstWord_ : textStart_;
+            plan_.wordsEnd = plainIsSafe_ ? lastWordEnd_ : textEnd_;
+        }
+        break;
+    case Pass::Words:
+        if (survey_) {
+            if (survey_->finish()) {
+                plan_.used = survey_->used();
+                plan_.base64 = survey_->base64();
+            } else {
+                plan_.kind = LongFieldPlan::Kind::Copied; // not even UTF-8 can write it
+            }
+        }
+        break;
+    case Pass::Write:
+        if (line_) {
+            words_->finish(*line_);
+            line_->finish();
+            out.append(line_->out);
+            line_->out.clear();
+            out.append(lastTerminator_);
+        }
+        break;
+    }
+}
+
+void LongField::drain()
+{
+    if (line_) {
+        out.append(line_->out);
+        line_->out.clear();
+    }
+}
+
+void LongField::begin(std::uint64_t) {}
+
+void LongField::contents(std::u16string_view text)
+{
+    if (lines_ == 0 && !named_) {
+        // The name: up to the first ':' of the first line, ASCII without blanks.
+        const std::size_t colon = text.find(u':');
+        const std::u16string_view part = text.substr(0, colon);
+        const bool good = std::all_of(part.begin(), part.end(), [](char16_t c) { return c < 0x80 && !isSpace(c); });
+        if (pass_ == Pass::Shape && name_.size() < 64)
+            name_.append(part.substr(0, 64 - name_.size()));
+        if (pass_ == Pass::Write && line_)
+            line_->append(part);
+        nameLength_ += part.size();
+        if (!good && pass_ == Pass::Shape)
+            plan_.kind = LongFieldPlan::Kind::Copied;
+        if (colon == std::u16string_view::npos)
+            return;
+        named_ = true;
+        if (pass_ == Pass::Shape) {
+            if (nameLength_ == 0)
+                plan_.kind = LongFieldPlan::Kind::Copied;
+            else if (plan_.kind != LongFieldPlan::Kind::Copied)
+                plan_.kind = isUnstructuredField(name_) ? LongFieldPlan::Kind::Unstructured : LongFieldPlan::Kind::Held;
+        }
+        if (line_)
+            line_->append(u":");
+        text.remove_prefix(colon + 1);
+    }
+    if (named_)
+        value(text);
+}
+
+void LongField::end(std::u16string_view terminator)
+{
+    if (lines_ == 0)
+        plan_.foldTerminator = terminator.empty() ? std::u16string_view(u"\r\n") : terminator;
+    lastTerminator_ = terminator;
+    ++lines_;
+}
+
+void LongField::value(std::u16string_view text)
+{
+    const std::uint64_t start = position_;
+    position_ += text.size();
+    switch (pass_) {
+    case Pass::Shape:
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i];
+            if (isSpace(c)) {
+                if (inWord_)
+                    endWord(start + i);
+                continue;
+            }
+            if (!inWord_) {
+                inWord_ = true;
+                wordStart_ = start + i;
+                wordAscii_ = true;
+                wordMarked_ = false;
+                previous_ = 0;
+            }
+            wordAscii_ = wordAscii_ && c < 0x80;
+            wordMarked_ = wordMarked_ || (previous_ == u'=' && c == u'?');
+            previous_ = c;
+        }
+        break;
+    case Pass::Words:
+        if (survey_ && position_ > plan_.wordsStart && start < plan_.wordsEnd) {
+            const std::uint64_t from = std::max(start, plan_.wordsStart);
+            const std::uint64_t to = std::min(position_, plan_.wordsEnd);
+            survey_->add(text.substr(static_cast<std::size_t>(from - start), static_cast<std::size_t>(to - from)));
+        }
+        break;
+    case Pass::Write:
+        if (!line_)
+            break;
+        for (std::size_t i = 0; i < text.size();) {
+            const std::uint64_t at = start + i;
+            if (at >= plan_.wordsStart && at < plan_.wordsEnd) {
+                const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(text.size() - i, plan_.wordsEnd - at));
+                words_->add(text.substr(i, length), *line_);
+                if (at + length == plan_.wordsEnd)
+                    words_->finish(*line_); // the words before the plain text after them
+                i += length;
+                previousBlank_ = false;
+                continue;
+            }
+            // Plain text: whitespace after a word may carry a fold (not the blanks after the last word).
+            const char16_t c = text[i];
+            const bool blank = isSpace(c);
+            if (blank && !previousBlank_ && (at < plan_.wordsStart || at < plan_.textEnd))
+                line_->foldPoint();
+            line_->append(text.substr(i, 1));
+            previousBlank_ = blank;
+            ++i;
+        }
+        break;
+    }
+}
+
+void LongField::endWord(std::uint64_t end)
+{
+    inWord_ = false;
+    textStart_ = std::min(textStart_, wordStart_);
+    textEnd_ = end;
+    if (!wordAscii_) {
+        firstWord_ = std::min(firstWord_, wordStart_);
+        lastWordEnd_ = end;
+    } else if (end - wordStart_ > kLongestPlainWord || wordMarked_) {
+        plainIsSafe_ = false;
+    }
+}
+
 std::size_t encodeHeaderFields(std::u16string_view header, const HeaderCharset& charset, std::u16string& out)
 {
     static constexpr std::u16string_view kCRLF = u"\r\n";

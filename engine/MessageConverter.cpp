@@ -1049,75 +1049,6 @@ std::string declaredCharsetIn(ReaderBytes& bytes, std::size_t end)
     return {};
 }
 
-/// Lines of a text given block by block, cut as textLineAt cuts them (CR, LF, CR LF):
-/// `handler.begin(offset)` when a line starts, `handler.contents(text)` for its text
-/// in any number of parts, `handler.end(terminator)` when it ends ("" at the end of the
-/// text). A CR at the end of a block waits for the next block.
-template <typename Handler>
-class LineWalker {
-public:
-    explicit LineWalker(Handler& handler) : handler_(handler) {}
-
-    void feed(std::u16string_view text)
-    {
-        std::size_t i = 0;
-        if (afterCR_ && !text.empty()) {
-            afterCR_ = false;
-            inLine_ = false;
-            if (text[0] == u'\n') {
-                handler_.end(u"\r\n");
-                i = 1;
-            } else {
-                handler_.end(u"\r");
-            }
-        }
-        const std::size_t n = text.size();
-        while (i < n) {
-            if (!inLine_) {
-                handler_.begin(offset_ + i);
-                inLine_ = true;
-            }
-            std::size_t j = i;
-            while (j < n && text[j] != u'\r' && text[j] != u'\n')
-                ++j;
-            if (j > i)
-                handler_.contents(text.substr(i, j - i));
-            if (j == n)
-                break;
-            if (text[j] == u'\n') {
-                handler_.end(u"\n");
-                inLine_ = false;
-                i = j + 1;
-            } else if (j + 1 == n) {
-                afterCR_ = true;
-                i = n;
-            } else {
-                const bool pair = text[j + 1] == u'\n';
-                handler_.end(pair ? u"\r\n" : u"\r");
-                inLine_ = false;
-                i = j + (pair ? 2 : 1);
-            }
-        }
-        offset_ += n;
-    }
-
-    void finish()
-    {
-        if (afterCR_)
-            handler_.end(u"\r");
-        else if (inLine_)
-            handler_.end(u"");
-        afterCR_ = false;
-        inLine_ = false;
-    }
-
-private:
-    Handler& handler_;
-    std::uint64_t offset_ = 0;
-    bool inLine_ = false;
-    bool afterCR_ = false;
-};
-
 bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 /// The header change of a large message's text (findHeaderChange over the text given
@@ -1171,6 +1102,7 @@ public:
                     fieldBits_ = lineBits_;
                     fieldIsContentType_ = startsWithContentType();
                     fieldIsRewritten_ = lineNumber_ > 0 && mayBeRewritten();
+                    fieldIsUnstructured_ = isUnstructured();
                 }
             }
             if (empty && lineNumber_ > 0)
@@ -1215,6 +1147,8 @@ public:
     bool done() const { return fieldsDone_ && changeDone_; }
     /// Whether some field is too long to be handled a field at a time.
     bool tooLong() const { return tooLong_; }
+    /// How many fields with non-ASCII text are rewritten as they go by (LongField).
+    std::size_t longFields() const { return longFields_; }
     /// findHeaderChange's result (a replaced header kept in replaced()).
     std::optional<HeaderChange> change() const
     {
@@ -1246,11 +1180,23 @@ private:
         return true;
     }
 
+    // Whether the field name on this line (before the first ':') is one that
+    // encodeHeaderFields takes for unstructured text; a name this long is no other.
+    bool isUnstructured() const
+    {
+        const std::size_t colon = head_.find(u':');
+        return colon == std::u16string::npos || isUnstructuredField(std::u16string_view(head_).substr(0, colon));
+    }
+
     void closeField()
     {
-        if (fieldOpen_ && fieldLength_ > fieldLimit_
-            && ((encodeFields_ && fieldBits_ > 0x7F && fieldIsRewritten_) || (replacesContentType_ && fieldIsContentType_)))
-            tooLong_ = true;
+        if (fieldOpen_ && fieldLength_ > fieldLimit_) {
+            const bool rewritten = encodeFields_ && fieldBits_ > 0x7F && fieldIsRewritten_;
+            // Unstructured text is rewritten as it goes by; anything else needs the field whole.
+            if ((rewritten && !fieldIsUnstructured_) || (replacesContentType_ && fieldIsContentType_))
+                tooLong_ = true;
+            longFields_ += rewritten;
+        }
         fieldOpen_ = false;
     }
 
@@ -1270,6 +1216,8 @@ private:
     char16_t fieldBits_ = 0;
     bool fieldIsContentType_ = false;
     bool fieldIsRewritten_ = false;
+    bool fieldIsUnstructured_ = false;
+    std::size_t longFields_ = 0;
     bool fieldsDone_ = false;
     bool tooLong_ = false;
     bool changeDone_ = false;
@@ -1323,15 +1271,25 @@ private:
 
 /// encodeHeaders over a text given block by block: the first line as it is, then each
 /// header field up to the first empty line through encodeHeaderFields, one at a time,
-/// then the rest as it is, handed on to `sink`. A field over `fieldLimit` units is
-/// copied as it goes, which is right only for one that encodeHeaderFields would copy
-/// (HeaderScan sees to it).
+/// then the rest as it is, handed on to `sink`. A field over `fieldLimit` units goes
+/// through a LongField in the pass that `passes` names, with the plans of the passes
+/// before; without `passes` it is copied as it goes, which is right only for one that
+/// encodeHeaderFields would copy (HeaderScan sees to it).
+struct LongFieldPasses {
+    LongField::Pass pass = LongField::Pass::Shape;
+    std::vector<LongFieldPlan> plans; // one for each long field, in order
+    std::size_t next = 0;
+};
+
 template <typename Sink>
 class FieldEncoder {
 public:
-    FieldEncoder(const EncodingPair& candidate, std::size_t fieldLimit, Sink& sink)
-        : charset_{candidate.encoding, candidate.charsetName}, fieldLimit_(fieldLimit), sink_(sink), walker_(*this)
+    FieldEncoder(const EncodingPair& candidate, std::size_t fieldLimit, LongFieldPasses* passes, Sink& sink)
+        : charset_{candidate.encoding, candidate.charsetName}, fieldLimit_(fieldLimit), passes_(passes), sink_(sink),
+          walker_(*this)
     {
+        if (passes_)
+            passes_->next = 0;
     }
 
     void feed(std::u16string_view text) { walker_.feed(text); }
@@ -1390,14 +1348,36 @@ private:
     void appendField(std::u16string_view text)
     {
         if (copying_) {
-            sink_.feed(text);
+            passOn(text);
             return;
         }
         field_.append(text);
         if (field_.size() > fieldLimit_) {
-            sink_.feed(field_);
-            field_.clear();
+            if (passes_) {
+                if (passes_->pass == LongField::Pass::Shape)
+                    passes_->plans.emplace_back();
+                if (passes_->next < passes_->plans.size())
+                    long_.emplace(passes_->pass, passes_->plans[passes_->next++], charset_);
+            }
             copying_ = true;
+            passOn(field_);
+            field_.clear();
+        }
+    }
+
+    // A part of a field too long to hold.
+    void passOn(std::u16string_view text)
+    {
+        if (!long_) {
+            sink_.feed(text);
+            return;
+        }
+        // In parts, as the words come out several times as long as the text.
+        constexpr std::size_t kPart = std::size_t{1} << 16;
+        for (std::size_t at = 0; at < text.size(); at += kPart) {
+            long_->add(text.substr(at, kPart));
+            sink_.feed(long_->out);
+            long_->out.clear();
         }
     }
 
@@ -1405,6 +1385,11 @@ private:
     {
         if (!fieldOpen_)
             return;
+        if (long_) {
+            long_->finish();
+            sink_.feed(long_->out);
+            long_.reset();
+        }
         if (!copying_) {
             if (unitBits(field_) <= 0x7F) {
                 sink_.feed(field_);
@@ -1422,8 +1407,10 @@ private:
     enum class Phase { FirstLine, Fields, Rest };
     HeaderCharset charset_;
     std::size_t fieldLimit_;
+    LongFieldPasses* passes_;
     Sink& sink_;
-    LineWalker<FieldEncoder> walker_;
+    TextLineWalker<FieldEncoder> walker_;
+    std::optional<LongField> long_;
     Phase phase_ = Phase::FirstLine;
     bool lineStarted_ = false;
     bool fieldOpen_ = false;
@@ -1561,7 +1548,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     // The header change and the encoded-words, found on the text as it goes by.
     HeaderScan scan(fieldLimit, options.encodeHeaders, contentType != ContentType::None, options.crlfLineEndings);
     if (options.encodeHeaders || contentType != ContentType::None) {
-        LineWalker<HeaderScan> lines(scan);
+        TextLineWalker<HeaderScan> lines(scan);
         blocks.forEachText([&](std::u16string_view text) {
             lines.feed(text);
             return !scan.done();
@@ -1618,9 +1605,10 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         std::string pending;
         bool encoded = true;
         bool written = true;
+        bool discard = false; // a pass that only looks at the header fields
         void put(std::u16string_view text, bool last)
         {
-            if (!encoded || !written)
+            if (!encoded || !written || discard)
                 return;
             out.clear();
             encoded = stream.encode(text, last, out);
@@ -1638,6 +1626,8 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     };
     // The text with `header` in place of the change (when there is one), its fields
     // encoded when `fields` (stopping after them unless `whole`), into `encoder`.
+    LongFieldPasses passes;
+    LongFieldPasses* const longFields = scan.longFields() > 0 ? &passes : nullptr;
     auto run = [&](const std::u16string& header, const EncodingPair* fields, bool whole, Encoder& encoder) {
         bool stop = false;
         auto through = [&](auto& sink) {
@@ -1662,7 +1652,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
             through(encoder);
             return;
         }
-        FieldEncoder<Encoder> encoding(*fields, fieldLimit, encoder);
+        FieldEncoder<Encoder> encoding(*fields, fieldLimit, longFields, encoder);
         if (whole) {
             through(encoding);
             return;
@@ -1695,6 +1685,20 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     // As convertMessage's: header fields with non-ASCII text as encoded-words, the body as chosen.
     auto finish = [&](const std::u16string& header, const EncodingPair& candidate) {
         if (options.encodeHeaders) {
+            if (longFields) {
+                // The long fields' shape, then the charset of their encoded-words.
+                passes.plans.clear();
+                for (const LongField::Pass pass : {LongField::Pass::Shape, LongField::Pass::Words}) {
+                    passes.pass = pass;
+                    Encoder none(candidate.encoding, false, blockSize, write);
+                    none.discard = true;
+                    run(header, &candidate, false, none);
+                }
+                passes.pass = LongField::Pass::Write;
+                if (std::any_of(passes.plans.begin(), passes.plans.end(),
+                                [](const LongFieldPlan& plan) { return plan.kind == LongFieldPlan::Kind::Held; }))
+                    return LargeMessageOutcome::Unconverted; // HeaderScan declines these first
+            }
             Encoder check(candidate.encoding, false, blockSize, write);
             run(header, &candidate, false, check);
             if (!check.ok())

@@ -56,7 +56,7 @@ enum class LargeMessageOutcome {
     Unconverted,       // nothing written: no candidate fits or the message does not decode
     WriteFailed,       // `write` failed part-way
     NeedsWholeMessage, // nothing written: this message needs convertMessage (a header field
-                       // over kLargeFieldLimit units that would be rewritten: a named one
+                       // over kLargeFieldLimit units rewritten whole: a structured one
                        // with non-ASCII text when header fields are encoded, or the
                        // Content-Type header that the Eudora tags replace)
 };
@@ -74,7 +74,8 @@ inline constexpr std::size_t kLargeMessageBlock = std::size_t{1} << 20;
 inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
 /// convertLargeMessage rewrites the header a field (a line and its continuation lines)
 /// at a time, holding the field; a longer one is copied as it goes when that is what
-/// rewriting it gives (all ASCII, or no field name before its first ':').
+/// rewriting it gives (all ASCII, or no field name before its first ':'), or written
+/// as it goes when it holds unstructured text (LongField).
 inline constexpr std::size_t kLargeFieldLimit = std::size_t{1} << 20;
 
 /// Converts a message of `size` bytes too large to hold decoded in memory, with the

@@ -141,6 +141,83 @@ TEST(HeaderEncoder, FoldsAndDecodesBack)
     }
 }
 
+// A field too long to hold goes through LongField in parts: the same bytes as
+// encodeHeaderFields, or, for a structured field with non-ASCII text, the word that it
+// must be held whole.
+std::u16string longField(std::u16string_view field, const HeaderCharset& charset, std::size_t part,
+                         LongFieldPlan::Kind& kind)
+{
+    LongFieldPlan plan;
+    std::u16string out;
+    for (const LongField::Pass pass : {LongField::Pass::Shape, LongField::Pass::Words, LongField::Pass::Write}) {
+        LongField long_(pass, plan, charset);
+        for (std::size_t at = 0; at < field.size(); at += part) {
+            long_.add(field.substr(at, part));
+            out += long_.out;
+            long_.out.clear();
+        }
+        long_.finish();
+        out += long_.out;
+        if (pass != LongField::Pass::Write)
+            out.clear();
+    }
+    kind = plan.kind;
+    return out;
+}
+
+TEST(HeaderEncoder, LongFieldsInPartsGiveTheFieldsBytes)
+{
+    constexpr HeaderCharset kShiftJIS{kEncodingShiftJIS, "shift_jis"};
+    std::string manyWords;
+    for (int i = 0; i < 60; ++i)
+        manyWords += i % 7 == 3 ? " caf\xc3\xa9" : " word";
+    const struct Case {
+        const char* name;
+        std::string field; // UTF-8
+        LongFieldPlan::Kind kind = LongFieldPlan::Kind::Unstructured;
+    } cases[] = {
+        {"words around non-ASCII ones", "Subject:" + manyWords + "\r\n"},
+        {"leading and trailing blanks", "Subject:   caf\xc3\xa9 au lait  \t \r\n"},
+        {"no blank after the colon", "Subject:caf\xc3\xa9\r\n"},
+        {"an unsafe plain word: all words encoded", "X-Note: =?x?= caf\xc3\xa9 tail\n"},
+        {"a plain word too long to fold", "Subject: " + std::string(90, 'a') + " caf\xc3\xa9 b\r\n"},
+        {"folded with LF, CR and CR LF", "Subject: first\n caf\xc3\xa9\r\tsecond caf\xc3\xa9\r\n more\r\n"},
+        {"no terminator", "Subject: caf\xc3\xa9" + manyWords},
+        {"Japanese and an emoji", "Subject: \xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e \xf0\x9f\x98\x80 text" + manyWords + "\r\n"},
+        {"a long plain prefix", "Subject:" + manyWords + manyWords + " \xe6\x97\xa5\r\n"},
+        {"a name longer than any known one", std::string(70, 'X') + ": caf\xc3\xa9\r\n"},
+        {"a blank in the name: copied", "X Y: caf\xc3\xa9\r\n", LongFieldPlan::Kind::Copied},
+        {"no name: copied", ": caf\xc3\xa9\r\n", LongFieldPlan::Kind::Copied},
+        {"no colon: copied", "caf\xc3\xa9 text\r\n", LongFieldPlan::Kind::Copied},
+        {"a non-ASCII name: copied", "Caf\xc3\xa9: x\r\n", LongFieldPlan::Kind::Copied},
+        {"an address field: held", "To: Zo\xc3\xab <z@example.org>\r\n", LongFieldPlan::Kind::Held},
+        {"a structured field: held", "Received: (caf\xc3\xa9) by x\r\n", LongFieldPlan::Kind::Held},
+    };
+    const HeaderCharset charsets[] = {kUTF8, kLatin1, kISO2022JP, kShiftJIS, {kEncodingASCII, "us-ascii"}};
+    for (const Case& c : cases) {
+        const std::u16string field = utf16(c.field);
+        for (const HeaderCharset& charset : charsets) {
+            std::u16string expected;
+            encodeHeaderFields(field, charset, expected);
+            for (const std::size_t part : {std::size_t{1}, std::size_t{3}, std::size_t{77}, field.size()}) {
+                LongFieldPlan::Kind kind;
+                const std::u16string got = longField(field, charset, part, kind);
+                const std::string run = std::string(c.name) + " in " + std::string(charset.name) + ", parts of "
+                    + std::to_string(part);
+                EXPECT_EQ(kind, c.kind) << run;
+                if (kind != LongFieldPlan::Kind::Held) {
+                    EXPECT_EQ(utf8(got), utf8(expected)) << run;
+                }
+            }
+        }
+    }
+    // A lone surrogate: not even UTF-8 can write it, and the field stands as it is.
+    const std::u16string lone = u"Subject: caf\u00e9 \xd800 x\r\n";
+    LongFieldPlan::Kind kind;
+    EXPECT_EQ(longField(lone, kLatin1, 2, kind), lone);
+    EXPECT_EQ(kind, LongFieldPlan::Kind::Copied);
+}
+
 TEST(EncodedWords, AsciiCompatibility)
 {
     EXPECT_TRUE(isAsciiCompatible(kEncodingUTF8));
