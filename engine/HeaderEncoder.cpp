@@ -414,6 +414,8 @@ void LongField::add(std::u16string_view text)
         out.append(text);
         return;
     }
+    if (pass_ == Pass::Shape)
+        ascii_ = ascii_ && isAscii(text);
     walker_.feed(text);
     drain();
 }
@@ -425,7 +427,9 @@ void LongField::finish()
     case Pass::Shape:
         if (inWord_)
             endWord(position_);
-        if (plan_.kind == LongFieldPlan::Kind::Unstructured && (!named_ || firstWord_ == kNone))
+        if (ascii_ || !named_) // an all-ASCII field stands as it is, whatever its name
+            plan_.kind = LongFieldPlan::Kind::Copied;
+        if (plan_.kind == LongFieldPlan::Kind::Unstructured && firstWord_ == kNone)
             plan_.kind = LongFieldPlan::Kind::Copied;
         if (plan_.kind == LongFieldPlan::Kind::Unstructured) {
             plan_.valueLength = position_;

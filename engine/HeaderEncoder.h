@@ -46,8 +46,8 @@ struct LongFieldPlan {
     bool base64 = false;
 };
 
-/// encodeHeaderFields for one field with non-ASCII text given in parts (its lines with
-/// their terminators), for a field too long to hold: a first pass over the field finds
+/// encodeHeaderFields for one field given in parts (its lines with their terminators),
+/// for a field too long to hold: a first pass over the field finds
 /// its shape, a second the charset of its encoded-words, a third writes the field into
 /// `out` (which the caller empties as it likes) with the bytes encodeHeaderFields gives.
 class LongField {
@@ -75,6 +75,7 @@ private:
     HeaderCharset charset_;
     TextLineWalker<LongField> walker_;
     std::uint64_t lines_ = 0;
+    bool ascii_ = true;
     bool named_ = false;
     std::u16string name_; // its first 64 units
     std::uint64_t nameLength_ = 0;

@@ -192,6 +192,7 @@ TEST(HeaderEncoder, LongFieldsInPartsGiveTheFieldsBytes)
         {"a non-ASCII name: copied", "Caf\xc3\xa9: x\r\n", LongFieldPlan::Kind::Copied},
         {"an address field: held", "To: Zo\xc3\xab <z@example.org>\r\n", LongFieldPlan::Kind::Held},
         {"a structured field: held", "Received: (caf\xc3\xa9) by x\r\n", LongFieldPlan::Kind::Held},
+        {"an ASCII structured field: copied", "Content-Type: text/plain; charset=utf-8\r\n", LongFieldPlan::Kind::Copied},
     };
     const HeaderCharset charsets[] = {kUTF8, kLatin1, kISO2022JP, kShiftJIS, {kEncodingASCII, "us-ascii"}};
     for (const Case& c : cases) {

@@ -303,7 +303,7 @@ TEST(LargeMessage, HeadersOfAnySizeStreamFieldByField)
         {"no candidate fits", from + crlf + fields(300, 3, crlf) + "Subject: \x80" + crlf + crlf, body, kWindows1252,
          {"us-ascii", "iso-8859-1"}},
     };
-    const std::pair<std::size_t, std::size_t> runs[] = {{1, 64}, {7, 256}, {4096, kLargeFieldLimit}, {100'000, 1000}};
+    const std::pair<std::size_t, std::size_t> runs[] = {{1, 64}, {3, 16}, {7, 256}, {4096, kLargeFieldLimit}, {100'000, 1000}};
     for (const Case& c : cases) {
         const std::string message = c.header + c.body;
         const std::uint64_t headerLength = c.ends ? c.header.size() : kHeaderLengthNone;
@@ -324,7 +324,9 @@ TEST(LargeMessage, HeadersOfAnySizeStreamFieldByField)
                 const std::optional<Outcome> inBlocks = streamed(message, headerLength, options, block, SIZE_MAX, fieldLimit);
                 if (!inBlocks) {
                     // Declined only for a long field that is rewritten (encoded or replaced).
-                    EXPECT_TRUE((mode & c.declinesWith) != 0 && fieldLimit < c.header.size()) << run;
+                    // Fields of 16 units: a Content-Type field with tags on, any address.
+                    const int declinesWith = c.declinesWith | (fieldLimit == 16 ? 1 | 2 : 0);
+                    EXPECT_TRUE((mode & declinesWith) != 0 && fieldLimit < c.header.size()) << run;
                     continue;
                 }
                 EXPECT_EQ(inBlocks->converted, whole.converted) << run;
