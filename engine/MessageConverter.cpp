@@ -1292,11 +1292,25 @@ public:
             passes_->next = 0;
     }
 
-    void feed(std::u16string_view text) { walker_.feed(text); }
+    void feed(std::u16string_view text)
+    {
+        if (phase_ != Phase::Rest) {
+            walker_.feed(text);
+            return;
+        }
+        // Past the fields the text goes on in blocks, not line by line (a CR held for
+        // the LF that may follow is copied as it is either way).
+        if (!direct_) {
+            walker_.finish();
+            direct_ = true;
+        }
+        sink_.feed(text);
+    }
 
     void finish()
     {
-        walker_.finish();
+        if (!direct_)
+            walker_.finish();
         closeField();
         sink_.finish();
     }
@@ -1412,6 +1426,7 @@ private:
     TextLineWalker<FieldEncoder> walker_;
     std::optional<LongField> long_;
     Phase phase_ = Phase::FirstLine;
+    bool direct_ = false;
     bool lineStarted_ = false;
     bool fieldOpen_ = false;
     bool copying_ = false;
