@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace tarnwick {
 namespace {
@@ -217,6 +219,87 @@ TEST(HeaderEncoder, LongFieldsInPartsGiveTheFieldsBytes)
     LongFieldPlan::Kind kind;
     EXPECT_EQ(longField(lone, kLatin1, 2, kind), lone);
     EXPECT_EQ(kind, LongFieldPlan::Kind::Copied);
+}
+
+// The encoded-words and the folding of a text given in parts: the bytes of the whole
+// text's, whatever the parts, with pairs of surrogates and shift sequences cut anywhere.
+TEST(EncodedWords, WordsAndFoldsInPartsGiveTheWholeTextsBytes)
+{
+    auto repeated = [](std::u16string_view part, std::size_t n) {
+        std::u16string text;
+        for (std::size_t i = 0; i < n; ++i)
+            text += part;
+        return text;
+    };
+    const struct Case {
+        const char* name;
+        std::u16string text;
+    } cases[] = {
+        {"one short word", u"caf\u00e9"},
+        {"Latin-1 words", repeated(u"caf\u00e9 au lait ", 40)},
+        {"Japanese", repeated(u"\u65e5\u672c\u8a9e\u306e\u30c6\u30ad\u30b9\u30c8", 30)},
+        {"emoji: pairs of surrogates", repeated(u"a\U0001F600", 90)},
+        {"a character no legacy charset has", repeated(u"x\u20ac\u0153 ", 50)},
+        {"no blank in 300 units", repeated(u"\u00e9", 300)},
+    };
+    constexpr HeaderCharset kShiftJIS{kEncodingShiftJIS, "shift_jis"};
+    const HeaderCharset charsets[] = {kUTF8, kLatin1, kISO2022JP, kShiftJIS};
+    for (const Case& c : cases) {
+        for (const HeaderCharset& charset : charsets) {
+            std::u16string words;
+            std::vector<std::size_t> points;
+            ASSERT_TRUE(appendEncodedWords(c.text, charset, words, points));
+            std::u16string folded;
+            appendFolded(words, points, u"\r\n", folded);
+            for (const std::size_t part : {std::size_t{1}, std::size_t{2}, std::size_t{76}, std::size_t{77}, c.text.size()}) {
+                const std::string run = std::string(c.name) + " in " + std::string(charset.name) + ", parts of "
+                    + std::to_string(part);
+                EncodedWordsSurvey survey(charset);
+                for (std::size_t at = 0; at < c.text.size(); at += part)
+                    survey.add(std::u16string_view(c.text).substr(at, part));
+                ASSERT_TRUE(survey.finish()) << run;
+                EncodedWordsStream stream(survey.used(), survey.base64(), c.text.size());
+                FoldedLine line(u"\r\n");
+                for (std::size_t at = 0; at < c.text.size(); at += part)
+                    stream.add(std::u16string_view(c.text).substr(at, part), line);
+                stream.finish(line);
+                line.finish();
+                EXPECT_EQ(utf8(line.out), utf8(folded)) << run;
+            }
+        }
+    }
+}
+
+// Folding a line given in parts, with gaps between fold points shorter and longer than a line.
+TEST(EncodedWords, FoldedLineInPartsFoldsAsTheWholeLine)
+{
+    for (const std::size_t gap : {std::size_t{1}, std::size_t{5}, std::size_t{40}, std::size_t{78}, std::size_t{79},
+                                  std::size_t{200}}) {
+        std::u16string line = u"Subject:";
+        std::vector<std::size_t> points;
+        for (std::size_t i = 0; line.size() < 1000; ++i) {
+            points.push_back(line.size());
+            line += u' ';
+            line += std::u16string(gap + i % 3, u'w');
+        }
+        std::u16string whole;
+        appendFolded(line, points, u"\n", whole);
+        for (const std::size_t part : {std::size_t{1}, std::size_t{7}, std::size_t{100}}) {
+            FoldedLine folded(u"\n");
+            std::size_t next = 0;
+            for (std::size_t at = 0; at < line.size();) {
+                if (next < points.size() && points[next] == at) {
+                    folded.foldPoint();
+                    ++next;
+                }
+                const std::size_t end = std::min({line.size(), at + part, next < points.size() ? points[next] : line.size()});
+                folded.append(std::u16string_view(line).substr(at, end - at));
+                at = end;
+            }
+            folded.finish();
+            EXPECT_EQ(utf8(folded.out), utf8(whole)) << "gap " << gap << ", parts of " << part;
+        }
+    }
 }
 
 TEST(EncodedWords, AsciiCompatibility)

@@ -298,6 +298,16 @@ TEST(LargeMessage, HeadersOfAnySizeStreamFieldByField)
          from + crlf + fields(400, 0, crlf) + "Content-Type: text/plain; charset=utf-8" + crlf + "Subject: \xc3\xa9t\xc3\xa9"
              + crlf + crlf,
          "\xc3\xa9t\xc3\xa9\r\n", kEncodingAutomatic, western},
+        // A charset value too long to keep: only the name after its last '/' can count.
+        {"automatic: a long declared charset value, a name after its last '/'",
+         from + crlf + "Content-Type: text/plain; charset=\"" + std::string(3000, 'x') + "/iso-8859-2\"" + crlf + crlf,
+         "\xc3\xa9t\xc3\xa9\r\n", kEncodingAutomatic, western, true, 1},
+        {"automatic: a long declared charset value, a long name after its '/'",
+         from + crlf + "Content-Type: text/plain; charset=utf-8/" + std::string(3000, 'x') + crlf + crlf,
+         "\xc3\xa9t\xc3\xa9 caf\xe9\r\n", kEncodingAutomatic, western, true, 1},
+        {"automatic: a long declared charset value, no '/'",
+         from + crlf + "Content-Type: text/plain; charset=" + std::string(3000, 'u') + crlf + crlf,
+         "\xc3\xa9t\xc3\xa9\r\n", kEncodingAutomatic, western, true, 1},
         {"automatic: no empty line", from + crlf + repeated("Subject: caf\xe9" + crlf, 500), "", kEncodingAutomatic,
          western, false},
         {"no candidate fits", from + crlf + fields(300, 3, crlf) + "Subject: \x80" + crlf + crlf, body, kWindows1252,
