@@ -12,6 +12,10 @@ namespace {
 // waiting batch itself (or waits), which keeps memory bounded and both cores busy
 // when converting is the slower part.
 constexpr std::size_t kBatchesInFlight = 4;
+// A batch larger than this (a large message) is converted in order after everything
+// before it, so that memory holds one such message at a time, as without the second
+// thread.
+constexpr std::size_t kLargeBatchBytes = std::size_t{1} << 20;
 
 } // namespace
 
@@ -52,17 +56,23 @@ void ParallelConversion::note(std::string line)
     collecting_->notes.push_back({collecting_->messages.size(), std::move(line)});
 }
 
-bool ParallelConversion::drain()
+bool ParallelConversion::retireAll()
 {
     for (;;) {
         {
             const std::lock_guard lock(mutex_);
             if (inFlight_.empty())
-                break;
+                return true;
         }
         if (!retire(true))
             return false;
     }
+}
+
+bool ParallelConversion::drain()
+{
+    if (!retireAll())
+        return false;
     MessageBatch& batch = *collecting_;
     bool delivered = true;
     if (!batch.messages.empty()) {
@@ -118,8 +128,11 @@ bool ParallelConversion::submit()
     std::unique_ptr<MessageBatch> batch = std::move(collecting_);
     collecting_ = freshBatch();
     messageStart_ = 0;
-    if (!candidates_.built() || workerFailed_ || (!worker_.joinable() && !startWorker())) {
-        // In order, here: nothing else is in flight then.
+    const bool large = batch->input.size() > kLargeBatchBytes;
+    if (large || !candidates_.built() || workerFailed_ || (!worker_.joinable() && !startWorker())) {
+        // In order, here, after everything before it.
+        if (!retireAll())
+            return false;
         batch->start = mailbox_.automatic;
         convert(*batch);
         const bool delivered = deliverInOrder(*batch);

@@ -109,6 +109,7 @@ private:
     // Delivers the converted batches at the front; with `wait`, the front one at least
     // (converting it here when nobody has). False when a delivery failed.
     bool retire(bool wait);
+    bool retireAll();
     bool deliverInOrder(MessageBatch& batch);
     std::unique_ptr<MessageBatch> freshBatch();
     void recycle(std::unique_ptr<MessageBatch> batch);

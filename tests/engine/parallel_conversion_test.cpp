@@ -52,7 +52,7 @@ std::string message(int n, const std::string& subject, const std::string& body)
 
 // Runs of messages that change Automatic's memory (Japanese, Korean or Chinese confirmed),
 // short texts read by it, no-break spaces, text no charset list holds, attachment lines
-// with and without their file, and one message over the spool bound.
+// with and without their file, one message over a megabyte and one over the spool bound.
 std::string craftedMailbox()
 {
     std::string mailbox;
@@ -86,6 +86,8 @@ std::string craftedMailbox()
         }
         if (n == 60)
             mailbox += message(n, "large \xE9", std::string(5u << 20, 'L') + "\xE9\xA0");
+        if (n == 90)
+            mailbox += message(n, "over a megabyte", std::string(3u << 19, 'M') + "\r\nTEL\xA0" + kShiftJIS);
     }
     return mailbox;
 }
