@@ -1059,8 +1059,9 @@ bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 /// encoded, and no Content-Type header when one may be replaced.
 class HeaderScan {
 public:
-    HeaderScan(std::size_t fieldLimit, bool encodeFields, bool replacesContentType, bool crlfTerminators)
-        : fieldLimit_(fieldLimit), encodeFields_(encodeFields), replacesContentType_(replacesContentType),
+    HeaderScan(std::size_t fieldLimit, std::size_t heldLimit, bool encodeFields, bool replacesContentType,
+               bool crlfTerminators)
+        : fieldLimit_(fieldLimit), heldLimit_(heldLimit), encodeFields_(encodeFields), replacesContentType_(replacesContentType),
           crlfTerminators_(crlfTerminators)
     {
     }
@@ -1078,8 +1079,8 @@ public:
     {
         if (head_.size() < kHead)
             head_.append(text.substr(0, kHead - head_.size()));
-        if (line_.size() <= fieldLimit_)
-            line_.append(text.substr(0, fieldLimit_ + 1 - line_.size()));
+        if (line_.size() <= heldLimit_)
+            line_.append(text.substr(0, heldLimit_ + 1 - line_.size()));
         lineLength_ += text.size();
         lineBits_ |= unitBits(text);
     }
@@ -1126,7 +1127,7 @@ public:
                 }
             } else if (continuation) {
                 change_->replacedLength += lastTerminator_.size() + lineLength_;
-                if (replaced_.size() <= fieldLimit_)
+                if (replaced_.size() <= heldLimit_)
                     replaced_.append(lastTerminator_).append(line_);
             } else {
                 changeDone_ = true;
@@ -1145,6 +1146,8 @@ public:
 
     /// Whether the rest of the text can change nothing here.
     bool done() const { return fieldsDone_ && changeDone_; }
+    /// Gives back the line held, once the text is behind.
+    void release() { std::u16string().swap(line_); }
     /// Whether some field is too long to be handled a field at a time.
     bool tooLong() const { return tooLong_; }
     /// How many fields with non-ASCII text are rewritten as they go by (LongField).
@@ -1192,15 +1195,17 @@ private:
     {
         if (fieldOpen_ && fieldLength_ > fieldLimit_) {
             const bool rewritten = encodeFields_ && fieldBits_ > 0x7F && fieldIsRewritten_;
-            // Unstructured text is rewritten as it goes by; anything else needs the field whole.
-            if ((rewritten && !fieldIsUnstructured_) || (replacesContentType_ && fieldIsContentType_))
+            // Unstructured text is rewritten as it goes by; anything else is held whole.
+            if (rewritten && fieldIsUnstructured_)
+                ++longFields_;
+            else if (fieldLength_ > heldLimit_ && (rewritten || (replacesContentType_ && fieldIsContentType_)))
                 tooLong_ = true;
-            longFields_ += rewritten;
         }
         fieldOpen_ = false;
     }
 
     std::size_t fieldLimit_;
+    std::size_t heldLimit_;
     bool encodeFields_;
     bool replacesContentType_;
     bool crlfTerminators_;
@@ -1209,7 +1214,7 @@ private:
     char16_t lineBits_ = 0;
     static constexpr std::size_t kHead = 64;
     std::u16string head_; // the line's first kHead units
-    std::u16string line_; // the line's first fieldLimit + 1 units
+    std::u16string line_; // the line's first heldLimit + 1 units
     std::uint64_t lineNumber_ = 0;
     bool fieldOpen_ = false;
     std::uint64_t fieldLength_ = 0;
@@ -1284,8 +1289,10 @@ struct LongFieldPasses {
 template <typename Sink>
 class FieldEncoder {
 public:
-    FieldEncoder(const EncodingPair& candidate, std::size_t fieldLimit, LongFieldPasses* passes, Sink& sink)
-        : charset_{candidate.encoding, candidate.charsetName}, fieldLimit_(fieldLimit), passes_(passes), sink_(sink),
+    FieldEncoder(const EncodingPair& candidate, std::size_t fieldLimit, std::size_t heldLimit, LongFieldPasses* passes,
+                 Sink& sink)
+        : charset_{candidate.encoding, candidate.charsetName}, fieldLimit_(fieldLimit), heldLimit_(heldLimit),
+          passes_(passes), sink_(sink),
           walker_(*this)
     {
         if (passes_)
@@ -1366,7 +1373,7 @@ private:
             return;
         }
         field_.append(text);
-        if (field_.size() > fieldLimit_) {
+        if (field_.size() > fieldLimit_ && !(field_.size() <= heldLimit_ && heldWhole())) {
             if (passes_) {
                 if (passes_->pass == LongField::Pass::Shape)
                     passes_->plans.emplace_back();
@@ -1377,6 +1384,25 @@ private:
             passOn(field_);
             field_.clear();
         }
+    }
+
+    // Whether the field held begins with the name of one that encodeHeaderFields may
+    // rewrite and takes for structured text (held whole, as LongField cannot write it),
+    // or may still do so (its name not ended yet).
+    bool heldWhole()
+    {
+        if (structured_ != Structured::Unknown)
+            return structured_ == Structured::Yes;
+        const std::size_t colon = field_.find(u':');
+        const std::u16string_view name = std::u16string_view(field_).substr(0, colon);
+        // The ':' on the first line, and a name as encodeHeaderFields takes one.
+        if (!std::all_of(name.begin(), name.end(),
+                         [](char16_t c) { return c < 0x80 && c != u' ' && c != u'\t' && c != u'\r' && c != u'\n'; })
+            || colon == 0)
+            structured_ = Structured::No;
+        else if (colon != std::u16string::npos)
+            structured_ = isUnstructuredField(name) ? Structured::No : Structured::Yes;
+        return structured_ != Structured::No;
     }
 
     // A part of a field too long to hold.
@@ -1416,11 +1442,15 @@ private:
         field_.clear();
         fieldOpen_ = false;
         copying_ = false;
+        structured_ = Structured::Unknown;
     }
 
     enum class Phase { FirstLine, Fields, Rest };
     HeaderCharset charset_;
     std::size_t fieldLimit_;
+    std::size_t heldLimit_;
+    enum class Structured { Unknown, Yes, No };
+    Structured structured_ = Structured::Unknown;
     LongFieldPasses* passes_;
     Sink& sink_;
     TextLineWalker<FieldEncoder> walker_;
@@ -1444,6 +1474,8 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     if (blockSize == 0)
         return LargeMessageOutcome::NeedsWholeMessage;
     fieldLimit = std::max<std::size_t>(fieldLimit, 1);
+    // A field that must be rewritten whole is held up to this.
+    const std::size_t heldLimit = fieldLimit > SIZE_MAX / kLargeHeldFieldFactor ? SIZE_MAX : fieldLimit * kLargeHeldFieldFactor;
     // As the in-memory decoding: with Eudora tags on and a body, the header and the body
     // are decoded apart; else the message is one text (and all of it is "header").
     const bool tagged = options.processEudoraTags && headerLength <= size;
@@ -1561,7 +1593,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     }
 
     // The header change and the encoded-words, found on the text as it goes by.
-    HeaderScan scan(fieldLimit, options.encodeHeaders, contentType != ContentType::None, options.crlfLineEndings);
+    HeaderScan scan(fieldLimit, heldLimit, options.encodeHeaders, contentType != ContentType::None, options.crlfLineEndings);
     if (options.encodeHeaders || contentType != ContentType::None) {
         TextLineWalker<HeaderScan> lines(scan);
         blocks.forEachText([&](std::u16string_view text) {
@@ -1572,6 +1604,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
             lines.finish();
             scan.finish();
         }
+        scan.release();
         if (scan.tooLong())
             return LargeMessageOutcome::NeedsWholeMessage;
     }
@@ -1667,7 +1700,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
             through(encoder);
             return;
         }
-        FieldEncoder<Encoder> encoding(*fields, fieldLimit, longFields, encoder);
+        FieldEncoder<Encoder> encoding(*fields, fieldLimit, heldLimit, longFields, encoder);
         if (whole) {
             through(encoding);
             return;

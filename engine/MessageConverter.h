@@ -56,9 +56,9 @@ enum class LargeMessageOutcome {
     Unconverted,       // nothing written: no candidate fits or the message does not decode
     WriteFailed,       // `write` failed part-way
     NeedsWholeMessage, // nothing written: this message needs convertMessage (a header field
-                       // over kLargeFieldLimit units rewritten whole: a structured one
-                       // with non-ASCII text when header fields are encoded, or the
-                       // Content-Type header that the Eudora tags replace)
+                       // over kLargeHeldFieldFactor x kLargeFieldLimit units rewritten
+                       // whole: a structured one with non-ASCII text when header fields
+                       // are encoded, or the Content-Type header that the Eudora tags replace)
 };
 
 /// Reads `length` bytes at `offset` of a message kept outside memory; the view is
@@ -76,7 +76,11 @@ inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
 /// at a time, holding the field; a longer one is copied as it goes when that is what
 /// rewriting it gives (all ASCII, or no field name before its first ':'), or written
 /// as it goes when it holds unstructured text (LongField).
-inline constexpr std::size_t kLargeFieldLimit = std::size_t{1} << 20;
+inline constexpr std::size_t kLargeFieldLimit = std::size_t{1} << 18;
+/// A field that can only be rewritten whole (a structured one with non-ASCII text, the
+/// Content-Type header the Eudora tags replace) is held up to this many times the field
+/// limit; a message with a longer one needs convertMessage.
+inline constexpr std::size_t kLargeHeldFieldFactor = 16;
 
 /// Converts a message of `size` bytes too large to hold decoded in memory, with the
 /// bytes (and log lines) that convertMessage would give, reading it through `read` in

@@ -268,6 +268,15 @@ TEST(LargeMessage, HeadersOfAnySizeStreamFieldByField)
          body, kWindows1252, western},
         {"one long address field", from + crlf + "To: " + repeated("Zo\xeb <z@example.org>, ", 800) + crlf + crlf, body,
          kWindows1252, western, true, 2},
+        // Longer than a field, within what is held whole: rewritten whole.
+        {"an address field held whole", from + crlf + "To: " + repeated("Zo\xeb <z@example.org>, ", 30) + crlf + crlf,
+         body, kWindows1252, western},
+        {"a structured field whose name is longer than a field", from + crlf + "Disposition-Notification-To: "
+             + repeated("Zo\xeb <z@example.org>, ", 8) + crlf + crlf,
+         body, kWindows1252, western},
+        {"a Content-Type field held whole",
+         from + crlf + "Content-Type: text/plain;" + repeated(crlf + " x-p=1", 30) + crlf + crlf, body, kWindows1252,
+         western},
         {"folded fields with non-ASCII continuation lines",
          from + crlf + repeated("Subject: first" + crlf + " caf\xe9" + crlf + "\tsecond" + crlf, 300) + crlf, body,
          kWindows1252, western},
