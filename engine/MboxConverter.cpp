@@ -1270,7 +1270,11 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     const LargeMessageConversion convertLarge = [&](std::uint64_t size, const MessageReader& read,
                                                     std::uint64_t headerLength, MailboxContext& mailbox,
                                                     const std::function<bool(std::string_view)>& write) {
-        return convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+        const LargeMessageOutcome outcome = convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+        // Written unconverted like a small message that convertMessage leaves, and counted alike.
+        if (outcome == LargeMessageOutcome::Unconverted)
+            counts.add(mailbox.lastReason);
+        return outcome;
     };
     const ParallelSetup parallel{&candidates, std::max<std::size_t>(control.conversionBatchBytes, 1), &counts};
     ConversionResult result = convertMailbox(inputPath, outputPath, options, convert, convertLarge, control, parallel);

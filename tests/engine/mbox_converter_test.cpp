@@ -531,5 +531,48 @@ TEST_F(MboxConverterTest, MendsCROnlyAndDropsStaleLengths)
     }
 }
 
+// A message left unconverted is counted by its reason whatever its size: one over 4 MiB
+// goes through the spool file and the streamed conversion, a small one through
+// convertMessage; both are written as they stand.
+TEST_F(MboxConverterTest, UnconvertedMessagesAreCountedAtAnySize)
+{
+    struct Case {
+        const char* name;
+        std::string line;
+        std::vector<std::string> charsets;
+        UnconvertedCounts expected;
+    };
+    const Case cases[] = {
+        {"Japanese text, ASCII only", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e text\n", {"us-ascii"}, {0, 1}},
+        {"no charset of the list fits", "caf\xc3\xa9 \xe2\x82\xac\n", {"us-ascii", "iso-8859-1"}, {0, 1}},
+        {"not UTF-8", "caf\xe9 au lait\n", {"utf-8"}, {1, 0}},
+        {"converts", "plain text\n", {"us-ascii"}, {0, 0}},
+    };
+    const std::string ascii = "From b Mon Dec 13 18:45:29 2010\nSubject: fits\n\nplain\n";
+    for (const Case& c : cases) {
+        for (const std::size_t size : {std::size_t{200}, std::size_t{5} << 20}) {
+            const std::string where = std::string(c.name) + ", " + std::to_string(size) + " bytes";
+            std::string message = "From a Mon Dec 13 18:45:29 2010\nSubject: big\n\n";
+            while (message.size() < size)
+                message += c.line;
+            const std::string input = ascii + message + ascii;
+            writeFile(path("in"), input);
+            writeFile(path("out"), "");
+            ConversionOptions options;
+            options.convertEncodings = true;
+            options.sourceEncoding = kEncodingUTF8;
+            options.charsetNames = c.charsets;
+            const ConversionResult result = convertMbox(path("in"), path("out"), options);
+            ASSERT_TRUE(result.succeeded) << where << result.errorText;
+            EXPECT_EQ(result.messages, 3u) << where;
+            EXPECT_EQ(result.unconverted.undecodable, c.expected.undecodable) << where;
+            EXPECT_EQ(result.unconverted.unfitting, c.expected.unfitting) << where;
+            if (c.expected.undecodable + c.expected.unfitting > 0) {
+                EXPECT_TRUE(readFile(path("out")) == input) << where << ": written as it stands";
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace tarnwick

@@ -139,7 +139,11 @@ protected:
                 },
                 [&](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
                     const std::function<bool(std::string_view)>& write) {
-                    return convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+                    const LargeMessageOutcome outcome =
+                        convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+                    if (outcome == LargeMessageOutcome::Unconverted)
+                        run.unconverted.add(mailbox.lastReason);
+                    return outcome;
                 });
         } else {
             ConversionControl control;
