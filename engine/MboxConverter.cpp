@@ -478,6 +478,8 @@ public:
         } else {
             message_.attach(ownMessage_, 0);
         }
+        if (options_.convertEncodings && parallel.candidates)
+            counts_ = parallel.counts;
         if (options_.crlfLineEndings)
             setTerminator("\r\n");
         dateSatisfied_ = !options_.complementDateHeaders;
@@ -1067,7 +1069,18 @@ private:
             message = collected_;
         }
         DirectSink sink(batch_, output_);
-        const TextConversion convertText = [this](std::string_view text, std::uint64_t length, std::string& result) {
+        // The text is converted before it is known whether the message can be rebuilt;
+        // when it cannot, the whole message is converted again the usual way, so this
+        // attempt must leave no trace: its log lines wait, and the mailbox state and the
+        // counts it changed are put back.
+        std::vector<std::string> attemptLog;
+        std::optional<MailboxContext> mailboxBefore;
+        UnconvertedCounts countsBefore;
+        const TextConversion convertText = [&](std::string_view text, std::uint64_t length, std::string& result) {
+            mailboxBefore = mailbox_;
+            if (counts_)
+                countsBefore = *counts_;
+            const LogCapture capture(attemptLog);
             return convert_(text, length, mailbox_, result);
         };
         // With Automatic, names in attachment lines are taken in the mailbox's legacy encoding.
@@ -1099,6 +1112,14 @@ private:
             result = writeWithAttachments(message, headerLength_, *found, context, sink);
         } else {
             result = writeWithAttachments(message, headerLength_, attachmentLines_, context, sink);
+        }
+        if (result.outcome == ReattachOutcome::Unchanged && mailboxBefore) {
+            mailbox_ = *mailboxBefore;
+            if (counts_)
+                *counts_ = countsBefore;
+        } else {
+            for (const std::string& line : attemptLog)
+                logMessage(line);
         }
         switch (result.outcome) {
         case ReattachOutcome::Unchanged:
@@ -1162,6 +1183,7 @@ private:
     std::uint64_t messages_ = 0;
     std::string readFailure_;                // the attachment file that could not be read
     int readError_ = 0;
+    UnconvertedCounts* counts_ = nullptr;        // the counts that `convert_` adds to, when the pass knows them
     std::optional<ParallelConversion> pipeline_; // last: its thread ends before the rest goes
 };
 

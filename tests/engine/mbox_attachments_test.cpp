@@ -2,6 +2,7 @@
 // file change, in every combination of the options that shape the stream.
 #include "engine/MboxConverter.h"
 #include "platform/Log.h"
+#include "platform/TextEncoding.h"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +157,89 @@ TEST_F(MboxAttachmentsTest, AMessageOverEightMiBIsLeftAsItIs)
             EXPECT_EQ(log_[0], "Attachments not put back into the message at byte 0: it is over 8 MiB") << where;
         }
     }
+}
+
+// A message whose file is found but whose converted text has no header to take apart
+// goes out as with attachments off: converted once, its log lines and counts once.
+TEST_F(MboxAttachmentsTest, AMessageThatCannotBeRebuiltIsConvertedOnce)
+{
+    write("attach/a.txt", "a");
+    const std::string line = "Attachment Converted: \"c:\\eudora\\attach\\a.txt\"\n";
+    // Each conversion logs a line; "joins" loses the empty line after the header, as
+    // an HZ text whose header ends in '~' does.
+    struct Case {
+        const char* name;
+        bool joins;
+        bool rebuilt;
+    };
+    const Case cases[] = {{"keeps its lines", false, true}, {"joins its header to the body", true, false}};
+    for (const Case& c : cases) {
+        int calls = 0;
+        const MessageConversion conversion = [&](std::string_view message, std::uint64_t, MailboxContext&, std::string& result) {
+            ++calls;
+            logMessage("converted " + std::to_string(message.size()));
+            result.assign(message);
+            if (c.joins)
+                result.erase(result.find("\n\n"), 1);
+            return true;
+        };
+        const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: s\n\nText\n" + line;
+        write("in", input);
+        write("out", "");
+        ConversionOptions options;
+        options.convertEncodings = true;
+        options.putBackAttachments = true;
+        options.attachmentFolders = {{dir_ + "/attach"}, {}};
+        log_.clear();
+        const ConversionResult result = convertMbox(dir_ + "/in", dir_ + "/out", options, conversion);
+        ASSERT_TRUE(result.succeeded) << c.name;
+        const std::string output = readFile(dir_ + "/out");
+        EXPECT_EQ(result.attachments.attached, c.rebuilt ? 1u : 0u) << c.name;
+        // The text goes through the conversion without its attachment line when rebuilt,
+        // whole when not; either way the log tells of one conversion.
+        const std::size_t converted = c.rebuilt ? input.size() - line.size() : input.size();
+        EXPECT_EQ(log_, std::vector<std::string>{"converted " + std::to_string(converted)}) << c.name;
+        if (!c.rebuilt) {
+            EXPECT_EQ(output, "From a Mon Dec 13 18:45:29 2010\nSubject: s\nText\n" + line) << c.name;
+            EXPECT_EQ(calls, 2) << c.name << ": the whole message is converted after the attempt";
+        }
+    }
+
+    // The same through the job's conversion: an HZ header ending in '~' has no empty line
+    // once decoded. The bytes, log and counts are those of the message with no file found.
+    const std::string hz = "From a Mon Dec 13 18:45:29 2010\nSubject: x~\n\nText\n" + line
+                         + "From b Mon Dec 13 18:45:29 2010\nSubject: y\n\n~{;c~}\n" + line;
+    const PlatformEncoding hzEncoding = encodingForIANAName("HZ-GB-2312");
+    ASSERT_TRUE(isEncodingAvailable(hzEncoding));
+    ConversionOptions options;
+    options.convertEncodings = true;
+    options.putBackAttachments = true;
+    std::string outputs[2];
+    std::vector<std::string> logs[2];
+    UnconvertedCounts counts[2];
+    for (const bool found : {false, true}) {
+        write("attach/a.txt", "a");
+        if (!found)
+            fs::remove(dir_ + "/attach/a.txt");
+        write("in", hz);
+        write("out", "");
+        options.sourceEncoding = carryEncoding(hzEncoding);
+        options.charsetNames = {"us-ascii"};
+        options.attachmentFolders = {{dir_ + "/attach"}, {}};
+        log_.clear();
+        const ConversionResult result = convertMbox(dir_ + "/in", dir_ + "/out", options);
+        ASSERT_TRUE(result.succeeded);
+        EXPECT_EQ(result.attachments.attached, found ? 1u : 0u);
+        outputs[found] = readFile(dir_ + "/out");
+        std::erase_if(log_, [](const std::string& l) { return l.starts_with("Attachment not found"); });
+        logs[found] = log_;
+        counts[found] = result.unconverted;
+    }
+    EXPECT_EQ(outputs[1].substr(0, outputs[1].find("From b")), outputs[0].substr(0, outputs[0].find("From b")));
+    EXPECT_EQ(logs[1], logs[0]);
+    EXPECT_EQ(counts[1].unfitting, 1u) << "the second message has Chinese text";
+    EXPECT_EQ(counts[0].unfitting, 1u);
+    EXPECT_EQ(counts[1].undecodable, counts[0].undecodable);
 }
 
 TEST_F(MboxAttachmentsTest, AnIntactMultipartKeepsItsHeader)
