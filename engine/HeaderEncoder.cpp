@@ -124,14 +124,8 @@ bool rewriteUnstructured(std::u16string_view value, const HeaderCharset& charset
     return true;
 }
 
-// Lexical pieces of a structured field (RFC 5322, section 3.2).
-enum class TokenKind { Space, Word, Quoted, Comment, Angle, Literal, Separator };
-
-struct Token {
-    TokenKind kind;
-    std::size_t start;
-    std::size_t end; // exclusive
-};
+using TokenKind = StructuredTokenKind;
+using Token = StructuredToken;
 
 bool isWordBreak(char16_t c)
 {
@@ -162,7 +156,9 @@ std::size_t closingEnd(std::u16string_view value, std::size_t pos)
     return value.size();
 }
 
-void tokenize(std::u16string_view value, std::vector<Token>& tokens)
+} // namespace
+
+void structuredTokens(std::u16string_view value, std::vector<StructuredToken>& tokens)
 {
     tokens.clear();
     for (std::size_t pos = 0; pos < value.size();) {
@@ -192,8 +188,7 @@ void tokenize(std::u16string_view value, std::vector<Token>& tokens)
     }
 }
 
-// The text a quoted string or comment stands for: the delimiters dropped, quoted pairs undone.
-std::u16string unquoted(std::u16string_view token)
+std::u16string unquotedToken(std::u16string_view token)
 {
     std::u16string text;
     const bool closed = token.size() >= 2
@@ -207,12 +202,14 @@ std::u16string unquoted(std::u16string_view token)
     return text;
 }
 
+namespace {
+
 class StructuredRewriter {
 public:
     StructuredRewriter(std::u16string_view value, const HeaderCharset& charset, FieldLine& line)
         : value_(value), charset_(charset), line_(line)
     {
-        tokenize(value_, tokens_);
+        structuredTokens(value_, tokens_);
     }
 
     /// Address lists: display names and group names as well as comments.
@@ -303,7 +300,7 @@ private:
         for (std::size_t i = first; i < last; ++i) {
             const std::u16string_view piece = value_.substr(tokens_[i].start, tokens_[i].end - tokens_[i].start);
             if (tokens_[i].kind == TokenKind::Quoted)
-                text.append(unquoted(piece));
+                text.append(unquotedToken(piece));
             else
                 text.append(piece);
         }
@@ -317,7 +314,7 @@ private:
         const std::u16string_view piece = value_.substr(token.start, token.end - token.start);
         if (token.kind == TokenKind::Comment && !isAscii(piece)) {
             line_.text.push_back(u'(');
-            if (!line_.appendWords(unquoted(piece), charset_))
+            if (!line_.appendWords(unquotedToken(piece), charset_))
                 return false;
             line_.text.push_back(u')');
             return true;

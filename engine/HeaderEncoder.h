@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick {
 
@@ -28,6 +29,209 @@ std::size_t encodeHeaderFields(std::u16string_view header, const HeaderCharset& 
 
 /// Whether encodeHeaderFields takes a field of this name for unstructured text.
 bool isUnstructuredField(std::u16string_view name);
+
+/// The lexical pieces of a structured field's value (RFC 5322, section 3.2), as the
+/// rewriting of structured fields cuts them. A quoted string, comment, angle address or
+/// domain literal left open runs to the end of the value; a stray closer is a piece of
+/// its own; a backslash takes the next character into a word.
+enum class StructuredTokenKind : std::uint8_t { Space, Word, Quoted, Comment, Angle, Literal, Separator };
+
+struct StructuredToken {
+    StructuredTokenKind kind;
+    std::size_t start;
+    std::size_t end; // exclusive
+};
+
+/// The pieces of a whole value.
+void structuredTokens(std::u16string_view value, std::vector<StructuredToken>& tokens);
+
+/// The text a quoted string or comment stands for: the delimiters dropped (the last
+/// character only when it is the closer), quoted pairs undone.
+std::u16string unquotedToken(std::u16string_view token);
+
+/// structuredTokens and unquotedToken over a value given in parts, for a value too long
+/// to hold: every unit of the value is handed to `handler` as it comes,
+/// `begin(kind, offset)` before the first unit of a piece, `unit(c)` for each of its units,
+/// `inner(c)` for each unit of the text that a quoted string or comment stands for (a
+/// unit behind the one just given, as the last may be a closer), and `end(offset)` after
+/// its last. Nothing is held but a few units of state.
+class StructuredTokenizer {
+public:
+    template <typename Handler>
+    void feed(std::u16string_view text, Handler& handler)
+    {
+        for (const char16_t c : text)
+            put(c, handler);
+    }
+
+    template <typename Handler>
+    void finish(Handler& handler)
+    {
+        if (state_ != State::None)
+            close(handler);
+    }
+
+    std::uint64_t offset() const { return offset_; }
+
+private:
+    enum class State : std::uint8_t { None, Space, Word, Bracket };
+
+    static bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+    static bool isBreak(char16_t c)
+    {
+        return isBlank(c) || c == u'"' || c == u'(' || c == u')' || c == u'<' || c == u'>' || c == u'[' || c == u']'
+            || c == u',' || c == u':' || c == u';';
+    }
+
+    template <typename Handler>
+    void take(char16_t c, Handler& handler)
+    {
+        handler.unit(c);
+        ++offset_;
+    }
+
+    template <typename Handler>
+    void put(char16_t c, Handler& handler)
+    {
+        switch (state_) {
+        case State::None:
+            break;
+        case State::Space:
+            if (isBlank(c)) {
+                take(c, handler);
+                return;
+            }
+            close(handler);
+            break;
+        case State::Word:
+            if (escape_ || !isBreak(c)) {
+                escape_ = !escape_ && c == u'\\';
+                take(c, handler);
+                return;
+            }
+            close(handler);
+            break;
+        case State::Bracket:
+            bracket(c, handler);
+            return;
+        }
+        start(c, handler);
+    }
+
+    template <typename Handler>
+    void start(char16_t c, Handler& handler)
+    {
+        escape_ = false;
+        if (isBlank(c)) {
+            begin(StructuredTokenKind::Space, State::Space, c, handler);
+        } else if (c == u'"' || c == u'(' || c == u'<' || c == u'[') {
+            open_ = c;
+            close_ = c == u'"' ? u'"' : c == u'(' ? u')' : c == u'<' ? u'>' : u']';
+            depth_ = 1;
+            quoteInAngle_ = false;
+            held_ = false;
+            pair_ = false;
+            begin(c == u'"' ? StructuredTokenKind::Quoted : c == u'(' ? StructuredTokenKind::Comment
+                      : c == u'<'                                   ? StructuredTokenKind::Angle
+                                                                    : StructuredTokenKind::Literal,
+                  State::Bracket, c, handler);
+        } else if (c == u',' || c == u':' || c == u';') {
+            begin(StructuredTokenKind::Separator, State::None, c, handler);
+            handler.end(offset_);
+        } else if (c == u')' || c == u'>' || c == u']') {
+            begin(StructuredTokenKind::Literal, State::None, c, handler); // a stray closer
+            handler.end(offset_);
+        } else {
+            escape_ = c == u'\\';
+            begin(StructuredTokenKind::Word, State::Word, c, handler);
+        }
+    }
+
+    template <typename Handler>
+    void begin(StructuredTokenKind kind, State state, char16_t c, Handler& handler)
+    {
+        handler.begin(kind, offset_);
+        state_ = state;
+        take(c, handler);
+    }
+
+    template <typename Handler>
+    void bracket(char16_t c, Handler& handler)
+    {
+        take(c, handler);
+        const bool unquotes = open_ == u'"' || open_ == u'(';
+        if (unquotes) {
+            // The last unit waits: a closer there is dropped from the text.
+            if (held_)
+                inner(heldUnit_, handler);
+            heldUnit_ = c;
+            held_ = true;
+        }
+        bool closed = false;
+        if (open_ == u'<') {
+            // No quoted pairs in an angle address, but a quoted local part has them.
+            if (quoteInAngle_) {
+                if (escape_)
+                    escape_ = false;
+                else if (c == u'\\')
+                    escape_ = true;
+                else if (c == u'"')
+                    quoteInAngle_ = false;
+            } else if (c == u'>') {
+                closed = true;
+            } else if (c == u'"') {
+                quoteInAngle_ = true;
+            }
+        } else if (escape_) {
+            escape_ = false;
+        } else if (c == u'\\') {
+            escape_ = true;
+        } else if (c == close_) {
+            closed = --depth_ == 0;
+        } else if (open_ == u'(' && c == u'(') {
+            ++depth_;
+        }
+        if (closed)
+            close(handler);
+    }
+
+    template <typename Handler>
+    void inner(char16_t c, Handler& handler)
+    {
+        if (!pair_ && c == u'\\') {
+            pair_ = true;
+            return;
+        }
+        pair_ = false;
+        handler.inner(c);
+    }
+
+    template <typename Handler>
+    void close(Handler& handler)
+    {
+        if (state_ == State::Bracket && (open_ == u'"' || open_ == u'(')) {
+            if (held_ && heldUnit_ != close_)
+                inner(heldUnit_, handler);
+            if (pair_)
+                handler.inner(u'\\'); // a backslash with nothing after it stands
+            held_ = false;
+            pair_ = false;
+        }
+        state_ = State::None;
+        handler.end(offset_);
+    }
+
+    State state_ = State::None;
+    std::uint64_t offset_ = 0;
+    std::uint64_t depth_ = 0;
+    char16_t open_ = 0;
+    char16_t close_ = 0;
+    char16_t heldUnit_ = 0;
+    bool escape_ = false;
+    bool quoteInAngle_ = false;
+    bool held_ = false;
+    bool pair_ = false;
+};
 
 /// What encodeHeaderFields does with one field too long to hold, as LongField finds it.
 struct LongFieldPlan {

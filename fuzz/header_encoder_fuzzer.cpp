@@ -41,6 +41,29 @@ bool isAddressField(std::u16string_view name)
     return lower == u"from" || lower == u"to" || lower == u"cc" || lower == u"reply-to";
 }
 
+// The pieces StructuredTokenizer hands on, checked against the whole value's as they come.
+struct TokenCheck {
+    std::u16string_view value;
+    std::vector<StructuredToken> whole;
+    std::size_t next = 0;
+    std::u16string inner_;
+    void begin(StructuredTokenKind kind, std::uint64_t offset)
+    {
+        FUZZ_CHECK(next < whole.size() && whole[next].kind == kind && whole[next].start == offset);
+        inner_.clear();
+    }
+    void unit(char16_t) {}
+    void inner(char16_t c) { inner_.push_back(c); }
+    void end(std::uint64_t offset)
+    {
+        const StructuredToken& token = whole[next++];
+        FUZZ_CHECK(token.end == offset);
+        const std::u16string_view piece = value.substr(token.start, token.end - token.start);
+        const bool unquotes = token.kind == StructuredTokenKind::Quoted || token.kind == StructuredTokenKind::Comment;
+        FUZZ_CHECK(inner_ == (unquotes ? unquotedToken(piece) : std::u16string()));
+    }
+};
+
 std::size_t longestRun(std::u16string_view text)
 {
     std::size_t longest = 0;
@@ -74,8 +97,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::u16string out;
     encodeHeaderFields(header, charset, out);
 
-    // Field by field, as the encoder cuts them: a line and the lines that begin with a blank.
+    // The header as one structured value, in parts.
     const std::size_t part = 1 + (data[0] >> 5);
+    {
+        TokenCheck check{header, {}};
+        structuredTokens(header, check.whole);
+        StructuredTokenizer tokenizer;
+        for (std::size_t at = 0; at < header.size(); at += part)
+            tokenizer.feed(std::u16string_view(header).substr(at, part), check);
+        tokenizer.finish(check);
+        FUZZ_CHECK(check.next == check.whole.size());
+    }
+
+    // Field by field, as the encoder cuts them: a line and the lines that begin with a blank.
     for (std::size_t start = 0; start < header.size();) {
         std::size_t end = start;
         do {

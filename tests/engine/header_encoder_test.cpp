@@ -221,6 +221,112 @@ TEST(HeaderEncoder, LongFieldsInPartsGiveTheFieldsBytes)
     EXPECT_EQ(kind, LongFieldPlan::Kind::Copied);
 }
 
+// The pieces of a structured value and the text of its quoted strings and comments,
+// collected from StructuredTokenizer as it is handed the value in parts.
+struct CollectedTokens {
+    std::vector<StructuredToken> tokens;
+    std::vector<std::u16string> inner; // one for each piece
+    std::u16string raw;
+    std::uint64_t expectedOffset = 0;
+    bool consistent = true;
+
+    void begin(StructuredTokenKind kind, std::uint64_t offset)
+    {
+        consistent = consistent && offset == expectedOffset;
+        tokens.push_back({kind, static_cast<std::size_t>(offset), 0});
+        inner.emplace_back();
+    }
+    void unit(char16_t c)
+    {
+        raw.push_back(c);
+        ++expectedOffset;
+    }
+    void inner_(char16_t c) { inner.back().push_back(c); }
+    void end(std::uint64_t offset) { tokens.back().end = static_cast<std::size_t>(offset); }
+};
+
+struct TokenHandler {
+    CollectedTokens& collected;
+    void begin(StructuredTokenKind kind, std::uint64_t offset) { collected.begin(kind, offset); }
+    void unit(char16_t c) { collected.unit(c); }
+    void inner(char16_t c) { collected.inner_(c); }
+    void end(std::uint64_t offset) { collected.end(offset); }
+};
+
+// Empty when the pieces and texts are those of the whole value, else what differs.
+std::string compareTokens(std::u16string_view value, std::size_t part)
+{
+    std::vector<StructuredToken> whole;
+    structuredTokens(value, whole);
+    CollectedTokens collected;
+    TokenHandler handler{collected};
+    StructuredTokenizer tokenizer;
+    for (std::size_t at = 0; at < value.size(); at += part)
+        tokenizer.feed(value.substr(at, part), handler);
+    tokenizer.finish(handler);
+    if (!collected.consistent || collected.raw != value || tokenizer.offset() != value.size())
+        return "units";
+    if (collected.tokens.size() != whole.size())
+        return "count " + std::to_string(collected.tokens.size()) + " for " + std::to_string(whole.size());
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        const StructuredToken& a = whole[i];
+        const StructuredToken& b = collected.tokens[i];
+        if (a.kind != b.kind || a.start != b.start || a.end != b.end)
+            return "piece " + std::to_string(i);
+        const bool unquotes = a.kind == StructuredTokenKind::Quoted || a.kind == StructuredTokenKind::Comment;
+        const std::u16string expected = unquotes ? unquotedToken(value.substr(a.start, a.end - a.start)) : u"";
+        if (collected.inner[i] != expected)
+            return "text of piece " + std::to_string(i) + ": " + utf8(collected.inner[i]) + " for " + utf8(expected);
+    }
+    return {};
+}
+
+// The tokenizer in parts against the whole value's pieces: chosen shapes, then every
+// value of up to five units over the characters that matter to it.
+TEST(HeaderEncoder, StructuredTokensInPartsAreTheWholeValues)
+{
+    const char* const values[] = {
+        "",
+        " \t ",
+        "Ann Lee <ann@example.org>, \"Lee, Ann\" <a@x>",
+        "\"a \\\" b\" (c (nested) \\) d) <\"q>\\\"\" @x> [1.2\\]3]",
+        "group: a@x, (c) b@y; ",
+        "\"unclosed \\",
+        "(unclosed (nested)",
+        "<unclosed \"quote> in angle",
+        "stray ) > ] closers",
+        "w\\ ord\\, with\\\\ pairs\\",
+        "\"a\\\"",
+        "((a)",
+        "\"\"()<>[]",
+        "Caf\xc3\xa9 \"\xe6\x97\xa5\xe6\x9c\xac\" (\xe6\x97\xa5) <x@y>",
+    };
+    for (const char* value : values) {
+        const std::u16string text = utf16(value);
+        for (const std::size_t part : {std::size_t{1}, std::size_t{2}, std::size_t{5}, std::max<std::size_t>(text.size(), 1)})
+            EXPECT_EQ(compareTokens(text, part), "") << value << " in parts of " << part;
+    }
+    constexpr std::u16string_view kAlphabet = u"a \"()<>[]\\,";
+    std::u16string value;
+    std::size_t failures = 0;
+    auto all = [&](auto&& self, std::size_t length) -> void {
+        for (const std::size_t part : {std::size_t{1}, std::size_t{2}, std::size_t{5}}) {
+            const std::string difference = compareTokens(value, part);
+            if (!difference.empty() && ++failures <= 5)
+                ADD_FAILURE() << utf8(value) << " in parts of " << part << ": " << difference;
+        }
+        if (length == 0)
+            return;
+        for (const char16_t c : kAlphabet) {
+            value.push_back(c);
+            self(self, length - 1);
+            value.pop_back();
+        }
+    };
+    all(all, 5);
+    EXPECT_EQ(failures, 0u);
+}
+
 // The encoded-words and the folding of a text given in parts: the bytes of the whole
 // text's, whatever the parts, with pairs of surrogates and shift sequences cut anywhere.
 TEST(EncodedWords, WordsAndFoldsInPartsGiveTheWholeTextsBytes)
