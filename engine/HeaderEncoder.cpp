@@ -3,6 +3,7 @@
 #include "engine/TextLines.h"
 
 #include <algorithm>
+#include <deque>
 #include <vector>
 
 namespace tarnwick {
@@ -390,12 +391,592 @@ bool rewriteField(std::u16string_view field, std::u16string_view terminator, con
 
 bool isUnstructuredField(std::u16string_view name) { return kindOf(name) == FieldKind::Unstructured; }
 
-LongField::LongField(Pass pass, LongFieldPlan& plan, const HeaderCharset& charset)
+/// The value of a structured field given in parts, rewritten as StructuredRewriter
+/// rewrites the whole value. Two tokenizers go over it: the first finds the items
+/// (a mailbox or a group name, between separators) and holds each up to the plan's
+/// hold limit, as whether its words are a phrase is known only at its end; the second,
+/// as far behind as that, writes the pieces of each item once it is known.
+class StructuredStream {
+public:
+    enum Phrase : std::uint8_t { kNoPhrase, kUntilAngle, kWholeItem };
+
+    StructuredStream(LongField::Pass pass, LongFieldPlan& plan, const HeaderCharset& charset, FoldedLine* line)
+        : pass_(pass), plan_(plan), charset_(charset), line_(line), items_(*this), pieces_(*this)
+    {
+        startItem(0);
+    }
+
+    void add(std::u16string_view text)
+    {
+        itemTokens_.feed(text, items_);
+        flush();
+    }
+
+    void finish()
+    {
+        itemTokens_.finish(items_);
+        items_.endItem(itemTokens_.offset(), false);
+        pieceTokens_.finish(pieces_);
+        pieces_.finish();
+        flush();
+    }
+
+private:
+    bool shape() const { return pass_ == LongField::Pass::Shape; }
+    bool writing() const { return pass_ == LongField::Pass::Write; }
+    std::uint64_t limit() const { return plan_.holdLimit; }
+
+    // The output, onto the folded line.
+    void put(char16_t c)
+    {
+        if (!line_)
+            return;
+        buffer_.push_back(c);
+        last_ = c;
+        if (buffer_.size() >= 4096)
+            flush();
+    }
+    void flush()
+    {
+        if (line_ && !buffer_.empty()) {
+            line_->append(buffer_);
+            buffer_.clear();
+        }
+    }
+    void foldPoint()
+    {
+        flush();
+        line_->foldPoint();
+    }
+    // A unit of plain text, which may carry a fold when it is whitespace after a word.
+    void plain(char16_t c, bool textFollows = true)
+    {
+        if (!line_)
+            return;
+        if (isSpace(c) && textFollows && !isSpace(last_))
+            foldPoint();
+        put(c);
+    }
+    // Encoded-words for a text held whole, with the fold points appendEncodedWords gives.
+    void words(std::u16string_view text)
+    {
+        std::u16string encoded;
+        std::vector<std::size_t> points;
+        if (!appendEncodedWords(text, charset_, encoded, points))
+            return; // the passes before found none of these (the field is copied)
+        std::size_t at = 0;
+        for (const std::size_t point : points) {
+            for (; at < point; ++at)
+                put(encoded[at]);
+            foldPoint();
+        }
+        for (; at < encoded.size(); ++at)
+            put(encoded[at]);
+    }
+    // An encoded-word must stand apart from the word before it.
+    void separateFromPrevious()
+    {
+        if (!isSpace(last_) && last_ != u':' && last_ != u'(')
+            plain(u' ');
+    }
+
+    // The items: each one's phrase decided, held until it is.
+    struct Items {
+        explicit Items(StructuredStream& owner) : s(owner) {}
+        StructuredStream& s;
+        bool separator = false;
+        std::uint64_t separatorAt = 0;
+
+        void begin(StructuredTokenKind kind, std::uint64_t offset)
+        {
+            if (s.shape())
+                s.plan_.lastTokenStart = offset;
+            if (kind == StructuredTokenKind::Angle)
+                s.itemHasAngle_ = true;
+            separator = kind == StructuredTokenKind::Separator && s.plan_.addresses;
+            separatorAt = offset;
+        }
+        void unit(char16_t c)
+        {
+            if (separator) {
+                endItem(separatorAt, c == u':');
+                s.pass(c);
+                s.startItem(separatorAt + 1);
+                separator = false;
+                return;
+            }
+            if (s.holding_)
+                s.held_.push_back(c);
+            else
+                s.pass(c);
+        }
+        void inner(char16_t) {}
+        void end(std::uint64_t) {}
+
+        void endItem(std::uint64_t end, bool groupName)
+        {
+            const std::uint8_t phrase = !s.plan_.addresses ? kNoPhrase
+                : groupName                                ? kWholeItem
+                : s.itemHasAngle_                          ? kUntilAngle
+                                                           : kNoPhrase;
+            if (!s.plan_.addresses)
+                return;
+            if (s.shape()) {
+                if (end - s.itemStart_ > s.limit())
+                    s.plan_.items[s.itemStart_] = phrase;
+                return;
+            }
+            if (s.holding_) {
+                s.phrases_.push_back(phrase);
+                s.holding_ = false;
+                std::u16string held;
+                held.swap(s.held_);
+                for (const char16_t c : held)
+                    s.pass(c);
+            }
+        }
+    };
+
+    void startItem(std::uint64_t start)
+    {
+        itemStart_ = start;
+        itemHasAngle_ = false;
+        if (shape() || !plan_.addresses)
+            return;
+        const auto known = plan_.items.find(start);
+        holding_ = known == plan_.items.end();
+        if (!holding_)
+            phrases_.push_back(known->second);
+    }
+
+    void pass(char16_t c)
+    {
+        if (!shape())
+            pieceTokens_.feed(std::u16string_view(&c, 1), pieces_);
+    }
+
+    // The pieces of the items whose phrase is known, as StructuredRewriter writes them.
+    struct Pieces {
+        explicit Pieces(StructuredStream& owner) : s(owner) {}
+        StructuredStream& s;
+        enum class Mode { Raw, Plain, Run, Blanks, Comment, Skip };
+        Mode mode = Mode::Raw;
+        StructuredTokenKind kind = StructuredTokenKind::Space;
+        std::uint64_t start = 0;
+        bool angleSeen = false; // in this item
+        bool commaBefore = false;
+        bool blanksFollow = true;
+        // A run of words in a phrase.
+        bool inRun = false;
+        std::uint64_t runStart = 0;
+        std::uint64_t lastWordEnd = 0;
+        bool runKnown = false; // from the plan, else held
+        LongFieldPlan::Words run;
+        std::optional<EncodedWordsStream> stream;
+        std::optional<EncodedWordsSurvey> survey;
+        std::u16string heldRaw;
+        std::u16string heldText;
+        std::u16string text; // on its way to the stream or the survey
+        bool runAscii = true;
+        std::uint64_t runLength = 0;
+        bool runEncoded = false;
+        // Blanks after a word of a run: whether a word follows is known after them.
+        std::uint64_t blanksStart = 0;
+        bool blanksKnown = false;
+        bool blanksContinue = false;
+        std::u16string heldBlanks;
+        std::uint64_t spaces = 0;
+        std::uint64_t tabs = 0;
+        // A comment.
+        bool commentKnown = false;
+        LongFieldPlan::Words comment;
+        std::u16string commentRaw;
+        std::u16string commentText;
+        bool commentAscii = true;
+        std::uint64_t commentLength = 0;
+
+        bool inPhrase() const
+        {
+            if (s.phrases_.empty())
+                return false;
+            const std::uint8_t phrase = s.phrases_.front();
+            return phrase == kWholeItem || (phrase == kUntilAngle && !angleSeen);
+        }
+
+        void begin(StructuredTokenKind k, std::uint64_t offset)
+        {
+            if (commaBefore && k != StructuredTokenKind::Space && s.writing())
+                s.plain(u' ');
+            commaBefore = false;
+            const bool isWord = k == StructuredTokenKind::Word || k == StructuredTokenKind::Quoted;
+            if (mode == Mode::Blanks && !blanksKnown) {
+                // The blanks after a word: in the run when a word of the phrase follows.
+                const bool continues = isWord && inPhrase();
+                if (s.pass_ == LongField::Pass::Words && offset - blanksStart > s.limit())
+                    s.plan_.blanks[blanksStart] = continues;
+                if (continues) {
+                    for (; spaces > 0; --spaces)
+                        runUnit(u' ', u' ');
+                    for (; tabs > 0; --tabs)
+                        runUnit(u'\t', u'\t');
+                    for (const char16_t c : heldBlanks)
+                        runUnit(c, c);
+                } else {
+                    endRun();
+                    for (const char16_t c : heldBlanks)
+                        s.plain(c, blanksFollow);
+                }
+                heldBlanks.clear();
+                spaces = tabs = 0;
+            } else if (inRun && !isWord && k != StructuredTokenKind::Space) {
+                endRun();
+                if (k == StructuredTokenKind::Angle && runEncoded && s.writing())
+                    s.plain(u' ');
+            }
+            kind = k;
+            start = offset;
+            if (inRun) {
+                mode = k == StructuredTokenKind::Space ? Mode::Blanks : Mode::Run;
+                if (mode == Mode::Blanks)
+                    startBlanks(offset);
+                return;
+            }
+            switch (k) {
+            case StructuredTokenKind::Separator:
+                mode = Mode::Raw;
+                break;
+            case StructuredTokenKind::Comment:
+                startComment(offset);
+                break;
+            case StructuredTokenKind::Space:
+                mode = Mode::Plain;
+                blanksFollow = offset != s.plan_.lastTokenStart;
+                break;
+            case StructuredTokenKind::Angle:
+                angleSeen = true;
+                mode = Mode::Raw;
+                break;
+            case StructuredTokenKind::Word:
+            case StructuredTokenKind::Quoted:
+                if (inPhrase()) {
+                    startRun(offset);
+                    mode = Mode::Run;
+                } else {
+                    mode = Mode::Raw;
+                }
+                break;
+            case StructuredTokenKind::Literal:
+                mode = Mode::Raw;
+                break;
+            }
+        }
+
+        void unit(char16_t c)
+        {
+            switch (mode) {
+            case Mode::Raw:
+                if (s.writing())
+                    s.put(c);
+                if (kind == StructuredTokenKind::Separator) {
+                    if (!s.phrases_.empty())
+                        s.phrases_.pop_front();
+                    angleSeen = false;
+                    commaBefore = c == u',' && s.plan_.addresses;
+                }
+                break;
+            case Mode::Plain:
+                if (s.writing())
+                    s.plain(c, blanksFollow);
+                break;
+            case Mode::Run:
+                if (kind == StructuredTokenKind::Word)
+                    runUnit(c, c);
+                else
+                    runRaw(c);
+                break;
+            case Mode::Blanks:
+                if (blanksKnown) {
+                    if (blanksContinue)
+                        runUnit(c, c);
+                    else
+                        s.plain(c, blanksFollow);
+                } else if (s.writing()) {
+                    heldBlanks.push_back(c);
+                } else {
+                    ++(c == u' ' ? spaces : tabs); // only their numbers matter to the survey
+                }
+                break;
+            case Mode::Comment:
+                commentUnit(c);
+                break;
+            case Mode::Skip:
+                break;
+            }
+        }
+
+        void inner(char16_t c)
+        {
+            if (mode == Mode::Run)
+                runText(c);
+            else if (mode == Mode::Comment)
+                commentInner(c);
+        }
+
+        void end(std::uint64_t offset)
+        {
+            if (mode == Mode::Run)
+                lastWordEnd = offset;
+            if (mode == Mode::Comment)
+                endComment(offset);
+        }
+
+        void finish()
+        {
+            if (mode == Mode::Blanks && !blanksKnown) {
+                if (s.pass_ == LongField::Pass::Words && s.pieceTokens_.offset() - blanksStart > s.limit())
+                    s.plan_.blanks[blanksStart] = false;
+                endRun();
+                // The last piece of the value: no fold in it.
+                for (const char16_t c : heldBlanks)
+                    s.plain(c, false);
+                heldBlanks.clear();
+            } else if (inRun) {
+                endRun();
+            }
+        }
+
+        // Runs.
+        void startRun(std::uint64_t offset)
+        {
+            inRun = true;
+            runStart = offset;
+            runAscii = true;
+            runLength = 0;
+            runEncoded = false;
+            text.clear();
+            heldRaw.clear();
+            heldText.clear();
+            if (s.pass_ == LongField::Pass::Words) {
+                survey.emplace(s.charset_);
+                return;
+            }
+            const auto known = s.plan_.phrases.find(offset);
+            runKnown = known != s.plan_.phrases.end();
+            if (!runKnown)
+                return;
+            run = known->second;
+            if (!run.ascii) {
+                s.separateFromPrevious();
+                stream.emplace(run.used, run.base64, run.length);
+                runEncoded = true;
+            }
+        }
+        // A unit of a word (raw) standing for `t` in the phrase's text.
+        void runUnit(char16_t raw, char16_t t)
+        {
+            runRaw(raw);
+            runText(t);
+        }
+        void runRaw(char16_t c)
+        {
+            runAscii = runAscii && c < 0x80;
+            if (!s.writing())
+                return;
+            if (!runKnown)
+                heldRaw.push_back(c);
+            else if (run.ascii)
+                s.plain(c);
+        }
+        void runText(char16_t c)
+        {
+            ++runLength;
+            if (s.writing() && !runKnown) {
+                heldText.push_back(c);
+                return;
+            }
+            if (s.writing() && run.ascii)
+                return;
+            text.push_back(c);
+            if (text.size() >= 4096)
+                drainText();
+        }
+        void drainText()
+        {
+            if (survey)
+                survey->add(text);
+            if (stream) {
+                s.flush();
+                stream->add(text, *s.line_);
+            }
+            text.clear();
+        }
+        void endRun()
+        {
+            inRun = false;
+            drainText();
+            if (s.pass_ == LongField::Pass::Words) {
+                const bool fits = survey->finish();
+                if (!runAscii && !fits)
+                    s.failed_ = true;
+                if (lastWordEnd - runStart > s.limit())
+                    s.plan_.phrases[runStart] = {runAscii, survey->used(), survey->base64(), runLength};
+                survey.reset();
+                return;
+            }
+            if (!s.writing())
+                return;
+            if (runKnown) {
+                if (stream) {
+                    s.flush();
+                    stream->finish(*s.line_);
+                    stream.reset();
+                    s.last_ = u'=';
+                }
+                return;
+            }
+            if (isAscii(heldRaw)) {
+                for (const char16_t c : heldRaw)
+                    s.plain(c);
+            } else {
+                s.separateFromPrevious();
+                s.words(heldText);
+                runEncoded = true;
+            }
+            heldRaw.clear();
+            heldText.clear();
+        }
+        void startBlanks(std::uint64_t offset)
+        {
+            blanksStart = offset;
+            blanksKnown = false;
+            blanksFollow = offset != s.plan_.lastTokenStart;
+            heldBlanks.clear();
+            spaces = tabs = 0;
+            if (!s.writing())
+                return; // counted as they are held: at most a part of the hold limit
+            const auto known = s.plan_.blanks.find(offset);
+            if (known == s.plan_.blanks.end())
+                return;
+            blanksKnown = true;
+            blanksContinue = known->second;
+            if (!blanksContinue)
+                endRun();
+        }
+
+        // Comments.
+        void startComment(std::uint64_t offset)
+        {
+            mode = Mode::Comment;
+            commentRaw.clear();
+            commentText.clear();
+            commentAscii = true;
+            commentLength = 0;
+            commentKnown = false;
+            if (s.pass_ == LongField::Pass::Words) {
+                survey.emplace(s.charset_);
+                return;
+            }
+            const auto known = s.plan_.comments.find(offset);
+            commentKnown = known != s.plan_.comments.end();
+            if (commentKnown) {
+                comment = known->second;
+                if (!comment.ascii && s.writing()) {
+                    s.put(u'(');
+                    stream.emplace(comment.used, comment.base64, comment.length);
+                }
+            }
+        }
+        void commentUnit(char16_t c)
+        {
+            commentAscii = commentAscii && c < 0x80;
+            if (!s.writing())
+                return;
+            if (!commentKnown)
+                commentRaw.push_back(c);
+            else if (comment.ascii)
+                s.put(c);
+        }
+        void commentInner(char16_t c)
+        {
+            ++commentLength;
+            if (s.writing() && !commentKnown) {
+                commentText.push_back(c);
+                return;
+            }
+            if (s.writing() && comment.ascii)
+                return;
+            text.push_back(c);
+            if (text.size() >= 4096)
+                drainText();
+        }
+        void endComment(std::uint64_t offset)
+        {
+            mode = Mode::Skip;
+            drainText();
+            if (s.pass_ == LongField::Pass::Words) {
+                const bool fits = survey->finish();
+                if (!commentAscii && !fits)
+                    s.failed_ = true;
+                if (offset - start > s.limit())
+                    s.plan_.comments[start] = {commentAscii, survey->used(), survey->base64(), commentLength};
+                survey.reset();
+                return;
+            }
+            if (!s.writing())
+                return;
+            if (commentKnown) {
+                if (stream) {
+                    s.flush();
+                    stream->finish(*s.line_);
+                    stream.reset();
+                    s.put(u')');
+                }
+                return;
+            }
+            if (isAscii(commentRaw)) {
+                for (const char16_t c : commentRaw)
+                    s.put(c);
+            } else {
+                s.put(u'(');
+                s.words(commentText);
+                s.put(u')');
+            }
+        }
+    };
+
+    LongField::Pass pass_;
+    LongFieldPlan& plan_;
+    HeaderCharset charset_;
+    FoldedLine* line_;
+    std::u16string buffer_;
+    char16_t last_ = u':';
+    StructuredTokenizer itemTokens_;
+    StructuredTokenizer pieceTokens_;
+    Items items_;
+    Pieces pieces_;
+    std::uint64_t itemStart_ = 0;
+    bool itemHasAngle_ = false;
+    bool holding_ = false;
+    std::u16string held_;
+    std::deque<std::uint8_t> phrases_; // of the items the pieces are in, or about to be
+
+public:
+    bool failed_ = false;
+};
+
+
+LongField::LongField(Pass pass, LongFieldPlan& plan, const HeaderCharset& charset, std::size_t holdLimit)
     : pass_(pass), plan_(plan), charset_(charset), walker_(*this)
 {
     if (pass_ == Pass::Shape) {
         plan_ = LongFieldPlan();
         plan_.kind = LongFieldPlan::Kind::Unstructured; // until the name says otherwise
+        plan_.holdLimit = holdLimit;
+    }
+    if (pass_ != Pass::Shape && plan_.kind == LongFieldPlan::Kind::Structured) {
+        if (pass_ == Pass::Write)
+            line_.emplace(plan_.foldTerminator);
+        structured_ = std::make_unique<StructuredStream>(pass_, plan_, charset_, line_ ? &*line_ : nullptr);
     }
     if (pass_ == Pass::Words && plan_.kind == LongFieldPlan::Kind::Unstructured)
         survey_.emplace(charset_);
@@ -405,9 +986,11 @@ LongField::LongField(Pass pass, LongFieldPlan& plan, const HeaderCharset& charse
     }
 }
 
+LongField::~LongField() = default;
+
 void LongField::add(std::u16string_view text)
 {
-    if (pass_ == Pass::Write && plan_.kind != LongFieldPlan::Kind::Unstructured) {
+    if (pass_ == Pass::Write && plan_.kind == LongFieldPlan::Kind::Copied) {
         out.append(text);
         return;
     }
@@ -420,6 +1003,19 @@ void LongField::add(std::u16string_view text)
 void LongField::finish()
 {
     walker_.finish();
+    if (structured_) {
+        structured_->finish();
+        if (pass_ == Pass::Words && structured_->failed_)
+            plan_.kind = LongFieldPlan::Kind::Copied; // not even UTF-8 can write a part
+        if (pass_ == Pass::Write) {
+            line_->finish();
+            out.append(line_->out);
+            line_->out.clear();
+            out.append(lastTerminator_);
+        }
+        if (pass_ != Pass::Shape)
+            return;
+    }
     switch (pass_) {
     case Pass::Shape:
         if (inWord_)
@@ -490,7 +1086,12 @@ void LongField::contents(std::u16string_view text)
             if (nameLength_ == 0)
                 plan_.kind = LongFieldPlan::Kind::Copied;
             else if (plan_.kind != LongFieldPlan::Kind::Copied)
-                plan_.kind = isUnstructuredField(name_) ? LongFieldPlan::Kind::Unstructured : LongFieldPlan::Kind::Held;
+                plan_.kind = isUnstructuredField(name_) ? LongFieldPlan::Kind::Unstructured
+                                                        : LongFieldPlan::Kind::Structured;
+            if (plan_.kind == LongFieldPlan::Kind::Structured) {
+                plan_.addresses = kindOf(name_) == FieldKind::Addresses;
+                structured_ = std::make_unique<StructuredStream>(pass_, plan_, charset_, nullptr);
+            }
         }
         if (line_)
             line_->append(u":");
@@ -512,6 +1113,11 @@ void LongField::value(std::u16string_view text)
 {
     const std::uint64_t start = position_;
     position_ += text.size();
+    if (structured_) {
+        structured_->add(text);
+        if (pass_ != Pass::Shape)
+            return;
+    }
     switch (pass_) {
     case Pass::Shape:
         for (std::size_t i = 0; i < text.size(); ++i) {

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -238,7 +240,7 @@ struct LongFieldPlan {
     enum class Kind {
         Copied,       // the field stands as it is
         Unstructured, // rewritten with encoded-words from wordsStart to wordsEnd of its value
-        Held,         // structured with non-ASCII text: only the whole field can be rewritten
+        Structured,   // structured, with non-ASCII text: its phrases and comments rewritten
     };
     Kind kind = Kind::Copied;
     std::uint64_t valueLength = 0; // the value: after the name's ':', the terminators left out
@@ -248,16 +250,39 @@ struct LongFieldPlan {
     std::u16string foldTerminator;
     HeaderCharset used;
     bool base64 = false;
+
+    // A structured field. Its parts up to `holdLimit` units are held while they go by;
+    // what the writing must know of a longer one before its end is found by the passes
+    // before, by its offset in the value (so at most one entry in `holdLimit` units).
+    struct Words {
+        bool ascii = true;
+        HeaderCharset used;
+        bool base64 = false;
+        std::uint64_t length = 0; // of the text the words stand for
+    };
+    std::size_t holdLimit = 0;
+    bool addresses = false;
+    std::uint64_t lastTokenStart = 0;
+    std::map<std::uint64_t, std::uint8_t> items;  // a mailbox or group name: where its phrase is
+    std::map<std::uint64_t, Words> phrases;       // a run of words in a phrase
+    std::map<std::uint64_t, Words> comments;      // a comment
+    std::map<std::uint64_t, bool> blanks;         // blanks after a word of a phrase: whether one follows
 };
+
+class StructuredStream;
 
 /// encodeHeaderFields for one field given in parts (its lines with their terminators),
 /// for a field too long to hold: a first pass over the field finds
 /// its shape, a second the charset of its encoded-words, a third writes the field into
 /// `out` (which the caller empties as it likes) with the bytes encodeHeaderFields gives.
+/// What is held is bounded whatever the field: for a structured one, a few parts of at
+/// most `holdLimit` units and an entry for each longer part.
 class LongField {
 public:
     enum class Pass { Shape, Words, Write };
-    LongField(Pass pass, LongFieldPlan& plan, const HeaderCharset& charset);
+    /// Parts of a structured field longer than `holdLimit` units are not held.
+    LongField(Pass pass, LongFieldPlan& plan, const HeaderCharset& charset, std::size_t holdLimit = std::size_t{1} << 16);
+    ~LongField();
     void add(std::u16string_view text);
     void finish();
 
@@ -301,6 +326,7 @@ private:
     std::optional<FoldedLine> line_;
     std::optional<EncodedWordsStream> words_;
     bool previousBlank_ = false;
+    std::unique_ptr<StructuredStream> structured_;
 };
 
 } // namespace tarnwick

@@ -1103,7 +1103,6 @@ public:
                     fieldBits_ = lineBits_;
                     fieldIsContentType_ = startsWithContentType();
                     fieldIsRewritten_ = lineNumber_ > 0 && mayBeRewritten();
-                    fieldIsUnstructured_ = isUnstructured();
                 }
             }
             if (empty && lineNumber_ > 0)
@@ -1183,22 +1182,14 @@ private:
         return true;
     }
 
-    // Whether the field name on this line (before the first ':') is one that
-    // encodeHeaderFields takes for unstructured text; a name this long is no other.
-    bool isUnstructured() const
-    {
-        const std::size_t colon = head_.find(u':');
-        return colon == std::u16string::npos || isUnstructuredField(std::u16string_view(head_).substr(0, colon));
-    }
-
     void closeField()
     {
         if (fieldOpen_ && fieldLength_ > fieldLimit_) {
             const bool rewritten = encodeFields_ && fieldBits_ > 0x7F && fieldIsRewritten_;
-            // Unstructured text is rewritten as it goes by; anything else is held whole.
-            if (rewritten && fieldIsUnstructured_)
+            // Rewritten as it goes by (LongField); the Content-Type header replaced is held.
+            if (rewritten)
                 ++longFields_;
-            else if (fieldLength_ > heldLimit_ && (rewritten || (replacesContentType_ && fieldIsContentType_)))
+            else if (fieldLength_ > heldLimit_ && replacesContentType_ && fieldIsContentType_)
                 tooLong_ = true;
         }
         fieldOpen_ = false;
@@ -1221,7 +1212,6 @@ private:
     char16_t fieldBits_ = 0;
     bool fieldIsContentType_ = false;
     bool fieldIsRewritten_ = false;
-    bool fieldIsUnstructured_ = false;
     std::size_t longFields_ = 0;
     bool fieldsDone_ = false;
     bool tooLong_ = false;
@@ -1289,9 +1279,8 @@ struct LongFieldPasses {
 template <typename Sink>
 class FieldEncoder {
 public:
-    FieldEncoder(const EncodingPair& candidate, std::size_t fieldLimit, std::size_t heldLimit, LongFieldPasses* passes,
-                 Sink& sink)
-        : charset_{candidate.encoding, candidate.charsetName}, fieldLimit_(fieldLimit), heldLimit_(heldLimit),
+    FieldEncoder(const EncodingPair& candidate, std::size_t fieldLimit, LongFieldPasses* passes, Sink& sink)
+        : charset_{candidate.encoding, candidate.charsetName}, fieldLimit_(fieldLimit),
           passes_(passes), sink_(sink),
           walker_(*this)
     {
@@ -1373,36 +1362,17 @@ private:
             return;
         }
         field_.append(text);
-        if (field_.size() > fieldLimit_ && !(field_.size() <= heldLimit_ && heldWhole())) {
+        if (field_.size() > fieldLimit_) {
             if (passes_) {
                 if (passes_->pass == LongField::Pass::Shape)
                     passes_->plans.emplace_back();
                 if (passes_->next < passes_->plans.size())
-                    long_.emplace(passes_->pass, passes_->plans[passes_->next++], charset_);
+                    long_.emplace(passes_->pass, passes_->plans[passes_->next++], charset_, fieldLimit_);
             }
             copying_ = true;
             passOn(field_);
             field_.clear();
         }
-    }
-
-    // Whether the field held begins with the name of one that encodeHeaderFields may
-    // rewrite and takes for structured text (held whole, as LongField cannot write it),
-    // or may still do so (its name not ended yet).
-    bool heldWhole()
-    {
-        if (structured_ != Structured::Unknown)
-            return structured_ == Structured::Yes;
-        const std::size_t colon = field_.find(u':');
-        const std::u16string_view name = std::u16string_view(field_).substr(0, colon);
-        // The ':' on the first line, and a name as encodeHeaderFields takes one.
-        if (!std::all_of(name.begin(), name.end(),
-                         [](char16_t c) { return c < 0x80 && c != u' ' && c != u'\t' && c != u'\r' && c != u'\n'; })
-            || colon == 0)
-            structured_ = Structured::No;
-        else if (colon != std::u16string::npos)
-            structured_ = isUnstructuredField(name) ? Structured::No : Structured::Yes;
-        return structured_ != Structured::No;
     }
 
     // A part of a field too long to hold.
@@ -1442,15 +1412,11 @@ private:
         field_.clear();
         fieldOpen_ = false;
         copying_ = false;
-        structured_ = Structured::Unknown;
     }
 
     enum class Phase { FirstLine, Fields, Rest };
     HeaderCharset charset_;
     std::size_t fieldLimit_;
-    std::size_t heldLimit_;
-    enum class Structured { Unknown, Yes, No };
-    Structured structured_ = Structured::Unknown;
     LongFieldPasses* passes_;
     Sink& sink_;
     TextLineWalker<FieldEncoder> walker_;
@@ -1700,7 +1666,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
             through(encoder);
             return;
         }
-        FieldEncoder<Encoder> encoding(*fields, fieldLimit, heldLimit, longFields, encoder);
+        FieldEncoder<Encoder> encoding(*fields, fieldLimit, longFields, encoder);
         if (whole) {
             through(encoding);
             return;
@@ -1743,9 +1709,6 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
                     run(header, &candidate, false, none);
                 }
                 passes.pass = LongField::Pass::Write;
-                if (std::any_of(passes.plans.begin(), passes.plans.end(),
-                                [](const LongFieldPlan& plan) { return plan.kind == LongFieldPlan::Kind::Held; }))
-                    return LargeMessageOutcome::Unconverted; // HeaderScan declines these first
             }
             Encoder check(candidate.encoding, false, blockSize, write);
             run(header, &candidate, false, check);

@@ -143,16 +143,15 @@ TEST(HeaderEncoder, FoldsAndDecodesBack)
     }
 }
 
-// A field too long to hold goes through LongField in parts: the same bytes as
-// encodeHeaderFields, or, for a structured field with non-ASCII text, the word that it
-// must be held whole.
+// A field too long to hold goes through LongField in parts, its structured parts held
+// up to `holdLimit` units: the same bytes as encodeHeaderFields.
 std::u16string longField(std::u16string_view field, const HeaderCharset& charset, std::size_t part,
-                         LongFieldPlan::Kind& kind)
+                         LongFieldPlan::Kind& kind, std::size_t holdLimit = 1 << 16)
 {
     LongFieldPlan plan;
     std::u16string out;
     for (const LongField::Pass pass : {LongField::Pass::Shape, LongField::Pass::Words, LongField::Pass::Write}) {
-        LongField long_(pass, plan, charset);
+        LongField long_(pass, plan, charset, holdLimit);
         for (std::size_t at = 0; at < field.size(); at += part) {
             long_.add(field.substr(at, part));
             out += long_.out;
@@ -192,8 +191,8 @@ TEST(HeaderEncoder, LongFieldsInPartsGiveTheFieldsBytes)
         {"no name: copied", ": caf\xc3\xa9\r\n", LongFieldPlan::Kind::Copied},
         {"no colon: copied", "caf\xc3\xa9 text\r\n", LongFieldPlan::Kind::Copied},
         {"a non-ASCII name: copied", "Caf\xc3\xa9: x\r\n", LongFieldPlan::Kind::Copied},
-        {"an address field: held", "To: Zo\xc3\xab <z@example.org>\r\n", LongFieldPlan::Kind::Held},
-        {"a structured field: held", "Received: (caf\xc3\xa9) by x\r\n", LongFieldPlan::Kind::Held},
+        {"an address field", "To: Zo\xc3\xab <z@example.org>\r\n", LongFieldPlan::Kind::Structured},
+        {"a structured field", "Received: (caf\xc3\xa9) by x\r\n", LongFieldPlan::Kind::Structured},
         {"an ASCII structured field: copied", "Content-Type: text/plain; charset=utf-8\r\n", LongFieldPlan::Kind::Copied},
     };
     const HeaderCharset charsets[] = {kUTF8, kLatin1, kISO2022JP, kShiftJIS, {kEncodingASCII, "us-ascii"}};
@@ -208,9 +207,7 @@ TEST(HeaderEncoder, LongFieldsInPartsGiveTheFieldsBytes)
                 const std::string run = std::string(c.name) + " in " + std::string(charset.name) + ", parts of "
                     + std::to_string(part);
                 EXPECT_EQ(kind, c.kind) << run;
-                if (kind != LongFieldPlan::Kind::Held) {
-                    EXPECT_EQ(utf8(got), utf8(expected)) << run;
-                }
+                EXPECT_EQ(utf8(got), utf8(expected)) << run;
             }
         }
     }
@@ -219,6 +216,83 @@ TEST(HeaderEncoder, LongFieldsInPartsGiveTheFieldsBytes)
     LongFieldPlan::Kind kind;
     EXPECT_EQ(longField(lone, kLatin1, 2, kind), lone);
     EXPECT_EQ(kind, LongFieldPlan::Kind::Copied);
+}
+
+// Structured fields in parts, their parts held up to a small limit or not at all, give
+// the whole field's bytes: address lists and other fields with comments.
+TEST(HeaderEncoder, LongStructuredFieldsInPartsGiveTheFieldsBytes)
+{
+    constexpr HeaderCharset kShiftJIS{kEncodingShiftJIS, "shift_jis"};
+    const std::string japanese = "\xe5\xb1\xb1\xe7\x94\xb0\xe5\xa4\xaa\xe9\x83\x8e"; // four kanji
+    std::string manyAddresses;
+    for (int i = 0; i < 30; ++i)
+        manyAddresses += (i % 3 == 0 ? "\"" + japanese + " " + std::to_string(i) + "\" <u" : "user" + std::to_string(i) + " <u")
+            + std::to_string(i) + "@example.jp>, ";
+    const std::string longName = std::string(200, 'x') + " caf\xc3\xa9 " + std::string(100, 'y');
+    const std::string fields[] = {
+        "To: J\xc3\xbcrgen M\xc3\xbcller <mueller@example.com>\r\n",
+        "To: \"M\xc3\xbcller, J.\"<m@x.org>, Ann <a@x.org>\r\n",
+        "To: " + manyAddresses + "last@example.jp\r\n",
+        "Cc: \"caf\xc3\xa9 \\\" \\\\ pair\" <a@x>, plain@x (caf\xc3\xa9 (nested) \\) note)\r\n",
+        "To: Team caf\xc3\xa9: a@x, \"B\xc3\xa9\" <b@y>; , c@z\r\n",
+        "To: group: ; caf\xc3\xa9 <z@z>\n",
+        "To: \"unclosed caf\xc3\xa9 <a@x>, b@y\r\n",
+        "To: (unclosed caf\xc3\xa9 <a@x>, b@y\r\n",
+        "To: caf\xc3\xa9 <unclosed@x, b\xc3\xa9 <b@y>\r\n",
+        "To: stray ) > ] caf\xc3\xa9 <a@x>\r\n",
+        "To: caf\xc3\xa9   \t  <a@x>,b\xc3\xa9\t\tc <b@y>  \t\r\n",
+        "To: caf\xc3\xa9 no angle, \xc3\xa9t\xc3\xa9 <a@x> trailing words\r\n",
+        "To: \"" + longName + "\" <long@x>\r\n",
+        "To: " + longName + " <long@x>, " + longName + "\r\n",
+        "To: a\\ caf\xc3\xa9\\\" <a@x>, \"\"  \"\xc3\xa9\"\"\" <b@x>\r\n",
+        "To:\xc3\xa9<a@x>,,;:\r\n",
+        "To: caf\xc3\xa9 (" + longName + ") <a@x> (" + longName + "\r\n",
+        "From: first\n caf\xc3\xa9\r\t<folded@x>\r\n",
+        "Received: from x (caf\xc3\xa9 [1.2.3.4]) by y; (" + japanese + ")\r\n",
+        "Content-Type: text/plain; name=\"caf\xc3\xa9.txt\" (caf\xc3\xa9, a comment)\r\n",
+        "Message-ID: <caf\xc3\xa9@x> (\xc3\xa9" + std::string(120, ' ') + "t)   \r\n",
+        "To: " + japanese + "<a@x>" + std::string(100, ' ') + japanese + " <b@x>\r\n",
+    };
+    const HeaderCharset charsets[] = {kUTF8, kLatin1, kISO2022JP, kShiftJIS};
+    for (const std::string& text : fields) {
+        const std::u16string field = utf16(text);
+        for (const HeaderCharset& charset : charsets) {
+            std::u16string expected;
+            encodeHeaderFields(field, charset, expected);
+            for (const std::size_t part : {std::size_t{1}, std::size_t{3}, std::size_t{77}, field.size()}) {
+                for (const std::size_t hold : {std::size_t{0}, std::size_t{1}, std::size_t{4}, std::size_t{64}, field.size()}) {
+                    LongFieldPlan::Kind kind;
+                    const std::u16string got = longField(field, charset, part, kind, hold);
+                    EXPECT_EQ(utf8(got), utf8(expected)) << text << " in " << charset.name << ", parts of " << part
+                                                         << ", held up to " << hold;
+                }
+            }
+        }
+    }
+    // Every address value of up to five units over the characters that matter.
+    constexpr std::u16string_view kAlphabet = u"\u00e9a \"(<>,:\\";
+    std::u16string value;
+    std::size_t failures = 0;
+    auto all = [&](auto&& self, std::size_t length) -> void {
+        const std::u16string field = u"To:" + value + u"\r\n";
+        std::u16string expected;
+        encodeHeaderFields(field, kLatin1, expected);
+        for (const std::size_t hold : {std::size_t{0}, std::size_t{2}}) {
+            LongFieldPlan::Kind kind;
+            const std::u16string got = longField(field, kLatin1, 2, kind, hold);
+            if (got != expected && ++failures <= 5)
+                ADD_FAILURE() << utf8(field) << " held up to " << hold << ": " << utf8(got) << " for " << utf8(expected);
+        }
+        if (length == 0)
+            return;
+        for (const char16_t c : kAlphabet) {
+            value.push_back(c);
+            self(self, length - 1);
+            value.pop_back();
+        }
+    };
+    all(all, 5);
+    EXPECT_EQ(failures, 0u);
 }
 
 // The pieces of a structured value and the text of its quoted strings and comments,
