@@ -285,6 +285,12 @@ bool runMemoryJobs(const ProcessBenchOptions& options)
         // Default options; one Subject field of 1 GiB: encoded-words written as it goes by.
         {"1 GiB header field, default options", "header-field-1GiB.mbx",
          "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject:", std::uint64_t{1} << 30, "", " caf\xe9 au lait"},
+        // Default options; one To field of 1 GiB with Japanese display names (33M of them),
+        // then one quoted display name of 1 GiB: rewritten as they go by.
+        {"1 GiB To field, Japanese names", "to-field-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nTo:",
+         std::uint64_t{1} << 30, "", " \"\xe5\xb1\xb1\xe7\x94\xb0 \xe5\xa4\xaa\xe9\x83\x8e\" <t@example.jp>,"},
+        {"1 GiB quoted display name", "display-name-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nTo: \"",
+         std::uint64_t{1} << 30, "", "abcd\xe5\xb1\xb1\xe7\x94\xb0\xe5\xa4\xaa\xe9\x83\x8e"},
         {"2 GiB message, Shift_JIS to ISO-2022-JP", "sjis-message-2GiB.mbx",
          "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{2} << 30,
          "--convert-encodings --eudora-tags --source-encoding shift_jis --replace-nbsp --charsets 'iso-2022-jp, utf-8' "

@@ -1052,11 +1052,10 @@ std::string declaredCharsetIn(ReaderBytes& bytes, std::size_t end)
 bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 /// The header change of a large message's text (findHeaderChange over the text given
-/// block by block, with the replaced header kept), and whether each header field can be
-/// handled a field at a time: a field (a line and its continuation lines, up to the
-/// first empty line after the first line) over `fieldLimit` units is only ever copied,
-/// so it must be all ASCII or one that encodeHeaderFields leaves alone when fields are
-/// encoded, and no Content-Type header when one may be replaced.
+/// block by block, with the replaced header kept), and which header fields go through
+/// LongField: a field (a line and its continuation lines, up to the first empty line
+/// after the first line) over `fieldLimit` units that encodeHeaderFields may rewrite.
+/// A Content-Type header that may be replaced is held up to `heldLimit` units.
 class HeaderScan {
 public:
     HeaderScan(std::size_t fieldLimit, std::size_t heldLimit, bool encodeFields, bool replacesContentType,

@@ -55,10 +55,9 @@ enum class LargeMessageOutcome {
     Converted,         // the converted message was written
     Unconverted,       // nothing written: no candidate fits or the message does not decode
     WriteFailed,       // `write` failed part-way
-    NeedsWholeMessage, // nothing written: this message needs convertMessage (a header field
-                       // over kLargeHeldFieldFactor x kLargeFieldLimit units rewritten
-                       // whole: a structured one with non-ASCII text when header fields
-                       // are encoded, or the Content-Type header that the Eudora tags replace)
+    NeedsWholeMessage, // nothing written: this message needs convertMessage (the Content-Type
+                       // header that the Eudora tags replace, over kLargeHeldFieldFactor x
+                       // kLargeFieldLimit units)
 };
 
 /// Reads `length` bytes at `offset` of a message kept outside memory; the view is
@@ -75,11 +74,10 @@ inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
 /// convertLargeMessage rewrites the header a field (a line and its continuation lines)
 /// at a time, holding the field; a longer one is copied as it goes when that is what
 /// rewriting it gives (all ASCII, or no field name before its first ':'), or written
-/// as it goes when it holds unstructured text (LongField).
+/// as it goes (LongField), the parts of a structured one held up to this limit too.
 inline constexpr std::size_t kLargeFieldLimit = std::size_t{1} << 18;
-/// A field that can only be rewritten whole (a structured one with non-ASCII text, the
-/// Content-Type header the Eudora tags replace) is held up to this many times the field
-/// limit; a message with a longer one needs convertMessage.
+/// The Content-Type header that the Eudora tags replace is held up to this many times
+/// the field limit; a message with a longer one needs convertMessage.
 inline constexpr std::size_t kLargeHeldFieldFactor = 16;
 
 /// Converts a message of `size` bytes too large to hold decoded in memory, with the
