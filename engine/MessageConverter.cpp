@@ -1185,11 +1185,12 @@ private:
     {
         if (fieldOpen_ && fieldLength_ > fieldLimit_) {
             const bool rewritten = encodeFields_ && fieldBits_ > 0x7F && fieldIsRewritten_;
-            // Rewritten as it goes by (LongField); the Content-Type header replaced is held.
-            if (rewritten)
-                ++longFields_;
-            else if (fieldLength_ > heldLimit_ && replacesContentType_ && fieldIsContentType_)
+            // The Content-Type header that may be replaced is held; a rewritten field goes
+            // by (LongField).
+            if (fieldLength_ > heldLimit_ && replacesContentType_ && fieldIsContentType_)
                 tooLong_ = true;
+            else if (rewritten)
+                ++longFields_;
         }
         fieldOpen_ = false;
     }

@@ -310,6 +310,11 @@ TEST(LargeMessage, HeadersOfAnySizeStreamFieldByField)
         {"a long Content-Type field",
          from + crlf + "Content-Type: text/plain;" + repeated(crlf + " x-p=1", 2000) + crlf + crlf, body, kWindows1252,
          western, true, 1},
+        {"a long Content-Type field with non-ASCII text",
+         from + crlf + "Content-Type:" + std::string(300, ' ') + "text/plain;" + repeated(crlf + " x-p=\xe9 (caf\xe9)", 2000)
+             + crlf + crlf,
+         body,
+         kWindows1252, western, true, 1},
         {"no empty line at all", from + crlf + fields(600, 11, crlf) + "a body line without a header end caf\xe9" + crlf,
          "", kWindows1252, western, false},
         {"no empty line, one long non-ASCII line that is no field", from + crlf + "Subject: x" + crlf
