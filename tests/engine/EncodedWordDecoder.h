@@ -192,10 +192,22 @@ inline std::vector<std::u16string> angleAddresses(std::u16string_view value)
                 i += value[i + 1] == u'\\' ? 2 : 1;
             ++i;
         } else if (c == u'<' && depth == 0) {
-            const std::size_t close = value.find(u'>', i);
-            addresses.emplace_back(value.substr(i, close == std::u16string_view::npos ? std::u16string_view::npos : close + 1 - i));
-            if (close == std::u16string_view::npos)
+            // A quoted local part may hold '>': <"a>b"@example.com>.
+            std::size_t close = i + 1;
+            bool inQuotes = false;
+            for (; close < value.size(); ++close) {
+                if (value[close] == u'\\' && inQuotes)
+                    ++close; // a quoted pair
+                else if (value[close] == u'"')
+                    inQuotes = !inQuotes;
+                else if (value[close] == u'>' && !inQuotes)
+                    break;
+            }
+            if (close >= value.size()) {
+                addresses.emplace_back(value.substr(i));
                 break;
+            }
+            addresses.emplace_back(value.substr(i, close + 1 - i));
             i = close;
         }
     }
