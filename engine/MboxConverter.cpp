@@ -707,42 +707,40 @@ private:
         input_.releaseBefore(consumed);
     }
 
-    // Copies the body lines from `position` (a line start in a message body) in one
-    // tight loop, up to the next "From " line, attachment line, the end of the block or a
-    // line that reaches past the last whole 64 bytes of it; returns where it stopped (a
-    // line start). Each line becomes its contents and the output terminator, exactly as
-    // appendLine writes it (runs of lines that already end so are written from the
-    // input), and no body line changes any other state of the pass. The
-    // line breaks are found 64 bytes at a time, independently of where lines start, so
-    // that finding one line's end does not wait for the one before.
-    std::uint64_t copyBodyLines(std::uint64_t position)
+    // The end of the block of body lines that starts at `position`, or `position` when
+    // fewer than 64 bytes are left (the lines are then taken one at a time).
+    std::uint64_t bodyBlockEnd(std::uint64_t position) const
+    {
+        const std::uint64_t n = bytes_.size();
+        const std::uint64_t blockEnd = n - position > kBodyBlock ? position + kBodyBlock : n;
+        return blockEnd - position < 64 ? position : blockEnd;
+    }
+
+    // Walks the body lines from `position` (a line start in a message body) up to the
+    // next "From " line, attachment line, `blockEnd` or a line that reaches past the
+    // last whole 64 bytes of the block; returns where it stopped (a line start). For each
+    // line, onLine(start, contentsEnd, end, endsAsOutput) is called, endsAsOutput telling
+    // whether its terminator is already the output terminator. The line breaks are found
+    // 64 bytes at a time, independently of where lines start, so that finding one line's
+    // end does not wait for the one before.
+    template <typename OnLine>
+    std::uint64_t walkBodyLines(std::uint64_t position, std::uint64_t blockEnd, OnLine&& onLine)
     {
         const char* const b = bytes_.data();
         const std::uint64_t n = bytes_.size();
-        const std::uint64_t blockEnd = n - position > kBodyBlock ? position + kBodyBlock : n;
-        if (blockEnd - position < 64)
-            return position;
         const std::size_t terminatorLength = terminator_.size();
         const char t0 = terminatorBytes_[0];
         const char t1 = terminatorBytes_[1];
-        // Every line grows by at most one byte (CR or LF to CR LF); 32 bytes of slack for
-        // the wide copies, which may store up to 31 bytes past a line.
-        char* out = batch_.reserveBytes(2 * static_cast<std::size_t>(blockEnd - position) + 32);
-        // Lines that already end in the output terminator go out as runs of the input,
-        // the others rewritten: pending is either the run [kept, p) or the rewritten
-        // bytes [copied, out), never both.
-        char* copied = out;
-        std::uint64_t kept = position;
         const std::uint64_t lastChunk = blockEnd - 64; // the last chunk start whose 64 bytes are in the block
         std::uint64_t chunk = position;
         std::uint64_t breaks = lineScanner::lineBreakMask64(b + chunk); // of [chunk, chunk + 64), none before p
         std::uint64_t p = position;
         for (;;) {
             if (n - p >= 5 && b[p] == 'F' && std::memcmp(b + p, "From ", 5) == 0)
-                break;
+                return p;
             while (breaks == 0) {
                 if (chunk + 64 > lastChunk)
-                    goto done;
+                    return p;
                 chunk += 64;
                 __builtin_prefetch(b + std::min(chunk + kPrefetchDistance, n - 1));
                 breaks = lineScanner::lineBreakMask64(b + chunk);
@@ -750,9 +748,8 @@ private:
                     breaks &= ~std::uint64_t{0} << (p - chunk);
             }
             const std::uint64_t t = chunk + static_cast<std::uint64_t>(__builtin_ctzll(breaks));
-            const std::size_t length = static_cast<std::size_t>(t - p);
-            if (options_.putBackAttachments && isAttachmentLine(b + p, length))
-                break;
+            if (options_.putBackAttachments && isAttachmentLine(b + p, static_cast<std::size_t>(t - p)))
+                return p;
             breaks &= breaks - 1;
             std::uint64_t next = t + 1;
             if (b[t] == '\r' && next < n && b[next] == '\n') {
@@ -760,34 +757,60 @@ private:
                     breaks &= breaks - 1; // that LF's bit
                 ++next;
             }
-            if (next - t == terminatorLength && b[t] == t0 && (terminatorLength == 1 || b[t + 1] == t1)) {
+            onLine(p, t, next, next - t == terminatorLength && b[t] == t0 && (terminatorLength == 1 || b[t + 1] == t1));
+            p = next;
+        }
+    }
+
+    // Copies the body lines of one block (see walkBodyLines) into the output batch. Each
+    // line becomes its contents and the output terminator, exactly as appendLine writes
+    // it (runs of lines that already end so are written from the input), and no body
+    // line changes any other state of the pass.
+    std::uint64_t copyBodyLines(std::uint64_t position)
+    {
+        const std::uint64_t blockEnd = bodyBlockEnd(position);
+        if (blockEnd == position)
+            return position;
+        const char* const b = bytes_.data();
+        const std::uint64_t n = bytes_.size();
+        const std::size_t terminatorLength = terminator_.size();
+        const char t0 = terminatorBytes_[0];
+        const char t1 = terminatorBytes_[1];
+        // Every line grows by at most one byte (CR or LF to CR LF); 32 bytes of slack for
+        // the wide copies, which may store up to 31 bytes past a line.
+        char* out = batch_.reserveBytes(2 * static_cast<std::size_t>(blockEnd - position) + 32);
+        // Pending is either the run [kept, p) of lines written from the input or the
+        // rewritten bytes [copied, out), never both.
+        char* copied = out;
+        std::uint64_t kept = position;
+        const std::uint64_t p = walkBodyLines(position, blockEnd, [&](std::uint64_t start, std::uint64_t contentsEnd,
+                                                                      std::uint64_t end, bool endsAsOutput) {
+            if (endsAsOutput) {
                 if (out != copied) { // the run starts here, where the last rewritten line ended
                     batch_.commitBytes(static_cast<std::size_t>(out - copied));
                     copied = out;
                 }
-                p = next;
-                continue;
+                return;
             }
-            if (kept < p)
-                batch_.appendInput(kept, p - kept);
-            kept = next;
-            if (n - p >= length + 32) {
+            if (kept < start)
+                batch_.appendInput(kept, start - kept);
+            kept = end;
+            const auto length = static_cast<std::size_t>(contentsEnd - start);
+            if (n - start >= length + 32) {
                 // Whole 16-byte loads, never past the input: cheaper than a call for the
                 // usual short line.
                 for (std::size_t at = 0; at < length; at += 32) {
-                    std::memcpy(out + at, b + p + at, 16);
-                    std::memcpy(out + at + 16, b + p + at + 16, 16);
+                    std::memcpy(out + at, b + start + at, 16);
+                    std::memcpy(out + at + 16, b + start + at + 16, 16);
                 }
             } else {
-                std::memcpy(out, b + p, length);
+                std::memcpy(out, b + start, length);
             }
             out += length;
             out[0] = t0;
             out[1] = t1;
             out += terminatorLength;
-            p = next;
-        }
-    done:
+        });
         if (out != copied)
             batch_.commitBytes(static_cast<std::size_t>(out - copied));
         else if (kept < p)
@@ -800,50 +823,19 @@ private:
     // runs of lines that already end so are copied at once.
     std::uint64_t collectBodyLines(std::uint64_t position)
     {
-        const char* const b = bytes_.data();
-        const std::uint64_t n = bytes_.size();
-        const std::uint64_t blockEnd = n - position > kBodyBlock ? position + kBodyBlock : n;
-        if (blockEnd - position < 64)
+        const std::uint64_t blockEnd = bodyBlockEnd(position);
+        if (blockEnd == position)
             return position;
-        const std::size_t terminatorLength = terminator_.size();
-        const char t0 = terminatorBytes_[0];
-        const char t1 = terminatorBytes_[1];
+        const char* const b = bytes_.data();
         std::uint64_t kept = position; // the run of lines not yet collected: [kept, p)
-        const std::uint64_t lastChunk = blockEnd - 64; // the last chunk start whose 64 bytes are in the block
-        std::uint64_t chunk = position;
-        std::uint64_t breaks = lineScanner::lineBreakMask64(b + chunk); // of [chunk, chunk + 64), none before p
-        std::uint64_t p = position;
-        for (;;) {
-            if (n - p >= 5 && b[p] == 'F' && std::memcmp(b + p, "From ", 5) == 0)
-                break;
-            while (breaks == 0) {
-                if (chunk + 64 > lastChunk)
-                    goto done;
-                chunk += 64;
-                __builtin_prefetch(b + std::min(chunk + kPrefetchDistance, n - 1));
-                breaks = lineScanner::lineBreakMask64(b + chunk);
-                if (p > chunk) // the LF of a CR LF that ended the chunk before
-                    breaks &= ~std::uint64_t{0} << (p - chunk);
-            }
-            const std::uint64_t t = chunk + static_cast<std::uint64_t>(__builtin_ctzll(breaks));
-            const std::size_t length = static_cast<std::size_t>(t - p);
-            if (options_.putBackAttachments && isAttachmentLine(b + p, length))
-                break;
-            breaks &= breaks - 1;
-            std::uint64_t next = t + 1;
-            if (b[t] == '\r' && next < n && b[next] == '\n') {
-                if (next < chunk + 64)
-                    breaks &= breaks - 1; // that LF's bit
-                ++next;
-            }
-            if (next - t != terminatorLength || b[t] != t0 || (terminatorLength == 2 && b[t + 1] != t1)) {
-                message_.append(b + kept, static_cast<std::size_t>(p - kept));
-                message_.appendLine(b + p, length, terminator_);
-                kept = next;
-            }
-            p = next;
-        }
-    done:
+        const std::uint64_t p = walkBodyLines(position, blockEnd, [&](std::uint64_t start, std::uint64_t contentsEnd,
+                                                                      std::uint64_t end, bool endsAsOutput) {
+            if (endsAsOutput)
+                return;
+            message_.append(b + kept, static_cast<std::size_t>(start - kept));
+            message_.appendLine(b + start, static_cast<std::size_t>(contentsEnd - start), terminator_);
+            kept = end;
+        });
         message_.append(b + kept, static_cast<std::size_t>(p - kept));
         spillIfLarge();
         if (spool_.size() > 0)
