@@ -1033,8 +1033,8 @@ private:
         case LargeMessageOutcome::WriteFailed:
             return SpooledOutcome::Failed;
         case LargeMessageOutcome::NeedsWholeMessage:
-            // A header field too long to hold that must be rewritten whole: memory grows
-            // with this message.
+            // Not one for the large path (attachment lines to put back, or no large path
+            // at all): memory grows with this message.
             if (readFailed || !unspool()) {
                 spoolError_ = spool_.errorText();
                 return SpooledOutcome::Failed;

@@ -486,48 +486,6 @@ bool isShiftJISLeadByte(unsigned char byte)
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-/// Whether a line of a text given block by block begins with "--" and the boundary
-/// (hasDelimiterLine over the whole text).
-class DelimiterSearch {
-public:
-    explicit DelimiterSearch(std::string_view boundary)
-    {
-        if (boundary.empty())
-            return;
-        delimiter_ = u"--";
-        for (const char c : boundary)
-            delimiter_ += static_cast<char16_t>(static_cast<unsigned char>(c));
-    }
-
-    void add(std::u16string_view text)
-    {
-        if (found_ || delimiter_.empty() || text.empty())
-            return;
-        // The end of the text before, long enough for a delimiter and the unit before it.
-        window_.append(text);
-        const std::u16string_view window = window_;
-        for (std::size_t at = window.find(delimiter_); at != std::u16string_view::npos; at = window.find(delimiter_, at + 1)) {
-            if ((at == 0 && atStart_) || (at > 0 && (window[at - 1] == u'\n' || window[at - 1] == u'\r'))) {
-                found_ = true;
-                return;
-            }
-        }
-        const std::size_t keep = delimiter_.size();
-        if (window_.size() > keep) {
-            window_.erase(0, window_.size() - keep);
-            atStart_ = false;
-        }
-    }
-
-    bool found() const { return found_; }
-
-private:
-    std::u16string delimiter_;
-    std::u16string window_;
-    bool atStart_ = true;
-    bool found_ = false;
-};
-
 /// A piece of a large message's body (by its place in the cut) that decodes in an
 /// encoding other than the message's.
 struct OtherEncoding {
@@ -1052,16 +1010,17 @@ std::string declaredCharsetIn(ReaderBytes& bytes, std::size_t end)
 bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 /// The header change of a large message's text (findHeaderChange over the text given
-/// block by block, with the replaced header kept), and which header fields go through
-/// LongField: a field (a line and its continuation lines, up to the first empty line
-/// after the first line) over `fieldLimit` units that encodeHeaderFields may rewrite.
-/// A Content-Type header that may be replaced is held up to `heldLimit` units.
+/// block by block), and which header fields go through LongField: a field (a line and
+/// its continuation lines, up to the first empty line after the first line) over
+/// `fieldLimit` units that encodeHeaderFields may rewrite. The Content-Type field that
+/// may be replaced is read as it goes by (ContentTypeScan, which keeps the first
+/// `boundaryLimit` units of its boundary) and held only while it is within the field
+/// limit.
 class HeaderScan {
 public:
-    HeaderScan(std::size_t fieldLimit, std::size_t heldLimit, bool encodeFields, bool replacesContentType,
-               bool crlfTerminators)
-        : fieldLimit_(fieldLimit), heldLimit_(heldLimit), encodeFields_(encodeFields), replacesContentType_(replacesContentType),
-          crlfTerminators_(crlfTerminators)
+    HeaderScan(std::size_t fieldLimit, std::size_t boundaryLimit, bool encodeFields, bool crlfTerminators)
+        : fieldLimit_(fieldLimit), encodeFields_(encodeFields), crlfTerminators_(crlfTerminators),
+          contentType_(0, boundaryLimit)
     {
     }
 
@@ -1070,18 +1029,49 @@ public:
         lineStart_ = offset;
         lineLength_ = 0;
         lineBits_ = 0;
-        line_.clear();
         head_.clear();
+        name_ = Name::Open;
+        lineRead_ = false;
+        typeLine_ = false;
     }
 
     void contents(std::u16string_view text)
     {
+        const std::uint64_t before = lineLength_;
         if (head_.size() < kHead)
             head_.append(text.substr(0, kHead - head_.size()));
-        if (line_.size() <= heldLimit_)
-            line_.append(text.substr(0, heldLimit_ + 1 - line_.size()));
         lineLength_ += text.size();
         lineBits_ |= unitBits(text);
+        for (std::size_t i = 0; name_ == Name::Open && i < text.size(); ++i) {
+            // encodeHeaderFields leaves a field alone whose name (before the first ':') is
+            // empty, or holds a blank or a non-ASCII character.
+            const char16_t c = text[i];
+            if (c == u':')
+                name_ = before + i > 0 ? Name::Plain : Name::Other;
+            else if (isBlank(c) || c >= 0x80)
+                name_ = Name::Other;
+        }
+        if (changeDone_)
+            return;
+        if (lineRead_) {
+            readField(text);
+        } else if (found_) {
+            // A continuation line of the field: its terminator before it.
+            if (before == 0 && isBlank(text[0])) {
+                lineRead_ = true;
+                readField(lastTerminator_);
+                readField(text);
+            }
+        } else if (!typeLine_ && head_.size() >= kTypeName.size()) {
+            // Simple case folding maps one code point to one: the first units decide.
+            typeLine_ = startsWithFolded(head_, kTypeName);
+            if (typeLine_) {
+                lineRead_ = true;
+                // head_ holds all of the line before `text` (fewer units than the name).
+                readField(head_);
+                readField(text.substr(head_.size() - before));
+            }
+        }
     }
 
     void end(std::u16string_view terminator)
@@ -1100,8 +1090,8 @@ public:
                     fieldOpen_ = true;
                     fieldLength_ = lineLength_ + terminator.size();
                     fieldBits_ = lineBits_;
-                    fieldIsContentType_ = startsWithContentType();
-                    fieldIsRewritten_ = lineNumber_ > 0 && mayBeRewritten();
+                    fieldIsRewritten_ = lineNumber_ > 0 && name_ != Name::Other;
+                    fieldIsReplaced_ = false;
                 }
             }
             if (empty && lineNumber_ > 0)
@@ -1109,26 +1099,24 @@ public:
         }
         if (!changeDone_) {
             if (empty) {
-                changeDone_ = true;
+                closeChange();
                 if (!found_) {
                     change_.emplace();
                     change_->location = lineStart_;
                     change_->terminator = crlfTerminators_ || terminator.empty() ? u"\r\n" : terminator;
                 }
             } else if (!found_) {
-                if (startsWithContentType()) {
+                if (typeLine_) {
                     found_ = true;
+                    fieldIsReplaced_ = true;
                     change_.emplace();
                     change_->location = lineStart_;
                     change_->replacedLength = lineLength_;
-                    replaced_ = line_;
                 }
             } else if (continuation) {
                 change_->replacedLength += lastTerminator_.size() + lineLength_;
-                if (replaced_.size() <= heldLimit_)
-                    replaced_.append(lastTerminator_).append(line_);
             } else {
-                changeDone_ = true;
+                closeChange();
             }
             lastTerminator_ = terminator;
         }
@@ -1139,88 +1127,207 @@ public:
     {
         closeField();
         fieldsDone_ = true;
-        changeDone_ = true;
+        closeChange();
     }
 
     /// Whether the rest of the text can change nothing here.
     bool done() const { return fieldsDone_ && changeDone_; }
-    /// Gives back the line held, once the text is behind.
-    void release() { std::u16string().swap(line_); }
-    /// Whether some field is too long to be handled a field at a time.
-    bool tooLong() const { return tooLong_; }
     /// How many fields with non-ASCII text are rewritten as they go by (LongField).
     std::size_t longFields() const { return longFields_; }
-    /// findHeaderChange's result (a replaced header kept in replaced()).
+    /// Whether one of them is the Content-Type field of the change.
+    bool replacedIsLong() const { return replacedIsLong_; }
+    /// findHeaderChange's result.
     std::optional<HeaderChange> change() const
     {
-        if (found_ && !containsFolded(replaced_, u"multipart") && !containsFolded(replaced_, u"text"))
+        if (found_ && !contentType_.namesTextOrMultipart())
             return std::nullopt;
         return change_;
     }
-    const std::u16string& replaced() const { return replaced_; }
+    /// The Content-Type field that the change replaces, read as it went by.
+    const ContentTypeScan& contentType() const { return contentType_; }
+    /// That field's text, when it is within the field limit.
+    const std::u16string* held() const { return holding_ ? &held_ : nullptr; }
 
 private:
-    bool startsWithContentType() const
+    static constexpr std::u16string_view kTypeName = u"Content-Type:";
+
+    void readField(std::u16string_view text)
     {
-        // Simple case folding maps one code point to one: the first units decide.
-        return startsWithFolded(head_, u"Content-Type:");
+        contentType_.add(text);
+        if (!holding_)
+            return;
+        if (held_.size() + text.size() <= fieldLimit_) {
+            held_.append(text);
+        } else {
+            holding_ = false;
+            std::u16string().swap(held_);
+        }
     }
 
-    // Whether encodeHeaderFields may rewrite a field that begins with this line: it
-    // leaves one alone whose name (before the first ':') is empty, or holds a blank or a
-    // non-ASCII character. A name longer than the line kept is taken as one.
-    bool mayBeRewritten() const
+    void closeChange()
     {
-        for (std::size_t i = 0; i < line_.size(); ++i) {
-            const char16_t c = line_[i];
-            if (c == u':')
-                return i > 0;
-            if (isBlank(c) || c >= 0x80)
-                return false;
-        }
-        return true;
+        if (!changeDone_ && found_)
+            contentType_.finish();
+        changeDone_ = true;
     }
 
     void closeField()
     {
-        if (fieldOpen_ && fieldLength_ > fieldLimit_) {
-            const bool rewritten = encodeFields_ && fieldBits_ > 0x7F && fieldIsRewritten_;
-            // The Content-Type header that may be replaced is held; a rewritten field goes
-            // by (LongField).
-            if (fieldLength_ > heldLimit_ && replacesContentType_ && fieldIsContentType_)
-                tooLong_ = true;
-            else if (rewritten)
-                ++longFields_;
+        if (fieldOpen_ && fieldLength_ > fieldLimit_ && encodeFields_ && fieldBits_ > 0x7F && fieldIsRewritten_) {
+            ++longFields_;
+            replacedIsLong_ = replacedIsLong_ || fieldIsReplaced_;
         }
         fieldOpen_ = false;
     }
 
+    enum class Name { Open, Plain, Other }; // the line's name: not ended yet, one encodeHeaderFields takes, another
     std::size_t fieldLimit_;
-    std::size_t heldLimit_;
     bool encodeFields_;
-    bool replacesContentType_;
     bool crlfTerminators_;
     std::uint64_t lineStart_ = 0;
     std::uint64_t lineLength_ = 0;
     char16_t lineBits_ = 0;
     static constexpr std::size_t kHead = 64;
     std::u16string head_; // the line's first kHead units
-    std::u16string line_; // the line's first heldLimit + 1 units
+    Name name_ = Name::Open;
+    bool lineRead_ = false; // the line is part of the Content-Type field of the change
+    bool typeLine_ = false; // the line begins with "Content-Type:"
     std::uint64_t lineNumber_ = 0;
     bool fieldOpen_ = false;
     std::uint64_t fieldLength_ = 0;
     char16_t fieldBits_ = 0;
-    bool fieldIsContentType_ = false;
     bool fieldIsRewritten_ = false;
+    bool fieldIsReplaced_ = false;
     std::size_t longFields_ = 0;
+    bool replacedIsLong_ = false;
     bool fieldsDone_ = false;
-    bool tooLong_ = false;
     bool changeDone_ = false;
     bool found_ = false;
     std::optional<HeaderChange> change_;
-    std::u16string replaced_;
+    ContentTypeScan contentType_;
+    bool holding_ = true;
+    std::u16string held_;
     std::u16string lastTerminator_;
 };
+
+/// Whether a line of the text after the Content-Type field [fieldStart, fieldEnd)
+/// begins with "--" and the field's boundary (hasDelimiterLine over the text after the
+/// field, with parameterValue's boundary), for a text given block by block by
+/// `forEachText` and a boundary of any length, of which `scan` (the field as it went by)
+/// kept the first `partSize` units. A delimiter holds no line break, so it lies within one
+/// line, and a line as long as it is needed for one: the first pass finds the lines that
+/// begin with "--" and the first part and are long enough; each later pass reads the
+/// next part of the boundary again from the field and keeps the lines that go on with it.
+template <typename ForEachText>
+bool hasBoundaryLine(ForEachText forEachText, std::uint64_t fieldStart, std::uint64_t fieldEnd, const ContentTypeScan& scan,
+                     std::size_t partSize)
+{
+    const std::uint64_t length = scan.boundaryLength();
+    if (!scan.hasBoundary() || length == 0)
+        return false;
+    const std::string& first = scan.boundaryPart();
+    const std::uint64_t need = 2 + length; // the delimiter's units
+    const bool whole = first.size() == length;
+    auto isBreak = [](char16_t c) { return c == u'\r' || c == u'\n'; };
+
+    // The first pass: every line start after the field.
+    std::vector<std::uint64_t> lines; // where the lines that match so far begin
+    bool found = false;
+    {
+        std::uint64_t offset = 0;
+        std::uint64_t lineStart = fieldEnd;
+        std::uint64_t matched = 0; // units of the line that match the delimiter so far
+        bool alive = true;
+        forEachText([&](std::u16string_view text) {
+            const std::uint64_t start = offset;
+            offset += text.size();
+            if (offset <= fieldEnd)
+                return true;
+            std::size_t i = start < fieldEnd ? static_cast<std::size_t>(fieldEnd - start) : 0;
+            while (i < text.size()) {
+                if (!alive) {
+                    const auto next = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), isBreak);
+                    if (next == text.end())
+                        break;
+                    i = static_cast<std::size_t>(next - text.begin());
+                }
+                if (isBreak(text[i])) {
+                    ++i;
+                    alive = true;
+                    matched = 0;
+                    lineStart = start + i;
+                    continue;
+                }
+                if (matched < 2 + first.size()) {
+                    const char expected = matched < 2 ? '-' : first[static_cast<std::size_t>(matched - 2)];
+                    if (text[i] != static_cast<unsigned char>(expected)) {
+                        alive = false;
+                        continue;
+                    }
+                }
+                ++i;
+                if (++matched == need) {
+                    if (whole) {
+                        found = true;
+                        return false;
+                    }
+                    lines.push_back(lineStart);
+                    alive = false;
+                }
+            }
+            return true;
+        });
+    }
+    if (whole || found)
+        return found;
+
+    // Each later part of the boundary against the lines still in the running.
+    for (std::uint64_t from = first.size(); from < length && !lines.empty(); from += partSize) {
+        ContentTypeScan again(from, partSize);
+        std::string part;
+        bool partRead = false;
+        std::size_t next = 0;    // the line compared now
+        std::size_t kept = 0;    // lines that matched this part, moved to the front
+        std::uint64_t done = 0;  // units of the part that the line matched so far
+        std::uint64_t offset = 0;
+        forEachText([&](std::u16string_view text) {
+            const std::uint64_t start = offset;
+            offset += text.size();
+            if (!partRead) {
+                if (start < fieldEnd && offset > fieldStart) {
+                    const std::uint64_t skip = fieldStart > start ? fieldStart - start : 0;
+                    again.add(text.substr(static_cast<std::size_t>(skip),
+                                          static_cast<std::size_t>(std::min(offset, fieldEnd) - start - skip)));
+                }
+                if (offset < fieldEnd)
+                    return true;
+                again.finish();
+                part = again.boundaryPart();
+                partRead = true;
+            }
+            while (next < lines.size()) {
+                const std::uint64_t at = lines[next] + 2 + from + done;
+                if (at >= offset)
+                    return true;
+                const std::size_t i = static_cast<std::size_t>(at - start);
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(part.size() - done, offset - at));
+                bool same = true;
+                for (std::size_t k = 0; k < n && same; ++k)
+                    same = text[i + k] == static_cast<unsigned char>(part[static_cast<std::size_t>(done) + k]);
+                done += n;
+                if (same && done < part.size())
+                    return true;
+                if (same)
+                    lines[kept++] = lines[next];
+                done = 0;
+                ++next;
+            }
+            return false;
+        });
+        lines.resize(kept);
+    }
+    return !lines.empty();
+}
 
 /// The text given block by block with [location, location + length) replaced by
 /// `replacement`, handed on to `sink`.
@@ -1440,8 +1547,9 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     if (blockSize == 0)
         return LargeMessageOutcome::NeedsWholeMessage;
     fieldLimit = std::max<std::size_t>(fieldLimit, 1);
-    // A field that must be rewritten whole is held up to this.
-    const std::size_t heldLimit = fieldLimit > SIZE_MAX / kLargeHeldFieldFactor ? SIZE_MAX : fieldLimit * kLargeHeldFieldFactor;
+    // The boundary of a replaced Content-Type field is compared in parts of this many units.
+    const std::size_t boundaryLimit =
+        fieldLimit > SIZE_MAX / kLargeBoundaryPartFactor ? SIZE_MAX : fieldLimit * kLargeBoundaryPartFactor;
     // As the in-memory decoding: with Eudora tags on and a body, the header and the body
     // are decoded apart; else the message is one text (and all of it is "header").
     const bool tagged = options.processEudoraTags && headerLength <= size;
@@ -1559,7 +1667,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     }
 
     // The header change and the encoded-words, found on the text as it goes by.
-    HeaderScan scan(fieldLimit, heldLimit, options.encodeHeaders, contentType != ContentType::None, options.crlfLineEndings);
+    HeaderScan scan(fieldLimit, boundaryLimit, options.encodeHeaders, options.crlfLineEndings);
     if (options.encodeHeaders || contentType != ContentType::None) {
         TextLineWalker<HeaderScan> lines(scan);
         blocks.forEachText([&](std::u16string_view text) {
@@ -1570,32 +1678,17 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
             lines.finish();
             scan.finish();
         }
-        scan.release();
-        if (scan.tooLong())
-            return LargeMessageOutcome::NeedsWholeMessage;
     }
     taken(LargeMessageOutcome::Converted);
     std::optional<HeaderChange> change;
     if (contentType != ContentType::None)
         change = scan.change();
-    const std::u16string& replaced = scan.replaced();
     // Whether an intact multipart body follows: a delimiter line after the header.
-    if (change && options.putBackAttachments && change->replacedLength > 0) {
-        std::string field;
-        for (const char16_t c : replaced)
-            field += c < 0x80 ? static_cast<char>(c) : '?';
-        if (mediaType(field).starts_with("multipart/")) {
-            DelimiterSearch delimiters(parameterValue(field, "boundary").value_or(std::string()));
-            std::uint64_t skip = change->location + change->replacedLength;
-            blocks.forEachText([&](std::u16string_view text) {
-                const std::size_t skipped = static_cast<std::size_t>(std::min<std::uint64_t>(skip, text.size()));
-                skip -= skipped;
-                delimiters.add(text.substr(skipped));
-                return !delimiters.found();
-            });
-            if (delimiters.found())
-                change.reset(); // Eudora kept that body undecoded, and its header still describes it
-        }
+    if (change && options.putBackAttachments && change->replacedLength > 0 && scan.contentType().isMultipart()) {
+        const auto forEachText = [&blocks](auto each) { return blocks.forEachText(each); };
+        if (hasBoundaryLine(forEachText, change->location, change->location + change->replacedLength, scan.contentType(),
+                            boundaryLimit))
+            change.reset(); // Eudora kept that body undecoded, and its header still describes it
     }
     mailbox.lastReason = UnconvertedReason::NoFittingCharset;
     const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
@@ -1641,7 +1734,9 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     // The text with `header` in place of the change (when there is one), its fields
     // encoded when `fields` (stopping after them unless `whole`), into `encoder`.
     LongFieldPasses passes;
-    LongFieldPasses* const longFields = scan.longFields() > 0 ? &passes : nullptr;
+    // A long Content-Type field that the change replaces is not written.
+    const bool replacedIsLong = change && change->replacedLength > 0 && scan.replacedIsLong();
+    LongFieldPasses* const longFields = scan.longFields() > (replacedIsLong ? 1 : 0) ? &passes : nullptr;
     auto run = [&](const std::u16string& header, const EncodingPair* fields, bool whole, Encoder& encoder) {
         bool stop = false;
         auto through = [&](auto& sink) {
@@ -1734,11 +1829,33 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
 
     // As convertMessage: pieces P R S become P H S.
     const HeaderChange& at = *change;
+    // canEncode on R, held or read again from the text.
+    auto replacedFits = [&](EncodingId encoding) {
+        if (const std::u16string* held = scan.held())
+            return canEncode(*held, encoding);
+        EncodeStream stream(encoding);
+        std::string scratch;
+        bool fits = true;
+        std::uint64_t offset = 0;
+        const std::uint64_t end = at.location + at.replacedLength;
+        blocks.forEachText([&](std::u16string_view text) {
+            const std::uint64_t start = offset;
+            offset += text.size();
+            if (offset <= at.location)
+                return true;
+            const std::uint64_t from = std::max(start, at.location) - start;
+            scratch.clear();
+            fits = stream.encode(text.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(std::min(offset, end) - start - from)),
+                                 offset >= end, scratch);
+            return fits && offset < end;
+        });
+        return fits;
+    };
     std::u16string header;
     for (const EncodingPair& candidate : candidates) {
         if (!mayEncode(candidate.encoding, unitRange))
             continue;
-        if (!replaced.empty() && !canEncode(replaced, candidate.encoding))
+        if (at.replacedLength > 0 && !replacedFits(candidate.encoding))
             continue;
         assignContentTypeHeader(header, contentType, candidate, at.terminator);
         if (tries(header, candidate))

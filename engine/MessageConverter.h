@@ -55,9 +55,7 @@ enum class LargeMessageOutcome {
     Converted,         // the converted message was written
     Unconverted,       // nothing written: no candidate fits or the message does not decode
     WriteFailed,       // `write` failed part-way
-    NeedsWholeMessage, // nothing written: this message needs convertMessage (the Content-Type
-                       // header that the Eudora tags replace, over kLargeHeldFieldFactor x
-                       // kLargeFieldLimit units)
+    NeedsWholeMessage, // nothing written: this message needs convertMessage (a block size of 0)
 };
 
 /// Reads `length` bytes at `offset` of a message kept outside memory; the view is
@@ -76,9 +74,10 @@ inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
 /// rewriting it gives (all ASCII, or no field name before its first ':'), or written
 /// as it goes (LongField), the parts of a structured one held up to this limit too.
 inline constexpr std::size_t kLargeFieldLimit = std::size_t{1} << 18;
-/// The Content-Type header that the Eudora tags replace is held up to this many times
-/// the field limit; a message with a longer one needs convertMessage.
-inline constexpr std::size_t kLargeHeldFieldFactor = 16;
+/// The boundary parameter of the Content-Type header that the Eudora tags replace is
+/// held up to this many times the field limit; a longer one is compared with the lines
+/// that may begin with it a part of that size at a time, a pass for each part.
+inline constexpr std::size_t kLargeBoundaryPartFactor = 16;
 
 /// Converts a message of `size` bytes too large to hold decoded in memory, with the
 /// bytes (and log lines) that convertMessage would give, reading it through `read` in

@@ -1,5 +1,6 @@
 #include "engine/MimeHeader.h"
 
+#include "engine/CaseFold.h"
 #include "engine/TextLines.h"
 
 #include <algorithm>
@@ -141,6 +142,154 @@ std::optional<std::string> parameterValue(std::string_view field, std::string_vi
         at = field.find(';', end);
     }
     return std::nullopt;
+}
+
+void ContentTypeScan::add(std::u16string_view text)
+{
+    search(text);
+    for (std::size_t i = 0; i < text.size() && stage_ != Stage::Done; ++i) {
+        if (stage_ == Stage::Seek) {
+            // Most of a long field lies between parameters.
+            const std::size_t semicolon = text.find(u';', i);
+            if (semicolon == std::u16string_view::npos)
+                return;
+            i = semicolon;
+        }
+        step(text[i] < 0x80 ? static_cast<char>(text[i]) : '?');
+    }
+}
+
+void ContentTypeScan::finish()
+{
+    switch (stage_) {
+    case Stage::Quoted:
+        if (escaped_)
+            value('\\'); // a backslash that ends the field stands for itself
+        endValue();
+        break;
+    case Stage::ValueLead:
+    case Stage::Unquoted:
+        endValue();
+        break;
+    default:
+        break;
+    }
+    stage_ = Stage::Done;
+}
+
+void ContentTypeScan::search(std::u16string_view text)
+{
+    if (named_)
+        return;
+    // Both names are ASCII, and no unit of a surrogate pair folds to ASCII: a match
+    // that begins in the units kept from before ends within the first units of `text`,
+    // and cutting a pair apart finds nothing that the pair would not.
+    static constexpr std::size_t kCarry = std::u16string_view(u"multipart").size() - 1;
+    seam_.assign(carry_).append(text.substr(0, kCarry));
+    named_ = containsFolded(seam_, u"multipart") || containsFolded(seam_, u"text") || containsFolded(text, u"multipart")
+        || containsFolded(text, u"text");
+    if (text.size() >= kCarry) {
+        carry_.assign(text.substr(text.size() - kCarry));
+    } else {
+        carry_.append(text);
+        if (carry_.size() > kCarry)
+            carry_.erase(0, carry_.size() - kCarry);
+    }
+}
+
+// One character of the field (non-ASCII as '?'), through the steps of mediaType and
+// parameterValue.
+void ContentTypeScan::step(char c)
+{
+    static constexpr std::string_view kName = "boundary";
+    static constexpr std::string_view kMultipart = "multipart/";
+    switch (stage_) {
+    case Stage::Name:
+        if (c == ':')
+            stage_ = Stage::Type;
+        return;
+    case Stage::Type:
+        // mediaType: up to the first ';', blanks and line breaks left out.
+        if (c == ';')
+            stage_ = Stage::Lead;
+        else if (!isBlank(c) && !isLineBreak(c) && type_.size() < kMultipart.size())
+            type_ += lowerAscii(c);
+        return;
+    case Stage::Seek:
+        if (c == ';')
+            stage_ = Stage::Lead;
+        return;
+    case Stage::Lead:
+        if (isBlank(c) || isLineBreak(c))
+            return;
+        stage_ = Stage::Attribute;
+        matched_ = 0;
+        mismatch_ = false;
+        [[fallthrough]];
+    case Stage::Attribute:
+        // Everything up to the next '=', trimmed, against the name.
+        if (c == '=') {
+            matching_ = !mismatch_ && matched_ == kName.size();
+            stage_ = Stage::ValueLead;
+        } else if (mismatch_) {
+        } else if (matched_ < kName.size()) {
+            mismatch_ = lowerAscii(c) != kName[matched_++];
+        } else {
+            mismatch_ = !isBlank(c) && !isLineBreak(c);
+        }
+        return;
+    case Stage::ValueLead:
+        if (isBlank(c))
+            return;
+        if (c == '"') {
+            stage_ = Stage::Quoted;
+            escaped_ = false;
+            return;
+        }
+        stage_ = Stage::Unquoted;
+        [[fallthrough]];
+    case Stage::Unquoted:
+        if (c != ';' && !isBlank(c) && !isLineBreak(c)) {
+            value(c);
+            return;
+        }
+        endValue();
+        // The search for the next ';' begins at the character that ended the value.
+        if (stage_ == Stage::Seek && c == ';')
+            stage_ = Stage::Lead;
+        return;
+    case Stage::Quoted:
+        if (escaped_) {
+            escaped_ = false;
+            if (!isLineBreak(c))
+                value(c);
+        } else if (c == '"') {
+            endValue();
+        } else if (c == '\\') {
+            escaped_ = true;
+        } else if (!isLineBreak(c)) {
+            value(c);
+        }
+        return;
+    case Stage::Done:
+        return;
+    }
+}
+
+void ContentTypeScan::value(char c)
+{
+    if (!matching_)
+        return;
+    if (valueLength_ >= keepFrom_ && valueLength_ - keepFrom_ < keep_)
+        kept_ += c;
+    ++valueLength_;
+}
+
+void ContentTypeScan::endValue()
+{
+    // The first parameter of the name is the one.
+    boundary_ = matching_;
+    stage_ = matching_ ? Stage::Done : Stage::Seek;
 }
 
 bool hasDelimiterLine(std::u16string_view body, std::string_view boundary)

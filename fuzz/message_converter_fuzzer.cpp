@@ -4,15 +4,18 @@
 // Every path must stay in bounds; the plain path (no tag processing) must give exactly
 // the bytes of the first candidate that can hold the decoded message. The conversion of
 // a large message, in blocks of 1 to 8 bytes and with header fields held up to 1 to 64
-// units, must give the bytes of the conversion in one piece whenever it takes the
-// message, declining only one with a header field longer than that. With the Western candidate list, the path
+// units (a Content-Type boundary compared in parts of 16 times that), must take every
+// message and give the bytes of the conversion in one piece. With the Western candidate list, the path
 // that converts the body from its bytes is checked against the one that decodes the
-// whole text (forced by a last candidate it does not write).
+// whole text (forced by a last candidate it does not write). The input read as a
+// Content-Type field in parts must give what the field read whole gives.
 
 #include "FuzzSupport.h"
 
 #include "engine/ByteRange.h"
+#include "engine/CaseFold.h"
 #include "engine/MessageConverter.h"
+#include "engine/MimeHeader.h"
 
 namespace {
 
@@ -62,7 +65,6 @@ void checkLargePath(std::string_view message, std::uint64_t headerLength, const 
                     CharsetCandidates& candidates, MailboxContext mailbox, std::size_t blockSize, std::size_t pieceLimit,
                     std::size_t fieldLimit, bool converted, const std::string& result, UnconvertedReason reason)
 {
-    const UnconvertedReason before = mailbox.lastReason;
     std::string block;
     const MessageReader read = [&](std::uint64_t offset, std::size_t length) {
         FUZZ_CHECK(offset + length <= message.size() && length <= blockSize);
@@ -77,13 +79,8 @@ void checkLargePath(std::string_view message, std::uint64_t headerLength, const 
             return true;
         },
         blockSize, pieceLimit, fieldLimit);
-    if (outcome == LargeMessageOutcome::NeedsWholeMessage) {
-        // Only a Content-Type field longer than the limit that the tags replace is
-        // declined: never with the default limit here, never without tags.
-        FUZZ_CHECK(written.empty() && mailbox.lastReason == before && fieldLimit < message.size()
-                   && options.processEudoraTags);
-        return;
-    }
+    // Nothing is declined: no field, however long, is held whole.
+    FUZZ_CHECK(outcome != LargeMessageOutcome::NeedsWholeMessage);
     FUZZ_CHECK(outcome != LargeMessageOutcome::WriteFailed);
     FUZZ_CHECK((outcome == LargeMessageOutcome::Converted) == converted);
     FUZZ_CHECK(mailbox.lastReason == reason);
@@ -91,6 +88,43 @@ void checkLargePath(std::string_view message, std::uint64_t headerLength, const 
         FUZZ_CHECK(written == result);
     else
         FUZZ_CHECK(written.empty());
+}
+
+// The input as a Content-Type field read in three parts: ContentTypeScan must give
+// what the functions over the whole field give.
+void checkContentTypeScan(std::string_view bytes, std::uint64_t cuts)
+{
+    std::u16string field = u"Content-Type:";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        // Pairs of bytes as UTF-16 units where the input says so, else Latin-1.
+        if ((cuts >> 63) && i + 1 < bytes.size()) {
+            field += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) << 8 | static_cast<unsigned char>(bytes[i + 1]));
+            ++i;
+        } else {
+            field += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]));
+        }
+    }
+    std::string projected;
+    for (const char16_t c : field)
+        projected += c < 0x80 ? static_cast<char>(c) : '?';
+    const std::size_t a = static_cast<std::size_t>(cuts % (field.size() + 1));
+    const std::size_t b = a + static_cast<std::size_t>((cuts >> 20) % (field.size() - a + 1));
+    const std::uint64_t keepFrom = (cuts >> 40) % 8;
+    const std::size_t keep = 1 + static_cast<std::size_t>((cuts >> 44) % 8);
+    ContentTypeScan scan(keepFrom, keep);
+    const std::u16string_view view = field;
+    scan.add(view.substr(0, a));
+    scan.add(view.substr(a, b - a));
+    scan.add(view.substr(b));
+    scan.finish();
+    FUZZ_CHECK(scan.namesTextOrMultipart() == (containsFolded(field, u"multipart") || containsFolded(field, u"text")));
+    FUZZ_CHECK(scan.isMultipart() == mediaType(projected).starts_with("multipart/"));
+    const std::optional<std::string> boundary = parameterValue(projected, "boundary");
+    FUZZ_CHECK(scan.hasBoundary() == boundary.has_value());
+    if (boundary) {
+        FUZZ_CHECK(scan.boundaryLength() == boundary->size());
+        FUZZ_CHECK(scan.boundaryPart() == (keepFrom < boundary->size() ? boundary->substr(keepFrom, keep) : std::string()));
+    }
 }
 
 /// The Western list with ISO-2022-JP at its end: a candidate that the byte-level path
@@ -165,6 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t fieldLimit = (headerMode & 0x40) ? 1 + (raw >> 58) : kLargeFieldLimit;
     conversion.putBackAttachments = options & 0x20;
     conversion.encodeHeaders = options & 0x10;
+    checkContentTypeScan(message.view(), raw);
     std::string result = "stale bytes from an earlier message";
     MailboxContext mailbox;
     const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, mailbox, result);
