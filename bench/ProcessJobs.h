@@ -12,6 +12,7 @@ struct ProcessBenchOptions {
     std::string generator;             // gen_corpus.py
     std::uint64_t sizeMiB = 256;
     int runs = 5;
+    std::string only;                  // --memory: the jobs whose label holds this (all when empty)
 };
 
 /// The job table: for each job, medians of `runs` alternating runs of ours and the

@@ -5,7 +5,7 @@
 //   tarnwick-bench [--size-mib 64,512] [--dir /tmp/twbench] [--profile NAME|default|all]
 //                  [--repeat 3] [--list]
 //   tarnwick-bench --jobs [--size-mib 256] [--runs 5] [--cli PATH] [--generator PATH] [--dir DIR]
-//   tarnwick-bench --memory [--cli PATH] [--dir DIR]
+//   tarnwick-bench --memory [--cli PATH] [--dir DIR] [--only TEXT]
 //   tarnwick-bench --tags [--dir DIR]
 //
 // --jobs times whole tarnwick-cli processes against dd, iconv and uconv on corpora made
@@ -233,6 +233,8 @@ bool parseArguments(int argc, char** argv, Arguments& arguments)
             arguments.process.cli = value;
         } else if (option == "--generator") {
             arguments.process.generator = value;
+        } else if (option == "--only") {
+            arguments.process.only = value;
         } else {
             return false;
         }
@@ -249,7 +251,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr,
                      "usage: %s [--size-mib 64,512] [--dir DIR] [--profile NAME|default|all] [--repeat N] [--list]\n"
                      "       %s --jobs [--size-mib 256] [--runs 5] [--cli PATH] [--generator PATH] [--dir DIR]\n"
-                     "       %s --memory [--cli PATH] [--dir DIR]\n"
+                     "       %s --memory [--cli PATH] [--dir DIR] [--only TEXT]\n"
                      "       %s --tags [--dir DIR]\n",
                      argv[0], argv[0], argv[0], argv[0]);
         return 2;
