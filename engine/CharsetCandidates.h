@@ -53,6 +53,9 @@ public:
     /// share the list.
     bool built() const { return pairs_.has_value(); }
 
+    /// The names the list is built from.
+    const std::vector<std::string>& names() const { return names_; }
+
 private:
     std::vector<std::string> names_;
     std::optional<std::vector<EncodingPair>> pairs_;

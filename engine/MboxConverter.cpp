@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -109,8 +111,10 @@ bool isDateHeader(const char* contents, std::uint64_t length)
 // their order. A failed write behind is reported by the next write or wait.
 class OutputBatch {
 public:
-    OutputBatch(MappedFile& input, OutputFile& output)
-        : input_(input), output_(output), slots_{Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity)}
+    /// `partStart`: where the part of the input that this batch's pass reads begins.
+    OutputBatch(MappedFile& input, OutputFile& output, std::uint64_t partStart)
+        : input_(input), output_(output), slots_{Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity)},
+          releasedUpTo_(MappedFile::pageStartFrom(partStart))
     {
     }
 
@@ -228,6 +232,10 @@ public:
         return !failed_;
     }
 
+    /// Lets the input's pages before `offset` go (see MappedFile::releaseBefore), back to
+    /// where this pass's part begins: another pass may be reading the part before it.
+    void releaseInputBefore(std::uint64_t offset) { input_.releaseBefore(offset, releasedUpTo_); }
+
     /// Hands the batch to the writing thread and starts an empty one. The input's pages
     /// before `consumed` are let go once it is written. False when the batch in flight
     /// before it failed.
@@ -237,7 +245,7 @@ public:
             return false;
         if (!writer_.joinable() && !startWriter()) {
             const bool written = write();
-            input_.releaseBefore(consumed);
+            releaseInputBefore(consumed);
             return written;
         }
         collectViews(current());
@@ -345,7 +353,7 @@ private:
         failed_ = state == State::Failed;
         if (failed_)
             return false;
-        input_.releaseBefore(release);
+        releaseInputBefore(release);
         return true;
     }
 
@@ -370,6 +378,7 @@ private:
     Slot slots_[2];
     unsigned active_ = 0;        // the slot being collected; the other one may be in flight
     std::uint64_t length_ = 0;   // bytes in the slot being collected
+    std::uint64_t releasedUpTo_; // the input's pages before this are let go
     std::thread writer_;         // started at the first write behind
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -451,6 +460,7 @@ struct ParallelSetup {
     CharsetCandidates* candidates = nullptr; // none: every message through `convert`, in order
     std::size_t batchBytes = 0;
     UnconvertedCounts* counts = nullptr;     // with candidates: what the batches leave unconverted is added here
+    bool secondThread = true;                // false: the pass converts every message itself, in order
 };
 
 // One call's pass over the input. Without encoding conversion the lines go straight
@@ -460,13 +470,14 @@ class StreamPass {
 public:
     StreamPass(const std::string& inputPath, const std::string& outputPath, MappedFile& input, OutputFile& output,
                const ConversionOptions& options, const MessageConversion& convert,
-               const LargeMessageConversion& convertLarge, const ParallelSetup& parallel)
+               const LargeMessageConversion& convertLarge, const ParallelSetup& parallel, std::uint64_t partStart = 0)
         : inputPath_(inputPath), input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
-          batch_(input, output), ownMessage_(options.convertEncodings && !parallel.candidates ? kInitialBufferCapacity : 0),
+          batch_(input, output, partStart),
+          ownMessage_(options.convertEncodings && !(parallel.candidates && parallel.secondThread) ? kInitialBufferCapacity : 0),
           spoolDirectory_(outputPath.substr(0, outputPath.find_last_of('/') + 1)), convertLarge_(convertLarge)
     {
         mailbox_.automatic.family = &familyForLanguage(options.language);
-        if (options_.convertEncodings && parallel.candidates) {
+        if (options_.convertEncodings && parallel.candidates && parallel.secondThread) {
             pipeline_.emplace(options_, *parallel.candidates, mailbox_, *parallel.counts, parallel.batchBytes,
                               [this](MessageBatch& batch) {
                 batch_.take(batch.output);
@@ -485,14 +496,18 @@ public:
         dateSatisfied_ = !options_.complementDateHeaders;
     }
 
-    // False when a write failed; the output's error says why. `progress`, when set, hears
-    // how far the pass has read each time it has passed another kProgressStep bytes.
-    bool run(const std::function<void(std::uint64_t, std::uint64_t)>& progress)
+    // Goes over the input from `from` up to `to` and writes everything, the message
+    // under way at `to` finished there. `to` is the input's end, or a line that begins a
+    // message (a split point); the pass may go on from there later, with the state it
+    // had at that line. False when a write failed; the output's error says why.
+    // `progress`, when set, hears how far the pass has read each time it has passed
+    // another kProgressStep bytes.
+    bool run(const std::function<void(std::uint64_t, std::uint64_t)>& progress, std::uint64_t from, std::uint64_t to)
     {
-        const std::uint64_t n = bytes_.size();
+        const std::uint64_t n = to;
         const char* const data = bytes_.data();
-        std::uint64_t position = 0;
-        std::uint64_t nextProgress = progress ? kProgressStep : std::numeric_limits<std::uint64_t>::max();
+        std::uint64_t position = from;
+        std::uint64_t nextProgress = progress ? from + kProgressStep : std::numeric_limits<std::uint64_t>::max();
         while (position < n) {
             if (position >= nextProgress) {
                 progress(position, n);
@@ -556,7 +571,7 @@ public:
                 splitBySize_ = splitBySize_ || messageWritten_ == 0;
                 writePartOfMessage(position);
             } else if (spool_.size() > 0) {
-                input_.releaseBefore(position); // what is spooled is not read from the input again
+                batch_.releaseInputBefore(position); // what is spooled is not read from the input again
             }
             if (writeFailed_)
                 return false;
@@ -565,7 +580,33 @@ public:
             return false;
         if (pipeline_ && !drainPipeline())
             return false;
+        // Everything is written: the next message, if the pass goes on, begins the batch.
+        messageStart_ = 0;
         return batch_.write();
+    }
+
+    /// Makes the pass begin at a split point (see findSplitPoint) with the state that the
+    /// one pass over the whole input has there, but Automatic's memory: the output
+    /// terminator and the mailbox's origin, both set by the input's first line (whose
+    /// terminator is `firstTerminator`). The index records before it are passed over when
+    /// the pass looks at its first line, as the one pass does there.
+    void beginAtSplit(std::string_view firstTerminator)
+    {
+        if (terminatorOpen_)
+            setInputTerminator(firstTerminator);
+        mailbox_.automatic.origin = originOfMailbox(firstTerminator);
+    }
+
+    /// What the mailbox carries from message to message for Automatic, as the messages
+    /// written so far left it.
+    const AutomaticSource& automaticState() const { return mailbox_.automatic; }
+
+    /// Calls `onChange` once, at the end of the first message after which automaticState()
+    /// is not `expected` (a split's second part, begun in that state, is then of no use).
+    void watchAutomaticState(const AutomaticSource& expected, std::function<void()> onChange)
+    {
+        watchedState_ = expected;
+        onAutomaticChange_ = std::move(onChange);
     }
 
     const AttachmentTally& attachmentTally() const { return tally_; }
@@ -704,7 +745,7 @@ private:
         messageStart_ = 0;
         if (!batch_.write())
             writeFailed_ = true;
-        input_.releaseBefore(consumed);
+        batch_.releaseInputBefore(consumed);
     }
 
     // The end of the block of body lines that starts at `position`, or `position` when
@@ -839,7 +880,7 @@ private:
         message_.append(b + kept, static_cast<std::size_t>(p - kept));
         spillIfLarge();
         if (spool_.size() > 0)
-            input_.releaseBefore(p); // what is spooled is not read from the input again
+            batch_.releaseInputBefore(p); // what is spooled is not read from the input again
         return p;
     }
 
@@ -889,10 +930,22 @@ private:
         appendBytes(dateLine_);
     }
 
+    // Completes the collected message (finishMessageBytes), then tells a watcher of
+    // Automatic's memory when it changed.
+    bool finishMessage(std::uint64_t next)
+    {
+        const bool finished = finishMessageBytes(next);
+        if (onAutomaticChange_ && mailbox_.automatic != watchedState_) {
+            onAutomaticChange_();
+            onAutomaticChange_ = nullptr;
+        }
+        return finished;
+    }
+
     // Completes the collected message (empty line, conversion) and writes the batch once
     // it is large enough. `next` is where the following message starts; nothing before
     // it is read again once the batch is written.
-    bool finishMessage(std::uint64_t next)
+    bool finishMessageBytes(std::uint64_t next)
     {
         ++messages_;
         // Collected whole for encoding conversion, a message over the bound would have to
@@ -920,7 +973,7 @@ private:
             attachmentLines_.clear();
             if (outcome == ReattachOutcome::Written) {
                 messageStart_ = batch_.length();
-                input_.releaseBefore(next);
+                batch_.releaseInputBefore(next);
                 return true;
             }
             if (outcome != ReattachOutcome::Unchanged)
@@ -936,7 +989,7 @@ private:
                 return false;
             if (spooled == SpooledOutcome::Written) {
                 messageStart_ = batch_.length();
-                input_.releaseBefore(next);
+                batch_.releaseInputBefore(next);
                 return true;
             }
         }
@@ -1176,16 +1229,265 @@ private:
     std::string readFailure_;                // the attachment file that could not be read
     int readError_ = 0;
     UnconvertedCounts* counts_ = nullptr;        // the counts that `convert_` adds to, when the pass knows them
+    AutomaticSource watchedState_;
+    std::function<void()> onAutomaticChange_;
     std::optional<ParallelConversion> pipeline_; // last: its thread ends before the rest goes
 };
 
+
+// The per-message conversion with convertMessage and convertLargeMessage over a charset
+// candidate list, counting the messages it leaves unconverted.
+struct CandidateConversion {
+    CandidateConversion(const ConversionOptions& options, CharsetCandidates& candidates, std::size_t batchBytes,
+                        bool secondThread = true)
+        : convert([this, &options, &candidates](std::string_view message, std::uint64_t headerLength,
+                                                MailboxContext& mailbox, std::string& result) {
+              if (convertMessage(message, headerLength, options, candidates, mailbox, result))
+                  return true;
+              counts.add(mailbox.lastReason);
+              return false;
+          }),
+          convertLarge([this, &options, &candidates](std::uint64_t size, const MessageReader& read,
+                                                     std::uint64_t headerLength, MailboxContext& mailbox,
+                                                     const std::function<bool(std::string_view)>& write) {
+              const LargeMessageOutcome outcome =
+                  convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+              // Written unconverted like a small message that convertMessage leaves, and counted alike.
+              if (outcome == LargeMessageOutcome::Unconverted)
+                  counts.add(mailbox.lastReason);
+              return outcome;
+          }),
+          parallel{&candidates, std::max<std::size_t>(batchBytes, 1), &counts, secondThread}
+    {
+    }
+    CandidateConversion(const CandidateConversion&) = delete;
+    CandidateConversion& operator=(const CandidateConversion&) = delete;
+
+    // Messages the pass converts in order itself (a large one, one with attachments) are
+    // counted here, the batches' as they are delivered.
+    UnconvertedCounts counts;
+    const MessageConversion convert;
+    const LargeMessageConversion convertLarge;
+    const ParallelSetup parallel;
+};
+
+// Lines a second part may log before it is given up for the one pass: they wait in
+// memory until the first part is done.
+constexpr std::size_t kSplitLogBytes = 4u << 20;
+// While the second part runs, its output is appended once this much more of it is
+// written, looked at this often.
+constexpr std::uint64_t kAppendStep = 8u << 20;
+constexpr std::chrono::milliseconds kAppendWait{2};
+// Whether the second part converts its messages on a thread of its own too, as the
+// first part does (see ParallelConversion). The two parts already keep both cores busy,
+// and without it the part needs less memory; measured with bench/ --jobs.
+constexpr bool kSecondPartOnTwoThreads = false;
+
+// Where the second part of a split conversion begins: the first line at or after
+// `from` that the pass would take as the start of a message (a "From " line that no
+// indexed message holds), or 0 when there is none. A line begins after LF, or after a
+// CR that no LF follows.
+std::uint64_t findSplitPoint(std::string_view bytes, std::uint64_t from, const MessageIndex& index)
+{
+    std::size_t record = 0; // the first record that ends after the line looked at
+    for (std::size_t at = std::max<std::uint64_t>(from, 1); (at = bytes.find(kSeparatorPrefix, at)) != std::string_view::npos; ++at) {
+        if (bytes[at - 1] != '\n' && bytes[at - 1] != '\r')
+            continue;
+        while (record < index.size() && index[record].offset + index[record].length <= at)
+            ++record;
+        if (record < index.size() && index[record].offset < at)
+            continue;
+        return at;
+    }
+    return 0;
+}
+
+// The second part of a split conversion: from the split point to the input's end,
+// converted on a thread of its own into an unnamed file in the output's folder, its
+// log lines kept, with a candidate list, counts and attachment tally of its own, and
+// beginning with the state the one pass has at the split point, except that Automatic's
+// memory is the one the mailbox starts with. The caller takes its output only when the
+// first part ends in that state; otherwise, and whenever this part fails, the first
+// part's pass goes on over the rest itself, so that everything happens as in one pass.
+class SecondPart {
+public:
+    SecondPart(const std::string& inputPath, const std::string& outputPath, MappedFile& input,
+               const ConversionOptions& options, const CharsetCandidates& candidates, std::size_t batchBytes,
+               std::uint64_t start, std::string_view firstTerminator)
+        : inputPath_(inputPath), outputPath_(outputPath), input_(input), options_(options),
+          candidates_(candidates.names()), conversion_(options, candidates_, batchBytes, kSecondPartOnTwoThreads), start_(start),
+          firstTerminator_(firstTerminator)
+    {
+    }
+
+    ~SecondPart() { abandon(); }
+    SecondPart(const SecondPart&) = delete;
+    SecondPart& operator=(const SecondPart&) = delete;
+
+    /// Creates the unnamed file and starts the thread. False when either cannot be: the
+    /// conversion is then not split.
+    bool start(const std::atomic<bool>* stop)
+    {
+        if (!file_.createUnnamed(outputPath_))
+            return false;
+        file_.stopWhen(stop, &abandon_);
+        try {
+            thread_ = std::thread([this] { work(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    /// Makes the part stop at its next write.
+    void giveUp() { abandon_ = true; }
+
+    /// Makes the part stop at its next write and waits for its thread.
+    void abandon()
+    {
+        giveUp();
+        join();
+    }
+
+    void join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    /// Waits until the part has begun its pass (or ended), then tells whether it began
+    /// as the one pass would go on after a first part that ended with Automatic's memory
+    /// `before`, given `candidates` (the job's list, which this part leaves alone): built
+    /// by then, or building it logs nothing.
+    bool beganAsAfter(const AutomaticSource& before, const CharsetCandidates& candidates)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return begun_ || done_; });
+        return begun_ && before == startState_ && (candidates.built() || buildLog_.empty());
+    }
+
+    /// Waits up to `time` for the part to end; true when it has.
+    bool waitFor(std::chrono::milliseconds time)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, time, [this] { return done_; });
+    }
+
+    /// Once joined: whether the part converted all of its input, its lines all kept.
+    bool succeeded() const { return succeeded_ && !logOverflowed_; }
+
+    /// How far the part has read past its start.
+    std::uint64_t progress() const { return progress_.load(std::memory_order_relaxed); }
+
+    const OutputFile& file() const { return file_; }
+    const std::vector<std::string>& log() const { return log_; }
+    std::uint64_t messages() const { return messages_; }
+    const AttachmentTally& attachments() const { return tally_; }
+    const UnconvertedCounts& unconverted() const { return conversion_.counts; }
+
+private:
+    void work()
+    {
+        {
+            const LogCapture capture(log_, kSplitLogBytes, logOverflowed_);
+            try {
+                if (options_.convertEncodings) {
+                    // Built here, rather than where a message first needs it: what building
+                    // logs is the first part's to log, or (when it converted nothing) a
+                    // reason to give this part up.
+                    const LogCapture building(buildLog_);
+                    candidates_.pairs();
+                }
+                StreamPass pass(inputPath_, outputPath_, input_, file_, options_, conversion_.convert,
+                                conversion_.convertLarge, conversion_.parallel, start_);
+                pass.beginAtSplit(firstTerminator_);
+                {
+                    const std::lock_guard lock(mutex_);
+                    startState_ = pass.automaticState();
+                    begun_ = true;
+                }
+                changed_.notify_all();
+                const auto progress = [this](std::uint64_t done, std::uint64_t) {
+                    progress_.store(done - start_, std::memory_order_relaxed);
+                };
+                const GuardedRun run = guardMappedReads(input_.bytes(), [&pass, &progress, this] {
+                    return pass.run(progress, start_, input_.size());
+                });
+                succeeded_ = run.result && !run.faulted && pass.readFailure().empty() && pass.spoolError().empty();
+                messages_ = pass.messages();
+                tally_ = pass.attachmentTally();
+            } catch (const std::exception&) {
+                succeeded_ = false; // done again in the one pass, which reports it
+            }
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    const std::string& inputPath_;
+    const std::string& outputPath_;
+    MappedFile& input_;
+    const ConversionOptions& options_;
+    CharsetCandidates candidates_;
+    CandidateConversion conversion_;
+    const std::uint64_t start_;
+    const std::string_view firstTerminator_;
+    OutputFile file_;
+    std::atomic<bool> abandon_ = false;
+    std::atomic<std::uint64_t> progress_ = 0;
+    // Written by the thread; read once it is joined, or (what begun_ covers) once it has begun:
+    std::vector<std::string> log_;
+    bool logOverflowed_ = false;
+    std::vector<std::string> buildLog_;
+    AutomaticSource startState_;
+    bool succeeded_ = false;
+    std::uint64_t messages_ = 0;
+    AttachmentTally tally_;
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // Guarded by mutex_:
+    bool begun_ = false;
+    bool done_ = false;
+};
+
+// Where a split conversion's second part begins, or 0 when the conversion is not split:
+// with a candidate list, a mapped input at least control.splitBytes large, two cores,
+// a first line that has a terminator, and a split point.
+std::uint64_t splitPoint(const MappedFile& input, const ConversionOptions& options, const CharsetCandidates* candidates,
+                         const ConversionControl& control, std::string_view& firstTerminator)
+{
+    const std::string_view bytes = input.bytes();
+    if (!candidates || control.splitBytes == 0 || bytes.size() < control.splitBytes || !input.isMapped()
+        || std::thread::hardware_concurrency() < 2)
+        return 0;
+    const std::uint64_t firstBreak = static_cast<std::uint64_t>(
+        lineScanner::findLineBreak(bytes.data(), bytes.data() + bytes.size()) - bytes.data());
+    if (firstBreak >= bytes.size())
+        return 0;
+    const std::uint64_t firstEnd = bytes[firstBreak] == '\r' && firstBreak + 1 < bytes.size() && bytes[firstBreak + 1] == '\n'
+        ? firstBreak + 2
+        : firstBreak + 1;
+    firstTerminator = bytes.substr(firstBreak, firstEnd - firstBreak);
+    const std::uint64_t from = std::max(control.splitFrom.value_or(bytes.size() / 2), firstEnd);
+    return from < bytes.size() ? findSplitPoint(bytes, from, options.messageIndex) : 0;
+}
 
 ConversionResult convertMailbox(const std::string& inputPath, const std::string& outputPath,
                                 const ConversionOptions& options, const MessageConversion& convert,
                                 const LargeMessageConversion& convertLarge, const ConversionControl& control,
                                 const ParallelSetup& parallel)
 {
-    auto failure = [](std::string text) { return ConversionResult{false, std::move(text), {}, 0, false, {}}; };
+    auto failure = [](std::string text) {
+        ConversionResult failed;
+        failed.succeeded = false;
+        failed.errorText = std::move(text);
+        return failed;
+    };
     MappedFile input;
     if (!input.open(inputPath, control.inputLinks)) {
         if (input.error() == ENOENT)
@@ -1223,10 +1525,87 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
     std::string attachmentReadFailure;
     std::string spoolError;
     try {
+        std::string_view firstTerminator;
+        std::uint64_t split = splitPoint(input, options, parallel.candidates, control, firstTerminator);
         StreamPass pass(inputPath, outputPath, input, output, options, convert, convertLarge, parallel);
-        run = guardMappedReads(bytes, [&pass, &control] { return pass.run(control.progress); });
+        std::optional<SecondPart> second;
+        ConversionResult extra; // what the second part adds, when its output is taken
+        if (split > 0) {
+            second.emplace(inputPath, outputPath, input, options, *parallel.candidates, parallel.batchBytes, split,
+                           firstTerminator);
+            if (!second->start(control.stop)) {
+                second.reset();
+                split = 0;
+            } else {
+                // The state the second part begins in (see StreamPass::beginAtSplit).
+                AutomaticSource secondStart = pass.automaticState();
+                secondStart.origin = originOfMailbox(firstTerminator);
+                pass.watchAutomaticState(secondStart, [&second] { second->giveUp(); });
+            }
+        }
+        // Progress is reported from this thread alone: while the parts run, as the sum of
+        // how far each has read.
+        std::function<void(std::uint64_t, std::uint64_t)> progress = control.progress;
+        std::uint64_t reported = 0;
+        if (second && control.progress) {
+            progress = [&](std::uint64_t done, std::uint64_t) {
+                reported = done + (second ? second->progress() : 0);
+                control.progress(reported, bytes.size());
+            };
+        }
+        run = guardMappedReads(bytes, [&pass, &progress, &bytes, split] {
+            return pass.run(progress, 0, split > 0 ? split : bytes.size());
+        });
+        if (second && (!run.result || run.faulted)) {
+            second->abandon(); // the first part's failure ends the conversion
+        } else if (second) {
+            // The second part's output is appended as it is written, once it is known that
+            // the part began in the state the first part ended in. When the part fails after
+            // all, what was appended is cut off again and the one pass goes on over its input.
+            const std::uint64_t before = output.size();
+            bool joined = second->beganAsAfter(pass.automaticState(), *parallel.candidates);
+            std::uint64_t appended = 0;
+            for (bool ended = false; joined && !ended;) {
+                ended = second->waitFor(kAppendWait);
+                const std::uint64_t ready = second->file().settledSize();
+                if (ready - appended >= kAppendStep || (ended && ready > appended)) {
+                    joined = output.append(second->file(), appended, ready);
+                    appended = ready;
+                }
+                const std::uint64_t done = split + second->progress();
+                if (control.progress && done >= reported + kProgressStep) {
+                    reported = done;
+                    control.progress(done, bytes.size());
+                }
+            }
+            if (joined)
+                second->join();
+            else
+                second->abandon();
+            joined = joined && second->succeeded();
+            if (!joined && output.size() != before && !output.truncate(before))
+                run.result = false; // the output's error says why
+            if (joined) {
+                for (const std::string& line : second->log())
+                    logMessage(line);
+                extra.attachments.add(second->attachments());
+                extra.messages += second->messages();
+                parallel.counts->undecodable += second->unconverted().undecodable;
+                parallel.counts->unfitting += second->unconverted().unfitting;
+                result.parts = 2;
+            } else if (run.result) {
+                // Done again by the one pass, from where the second part began.
+                pass.watchAutomaticState({}, {});
+                second.reset();
+                run = guardMappedReads(bytes, [&pass, &progress, &bytes, split] {
+                    return pass.run(progress, split, bytes.size());
+                });
+            }
+        }
         result.attachments = pass.attachmentTally();
-        result.messages = pass.messages();
+        result.attachments.add(extra.attachments);
+        result.messages = pass.messages() + extra.messages;
+
         attachmentReadFailure = pass.readFailure();
         spoolError = pass.spoolError();
     } catch (const std::bad_alloc&) {
@@ -1271,28 +1650,10 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
                              const ConversionOptions& options, CharsetCandidates& candidates,
                              const ConversionControl& control)
 {
-    // Messages the pass converts in order itself (a large one, one with attachments) are
-    // counted here, the batches' as they are delivered.
-    UnconvertedCounts counts;
-    const MessageConversion convert = [&](std::string_view message, std::uint64_t headerLength,
-                                          MailboxContext& mailbox, std::string& result) {
-        if (convertMessage(message, headerLength, options, candidates, mailbox, result))
-            return true;
-        counts.add(mailbox.lastReason);
-        return false;
-    };
-    const LargeMessageConversion convertLarge = [&](std::uint64_t size, const MessageReader& read,
-                                                    std::uint64_t headerLength, MailboxContext& mailbox,
-                                                    const std::function<bool(std::string_view)>& write) {
-        const LargeMessageOutcome outcome = convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
-        // Written unconverted like a small message that convertMessage leaves, and counted alike.
-        if (outcome == LargeMessageOutcome::Unconverted)
-            counts.add(mailbox.lastReason);
-        return outcome;
-    };
-    const ParallelSetup parallel{&candidates, std::max<std::size_t>(control.conversionBatchBytes, 1), &counts};
-    ConversionResult result = convertMailbox(inputPath, outputPath, options, convert, convertLarge, control, parallel);
-    result.unconverted = counts;
+    CandidateConversion conversion(options, candidates, control.conversionBatchBytes);
+    ConversionResult result = convertMailbox(inputPath, outputPath, options, conversion.convert,
+                                             conversion.convertLarge, control, conversion.parallel);
+    result.unconverted = conversion.counts;
     return result;
 }
 

@@ -26,6 +26,9 @@ struct ConversionResult {
     /// Messages left unconverted, by reason: counted by the overloads that convert with
     /// convertMessage themselves (a MessageConversion of the caller's counts its own).
     UnconvertedCounts unconverted;
+    /// How many parts the mailbox was converted in at the same time: 2 when it was split
+    /// (see ConversionControl::splitBytes) and the second part's output was taken, else 1.
+    unsigned parts = 1;
 };
 
 /// The per-message conversion as convertMbox hands it each finished message: the
@@ -38,6 +41,10 @@ using MessageConversion = std::function<bool(std::string_view message, std::uint
 /// How many bytes of collected messages convertMbox converts as one batch on either
 /// thread, when it converts with convertMessage itself.
 inline constexpr std::size_t kConversionBatchBytes = 256u << 10;
+
+/// The size from which convertMbox with charset candidates converts a mailbox as two
+/// parts at the same time.
+inline constexpr std::uint64_t kSplitBytes = 32u << 20;
 
 /// How convertMbox opens its input, and when it abandons its output.
 struct ConversionControl {
@@ -53,6 +60,13 @@ struct ConversionControl {
     /// The batch size of the conversion on two threads (tests make it small, so that a
     /// small mailbox spans many batches).
     std::size_t conversionBatchBytes = kConversionBatchBytes;
+    /// convertMbox with charset candidates converts a mailbox at least this large in two
+    /// parts at the same time, each on its own thread, when the machine has two cores or
+    /// more: the second part from the first message after splitFrom (none: the middle of
+    /// the input) into an unnamed file appended to the output. 0: never (tests make it
+    /// small, and choose splitFrom, to split where they want).
+    std::uint64_t splitBytes = kSplitBytes;
+    std::optional<std::uint64_t> splitFrom = std::nullopt;
 };
 
 /// How much input lies between two calls of ConversionControl::progress.

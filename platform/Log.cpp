@@ -25,8 +25,13 @@ thread_local LogCapture* threadCapture = nullptr;
 
 void logMessage(std::string_view message)
 {
-    if (threadCapture) {
-        threadCapture->lines_.emplace_back(message);
+    if (LogCapture* const capture = threadCapture) {
+        if (capture->overflowed_ && (*capture->overflowed_ || message.size() > capture->bytesLeft_)) {
+            *capture->overflowed_ = true; // and nothing after it either: the lines kept stay in order
+            return;
+        }
+        capture->bytesLeft_ -= message.size();
+        capture->lines_.emplace_back(message);
         return;
     }
     {
@@ -60,6 +65,15 @@ LogCopy::~LogCopy()
 
 LogCapture::LogCapture(std::vector<std::string>& lines)
     : lines_(lines)
+    , outer_(threadCapture)
+{
+    threadCapture = this;
+}
+
+LogCapture::LogCapture(std::vector<std::string>& lines, std::size_t maxBytes, bool& overflowed)
+    : lines_(lines)
+    , bytesLeft_(maxBytes)
+    , overflowed_(&overflowed)
     , outer_(threadCapture)
 {
     threadCapture = this;

@@ -38,6 +38,10 @@ private:
 class LogCapture {
 public:
     explicit LogCapture(std::vector<std::string>& lines);
+    /// A capture that keeps at most `maxBytes` bytes of lines: a line past that is
+    /// dropped and `overflowed` set (the work whose lines they were must then be done
+    /// again where its lines can be logged as they come).
+    LogCapture(std::vector<std::string>& lines, std::size_t maxBytes, bool& overflowed);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -45,6 +49,8 @@ public:
 private:
     friend void logMessage(std::string_view message);
     std::vector<std::string>& lines_;
+    std::size_t bytesLeft_ = static_cast<std::size_t>(-1);
+    bool* overflowed_ = nullptr;
     LogCapture* outer_;
 };
 

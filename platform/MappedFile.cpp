@@ -28,6 +28,12 @@ private:
     int fd_;
 };
 
+std::uint64_t pageSize()
+{
+    static const std::uint64_t size = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    return size;
+}
+
 } // namespace
 
 MappedFile::~MappedFile()
@@ -116,24 +122,32 @@ bool MappedFile::open(const std::string& path, LinkPolicy links)
 
 void MappedFile::releaseBefore(std::uint64_t offset)
 {
-    if (!mapped_ || offset > size_ || offset < releasedUpTo_ + kReleaseStep)
+    releaseBefore(offset, releasedUpTo_);
+}
+
+void MappedFile::releaseBefore(std::uint64_t offset, std::uint64_t& releasedUpTo) const
+{
+    if (!mapped_ || offset > size_ || offset < releasedUpTo + kReleaseStep)
         return;
-    static const std::uint64_t pageSize = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t end = offset / pageSize * pageSize;
-    char* start = const_cast<char*>(data_) + releasedUpTo_;
+    const std::uint64_t end = offset / pageSize() * pageSize();
+    char* start = const_cast<char*>(data_) + releasedUpTo;
     // The mapping is private, read-only and never written, so dropping its pages loses
     // nothing: they are clean copies of the file.
-    ::madvise(start, static_cast<std::size_t>(end - releasedUpTo_), MADV_DONTNEED);
-    releasedUpTo_ = end;
+    ::madvise(start, static_cast<std::size_t>(end - releasedUpTo), MADV_DONTNEED);
+    releasedUpTo = end;
+}
+
+std::uint64_t MappedFile::pageStartFrom(std::uint64_t offset)
+{
+    return (offset + pageSize() - 1) / pageSize() * pageSize();
 }
 
 void MappedFile::dropPages(std::uint64_t from, std::uint64_t to)
 {
     if (!mapped_ || to > size_)
         return;
-    static const std::uint64_t pageSize = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t first = (from + pageSize - 1) / pageSize * pageSize;
-    const std::uint64_t last = to / pageSize * pageSize;
+    const std::uint64_t first = pageStartFrom(from);
+    const std::uint64_t last = to / pageSize() * pageSize();
     if (first < last)
         ::madvise(const_cast<char*>(data_) + first, static_cast<std::size_t>(last - first), MADV_DONTNEED);
 }

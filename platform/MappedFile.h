@@ -40,6 +40,15 @@ public:
     /// once enough bytes have accumulated to be worth a system call.
     void releaseBefore(std::uint64_t offset);
 
+    /// releaseBefore for one of several passes that read parts of the file at the same
+    /// time: each keeps its own release point in `releasedUpTo` (at first the start of its
+    /// part, rounded up with pageStartFrom), so that a pass lets go only of pages it has
+    /// passed itself and never of those another part is still reading.
+    void releaseBefore(std::uint64_t offset, std::uint64_t& releasedUpTo) const;
+
+    /// The first page boundary at or after `offset`.
+    static std::uint64_t pageStartFrom(std::uint64_t offset);
+
     /// Lets the whole pages within [from, to) go from the resident set, whatever was
     /// released before; for a pass that reads one very long stretch, possibly twice.
     /// The bytes stay readable.

@@ -18,11 +18,16 @@ OutputCalls& current()
     return calls;
 }
 
+ssize_t systemCopyFileRange(int fromFd, off_t* fromOffset, int toFd, off_t* toOffset, size_t length, unsigned int flags)
+{
+    return ::copy_file_range(fromFd, fromOffset, toFd, toOffset, length, flags);
+}
+
 } // namespace
 
 OutputCalls systemOutputCalls()
 {
-    return {systemOpen, ::writev, ::fsync, ::close, ::rename};
+    return {systemOpen, ::writev, ::fsync, ::close, ::rename, systemCopyFileRange};
 }
 
 const OutputCalls& outputCalls()

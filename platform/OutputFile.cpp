@@ -26,6 +26,9 @@ constexpr int kTemporaryAttempts = 64;
 // last start, so that the disk works while the pass goes on and commit()'s fsync has
 // little left to wait for.
 constexpr std::uint64_t kWriteBackStep = 8u << 20;
+// A part's file is appended to the output in steps of this size (the stop flag is
+// looked at between them).
+constexpr std::size_t kAppendStep = 8u << 20;
 
 // Writes every byte of the vectors, retrying interrupted and short writes; adds the
 // bytes written to `written`.
@@ -105,7 +108,9 @@ bool OutputFile::create(const std::string& finalPath, mode_t mode)
         if (fd >= 0) {
             fd_ = fd;
             written_ = 0;
+            settled_.store(0, std::memory_order_release);
             writeBackStart_ = 0;
+            writeBack_ = true;
             temporaryPath_ = std::move(path);
             finalPath_ = finalPath;
             return true;
@@ -128,7 +133,7 @@ bool OutputFile::write(const std::string_view* pieces, std::size_t count)
         error_ = EBADF;
         return false;
     }
-    if (stop_ && stop_->load(std::memory_order_relaxed)) {
+    if (stopped()) {
         error_ = ECANCELED;
         return false;
     }
@@ -138,7 +143,9 @@ bool OutputFile::write(const std::string_view* pieces, std::size_t count)
         if (pieces[i].empty())
             continue;
         if (used == kMaxPieces) {
-            if (!writeVectors(fd_, vectors, used, error_, written_))
+            const bool written = writeVectors(fd_, vectors, used, error_, written_);
+            settled_.store(written_, std::memory_order_release);
+            if (!written)
                 return false;
             used = 0;
         }
@@ -146,14 +153,117 @@ bool OutputFile::write(const std::string_view* pieces, std::size_t count)
         vectors[used].iov_len = pieces[i].size();
         ++used;
     }
-    if (!writeVectors(fd_, vectors, used, error_, written_))
+    const bool written = writeVectors(fd_, vectors, used, error_, written_);
+    settled_.store(written_, std::memory_order_release);
+    if (!written)
         return false;
-    if (written_ - writeBackStart_ >= kWriteBackStep) {
+    startWriteBack();
+    return true;
+}
+
+bool OutputFile::stopped() const
+{
+    return (stop_ && stop_->load(std::memory_order_relaxed)) || (alsoStop_ && alsoStop_->load(std::memory_order_relaxed));
+}
+
+void OutputFile::startWriteBack()
+{
+    if (writeBack_ && written_ - writeBackStart_ >= kWriteBackStep) {
         // Only a start: it does not wait for the disk, and whatever fails shows at fsync.
         ::sync_file_range(fd_, static_cast<off_t>(writeBackStart_), static_cast<off_t>(written_ - writeBackStart_),
                           SYNC_FILE_RANGE_WRITE);
         writeBackStart_ = written_;
     }
+}
+
+bool OutputFile::createUnnamed(const std::string& finalPath)
+{
+    discard();
+    error_ = 0;
+    const std::string parent = parentPath(finalPath);
+    const std::string& folder = parent.empty() ? kCurrentFolder : parent;
+    int fd;
+    do {
+        fd = outputCalls().open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error_ = errno;
+        return false;
+    }
+    fd_ = fd;
+    written_ = 0;
+    settled_.store(0, std::memory_order_release);
+    writeBackStart_ = 0;
+    // Its bytes are read back soon and then dropped: writing them to the disk would only
+    // make the close wait for it.
+    writeBack_ = false;
+    finalPath_.clear();
+    return true;
+}
+
+bool OutputFile::append(const OutputFile& part, std::uint64_t start, std::uint64_t to)
+{
+    if (fd_ < 0 || part.fd_ < 0) {
+        error_ = EBADF;
+        return false;
+    }
+    auto from = static_cast<off_t>(start);
+    const auto end = static_cast<off_t>(to);
+    // In the kernel, without a copy through this process where the file systems allow it.
+    bool copyInKernel = true;
+    while (from < end && copyInKernel) {
+        if (stopped()) {
+            error_ = ECANCELED;
+            return false;
+        }
+        const auto length = static_cast<std::size_t>(std::min<off_t>(end - from, off_t{kAppendStep}));
+        const ssize_t copied = outputCalls().copyFileRange(part.fd_, &from, fd_, nullptr, length, 0);
+        if (copied > 0) {
+            written_ += static_cast<std::uint64_t>(copied);
+            settled_.store(written_, std::memory_order_release);
+            startWriteBack();
+            continue;
+        }
+        if (copied < 0 && errno == EINTR)
+            continue;
+        // Not between these files (another file system, an old kernel): read and write.
+        if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+            copyInKernel = false;
+            break;
+        }
+        error_ = copied < 0 ? errno : EIO;
+        return false;
+    }
+    std::string buffer;
+    while (from < end) {
+        buffer.resize(static_cast<std::size_t>(std::min<off_t>(end - from, off_t{kAppendStep})));
+        const ssize_t count = ::pread(part.fd_, buffer.data(), buffer.size(), from);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            error_ = count < 0 ? errno : EIO;
+            return false;
+        }
+        from += count;
+        if (!write(std::string_view(buffer.data(), static_cast<std::size_t>(count))))
+            return false;
+    }
+    return true;
+}
+
+bool OutputFile::truncate(std::uint64_t size)
+{
+    if (fd_ < 0 || size > written_) {
+        error_ = fd_ < 0 ? EBADF : EINVAL;
+        return false;
+    }
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0 || ::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0) {
+        error_ = errno;
+        return false;
+    }
+    written_ = size;
+    settled_.store(written_, std::memory_order_release);
+    writeBackStart_ = std::min(writeBackStart_, size);
     return true;
 }
 

@@ -38,6 +38,13 @@ public:
     /// `error()`) when it cannot.
     bool create(const std::string& finalPath, mode_t mode);
 
+    /// Creates a file without a name (O_TMPFILE) in the folder of `finalPath`, readable
+    /// and writable by this process alone, to hold part of an output until it is
+    /// appended to the real one (append()); it vanishes when closed, also when the
+    /// process ends. It is never committed. False (with `error()`) when the folder's
+    /// file system cannot make one.
+    bool createUnnamed(const std::string& finalPath);
+
     /// Writes all of `pieces`, in order, with as few system calls as the kernel allows
     /// (one gathered write in the usual case). Retries interrupted and short writes.
     /// False on the first failure; bytes written before it stay in the temporary file.
@@ -48,7 +55,29 @@ public:
 
     /// Makes every write refuse (ECANCELED) once `*stop` is true: a run told to stop
     /// at once leaves the file under way at its next write.
-    void stopWhen(const std::atomic<bool>* stop) { stop_ = stop; }
+    void stopWhen(const std::atomic<bool>* stop, const std::atomic<bool>* alsoStop = nullptr)
+    {
+        stop_ = stop;
+        alsoStop_ = alsoStop;
+    }
+
+    /// The bytes written so far.
+    std::uint64_t size() const { return written_; }
+
+    /// The bytes written so far, as another thread may read it while this one writes:
+    /// that many bytes can be read from the file.
+    std::uint64_t settledSize() const { return settled_.load(std::memory_order_acquire); }
+
+    /// Appends bytes [from, to) of `part` (a file made by createUnnamed, to which another
+    /// thread may still be writing past `to`) after the bytes written here, by
+    /// copy_file_range where the file systems allow it, else by reading and writing.
+    /// False (with `error()`) on the first failure, when part of it may have been
+    /// appended (see truncate()).
+    bool append(const OutputFile& part, std::uint64_t from, std::uint64_t to);
+
+    /// Cuts the file back to its first `size` bytes (at most size()) and writes on from
+    /// there. False (with `error()`) when it cannot.
+    bool truncate(std::uint64_t size);
 
     /// Makes the bytes durable (fsync), closes the file and renames it over the final
     /// path, provided that the final path is still the claim (the file created there
@@ -65,13 +94,20 @@ public:
     std::string errorText() const;
 
 private:
+    bool stopped() const;
+    // Starts the write-back of what was written since the last start, once enough is.
+    void startWriteBack();
+
     int fd_ = -1;
     int error_ = 0;
     std::uint64_t written_ = 0;        // bytes written so far
     std::uint64_t writeBackStart_ = 0; // where the write-back not yet started begins
+    std::atomic<std::uint64_t> settled_ = 0; // written_, once the bytes are in the file
+    bool writeBack_ = true;            // started as the file grows (not for an unnamed part)
     std::string temporaryPath_;
     std::string finalPath_;
     const std::atomic<bool>* stop_ = nullptr;
+    const std::atomic<bool>* alsoStop_ = nullptr;
 };
 
 /// The system's description of an errno value (strerror, thread-safe).

@@ -1,0 +1,418 @@
+// A mailbox converted as two parts at the same time gives what the one pass gives: the
+// same bytes, log lines, counts and attachment tallies, wherever the split falls, with
+// any first-line terminator, with and without --crlf and conversion, with an index whose
+// message spans the split, with Automatic's memory changing in the first part (the
+// second part's work is then done again by the one pass) and when the second part's
+// file cannot be made, written or appended.
+#include "engine/CharsetCandidates.h"
+#include "engine/MboxConverter.h"
+#include "platform/Log.h"
+#include "platform/OutputCalls.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Japanese text in Shift_JIS: enough of it for ICU's detector to confirm the family.
+const std::string kShiftJIS
+    = "\x82\xA8\x90\xA2\x98\x62\x82\xC9\x82\xC8\x82\xC1\x82\xC4\x82\xA8\x82\xE8\x82\xDC\x82\xB7\x81\x42\x89\xEF\x8B"
+      "\x63\x82\xCC\x8E\x91\x97\xBF\x82\xF0\x91\x97\x95\x74\x82\xB5\x82\xDC\x82\xB7\x81\x42\x82\xE6\x82\xEB\x82\xB5"
+      "\x82\xAD\x82\xA8\x8A\xE8\x82\xA2\x90\x5C\x82\xB5\x8F\xE3\x82\xB0\x82\xDC\x82\xB7\x81\x42";
+// Too little Shift_JIS for the detector alone: how it is read depends on what the
+// mailbox's earlier messages confirmed.
+const std::string kShortShiftJIS = "\x82\xA8\x90\xA2\x98\x62";
+// Korean (EUC-KR) and Chinese (GB2312) text: three times over, each confirms its family.
+const std::string kKorean
+    = "\xBE\xC8\xB3\xE7\xC7\xCF\xBC\xBC\xBF\xE4\x2E\x20\xC8\xB8\xC0\xC7\x20\xC0\xDA\xB7\xE1\xB8\xA6\x20\xBA\xB8"
+      "\xB3\xBB\xB5\xE5\xB8\xB3\xB4\xCF\xB4\xD9\x2E\x20\xC0\xDF\x20\xBA\xCE\xC5\xB9\xB5\xE5\xB8\xB3\xB4\xCF\xB4"
+      "\xD9\x2E\x20\xB4\xD9\xC0\xBD\x20\xC1\xD6\xBF\xA1\x20\xB8\xB8\xB3\xAA\xB0\xDA\xBD\xC0\xB4\xCF\xB4\xD9\x2E"
+      "\x20\xB0\xA8\xBB\xE7\xC7\xD5\xB4\xCF\xB4\xD9\x2E";
+const std::string kChinese
+    = "\xC4\xFA\xBA\xC3\xA3\xAC\xCE\xD2\xC3\xC7\xB7\xA2\xCB\xCD\xBB\xE1\xD2\xE9\xD7\xCA\xC1\xCF\xA1\xA3\xC7\xEB"
+      "\xB6\xE0\xB9\xD8\xD5\xD5\xA1\xA3\xCF\xC2\xD6\xDC\xBC\xFB\xC3\xE6\xA1\xA3\xD0\xBB\xD0\xBB\xA1\xA3\xBD\xF1"
+      "\xCC\xEC\xCC\xEC\xC6\xF8\xBA\xDC\xBA\xC3\xA1\xA3";
+
+std::string readFile(const std::string& file)
+{
+    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
+}
+
+EncodingId windows1252()
+{
+    return usableCharset("windows-1252").value_or(kEncodingNone);
+}
+
+bool twoCores()
+{
+    return std::thread::hardware_concurrency() >= 2;
+}
+
+struct Crafted {
+    std::string bytes;
+    MessageIndex index;
+    std::uint64_t spanning = 0; // where the indexed message with "From " body lines begins
+};
+
+// 64 messages: Latin text with no-break spaces, Korean or Chinese that confirms its
+// family (from message `asianFrom` on), short Shift_JIS read by what was confirmed,
+// attachment lines with and without their file (the missing one's Subject in short
+// Shift_JIS too), Japanese, UTF-8, and (with `large`)
+// one message over the spool bound. Messages 20 to 43 are indexed; message 32 holds
+// "From " lines in its body. The first line ends in `first`, every other in `eol`.
+Crafted craftedMailbox(std::string_view first, std::string_view eol, int asianFrom, bool large)
+{
+    Crafted mailbox;
+    const std::string e(eol);
+    auto add = [&](int n, const std::string& subject, const std::string& body) {
+        const std::uint64_t start = mailbox.bytes.size();
+        mailbox.bytes += "From ???@??? Mon Jan 01 00:00:" + std::to_string(10 + n % 50) + " 2001"
+            + (start == 0 ? std::string(first) : e) + "Subject: " + subject + e + "X-Status: " + e + e + body + e;
+        if (n >= 20 && n < 44)
+            mailbox.index.push_back({start, mailbox.bytes.size() - start, n % 2 == 0, n % 3 == 0, false,
+                                     static_cast<std::uint8_t>(n % 6)});
+    };
+    for (int n = 0; n < 64; ++n) {
+        if (n == 32) {
+            mailbox.spanning = mailbox.bytes.size();
+            add(n, "quoted", "From the desk of" + e + "From ???@??? Mon Jan 01 00:00:00 2001" + e + std::string(3000, 'q'));
+            continue;
+        }
+        switch (n % 8) {
+        case 0:
+            add(n, "caf\xE9 " + std::to_string(n), "na\xA0ve caf\xE9\xA0\xA0" + std::string(n * 37, 'x'));
+            break;
+        case 1:
+            add(n, "korean or chinese",
+                n < asianFrom ? "plain " + std::string(n * 11, 'k')
+                              : (n / 8 % 2 == 0 ? kKorean + kKorean + kKorean : kChinese + kChinese + kChinese));
+            break;
+        case 2:
+            add(n, "short", kShortShiftJIS + " " + std::to_string(n));
+            break;
+        case 3:
+            add(n, "files", "see" + e + "Attachment Converted: \"c:\\eudora\\attach\\report.txt\"" + e
+                                + "Attachment Converted: \"c:\\eudora\\attach\\gone" + std::to_string(n) + ".txt\"");
+            break;
+        case 4:
+            add(n, "japanese", n < asianFrom ? "TEL\xA0 plain" : "TEL\xA0" + kShiftJIS);
+            break;
+        case 5:
+            add(n, "missing " + kShortShiftJIS, "Attachment Converted: \"c:\\eudora\\attach\\lost.txt\"");
+            break;
+        case 6:
+            add(n, "plain", std::string(300 + n * 40, 'p') + kShortShiftJIS);
+            break;
+        default:
+            add(n, "utf-8 \xC3\xA9", "caf\xC3\xA9 \xE2\x82\xAC");
+            break;
+        }
+        if (n == 52 && large)
+            add(n, "large \xE9", std::string(5u << 20, 'L') + "\xE9\xA0");
+    }
+    return mailbox;
+}
+
+struct Outcome {
+    ConversionResult result;
+    std::string output;
+    std::vector<std::string> log;
+};
+
+// Compares everything a conversion hands back or leaves behind, but how many parts it took.
+void expectSame(const Outcome& split, const Outcome& one, const std::string& where)
+{
+    EXPECT_EQ(split.result.succeeded, one.result.succeeded) << where;
+    EXPECT_EQ(split.result.errorText, one.result.errorText) << where;
+    EXPECT_TRUE(split.output == one.output) << where << ": " << split.output.size() << " vs " << one.output.size()
+                                            << " bytes";
+    EXPECT_EQ(split.log, one.log) << where;
+    EXPECT_EQ(split.result.messages, one.result.messages) << where;
+    EXPECT_EQ(split.result.unconverted.undecodable, one.result.unconverted.undecodable) << where;
+    EXPECT_EQ(split.result.unconverted.unfitting, one.result.unconverted.unfitting) << where;
+    EXPECT_EQ(split.result.attachments.attached, one.result.attachments.attached) << where;
+    EXPECT_EQ(split.result.attachments.missing, one.result.attachments.missing) << where;
+    ASSERT_EQ(split.result.attachments.missingFiles.size(), one.result.attachments.missingFiles.size()) << where;
+    for (std::size_t i = 0; i < one.result.attachments.missingFiles.size(); ++i)
+        EXPECT_EQ(split.result.attachments.missingFiles[i].file, one.result.attachments.missingFiles[i].file) << where;
+}
+
+class SplitConversionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tarnwick-split-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        fs::create_directories(dir_ + "/attach");
+        std::ofstream(dir_ + "/attach/report.txt", std::ios::binary) << "the report\n";
+        setLogSink([this](std::string_view line) {
+            const std::lock_guard lock(logMutex_);
+            log_.emplace_back(line);
+        });
+    }
+    void TearDown() override
+    {
+        setLogSink({});
+        fs::remove_all(dir_);
+    }
+
+    void writeInput(const std::string& bytes) { std::ofstream(dir_ + "/in", std::ios::binary) << bytes; }
+
+    // splitFrom none: the one pass.
+    Outcome convert(const ConversionOptions& options, std::optional<std::uint64_t> splitFrom,
+                    const std::atomic<bool>* stop = nullptr)
+    {
+        std::ofstream(dir_ + "/out", std::ios::trunc);
+        {
+            const std::lock_guard lock(logMutex_);
+            log_.clear();
+        }
+        ConversionControl control;
+        control.conversionBatchBytes = 3000; // many batches in each part
+        control.splitBytes = splitFrom ? 1 : 0;
+        control.splitFrom = splitFrom;
+        control.stop = stop;
+        Outcome run;
+        run.result = convertMbox(dir_ + "/in", dir_ + "/out", options, control);
+        run.output = readFile(dir_ + "/out");
+        const std::lock_guard lock(logMutex_);
+        run.log = log_;
+        return run;
+    }
+
+    ConversionOptions options(EncodingId source, std::vector<std::string> charsets, bool crlf) const
+    {
+        ConversionOptions options;
+        options.convertEncodings = true;
+        options.sourceEncoding = source;
+        options.charsetNames = std::move(charsets);
+        options.processEudoraTags = true;
+        options.crlfLineEndings = crlf;
+        options.encodeHeaders = true;
+        options.replaceNoBreakSpaces = true;
+        options.addEmptyLines = true;
+        options.complementDateHeaders = true;
+        options.putBackAttachments = true;
+        options.attachmentFolders = {{dir_ + "/attach"}, {}};
+        options.language = "en";
+        return options;
+    }
+
+    std::string dir_;
+    std::mutex logMutex_;
+    std::vector<std::string> log_;
+};
+
+TEST_F(SplitConversionTest, TwoPartsGiveWhatTheOnePassGivesWhereverTheSplitFalls)
+{
+    const std::vector<std::string> all = {"us-ascii", "iso-8859-1", "utf-8"};
+    struct Case {
+        const char* name;
+        ConversionOptions options;
+        int asianFrom;       // the first message whose Korean, Chinese or Japanese confirms a family
+        unsigned middleParts; // parts taken when the split is looked for from the middle
+    };
+    ConversionOptions copying = options(kEncodingAutomatic, all, false);
+    copying.convertEncodings = false;
+    ConversionOptions copyingCrlf = copying;
+    copyingCrlf.crlfLineEndings = true;
+    ConversionOptions mending = copying;
+    mending.mendCROnlyLineEndings = true;
+    const Case cases[] = {
+        // Automatic's memory changes before the middle: the second part is done again.
+        {"automatic, families confirmed early", options(kEncodingAutomatic, all, false), 0, 1},
+        {"automatic, families confirmed in the second half, crlf", options(kEncodingAutomatic, all, true), 56, 2},
+        {"automatic, no charset for japanese", options(kEncodingAutomatic, {"us-ascii", "iso-8859-1"}, false), 56, 2},
+        {"utf-8 source: latin text undecodable", options(kEncodingUTF8, {"us-ascii", "utf-8"}, true), 0, 2},
+        {"windows-1252 source", options(windows1252(), all, false), 0, 2},
+        {"no conversion", copying, 0, 2},
+        {"no conversion, crlf", copyingCrlf, 0, 2},
+        {"no conversion, CR mended", mending, 0, 2},
+    };
+    const struct {
+        const char* name;
+        std::string_view first;
+        std::string_view eol;
+        bool large;
+    } shapes[] = {
+        {"CR first, CR LF after", "\r", "\r\n", false},
+        {"LF first, CR LF after", "\n", "\r\n", false},
+        {"CR LF first, LF after", "\r\n", "\n", false},
+        {"CR LF throughout, a message over 4 MiB", "\r\n", "\r\n", true},
+    };
+    for (const auto& shape : shapes) {
+        for (const Case& c : cases) {
+            const Crafted mailbox = craftedMailbox(shape.first, shape.eol, c.asianFrom, shape.large);
+            writeInput(mailbox.bytes);
+            ConversionOptions options = c.options;
+            options.messageIndex = mailbox.index;
+            const std::string name = std::string(shape.name) + ", " + c.name;
+            const Outcome one = convert(options, std::nullopt);
+            ASSERT_TRUE(one.result.succeeded) << name << ": " << one.result.errorText;
+            const std::uint64_t size = mailbox.bytes.size();
+            // From inside the indexed message with "From " lines: the split goes after it.
+            for (const std::uint64_t from : {std::uint64_t{1}, size / 8, mailbox.spanning + 1, size / 2, size * 7 / 8, size - 2}) {
+                const std::string where = name + ", split from " + std::to_string(from);
+                const Outcome split = convert(options, from);
+                expectSame(split, one, where);
+                if (from == size / 2) {
+                    EXPECT_EQ(split.result.parts, twoCores() ? c.middleParts : 1u) << where;
+                }
+            }
+        }
+    }
+}
+
+// The crafted mailbox holds what the comparison must hold to, in both halves: log lines
+// (no-break spaces, missing files), files put back, messages left unconverted.
+TEST_F(SplitConversionTest, TheMailboxLogsAndCountsInBothHalves)
+{
+    const Crafted mailbox = craftedMailbox("\r\n", "\r\n", 56, true);
+    writeInput(mailbox.bytes);
+    ConversionOptions options = this->options(kEncodingAutomatic, {"us-ascii", "iso-8859-1"}, true);
+    options.messageIndex = mailbox.index;
+    const Outcome one = convert(options, std::nullopt);
+    ASSERT_TRUE(one.result.succeeded);
+    EXPECT_GT(one.result.attachments.attached, 2u);
+    EXPECT_GT(one.result.attachments.missing, 2u);
+    EXPECT_GT(one.result.unconverted.unfitting, 2u);
+    const std::string firstHalf = "gone3.txt";
+    const std::string secondHalf = "gone59.txt";
+    auto at = [&one](const std::string& text) {
+        for (std::size_t i = 0; i < one.log.size(); ++i)
+            if (one.log[i].find(text) != std::string::npos)
+                return static_cast<std::ptrdiff_t>(i);
+        return std::ptrdiff_t{-1};
+    };
+    ASSERT_GE(at(firstHalf), 0);
+    EXPECT_GT(at(secondHalf), at(firstHalf));
+    // Status headers from the index, around the message that spans the middle.
+    EXPECT_NE(one.output.find("\r\n>From the desk of\r\n"), std::string::npos);
+    EXPECT_NE(one.output.find("X-Mozilla-Status:"), std::string::npos);
+}
+
+int tmpfileOpenError = 0;       // an unnamed file cannot be made
+bool unnamedWritesFail = false; // writes to an unnamed file fail with ENOSPC
+int copyError = 0;              // copy_file_range fails so
+std::atomic<int> unnamedFd{-1};
+OutputCalls systemCalls;
+
+int faultyOpen(const char* path, int flags, mode_t mode)
+{
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+        if (tmpfileOpenError != 0) {
+            errno = tmpfileOpenError;
+            return -1;
+        }
+        const int fd = systemCalls.open(path, flags, mode);
+        if (unnamedWritesFail)
+            unnamedFd = fd;
+        return fd;
+    }
+    return systemCalls.open(path, flags, mode);
+}
+
+ssize_t faultyWritev(int fd, const iovec* vectors, int count)
+{
+    if (fd == unnamedFd.load()) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return systemCalls.writev(fd, vectors, count);
+}
+
+ssize_t faultyCopy(int from, off_t* fromOffset, int to, off_t* toOffset, size_t length, unsigned int flags)
+{
+    if (copyError != 0) {
+        errno = copyError;
+        return -1;
+    }
+    return systemCalls.copyFileRange(from, fromOffset, to, toOffset, length, flags);
+}
+
+// The second part's file cannot be made (no split), written (the one pass goes on over
+// its input) or copied in the kernel (read and written instead); an append that fails
+// is cut off again. Each gives the one pass's bytes, lines and counts.
+TEST_F(SplitConversionTest, FailuresOfTheSecondPartsFileFallBackToTheOnePass)
+{
+    const Crafted mailbox = craftedMailbox("\r\n", "\n", 56, false);
+    writeInput(mailbox.bytes);
+    const struct {
+        const char* name;
+        int openError;
+        bool writesFail;
+        int copyError;
+        unsigned parts;
+    } cases[] = {
+        {"no unnamed files here", EOPNOTSUPP, false, 0, 1},
+        {"the part's writes fail", 0, true, 0, 1},
+        {"no copy between these files", 0, false, EXDEV, 2},
+        {"copy_file_range unknown", 0, false, ENOSYS, 2},
+        {"the append fails", 0, false, ENOSPC, 1},
+    };
+    systemCalls = systemOutputCalls();
+    OutputCalls calls = systemCalls;
+    calls.open = faultyOpen;
+    calls.writev = faultyWritev;
+    calls.copyFileRange = faultyCopy;
+    const OutputCalls previous = setOutputCalls(calls);
+    for (const bool encodings : {true, false}) {
+        ConversionOptions options = this->options(kEncodingAutomatic, {"us-ascii", "iso-8859-1", "utf-8"}, false);
+        options.convertEncodings = encodings;
+        tmpfileOpenError = 0;
+        copyError = 0;
+        const Outcome one = convert(options, std::nullopt);
+        ASSERT_TRUE(one.result.succeeded);
+        for (const auto& c : cases) {
+            tmpfileOpenError = c.openError;
+            unnamedWritesFail = c.writesFail;
+            copyError = c.copyError;
+            unnamedFd = -1;
+            const std::string where = c.name + std::string(encodings ? ", conversion" : ", no conversion");
+            const Outcome split = convert(options, mailbox.bytes.size() / 2);
+            expectSame(split, one, where);
+            EXPECT_EQ(split.result.parts, twoCores() ? c.parts : 1u) << where;
+        }
+    }
+    tmpfileOpenError = 0;
+    unnamedWritesFail = false;
+    copyError = 0;
+    unnamedFd = -1;
+    setOutputCalls(previous);
+}
+
+// Told to stop, a split conversion fails as the one pass does, and leaves no file.
+TEST_F(SplitConversionTest, StopEndsBothParts)
+{
+    const Crafted mailbox = craftedMailbox("\n", "\n", 0, false);
+    writeInput(mailbox.bytes);
+    const ConversionOptions options = this->options(windows1252(), {"us-ascii", "utf-8"}, true);
+    const std::atomic<bool> stop = true;
+    const Outcome one = convert(options, std::nullopt, &stop);
+    EXPECT_FALSE(one.result.succeeded);
+    const Outcome split = convert(options, mailbox.bytes.size() / 2, &stop);
+    expectSame(split, one, "stopped");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"attach", "in", "out"}));
+}
+
+} // namespace
+} // namespace tarnwick
