@@ -210,6 +210,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(handedOver == 0);
         return 0;
     }
+    // In two parts at once, the second from the first message after any point: the same
+    // bytes and count, whether the second part's output is taken or done again.
+    {
+        output.claim();
+        ConversionControl control;
+        control.splitBytes = 1;
+        control.splitFrom = in.size() * static_cast<unsigned char>(in[in.size() / 2]) / 256;
+        const ConversionResult split = convertMbox(input.path(), output.path(), conversion, candidates, control);
+        FUZZ_CHECK(split.succeeded);
+        FUZZ_CHECK(split.messages == converted.messages);
+        FUZZ_CHECK(output.read() == out);
+    }
     const std::vector<Line> lines = splitLines(in);
     std::size_t separators = 0;
     for (const Line& line : lines)

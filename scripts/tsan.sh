@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # ThreadSanitizer build of the batch-job, command-line, hardening and window tests
 # (the cancel flag, the posts to the UI thread, the charset candidate slot) and of the
-# mailbox conversion on two threads, run with every report fatal.
+# mailbox conversion on two threads and in two parts at once, run with every report fatal.
 # Usage: scripts/tsan.sh [build-dir]
 set -euo pipefail
 
@@ -32,4 +32,4 @@ if ! "$build/cli/tarnwick-cli" --version >/dev/null 2>&1; then
   runner=(setarch "$(uname -m)" -R)
 fi
 "${runner[@]}" ctest --test-dir "$build" --output-on-failure -j "$jobs" -L '^(batch|cli|hardening|app)$'
-"${runner[@]}" ctest --test-dir "$build" --output-on-failure -j "$jobs" -R '^(ParallelConversionTest|MboxConverterTest|MboxAttachmentsTest)\.'
+"${runner[@]}" ctest --test-dir "$build" --output-on-failure -j "$jobs" -R '^(ParallelConversionTest|SplitConversionTest|MboxConverterTest|MboxAttachmentsTest)\.'
