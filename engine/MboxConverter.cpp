@@ -1274,8 +1274,8 @@ struct CandidateConversion {
 // Lines a second part may log before it is given up for the one pass: they wait in
 // memory until the first part is done.
 constexpr std::size_t kSplitLogBytes = 4u << 20;
-// While the second part runs, its output is appended once this much more of it is
-// written, looked at this often.
+// While the second part runs, what it has written is appended in steps of at least this
+// size, looked at this often; once less is left, the part writes to the output itself.
 constexpr std::uint64_t kAppendStep = 8u << 20;
 constexpr std::chrono::milliseconds kAppendWait{2};
 // Whether the second part converts its messages on a thread of its own too, as the
@@ -1379,7 +1379,7 @@ public:
     /// How far the part has read past its start.
     std::uint64_t progress() const { return progress_.load(std::memory_order_relaxed); }
 
-    const OutputFile& file() const { return file_; }
+    OutputFile& file() { return file_; }
     const std::vector<std::string>& log() const { return log_; }
     std::uint64_t messages() const { return messages_; }
     const AttachmentTally& attachments() const { return tally_; }
@@ -1560,17 +1560,24 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
             second->abandon(); // the first part's failure ends the conversion
         } else if (second) {
             // The second part's output is appended as it is written, once it is known that
-            // the part began in the state the first part ended in. When the part fails after
-            // all, what was appended is cut off again and the one pass goes on over its input.
+            // the part began in the state the first part ended in; once the append has
+            // caught up, the part writes to the output itself. When the part fails after
+            // all, what it added is cut off again and the one pass goes on over its input.
             const std::uint64_t before = output.size();
             bool joined = second->beganAsAfter(pass.automaticState(), *parallel.candidates);
             std::uint64_t appended = 0;
+            bool takenOver = false;
             for (bool ended = false; joined && !ended;) {
                 ended = second->waitFor(kAppendWait);
-                const std::uint64_t ready = second->file().settledSize();
-                if (ready - appended >= kAppendStep || (ended && ready > appended)) {
-                    joined = output.append(second->file(), appended, ready);
-                    appended = ready;
+                if (!takenOver) {
+                    const std::uint64_t ready = second->file().settledSize();
+                    if (ready - appended < kAppendStep) {
+                        joined = output.takeOver(second->file(), appended);
+                        takenOver = true;
+                    } else {
+                        joined = output.append(second->file(), appended, ready);
+                        appended = ready;
+                    }
                 }
                 const std::uint64_t done = split + second->progress();
                 if (control.progress && done >= reported + kProgressStep) {

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 
 namespace tarnwick {
 namespace {
@@ -129,6 +130,30 @@ bool OutputFile::write(std::initializer_list<std::string_view> pieces)
 
 bool OutputFile::write(const std::string_view* pieces, std::size_t count)
 {
+    const std::lock_guard lock(redirectMutex_);
+    if (!redirect_)
+        return writeHere(pieces, count);
+    if (stopped()) {
+        error_ = ECANCELED;
+        return false;
+    }
+    const bool written = redirect_->writeHere(pieces, count);
+    if (!written)
+        error_ = redirect_->error_;
+    return written;
+}
+
+bool OutputFile::takeOver(OutputFile& part, std::uint64_t from)
+{
+    const std::lock_guard lock(part.redirectMutex_);
+    if (!append(part, from, part.written_))
+        return false;
+    part.redirect_ = this;
+    return true;
+}
+
+bool OutputFile::writeHere(const std::string_view* pieces, std::size_t count)
+{
     if (fd_ < 0) {
         error_ = EBADF;
         return false;
@@ -197,6 +222,7 @@ bool OutputFile::createUnnamed(const std::string& finalPath)
     // Its bytes are read back soon and then dropped: writing them to the disk would only
     // make the close wait for it.
     writeBack_ = false;
+    redirect_ = nullptr;
     finalPath_.clear();
     return true;
 }

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -75,6 +76,11 @@ public:
     /// appended (see truncate()).
     bool append(const OutputFile& part, std::uint64_t from, std::uint64_t to);
 
+    /// Appends the bytes of `part` from `from` to its end and sends every later write of
+    /// `part` here instead, with no write of its own in between (another thread may be
+    /// writing to it). False (with `error()`; `part` unchanged) when the append failed.
+    bool takeOver(OutputFile& part, std::uint64_t from);
+
     /// Cuts the file back to its first `size` bytes (at most size()) and writes on from
     /// there. False (with `error()`) when it cannot.
     bool truncate(std::uint64_t size);
@@ -94,6 +100,7 @@ public:
     std::string errorText() const;
 
 private:
+    bool writeHere(const std::string_view* pieces, std::size_t count);
     bool stopped() const;
     // Starts the write-back of what was written since the last start, once enough is.
     void startWriteBack();
@@ -103,6 +110,8 @@ private:
     std::uint64_t written_ = 0;        // bytes written so far
     std::uint64_t writeBackStart_ = 0; // where the write-back not yet started begins
     std::atomic<std::uint64_t> settled_ = 0; // written_, once the bytes are in the file
+    std::mutex redirectMutex_;        // held by each write, so that takeOver() finds none under way
+    OutputFile* redirect_ = nullptr;  // where writes go once another file took this one over
     bool writeBack_ = true;            // started as the file grows (not for an unnamed part)
     std::string temporaryPath_;
     std::string finalPath_;
