@@ -1456,14 +1456,14 @@ private:
 };
 
 // Where a split conversion's second part begins, or 0 when the conversion is not split:
-// with a candidate list, a mapped input at least control.splitBytes large, two cores,
+// with a candidate list, a mapped input at least control.splitBytes large, enough cores,
 // a first line that has a terminator, and a split point.
 std::uint64_t splitPoint(const MappedFile& input, const ConversionOptions& options, const CharsetCandidates* candidates,
                          const ConversionControl& control, std::string_view& firstTerminator)
 {
     const std::string_view bytes = input.bytes();
     if (!candidates || control.splitBytes == 0 || bytes.size() < control.splitBytes || !input.isMapped()
-        || std::thread::hardware_concurrency() < 2)
+        || std::thread::hardware_concurrency() < control.splitCores)
         return 0;
     const std::uint64_t firstBreak = static_cast<std::uint64_t>(
         lineScanner::findLineBreak(bytes.data(), bytes.data() + bytes.size()) - bytes.data());

@@ -43,8 +43,11 @@ using MessageConversion = std::function<bool(std::string_view message, std::uint
 inline constexpr std::size_t kConversionBatchBytes = 256u << 10;
 
 /// The size from which convertMbox with charset candidates converts a mailbox as two
-/// parts at the same time.
+/// parts at the same time, and the hardware threads the machine needs for it. With two,
+/// the one pass (its conversion and writing threads) already keeps most of both busy,
+/// and the second part's temporary file costs more than it gains (bench/ --jobs).
 inline constexpr std::uint64_t kSplitBytes = 32u << 20;
+inline constexpr unsigned kSplitCores = 4;
 
 /// How convertMbox opens its input, and when it abandons its output.
 struct ConversionControl {
@@ -61,11 +64,12 @@ struct ConversionControl {
     /// small mailbox spans many batches).
     std::size_t conversionBatchBytes = kConversionBatchBytes;
     /// convertMbox with charset candidates converts a mailbox at least this large in two
-    /// parts at the same time, each on its own thread, when the machine has two cores or
-    /// more: the second part from the first message after splitFrom (none: the middle of
-    /// the input) into an unnamed file appended to the output. 0: never (tests make it
-    /// small, and choose splitFrom, to split where they want).
+    /// parts at the same time, each on its own thread, when the machine has splitCores
+    /// hardware threads or more: the second part from the first message after splitFrom
+    /// (none: the middle of the input) into an unnamed file appended to the output. 0:
+    /// never (tests make both small, and choose splitFrom, to split where they want).
     std::uint64_t splitBytes = kSplitBytes;
+    unsigned splitCores = kSplitCores;
     std::optional<std::uint64_t> splitFrom = std::nullopt;
 };
 

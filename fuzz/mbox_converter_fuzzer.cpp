@@ -216,6 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         output.claim();
         ConversionControl control;
         control.splitBytes = 1;
+        control.splitCores = 1;
         control.splitFrom = in.size() * static_cast<unsigned char>(in[in.size() / 2]) / 256;
         const ConversionResult split = convertMbox(input.path(), output.path(), conversion, candidates, control);
         FUZZ_CHECK(split.succeeded);
