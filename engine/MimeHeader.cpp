@@ -1,6 +1,5 @@
 #include "engine/MimeHeader.h"
 
-#include "engine/CaseFold.h"
 #include "engine/TextLines.h"
 
 #include <algorithm>
@@ -146,7 +145,10 @@ std::optional<std::string> parameterValue(std::string_view field, std::string_vi
 
 void ContentTypeScan::add(std::u16string_view text)
 {
-    search(text);
+    if (!namesTextOrMultipart()) {
+        multipart_.add(text);
+        text_.add(text);
+    }
     for (std::size_t i = 0; i < text.size() && stage_ != Stage::Done; ++i) {
         if (stage_ == Stage::Seek) {
             // Most of a long field lies between parameters.
@@ -175,26 +177,6 @@ void ContentTypeScan::finish()
         break;
     }
     stage_ = Stage::Done;
-}
-
-void ContentTypeScan::search(std::u16string_view text)
-{
-    if (named_)
-        return;
-    // Both names are ASCII, and no unit of a surrogate pair folds to ASCII: a match
-    // that begins in the units kept from before ends within the first units of `text`,
-    // and cutting a pair apart finds nothing that the pair would not.
-    static constexpr std::size_t kCarry = std::u16string_view(u"multipart").size() - 1;
-    seam_.assign(carry_).append(text.substr(0, kCarry));
-    named_ = containsFolded(seam_, u"multipart") || containsFolded(seam_, u"text") || containsFolded(text, u"multipart")
-        || containsFolded(text, u"text");
-    if (text.size() >= kCarry) {
-        carry_.assign(text.substr(text.size() - kCarry));
-    } else {
-        carry_.append(text);
-        if (carry_.size() > kCarry)
-            carry_.erase(0, carry_.size() - kCarry);
-    }
 }
 
 // One character of the field (non-ASCII as '?'), through the steps of mediaType and

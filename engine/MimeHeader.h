@@ -2,6 +2,8 @@
 // Reading the few header facts the attachment pass needs from raw message bytes:
 // where the header ends, its fields, a parameter of a Content-Type, a delimiter line.
 
+#include "engine/CaseFold.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -54,7 +56,7 @@ public:
     void finish();
 
     /// Whether "multipart" or "text" occurs in it under simple case folding.
-    bool namesTextOrMultipart() const { return named_; }
+    bool namesTextOrMultipart() const { return multipart_.found() || text_.found(); }
     /// Whether its media type begins with "multipart/".
     bool isMultipart() const { return type_ == "multipart/"; }
     /// Whether it has a boundary parameter (once finished).
@@ -66,16 +68,14 @@ public:
 
 private:
     enum class Stage { Name, Type, Seek, Lead, Attribute, ValueLead, Quoted, Unquoted, Done };
-    void search(std::u16string_view text);
     void step(char c);
     void value(char c);
     void endValue();
 
     std::uint64_t keepFrom_;
     std::size_t keep_;
-    bool named_ = false;
-    std::u16string carry_; // the last units before, for a name that goes on in the next part
-    std::u16string seam_;
+    FoldedSearch multipart_{"multipart"};
+    FoldedSearch text_{"text"};
     std::string type_;     // the media type's first characters, lower case
     Stage stage_ = Stage::Name;
     std::size_t matched_ = 0; // characters of "boundary" the attribute has matched
