@@ -409,5 +409,34 @@ TEST_F(SplitConversionTest, StopEndsBothParts)
     EXPECT_EQ(names, (std::vector<std::string>{"attach", "in", "out"}));
 }
 
+// A mailbox truncated by another program while both parts read it fails as the one pass
+// does ("Could not read"), whichever part's thread meets the vanished pages first, and
+// leaves no file behind.
+TEST_F(SplitConversionTest, InputTruncatedWhileBothPartsReadFailsCleanly)
+{
+    std::string mailbox;
+    for (int n = 0; mailbox.size() < 3 * kProgressStep; ++n)
+        mailbox += "From ???@??? Mon Jan 01 00:00:00 2001\nSubject: " + std::to_string(n) + "\n\ncaf\xE9 "
+            + std::string(2000 + n % 700, 'x') + "\n";
+    const ConversionOptions options = this->options(windows1252(), {"us-ascii", "utf-8"}, false);
+    for (const bool split : {false, true}) {
+        writeInput(mailbox);
+        std::ofstream(dir_ + "/out", std::ios::trunc);
+        ConversionControl control;
+        control.splitBytes = split ? 1 : 0;
+        control.splitCores = 1;
+        const std::string input = dir_ + "/in";
+        control.progress = [&input](std::uint64_t, std::uint64_t) { ::truncate(input.c_str(), 0); };
+        const ConversionResult result = convertMbox(input, dir_ + "/out", options, control);
+        EXPECT_FALSE(result.succeeded) << split;
+        EXPECT_EQ(result.errorText, "Could not read \"" + input + "\"") << split;
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"attach", "in", "out"})) << split;
+    }
+}
+
 } // namespace
 } // namespace tarnwick
