@@ -36,8 +36,10 @@ namespace {
 
 constexpr std::string_view kSeparatorPrefix = "From ";
 constexpr std::size_t kInitialBufferCapacity = 256 * 1024;
-// Complete messages are written once this many bytes are pending.
-constexpr std::uint64_t kBatchBytes = 256 * 1024;
+// Complete messages are written once this many bytes are pending: fewer hand-overs to
+// the writing thread than at 256 KiB, and small enough to stay in the core's cache
+// until that thread copies them (2 MiB and more measure slower).
+constexpr std::uint64_t kBatchBytes = 512 * 1024;
 // A line longer than this is scanned, and without encoding conversion written, in
 // pieces of this size whose pages are let go behind the pass, so that memory stays
 // bounded however long a line is.

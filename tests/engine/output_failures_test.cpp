@@ -109,7 +109,7 @@ protected:
     static std::string input()
     {
         std::string bytes;
-        for (int message = 0; bytes.size() < (2u << 20); ++message)
+        for (int message = 0; bytes.size() < (4u << 20); ++message)
             bytes += "From s\nSubject: " + std::to_string(message) + "\n\n" + std::string(message % 700, 'x') + "\n";
         return bytes;
     }

@@ -113,11 +113,11 @@ std::vector<std::string> names(const std::string& folder)
     return found;
 }
 
-// About 1.3 MiB in messages of 10 KiB: several gathered writes of the stream pass.
+// About 3 MiB in messages of 10 KiB: several gathered writes of the stream pass.
 std::string largeMailbox()
 {
     std::string bytes;
-    for (int i = 0; bytes.size() < 1300 * 1024; ++i)
+    for (int i = 0; bytes.size() < 3 * 1024 * 1024; ++i)
         bytes += "From a@b Tue Apr 03 10:15:22 2001\nSubject: " + std::to_string(i) + "\n\n"
             + std::string(10000, static_cast<char>('a' + i % 26)) + "\n";
     return bytes;
