@@ -20,8 +20,11 @@ struct ProcessBenchOptions {
 /// both peak resident sets. Returns false when a command failed or a corpus could not be made.
 bool runProcessJobs(const ProcessBenchOptions& options);
 
-/// Peak resident set of tarnwick-cli on a 5 GiB sparse single-line mailbox (stream
-/// pass) and a 2 GiB single message (conversion), each against the 64 MiB bound.
+/// Peak resident set of tarnwick-cli on extreme inputs, each against the 64 MiB bound:
+/// a 5 GiB sparse single-line mailbox (stream pass), 2 GiB single messages (explicit
+/// and default options, Shift_JIS to ISO-2022-JP), a message of 52M tag pieces, and
+/// 1 GiB headers, header fields, address fields and Content-Type fields. Only the
+/// inputs whose labels contain options.only run when it is set.
 bool runMemoryJobs(const ProcessBenchOptions& options);
 
 } // namespace tarnwick::bench
