@@ -54,6 +54,8 @@ constexpr std::uint64_t kPendingBytesBound = 8u << 20;
 constexpr std::uint64_t kSpoolBound = 4u << 20;
 // A spooled message goes to its spool file in writes of about this size.
 constexpr std::size_t kSpillStep = 1u << 20;
+// How far ahead of a written batch's end the writing thread maps the input.
+constexpr std::uint64_t kReadAhead = 4u << 20;
 // Body lines are copied in blocks of at most this much input (see copyBodyLines).
 constexpr std::uint64_t kBodyBlock = 64u << 10;
 // How far ahead of the body scan the input is asked into the cache.
@@ -359,6 +361,19 @@ private:
         return true;
     }
 
+    // Maps the input ahead of the pass, which has read up to `consumed` or a little
+    // beyond: its page faults are then taken here, on the writing thread, which waits
+    // for the pass most of the time, rather than on the pass's.
+    void readAhead(std::uint64_t consumed)
+    {
+        const std::uint64_t end = std::min(consumed + kReadAhead, input_.size());
+        const std::uint64_t from = std::max(populatedUpTo_, consumed);
+        if (from >= end)
+            return;
+        input_.populate(from, end);
+        populatedUpTo_ = end;
+    }
+
     void writeLoop()
     {
         std::unique_lock lock(mutex_);
@@ -367,11 +382,15 @@ private:
             if (state_ != State::Submitted)
                 return;
             const Slot& slot = slots_[inFlight_];
+            const std::uint64_t consumed = release_;
             lock.unlock();
             const bool written = output_.write(slot.views.data(), slot.views.size());
             lock.lock();
             state_ = written ? State::Written : State::Failed;
             changed_.notify_all();
+            lock.unlock();
+            readAhead(consumed);
+            lock.lock();
         }
     }
 
@@ -389,6 +408,7 @@ private:
     State state_ = State::Idle;  // of the slot that is not being collected
     unsigned inFlight_ = 0;      // the slot handed to the thread
     std::uint64_t release_ = 0;  // input offset to release once the slot in flight is written
+    std::uint64_t populatedUpTo_ = 0; // the writing thread's: how far it has mapped the input ahead
     bool quit_ = false;
 };
 

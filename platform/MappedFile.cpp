@@ -142,6 +142,19 @@ std::uint64_t MappedFile::pageStartFrom(std::uint64_t offset)
     return (offset + pageSize() - 1) / pageSize() * pageSize();
 }
 
+void MappedFile::populate(std::uint64_t from, std::uint64_t to) const
+{
+#ifdef MADV_POPULATE_READ
+    if (!mapped_ || from >= to || to > size_)
+        return;
+    const std::uint64_t first = from / pageSize() * pageSize();
+    ::madvise(const_cast<char*>(data_) + first, static_cast<std::size_t>(to - first), MADV_POPULATE_READ);
+#else
+    (void)from;
+    (void)to;
+#endif
+}
+
 void MappedFile::dropPages(std::uint64_t from, std::uint64_t to)
 {
     if (!mapped_ || to > size_)

@@ -46,6 +46,12 @@ public:
     /// passed itself and never of those another part is still reading.
     void releaseBefore(std::uint64_t offset, std::uint64_t& releasedUpTo) const;
 
+    /// Maps the pages of [from, to) that are not mapped yet, so that a pass reading them
+    /// later takes no page faults; another thread can do it ahead of the pass. Does
+    /// nothing where the kernel cannot (a page the file no longer has is left to fault
+    /// when read, as without it).
+    void populate(std::uint64_t from, std::uint64_t to) const;
+
     /// The first page boundary at or after `offset`.
     static std::uint64_t pageStartFrom(std::uint64_t offset);
 
