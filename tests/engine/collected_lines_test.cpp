@@ -3,6 +3,7 @@
 // encoding conversion is the output without it, whatever the line ends, line lengths
 // and where lines fall against the pass's blocks.
 #include "engine/MboxConverter.h"
+#include "engine/ConversionTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,10 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& file)
-{
-    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
-}
+using testSupport::readFile;
 
 // Messages with lines of every length up to a few hundred bytes (some far longer),
 // ended by `ends` picked at random, with "From " and attachment-like lines in bodies.

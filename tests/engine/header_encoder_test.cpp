@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,24 @@ std::string encode(std::string_view header, const HeaderCharset& charset, std::s
 
 // Exact bytes for the common shapes; checked by hand against RFC 2047 and read back
 // by Python's email package in the command-line read-back test.
+// Calls `check` with every string of up to `length` units over `alphabet`, the empty
+// one first.
+void forEveryValue(std::u16string_view alphabet, std::size_t length, const std::function<void(const std::u16string&)>& check)
+{
+    std::u16string value;
+    auto grow = [&](auto&& self, std::size_t left) -> void {
+        check(value);
+        if (left == 0)
+            return;
+        for (const char16_t c : alphabet) {
+            value.push_back(c);
+            self(self, left - 1);
+            value.pop_back();
+        }
+    };
+    grow(grow, length);
+}
+
 TEST(HeaderEncoder, WritesEncodedWordsWhereAllowed)
 {
     struct Case {
@@ -270,10 +289,8 @@ TEST(HeaderEncoder, LongStructuredFieldsInPartsGiveTheFieldsBytes)
         }
     }
     // Every address value of up to five units over the characters that matter.
-    constexpr std::u16string_view kAlphabet = u"\u00e9a \"(<>,:\\";
-    std::u16string value;
     std::size_t failures = 0;
-    auto all = [&](auto&& self, std::size_t length) -> void {
+    forEveryValue(u"\u00e9a \"(<>,:\\", 5, [&](const std::u16string& value) {
         const std::u16string field = u"To:" + value + u"\r\n";
         std::u16string expected;
         encodeHeaderFields(field, kLatin1, expected);
@@ -283,15 +300,7 @@ TEST(HeaderEncoder, LongStructuredFieldsInPartsGiveTheFieldsBytes)
             if (got != expected && ++failures <= 5)
                 ADD_FAILURE() << utf8(field) << " held up to " << hold << ": " << utf8(got) << " for " << utf8(expected);
         }
-        if (length == 0)
-            return;
-        for (const char16_t c : kAlphabet) {
-            value.push_back(c);
-            self(self, length - 1);
-            value.pop_back();
-        }
-    };
-    all(all, 5);
+    });
     EXPECT_EQ(failures, 0u);
 }
 
@@ -380,24 +389,14 @@ TEST(HeaderEncoder, StructuredTokensInPartsAreTheWholeValues)
         for (const std::size_t part : {std::size_t{1}, std::size_t{2}, std::size_t{5}, std::max<std::size_t>(text.size(), 1)})
             EXPECT_EQ(compareTokens(text, part), "") << value << " in parts of " << part;
     }
-    constexpr std::u16string_view kAlphabet = u"a \"()<>[]\\,";
-    std::u16string value;
     std::size_t failures = 0;
-    auto all = [&](auto&& self, std::size_t length) -> void {
+    forEveryValue(u"a \"()<>[]\\,", 5, [&](const std::u16string& value) {
         for (const std::size_t part : {std::size_t{1}, std::size_t{2}, std::size_t{5}}) {
             const std::string difference = compareTokens(value, part);
             if (!difference.empty() && ++failures <= 5)
                 ADD_FAILURE() << utf8(value) << " in parts of " << part << ": " << difference;
         }
-        if (length == 0)
-            return;
-        for (const char16_t c : kAlphabet) {
-            value.push_back(c);
-            self(self, length - 1);
-            value.pop_back();
-        }
-    };
-    all(all, 5);
+    });
     EXPECT_EQ(failures, 0u);
 }
 

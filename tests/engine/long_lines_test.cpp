@@ -3,6 +3,7 @@
 // operations), and an exception while converting fails the file with a clear text.
 #include "engine/MboxConverter.h"
 #include "platform/Localization.h"
+#include "engine/ConversionTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +21,7 @@ void writeFile(const std::string& file, const std::string& bytes)
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-std::string readFile(const std::string& file)
-{
-    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
-}
+using testSupport::readFile;
 
 class LongLinesTest : public ::testing::Test {
 protected:

@@ -3,6 +3,7 @@
 #include "engine/MboxConverter.h"
 #include "platform/Log.h"
 #include "platform/TextEncoding.h"
+#include "engine/ConversionTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& file)
-{
-    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
-}
+using testSupport::readFile;
 
 class MboxAttachmentsTest : public ::testing::Test {
 protected:

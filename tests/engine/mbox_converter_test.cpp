@@ -3,6 +3,7 @@
 #include "engine/SeparatorDate.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
+#include "engine/ConversionTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -34,10 +35,7 @@ void writeFile(const std::string& file, const std::string& bytes)
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-std::string readFile(const std::string& file)
-{
-    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
-}
+using testSupport::readFile;
 
 class MboxConverterTest : public ::testing::Test {
 protected:

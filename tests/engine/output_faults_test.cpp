@@ -3,6 +3,7 @@
 // change nothing; a file system that cannot sync is no failure.
 #include "engine/MboxConverter.h"
 #include "platform/OutputCalls.h"
+#include "engine/ConversionTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -99,10 +100,7 @@ private:
     OutputCalls previous_;
 };
 
-std::string readFile(const std::string& file)
-{
-    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
-}
+using testSupport::readFile;
 
 std::vector<std::string> names(const std::string& folder)
 {

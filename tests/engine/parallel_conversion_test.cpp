@@ -5,6 +5,7 @@
 #include "engine/MboxConverter.h"
 #include "platform/Log.h"
 #include "engine/CjkSamples.h"
+#include "engine/ConversionTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -22,10 +23,7 @@ namespace fs = std::filesystem;
 
 using namespace testSamples;
 
-std::string readFile(const std::string& file)
-{
-    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
-}
+using testSupport::readFile;
 
 std::string message(int n, const std::string& subject, const std::string& body)
 {
@@ -142,19 +140,7 @@ protected:
 
     ConversionOptions options(EncodingId source, std::vector<std::string> charsets) const
     {
-        ConversionOptions options;
-        options.convertEncodings = true;
-        options.sourceEncoding = source;
-        options.charsetNames = std::move(charsets);
-        options.processEudoraTags = true;
-        options.crlfLineEndings = true;
-        options.encodeHeaders = true;
-        options.replaceNoBreakSpaces = true;
-        options.addEmptyLines = true;
-        options.complementDateHeaders = true;
-        options.putBackAttachments = true;
-        options.attachmentFolders = {{dir_ + "/attach"}, {}};
-        return options;
+        return testSupport::everyStepOn(source, std::move(charsets), dir_ + "/attach");
     }
 
     std::string dir_;

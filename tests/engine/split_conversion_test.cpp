@@ -9,6 +9,7 @@
 #include "platform/Log.h"
 #include "platform/OutputCalls.h"
 #include "engine/CjkSamples.h"
+#include "engine/ConversionTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -30,10 +31,7 @@ namespace fs = std::filesystem;
 
 using namespace testSamples;
 
-std::string readFile(const std::string& file)
-{
-    return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
-}
+using testSupport::readFile;
 
 EncodingId windows1252()
 {
@@ -176,18 +174,8 @@ protected:
 
     ConversionOptions options(EncodingId source, std::vector<std::string> charsets, bool crlf) const
     {
-        ConversionOptions options;
-        options.convertEncodings = true;
-        options.sourceEncoding = source;
-        options.charsetNames = std::move(charsets);
-        options.processEudoraTags = true;
+        ConversionOptions options = testSupport::everyStepOn(source, std::move(charsets), dir_ + "/attach");
         options.crlfLineEndings = crlf;
-        options.encodeHeaders = true;
-        options.replaceNoBreakSpaces = true;
-        options.addEmptyLines = true;
-        options.complementDateHeaders = true;
-        options.putBackAttachments = true;
-        options.attachmentFolders = {{dir_ + "/attach"}, {}};
         options.language = "en";
         return options;
     }
