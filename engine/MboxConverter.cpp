@@ -150,21 +150,24 @@ public:
         length_ += length;
     }
 
-    /// Appends `bytes`, taking them over without a copy when the batch is empty (`bytes`
-    /// then gets storage of the batch's, emptied, for its next use).
+    /// Appends `bytes`, taking them over without a copy (`bytes` then gets emptied
+    /// storage that an earlier batch took, for its next use).
     void take(std::string& bytes)
     {
-        Slot& slot = current();
-        if (!slot.pieces.empty() || !slot.taken.empty()) {
-            append(bytes);
-            return;
-        }
         if (bytes.empty())
             return;
-        slot.taken.swap(bytes);
+        Slot& slot = current();
+        std::string storage;
+        if (!spareTaken_.empty()) {
+            storage = std::move(spareTaken_.back());
+            spareTaken_.pop_back();
+        }
+        const auto index = static_cast<std::uint32_t>(slot.taken.size());
+        slot.taken.push_back(std::move(bytes));
+        bytes = std::move(storage);
         bytes.clear();
-        slot.pieces.push_back({0, slot.taken.size(), Source::Taken});
-        length_ += slot.taken.size();
+        slot.pieces.push_back({0, slot.taken.back().size(), Source::Taken, index});
+        length_ += slot.taken.back().size();
     }
 
     void append(std::string_view bytes)
@@ -273,12 +276,13 @@ private:
         std::uint64_t offset;
         std::uint64_t length;
         Source source;
+        std::uint32_t taken = 0; // which of the slot's taken strings, for Source::Taken
     };
 
     struct Slot {
         explicit Slot(std::size_t capacity) : bytes(capacity) {}
         MessageBuffer bytes;
-        std::string taken;
+        std::vector<std::string> taken;
         std::vector<Piece> pieces;
         std::vector<std::string_view> views;
     };
@@ -297,7 +301,7 @@ private:
         case Source::Taken:
             break;
         }
-        return slot.taken.data();
+        return slot.taken[piece.taken].data();
     }
 
     void collectViews(Slot& slot)
@@ -307,10 +311,16 @@ private:
             slot.views.emplace_back(base(slot, piece) + piece.offset, static_cast<std::size_t>(piece.length));
     }
 
-    static void clear(Slot& slot)
+    // Empties the slot; the storage of what it took is kept for the next takes, but
+    // for storage of a large message, which goes.
+    void clear(Slot& slot)
     {
         slot.pieces.clear();
         slot.bytes.clear();
+        for (std::string& taken : slot.taken) {
+            if (taken.capacity() <= kKeptTakenCapacity && spareTaken_.size() < kKeptTaken)
+                spareTaken_.push_back(std::move(taken));
+        }
         slot.taken.clear();
     }
 
@@ -394,9 +404,13 @@ private:
         }
     }
 
+    static constexpr std::size_t kKeptTaken = 4;
+    static constexpr std::size_t kKeptTakenCapacity = 2 * kBatchBytes;
+
     MappedFile& input_;
     OutputFile& output_;
     Slot slots_[2];
+    std::vector<std::string> spareTaken_; // emptied storage of taken bytes, for take()
     unsigned active_ = 0;        // the slot being collected; the other one may be in flight
     std::uint64_t length_ = 0;   // bytes in the slot being collected
     std::uint64_t releasedUpTo_; // the input's pages before this are let go

@@ -104,6 +104,9 @@ void ParallelConversion::convert(MessageBatch& batch)
     batch.failure = nullptr;
     MailboxContext context{batch.start, UnconvertedReason::None};
     const std::string_view input = batch.input.view();
+    // Room for the usual growth (new header lines, some characters in two or three
+    // bytes), so that the output is rarely moved to larger storage as it grows.
+    batch.output.reserve(input.size() + input.size() / 4 + 4096);
     try {
         const LogCapture capture(batch.logLines);
         auto note = batch.notes.begin();
