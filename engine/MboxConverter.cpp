@@ -1658,7 +1658,10 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
         output.discard();
         return failure(translate("Could not convert \"%1\": %2", {inputPath, error.what()}));
     }
-    if (run.faulted)
+    // Runs of unchanged lines are written straight from the mapped input: a write that
+    // met pages the file no longer has (another program shortened it) failed to read the
+    // input, not to write the output.
+    if (run.faulted || (!run.result && output.error() == EFAULT))
         return failure(translate("Could not read \"%1\"", {inputPath}));
     if (!spoolError.empty()) {
         const std::string folder = outputPath.substr(0, outputPath.find_last_of('/') + 1);

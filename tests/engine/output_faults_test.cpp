@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <vector>
 
 namespace tarnwick {
@@ -28,14 +29,18 @@ struct Faults {
     int failFsync = 0;          // the errno of a failing fsync, or 0
     int failClose = 0;          // the errno of a failing close (after the real close), or 0
     int failRename = 0;         // the errno of a failing rename, or 0
+    int truncateInput = 0;      // before this write, the input file is cut to nothing
 };
 
 Faults g_faults;
 int g_writes = 0;
+std::string g_input; // the file that truncateInput cuts
 
 ssize_t faultyWritev(int fd, const iovec* vectors, int count)
 {
     ++g_writes;
+    if (g_writes == g_faults.truncateInput && ::truncate(g_input.c_str(), 0) != 0)
+        std::abort();
     if (g_writes == g_faults.failWrite) {
         errno = ENOSPC;
         return -1;
@@ -153,6 +158,43 @@ TEST(OutputFaults, NoProgressFailsAndCutWritesOrNoSyncChangeNothing)
         EXPECT_TRUE(readFile(out) == (c.error.empty() ? input : "")) << c.name << ": the output is whole or not there";
         EXPECT_EQ(names(dir), (std::vector<std::string>{"in", "out"})) << c.name << ": no temporary file is left";
         EXPECT_GT(g_writes, c.faults.failWrite + c.faults.zeroWrite > 0 ? 0 : 4) << c.name << ": several writes";
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// Unchanged lines are written from the mapped input. Another program shortening the
+// file under a write, whether the pass still reads (a large mailbox, cut at its second
+// write) or has read it all (one write at the end), fails the file as a read: the
+// output is removed and nothing else is left.
+TEST(OutputFaults, InputCutUnderAWriteIsAReadFailure)
+{
+    char pattern[] = "/tmp/tarnwick-faults-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, in = dir + "/in", out = dir + "/out";
+    g_input = in;
+    const struct {
+        const char* name;
+        std::string input;
+        int truncateAt;
+    } cases[] = {
+        {"large mailbox, cut while the pass reads", largeMailbox(), 2},
+        {"small mailbox, cut at its only write", "From a@b Tue Apr 03 10:15:22 2001\n\n" + std::string(20000, 'x') + "\n", 1},
+    };
+    ConversionOptions options;
+    options.convertEncodings = false;
+    options.putBackAttachments = false;
+    for (const auto& c : cases) {
+        std::ofstream(in, std::ios::binary | std::ios::trunc) << c.input;
+        std::ofstream(out, std::ios::binary | std::ios::trunc); // the claim
+        ConversionResult result;
+        {
+            const InstalledFaults installed({.truncateInput = c.truncateAt});
+            result = convertMbox(in, out, options);
+        }
+        EXPECT_FALSE(result.succeeded) << c.name;
+        EXPECT_EQ(result.errorText, "Could not read \"" + in + "\"") << c.name;
+        EXPECT_EQ(readFile(out), "") << c.name;
+        EXPECT_EQ(names(dir), (std::vector<std::string>{"in", "out"})) << c.name;
     }
     std::filesystem::remove_all(dir);
 }
