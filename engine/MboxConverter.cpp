@@ -110,14 +110,18 @@ bool isDateHeader(const char* contents, std::uint64_t length)
 //
 // A full batch of whole messages is written behind the pass (writeBehind): a second
 // thread copies it into the file while the pass collects the next one, so the copy into
-// the page cache overlaps the scan on a second core. At most one batch is in flight, so
-// memory stays two batches; every other write first waits for it, so the bytes keep
-// their order. A failed write behind is reported by the next write or wait.
+// the page cache overlaps the scan on a second core. Up to kSlots - 1 batches are in
+// flight, written in the order they were handed over, so that the pass seldom waits when
+// the writing thread has to share a core for a while; memory stays kSlots batches.
+// Every other write first waits for all of them, so the bytes keep their order. A failed
+// write behind is reported by the next write or wait.
 class OutputBatch {
 public:
     /// `partStart`: where the part of the input that this batch's pass reads begins.
     OutputBatch(MappedFile& input, OutputFile& output, std::uint64_t partStart)
-        : input_(input), output_(output), slots_{Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity)},
+        : input_(input), output_(output),
+          slots_{Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity),
+                 Slot(kInitialBufferCapacity)},
           releasedUpTo_(MappedFile::pageStartFrom(partStart))
     {
     }
@@ -244,26 +248,28 @@ public:
     void releaseInputBefore(std::uint64_t offset) { input_.releaseBefore(offset, releasedUpTo_); }
 
     /// Hands the batch to the writing thread and starts an empty one. The input's pages
-    /// before `consumed` are let go once it is written. False when the batch in flight
+    /// before `consumed` are let go once it is written. False when a batch handed over
     /// before it failed.
     bool writeBehind(std::uint64_t consumed)
     {
-        if (!waitForWriter())
-            return false;
         if (!writer_.joinable() && !startWriter()) {
             const bool written = write();
             releaseInputBefore(consumed);
             return written;
         }
-        collectViews(current());
+        // The next slot to collect in must be free: wait for the oldest batch in flight
+        // when every other slot holds one.
+        if (!retireWritten(submitted_ - retired_ == kSlots - 1))
+            return false;
+        Slot& slot = current();
+        slot.release = consumed;
+        collectViews(slot);
         {
             const std::lock_guard lock(mutex_);
-            state_ = State::Submitted;
-            inFlight_ = active_;
-            release_ = consumed;
+            ++submitted_;
         }
         changed_.notify_all();
-        active_ ^= 1;
+        active_ = (active_ + 1) % kSlots;
         length_ = 0;
         return true;
     }
@@ -285,9 +291,8 @@ private:
         std::vector<std::string> taken;
         std::vector<Piece> pieces;
         std::vector<std::string_view> views;
+        std::uint64_t release = 0; // input offset to let go once the slot is written behind
     };
-
-    enum class State { Idle, Submitted, Written, Failed };
 
     Slot& current() { return slots_[active_]; }
 
@@ -345,29 +350,40 @@ private:
         }
     }
 
-    // Waits until the batch in flight is written, then lets its slot and the input pages
-    // before it go. False when it or any write before failed: a failed output takes no
-    // more bytes.
+    // Waits until every batch in flight is written, then lets their slots and the input
+    // pages before them go. False when any write failed: a failed output takes no more
+    // bytes.
     bool waitForWriter()
+    {
+        while (retired_ < submitted_) {
+            if (!retireWritten(true))
+                return false;
+        }
+        return !failed_;
+    }
+
+    // Lets the slots of the batches written behind go, oldest first, with the input pages
+    // before them; with `waitForOne`, waits for the oldest batch in flight first. False
+    // when a write failed.
+    bool retireWritten(bool waitForOne)
     {
         if (failed_)
             return false;
-        State state;
-        std::uint64_t release;
+        std::uint64_t written;
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return state_ != State::Submitted; });
-            state = state_;
-            release = release_;
-            state_ = State::Idle;
+            if (waitForOne)
+                changed_.wait(lock, [this] { return written_ > retired_; });
+            written = written_;
+            failed_ = writeFailed_;
         }
-        if (state == State::Idle)
-            return true;
-        clear(slots_[active_ ^ 1]);
-        failed_ = state == State::Failed;
         if (failed_)
             return false;
-        releaseInputBefore(release);
+        for (; retired_ < written; ++retired_) {
+            Slot& slot = slots_[retired_ % kSlots];
+            clear(slot);
+            releaseInputBefore(slot.release);
+        }
         return true;
     }
 
@@ -384,19 +400,23 @@ private:
         populatedUpTo_ = end;
     }
 
+    // Writes the batches handed over, in order. After a failed write the later ones are
+    // only marked written: the output takes no more bytes.
     void writeLoop()
     {
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return state_ == State::Submitted || quit_; });
-            if (state_ != State::Submitted)
+            changed_.wait(lock, [this] { return written_ < submitted_ || quit_; });
+            if (written_ == submitted_)
                 return;
-            const Slot& slot = slots_[inFlight_];
-            const std::uint64_t consumed = release_;
+            const Slot& slot = slots_[written_ % kSlots];
+            const bool skip = writeFailed_;
             lock.unlock();
-            const bool written = output_.write(slot.views.data(), slot.views.size());
+            const bool written = skip || output_.write(slot.views.data(), slot.views.size());
+            const std::uint64_t consumed = slot.release;
             lock.lock();
-            state_ = written ? State::Written : State::Failed;
+            writeFailed_ = writeFailed_ || !written;
+            ++written_;
             changed_.notify_all();
             lock.unlock();
             readAhead(consumed);
@@ -407,21 +427,25 @@ private:
     static constexpr std::size_t kKeptTaken = 4;
     static constexpr std::size_t kKeptTakenCapacity = 2 * kBatchBytes;
 
+    static constexpr std::size_t kSlots = 4;
+
     MappedFile& input_;
     OutputFile& output_;
-    Slot slots_[2];
+    // The n-th batch handed to the writing thread is slot n % kSlots: they are taken in turn.
+    Slot slots_[kSlots];
     std::vector<std::string> spareTaken_; // emptied storage of taken bytes, for take()
-    unsigned active_ = 0;        // the slot being collected; the other one may be in flight
+    unsigned active_ = 0;        // the slot being collected; others may be in flight
     std::uint64_t length_ = 0;   // bytes in the slot being collected
     std::uint64_t releasedUpTo_; // the input's pages before this are let go
+    std::uint64_t retired_ = 0;  // batches written behind whose slots are free again
     std::thread writer_;         // started at the first write behind
     std::mutex mutex_;
     std::condition_variable changed_;
     bool failed_ = false;        // a write failed: nothing more is written
     // Guarded by mutex_:
-    State state_ = State::Idle;  // of the slot that is not being collected
-    unsigned inFlight_ = 0;      // the slot handed to the thread
-    std::uint64_t release_ = 0;  // input offset to release once the slot in flight is written
+    std::uint64_t submitted_ = 0; // batches handed to the writing thread
+    std::uint64_t written_ = 0;   // of those, the ones it is done with
+    bool writeFailed_ = false;    // one of its writes failed
     std::uint64_t populatedUpTo_ = 0; // the writing thread's: how far it has mapped the input ahead
     bool quit_ = false;
 };

@@ -8,10 +8,12 @@
 namespace tarnwick {
 namespace {
 
-// Batches submitted and not yet delivered. Past this the pass's thread converts a
-// waiting batch itself (or waits), which keeps memory bounded and both cores busy
-// when converting is the slower part.
-constexpr std::size_t kBatchesInFlight = 4;
+// Batches submitted and not yet delivered, and the bytes they hold. Past either the
+// pass's thread converts a waiting batch itself (or waits), which keeps memory bounded
+// and both cores busy when converting is the slower part. Below them the pass goes on
+// scanning: when the pass is the slower part, the second thread catches up later.
+constexpr std::size_t kBatchesInFlight = 8;
+constexpr std::size_t kBytesInFlight = std::size_t{2} << 20;
 // A batch larger than this (a large message) is converted in order after everything
 // before it, so that memory holds one such message at a time, as without the second
 // thread.
@@ -154,7 +156,7 @@ bool ParallelConversion::submit()
     for (;;) {
         {
             const std::lock_guard lock(mutex_);
-            if (inFlight_.size() < kBatchesInFlight)
+            if (inFlight_.size() < kBatchesInFlight && bytesInFlight() < kBytesInFlight)
                 return true;
         }
         if (!retire(true))
@@ -271,6 +273,14 @@ bool ParallelConversion::deliverInOrder(MessageBatch& batch)
     counts_.undecodable += batch.unconverted.undecodable;
     counts_.unfitting += batch.unconverted.unfitting;
     return deliver_(batch);
+}
+
+std::size_t ParallelConversion::bytesInFlight() const
+{
+    std::size_t bytes = 0;
+    for (const Entry& entry : inFlight_)
+        bytes += entry.batch->input.size();
+    return bytes;
 }
 
 std::unique_ptr<MessageBatch> ParallelConversion::freshBatch()

@@ -111,6 +111,8 @@ private:
     bool retire(bool wait);
     bool retireAll();
     bool deliverInOrder(MessageBatch& batch);
+    // The input bytes of the batches in flight (lock held).
+    std::size_t bytesInFlight() const;
     std::unique_ptr<MessageBatch> freshBatch();
     void recycle(std::unique_ptr<MessageBatch> batch);
 
