@@ -107,8 +107,11 @@ void ParallelConversion::convert(MessageBatch& batch)
     MailboxContext context{batch.start, UnconvertedReason::None};
     const std::string_view input = batch.input.view();
     // Room for the usual growth (new header lines, some characters in two or three
-    // bytes), so that the output is rarely moved to larger storage as it grows.
-    batch.output.reserve(input.size() + input.size() / 4 + 4096);
+    // bytes), so that the output is rarely moved to larger storage as it grows. Storage
+    // passes from batch to batch; it is enlarged with a margin, so that the next batches,
+    // a few bytes larger or smaller, keep it rather than each taking fresh memory.
+    if (batch.output.capacity() < input.size() + input.size() / 4 + 4096)
+        batch.output.reserve(input.size() + input.size() / 2 + 4096);
     try {
         const LogCapture capture(batch.logLines);
         auto note = batch.notes.begin();
