@@ -424,7 +424,7 @@ private:
         }
     }
 
-    static constexpr std::size_t kKeptTaken = 16;
+    static constexpr std::size_t kKeptTaken = 8;
     static constexpr std::size_t kKeptTakenCapacity = 2 * kBatchBytes;
 
     static constexpr std::size_t kSlots = 4;
