@@ -12,11 +12,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnwick {
@@ -30,6 +32,7 @@ struct Faults {
     int failClose = 0;          // the errno of a failing close (after the real close), or 0
     int failRename = 0;         // the errno of a failing rename, or 0
     int truncateInput = 0;      // before this write, the input file is cut to nothing
+    int slowWrite = 0;          // every write first waits this many milliseconds
 };
 
 Faults g_faults;
@@ -41,6 +44,8 @@ ssize_t faultyWritev(int fd, const iovec* vectors, int count)
     ++g_writes;
     if (g_writes == g_faults.truncateInput && ::truncate(g_input.c_str(), 0) != 0)
         std::abort();
+    if (g_faults.slowWrite > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(g_faults.slowWrite));
     if (g_writes == g_faults.failWrite) {
         errno = ENOSPC;
         return -1;
@@ -142,6 +147,9 @@ TEST(OutputFaults, NoProgressFailsAndCutWritesOrNoSyncChangeNothing)
         {"writes fall short inside a piece", {.shortBy = 4097}, ""},
         {"writes fall short by much", {.shortBy = 1000}, ""},
         {"fsync not supported", {.failFsync = EINVAL}, ""},
+        // The pass runs ahead of a slow writing thread: batches wait for it in turn and
+        // must still reach the file in order.
+        {"writes are slow", {.slowWrite = 20}, ""},
     };
     ConversionOptions options;
     options.convertEncodings = false;
