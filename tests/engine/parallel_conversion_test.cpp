@@ -80,25 +80,16 @@ struct Outcome {
     ConversionResult result;
 };
 
-class ParallelConversionTest : public ::testing::Test {
+class ParallelConversionTest : public testSupport::ScratchFolderTest {
 protected:
+    ParallelConversionTest() : ScratchFolderTest("/tmp/tarnwick-parallel-XXXXXX") {}
+
     void SetUp() override
     {
-        char pattern[] = "/tmp/tarnwick-parallel-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        fs::create_directories(dir_ + "/attach");
-        std::ofstream(dir_ + "/attach/report.txt", std::ios::binary) << "the report\n";
+        ScratchFolderTest::SetUp();
+        if (HasFatalFailure())
+            return;
         std::ofstream(dir_ + "/in", std::ios::binary) << craftedMailbox();
-        setLogSink([this](std::string_view line) {
-            const std::lock_guard lock(logMutex_);
-            log_.emplace_back(line);
-        });
-    }
-    void TearDown() override
-    {
-        setLogSink({});
-        fs::remove_all(dir_);
     }
 
     // `batchBytes` 0: every message converted in order on this thread, through a
@@ -106,7 +97,7 @@ protected:
     Outcome convert(const ConversionOptions& options, std::size_t batchBytes)
     {
         std::ofstream(dir_ + "/out", std::ios::trunc);
-        log_.clear();
+        clearLog();
         Outcome run;
         CharsetCandidates candidates(options.charsetNames);
         if (batchBytes == 0) {
@@ -133,8 +124,7 @@ protected:
             run.unconverted = run.result.unconverted;
         }
         run.output = readFile(dir_ + "/out");
-        const std::lock_guard lock(logMutex_);
-        run.log = log_;
+        run.log = loggedLines();
         return run;
     }
 
@@ -142,10 +132,6 @@ protected:
     {
         return testSupport::everyStepOn(source, std::move(charsets), dir_ + "/attach");
     }
-
-    std::string dir_;
-    std::mutex logMutex_;
-    std::vector<std::string> log_;
 };
 
 TEST_F(ParallelConversionTest, BatchesOnTwoThreadsGiveWhatOneThreadGives)

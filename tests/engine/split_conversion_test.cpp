@@ -127,25 +127,9 @@ void expectSame(const Outcome& split, const Outcome& one, const std::string& whe
         EXPECT_EQ(split.result.attachments.missingFiles[i].file, one.result.attachments.missingFiles[i].file) << where;
 }
 
-class SplitConversionTest : public ::testing::Test {
+class SplitConversionTest : public testSupport::ScratchFolderTest {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/tarnwick-split-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        fs::create_directories(dir_ + "/attach");
-        std::ofstream(dir_ + "/attach/report.txt", std::ios::binary) << "the report\n";
-        setLogSink([this](std::string_view line) {
-            const std::lock_guard lock(logMutex_);
-            log_.emplace_back(line);
-        });
-    }
-    void TearDown() override
-    {
-        setLogSink({});
-        fs::remove_all(dir_);
-    }
+    SplitConversionTest() : ScratchFolderTest("/tmp/tarnwick-split-XXXXXX") {}
 
     void writeInput(const std::string& bytes) { std::ofstream(dir_ + "/in", std::ios::binary) << bytes; }
 
@@ -154,10 +138,7 @@ protected:
                     const std::atomic<bool>* stop = nullptr)
     {
         std::ofstream(dir_ + "/out", std::ios::trunc);
-        {
-            const std::lock_guard lock(logMutex_);
-            log_.clear();
-        }
+        clearLog();
         ConversionControl control;
         control.conversionBatchBytes = 3000; // many batches in each part
         control.splitBytes = splitFrom ? 1 : 0;
@@ -167,8 +148,7 @@ protected:
         Outcome run;
         run.result = convertMbox(dir_ + "/in", dir_ + "/out", options, control);
         run.output = readFile(dir_ + "/out");
-        const std::lock_guard lock(logMutex_);
-        run.log = log_;
+        run.log = loggedLines();
         return run;
     }
 
@@ -179,10 +159,6 @@ protected:
         options.language = "en";
         return options;
     }
-
-    std::string dir_;
-    std::mutex logMutex_;
-    std::vector<std::string> log_;
 };
 
 TEST_F(SplitConversionTest, TwoPartsGiveWhatTheOnePassGivesWhereverTheSplitFalls)
