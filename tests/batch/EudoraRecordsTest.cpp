@@ -1,5 +1,7 @@
-// Eudora's own records read from the real sample folders and from damaged copies:
-// the mailbox index (.toc), the folder map (descmap.pce) and real names made safe.
+// Eudora's own records read from the repository's Eudora folders, from the real sample
+// folders when they are here, and from damaged copies: the mailbox index (.toc), the
+// folder map (descmap.pce) and real names made safe.
+#include "EudoraFolders.h"
 #include "batch/DescMap.h"
 #include "batch/RealName.h"
 #include "batch/TocIndex.h"
@@ -9,33 +11,84 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <vector>
 
 namespace tarnwick {
 namespace {
 
-// The shared samples sit beside the repository (or beside the folder of worktrees).
-std::string samplesFolder()
-{
-    for (const char* candidate : {TARNWICK_SOURCE_DIR "/../shared/eudora-samples/", TARNWICK_SOURCE_DIR "/../../shared/eudora-samples/"}) {
-        if (std::filesystem::is_directory(candidate))
-            return candidate;
-    }
-    ADD_FAILURE() << "eudora-samples not found beside " TARNWICK_SOURCE_DIR;
-    return {};
-}
-
-const std::string kWindowsSample = samplesFolder() + "Windows Eudora 7.1 Folder/";
+using test::fixtureFolder;
+using test::kWindowsFixture;
 
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in) << path;
+    EXPECT_TRUE(in) << "cannot read " << path;
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST(TocIndex, ReadsTheWindowsSample)
+// Where each message of a mailbox starts, found without the index: the separator lines.
+std::vector<std::uint32_t> separatorOffsets(const std::string& mailbox)
 {
-    const TocReading reading = readToc(readFile(kWindowsSample + "In.toc"));
+    std::vector<std::uint32_t> offsets;
+    for (std::size_t at = 0; (at = mailbox.find("From ???@???", at)) != std::string::npos; ++at) {
+        if (at == 0 || mailbox[at - 1] == '\n' || mailbox[at - 1] == '\r')
+            offsets.push_back(static_cast<std::uint32_t>(at));
+    }
+    return offsets;
+}
+
+TEST(TocIndex, ReadsTheWindowsFixture)
+{
+    const std::string folder = fixtureFolder(kWindowsFixture);
+    const std::string mailbox = readFile(folder + "In.mbx");
+    const TocReading reading = readToc(readFile(folder + "In.toc"));
+    ASSERT_TRUE(reading.entries) << reading.problem;
+    const std::vector<std::uint32_t> starts = separatorOffsets(mailbox);
+    ASSERT_EQ(starts.size(), 5u);
+    ASSERT_EQ(reading.entries->size(), 5u);
+    // The statuses and priorities the fixture's index was written with (tests/data/README.md).
+    const std::uint16_t statuses[] = {1, 0, 2, 3, 0};
+    const std::uint16_t priorities[] = {3, 3, 1, 3, 5};
+    for (std::size_t i = 0; i < 5; ++i) {
+        const TocEntry& entry = (*reading.entries)[i];
+        EXPECT_EQ(entry.offset, starts[i]) << i;
+        EXPECT_EQ(entry.length, (i + 1 < 5 ? starts[i + 1] : mailbox.size()) - starts[i]) << i;
+        EXPECT_EQ(entry.status, statuses[i]) << i;
+        EXPECT_EQ(entry.priority, priorities[i]) << i;
+    }
+    const TocFit fit = fitToc(*reading.entries, mailbox);
+    ASSERT_TRUE(fit.messages) << fit.problem;
+    ASSERT_EQ(fit.messages->size(), 5u);
+    EXPECT_TRUE((*fit.messages)[0].read);
+    EXPECT_FALSE((*fit.messages)[1].read);
+    EXPECT_TRUE((*fit.messages)[2].replied);
+    EXPECT_TRUE((*fit.messages)[3].forwarded);
+    EXPECT_EQ((*fit.messages)[2].priority, 1);
+    EXPECT_EQ((*fit.messages)[4].offset + (*fit.messages)[4].length, mailbox.size());
+
+    for (const char* empty : {"Junk.toc", "Trash.toc"}) {
+        const TocReading none = readToc(readFile(folder + empty));
+        ASSERT_TRUE(none.entries) << empty;
+        EXPECT_TRUE(none.entries->empty()) << empty;
+        EXPECT_FALSE(fitToc(*none.entries, "").messages) << empty;
+    }
+
+    // In the user folder's mailbox a body line begins "From ": the index keeps it in its message.
+    const std::string clubs = readFile(folder + "CLUBS.FOL/HARBOURB.MBX");
+    const TocReading clubIndex = readToc(readFile(folder + "CLUBS.FOL/HARBOURB.TOC"));
+    ASSERT_TRUE(clubIndex.entries) << clubIndex.problem;
+    const TocFit clubFit = fitToc(*clubIndex.entries, clubs);
+    ASSERT_TRUE(clubFit.messages) << clubFit.problem;
+    EXPECT_EQ(clubFit.messages->size(), 2u);
+    EXPECT_NE(clubs.find("\r\nFrom the quay"), std::string::npos) << "the fixture lost its body \"From \" line";
+}
+
+TEST(TocIndex, ReadsTheRealWindowsSample)
+{
+    TARNWICK_REAL_SAMPLES_OR_SKIP(samples);
+    const std::string folder = samples + "Windows Eudora 7.1 Folder/";
+    const TocReading reading = readToc(readFile(folder + "In.toc"));
     ASSERT_TRUE(reading.entries) << reading.problem;
     const std::uint32_t offsets[] = {0, 2177, 10951, 19947, 21097};
     const std::uint32_t lengths[] = {2177, 8774, 8996, 1150, 1575};
@@ -46,14 +99,14 @@ TEST(TocIndex, ReadsTheWindowsSample)
         EXPECT_EQ((*reading.entries)[i].status, 0) << i;
         EXPECT_EQ((*reading.entries)[i].priority, 3) << i;
     }
-    const TocFit fit = fitToc(*reading.entries, readFile(kWindowsSample + "In.mbx"));
+    const TocFit fit = fitToc(*reading.entries, readFile(folder + "In.mbx"));
     ASSERT_TRUE(fit.messages) << fit.problem;
     EXPECT_EQ(fit.messages->size(), 5u);
     EXPECT_FALSE((*fit.messages)[0].read);
     EXPECT_EQ((*fit.messages)[4].offset + (*fit.messages)[4].length, 22672u);
 
     for (const char* empty : {"Out.toc", "Junk.toc", "Trash.toc"}) {
-        const TocReading none = readToc(readFile(kWindowsSample + empty));
+        const TocReading none = readToc(readFile(folder + empty));
         ASSERT_TRUE(none.entries) << empty;
         EXPECT_TRUE(none.entries->empty()) << empty;
         EXPECT_FALSE(fitToc(*none.entries, "").messages) << empty;
@@ -81,7 +134,8 @@ TEST(TocIndex, StatusAndPriorityBecomeFlags)
 
 TEST(TocIndex, DamagedIndexesAreRefused)
 {
-    const std::string sample = readFile(kWindowsSample + "In.toc");
+    const std::string sample = readFile(fixtureFolder(kWindowsFixture) + "In.toc");
+    ASSERT_EQ(sample.size(), 104u + 5 * 218) << "the fixture's index holds five records";
     const struct Case { const char* name; std::string bytes; } cases[] = {
         {"empty file", ""},
         {"header cut", sample.substr(0, 103)},
@@ -96,28 +150,33 @@ TEST(TocIndex, DamagedIndexesAreRefused)
 
 TEST(TocIndex, RecordsThatDoNotFitTheMailboxAreRefused)
 {
-    const std::string mailbox = readFile(kWindowsSample + "In.mbx");
-    const std::vector<TocEntry> good = *readToc(readFile(kWindowsSample + "In.toc")).entries;
+    const std::string folder = fixtureFolder(kWindowsFixture);
+    const std::string mailbox = readFile(folder + "In.mbx");
+    const TocReading reading = readToc(readFile(folder + "In.toc"));
+    ASSERT_TRUE(reading.entries) << reading.problem;
+    ASSERT_EQ(reading.entries->size(), 5u);
+    const std::vector<TocEntry> good = *reading.entries;
     auto changed = [&](std::size_t index, std::uint32_t offset, std::uint32_t length) {
         std::vector<TocEntry> entries = good;
         entries[index].offset = offset;
         entries[index].length = length;
         return entries;
     };
+    const std::uint32_t start1 = good[1].offset, length1 = good[1].length, start4 = good[4].offset, length4 = good[4].length;
     const struct Case { const char* name; std::vector<TocEntry> entries; bool fits; } cases[] = {
         {"as written", good, true},
         {"a lost message between two records", [&] { auto e = good; e.erase(e.begin() + 2); return e; }(), true},
         {"first record lost", [&] { auto e = good; e.erase(e.begin()); return e; }(), true},
         {"last record lost", [&] { auto e = good; e.pop_back(); return e; }(), true},
         {"one record spans two messages", [&] { auto e = good; e[1].length += e[2].length; e.erase(e.begin() + 2); return e; }(), true},
-        {"start one byte late", changed(1, 2178, 8773), false},
-        {"length one byte short", changed(1, 2177, 8773), false},
-        {"length one byte long", changed(4, 21097, 1576), false},
-        {"ends past the mailbox", changed(4, 21097, 0xFFFFFFFF), false},
+        {"start one byte late", changed(1, start1 + 1, length1 - 1), false},
+        {"length one byte short", changed(1, start1, length1 - 1), false},
+        {"length one byte long", changed(4, start4, length4 + 1), false},
+        {"ends past the mailbox", changed(4, start4, 0xFFFFFFFF), false},
         {"offset past the mailbox", changed(4, 0xFFFFFFF0, 0x20), false},
-        {"zero length", changed(4, 21097, 0), false},
+        {"zero length", changed(4, start4, 0), false},
         {"backward", [&] { auto e = good; std::swap(e[1], e[2]); return e; }(), false},
-        {"overlapping", changed(2, 2177, 8774 + 8996), false},
+        {"overlapping", changed(2, start1, length1 + good[2].length), false},
         {"duplicated", [&] { auto e = good; e.insert(e.begin() + 1, e[1]); return e; }(), false},
     };
     for (const Case& c : cases) {
@@ -148,18 +207,29 @@ TEST(TocIndex, IndexPathBesideTheMailbox)
     }
 }
 
-TEST(DescMap, ReadsTheWindowsSample)
+TEST(DescMap, ReadsTheWindowsFolders)
 {
-    const DescMap map = DescMap::parse(readFile(kWindowsSample + std::string(kDescMapFileName)));
-    ASSERT_EQ(map.entries().size(), 4u);
-    const char* const names[] = {"In", "Out", "Junk", "Trash"};
-    for (const char* name : names) {
-        const DescMapEntry* entry = map.find(std::string(name) + ".MBX");
-        ASSERT_NE(entry, nullptr) << name;
-        EXPECT_EQ(entry->displayName, name);
-        EXPECT_EQ(entry->type, 'S');
+    struct Case { std::string file; std::vector<std::vector<const char*>> entries; };
+    std::vector<Case> cases = {
+        {fixtureFolder(kWindowsFixture) + std::string(kDescMapFileName),
+         {{"In", "In.mbx", "S"}, {"Out", "OUT.MBX", "S"}, {"Junk", "junk.mbx", "S"}, {"Trash", "Trash.MBX", "S"}, {"Clubs", "CLUBS.FOL", "F"}}},
+        {fixtureFolder(kWindowsFixture) + "CLUBS.FOL/" + std::string(kDescMapFileName), {{"Harbour bridge, phase 2", "harbourb.mbx", "M"}}},
+    };
+    if (const std::optional<std::string> samples = test::realSamplesFolder()) {
+        cases.push_back({*samples + "Windows Eudora 7.1 Folder/" + std::string(kDescMapFileName),
+                         {{"In", "In.MBX", "S"}, {"Out", "Out.MBX", "S"}, {"Junk", "Junk.MBX", "S"}, {"Trash", "Trash.MBX", "S"}}});
     }
-    EXPECT_EQ(map.find("In"), nullptr);
+    for (const Case& c : cases) {
+        const DescMap map = DescMap::parse(readFile(c.file));
+        EXPECT_EQ(map.entries().size(), c.entries.size()) << c.file;
+        for (const auto& expected : c.entries) {
+            const DescMapEntry* entry = map.find(expected[1]);
+            ASSERT_NE(entry, nullptr) << c.file << ": " << expected[1];
+            EXPECT_EQ(entry->displayName, expected[0]) << c.file;
+            EXPECT_EQ(entry->type, expected[2][0]) << c.file;
+        }
+        EXPECT_EQ(map.find("In"), nullptr) << c.file;
+    }
 }
 
 TEST(DescMap, KeepsOnlyLinesThatReadCleanly)

@@ -1,6 +1,8 @@
-// What each file of a source tree is, as Eudora's folder layout tells: the real
-// sample folders, a crafted Windows tree with folder maps and short names, and the
-// same trees with Eudora's records switched off.
+// What each file of a source tree is, as Eudora's folder layout tells: the
+// repository's Eudora folders (and the real sample folders when they are here), a
+// crafted Windows tree with folder maps and short names, and the same trees with
+// Eudora's records switched off.
+#include "EudoraFolders.h"
 #include "batch/EudoraTree.h"
 
 #include <gtest/gtest.h>
@@ -11,15 +13,9 @@
 namespace tarnwick {
 namespace {
 
-std::string samplesFolder()
-{
-    for (const char* candidate : {TARNWICK_SOURCE_DIR "/../shared/eudora-samples/", TARNWICK_SOURCE_DIR "/../../shared/eudora-samples/"}) {
-        if (std::filesystem::is_directory(candidate))
-            return candidate;
-    }
-    ADD_FAILURE() << "eudora-samples not found beside " TARNWICK_SOURCE_DIR;
-    return {};
-}
+using test::fixtureFolder;
+using test::kMacFixture;
+using test::kWindowsFixture;
 
 struct TempTree {
     std::string path = [] { char pattern[] = "/tmp/tarnwick-tree.XXXXXX"; return std::string(::mkdtemp(pattern)); }();
@@ -56,10 +52,76 @@ void expectPlans(EudoraTree& tree, const std::vector<Case>& cases, const std::st
 
 constexpr FileRole M = FileRole::Mailbox, E = FileRole::EudoraFile, A = FileRole::AttachmentFile;
 
-TEST(EudoraTree, WindowsSample)
+TEST(EudoraTree, WindowsFolder)
 {
-    EudoraTree tree(samplesFolder() + "Windows Eudora 7.1 Folder", true, kEncodingUTF8);
+    EudoraTree tree(fixtureFolder(kWindowsFixture), true, kEncodingUTF8);
     expectPlans(tree, {
+        {"In.mbx", M, true, {"In.mbx"}, "In"},
+        {"In.toc", E, true, {}, ""},
+        {"Out.mbx", M, true, {"Out.mbx"}, "Out"},
+        {"Trash.mbx", M, true, {"Trash.mbx"}, "Trash"},
+        {"CLUBS.FOL/HARBOURB.MBX", M, true, {"Clubs", "Harbour bridge, phase 2.MBX"}, "Clubs/Harbour bridge, phase 2"},
+        {"CLUBS.FOL/HARBOURB.TOC", E, true, {}, ""},
+        {"CLUBS.FOL/descmap.pce", E, true, {}, ""},
+        {"attach/budget-2011.csv", A, true, {}, ""},
+        {"attach/Meeting minutes", A, true, {}, ""},
+        {"Embedded/harbour.png", A, true, {}, ""},
+        {"descmap.pce", E, true, {}, ""},
+        {"Eudora.ini", E, true, {}, ""},
+        {"eudora.log", E, true, {}, ""},
+        {"Audit.log", E, true, {}, ""},
+        {"Plugins/Esp/Esp.log", E, true, {}, ""},
+        {"Search/Search.xml", M, false, {"Search", "Search.xml"}, "Search/Search.xml"},
+    }, "windows");
+}
+
+TEST(EudoraTree, MacFolder)
+{
+    EudoraTree tree(fixtureFolder(kMacFixture), true, kEncodingUTF8);
+    expectPlans(tree, {
+        {"._Eudora Settings", E, false, {}, ""},
+        {"Attachments Folder/budget-2011.csv", A, false, {}, ""},
+        {"Attachments Folder/._budget-2011.csv", E, false, {}, ""},
+        {"Attachments Folder/route 3:12", A, false, {}, ""},
+        {"Eudora Log", E, false, {}, ""},
+        {"Eudora Settings", E, false, {}, ""},
+        {"Eudora Nicknames", M, false, {"Eudora Nicknames"}, "Eudora Nicknames"},
+        {"Eudora Items/Plugins/Esp/Esp.acq", M, false, {"Eudora Items", "Plugins", "Esp", "Esp.acq"}, "Eudora Items/Plugins/Esp/Esp.acq"},
+        {"Mail Folder/In", M, true, {"In"}, "In"},
+        {"Mail Folder/._In", E, true, {}, ""},
+        {"Mail Folder/Choir", M, true, {"Choir"}, "Choir"},
+        {"Mail Folder/Junk", M, true, {"Junk"}, "Junk"},
+        {"Parts Folder/Untitled", A, false, {}, ""},
+        {"Parts Folder/._Untitled", E, false, {}, ""},
+        {"Signature Folder/Signature", M, false, {"Signature Folder", "Signature"}, "Signature Folder/Signature"},
+    }, "mac");
+
+    // The mail folder alone as source: not an Eudora folder, but AppleDouble files are still records.
+    EudoraTree mailFolder(fixtureFolder(kMacFixture) + "Mail Folder", true, kEncodingUTF8);
+    expectPlans(mailFolder, {{"In", M, true, {"In"}, "In"}, {"._In", E, true, {}, ""}}, "mail folder");
+}
+
+TEST(EudoraTree, RecordsOffKeepsEveryFileAndItsPath)
+{
+    EudoraTree mac(fixtureFolder(kMacFixture), false, kEncodingUTF8);
+    expectPlans(mac, {
+        {"Mail Folder/In", M, true, {"Mail Folder", "In"}, "Mail Folder/In"},
+        {"Mail Folder/._In", M, true, {"Mail Folder", "._In"}, "Mail Folder/._In"},
+        {"Attachments Folder/budget-2011.csv", M, true, {"Attachments Folder", "budget-2011.csv"}, "Attachments Folder/budget-2011.csv"},
+    }, "mac, records off");
+    EudoraTree windows(fixtureFolder(kWindowsFixture), false, kEncodingUTF8);
+    expectPlans(windows, {
+        {"In.toc", M, true, {"In.toc"}, "In.toc"},
+        {"In.mbx", M, true, {"In.mbx"}, "In.mbx"},
+        {"CLUBS.FOL/HARBOURB.MBX", M, true, {"CLUBS.FOL", "HARBOURB.MBX"}, "CLUBS.FOL/HARBOURB.MBX"},
+    }, "windows, records off");
+}
+
+TEST(EudoraTree, RealSampleFolders)
+{
+    TARNWICK_REAL_SAMPLES_OR_SKIP(samples);
+    EudoraTree windows(samples + "Windows Eudora 7.1 Folder", true, kEncodingUTF8);
+    expectPlans(windows, {
         {"In.mbx", M, true, {"In.mbx"}, "In"},
         {"In.toc", E, true, {}, ""},
         {"Out.mbx", M, true, {"Out.mbx"}, "Out"},
@@ -75,12 +137,9 @@ TEST(EudoraTree, WindowsSample)
         {"usercerts.p7b", M, false, {"usercerts.p7b"}, "usercerts.p7b"},
         {"Trash.mbx", M, true, {"Trash.mbx"}, "Trash"},
     }, "windows");
-}
 
-TEST(EudoraTree, MacSample)
-{
-    EudoraTree tree(samplesFolder() + "Mac Eudora 6.2.4 Folder", true, kEncodingUTF8);
-    expectPlans(tree, {
+    EudoraTree mac(samples + "Mac Eudora 6.2.4 Folder", true, kEncodingUTF8);
+    expectPlans(mac, {
         {"._Eudora Settings", E, false, {}, ""},
         {"Attachments Folder/stevan_white", A, false, {}, ""},
         {"Attachments Folder/._stevan_white", E, false, {}, ""},
@@ -94,22 +153,8 @@ TEST(EudoraTree, MacSample)
         {"Parts Folder/kate_halloween.jpg", A, false, {}, ""},
         {"Signature Folder/Signature", M, false, {"Signature Folder", "Signature"}, "Signature Folder/Signature"},
     }, "mac");
-
-    // The mail folder alone as source: not an Eudora folder, but AppleDouble files are still records.
-    EudoraTree mailFolder(samplesFolder() + "Mac Eudora 6.2.4 Folder/Mail Folder", true, kEncodingUTF8);
-    expectPlans(mailFolder, {{"In", M, true, {"In"}, "In"}, {"._In", E, true, {}, ""}}, "mail folder");
-}
-
-TEST(EudoraTree, RecordsOffKeepsEveryFileAndItsPath)
-{
-    EudoraTree mac(samplesFolder() + "Mac Eudora 6.2.4 Folder", false, kEncodingUTF8);
-    expectPlans(mac, {
-        {"Mail Folder/In", M, true, {"Mail Folder", "In"}, "Mail Folder/In"},
-        {"Mail Folder/._In", M, true, {"Mail Folder", "._In"}, "Mail Folder/._In"},
-        {"Attachments Folder/stevan_white", M, true, {"Attachments Folder", "stevan_white"}, "Attachments Folder/stevan_white"},
-    }, "mac, records off");
-    EudoraTree windows(samplesFolder() + "Windows Eudora 7.1 Folder", false, kEncodingUTF8);
-    expectPlans(windows, {{"In.toc", M, true, {"In.toc"}, "In.toc"}, {"In.mbx", M, true, {"In.mbx"}, "In.mbx"}}, "windows, records off");
+    EudoraTree macOff(samples + "Mac Eudora 6.2.4 Folder", false, kEncodingUTF8);
+    expectPlans(macOff, {{"Mail Folder/._In", M, true, {"Mail Folder", "._In"}, "Mail Folder/._In"}}, "mac, records off");
 }
 
 TEST(EudoraTree, CraftedWindowsTreeTakesRealNames)

@@ -1,6 +1,7 @@
 // What a job tells its front end besides its texts: where it is (the file under way
 // of the files counted before the walk, and the bytes of that file), and each line it
 // logs, which still goes to the log as before.
+#include "EudoraFolders.h"
 #include "batch/BatchJob.h"
 #include "platform/Log.h"
 #include "platform/SettingsStore.h"
@@ -17,16 +18,6 @@
 
 namespace tarnwick {
 namespace {
-
-std::string samplesFolder()
-{
-    for (const char* candidate : {TARNWICK_SOURCE_DIR "/../shared/eudora-samples/", TARNWICK_SOURCE_DIR "/../../shared/eudora-samples/"}) {
-        if (std::filesystem::is_directory(candidate))
-            return candidate;
-    }
-    ADD_FAILURE() << "eudora-samples not found beside " TARNWICK_SOURCE_DIR;
-    return {};
-}
 
 struct Status {
     std::string text;
@@ -84,19 +75,24 @@ TEST_F(JobProgressTest, FileOfFilesAndItsBytes)
     write(made + "/Empty", "");
     write(made + "/Notes.txt", "not a mailbox\n");
     ASSERT_EQ(::symlink("In", (made + "/Link").c_str()), 0);
-    const struct {
+    struct Case {
         std::string name;
         std::string source;
         bool records;
         std::size_t files;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {"made folder", made, false, 4},
         {"made folder, records", made, true, 4},
         {"single file", made + "/Sub/Out", false, 1},
-        {"Windows sample, records", samplesFolder() + "Windows Eudora 7.1 Folder", true, 0},
-        {"Windows sample", samplesFolder() + "Windows Eudora 7.1 Folder", false, 0},
-        {"Mac sample, records", samplesFolder() + "Mac Eudora 6.2.4 Folder", true, 0},
+        {"Windows folder, records", test::fixtureFolder(test::kWindowsFixture), true, 0},
+        {"Windows folder", test::fixtureFolder(test::kWindowsFixture), false, 0},
+        {"Mac folder, records", test::fixtureFolder(test::kMacFixture), true, 0},
     };
+    if (const std::optional<std::string> samples = test::realSamplesFolder()) {
+        cases.push_back({"real Windows sample, records", *samples + "Windows Eudora 7.1 Folder", true, 0});
+        cases.push_back({"real Mac sample, records", *samples + "Mac Eudora 6.2.4 Folder", true, 0});
+    }
     int run = 0;
     for (const auto& c : cases) {
         const std::string destination = path("out" + std::to_string(++run));

@@ -1,22 +1,14 @@
 // Eudora's own records through the real binary, read back by Python's mailbox module:
 // boundaries and status from the .toc, real names from descmap.pce in both layouts,
-// attachment folders and Eudora's files left out of the real sample folders.
+// attachment folders and Eudora's files left out of whole Eudora folders (the
+// repository's, and the real samples when they are here).
 #include "CliRunner.h"
+#include "EudoraFolders.h"
 
 #include <cstdio>
 
 namespace tarnwick::test {
 namespace {
-
-std::string samplesFolder()
-{
-    for (const char* candidate : {TARNWICK_SOURCE_DIR "/../shared/eudora-samples/", TARNWICK_SOURCE_DIR "/../../shared/eudora-samples/"}) {
-        if (std::filesystem::is_directory(candidate))
-            return candidate;
-    }
-    ADD_FAILURE() << "eudora-samples not found beside " TARNWICK_SOURCE_DIR;
-    return {};
-}
 
 struct Record { std::uint32_t offset, length; std::uint16_t status = 0, priority = 3; };
 
@@ -43,7 +35,8 @@ std::vector<std::string> pythonMessages(const std::string& path)
 {
     const std::string command = "python3 -c 'import mailbox,sys\n"
                                 "for m in mailbox.mbox(sys.argv[1]):\n"
-                                "    body = m.get_payload().splitlines()\n"
+                                "    body = m.get_payload()\n"
+                                "    body = body.splitlines() if isinstance(body, str) else []\n"
                                 "    print(m.get_flags() + \"|\" + str(m[\"Subject\"]) + \"|\" + (body[0] if body else \"\"))' '"
         + path + "'";
     std::vector<std::string> lines;
@@ -90,10 +83,30 @@ TEST(CliEudoraRecords, BodyFromLineStaysInItsMessage)
     EXPECT_EQ(pythonMessages(sandbox / "bad-out/In.mbx").size(), 3u);
 }
 
-TEST(CliEudoraRecords, WindowsSampleStatusFromACopiedIndex)
+// Flags from each message's record, for the Windows folder's In mailbox converted alone.
+TEST(CliEudoraRecords, WindowsFolderStatusFromItsIndex)
 {
     Sandbox sandbox;
-    const std::string sample = samplesFolder() + "Windows Eudora 7.1 Folder/";
+    const RunResult result = sandbox.run({"--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines",
+                                          fixtureFolder(kWindowsFixture) + "In.mbx", sandbox / "In.mbox"});
+    EXPECT_EQ(result.out, "Completed\n") << result.err;
+    const std::vector<std::string> messages = pythonMessages(sandbox / "In.mbox");
+    ASSERT_EQ(messages.size(), 5u);
+    // The index says: read, unread, replied, forwarded, unread.
+    const char* const flags[] = {"RO|", "O|", "ROA|", "RO|", "O|"};
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(messages[i].substr(0, messages[i].find('|') + 1), flags[i]) << i;
+    const std::string out = readFile(sandbox / "In.mbox");
+    EXPECT_NE(out.find("X-Mozilla-Status: 1001\r\n"), std::string::npos) << "forwarded";
+    EXPECT_NE(out.find("X-Priority: 1 (Highest)\r\n"), std::string::npos);
+    EXPECT_NE(out.find("X-Priority: 5 (Lowest)\r\n"), std::string::npos);
+}
+
+TEST(CliEudoraRecords, RealWindowsSampleStatusFromACopiedIndex)
+{
+    TARNWICK_REAL_SAMPLES_OR_SKIP(samples);
+    Sandbox sandbox;
+    const std::string sample = samples + "Windows Eudora 7.1 Folder/";
     std::filesystem::create_directories(sandbox / "src");
     std::filesystem::copy_file(sample + "In.mbx", sandbox / "src/In.mbx");
     std::string toc = readFile(sample + "In.toc");
@@ -167,31 +180,58 @@ TEST(CliEudoraRecords, CraftedWindowsTreeUnderRealNames)
     EXPECT_TRUE(std::filesystem::exists(sandbox / "old/attach:saved"));
 }
 
-TEST(CliEudoraRecords, SampleFoldersGiveOnlyTheirMailboxes)
+struct FolderCase {
+    std::string folder;
+    const char* layout;
+    Entries names;
+    const char* empty;
+    std::vector<const char*> emptyNames;
+};
+
+void expectOnlyMailboxes(const std::vector<FolderCase>& cases)
 {
     Sandbox sandbox;
-    const struct Case { const char* folder; const char* layout; Entries names; const char* empty; } cases[] = {
-        {"Windows Eudora 7.1 Folder", "flat", {{"In.mbx", ""}}, "empty\n"},
-        {"Mac Eudora 6.2.4 Folder", "flat", {{"In", ""}}, "empty\n"},
-        {"Mac Eudora 6.2.4 Folder", "tree", {{"In", ""}}, "empty\n"},
-    };
     int run = 0;
-    for (const Case& c : cases) {
+    for (const FolderCase& c : cases) {
         const std::string destination = "out" + std::to_string(run++);
         sandbox.mkdir(destination);
-        const RunResult result = sandbox.run({"--layout", c.layout, samplesFolder() + c.folder, sandbox / destination});
+        const RunResult result = sandbox.run({"--layout", c.layout, c.folder, sandbox / destination});
         EXPECT_EQ(result.out, "Completed\n") << c.folder;
         Entries names;
         for (const auto& [name, bytes] : snapshot(sandbox / destination))
             names[name] = "";
         EXPECT_EQ(names, c.names) << c.folder << " " << c.layout;
         EXPECT_EQ(result.err.find("not Mbox format"), std::string::npos) << result.err;
-        EXPECT_EQ(result.err.find("not used"), std::string::npos) << "the empty mailboxes' indexes are no news: " << result.err;
+        EXPECT_EQ(result.err.find("not used"), std::string::npos) << "the indexes fit, empty or not: " << result.err;
+        EXPECT_NE(result.err.find("Attachments put back: 5, missing: 0\n"), std::string::npos) << result.err;
         EXPECT_NE(result.err.find("Files in attachment folders not converted: 5\n"), std::string::npos) << result.err;
         EXPECT_NE(result.err.find(c.empty), std::string::npos) << result.err;
-        for (const char* name : {"Out", "Junk", "Trash"})
+        for (const char* name : c.emptyNames)
             EXPECT_NE(result.err.find(name), std::string::npos) << name << " named empty: " << result.err;
     }
+}
+
+TEST(CliEudoraRecords, EudoraFoldersGiveOnlyTheirMailboxes)
+{
+    const std::string windows = fixtureFolder(kWindowsFixture), mac = fixtureFolder(kMacFixture);
+    expectOnlyMailboxes({
+        {windows, "flat", {{"In.mbx", ""}, {"Out.mbx", ""}, {"Clubs:Harbour bridge, phase 2.MBX", ""}}, "Junk, Trash: empty\n", {}},
+        {windows, "tree", {{"In.mbx", ""}, {"Out.mbx", ""}, {"Clubs", ""}, {"Clubs/Harbour bridge, phase 2.MBX", ""}},
+         "Junk, Trash: empty\n", {}},
+        {mac, "flat", {{"In", ""}, {"Choir", ""}}, "Junk, Out, Trash: empty\n", {}},
+        {mac, "tree", {{"In", ""}, {"Choir", ""}}, "Junk, Out, Trash: empty\n", {}},
+    });
+}
+
+TEST(CliEudoraRecords, RealSampleFoldersGiveOnlyTheirMailboxes)
+{
+    TARNWICK_REAL_SAMPLES_OR_SKIP(samples);
+    const std::vector<const char*> empties = {"Out", "Junk", "Trash"};
+    expectOnlyMailboxes({
+        {samples + "Windows Eudora 7.1 Folder", "flat", {{"In.mbx", ""}}, "empty\n", empties},
+        {samples + "Mac Eudora 6.2.4 Folder", "flat", {{"In", ""}}, "empty\n", empties},
+        {samples + "Mac Eudora 6.2.4 Folder", "tree", {{"In", ""}}, "empty\n", empties},
+    });
 }
 
 } // namespace

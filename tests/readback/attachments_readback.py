@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Converts the two real Eudora sample folders with tarnwick-cli (each folder whole and
-its In mailbox alone) and reads the results back with Python's email package: every
-file behind an attachment line must come back as a MIME part whose decoded bytes equal
-the file, every cid: reference of an HTML part must name a part beside it, and every
-message without attachment lines must be byte-identical to the --no-attachments output.
+"""Converts two Eudora folders, a Windows one and a Mac one, with tarnwick-cli (each folder
+whole and its In mailbox alone) and reads the results back with Python's email package:
+every file behind an attachment line must come back as a MIME part whose decoded bytes
+equal the file, every cid: reference of an HTML part must name a part beside it, and
+every message without attachment lines must be byte-identical to the --no-attachments
+output.
 
-Usage: attachments_readback.py TARNWICK_CLI SAMPLES_DIR"""
+Usage: attachments_readback.py TARNWICK_CLI FOLDERS_DIR fixtures|samples
+  fixtures: the repository's folders (tests/data/eudora)
+  samples:  the real sample folders (FOLDERS_DIR is eudora-samples); exit 77 when absent"""
 
 import email
 import email.policy
@@ -16,26 +19,29 @@ import subprocess
 import sys
 import tempfile
 
-WIN = "Windows Eudora 7.1 Folder"
-MAC = "Mac Eudora 6.2.4 Folder"
-
-# Subject -> files (relative to the Eudora folder) in the order of their lines, and
-# whether each is an inline image. Written from the sample folders by hand.
-EXPECTED = {
-    WIN: {
-        "Email Attachment Test": [("attach/stevan_white", False), ("attach/Email Attachment Test", False)],
-        "Appointment reminder from Austin Dental Arts": [("Embedded/Appointment reminder from Austi.jpg", True)],
-        "This is a test": [("attach/tools.arlut.utexas.edugash2.htm", False)],
-        "Another email test": [("Embedded/kate_halloween.jpg", True)],
-    },
-    MAC: {
-        "Email Attachment Test": [("Attachments Folder/stevan_white", False), ("Attachments Folder/Untitled", False)],
-        "Appointment reminder from Austin Dental Arts": [("Parts Folder/Untitled", True)],
-        "This is a test": [("Attachments Folder/tools.arlut.utexas.edu:gash2:", False)],
-        "Another email test": [("Parts Folder/kate_halloween.jpg", True)],
-    },
+# Per set: the Windows and the Mac folder's names, and for each folder, subject -> files
+# (relative to the Eudora folder) in the order of their lines, and whether each is an
+# inline image. Written from the folders by hand.
+SETS = {
+    "fixtures": ("Windows Eudora Folder", "Mac Eudora Folder", {
+        "Minutes and budget": ([("attach/budget-2011.csv", False), ("attach/Meeting minutes", False)],
+                               [("Attachments Folder/budget-2011.csv", False), ("Attachments Folder/Untitled", False)]),
+        "Appointment reminder from Lakeside Dental Care": ([("Embedded/Appointment reminder from Lakes.jpg", True)],
+                                                           [("Parts Folder/Untitled", True)]),
+        "Saturday ride": ([("attach/route 3-12.htm", False)], [("Attachments Folder/route 3:12", False)]),
+        "The harbour from the hill": ([("Embedded/harbour.png", True)], [("Parts Folder/harbour.png", True)]),
+    }),
+    "samples": ("Windows Eudora 7.1 Folder", "Mac Eudora 6.2.4 Folder", {
+        "Email Attachment Test": ([("attach/stevan_white", False), ("attach/Email Attachment Test", False)],
+                                  [("Attachments Folder/stevan_white", False), ("Attachments Folder/Untitled", False)]),
+        "Appointment reminder from Austin Dental Arts": ([("Embedded/Appointment reminder from Austi.jpg", True)],
+                                                         [("Parts Folder/Untitled", True)]),
+        "This is a test": ([("attach/tools.arlut.utexas.edugash2.htm", False)],
+                           [("Attachments Folder/tools.arlut.utexas.edu:gash2:", False)]),
+        "Another email test": ([("Embedded/kate_halloween.jpg", True)], [("Parts Folder/kate_halloween.jpg", True)]),
+    }),
 }
-MAILBOX = {WIN: "In.mbx", MAC: "Mail Folder/In"}
+EXPECTED = {}
 LINE = re.compile(rb"^(Attachment [Cc]onverted: |Embedded Content: |Related: )", re.M)
 
 failures = []
@@ -111,12 +117,22 @@ def check_run(folder_name, folder, path, plain_path):
 
 
 def main():
-    cli, samples = sys.argv[1], sys.argv[2]
+    if len(sys.argv) != 4 or sys.argv[3] not in SETS:
+        print(__doc__)
+        return 2
+    cli, folders, which = sys.argv[1:]
+    win, mac, files = SETS[which]
+    if not all(os.path.isdir(os.path.join(folders, name)) for name in (win, mac)):
+        print(f"{win!r} and {mac!r} are not both in {folders!r}")
+        return 77 if which == "samples" else 1
+    EXPECTED[win] = {subject: pair[0] for subject, pair in files.items()}
+    EXPECTED[mac] = {subject: pair[1] for subject, pair in files.items()}
+    mailboxes = {win: "In.mbx", mac: "Mail Folder/In"}
     totals = {}
     with tempfile.TemporaryDirectory() as work:
-        for folder_name in (WIN, MAC):
-            folder = os.path.join(samples, folder_name)
-            mailbox_path = os.path.join(folder, MAILBOX[folder_name])
+        for folder_name in (win, mac):
+            folder = os.path.join(folders, folder_name)
+            mailbox_path = os.path.join(folder, mailboxes[folder_name])
             for label, source in (("folder", folder), ("mailbox", mailbox_path)):
                 out = os.path.join(work, f"{folder_name}-{label}", "out")
                 plain = os.path.join(work, f"{folder_name}-{label}", "plain")
@@ -128,13 +144,13 @@ def main():
                 stderr = run(cli, source, out)
                 run(cli, source, plain, "--no-attachments")
                 check("Attachments put back: 5, missing: 0" in stderr, f"{folder_name} {label}: summary line: {stderr[-300:]}")
-                matched = check_run(folder_name, folder, output_mailbox(out, MAILBOX[folder_name]),
-                                    output_mailbox(plain, MAILBOX[folder_name]))
+                matched = check_run(folder_name, folder, output_mailbox(out, mailboxes[folder_name]),
+                                    output_mailbox(plain, mailboxes[folder_name]))
                 totals[(folder_name, label)] = matched
                 print(f"{folder_name}, {label}: {matched} of 5 files byte-identical after decoding")
     for failure in failures:
         print("FAIL:", failure)
-    both = totals.get((WIN, "folder"), 0) + totals.get((MAC, "folder"), 0)
+    both = totals.get((win, "folder"), 0) + totals.get((mac, "folder"), 0)
     print(f"both folders: {both} of 10 files")
     return 1 if failures or both != 10 else 0
 
