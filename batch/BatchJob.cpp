@@ -222,6 +222,16 @@ private:
         return *userFolders_;
     }
 
+    // Attachment folders are searched from the job's source, each folder once.
+    AttachmentFolderSearch& attachmentSearch()
+    {
+        if (!attachmentSearch_) {
+            const std::string source = standardizePath(SettingsStore::instance().stringValue(keys::kSourcePath).value_or(std::string()));
+            attachmentSearch_.emplace(source, userAttachmentFolders());
+        }
+        return *attachmentSearch_;
+    }
+
     // Converts one input into its claimed output with the options the store holds now,
     // then removes the claim when the conversion failed or wrote nothing, and notes the
     // mailbox (`displayName`) in the summary. False when the job stops here.
@@ -230,7 +240,7 @@ private:
     {
         ConversionOptions options = readConversionOptions(SettingsStore::instance());
         if (options.putBackAttachments)
-            options.attachmentFolders = attachmentFoldersFor(inputPath, userAttachmentFolders());
+            options.attachmentFolders = attachmentSearch().foldersFor(inputPath);
         if (useRecords_)
             options.messageIndex = messageIndexFor(inputPath);
         if (!candidates_)
@@ -455,6 +465,7 @@ private:
     std::optional<std::string> errorText_;
     JobSummary summary_;
     std::optional<std::vector<std::string>> userFolders_;
+    std::optional<AttachmentFolderSearch> attachmentSearch_;
     bool useRecords_ = false;
     bool treeLayout_ = false;
     bool keepGoing_ = false;

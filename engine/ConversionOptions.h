@@ -3,18 +3,41 @@
 // store at the start of each file; the engine never reads the store itself.
 
 #include "engine/MessageIndex.h"
+#include "platform/ContainedFile.h"
 #include "platform/TextEncoding.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace tarnwick {
 
-/// The folders an attachment line's file is looked for in, in order of preference.
+/// The folders an attachment line's file is looked for in, in order of preference,
+/// each held open: a file is only ever opened relative to the folder found.
 struct AttachmentFolders {
-    std::vector<std::string> files;    // for "Attachment converted:" lines
-    std::vector<std::string> embedded; // for "Embedded Content:" / "Related:" lines
+    using Folders = std::vector<std::shared_ptr<const OpenFolder>>;
+    Folders files;    // for "Attachment converted:" lines
+    Folders embedded; // for "Embedded Content:" / "Related:" lines
     bool empty() const { return files.empty() && embedded.empty(); }
+
+    /// Opens the folders named (links followed: the caller chose them).
+    static AttachmentFolders open(const std::vector<std::string>& files, const std::vector<std::string>& embedded)
+    {
+        AttachmentFolders folders;
+        for (const std::string& path : files)
+            folders.files.push_back(OpenFolder::open(path, LinkPolicy::Follow));
+        for (const std::string& path : embedded)
+            folders.embedded.push_back(OpenFolder::open(path, LinkPolicy::Follow));
+        return folders;
+    }
+    /// The folders' paths, as found.
+    static std::vector<std::string> paths(const Folders& folders)
+    {
+        std::vector<std::string> paths;
+        for (const auto& folder : folders)
+            paths.push_back(folder->path());
+        return paths;
+    }
 };
 
 struct ConversionOptions {

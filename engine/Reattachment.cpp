@@ -6,8 +6,10 @@
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/MimeTypes.h"
+#include "platform/OutputFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <optional>
 
@@ -61,18 +63,43 @@ std::vector<std::vector<std::string>> nameCandidates(const AttachmentReference& 
     return candidates;
 }
 
-std::optional<ContainedFile> locate(const AttachmentReference& reference, const ReattachmentContext& context)
+// The file a line names, from the first folder that has it; when none has, the error
+// that says most about why (a file that exists but cannot be opened, over "not found").
+ContainedLookup locate(const AttachmentReference& reference, const ReattachmentContext& context, const OpenFolder*& where)
 {
-    const std::vector<std::string>& folders =
+    const AttachmentFolders::Folders& folders =
         reference.kind == AttachmentKind::File ? context.folders.files : context.folders.embedded;
     const auto candidates = nameCandidates(reference, context.sourceEncoding);
-    for (const std::string& folder : folders) {
+    int error = ENOENT;
+    for (const auto& folder : folders) {
         for (const auto& components : candidates) {
-            if (auto file = openContainedFile(folder, components))
-                return file;
+            ContainedLookup lookup = folder->openFile(components);
+            if (lookup.file) {
+                where = folder.get();
+                return lookup;
+            }
+            if (error == ENOENT && lookup.error != 0)
+                error = lookup.error;
         }
     }
-    return std::nullopt;
+    return {std::nullopt, error};
+}
+
+// The components below `folder` of a file opened there, from its path.
+std::vector<std::string> componentsBelow(const OpenFolder& folder, const std::string& path)
+{
+    std::vector<std::string> components;
+    std::size_t at = folder.path().size();
+    while (at < path.size()) {
+        if (path[at] == '/') {
+            ++at;
+            continue;
+        }
+        const std::size_t end = std::min(path.find('/', at), path.size());
+        components.push_back(path.substr(at, end - at));
+        at = end;
+    }
+    return components;
 }
 
 /// The cid: references of an HTML text, in order of first appearance, %-escapes undone.
@@ -108,9 +135,14 @@ std::vector<std::string> contentIdReferences(std::string_view html)
 }
 
 // `subject` and the file's name are in UTF-8 by now, as the log and the window show them.
-void logMissing(const std::string& subject, const std::string& name, AttachmentTally& tally)
+// A file that is there but cannot be opened says why.
+void logMissing(const std::string& subject, const std::string& name, int error, AttachmentTally& tally)
 {
-    logMessage(formatMessage("Attachment not found: \"%1\" (message \"%2\")", {name, subject}));
+    if (error == ENOENT)
+        logMessage(formatMessage("Attachment not found: \"%1\" (message \"%2\")", {name, subject}));
+    else
+        logMessage(formatMessage("Attachment could not be opened: \"%1\" (message \"%2\"): %3",
+                                 {name, subject, systemErrorText(error)}));
     ++tally.missing;
     if (tally.missingFiles.size() < AttachmentTally::kMissingListed)
         tally.missingFiles.push_back({subject, name});
@@ -238,19 +270,21 @@ AttachmentLookup lookUpAttachments(std::string_view message, std::uint64_t heade
         if (!reference)
             continue;
         const std::size_t ordinal = reference->kind == AttachmentKind::Embedded ? embeddedLines++ : 0;
-        std::optional<ContainedFile> file = locate(*reference, context);
-        if (!file) {
+        const OpenFolder* folder = nullptr;
+        ContainedLookup lookup = locate(*reference, context, folder);
+        if (!lookup.file) {
             if (subject.empty())
                 subject = utf8Name(headerValue(originalHeader.substr(nextLineStart(originalHeader, 0)), "Subject", kSubjectLimit),
                                    context.sourceEncoding);
-            logMissing(subject, utf8Name(reference->name, context.sourceEncoding), context.tally);
+            logMissing(subject, utf8Name(reference->name, context.sourceEncoding), lookup.error, context.tally);
             continue;
         }
         removed.push_back(range);
-        FoundPart part{*reference, std::move(*file), {}, {}, {}, {}, ordinal};
-        part.displayName = utf8Name(part.file.name(), context.sourceEncoding);
-        part.mediaType = mimeTypeForFile(part.displayName, part.file.leadingBytes(kSniffBytes));
-        parts.push_back(std::move(part));
+        const ContainedFile& file = *lookup.file;
+        FoundPart part{*reference, folder, componentsBelow(*folder, file.path()), file.path(), {}, {}, {}, {}, ordinal};
+        part.displayName = utf8Name(file.name(), context.sourceEncoding);
+        part.mediaType = mimeTypeForFile(part.displayName, file.leadingBytes(kSniffBytes));
+        parts.push_back(std::move(part)); // the file closes here
     }
     return found;
 }
@@ -322,10 +356,15 @@ ReattachResult writeWithAttachments(std::string_view message, std::uint64_t head
     auto writePart = [&](FoundPart& part, const std::string& boundary) {
         if (!out.delimiter(boundary, false) || !out.write(part.header))
             return false;
-        if (out.base64(part.file, readFailed))
+        ContainedLookup opened = part.folder->openFile(part.components);
+        if (!opened.file) {
+            failed = {ReattachOutcome::ReadFailed, part.path, opened.error};
+            return false;
+        }
+        if (out.base64(*opened.file, readFailed))
             return true;
         if (readFailed)
-            failed = {ReattachOutcome::ReadFailed, part.file.path(), part.file.error()};
+            failed = {ReattachOutcome::ReadFailed, part.path, opened.file->error()};
         return false;
     };
     // The text part, and the inline images after it when they are related to it.

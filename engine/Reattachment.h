@@ -45,10 +45,13 @@ struct ReattachResult {
     int error = 0;
 };
 
-/// The file found for one attachment line, and how it is written.
+/// The file found for one attachment line, and how it is written. The file is opened
+/// again when it is written, so that a message naming many files holds none open.
 struct FoundAttachment {
     AttachmentReference reference;
-    ContainedFile file;
+    const OpenFolder* folder = nullptr;  // where it was found
+    std::vector<std::string> components; // below `folder`, as named on disk
+    std::string path;                    // for messages
     std::string displayName; // UTF-8
     std::string mediaType;
     std::string contentId;   // without angle brackets; embedded parts only

@@ -41,7 +41,7 @@ const Files& files()
                          {"c.jpg", std::string("\xFF\xD8\xFF\xE0", 4) + std::string(200, 'c')}};
         for (const auto& [name, bytes] : made.contents)
             std::ofstream(made.root + (name == "c.jpg" ? "/Embedded/" : "/attach/") + name, std::ios::binary) << bytes;
-        made.folders = {{made.root + "/attach"}, {made.root + "/Embedded"}};
+        made.folders = AttachmentFolders::open({made.root + "/attach"}, {made.root + "/Embedded"});
         return made;
     }();
     return f;

@@ -8,7 +8,10 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <iterator>
 #include <utility>
 
 namespace tarnwick {
@@ -46,49 +49,12 @@ private:
     int fd_;
 };
 
-// The one entry of the folder whose name equals `name` under case folding; none when
-// there is none or more than one (a guess between two could take the wrong file).
-std::optional<std::string> foldedMatch(int folderFd, const std::string& name)
+void appendUtf8(std::string& out, UChar32 c)
 {
-    const int listFd = ::dup(folderFd);
-    if (listFd < 0)
-        return std::nullopt;
-    DIR* dir = ::fdopendir(listFd);
-    if (dir == nullptr) {
-        ::close(listFd);
-        return std::nullopt;
-    }
-    ::rewinddir(dir);
-    std::optional<std::string> match;
-    bool ambiguous = false;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view entryName = entry->d_name;
-        if (entryName == "." || entryName == ".." || !namesEqualFolded(entryName, name))
-            continue;
-        if (match)
-            ambiguous = true;
-        match = std::string(entryName);
-    }
-    ::closedir(dir);
-    if (ambiguous)
-        return std::nullopt;
-    return match;
-}
-
-// Opens one component below `folderFd`: exactly, else by folded name. Sets `found`
-// to the name as it is on disk.
-int openComponent(int folderFd, const std::string& component, bool last, std::string& found)
-{
-    const int flags = last ? O_NONBLOCK : O_DIRECTORY;
-    found = component;
-    int fd = openAt(folderFd, component, flags);
-    if (fd >= 0 || errno != ENOENT)
-        return fd;
-    const std::optional<std::string> match = foldedMatch(folderFd, component);
-    if (!match)
-        return -1;
-    found = *match;
-    return openAt(folderFd, found, flags);
+    char bytes[U8_MAX_LENGTH];
+    std::int32_t length = 0;
+    U8_APPEND_UNSAFE(reinterpret_cast<std::uint8_t*>(bytes), length, c);
+    out.append(bytes, static_cast<std::size_t>(length));
 }
 
 } // namespace
@@ -193,41 +159,186 @@ bool namesEqualFolded(std::string_view a, std::string_view b)
     return i == xLength && j == yLength;
 }
 
-std::optional<ContainedFile> openContainedFile(const std::string& folder, const std::vector<std::string>& components)
+std::string foldedNameKey(std::string_view name)
 {
-    if (components.empty())
-        return std::nullopt;
-    for (const std::string& component : components) {
-        if (!isSafePathComponent(component))
-            return std::nullopt;
+    std::string key;
+    key.reserve(name.size());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(name.data());
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(name.size(), INT32_MAX));
+    std::int32_t i = 0;
+    while (i < length) {
+        const std::int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) { // invalid bytes stand for themselves, marked so that no valid text equals them
+            for (std::int32_t j = start; j < i; ++j)
+                key.append(1, '\xFF').append(1, static_cast<char>(bytes[j]));
+            continue;
+        }
+        appendUtf8(key, u_foldCase(c, U_FOLD_CASE_DEFAULT));
     }
+    return key;
+}
+
+FolderNames::FolderNames(int folderFd)
+{
+    const int listFd = ::dup(folderFd);
+    DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (dir == nullptr) {
+        error_ = errno;
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    ::rewinddir(dir);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            error_ = errno;
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::size_t at = names_.size();
+        names_.emplace_back(name);
+        exact_.emplace(names_.back(), at);
+        folded_.emplace(foldedNameKey(name), at);
+    }
+    ::closedir(dir);
+}
+
+std::optional<std::string> FolderNames::find(std::string_view name) const
+{
+    if (contains(name))
+        return std::string(name);
+    const auto [first, last] = folded_.equal_range(foldedNameKey(name));
+    if (first == last || std::next(first) != last)
+        return std::nullopt;
+    return names_[first->second];
+}
+
+std::vector<std::string> FolderNames::sortedNames() const
+{
+    std::vector<std::string> sorted = names_;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+}
+
+std::vector<std::string> FolderNames::foldedMatches(std::string_view name) const
+{
+    std::vector<std::size_t> positions;
+    const auto [first, last] = folded_.equal_range(foldedNameKey(name));
+    for (auto it = first; it != last; ++it)
+        positions.push_back(it->second);
+    std::sort(positions.begin(), positions.end());
+    std::vector<std::string> matches;
+    for (const std::size_t at : positions)
+        matches.push_back(names_[at]);
+    return matches;
+}
+
+OpenFolder::OpenFolder(int fd, std::string path, int error) : fd_(fd), path_(std::move(path)), error_(error) {}
+
+OpenFolder::~OpenFolder()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::shared_ptr<const OpenFolder> OpenFolder::open(const std::string& path, LinkPolicy links)
+{
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (links == LinkPolicy::Refuse ? O_NOFOLLOW : 0);
     int fd;
     do {
-        fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd = ::open(path.c_str(), flags);
     } while (fd < 0 && errno == EINTR);
-    FdGuard current(fd);
-    if (current.get() < 0)
-        return std::nullopt;
-    std::string path = folder;
+    const int error = fd < 0 ? errno : 0;
+    return std::shared_ptr<const OpenFolder>(new OpenFolder(fd, path, error));
+}
+
+std::shared_ptr<const OpenFolder> OpenFolder::openAt(int parentFd, const std::string& name, std::string path)
+{
+    const int fd = tarnwick::openAt(parentFd, name, O_DIRECTORY);
+    if (fd < 0 && (errno == ENOTDIR || errno == ELOOP || errno == ENOENT))
+        return nullptr;
+    return std::shared_ptr<const OpenFolder>(new OpenFolder(fd, std::move(path), fd < 0 ? errno : 0));
+}
+
+std::shared_ptr<const FolderNames> OpenFolder::namesOf(int fd) const
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return nullptr;
+    const std::lock_guard lock(mutex_);
+    std::shared_ptr<const FolderNames>& names = names_[{st.st_dev, st.st_ino}];
+    if (!names)
+        names = std::make_shared<const FolderNames>(fd);
+    return names;
+}
+
+std::shared_ptr<const FolderNames> OpenFolder::names() const
+{
+    if (fd_ < 0)
+        return std::make_shared<const FolderNames>(-1);
+    return namesOf(fd_);
+}
+
+ContainedLookup OpenFolder::openFile(const std::vector<std::string>& components) const
+{
+    if (fd_ < 0)
+        return {std::nullopt, error_};
+    if (components.empty())
+        return {std::nullopt, ENOENT};
+    for (const std::string& component : components) {
+        if (!isSafePathComponent(component))
+            return {std::nullopt, ENOENT};
+    }
+    FdGuard current(-1);
+    int folderFd = fd_;
+    std::string path = path_;
     std::string found;
     for (std::size_t i = 0; i < components.size(); ++i) {
         const bool last = i + 1 == components.size();
-        const int next = openComponent(current.get(), components[i], last, found);
-        if (next < 0)
-            return std::nullopt;
-        current.reset(next);
+        const int flags = last ? O_NONBLOCK : O_DIRECTORY;
+        found = components[i];
+        int opened = tarnwick::openAt(folderFd, found, flags);
+        int error = errno;
+        if (opened < 0 && error == ENOENT) {
+            // Not there exactly: the one name equal to it under case folding, from the
+            // folder's index (listed once, however many lines ask).
+            const std::shared_ptr<const FolderNames> names = namesOf(folderFd);
+            const std::optional<std::string> match = names ? names->find(components[i]) : std::nullopt;
+            if (match && *match != components[i]) {
+                found = *match;
+                opened = tarnwick::openAt(folderFd, found, flags);
+                error = errno;
+            }
+        }
+        if (opened < 0)
+            return {std::nullopt, error == ELOOP || error == ENOTDIR ? ENOENT : error};
+        current.reset(opened);
+        folderFd = current.get();
         if (path.empty() || path.back() != '/')
             path += '/';
         path += found;
     }
     struct stat st {};
-    if (::fstat(current.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
+    if (::fstat(current.get(), &st) != 0)
+        return {std::nullopt, errno};
+    if (!S_ISREG(st.st_mode))
+        return {std::nullopt, ENOENT};
     // Reads block normally from here on; O_NONBLOCK only kept a FIFO from hanging the open.
     const int flags = ::fcntl(current.get(), F_GETFL);
     if (flags >= 0)
         ::fcntl(current.get(), F_SETFL, flags & ~O_NONBLOCK);
-    return ContainedFile(current.release(), static_cast<std::uint64_t>(st.st_size), std::move(path), std::move(found));
+    return {ContainedFile(current.release(), static_cast<std::uint64_t>(st.st_size), std::move(path), std::move(found)), 0};
+}
+
+std::optional<ContainedFile> openContainedFile(const std::string& folder, const std::vector<std::string>& components)
+{
+    return OpenFolder::open(folder, LinkPolicy::Follow)->openFile(components).file;
 }
 
 } // namespace tarnwick

@@ -52,30 +52,52 @@ TEST(AttachmentFolders, FoundBesideOrAboveTheMailbox)
     t.folder("Linked/real");
     fs::create_directory_symlink(t / "Linked/real", t / "Linked/attach");
     t.file("Linked/box");
+    // Above a source that no Eudora folder holds, an "attach" is a stranger's.
+    t.folder("Stranger/attach");
+    t.folder("Stranger/Mine/Sub");
+    t.file("Stranger/Mine/Sub/box");
+    // Above the source up to the Eudora folder holding it, and no further.
+    t.folder("Held/attach");
+    t.folder("Held/Eudora Folder/Mail Folder/Inner");
+    t.folder("Held/Eudora Folder/Attachments Folder");
+    t.file("Held/Eudora Folder/Eudora Settings");
+    t.file("Held/Eudora Folder/Mail Folder/Inner/box");
+    t.folder("Bare/attach");
+    t.folder("Bare/Eudora/Mail");
+    t.file("Bare/Eudora/Eudora.ini");
+    t.file("Bare/Eudora/Mail/box");
 
     struct Case {
         const char* what;
+        std::string source;
         std::string mailbox;
         std::vector<std::string> files;
         std::vector<std::string> embedded;
     };
     const Case cases[] = {
-        {"windows, beside", t / "Win/In.mbx", {t / "Win/attach"}, {t / "Win/EMBEDDED"}},
-        {"windows, two levels up", t / "Win/Sub.fol/Deeper.fol/Box.mbx", {t / "Win/attach"}, {t / "Win/EMBEDDED"}},
-        {"mac, one level up", t / "Mac/Mail Folder/In", {t / "Mac/Attachments Folder"}, {t / "Mac/Parts Folder"}},
-        {"the nearest folder wins", t / "Own/Nested/box", {t / "Own/Nested/attach"}, {}},
-        {"no climb past the Eudora folder", t / "Top/Eudora/Mail/box", {}, {}},
-        {"symbolic link refused", t / "Linked/box", {}, {}},
+        {"windows, beside", t / "Win", t / "Win/In.mbx", {t / "Win/attach"}, {t / "Win/EMBEDDED"}},
+        {"windows, two levels up", t / "Win", t / "Win/Sub.fol/Deeper.fol/Box.mbx", {t / "Win/attach"}, {t / "Win/EMBEDDED"}},
+        {"mac, one level up", t / "Mac", t / "Mac/Mail Folder/In", {t / "Mac/Attachments Folder"}, {t / "Mac/Parts Folder"}},
+        {"the nearest folder wins", t / "Own", t / "Own/Nested/box", {t / "Own/Nested/attach"}, {}},
+        {"no climb past the Eudora folder", t / "Top", t / "Top/Eudora/Mail/box", {}, {}},
+        {"symbolic link refused", t / "Linked", t / "Linked/box", {}, {}},
+        {"nothing above a source outside any Eudora folder", t / "Stranger/Mine", t / "Stranger/Mine/Sub/box", {}, {}},
+        {"a single mailbox outside any Eudora folder", t / "Stranger/Mine/Sub/box", t / "Stranger/Mine/Sub/box", {}, {}},
+        {"up to the Eudora folder holding the source", t / "Held/Eudora Folder/Mail Folder/Inner",
+         t / "Held/Eudora Folder/Mail Folder/Inner/box", {t / "Held/Eudora Folder/Attachments Folder"}, {}},
+        {"a single mailbox in a Eudora folder", t / "Held/Eudora Folder/Mail Folder/Inner/box",
+         t / "Held/Eudora Folder/Mail Folder/Inner/box", {t / "Held/Eudora Folder/Attachments Folder"}, {}},
+        {"never past the Eudora folder holding the source", t / "Bare/Eudora/Mail", t / "Bare/Eudora/Mail/box", {}, {}},
     };
     for (const Case& c : cases) {
-        const AttachmentFolders folders = attachmentFoldersFor(c.mailbox, {});
-        EXPECT_EQ(folders.files, c.files) << c.what;
-        EXPECT_EQ(folders.embedded, c.embedded) << c.what;
+        const AttachmentFolders folders = AttachmentFolderSearch(c.source, {}).foldersFor(c.mailbox);
+        EXPECT_EQ(AttachmentFolders::paths(folders.files), c.files) << c.what;
+        EXPECT_EQ(AttachmentFolders::paths(folders.embedded), c.embedded) << c.what;
     }
 
-    const AttachmentFolders withUser = attachmentFoldersFor(t / "Win/In.mbx", {"/u1", "/u2"});
-    EXPECT_EQ(withUser.files, (std::vector<std::string>{t / "Win/attach", "/u1", "/u2"}));
-    EXPECT_EQ(withUser.embedded, (std::vector<std::string>{t / "Win/EMBEDDED", "/u1", "/u2"}));
+    const AttachmentFolders withUser = AttachmentFolderSearch(t / "Win", {"/u1", "/u2"}).foldersFor(t / "Win/In.mbx");
+    EXPECT_EQ(AttachmentFolders::paths(withUser.files), (std::vector<std::string>{t / "Win/attach", "/u1", "/u2"}));
+    EXPECT_EQ(AttachmentFolders::paths(withUser.embedded), (std::vector<std::string>{t / "Win/EMBEDDED", "/u1", "/u2"}));
 }
 
 } // namespace

@@ -42,7 +42,7 @@ inline ConversionOptions everyStepOn(EncodingId source, std::vector<std::string>
     options.addEmptyLines = true;
     options.complementDateHeaders = true;
     options.putBackAttachments = true;
-    options.attachmentFolders = {{attachmentFolder}, {}};
+    options.attachmentFolders = AttachmentFolders::open({attachmentFolder}, {});
     return options;
 }
 

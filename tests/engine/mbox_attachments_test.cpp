@@ -44,7 +44,7 @@ protected:
     {
         write("in", input);
         write("out", "");
-        options.attachmentFolders = {{dir_ + "/attach"}, {}};
+        options.attachmentFolders = AttachmentFolders::open({dir_ + "/attach"}, {});
         options.charsetNames = {"us-ascii", "iso-8859-1", "utf-8"};
         options.sourceEncoding = kEncodingISOLatin1;
         const ConversionResult result = convertMbox(dir_ + "/in", dir_ + "/out", options);
@@ -187,7 +187,7 @@ TEST_F(MboxAttachmentsTest, AMessageThatCannotBeRebuiltIsConvertedOnce)
         ConversionOptions options;
         options.convertEncodings = true;
         options.putBackAttachments = true;
-        options.attachmentFolders = {{dir_ + "/attach"}, {}};
+        options.attachmentFolders = AttachmentFolders::open({dir_ + "/attach"}, {});
         log_.clear();
         const ConversionResult result = convertMbox(dir_ + "/in", dir_ + "/out", options, conversion);
         ASSERT_TRUE(result.succeeded) << c.name;
@@ -223,7 +223,7 @@ TEST_F(MboxAttachmentsTest, AMessageThatCannotBeRebuiltIsConvertedOnce)
         write("out", "");
         options.sourceEncoding = carryEncoding(hzEncoding);
         options.charsetNames = {"us-ascii"};
-        options.attachmentFolders = {{dir_ + "/attach"}, {}};
+        options.attachmentFolders = AttachmentFolders::open({dir_ + "/attach"}, {});
         log_.clear();
         const ConversionResult result = convertMbox(dir_ + "/in", dir_ + "/out", options);
         ASSERT_TRUE(result.succeeded);

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -32,9 +34,14 @@ struct StringSink : ByteSink {
 };
 
 struct Folders {
-    std::string root = [] { char pattern[] = "/tmp/tarnwick-reattach.XXXXXX"; return std::string(::mkdtemp(pattern)); }();
-    Folders()
+    std::string root;
+    // `base`: where the scratch folder goes (/dev/shm makes many files quickly).
+    explicit Folders(std::string base = "/tmp")
     {
+        if (!fs::is_directory(base))
+            base = "/tmp";
+        std::string pattern = base + "/tarnwick-reattach.XXXXXX";
+        root = ::mkdtemp(pattern.data());
         fs::create_directories(root + "/attach");
         fs::create_directories(root + "/Embedded");
     }
@@ -44,7 +51,7 @@ struct Folders {
         fs::remove_all(root, ignored);
     }
     void file(const std::string& name, const std::string& bytes) const { std::ofstream(root + "/" + name, std::ios::binary) << bytes; }
-    AttachmentFolders folders() const { return {{root + "/attach"}, {root + "/Embedded"}}; }
+    AttachmentFolders folders() const { return AttachmentFolders::open({root + "/attach"}, {root + "/Embedded"}); }
 };
 
 std::string decodeBase64(std::string_view text)
@@ -280,6 +287,101 @@ TEST(Reattachment, TheTextIsConvertedAsTodayAndFailuresAreReported)
             << limit;
         EXPECT_EQ(refused.tally.attached, 0u);
     }
+}
+
+TEST(Reattachment, FilesAreOpenedOnlyFromTheFolderFoundEvenWhenItIsSwappedForALink)
+{
+    Folders f;
+    f.file("attach/kept.txt", "kept");
+    fs::create_directories(f.root + "/outside");
+    f.file("outside/secret.txt", "secret");
+    const AttachmentFolders folders = f.folders();
+    // Another user of the source swaps the folder for a link while the job runs.
+    fs::rename(f.root + "/attach", f.root + "/attach.old");
+    fs::create_directory_symlink(f.root + "/outside", f.root + "/attach");
+    const Outcome run = reattach(collect({"Subject: Swap"}, {R"(Attachment Converted: "c:\eudora\attach\secret.txt")",
+                                                             R"(Attachment Converted: "c:\eudora\attach\kept.txt")"}),
+                                 folders);
+    ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
+    EXPECT_EQ(run.tally.attached, 1u);
+    EXPECT_EQ(run.tally.missing, 1u);
+    EXPECT_EQ(run.output.find("c2VjcmV0"), std::string::npos) << "nothing from outside the folder (base64 of its bytes)";
+    EXPECT_NE(run.output.find("filename=\"kept.txt\""), std::string::npos);
+    EXPECT_EQ(run.output.find("filename=\"secret.txt\""), std::string::npos);
+}
+
+// Lowers the limit on open descriptors for one test.
+struct DescriptorLimit {
+    rlimit saved {};
+    explicit DescriptorLimit(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit lowered = saved;
+        lowered.rlim_cur = limit;
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+};
+
+TEST(Reattachment, AMessageNamingManyFilesHoldsNoneOpenAndSaysWhyOneCannotBeOpened)
+{
+    Folders f;
+    std::vector<std::string> body{"Many."};
+    constexpr int kFiles = 300;
+    for (int i = 0; i < kFiles; ++i) {
+        f.file("attach/f" + std::to_string(i), "file " + std::to_string(i));
+        body.push_back("Attachment Converted: \"c:\\eudora\\attach\\f" + std::to_string(i) + "\"");
+    }
+    const AttachmentFolders folders = f.folders();
+    const Collected c = collect({"Subject: Many"}, body);
+    {
+        const DescriptorLimit limit(64); // far fewer descriptors than files
+        const Outcome run = reattach(c, folders);
+        ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
+        EXPECT_EQ(run.tally.attached, static_cast<std::uint64_t>(kFiles));
+        EXPECT_EQ(run.tally.missing, 0u) << (run.log.empty() ? "" : run.log.front());
+    }
+
+    // No descriptor left: the file is there, and the log says why it was not put back.
+    std::vector<int> taken;
+    Outcome run;
+    {
+        const DescriptorLimit limit(64);
+        for (int fd; (fd = ::dup(0)) >= 0;)
+            taken.push_back(fd);
+        run = reattach(collect({"Subject: Full"}, {R"(Attachment Converted: "c:\eudora\attach\f1")"}), folders);
+        for (const int fd : taken)
+            ::close(fd);
+    }
+    EXPECT_EQ(run.result.outcome, ReattachOutcome::Unchanged);
+    EXPECT_EQ(run.tally.missing, 1u);
+    ASSERT_EQ(run.log.size(), 1u);
+    EXPECT_EQ(run.log.front(), "Attachment could not be opened: \"f1\" (message \"Full\"): " + std::string(std::strerror(EMFILE)));
+}
+
+TEST(Reattachment, LinesNamingMissingFilesCostNoListingOfTheFolderEach)
+{
+    // Every missing name asks for the one name equal to it in another letter case: the
+    // folder's names are indexed once, not listed for each line.
+    Folders f("/dev/shm");
+    constexpr int kFiles = 10000;
+    constexpr int kLines = 5000;
+    for (int i = 0; i < kFiles; ++i)
+        f.file("attach/kept-" + std::to_string(i) + ".dat", "");
+    f.file("attach/Last.TXT", "last");
+    std::vector<std::string> body{"Spam."};
+    for (int i = 0; i < kLines; ++i)
+        body.push_back("Attachment Converted: \"c:\\eudora\\attach\\deleted-" + std::to_string(i) + ".doc\"");
+    body.push_back(R"(Attachment Converted: "c:\eudora\attach\last.txt")");
+    const AttachmentFolders folders = f.folders();
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome run = reattach(collect({"Subject: Spam"}, body), folders);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
+    EXPECT_EQ(run.tally.missing, static_cast<std::uint64_t>(kLines));
+    EXPECT_NE(run.output.find("filename=\"Last.TXT\""), std::string::npos) << "found by its folded name";
+    // Listing the folder per line takes seconds here; the index, milliseconds.
+    EXPECT_LT(seconds, 1.0);
 }
 
 } // namespace

@@ -131,5 +131,46 @@ TEST(ContainedFile, FoldedNames)
     EXPECT_FALSE(namesEqualFolded("x\xFF", "x\xFE"));
 }
 
+TEST(ContainedFile, TheFolderIndexAgreesWithFoldedComparison)
+{
+    // Pairs of names: the index key is shared exactly when the comparison says equal.
+    const std::pair<std::string, std::string> pairs[] = {
+        {"Parts Folder", "parts folder"}, {"\xC3\x84rger", "\xC3\xA4RGER"}, {"a", "ab"},
+        {"x\xFFy", "X\xFFY"},           {"x\xFF", "x\xFE"},                {"\xC3", "\xC3\x83"},
+        {"\xFF\xFF", "\xFF"},           {"K", "\xE2\x84\xAA"} /* KELVIN SIGN */, {"\xC3\x9F", "ss"},
+    };
+    for (const auto& [a, b] : pairs)
+        EXPECT_EQ(foldedNameKey(a) == foldedNameKey(b), namesEqualFolded(a, b)) << a << " / " << b;
+
+    Tree t;
+    fs::create_directories(t.attach);
+    for (const char* name : {"Report.PDF", "dup.txt", "DUP.TXT", "\xC3\x89t\xC3\xA9", "bad\xFF"})
+        t.write(std::string("attach/") + name, "x");
+    const std::shared_ptr<const OpenFolder> folder = OpenFolder::open(t.attach, LinkPolicy::Refuse);
+    const std::shared_ptr<const FolderNames> names = folder->names();
+    struct Case {
+        const char* name;
+        const char* found; // null: none
+    };
+    const Case cases[] = {
+        {"Report.PDF", "Report.PDF"}, {"report.pdf", "Report.PDF"}, {"dup.txt", "dup.txt"}, {"Dup.Txt", nullptr},
+        {"\xC3\xA9T\xC3\x89", "\xC3\x89t\xC3\xA9"}, {"BAD\xFF", "bad\xFF"}, {"bad\xFE", nullptr}, {"none", nullptr},
+    };
+    EXPECT_EQ(names->size(), 5u);
+    for (const Case& c : cases) {
+        const std::optional<std::string> found = names->find(c.name);
+        EXPECT_EQ(found.value_or("(none)"), c.found ? c.found : "(none)") << c.name;
+    }
+    EXPECT_EQ(names->foldedMatches("DUP.txt").size(), 2u);
+
+    // A link is refused as the folder itself; a folder that cannot be opened says why.
+    fs::create_directory_symlink(t.attach, t.root + "/link");
+    const ContainedLookup throughLink = OpenFolder::open(t.root + "/link", LinkPolicy::Refuse)->openFile({"dup.txt"});
+    EXPECT_FALSE(throughLink.file);
+    EXPECT_NE(throughLink.error, 0);
+    EXPECT_TRUE(OpenFolder::open(t.root + "/link", LinkPolicy::Follow)->openFile({"dup.txt"}).file);
+    EXPECT_EQ(OpenFolder::open(t.root + "/gone", LinkPolicy::Refuse)->openFile({"dup.txt"}).error, ENOENT);
+}
+
 } // namespace
 } // namespace tarnwick
