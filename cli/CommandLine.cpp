@@ -23,6 +23,9 @@ enum OptionCode : int {
     kAttachmentsFolder,
     kKeepGoing,
     kQuiet,
+    kImap,
+    kImapCa,
+    kImapPlain,
     kFirstSwitch = 512, // switches: kFirstSwitch + 2 * index (+1 for --no-...)
 };
 
@@ -59,6 +62,9 @@ std::vector<option> longOptions()
         {"attachments-folder", required_argument, nullptr, kAttachmentsFolder},
         {"keep-going", no_argument, nullptr, kKeepGoing},
         {"quiet", no_argument, nullptr, kQuiet},
+        {"imap", required_argument, nullptr, kImap},
+        {"imap-ca", required_argument, nullptr, kImapCa},
+        {"imap-plain", no_argument, nullptr, kImapPlain},
     };
     for (int i = 0; i < kSwitchCount; ++i) {
         options.push_back({kSwitches[i].name, no_argument, nullptr, kFirstSwitch + 2 * i});
@@ -134,6 +140,15 @@ ParseResult parseCommandLine(int argc, char** argv)
         case kQuiet:
             line.quiet = true;
             break;
+        case kImap:
+            line.imapAddress = optarg;
+            break;
+        case kImapCa:
+            line.imapCaFile = optarg;
+            break;
+        case kImapPlain:
+            line.imapPlain = true;
+            break;
         case kSourceEncoding: {
             const auto encoding = parseSourceEncoding(optarg);
             if (!encoding)
@@ -178,6 +193,13 @@ ParseResult parseCommandLine(int argc, char** argv)
         line.settings.emplace_back(std::string(keys::kAttachmentFolders), std::move(attachmentFolders));
     for (int i = optind; i < argc; ++i)
         line.operands.emplace_back(argv[i]);
+    if ((!line.imapCaFile.empty() || line.imapPlain) && line.imapAddress.empty())
+        return usageError("--imap-ca and --imap-plain go with --imap");
+    if (!line.imapAddress.empty()) {
+        if (!line.help && !line.version && line.operands.size() != 1)
+            return usageError(line.operands.empty() ? "SOURCE is required" : "--imap takes SOURCE alone, no DESTINATION");
+        return {std::move(line), {}};
+    }
     if (!line.help && !line.version && !line.listEncodings && line.operands.size() != 2) {
         return usageError(line.operands.size() < 2 ? "SOURCE and DESTINATION are required" : "too many operands");
     }
@@ -187,6 +209,7 @@ ParseResult parseCommandLine(int argc, char** argv)
 std::string usageText()
 {
     return R"(Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION
+       tarnwick-cli --imap imaps://USER@HOST[:PORT]/FOLDER [OPTIONS] SOURCE
 
 Converts a Eudora mailbox file, or every file of a folder tree, into mbox files.
 SOURCE is a mailbox file or a folder. DESTINATION is a folder, or for a single
@@ -241,6 +264,14 @@ saved by the Tarnwick window, else the default):
                             exit status is 1
   --quiet                   print neither the line of each file nor the
                             summary; the result line and the log lines remain
+  --imap imaps://USER@HOST[:PORT]/FOLDER
+                            upload SOURCE, a Maildir folder tree, into this
+                            mail account under FOLDER (default Eudora);
+                            imap:// uses STARTTLS on port 143. The password
+                            comes from TARNWICK_IMAP_PASSWORD or is asked for
+  --imap-ca FILE            also trust the certificates in FILE (PEM)
+  --imap-plain              with imap://, no encryption (only to a server
+                            on this machine)
   --list-encodings          print ID<TAB>NAME of every available encoding
   -h, --help                print this help
   -V, --version             print the version

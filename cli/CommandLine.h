@@ -20,6 +20,9 @@ struct CommandLine {
     bool version = false;
     bool listEncodings = false;
     bool quiet = false; // no status lines, no summary
+    std::string imapAddress; // --imap: upload SOURCE (a Maildir tree) into this account
+    std::string imapCaFile;
+    bool imapPlain = false;
 };
 
 /// The parsed arguments, or the text of a usage error.

@@ -3,6 +3,7 @@
 #include "batch/BatchJob.h"
 #include "batch/BatchReporter.h"
 #include "cli/CommandLine.h"
+#include "cli/ImapCommand.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
 #include "settings/DefaultSettings.h"
@@ -171,6 +172,9 @@ int main(int argc, char** argv)
         listEncodings();
         return kExitCompleted;
     }
+
+    if (!line->imapAddress.empty())
+        return tarnwick::cli::runImapUpload(*line, hasCanceled);
 
     // Unset options read the user's saved values, then the registered defaults. This
     // run's values live in the volatile layer only: the user's store is never written.

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev python3 xvfb xauth desktop-file-utils appstream file dpkg-dev
   clang libclang-rt-14-dev llvm
   dovecot-core shared-mime-info
+  libetpan-dev libgnutls28-dev dovecot-imapd openssl qtkeychain-qt6-dev
 )
 missing=()
 for p in "${packages[@]}"; do

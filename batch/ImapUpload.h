@@ -1,0 +1,77 @@
+#pragma once
+// Uploads a Maildir++ tree (the converted mail, staged) into an IMAP account one
+// message at a time: folders mirrored under a top folder, flags from the file names'
+// ":2," suffix, the file's modification time as internal date. A journal makes a
+// run after an interruption upload only what the server does not have yet.
+
+#include "platform/ImapSession.h"
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+struct UploadRequest {
+    ImapAccount account;
+    std::vector<std::string> topFolder; // components, UTF-8
+    std::string stagingRoot;            // the Maildir++ tree
+    std::string journalPath;
+    /// Waits before each new connection after one was lost; one more loss stops the run.
+    std::vector<int> retryDelaysMs = {1000, 2000, 5000, 10000, 30000, 60000};
+};
+
+struct UploadedFolder {
+    std::string name; // the server's name, as shown (UTF-8)
+    std::uint64_t messages = 0;
+    std::uint64_t uploaded = 0;
+    std::uint64_t bytes = 0;
+};
+
+struct UploadSummary {
+    std::uint64_t uploaded = 0;
+    std::uint64_t alreadyPresent = 0;
+    std::uint64_t refused = 0; // over the server's size limit, or an empty file
+    std::uint64_t failed = 0;
+    std::uint64_t bytesSent = 0;
+    std::uint64_t messages = 0; // found in the staged tree
+    std::vector<UploadedFolder> folders;
+    bool canceled = false;
+    std::string stopReason; // why the run ended before every message was handled
+};
+
+class UploadReporter {
+public:
+    virtual ~UploadReporter() = default;
+    virtual void statusText(const std::string& text) = 0;
+    /// After each message: messages handled of all, bytes sent so far.
+    virtual void progress(std::uint64_t done, std::uint64_t total, std::uint64_t bytesSent)
+    {
+        (void)done, (void)total, (void)bytesSent;
+    }
+    virtual void logLine(const std::string& line) = 0;
+};
+
+/// The flags that a Maildir file name's ":2," suffix gives (S, R, P, D, F).
+ImapFlags flagsFromMaildirName(std::string_view fileName);
+
+/// The Message-ID field's value (unfolded, blanks trimmed) from a message's header;
+/// empty when it has none.
+std::string messageIdOf(std::string_view message);
+
+/// The message with every line ended by CR LF (a lone LF gains its CR); the bytes as
+/// they are when nothing needs changing, else built in buffer.
+std::string_view withCrlf(std::string_view message, std::string& buffer);
+
+/// Runs the upload. Stops early on a refused login or certificate, a quota or limit,
+/// connections lost more often than retryDelaysMs allows, or cancel.
+UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel);
+
+/// The summary's lines: each folder, then "Uploaded N messages (...); N already
+/// present, N refused, N failed", then why it stopped and how to go on.
+std::vector<std::string> uploadSummaryLines(const UploadSummary& summary);
+
+} // namespace tarnwick

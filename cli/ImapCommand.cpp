@@ -1,0 +1,171 @@
+#include "cli/ImapCommand.h"
+
+#include "batch/ImapTarget.h"
+#include "batch/ImapUpload.h"
+#include "platform/FileSystem.h"
+#include "platform/FolderListing.h"
+#include "platform/Paths.h"
+#include "platform/UploadFiles.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace tarnwick::cli {
+
+namespace {
+
+void printLine(std::FILE* stream, const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+class ConsoleUploadReporter : public UploadReporter {
+public:
+    explicit ConsoleUploadReporter(bool quiet) : quiet_(quiet) {}
+    void statusText(const std::string& text) override
+    {
+        if (!quiet_)
+            printLine(stderr, text);
+    }
+    void logLine(const std::string& line) override { printLine(stderr, escapeControlCharacters(line)); }
+
+private:
+    bool quiet_;
+};
+
+// Asks on the terminal with echo off; none without a terminal.
+std::optional<std::string> askPassword(const std::string& prompt)
+{
+    const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (tty < 0)
+        return std::nullopt;
+    termios saved{};
+    const bool isTerminal = tcgetattr(tty, &saved) == 0;
+    if (isTerminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        tcsetattr(tty, TCSAFLUSH, &quiet);
+    }
+    (void)!write(tty, prompt.data(), prompt.size());
+    std::string password;
+    char c;
+    while (read(tty, &c, 1) == 1 && c != '\n')
+        password.push_back(c);
+    if (isTerminal)
+        tcsetattr(tty, TCSAFLUSH, &saved);
+    (void)!write(tty, "\n", 1);
+    close(tty);
+    return password;
+}
+
+std::string configFolder()
+{
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string base = xdg && xdg[0] == '/' ? std::string(xdg) : joinPath(homeDirectory(), ".config");
+    return joinPath(base, "Tarnwick");
+}
+
+// Waits between reconnections, in milliseconds ("500,1000"), for tests and slow links.
+std::optional<std::vector<int>> retryDelays()
+{
+    const char* text = std::getenv("TARNWICK_IMAP_RETRY_DELAYS");
+    if (!text || !*text)
+        return std::nullopt;
+    std::vector<int> delays;
+    std::string item;
+    for (const char* p = text;; ++p) {
+        if (*p == ',' || *p == '\0') {
+            if (item.empty() || item.size() > 7)
+                return std::nullopt;
+            delays.push_back(std::stoi(item));
+            item.clear();
+            if (*p == '\0')
+                break;
+        } else if (*p >= '0' && *p <= '9') {
+            item.push_back(*p);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return delays;
+}
+
+} // namespace
+
+int runImapUpload(const CommandLine& line, const std::atomic<bool>& cancel)
+{
+    auto usage = [](const std::string& text) {
+        printLine(stderr, "tarnwick-cli: " + text);
+        return 2;
+    };
+    const ImapTargetResult parsed = parseImapTarget(line.imapAddress);
+    if (!parsed.target)
+        return usage("--imap: " + parsed.error);
+    const ImapTarget& target = *parsed.target;
+    if (line.imapPlain && target.security != ImapSecurity::StartTls)
+        return usage("--imap-plain goes with an imap:// address");
+    const std::string source = standardizePath(line.operands[0]);
+    bool isMaildir = entryType(joinPath(source, "cur")) == EntryType::Directory;
+    if (!isMaildir && entryType(source) == EntryType::Directory) {
+        // A Maildir++ tree may hold only sub-folders.
+        for (const std::string& name : folderEntryNames(source))
+            isMaildir = isMaildir || (name.size() > 1 && name[0] == '.' && entryType(joinPath(joinPath(source, name), "cur")) == EntryType::Directory);
+    }
+    if (!isMaildir)
+        return usage("--imap uploads a Maildir folder tree; \"" + source + "\" is none");
+
+    UploadRequest request;
+    request.account.host = target.host;
+    request.account.port = target.port;
+    request.account.security = line.imapPlain ? ImapSecurity::Plain : target.security;
+    request.account.user = target.user;
+    request.account.extraCaFile = line.imapCaFile;
+    request.topFolder = target.topFolder;
+    request.stagingRoot = source;
+    request.journalPath = joinPath(joinPath(configFolder(), "uploads"),
+                                   sha256Hex(target.user + "@" + target.host).substr(0, 24)
+                                       + ".journal");
+    if (const auto delays = retryDelays())
+        request.retryDelaysMs = *delays;
+
+    if (const char* password = std::getenv("TARNWICK_IMAP_PASSWORD"); password && *password) {
+        request.account.password = password;
+    } else if (auto typed = askPassword("Password for " + target.user + " at " + target.host + ": ")) {
+        request.account.password = *typed;
+    } else {
+        printLine(stderr, "tarnwick-cli: no password: set TARNWICK_IMAP_PASSWORD or run on a terminal");
+        printLine(stdout, "Error: no password");
+        return 1;
+    }
+
+    ConsoleUploadReporter reporter(line.quiet);
+    const UploadSummary summary = uploadMaildir(request, reporter, cancel);
+    if (!line.quiet) {
+        for (const std::string& text : uploadSummaryLines(summary))
+            printLine(stderr, text);
+    }
+    if (summary.canceled) {
+        printLine(stdout, "Canceled");
+        return 130;
+    }
+    if (!summary.stopReason.empty()) {
+        printLine(stdout, "Error: " + summary.stopReason);
+        return 1;
+    }
+    if (summary.refused + summary.failed > 0) {
+        printLine(stdout, "Error: " + std::to_string(summary.refused + summary.failed) + " messages were not uploaded");
+        return 1;
+    }
+    printLine(stdout, "Completed");
+    return 0;
+}
+
+} // namespace tarnwick::cli

@@ -1,0 +1,97 @@
+#pragma once
+// One connection to an IMAP server (libetpan over our own socket and GnuTLS layer):
+// connect and log in, the hierarchy delimiter, folders, APPEND with flags and date.
+// The certificate is verified against the system's store (and an optional extra CA
+// file); a failure never falls back to plain text.
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+enum class ImapSecurity { Tls, StartTls, Plain };
+
+struct ImapAccount {
+    std::string host;
+    std::uint16_t port = 993;
+    ImapSecurity security = ImapSecurity::Tls;
+    std::string user;
+    std::string password;
+    std::string extraCaFile; // PEM; trusted in addition to the system's store
+    int timeoutSeconds = 60;
+};
+
+/// What went wrong, as far as the caller must act on it.
+enum class ImapFailure {
+    None,
+    Connection,  // network lost, timed out, or the server hung up: worth a new try
+    Certificate, // the server's certificate is not trusted for this host
+    Login,       // user name or password refused
+    TooBig,      // this message is over the server's size limit
+    Quota,       // mailbox full or the provider's limit reached: stop
+    Refused,     // the server said NO to this command
+    Protocol,    // anything else
+};
+
+struct ImapResult {
+    ImapFailure failure = ImapFailure::None;
+    std::string text; // what the server or the system said, for the user
+    bool ok() const { return failure == ImapFailure::None; }
+};
+
+/// Flags of an uploaded message.
+struct ImapFlags {
+    bool seen = false;
+    bool answered = false;
+    bool forwarded = false; // $Forwarded
+    bool draft = false;
+    bool flagged = false;
+    std::vector<std::string> keywords;
+};
+
+/// Classifies a server's tagged NO/BAD line (its response code and text).
+ImapFailure classifyServerRefusal(std::string_view line);
+
+class ImapSession {
+public:
+    ImapSession();
+    ~ImapSession();
+    ImapSession(const ImapSession&) = delete;
+    ImapSession& operator=(const ImapSession&) = delete;
+
+    /// Connects, secures the connection as the account says, and logs in.
+    ImapResult open(const ImapAccount& account);
+    void close();
+    bool isOpen() const;
+
+    /// The server's hierarchy delimiter ('/' or '.'; 0 for a flat server).
+    char delimiter() const { return delimiter_; }
+    /// APPENDLIMIT from the capabilities, when the server announces one.
+    std::optional<std::uint64_t> appendLimit() const { return appendLimit_; }
+
+    /// Whether a folder of exactly this (encoded) name exists.
+    ImapResult folderExists(const std::string& name, bool& exists);
+    ImapResult createFolder(const std::string& name);
+
+    /// APPENDs one message (CRLF line ends) with its flags and internal date (UTC).
+    ImapResult append(const std::string& folder, std::string_view message, const ImapFlags& flags,
+                      std::time_t internalDate);
+
+    /// Whether the folder holds a message of exactly this size (RFC822.SIZE), with this
+    /// Message-ID when one is given: how an APPEND whose answer was lost is looked for.
+    ImapResult containsMessage(const std::string& folder, std::uint64_t size, const std::string& messageId,
+                               bool& found);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+    char delimiter_ = 0;
+    std::optional<std::uint64_t> appendLimit_;
+};
+
+} // namespace tarnwick

@@ -1,0 +1,108 @@
+#include "platform/UploadFiles.h"
+
+#include "platform/Paths.h"
+
+#include <gnutls/crypto.h>
+#include <gnutls/gnutls.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnwick {
+
+std::string sha256Hex(std::string_view bytes)
+{
+    unsigned char digest[32];
+    gnutls_hash_fast(GNUTLS_DIG_SHA256, bytes.data(), bytes.size(), digest);
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(64);
+    for (unsigned char byte : digest) {
+        text.push_back(digits[byte >> 4]);
+        text.push_back(digits[byte & 15]);
+    }
+    return text;
+}
+
+std::optional<std::time_t> modificationTime(const std::string& path)
+{
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return info.st_mtime;
+}
+
+AppendOnlyFile::~AppendOnlyFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+namespace {
+
+// Makes each missing folder on the way (0700); existing ones are left as they are.
+void makeFolders(const std::string& folder)
+{
+    if (folder.empty() || folder == "/")
+        return;
+    struct stat info {};
+    if (stat(folder.c_str(), &info) == 0)
+        return;
+    makeFolders(parentPath(folder));
+    mkdir(folder.c_str(), 0700);
+}
+
+} // namespace
+
+std::string AppendOnlyFile::open(const std::string& path)
+{
+    makeFolders(parentPath(path));
+    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0)
+        return "Could not open \"" + path + "\": " + std::strerror(errno);
+    path_ = path;
+    return {};
+}
+
+std::string AppendOnlyFile::append(std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd_, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return "Could not write \"" + path_ + "\": " + std::strerror(errno);
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (fdatasync(fd_) != 0)
+        return "Could not write \"" + path_ + "\": " + std::strerror(errno);
+    return {};
+}
+
+std::optional<std::string> readSmallFile(const std::string& path, std::uint64_t limit)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || text.size() + static_cast<std::size_t>(n) > limit) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
+} // namespace tarnwick

@@ -1,0 +1,268 @@
+"""tarnwick-cli --imap against a real Dovecot on 127.0.0.1, read back with imaplib.
+Usage: imap_upload_test.py TARNWICK_CLI   (exit 77 when Dovecot cannot run here)"""
+
+import calendar
+import email
+import imaplib
+import mailbox
+import os
+import re
+import shutil
+import ssl
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import imap_server  # noqa: E402
+
+CLI = None
+SERVER = None
+WORK = None
+DATE = calendar.timegm((2003, 5, 6, 7, 8, 9))
+
+
+def message_text(index, size=0, folder="In"):
+    body = f"Message {index} in {folder}.\n" + ("x" * 70 + "\n") * (size // 71)
+    return (f"From: sender{index}@example.org\nTo: me@example.org\nSubject: {folder} {index}\n"
+            f"Message-ID: <{folder}.{index}@tarnwick.test>\nDate: Tue, 6 May 2003 07:08:09 +0000\n\n{body}")
+
+
+def stage(root, folders):
+    """folders: {name or "": [(text, flags)]} -> Maildir++ tree; file times = DATE + index."""
+    box = mailbox.Maildir(root, create=True)
+    for name, messages in folders.items():
+        target = box if name == "" else box.add_folder(name)
+        for i, (text, flags) in enumerate(messages):
+            m = mailbox.MaildirMessage(text)
+            m.set_subdir("cur")
+            m.set_flags(flags)
+            key = target.add(m)
+            os.utime(os.path.join(target._path, target._lookup(key)), (DATE + i, DATE + i))
+    return root
+
+
+def crlf(data):
+    return re.sub(rb"(?<!\r)\n", b"\r\n", data)
+
+
+class ImapUpload(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(dir=WORK)
+        self.config = os.path.join(self.dir, "config")
+
+    def run_cli(self, source, user="anna", top="Eudora", password=None, port=None, host="127.0.0.1",
+                ca=True, env=None):
+        password = password if password is not None else imap_server.USERS[user][0]
+        address = f"imaps://{user}@{host}:{port or SERVER.tls_port}/{top}"
+        command = [CLI, "--imap", address] + (["--imap-ca", SERVER.cert] if ca else []) + [source]
+        environment = dict(os.environ, TARNWICK_IMAP_PASSWORD=password, XDG_CONFIG_HOME=self.config,
+                           TARNWICK_IMAP_RETRY_DELAYS="50,50")
+        environment.update(env or {})
+        result = subprocess.run(command, env=environment, capture_output=True, text=True, timeout=120,
+                                stdin=subprocess.DEVNULL)
+        return result
+
+    def connect(self, user="anna"):
+        client = imaplib.IMAP4_SSL("127.0.0.1", SERVER.tls_port,
+                                   ssl_context=ssl.create_default_context(cafile=SERVER.cert))
+        client.login(user, imap_server.USERS[user][0])
+        return client
+
+    def folder_messages(self, client, folder):
+        """[(flags set, internaldate epoch, bytes)] in UID order; None when missing."""
+        typ, _ = client.select(folder, readonly=True)
+        if typ != "OK":
+            return None
+        typ, data = client.uid("FETCH", "1:*", "(FLAGS INTERNALDATE BODY.PEEK[])")
+        result = []
+        for item in data:
+            if not isinstance(item, tuple):
+                continue
+            head = item[0].decode()
+            flags = set(re.search(r"FLAGS \(([^)]*)\)", head).group(1).split()) - {"\\Recent"}
+            date = imaplib.Internaldate2tuple(item[0])
+            result.append((flags, calendar.timegm(date) if date else None, item[1]))
+        if not data or data == [None]:
+            return []
+        return result
+
+    def test_folders_flags_dates_and_bodies_arrive_and_a_second_run_uploads_nothing(self):
+        root = stage(os.path.join(self.dir, "stage"), {
+            "": [(message_text(1), ""), (message_text(2), "S"), (message_text(3), "RS"),
+                 (message_text(4), "PS"), (message_text(5), "D"), (message_text(6), "FS")],
+            "Work": [(message_text(i, folder="Work"), "S") for i in range(3)],
+            "Work.Projects": [(message_text(0, 4000, "Projects"), "")],
+            "Fächer": [(message_text(0, folder="Faecher"), "S")],
+            "Tom & Jerry": [(message_text(0, folder="TomJerry"), "")],
+        })
+        # A folder that exists already is used, and what it holds stays.
+        client = self.connect()
+        client.create("Eudora")
+        client.append("Eudora", None, None, b"Subject: already here\r\n\r\nkept\r\n")
+        client.logout()
+
+        first = self.run_cli(root)
+        self.assertEqual(first.returncode, 0, first.stderr + first.stdout)
+        self.assertIn("Uploaded 12 messages", first.stderr)
+        self.assertIn("0 already present, 0 refused, 0 failed", first.stderr)
+        self.assertEqual(first.stdout.strip(), "Completed")
+
+        client = self.connect()
+        typ, listed = client.list('""', "Eudora*")
+        names = sorted(re.search(rb'"\." (.*)$', line).group(1).decode().strip('"') for line in listed)
+        self.assertEqual(names, ["Eudora", "Eudora.F&AOQ-cher", "Eudora.Tom &- Jerry", "Eudora.Work",
+                                 "Eudora.Work.Projects"])
+        expected_flags = [set(), {"\\Seen"}, {"\\Answered", "\\Seen"}, {"$Forwarded", "\\Seen"}, {"\\Draft"},
+                          {"\\Flagged", "\\Seen"}]
+        staged = {}
+        for name, sub in [("Eudora", ""), ("Eudora.Work", ".Work"), ("Eudora.Work.Projects", ".Work.Projects"),
+                          ("Eudora.F&AOQ-cher", ".Fächer"), ("Eudora.Tom &- Jerry", ".Tom & Jerry")]:
+            cur = os.path.join(root, sub, "cur")
+            staged[name] = [open(os.path.join(cur, f), "rb").read() for f in sorted(os.listdir(cur))]
+        for name, files in staged.items():
+            messages = self.folder_messages(client, '"' + name + '"')
+            if name == "Eudora":
+                self.assertEqual(messages[0][2], b"Subject: already here\r\n\r\nkept\r\n")
+                messages = messages[1:]
+                self.assertEqual([m[0] for m in messages], expected_flags)
+            self.assertEqual(len(messages), len(files), name)
+            for (flags, date, body), data in zip(messages, files):
+                self.assertEqual(body, crlf(data), name)
+            self.assertEqual([m[1] for m in messages], [DATE + i for i in range(len(files))], name)
+        client.logout()
+
+        second = self.run_cli(root)
+        self.assertEqual(second.returncode, 0, second.stderr)
+        self.assertIn("Uploaded 0 messages (0 KB); 12 already present, 0 refused, 0 failed", second.stderr)
+        client = self.connect()
+        self.assertEqual(len(self.folder_messages(client, "Eudora")), 7)
+        client.logout()
+
+    def test_wrong_password_is_refused_and_nothing_is_created(self):
+        root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(1), "")]})
+        result = self.run_cli(root, top="WrongPassword", password="not-the-password")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("did not accept the login of anna", result.stdout)
+        self.assertIn("1 messages not uploaded yet", result.stderr)
+        client = self.connect()
+        self.assertEqual(client.list('""', "WrongPassword*")[1], [None])
+        client.logout()
+
+    def test_a_certificate_not_trusted_or_for_another_name_is_refused(self):
+        root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(1), "")]})
+        cases = [("not trusted", {"ca": False}, "issuer is unknown"),
+                 ("another name", {"host": "localhost"}, "does not match")]
+        for label, options, reason in cases:
+            with self.subTest(label):
+                result = self.run_cli(root, top="Untrusted", **options)
+                self.assertEqual(result.returncode, 1, label)
+                self.assertIn("The certificate of", result.stdout, label)
+                self.assertIn(reason, result.stdout, label)
+        client = self.connect()
+        self.assertEqual(client.list('""', "Untrusted*")[1], [None])
+        client.logout()
+
+    def test_a_folder_that_cannot_be_created_fails_its_messages_and_the_rest_goes_on(self):
+        root = stage(os.path.join(self.dir, "stage"), {
+            "": [(message_text(1), "S")],
+            "Work": [(message_text(i, folder="Work"), "") for i in range(2)],
+        })
+        result = self.run_cli(root, user="locked")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn('Could not create the folder "Eudora.Work"', result.stderr)
+        self.assertIn("Uploaded 1 messages", result.stderr)
+        self.assertIn("0 refused, 2 failed", result.stderr)
+        client = self.connect("locked")
+        self.assertEqual(len(self.folder_messages(client, "Eudora")), 1)
+        client.logout()
+
+    def test_a_full_mailbox_stops_the_run_and_says_what_was_uploaded(self):
+        messages = [(message_text(i, 6000, "Full"), "") for i in range(8)]
+        root = stage(os.path.join(self.dir, "stage"), {"": messages})
+        result = self.run_cli(root, user="quota")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertRegex(result.stdout, r"(?i)Error: .*quota")
+        uploaded = int(re.search(r"Uploaded (\d+) messages", result.stderr).group(1))
+        self.assertGreater(uploaded, 0)
+        self.assertLess(uploaded, 8)
+        self.assertIn(f"{8 - uploaded} messages not uploaded yet", result.stderr)
+        self.assertIn("Run the same command again", result.stderr)
+        client = self.connect("quota")
+        self.assertEqual(len(self.folder_messages(client, "Eudora")), uploaded)
+        client.logout()
+
+    def test_a_message_over_the_size_limit_is_refused_and_the_others_go(self):
+        root = stage(os.path.join(self.dir, "stage"), {
+            "": [(message_text(1), ""), (message_text(2, 300 * 1024), ""), (message_text(3), "")]})
+        result = self.run_cli(root, top="Big")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("Uploaded 2 messages", result.stderr)
+        self.assertIn("1 refused, 0 failed", result.stderr)
+        self.assertRegex(result.stderr, r"(larger than|too large)")
+        client = self.connect()
+        self.assertEqual(len(self.folder_messages(client, "Big")), 2)
+        client.logout()
+
+    def cut_and_resume(self, top, refuse_after_cut):
+        count = 30
+        root = stage(os.path.join(self.dir, "stage"),
+                     {"": [(message_text(i, 2500, top), "S") for i in range(count)]})
+        proxy = imap_server.CuttingProxy(SERVER.tls_port, cut_after=45000, refuse_after_cut=refuse_after_cut)
+        try:
+            first = self.run_cli(root, top=top, port=proxy.port)
+        finally:
+            proxy.stop()
+        self.assertTrue(proxy.cut, "the proxy never cut the connection")
+        client = self.connect()
+        on_server = len(self.folder_messages(client, top))
+        client.logout()
+        if refuse_after_cut:
+            self.assertEqual(first.returncode, 1, first.stderr)
+            self.assertIn("trying again", first.stderr)
+            self.assertLess(on_server, count)
+            second = self.run_cli(root, top=top)
+            self.assertEqual(second.returncode, 0, second.stderr)
+            self.assertIn(f"Uploaded {count - on_server} messages", second.stderr)
+        else:
+            self.assertEqual(first.returncode, 0, first.stderr)
+            self.assertIn("trying again", first.stderr)
+        client = self.connect()
+        bodies = [m[2] for m in self.folder_messages(client, top)]
+        client.logout()
+        ids = [email.message_from_bytes(b)["Message-ID"] for b in bodies]
+        self.assertEqual(len(ids), count)
+        self.assertEqual(len(set(ids)), count, "a message arrived twice")
+
+    def test_a_connection_cut_mid_upload_is_resumed_by_the_next_run_without_duplicates(self):
+        self.cut_and_resume("Cut", refuse_after_cut=True)
+
+    def test_a_connection_cut_mid_upload_is_reconnected_within_the_run(self):
+        self.cut_and_resume("Reconnect", refuse_after_cut=False)
+
+
+def main():
+    global CLI, SERVER, WORK
+    CLI = os.path.abspath(sys.argv[1])
+    WORK = tempfile.mkdtemp(prefix="tarnwick-imap-")
+    try:
+        SERVER = imap_server.Dovecot(WORK)
+        SERVER.start()
+    except (imap_server.SkipServer, OSError, subprocess.CalledProcessError) as error:
+        print(f"imap_upload_test: skipped: {error}")
+        shutil.rmtree(WORK, ignore_errors=True)
+        return 77
+    try:
+        program = unittest.main(argv=[sys.argv[0]] + sys.argv[2:], exit=False, verbosity=2)
+        ok = program.result.wasSuccessful()
+        if not ok:
+            print(SERVER.log())
+        return 0 if ok else 1
+    finally:
+        SERVER.stop()
+        shutil.rmtree(WORK, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
