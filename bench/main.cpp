@@ -9,7 +9,7 @@
 //   tarnwick-bench --tags [--dir DIR]
 //
 // --jobs times whole tarnwick-cli processes against dd, iconv and uconv on corpora made
-// by gen_corpus.py; --memory reports the peak resident set on extreme inputs.
+// by bench/gen_corpus.py; --memory reports the peak resident set on extreme inputs.
 
 #include "Corpus.h"
 #include "ProcessJobs.h"
@@ -264,7 +264,7 @@ int main(int argc, char** argv)
         if (process.cli.empty())
             process.cli = defaultCli();
         if (process.generator.empty())
-            process.generator = TARNWICK_SOURCE_DIR "/../shared/perf/gen_corpus.py";
+            process.generator = TARNWICK_SOURCE_DIR "/bench/gen_corpus.py";
         if (arguments.sizesMiB.size() == 1)
             process.sizeMiB = arguments.sizesMiB.front();
         bool ok = true;

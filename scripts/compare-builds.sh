@@ -5,7 +5,7 @@
 #
 #   scripts/compare-builds.sh OLD_CLI NEW_CLI CORPUS.mbx...
 #
-# Corpora: python3 ../shared/perf/gen_corpus.py --size-mb N --profile mac|win|ja|mixed --seed S OUT
+# Corpora: python3 bench/gen_corpus.py --size-mb N --profile mac|win|ja|mixed --seed S OUT
 set -euo pipefail
 
 if (($# < 3)); then

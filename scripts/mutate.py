@@ -254,10 +254,6 @@ class Runner:
     def prepare(self):
         self.tree.mkdir(parents=True, exist_ok=True)
         sync_tree(ROOT, self.tree)
-        # Tests find the shared samples beside the tree.
-        shared = next((p for p in (ROOT.parent / "shared", ROOT.parent.parent / "shared") if p.is_dir()), None)
-        if shared and not (self.scratch / "shared").exists():
-            (self.scratch / "shared").symlink_to(shared.resolve())
         if not (self.build / "build.ninja").is_file():
             code, out = run(["cmake", "-S", str(self.tree), "-B", str(self.build), "-G", "Ninja",
                              "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1",

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Converts the sample folders' and generated corpora's mailboxes with tarnwick-cli's
-# defaults and counts their messages with Dovecot (doveadm on an mbox mail location):
-# every mailbox must open and hold as many messages as its input.
-# Usage: dovecot_read_back.sh TARNWICK_CLI SHARED_DIR [CLI OPTION...]
+# Converts the generated corpora (bench/gen_corpus.py), the In mailboxes of the Eudora
+# folders under tests/data/eudora and, when SAMPLES_DIR is a folder, those of the real
+# sample folders, with tarnwick-cli's defaults, and counts their messages with Dovecot
+# (doveadm on an mbox mail location): every mailbox must open and hold as many
+# messages as its input.
+# Usage: dovecot_read_back.sh TARNWICK_CLI SAMPLES_DIR|"" [CLI OPTION...]
 # (exit 77: doveadm not installed). Options given go to every conversion.
 set -euo pipefail
 cli="$1"
-shared="$2"
+samples="$2"
 shift 2
+root="$(cd "$(dirname "$0")/../.." && pwd)"
 command -v doveadm >/dev/null || { echo "dovecot_read_back: doveadm not installed"; exit 77; }
 
 work="$(mktemp -d)"
@@ -40,15 +43,14 @@ CONF
 : >"$work/inbox"
 
 inputs=()
-if [[ -f "$shared/perf/gen_corpus.py" ]]; then
-  for profile in mac win ja mixed; do
-    python3 "$shared/perf/gen_corpus.py" --size-mb 0.5 --profile "$profile" --seed 11 "$work/in/$profile" >/dev/null
-    inputs+=("$work/in/$profile")
-  done
+for profile in mac win ja mixed; do
+  python3 "$root/bench/gen_corpus.py" --size-mb 0.5 --profile "$profile" --seed 11 "$work/in/$profile" >/dev/null
+  inputs+=("$work/in/$profile")
+done
+inputs+=("$root/tests/data/eudora/Mac Eudora Folder/Mail Folder/In" "$root/tests/data/eudora/Windows Eudora Folder/In.mbx")
+if [[ -n "$samples" && -d "$samples" ]]; then
+  inputs+=("$samples/Mac Eudora 6.2.4 Folder/Mail Folder/In" "$samples/Windows Eudora 7.1 Folder/In.mbx")
 fi
-[[ -f "$shared/eudora-samples/Mac Eudora 6.2.4 Folder/Mail Folder/In" ]] && inputs+=("$shared/eudora-samples/Mac Eudora 6.2.4 Folder/Mail Folder/In")
-[[ -f "$shared/eudora-samples/Windows Eudora 7.1 Folder/In.mbx" ]] && inputs+=("$shared/eudora-samples/Windows Eudora 7.1 Folder/In.mbx")
-((${#inputs[@]})) || { echo "dovecot_read_back: no inputs under $shared"; exit 77; }
 
 failed=0
 index=0

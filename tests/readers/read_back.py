@@ -2,11 +2,11 @@
 """Converts mailboxes with tarnwick-cli's defaults and reads the output back with
 Python's mailbox and email packages, as a user's mail program would.
 
-usage: read_back.py TARNWICK_CLI SHARED_DIR [--size-mb N]
+usage: read_back.py TARNWICK_CLI [--size-mb N] [--samples DIR]
 
-SHARED_DIR holds perf/gen_corpus.py and eudora-samples/. For each of the four
-generated corpora (mac, win, ja, mixed) and the two sample folders' In mailboxes it
-checks: the output holds as many messages as the input; no header has a raw 8-bit
+For each of the four corpora bench/gen_corpus.py makes (mac, win, ja, mixed), the In
+mailboxes of the Eudora folders under tests/data/eudora and, with --samples, those of
+the real sample folders in DIR (when DIR exists), it checks: the output holds as many messages as the input; no header has a raw 8-bit
 byte; no header or text body decodes with U+FFFD; and at most 1% of the messages
 still carry Eudora's tags (the mark of a message written unconverted). It prints the
 figures it measured, one line per mailbox.
@@ -73,27 +73,29 @@ def check(path, expected_count):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("cli")
-    parser.add_argument("shared")
     parser.add_argument("--size-mb", type=float, default=1.0)
+    parser.add_argument("--samples", default="", help="the real Eudora sample folders, if this machine has them")
     args = parser.parse_args()
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     failures = 0
     with tempfile.TemporaryDirectory() as work:
         inputs = []
-        generator = os.path.join(args.shared, "perf", "gen_corpus.py")
-        if os.path.exists(generator):
-            for profile in ("mac", "win", "ja", "mixed"):
-                path = os.path.join(work, profile + ".mbx")
-                subprocess.run([sys.executable, generator, "--size-mb", str(args.size_mb), "--profile", profile,
-                                "--seed", "7", path], check=True, capture_output=True)
-                inputs.append((profile, path))
-        samples = os.path.join(args.shared, "eudora-samples")
-        for name, relative in (("mac sample", "Mac Eudora 6.2.4 Folder/Mail Folder/In"),
-                               ("win sample", "Windows Eudora 7.1 Folder/In.mbx")):
-            if os.path.exists(os.path.join(samples, relative)):
-                inputs.append((name, os.path.join(samples, relative)))
-        if not inputs:
-            print("read_back: no corpus generator and no sample folders under %s" % args.shared)
-            return 77
+        generator = os.path.join(root, "bench", "gen_corpus.py")
+        for profile in ("mac", "win", "ja", "mixed"):
+            path = os.path.join(work, profile + ".mbx")
+            subprocess.run([sys.executable, generator, "--size-mb", str(args.size_mb), "--profile", profile,
+                            "--seed", "7", path], check=True, capture_output=True)
+            inputs.append((profile, path))
+        fixtures = os.path.join(root, "tests", "data", "eudora")
+        mailboxes = [("mac folder", os.path.join(fixtures, "Mac Eudora Folder", "Mail Folder", "In")),
+                     ("win folder", os.path.join(fixtures, "Windows Eudora Folder", "In.mbx"))]
+        if args.samples and os.path.isdir(args.samples):
+            mailboxes += [("mac sample", os.path.join(args.samples, "Mac Eudora 6.2.4 Folder", "Mail Folder", "In")),
+                          ("win sample", os.path.join(args.samples, "Windows Eudora 7.1 Folder", "In.mbx"))]
+        for name, path in mailboxes:
+            if not os.path.isfile(path):
+                raise SystemExit("read_back: %s is missing" % path)
+            inputs.append((name, path))
         for name, path in inputs:
             output = os.path.join(work, name.replace(" ", "-") + ".mbox")
             convert(args.cli, path, output, work)

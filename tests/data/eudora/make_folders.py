@@ -59,9 +59,9 @@ MINUTES = ("Minutes of the committee meeting, 14 March\r\n\r\nPresent: Hannah, T
            "1. The spring show moves to the church hall.\r\n2. Tomasz orders the seed potatoes.\r\n"
            "3. Next meeting: 11 April, 7.30 pm.\r\n")
 ROUTE_HTML = ("<html><head><title>Ride of 3/12</title></head><body>\r\n<h1>Saturday ride, 3/12</h1>\r\n"
-              "<p>Start at the old mill car park, 9 am. 38 km, two climbs, café stop at Millbrook.</p>\r\n"
+              "<p>Start at the old mill car park, 9 am. 38 km, two climbs, caf&eacute; stop at Millbrook.</p>\r\n"
               "<ol><li>Mill lane to the canal</li><li>Towpath to Millbrook</li><li>Back over Beacon Hill</li></ol>\r\n"
-              "</body></html>\r\n").encode("cp1252")
+              "</body></html>\r\n").encode("ascii")
 UNTITLED = b"Untitled notes kept with the message: bring the spare inner tube.\r\n"
 REMINDER_JPEG = jpeg_8x8(0x11) + b"Lakeside Dental" * 40  # bytes after the image end are kept as they are
 HARBOUR_PNG = png(6, 4, (30, 90, 160))
