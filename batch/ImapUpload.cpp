@@ -25,20 +25,26 @@ struct StagedFolder {
     std::vector<std::string> messages; // paths, in name order
 };
 
+// The messages of a Maildir folder, oldest first (a message's file time is its date),
+// by name where the times are equal.
 std::vector<std::string> messagesIn(const std::string& maildir)
 {
-    std::vector<std::string> paths;
+    std::vector<std::pair<std::time_t, std::string>> found;
     for (const char* part : {"cur", "new"}) {
         const std::string folder = joinPath(maildir, part);
         for (const std::string& name : folderEntryNames(folder)) {
             const std::string path = joinPath(folder, name);
             if (name.front() != '.' && entryType(path) == EntryType::Regular)
-                paths.push_back(path);
+                found.emplace_back(modificationTime(path).value_or(0), path);
         }
     }
-    std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
-        return fileName(a) < fileName(b);
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : fileName(a.second) < fileName(b.second);
     });
+    std::vector<std::string> paths;
+    paths.reserve(found.size());
+    for (auto& entry : found)
+        paths.push_back(std::move(entry.second));
     return paths;
 }
 

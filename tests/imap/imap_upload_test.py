@@ -53,10 +53,11 @@ class ImapUpload(unittest.TestCase):
         self.config = os.path.join(self.dir, "config")
 
     def run_cli(self, source, user="anna", top="Eudora", password=None, port=None, host="127.0.0.1",
-                ca=True, env=None):
+                ca=True, env=None, scheme="imaps", extra=()):
         password = password if password is not None else imap_server.USERS[user][0]
-        address = f"imaps://{user}@{host}:{port or SERVER.tls_port}/{top}"
-        command = [CLI, "--imap", address] + (["--imap-ca", SERVER.cert] if ca else []) + [source]
+        port = port or (SERVER.tls_port if scheme == "imaps" else SERVER.plain_port)
+        address = f"{scheme}://{user}@{host}:{port}/{top}"
+        command = [CLI, "--imap", address] + (["--imap-ca", SERVER.cert] if ca else []) + list(extra) + [source]
         environment = dict(os.environ, TARNWICK_IMAP_PASSWORD=password, XDG_CONFIG_HOME=self.config,
                            TARNWICK_IMAP_RETRY_DELAYS="50,50")
         environment.update(env or {})
@@ -120,7 +121,8 @@ class ImapUpload(unittest.TestCase):
         for name, sub in [("Eudora", ""), ("Eudora.Work", ".Work"), ("Eudora.Work.Projects", ".Work.Projects"),
                           ("Eudora.F&AOQ-cher", ".Fächer"), ("Eudora.Tom &- Jerry", ".Tom & Jerry")]:
             cur = os.path.join(root, sub, "cur")
-            staged[name] = [open(os.path.join(cur, f), "rb").read() for f in sorted(os.listdir(cur))]
+            by_date = sorted(os.listdir(cur), key=lambda f: os.stat(os.path.join(cur, f)).st_mtime)
+            staged[name] = [open(os.path.join(cur, f), "rb").read() for f in by_date]
         for name, files in staged.items():
             messages = self.folder_messages(client, '"' + name + '"')
             if name == "Eudora":
@@ -139,6 +141,20 @@ class ImapUpload(unittest.TestCase):
         client = self.connect()
         self.assertEqual(len(self.folder_messages(client, "Eudora")), 7)
         client.logout()
+
+    def test_starttls_and_plain_text_on_this_machine(self):
+        root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(1), "S"), (message_text(2), "")]})
+        for label, extra in [("StartTls", ()), ("Plain", ("--imap-plain",))]:
+            with self.subTest(label):
+                result = self.run_cli(root, top=label, scheme="imap", extra=extra)
+                self.assertEqual(result.returncode, 0, result.stderr + result.stdout)
+                self.assertIn("Uploaded 2 messages", result.stderr)
+                client = self.connect()
+                self.assertEqual([m[0] for m in self.folder_messages(client, label)], [{"\\Seen"}, set()])
+                client.logout()
+        # Dovecot's log says which connections were encrypted.
+        logins = [line for line in SERVER.log().splitlines() if "Login: user=<anna>" in line]
+        self.assertTrue(any("TLS" in line for line in logins))
 
     def test_wrong_password_is_refused_and_nothing_is_created(self):
         root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(1), "")]})
