@@ -385,7 +385,7 @@ private:
             for (const std::string& component : outputPath)
                 name += (name.empty() ? "" : "/") + component;
         }
-        OutputClaim claim = claimOutputFile(folder, name);
+        OutputClaim claim = claimOutputFile(folder, name, nameNumbers_);
         if (!claim.claimed()) {
             fail(claimFailure(claim.path, claim.error));
             return std::nullopt;
@@ -466,6 +466,7 @@ private:
     JobSummary summary_;
     std::optional<std::vector<std::string>> userFolders_;
     std::optional<AttachmentFolderSearch> attachmentSearch_;
+    NameNumbers nameNumbers_; // outputs of one name are numbered on from the last
     bool useRecords_ = false;
     bool treeLayout_ = false;
     bool keepGoing_ = false;

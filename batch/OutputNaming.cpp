@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 
 namespace tarnwick {
 namespace {
@@ -31,32 +32,50 @@ NameParts splitExtension(const std::string& name)
 
 } // namespace
 
-OutputClaim claimOutputFile(const std::string& folder, const std::string& name)
+OutputClaim claimOutputFile(const std::string& folder, const std::string& name, NameNumbers& numbers)
 {
     std::string flattened = name;
     std::replace(flattened.begin(), flattened.end(), '/', ':');
 
     std::string candidate = joinPath(folder, flattened);
+    const std::string key = candidate;
     std::optional<NameParts> parts;
-    for (std::int64_t counter = 2;; ++counter) {
+    const auto numbered = [&](std::int64_t counter) {
+        if (!parts)
+            parts = splitExtension(flattened);
+        std::string numberedName = parts->stem;
+        numberedName += '_';
+        numberedName += std::to_string(counter);
+        if (!parts->extension.empty()) {
+            numberedName += '.';
+            numberedName += parts->extension;
+        }
+        return joinPath(folder, numberedName);
+    };
+    std::int64_t counter = 2; // the number of the name after `candidate`
+    if (const auto known = numbers.next.find(key); known != numbers.next.end()) {
+        counter = known->second;
+        candidate = numbered(counter++);
+    }
+    for (;; ++counter) {
         const CreateResult created = createExclusively(candidate);
-        if (created.created())
+        if (created.created()) {
+            if (counter > 2)
+                numbers.next[key] = counter;
             return {std::move(candidate), 0, created.identity};
+        }
         // Only a taken name moves on; any other failure (no permission, no folder,
         // name too long, no space) would fail for every later name as well.
         if (created.error != EEXIST || counter > kLastCounter)
             return {std::move(candidate), created.error};
-        if (!parts)
-            parts = splitExtension(flattened);
-        std::string numbered = parts->stem;
-        numbered += '_';
-        numbered += std::to_string(counter);
-        if (!parts->extension.empty()) {
-            numbered += '.';
-            numbered += parts->extension;
-        }
-        candidate = joinPath(folder, numbered);
+        candidate = numbered(counter);
     }
+}
+
+OutputClaim claimOutputFile(const std::string& folder, const std::string& name)
+{
+    NameNumbers once;
+    return claimOutputFile(folder, name, once);
 }
 
 FolderPath createFolderPath(const std::string& destination, const std::vector<std::string>& folders)

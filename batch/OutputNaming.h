@@ -3,7 +3,9 @@
 
 #include "platform/FileSystem.h"
 
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnwick {
@@ -21,6 +23,16 @@ struct OutputClaim {
 /// search at once and names the name that failed (a numbered name may be the one that
 /// is too long).
 OutputClaim claimOutputFile(const std::string& folder, const std::string& name);
+
+/// The next number to try for each output name a job has had to number, so that many
+/// mailboxes of one name cost one try each, not one per output made before them.
+struct NameNumbers {
+    std::unordered_map<std::string, std::int64_t> next; // flattened path -> next number
+};
+
+/// As claimOutputFile, trying first the number after the last one `numbers` gave this
+/// name (a name freed since is not taken again: numbers only go up within a job).
+OutputClaim claimOutputFile(const std::string& folder, const std::string& name, NameNumbers& numbers);
 
 /// The outcome of createFolderPath.
 struct FolderPath {
