@@ -362,7 +362,7 @@ private:
     }
 
     // Claims the output for a planned mailbox: flat, its path joined by ":", or in
-    // nested folders. Folders made here are never walked. None with the error set.
+    // nested folders. Folders made here are never walked. None with claimError_ set.
     std::optional<OutputClaim> claimOutput(const std::string& destination, const std::vector<std::string>& outputPath,
                                            DirectoryWalker& walker)
     {
@@ -376,7 +376,7 @@ private:
                     walker.skipSubtree(createdStat.st_dev, createdStat.st_ino);
             }
             if (!made.failedPath.empty()) {
-                fail(claimFailure(made.failedPath, made.error));
+                claimError_ = claimFailure(made.failedPath, made.error);
                 return std::nullopt;
             }
             folder = made.path;
@@ -387,7 +387,7 @@ private:
         }
         OutputClaim claim = claimOutputFile(folder, name, nameNumbers_);
         if (!claim.claimed()) {
-            fail(claimFailure(claim.path, claim.error));
+            claimError_ = claimFailure(claim.path, claim.error);
             return std::nullopt;
         }
         return claim;
@@ -442,8 +442,13 @@ private:
             if (useRecords_ && passedOver(inputPath, plan))
                 continue;
             const std::optional<OutputClaim> claim = claimOutput(destination, plan.outputPath, walker);
-            if (!claim)
-                return;
+            if (!claim) {
+                startFile(inputPath); // counted as done with, unconverted
+                finishFile();
+                if (!failMailbox(claimError_))
+                    return;
+                continue;
+            }
             if (destinationIsSource)
                 ownOutputs.insert(claim->identity.inode);
             reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
@@ -463,6 +468,7 @@ private:
     const std::atomic<bool>& hasCanceled_;
     const std::atomic<bool>& stopsAtOnce_;
     std::optional<std::string> errorText_;
+    std::string claimError_; // why the last claimOutput failed
     JobSummary summary_;
     std::optional<std::vector<std::string>> userFolders_;
     std::optional<AttachmentFolderSearch> attachmentSearch_;

@@ -137,6 +137,9 @@ EudoraTree::Folder EudoraTree::folderBelow(const Folder& parent, const std::stri
             folder.outputName.clear();
         else
             folder.outputName = realName(parent.map, name);
+        // A mailbox folder no folder map names is known by its name without ".fol".
+        if (parent.insideEudora && folder.outputName == name && endsWithIgnoringCase(name, ".fol"))
+            folder.outputName = name.substr(0, name.size() - 4);
         if (!folder.attachments)
             describeFolder(folder, path);
     }

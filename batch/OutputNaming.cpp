@@ -1,6 +1,8 @@
 #include "batch/OutputNaming.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Localization.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -28,6 +30,59 @@ NameParts splitExtension(const std::string& name)
     if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
         return {name, {}};
     return {name.substr(0, dot), name.substr(dot + 1)};
+}
+
+// The longest name most file systems take, in bytes.
+constexpr std::size_t kNameMax = 255;
+// A shortened name keeps at least this many bytes of its stem, or is not made.
+constexpr std::size_t kShortestStem = 8;
+
+// `parts` as stem_N.ext within `limit` bytes, the stem cut at a character boundary
+// of UTF-8 (a name in another encoding is cut at any byte); none when the stem would
+// keep fewer than kShortestStem bytes.
+std::optional<std::string> shortenedName(const NameParts& parts, std::int64_t counter, std::size_t limit)
+{
+    std::string suffix = "_" + std::to_string(counter);
+    if (!parts.extension.empty())
+        suffix += "." + parts.extension;
+    if (limit < suffix.size() + kShortestStem)
+        return std::nullopt;
+    std::size_t keep = std::min(parts.stem.size(), limit - suffix.size());
+    while (keep > 0 && keep < parts.stem.size() && (static_cast<unsigned char>(parts.stem[keep]) & 0xC0) == 0x80)
+        --keep;
+    if (keep < kShortestStem)
+        return std::nullopt;
+    return parts.stem.substr(0, keep) + suffix;
+}
+
+// Creates the shortest-fitting shortened form of `name` in `folder`: first within
+// kNameMax bytes, then within half as many each time the file system still finds it
+// too long; numbered from 1 so that two long names cut to the same stem stay apart.
+OutputClaim claimShortened(const std::string& folder, const std::string& name)
+{
+    const NameParts parts = splitExtension(name);
+    int lastError = ENAMETOOLONG;
+    std::string lastCandidate = joinPath(folder, name);
+    for (std::size_t limit = std::min(kNameMax, name.size() - 1);; limit /= 2) {
+        for (std::int64_t counter = 1;; ++counter) {
+            const std::optional<std::string> shortened = shortenedName(parts, counter, limit);
+            if (!shortened)
+                return {std::move(lastCandidate), lastError};
+            lastCandidate = joinPath(folder, *shortened);
+            const CreateResult created = createExclusively(lastCandidate);
+            if (created.created()) {
+                logMessage(formatMessage("'%1' is too long for a file name here: written as '%2'", {name, *shortened}));
+                return {std::move(lastCandidate), 0, created.identity};
+            }
+            lastError = created.error;
+            if (created.error != EEXIST)
+                break;
+            if (counter > kLastCounter)
+                return {std::move(lastCandidate), lastError};
+        }
+        if (lastError != ENAMETOOLONG)
+            return {std::move(lastCandidate), lastError};
+    }
 }
 
 } // namespace
@@ -64,8 +119,11 @@ OutputClaim claimOutputFile(const std::string& folder, const std::string& name, 
                 numbers.next[key] = counter;
             return {std::move(candidate), 0, created.identity};
         }
-        // Only a taken name moves on; any other failure (no permission, no folder,
-        // name too long, no space) would fail for every later name as well.
+        // A name too long for the file system is shortened; only a taken name moves
+        // on otherwise: any other failure (no permission, no folder, no space) would
+        // fail for every later name as well.
+        if (created.error == ENAMETOOLONG)
+            return claimShortened(folder, flattened);
         if (created.error != EEXIST || counter > kLastCounter)
             return {std::move(candidate), created.error};
         candidate = numbered(counter);
@@ -78,20 +136,61 @@ OutputClaim claimOutputFile(const std::string& folder, const std::string& name)
     return claimOutputFile(folder, name, once);
 }
 
+namespace {
+
+// Makes the folder `name` in `parent`, or uses the folder already there. A name taken
+// by something else (a mailbox's output, a link) moves on to name_2, name_3, ...; a
+// name too long is shortened as file names are. The same name always leads to the
+// same folder, so every mailbox of one source folder lands together.
+void makeFolder(FolderPath& result, const std::string& name)
+{
+    const std::string parent = result.path;
+    const NameParts parts = splitExtension(name);
+    std::size_t limit = name.size(); // below it: shortened
+    for (std::int64_t counter = 1; counter <= kLastCounter; ++counter) {
+        std::optional<std::string> candidate = name;
+        if (limit < name.size())
+            candidate = shortenedName(parts, counter, limit);
+        else if (counter > 1)
+            candidate = parts.stem + "_" + std::to_string(counter) + (parts.extension.empty() ? "" : "." + parts.extension);
+        if (!candidate)
+            break;
+        const std::string path = joinPath(parent, *candidate);
+        const CreateResult created = createFolder(path);
+        if (created.created() || (created.error == EEXIST && entryType(path) == EntryType::Directory)) {
+            if (created.created()) {
+                result.created.push_back(path);
+                if (*candidate != name)
+                    logMessage(formatMessage("The folder '%1' is written as '%2'", {name, *candidate}));
+            }
+            result.path = path;
+            return;
+        }
+        if (created.error == ENAMETOOLONG && limit > kShortestStem) {
+            limit = limit == name.size() ? std::min(kNameMax, name.size() - 1) : limit / 2;
+            counter = 0; // the shortened names are numbered from 1
+            continue;
+        }
+        if (created.error != EEXIST) {
+            result.failedPath = path;
+            result.error = created.error;
+            return;
+        }
+    }
+    result.failedPath = joinPath(parent, name);
+    result.error = ENAMETOOLONG;
+}
+
+} // namespace
+
 FolderPath createFolderPath(const std::string& destination, const std::vector<std::string>& folders)
 {
     FolderPath result;
     result.path = destination;
     for (const std::string& folder : folders) {
-        result.path = joinPath(result.path, folder);
-        const CreateResult created = createFolder(result.path);
-        if (created.created()) {
-            result.created.push_back(result.path);
-        } else if (created.error != EEXIST || entryType(result.path) != EntryType::Directory) {
-            result.failedPath = result.path;
-            result.error = created.error;
+        makeFolder(result, folder);
+        if (!result.failedPath.empty())
             return result;
-        }
     }
     return result;
 }

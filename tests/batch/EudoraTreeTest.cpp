@@ -180,6 +180,8 @@ TEST(EudoraTree, CraftedWindowsTreeTakesRealNames)
         {"DOTS.MBX", M, true, {"-..MBX"}, "-."},
         {"CAFE.MBX", M, true, {"CAFE.MBX"}, "CAFE.MBX"},
         {".toc", M, false, {".toc"}, ".toc"}, // a name that is only the extension is no index
+        {"NEW.FOL/BOX.MBX", M, true, {"NEW", "BOX.MBX"}, "NEW/BOX.MBX"}, // no map names it: ".fol" left out
+        {"WORK.FOL/OLD.FOL/x.fol/BOX.MBX", M, true, {"Work", "Old, 2001", "x", "BOX.MBX"}, "Work/Old, 2001/x/BOX.MBX"},
     };
     EudoraTree tree(root.path, true, kEncodingUTF8);
     expectPlans(tree, cases, "utf-8 names");
@@ -201,8 +203,8 @@ TEST(EudoraTree, FolderMapsThatAreNotFilesAreIgnored)
     root.write("B.FOL/descmap.pce", std::string(kMaximumDescMapSize + 1, '\n'));
     EudoraTree tree(root.path, true, kEncodingUTF8);
     expectPlans(tree, {
-        {"A.FOL/MINE.MBX", M, true, {"A.FOL", "MINE.MBX"}, "A.FOL/MINE.MBX"},
-        {"B.FOL/X.MBX", M, true, {"B.FOL", "X.MBX"}, "B.FOL/X.MBX"},
+        {"A.FOL/MINE.MBX", M, true, {"A", "MINE.MBX"}, "A/MINE.MBX"},
+        {"B.FOL/X.MBX", M, true, {"B", "X.MBX"}, "B/X.MBX"},
     }, "maps");
 }
 

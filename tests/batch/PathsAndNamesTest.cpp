@@ -2,6 +2,7 @@
 // link counts as taken) where only a taken name moves the search on.
 #include "batch/OutputNaming.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #include <gtest/gtest.h>
@@ -93,9 +94,10 @@ TEST(GetUniquePath, ChoosesFirstFreeNameAndCreatesIt)
 TEST(GetUniquePath, FailureOtherThanTakenNameEndsAtOnce)
 {
     TempFolder folder;
-    const std::string longName(254, 'n'); // taken, and its numbered names are too long
     folder.write("plain-file");
-    folder.write(longName);
+    std::string deepFolder = folder.path; // its path leaves no room for a name
+    while (deepFolder.size() < 4090)
+        deepFolder += "/" + std::string(std::min<std::size_t>(200, 4090 - deepFolder.size()), 'd');
     struct Case {
         std::string where, name;
         std::string failed; // the name the failure names
@@ -104,8 +106,7 @@ TEST(GetUniquePath, FailureOtherThanTakenNameEndsAtOnce)
     std::vector<Case> cases = {
         {folder / "missing", "In", folder / "missing/In", ENOENT},
         {folder / "plain-file", "In", folder / "plain-file/In", ENOTDIR},
-        {folder.path, std::string(300, 'n'), folder / std::string(300, 'n'), ENAMETOOLONG},
-        {folder.path, longName, folder / (longName + "_2"), ENAMETOOLONG}}; // the numbered name is the one too long
+        {deepFolder, "In.mbx", deepFolder + "/In.mbx", ENAMETOOLONG}}; // no shortened name fits either
     if (::geteuid() != 0 && ::mkdir((folder / "read-only").c_str(), 0555) == 0)
         cases.push_back({folder / "read-only", "In", folder / "read-only/In", EACCES});
     for (const Case& c : cases) {
@@ -116,7 +117,61 @@ TEST(GetUniquePath, FailureOtherThanTakenNameEndsAtOnce)
         EXPECT_EQ(claim.error, c.error) << c.where << " " << c.name.size();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.where << " " << c.name.size();
     }
-    EXPECT_EQ(folder.read(longName), "keep");
+}
+
+// A name too long for the file system is cut to fit, keeping its extension and a
+// number that keeps it apart from other cut names, at a UTF-8 character boundary.
+TEST(GetUniquePath, TooLongNameIsShortenedAndLogged)
+{
+    const std::string e = "\xc3\xa9"; // two bytes
+    std::string accents;
+    for (int i = 0; i < 150; ++i)
+        accents += e;
+    const struct {
+        const char* label;
+        std::vector<std::string> existing;
+        std::string name, expected;
+    } cases[] = {
+        {"cut and numbered", {}, std::string(300, 'n'), std::string(253, 'n') + "_1"},
+        {"extension kept", {}, std::string(300, 'n') + ".mbx", std::string(249, 'n') + "_1.mbx"},
+        {"flattened name cut", {}, "Folder/" + std::string(300, 'f') + ".mbx", "Folder:" + std::string(242, 'f') + "_1.mbx"},
+        {"a cut name taken moves on", {std::string(249, 'n') + "_1.mbx"}, std::string(300, 'n') + ".mbx", std::string(249, 'n') + "_2.mbx"},
+        {"numbered name too long", {std::string(254, 'n')}, std::string(254, 'n'), std::string(251, 'n') + "_1"},
+        {"never inside a character", {}, accents + ".mbx", accents.substr(0, 248) + "_1.mbx"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempFolder folder;
+        for (const auto& name : c.existing)
+            folder.write(name);
+        std::vector<std::string> logged;
+        setLogSink([&](std::string_view line) { logged.emplace_back(line); });
+        const OutputClaim claim = claimOutputFile(folder.path, c.name);
+        setLogSink({});
+        ASSERT_TRUE(claim.claimed()) << claim.error;
+        EXPECT_EQ(claim.path, folder / c.expected);
+        EXPECT_EQ(entryType(claim.path), EntryType::Regular);
+        ASSERT_EQ(logged.size(), 1u);
+        EXPECT_NE(logged[0].find("written as '" + c.expected + "'"), std::string::npos) << logged[0];
+        for (const auto& name : c.existing)
+            EXPECT_EQ(folder.read(name), "keep");
+    }
+}
+
+// A folder of the tree layout whose name is taken by a file, or too long, is numbered
+// or cut the same way each time, so that the mailboxes of one folder stay together.
+TEST(CreateFolderPath, TakenOrTooLongFolderNamesStillLeadToOneFolder)
+{
+    TempFolder folder;
+    folder.write("Notes.mbx");
+    const std::string longName(300, 'w');
+    for (int run = 0; run < 2; ++run) {
+        const FolderPath made = createFolderPath(folder.path, {"Notes.mbx", longName});
+        ASSERT_TRUE(made.failedPath.empty()) << made.failedPath << " " << made.error;
+        EXPECT_EQ(made.path, folder / ("Notes_2.mbx/" + std::string(253, 'w') + "_1"));
+        EXPECT_EQ(made.created.size(), run == 0 ? 2u : 0u);
+    }
+    EXPECT_EQ(folder.read("Notes.mbx"), "keep");
 }
 
 // Many outputs of one name: each claim tries the number after the last one given, so

@@ -168,11 +168,15 @@ TEST(CliEudoraRecords, CraftedWindowsTreeUnderRealNames)
                  sandbox / "src", sandbox / "tree"});
     EXPECT_TRUE(std::filesystem::exists(sandbox / "tree/Work/Project Alpha_2.MBX"));
 
-    // A file where a folder must go is an error, not a write elsewhere.
+    // A file where a folder must go is left alone: the folder is numbered, as files are.
     sandbox.write("blocked/Work", "keep");
-    const RunResult blocked = sandbox.run({"--layout", "tree", sandbox / "src", sandbox / "blocked"});
-    EXPECT_EQ(blocked.exitCode, 1);
-    EXPECT_EQ(blocked.out, "Error: Could not create \"" + sandbox / "blocked/Work" + "\": File exists\n");
+    const RunResult blocked = sandbox.run({"--layout", "tree", "--no-crlf", sandbox / "src", sandbox / "blocked"});
+    EXPECT_EQ(blocked.exitCode, 0);
+    EXPECT_EQ(blocked.out, "Completed\n") << blocked.err;
+    EXPECT_EQ(readFile(sandbox / "blocked/Work"), "keep");
+    EXPECT_TRUE(std::filesystem::exists(sandbox / "blocked/Work_2/Project Alpha.MBX"));
+    EXPECT_TRUE(std::filesystem::exists(sandbox / "blocked/Work_2/Bills-2004.MBX"));
+    EXPECT_NE(blocked.err.find("The folder 'Work' is written as 'Work_2'"), std::string::npos) << blocked.err;
 
     const RunResult old = sandbox.run({"--no-toc", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
                                        "--no-add-empty-lines", sandbox / "src", sandbox / "old"});
