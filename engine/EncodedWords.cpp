@@ -370,4 +370,137 @@ bool isAsciiCompatible(EncodingId encoding)
                       [](char b, char16_t c) { return static_cast<char16_t>(static_cast<unsigned char>(b)) == c; });
 }
 
+namespace {
+
+int hexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    return -1;
+}
+
+int base64Digit(char16_t c)
+{
+    if (c >= u'A' && c <= u'Z')
+        return c - u'A';
+    if (c >= u'a' && c <= u'z')
+        return c - u'a' + 26;
+    if (c >= u'0' && c <= u'9')
+        return c - u'0' + 52;
+    return c == u'+' ? 62 : c == u'/' ? 63 : -1;
+}
+
+// The text of one encoded-word; none when it is not one or does not decode.
+std::optional<std::u16string> decodeWord(std::u16string_view word)
+{
+    if (word.size() < 8 || !word.starts_with(u"=?") || !word.ends_with(u"?="))
+        return std::nullopt;
+    const std::u16string_view inner = word.substr(2, word.size() - 4);
+    const std::size_t first = inner.find(u'?');
+    if (first == std::u16string_view::npos || first == 0 || first + 2 >= inner.size() || inner[first + 2] != u'?')
+        return std::nullopt;
+    std::string charset;
+    for (const char16_t c : inner.substr(0, first)) {
+        if (c <= u' ' || c >= 0x7F)
+            return std::nullopt;
+        charset += static_cast<char>(c);
+    }
+    charset = charset.substr(0, charset.find('*')); // an RFC 2231 language suffix
+    const char16_t method = inner[first + 1];
+    const std::u16string_view text = inner.substr(first + 3);
+    if (text.find(u'?') != std::u16string_view::npos)
+        return std::nullopt;
+    std::string bytes;
+    if (method == u'Q' || method == u'q') {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i];
+            if (c == u'=' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
+                bytes += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+                i += 2;
+            } else if (c == u'_') {
+                bytes += ' ';
+            } else if (c > u' ' && c < 0x7F && c != u'=') {
+                bytes += static_cast<char>(c);
+            } else {
+                return std::nullopt;
+            }
+        }
+    } else if (method == u'B' || method == u'b') {
+        unsigned bits = 0;
+        int count = 0;
+        std::size_t padding = 0;
+        for (const char16_t c : text) {
+            if (c == u'=') {
+                ++padding;
+                continue;
+            }
+            const int digit = base64Digit(c);
+            if (digit < 0 || padding > 0)
+                return std::nullopt;
+            bits = (bits << 6) | static_cast<unsigned>(digit);
+            if ((count += 6) >= 8) {
+                count -= 8;
+                bytes += static_cast<char>((bits >> count) & 0xFF);
+            }
+        }
+        if ((text.size() % 4) != 0 || padding > 2)
+            return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
+    const PlatformEncoding platform = encodingForIANAName(charset);
+    if (platform == kPlatformEncodingInvalid || !isEncodingAvailable(platform))
+        return std::nullopt;
+    std::u16string decoded;
+    if (!decodeAppend(bytes.data(), bytes.size(), carryEncoding(platform), decoded))
+        return std::nullopt;
+    // Line breaks and other controls would break the field: such a word stays as written.
+    for (const char16_t c : decoded) {
+        if (c < u' ' && c != u'\t')
+            return std::nullopt;
+    }
+    return decoded;
+}
+
+bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+} // namespace
+
+std::optional<std::u16string> decodeEncodedWords(std::u16string_view value)
+{
+    if (value.find(u"=?") == std::u16string_view::npos)
+        return std::nullopt;
+    std::u16string out;
+    bool decodedAny = false;
+    bool lastWasEncoded = false;
+    for (std::size_t pos = 0; pos < value.size();) {
+        std::size_t end = pos;
+        while (end < value.size() && isBlank(value[end]))
+            ++end;
+        const std::u16string_view space = value.substr(pos, end - pos);
+        if (end == value.size()) {
+            out.append(space);
+            break;
+        }
+        pos = end;
+        while (end < value.size() && !isBlank(value[end]))
+            ++end;
+        const std::u16string_view word = value.substr(pos, end - pos);
+        const std::optional<std::u16string> decoded = decodeWord(word);
+        if (!(decoded && lastWasEncoded))
+            out.append(space); // the whitespace between two encoded-words is not shown
+        out.append(decoded ? std::u16string_view(*decoded) : word);
+        decodedAny |= decoded.has_value();
+        lastWasEncoded = decoded.has_value();
+        pos = end;
+    }
+    if (!decodedAny)
+        return std::nullopt;
+    return out;
+}
+
 } // namespace tarnwick

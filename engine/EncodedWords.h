@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,13 @@ struct HeaderCharset {
 /// appends nothing, only when not even UTF-8 can write the text (a lone surrogate).
 bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out,
                         std::vector<std::size_t>& foldPoints);
+
+/// The text of an unstructured value with its RFC 2047 encoded-words decoded: each
+/// whitespace-delimited word of the form =?charset?B|Q?text?= whose bytes read in a
+/// known charset becomes its text, and the whitespace between two such words goes (as
+/// a reader would show it). None when the value holds no such word; a word that does
+/// not decode stays as written.
+std::optional<std::u16string> decodeEncodedWords(std::u16string_view value);
 
 /// Appends `line` to `out`, broken before some of `foldPoints` (positions of whitespace
 /// in `line`, ascending) with `terminator`, so that every line is at most 78 characters

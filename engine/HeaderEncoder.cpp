@@ -86,8 +86,13 @@ struct FieldLine {
 /// Unstructured text: the words from the first to the last one with non-ASCII text
 /// become encoded-words; the ASCII words around them stay as they are, unless they
 /// hold "=?" (which a reader would take for an encoded-word) or a word too long to fold.
+/// Encoded-words already there are decoded first, so that they are not encoded again
+/// (a reader would show them as written).
 bool rewriteUnstructured(std::u16string_view value, const HeaderCharset& charset, FieldLine& line)
 {
+    const std::optional<std::u16string> decoded = decodeEncodedWords(value);
+    if (decoded)
+        value = *decoded;
     std::size_t firstStart = std::u16string_view::npos;
     std::size_t lastEnd = 0;
     std::size_t textStart = std::u16string_view::npos;

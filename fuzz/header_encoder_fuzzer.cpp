@@ -122,6 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         start = end;
         if (isAscii(field))
             continue;
+        // A field held whole has its encoded-words decoded before it is encoded; one too
+        // long to hold keeps them as written, so the two differ there.
+        const auto unfolded = testing::unfoldFields(field);
+        if (!unfolded.empty() && isUnstructured(unfolded[0].name) && decodeEncodedWords(unfolded[0].value))
+            continue;
         std::u16string whole;
         encodeHeaderFields(field, charset, whole);
         LongFieldPlan plan;
@@ -163,7 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (isUnstructured(before[i].name)) {
             FUZZ_CHECK(isAscii(after[i].value));
-            FUZZ_CHECK(testing::decodeText(after[i].value) == before[i].value);
+            // Encoded-words already there are decoded, not encoded again.
+            FUZZ_CHECK(testing::decodeText(after[i].value) == decodeEncodedWords(before[i].value).value_or(before[i].value));
         }
         if (isAddressField(before[i].name))
             FUZZ_CHECK(testing::angleAddresses(after[i].value) == testing::angleAddresses(before[i].value));
