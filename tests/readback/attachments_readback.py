@@ -122,6 +122,9 @@ def main():
         return 2
     cli, folders, which = sys.argv[1:]
     win, mac, files = SETS[which]
+    if which == "samples" and not folders:
+        print("skipped: the real Eudora samples are not on this machine (shared/eudora-samples beside the repository)")
+        return 77
     if not all(os.path.isdir(os.path.join(folders, name)) for name in (win, mac)):
         print(f"{win!r} and {mac!r} are not both in {folders!r}")
         return 77 if which == "samples" else 1
