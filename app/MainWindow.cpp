@@ -2,6 +2,7 @@
 
 #include "app/Choosers.h"
 #include "app/JobRunner.h"
+#include "app/MailAccountDialog.h"
 #include "app/StatusSheet.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -274,6 +275,11 @@ void MainWindow::buildMenu()
 {
     m_menuBar = new QMenuBar(this);
     QMenu* file = m_menuBar->addMenu(tr("&File"));
+    file->addAction(tr("&Upload to a Mail Account..."), this, [this] {
+            auto* dialog = new MailAccountDialog(this);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->open();
+        })->setObjectName(QStringLiteral("uploadToMailAccountAction"));
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     // The desktop's Quit keys; Ctrl+Q where the platform names none (its Windows-like
     // default scheme has no Quit key).

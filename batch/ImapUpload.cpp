@@ -107,8 +107,10 @@ public:
     }
 
 private:
-    /// Connects (again) with the waits of retryDelaysMs; false when the run must stop.
-    bool connect()
+    /// Connects; a connection lost after the first one is tried again with the waits
+    /// of retryDelaysMs (a first one that fails is most likely a wrong server or port,
+    /// said at once). False when the run must stop.
+    bool connect(bool retry = false)
     {
         for (;;) {
             const ImapResult result = session_.open(request_.account);
@@ -116,7 +118,7 @@ private:
                 createdFolders_.clear();
                 return true;
             }
-            if (result.failure != ImapFailure::Connection || losses_ >= request_.retryDelaysMs.size()) {
+            if (!retry || result.failure != ImapFailure::Connection || losses_ >= request_.retryDelaysMs.size()) {
                 summary_.stopReason = result.text;
                 return false;
             }
@@ -148,7 +150,7 @@ private:
             summary_.stopReason = result.text;
             return false;
         }
-        return waitBeforeRetry(result.text) && connect();
+        return waitBeforeRetry(result.text) && connect(true);
     }
 
     /// The folder and its parents, created where missing; never emptied.

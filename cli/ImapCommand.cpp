@@ -66,13 +66,6 @@ std::optional<std::string> askPassword(const std::string& prompt)
     return password;
 }
 
-std::string configFolder()
-{
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const std::string base = xdg && xdg[0] == '/' ? std::string(xdg) : joinPath(homeDirectory(), ".config");
-    return joinPath(base, "Tarnwick");
-}
-
 // Waits between reconnections, in milliseconds ("500,1000"), for tests and slow links.
 std::optional<std::vector<int>> retryDelays()
 {
@@ -130,9 +123,7 @@ int runImapUpload(const CommandLine& line, const std::atomic<bool>& cancel)
     request.account.extraCaFile = line.imapCaFile;
     request.topFolder = target.topFolder;
     request.stagingRoot = source;
-    request.journalPath = joinPath(joinPath(configFolder(), "uploads"),
-                                   sha256Hex(target.user + "@" + target.host).substr(0, 24)
-                                       + ".journal");
+    request.journalPath = uploadJournalPath(target.user, target.host);
     if (const auto delays = retryDelays())
         request.retryDelaysMs = *delays;
 

@@ -6,6 +6,7 @@
 #include <gnutls/gnutls.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,6 +81,13 @@ std::string AppendOnlyFile::append(std::string_view text)
     if (fdatasync(fd_) != 0)
         return "Could not write \"" + path_ + "\": " + std::strerror(errno);
     return {};
+}
+
+std::string uploadJournalPath(const std::string& user, const std::string& host)
+{
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string base = xdg && xdg[0] == '/' ? std::string(xdg) : joinPath(homeDirectory(), ".config");
+    return joinPath(joinPath(joinPath(base, "Tarnwick"), "uploads"), sha256Hex(user + "@" + host).substr(0, 24) + ".journal");
 }
 
 std::optional<std::string> readSmallFile(const std::string& path, std::uint64_t limit)

@@ -36,6 +36,10 @@ private:
     std::string path_;
 };
 
+/// The journal of uploads into one account (user and host), in the user's settings
+/// folder: $XDG_CONFIG_HOME/Tarnwick/uploads (else ~/.config/Tarnwick/uploads).
+std::string uploadJournalPath(const std::string& user, const std::string& host);
+
 /// The whole of a small file; none when it cannot be read (missing: empty text).
 std::optional<std::string> readSmallFile(const std::string& path, std::uint64_t limit);
 

@@ -1,0 +1,72 @@
+#pragma once
+// "Upload to a Mail Account": a converted Maildir tree into an IMAP account. The
+// password is asked for here and kept only when "Remember the password" is ticked,
+// then in the desktop's secret store (QtKeychain), never in the settings file.
+
+#include <QDialog>
+
+#include <atomic>
+#include <thread>
+
+class QCheckBox;
+class QComboBox;
+class QDialogButtonBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+namespace tarnwick {
+
+class MailAccountDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit MailAccountDialog(QWidget* parent = nullptr);
+    /// Cancels a running upload and waits for it.
+    ~MailAccountDialog() override;
+
+    bool isUploading() const { return m_thread.joinable(); }
+    /// During an upload, stops it after the message under way instead of closing.
+    void reject() override;
+
+signals:
+    /// Emitted from the upload's thread; delivered queued.
+    void uploadStatus(const QString& text);
+    void uploadProgress(qulonglong done, qulonglong total, qulonglong bytes);
+    void uploadLogged(const QString& line);
+    void uploadFinished(const QString& result, const QString& summary, bool failed);
+
+private:
+    void chooseFolder();
+    void securityChanged(int index);
+    void accountChanged();
+    void startUpload();
+    void showStatus(const QString& text);
+    void showProgress(qulonglong done, qulonglong total, qulonglong bytes);
+    void appendLog(const QString& line);
+    void finishUpload(const QString& result, const QString& summary, bool failed);
+    QString keychainKey() const;
+    void storePassword();
+    void setEditable(bool editable);
+
+    QLineEdit* m_folderEdit = nullptr;
+    QLineEdit* m_serverEdit = nullptr;
+    QSpinBox* m_portSpin = nullptr;
+    QComboBox* m_securityCombo = nullptr;
+    QLineEdit* m_userEdit = nullptr;
+    QLineEdit* m_passwordEdit = nullptr;
+    QCheckBox* m_rememberCheck = nullptr;
+    QLineEdit* m_topFolderEdit = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QPlainTextEdit* m_logView = nullptr;
+    QPushButton* m_uploadButton = nullptr;
+    QDialogButtonBox* m_buttons = nullptr;
+
+    std::thread m_thread;
+    std::atomic<bool> m_cancel{false};
+};
+
+} // namespace tarnwick
