@@ -1,4 +1,5 @@
 #include "engine/MboxConverter.h"
+#include "engine/MessageDecoder.h"
 
 #include "engine/AttachmentLine.h"
 #include "engine/ByteRange.h"
@@ -1192,8 +1193,15 @@ private:
         const EncodingId namesEncoding = options_.sourceEncoding == kEncodingAutomatic
             ? mailbox_.automatic.family->primary(mailbox_.automatic.origin)
             : options_.sourceEncoding;
+        // A subject in a log line reads as the converted message does: in the message's
+        // own encoding. Chosen without the detector's memory of earlier messages, which
+        // the pass does not have yet when the messages are converted on another thread.
+        const std::function<EncodingId()> subjectEncoding = [&] {
+            return messageEncoding(message, headerLength_, options_,
+                                   AutomaticSource{mailbox_.automatic.origin, mailbox_.automatic.family, nullptr});
+        };
         const ReattachmentContext context{options_.attachmentFolders, namesEncoding, terminator_,
-                                          options_.convertEncodings ? &convertText : nullptr, tally_};
+                                          options_.convertEncodings ? &convertText : nullptr, tally_, &subjectEncoding};
         ReattachResult result;
         if (pipeline_) {
             // Only a message with a file found is written here, after everything before

@@ -163,6 +163,26 @@ bool decodeMessageIn(std::string_view message, std::uint64_t headerLength, const
     return decodeWith(message, headerLength, options, &source, mailbox, text, contentType);
 }
 
+EncodingId messageEncoding(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                           AutomaticSource mailbox)
+{
+    if (options.sourceEncoding != kEncodingAutomatic)
+        return options.sourceEncoding;
+    const bool tagPath = options.processEudoraTags && message.size() >= headerLength;
+    const std::size_t headerSize = tagPath ? static_cast<std::size_t>(headerLength) : message.size();
+    // Pieces of its own: the decoder's buffers may be in use by the caller.
+    std::vector<MessagePiece> pieces;
+    if (tagPath)
+        cutBody(message, headerSize, pieces);
+    std::vector<std::string_view> own(1, message.substr(0, headerSize));
+    for (const MessagePiece& piece : pieces) {
+        if (!isBlock(piece.kind) || automaticBlockEncoding(piece, message) == kEncodingNone)
+            own.push_back(message.substr(piece.offset, piece.length));
+    }
+    const std::size_t declaredEnd = std::min<std::uint64_t>(headerLength, message.size());
+    return chooseSourceEncoding(own, declaredCharset(message.substr(0, declaredEnd)), mailbox).encoding;
+}
+
 PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
                         AutomaticSource& mailbox, MessagePlan& plan)
 {

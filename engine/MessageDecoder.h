@@ -71,6 +71,12 @@ enum class PlanOutcome {
 PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
                         AutomaticSource& mailbox, MessagePlan& plan);
 
+/// The encoding decodeMessage would decode the header of `message` in: the options'
+/// source encoding, or with "Automatic" the one chosen from the message (`mailbox` is
+/// a copy: what the choice learns is not kept).
+EncodingId messageEncoding(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                           AutomaticSource mailbox);
+
 /// decodeMessage with the source encoding already chosen (`source`, as planMessage gave it).
 bool decodeMessageIn(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
                      EncodingId source, AutomaticSource& mailbox, std::u16string& text, ContentType& contentType);

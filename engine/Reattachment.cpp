@@ -275,7 +275,7 @@ AttachmentLookup lookUpAttachments(std::string_view message, std::uint64_t heade
         if (!lookup.file) {
             if (subject.empty())
                 subject = utf8Name(headerValue(originalHeader.substr(nextLineStart(originalHeader, 0)), "Subject", kSubjectLimit),
-                                   context.sourceEncoding);
+                                   context.subjectEncoding ? (*context.subjectEncoding)() : context.sourceEncoding);
             logMissing(subject, utf8Name(reference->name, context.sourceEncoding), lookup.error, context.tally);
             continue;
         }

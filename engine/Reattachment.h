@@ -30,6 +30,9 @@ struct ReattachmentContext {
     std::string_view terminator;     // every line written ends with it
     const TextConversion* convert;   // null when the text is written as collected
     AttachmentTally& tally;
+    /// The encoding the conversion takes the message's header in, for its subject in
+    /// log lines; asked only when a file is missing. Null: `sourceEncoding`.
+    const std::function<EncodingId()>* subjectEncoding = nullptr;
 };
 
 enum class ReattachOutcome {

@@ -108,6 +108,42 @@ TEST_F(MboxAttachmentsTest, OnlyMessagesWithFoundFilesChange)
     }
 }
 
+// With Automatic on a Japanese desktop, the subject of Western mail in a log line is
+// read in the encoding the conversion takes the message in, not the desktop's family.
+TEST_F(MboxAttachmentsTest, MissingFileLinesReadTheSubjectAsTheConversionDoes)
+{
+    const struct {
+        const char* name;
+        std::string header, subject;
+    } cases[] = {
+        {"declared Latin-1", "Subject: \xd8resund\nContent-Type: text/plain; charset=iso-8859-1\n", "\xc3\x98resund"},
+        {"declared, not valid Shift_JIS", "Subject: M\xfcller\nContent-Type: text/plain; charset=\"ISO-8859-1\"\n", "M\xc3\xbcller"},
+        {"UTF-8", "Subject: M\xc3\xbcller\n", "M\xc3\xbcller"},
+        {"undeclared Shift_JIS", "Subject: \x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\n",
+         "\xe3\x81\x93\xe3\x82\x93\xe3\x81\xab\xe3\x81\xa1\xe3\x81\xaf"},
+    };
+    for (const auto& c : cases) {
+        for (const bool convertEncodings : {true, false}) {
+            write("in", "From c Mon Dec 13 18:45:29 2010\n" + c.header + "\nText\nAttachment Converted: \"c:\\eudora\\attach\\gone.txt\"\n");
+            write("out", "");
+            ConversionOptions options;
+            options.convertEncodings = convertEncodings;
+            options.sourceEncoding = kEncodingAutomatic;
+            options.language = "ja";
+            options.charsetNames = {"us-ascii", "iso-8859-1", "shift_jis", "utf-8"};
+            options.putBackAttachments = true;
+            options.attachmentFolders = AttachmentFolders::open({dir_ + "/attach"}, {});
+            log_.clear();
+            const ConversionResult result = convertMbox(dir_ + "/in", dir_ + "/out", options);
+            ASSERT_TRUE(result.succeeded) << c.name;
+            ASSERT_EQ(log_.size(), 1u) << c.name;
+            EXPECT_EQ(log_[0], "Attachment not found: \"gone.txt\" (message \"" + c.subject + "\")") << c.name << " " << convertEncodings;
+            ASSERT_EQ(result.attachments.missingFiles.size(), 1u);
+            EXPECT_EQ(result.attachments.missingFiles[0].subject, c.subject) << c.name;
+        }
+    }
+}
+
 // A line over the pass's chunk size goes out before the message ends: that message
 // stays as it is, and the log says so.
 TEST_F(MboxAttachmentsTest, AMessageWithAHugeLineIsLeftAsItIs)
