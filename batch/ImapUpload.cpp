@@ -22,8 +22,14 @@ namespace {
 struct StagedFolder {
     std::vector<std::string> components; // below the top folder
     std::string path;
-    std::vector<std::string> messages; // paths, in name order
+    std::vector<std::string> messages; // paths, oldest first
 };
+
+std::vector<std::string> keywordsOf(const std::string& maildir)
+{
+    const auto text = readSmallFile(joinPath(maildir, "dovecot-keywords"), 64 * 1024);
+    return text ? parseMaildirKeywords(*text) : std::vector<std::string>();
+}
 
 // The messages of a Maildir folder, oldest first (a message's file time is its date),
 // by name where the times are equal.
@@ -184,6 +190,8 @@ private:
         tally.messages = staged.messages.size();
         reporter_.statusText("Uploading \"" + tally.name + "\" (" + std::to_string(staged.messages.size()) + " messages)...");
         std::map<std::string, std::uint32_t> copies; // digest -> copies seen in this folder
+        const std::vector<std::string> keywords = keywordsOf(staged.path);
+        bool keywordsAllowed = true;
         bool keepGoing = true;
         bool folderReady = false;
         for (std::size_t i = 0; i < staged.messages.size() && keepGoing; ++i) {
@@ -219,7 +227,9 @@ private:
                 continue;
             }
             const std::time_t date = modificationTime(path).value_or(0);
-            const ImapFlags flags = flagsFromMaildirName(fileName(path));
+            ImapFlags flags = flagsFromMaildirName(fileName(path), keywords);
+            if (!keywordsAllowed)
+                flags.keywords.clear();
             for (;;) {
                 ImapResult result;
                 if (!folderReady) {
@@ -267,6 +277,13 @@ private:
                     keepGoing = false;
                     break;
                 }
+                if (result.failure == ImapFailure::Refused && !flags.keywords.empty()) {
+                    // A server that takes no keywords of ours: the message goes without them.
+                    reporter_.logLine(result.text + "; uploading \"" + tally.name + "\" without keywords");
+                    keywordsAllowed = false;
+                    flags.keywords.clear();
+                    continue;
+                }
                 if (!folderReady) {
                     // The folder cannot be made: none of its messages can go anywhere.
                     reporter_.logLine(result.text);
@@ -306,7 +323,40 @@ private:
 
 } // namespace
 
-ImapFlags flagsFromMaildirName(std::string_view fileName)
+std::vector<std::string> parseMaildirKeywords(std::string_view text)
+{
+    std::vector<std::string> keywords;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t space = line.find(' ');
+        if (space == 0 || space > 2 || space == std::string_view::npos)
+            continue;
+        int index = 0;
+        bool digits = true;
+        for (char c : line.substr(0, space)) {
+            digits = digits && c >= '0' && c <= '9';
+            index = index * 10 + (c - '0');
+        }
+        const std::string_view name = line.substr(space + 1);
+        // An IMAP atom: no controls, blanks, specials or non-ASCII; "\\" starts a system flag.
+        const bool atom = !name.empty() && name.size() <= 128 && std::all_of(name.begin(), name.end(), [](char c) {
+            return c > 0x20 && c < 0x7F && std::string_view("(){%*\"\\]").find(c) == std::string_view::npos;
+        });
+        if (!digits || index > 25 || !atom)
+            continue;
+        if (keywords.size() <= static_cast<std::size_t>(index))
+            keywords.resize(static_cast<std::size_t>(index) + 1);
+        keywords[static_cast<std::size_t>(index)] = std::string(name);
+    }
+    return keywords;
+}
+
+ImapFlags flagsFromMaildirName(std::string_view fileName, const std::vector<std::string>& keywords)
 {
     ImapFlags flags;
     const std::size_t info = fileName.rfind(":2,");
@@ -319,7 +369,16 @@ ImapFlags flagsFromMaildirName(std::string_view fileName)
         case 'P': flags.forwarded = true; break;
         case 'D': flags.draft = true; break;
         case 'F': flags.flagged = true; break;
-        default: break;
+        default:
+            if (c >= 'a' && c <= 'z' && static_cast<std::size_t>(c - 'a') < keywords.size()
+                && !keywords[static_cast<std::size_t>(c - 'a')].empty()) {
+                const std::string& keyword = keywords[static_cast<std::size_t>(c - 'a')];
+                if (keyword == "$Forwarded")
+                    flags.forwarded = true;
+                else if (std::find(flags.keywords.begin(), flags.keywords.end(), keyword) == flags.keywords.end())
+                    flags.keywords.push_back(keyword);
+            }
+            break;
         }
     }
     return flags;

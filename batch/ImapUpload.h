@@ -55,8 +55,14 @@ public:
     virtual void logLine(const std::string& line) = 0;
 };
 
-/// The flags that a Maildir file name's ":2," suffix gives (S, R, P, D, F).
-ImapFlags flagsFromMaildirName(std::string_view fileName);
+/// The flags that a Maildir file name's ":2," suffix gives (S, R, P, D, F), and for
+/// the letters a to z the keywords of the folder's dovecot-keywords file.
+ImapFlags flagsFromMaildirName(std::string_view fileName, const std::vector<std::string>& keywords = {});
+
+/// The keywords of a dovecot-keywords file ("0 $Label1" a line; index 0 to 25 gives the
+/// letters a to z), empty where a letter has none. Lines that are not such an entry,
+/// and names that are not IMAP atoms, are passed over.
+std::vector<std::string> parseMaildirKeywords(std::string_view text);
 
 /// The Message-ID field's value (unfolded, blanks trimmed) from a message's header;
 /// empty when it has none.

@@ -167,6 +167,15 @@ TEST(ImapUpload, FlagsMessageIdAndLineEnds)
         EXPECT_EQ(flags.flagged, c.flagged) << c.name;
     }
 
+    const std::vector<std::string> keywords =
+        parseMaildirKeywords("0 $label1\n2 Work\nx Bad\n26 TooFar\n3 has space\n4 \\Seen\n5 $Forwarded\n1 Pers\xC3\xB6nlich\n");
+    EXPECT_EQ(keywords, (std::vector<std::string>{"$label1", "", "Work", "", "", "$Forwarded"}));
+    const ImapFlags labelled = flagsFromMaildirName("1.M1.host:2,Sacaby", keywords);
+    EXPECT_TRUE(labelled.seen);
+    EXPECT_EQ(labelled.keywords, (std::vector<std::string>{"$label1", "Work"}));
+    EXPECT_TRUE(flagsFromMaildirName("1.M1.host:2,f", keywords).forwarded);
+    EXPECT_TRUE(flagsFromMaildirName("1.M1.host:2,f", keywords).keywords.empty());
+
     EXPECT_EQ(messageIdOf("Subject: x\nMessage-ID:  <a@b> \n\nbody"), "<a@b>");
     EXPECT_EQ(messageIdOf("message-id:\r\n <folded@b>\r\nTo: c\r\n\r\n"), "<folded@b>");
     EXPECT_EQ(messageIdOf("Subject: x\n\nMessage-ID: <in-body@b>\n"), "");

@@ -142,6 +142,18 @@ class ImapUpload(unittest.TestCase):
         self.assertEqual(len(self.folder_messages(client, "Eudora")), 7)
         client.logout()
 
+    def test_labels_go_up_as_keywords(self):
+        root = stage(os.path.join(self.dir, "stage"), {
+            "Labels": [(message_text(1), "Sa"), (message_text(2), "bc"), (message_text(3), "")]})
+        with open(os.path.join(root, ".Labels", "dovecot-keywords"), "w") as f:
+            f.write("0 $label1\n1 Work\n2 $Forwarded\n")
+        result = self.run_cli(root, top="Keywords")
+        self.assertEqual(result.returncode, 0, result.stderr + result.stdout)
+        client = self.connect()
+        self.assertEqual([m[0] for m in self.folder_messages(client, "Keywords.Labels")],
+                         [{"\\Seen", "$label1"}, {"Work", "$Forwarded"}, set()])
+        client.logout()
+
     def test_starttls_and_plain_text_on_this_machine(self):
         root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(1), "S"), (message_text(2), "")]})
         for label, extra in [("StartTls", ()), ("Plain", ("--imap-plain",))]:
