@@ -5,6 +5,7 @@
 #include "engine/MessagePieces.h"
 #include "engine/HeaderEncoder.h"
 #include "engine/MessageDecoder.h"
+#include "engine/AutomaticEncoding.h"
 #include "engine/TextLines.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
@@ -365,6 +366,31 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
     return false;
 }
 
+// A message labelled with a charset that does not read ASCII as ASCII (UTF-7, HZ,
+// ISO-2022-KR, UTF-16; ISO-2022-JP aside) cannot be decoded whole like the others: it
+// is left as it is, its label kept, logged and counted as not converted.
+bool keptInItsCharset(std::string_view message, std::uint64_t headerLength)
+{
+    const std::string_view declared = declaredCharset(message.substr(0, std::min<std::uint64_t>(headerLength, message.size())));
+    if (declared.empty())
+        return false;
+    // Named here too, for a platform that lacks them.
+    static constexpr std::string_view kStateful[] = {"utf-7", "unicode-1-1-utf-7", "hz-gb-2312", "iso-2022-kr",
+                                                     "iso-2022-cn", "iso-2022-cn-ext"};
+    const std::string_view bare = declared.substr(declared.rfind('/') == std::string_view::npos ? 0 : declared.rfind('/') + 1);
+    const bool stateful = std::any_of(std::begin(kStateful), std::end(kStateful), [bare](std::string_view name) {
+        return bare.size() == name.size() && std::equal(bare.begin(), bare.end(), name.begin(), [](char a, char b) {
+                   return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
+               });
+    });
+    const EncodingId named = namedEncoding(declared);
+    constexpr EncodingId kISO2022JP = 21; // read by its own codec, ASCII included
+    if (!stateful && (named == kEncodingNone || named == kISO2022JP || isAsciiCompatible(named)))
+        return false;
+    logMessage(formatMessage("Message left in its charset \"%1\": it is not converted from it", {std::string(declared)}));
+    return true;
+}
+
 // convertMessageAppend's work: the converted bytes are written after the first `base`
 // bytes of `result`, which stay; on false what follows them is undefined.
 bool convertAfter(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
@@ -373,6 +399,8 @@ bool convertAfter(std::string_view message, std::uint64_t headerLength, const Co
     WorkingBuffers& buffers = t_buffers;
     const BufferTrim trim{buffers};
     mailbox.lastReason = UnconvertedReason::Undecodable;
+    if (keptInItsCharset(message, headerLength))
+        return false;
 
     std::u16string& text = buffers.text;
     ContentType contentType = ContentType::None;

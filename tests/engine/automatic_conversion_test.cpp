@@ -1,10 +1,12 @@
 // Message conversion with the Automatic source encoding and encoded header fields.
 #include "engine/MessageConverter.h"
+#include "platform/Log.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarnwick {
 namespace {
@@ -85,6 +87,51 @@ TEST(AutomaticConversion, ReasonsForUnconvertedMessages)
     asciiOnly.charsetNames = {"us-ascii"};
     EXPECT_EQ(convert(message, asciiOnly).reason, UnconvertedReason::NoFittingCharset);
     EXPECT_EQ(convert(message, automaticOptions()).reason, UnconvertedReason::None);
+}
+
+// A charset that does not read ASCII as ASCII: the message stays as it is, its label
+// with it, and is counted; ISO-2022-JP and a mere 7-bit message still convert.
+TEST(AutomaticConversion, MessagesInStatefulOrWideCharsetsKeepTheirLabel)
+{
+    const std::string from = "From x Mon Jan 01 00:00:00 2001\r\nSubject: x\r\n";
+    struct Case {
+        const char* charset;
+        std::string body;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"ISO-2022-KR", "\x1b$)C\x0e!!\x0f abc", true},
+        {"UTF-7", "Hi Mom -+Jjo--!", true},
+        {"utf-7", "x", true},
+        {"HZ-GB-2312", "~{<:Ky2;S{#,~}", true},
+        {"utf-16", "abc", true},
+        {"\"iso-2022-cn\"", "abc", true},
+        {"iso-2022-jp", "\x1b$B$3$s\x1b(B", false},
+        {"us-ascii", "abc", false},
+        {"x-unknown", "abc", false},
+    };
+    for (const ConversionOptions& options : {automaticOptions(), [] {
+                                                 ConversionOptions fixed = automaticOptions();
+                                                 fixed.sourceEncoding = kEncodingISOLatin1;
+                                                 return fixed;
+                                             }()}) {
+        for (const Case& c : cases) {
+            std::vector<std::string> log;
+            setLogSink([&log](std::string_view line) { log.emplace_back(line); });
+            const Outcome outcome = convert(from + "Content-Type: text/plain; charset=" + c.charset + "\r\n\r\n" + c.body + "\r\n", options);
+            setLogSink({});
+            EXPECT_EQ(!outcome.bytes, c.kept) << c.charset;
+            if (!c.kept) {
+                EXPECT_TRUE(log.empty()) << c.charset;
+                continue;
+            }
+            EXPECT_EQ(outcome.reason, UnconvertedReason::Undecodable) << c.charset;
+            std::string bare = c.charset;
+            std::erase(bare, '"');
+            ASSERT_EQ(log.size(), 1u) << c.charset;
+            EXPECT_EQ(log.front(), "Message left in its charset \"" + bare + "\": it is not converted from it");
+        }
+    }
 }
 
 TEST(AutomaticConversion, NoBreakSpacesFollowTheChosenEncoding)
