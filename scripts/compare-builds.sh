@@ -3,13 +3,14 @@
 # several option sets and every output must be byte-identical. Use it with a binary
 # saved before a change that must not alter the bytes written.
 #
-#   scripts/compare-builds.sh OLD_CLI NEW_CLI CORPUS.mbx...
+#   scripts/compare-builds.sh OLD_CLI NEW_CLI [CORPUS.mbx...]
 #
-# Corpora: python3 bench/gen_corpus.py --size-mb N --profile mac|win|ja|mixed --seed S OUT
+# Without corpora it makes four with bench/gen_corpus.py (profiles mac, win, ja, mixed,
+# 2 MiB each, seed 5); more: python3 bench/gen_corpus.py --size-mb N --profile P --seed S OUT
 set -euo pipefail
 
-if (($# < 3)); then
-  echo "usage: $0 OLD_CLI NEW_CLI CORPUS.mbx..." >&2
+if (($# < 2)); then
+  echo "usage: $0 OLD_CLI NEW_CLI [CORPUS.mbx...]" >&2
   exit 2
 fi
 old=$1 new=$2
@@ -18,6 +19,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 mkdir -p "$HOME"
+if (($# == 0)); then
+  for profile in mac win ja mixed; do
+    python3 "$(dirname "$0")/../bench/gen_corpus.py" --size-mb 2 --profile "$profile" --seed 5 "$work/$profile.mbx" >/dev/null
+    set -- "$@" "$work/$profile.mbx"
+  done
+fi
 
 option_sets=(
   "--no-convert-encodings --no-crlf --no-complement-dates --no-add-empty-lines"

@@ -26,7 +26,7 @@ SETS = {
     "fixtures": ("Windows Eudora Folder", "Mac Eudora Folder", {
         "Minutes and budget": ([("attach/budget-2011.csv", False), ("attach/Meeting minutes", False)],
                                [("Attachments Folder/budget-2011.csv", False), ("Attachments Folder/Untitled", False)]),
-        "Appointment reminder from Lakeside Dental Care": ([("Embedded/Appointment reminder from Lakes.jpg", True)],
+        "Your check-up reminder from Lakeside Dental Care": ([("Embedded/Your check-up reminder from Lak.jpg", True)],
                                                            [("Parts Folder/Untitled", True)]),
         "Saturday ride": ([("attach/route 3-12.htm", False)], [("Attachments Folder/route 3:12", False)]),
         "The harbour from the hill": ([("Embedded/harbour.png", True)], [("Parts Folder/harbour.png", True)]),

@@ -109,7 +109,7 @@ def messages(system):
     dental_body = ('<x-html><!x-stuff-for-pete base="" src="" id="1" charset="UTF-8"> ' if mac else "<x-html>")
     m3 = (received("mailer.lakeside.example", "203.0.113.9", sent)
           + ["From: Lakeside Dental Care <reminders@lakeside.example>", "To: ruth@example.net",
-             "Subject: Appointment reminder from Lakeside Dental Care", "MIME-Version: 1.0",
+             "Subject: Your check-up reminder from Lakeside Dental Care", "MIME-Version: 1.0",
              "Content-Type: multipart/related; ", '\tboundary="----=_Part_5521_90211.1300284000000"',
              "Date: " + sent, "Content-Length: 4120", "Lines: 71", "Status:   "],
           [dental_body, "<html><body><p>Dear Ruth, your check-up is on Monday 21 March at 10:15.</p>",
@@ -149,7 +149,7 @@ WIN_LINES = [
     ['Attachment Converted: "%sbudget-2011.csv"' % WIN_ATTACH, "",
      'Attachment Converted: "%sMeeting minutes"' % WIN_ATTACH],
     [],
-    ["Embedded Content: Appointment reminder from Lakes.jpg: 00000001,5a1c33e0,00000000,00000000"],
+    ["Embedded Content: Your check-up reminder from Lak.jpg: 00000001,5a1c33e0,00000000,00000000"],
     ['Attachment Converted: "%sroute 3-12.htm"' % WIN_ATTACH],
     ["Embedded Content: harbour.png: 00000001,2b7e1516,00000000,00000000"],
 ]
@@ -267,7 +267,7 @@ def write_windows():
     write(WIN, "attach/budget-2011.csv", BUDGET)
     write(WIN, "attach/Meeting minutes", MINUTES)
     write(WIN, "attach/route 3-12.htm", ROUTE_HTML)
-    write(WIN, "Embedded/Appointment reminder from Lakes.jpg", REMINDER_JPEG)
+    write(WIN, "Embedded/Your check-up reminder from Lak.jpg", REMINDER_JPEG)
     write(WIN, "Embedded/harbour.png", HARBOUR_PNG)
 
     # Eudora's own files that are not mail.
