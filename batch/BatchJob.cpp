@@ -4,9 +4,11 @@
 #include "batch/ConversionSettings.h"
 #include "batch/EudoraTree.h"
 #include "batch/JobSummary.h"
+#include "batch/MaildirNaming.h"
 #include "batch/TocLookup.h"
 #include "engine/CharsetCandidates.h"
 #include "engine/LegacyEncodings.h"
+#include "engine/MaildirWriter.h"
 #include "engine/MboxConverter.h"
 #include "engine/MessageConverter.h"
 #include "platform/FileSystem.h"
@@ -98,6 +100,7 @@ public:
         useRecords_ = store.boolValue(keys::kUseEudoraRecords);
         keepGoing_ = store.boolValue(keys::kKeepGoing);
         treeLayout_ = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "tree";
+        maildir_ = store.stringValue(keys::kOutputFormat).value_or(std::string()) == "maildir";
 
         {
             // What the job logs reaches the front end too, for its full account.
@@ -164,6 +167,13 @@ private:
                 convertFolder(source, destination);
             else
                 convertIntoFolder(source, destination);
+        } else if (destinationType == EntryType::None && maildir_) {
+            // The new folder is the mailbox's Maildir.
+            MaildirFolder folder;
+            if (const int error = folder.create(destination); error != 0)
+                fail(claimFailure(destination, error));
+            else
+                convertSingleFile(source, folder);
         } else if (destinationType == EntryType::None) {
             // Created exclusively: a dangling link or a file that appeared since the
             // test is never followed or truncated.
@@ -183,6 +193,15 @@ private:
 
     void convertIntoFolder(const std::string& source, const std::string& destination)
     {
+        if (maildir_) {
+            MaildirFolder folder;
+            const MaildirClaim claim = claimMaildir(destination, {mailFolderName(fileName(source))}, treeLayout_, folder);
+            if (claim.claimed())
+                convertSingleFile(source, folder);
+            else
+                fail(claimFailure(claim.path, claim.error));
+            return;
+        }
         const OutputClaim claim = claimOutputFile(destination, fileName(source));
         if (claim.claimed())
             convertSingleFile(source, claim.path, claim.identity);
@@ -232,11 +251,9 @@ private:
         return *attachmentSearch_;
     }
 
-    // Converts one input into its claimed output with the options the store holds now,
-    // then removes the claim when the conversion failed or wrote nothing, and notes the
-    // mailbox (`displayName`) in the summary. False when the job stops here.
-    bool convertInto(const std::string& inputPath, const std::string& outputPath, const FileIdentity& claim,
-                     LinkPolicy inputLinks, const std::string& displayName)
+    // The options for one input, as the store holds them now, with its attachment
+    // folders and index; the job's charset candidates are made from the first.
+    ConversionOptions optionsFor(const std::string& inputPath)
     {
         ConversionOptions options = readConversionOptions(SettingsStore::instance());
         if (options.putBackAttachments)
@@ -245,18 +262,34 @@ private:
             options.messageIndex = messageIndexFor(inputPath);
         if (!candidates_)
             candidates_.emplace(options.charsetNames);
+        return options;
+    }
+
+    // Converts one input into its claimed output with the options the store holds now,
+    // then removes the claim when the conversion failed or wrote nothing, and notes the
+    // mailbox (`displayName`) in the summary. False when the job stops here.
+    bool convertInto(const std::string& inputPath, const std::string& outputPath, const FileIdentity& claim,
+                     LinkPolicy inputLinks, const std::string& displayName)
+    {
+        const ConversionOptions options = optionsFor(inputPath);
         CharsetCandidates& candidates = *candidates_;
         ConversionControl control{inputLinks, &stopsAtOnce_, claim};
         control.progress = [this](std::uint64_t done, std::uint64_t total) { fileProgress(done, total); };
         const ConversionResult result = convertMbox(inputPath, outputPath, options, candidates, control);
+        // The claim is still in place when nothing was written (a failure, an empty
+        // input, one that is no mailbox): it goes, unless something else took its place.
+        removeFile(outputPath, claim);
+        return noteConversion(result, displayName);
+    }
+
+    // Notes a conversion's outcome in the summary. False when the job stops here.
+    bool noteConversion(const ConversionResult& result, const std::string& displayName)
+    {
         const std::uint64_t unconverted = result.unconverted.undecodable + result.unconverted.unfitting;
         summary_.undecodableMessages += result.unconverted.undecodable;
         summary_.unfittingMessages += result.unconverted.unfitting;
         finishFile();
         summary_.attachments.add(result.attachments);
-        // The claim is still in place when nothing was written (a failure, an empty
-        // input, one that is no mailbox): it goes, unless something else took its place.
-        removeFile(outputPath, claim);
         if (!result.succeeded) {
             // Stopped at once: the mailbox under way is abandoned, not a failure.
             if (stopsAtOnce_.load())
@@ -268,6 +301,29 @@ private:
         else if (result.messages > 0)
             summary_.mailboxes.push_back({displayName, result.messages, unconverted});
         return true;
+    }
+
+    // Converts one input into the new Maildir `folder`, as convertInto does for a file;
+    // the folder goes again when nothing was delivered into it.
+    bool convertIntoMaildir(const std::string& inputPath, MaildirFolder& folder, LinkPolicy inputLinks,
+                            const std::string& displayName)
+    {
+        const ConversionOptions options = optionsFor(inputPath);
+        ConversionControl control{inputLinks, &stopsAtOnce_, std::nullopt};
+        control.progress = [this](std::uint64_t done, std::uint64_t total) { fileProgress(done, total); };
+        const MaildirResult maildir = convertMaildir(inputPath, folder, options, *candidates_, control);
+        const ConversionResult& result = maildir.conversion;
+        if (!result.succeeded || folder.delivered() == 0)
+            folder.discard();
+        return noteConversion(result, displayName);
+    }
+
+    void convertSingleFile(const std::string& source, MaildirFolder& folder)
+    {
+        reporter_.statusText(translate("Processing \"%1\"...", {fileName(source)}));
+        progress_.files = 1;
+        startFile(source);
+        convertIntoMaildir(source, folder, LinkPolicy::Follow, fileName(source));
     }
 
     void convertSingleFile(const std::string& source, const std::string& output, const FileIdentity& claim)
@@ -393,6 +449,34 @@ private:
         return claim;
     }
 
+    // One mailbox of a folder walk into a Maildir of its own. False when the job stops.
+    bool convertFolderMailbox(const std::string& destination, const std::string& relativeName,
+                              const std::string& inputPath, const FilePlan& plan, DirectoryWalker& walker)
+    {
+        std::vector<std::string> path = plan.outputPath;
+        path.back() = mailFolderName(path.back());
+        MaildirFolder folder;
+        const MaildirClaim claim = claimMaildir(destination, path, treeLayout_, folder);
+        for (const std::string& made : claim.createdFolders)
+            skipWalking(walker, made);
+        if (!claim.claimed()) {
+            fail(claimFailure(claim.path, claim.error));
+            return false;
+        }
+        skipWalking(walker, claim.path);
+        reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
+        startFile(inputPath);
+        return convertIntoMaildir(inputPath, folder, LinkPolicy::Refuse, useRecords_ ? plan.displayName : relativeName);
+    }
+
+    // A folder the job made is never walked (it may lie inside the source).
+    static void skipWalking(DirectoryWalker& walker, const std::string& folder)
+    {
+        struct stat made {};
+        if (::lstat(folder.c_str(), &made) == 0)
+            walker.skipSubtree(made.st_dev, made.st_ino);
+    }
+
     void convertFolder(const std::string& source, const std::string& destination)
     {
         struct stat sourceStat {};
@@ -441,6 +525,11 @@ private:
             }
             if (useRecords_ && passedOver(inputPath, plan))
                 continue;
+            if (maildir_) {
+                if (!convertFolderMailbox(destination, relativeName, inputPath, plan, walker))
+                    return;
+                continue;
+            }
             const std::optional<OutputClaim> claim = claimOutput(destination, plan.outputPath, walker);
             if (!claim) {
                 startFile(inputPath); // counted as done with, unconverted
@@ -475,6 +564,7 @@ private:
     NameNumbers nameNumbers_; // outputs of one name are numbered on from the last
     bool useRecords_ = false;
     bool treeLayout_ = false;
+    bool maildir_ = false; // Maildir folders rather than mbox files
     bool keepGoing_ = false;
     // One candidate list per job, from the options of its first file.
     std::optional<CharsetCandidates> candidates_;

@@ -19,6 +19,7 @@ enum OptionCode : int {
     kSourceEncoding,
     kCharsets,
     kLayout,
+    kFormat,
     kListEncodings,
     kAttachmentsFolder,
     kKeepGoing,
@@ -58,6 +59,7 @@ std::vector<option> longOptions()
         {"source-encoding", required_argument, nullptr, kSourceEncoding},
         {"charsets", required_argument, nullptr, kCharsets},
         {"layout", required_argument, nullptr, kLayout},
+        {"format", required_argument, nullptr, kFormat},
         {"list-encodings", no_argument, nullptr, kListEncodings},
         {"attachments-folder", required_argument, nullptr, kAttachmentsFolder},
         {"keep-going", no_argument, nullptr, kKeepGoing},
@@ -176,6 +178,11 @@ ParseResult parseCommandLine(int argc, char** argv)
                 return usageError(std::string("unknown layout '") + optarg + "' (flat or tree)");
             line.settings.emplace_back(std::string(keys::kOutputLayout), std::string(optarg));
             break;
+        case kFormat:
+            if (std::string_view(optarg) != "mbox" && std::string_view(optarg) != "maildir")
+                return usageError(std::string("unknown format '") + optarg + "' (mbox or maildir)");
+            line.settings.emplace_back(std::string(keys::kOutputFormat), std::string(optarg));
+            break;
         case ':':
             return usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
         case '?':
@@ -189,6 +196,16 @@ ParseResult parseCommandLine(int argc, char** argv)
             break;
         }
     }
+    // Maildir files end their lines with LF, as the programs that read them write them,
+    // unless this line asks for CR LF itself.
+    const auto given = [&line](std::string_view key) {
+        return std::any_of(line.settings.begin(), line.settings.end(), [key](const auto& setting) { return setting.first == key; });
+    };
+    const auto lastFormat = std::find_if(line.settings.rbegin(), line.settings.rend(),
+                                         [](const auto& setting) { return setting.first == keys::kOutputFormat; });
+    if (lastFormat != line.settings.rend() && std::get<std::string>(lastFormat->second) == "maildir"
+        && !given(keys::kConvertLineEndings))
+        line.settings.emplace_back(std::string(keys::kConvertLineEndings), false);
     if (!attachmentFolders.empty())
         line.settings.emplace_back(std::string(keys::kAttachmentFolders), std::move(attachmentFolders));
     for (int i = optind; i < argc; ++i)
@@ -250,6 +267,14 @@ saved by the Tarnwick window, else the default):
   --layout flat|tree        flat: one file per mailbox, ":" joining folder
                             names; tree: mailboxes in nested folders named
                             after the Eudora folders
+  --format mbox|maildir     mbox: one mbox file per mailbox (the default);
+                            maildir: one Maildir folder per mailbox, each
+                            message a file with its read, replied and
+                            forwarded marks in its name and its date as its
+                            file time; with --layout flat the folders are
+                            Dovecot's Maildir++ (".Work.Project Alpha"),
+                            with --layout tree plain nested folders; lines
+                            end with LF unless --crlf is given
   --encode-headers, --no-encode-headers
                             write non-ASCII header text as RFC 2047
                             encoded-words (default on)

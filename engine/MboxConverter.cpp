@@ -554,6 +554,8 @@ public:
             counts_ = parallel.counts;
         if (options_.crlfLineEndings)
             setTerminator("\r\n");
+        else if (options_.lfLineEndings)
+            setTerminator("\n");
         dateSatisfied_ = !options_.complementDateHeaders;
     }
 

@@ -272,4 +272,22 @@ bool appendSeparatorDate(std::string_view separatorContents, std::string& out)
     return appendFormattedDate(separatorDateText(separatorContents), out);
 }
 
+std::optional<std::int64_t> separatorInstant(std::string_view separatorContents)
+{
+    const std::string_view text = separatorDateText(separatorContents);
+    DateFields date;
+    if (text.empty() || !readDate(text, date))
+        return std::nullopt;
+    if (date.offsetText.empty() && !resolveLocalTime(date))
+        return std::nullopt;
+    // Days since 1970-01-01 of the civil date (proleptic Gregorian calendar).
+    const std::int64_t year = date.month <= 2 ? date.year - 1 : date.year;
+    const std::int64_t era = year / 400;
+    const std::int64_t yearOfEra = year - era * 400;
+    const std::int64_t dayOfYear = (153 * (date.month + (date.month > 2 ? -3 : 9)) + 2) / 5 + date.day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t days = era * 146097 + dayOfEra - 719468;
+    return days * 86400 + date.hour * 3600 + date.minute * 60 + date.second - date.offsetSeconds;
+}
+
 } // namespace tarnwick

@@ -20,6 +20,8 @@
 //   library and printed as the time it becomes, with the offset in force then.
 // Anything else, and any byte above 0x7F, gives no date.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,5 +38,9 @@ bool appendFormattedDate(std::string_view dateText, std::string& out);
 
 /// separatorDateText then appendFormattedDate.
 bool appendSeparatorDate(std::string_view separatorContents, std::string& out);
+
+/// The instant (seconds since 1970, UTC) of a separator line's date, read as
+/// appendSeparatorDate reads it; none when it gives no date.
+std::optional<std::int64_t> separatorInstant(std::string_view separatorContents);
 
 } // namespace tarnwick

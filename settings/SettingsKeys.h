@@ -21,6 +21,9 @@ inline constexpr std::string_view kAttachmentFolders = "AttachmentFolders";
 inline constexpr std::string_view kUseEudoraRecords = "UseEudoraRecords";
 /// string: "flat" (one file per mailbox, ":" joining folder names) or "tree" (nested folders).
 inline constexpr std::string_view kOutputLayout = "OutputLayout";
+/// string: "mbox" (one mbox file per mailbox) or "maildir" (one Maildir folder per mailbox;
+/// with OutputLayout "tree" in nested folders, else in Dovecot's Maildir++ form).
+inline constexpr std::string_view kOutputFormat = "OutputFormat";
 /// bool: non-ASCII header text as RFC 2047 encoded-words.
 inline constexpr std::string_view kEncodeHeaders = "EncodeHeaders";
 /// bool: leave out the Content-Length: and Lines: headers Eudora kept from the mail as it arrived.

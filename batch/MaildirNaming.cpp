@@ -1,0 +1,142 @@
+#include "batch/MaildirNaming.h"
+
+#include "batch/OutputNaming.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace tarnwick {
+namespace {
+
+constexpr int kLastNumber = 100000;
+
+// The next code point of UTF-8 `text` at `at`, which moves past it; U+FFFD for a byte
+// that begins no well-formed sequence.
+char32_t nextCodePoint(std::string_view text, std::size_t& at)
+{
+    const auto lead = static_cast<unsigned char>(text[at++]);
+    if (lead < 0x80)
+        return lead;
+    int length = lead >= 0xF0 && lead <= 0xF4 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : -1;
+    if (lead > 0xF4)
+        length = -1;
+    if (length < 0 || at + static_cast<std::size_t>(length) > text.size())
+        return U'\uFFFD';
+    char32_t value = lead & (0x3F >> length);
+    for (int i = 0; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]);
+        if ((next & 0xC0) != 0x80)
+            return U'\uFFFD';
+        value = (value << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not characters.
+    const char32_t least[] = {0, 0x80, 0x800, 0x10000};
+    if (value < least[length] || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)
+        return U'\uFFFD';
+    at += static_cast<std::size_t>(length);
+    return value;
+}
+
+void appendBase64(const std::u16string& units, std::string& out)
+{
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (const char16_t unit : units) {
+        bits = (bits << 16) | unit;
+        count += 16;
+        while (count >= 6) {
+            count -= 6;
+            out += kAlphabet[(bits >> count) & 0x3F];
+        }
+    }
+    if (count > 0)
+        out += kAlphabet[(bits << (6 - count)) & 0x3F];
+}
+
+} // namespace
+
+std::string mailFolderName(std::string_view mailboxName)
+{
+    constexpr std::string_view kExtension = ".mbx";
+    if (mailboxName.size() > kExtension.size()) {
+        const std::string_view tail = mailboxName.substr(mailboxName.size() - kExtension.size());
+        if (std::equal(tail.begin(), tail.end(), kExtension.begin(), [](char a, char b) { return (a | 0x20) == b; }))
+            mailboxName.remove_suffix(kExtension.size());
+    }
+    return std::string(mailboxName);
+}
+
+std::string modifiedUtf7(std::string_view name)
+{
+    std::string out;
+    std::u16string pending;
+    auto flush = [&] {
+        if (pending.empty())
+            return;
+        out += '&';
+        appendBase64(pending, out);
+        out += '-';
+        pending.clear();
+    };
+    for (std::size_t at = 0; at < name.size();) {
+        const char32_t c = nextCodePoint(name, at);
+        if (c >= 0x20 && c <= 0x7E) {
+            flush();
+            out += c == U'&' ? std::string("&-") : std::string(1, static_cast<char>(c));
+        } else if (c >= 0x10000) {
+            pending += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            pending += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            pending += static_cast<char16_t>(c);
+        }
+    }
+    flush();
+    return out;
+}
+
+std::string maildirPlusName(const std::vector<std::string>& path)
+{
+    std::string name;
+    for (std::string component : path) {
+        std::replace(component.begin(), component.end(), '.', '_');
+        std::replace(component.begin(), component.end(), '/', '_');
+        name += '.';
+        name += modifiedUtf7(component);
+    }
+    return name;
+}
+
+MaildirClaim claimMaildir(const std::string& destination, const std::vector<std::string>& path, bool nested,
+                          MaildirFolder& folder)
+{
+    MaildirClaim claim;
+    std::string parent = destination;
+    std::vector<std::string> names = path;
+    if (nested) {
+        const FolderPath made = createFolderPath(destination, {path.begin(), path.end() - 1});
+        claim.createdFolders = made.created;
+        if (!made.failedPath.empty()) {
+            claim.path = made.failedPath;
+            claim.error = made.error;
+            return claim;
+        }
+        parent = made.path;
+        names = {path.back()};
+    } else if (const int error = MaildirFolder::completeRoot(destination); error != 0) {
+        claim.path = destination;
+        claim.error = error;
+        return claim;
+    }
+    const std::string last = names.back();
+    for (int number = 2;; ++number) {
+        claim.path = joinPath(parent, nested ? names.back() : maildirPlusName(names));
+        claim.error = folder.create(claim.path);
+        if (claim.error != EEXIST || number > kLastNumber)
+            return claim;
+        names.back() = last + "_" + std::to_string(number);
+    }
+}
+
+} // namespace tarnwick

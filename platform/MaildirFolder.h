@@ -1,0 +1,74 @@
+#pragma once
+// One Maildir folder being filled: each message is written to a new file in tmp/,
+// made durable, given its file time and only then renamed into cur/ under a unique
+// name that no existing entry has, so cur/ never holds a partial message and nothing
+// is ever overwritten. The file writes go through outputCalls().
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+class MaildirFolder {
+public:
+    MaildirFolder() = default;
+    MaildirFolder(const MaildirFolder&) = delete;
+    MaildirFolder& operator=(const MaildirFolder&) = delete;
+
+    /// Makes `path` a new Maildir: the folder itself (which must not exist yet, EEXIST
+    /// otherwise) and its tmp, new and cur folders. Returns 0 or the errno of the
+    /// failure; a folder it made before failing is removed again.
+    int create(const std::string& path);
+
+    /// Makes the tmp, new and cur folders in the existing folder `path` where they are
+    /// missing (the root of a Maildir++ tree). Returns 0 or the errno of the failure.
+    static int completeRoot(const std::string& path);
+
+    /// The folder made by create().
+    const std::string& path() const { return path_; }
+
+    /// Makes every later delivery refuse (ECANCELED) once `*stop` is true.
+    void stopWhen(const std::atomic<bool>* stop) { stop_ = stop; }
+
+    /// Writes one message with the info flags `flags` (already in order, such as "RS")
+    /// and, when given, the file time `instant` (seconds since 1970). False (with
+    /// error()) on failure: its file in tmp/ is removed, cur/ is unchanged.
+    bool deliver(std::string_view message, std::string_view flags, std::optional<std::int64_t> instant);
+
+    /// Writes Dovecot's keyword list ("0 name" per line, in letter order) as the
+    /// folder's dovecot-keywords file, durably, beside the messages. False (with
+    /// error()) on failure.
+    bool writeKeywords(const std::vector<std::string>& keywords);
+
+    /// Makes the renames into cur/ durable (fsync of the folder). False (with error()).
+    bool finish();
+
+    /// Removes every message delivered here, the keyword list, then the folders that
+    /// create() made (those left empty). For a conversion that failed or was stopped.
+    void discard();
+
+    /// Messages delivered so far.
+    std::uint64_t delivered() const { return delivered_; }
+
+    int error() const { return error_; }
+    /// The system's description of the last failure (strerror).
+    std::string errorText() const;
+
+private:
+    bool fail(int error);
+    bool writeDurably(const std::string& path, std::string_view bytes, std::optional<std::int64_t> instant);
+
+    std::string path_;
+    std::string token_;       // in every name delivered here, and in no other
+    std::string host_;        // the host name as Maildir names carry it
+    std::uint64_t counter_ = 0;
+    std::uint64_t delivered_ = 0;
+    int error_ = 0;
+    const std::atomic<bool>* stop_ = nullptr;
+};
+
+} // namespace tarnwick

@@ -1,0 +1,81 @@
+// Maildir folder names: a mailbox's extension left out, IMAP's modified UTF-7 (expected
+// values from RFC 3501 and Python's UTF-16 and base64 codecs), Dovecot's Maildir++ form,
+// and claiming a Maildir folder that never takes an existing name.
+#include "batch/MaildirNaming.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
+namespace tarnwick {
+namespace {
+
+TEST(MaildirNaming, NamesAsDovecotReadsThem)
+{
+    const struct { const char* input; const char* expected; } utf7[] = {
+        {"In", "In"},
+        {"W\xC3\xB6rk & Play", "W&APY-rk &- Play"},
+        {"~peter/mail/\xE5\x8F\xB0\xE5\x8C\x97/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "~peter/mail/&U,BTFw-/&ZeVnLIqe-"},
+        {"Caf\xC3\xA9", "Caf&AOk-"},
+        {"a\xF0\x9F\x98\x80" "b", "a&2D3eAA-b"},
+        {"Tab\there", "Tab&AAk-here"},
+        {"bad \xFF byte", "bad &,,0- byte"},          // U+FFFD
+        {"cut \xE6\x97", "cut &,,3,,Q-"},              // two bytes that begin no whole character
+        {"overlong \xC0\xAF", "overlong &,,3,,Q-"},
+    };
+    for (const auto& c : utf7)
+        EXPECT_EQ(modifiedUtf7(c.input), c.expected) << c.input;
+
+    EXPECT_EQ(maildirPlusName({"In"}), ".In");
+    EXPECT_EQ(maildirPlusName({"Work", "Project Alpha"}), ".Work.Project Alpha");
+    EXPECT_EQ(maildirPlusName({"v1.2", "a/b"}), ".v1_2.a_b");
+
+    const struct { const char* input; const char* expected; } names[] = {
+        {"In.mbx", "In"}, {"In.MBX", "In"}, {"In", "In"}, {".mbx", ".mbx"}, {"notes.txt", "notes.txt"}, {"a.Mbx", "a"},
+    };
+    for (const auto& c : names)
+        EXPECT_EQ(mailFolderName(c.input), c.expected) << c.input;
+}
+
+TEST(MaildirNaming, ClaimsANewFolderInEitherForm)
+{
+    char pattern[] = "/tmp/tarnwick-maildir-names.XXXXXX";
+    const std::string root = ::mkdtemp(pattern);
+    std::filesystem::create_directory(root + "/.In");
+    std::ofstream(root + "/.In_2") << "a file";
+
+    MaildirFolder plus;
+    const MaildirClaim first = claimMaildir(root, {"In"}, false, plus);
+    ASSERT_TRUE(first.claimed());
+    EXPECT_EQ(first.path, root + "/.In_3");
+    for (const char* part : {"/cur", "/new", "/tmp", "/.In_3/cur", "/.In_3/new", "/.In_3/tmp"})
+        EXPECT_TRUE(std::filesystem::is_directory(root + part)) << part;
+    EXPECT_EQ(std::ifstream(root + "/.In_2").get(), 'a');
+
+    MaildirFolder nested;
+    const MaildirClaim second = claimMaildir(root, {"Work", "Project Alpha"}, true, nested);
+    ASSERT_TRUE(second.claimed());
+    EXPECT_EQ(second.path, root + "/Work/Project Alpha");
+    EXPECT_EQ(second.createdFolders, std::vector<std::string>{root + "/Work"});
+    MaildirFolder again;
+    EXPECT_EQ(claimMaildir(root, {"Work", "Project Alpha"}, true, again).path, root + "/Work/Project Alpha_2");
+
+    // A file where a folder goes: the folder is numbered, as mbox outputs' folders are.
+    std::ofstream(root + "/File") << "x";
+    MaildirFolder beside;
+    const MaildirClaim numbered = claimMaildir(root, {"File", "Inside"}, true, beside);
+    ASSERT_TRUE(numbered.claimed());
+    EXPECT_EQ(numbered.path, root + "/File_2/Inside");
+
+    MaildirFolder blocked;
+    const MaildirClaim failed = claimMaildir(root + "/File", {"Inside"}, false, blocked);
+    EXPECT_FALSE(failed.claimed());
+    EXPECT_EQ(failed.path, root + "/File");
+    EXPECT_EQ(failed.error, ENOTDIR);
+    std::filesystem::remove_all(root);
+}
+
+} // namespace
+} // namespace tarnwick
