@@ -1,8 +1,10 @@
 #include "app/MainWindow.h"
 
+#include "app/AboutDialog.h"
 #include "app/Choosers.h"
 #include "app/JobRunner.h"
 #include "app/MailAccountDialog.h"
+#include "app/OpenLocation.h"
 #include "app/StatusSheet.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -27,7 +29,6 @@
 #include <QVBoxLayout>
 #include <QAction>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -570,15 +571,15 @@ void MainWindow::openDestination()
 {
     QFileInfo destination(pathText(standardizePath(pathBytes(m_destinationEdit->text()))));
     const QString folder = destination.isDir() ? destination.absoluteFilePath() : destination.absolutePath();
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    openOrShowLocation(this, QUrl::fromLocalFile(folder),
+                       tr("No file manager is set up on this computer to open the destination. Open it yourself, or copy its path:"));
 }
 
 void MainWindow::showAbout()
 {
-    QMessageBox::about(this, tr("About Tarnwick"),
-                       tr("<p><b>Tarnwick %1</b></p><p>Converts Eudora mailboxes into mbox files.</p>"
-                          "<p><a href=\"%2\">Read the README</a></p>")
-                           .arg(QStringLiteral(TARNWICK_VERSION), QStringLiteral(TARNWICK_README_URL)));
+    auto* about = new AboutDialog(this, QStringLiteral(TARNWICK_VERSION), QStringLiteral(TARNWICK_README_URL));
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
 }
 
 namespace {

@@ -72,4 +72,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Japanese interface needs Qt's own texts too (dialog buttons, file choosers).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
+# Open Destination and the README link go through xdg-open; without it the window
+# shows the path to copy instead.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 include(CPack)

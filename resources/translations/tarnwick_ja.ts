@@ -647,5 +647,25 @@
         <source>%1 of %2 files; this one %3 of %4</source>
         <translation>%2 ファイル中 %1 番目、このファイルは %4 中 %3</translation>
     </message>
+    <message>
+        <source>No file manager is set up on this computer to open the destination. Open it yourself, or copy its path:</source>
+        <translation>このコンピューターには変換先を開くファイルマネージャーが設定されていません。ご自分で開くか、パスをコピーしてください:</translation>
+    </message>
+    <message>
+        <source>Could Not Open</source>
+        <translation>開けませんでした</translation>
+    </message>
+    <message>
+        <source>Location</source>
+        <translation>場所</translation>
+    </message>
+    <message>
+        <source>Copy &amp;Path</source>
+        <translation>パスをコピー(&amp;P)</translation>
+    </message>
+    <message>
+        <source>No program is set up on this computer to open the README. Open it yourself, or copy its path:</source>
+        <translation>このコンピューターには README を開くプログラムが設定されていません。ご自分で開くか、パスをコピーしてください:</translation>
+    </message>
 </context>
 </TS>
