@@ -99,14 +99,18 @@ public:
 
         useRecords_ = store.boolValue(keys::kUseEudoraRecords);
         keepGoing_ = store.boolValue(keys::kKeepGoing);
-        treeLayout_ = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "tree";
+        const std::string layout = store.stringValue(keys::kOutputLayout).value_or(std::string());
+        thunderbirdLayout_ = layout == "thunderbird";
+        treeLayout_ = layout == "tree" || thunderbirdLayout_;
         maildir_ = store.stringValue(keys::kOutputFormat).value_or(std::string()) == "maildir";
 
         {
             // What the job logs reaches the front end too, for its full account.
             const LogCopy logCopy([this](std::string_view line) { reporter_.logLine(std::string(line)); });
-            if (checkSourceEncoding(readConversionOptions(store)))
+            if (checkSourceEncoding(readConversionOptions(store))) {
                 convertSourceInto(source, destination, !typedDestination.empty() && typedDestination.back() == '/');
+                completeSubFolders();
+            }
         }
 
         JobOutcome outcome = JobOutcome::Completed;
@@ -425,7 +429,15 @@ private:
         std::string folder = destination;
         std::string name;
         if (treeLayout_) {
-            const FolderPath made = createFolderPath(destination, {outputPath.begin(), outputPath.end() - 1});
+            std::vector<std::string> folders(outputPath.begin(), outputPath.end() - 1);
+            // Thunderbird keeps a folder's sub-folders in NAME.sbd beside its mailbox NAME.
+            if (thunderbirdLayout_) {
+                for (std::string& component : folders)
+                    component += ".sbd";
+            }
+            const FolderPath made = createFolderPath(destination, folders);
+            if (thunderbirdLayout_)
+                subFolders_.insert(subFolders_.end(), made.created.begin(), made.created.end());
             for (const std::string& created : made.created) {
                 struct stat createdStat {};
                 if (::lstat(created.c_str(), &createdStat) == 0)
@@ -436,7 +448,7 @@ private:
                 return std::nullopt;
             }
             folder = made.path;
-            name = outputPath.back();
+            name = thunderbirdLayout_ ? mailFolderName(outputPath.back()) : outputPath.back();
         } else {
             for (const std::string& component : outputPath)
                 name += (name.empty() ? "" : "/") + component;
@@ -475,6 +487,14 @@ private:
         struct stat made {};
         if (::lstat(folder.c_str(), &made) == 0)
             walker.skipSubtree(made.st_dev, made.st_ino);
+    }
+
+    // Each NAME.sbd made gets the mailbox NAME beside it that Thunderbird needs to show
+    // it, empty where no mailbox of that name was written.
+    void completeSubFolders()
+    {
+        for (const std::string& folder : subFolders_)
+            createExclusively(folder.substr(0, folder.size() - 4)); // taken already: the mailbox is there
     }
 
     void convertFolder(const std::string& source, const std::string& destination)
@@ -564,6 +584,8 @@ private:
     NameNumbers nameNumbers_; // outputs of one name are numbered on from the last
     bool useRecords_ = false;
     bool treeLayout_ = false;
+    bool thunderbirdLayout_ = false; // tree layout, folders as NAME.sbd and no extensions
+    std::vector<std::string> subFolders_; // the NAME.sbd folders made
     bool maildir_ = false; // Maildir folders rather than mbox files
     bool keepGoing_ = false;
     // One candidate list per job, from the options of its first file.

@@ -15,6 +15,8 @@ ConversionOptions readConversionOptions(const SettingsStore& store)
     options.charsetNames = store.stringListValue(keys::kCharsetNames).value_or(std::vector<std::string>{});
     options.processEudoraTags = store.boolValue(keys::kProcessEudoraTags);
     options.crlfLineEndings = store.boolValue(keys::kConvertLineEndings);
+    // Thunderbird writes its folders with LF.
+    options.lfLineEndings = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "thunderbird";
     options.complementDateHeaders = store.boolValue(keys::kComplementDateHeaders);
     options.addEmptyLines = store.boolValue(keys::kAddEmptyLines);
     options.replaceNoBreakSpaces = store.boolValue(keys::kReplaceNBSPWithSpaceInMacJapanese);

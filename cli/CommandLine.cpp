@@ -174,8 +174,8 @@ ParseResult parseCommandLine(int argc, char** argv)
             break;
         }
         case kLayout:
-            if (std::string_view(optarg) != "flat" && std::string_view(optarg) != "tree")
-                return usageError(std::string("unknown layout '") + optarg + "' (flat or tree)");
+            if (std::string_view(optarg) != "flat" && std::string_view(optarg) != "tree" && std::string_view(optarg) != "thunderbird")
+                return usageError(std::string("unknown layout '") + optarg + "' (flat, tree or thunderbird)");
             line.settings.emplace_back(std::string(keys::kOutputLayout), std::string(optarg));
             break;
         case kFormat:
@@ -196,15 +196,18 @@ ParseResult parseCommandLine(int argc, char** argv)
             break;
         }
     }
-    // Maildir files end their lines with LF, as the programs that read them write them,
-    // unless this line asks for CR LF itself.
+    // Maildir files and Thunderbird's folders end their lines with LF, as the programs
+    // that read them write them, unless this line asks for CR LF itself.
     const auto given = [&line](std::string_view key) {
         return std::any_of(line.settings.begin(), line.settings.end(), [key](const auto& setting) { return setting.first == key; });
     };
     const auto lastFormat = std::find_if(line.settings.rbegin(), line.settings.rend(),
                                          [](const auto& setting) { return setting.first == keys::kOutputFormat; });
-    if (lastFormat != line.settings.rend() && std::get<std::string>(lastFormat->second) == "maildir"
-        && !given(keys::kConvertLineEndings))
+    const auto lastLayout = std::find_if(line.settings.rbegin(), line.settings.rend(),
+                                         [](const auto& setting) { return setting.first == keys::kOutputLayout; });
+    const bool lfReader = (lastFormat != line.settings.rend() && std::get<std::string>(lastFormat->second) == "maildir")
+        || (lastLayout != line.settings.rend() && std::get<std::string>(lastLayout->second) == "thunderbird");
+    if (lfReader && !given(keys::kConvertLineEndings))
         line.settings.emplace_back(std::string(keys::kConvertLineEndings), false);
     if (!attachmentFolders.empty())
         line.settings.emplace_back(std::string(keys::kAttachmentFolders), std::move(attachmentFolders));
@@ -264,9 +267,14 @@ saved by the Tarnwick window, else the default):
                             from descmap.pce, attachment folders and Eudora's
                             own files left out (--no-toc: every file by its
                             "From " lines under its own name, as before)
-  --layout flat|tree        flat: one file per mailbox, ":" joining folder
+  --layout flat|tree|thunderbird
+                            flat: one file per mailbox, ":" joining folder
                             names; tree: mailboxes in nested folders named
-                            after the Eudora folders
+                            after the Eudora folders; thunderbird: as
+                            Thunderbird's Local Folders, each mailbox a file
+                            without extension and its sub-folders in
+                            NAME.sbd beside it, lines ended with LF unless
+                            --crlf is given
   --format mbox|maildir     mbox: one mbox file per mailbox (the default);
                             maildir: one Maildir folder per mailbox, each
                             message a file with its read, replied and

@@ -19,7 +19,8 @@ inline constexpr std::string_view kPutBackAttachments = "PutBackAttachments";
 inline constexpr std::string_view kAttachmentFolders = "AttachmentFolders";
 /// bool: read Eudora's own records (mailbox indexes, folder maps, folder layout).
 inline constexpr std::string_view kUseEudoraRecords = "UseEudoraRecords";
-/// string: "flat" (one file per mailbox, ":" joining folder names) or "tree" (nested folders).
+/// string: "flat" (one file per mailbox, ":" joining folder names), "tree" (nested folders) or
+/// "thunderbird" (Local Folders: NAME files without extension, sub-folders in NAME.sbd, LF lines).
 inline constexpr std::string_view kOutputLayout = "OutputLayout";
 /// string: "mbox" (one mbox file per mailbox) or "maildir" (one Maildir folder per mailbox;
 /// with OutputLayout "tree" in nested folders, else in Dovecot's Maildir++ form).

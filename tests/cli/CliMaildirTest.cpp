@@ -73,5 +73,27 @@ TEST(CliMaildir, WhereEachMailboxGoesAndItsLineEnds)
     EXPECT_NE(bad.err.find("unknown format 'mbx' (mbox or maildir)"), std::string::npos) << bad.err;
 }
 
+TEST(CliThunderbirdLayout, LocalFoldersWithSbdFolders)
+{
+    Sandbox sandbox;
+    sandbox.write("config/Tarnwick/Tarnwick.conf", "[General]\nConvertLineEndings=bool:true\nConvertEncodings=bool:false\n"
+                                                   "ComplementDateHeaders=bool:false\nAddEmptyLines=bool:false\n");
+    sandbox.write("src/In.mbx", mailbox(1, "\r\n"));
+    sandbox.write("src/Work/Projects/Alpha", mailbox(2));
+    sandbox.write("src/Work.mbx", mailbox(1));
+    sandbox.mkdir("out");
+    const RunResult result = sandbox.run({"--layout", "thunderbird", "--no-toc", sandbox / "src", sandbox / "out"});
+    EXPECT_EQ(result.out, "Completed\n") << result.err;
+    const std::string one = "From ???@??? Tue Apr 03 10:15:22 2001\nSubject: x\n\nBody\n\n";
+    // Every folder a NAME.sbd beside its mailbox NAME (empty where Eudora had none), no
+    // extensions, LF line ends although CR LF is saved.
+    EXPECT_EQ(snapshot(sandbox / "out"), (Entries{{"In", one},
+                                                  {"Work", one},
+                                                  {"Work.sbd", "/"},
+                                                  {"Work.sbd/Projects", ""},
+                                                  {"Work.sbd/Projects.sbd", "/"},
+                                                  {"Work.sbd/Projects.sbd/Alpha", one + one}}));
+}
+
 } // namespace
 } // namespace tarnwick::test
