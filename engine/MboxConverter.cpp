@@ -629,7 +629,7 @@ public:
             position = lineEnd;
             if (!options_.convertEncodings && batch_.length() - messageStart_ >= kPendingBytesBound) {
                 // Too large to be rebuilt in bounded memory: its attachments stay as lines.
-                attachmentsLost_ = attachmentsLost_ || !attachmentLines_.empty();
+                lostAttachmentLines_ += attachmentLines_.size();
                 attachmentLines_.clear();
                 splitBySize_ = splitBySize_ || messageWritten_ == 0;
                 writePartOfMessage(position);
@@ -679,6 +679,7 @@ public:
     const std::string& spoolError() const { return spoolError_; }
     /// The attachment file whose read failed, or empty.
     const std::string& readFailure() const { return readFailure_; }
+    int readError() const { return readError_; }
 
 private:
     // The first terminator of the input becomes the output's, except that CR alone,
@@ -797,7 +798,7 @@ private:
         if (messageWritten_ == 0)
             attachmentLines_.push_back({messageLength(), length});
         else
-            attachmentsLost_ = true;
+            ++lostAttachmentLines_;
     }
 
     // Writes what is pending, the current message's bytes so far included (a message
@@ -1014,7 +1015,7 @@ private:
         // Collected whole for encoding conversion, a message over the bound would have to
         // be rebuilt in memory that grows with it.
         const bool tooLarge = messageWritten_ == 0 && messageLength() > kPendingBytesBound;
-        if ((!attachmentLines_.empty() || attachmentsLost_) && (messageWritten_ > 0 || tooLarge)) {
+        if ((!attachmentLines_.empty() || lostAttachmentLines_ > 0) && (messageWritten_ > 0 || tooLarge)) {
             // Part of the message went out already (a long line, or more than 8 MiB), or it
             // is too large: it cannot be rebuilt.
             if (pipeline_ && !drainPipeline()) // the line follows those of the messages before
@@ -1022,9 +1023,11 @@ private:
             const std::string at = std::to_string(separator_.location);
             logMessage(splitBySize_ || tooLarge ? formatMessage("Attachments not put back into the message at byte %1: it is over 8 MiB", {at})
                                     : formatMessage("Attachments not put back into the message at byte %1: it holds a line over 4 MiB", {at}));
+            // Their files are not in the output: counted with the missing ones.
+            tally_.missing += attachmentLines_.size() + lostAttachmentLines_;
             attachmentLines_.clear();
         }
-        attachmentsLost_ = false;
+        lostAttachmentLines_ = 0;
         // The ways below write the message themselves, after everything before it.
         if (pipeline_ && spool_.size() > 0 && !drainPipeline())
             return false;
@@ -1271,7 +1274,7 @@ private:
     std::uint64_t messageWritten_ = 0; // bytes of the current message already written (long lines)
     bool writeFailed_ = false;
     bool splitBySize_ = false;     // the current message was first written in part for its size
-    bool attachmentsLost_ = false; // an attachment line came after part of the message was written
+    std::uint64_t lostAttachmentLines_ = 0; // attachment lines of the message met after part of it was written
     MessageBuffer ownMessage_;       // where message_ is collected when it is not in a batch
     MessageTail message_;            // the message (or its tail, when spooled), with encoding conversion only
     SpoolFile spool_;                // the head of a message too large for memory
@@ -1593,6 +1596,7 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
     GuardedRun run;
     ConversionResult result;
     std::string attachmentReadFailure;
+    int attachmentReadError = 0;
     std::string spoolError;
     try {
         std::string_view firstTerminator;
@@ -1684,6 +1688,7 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
         result.messages = pass.messages() + extra.messages;
 
         attachmentReadFailure = pass.readFailure();
+        attachmentReadError = pass.readError();
         spoolError = pass.spoolError();
     } catch (const std::bad_alloc&) {
         output.discard();
@@ -1696,13 +1701,13 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
     // met pages the file no longer has (another program shortened it) failed to read the
     // input, not to write the output.
     if (run.faulted || (!run.result && output.error() == EFAULT))
-        return failure(translate("Could not read \"%1\"", {inputPath}));
+        return failure(translate("Could not read \"%1\": it was shortened while being converted", {inputPath}));
     if (!spoolError.empty()) {
         const std::string folder = outputPath.substr(0, outputPath.find_last_of('/') + 1);
         return failure(translate("Could not write to \"%1\": %2", {folder.empty() ? "." : folder, spoolError}));
     }
     if (!attachmentReadFailure.empty())
-        return failure(translate("Could not read \"%1\"", {attachmentReadFailure}));
+        return failure(translate("Could not read \"%1\": %2", {attachmentReadFailure, systemErrorText(attachmentReadError)}));
     // A failing fsync or close can report a write that the kernel deferred: that too is
     // a write failure.
     if (!run.result || !output.commit(*claim))

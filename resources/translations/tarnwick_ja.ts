@@ -188,6 +188,14 @@
         <translation>「%1」を読み込めませんでした</translation>
     </message>
     <message>
+        <source>Could not read &quot;%1&quot;: %2</source>
+        <translation>「%1」を読み込めませんでした: %2</translation>
+    </message>
+    <message>
+        <source>Could not read &quot;%1&quot;: it was shortened while being converted</source>
+        <translation>「%1」を読み込めませんでした: 変換中に短くなりました</translation>
+    </message>
+    <message>
         <source>Could not write to &quot;%1&quot;: %2</source>
         <translation>「%1」に書き込めませんでした: %2</translation>
     </message>

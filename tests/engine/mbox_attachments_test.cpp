@@ -160,6 +160,7 @@ TEST_F(MboxAttachmentsTest, AMessageWithAHugeLineIsLeftAsItIs)
     EXPECT_EQ(output_.substr(0, output_.find("From b")), input.substr(0, input.find("From b")));
     ASSERT_EQ(log_.size(), 1u);
     EXPECT_EQ(log_[0], "Attachments not put back into the message at byte 0: it holds a line over 4 MiB");
+    EXPECT_EQ(result.attachments.missing, 1u) << "the file not put back is counted";
 }
 
 // A message over 8 MiB is never rebuilt, wherever its attachment line is: memory stays
@@ -175,7 +176,8 @@ TEST_F(MboxAttachmentsTest, AMessageOverEightMiBIsLeftAsItIs)
     for (const bool convertEncodings : {false, true}) {
         for (const bool lineFirst : {true, false}) {
             const std::string where = std::string(convertEncodings ? "converted" : "stream") + (lineFirst ? ", line first" : ", line last");
-            const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: huge\n\n" + (lineFirst ? line + body : body + line) + next;
+            // Two lines: one before the size is passed (or both after it).
+            const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: huge\n\n" + (lineFirst ? line + body + line : body + line + line) + next;
             ConversionOptions options;
             options.convertEncodings = convertEncodings;
             const ConversionResult off = convert(input, options);
@@ -189,6 +191,7 @@ TEST_F(MboxAttachmentsTest, AMessageOverEightMiBIsLeftAsItIs)
             EXPECT_TRUE(output_.substr(0, output_.find("From b")) == today.substr(0, today.find("From b"))) << where;
             ASSERT_EQ(log_.size(), 1u) << where;
             EXPECT_EQ(log_[0], "Attachments not put back into the message at byte 0: it is over 8 MiB") << where;
+            EXPECT_EQ(result.attachments.missing, 2u) << where << ": the files not put back are counted";
         }
     }
 }

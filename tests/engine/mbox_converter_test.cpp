@@ -378,7 +378,7 @@ TEST_F(MboxConverterTest, InputTruncatedDuringThePassFailsCleanly)
         return false;
     });
     EXPECT_FALSE(result.succeeded);
-    EXPECT_EQ(result.errorText, "Could not read \"" + path("in") + "\"");
+    EXPECT_EQ(result.errorText, "Could not read \"" + path("in") + "\": it was shortened while being converted");
 }
 
 } // namespace

@@ -200,7 +200,7 @@ TEST(OutputFaults, InputCutUnderAWriteIsAReadFailure)
             result = convertMbox(in, out, options);
         }
         EXPECT_FALSE(result.succeeded) << c.name;
-        EXPECT_EQ(result.errorText, "Could not read \"" + in + "\"") << c.name;
+        EXPECT_EQ(result.errorText, "Could not read \"" + in + "\": it was shortened while being converted") << c.name;
         EXPECT_EQ(readFile(out), "") << c.name;
         EXPECT_EQ(names(dir), (std::vector<std::string>{"in", "out"})) << c.name;
     }

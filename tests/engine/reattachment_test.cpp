@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarnwick {
@@ -382,6 +383,41 @@ TEST(Reattachment, LinesNamingMissingFilesCostNoListingOfTheFolderEach)
     EXPECT_NE(run.output.find("filename=\"Last.TXT\""), std::string::npos) << "found by its folded name";
     // Listing the folder per line takes seconds here; the index, milliseconds.
     EXPECT_LT(seconds, 1.0);
+}
+
+TEST(Reattachment, AFileGoneOrShrunkBeforeItIsWrittenIsAReadFailureWithItsReason)
+{
+    Folders f;
+    f.file("attach/a.txt", "aaaa");
+    const AttachmentFolders folders = f.folders();
+    const Collected c = collect({"Subject: Gone"}, {R"(Attachment Converted: "c:\eudora\attach\a.txt")"});
+    for (const bool removed : {true, false}) {
+        f.file("attach/a.txt", std::string(100000, 'a'));
+        AttachmentTally tally;
+        const ReattachmentContext context{folders, kEncodingISOLatin1, "\r\n", nullptr, tally};
+        AttachmentLookup found = lookUpAttachments(c.message, c.headerLength, c.lines, context);
+        ASSERT_EQ(found.parts.size(), 1u);
+        if (removed)
+            fs::remove(f.root + "/attach/a.txt");
+        StringSink sink;
+        // A file that shrinks while it is read: the sink truncates it after the first write.
+        struct Shrinking : StringSink {
+            std::string path;
+            bool write(std::string_view piece) override
+            {
+                if (!path.empty() && bytes.find("base64") != std::string::npos)
+                    fs::resize_file(std::exchange(path, std::string()), 10);
+                return StringSink::write(piece);
+            }
+        } shrinking;
+        if (!removed)
+            shrinking.path = f.root + "/attach/a.txt";
+        const ReattachResult result = writeWithAttachments(c.message, c.headerLength, found, context, removed ? sink : shrinking);
+        EXPECT_EQ(result.outcome, ReattachOutcome::ReadFailed) << removed;
+        EXPECT_EQ(result.failedPath, f.root + "/attach/a.txt") << removed;
+        EXPECT_EQ(result.error, removed ? ENOENT : EIO) << removed;
+        EXPECT_EQ(tally.attached, 0u);
+    }
 }
 
 } // namespace

@@ -377,7 +377,7 @@ TEST_F(SplitConversionTest, InputTruncatedWhileBothPartsReadFailsCleanly)
         control.progress = [&input](std::uint64_t, std::uint64_t) { ::truncate(input.c_str(), 0); };
         const ConversionResult result = convertMbox(input, dir_ + "/out", options, control);
         EXPECT_FALSE(result.succeeded) << split;
-        EXPECT_EQ(result.errorText, "Could not read \"" + input + "\"") << split;
+        EXPECT_EQ(result.errorText, "Could not read \"" + input + "\": it was shortened while being converted") << split;
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_))
             names.push_back(entry.path().filename().string());
