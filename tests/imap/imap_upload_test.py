@@ -168,6 +168,38 @@ class ImapUpload(unittest.TestCase):
         logins = [line for line in SERVER.log().splitlines() if "Login: user=<anna>" in line]
         self.assertTrue(any("TLS" in line for line in logins))
 
+    def test_the_password_is_asked_on_the_terminal_without_echo(self):
+        import pty
+        import select
+        root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(1), "")]})
+        environment = dict(os.environ, XDG_CONFIG_HOME=self.config)
+        environment.pop("TARNWICK_IMAP_PASSWORD", None)
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execve(CLI, [CLI, "--imap", f"imaps://anna@127.0.0.1:{SERVER.tls_port}/Asked", "--imap-ca", SERVER.cert,
+                            root], environment)
+        seen = b""
+        sent = False
+        while True:
+            ready, _, _ = select.select([fd], [], [], 30)
+            if not ready:
+                break
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+            if not sent and b"Password for anna at 127.0.0.1: " in seen:
+                os.write(fd, b"anna-secret\n")
+                sent = True
+        _, status = os.waitpid(pid, 0)
+        self.assertTrue(sent, seen)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0, seen)
+        self.assertNotIn(b"anna-secret", seen)
+        self.assertIn(b"Uploaded 1 messages", seen)
+
     def test_wrong_password_is_refused_and_nothing_is_created(self):
         root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(1), "")]})
         result = self.run_cli(root, top="WrongPassword", password="not-the-password")
