@@ -46,8 +46,10 @@ public:
         for (std::vector<std::string>* names : {&summary.emptyMailboxes, &summary.notMailboxes, &summary.failures})
             for (std::string& name : *names)
                 name = escapeControlCharacters(name);
-        for (ConvertedMailbox& mailbox : summary.mailboxes)
+        for (ConvertedMailbox& mailbox : summary.mailboxes) {
             mailbox.name = escapeControlCharacters(mailbox.name);
+            mailbox.destination = escapeControlCharacters(mailbox.destination);
+        }
         for (MissingAttachment& missing : summary.attachments.missingFiles) {
             missing.subject = escapeControlCharacters(missing.subject);
             missing.file = escapeControlCharacters(missing.file);
@@ -96,6 +98,7 @@ public:
         const std::string typedDestination = store.stringValue(keys::kDestinationPath).value_or(std::string());
         const std::string source = standardizePath(store.stringValue(keys::kSourcePath).value_or(std::string()));
         const std::string destination = standardizePath(typedDestination);
+        destination_ = destination;
 
         useRecords_ = store.boolValue(keys::kUseEudoraRecords);
         keepGoing_ = store.boolValue(keys::kKeepGoing);
@@ -283,12 +286,30 @@ private:
         // The claim is still in place when nothing was written (a failure, an empty
         // input, one that is no mailbox): it goes, unless something else took its place.
         removeFile(outputPath, claim);
-        return noteConversion(result, displayName);
+        // The marks an mbox file carries are its index's.
+        ConvertedMailbox written{displayName, result.messages, 0, belowDestination(outputPath), 0, 0, 0, 0};
+        for (const IndexedMessage& record : options.messageIndex) {
+            written.read += record.read;
+            written.replied += record.replied;
+            written.forwarded += record.forwarded;
+        }
+        return noteConversion(result, std::move(written));
     }
 
-    // Notes a conversion's outcome in the summary. False when the job stops here.
-    bool noteConversion(const ConversionResult& result, const std::string& displayName)
+    // `path` as the summary names it: below the destination folder, or its file name.
+    std::string belowDestination(const std::string& path) const
     {
+        if (path.size() > destination_.size() && path.compare(0, destination_.size(), destination_) == 0
+            && path[destination_.size()] == '/')
+            return path.substr(destination_.size() + 1);
+        return fileName(path);
+    }
+
+    // Notes a conversion's outcome in the summary, `written` telling what went where.
+    // False when the job stops here.
+    bool noteConversion(const ConversionResult& result, ConvertedMailbox written)
+    {
+        const std::string displayName = written.name;
         const std::uint64_t unconverted = result.unconverted.undecodable + result.unconverted.unfitting;
         summary_.undecodableMessages += result.unconverted.undecodable;
         summary_.unfittingMessages += result.unconverted.unfitting;
@@ -302,8 +323,11 @@ private:
         }
         if (result.notMailbox)
             summary_.addNotMailbox(displayName);
-        else if (result.messages > 0)
-            summary_.mailboxes.push_back({displayName, result.messages, unconverted});
+        else if (result.messages > 0) {
+            written.unconverted = unconverted;
+            written.attachments = result.attachments.attached;
+            summary_.mailboxes.push_back(std::move(written));
+        }
         return true;
     }
 
@@ -319,7 +343,9 @@ private:
         const ConversionResult& result = maildir.conversion;
         if (!result.succeeded || folder.delivered() == 0)
             folder.discard();
-        return noteConversion(result, displayName);
+        const MarkTally& marks = maildir.marks;
+        return noteConversion(result, {displayName, result.messages, 0, belowDestination(folder.path()), marks.seen,
+                                       marks.answered, marks.forwarded, 0});
     }
 
     void convertSingleFile(const std::string& source, MaildirFolder& folder)
@@ -587,6 +613,7 @@ private:
     bool thunderbirdLayout_ = false; // tree layout, folders as NAME.sbd and no extensions
     std::vector<std::string> subFolders_; // the NAME.sbd folders made
     bool maildir_ = false; // Maildir folders rather than mbox files
+    std::string destination_; // standardised
     bool keepGoing_ = false;
     // One candidate list per job, from the options of its first file.
     std::optional<CharsetCandidates> candidates_;

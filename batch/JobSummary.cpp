@@ -41,6 +41,21 @@ void addMailboxLines(const JobSummary& summary, std::vector<std::string>& lines)
         lines.push_back(translate("Messages left unconverted, not valid in the source encoding: %1", {number(summary.undecodableMessages)}));
 }
 
+void addDestinationLines(const JobSummary& summary, std::vector<std::string>& lines)
+{
+    bool first = true;
+    for (const ConvertedMailbox& mailbox : summary.mailboxes) {
+        if (mailbox.destination.empty())
+            continue;
+        if (first)
+            lines.push_back(translate("Written:"));
+        first = false;
+        lines.push_back(translate("%1 -> %2: messages %3, read %4, replied %5, forwarded %6, attachments %7",
+                                  {mailbox.name, mailbox.destination, number(mailbox.messages), number(mailbox.read),
+                                   number(mailbox.replied), number(mailbox.forwarded), number(mailbox.attachments)}));
+    }
+}
+
 } // namespace
 
 std::uint64_t JobSummary::messages() const
@@ -72,6 +87,7 @@ std::vector<std::string> summaryLines(const JobSummary& summary)
         lines.push_back(translate("Links and special files passed over: %1", {number(summary.linksPassedOver)}));
     for (const std::string& failure : summary.failures)
         lines.push_back(translate("Failed: %1", {failure}));
+    addDestinationLines(summary, lines);
     return lines;
 }
 

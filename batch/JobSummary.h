@@ -15,6 +15,13 @@ struct ConvertedMailbox {
     std::string name;
     std::uint64_t messages = 0;
     std::uint64_t unconverted = 0; // written as they were: no charset fits, or not decodable
+    /// Where it was written, below the destination ("Work/Project Alpha.mbx", ".Work.Project Alpha").
+    std::string destination;
+    /// Of its messages, those written read, replied and forwarded; the files put back.
+    std::uint64_t read = 0;
+    std::uint64_t replied = 0;
+    std::uint64_t forwarded = 0;
+    std::uint64_t attachments = 0;
 };
 
 struct JobSummary {
@@ -68,7 +75,9 @@ struct JobSummary {
 /// files not converted: %1", "Files in attachment folders not converted: %1", "%1:
 /// empty", "Not a mailbox, not converted: %1", "Links and special files passed over:
 /// %1", "Failed: %1" (one per failure). Names are joined by ", ", then "and %1 more"
-/// for those not listed.
+/// for those not listed. It ends with what was written where, for comparing with what
+/// Eudora showed: "Written:", then one line per mailbox with a destination ("%1 -> %2:
+/// messages %3, read %4, replied %5, forwarded %6, attachments %7").
 std::vector<std::string> summaryLines(const JobSummary& summary);
 
 /// Whether the user should look at the summary: messages left unconverted, missing

@@ -476,6 +476,14 @@
         <translation>失敗: %1</translation>
     </message>
     <message>
+        <source>Written:</source>
+        <translation>書き出し先:</translation>
+    </message>
+    <message>
+        <source>%1 -&gt; %2: messages %3, read %4, replied %5, forwarded %6, attachments %7</source>
+        <translation>%1 -&gt; %2: メッセージ %3、既読 %4、返信済み %5、転送済み %6、添付ファイル %7</translation>
+    </message>
+    <message>
         <source>%1 mailboxes could not be converted</source>
         <translation>%1 個のメールボックスを変換できませんでした</translation>
     </message>

@@ -494,7 +494,9 @@ private slots:
         QVERIFY(store().boolValue(keys::kUseEudoraRecords));
         QVERIFY(QFileInfo::exists(destination + "/Work/Project Alpha.MBX"));
         QCOMPARE(w.summaryLabel()->text(), "Work/Project Alpha (messages: 1)\nMailboxes converted: 1, messages: 1\n"
-                                           "Eudora's own files not converted: 2\nOut: empty");
+                                           "Eudora's own files not converted: 2\nOut: empty\nWritten:\n"
+                                           "Work/Project Alpha -> Work/Project Alpha.MBX: messages 1, read 0, replied 0, "
+                                           "forwarded 0, attachments 0");
         QVERIFY(w.window.detailsText().contains(w.summaryLabel()->text()) && w.detailsButton()->isVisible());
 
         w.layoutMenu()->setCurrentIndex(w.layoutMenu()->findData(QStringLiteral("flat")));

@@ -96,7 +96,8 @@ TEST(CliCancel, SignalStopsBetweenFiles)
         EXPECT_EQ(result.out, "Canceled\n") << signal;
         EXPECT_EQ(snapshot(sandbox / "dest"), (Entries{{first, readFile(sandbox / ("src/" + first))}})) << signal;
         EXPECT_EQ(result.err, "Processing \"" + first + "\"...\n" + first + " (messages: " + (first == "A" ? "1" : "2")
-                      + ")\nMailboxes converted: 1, messages: " + (first == "A" ? "1" : "2") + "\n") << signal;
+                      + ")\nMailboxes converted: 1, messages: " + (first == "A" ? "1" : "2") + "\nWritten:\n" + first + " -> "
+                      + first + ": messages " + (first == "A" ? "1" : "2") + ", read 0, replied 0, forwarded 0, attachments 0\n") << signal;
     }
 }
 
