@@ -1,5 +1,8 @@
 #include "batch/TocIndex.h"
 
+#include "engine/SeparatorDate.h"
+
+#include <algorithm>
 #include <string>
 
 namespace tarnwick {
@@ -20,6 +23,18 @@ std::uint32_t readU32(std::string_view bytes, std::size_t at)
     return static_cast<std::uint32_t>(readU16(bytes, at)) | static_cast<std::uint32_t>(readU16(bytes, at + 2)) << 16;
 }
 
+// A line starts at `at`, or the input ends there: at either end of the input, after LF,
+// or after a CR that no LF follows.
+bool lineStartAt(std::string_view mailbox, std::uint64_t at)
+{
+    if (at == 0 || at == mailbox.size())
+        return true;
+    if (at > mailbox.size())
+        return false;
+    const char before = mailbox[at - 1];
+    return before == '\n' || (before == '\r' && (at == mailbox.size() || mailbox[at] != '\n'));
+}
+
 // A separator line starts at `at`: "From " at the start of the input or after a CR or LF.
 bool separatorAt(std::string_view mailbox, std::uint64_t at)
 {
@@ -28,18 +43,27 @@ bool separatorAt(std::string_view mailbox, std::uint64_t at)
     return at == 0 || mailbox[at - 1] == '\n' || mailbox[at - 1] == '\r';
 }
 
-IndexedMessage indexedMessage(const TocEntry& entry)
+// Whether [from, to) holds, at a line start after `from`, a line that Eudora writes to
+// start a message: "From ???@??? " and a date the separator date reading accepts. The
+// line is copied before its date is read (so that the date reading never touches the
+// mapped input); a longer line is no separator line.
+bool holdsEudoraSeparator(std::string_view mailbox, std::uint64_t from, std::uint64_t to)
 {
-    IndexedMessage message;
-    message.offset = entry.offset;
-    message.length = entry.length;
-    // 1 read, 2 replied, 3 forwarded, 4 redirected, 5 read, 6 unsendable, 7 queued,
-    // 8 sent, 9 not applicable: all but 0 are messages the user has seen or written.
-    message.read = entry.status >= 1 && entry.status <= 9;
-    message.replied = entry.status == 2;
-    message.forwarded = entry.status == 3;
-    message.priority = entry.priority >= 1 && entry.priority <= 5 ? static_cast<std::uint8_t>(entry.priority) : 0;
-    return message;
+    static constexpr std::string_view kEudoraSeparator = "From ???@??? ";
+    const std::string_view range = mailbox.substr(0, static_cast<std::size_t>(to));
+    for (std::size_t at = static_cast<std::size_t>(from) + 1; (at = range.find(kEudoraSeparator, at)) != std::string_view::npos; ++at) {
+        if (mailbox[at - 1] != '\n' && mailbox[at - 1] != '\r')
+            continue;
+        char line[96];
+        std::size_t length = 0;
+        while (at + length < range.size() && length < sizeof line && range[at + length] != '\n' && range[at + length] != '\r') {
+            line[length] = range[at + length];
+            ++length;
+        }
+        if (length < sizeof line && hasSeparatorDate(std::string_view(line, length)))
+            return true;
+    }
+    return false;
 }
 
 std::string entryProblem(std::size_t index, const char* what)
@@ -49,21 +73,40 @@ std::string entryProblem(std::size_t index, const char* what)
 
 } // namespace
 
+MessageFacts factsOf(const TocEntry& entry)
+{
+    MessageFacts facts;
+    const std::uint16_t status = entry.status;
+    facts.read = status >= 1 && status <= 9;
+    facts.replied = status == 2;
+    facts.forwarded = status == 3;
+    facts.redirected = status == 4;
+    facts.draft = status == 6 || status == 7;
+    facts.sent = status == 8;
+    facts.priority = entry.priority >= 1 && entry.priority <= 5 ? static_cast<std::uint8_t>(entry.priority) : 0;
+    facts.received = entry.received;
+    return facts;
+}
+
 TocReading readToc(std::string_view bytes)
 {
     if (bytes.size() < kHeaderSize)
         return {std::nullopt, "shorter than its header"};
     if (bytes.size() > kMaximumTocSize)
         return {std::nullopt, "too large"};
-    const std::size_t count = readU16(bytes, kCountOffset);
-    if (bytes.size() != kHeaderSize + count * kEntrySize)
-        return {std::nullopt, "size does not match its " + std::to_string(count) + " entries"};
+    const std::size_t stored = readU16(bytes, kCountOffset);
+    const std::size_t records = (bytes.size() - kHeaderSize) / kEntrySize;
+    // The count is kept modulo 65,536: the file holds the records, when their number
+    // agrees with it.
+    if ((bytes.size() - kHeaderSize) % kEntrySize != 0 || records % 65536 != stored)
+        return {std::nullopt, "size does not match its " + std::to_string(stored) + " entries"};
 
     std::vector<TocEntry> entries;
-    entries.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
+    entries.reserve(records);
+    for (std::size_t i = 0; i < records; ++i) {
         const std::size_t at = kHeaderSize + i * kEntrySize;
-        entries.push_back({readU32(bytes, at), readU32(bytes, at + 4), readU16(bytes, at + 12), readU16(bytes, at + 16)});
+        entries.push_back({readU32(bytes, at), readU32(bytes, at + 4), readU16(bytes, at + 12), readU16(bytes, at + 16),
+                           readU32(bytes, at + 46)});
     }
     return {std::move(entries), {}};
 }
@@ -72,40 +115,54 @@ std::string tocLayoutProblem(const std::vector<TocEntry>& entries, std::uint64_t
 {
     if (entries.empty())
         return "no entries";
-    std::uint64_t previousEnd = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::uint64_t start = entries[i].offset;
-        const std::uint64_t end = start + entries[i].length; // 64-bit: no wrap from two 32-bit values
+        const std::uint64_t end = std::uint64_t {entries[i].offset} + entries[i].length; // 64-bit: no wrap
         if (entries[i].length == 0)
             return entryProblem(i, "is empty");
-        if (start < previousEnd)
-            return entryProblem(i, "overlaps or precedes the one before");
         if (end > mailboxSize)
             return entryProblem(i, "ends past the mailbox");
-        previousEnd = end;
+    }
+    // In input order, each must end before the next begins.
+    std::vector<std::size_t> order(entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&entries](std::size_t a, std::size_t b) {
+        return entries[a].offset != entries[b].offset ? entries[a].offset < entries[b].offset : a < b;
+    });
+    for (std::size_t k = 1; k < order.size(); ++k) {
+        const TocEntry& before = entries[order[k - 1]];
+        if (std::uint64_t {before.offset} + before.length > entries[order[k]].offset)
+            return entryProblem(std::max(order[k - 1], order[k]), "overlaps another");
     }
     return {};
 }
 
 SeparatorMisfit findSeparatorMisfit(const std::vector<TocEntry>& entries, std::string_view mailbox)
 {
-    if (!separatorAt(mailbox, 0))
-        return {true, 0, false};
+    using Kind = SeparatorMisfit::Kind;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::uint64_t end = std::uint64_t {entries[i].offset} + entries[i].length;
         if (!separatorAt(mailbox, entries[i].offset))
-            return {true, i, false};
-        if (end != mailbox.size() && !separatorAt(mailbox, end))
-            return {true, i, true};
+            return {true, i, Kind::Start};
+        if (!lineStartAt(mailbox, end))
+            return {true, i, Kind::End};
+        if (holdsEudoraSeparator(mailbox, entries[i].offset, end))
+            return {true, i, Kind::Inside};
     }
     return {};
 }
 
 std::string separatorProblem(const SeparatorMisfit& misfit)
 {
-    if (!misfit.atEnd && misfit.entry == 0)
-        return "entry 1 or the mailbox does not start at a \"From \" line";
-    return entryProblem(misfit.entry, misfit.atEnd ? "does not end before a \"From \" line" : "does not start at a \"From \" line");
+    switch (misfit.kind) {
+    case SeparatorMisfit::Kind::Start:
+        return entryProblem(misfit.entry, "does not start at a \"From \" line");
+    case SeparatorMisfit::Kind::End:
+        return entryProblem(misfit.entry, "does not end at the end of a line");
+    case SeparatorMisfit::Kind::Inside:
+        return entryProblem(misfit.entry, "holds the separator line of another message");
+    }
+    return {};
 }
 
 MessageIndex indexedMessages(const std::vector<TocEntry>& entries)
@@ -113,7 +170,7 @@ MessageIndex indexedMessages(const std::vector<TocEntry>& entries)
     MessageIndex messages;
     messages.reserve(entries.size());
     for (const TocEntry& entry : entries)
-        messages.push_back(indexedMessage(entry));
+        messages.push_back({entry.offset, entry.length, factsOf(entry)});
     return messages;
 }
 

@@ -51,6 +51,7 @@ struct ConversionOptions {
     bool addEmptyLines = false;            // add an empty line after each message
     bool replaceNoBreakSpaces = false;     // NBSP to space in MacJapanese and Shift_JIS input
     MessageIndex messageIndex;             // this mailbox's own index, checked against it; empty: none
+    UnindexedInput unindexed = UnindexedInput::Inside; // with an index: what becomes of the input it does not cover
     // Put the files behind Eudora's attachment lines back into their messages, and keep
     // a multipart Content-Type whose boundary still occurs in the body.
     bool putBackAttachments = false;

@@ -36,6 +36,10 @@ namespace tarnwick {
 namespace {
 
 constexpr std::string_view kSeparatorPrefix = "From ";
+// The separator line written before input that does not begin with one of its own (a
+// stretch of a mailbox's unindexed input that starts inside a message): Eudora's form,
+// with no sender and no time known.
+constexpr std::string_view kFragmentSeparator = "From ???@??? Thu Jan  1 00:00:00 1970";
 constexpr std::size_t kInitialBufferCapacity = 256 * 1024;
 // Complete messages are written once this many bytes are pending: fewer hand-overs to
 // the writing thread than at 256 KiB, and small enough to stay in the core's cache
@@ -568,6 +572,7 @@ public:
     bool run(const std::function<void(std::uint64_t, std::uint64_t)>& progress, std::uint64_t from, std::uint64_t to)
     {
         const std::uint64_t n = to;
+        limit_ = to;
         const char* const data = bytes_.data();
         std::uint64_t position = from;
         std::uint64_t nextProgress = progress ? from + kProgressStep : std::numeric_limits<std::uint64_t>::max();
@@ -660,6 +665,33 @@ public:
         mailbox_.automatic.origin = originOfMailbox(firstTerminator);
     }
 
+    /// Makes the pass go on at `from`, a line start anywhere in the input, as at the start
+    /// of a message: run() then converts a range of the input after others, in any
+    /// order. Input that does not begin with a "From " line is one message, after a
+    /// separator line and an empty header written here.
+    void beginRange(std::uint64_t from)
+    {
+        const MessageIndex& index = options_.messageIndex;
+        nextRecord_ = static_cast<std::size_t>(
+            std::partition_point(index.begin(), index.end(),
+                                 [from](const IndexedMessage& m) { return m.offset + m.length <= from; })
+            - index.begin());
+        if (from >= bytes_.size() || bytes_.substr(from, kSeparatorPrefix.size()) == kSeparatorPrefix)
+            return;
+        if (terminatorOpen_)
+            setTerminator("\n");
+        record_ = nullptr;
+        presentStatus_ = {};
+        separator_ = ByteRange{from, 0};
+        dateSatisfied_ = true;
+        droppingField_ = false;
+        appendBytes(kFragmentSeparator);
+        appendBytes(terminator_);
+        appendBytes(terminator_);
+        inHeaders_ = false;
+        headerLength_ = kHeaderLengthNone;
+    }
+
     /// What the mailbox carries from message to message for Automatic, as the messages
     /// written so far left it.
     const AutomaticSource& automaticState() const { return mailbox_.automatic; }
@@ -709,7 +741,7 @@ private:
     // are let go as the scan passes them.
     LineBounds lineAt(std::uint64_t position)
     {
-        const std::uint64_t n = bytes_.size();
+        const std::uint64_t n = limit_;
         const char* const b = bytes_.data();
         std::uint64_t t = position;
         for (;;) {
@@ -816,7 +848,7 @@ private:
     // fewer than 64 bytes are left (the lines are then taken one at a time).
     std::uint64_t bodyBlockEnd(std::uint64_t position) const
     {
-        const std::uint64_t n = bytes_.size();
+        const std::uint64_t n = limit_;
         const std::uint64_t blockEnd = n - position > kBodyBlock ? position + kBodyBlock : n;
         return blockEnd - position < 64 ? position : blockEnd;
     }
@@ -980,7 +1012,7 @@ private:
     void appendStatusLines()
     {
         statusLines_.clear();
-        appendStatusHeaders(*record_, presentStatus_, terminator_, statusLines_);
+        appendStatusHeaders(record_->facts, presentStatus_, terminator_, statusLines_);
         appendBytes(statusLines_);
     }
 
@@ -1291,6 +1323,7 @@ private:
     MailboxContext mailbox_;
     std::uint64_t headerLength_ = kHeaderLengthNone;
     ByteRange separator_;
+    std::uint64_t limit_ = 0;                 // where the run under way ends
     std::size_t nextRecord_ = 0;              // first index record that ends after the current line
     const IndexedMessage* record_ = nullptr;  // the current message's record, if any
     PresentStatusHeaders presentStatus_;
@@ -1528,6 +1561,19 @@ private:
     bool done_ = false;
 };
 
+// The terminator of the input's first line, or empty when it has none.
+std::string_view firstLineTerminator(std::string_view bytes)
+{
+    const std::uint64_t firstBreak = static_cast<std::uint64_t>(
+        lineScanner::findLineBreak(bytes.data(), bytes.data() + bytes.size()) - bytes.data());
+    if (firstBreak >= bytes.size())
+        return {};
+    const std::uint64_t firstEnd = bytes[firstBreak] == '\r' && firstBreak + 1 < bytes.size() && bytes[firstBreak + 1] == '\n'
+        ? firstBreak + 2
+        : firstBreak + 1;
+    return bytes.substr(firstBreak, firstEnd - firstBreak);
+}
+
 // Where a split conversion's second part begins, or 0 when the conversion is not split:
 // with a candidate list, a mapped input at least control.splitBytes large, enough cores,
 // a first line that has a terminator, and a split point.
@@ -1538,16 +1584,57 @@ std::uint64_t splitPoint(const MappedFile& input, const ConversionOptions& optio
     if (!candidates || control.splitBytes == 0 || bytes.size() < control.splitBytes || !input.isMapped()
         || std::thread::hardware_concurrency() < control.splitCores)
         return 0;
-    const std::uint64_t firstBreak = static_cast<std::uint64_t>(
-        lineScanner::findLineBreak(bytes.data(), bytes.data() + bytes.size()) - bytes.data());
-    if (firstBreak >= bytes.size())
+    firstTerminator = firstLineTerminator(bytes);
+    if (firstTerminator.empty())
         return 0;
-    const std::uint64_t firstEnd = bytes[firstBreak] == '\r' && firstBreak + 1 < bytes.size() && bytes[firstBreak + 1] == '\n'
-        ? firstBreak + 2
-        : firstBreak + 1;
-    firstTerminator = bytes.substr(firstBreak, firstEnd - firstBreak);
+    const std::uint64_t firstEnd = static_cast<std::uint64_t>(firstTerminator.data() + firstTerminator.size() - bytes.data());
     const std::uint64_t from = std::max(control.splitFrom.value_or(bytes.size() / 2), firstEnd);
     return from < bytes.size() ? findSplitPoint(bytes, from, options.messageIndex) : 0;
+}
+
+// The parts of the input that a conversion with `options` writes, in order, or none
+// when it writes the whole input as it lies (no index; or the messages in input order
+// with every stretch between them beginning at a "From " line, kept inside). Indexed
+// messages come in the order the index lists them, contiguous ones joined; the input
+// they leave uncovered, kept inside, stays in place when they are in input order and
+// follows them otherwise.
+std::optional<std::vector<InputRange>> convertedRanges(const ConversionOptions& options, std::string_view bytes)
+{
+    const MessageIndex& index = options.messageIndex;
+    if (index.empty())
+        return std::nullopt;
+    const std::uint64_t size = bytes.size();
+    const std::vector<InputRange> uncovered = unindexedRanges(index, size);
+    if (options.unindexed == UnindexedInput::Only)
+        return uncovered;
+    std::vector<InputRange> ranges;
+    ranges.reserve(index.size() + uncovered.size());
+    for (const IndexedMessage& message : index) {
+        const std::uint64_t begin = std::min(message.offset, size);
+        const std::uint64_t end = begin + std::min(message.length, size - begin);
+        if (begin == end)
+            continue;
+        if (!ranges.empty() && ranges.back().end == begin)
+            ranges.back().end = end;
+        else
+            ranges.push_back({begin, end});
+    }
+    if (options.unindexed == UnindexedInput::Inside) {
+        const bool sorted = std::is_sorted(index.begin(), index.end(), [](const IndexedMessage& x, const IndexedMessage& y) {
+            return x.offset < y.offset;
+        });
+        const bool separated = std::all_of(uncovered.begin(), uncovered.end(), [bytes](const InputRange& range) {
+            return bytes.substr(range.begin, kSeparatorPrefix.size()) == kSeparatorPrefix;
+        });
+        if (sorted && separated)
+            return std::nullopt;
+        // In input order, the uncovered input stays where it is, each stretch a part of
+        // its own; else it follows the indexed messages.
+        ranges.insert(ranges.end(), uncovered.begin(), uncovered.end());
+        if (sorted)
+            std::stable_sort(ranges.begin(), ranges.end(), [](const InputRange& x, const InputRange& y) { return x.begin < y.begin; });
+    }
+    return ranges;
 }
 
 ConversionResult convertMailbox(const std::string& inputPath, const std::string& outputPath,
@@ -1570,7 +1657,25 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
     const std::string_view bytes = input.bytes();
     if (bytes.empty())
         return {};
-    if (bytes.size() < kSeparatorPrefix.size() || bytes.substr(0, kSeparatorPrefix.size()) != kSeparatorPrefix) {
+    // The parts converted when not the whole input, and the index as the pass looks
+    // records up in it: in input order, none for the unindexed input alone.
+    const std::optional<std::vector<InputRange>> ranges = convertedRanges(options, bytes);
+    std::uint64_t rangeBytes = 0;
+    for (const InputRange& range : ranges.value_or(std::vector<InputRange>{}))
+        rangeBytes += range.end - range.begin;
+    if (ranges && rangeBytes == 0)
+        return {};
+    std::optional<ConversionOptions> ordered;
+    if (options.unindexed == UnindexedInput::Only) {
+        ordered.emplace(options);
+        ordered->messageIndex.clear();
+    } else if (!std::is_sorted(options.messageIndex.begin(), options.messageIndex.end(),
+                               [](const IndexedMessage& a, const IndexedMessage& b) { return a.offset < b.offset; })) {
+        ordered.emplace(options);
+        ordered->messageIndex = inInputOrder(options.messageIndex);
+    }
+    const ConversionOptions& passOptions = ordered ? *ordered : options;
+    if (!ranges && (bytes.size() < kSeparatorPrefix.size() || bytes.substr(0, kSeparatorPrefix.size()) != kSeparatorPrefix)) {
         logMessage(formatMessage("'%1' is not Mbox format", {inputPath}));
         ConversionResult skipped;
         skipped.notMailbox = true;
@@ -1600,12 +1705,12 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
     std::string spoolError;
     try {
         std::string_view firstTerminator;
-        std::uint64_t split = splitPoint(input, options, parallel.candidates, control, firstTerminator);
-        StreamPass pass(inputPath, outputPath, input, output, options, convert, convertLarge, parallel);
+        std::uint64_t split = ranges ? 0 : splitPoint(input, passOptions, parallel.candidates, control, firstTerminator);
+        StreamPass pass(inputPath, outputPath, input, output, passOptions, convert, convertLarge, parallel);
         std::optional<SecondPart> second;
         ConversionResult extra; // what the second part adds, when its output is taken
         if (split > 0) {
-            second.emplace(inputPath, outputPath, input, options, *parallel.candidates, parallel.batchBytes, split,
+            second.emplace(inputPath, outputPath, input, passOptions, *parallel.candidates, parallel.batchBytes, split,
                            firstTerminator);
             if (!second->start(control.stop)) {
                 second.reset();
@@ -1627,9 +1732,34 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
                 control.progress(reported, bytes.size());
             };
         }
-        run = guardMappedReads(bytes, [&pass, &progress, &bytes, split] {
-            return pass.run(progress, 0, split > 0 ? split : bytes.size());
-        });
+        if (ranges) {
+            // Each part as the pass would go on at its first line, in the order given;
+            // progress counts the parts' bytes.
+            if (const std::string_view first = firstLineTerminator(bytes); !first.empty())
+                pass.beginAtSplit(first);
+            std::uint64_t before = 0;     // bytes of the parts done
+            std::uint64_t partBegin = 0;
+            std::function<void(std::uint64_t, std::uint64_t)> partProgress;
+            if (control.progress) {
+                partProgress = [&](std::uint64_t done, std::uint64_t) {
+                    control.progress(before + done - partBegin, rangeBytes);
+                };
+            }
+            run = guardMappedReads(bytes, [&pass, &partProgress, &ranges, &before, &partBegin] {
+                for (const InputRange& range : *ranges) {
+                    partBegin = range.begin;
+                    pass.beginRange(range.begin);
+                    if (!pass.run(partProgress, range.begin, range.end))
+                        return false;
+                    before += range.end - range.begin;
+                }
+                return true;
+            });
+        } else {
+            run = guardMappedReads(bytes, [&pass, &progress, &bytes, split] {
+                return pass.run(progress, 0, split > 0 ? split : bytes.size());
+            });
+        }
         if (second && (!run.result || run.faulted)) {
             second->abandon(); // the first part's failure ends the conversion
         } else if (second) {

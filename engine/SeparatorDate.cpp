@@ -267,6 +267,13 @@ bool appendFormattedDate(std::string_view dateText, std::string& out)
     return true;
 }
 
+bool hasSeparatorDate(std::string_view separatorContents)
+{
+    DateFields date;
+    const std::string_view text = separatorDateText(separatorContents);
+    return !text.empty() && readDate(text, date);
+}
+
 bool appendSeparatorDate(std::string_view separatorContents, std::string& out)
 {
     return appendFormattedDate(separatorDateText(separatorContents), out);

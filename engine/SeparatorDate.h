@@ -36,6 +36,11 @@ std::string_view separatorDateText(std::string_view separatorContents);
 /// is not accepted.
 bool appendFormattedDate(std::string_view dateText, std::string& out);
 
+/// Whether a separator line's contents have a sender and a date text read as described
+/// above (whether the local time exists in the zone aside). Reads nothing but
+/// `separatorContents` and allocates nothing.
+bool hasSeparatorDate(std::string_view separatorContents);
+
 /// separatorDateText then appendFormattedDate.
 bool appendSeparatorDate(std::string_view separatorContents, std::string& out);
 

@@ -41,16 +41,24 @@ bool noteStatusHeader(std::string_view line, PresentStatusHeaders& present)
     return false;
 }
 
-void appendStatusHeaders(const IndexedMessage& message, const PresentStatusHeaders& present,
+void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& present,
                          std::string_view terminator, std::string& out)
 {
     if (!present.status)
-        appendLine(out, message.read ? "Status: RO" : "Status: O", terminator);
-    if (!present.xStatus && message.replied)
-        appendLine(out, "X-Status: A", terminator);
+        appendLine(out, facts.read ? "Status: RO" : "Status: O", terminator);
+    if (!present.xStatus && (facts.replied || facts.draft)) {
+        std::string line = "X-Status: ";
+        if (facts.replied)
+            line += 'A';
+        if (facts.draft)
+            line += 'T';
+        appendLine(out, line, terminator);
+    }
     if (!present.xMozillaStatus) {
-        const unsigned flags = (message.read ? 0x0001u : 0u) | (message.replied ? 0x0002u : 0u)
-            | (message.forwarded ? 0x1000u : 0u);
+        // Thunderbird has one mark for forwarded and redirected, and marks a message
+        // waiting to be sent as queued.
+        const unsigned flags = (facts.read ? 0x0001u : 0u) | (facts.replied ? 0x0002u : 0u)
+            | (facts.draft ? 0x0800u : 0u) | (facts.forwarded || facts.redirected ? 0x1000u : 0u);
         static constexpr char kHex[] = "0123456789abcdef";
         std::string line = "X-Mozilla-Status: 0000";
         for (int digit = 0; digit < 4; ++digit)
@@ -60,8 +68,8 @@ void appendStatusHeaders(const IndexedMessage& message, const PresentStatusHeade
     static constexpr std::string_view kPriorities[] = {
         {}, "X-Priority: 1 (Highest)", "X-Priority: 2 (High)", {}, "X-Priority: 4 (Low)", "X-Priority: 5 (Lowest)",
     };
-    if (!present.xPriority && message.priority <= 5 && !kPriorities[message.priority].empty())
-        appendLine(out, kPriorities[message.priority], terminator);
+    if (!present.xPriority && facts.priority <= 5 && !kPriorities[facts.priority].empty())
+        appendLine(out, kPriorities[facts.priority], terminator);
 }
 
 } // namespace tarnwick

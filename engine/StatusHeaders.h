@@ -25,10 +25,12 @@ struct PresentStatusHeaders {
 bool noteStatusHeader(std::string_view line, PresentStatusHeaders& present);
 
 /// Appends, each ended by `terminator`, the status headers the message lacks:
-/// "Status: RO" (read) or "Status: O"; "X-Status: A" when replied; "X-Mozilla-Status:"
-/// with read 0x0001, replied 0x0002 and forwarded 0x1000 as four hex digits; and
-/// "X-Priority:" for a priority other than normal (3) or unknown (0).
-void appendStatusHeaders(const IndexedMessage& message, const PresentStatusHeaders& present,
+/// "Status: RO" (read) or "Status: O"; "X-Status:" with "A" when replied and "T" when a
+/// draft (mbox readers' answered and draft flags); "X-Mozilla-Status:" with read 0x0001,
+/// replied 0x0002, queued 0x0800 (a draft) and forwarded 0x1000 (forwarded or
+/// redirected) as four hex digits; and "X-Priority:" for a priority other than normal
+/// (3) or unknown (0).
+void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& present,
                          std::string_view terminator, std::string& out);
 
 } // namespace tarnwick

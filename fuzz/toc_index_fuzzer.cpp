@@ -1,6 +1,6 @@
 // Fuzzes the mailbox index reader and its fit against a mailbox: no read outside
 // either input, and an index that is accepted describes messages that lie in the
-// mailbox, in order, each starting at a "From " line.
+// mailbox, apart, each starting at a "From " line, in any order.
 // The first byte picks the mode: raw index bytes, or records built from the input
 // (so that most runs reach the fit check instead of failing on the size).
 
@@ -64,15 +64,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!fit.messages)
         return 0;
     FUZZ_CHECK(fit.messages->size() == reading.entries->size());
+    // In input order: inside the mailbox, apart, each at a "From " line.
+    tarnwick::MessageIndex sorted = tarnwick::inInputOrder(*fit.messages);
     std::uint64_t previousEnd = 0;
-    for (const tarnwick::IndexedMessage& message : *fit.messages) {
+    for (const tarnwick::IndexedMessage& message : sorted) {
         FUZZ_CHECK(message.length > 0);
         FUZZ_CHECK(message.offset >= previousEnd);
         FUZZ_CHECK(message.offset + message.length <= mailboxSize);
         FUZZ_CHECK(mailbox.view().substr(message.offset, 5) == "From ");
-        FUZZ_CHECK(message.priority <= 5);
-        FUZZ_CHECK(!message.replied || message.read);
+        FUZZ_CHECK(message.facts.priority <= 5);
+        FUZZ_CHECK(!message.facts.replied || message.facts.read);
+        FUZZ_CHECK(!(message.facts.draft && message.facts.sent));
         previousEnd = message.offset + message.length;
     }
+    // What the records leave uncovered lies between them and adds up to the rest.
+    std::uint64_t covered = 0;
+    for (const tarnwick::IndexedMessage& message : sorted)
+        covered += message.length;
+    std::uint64_t uncovered = 0;
+    for (const tarnwick::InputRange& range : tarnwick::unindexedRanges(*fit.messages, mailboxSize)) {
+        FUZZ_CHECK(range.begin < range.end);
+        uncovered += range.end - range.begin;
+    }
+    FUZZ_CHECK(covered + uncovered == mailboxSize);
     return 0;
 }

@@ -60,11 +60,11 @@ TEST(TocIndex, ReadsTheWindowsFixture)
     const TocFit fit = fitToc(*reading.entries, mailbox);
     ASSERT_TRUE(fit.messages) << fit.problem;
     ASSERT_EQ(fit.messages->size(), 5u);
-    EXPECT_TRUE((*fit.messages)[0].read);
-    EXPECT_FALSE((*fit.messages)[1].read);
-    EXPECT_TRUE((*fit.messages)[2].replied);
-    EXPECT_TRUE((*fit.messages)[3].forwarded);
-    EXPECT_EQ((*fit.messages)[2].priority, 1);
+    EXPECT_TRUE((*fit.messages)[0].facts.read);
+    EXPECT_FALSE((*fit.messages)[1].facts.read);
+    EXPECT_TRUE((*fit.messages)[2].facts.replied);
+    EXPECT_TRUE((*fit.messages)[3].facts.forwarded);
+    EXPECT_EQ((*fit.messages)[2].facts.priority, 1);
     EXPECT_EQ((*fit.messages)[4].offset + (*fit.messages)[4].length, mailbox.size());
 
     for (const char* empty : {"Junk.toc", "Trash.toc"}) {
@@ -102,8 +102,10 @@ TEST(TocIndex, ReadsTheRealWindowsSample)
     const TocFit fit = fitToc(*reading.entries, readFile(folder + "In.mbx"));
     ASSERT_TRUE(fit.messages) << fit.problem;
     EXPECT_EQ(fit.messages->size(), 5u);
-    EXPECT_FALSE((*fit.messages)[0].read);
+    EXPECT_FALSE((*fit.messages)[0].facts.read);
     EXPECT_EQ((*fit.messages)[4].offset + (*fit.messages)[4].length, 22672u);
+    // The time stored: the separator's Mon Dec 13 18:45:29 2010 at -0600.
+    EXPECT_EQ((*fit.messages)[0].facts.received, 0x4D06BE29);
 
     for (const char* empty : {"Out.toc", "Junk.toc", "Trash.toc"}) {
         const TocReading none = readToc(readFile(folder + empty));
@@ -113,22 +115,59 @@ TEST(TocIndex, ReadsTheRealWindowsSample)
     }
 }
 
-TEST(TocIndex, StatusAndPriorityBecomeFlags)
+TEST(TocIndex, StatusPriorityAndDateBecomeFacts)
 {
-    const struct Case { std::uint16_t status, priority; bool read, replied, forwarded; int flaggedPriority; } cases[] = {
-        {0, 3, false, false, false, 3}, {1, 1, true, false, false, 1}, {2, 5, true, true, false, 5},
-        {3, 2, true, false, true, 2},   {4, 4, true, false, false, 4}, {8, 0, true, false, false, 0}, {9, 3, true, false, false, 3},
-        {10, 6, false, false, false, 0}, {0xFFFF, 0xFFFF, false, false, false, 0},
+    const struct Case {
+        std::uint16_t status, priority;
+        bool read, replied, forwarded, redirected, draft, sent;
+        int flaggedPriority;
+    } cases[] = {
+        {0, 3, false, false, false, false, false, false, 3}, {1, 1, true, false, false, false, false, false, 1},
+        {2, 5, true, true, false, false, false, false, 5},   {3, 2, true, false, true, false, false, false, 2},
+        {4, 4, true, false, false, true, false, false, 4},   {5, 3, true, false, false, false, false, false, 3},
+        {6, 3, true, false, false, false, true, false, 3},   {7, 3, true, false, false, false, true, false, 3},
+        {8, 0, true, false, false, false, false, true, 0},   {9, 3, true, false, false, false, false, false, 3},
+        {10, 6, false, false, false, false, false, false, 0}, {0xFFFF, 0xFFFF, false, false, false, false, false, false, 0},
     };
     const std::string mailbox = "From a\nx\n";
     for (const Case& c : cases) {
-        const TocFit fit = fitToc({{0, 9, c.status, c.priority}}, mailbox);
+        const TocFit fit = fitToc({{0, 9, c.status, c.priority, 1292287375}}, mailbox);
         ASSERT_TRUE(fit.messages) << c.status;
-        const IndexedMessage& m = fit.messages->front();
+        const MessageFacts& m = fit.messages->front().facts;
         EXPECT_EQ(m.read, c.read) << "status " << c.status;
         EXPECT_EQ(m.replied, c.replied) << "status " << c.status;
         EXPECT_EQ(m.forwarded, c.forwarded) << "status " << c.status;
+        EXPECT_EQ(m.redirected, c.redirected) << "status " << c.status;
+        EXPECT_EQ(m.draft, c.draft) << "status " << c.status;
+        EXPECT_EQ(m.sent, c.sent) << "status " << c.status;
         EXPECT_EQ(m.priority, c.flaggedPriority) << "priority " << c.priority;
+        EXPECT_EQ(m.received, 1292287375) << "status " << c.status;
+    }
+}
+
+// The record count is 16 bits: an index for more than 65,535 messages keeps it modulo
+// 65,536, and the file's size tells how many records there are.
+TEST(TocIndex, CountAboveSixteenBitsIsSettledByTheSize)
+{
+    auto index = [](std::size_t records, std::uint16_t stored) {
+        std::string bytes(104 + records * 218, '\0');
+        bytes[102] = static_cast<char>(stored & 0xFF);
+        bytes[103] = static_cast<char>(stored >> 8);
+        for (std::size_t i = 0; i < records; ++i)
+            bytes[104 + i * 218] = static_cast<char>(i & 0xFF); // offsets tell the records apart
+        return bytes;
+    };
+    const struct Case { std::size_t records; std::uint16_t stored; bool read; } cases[] = {
+        {65535, 65535, true}, {65536, 0, true}, {65537, 1, true}, {70000, 70000 - 65536, true},
+        {65536, 65535, false}, {65537, 0, false}, {4, 65540 - 65536, true}, {0, 0, true},
+    };
+    for (const Case& c : cases) {
+        const TocReading reading = readToc(index(c.records, c.stored));
+        EXPECT_EQ(reading.entries.has_value(), c.read) << c.records << " " << c.stored << ": " << reading.problem;
+        if (reading.entries && c.records > 0) {
+            EXPECT_EQ(reading.entries->size(), c.records);
+            EXPECT_EQ(reading.entries->back().offset, (c.records - 1) & 0xFF);
+        }
     }
 }
 
@@ -163,20 +202,26 @@ TEST(TocIndex, RecordsThatDoNotFitTheMailboxAreRefused)
         return entries;
     };
     const std::uint32_t start1 = good[1].offset, length1 = good[1].length, start4 = good[4].offset, length4 = good[4].length;
+    // A line end inside the second message: a record may stop there (Mac Eudora wrote a
+    // shorter message over a longer one).
+    const std::size_t tailCut = mailbox.find("\r\n", start1 + 200) + 2;
     const struct Case { const char* name; std::vector<TocEntry> entries; bool fits; } cases[] = {
         {"as written", good, true},
         {"a lost message between two records", [&] { auto e = good; e.erase(e.begin() + 2); return e; }(), true},
         {"first record lost", [&] { auto e = good; e.erase(e.begin()); return e; }(), true},
         {"last record lost", [&] { auto e = good; e.pop_back(); return e; }(), true},
-        {"one record spans two messages", [&] { auto e = good; e[1].length += e[2].length; e.erase(e.begin() + 2); return e; }(), true},
+        {"one record spans two messages", [&] { auto e = good; e[1].length += e[2].length; e.erase(e.begin() + 2); return e; }(), false},
+        {"a record covers the whole mailbox", {{0, static_cast<std::uint32_t>(mailbox.size()), 0, 3}}, false},
         {"start one byte late", changed(1, start1 + 1, length1 - 1), false},
         {"length one byte short", changed(1, start1, length1 - 1), false},
         {"length one byte long", changed(4, start4, length4 + 1), false},
         {"ends past the mailbox", changed(4, start4, 0xFFFFFFFF), false},
         {"offset past the mailbox", changed(4, 0xFFFFFFF0, 0x20), false},
         {"zero length", changed(4, start4, 0), false},
-        {"backward", [&] { auto e = good; std::swap(e[1], e[2]); return e; }(), false},
+        {"sorted: listed in another order", [&] { auto e = good; std::swap(e[1], e[4]); std::swap(e[0], e[2]); return e; }(), true},
+        {"the tail of a message left uncovered", changed(1, start1, static_cast<std::uint32_t>(tailCut - start1)), true},
         {"overlapping", changed(2, start1, length1 + good[2].length), false},
+        {"overlapping, listed later", [&] { auto e = good; e.push_back({start1, 100, 0, 3}); return e; }(), false},
         {"duplicated", [&] { auto e = good; e.insert(e.begin() + 1, e[1]); return e; }(), false},
     };
     for (const Case& c : cases) {
@@ -190,6 +235,11 @@ TEST(TocIndex, RecordsThatDoNotFitTheMailboxAreRefused)
     EXPECT_FALSE(fitToc({{0, 7, 0, 3}, {7, 6, 0, 3}}, "From a From b").messages);
     EXPECT_FALSE(fitToc({{0, 4, 0, 3}}, "From").messages);
     EXPECT_FALSE(fitToc({{1, 6, 0, 3}}, "xFrom a").messages);
+    // A record ends at a line's end: not between the CR and LF of one.
+    EXPECT_FALSE(fitToc({{0, 7, 0, 3}}, "From a\r\nFrom b").messages);
+    // A body line that merely begins "From ???@??? " (no date) is no separator.
+    EXPECT_TRUE(fitToc({{0, 33, 0, 3}}, "From a\n\nFrom ???@??? was my name\n").messages);
+    EXPECT_FALSE(fitToc({{0, 48, 0, 3}}, "From a\n\nFrom ???@??? Mon Dec 13 18:14:25 2010\nx\n").messages);
 }
 
 TEST(TocIndex, IndexPathBesideTheMailbox)

@@ -76,10 +76,10 @@ TEST(CliEudoraRecords, BodyFromLineStaysInItsMessage)
 
     // An index that does not fit is ignored with one log line; nothing is lost.
     sandbox.write("bad/In.mbx", one + two);
-    sandbox.write("bad/In.toc", tocBytes({{0, static_cast<std::uint32_t>(one.size() + 1)}}));
+    sandbox.write("bad/In.toc", tocBytes({{0, static_cast<std::uint32_t>(one.size() + two.size())}}));
     const RunResult bad = sandbox.convert("bad", "bad-out");
     EXPECT_EQ(bad.out, "Completed\n");
-    EXPECT_NE(bad.err.find("In.toc' not used: entry 1 does not end before a \"From \" line"), std::string::npos) << bad.err;
+    EXPECT_NE(bad.err.find("In.toc' not used: entry 1 holds the separator line of another message"), std::string::npos) << bad.err;
     EXPECT_EQ(pythonMessages(sandbox / "bad-out/In.mbx").size(), 3u);
 }
 

@@ -393,9 +393,9 @@ IndexedMessage indexed(std::uint64_t offset, std::uint64_t length, bool read = f
     IndexedMessage message;
     message.offset = offset;
     message.length = length;
-    message.read = read;
-    message.replied = replied;
-    message.priority = priority;
+    message.facts.read = read;
+    message.facts.replied = replied;
+    message.facts.priority = priority;
     return message;
 }
 
@@ -448,6 +448,69 @@ TEST_F(MboxConverterTest, IndexBoundsMessagesAndGivesStatus)
               "From a Wed Jan 3 01:05:34 1996\r\nSubject: one\r\nDate: Wed, 3 Jan 1996 01:05:34 +0100\r\n"
               "Status: O\r\nX-Mozilla-Status: 0000\r\n\r\n");
     EXPECT_NE(crlf.find("\r\n>From b\r\n"), std::string::npos);
+}
+
+// Messages in the order the index lists them, and the input it does not cover (deleted
+// or moved away in Eudora) kept inside, left out, or alone; a stretch that begins inside
+// a message gets a separator line and an empty header of its own. On one thread and on
+// two, with encodings converted or not, and with CR LF written: the same messages.
+TEST_F(MboxConverterTest, IndexOrderAndUnindexedInput)
+{
+    const std::string one = "From a Wed Jan 3 01:05:34 1996\nSubject: one\n\nFrom here on\n";
+    const std::string two = "From b Wed Jan 3 01:05:34 1996\nSubject: two\n\nbody\n";
+    const std::string tail = "the tail of a longer message\nwritten over\n";
+    const std::string three = "From c Wed Jan 3 01:05:34 1996\nSubject: three\n\nend\n";
+    const std::string lost = "From d Wed Jan 3 01:05:34 1996\nSubject: deleted\n\ngone\n";
+    const std::string mailbox = one + two + tail + three + lost;
+    const std::uint64_t a = one.size(), b = two.size(), t = tail.size(), c = three.size();
+    const std::string status = "Status: O\nX-Mozilla-Status: 0000\n";
+    const std::string outOne = "From a Wed Jan 3 01:05:34 1996\nSubject: one\n" + status + "\n>From here on\n";
+    const std::string outTwo = "From b Wed Jan 3 01:05:34 1996\nSubject: two\n" + status + "\nbody\n";
+    const std::string outThree = "From c Wed Jan 3 01:05:34 1996\nSubject: three\n" + status + "\nend\n";
+    const std::string outTail = "From ???@??? Thu Jan  1 00:00:00 1970\n\n" + tail;
+    const MessageIndex sorted = {indexed(a + b + t, c), indexed(0, a), indexed(a, b)};
+    const MessageIndex inOrder = {indexed(0, a), indexed(a, b), indexed(a + b + t, c)};
+    const struct Case {
+        const char* name;
+        MessageIndex index;
+        UnindexedInput unindexed;
+        std::string expected;
+        std::size_t messages;
+    } cases[] = {
+        {"sorted, kept inside: after the indexed ones", sorted, UnindexedInput::Inside,
+         outThree + outOne + outTwo + outTail + lost, 5},
+        {"sorted, apart", sorted, UnindexedInput::Apart, outThree + outOne + outTwo, 3},
+        {"sorted, the uncovered alone", sorted, UnindexedInput::Only, outTail + lost, 2},
+        {"in order, kept inside", inOrder, UnindexedInput::Inside, outOne + outTwo + outTail + outThree + lost, 5},
+        {"in order, apart", inOrder, UnindexedInput::Apart, outOne + outTwo + outThree, 3},
+        {"everything covered, nothing alone", {indexed(0, a), indexed(a, mailbox.size() - a)}, UnindexedInput::Only, "", 0},
+    };
+    for (const Case& c : cases) {
+        options_.messageIndex = c.index;
+        options_.unindexed = c.unindexed;
+        for (const bool encodings : {false, true}) {
+            EXPECT_EQ(convert(mailbox, {.encodings = encodings}), c.expected) << c.name << encodings;
+            if (encodings) {
+                EXPECT_EQ(messages_.size(), c.messages) << c.name;
+            }
+        }
+        std::string crlf = c.expected;
+        for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2)
+            crlf.replace(at, 1, "\r\n");
+        EXPECT_EQ(convert(mailbox, {.lineEndings = true}), crlf) << c.name;
+        writeFile(path("out2"), "");
+        ConversionControl control;
+        control.conversionBatchBytes = 40; // a batch of about one message
+        const ConversionResult result = convertMbox(path("in"), path("out2"), options_, control);
+        EXPECT_TRUE(result.succeeded) << c.name;
+        EXPECT_EQ(result.messages, c.messages) << c.name;
+    }
+    // Kept inside with the messages in input order and every stretch starting at a
+    // "From " line: the whole input as it lies, as without the order.
+    options_.messageIndex = {indexed(0, a), indexed(a, b)};
+    options_.unindexed = UnindexedInput::Inside;
+    EXPECT_EQ(convert(one + two + lost, {}), outOne + outTwo + lost);
+    options_ = {};
 }
 
 // Mending CR-only mailboxes and dropping stale lengths; each off gives the old bytes.

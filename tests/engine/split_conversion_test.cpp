@@ -59,8 +59,8 @@ Crafted craftedMailbox(std::string_view first, std::string_view eol, int asianFr
         mailbox.bytes += "From ???@??? Mon Jan 01 00:00:" + std::to_string(10 + n % 50) + " 2001"
             + (start == 0 ? std::string(first) : e) + "Subject: " + subject + e + "X-Status: " + e + e + body + e;
         if (n >= 20 && n < 44)
-            mailbox.index.push_back({start, mailbox.bytes.size() - start, n % 2 == 0, n % 3 == 0, false,
-                                     static_cast<std::uint8_t>(n % 6)});
+            mailbox.index.push_back({start, mailbox.bytes.size() - start,
+                                     {.read = n % 2 == 0, .replied = n % 3 == 0, .priority = static_cast<std::uint8_t>(n % 6)}});
     };
     for (int n = 0; n < 64; ++n) {
         if (n == 32) {

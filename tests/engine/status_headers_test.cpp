@@ -7,19 +7,19 @@
 namespace tarnwick {
 namespace {
 
-IndexedMessage record(bool read, bool replied, bool forwarded, std::uint8_t priority)
+MessageFacts record(bool read, bool replied, bool forwarded, std::uint8_t priority)
 {
-    IndexedMessage message;
-    message.read = read;
-    message.replied = replied;
-    message.forwarded = forwarded;
-    message.priority = priority;
-    return message;
+    MessageFacts facts;
+    facts.read = read;
+    facts.replied = replied;
+    facts.forwarded = forwarded;
+    facts.priority = priority;
+    return facts;
 }
 
 TEST(StatusHeaders, EachStatusAndPriority)
 {
-    const struct Case { const char* name; IndexedMessage message; const char* expected; } cases[] = {
+    const struct Case { const char* name; MessageFacts message; const char* expected; } cases[] = {
         {"unread", record(false, false, false, 3), "Status: O\nX-Mozilla-Status: 0000\n"},
         {"read", record(true, false, false, 3), "Status: RO\nX-Mozilla-Status: 0001\n"},
         {"replied", record(true, true, false, 3), "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\n"},
@@ -29,6 +29,14 @@ TEST(StatusHeaders, EachStatusAndPriority)
         {"low", record(true, false, false, 4), "Status: RO\nX-Mozilla-Status: 0001\nX-Priority: 4 (Low)\n"},
         {"lowest", record(false, false, false, 5), "Status: O\nX-Mozilla-Status: 0000\nX-Priority: 5 (Lowest)\n"},
         {"unknown priority", record(false, false, false, 0), "Status: O\nX-Mozilla-Status: 0000\n"},
+        {"redirected", [] { MessageFacts f = record(true, false, false, 3); f.redirected = true; return f; }(),
+         "Status: RO\nX-Mozilla-Status: 1001\n"},
+        {"queued or unsent: a draft", [] { MessageFacts f = record(true, false, false, 3); f.draft = true; return f; }(),
+         "Status: RO\nX-Status: T\nX-Mozilla-Status: 0801\n"},
+        {"replied draft", [] { MessageFacts f = record(true, true, false, 3); f.draft = true; return f; }(),
+         "Status: RO\nX-Status: AT\nX-Mozilla-Status: 0803\n"},
+        {"sent", [] { MessageFacts f = record(true, false, false, 3); f.sent = true; return f; }(),
+         "Status: RO\nX-Mozilla-Status: 0001\n"},
         {"out of range priority", record(false, false, false, 9), "Status: O\nX-Mozilla-Status: 0000\n"},
     };
     for (const Case& c : cases) {
