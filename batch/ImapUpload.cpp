@@ -77,6 +77,12 @@ std::string shownName(const std::vector<std::string>& components)
     return name;
 }
 
+// "1 message", "2 messages".
+std::string messageCount(std::uint64_t count)
+{
+    return std::to_string(count) + (count == 1 ? " message" : " messages");
+}
+
 std::string byteCount(std::uint64_t bytes)
 {
     if (bytes < 1024 * 1024)
@@ -188,7 +194,7 @@ private:
         UploadedFolder tally;
         tally.name = shownName(components);
         tally.messages = staged.messages.size();
-        reporter_.statusText("Uploading \"" + tally.name + "\" (" + std::to_string(staged.messages.size()) + " messages)...");
+        reporter_.statusText("Uploading \"" + tally.name + "\" (" + messageCount(staged.messages.size()) + ")...");
         std::map<std::string, std::uint32_t> copies; // digest -> copies seen in this folder
         const std::vector<std::string> keywords = keywordsOf(staged.path);
         bool keywordsAllowed = true;
@@ -452,13 +458,13 @@ std::vector<std::string> uploadSummaryLines(const UploadSummary& summary)
     std::vector<std::string> lines;
     for (const UploadedFolder& folder : summary.folders)
         lines.push_back("  " + folder.name + ": " + std::to_string(folder.uploaded) + " of "
-                        + std::to_string(folder.messages) + " messages uploaded (" + byteCount(folder.bytes) + ")");
-    lines.push_back("Uploaded " + std::to_string(summary.uploaded) + " messages (" + byteCount(summary.bytesSent) + "); "
+                        + messageCount(folder.messages) + " uploaded (" + byteCount(folder.bytes) + ")");
+    lines.push_back("Uploaded " + messageCount(summary.uploaded) + " (" + byteCount(summary.bytesSent) + "); "
                     + std::to_string(summary.alreadyPresent) + " already present, " + std::to_string(summary.refused)
                     + " refused, " + std::to_string(summary.failed) + " failed");
     const std::uint64_t handled = summary.uploaded + summary.alreadyPresent + summary.refused + summary.failed;
     if (handled < summary.messages)
-        lines.push_back(std::to_string(summary.messages - handled) + " messages not uploaded yet");
+        lines.push_back(messageCount(summary.messages - handled) + " not uploaded yet");
     if (!summary.stopReason.empty()) {
         lines.push_back("Stopped: " + summary.stopReason);
         if (summary.uploaded + summary.alreadyPresent > 0)

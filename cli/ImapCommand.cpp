@@ -152,7 +152,8 @@ int runImapUpload(const CommandLine& line, const std::atomic<bool>& cancel)
         return 1;
     }
     if (summary.refused + summary.failed > 0) {
-        printLine(stdout, "Error: " + std::to_string(summary.refused + summary.failed) + " messages were not uploaded");
+        const std::uint64_t left = summary.refused + summary.failed;
+        printLine(stdout, "Error: " + std::to_string(left) + (left == 1 ? " message was" : " messages were") + " not uploaded");
         return 1;
     }
     printLine(stdout, "Completed");

@@ -86,7 +86,7 @@ private slots:
         const QString status = dialog->findChild<QLabel*>(QStringLiteral("uploadStatusLabel"))->text();
         QVERIFY2(status.startsWith(QStringLiteral("Error: Could not connect to 127.0.0.1 port %1").arg(port)), qPrintable(status));
         const QString log = dialog->findChild<QPlainTextEdit*>(QStringLiteral("uploadLog"))->toPlainText();
-        QVERIFY2(log.contains(QStringLiteral("1 messages not uploaded yet")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("1 message not uploaded yet")), qPrintable(log));
     }
 };
 
