@@ -289,9 +289,9 @@ private:
         // The marks an mbox file carries are its index's.
         ConvertedMailbox written{displayName, result.messages, 0, belowDestination(outputPath), 0, 0, 0, 0};
         for (const IndexedMessage& record : options.messageIndex) {
-            written.read += record.read;
-            written.replied += record.replied;
-            written.forwarded += record.forwarded;
+            written.read += record.facts.read;
+            written.replied += record.facts.replied;
+            written.forwarded += record.facts.forwarded;
         }
         return noteConversion(result, std::move(written));
     }
