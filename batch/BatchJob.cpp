@@ -361,7 +361,21 @@ private:
         reporter_.statusText(translate("Processing \"%1\"...", {fileName(source)}));
         progress_.files = 1;
         startFile(source);
-        convertInto(source, output, claim, LinkPolicy::Follow, fileName(source));
+        const TargetStatus status = targetStatus(source);
+        const std::uint64_t size = fileSize(source).value_or(0);
+        if (!convertInto(source, output, claim, LinkPolicy::Follow, fileName(source)) || errorText_ || hasCanceled_.load()
+            || !summary_.failures.empty() || !summary_.mailboxes.empty())
+            return;
+        // A single source that gave no mailbox: the job says so and why, rather than
+        // "Completed".
+        if (status.type != EntryType::Regular)
+            fail(translate("Nothing converted: \"%1\" is not a regular file", {source}));
+        else if (size == 0)
+            fail(translate("Nothing converted: \"%1\" is empty", {source}));
+        else if (!summary_.notMailboxes.empty())
+            fail(translate("Nothing converted: \"%1\" is not a mailbox (it does not begin with \"From \")", {source}));
+        else
+            fail(translate("Nothing converted: \"%1\" holds no message", {source}));
     }
 
     // Whether a file is passed over rather than converted: outside the places where an

@@ -82,7 +82,7 @@ TEST(InputChangesAfterTheWalk, EndsTheJobWithNoOutputForIt)
         {"input replaced by a FIFO", "fifo/one.mbx", "dst2", [&] {
              ::unlink((box / "fifo/one.mbx").c_str());
              ASSERT_EQ(::mkfifo((box / "fifo/one.mbx").c_str(), 0644), 0);
-         }, "fifo/one.mbx", "Completed", {}}, // read as an empty input
+         }, "fifo/one.mbx", "Error: Nothing converted: " + quoted(box / "fifo/one.mbx") + " is not a regular file", {}},
     };
     for (const HeldCase& held : cases)
         runHeld(box, held);
@@ -148,7 +148,7 @@ TEST(HostileSources, TreeConvertsOnlyMailboxesAndTheRestFailsCleanly)
     const struct {
         std::string source, destination, out;
     } cases[] = {
-        {box / "in.fifo", box / "dst-" + latin, "Completed"}, // read as an empty input
+        {box / "in.fifo", box / "dst-" + latin, "Error: Nothing converted: " + quoted(box / "in.fifo") + " is not a regular file"},
         {"/dev/zero", box / "zero.mbox", "Error: Could not open \"/dev/zero\": No such device"},
         {box / "src/Folder.mbx", box / "new.mbox", "Error: " + quoted(box / "new.mbox") + " not found"},
         {box / "src/a", box / "dst-" + latin, "Error: Could not open " + quoted(box / "src/a") + ": Too many levels of symbolic links"},

@@ -1,0 +1,140 @@
+// Fuzzes the attachment-folder lookup against a tree that changes between lookups. The
+// input is a list of steps: create a file, a sub-folder or a link (to a folder outside)
+// in the attachment folder, remove one, swap the whole folder for a link to the
+// outside folder, look a name up, or search the attachment folders again. Checks: a
+// file is only ever opened from the folder that the search found (never through a
+// link, never from outside, whatever was swapped since), and a search never takes a
+// link for an attachment folder. Deterministic: one thread, one fresh tree per input.
+
+#include "FuzzSupport.h"
+
+#include "batch/AttachmentFolders.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace tarnwick;
+namespace fs = std::filesystem;
+
+const std::string& scratch()
+{
+    static const std::string root = [] {
+        // Memory-backed where there is one: every input makes a fresh tree.
+        std::string pattern = std::string(fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") + "/tarnwick-folder-fuzz.XXXXXX";
+        return std::string(::mkdtemp(pattern.data()));
+    }();
+    return root;
+}
+
+// Names from a small set, so that steps meet each other's files; any byte string too.
+std::string nameFrom(const std::uint8_t*& data, const std::uint8_t* end)
+{
+    static const char* const kNames[] = {"a.txt", "A.TXT", "b", "B", "sub", "SUB", "\xC3\xA9", "\xC3\x89", "secret", "link"};
+    if (data == end)
+        return "a.txt";
+    const std::uint8_t pick = *data++;
+    if (pick < 240)
+        return kNames[pick % std::size(kNames)];
+    std::string name;
+    for (int i = 0; i < 1 + pick % 8 && data != end; ++i)
+        name += static_cast<char>(*data++);
+    return name;
+}
+
+void write(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string root = scratch() + "/t";
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    const std::string eudora = root + "/Eudora";
+    const std::string outside = root + "/outside";
+    fs::create_directories(eudora + "/attach");
+    fs::create_directories(outside + "/sub");
+    write(eudora + "/Eudora.ini", "");
+    write(eudora + "/box.mbx", "From ???@??? Mon Dec 13 18:45:29 2010\n\n");
+    // Everything outside says so; every file made inside the folder found says "in".
+    for (const char* name : {"a.txt", "A.TXT", "b", "secret", "sub/a.txt", "sub/b"})
+        write(outside + "/" + name, "out");
+    write(eudora + "/attach/a.txt", "in");
+
+    std::string original = eudora + "/attach"; // where the folder found is now
+    AttachmentFolders folders = AttachmentFolderSearch(eudora, {}).foldersFor(eudora + "/box.mbx");
+    FUZZ_CHECK(folders.files.size() == 1);
+    int swaps = 0;
+
+    const std::uint8_t* const end = data + size;
+    while (data != end) {
+        const std::uint8_t step = *data++;
+        const std::string name = nameFrom(data, end);
+        const bool safe = isSafePathComponent(name);
+        switch (step % 7) {
+        case 0: // a file inside
+            if (safe)
+                write(original + "/" + name, "in");
+            break;
+        case 1: // a sub-folder inside, with a file
+            if (safe) {
+                fs::create_directory(original + "/" + name, ignored);
+                write(original + "/" + name + "/a.txt", "in");
+            }
+            break;
+        case 2: // a link inside, to a file or folder outside
+            if (safe)
+                fs::create_symlink(step & 0x80 ? outside + "/sub" : outside + "/secret", original + "/" + name, ignored);
+            break;
+        case 3: // a file removed
+            if (safe)
+                fs::remove(original + "/" + name, ignored);
+            break;
+        case 4: { // the folder swapped for a link to the outside
+            const std::string moved = eudora + "/attach.old" + std::to_string(swaps++);
+            fs::remove(eudora + "/attach", ignored); // a link left by an earlier swap
+            if (fs::is_directory(fs::symlink_status(original)) && original == eudora + "/attach") {
+                fs::rename(original, moved, ignored);
+                if (!ignored)
+                    original = moved;
+            }
+            fs::create_directory_symlink(step & 0x80 ? outside + "/sub" : outside, eudora + "/attach", ignored);
+            break;
+        }
+        case 5: { // a lookup, by one name or through a sub-folder
+            std::vector<std::string> components{name};
+            if (step & 0x80)
+                components = {nameFrom(data, end), name};
+            ContainedLookup lookup = folders.files[0]->openFile(components);
+            if (lookup.file) {
+                std::string bytes(8, '\0');
+                const auto got = lookup.file->read(bytes.data(), bytes.size());
+                FUZZ_CHECK(got.has_value());
+                bytes.resize(*got);
+                FUZZ_CHECK(bytes == "in");
+            } else {
+                FUZZ_CHECK(lookup.error != 0);
+            }
+            break;
+        }
+        case 6: { // a fresh search: never a link for an attachment folder
+            const AttachmentFolders again = AttachmentFolderSearch(eudora, {}).foldersFor(eudora + "/box.mbx");
+            const bool linked = fs::is_symlink(eudora + "/attach");
+            FUZZ_CHECK(again.files.size() == (linked ? 0u : 1u));
+            break;
+        }
+        }
+    }
+    return 0;
+}
