@@ -97,7 +97,8 @@ bool MaildirFolder::fail(int error)
     return false;
 }
 
-bool MaildirFolder::writeDurably(const std::string& path, std::string_view bytes, std::optional<std::int64_t> instant)
+bool MaildirFolder::writeFile(const std::string& path, std::string_view bytes, std::optional<std::int64_t> instant,
+                              bool durable)
 {
     const OutputCalls& calls = outputCalls();
     const int fd = calls.open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -115,7 +116,7 @@ bool MaildirFolder::writeDurably(const std::string& path, std::string_view bytes
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
-    if (error == 0 && calls.fsync(fd) != 0)
+    if (error == 0 && durable && calls.fsync(fd) != 0)
         error = errno;
     if (error == 0 && instant) {
         const timespec times[2] = {{static_cast<time_t>(*instant), 0}, {static_cast<time_t>(*instant), 0}};
@@ -141,22 +142,44 @@ bool MaildirFolder::deliver(std::string_view message, std::string_view flags, st
         + std::to_string(::getpid()) + token_;
     const std::string size = ",S=" + std::to_string(message.size());
     std::string unique = base + std::to_string(counter_++) + "." + host_;
-    const std::string temporary = path_ + "/tmp/" + unique;
-    if (!writeDurably(temporary, message, instant))
+    if (!writeFile(path_ + "/tmp/" + unique, message, instant, false))
         return false;
-    // Never over an existing entry: a name that is taken after all gets the next number.
-    for (int attempt = 0;; ++attempt) {
-        const std::string final = path_ + "/cur/" + unique + size + ":2," + std::string(flags);
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) == 0)
-            break;
-        const int error = errno;
-        if (error != EEXIST || attempt == 100) {
-            ::unlink(temporary.c_str());
-            return fail(error);
-        }
-        unique = base + std::to_string(counter_++) + "." + host_;
-    }
+    waiting_.push_back({std::move(unique), size + ":2," + std::string(flags)});
+    waitingBytes_ += message.size();
     ++delivered_;
+    if (waiting_.size() < kBatchMessages && waitingBytes_ < kBatchBytes)
+        return true;
+    return moveBatch();
+}
+
+bool MaildirFolder::moveBatch()
+{
+    if (waiting_.empty())
+        return true;
+    const int fd = ::open((path_ + "/tmp").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno);
+    // Every file of the batch reaches the disk before any of them is given its final name.
+    const bool synced = ::syncfs(fd) == 0;
+    const int syncError = errno;
+    ::close(fd);
+    if (!synced)
+        return fail(syncError);
+    for (const Waiting& message : waiting_) {
+        const std::string temporary = path_ + "/tmp/" + message.unique;
+        // Never over an existing entry: a name that is taken after all gets a number more.
+        for (int attempt = 0;; ++attempt) {
+            const std::string final = path_ + "/cur/" + message.unique + (attempt == 0 ? "" : "_" + std::to_string(attempt))
+                + message.info;
+            if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) == 0)
+                break;
+            const int error = errno;
+            if (error != EEXIST || attempt == 100)
+                return fail(error);
+        }
+    }
+    waiting_.clear();
+    waitingBytes_ = 0;
     return true;
 }
 
@@ -166,7 +189,7 @@ bool MaildirFolder::writeKeywords(const std::vector<std::string>& keywords)
     for (std::size_t i = 0; i < keywords.size(); ++i)
         text += std::to_string(i) + " " + keywords[i] + "\n";
     const std::string temporary = path_ + "/tmp/" + token_ + "keywords";
-    if (!writeDurably(temporary, text, std::nullopt))
+    if (!writeFile(temporary, text, std::nullopt, true))
         return false;
     const std::string final = path_ + "/" + std::string(kKeywordsName);
     if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) != 0) {
@@ -179,6 +202,8 @@ bool MaildirFolder::writeKeywords(const std::vector<std::string>& keywords)
 
 bool MaildirFolder::finish()
 {
+    if (!moveBatch())
+        return false;
     const int fd = ::open((path_ + "/cur").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return fail(errno);
@@ -199,6 +224,8 @@ void MaildirFolder::discard()
         ::rmdir((path_ + '/' + part).c_str());
     ::rmdir(path_.c_str());
     delivered_ = 0;
+    waiting_.clear();
+    waitingBytes_ = 0;
 }
 
 std::string MaildirFolder::errorText() const

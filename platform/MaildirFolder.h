@@ -1,8 +1,10 @@
 #pragma once
-// One Maildir folder being filled: each message is written to a new file in tmp/,
-// made durable, given its file time and only then renamed into cur/ under a unique
-// name that no existing entry has, so cur/ never holds a partial message and nothing
-// is ever overwritten. The file writes go through outputCalls().
+// One Maildir folder being filled: each message is written to a new file in tmp/ and
+// given its file time; once a batch of them is written, they are made durable together
+// (one sync of the file system rather than one per message, which costs a journal
+// commit each) and only then renamed into cur/ under unique names that no existing entry
+// has, so cur/ never holds a partial message and nothing is ever overwritten. The file
+// writes go through outputCalls().
 
 #include <atomic>
 #include <cstdint>
@@ -35,23 +37,28 @@ public:
     void stopWhen(const std::atomic<bool>* stop) { stop_ = stop; }
 
     /// Writes one message with the info flags `flags` (already in order, such as "RS")
-    /// and, when given, the file time `instant` (seconds since 1970). False (with
-    /// error()) on failure: its file in tmp/ is removed, cur/ is unchanged.
+    /// and, when given, the file time `instant` (seconds since 1970); it reaches cur/
+    /// with its batch (at most kBatchMessages messages or kBatchBytes bytes) or at
+    /// finish(). False (with error()) on failure: its file in tmp/ is removed.
     bool deliver(std::string_view message, std::string_view flags, std::optional<std::int64_t> instant);
+
+    static constexpr std::size_t kBatchMessages = 512;
+    static constexpr std::uint64_t kBatchBytes = 32u << 20;
 
     /// Writes Dovecot's keyword list ("0 name" per line, in letter order) as the
     /// folder's dovecot-keywords file, durably, beside the messages. False (with
     /// error()) on failure.
     bool writeKeywords(const std::vector<std::string>& keywords);
 
-    /// Makes the renames into cur/ durable (fsync of the folder). False (with error()).
+    /// Moves the messages still in tmp/ into cur/ and makes the renames durable (fsync
+    /// of the folder). False (with error()).
     bool finish();
 
     /// Removes every message delivered here, the keyword list, then the folders that
     /// create() made (those left empty). For a conversion that failed or was stopped.
     void discard();
 
-    /// Messages delivered so far.
+    /// Messages delivered so far (in cur/ or waiting in tmp/ for their batch).
     std::uint64_t delivered() const { return delivered_; }
 
     int error() const { return error_; }
@@ -60,7 +67,16 @@ public:
 
 private:
     bool fail(int error);
-    bool writeDurably(const std::string& path, std::string_view bytes, std::optional<std::int64_t> instant);
+    bool writeFile(const std::string& path, std::string_view bytes, std::optional<std::int64_t> instant, bool durable);
+    // Makes the waiting messages durable and renames them into cur/.
+    bool moveBatch();
+
+    struct Waiting {
+        std::string unique; // its name in tmp/, and the start of its name in cur/
+        std::string info;   // ",S=size:2,flags"
+    };
+    std::vector<Waiting> waiting_;
+    std::uint64_t waitingBytes_ = 0;
 
     std::string path_;
     std::string token_;       // in every name delivered here, and in no other

@@ -253,9 +253,18 @@ TEST_F(MaildirConversion, NeverOverwritesAndRefusesAnExistingFolder)
     ASSERT_EQ(folder.create(path("out")), 0);
     MaildirFolder again;
     EXPECT_EQ(again.create(path("out")), EEXIST);
-    for (int i = 0; i < 50; ++i)
+    // A batch waits in tmp/ until it is whole (or finish()), then goes into cur/ at once.
+    const std::size_t batch = MaildirFolder::kBatchMessages;
+    for (std::size_t i = 0; i + 1 < batch; ++i)
         ASSERT_TRUE(folder.deliver("Subject: x\n\n", "S", std::nullopt));
-    EXPECT_EQ(entries("out/cur").size(), 50u);
+    EXPECT_TRUE(entries("out/cur").empty());
+    EXPECT_EQ(entries("out/tmp").size(), batch - 1);
+    ASSERT_TRUE(folder.deliver("Subject: x\n\n", "S", std::nullopt));
+    ASSERT_TRUE(folder.deliver("Subject: y\n\n", "RS", 1000000000));
+    EXPECT_EQ(entries("out/cur").size(), batch);
+    ASSERT_TRUE(folder.finish());
+    EXPECT_EQ(entries("out/cur").size(), batch + 1);
+    EXPECT_EQ(folder.delivered(), batch + 1);
     ASSERT_TRUE(folder.writeKeywords({"$Forwarded", "work"}));
     EXPECT_EQ(testSupport::readFile(path("out/dovecot-keywords")), "0 $Forwarded\n1 work\n");
     EXPECT_FALSE(folder.writeKeywords({"other"})); // the list is written once, never replaced
