@@ -167,7 +167,7 @@ private:
         } else if (sourceStatus.type == EntryType::Directory || destinationIsFolder) {
             // A destination typed with a trailing "/" is a folder, never a new file.
             if (destinationType == EntryType::None)
-                fail(translate("\"%1\" not found", {destination}));
+                fail(translate("The destination folder \"%1\" does not exist: create it first", {destination}));
             else if (destinationType != EntryType::Directory)
                 fail(translate("\"%1\" is not a directory", {destination}));
             else if (sourceStatus.type == EntryType::Directory)

@@ -23,7 +23,7 @@ public:
     /// "Processing \"%1\"...", once before each file.
     virtual void statusText(const std::string& text) = 0;
     /// Where the job is: just after each status text, when a file is done, and while a
-    /// large file converts at most every 100 ms. The command line shows none of it.
+    /// large file converts at most every 100 ms. The command line draws it on a terminal only.
     virtual void progress(const JobProgress& progress) { (void)progress; }
     /// A line the job logged (also on stderr as ever), control characters escaped.
     virtual void logLine(const std::string& line) { (void)line; }

@@ -3,6 +3,9 @@
 #include "batch/BatchJob.h"
 #include "batch/BatchReporter.h"
 #include "cli/CommandLine.h"
+#include "cli/ConsoleProgress.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
 #include "cli/ImapCommand.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
@@ -24,8 +27,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -82,26 +87,43 @@ void writeLine(std::FILE* stream, const std::string& text)
     std::fflush(stream);
 }
 
+// Status and summary lines on stderr; on a terminal (and not --quiet) a progress
+// line below them, redrawn in place.
 class ConsoleReporter : public tarnwick::BatchReporter {
 public:
-    explicit ConsoleReporter(bool quiet) : quiet_(quiet) {}
+    ConsoleReporter(bool quiet, tarnwick::cli::ConsoleProgress& progress) : quiet_(quiet), progress_(progress) {}
     void statusText(const std::string& text) override
     {
         if (!quiet_)
-            writeLine(stderr, text);
+            progress_.writeLine(text);
     }
+    void progress(const tarnwick::JobProgress& progress) override { progress_.update(progress); }
     void summary(const tarnwick::JobSummary& summary) override
     {
+        progress_.clear();
         if (quiet_)
             return;
         for (const std::string& line : tarnwick::summaryLines(summary))
             writeLine(stderr, line);
     }
-    void finalText(const std::string& text) override { writeLine(stdout, text); }
+    void finalText(const std::string& text) override
+    {
+        progress_.clear();
+        writeLine(stdout, text);
+    }
 
 private:
     bool quiet_;
+    tarnwick::cli::ConsoleProgress& progress_;
 };
+
+// The progress line is drawn only for a person watching: stderr a terminal that can
+// move the cursor back, and no --quiet.
+bool showsProgress(bool quiet)
+{
+    const char* term = std::getenv("TERM");
+    return !quiet && ::isatty(STDERR_FILENO) == 1 && !(term && std::string_view(term) == "dumb");
+}
 
 // Installs Qt's translation of the user's locale when one is found beside the
 // program, in its install tree or in the build tree; without one the English texts
@@ -186,8 +208,18 @@ int main(int argc, char** argv)
     for (const auto& [key, value] : line->settings)
         store.setVolatile(key, value);
 
-    ConsoleReporter reporter(line->quiet);
-    switch (tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce)) {
+    tarnwick::cli::ConsoleProgress progress(stderr, showsProgress(line->quiet));
+    if (progress.shown()) {
+        // Log lines take the progress line away first, then go out as ever.
+        const std::string prefix = "tarnwick[" + std::to_string(::getpid()) + "]: ";
+        tarnwick::setLogSink([&progress, prefix](std::string_view message) {
+            progress.writeLine(prefix + tarnwick::escapeControlCharacters(message));
+        });
+    }
+    ConsoleReporter reporter(line->quiet, progress);
+    const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
+    tarnwick::setLogSink({});
+    switch (outcome) {
     case tarnwick::JobOutcome::Completed:
         return kExitCompleted;
     case tarnwick::JobOutcome::Canceled:

@@ -683,5 +683,17 @@
         <source>No program is set up on this computer to open the README. Open it yourself, or copy its path:</source>
         <translation>このコンピューターには README を開くプログラムが設定されていません。ご自分で開くか、パスをコピーしてください:</translation>
     </message>
+    <message>
+        <source>The destination folder "%1" does not exist: create it first</source>
+        <translation>変換先フォルダ "%1" がありません。先に作成してください</translation>
+    </message>
+    <message>
+        <source>%1 left</source>
+        <translation>残り %1</translation>
+    </message>
+    <message>
+        <source>file %1</source>
+        <translation>ファイル %1</translation>
+    </message>
 </context>
 </TS>

@@ -12,7 +12,7 @@ TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
     const struct { const char* label; Entries given; std::string source, destination, outText; Entries added; } cases[] = {
         {"missing source", {}, "missing", "dest", "Error: \"%S/missing\" not found", {}},
         {"tilde and trailing slash standardised", {}, "~/Mail//missing/", "dest", "Error: \"%S/home/Mail/missing\" not found", {}},
-        {"folder, missing destination", {{"src/In", m}}, "src", "dest", "Error: \"%S/dest\" not found", {}},
+        {"folder, missing destination", {{"src/In", m}}, "src", "dest", "Error: The destination folder \"%S/dest\" does not exist: create it first", {}},
         {"folder, destination is a file", {{"src/In", m}, {"dest", "keep"}}, "src", "dest", "Error: \"%S/dest\" is not a directory", {}},
         {"file, destination is a file", {{"In", m}, {"dest", "keep"}}, "In", "dest", "Error: \"%S/dest\" already exists", {}},
         {"file, destination a dangling link", {{"In", m}, {"dest", "->target"}}, "In", "dest", "Error: \"%S/dest\" already exists", {}},
@@ -20,7 +20,8 @@ TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
          "Error: Could not create \"%S/no/such\": No such file or directory", {}},
         {"file, numbered name too long", {{longName, m}, {"out/" + longName, "keep"}}, longName, "out",
          "Completed", {{"out/" + std::string(251, 'm') + "_1", m}}}, // shortened to fit, and numbered
-        {"file, missing folder typed with a trailing slash", {{"In", m}}, "In", "newdir/", "Error: \"%S/newdir\" not found", {}},
+        {"file, missing folder typed with a trailing slash", {{"In", m}}, "In", "newdir/",
+         "Error: The destination folder \"%S/newdir\" does not exist: create it first", {}},
         {"file, a file typed with a trailing slash", {{"In", m}, {"dest", "keep"}}, "In", "dest/", "Error: \"%S/dest\" is not a directory", {}},
         {"file, new name", {{"Mail/In", m}}, "Mail/In", "Mail/converted", "Completed", {{"Mail/converted", m}}},
         {"file into a folder holding its name", {{"In", m}, {"out/In", "keep"}}, "In", "out/", "Completed", {{"out/In_2", m}}},

@@ -150,7 +150,7 @@ TEST(HostileSources, TreeConvertsOnlyMailboxesAndTheRestFailsCleanly)
     } cases[] = {
         {box / "in.fifo", box / "dst-" + latin, "Error: Nothing converted: " + quoted(box / "in.fifo") + " is not a regular file"},
         {"/dev/zero", box / "zero.mbox", "Error: Could not open \"/dev/zero\": No such device"},
-        {box / "src/Folder.mbx", box / "new.mbox", "Error: " + quoted(box / "new.mbox") + " not found"},
+        {box / "src/Folder.mbx", box / "new.mbox", "Error: The destination folder " + quoted(box / "new.mbox") + " does not exist: create it first"},
         {box / "src/a", box / "dst-" + latin, "Error: Could not open " + quoted(box / "src/a") + ": Too many levels of symbolic links"},
         {box / ("nowhere-" + latin), box / "dst-" + latin, "Error: " + quoted(box / ("nowhere-" + latin)) + " not found"},
     };
