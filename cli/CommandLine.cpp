@@ -298,10 +298,11 @@ saved by the Tarnwick window, else the default):
   --quiet                   print neither the line of each file nor the
                             summary; the result line and the log lines remain
   --imap imaps://USER@HOST[:PORT]/FOLDER
-                            upload SOURCE, a Maildir folder tree, into this
-                            mail account under FOLDER (default Eudora);
-                            imap:// uses STARTTLS on port 143. The password
-                            comes from TARNWICK_IMAP_PASSWORD or is asked for
+                            convert SOURCE and upload it into this mail
+                            account under FOLDER (default Eudora); a Maildir
+                            folder tree is uploaded as it is. imap:// uses
+                            STARTTLS on port 143. The password comes from
+                            TARNWICK_IMAP_PASSWORD or is asked for
   --imap-ca FILE            also trust the certificates in FILE (PEM)
   --imap-plain              with imap://, no encryption (only to a server
                             on this machine)

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -93,27 +94,53 @@ std::optional<std::vector<int>> retryDelays()
 
 } // namespace
 
-int runImapUpload(const CommandLine& line, const std::atomic<bool>& cancel)
+bool isMaildirTree(const std::string& folder)
 {
-    auto usage = [](const std::string& text) {
-        printLine(stderr, "tarnwick-cli: " + text);
-        return 2;
-    };
+    if (entryType(joinPath(folder, "cur")) == EntryType::Directory)
+        return true;
+    if (entryType(folder) != EntryType::Directory)
+        return false;
+    // A Maildir++ tree may hold only sub-folders.
+    for (const std::string& name : folderEntryNames(folder)) {
+        if (name.size() > 1 && name[0] == '.' && name != ".."
+            && entryType(joinPath(joinPath(folder, name), "cur")) == EntryType::Directory)
+            return true;
+    }
+    return false;
+}
+
+std::string stagingFolder(const CommandLine& line, const std::string& source)
+{
+    const char* xdg = std::getenv("XDG_CACHE_HOME");
+    const std::string base = joinPath(xdg && xdg[0] == '/' ? std::string(xdg) : joinPath(homeDirectory(), ".cache"), "Tarnwick");
+    // The account and folder, not the port or the way in: a run through another port
+    // goes on with the same files.
+    std::string account;
+    if (const auto parsed = parseImapTarget(line.imapAddress); parsed.target) {
+        account = parsed.target->user + '@' + parsed.target->host;
+        for (const std::string& component : parsed.target->topFolder)
+            account += '/' + component;
+    }
+    return joinPath(base, "upload-" + sha256Hex(account + '\n' + source).substr(0, 24));
+}
+
+std::string imapUsageError(const CommandLine& line)
+{
     const ImapTargetResult parsed = parseImapTarget(line.imapAddress);
     if (!parsed.target)
-        return usage("--imap: " + parsed.error);
-    const ImapTarget& target = *parsed.target;
-    if (line.imapPlain && target.security != ImapSecurity::StartTls)
-        return usage("--imap-plain goes with an imap:// address");
-    const std::string source = standardizePath(line.operands[0]);
-    bool isMaildir = entryType(joinPath(source, "cur")) == EntryType::Directory;
-    if (!isMaildir && entryType(source) == EntryType::Directory) {
-        // A Maildir++ tree may hold only sub-folders.
-        for (const std::string& name : folderEntryNames(source))
-            isMaildir = isMaildir || (name.size() > 1 && name[0] == '.' && entryType(joinPath(joinPath(source, name), "cur")) == EntryType::Directory);
+        return "--imap: " + parsed.error;
+    if (line.imapPlain && parsed.target->security != ImapSecurity::StartTls)
+        return "--imap-plain goes with an imap:// address";
+    return {};
+}
+
+int runImapUpload(const CommandLine& line, const std::string& source, const std::atomic<bool>& cancel)
+{
+    if (const std::string error = imapUsageError(line); !error.empty()) {
+        printLine(stderr, "tarnwick-cli: " + error);
+        return 2;
     }
-    if (!isMaildir)
-        return usage("--imap uploads a Maildir folder tree; \"" + source + "\" is none");
+    const ImapTarget target = *parseImapTarget(line.imapAddress).target;
 
     UploadRequest request;
     request.account.host = target.host;

@@ -7,8 +7,25 @@
 
 namespace tarnwick::cli {
 
-/// Runs the upload that the command line asks for; returns the exit status
-/// (0 all uploaded or present, 1 error or mail left behind, 2 usage, 130 canceled).
-int runImapUpload(const CommandLine& line, const std::atomic<bool>& cancel);
+#include <optional>
+#include <string>
+
+/// Whether the folder is a Maildir tree (its own cur/, or Maildir++ ".NAME" folders).
+bool isMaildirTree(const std::string& folder);
+
+/// The private folder for the converted mail of uploads of `source` into the account
+/// and folder the command line names, in the user's cache folder ($XDG_CACHE_HOME/Tarnwick,
+/// else ~/.cache/Tarnwick): the same for the same command, so that a run after an
+/// interruption uploads the very files the first one converted.
+std::string stagingFolder(const CommandLine& line, const std::string& source);
+
+/// Uploads the Maildir tree `maildir` into the account the command line names;
+/// returns the exit status (0 all uploaded or present, 1 error or mail left behind,
+/// 2 usage, 130 canceled).
+int runImapUpload(const CommandLine& line, const std::string& maildir, const std::atomic<bool>& cancel);
+
+/// A usage error in --imap or its options (text without "tarnwick-cli: "), checked before
+/// anything is converted; empty when there is none.
+std::string imapUsageError(const CommandLine& line);
 
 } // namespace tarnwick::cli

@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "cli/ImapCommand.h"
 #include "platform/Localization.h"
+#include "platform/Paths.h"
 #include "platform/SettingsStore.h"
 #include "settings/DefaultSettings.h"
 #include "settings/EncodingMenuOrder.h"
@@ -25,6 +26,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <optional>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -170,6 +173,69 @@ void listEncodings()
         writeLine(stdout, std::to_string(entry.encoding) + '\t' + entry.name);
 }
 
+// The conversion before an upload: its lines and summary on standard error; its
+// result only when it failed (the upload's result is the run's last line).
+class StagingReporter : public tarnwick::BatchReporter {
+public:
+    explicit StagingReporter(bool quiet) : progress_(stderr, false), console_(quiet, progress_) {}
+    void statusText(const std::string& text) override { console_.statusText(text); }
+    void summary(const tarnwick::JobSummary& summary) override { console_.summary(summary); }
+    void finalText(const std::string& text) override { final_ = text; }
+    const std::string& finalText() const { return final_; }
+
+private:
+    tarnwick::cli::ConsoleProgress progress_;
+    ConsoleReporter console_;
+    std::string final_;
+};
+
+// --imap: a Maildir tree is uploaded as it is; a Eudora mailbox or folder is first
+// converted into a private Maildir (Maildir++ form). That copy is kept until every
+// message is on the server: converting again would give rebuilt messages new MIME
+// boundaries, and the journal would not know them.
+int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store)
+{
+    if (const std::string error = tarnwick::cli::imapUsageError(line); !error.empty())
+        return usageError(error);
+    const std::string source = tarnwick::standardizePath(line.operands[0]);
+    if (tarnwick::cli::isMaildirTree(source))
+        return tarnwick::cli::runImapUpload(line, source, hasCanceled);
+    const std::string staging = tarnwick::cli::stagingFolder(line, source);
+    const std::string complete = staging + "/.tarnwick-converted";
+    std::error_code ignored;
+    if (!std::filesystem::exists(complete, ignored)) {
+        std::filesystem::remove_all(staging, ignored); // a conversion cut short
+        std::filesystem::create_directories(staging, ignored);
+        std::filesystem::permissions(staging, std::filesystem::perms::owner_all, ignored);
+        store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line.operands[0]));
+        store.setVolatile(tarnwick::keys::kDestinationPath, tarnwick::SettingValue(staging));
+        for (const auto& [key, value] : line.settings)
+            store.setVolatile(key, value);
+        store.setVolatile(tarnwick::keys::kOutputFormat, tarnwick::SettingValue(std::string("maildir")));
+        store.setVolatile(tarnwick::keys::kOutputLayout, tarnwick::SettingValue(std::string("flat")));
+        StagingReporter reporter(line.quiet);
+        const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
+        if (outcome != tarnwick::JobOutcome::Completed) {
+            std::filesystem::remove_all(staging, ignored);
+            writeLine(stdout, reporter.finalText());
+            return outcome == tarnwick::JobOutcome::Canceled ? kExitCanceled : kExitError;
+        }
+        std::FILE* marker = std::fopen(complete.c_str(), "w");
+        if (!marker || std::fclose(marker) != 0) {
+            writeLine(stdout, "Error: could not write \"" + complete + "\"");
+            return kExitError;
+        }
+    } else if (!line.quiet) {
+        writeLine(stderr, "Uploading what the last run converted (\"" + staging + "\")");
+    }
+    const int status = tarnwick::cli::runImapUpload(line, staging, hasCanceled);
+    if (status == kExitCompleted)
+        std::filesystem::remove_all(staging, ignored);
+    else if (!line.quiet)
+        writeLine(stderr, "The converted mail stays in \"" + staging + "\" for the next run");
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -195,14 +261,13 @@ int main(int argc, char** argv)
         return kExitCompleted;
     }
 
-    if (!line->imapAddress.empty())
-        return tarnwick::cli::runImapUpload(*line, hasCanceled);
-
     // Unset options read the user's saved values, then the registered defaults. This
     // run's values live in the volatile layer only: the user's store is never written.
     tarnwick::SettingsStore& store = tarnwick::SettingsStore::instance();
     store.setPersistentBackend(tarnwick::makeUserSettingsBackend());
     tarnwick::registerDefaultSettings(store);
+    if (!line->imapAddress.empty())
+        return uploadIntoMailAccount(*line, store);
     store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line->operands[0]));
     store.setVolatile(tarnwick::keys::kDestinationPath, tarnwick::SettingValue(line->operands[1]));
     for (const auto& [key, value] : line->settings)

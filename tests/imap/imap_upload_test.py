@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import imap_server  # noqa: E402
 
 CLI = None
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SERVER = None
 WORK = None
 DATE = calendar.timegm((2003, 5, 6, 7, 8, 9))
@@ -145,6 +146,70 @@ class ImapUpload(unittest.TestCase):
         client = self.connect()
         self.assertEqual(len(self.folder_messages(client, "Eudora")), 7)
         client.logout()
+
+    def test_a_eudora_folder_is_converted_and_uploaded_as_the_maildir_output_holds_it(self):
+        source = os.path.join(REPO, "tests", "data", "eudora", "Windows Eudora Folder")
+        if not os.path.isdir(source):
+            self.skipTest("no Eudora fixture folder")
+        reference = os.path.join(self.dir, "reference")
+        os.makedirs(reference)
+        environment = dict(os.environ, XDG_CONFIG_HOME=self.config)
+        made = subprocess.run([CLI, "--quiet", "--format", "maildir", source, reference], env=environment,
+                              capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        self.assertEqual(made.returncode, 0, made.stderr + made.stdout)
+        cache = os.path.join(self.dir, "cache")
+        result = self.run_cli(source, top="Converted", env={"XDG_CACHE_HOME": cache})
+        self.assertEqual(result.returncode, 0, result.stderr + result.stdout)
+        self.assertEqual(result.stdout.strip().splitlines()[-1], "Completed")
+        self.assertEqual(os.listdir(os.path.join(cache, "Tarnwick")), [], "the converted copy was left behind")
+        folders = [name for name in os.listdir(reference) if name.startswith(".")]
+        self.assertTrue(folders)
+        client = self.connect()
+        total = 0
+        for name in folders:
+            cur = os.path.join(reference, name, "cur")
+            # Rebuilt messages get MIME boundaries of their own in each conversion.
+            same = lambda data: re.sub(rb"[0-9a-f]{32}", b"_", data)
+            expected = sorted(same(crlf(open(os.path.join(cur, f), "rb").read())) for f in os.listdir(cur))
+            messages = self.folder_messages(client, '"Converted' + name + '"')
+            self.assertIsNotNone(messages, name)
+            self.assertEqual(sorted(same(m[2]) for m in messages), expected, name)
+            total += len(expected)
+        client.logout()
+        self.assertIn(f"Uploaded {count_text(total)} (", result.stderr)
+
+    def test_a_converted_folder_cut_off_mid_upload_goes_on_from_the_same_files(self):
+        source = os.path.join(REPO, "tests", "data", "eudora", "Windows Eudora Folder")
+        if not os.path.isdir(source):
+            self.skipTest("no Eudora fixture folder")
+        cache = {"XDG_CACHE_HOME": os.path.join(self.dir, "cache")}
+        proxy = imap_server.CuttingProxy(SERVER.tls_port, cut_after=9000, refuse_after_cut=True)
+        try:
+            first = self.run_cli(source, top="Resumed", port=proxy.port, env=cache)
+        finally:
+            proxy.stop()
+        self.assertTrue(proxy.cut)
+        self.assertEqual(first.returncode, 1, first.stderr)
+        self.assertIn("The converted mail stays in", first.stderr)
+        second = self.run_cli(source, top="Resumed", env=cache)
+        self.assertEqual(second.returncode, 0, second.stderr + second.stdout)
+        self.assertIn("Uploading what the last run converted", second.stderr)
+        self.assertEqual(os.listdir(os.path.join(self.dir, "cache", "Tarnwick")), [])
+        client = self.connect()
+        typ, listed = client.list('""', "Resumed.*")
+        bodies = []
+        for line in listed:
+            name = re.search(rb'"\." (.*)$', line).group(1).decode()
+            bodies += [m[2] for m in self.folder_messages(client, name)]
+        client.logout()
+        self.assertEqual(len(bodies), len(set(bodies)), "a message arrived twice")
+        reference = os.path.join(self.dir, "reference")
+        os.makedirs(reference)
+        subprocess.run([CLI, "--quiet", "--format", "maildir", source, reference], check=True, capture_output=True,
+                       env=dict(os.environ, XDG_CONFIG_HOME=self.config), stdin=subprocess.DEVNULL)
+        converted = sum(len(os.listdir(os.path.join(reference, name, "cur"))) for name in os.listdir(reference)
+                        if name.startswith("."))
+        self.assertEqual(len(bodies), converted)
 
     def test_labels_go_up_as_keywords(self):
         root = stage(os.path.join(self.dir, "stage"), {
