@@ -34,6 +34,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMenu>
@@ -112,6 +113,39 @@ MainWindow::MainWindow()
     if (const auto geometry = store.stringValue(kWindowGeometryKey))
         restoreGeometry(QByteArray::fromStdString(*geometry));
     loadSettings();
+    saveOptionsAsTheyChange();
+}
+
+// Each option is stored as it changes (text fields when their editing ends), so that
+// quitting without a job keeps them. Connected only once they are loaded.
+void MainWindow::saveOptionsAsTheyChange()
+{
+    for (QCheckBox* box : {m_convertEncodingsBox, m_eudoraTagsBox, m_lineEndingsBox, m_dateHeadersBox, m_emptyLinesBox,
+                           m_attachmentsBox, m_eudoraRecordsBox, m_keepGoingBox})
+        connect(box, &QCheckBox::toggled, this, &MainWindow::storeSettings);
+    for (QComboBox* menu : {m_encodingMenu, m_layoutMenu})
+        connect(menu, &QComboBox::currentIndexChanged, this, &MainWindow::storeSettings);
+    for (QLineEdit* field : {m_charsetEdit, m_attachmentsFolderEdit})
+        connect(field, &QLineEdit::editingFinished, this, &MainWindow::storeSettings);
+}
+
+void MainWindow::setSourcePath(const QString& path)
+{
+    m_sourceEdit->setText(pathText(abbreviateHomeFolder(pathBytes(QFileInfo(path).absoluteFilePath()))));
+}
+
+// Enter in a field, on a check box or on a closed menu starts, as Start is the
+// default button; buttons keep Enter for themselves.
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    QWidget* focus = focusWidget();
+    if (enter && event->modifiers() == Qt::NoModifier
+        && (qobject_cast<QLineEdit*>(focus) || qobject_cast<QCheckBox*>(focus) || qobject_cast<QComboBox*>(focus))) {
+        start();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 MainWindow::~MainWindow()

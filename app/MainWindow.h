@@ -18,6 +18,7 @@ class QCheckBox;
 class QComboBox;
 class QDragEnterEvent;
 class QDropEvent;
+class QKeyEvent;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
@@ -47,6 +48,9 @@ public:
     /// the order they came, the summary, the final text.
     QString detailsText() const { return m_detailsText; }
 
+    /// Puts a path given on the command line into the source field.
+    void setSourcePath(const QString& path);
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -54,6 +58,7 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildLayout();
@@ -63,6 +68,7 @@ private:
     /// The selected item's identifier as a signed 32-bit tag; 0 when none is selected.
     int selectedEncodingTag() const;
     void storeSettings();
+    void saveOptionsAsTheyChange();
 
     void chooseSource();
     void chooseSourceFolder();

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
+#include <QStringList>
 
 int main(int argc, char* argv[])
 {
@@ -23,6 +24,10 @@ int main(int argc, char* argv[])
     int status = 0;
     {
         tarnwick::MainWindow window;
+        // "tarnwick PATH" (Open With from a file manager) fills the source.
+        const QStringList arguments = QApplication::arguments();
+        if (arguments.size() > 1 && !arguments.at(1).isEmpty())
+            window.setSourcePath(arguments.at(1));
         window.show();
         status = application.exec();
     }

@@ -3,6 +3,8 @@
 // what the keyboard and the options do without a click on Start.
 #include "TestSupport.h"
 
+#include "settings/SettingsKeys.h"
+
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDialog>
@@ -102,6 +104,67 @@ private slots:
         QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("locationField"))->text(), "/usr/share/doc/tarnwick/README.md");
         dialog->reject();
         about->reject();
+    }
+
+    // Enter in a field, on a check box or on a menu starts, as a click on Start does;
+    // on another button it does not.
+    void enterStarts()
+    {
+        const QString source = dir_.path() + "/enter-in";
+        QVERIFY(QDir().mkpath(source));
+        test::writeFile(source + "/In", test::mailbox(1));
+        int jobs = 0;
+        for (const char* focus : {"destinationEdit", "keepGoingBox", "layoutMenu", "sourceEdit", "detailsButton"}) {
+            test::Window w;
+            w.window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+            const QString destination = dir_.path() + "/enter-out-" + focus;
+            QVERIFY(QDir().mkpath(destination));
+            w.sourceEdit()->setText(source);
+            w.destinationEdit()->setText(destination);
+            auto* target = w.window.findChild<QWidget*>(focus);
+            target->show(); // Details shows only after a job
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_Return);
+            const bool started = QString(focus) != "detailsButton";
+            if (started) {
+                QVERIFY2(test::waitForJobEnd(w), focus);
+                ++jobs;
+            }
+            QCOMPARE(QDir(destination).entryList(QDir::Files).size(), started ? 1 : 0);
+        }
+        QCOMPARE(jobs, 4);
+    }
+
+    // An option changed is stored at once: quitting without a job keeps it. Loading the
+    // stored values stores nothing.
+    void optionsAreStoredAsTheyChange()
+    {
+        test::store().setBool(keys::kConvertLineEndings, false);
+        test::store().setStringList(keys::kCharsetNames, {"utf-8"});
+        test::Window w;
+        QCOMPARE(test::store().boolValue(keys::kConvertLineEndings), false);
+        QCOMPARE(test::store().stringListValue(keys::kCharsetNames).value(), std::vector<std::string>{"utf-8"});
+        w.lineEndingsBox()->setChecked(true);
+        QCOMPARE(test::store().boolValue(keys::kConvertLineEndings), true);
+        w.keepGoingBox()->click();
+        QCOMPARE(test::store().boolValue(keys::kKeepGoing), w.keepGoingBox()->isChecked());
+        w.layoutMenu()->setCurrentIndex(1);
+        QCOMPARE(test::store().stringValue(keys::kOutputLayout).value(), "tree");
+        w.charsetEdit()->setText("us-ascii,utf-8");
+        emit w.charsetEdit()->editingFinished();
+        QCOMPARE(test::store().stringListValue(keys::kCharsetNames).value(), (std::vector<std::string>{"us-ascii", "utf-8"}));
+    }
+
+    // "tarnwick PATH" fills the source, absolute, "~" for the home folder.
+    void pathFromTheCommandLine()
+    {
+        test::Window w;
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(QDir::homePath());
+        w.window.setSourcePath("Eudora Folder");
+        QDir::setCurrent(cwd);
+        QCOMPARE(w.sourceEdit()->text(), "~/Eudora Folder");
     }
 };
 
