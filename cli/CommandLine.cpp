@@ -30,12 +30,6 @@ enum OptionCode : int {
     kFirstSwitch = 512, // switches: kFirstSwitch + 2 * index (+1 for --no-...)
 };
 
-struct Switch {
-    const char* name;
-    const char* negated;
-    std::string_view key;
-};
-
 const Switch kSwitches[] = {
     {"convert-encodings", "no-convert-encodings", keys::kConvertEncodings},
     {"eudora-tags", "no-eudora-tags", keys::kProcessEudoraTags},
@@ -91,6 +85,17 @@ std::optional<std::uint64_t> parseDecimal(std::string_view text)
 }
 
 } // namespace
+
+std::span<const Switch> switches() { return kSwitches; }
+
+std::vector<std::string> longOptionNames()
+{
+    std::vector<std::string> names;
+    for (const option& entry : longOptions())
+        if (entry.name)
+            names.emplace_back(entry.name);
+    return names;
+}
 
 std::optional<EncodingId> parseSourceEncoding(std::string_view text)
 {

@@ -5,6 +5,7 @@
 #include "platform/TextEncoding.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,20 @@ struct ParseResult {
 
 /// Parses argv.
 ParseResult parseCommandLine(int argc, char** argv);
+
+/// An on/off switch: --NAME sets the boolean setting `key` for this run, --no-NAME clears it.
+struct Switch {
+    const char* name;
+    const char* negated;
+    std::string_view key;
+};
+
+/// Every switch parseCommandLine knows, in the order of the help text.
+std::span<const Switch> switches();
+
+/// The name of every long option parseCommandLine knows (both forms of each switch
+/// included), so that checks can cover each of them.
+std::vector<std::string> longOptionNames();
 
 /// "auto" or 0 (Automatic), an IANA name or alias of an available encoding, or the
 /// decimal identifier of one

@@ -1,7 +1,9 @@
 #pragma once
-// What the mailbox conversion tests share: reading a file whole, the options with
-// every conversion step on, and a scratch folder whose test hears every logged line.
+// What the mailbox conversion tests share: reading a file whole, comparing outputs byte
+// by byte (ByteDiff.h), the options with every conversion step on, and a scratch folder
+// whose test hears every logged line.
 
+#include "ByteDiff.h"
 #include "engine/ConversionOptions.h"
 #include "platform/Log.h"
 

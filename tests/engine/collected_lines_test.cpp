@@ -95,7 +95,7 @@ TEST(CollectedLines, UnconvertedMessagesAreWhatTheStreamPassWrites)
                     EXPECT_EQ(result.unconverted.undecodable, result.messages) << where;
                 }
             }
-            EXPECT_TRUE(outputs[0] == outputs[1]) << where;
+            EXPECT_SAME_BYTES(outputs[0], outputs[1]) << where;
         }
     }
     fs::remove_all(dir);

@@ -1,6 +1,7 @@
 // A message too large for memory is converted in two streaming passes over blocks; it
 // must give exactly the bytes (and the log lines) of the conversion in one piece. Each
 // case is converted both ways and compared.
+#include "ByteDiff.h"
 #include "engine/MessageConverter.h"
 #include "engine/MessagePieces.h"
 #include "engine/LegacyEncodings.h"
@@ -211,7 +212,7 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
                 continue;
             const std::string run = std::string(c.name) + ", " + std::to_string(size) + " bytes in blocks of " + std::to_string(block);
             EXPECT_EQ(inBlocks->converted, whole.converted) << run;
-            EXPECT_TRUE(inBlocks->bytes == whole.bytes) << run;
+            EXPECT_SAME_BYTES(inBlocks->bytes, whole.bytes) << run;
             EXPECT_EQ(inBlocks->log, whole.log) << run;
             EXPECT_EQ(inBlocks->reason, whole.reason) << run;
         }
@@ -364,7 +365,7 @@ TEST(LargeMessage, HeadersOfAnySizeStreamFieldByField)
                 const std::optional<Outcome> inBlocks = streamed(message, headerLength, options, block, SIZE_MAX, fieldLimit);
                 ASSERT_TRUE(inBlocks.has_value()) << run;
                 EXPECT_EQ(inBlocks->converted, whole.converted) << run;
-                EXPECT_TRUE(inBlocks->bytes == whole.bytes) << run;
+                EXPECT_SAME_BYTES(inBlocks->bytes, whole.bytes) << run;
                 EXPECT_EQ(inBlocks->log, whole.log) << run;
                 EXPECT_EQ(inBlocks->reason, whole.reason) << run;
             }
@@ -486,7 +487,7 @@ TEST(LargeMessage, ContentTypeFieldsOfAnyLength)
                     const std::optional<Outcome> inBlocks = streamed(message, header.size(), options, block, SIZE_MAX, fieldLimit);
                     ASSERT_TRUE(inBlocks.has_value()) << run;
                     EXPECT_EQ(inBlocks->converted, whole.converted) << run;
-                    EXPECT_TRUE(inBlocks->bytes == whole.bytes) << run;
+                    EXPECT_SAME_BYTES(inBlocks->bytes, whole.bytes) << run;
                     EXPECT_EQ(inBlocks->log, whole.log) << run;
                     EXPECT_EQ(inBlocks->reason, whole.reason) << run;
                 }

@@ -83,10 +83,10 @@ TEST_F(LongLinesTest, WrittenLikeShortLinesWhateverTheTerminators)
                 return false;
             });
             ASSERT_TRUE(result.succeeded) << c.name << ": " << result.errorText;
-            EXPECT_TRUE(output() == c.expected) << c.name << (encodings ? " (messages handed over)" : "") << ": "
+            EXPECT_SAME_BYTES(output(), c.expected) << c.name << (encodings ? " (messages handed over)" : "") << ": "
                                                 << output().size() << " bytes for " << c.expected.size();
             if (encodings) {
-                EXPECT_TRUE(handed == c.expected) << c.name << ": the hand-over sees the same bytes";
+                EXPECT_SAME_BYTES(handed, c.expected) << c.name << ": the hand-over sees the same bytes";
             }
         }
     }

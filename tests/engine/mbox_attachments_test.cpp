@@ -91,8 +91,8 @@ TEST_F(MboxAttachmentsTest, OnlyMessagesWithFoundFilesChange)
         const std::size_t todayB = today.find("From b"), todayC = today.find("From c");
         const std::size_t afterB = output_.find("From b"), afterC = output_.find("From c");
         ASSERT_NE(afterC, std::string::npos) << where;
-        EXPECT_EQ(output_.substr(0, afterB), today.substr(0, todayB)) << where << ": the message before is untouched";
-        EXPECT_EQ(output_.substr(afterC), today.substr(todayC)) << where << ": the message after is untouched";
+        EXPECT_SAME_BYTES(output_.substr(0, afterB), today.substr(0, todayB)) << where << ": the message before is untouched";
+        EXPECT_SAME_BYTES(output_.substr(afterC), today.substr(todayC)) << where << ": the message after is untouched";
         const std::string rebuilt = output_.substr(afterB, afterC - afterB);
         EXPECT_NE(rebuilt.find("Content-Type: multipart/mixed;"), std::string::npos) << where << rebuilt;
         EXPECT_NE(rebuilt.find("cmVwb3J0IGJ5dGVzCg=="), std::string::npos) << where << ": base64 of the file";
@@ -188,7 +188,7 @@ TEST_F(MboxAttachmentsTest, AMessageOverEightMiBIsLeftAsItIs)
             const ConversionResult result = convert(input, options);
             ASSERT_TRUE(result.succeeded) << where << result.errorText;
             EXPECT_EQ(result.attachments.attached, 1u) << where << ": the next message still gets its file";
-            EXPECT_TRUE(output_.substr(0, output_.find("From b")) == today.substr(0, today.find("From b"))) << where;
+            EXPECT_SAME_BYTES(output_.substr(0, output_.find("From b")), today.substr(0, today.find("From b"))) << where;
             ASSERT_EQ(log_.size(), 1u) << where;
             EXPECT_EQ(log_[0], "Attachments not put back into the message at byte 0: it is over 8 MiB") << where;
             EXPECT_EQ(result.attachments.missing, 2u) << where << ": the files not put back are counted";

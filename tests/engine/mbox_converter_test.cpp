@@ -101,7 +101,7 @@ TEST_F(MboxConverterTest, WorkedExampleByteForByte)
             + "Date: Wed, 3 Jan 1996 01:05:34 +0100" + e + e + "body" + e + e + "From sender2 Thu Jan 4 02:00:00 1996"
             + e + "date: Thu, 4 Jan 1996 02:00:00 +0000" + e + e + "text" + e + e;
         for (const bool encodings : {false, true})
-            EXPECT_EQ(convert(input, {crlf, true, true, encodings}), expected) << crlf << encodings;
+            EXPECT_SAME_BYTES(convert(input, {crlf, true, true, encodings}), expected) << crlf << encodings;
         EXPECT_EQ(lengths_, (crlf ? Lengths{91, 78} : Lengths{87, 75}));
         ASSERT_EQ(messages_.size(), 2u);
         EXPECT_EQ(messages_[0] + messages_[1], expected) << "whole messages are handed over, added empty line too";
@@ -156,7 +156,7 @@ TEST_F(MboxConverterTest, LinesMessagesAndDateLines)
          "From s Wed Jan 3 01:05:34 1996\r\nDate: Wed, 3 Jan 1996 01:05:34 +0100\r\n\r\nb\r\n", {72}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(convert(c.input, c.options), c.expected) << c.name;
+        EXPECT_SAME_BYTES(convert(c.input, c.options), c.expected) << c.name;
         EXPECT_EQ(lengths_, c.lengths) << c.name;
     }
 }
@@ -199,7 +199,7 @@ TEST_F(MboxConverterTest, BodyLinesAtEveryOffsetOfTheScannersChunks)
             for (const bool attachments : {false, true}) {
                 options_.putBackAttachments = attachments;
                 const std::string expected = rewritten(input, crlf ? "\r\n" : kind.terminators[0]);
-                EXPECT_TRUE(convert(input, {.lineEndings = crlf}) == expected)
+                EXPECT_SAME_BYTES(convert(input, {.lineEndings = crlf}), expected)
                     << kind.name << (crlf ? ", CR LF" : "") << (attachments ? ", attachments" : "");
             }
     }
@@ -436,7 +436,7 @@ TEST_F(MboxConverterTest, IndexBoundsMessagesAndGivesStatus)
     for (const Case& c : cases) {
         for (const bool encodings : {false, true}) {
             options_.messageIndex = c.index;
-            EXPECT_EQ(convert(mailbox, {.encodings = encodings}), c.expected) << c.name << encodings;
+            EXPECT_SAME_BYTES(convert(mailbox, {.encodings = encodings}), c.expected) << c.name << encodings;
             if (encodings) {
                 EXPECT_EQ(messages_.size(), c.messages) << c.name;
             }
@@ -549,7 +549,7 @@ TEST_F(MboxConverterTest, ProgressEveryStepNeverPerLine)
             heard.push_back(done);
         };
         ASSERT_TRUE(convertMbox(path("in"), path("out"), options_, control).succeeded) << c.name;
-        EXPECT_EQ(readFile(path("out")), unheard) << c.name;
+        EXPECT_SAME_BYTES(readFile(path("out")), unheard) << c.name;
         if (c.input.size() <= kProgressStep)
             EXPECT_TRUE(heard.empty()) << c.name;
         else if (c.calls > 0)
@@ -588,7 +588,7 @@ TEST_F(MboxConverterTest, MendsCROnlyAndDropsStaleLengths)
         options_.mendCROnlyLineEndings = c.mend;
         options_.dropStaleLengths = c.drop;
         for (const bool encodings : {false, true})
-            EXPECT_EQ(convert(c.input, {.lineEndings = c.lineEndings, .encodings = encodings}), c.expected) << c.name;
+            EXPECT_SAME_BYTES(convert(c.input, {.lineEndings = c.lineEndings, .encodings = encodings}), c.expected) << c.name;
     }
 }
 
@@ -629,7 +629,7 @@ TEST_F(MboxConverterTest, UnconvertedMessagesAreCountedAtAnySize)
             EXPECT_EQ(result.unconverted.undecodable, c.expected.undecodable) << where;
             EXPECT_EQ(result.unconverted.unfitting, c.expected.unfitting) << where;
             if (c.expected.undecodable + c.expected.unfitting > 0) {
-                EXPECT_TRUE(readFile(path("out")) == input) << where << ": written as it stands";
+                EXPECT_SAME_BYTES(readFile(path("out")), input) << where << ": written as it stands";
             }
         }
     }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 namespace tarnwick {
@@ -146,6 +147,76 @@ TEST(MimeHeader, ReadsFieldsParametersAndDelimiters)
         EXPECT_EQ(hasDelimiterLine(std::u16string_view(wide), "b"), hasDelimiterLine(std::string_view(text), "b")) << text;
     }
     EXPECT_FALSE(headerEnd("From x\r\nSubject: no end\r\n"));
+}
+
+} // namespace
+} // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+// RFC 2231 continuations cut at every position: a plain prefix of each length before
+// escapes of one, two and three bytes, so that the 60-character limit falls on every
+// place of a "%XX" (right after the '%', after its first digit, at its end). Every piece
+// holds whole escapes only, numbered from 0, the charset on the first alone, and the
+// pieces joined and unescaped give the name back.
+TEST(MimeWriter, FileNameContinuationsCutAtEveryPosition)
+{
+    auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    auto isAttributeChar = [](char c) {
+        return c > 0x20 && c < 0x7F && std::string_view("*'%()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
+    };
+    const std::string tails[] = {"\xC3\xA9", "\xE6\x97\xA5", "a b\xC3\xA9", "\xF0\x9F\x98\x80", "x=y\xC3\xA9"};
+    std::size_t splitAtPercent = 0;
+    for (const std::string& tail : tails) {
+        for (std::size_t prefix = 0; prefix <= 70; ++prefix) {
+            std::string value(prefix, 'n');
+            while (value.size() < prefix + 60)
+                value += tail;
+            const std::string trace = "prefix " + std::to_string(prefix) + ", tail " + tail;
+            std::string header;
+            appendNameParameter(header, "filename", value, "\r\n");
+            std::string joined;
+            int index = 0;
+            for (std::size_t at = 0; (at = header.find(";\r\n filename*", at)) != std::string::npos; ++index) {
+                at += 4;
+                const std::string name = "filename*" + std::to_string(index) + "*=";
+                ASSERT_EQ(header.compare(at, name.size(), name), 0) << trace << ": " << header;
+                at += name.size();
+                if (index == 0) {
+                    ASSERT_EQ(header.compare(at, 7, "UTF-8''"), 0) << trace;
+                    at += 7;
+                }
+                const std::size_t end = std::min(header.find(';', at), header.size());
+                const std::string piece = header.substr(at, end - at);
+                EXPECT_LE(piece.size(), 60u) << trace;
+                for (std::size_t i = 0; i < piece.size(); ++i) {
+                    if (piece[i] == '%') {
+                        ASSERT_LT(i + 2, piece.size()) << trace << ": an escape cut in \"" << piece << "\"";
+                        EXPECT_TRUE(hex(piece[i + 1]) && hex(piece[i + 2])) << trace << ": " << piece;
+                        i += 2;
+                    } else {
+                        EXPECT_TRUE(isAttributeChar(piece[i])) << trace << ": '" << piece[i] << "' bare in " << piece;
+                    }
+                }
+                joined += piece;
+                if (end < header.size() && piece.size() < 60)
+                    ++splitAtPercent; // not the last piece: the limit fell inside an escape
+            }
+            EXPECT_GT(index, 1) << trace;
+            std::string decoded;
+            for (std::size_t i = 0; i < joined.size(); ++i) {
+                if (joined[i] == '%' && i + 2 < joined.size()) {
+                    decoded += static_cast<char>(std::stoi(joined.substr(i + 1, 2), nullptr, 16));
+                    i += 2;
+                } else {
+                    decoded += joined[i];
+                }
+            }
+            EXPECT_EQ(decoded, value) << trace;
+        }
+    }
+    EXPECT_GT(splitAtPercent, 0u) << "the limit never fell inside an escape";
 }
 
 } // namespace

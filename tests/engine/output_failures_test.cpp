@@ -2,6 +2,7 @@
 // every other call still reaches the kernel: a write that fails once, short writes, a
 // failing fsync, close or rename. Each failure must end in the file's error with nothing
 // of the output left; short writes alone must still give every byte.
+#include "ByteDiff.h"
 #include "engine/MboxConverter.h"
 #include "platform/OutputCalls.h"
 
@@ -155,7 +156,7 @@ TEST_F(OutputFailures, ShortWritesAloneStillWriteEveryByteInOrder)
     const ConversionResult result = convertWith({.shortWrites = true});
     EXPECT_TRUE(result.succeeded) << result.errorText;
     EXPECT_GT(injection.writes, 100) << "the writes were cut short many times";
-    EXPECT_TRUE(read(path("out")) == input()) << "a short write must go on from where it stopped";
+    EXPECT_SAME_BYTES(read(path("out")), input()) << "a short write must go on from where it stopped";
     EXPECT_EQ(names(), (std::vector<std::string>{"in", "out"}));
 }
 

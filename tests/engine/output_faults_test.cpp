@@ -163,7 +163,7 @@ TEST(OutputFaults, NoProgressFailsAndCutWritesOrNoSyncChangeNothing)
         }
         EXPECT_EQ(result.succeeded, c.error.empty()) << c.name;
         EXPECT_EQ(result.errorText, c.error.empty() ? "" : "Could not write to \"" + out + "\": " + c.error) << c.name;
-        EXPECT_TRUE(readFile(out) == (c.error.empty() ? input : "")) << c.name << ": the output is whole or not there";
+        EXPECT_SAME_BYTES(readFile(out), c.error.empty() ? input : "") << c.name << ": the output is whole or not there";
         EXPECT_EQ(names(dir), (std::vector<std::string>{"in", "out"})) << c.name << ": no temporary file is left";
         EXPECT_GT(g_writes, c.faults.failWrite + c.faults.zeroWrite > 0 ? 0 : 4) << c.name << ": several writes";
     }

@@ -155,7 +155,7 @@ TEST_F(ParallelConversionTest, BatchesOnTwoThreadsGiveWhatOneThreadGives)
             const std::string where = std::string(c.name) + ", batches of " + std::to_string(batchBytes);
             const Outcome parallel = convert(c.options, batchBytes);
             ASSERT_TRUE(parallel.result.succeeded) << where << ": " << parallel.result.errorText;
-            EXPECT_TRUE(parallel.output == sequential.output) << where;
+            EXPECT_SAME_BYTES(parallel.output, sequential.output) << where;
             EXPECT_EQ(parallel.log, sequential.log) << where;
             EXPECT_EQ(parallel.unconverted.undecodable, sequential.unconverted.undecodable) << where;
             EXPECT_EQ(parallel.unconverted.unfitting, sequential.unconverted.unfitting) << where;

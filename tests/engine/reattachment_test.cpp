@@ -217,6 +217,36 @@ TEST(Reattachment, InlineImagesGoIntoRelatedWithTheHtmlsContentIds)
     EXPECT_EQ(own.output.find("multipart/mixed"), std::string::npos);
 }
 
+// HTML that cites an image more than once (the same id, escaped or in other case of
+// "cid:") still pairs its distinct references with the embedded lines in order.
+TEST(Reattachment, ImagesCitedMoreThanOnceKeepTheHtmlsContentIds)
+{
+    Folders f;
+    f.file("Embedded/a.gif", "GIF89a first");
+    f.file("Embedded/b.gif", "GIF89a second");
+    const struct {
+        const char* name;
+        std::string html;
+        std::vector<std::string> ids; // of a.gif and b.gif
+    } cases[] = {
+        {"the first twice", "<img src=\"cid:a@x\"><img src=\"cid:a@x\"><img src=\"cid:b@x\">", {"a@x", "b@x"}},
+        {"the second twice", "<img src=\"cid:a@x\"><img src='cid:b@x'><p style=\"background:url(cid:b@x)\">", {"a@x", "b@x"}},
+        {"each twice, interleaved", "<img src=cid:b@x><img src=cid:a@x><img src=cid:b@x><img src=cid:a@x>", {"b@x", "a@x"}},
+        {"escaped and plain", "<img src=\"cid:a%40x\"><img src=\"cid:a@x\"><img src=\"CID:b@x\">", {"a@x", "b@x"}},
+    };
+    for (const auto& c : cases) {
+        const Collected message = collect({"Content-Type: text/html"}, {c.html, "Embedded Content: a.gif: 00000001,2,3,4",
+                                                                        "Embedded Content: b.gif: 00000002,2,3,4"});
+        const Outcome run = reattach(message, f.folders());
+        ASSERT_EQ(run.result.outcome, ReattachOutcome::Written) << c.name;
+        const auto related = parts(run.output.substr(*headerEnd(run.output)), topBoundary(run.output));
+        ASSERT_EQ(related.size(), 3u) << c.name;
+        for (std::size_t i = 0; i < 2; ++i)
+            EXPECT_NE(related[i + 1].first.find("Content-ID: <" + c.ids[i] + ">"), std::string::npos)
+                << c.name << ": " << related[i + 1].first;
+    }
+}
+
 TEST(Reattachment, MissingAndForgedFilesKeepTheirLinesAndAreReported)
 {
     Folders f;

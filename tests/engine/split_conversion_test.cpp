@@ -114,8 +114,7 @@ void expectSame(const Outcome& split, const Outcome& one, const std::string& whe
 {
     EXPECT_EQ(split.result.succeeded, one.result.succeeded) << where;
     EXPECT_EQ(split.result.errorText, one.result.errorText) << where;
-    EXPECT_TRUE(split.output == one.output) << where << ": " << split.output.size() << " vs " << one.output.size()
-                                            << " bytes";
+    EXPECT_SAME_BYTES(split.output, one.output) << where;
     EXPECT_EQ(split.log, one.log) << where;
     EXPECT_EQ(split.result.messages, one.result.messages) << where;
     EXPECT_EQ(split.result.unconverted.undecodable, one.result.unconverted.undecodable) << where;

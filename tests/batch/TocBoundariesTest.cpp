@@ -1,0 +1,135 @@
+// The .toc index at the sizes where its fields cross a byte or word boundary: 32-bit
+// offsets and lengths past 2^16 and 2^24 and up to 2^32 - 1, and records that end past
+// 4 GiB in a sparse mailbox (only the pages at the records' ends are ever read).
+#include "batch/TocIndex.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+namespace {
+
+void putU16(std::string& bytes, std::size_t at, std::uint16_t value)
+{
+    bytes[at] = static_cast<char>(value & 0xFF);
+    bytes[at + 1] = static_cast<char>(value >> 8);
+}
+
+void putU32(std::string& bytes, std::size_t at, std::uint32_t value)
+{
+    putU16(bytes, at, static_cast<std::uint16_t>(value & 0xFFFF));
+    putU16(bytes, at + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+// An index file as Eudora lays it out: a 104-byte header with the count at 102, then
+// 218 bytes per record (offset at 0, length at 4, status at 12, priority at 16).
+std::string tocBytes(const std::vector<TocEntry>& entries)
+{
+    std::string bytes(104 + 218 * entries.size(), '\0');
+    putU16(bytes, 102, static_cast<std::uint16_t>(entries.size()));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::size_t at = 104 + 218 * i;
+        putU32(bytes, at, entries[i].offset);
+        putU32(bytes, at + 4, entries[i].length);
+        putU16(bytes, at + 12, entries[i].status);
+        putU16(bytes, at + 16, entries[i].priority);
+        putU32(bytes, at + 8, 0xA5A5A5A5);   // the date: never taken for a length
+        putU16(bytes, at + 14, 0xFFFF);      // flag bits: never taken for a status
+        std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at + 178), 8, '\xff');
+    }
+    return bytes;
+}
+
+// Every field value whose bytes differ from their neighbours' comes back as written:
+// values just below and above 2^8, 2^16 and 2^24, the top bit, and all ones.
+TEST(TocBoundaries, FieldsReadBackAcrossEveryByte)
+{
+    const std::uint32_t values[] = {0,          1,          0xFF,       0x100,      0xFFFF,     0x10000,
+                                    0x12345678, 0x00FFFFFF, 0x01000000, 0x7FFFFFFF, 0x80000000, 0xFEDCBA98,
+                                    0xFFFFFFFE, 0xFFFFFFFF, 0x00010001, 0x01000100};
+    std::vector<TocEntry> entries;
+    for (const std::uint32_t value : values)
+        entries.push_back({value, ~value, static_cast<std::uint16_t>(value >> 8), static_cast<std::uint16_t>(value >> 16)});
+    // The count itself past one byte: 300 records.
+    while (entries.size() < 300)
+        entries.push_back({static_cast<std::uint32_t>(entries.size()) << 20, 0x01020304, 0x0102, 0x0201});
+    const TocReading reading = readToc(tocBytes(entries));
+    ASSERT_TRUE(reading.entries) << reading.problem;
+    ASSERT_EQ(reading.entries->size(), entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const TocEntry& got = (*reading.entries)[i];
+        EXPECT_EQ(got.offset, entries[i].offset) << "record " << i;
+        EXPECT_EQ(got.length, entries[i].length) << "record " << i;
+        EXPECT_EQ(got.status, entries[i].status) << "record " << i;
+        EXPECT_EQ(got.priority, entries[i].priority) << "record " << i;
+    }
+}
+
+// A sparse mailbox of 4 GiB + 200 bytes with "From " lines at the boundaries of 2^16,
+// 2^24 and 2^32: records that chain across them fit, the last ending past 4 GiB (an end
+// taken modulo 2^32 would land mid-text); a record one byte off anywhere does not.
+TEST(TocBoundaries, RecordsPastFourGiBInASparseMailbox)
+{
+    char pattern[] = "/tmp/tarnwick-toc-sparse.XXXXXX";
+    const int fd = ::mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    ::unlink(pattern);
+    constexpr std::uint64_t kSize = (std::uint64_t{1} << 32) + 200;
+    if (::ftruncate(fd, static_cast<off_t>(kSize)) != 0) {
+        ::close(fd);
+        GTEST_SKIP() << "no sparse file of 4 GiB here";
+    }
+    const std::uint32_t starts[] = {0, 0xFFFD, 0x10000 + 3, 0xFFFFFF, 0x1000000 + 7, 0xFFFFFFF6};
+    for (const std::uint32_t start : starts)
+        ASSERT_EQ(::pwrite(fd, start == 0 ? "From a\n" : "\nFrom b\n", start == 0 ? 7 : 8,
+                           static_cast<off_t>(start == 0 ? 0 : start - 1)),
+                  start == 0 ? 7 : 8);
+    void* mapped = ::mmap(nullptr, kSize, PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    ASSERT_NE(mapped, MAP_FAILED);
+    const std::string_view mailbox(static_cast<const char*>(mapped), kSize);
+
+    std::vector<TocEntry> chained;
+    for (std::size_t i = 0; i < std::size(starts); ++i) {
+        const std::uint64_t end = i + 1 < std::size(starts) ? starts[i + 1] : kSize;
+        chained.push_back({starts[i], static_cast<std::uint32_t>(end - starts[i]), 1, 3});
+    }
+    const TocFit fit = fitToc(*readToc(tocBytes(chained)).entries, mailbox);
+    ASSERT_TRUE(fit.messages) << fit.problem;
+    ASSERT_EQ(fit.messages->size(), std::size(starts));
+    EXPECT_EQ(fit.messages->back().offset, 0xFFFFFFF6u);
+    EXPECT_EQ(fit.messages->back().offset + fit.messages->back().length, kSize);
+
+    auto changed = [&](std::size_t index, std::int64_t startBy, std::int64_t lengthBy) {
+        std::vector<TocEntry> entries = chained;
+        entries[index].offset = static_cast<std::uint32_t>(entries[index].offset + startBy);
+        entries[index].length = static_cast<std::uint32_t>(entries[index].length + lengthBy);
+        return entries;
+    };
+    const struct Case { const char* name; std::vector<TocEntry> entries; const char* problem; } cases[] = {
+        {"the last one byte short", changed(5, 0, -1), "entry 6 does not end before a \"From \" line"},
+        {"the last one byte long", changed(5, 0, 1), "entry 6 ends past the mailbox"},
+        {"the last at 2^32 - 1, to the end", changed(5, 9, -9), "entry 6 does not start at a \"From \" line"},
+        {"one past 2^16 starting a byte late", [&] { auto e = changed(2, 1, -1); e[1].length += 1; return e; }(),
+         "entry 2 does not end before a \"From \" line"},
+        {"one past 2^24 ending a byte early", changed(3, 0, -1), "entry 4 does not end before a \"From \" line"},
+        {"a length of 2^32 - 1 from near 4 GiB", changed(5, 0, 0xFFFFFFFF - 210), "entry 6 ends past the mailbox"},
+        {"only the records past 2^24", {chained[4], chained[5]}, ""},
+    };
+    for (const Case& c : cases) {
+        const TocFit misfit = fitToc(*readToc(tocBytes(c.entries)).entries, mailbox);
+        EXPECT_EQ(misfit.problem, c.problem) << c.name;
+        EXPECT_EQ(misfit.messages.has_value(), std::string_view(c.problem).empty()) << c.name;
+    }
+    ::munmap(mapped, kSize);
+}
+
+} // namespace
+} // namespace tarnwick

@@ -1,0 +1,256 @@
+// Every long option of the command line, taken from the parser's own table, checked end
+// to end: giving it must do exactly what saving its one setting in the user's settings
+// file does, for both forms of a switch. The setting each option must change is spelled
+// out here, not taken from the table, so an option wired to the wrong setting fails; an
+// option added to the table without a row here fails too.
+#include "ByteDiff.h"
+#include "CliRunner.h"
+
+#include "cli/CommandLine.h"
+
+#include <algorithm>
+#include <regex>
+#include <set>
+
+namespace tarnwick::test {
+namespace {
+
+const std::string kFrom = "From ???@??? Tue Apr 03 10:15:22 2001";
+
+// A message with one header line more, one body line.
+std::string message(const std::string& header, const std::string& body, const std::string& eol = "\n")
+{
+    return kFrom + eol + "Subject: x" + eol + header + (header.empty() ? "" : eol) + eol + body + eol;
+}
+
+// An index of one read record for a mailbox of `size` bytes.
+std::string oneRecordToc(std::size_t size)
+{
+    std::string toc(104 + 218, '\0');
+    toc[102] = 1;
+    for (int i = 0; i < 4; ++i)
+        toc[104 + 4 + i] = static_cast<char>(size >> (8 * i));
+    toc[104 + 12] = 1;
+    toc[104 + 16] = 3;
+    return toc;
+}
+
+// One mailbox for each setting, each written differently when that setting alone
+// changes from the base values below.
+Entries sourceTree()
+{
+    const std::string indexed = message("", "indexed");
+    return {
+        {"src/Encodings", message("Content-Type: text/plain; charset=utf-8", "caf\xc3\xa9")},
+        {"src/Tags", message("Date: Tue, 3 Apr 2001 10:15:22 +0200", "<x-flowed>Hello</x-flowed>")},
+        {"src/LineEnds", message("", "body")},
+        {"src/Dates", message("", "no date")},
+        {"src/Nbsp", message("Content-Type: text/plain; charset=x-mac-japanese", "a\xa0" "b")},
+        {"src/Attach", message("", "body\nAttachment Converted: \"c:\\eudora\\attach\\a.txt\"")},
+        {"src/Headers", message("", "body").insert(kFrom.size() + 1, "Comments: caf\xc3\xa9\n")},
+        {"src/Lengths", message("Content-Length: 5\nLines: 1", "body")},
+        {"src/MendCR", message("", "body", "\r")},
+        {"src/In.mbx", indexed},
+        {"src/In.toc", oneRecordToc(indexed.size())},
+        {"src/Sub/Box", message("", "in a folder")},
+        {"src/Sjis", message("", "\x93\xfa\x96\x7b")},
+        {"files1/a.txt", "first folder\n"},
+        {"files2/a.txt", "second folder\n"},
+    };
+}
+
+// Two mailboxes too large for the file size limit: the second is tried only when the
+// job goes on past the first failure.
+Entries failingTree()
+{
+    std::string big;
+    while (big.size() < 6000)
+        big += message("", std::string(70, 'x'));
+    return {{"src/Big1", big}, {"src/Big2", big}, {"src/Small", message("", "small")}};
+}
+
+enum class Scenario { Mailboxes, Failures };
+
+struct Row {
+    std::vector<std::string> names; // the long options this row covers
+    std::string key;                // the one setting they must change
+    std::string base, other;        // its two values, as the settings file holds them
+    std::vector<std::string> toOther, toBase; // arguments giving each value (toBase may be empty)
+    Scenario scenario = Scenario::Mailboxes;
+};
+
+std::vector<Row> rows(const std::string& root)
+{
+    auto on = [](const std::string& name, const std::string& key) {
+        return Row{{name, "no-" + name}, key, "bool:true", "bool:false", {"--no-" + name}, {"--" + name}};
+    };
+    auto off = [](const std::string& name, const std::string& key) {
+        return Row{{name, "no-" + name}, key, "bool:false", "bool:true", {"--" + name}, {"--no-" + name}};
+    };
+    return {
+        on("convert-encodings", "ConvertEncodings"),
+        on("eudora-tags", "ProcessEudoraTags"),
+        off("crlf", "ConvertLineEndings"),
+        on("complement-dates", "ComplementDateHeaders"),
+        off("add-empty-lines", "AddEmptyLines"),
+        on("replace-nbsp", "ReplaceNBSPWithSpaceInMacJapanese"),
+        on("attachments", "PutBackAttachments"),
+        on("toc", "UseEudoraRecords"),
+        on("encode-headers", "EncodeHeaders"),
+        on("drop-stale-lengths", "DropStaleLengths"),
+        on("mend-cr", "MendCROnlyLineEndings"),
+        {{"layout"}, "OutputLayout", "string:flat", "string:tree", {"--layout", "tree"}, {"--layout", "flat"}},
+        {{"charsets"}, "CharsetNames", "array:2:iso-8859-1,utf-8", "array:1:utf-8", {"--charsets", "utf-8"},
+         {"--charsets", "iso-8859-1, utf-8"}},
+        {{"source-encoding"}, "MboxEncoding", "int:0", "int:8", {"--source-encoding", "shift_jis"}, {"--source-encoding", "auto"}},
+        {{"attachments-folder"}, "AttachmentFolders", "array:1:" + root + "/files1", "array:1:" + root + "/files2",
+         {"--attachments-folder", root + "/files2"}, {"--attachments-folder", root + "/files1"}},
+        {{"keep-going"}, "KeepGoing", "bool:false", "bool:true", {"--keep-going"}, {}, Scenario::Failures},
+    };
+}
+
+// Long options that set nothing but what this run prints.
+const std::set<std::string> kNotSettings = {"help", "version", "list-encodings", "quiet"};
+
+// What a run leaves: the destination's files, the result line and exit code, and the
+// status lines with the process id taken out.
+struct Seen {
+    Entries written;
+    RunResult run;
+    bool operator==(const Seen& other) const
+    {
+        return written == other.written && run.exitCode == other.run.exitCode && run.out == other.run.out && run.err == other.run.err;
+    }
+};
+
+class SwitchRunner {
+public:
+    SwitchRunner(Scenario scenario) : scenario_(scenario)
+    {
+        for (const auto& [name, bytes] : scenario == Scenario::Mailboxes ? sourceTree() : failingTree())
+            sandbox_.write(name, bytes);
+        for (const Row& row : rows(sandbox_.root))
+            base_[row.key] = row.base;
+    }
+
+    const Sandbox& sandbox() const { return sandbox_; }
+
+    /// A run with the base settings but `changed` (key, value) saved, and `args` given.
+    Seen run(const std::pair<std::string, std::string>& changed, const std::vector<std::string>& args)
+    {
+        std::string store = "[General]\n";
+        for (const auto& [key, value] : base_)
+            store += key + "=\"" + (key == changed.first ? changed.second : value) + "\"\n"; // quoted as QSettings writes lists
+        sandbox_.write("config/Tarnwick/Tarnwick.conf", store);
+        std::filesystem::remove_all(sandbox_ / "out");
+        sandbox_.mkdir("out");
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {sandbox_ / "src", sandbox_ / "out"});
+        RunOptions options;
+        if (scenario_ == Scenario::Failures)
+            options.fileSizeLimit = 4096;
+        Seen seen{{}, sandbox_.run(all, options)};
+        seen.written = snapshot(sandbox_ / "out");
+        seen.run.err = std::regex_replace(seen.run.err, std::regex("tarnwick\\[[0-9]+\\]"), "tarnwick[]");
+        return seen;
+    }
+
+private:
+    Scenario scenario_;
+    Sandbox sandbox_;
+    std::map<std::string, std::string> base_;
+};
+
+// Where two runs part: exit codes, result lines, status lines, then the first file that
+// differs with the offset of its first differing byte.
+std::string difference(const Seen& a, const Seen& b)
+{
+    if (a.run.exitCode != b.run.exitCode)
+        return "exit " + std::to_string(a.run.exitCode) + " and " + std::to_string(b.run.exitCode);
+    if (a.run.out != b.run.out)
+        return "standard output: " + testSupport::byteDifference(a.run.out, b.run.out);
+    if (a.run.err != b.run.err)
+        return "standard error: " + testSupport::byteDifference(a.run.err, b.run.err);
+    for (const auto& [name, bytes] : a.written) {
+        const auto other = b.written.find(name);
+        if (other == b.written.end())
+            return name + " written by the first run only";
+        if (other->second != bytes)
+            return name + ": " + testSupport::byteDifference(bytes, other->second);
+    }
+    for (const auto& [name, bytes] : b.written)
+        if (!a.written.count(name))
+            return name + " written by the second run only";
+    return "the same";
+}
+
+TEST(CliSwitches, EveryOptionOfTheTableHasARowHere)
+{
+    std::set<std::string> covered = kNotSettings;
+    for (const Row& row : rows("/x"))
+        covered.insert(row.names.begin(), row.names.end());
+    const std::vector<std::string> known = cli::longOptionNames();
+    for (const std::string& name : known)
+        EXPECT_TRUE(covered.count(name)) << "--" << name << " has no check here";
+    for (const std::string& name : covered)
+        EXPECT_TRUE(std::find(known.begin(), known.end(), name) != known.end()) << "--" << name << " is not an option";
+    for (const cli::Switch& entry : cli::switches())
+        EXPECT_EQ("no-" + std::string(entry.name), entry.negated);
+}
+
+// Each option, in each of its forms, against the same setting saved: the same files,
+// result and status lines; and the setting's two values give different ones, so the
+// comparison can fail.
+TEST(CliSwitches, EachOptionChangesExactlyItsOwnSetting)
+{
+    std::map<Scenario, std::unique_ptr<SwitchRunner>> runners;
+    std::map<Scenario, Seen> bases;
+    for (const Row& row : rows("")) {
+        if (!runners.count(row.scenario)) {
+            runners[row.scenario] = std::make_unique<SwitchRunner>(row.scenario);
+            bases[row.scenario] = runners[row.scenario]->run({}, {});
+        }
+    }
+    for (Row row : rows(runners[Scenario::Mailboxes]->sandbox().root)) {
+        SCOPED_TRACE("--" + row.names[0]);
+        SwitchRunner& runner = *runners[row.scenario];
+        const Seen& base = bases[row.scenario];
+        const Seen other = runner.run({row.key, row.other}, {});
+        EXPECT_FALSE(other == base) << "the two values of " << row.key << " give the same run";
+        const Seen given = runner.run({}, row.toOther);
+        EXPECT_TRUE(given == other) << testing::PrintToString(row.toOther) << " is not " << row.key << "=" << row.other
+                                    << ": " << difference(given, other);
+        if (row.toBase.empty())
+            continue;
+        const Seen back = runner.run({row.key, row.other}, row.toBase);
+        EXPECT_TRUE(back == base) << testing::PrintToString(row.toBase) << " is not " << row.key << "=" << row.base
+                                  << ": " << difference(back, base);
+    }
+}
+
+// The options that set nothing: each prints what it names and converts nothing.
+TEST(CliSwitches, OptionsThatSetNothing)
+{
+    SwitchRunner runner(Scenario::Mailboxes);
+    const Seen plain = runner.run({}, {});
+    const struct { std::string name; std::string inOut; bool converts; } cases[] = {
+        {"help", "Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION\n", false},
+        {"version", "tarnwick-cli ", false},
+        {"list-encodings", "\tJapanese (Shift JIS)\n", false},
+        {"quiet", "Completed\n", true},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(kNotSettings.count(c.name)) << c.name;
+        const Seen seen = runner.run({}, {"--" + c.name});
+        EXPECT_NE(seen.run.out.find(c.inOut), std::string::npos) << c.name << ": " << seen.run.out;
+        EXPECT_EQ(seen.run.exitCode, 0) << c.name;
+        EXPECT_EQ(seen.written, c.converts ? plain.written : Entries{}) << c.name;
+        if (c.name == "quiet") {
+            EXPECT_EQ(seen.run.err.find("Processing"), std::string::npos) << seen.run.err;
+            EXPECT_NE(plain.run.err.find("Processing"), std::string::npos) << plain.run.err;
+        }
+    }
+}
+
+} // namespace
+} // namespace tarnwick::test
