@@ -9,8 +9,9 @@ the first failure) and reverted. At the end: the score (killed / (killed + survi
 and the survivors. A mutant whose text no longer occurs exactly once is "stale" and not
 counted; one that does not build is "unbuildable" and not counted either.
 
-Not run by CI: a full run takes a long while (one incremental build and one test run
-per mutant). Keep the list growing with every class of fault met.
+CI runs only --check (scripts/test.sh), so that every mutant keeps applying to the
+sources it was written against; a full run takes a long while (one incremental build
+and one test run per mutant). Keep the list growing with every class of fault met.
 
     scripts/mutate.py                 # every mutant
     scripts/mutate.py --check         # only report stale mutants

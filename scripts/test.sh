@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs the dependencies, checks the sources' idiom (scripts/check-idiom.sh),
-# builds everything and runs every test; then the same
+# Installs the dependencies, checks the sources' idiom (scripts/check-idiom.sh) and that
+# every mutant of scripts/mutate.py still applies to the sources, builds everything and runs every test; then the same
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer, a short run of
 # each fuzz target, and the threaded tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/check-idiom.sh
+python3 scripts/mutate.py --check
 jobs=$(nproc)
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo

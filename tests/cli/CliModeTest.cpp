@@ -1,4 +1,5 @@
 // The mode table, options and the command line itself.
+#include "ByteDiff.h"
 #include "CliRunner.h"
 
 #include <regex>
@@ -65,7 +66,7 @@ TEST(CliOptions, SettingsReachTheConversion)
         std::vector<std::string> args = c.options;
         args.insert(args.end(), {sandbox / "In", sandbox / "out"});
         EXPECT_EQ(sandbox.run(args).out, "Completed\n") << testing::PrintToString(c.options);
-        EXPECT_EQ(readFile(sandbox / "out"), c.expected) << testing::PrintToString(c.options);
+        EXPECT_SAME_BYTES(readFile(sandbox / "out"), c.expected) << testing::PrintToString(c.options);
         std::filesystem::remove(sandbox / "out");
     }
     EXPECT_EQ(snapshot(sandbox / "config"), (Entries{{"Tarnwick", "/"}, {"Tarnwick/Tarnwick.conf", store}}));

@@ -1,6 +1,7 @@
 // Every malformed-mailbox quirk listed in docs/INPUT-QUIRKS.md, through tarnwick-cli:
 // tests/data/quirks/<quirk>.mbx converts to exactly <quirk>.expected (written by hand),
 // or leaves no output when there is no .expected file, and the job always completes.
+#include "ByteDiff.h"
 #include "HardeningSupport.h"
 
 namespace tarnwick::hardening {
@@ -47,10 +48,10 @@ TEST(InputQuirks, EachDocumentedQuirkConvertsAsDocumented)
             else
                 EXPECT_EQ(run.out, "Completed\n") << name;
             if (fs::exists(expected))
-                EXPECT_EQ(readFile(box / "out.mbox"), readFile(expected)) << name;
+                EXPECT_SAME_BYTES(readFile(box / "out.mbox"), readFile(expected)) << name;
             else
                 EXPECT_FALSE(fs::exists(box / "out.mbox")) << name << ": a skipped input must leave no output";
-            EXPECT_EQ(readFile(input), bytes) << name;
+            EXPECT_SAME_BYTES(readFile(input), bytes) << name;
         }
     }
     for (const std::string& file : listing(quirks))

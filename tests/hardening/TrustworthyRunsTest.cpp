@@ -1,6 +1,7 @@
 // Runs that must end in a clear result and lose nothing, whatever the process is handed:
 // unreadable folders, closed or broken standard streams, signals, file size and descriptor
 // limits, links swapped in under a run, hostile names, unusable encodings and settings.
+#include "ByteDiff.h"
 #include "HardeningSupport.h"
 
 #include <pwd.h>
@@ -100,7 +101,7 @@ TEST(StandardStreams, ClosedOrBrokenStandardErrorLeavesTheOutputWhole)
         const RunResult result = run(name, standardError);
         EXPECT_EQ(result.exitCode, 0) << name;
         EXPECT_EQ(result.out, "Completed\n") << name;
-        EXPECT_TRUE(readFile(box / name) == expected) << name << ": log lines went into the output or it was cut";
+        EXPECT_SAME_BYTES(readFile(box / name), expected) << name << ": log lines went into the output or it was cut";
     }
 }
 

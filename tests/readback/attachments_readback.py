@@ -47,6 +47,14 @@ LINE = re.compile(rb"^(Attachment [Cc]onverted: |Embedded Content: |Related: )",
 failures = []
 
 
+def first_difference(got, expected):
+    """Where two byte strings part: the offset and a hex window of each around it."""
+    at = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
+    window = lambda data: data[max(0, at - 8):at + 9].hex(" ")
+    return (f"first difference at offset {at} (got {len(got)} bytes, expected {len(expected)}): "
+            f"got {window(got)} / expected {window(expected)}")
+
+
 def check(condition, text):
     if not condition:
         failures.append(text)
@@ -107,7 +115,9 @@ def check_run(folder_name, folder, path, plain_path):
         check(len(parts) == len(expected), f"{where}: {len(parts)} parts for {len(expected)} files")
         for part, (relative, inline) in zip(parts, expected):
             with open(os.path.join(folder, relative), "rb") as f:
-                if check(part.get_payload(decode=True) == f.read(), f"{where}: {relative} differs after decoding"):
+                decoded, original = part.get_payload(decode=True), f.read()
+                if check(decoded == original, f"{where}: {relative} differs after decoding, "
+                         + first_difference(decoded, original)):
                     matched += 1
             check((part.get_content_disposition() == "inline") == inline, f"{where}: {relative} disposition")
             check(not inline or part["Content-ID"], f"{where}: {relative} has no Content-ID")
