@@ -112,6 +112,10 @@ std::vector<Row> rows(const std::string& root)
 // Long options that set nothing but what this run prints.
 const std::set<std::string> kNotSettings = {"help", "version", "list-encodings", "quiet"};
 
+// Long options of the upload into an IMAP account: each fills its own field of the
+// parsed command line (a run needs a server; the upload's own tests have one).
+const std::set<std::string> kUploadOptions = {"imap", "imap-ca", "imap-plain"};
+
 // What a run leaves: the destination's files, the result line and exit code, and the
 // status lines with the process id taken out.
 struct Seen {
@@ -187,6 +191,7 @@ std::string difference(const Seen& a, const Seen& b)
 TEST(CliSwitches, EveryOptionOfTheTableHasARowHere)
 {
     std::set<std::string> covered = kNotSettings;
+    covered.insert(kUploadOptions.begin(), kUploadOptions.end());
     for (const Row& row : rows("/x"))
         covered.insert(row.names.begin(), row.names.end());
     const std::vector<std::string> known = cli::longOptionNames();
@@ -249,6 +254,39 @@ TEST(CliSwitches, OptionsThatSetNothing)
             EXPECT_EQ(seen.run.err.find("Processing"), std::string::npos) << seen.run.err;
             EXPECT_NE(plain.run.err.find("Processing"), std::string::npos) << plain.run.err;
         }
+    }
+}
+
+// Each upload option alone sets its own field, and no setting.
+TEST(CliSwitches, UploadOptionsFillTheirOwnFields)
+{
+    const struct {
+        std::string name;
+        std::vector<std::string> args;
+        std::string address, caFile;
+        bool plain;
+    } cases[] = {
+        {"imap", {"--imap", "imaps://u@h/F"}, "imaps://u@h/F", "", false},
+        {"imap-ca", {"--imap", "imap://u@h/F", "--imap-ca", "/ca.pem"}, "imap://u@h/F", "/ca.pem", false},
+        {"imap-plain", {"--imap", "imap://u@h/F", "--imap-plain"}, "imap://u@h/F", "", true},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(kUploadOptions.count(c.name)) << c.name;
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "tarnwick-cli");
+        args.push_back("src");
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const cli::ParseResult parsed = cli::parseCommandLine(static_cast<int>(args.size()), argv.data());
+        ASSERT_TRUE(parsed.commandLine) << c.name << ": " << parsed.error;
+        EXPECT_EQ(parsed.commandLine->imapAddress, c.address) << c.name;
+        EXPECT_EQ(parsed.commandLine->imapCaFile, c.caFile) << c.name;
+        EXPECT_EQ(parsed.commandLine->imapPlain, c.plain) << c.name;
+        EXPECT_TRUE(parsed.commandLine->settings.empty()) << c.name;
+        EXPECT_FALSE(parsed.commandLine->quiet) << c.name;
+        EXPECT_EQ(parsed.commandLine->operands, std::vector<std::string>{"src"}) << c.name;
     }
 }
 
