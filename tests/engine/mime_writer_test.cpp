@@ -166,7 +166,7 @@ TEST(MimeWriter, FileNameContinuationsCutAtEveryPosition)
     auto isAttributeChar = [](char c) {
         return c > 0x20 && c < 0x7F && std::string_view("*'%()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
     };
-    const std::string tails[] = {"\xC3\xA9", "\xE6\x97\xA5", "a b\xC3\xA9", "\xF0\x9F\x98\x80", "x=y\xC3\xA9"};
+    const std::string tails[] = {"\xC3\xA9", "\xE6\x97\xA5", "a b\xC3\xA9", "\xF0\x9F\x98\x80", "x=y\xC3\xA9", "100%\xC3\xA9"};
     std::size_t splitAtPercent = 0;
     for (const std::string& tail : tails) {
         for (std::size_t prefix = 0; prefix <= 70; ++prefix) {
