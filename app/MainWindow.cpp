@@ -208,6 +208,16 @@ void MainWindow::buildLayout()
     paths->addWidget(m_destinationButton, 1, 2);
 
     m_charsetEdit->setToolTip(tr("Charset names in order of preference, separated by commas"));
+    m_convertEncodingsBox->setToolTip(tr("Each message is read in its mailbox encoding and written in the first output "
+                                         "charset that holds all of its text"));
+    m_encodingMenu->setToolTip(tr("The character set the mailboxes were written in; Automatic reads it from each message"));
+    m_eudoraTagsBox->setToolTip(tr("Eudora marks styled text with tags such as x-html and x-rich: they become "
+                                   "ordinary HTML or plain text parts"));
+    m_lineEndingsBox->setToolTip(tr("CR LF is the pair of characters that ends a line on Windows and in mail; "
+                                    "Thunderbird and Apple Mail read either"));
+    m_dateHeadersBox->setToolTip(tr("A message without a Date header gets one from the time on its \"From \" line, "
+                                    "so that mail programs sort it by date"));
+    m_emptyLinesBox->setToolTip(tr("An empty line between messages, as the mbox format expects"));
     m_charsetWarning = m_charsetEdit->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
     m_charsetWarning->setObjectName(QStringLiteral("charsetWarning"));
     m_charsetWarning->setVisible(false);

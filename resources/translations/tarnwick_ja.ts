@@ -695,5 +695,29 @@
         <source>file %1</source>
         <translation>ファイル %1</translation>
     </message>
+    <message>
+        <source>Each message is read in its mailbox encoding and written in the first output charset that holds all of its text</source>
+        <translation>各メッセージをメールボックスの文字コードで読み、その文章をすべて表せる最初の出力文字セットで書き出します</translation>
+    </message>
+    <message>
+        <source>The character set the mailboxes were written in; Automatic reads it from each message</source>
+        <translation>メールボックスが書かれた文字コードです。「自動」では各メッセージから判断します</translation>
+    </message>
+    <message>
+        <source>Eudora marks styled text with tags such as x-html and x-rich: they become ordinary HTML or plain text parts</source>
+        <translation>Eudora は書式付きの文章を x-html や x-rich などのタグで示します。これらを通常の HTML またはテキストのパートにします</translation>
+    </message>
+    <message>
+        <source>CR LF is the pair of characters that ends a line on Windows and in mail; Thunderbird and Apple Mail read either</source>
+        <translation>CR LF は Windows とメールで行の終わりを示す 2 文字です。Thunderbird と Apple Mail はどちらも読めます</translation>
+    </message>
+    <message>
+        <source>A message without a Date header gets one from the time on its "From " line, so that mail programs sort it by date</source>
+        <translation>Date ヘッダのないメッセージに「From 」行の日時から Date ヘッダを付け、メールソフトが日付順に並べられるようにします</translation>
+    </message>
+    <message>
+        <source>An empty line between messages, as the mbox format expects</source>
+        <translation>mbox 形式が求めるとおり、メッセージの間に空行を入れます</translation>
+    </message>
 </context>
 </TS>

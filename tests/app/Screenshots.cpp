@@ -1,6 +1,7 @@
 // Not a test: renders the README screenshots when run by hand under Xvfb, e.g.
 //   TARNWICK_SCREENSHOTS=docs/screenshots xvfb-run -a -s "-screen 0 1280x800x24" build/tests/app/tests_app Screenshots
-// (TARNWICK_SCREENSHOT_LOCALE=ja for the Japanese window). CTest does not run it.
+// (TARNWICK_SCREENSHOT_LOCALE=ja for the Japanese window, with a Japanese font such as
+// fonts-ipafont-gothic installed). CTest does not run it.
 
 #include "TestSupport.h"
 
@@ -9,6 +10,8 @@
 #include "platform/TextEncoding.h"
 #include "settings/SettingsKeys.h"
 
+#include <QApplication>
+#include <QPainter>
 #include <QScreen>
 
 using namespace tarnwick;
@@ -37,11 +40,17 @@ private slots:
         test::Window w;
         w.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        // The window and the dialogs over it, each rendered by itself: nothing else on
+        // the screen (other windows, what an unmapped one left behind) can get in.
         const auto grab = [&](const QString& name, int settleMs = 300) {
             QTest::qWait(settleMs);
-            const QRect r = w.window.frameGeometry().adjusted(-12, -12, 12, 12);
-            QVERIFY(w.window.screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height())
-                        .save(out + "/" + name + (locale.isEmpty() ? "" : "-" + locale) + ".png"));
+            QPixmap shot = w.window.grab();
+            QPainter painter(&shot);
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top != &w.window && top->isVisible() && top->parentWidget() == &w.window)
+                    painter.drawPixmap(w.window.mapFromGlobal(top->geometry().topLeft()), top->grab());
+            painter.end();
+            QVERIFY(shot.save(out + "/" + name + (locale.isEmpty() ? "" : "-" + locale) + ".png"));
         };
         grab("window");
         w.startButton()->click();
