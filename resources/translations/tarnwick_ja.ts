@@ -719,5 +719,101 @@
         <source>An empty line between messages, as the mbox format expects</source>
         <translation>mbox 形式が求めるとおり、メッセージの間に空行を入れます</translation>
     </message>
+    <message>
+        <source>Upload to a Mail Account</source>
+        <translation>メールアカウントへのアップロード</translation>
+    </message>
+    <message>
+        <source>A Maildir folder of converted mail</source>
+        <translation>変換したメールの Maildir フォルダ</translation>
+    </message>
+    <message>
+        <source>Choose...</source>
+        <translation>選択...</translation>
+    </message>
+    <message>
+        <source>TLS</source>
+        <translation>TLS</translation>
+    </message>
+    <message>
+        <source>STARTTLS</source>
+        <translation>STARTTLS</translation>
+    </message>
+    <message>
+        <source>None (this computer only)</source>
+        <translation>なし (このコンピューターのみ)</translation>
+    </message>
+    <message>
+        <source>Port:</source>
+        <translation>ポート:</translation>
+    </message>
+    <message>
+        <source>Remember the password (in the desktop's password store)</source>
+        <translation>パスワードを記憶する (デスクトップのパスワード保管庫に)</translation>
+    </message>
+    <message>
+        <source>Converted mail:</source>
+        <translation>変換したメール:</translation>
+    </message>
+    <message>
+        <source>Server:</source>
+        <translation>サーバー:</translation>
+    </message>
+    <message>
+        <source>User name:</source>
+        <translation>ユーザー名:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>パスワード:</translation>
+    </message>
+    <message>
+        <source>Into the folder:</source>
+        <translation>アップロード先のフォルダ:</translation>
+    </message>
+    <message>
+        <source>Upload</source>
+        <translation>アップロード</translation>
+    </message>
+    <message>
+        <source>Converted Mail (Maildir)</source>
+        <translation>変換したメール (Maildir)</translation>
+    </message>
+    <message>
+        <source>The password could not be remembered: %1</source>
+        <translation>パスワードを記憶できませんでした: %1</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
+    </message>
+    <message>
+        <source>Fill in the converted mail's folder, the server, the user name and the password.</source>
+        <translation>変換したメールのフォルダ、サーバー、ユーザー名、パスワードを入力してください。</translation>
+    </message>
+    <message>
+        <source>Error: %1 messages were not uploaded</source>
+        <translation>エラー: %1 通のメッセージをアップロードできませんでした</translation>
+    </message>
+    <message>
+        <source>&amp;Upload to a Mail Account...</source>
+        <translation>メールアカウントへアップロード(&amp;U)...</translation>
+    </message>
+    <message>
+        <source>Nothing converted: "%1" is not a regular file</source>
+        <translation>何も変換されませんでした: "%1" は通常のファイルではありません</translation>
+    </message>
+    <message>
+        <source>Nothing converted: "%1" is empty</source>
+        <translation>何も変換されませんでした: "%1" は空です</translation>
+    </message>
+    <message>
+        <source>Nothing converted: "%1" is not a mailbox (it does not begin with "From ")</source>
+        <translation>何も変換されませんでした: "%1" はメールボックスではありません ("From " で始まっていません)</translation>
+    </message>
+    <message>
+        <source>Nothing converted: "%1" holds no message</source>
+        <translation>何も変換されませんでした: "%1" にはメッセージがありません</translation>
+    </message>
 </context>
 </TS>
