@@ -600,8 +600,11 @@ void MainWindow::showDetails()
     auto* text = new QPlainTextEdit(m_detailsText, dialog);
     text->setReadOnly(true);
     text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setAccessibleName(tr("Details"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
-    QPushButton* copy = buttons->addButton(tr("&Copy"), QDialogButtonBox::ActionRole);
+    // Not Alt+C: some desktops give Close that key.
+    QPushButton* copy = buttons->addButton(tr("Cop&y All"), QDialogButtonBox::ActionRole);
+    copy->setObjectName(QStringLiteral("copyDetailsButton"));
     connect(copy, &QPushButton::clicked, dialog, [this] { QGuiApplication::clipboard()->setText(m_detailsText); });
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     auto* layout = new QVBoxLayout(dialog);

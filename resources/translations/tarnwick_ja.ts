@@ -572,10 +572,6 @@
         <translation>詳細</translation>
     </message>
     <message>
-        <source>&amp;Copy</source>
-        <translation>コピー(&amp;C)</translation>
-    </message>
-    <message>
         <source>About Tarnwick</source>
         <translation>Tarnwick について</translation>
     </message>
@@ -814,6 +810,10 @@
     <message>
         <source>Nothing converted: "%1" holds no message</source>
         <translation>何も変換されませんでした: "%1" にはメッセージがありません</translation>
+    </message>
+    <message>
+        <source>Cop&amp;y All</source>
+        <translation>すべてコピー(&amp;Y)</translation>
     </message>
 </context>
 </TS>

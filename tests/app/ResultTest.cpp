@@ -50,6 +50,9 @@ private slots:
         auto* details = w.window.findChild<QDialog*>("detailsDialog");
         QVERIFY(details && details->isVisible());
         QCOMPARE(details->findChild<QPlainTextEdit*>()->toPlainText(), w.window.detailsText());
+        QVERIFY(!details->findChild<QPlainTextEdit*>()->accessibleName().isEmpty());
+        // Copy keeps away from Alt+C, which Close takes on some desktops.
+        QVERIFY(!details->findChild<QPushButton*>("copyDetailsButton")->text().contains("&C", Qt::CaseInsensitive));
         details->close();
     }
 
