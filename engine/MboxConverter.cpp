@@ -1013,6 +1013,8 @@ private:
     {
         statusLines_.clear();
         appendStatusHeaders(record_->facts, presentStatus_, terminator_, statusLines_);
+        if (options_.keywordsHeader)
+            appendKeywordsHeader(record_->facts, presentStatus_, terminator_, statusLines_);
         appendBytes(statusLines_);
     }
 

@@ -1,5 +1,7 @@
 #include "engine/StatusHeaders.h"
 
+#include <iterator>
+
 namespace tarnwick {
 namespace {
 
@@ -27,9 +29,9 @@ bool noteStatusHeader(std::string_view line, PresentStatusHeaders& present)
 {
     if (line.empty() || ((line[0] | 0x20) != 's' && (line[0] | 0x20) != 'x'))
         return false;
-    bool* const flags[] = {&present.status, &present.xStatus, &present.xMozillaStatus, &present.xPriority};
-    const std::string_view names[] = {"Status", "X-Status", "X-Mozilla-Status", "X-Priority"};
-    for (std::size_t i = 0; i < 4; ++i) {
+    bool* const flags[] = {&present.status, &present.xStatus, &present.xMozillaStatus, &present.xPriority, &present.xKeywords};
+    const std::string_view names[] = {"Status", "X-Status", "X-Mozilla-Status", "X-Priority", "X-Keywords"};
+    for (std::size_t i = 0; i < std::size(names); ++i) {
         if (!hasName(line, names[i]))
             continue;
         const std::string_view value = line.substr(names[i].size() + 1);
@@ -39,6 +41,16 @@ bool noteStatusHeader(std::string_view line, PresentStatusHeaders& present)
         return false;
     }
     return false;
+}
+
+void appendKeywordsHeader(const MessageFacts& facts, const PresentStatusHeaders& present, std::string_view terminator,
+                          std::string& out)
+{
+    if (present.xKeywords || facts.label < 1 || facts.label > 7)
+        return;
+    out.append("X-Keywords: $Label");
+    out += static_cast<char>('0' + facts.label);
+    out.append(terminator);
 }
 
 void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& present,

@@ -15,6 +15,7 @@ struct PresentStatusHeaders {
     bool xStatus = false;
     bool xMozillaStatus = false;
     bool xPriority = false;
+    bool xKeywords = false;
 };
 
 /// Records in `present` whether a header line (its contents, without terminator) is
@@ -30,6 +31,12 @@ bool noteStatusHeader(std::string_view line, PresentStatusHeaders& present);
 /// replied 0x0002, queued 0x0800 (a draft) and forwarded 0x1000 (forwarded or
 /// redirected) as four hex digits; and "X-Priority:" for a priority other than normal
 /// (3) or unknown (0).
+/// Appends "X-Keywords: $LabelN" (ended by `terminator`) for a message with Eudora's
+/// label N, unless the message has an X-Keywords header of its own: the keyword that
+/// Dovecot takes from an mbox file, and a Maildir output gives the message.
+void appendKeywordsHeader(const MessageFacts& facts, const PresentStatusHeaders& present, std::string_view terminator,
+                          std::string& out);
+
 void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& present,
                          std::string_view terminator, std::string& out);
 

@@ -151,15 +151,19 @@ protected:
         return found;
     }
 
-    // A Windows mailbox of three messages, the first two indexed as read and replied.
+    // A Windows mailbox of three messages, the first two indexed: read; read, replied and label 3.
     std::string writeInput()
     {
         const std::string first = "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: one\r\n\r\nFrom me to you\r\n";
         const std::string second = "From ???@??? Tue Dec 14 08:00:00 2010\r\nSubject: two\r\n\r\nb\r\n";
         const std::string third = "From ???@??? Wed Dec 15 08:00:00 2010\r\nSubject: three\r\n\r\nc\r\n";
         std::ofstream(path("In.mbx"), std::ios::binary) << first << second << third;
-        options_.messageIndex = {{0, first.size(), true, false, false, 0},
-                                 {first.size(), second.size(), true, true, false, 0}};
+        MessageFacts read;
+        read.read = true;
+        MessageFacts replied = read;
+        replied.replied = true;
+        replied.label = 3;
+        options_.messageIndex = {{0, first.size(), read}, {first.size(), second.size(), replied}};
         return path("In.mbx");
     }
 
@@ -197,7 +201,8 @@ TEST_F(MaildirConversion, EveryMessageOnceWithFlagsDatesAndLFLines)
             << name << " " << info.st_mtime;
     }
     std::sort(flags.begin(), flags.end());
-    EXPECT_EQ(flags, (std::vector<std::string>{"", "RS", "S"}));
+    EXPECT_EQ(flags, (std::vector<std::string>{"", "RSa", "S"}));
+    EXPECT_EQ(testSupport::readFile(path("out/dovecot-keywords")), "0 $Label3\n"); // the label, as a keyword
     EXPECT_NE(bodies.find("\n>From me to you\n"), std::string::npos); // body text of an indexed message
     EXPECT_EQ(bodies.find("\n\n\n"), std::string::npos);                 // no empty line added after each
 }

@@ -49,6 +49,23 @@ TEST(StatusHeaders, EachStatusAndPriority)
     EXPECT_EQ(crlf, "Status: RO\r\nX-Status: A\r\nX-Mozilla-Status: 0003\r\n");
 }
 
+TEST(StatusHeaders, LabelAsKeyword)
+{
+    const struct Case { std::uint8_t label; bool present; const char* expected; } cases[] = {
+        {0, false, ""}, {1, false, "X-Keywords: $Label1\r\n"}, {7, false, "X-Keywords: $Label7\r\n"},
+        {8, false, ""}, {3, true, ""},
+    };
+    for (const Case& c : cases) {
+        MessageFacts facts;
+        facts.label = c.label;
+        PresentStatusHeaders present;
+        EXPECT_FALSE(noteStatusHeader(c.present ? "X-Keywords: own" : "Subject: x", present));
+        std::string out;
+        appendKeywordsHeader(facts, present, "\r\n", out);
+        EXPECT_EQ(out, c.expected) << int(c.label) << c.present;
+    }
+}
+
 TEST(StatusHeaders, PresentHeadersAreNotRepeated)
 {
     const struct Case { std::vector<const char*> lines; const char* expected; int blank; } cases[] = {
