@@ -12,6 +12,7 @@
 #include "engine/MboxConverter.h"
 #include "engine/MessageConverter.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderListing.h"
 #include "platform/MappedFile.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
@@ -43,7 +44,8 @@ public:
     void logLine(const std::string& line) { reporter_.logLine(line); } // escaped by the log
     void summary(JobSummary summary)
     {
-        for (std::vector<std::string>* names : {&summary.emptyMailboxes, &summary.notMailboxes, &summary.failures})
+        for (std::vector<std::string>* names : {&summary.emptyMailboxes, &summary.notMailboxes, &summary.failures,
+                                                &summary.leftoversRemoved, &summary.leftoversHeld})
             for (std::string& name : *names)
                 name = escapeControlCharacters(name);
         for (ConvertedMailbox& mailbox : summary.mailboxes) {
@@ -200,6 +202,7 @@ private:
 
     void convertIntoFolder(const std::string& source, const std::string& destination)
     {
+        noteLeftoversIn(destination);
         if (maildir_) {
             MaildirFolder folder;
             const MaildirClaim claim = claimMaildir(destination, {mailFolderName(fileName(source))}, treeLayout_, folder);
@@ -415,7 +418,7 @@ private:
         while (walker.next()) {
             if (hasCanceled_.load())
                 return 0;
-            if (walker.type() != EntryType::Regular)
+            if (walker.type() != EntryType::Regular || isTemporaryOutputName(fileName(walker.relativeName())))
                 continue;
             const FilePlan plan = tree.plan(walker.relativeName());
             if (plan.role == FileRole::EudoraFile || plan.role == FileRole::AttachmentFile)
@@ -537,6 +540,32 @@ private:
             createExclusively(folder.substr(0, folder.size() - 4)); // taken already: the mailbox is there
     }
 
+    // A temporary file of ours at `relativeName` below `folder`: deleted when no
+    // process holds it (an interrupted run left it), and named in the summary.
+    void noteLeftover(const std::string& folder, const std::string& relativeName)
+    {
+        const std::string path = joinPath(folder, relativeName);
+        int error = 0;
+        const LeftoverOutcome outcome = removeLeftoverOutput(parentPath(path), fileName(path), error);
+        if (outcome == LeftoverOutcome::Kept && error == ENOENT)
+            return; // gone already
+        if (outcome == LeftoverOutcome::Removed)
+            logMessage(formatMessage("'%1' was left by an interrupted run: deleted", {path}));
+        else if (outcome == LeftoverOutcome::Held)
+            logMessage(formatMessage("'%1' is being written by another conversion: left alone", {path}));
+        else
+            logMessage(formatMessage("'%1' was left by an interrupted run and could not be deleted: %2", {path, systemErrorText(error)}));
+        summary_.addLeftover(path, outcome == LeftoverOutcome::Removed);
+    }
+
+    // The temporary files of ours directly in the destination folder.
+    void noteLeftoversIn(const std::string& destination)
+    {
+        for (const std::string& name : folderEntryNames(destination))
+            if (isTemporaryOutputName(name) && entryType(joinPath(destination, name)) == EntryType::Regular)
+                noteLeftover(destination, name);
+    }
+
     void convertFolder(const std::string& source, const std::string& destination)
     {
         struct stat sourceStat {};
@@ -549,6 +578,8 @@ private:
         const bool destinationIsSource = identified && sourceStat.st_dev == destinationStat.st_dev && sourceStat.st_ino == destinationStat.st_ino;
         std::unordered_set<ino_t> ownOutputs;
 
+        if (!destinationIsSource)
+            noteLeftoversIn(destination);
         progress_.files = countFiles(source, identified ? &destinationStat : nullptr);
         DirectoryWalker walker(source);
         if (identified)
@@ -572,6 +603,10 @@ private:
                 continue;
             if (destinationIsSource && ownOutputs.count(walker.inode()))
                 continue;
+            if (isTemporaryOutputName(fileName(relativeName))) { // ours: never input
+                noteLeftover(source, relativeName);
+                continue;
+            }
 
             const std::string inputPath = joinPath(source, relativeName);
             const FilePlan plan = tree.plan(relativeName);

@@ -85,6 +85,12 @@ std::vector<std::string> summaryLines(const JobSummary& summary)
         lines.push_back(translate("Not a mailbox, not converted: %1", {joined(summary.notMailboxes, summary.notMailboxCount)}));
     if (summary.linksPassedOver > 0)
         lines.push_back(translate("Links and special files passed over: %1", {number(summary.linksPassedOver)}));
+    if (!summary.leftoversRemoved.empty())
+        lines.push_back(translate("Temporary files of an interrupted run, deleted: %1",
+                                  {joined(summary.leftoversRemoved, summary.leftoversRemovedCount)}));
+    if (!summary.leftoversHeld.empty())
+        lines.push_back(translate("Temporary files of a conversion still running, left alone: %1",
+                                  {joined(summary.leftoversHeld, summary.leftoversHeldCount)}));
     for (const std::string& failure : summary.failures)
         lines.push_back(translate("Failed: %1", {failure}));
     addDestinationLines(summary, lines);

@@ -58,6 +58,19 @@ struct JobSummary {
             notMailboxes.push_back(std::move(name));
         ++notMailboxCount;
     }
+    /// Temporary files of our own found in the source or the destination: those an
+    /// interrupted run left (deleted), and those another running conversion holds.
+    std::vector<std::string> leftoversRemoved;
+    std::uint64_t leftoversRemovedCount = 0;
+    std::vector<std::string> leftoversHeld;
+    std::uint64_t leftoversHeldCount = 0;
+    void addLeftover(std::string name, bool removed)
+    {
+        std::vector<std::string>& names = removed ? leftoversRemoved : leftoversHeld;
+        if (names.size() < kListedEmptyMailboxes)
+            names.push_back(std::move(name));
+        ++(removed ? leftoversRemovedCount : leftoversHeldCount);
+    }
     /// Symbolic links and other entries that are not plain files, passed over.
     std::uint64_t linksPassedOver = 0;
     /// The error text of every mailbox that could not be converted, in walk order.

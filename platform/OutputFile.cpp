@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -94,6 +95,52 @@ OutputFile::~OutputFile()
     discard();
 }
 
+bool isTemporaryOutputName(std::string_view name)
+{
+    constexpr std::size_t kHexDigits = 12;
+    if (name.size() != kTemporaryPrefix.size() + kHexDigits + kTemporarySuffix.size() || !name.starts_with(kTemporaryPrefix)
+        || !name.ends_with(kTemporarySuffix))
+        return false;
+    const std::string_view digits = name.substr(kTemporaryPrefix.size(), kHexDigits);
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::string& name, int& error)
+{
+    error = 0;
+    if (!isTemporaryOutputName(name))
+        return LeftoverOutcome::Kept;
+    const int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) {
+        error = errno;
+        return LeftoverOutcome::Kept;
+    }
+    LeftoverOutcome outcome = LeftoverOutcome::Kept;
+    const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        error = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        error = EINVAL;
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno;
+        if (errno == EWOULDBLOCK)
+            outcome = LeftoverOutcome::Held;
+    } else {
+        // Still the file checked (not replaced since), and still not held: deleted.
+        struct stat now {};
+        if (::fstatat(folderFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_ino == st.st_ino
+            && now.st_dev == st.st_dev && ::unlinkat(folderFd, name.c_str(), 0) == 0)
+            outcome = LeftoverOutcome::Removed;
+        else
+            error = errno;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    ::close(folderFd);
+    return outcome;
+}
+
 bool OutputFile::create(const std::string& finalPath, mode_t mode)
 {
     discard();
@@ -107,6 +154,8 @@ bool OutputFile::create(const std::string& finalPath, mode_t mode)
             fd = outputCalls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0666);
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
+            // Held while it is written: a later run deletes it only once no process holds it.
+            ::flock(fd, LOCK_EX | LOCK_NB);
             fd_ = fd;
             written_ = 0;
             settled_.store(0, std::memory_order_release);

@@ -25,6 +25,21 @@ namespace tarnwick {
 inline constexpr std::string_view kTemporaryPrefix = ".tarnwick-";
 inline constexpr std::string_view kTemporarySuffix = ".part";
 
+/// Whether `name` is one of our temporary names: never taken for input.
+bool isTemporaryOutputName(std::string_view name);
+
+/// What became of a temporary file found in a folder.
+enum class LeftoverOutcome {
+    Removed, // no process held it: an interrupted run's, deleted
+    Held,    // a running conversion is writing it: left alone
+    Kept,    // it could not be checked or deleted (the errno in `error`)
+};
+
+/// Deletes the temporary file `name` of `folder` when no process holds it: a run
+/// holds a lock on its temporary file while it writes, which a killed run no longer
+/// does. Nothing but a regular file with a temporary name is ever deleted.
+LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::string& name, int& error);
+
 class OutputFile {
 public:
     OutputFile() = default;

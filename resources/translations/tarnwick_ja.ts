@@ -188,6 +188,30 @@
         <translation>「%1」を読み込めませんでした</translation>
     </message>
     <message>
+        <source>Nothing converted: &quot;%1&quot; is not a regular file</source>
+        <translation>何も変換されませんでした: 「%1」は通常のファイルではありません</translation>
+    </message>
+    <message>
+        <source>Nothing converted: &quot;%1&quot; is empty</source>
+        <translation>何も変換されませんでした: 「%1」は空です</translation>
+    </message>
+    <message>
+        <source>Nothing converted: &quot;%1&quot; is not a mailbox (it does not begin with &quot;From &quot;)</source>
+        <translation>何も変換されませんでした: 「%1」はメールボックスではありません（「From 」で始まっていません）</translation>
+    </message>
+    <message>
+        <source>Nothing converted: &quot;%1&quot; holds no message</source>
+        <translation>何も変換されませんでした: 「%1」にメッセージがありません</translation>
+    </message>
+    <message>
+        <source>Temporary files of an interrupted run, deleted: %1</source>
+        <translation>中断された実行の一時ファイル（削除済み）: %1</translation>
+    </message>
+    <message>
+        <source>Temporary files of a conversion still running, left alone: %1</source>
+        <translation>実行中の変換の一時ファイル（そのまま）: %1</translation>
+    </message>
+    <message>
         <source>Could not read &quot;%1&quot;: %2</source>
         <translation>「%1」を読み込めませんでした: %2</translation>
     </message>

@@ -1,6 +1,10 @@
 // The job's summary, --keep-going and --quiet through the real binary.
 #include "CliRunner.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace tarnwick::test {
 namespace {
 
@@ -91,6 +95,43 @@ TEST(CliSummary, QuietLeavesOnlyTheResult)
         const RunResult quiet = sandbox.run({flag, "--no-toc", sandbox / "src", sandbox / (std::string("quiet") + flag)});
         EXPECT_EQ(quiet.out, "Completed\n") << flag;
         EXPECT_EQ(quiet.err, "") << flag;
+    }
+}
+
+// Temporary files of ours (an interrupted run's, or a running one's) are never taken for
+// mailboxes: an unheld one is deleted, a held one left alone, and the summary names both.
+namespace fs = std::filesystem;
+
+TEST(CliSummary, OurTemporaryFilesAreNeverInputAndLeftoversAreCleanedUp)
+{
+    for (const bool intoSource : {true, false}) {
+        Sandbox sandbox;
+        sandbox.write("src/In.mbx", mailbox(2));
+        const std::string leftover = ".tarnwick-0123456789ab.part";
+        const std::string held = ".tarnwick-ba9876543210.part";
+        const std::string where = intoSource ? "src" : "dest";
+        sandbox.mkdir("dest");
+        sandbox.write(where + "/" + leftover, mailbox(3)); // a killed run's unfinished output
+        sandbox.write(where + "/" + held, mailbox(1));
+        sandbox.write(where + "/.tarnwick-xyz.part", mailbox(1)); // not one of our names: a mailbox
+        const int holder = ::open((sandbox / (where + "/" + held)).c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(holder, 0);
+        ASSERT_EQ(::flock(holder, LOCK_EX), 0); // as a running conversion holds it
+        const RunResult run = sandbox.run({sandbox / "src", sandbox / (intoSource ? "src" : "dest")});
+        ::close(holder);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "Completed\n") << intoSource;
+        const std::string folder = sandbox / where;
+        EXPECT_FALSE(fs::exists(folder + "/" + leftover)) << intoSource;
+        EXPECT_TRUE(fs::exists(folder + "/" + held)) << intoSource;
+        EXPECT_TRUE(has(run.err, "Temporary files of an interrupted run, deleted: " + folder + "/" + leftover)) << run.err;
+        EXPECT_TRUE(has(run.err, "Temporary files of a conversion still running, left alone: " + folder + "/" + held)) << run.err;
+        EXPECT_TRUE(has(run.err, intoSource ? "Mailboxes converted: 2, messages: 3" : "Mailboxes converted: 1, messages: 2"))
+            << run.err;
+        for (const std::string& name : listing(sandbox / "dest"))
+            EXPECT_EQ(name.find("0123456789ab"), std::string::npos) << "no output made from a leftover: " << name;
+        for (const std::string& name : listing(sandbox / "src"))
+            EXPECT_EQ(name.find("0123456789ab.part_"), std::string::npos) << "no output made from a leftover: " << name;
     }
 }
 
