@@ -133,5 +133,23 @@ TEST(TocBoundaries, RecordsPastFourGiBInASparseMailbox)
     ::munmap(mapped, kSize);
 }
 
+// Eudora's separator line counts only at a line's start: mid-line, after CR or after
+// LF, the same text inside a record.
+TEST(TocBoundaries, ASeparatorTextOnlyAtALineStartSplitsARecord)
+{
+    const std::string separator = "From ???@??? Tue Apr 03 10:15:22 2001";
+    const struct { const char* name; std::string body; bool fits; } cases[] = {
+        {"mid-line", "quoted: " + separator + "\n", true},
+        {"after a tab", "\t" + separator + "\n", true},
+        {"after LF", "text\n" + separator + "\n", false},
+        {"after CR", "text\r" + separator + "\r", false},
+    };
+    for (const auto& c : cases) {
+        const std::string mailbox = separator + "\n" + c.body;
+        const TocFit fit = fitToc({{0, static_cast<std::uint32_t>(mailbox.size()), 0, 3}}, mailbox);
+        EXPECT_EQ(fit.messages.has_value(), c.fits) << c.name << ": " << fit.problem;
+    }
+}
+
 } // namespace
 } // namespace tarnwick
