@@ -268,8 +268,11 @@ private:
         ConversionOptions options = readConversionOptions(SettingsStore::instance());
         if (options.putBackAttachments)
             options.attachmentFolders = attachmentSearch().foldersFor(inputPath);
-        if (useRecords_)
+        if (useRecords_) {
             options.messageIndex = messageIndexFor(inputPath);
+            // Without an index, a body line "From here on ..." must not start a message.
+            options.separatorsOfEudorasForm = options.messageIndex.empty();
+        }
         if (!candidates_)
             candidates_.emplace(options.charsetNames);
         return options;

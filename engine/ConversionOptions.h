@@ -53,6 +53,10 @@ struct ConversionOptions {
     bool replaceNoBreakSpaces = false;     // NBSP to space in MacJapanese and Shift_JIS input
     MessageIndex messageIndex;             // this mailbox's own index, checked against it; empty: none
     UnindexedInput unindexed = UnindexedInput::Inside; // with an index: what becomes of the input it does not cover
+    // A "From " line starts a message only in the separator's form: a sender and a date
+    // that hasSeparatorDate accepts (the input's first line always); another is body
+    // text, written as ">From ".
+    bool separatorsOfEudorasForm = false;
     // Put the files behind Eudora's attachment lines back into their messages, and keep
     // a multipart Content-Type whose boundary still occurs in the body.
     bool putBackAttachments = false;

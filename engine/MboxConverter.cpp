@@ -594,7 +594,9 @@ public:
 
             const char* const contents = data + start;
             const std::uint64_t length = contentsEnd - start;
-            const bool separator = isSeparator(contents, length);
+            const bool fromLine = isSeparator(contents, length);
+            const bool separator = fromLine && (!options_.separatorsOfEudorasForm || start == 0
+                                                || hasSeparatorDate(std::string_view(contents, length)));
             if (separator && !insideIndexedMessage(start)) {
                 if (messageLength() > 0 && !finishMessage(start))
                     return false;
@@ -627,8 +629,9 @@ public:
                     continue;
                 }
             }
-            // A "From " line inside a message that the index bounds is body text.
-            if (separator && start != separator_.location)
+            // A "From " line inside a message that the index bounds, or not of the
+            // separator's form where only that starts a message, is body text.
+            if (fromLine && start != separator_.location)
                 appendBytes(">");
             appendLine(start, contentsEnd, lineEnd);
             position = lineEnd;
@@ -1395,7 +1398,7 @@ constexpr bool kSecondPartOnTwoThreads = false;
 // `from` that the pass would take as the start of a message (a "From " line that no
 // indexed message holds), or 0 when there is none. A line begins after LF, or after a
 // CR that no LF follows.
-std::uint64_t findSplitPoint(std::string_view bytes, std::uint64_t from, const MessageIndex& index)
+std::uint64_t findSplitPoint(std::string_view bytes, std::uint64_t from, const MessageIndex& index, bool separatorForm)
 {
     std::size_t record = 0; // the first record that ends after the line looked at
     for (std::size_t at = std::max<std::uint64_t>(from, 1); (at = bytes.find(kSeparatorPrefix, at)) != std::string_view::npos; ++at) {
@@ -1405,6 +1408,11 @@ std::uint64_t findSplitPoint(std::string_view bytes, std::uint64_t from, const M
             ++record;
         if (record < index.size() && index[record].offset < at)
             continue;
+        if (separatorForm) {
+            const std::size_t end = std::min(bytes.find_first_of("\r\n", at), bytes.size());
+            if (!hasSeparatorDate(bytes.substr(at, end - at)))
+                continue;
+        }
         return at;
     }
     return 0;
@@ -1591,7 +1599,7 @@ std::uint64_t splitPoint(const MappedFile& input, const ConversionOptions& optio
         return 0;
     const std::uint64_t firstEnd = static_cast<std::uint64_t>(firstTerminator.data() + firstTerminator.size() - bytes.data());
     const std::uint64_t from = std::max(control.splitFrom.value_or(bytes.size() / 2), firstEnd);
-    return from < bytes.size() ? findSplitPoint(bytes, from, options.messageIndex) : 0;
+    return from < bytes.size() ? findSplitPoint(bytes, from, options.messageIndex, options.separatorsOfEudorasForm) : 0;
 }
 
 // The parts of the input that a conversion with `options` writes, in order, or none

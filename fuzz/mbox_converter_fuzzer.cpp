@@ -10,6 +10,7 @@
 #include "engine/ByteRange.h"
 #include "engine/MboxConverter.h"
 #include "engine/MessageConverter.h"
+#include "engine/SeparatorDate.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -197,6 +198,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         conversion.unindexed = modes[(arrangement >> 2) % 3];
         arranged = (arrangement & 3) != 0 || conversion.unindexed != UnindexedInput::Inside;
     }
+    // Without an index, now and then only separator lines of Eudora's form start messages.
+    const bool separatorForm = !indexed && (pick.byte() & 1);
+    conversion.separatorsOfEudorasForm = separatorForm;
 
     const std::string_view in(reinterpret_cast<const char*>(pick.data()), pick.size());
     input.replace(pick.data(), pick.size());
@@ -247,6 +251,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t separators = 0;
     for (const Line& line : lines)
         separators += isSeparator(line.contents);
+    if (separatorForm) {
+        // Every output line that begins "From " is the input's first line or one of the
+        // separator's form; the others became ">From ".
+        FUZZ_CHECK(handedOver <= separators);
+        FUZZ_CHECK(out.substr(0, 5) == "From ");
+        bool first = true;
+        for (const Line& line : splitLines(out)) {
+            if (isSeparator(line.contents) && !first)
+                FUZZ_CHECK(hasSeparatorDate(line.contents));
+            first = false;
+        }
+        return 0;
+    }
     if (indexed) {
         // Records only join lines into messages and add header lines.
         FUZZ_CHECK(handedOver <= separators);

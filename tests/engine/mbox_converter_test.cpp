@@ -513,6 +513,47 @@ TEST_F(MboxConverterTest, IndexOrderAndUnindexedInput)
     options_ = {};
 }
 
+// Where only separator lines of Eudora's form start a message (no index), a body line
+// that merely begins "From " stays in its message as ">From "; a sender and a date the
+// separator date reading accepts make a separator, and the input's first line is one
+// whatever it holds. Off, every "From " line starts a message, as before.
+TEST_F(MboxConverterTest, OnlySeparatorsOfEudorasFormStartMessages)
+{
+    const std::string first = "From nobody\nSubject: a\n\nFrom here on we walk to the harbour.\n";
+    const std::string second = "From ???@??? Mon Dec 13 18:14:25 2010\nSubject: b\n\nFrom: a quoted header\n";
+    const std::string third = "From someone@example.com Tue Jan  4 01:05:34 2011\nSubject: c\n\nFrom ???@??? soon\n";
+    const std::string mailbox = first + second + third;
+    const struct Case { bool separatorForm; std::string expected; std::size_t messages; } cases[] = {
+        {true,
+         "From nobody\nSubject: a\n\n>From here on we walk to the harbour.\n"
+         "From ???@??? Mon Dec 13 18:14:25 2010\nSubject: b\n\nFrom: a quoted header\n"
+         "From someone@example.com Tue Jan  4 01:05:34 2011\nSubject: c\n\n>From ???@??? soon\n",
+         3},
+        {false, mailbox, 5},
+    };
+    for (const Case& c : cases) {
+        options_.separatorsOfEudorasForm = c.separatorForm;
+        for (const bool encodings : {false, true}) {
+            EXPECT_EQ(convert(mailbox, {.encodings = encodings}), c.expected) << c.separatorForm << encodings;
+            if (encodings) {
+                EXPECT_EQ(messages_.size(), c.messages) << c.separatorForm;
+            }
+        }
+        // Split in two parts from anywhere: never at a body line.
+        for (std::uint64_t from : {std::uint64_t{10}, std::uint64_t{first.size() + 3}, std::uint64_t{first.size() + second.size() + 3}}) {
+            writeFile(path("out2"), "");
+            ConversionControl control;
+            control.splitBytes = 1;
+            control.splitCores = 1;
+            control.splitFrom = from;
+            const ConversionResult split = convertMbox(path("in"), path("out2"), options_, control);
+            EXPECT_TRUE(split.succeeded);
+            EXPECT_EQ(split.messages, c.messages) << c.separatorForm << " from " << from;
+        }
+    }
+    options_ = {};
+}
+
 // Mending CR-only mailboxes and dropping stale lengths; each off gives the old bytes.
 // The pass says how far it has read about every kProgressStep bytes, whatever path the
 // lines take (body blocks, messages collected whole, one long line), and the output is
