@@ -669,17 +669,17 @@ public:
     }
 
     /// Makes the pass go on at `from`, a line start anywhere in the input, as at the start
-    /// of a message: run() then converts a range of the input after others, in any
-    /// order. Input that does not begin with a "From " line is one message, after a
+    /// of a message: run() then converts the range [from, to) after others, in any
+    /// order. A range that does not begin with a "From " line is one message, after a
     /// separator line and an empty header written here.
-    void beginRange(std::uint64_t from)
+    void beginRange(std::uint64_t from, std::uint64_t to)
     {
         const MessageIndex& index = options_.messageIndex;
         nextRecord_ = static_cast<std::size_t>(
             std::partition_point(index.begin(), index.end(),
                                  [from](const IndexedMessage& m) { return m.offset + m.length <= from; })
             - index.begin());
-        if (from >= bytes_.size() || bytes_.substr(from, kSeparatorPrefix.size()) == kSeparatorPrefix)
+        if (from >= to || (to - from >= kSeparatorPrefix.size() && bytes_.substr(from, kSeparatorPrefix.size()) == kSeparatorPrefix))
             return;
         if (terminatorOpen_)
             setTerminator("\n");
@@ -1758,7 +1758,7 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
             run = guardMappedReads(bytes, [&pass, &partProgress, &ranges, &before, &partBegin] {
                 for (const InputRange& range : *ranges) {
                     partBegin = range.begin;
-                    pass.beginRange(range.begin);
+                    pass.beginRange(range.begin, range.end);
                     if (!pass.run(partProgress, range.begin, range.end))
                         return false;
                     before += range.end - range.begin;
