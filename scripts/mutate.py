@@ -95,7 +95,7 @@ MUTANTS = [
       "every indexed message's own separator taken as body"),
     M("engine/MboxConverter.cpp", "return length >= 5 && (contents[0] | 0x20) == 'd'", "return length >= 5 && contents[0] == 'D'",
       "'date:' in lower case not seen: a second Date header"),
-    M("engine/MboxConverter.cpp", "            if (separator && start != separator_.location)\n                appendBytes(\">\");",
+    M("engine/MboxConverter.cpp", "            if (fromLine && start != separator_.location)\n                appendBytes(\">\");",
       "", "'From ' inside an indexed message not quoted"),
     M("engine/MessageDecoder.cpp", "return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);",
       "return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte < 0xFC);", "A0 after FC replaced in Shift_JIS"),
