@@ -148,6 +148,9 @@ TEST(TagScanner, RejectsNonBlocks)
     for (const auto& c : cases)
         EXPECT_EQ(scan(c.input, c.name, c.length), std::nullopt) << c.label;
     EXPECT_FALSE(scanTag({}, "x-html")) << "absent bytes";
+    // Every letter of the opening name counts, the last one too.
+    for (const char* opening : {"<x-htmX>", "<x-htm!>", "<y-html>", "<x-Html>"})
+        EXPECT_FALSE(scanTag(std::string(opening) + "b</x-html>", "x-html")) << opening;
 }
 
 TEST(TagScanner, NeverReadsPastTheLengthWhileSearching)
