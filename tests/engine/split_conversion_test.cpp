@@ -251,6 +251,7 @@ TEST_F(SplitConversionTest, TheMailboxLogsAndCountsInBothHalves)
 int tmpfileOpenError = 0;       // an unnamed file cannot be made
 bool unnamedWritesFail = false; // writes to an unnamed file fail with ENOSPC
 int copyError = 0;              // copy_file_range fails so
+int failedCopies = 0;           // copies failed so far
 std::atomic<int> unnamedFd{-1};
 OutputCalls systemCalls;
 
@@ -281,6 +282,7 @@ ssize_t faultyWritev(int fd, const iovec* vectors, int count)
 ssize_t faultyCopy(int from, off_t* fromOffset, int to, off_t* toOffset, size_t length, unsigned int flags)
 {
     if (copyError != 0) {
+        ++failedCopies;
         errno = copyError;
         return -1;
     }
@@ -325,10 +327,14 @@ TEST_F(SplitConversionTest, FailuresOfTheSecondPartsFileFallBackToTheOnePass)
             unnamedWritesFail = c.writesFail;
             copyError = c.copyError;
             unnamedFd = -1;
+            failedCopies = 0;
             const std::string where = c.name + std::string(encodings ? ", conversion" : ", no conversion");
             const Outcome split = convert(options, mailbox.bytes.size() / 2);
             expectSame(split, one, where);
-            EXPECT_EQ(split.result.parts, c.parts) << where;
+            // A part taken over before it wrote anything is never copied: no append to fail
+            // (seen when the second part's thread starts late).
+            const bool appendMet = c.copyError != ENOSPC || failedCopies > 0;
+            EXPECT_EQ(split.result.parts, appendMet ? c.parts : 2u) << where;
         }
     }
     tmpfileOpenError = 0;
