@@ -1550,7 +1550,7 @@ private:
     CharsetCandidates candidates_;
     CandidateConversion conversion_;
     const std::uint64_t start_;
-    const std::string_view firstTerminator_;
+    const std::string firstTerminator_; // a copy: the input may vanish under this thread before its reads are guarded
     OutputFile file_;
     std::atomic<bool> abandon_ = false;
     std::atomic<std::uint64_t> progress_ = 0;
