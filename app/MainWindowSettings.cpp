@@ -2,7 +2,7 @@
 
 #include "app/MainWindow.h"
 
-#include "engine/CharsetCandidates.h"
+#include "engine/text/CharsetCandidates.h"
 
 #include "platform/SettingsStore.h"
 #include "settings/CharsetNamesText.h"

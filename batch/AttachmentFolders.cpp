@@ -1,6 +1,6 @@
 #include "batch/AttachmentFolders.h"
 
-#include "engine/AttachmentLine.h"
+#include "engine/attachments/AttachmentLine.h"
 #include "platform/ContainedFile.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderListing.h"

@@ -5,7 +5,7 @@
 // depth of the tree, not its size.
 
 #include "batch/DescMap.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <string>
 #include <string_view>

@@ -2,7 +2,7 @@
 // What a batch job did, beyond its final text: counters and name lists that the job
 // fills as it goes and hands to its reporter once, before the final text.
 
-#include "engine/AttachmentTally.h"
+#include "engine/attachments/AttachmentTally.h"
 
 #include <cstdint>
 #include <string>

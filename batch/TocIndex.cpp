@@ -1,6 +1,6 @@
 #include "batch/TocIndex.h"
 
-#include "engine/SeparatorDate.h"
+#include "engine/mailbox/SeparatorDate.h"
 
 #include <algorithm>
 #include <string>

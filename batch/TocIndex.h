@@ -2,7 +2,7 @@
 // Eudora's Windows mailbox index (NAME.toc beside NAME.mbx): reading its records and
 // deciding whether they fit the mailbox they describe. Indexes are untrusted input.
 
-#include "engine/MessageIndex.h"
+#include "engine/mailbox/MessageIndex.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 // Finding and checking the index beside a mailbox file.
 
-#include "engine/MessageIndex.h"
+#include "engine/mailbox/MessageIndex.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "Profiles.h"
 
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 
 namespace tarnwick::bench {
 namespace {

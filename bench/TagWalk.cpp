@@ -1,6 +1,6 @@
 #include "TagWalk.h"
 
-#include "engine/MboxConverter.h"
+#include "engine/mailbox/MboxConverter.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -16,7 +16,7 @@
 #include "TagWalk.h"
 #include "Profiles.h"
 
-#include "engine/MboxConverter.h"
+#include "engine/mailbox/MboxConverter.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>

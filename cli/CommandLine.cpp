@@ -1,6 +1,6 @@
 #include "cli/CommandLine.h"
 
-#include "engine/CharsetCandidates.h"
+#include "engine/text/CharsetCandidates.h"
 #include "settings/CharsetNamesText.h"
 #include "settings/SettingsKeys.h"
 

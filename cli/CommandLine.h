@@ -2,7 +2,7 @@
 // Parsing of tarnwick-cli's arguments into settings for this run.
 
 #include "platform/SettingsStore.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <optional>
 #include <span>

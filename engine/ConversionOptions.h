@@ -2,9 +2,9 @@
 // What one conversion is asked to do. The batch job reads these from the settings
 // store at the start of each file; the engine never reads the store itself.
 
-#include "engine/MessageIndex.h"
+#include "engine/mailbox/MessageIndex.h"
 #include "platform/ContainedFile.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <memory>
 #include <string>

@@ -2,9 +2,9 @@
 // Shared pieces of the fuzz targets: exact-size copies of the input (so that a read
 // one byte before or after the bytes is an ASan report) and the charset candidate lists.
 
-#include "engine/CharsetCandidates.h"
+#include "engine/text/CharsetCandidates.h"
 #include "platform/Log.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -7,9 +7,9 @@
 
 #include "FuzzSupport.h"
 
-#include "engine/AttachmentLine.h"
-#include "engine/MimeHeader.h"
-#include "engine/Reattachment.h"
+#include "engine/attachments/AttachmentLine.h"
+#include "engine/header/MimeHeader.h"
+#include "engine/attachments/Reattachment.h"
 
 #include <unistd.h>
 

@@ -7,7 +7,7 @@
 
 #include "FuzzSupport.h"
 
-#include "platform/Iso2022JpTable.h"
+#include "platform/encodings/Iso2022JpTable.h"
 
 #include <unicode/ucnv.h>
 

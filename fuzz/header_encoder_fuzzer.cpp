@@ -6,7 +6,7 @@
 
 #include "FuzzSupport.h"
 
-#include "engine/HeaderEncoder.h"
+#include "engine/header/HeaderEncoder.h"
 #include "../tests/engine/EncodedWordDecoder.h"
 
 #include <algorithm>

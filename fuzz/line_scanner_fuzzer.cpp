@@ -3,7 +3,7 @@
 
 #include "FuzzSupport.h"
 
-#include "engine/LineScanner.h"
+#include "engine/mailbox/LineScanner.h"
 
 namespace {
 

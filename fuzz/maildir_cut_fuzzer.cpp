@@ -5,7 +5,7 @@
 
 #include "FuzzSupport.h"
 
-#include "engine/MaildirWriter.h"
+#include "engine/output/MaildirWriter.h"
 
 #include <string>
 

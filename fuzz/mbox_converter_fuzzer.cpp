@@ -8,9 +8,9 @@
 #include "FuzzSupport.h"
 
 #include "engine/ByteRange.h"
-#include "engine/MboxConverter.h"
-#include "engine/MessageConverter.h"
-#include "engine/SeparatorDate.h"
+#include "engine/mailbox/MboxConverter.h"
+#include "engine/message/MessageConverter.h"
+#include "engine/mailbox/SeparatorDate.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -13,9 +13,9 @@
 #include "FuzzSupport.h"
 
 #include "engine/ByteRange.h"
-#include "engine/CaseFold.h"
-#include "engine/MessageConverter.h"
-#include "engine/MimeHeader.h"
+#include "engine/text/CaseFold.h"
+#include "engine/message/MessageConverter.h"
+#include "engine/header/MimeHeader.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "FuzzSupport.h"
 
-#include "engine/TagScanner.h"
+#include "engine/message/TagScanner.h"
 
 namespace {
 

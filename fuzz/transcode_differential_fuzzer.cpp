@@ -9,7 +9,7 @@
 
 #include "FuzzSupport.h"
 
-#include "platform/EncodingTable.h"
+#include "platform/encodings/EncodingTable.h"
 
 #include <unicode/ucnv.h>
 

@@ -1,7 +1,7 @@
 #include "settings/DefaultSettings.h"
 
 #include "platform/DefaultsFile.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 #include "settings/SettingsKeys.h"
 
 namespace tarnwick {

@@ -1,7 +1,7 @@
 #pragma once
 // The order of the encoding menu: by name, case-sensitive and not locale-aware.
 
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <string>
 #include <string_view>

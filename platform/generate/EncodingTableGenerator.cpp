@@ -142,7 +142,7 @@ int main(int argc, char** argv)
         return 1;
     std::fprintf(file,
                  "// Generated at build time from ICU's converter; do not edit.\n"
-                 "#include \"platform/%s\"\n\n"
+                 "#include \"platform/encodings/%s\"\n\n"
                  "namespace tarnwick::encoding {\n\n"
                  "const TableMapping %ss[] = {\n%s};\n"
                  "const std::size_t %sCount = sizeof %ss / sizeof %ss[0];\n\n"

@@ -7,7 +7,7 @@
 
 #include "app/AppTranslations.h"
 #include "platform/Localization.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 #include "settings/SettingsKeys.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 // encoded-words of a field value decoded (whitespace between adjacent words dropped).
 // Kept apart from the encoder so that it does not share its mistakes.
 
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <optional>
 #include <string>

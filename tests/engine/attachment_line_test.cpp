@@ -1,4 +1,4 @@
-#include "engine/AttachmentLine.h"
+#include "engine/attachments/AttachmentLine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Message conversion with the Automatic source encoding and encoded header fields.
-#include "engine/MessageConverter.h"
+#include "engine/message/MessageConverter.h"
 #include "platform/Log.h"
 
 #include <gtest/gtest.h>

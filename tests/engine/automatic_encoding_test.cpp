@@ -1,4 +1,4 @@
-#include "engine/AutomaticEncoding.h"
+#include "engine/text/AutomaticEncoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "engine/LineScanner.h"
-#include "engine/TagScanner.h"
+#include "engine/mailbox/LineScanner.h"
+#include "engine/message/TagScanner.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // when no message converts (each holds a byte that is not UTF-8), the output with
 // encoding conversion is the output without it, whatever the line ends, line lengths
 // and where lines fall against the pass's blocks.
-#include "engine/MboxConverter.h"
+#include "engine/mailbox/MboxConverter.h"
 #include "engine/ConversionTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // parameterValue(field, "boundary") on the field with non-ASCII units as '?'. Each field
 // is read cut into three parts at every pair of places, and the boundary kept from
 // several offsets.
-#include "engine/CaseFold.h"
-#include "engine/MimeHeader.h"
+#include "engine/text/CaseFold.h"
+#include "engine/header/MimeHeader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "engine/EncodedWords.h"
-#include "engine/HeaderEncoder.h"
+#include "engine/header/EncodedWords.h"
+#include "engine/header/HeaderEncoder.h"
 
-#include "engine/CaseFold.h"
+#include "engine/text/CaseFold.h"
 #include "engine/EncodedWordDecoder.h"
 
 #include <gtest/gtest.h>

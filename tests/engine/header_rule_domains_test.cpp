@@ -2,10 +2,10 @@
 // examples: every field that carries addresses against the unstructured ones, every
 // character a Q word must escape, and every output charset across the text lengths
 // where B and Q words change places as the shorter.
-#include "engine/EncodedWords.h"
-#include "engine/HeaderEncoder.h"
+#include "engine/header/EncodedWords.h"
+#include "engine/header/HeaderEncoder.h"
 
-#include "engine/CaseFold.h"
+#include "engine/text/CaseFold.h"
 #include "engine/EncodedWordDecoder.h"
 
 #include <gtest/gtest.h>

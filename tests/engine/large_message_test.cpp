@@ -2,9 +2,9 @@
 // must give exactly the bytes (and the log lines) of the conversion in one piece. Each
 // case is converted both ways and compared.
 #include "ByteDiff.h"
-#include "engine/MessageConverter.h"
-#include "engine/MessagePieces.h"
-#include "engine/LegacyEncodings.h"
+#include "engine/message/MessageConverter.h"
+#include "engine/message/MessagePieces.h"
+#include "engine/text/LegacyEncodings.h"
 #include "engine/ByteRange.h"
 #include "platform/Log.h"
 

@@ -1,7 +1,7 @@
 // Lines longer than the stream pass's chunk are carried through in pieces: the bytes
 // written are those of any other line (expected bytes built here by plain string
 // operations), and an exception while converting fails the file with a clear text.
-#include "engine/MboxConverter.h"
+#include "engine/mailbox/MboxConverter.h"
 #include "platform/Localization.h"
 #include "engine/ConversionTestSupport.h"
 

@@ -2,8 +2,8 @@
 // converted mbox bytes into messages with their info flags, keyword letters and dates,
 // and whole mailboxes delivered into a Maildir (every message once, LF line ends, file
 // times, nothing left in tmp/, and nothing in cur/ after a failed or stopped delivery).
-#include "engine/CharsetCandidates.h"
-#include "engine/MaildirWriter.h"
+#include "engine/text/CharsetCandidates.h"
+#include "engine/output/MaildirWriter.h"
 #include "platform/MaildirFolder.h"
 #include "platform/OutputCalls.h"
 

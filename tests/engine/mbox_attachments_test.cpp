@@ -1,8 +1,8 @@
 // The mailbox pass with attachments put back: only messages whose lines name a found
 // file change, in every combination of the options that shape the stream.
-#include "engine/MboxConverter.h"
+#include "engine/mailbox/MboxConverter.h"
 #include "platform/Log.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 #include "engine/ConversionTestSupport.h"
 
 #include <gtest/gtest.h>

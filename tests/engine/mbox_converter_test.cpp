@@ -1,6 +1,6 @@
 #include "engine/ByteRange.h"
-#include "engine/MboxConverter.h"
-#include "engine/SeparatorDate.h"
+#include "engine/mailbox/MboxConverter.h"
+#include "engine/mailbox/SeparatorDate.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "engine/ConversionTestSupport.h"

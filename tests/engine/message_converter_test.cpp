@@ -1,10 +1,10 @@
-#include "engine/MessageConverter.h"
+#include "engine/message/MessageConverter.h"
 
 #include "engine/ByteRange.h"
-#include "engine/CaseFold.h"
-#include "engine/CharsetCandidates.h"
+#include "engine/text/CaseFold.h"
+#include "engine/text/CharsetCandidates.h"
 #include "platform/Log.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <gtest/gtest.h>
 

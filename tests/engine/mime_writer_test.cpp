@@ -1,5 +1,5 @@
-#include "engine/MimeHeader.h"
-#include "engine/MimeWriter.h"
+#include "engine/header/MimeHeader.h"
+#include "engine/attachments/MimeWriter.h"
 
 #include <gtest/gtest.h>
 

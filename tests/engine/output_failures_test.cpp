@@ -3,7 +3,7 @@
 // failing fsync, close or rename. Each failure must end in the file's error with nothing
 // of the output left; short writes alone must still give every byte.
 #include "ByteDiff.h"
-#include "engine/MboxConverter.h"
+#include "engine/mailbox/MboxConverter.h"
 #include "platform/OutputCalls.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Output system calls through the output call table, beside output_failures_test: a write
 // that makes no progress is a failure, not a loop or a silent gap; writes cut at any byte
 // change nothing; a file system that cannot sync is no failure.
-#include "engine/MboxConverter.h"
+#include "engine/mailbox/MboxConverter.h"
 #include "platform/OutputCalls.h"
 #include "engine/ConversionTestSupport.h"
 

@@ -2,7 +2,7 @@
 // the other gives: the same bytes, log lines, counts and attachments, whatever the batch
 // size, with Automatic's memory changing from message to message, messages left
 // unconverted, a message large enough for the spool file and attachment lines.
-#include "engine/MboxConverter.h"
+#include "engine/mailbox/MboxConverter.h"
 #include "platform/Log.h"
 #include "engine/CjkSamples.h"
 #include "engine/ConversionTestSupport.h"

@@ -1,6 +1,6 @@
-#include "engine/Reattachment.h"
+#include "engine/attachments/Reattachment.h"
 
-#include "engine/MimeHeader.h"
+#include "engine/header/MimeHeader.h"
 #include "platform/Log.h"
 
 #include <gtest/gtest.h>

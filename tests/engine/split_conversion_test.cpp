@@ -4,8 +4,8 @@
 // message spans the split, with Automatic's memory changing in the first part (the
 // second part's work is then done again by the one pass) and when the second part's
 // file cannot be made, written or appended.
-#include "engine/CharsetCandidates.h"
-#include "engine/MboxConverter.h"
+#include "engine/text/CharsetCandidates.h"
+#include "engine/mailbox/MboxConverter.h"
 #include "platform/Log.h"
 #include "platform/OutputCalls.h"
 #include "engine/CjkSamples.h"

@@ -1,6 +1,6 @@
 // Status headers from an index record: what each status and priority gives, and that
 // a header the message already has is never added a second time.
-#include "engine/StatusHeaders.h"
+#include "engine/output/StatusHeaders.h"
 
 #include <gtest/gtest.h>
 

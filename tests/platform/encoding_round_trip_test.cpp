@@ -1,7 +1,7 @@
 // Characters that ICU's converters would skip or change (default-ignorables that a charset
 // lacks, extension mappings that decode to another character) make text not encodable:
 // every offered encoding either writes them as bytes that decode back, or refuses them.
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <gtest/gtest.h>
 

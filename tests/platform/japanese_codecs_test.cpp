@@ -1,8 +1,8 @@
 // The table-driven Japanese codecs (ISO-2022-JP encoding, Shift_JIS decoding):
 // reference bytes from Python's codecs, and every character of the repertoire, alone
 // and among others, against ICU's own converters.
-#include "platform/Iso2022JpTable.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/Iso2022JpTable.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <gtest/gtest.h>
 

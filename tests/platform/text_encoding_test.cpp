@@ -1,7 +1,7 @@
 // Encoding identifiers, name lookup and names; decoding and encoding against reference bytes written by
 // Python's codecs and iconv (tests/data/encodings/generate.py), never by this code.
-#include "platform/EncodingTable.h"
-#include "platform/TextEncoding.h"
+#include "platform/encodings/EncodingTable.h"
+#include "platform/encodings/TextEncoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A text decoded or encoded block by block, cut anywhere, gives the text or the bytes
 // (and the verdict) of the one-call conversion: split characters, shift states and
 // surrogate pairs carry over between blocks.
-#include "platform/TextStream.h"
+#include "platform/encodings/TextStream.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The defaults file and the registration of default settings.
-#include "platform/TextEncoding.h"
+#include "platform/encodings/TextEncoding.h"
 #include "settings/DefaultSettings.h"
 #include "settings/SettingsKeys.h"
 

@@ -1,0 +1,506 @@
+#include "engine/header/EncodedWords.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+namespace tarnwick {
+namespace {
+
+constexpr std::size_t kMaxWordLength = 75; // RFC 2047, section 2
+constexpr std::size_t kMaxLineLength = 78; // RFC 5322, section 2.1.1
+constexpr std::u16string_view kAsciiProbe = u"=?!*+-/_09AZaz ()<>@,;:\"\\.[]\r\n\t";
+
+constexpr EncodingId kEncodingISO2022JP = 21;
+constexpr EncodingId kEncodingISO2022KR = 0x80000840;
+constexpr EncodingId kEncodingHZ = 0x80000A05;
+
+// Shift sequences make a Q word unreadable; RFC 1468 asks for B with ISO-2022-JP.
+bool needsBase64(EncodingId encoding)
+{
+    return encoding == kEncodingISO2022JP || encoding == kEncodingISO2022KR || encoding == kEncodingHZ;
+}
+
+// The characters that RFC 2047 (5.3) allows unencoded in a Q word inside a phrase: the
+// strictest of its three places, so the words fit in comments and unstructured text too.
+bool isQSafe(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' || c == '*'
+        || c == '+' || c == '-' || c == '/';
+}
+
+std::size_t qLength(std::string_view bytes)
+{
+    std::size_t length = 0;
+    for (const char c : bytes)
+        length += isQSafe(static_cast<unsigned char>(c)) || c == ' ' ? 1 : 3;
+    return length;
+}
+
+std::size_t bLength(std::size_t byteCount) { return 4 * ((byteCount + 2) / 3); }
+
+void appendQ(std::string_view bytes, std::u16string& out)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (isQSafe(byte)) {
+            out.push_back(static_cast<char16_t>(byte));
+        } else if (byte == ' ') {
+            out.push_back(u'_');
+        } else {
+            out.push_back(u'=');
+            out.push_back(static_cast<char16_t>(kHex[byte >> 4]));
+            out.push_back(static_cast<char16_t>(kHex[byte & 0x0F]));
+        }
+    }
+}
+
+void appendB(std::string_view bytes, std::u16string& out)
+{
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const std::uint32_t v = (static_cast<unsigned char>(bytes[i]) << 16)
+            | (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+        for (int shift = 18; shift >= 0; shift -= 6)
+            out.push_back(static_cast<char16_t>(kDigits[(v >> shift) & 0x3F]));
+    }
+    if (const std::size_t rest = bytes.size() - i; rest > 0) {
+        std::uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (rest == 2)
+            v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out.push_back(static_cast<char16_t>(kDigits[(v >> 18) & 0x3F]));
+        out.push_back(static_cast<char16_t>(kDigits[(v >> 12) & 0x3F]));
+        out.push_back(rest == 2 ? static_cast<char16_t>(kDigits[(v >> 6) & 0x3F]) : u'=');
+        out.push_back(u'=');
+    }
+}
+
+// The encoder must give the text back: some converters drop default-ignorable code
+// points they cannot map (U+00AD in Shift_JIS) instead of failing.
+bool roundTrips(std::u16string_view text, EncodingId encoding)
+{
+    std::string bytes;
+    std::u16string back;
+    return encodeText(text, encoding, bytes) && decodeAppend(bytes.data(), bytes.size(), encoding, back) && back == text;
+}
+
+bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+class WordWriter {
+public:
+    WordWriter(const HeaderCharset& charset, bool base64) : charset_(charset), base64_(base64) {}
+
+    std::size_t overhead() const { return charset_.name.size() + 7; } // =?NAME?X?...?=
+
+    // The length of the word holding `text`, or none when it cannot be encoded.
+    std::optional<std::size_t> lengthOf(std::u16string_view text)
+    {
+        if (!encodeText(text, charset_.encoding, bytes_))
+            return std::nullopt;
+        return overhead() + (base64_ ? bLength(bytes_.size()) : qLength(bytes_));
+    }
+
+    // Appends the word for `text`, which lengthOf() has accepted.
+    void append(std::u16string_view text, std::u16string& out)
+    {
+        encodeText(text, charset_.encoding, bytes_);
+        out.append(u"=?");
+        for (const char c : charset_.name)
+            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+        out.append(base64_ ? u"?B?" : u"?Q?");
+        if (base64_)
+            appendB(bytes_, out);
+        else
+            appendQ(bytes_, out);
+        out.append(u"?=");
+    }
+
+private:
+    const HeaderCharset& charset_;
+    const bool base64_;
+    std::string bytes_;
+};
+
+// The length of the longest piece at the start of `rest` whose word fits in 75
+// characters; at least one character, even when that one word is longer. `rest` holds
+// the first 77 units (or all) of a text of `restSize` units.
+std::size_t pieceLength(std::u16string_view rest, std::uint64_t restSize, WordWriter& writer)
+{
+    auto clampToCharacter = [&](std::size_t end) {
+        if (end < restSize && end > 1 && isHighSurrogate(rest[end - 1]))
+            return end - 1;
+        if (end < restSize && end == 1 && isHighSurrogate(rest[0]))
+            return end + 1;
+        return end;
+    };
+    auto fits = [&](std::size_t end) {
+        const auto length = writer.lengthOf(rest.substr(0, end));
+        return length && *length <= kMaxWordLength;
+    };
+    std::size_t low = clampToCharacter(1); // always taken
+    std::size_t high = static_cast<std::size_t>(std::min<std::uint64_t>(restSize, kMaxWordLength));
+    while (low < high) {
+        const std::size_t middle = clampToCharacter(low + (high - low + 1) / 2);
+        if (middle <= low)
+            break;
+        if (fits(middle))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return low;
+}
+
+// The end of the longest piece of `text` from `start` whose word fits in 75 characters.
+std::size_t pieceEnd(std::u16string_view text, std::size_t start, WordWriter& writer)
+{
+    return start + pieceLength(text.substr(start), text.size() - start, writer);
+}
+
+bool chooseBase64(std::u16string_view text, const HeaderCharset& charset)
+{
+    if (needsBase64(charset.encoding))
+        return true;
+    std::string bytes;
+    encodeText(text, charset.encoding, bytes);
+    return bLength(bytes.size()) < qLength(bytes);
+}
+
+} // namespace
+
+bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out,
+                        std::vector<std::size_t>& foldPoints)
+{
+    static constexpr HeaderCharset kUTF8{kEncodingUTF8, "utf-8"};
+    // A charset that lacks a character, or whose name leaves no room for one, gives way to UTF-8.
+    const HeaderCharset& used
+        = charset.name.size() + 7 + 12 <= kMaxWordLength && canEncode(text, charset.encoding)
+            && roundTrips(text, charset.encoding)
+        ? charset
+        : kUTF8;
+    if (!canEncode(text, used.encoding))
+        return false;
+    WordWriter writer(used, chooseBase64(text, used));
+    std::size_t start = 0;
+    while (start < text.size()) {
+        if (start > 0) {
+            foldPoints.push_back(out.size());
+            out.push_back(u' ');
+        }
+        const std::size_t end = pieceEnd(text, start, writer);
+        writer.append(text.substr(start, end - start), out);
+        start = end;
+    }
+    return true;
+}
+
+EncodedWordsSurvey::EncodedWordsSurvey(const HeaderCharset& charset) : charset_(charset)
+{
+    fits_ = charset.name.size() + 7 + 12 <= kMaxWordLength;
+}
+
+void EncodedWordsSurvey::add(std::u16string_view text)
+{
+    held_.append(text);
+    // A pair of surrogates is never cut: both encoders see characters only.
+    std::size_t whole = held_.size();
+    if (whole > 0 && isHighSurrogate(held_[whole - 1]))
+        --whole;
+    count(std::u16string_view(held_).substr(0, whole));
+    held_.erase(0, whole);
+}
+
+void EncodedWordsSurvey::count(std::u16string_view text)
+{
+    if (text.empty())
+        return;
+    if (fits_) {
+        fits_ = canEncode(text, charset_.encoding) && roundTrips(text, charset_.encoding);
+        if (fits_ && !needsBase64(charset_.encoding)) {
+            encodeText(text, charset_.encoding, bytes_);
+            own_.bytes += bytes_.size();
+            own_.q += qLength(bytes_);
+        }
+    }
+    if (utf8Fits_) {
+        utf8Fits_ = canEncode(text, kEncodingUTF8);
+        if (utf8Fits_) {
+            encodeText(text, kEncodingUTF8, bytes_);
+            utf8_.bytes += bytes_.size();
+            utf8_.q += qLength(bytes_);
+        }
+    }
+}
+
+bool EncodedWordsSurvey::finish()
+{
+    count(held_);
+    held_.clear();
+    static constexpr HeaderCharset kUTF8{kEncodingUTF8, "utf-8"};
+    used_ = fits_ ? charset_ : kUTF8;
+    const Lengths& lengths = fits_ ? own_ : utf8_;
+    base64_ = needsBase64(used_.encoding) || bLength(static_cast<std::size_t>(lengths.bytes)) < lengths.q;
+    return fits_ || utf8Fits_;
+}
+
+EncodedWordsStream::EncodedWordsStream(const HeaderCharset& used, bool base64, std::uint64_t length)
+    : used_(used), base64_(base64), length_(length)
+{
+}
+
+void EncodedWordsStream::add(std::u16string_view text, FoldedLine& line)
+{
+    window_.append(text);
+    drain(line, false);
+}
+
+void EncodedWordsStream::finish(FoldedLine& line) { drain(line, true); }
+
+void EncodedWordsStream::drain(FoldedLine& line, bool last)
+{
+    WordWriter writer(used_, base64_);
+    std::size_t at = 0;
+    // pieceLength looks at most 77 units ahead.
+    while (at < window_.size() && (last || window_.size() - at >= kMaxWordLength + 2)) {
+        const std::size_t length = std::min(window_.size() - at, pieceLength(std::u16string_view(window_).substr(at),
+                                                                             length_ - written_, writer));
+        if (written_ > 0) {
+            line.foldPoint();
+            line.append(u" ");
+        }
+        word_.clear();
+        writer.append(std::u16string_view(window_).substr(at, length), word_);
+        line.append(word_);
+        at += length;
+        written_ += length;
+    }
+    window_.erase(0, at);
+}
+
+FoldedLine::FoldedLine(std::u16string_view terminator) : terminator_(terminator) {}
+
+void FoldedLine::append(std::u16string_view text)
+{
+    held_.append(text);
+    size_ += text.size();
+    // Once the line is past its length, the break at the last fold point is certain.
+    if (size_ - lineStart_ > kMaxLineLength && candidate_ > lineStart_)
+        breakAt(candidate_);
+    // Before the last fold point nothing changes any more; without one, nothing before the end.
+    const std::uint64_t settled = candidate_ > lineStart_ ? candidate_ : size_;
+    out.append(std::u16string_view(held_).substr(0, static_cast<std::size_t>(settled - emitted_)));
+    held_.erase(0, static_cast<std::size_t>(settled - emitted_));
+    emitted_ = settled;
+}
+
+void FoldedLine::foldPoint()
+{
+    // As appendFolded when it comes to this point.
+    const std::uint64_t point = size_;
+    if (point <= lineStart_)
+        return;
+    while (point - lineStart_ > kMaxLineLength) {
+        if (candidate_ > lineStart_) {
+            breakAt(candidate_);
+        } else {
+            breakAt(point);
+            break;
+        }
+    }
+    if (point > lineStart_)
+        candidate_ = point;
+}
+
+void FoldedLine::finish()
+{
+    if (size_ - lineStart_ > kMaxLineLength && candidate_ > lineStart_)
+        breakAt(candidate_);
+    out.append(held_);
+    held_.clear();
+    emitted_ = size_;
+}
+
+void FoldedLine::breakAt(std::uint64_t at)
+{
+    const auto length = static_cast<std::size_t>(at - emitted_);
+    out.append(std::u16string_view(held_).substr(0, length));
+    out.append(terminator_);
+    held_.erase(0, length);
+    emitted_ = at;
+    lineStart_ = at;
+}
+
+void appendFolded(std::u16string_view line, const std::vector<std::size_t>& foldPoints,
+                  std::u16string_view terminator, std::u16string& out)
+{
+    std::size_t lineStart = 0;
+    std::size_t candidate = 0; // the last fold point that keeps the current line short enough
+    auto breakAt = [&](std::size_t at) {
+        out.append(line.substr(lineStart, at - lineStart));
+        out.append(terminator);
+        lineStart = at;
+    };
+    for (const std::size_t point : foldPoints) {
+        if (point <= lineStart || point >= line.size())
+            continue;
+        while (point - lineStart > kMaxLineLength) {
+            if (candidate > lineStart) {
+                breakAt(candidate);
+            } else {
+                breakAt(point); // a piece longer than a line: it ends its own line
+                break;
+            }
+        }
+        if (point > lineStart)
+            candidate = point;
+    }
+    if (line.size() - lineStart > kMaxLineLength && candidate > lineStart)
+        breakAt(candidate);
+    out.append(line.substr(lineStart));
+}
+
+bool isAsciiCompatible(EncodingId encoding)
+{
+    std::string bytes;
+    if (!encodeText(kAsciiProbe, encoding, bytes) || bytes.size() != kAsciiProbe.size())
+        return false;
+    return std::equal(bytes.begin(), bytes.end(), kAsciiProbe.begin(),
+                      [](char b, char16_t c) { return static_cast<char16_t>(static_cast<unsigned char>(b)) == c; });
+}
+
+namespace {
+
+int hexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    return -1;
+}
+
+int base64Digit(char16_t c)
+{
+    if (c >= u'A' && c <= u'Z')
+        return c - u'A';
+    if (c >= u'a' && c <= u'z')
+        return c - u'a' + 26;
+    if (c >= u'0' && c <= u'9')
+        return c - u'0' + 52;
+    return c == u'+' ? 62 : c == u'/' ? 63 : -1;
+}
+
+// The text of one encoded-word; none when it is not one or does not decode.
+std::optional<std::u16string> decodeWord(std::u16string_view word)
+{
+    if (word.size() < 8 || !word.starts_with(u"=?") || !word.ends_with(u"?="))
+        return std::nullopt;
+    const std::u16string_view inner = word.substr(2, word.size() - 4);
+    const std::size_t first = inner.find(u'?');
+    if (first == std::u16string_view::npos || first == 0 || first + 2 >= inner.size() || inner[first + 2] != u'?')
+        return std::nullopt;
+    std::string charset;
+    for (const char16_t c : inner.substr(0, first)) {
+        if (c <= u' ' || c >= 0x7F)
+            return std::nullopt;
+        charset += static_cast<char>(c);
+    }
+    charset = charset.substr(0, charset.find('*')); // an RFC 2231 language suffix
+    const char16_t method = inner[first + 1];
+    const std::u16string_view text = inner.substr(first + 3);
+    if (text.find(u'?') != std::u16string_view::npos)
+        return std::nullopt;
+    std::string bytes;
+    if (method == u'Q' || method == u'q') {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i];
+            if (c == u'=' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
+                bytes += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+                i += 2;
+            } else if (c == u'_') {
+                bytes += ' ';
+            } else if (c > u' ' && c < 0x7F && c != u'=') {
+                bytes += static_cast<char>(c);
+            } else {
+                return std::nullopt;
+            }
+        }
+    } else if (method == u'B' || method == u'b') {
+        unsigned bits = 0;
+        int count = 0;
+        std::size_t padding = 0;
+        for (const char16_t c : text) {
+            if (c == u'=') {
+                ++padding;
+                continue;
+            }
+            const int digit = base64Digit(c);
+            if (digit < 0 || padding > 0)
+                return std::nullopt;
+            bits = (bits << 6) | static_cast<unsigned>(digit);
+            if ((count += 6) >= 8) {
+                count -= 8;
+                bytes += static_cast<char>((bits >> count) & 0xFF);
+            }
+        }
+        if ((text.size() % 4) != 0 || padding > 2)
+            return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
+    const PlatformEncoding platform = encodingForIANAName(charset);
+    if (platform == kPlatformEncodingInvalid || !isEncodingAvailable(platform))
+        return std::nullopt;
+    std::u16string decoded;
+    if (!decodeAppend(bytes.data(), bytes.size(), carryEncoding(platform), decoded))
+        return std::nullopt;
+    // Line breaks and other controls would break the field: such a word stays as written.
+    for (const char16_t c : decoded) {
+        if (c < u' ' && c != u'\t')
+            return std::nullopt;
+    }
+    return decoded;
+}
+
+bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+} // namespace
+
+std::optional<std::u16string> decodeEncodedWords(std::u16string_view value)
+{
+    if (value.find(u"=?") == std::u16string_view::npos)
+        return std::nullopt;
+    std::u16string out;
+    bool decodedAny = false;
+    bool lastWasEncoded = false;
+    for (std::size_t pos = 0; pos < value.size();) {
+        std::size_t end = pos;
+        while (end < value.size() && isBlank(value[end]))
+            ++end;
+        const std::u16string_view space = value.substr(pos, end - pos);
+        if (end == value.size()) {
+            out.append(space);
+            break;
+        }
+        pos = end;
+        while (end < value.size() && !isBlank(value[end]))
+            ++end;
+        const std::u16string_view word = value.substr(pos, end - pos);
+        const std::optional<std::u16string> decoded = decodeWord(word);
+        if (!(decoded && lastWasEncoded))
+            out.append(space); // the whitespace between two encoded-words is not shown
+        out.append(decoded ? std::u16string_view(*decoded) : word);
+        decodedAny |= decoded.has_value();
+        lastWasEncoded = decoded.has_value();
+        pos = end;
+    }
+    if (!decodedAny)
+        return std::nullopt;
+    return out;
+}
+
+} // namespace tarnwick

@@ -1,0 +1,123 @@
+#pragma once
+// RFC 2047 encoded-words for header text, and the folding of a rewritten header field
+// into lines of at most 78 characters.
+
+#include "platform/encodings/TextEncoding.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+/// The charset in which header text is carried: the encoding and the name written into
+/// each encoded-word (the output charset's name as the user wrote it).
+struct HeaderCharset {
+    EncodingId encoding = kEncodingUTF8;
+    std::string_view name = "utf-8";
+};
+
+/// Encodes `text` as one or more encoded-words of at most 75 characters each, separated
+/// by single spaces, and appends them to `out`; the position of every separating space
+/// is added to `foldPoints`. The words use only characters allowed in a phrase and a
+/// comment, so they fit every place RFC 2047 allows. B encoding for stateful charsets
+/// (ISO-2022-JP), otherwise Q or B, whichever is shorter. Each word decodes on its own,
+/// and a character is never split between words. When `charset` cannot write a
+/// character of `text`, the words are written in UTF-8 instead. Returns false, and
+/// appends nothing, only when not even UTF-8 can write the text (a lone surrogate).
+bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out,
+                        std::vector<std::size_t>& foldPoints);
+
+/// The text of an unstructured value with its RFC 2047 encoded-words decoded: each
+/// whitespace-delimited word of the form =?charset?B|Q?text?= whose bytes read in a
+/// known charset becomes its text, and the whitespace between two such words goes (as
+/// a reader would show it). None when the value holds no such word; a word that does
+/// not decode stays as written.
+std::optional<std::u16string> decodeEncodedWords(std::u16string_view value);
+
+/// Appends `line` to `out`, broken before some of `foldPoints` (positions of whitespace
+/// in `line`, ascending) with `terminator`, so that every line is at most 78 characters
+/// where the fold points allow it. Unfolding (removing each inserted terminator) gives
+/// `line` back.
+void appendFolded(std::u16string_view line, const std::vector<std::size_t>& foldPoints,
+                  std::u16string_view terminator, std::u16string& out);
+
+/// appendFolded over a line given in parts, for a line too long to hold: `foldPoint()`
+/// marks the place of the whitespace appended next. The folded text collects in `out`,
+/// which the caller empties as it likes; what is held back is at most a line.
+class FoldedLine {
+public:
+    explicit FoldedLine(std::u16string_view terminator);
+    void append(std::u16string_view text);
+    void foldPoint();
+    void finish();
+
+    std::u16string out;
+
+private:
+    void breakAt(std::uint64_t at);
+
+    std::u16string terminator_;
+    std::u16string held_;         // the line from emitted_ on
+    std::uint64_t size_ = 0;      // of the line so far
+    std::uint64_t emitted_ = 0;   // how much of it is in `out`
+    std::uint64_t lineStart_ = 0; // where the current output line begins
+    std::uint64_t candidate_ = 0; // the last fold point that keeps it short enough
+};
+
+/// The charset and the encoding that appendEncodedWords chooses for a text given in
+/// parts, for a text too long to hold.
+class EncodedWordsSurvey {
+public:
+    explicit EncodedWordsSurvey(const HeaderCharset& charset);
+    void add(std::u16string_view text);
+    /// False when not even UTF-8 can write the text (appendEncodedWords gives up).
+    bool finish();
+    const HeaderCharset& used() const { return used_; }
+    bool base64() const { return base64_; }
+
+private:
+    struct Lengths {
+        std::uint64_t bytes = 0;
+        std::uint64_t q = 0;
+    };
+    void count(std::u16string_view text);
+
+    HeaderCharset charset_;
+    HeaderCharset used_;
+    bool base64_ = false;
+    bool fits_ = true;
+    bool utf8Fits_ = true;
+    Lengths own_;
+    Lengths utf8_;
+    std::u16string held_;
+    std::string bytes_;
+};
+
+/// appendEncodedWords over a text of `length` units given in parts, in the charset and
+/// encoding an EncodedWordsSurvey chose, onto a FoldedLine (the separating spaces as
+/// its fold points).
+class EncodedWordsStream {
+public:
+    EncodedWordsStream(const HeaderCharset& used, bool base64, std::uint64_t length);
+    void add(std::u16string_view text, FoldedLine& line);
+    void finish(FoldedLine& line);
+
+private:
+    void drain(FoldedLine& line, bool last);
+
+    HeaderCharset used_;
+    bool base64_;
+    std::uint64_t length_;
+    std::uint64_t written_ = 0;
+    std::u16string window_;
+    std::u16string word_;
+};
+
+/// True when the encoding writes the ASCII characters of header text as ASCII bytes.
+bool isAsciiCompatible(EncodingId encoding);
+
+} // namespace tarnwick

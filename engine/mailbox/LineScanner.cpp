@@ -1,0 +1,10 @@
+#include "engine/mailbox/LineScanner.h"
+
+namespace tarnwick::lineScanner {
+
+void throwRangeError()
+{
+    throw RangeError("lineAround: range out of bounds");
+}
+
+} // namespace tarnwick::lineScanner

@@ -1,0 +1,98 @@
+#pragma once
+// Message conversion: one collected message re-encoded into the first fitting
+// charset candidate, optionally cleared of Eudora tags with a matching Content-Type.
+
+#include "engine/text/AutomaticEncoding.h"
+#include "engine/text/CharsetCandidates.h"
+#include "engine/ConversionOptions.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+/// Why a message was written unconverted.
+enum class UnconvertedReason : std::uint8_t {
+    None,
+    Undecodable,      // some part of it is not valid in the encoding it was decoded in
+    NoFittingCharset, // no output charset can hold all of it
+};
+
+/// Messages left unconverted, by reason.
+struct UnconvertedCounts {
+    std::uint64_t undecodable = 0;
+    std::uint64_t unfitting = 0;
+
+    void add(UnconvertedReason reason) { ++(reason == UnconvertedReason::Undecodable ? undecodable : unfitting); }
+};
+
+/// What the conversion of one mailbox carries from message to message.
+struct MailboxContext {
+    AutomaticSource automatic; // the mailbox's origin, the user's language family, the detector's memory
+    UnconvertedReason lastReason = UnconvertedReason::None; // set by every convertMessage call
+};
+
+/// `message` is one whole message as collected by convertMbox; `headerLength` the
+/// offset of its first body byte or kHeaderLengthNone. Decodes it from the options'
+/// source encoding (NBSP and Eudora tag handling as the options say) and encodes it
+/// into the first fitting candidate, with the non-ASCII text of its header fields as
+/// RFC 2047 encoded-words when options.encodeHeaders is on. On success the converted bytes replace the
+/// contents of `result` (whose capacity the caller reuses) and true is returned; on
+/// false the caller writes `message` unconverted, and mailbox.lastReason says why.
+/// `message` is never modified.
+bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                    CharsetCandidates& candidates, MailboxContext& mailbox, std::string& result);
+
+/// convertMessage that appends the converted bytes to `out` (whose bytes so far stay);
+/// on false `out` is as it was.
+bool convertMessageAppend(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                          CharsetCandidates& candidates, MailboxContext& mailbox, std::string& out);
+
+/// How convertLargeMessage ended.
+enum class LargeMessageOutcome {
+    Converted,         // the converted message was written
+    Unconverted,       // nothing written: no candidate fits or the message does not decode
+    WriteFailed,       // `write` failed part-way
+    NeedsWholeMessage, // nothing written: this message needs convertMessage (a block size of 0)
+};
+
+/// Reads `length` bytes at `offset` of a message kept outside memory; the view is
+/// valid until the next call.
+using MessageReader = std::function<std::string_view(std::uint64_t offset, std::size_t length)>;
+
+/// The block size of convertLargeMessage.
+inline constexpr std::size_t kLargeMessageBlock = std::size_t{1} << 20;
+/// With Eudora tags on, convertLargeMessage walks the tags again on each pass and keeps
+/// a few bytes only for each piece of the body that decodes in an encoding other than
+/// the message's (a block in a charset of its own); past this many of them each piece's
+/// encoding is decided again on every pass.
+inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
+/// convertLargeMessage rewrites the header a field (a line and its continuation lines)
+/// at a time, holding the field; a longer one is copied as it goes when that is what
+/// rewriting it gives (all ASCII, or no field name before its first ':'), or written
+/// as it goes (LongField), the parts of a structured one held up to this limit too.
+inline constexpr std::size_t kLargeFieldLimit = std::size_t{1} << 18;
+/// The boundary parameter of the Content-Type header that the Eudora tags replace is
+/// held up to this many times the field limit; a longer one is compared with the lines
+/// that may begin with it a part of that size at a time, a pass for each part.
+inline constexpr std::size_t kLargeBoundaryPartFactor = 16;
+
+/// Converts a message of `size` bytes too large to hold decoded in memory, with the
+/// bytes (and log lines) that convertMessage would give, reading it through `read` in
+/// blocks of `blockSize` bytes cut anywhere, in passes: first the source encoding is
+/// chosen (Automatic) and the message decoded, then each candidate is tried without
+/// keeping the result, then the chosen one is written through `write`. The header is
+/// never held whole: its Content-Type change and its encoded-words are found on the text
+/// as it goes by. Memory stays within a few times the block size and the field limit.
+/// `pieceLimit` and `fieldLimit` stand for kLargeMessagePieceLimit and kLargeFieldLimit
+/// (tests give small ones).
+LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
+                                        const ConversionOptions& options, CharsetCandidates& candidates,
+                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
+                                        std::size_t blockSize = kLargeMessageBlock,
+                                        std::size_t pieceLimit = kLargeMessagePieceLimit,
+                                        std::size_t fieldLimit = kLargeFieldLimit);
+
+} // namespace tarnwick
