@@ -417,10 +417,12 @@ private:
         if (destination)
             walker.skipSubtree(destination->st_dev, destination->st_ino);
         EudoraTree tree(source, useRecords_, folderMapEncoding(readConversionOptions(SettingsStore::instance())));
+        passOverAttachmentFolders(walker, tree);
         std::uint64_t count = 0;
         while (walker.next()) {
             if (hasCanceled_.load())
                 return 0;
+            walker.takeUnreadable();
             if (walker.type() != EntryType::Regular || isTemporaryOutputName(fileName(walker.relativeName())))
                 continue;
             const FilePlan plan = tree.plan(walker.relativeName());
@@ -431,6 +433,14 @@ private:
             ++count;
         }
         return walker.error() == 0 ? count : 0;
+    }
+
+    // An attachment folder holds no mail: one that cannot be read is passed over (the
+    // lines naming its files count them as missing), not the end of the job.
+    void passOverAttachmentFolders(DirectoryWalker& walker, EudoraTree& tree) const
+    {
+        if (useRecords_)
+            walker.passOverUnreadable([&tree](const std::string& folder) { return tree.holdsAttachments(folder); });
     }
 
     // The next file starts: said at once, with its size.
@@ -588,9 +598,13 @@ private:
         if (identified)
             walker.skipSubtree(destinationStat.st_dev, destinationStat.st_ino);
         EudoraTree tree(source, useRecords_, folderMapEncoding(readConversionOptions(SettingsStore::instance())));
+        passOverAttachmentFolders(walker, tree);
         while (walker.next()) {
             if (hasCanceled_.load())
                 return;
+            for (const DirectoryWalker::Unreadable& folder : walker.takeUnreadable())
+                logMessage(formatMessage("The attachment folder '%1' could not be read: %2; its files are not put back",
+                                         {folder.folder, systemErrorText(folder.error)}));
             const std::string& relativeName = walker.relativeName();
             if (walker.type() == EntryType::SymbolicLink) {
                 logMessage(formatMessage("'%1' is a symbolic link: passed over", {relativeName}));

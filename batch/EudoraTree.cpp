@@ -192,4 +192,10 @@ FilePlan EudoraTree::plan(std::string_view relativeName)
     return plan;
 }
 
+bool EudoraTree::holdsAttachments(std::string_view relativeName)
+{
+    // A file's plan describes every folder on its path, this one included.
+    return plan(std::string(relativeName) + "/-").role == FileRole::AttachmentFile;
+}
+
 } // namespace tarnwick

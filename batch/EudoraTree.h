@@ -43,6 +43,10 @@ public:
     /// Calls for the files of one folder should follow each other (a depth-first walk).
     FilePlan plan(std::string_view relativeName);
 
+    /// Whether the folder at `relativeName` is an Eudora folder's attachment folder or
+    /// below one: it holds attachments, never mail. Walk order as for plan().
+    bool holdsAttachments(std::string_view relativeName);
+
 private:
     struct Folder {
         std::string name;       // the name on disk ("" for the root)

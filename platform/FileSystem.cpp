@@ -154,6 +154,21 @@ DirectoryWalker::~DirectoryWalker()
         closeLevel();
 }
 
+void DirectoryWalker::passOverUnreadable(std::function<bool(const std::string&)> passOver)
+{
+    passOver_ = std::move(passOver);
+}
+
+// A folder below the root that cannot be opened or listed: passed over when the
+// caller said so, else the end of the walk.
+void DirectoryWalker::failFolder(const std::string& folder, int error)
+{
+    if (passOver_ && passOver_(folder))
+        unreadable_.push_back({folder, error});
+    else
+        failAt(folder, error);
+}
+
 void DirectoryWalker::skipSubtree(dev_t device, ino_t inode)
 {
     skipped_.emplace_back(device, inode);
@@ -173,14 +188,14 @@ void DirectoryWalker::descendIntoCurrent()
     const int fd = ::openat(::dirfd(parent), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         if (const int error = errno; error != ENOENT) // ENOENT: vanished since it was listed
-            failAt(relativeName_, error);
+            failFolder(relativeName_, error);
         return;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int error = errno;
         ::close(fd);
-        failAt(relativeName_, error);
+        failFolder(relativeName_, error);
         return;
     }
     for (const auto& [device, inode] : skipped_) {
@@ -193,7 +208,7 @@ void DirectoryWalker::descendIntoCurrent()
     if (!dir) {
         const int error = errno;
         ::close(fd);
-        failAt(relativeName_, error);
+        failFolder(relativeName_, error);
         return;
     }
     levels_.push_back({dir, relativeName_.size() + 1});
@@ -215,6 +230,11 @@ bool DirectoryWalker::next()
         if (!entry) {
             if (const int error = errno; error != 0) {
                 relativeName_.resize(level.nameLength > 0 ? level.nameLength - 1 : 0);
+                if (level.nameLength > 0 && passOver_ && passOver_(relativeName_)) {
+                    unreadable_.push_back({relativeName_, error});
+                    closeLevel();
+                    continue;
+                }
                 failAt(relativeName_, error);
                 break;
             }

@@ -7,8 +7,10 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarnwick {
@@ -75,6 +77,19 @@ public:
     /// Folders with this identity are yielded but not descended into.
     void skipSubtree(dev_t device, ino_t inode);
 
+    /// A folder below the root that cannot be opened or listed, and for whose relative
+    /// name `passOver` says true, is noted (unreadable()) and passed over rather than
+    /// ending the walk.
+    void passOverUnreadable(std::function<bool(const std::string& relativeName)> passOver);
+
+    /// A folder passed over because it could not be read, and why.
+    struct Unreadable {
+        std::string folder; // relative to the root
+        int error = 0;
+    };
+    /// The folders passed over since the last call, in walk order.
+    std::vector<Unreadable> takeUnreadable() { return std::exchange(unreadable_, {}); }
+
     /// Moves to the next entry; false at the end or after a failure.
     bool next();
 
@@ -101,9 +116,12 @@ private:
     void descendIntoCurrent();
     void closeLevel();
     void failAt(std::string folder, int error);
+    void failFolder(const std::string& folder, int error);
 
     std::vector<Level> levels_;
     std::vector<std::pair<dev_t, ino_t>> skipped_;
+    std::function<bool(const std::string&)> passOver_;
+    std::vector<Unreadable> unreadable_;
     std::string relativeName_;
     EntryType type_ = EntryType::None;
     ino_t inode_ = 0;

@@ -73,6 +73,36 @@ TEST(UnreadableFolders, TooManyOpenFilesInADeepTree)
     EXPECT_NE(run.out.find(": Too many open files\n"), std::string::npos) << run.out;
 }
 
+// An attachment folder holds no mail: one that cannot be read is named in the log and the
+// files its mail names are counted as missing; the mail converts and the job completes.
+TEST(UnreadableFolders, AnAttachmentFolderIsPassedOverAndItsFilesCountMissing)
+{
+    const auto user = nobody();
+    if (!user)
+        GTEST_SKIP() << "needs root, to run the conversion as user nobody (permission bits do not bind root)";
+    const std::string message = "From ???@??? Tue Apr 03 10:15:22 2001\nSubject: s\n\nbody\n"
+                                "Attachment Converted: \"c:\\eudora\\attach\\a.txt\"\n\n";
+    for (const mode_t mode : {0000, 0300}) { // neither opened nor listed; entered but not listed
+        Sandbox box;
+        box.write("src/Eudora.ini", "[Settings]\n");
+        box.write("src/In.mbx", message);
+        box.write("src/attach/a.txt", "not for the output");
+        box.mkdir("dst");
+        ::chmod(box.root.c_str(), 0755);
+        ASSERT_EQ(::chown((box / "dst").c_str(), user->first, user->second), 0);
+        ::chmod((box / "src/attach").c_str(), mode);
+        RunOptions options;
+        options.user = user;
+        const RunResult run = box.convert("src", "dst", options);
+        EXPECT_EQ(run.exitCode, 0) << mode << run.err;
+        EXPECT_EQ(run.out, "Completed\n") << mode;
+        EXPECT_NE(run.err.find("The attachment folder 'attach' could not be read: Permission denied; its files are not put back\n"),
+                  std::string::npos) << mode << run.err;
+        EXPECT_NE(run.err.find("Attachments put back: 0, missing: 1"), std::string::npos) << mode << run.err;
+        EXPECT_EQ(snapshot(box / "dst"), (Entries{{"In.mbx", message}})) << mode;
+    }
+}
+
 // Standard streams the program is handed: none may stop a conversion or reach an output.
 TEST(StandardStreams, ClosedOrBrokenStandardErrorLeavesTheOutputWhole)
 {
