@@ -1191,21 +1191,34 @@ void LongField::endWord(std::uint64_t end)
     }
 }
 
+bool headerNeedsEncoding(std::u16string_view header)
+{
+    return std::any_of(header.begin(), header.end(), [](char16_t c) { return c >= 0x80 || c == 0; });
+}
+
 std::size_t encodeHeaderFields(std::u16string_view header, const HeaderCharset& charset, std::u16string& out)
 {
     static constexpr std::u16string_view kCRLF = u"\r\n";
     std::size_t leftRaw = 0;
     std::size_t pos = 0;
+    std::u16string visible;
     while (pos < header.size()) {
         const TextLine first = textLineAt(header, pos);
         std::size_t end = first.end;
         while (end < header.size() && isSpace(header[end]))
             end = textLineAt(header, end).end;
-        const std::u16string_view field = header.substr(pos, end - pos);
+        std::u16string_view field = header.substr(pos, end - pos);
         pos = end;
-        if (isAscii(field)) {
+        if (!headerNeedsEncoding(field)) {
             out.append(field);
             continue;
+        }
+        // A NUL has no place in a header field, and readers end the field at it: it
+        // is written as the visible SYMBOL FOR NULL, encoded like any other character.
+        if (field.find(u'\0') != std::u16string_view::npos) {
+            visible.assign(field);
+            std::replace(visible.begin(), visible.end(), u'\0', kNulSymbol);
+            field = visible;
         }
         const std::u16string_view terminator = first.end > first.contentsEnd
             ? header.substr(first.contentsEnd, first.end - first.contentsEnd)

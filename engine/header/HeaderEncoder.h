@@ -27,7 +27,16 @@ namespace tarnwick {
 /// addresses, domain literals) are never changed. Returns the number of fields that
 /// still hold non-ASCII characters: text inside an address, or outside the places where
 /// encoded-words are allowed.
+/// A NUL in a field is written as U+2400 SYMBOL FOR NULL ("\u2400"), so that the field
+/// stays whole and shows where the NUL was.
 std::size_t encodeHeaderFields(std::u16string_view header, const HeaderCharset& charset, std::u16string& out);
+
+/// What a NUL in a header field is written as.
+inline constexpr char16_t kNulSymbol = u'\u2400';
+
+/// Whether encodeHeaderFields would change any field of `header`: it holds non-ASCII
+/// text or a NUL.
+bool headerNeedsEncoding(std::u16string_view header);
 
 /// Whether encodeHeaderFields takes a field of this name for unstructured text.
 bool isUnstructuredField(std::u16string_view name);

@@ -204,7 +204,7 @@ bool encodeHeaders(std::u16string_view text, const EncodingPair& candidate, std:
         fieldsEnd = line.end;
     }
     const std::u16string_view fields = text.substr(fieldsStart, fieldsEnd - fieldsStart);
-    if (std::all_of(fields.begin(), fields.end(), [](char16_t c) { return c < 0x80; }))
+    if (!headerNeedsEncoding(fields))
         return false;
     out.assign(text.substr(0, fieldsStart));
     encodeHeaderFields(fields, HeaderCharset{candidate.encoding, candidate.charsetName}, out);
@@ -1536,7 +1536,7 @@ private:
             long_.reset();
         }
         if (!copying_) {
-            if (unitBits(field_) <= 0x7F) {
+            if (!headerNeedsEncoding(field_)) {
                 sink_.feed(field_);
             } else {
                 encoded_.clear();

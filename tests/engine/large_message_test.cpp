@@ -219,6 +219,42 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
     }
 }
 
+// A NUL in a header field would end the field in readers: both conversions show it as
+// SYMBOL FOR NULL (U+2400) in an encoded-word, and leave no NUL in the header.
+TEST(LargeMessage, ANulInAHeaderFieldIsShownInBothConversions)
+{
+    using namespace std::string_literals;
+    const std::string from = "From a Wed Jan 3 01:05:34 1996\r\n";
+    struct Case {
+        const char* name;
+        std::string fields;   // with NULs
+        std::string expected; // the fields as written
+    };
+    const Case cases[] = {
+        {"ascii subject", "Subject: a\0b\r\n"s, "Subject: =?utf-8?B?YeKQgGI=?=\r\n"},
+        {"beside latin-1 text", "Subject: caf\xe9\0\r\n"s, "Subject: =?utf-8?B?Y2Fmw6nikIA=?=\r\n"},
+        {"a display name", "From: A\0B <a@example.org>\r\n"s, "From: =?utf-8?B?QeKQgEI=?= <a@example.org>\r\n"},
+        {"a field without one stays as it is", "Subject: plain\r\n"s, "Subject: plain\r\n"},
+    };
+    ConversionOptions options;
+    options.convertEncodings = true;
+    options.sourceEncoding = kWindows1252;
+    options.charsetNames = {"us-ascii", "iso-8859-1", "utf-8"};
+    options.processEudoraTags = false;
+    options.encodeHeaders = true;
+    for (const Case& c : cases) {
+        const std::string header = from + c.fields + "\r\n";
+        const std::string message = largeMessage(header, "body\r\n", 64 << 10);
+        const Outcome whole = inOnePiece(message, header.size(), options);
+        const std::optional<Outcome> inBlocks = streamed(message, header.size(), options, 4096, SIZE_MAX);
+        ASSERT_TRUE(whole.converted && inBlocks && inBlocks->converted) << c.name;
+        for (const std::string* bytes : {&whole.bytes, &inBlocks->bytes}) {
+            EXPECT_EQ(bytes->substr(0, from.size() + c.expected.size()), from + c.expected) << c.name;
+            EXPECT_EQ(bytes->substr(0, bytes->find("\r\n\r\n")).find('\0'), std::string::npos) << c.name;
+        }
+    }
+}
+
 // The header is never held whole: its Content-Type change and encoded-words are made
 // on the text as it goes by, a field at a time. Each header is converted both ways,
 // with every combination of tags and encoded fields, in blocks of a few units, with
