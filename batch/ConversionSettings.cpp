@@ -15,8 +15,11 @@ ConversionOptions readConversionOptions(const SettingsStore& store)
     options.charsetNames = store.stringListValue(keys::kCharsetNames).value_or(std::vector<std::string>{});
     options.processEudoraTags = store.boolValue(keys::kProcessEudoraTags);
     options.crlfLineEndings = store.boolValue(keys::kConvertLineEndings);
-    // Thunderbird writes its folders with LF.
-    options.lfLineEndings = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "thunderbird";
+    // Thunderbird writes its folders with LF, and its own status headers into them.
+    const bool thunderbird = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "thunderbird";
+    options.lfLineEndings = thunderbird;
+    if (thunderbird)
+        options.extraStatusHeaders = ExtraStatusHeaders::Thunderbird;
     options.complementDateHeaders = store.boolValue(keys::kComplementDateHeaders);
     options.addEmptyLines = store.boolValue(keys::kAddEmptyLines);
     options.replaceNoBreakSpaces = store.boolValue(keys::kReplaceNBSPWithSpaceInMacJapanese);

@@ -3,6 +3,7 @@
 // store at the start of each file; the engine never reads the store itself.
 
 #include "engine/mailbox/MessageIndex.h"
+#include "engine/output/StatusHeaders.h"
 #include "platform/ContainedFile.h"
 #include "platform/encodings/TextEncoding.h"
 
@@ -47,7 +48,7 @@ struct ConversionOptions {
     bool processEudoraTags = false;        // decode <x-flowed>, <x-html> and <x-charset> blocks
     bool crlfLineEndings = false;          // end every line with CR LF
     bool lfLineEndings = false;            // without CR LF: end every line with LF
-    bool keywordsHeader = false;           // an indexed message's label as "X-Keywords: $LabelN"
+    ExtraStatusHeaders extraStatusHeaders = ExtraStatusHeaders::None; // keyword headers of an indexed message
     bool complementDateHeaders = false;    // add a Date: header from the separator line where missing
     bool addEmptyLines = false;            // add an empty line after each message
     bool replaceNoBreakSpaces = false;     // NBSP to space in MacJapanese and Shift_JIS input

@@ -624,7 +624,7 @@ public:
                 if (!dateSatisfied_ && isDateHeader(contents, length))
                     dateSatisfied_ = true;
                 // A blank status header gives way to the one the record gives.
-                if (record_ && noteStatusHeader(std::string_view(contents, length), presentStatus_)) {
+                if (record_ && noteStatusHeader(std::string_view(contents, length), options_.extraStatusHeaders, presentStatus_)) {
                     position = lineEnd;
                     continue;
                 }
@@ -1015,9 +1015,7 @@ private:
     void appendStatusLines()
     {
         statusLines_.clear();
-        appendStatusHeaders(record_->facts, presentStatus_, terminator_, statusLines_);
-        if (options_.keywordsHeader)
-            appendKeywordsHeader(record_->facts, presentStatus_, terminator_, statusLines_);
+        appendStatusHeaders(record_->facts, presentStatus_, options_.extraStatusHeaders, terminator_, statusLines_);
         appendBytes(statusLines_);
     }
 

@@ -213,7 +213,7 @@ MaildirResult convertMaildir(const std::string& inputPath, MaildirFolder& folder
     ConversionOptions stagedOptions = options;
     stagedOptions.addEmptyLines = false;
     stagedOptions.lfLineEndings = !options.crlfLineEndings;
-    stagedOptions.keywordsHeader = true; // labels become the messages' keywords
+    stagedOptions.extraStatusHeaders = ExtraStatusHeaders::Labels; // labels become the messages' keywords
     ConversionControl stagedControl = control;
     stagedControl.claim = claim.identity;
     result.conversion = convertMbox(inputPath, staged, stagedOptions, candidates, stagedControl);

@@ -1,6 +1,6 @@
 #include "engine/output/StatusHeaders.h"
 
-#include <iterator>
+#include <algorithm>
 
 namespace tarnwick {
 namespace {
@@ -17,6 +17,9 @@ bool hasName(std::string_view line, std::string_view name)
     return true;
 }
 
+// The room Thunderbird keeps in a message's X-Mozilla-Keys line for its tags.
+constexpr std::size_t kMozillaKeysRoom = 80;
+
 void appendLine(std::string& out, std::string_view text, std::string_view terminator)
 {
     out.append(text);
@@ -25,13 +28,17 @@ void appendLine(std::string& out, std::string_view text, std::string_view termin
 
 } // namespace
 
-bool noteStatusHeader(std::string_view line, PresentStatusHeaders& present)
+bool noteStatusHeader(std::string_view line, ExtraStatusHeaders extra, PresentStatusHeaders& present)
 {
     if (line.empty() || ((line[0] | 0x20) != 's' && (line[0] | 0x20) != 'x'))
         return false;
-    bool* const flags[] = {&present.status, &present.xStatus, &present.xMozillaStatus, &present.xPriority, &present.xKeywords};
-    const std::string_view names[] = {"Status", "X-Status", "X-Mozilla-Status", "X-Priority", "X-Keywords"};
-    for (std::size_t i = 0; i < std::size(names); ++i) {
+    bool* const flags[] = {&present.status,    &present.xStatus,         &present.xMozillaStatus, &present.xPriority,
+                           &present.xKeywords, &present.xMozillaStatus2, &present.xMozillaKeys};
+    const std::string_view names[] = {"Status",     "X-Status",          "X-Mozilla-Status", "X-Priority",
+                                      "X-Keywords", "X-Mozilla-Status2", "X-Mozilla-Keys"};
+    // Without the keyword headers, a message's own ones are plain header lines.
+    const std::size_t count = extra == ExtraStatusHeaders::None ? 4 : extra == ExtraStatusHeaders::Labels ? 5 : 7;
+    for (std::size_t i = 0; i < count; ++i) {
         if (!hasName(line, names[i]))
             continue;
         const std::string_view value = line.substr(names[i].size() + 1);
@@ -43,17 +50,7 @@ bool noteStatusHeader(std::string_view line, PresentStatusHeaders& present)
     return false;
 }
 
-void appendKeywordsHeader(const MessageFacts& facts, const PresentStatusHeaders& present, std::string_view terminator,
-                          std::string& out)
-{
-    if (present.xKeywords || facts.label < 1 || facts.label > 7)
-        return;
-    out.append("X-Keywords: $Label");
-    out += static_cast<char>('0' + facts.label);
-    out.append(terminator);
-}
-
-void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& present,
+void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& present, ExtraStatusHeaders extra,
                          std::string_view terminator, std::string& out)
 {
     if (!present.status)
@@ -77,11 +74,36 @@ void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& 
             line[line.size() - 1 - digit] = kHex[(flags >> (4 * digit)) & 0xF];
         appendLine(out, line, terminator);
     }
+    const bool labelled = facts.label >= 1 && facts.label <= 7;
+    const char labelDigit = static_cast<char>('0' + facts.label);
+    if (extra == ExtraStatusHeaders::Thunderbird) {
+        // Eudora's marks all fit the first header; the second holds none of them.
+        if (!present.xMozillaStatus2)
+            appendLine(out, "X-Mozilla-Status2: 00000000", terminator);
+        if (!present.xMozillaKeys) {
+            // Padded as Thunderbird pads it, so that tags set later fit in place.
+            std::string line = "X-Mozilla-Keys: ";
+            if (labelled)
+                (line += "$label") += labelDigit;
+            line.resize(std::max<std::size_t>(line.size(), 16 + kMozillaKeysRoom), ' ');
+            appendLine(out, line, terminator);
+        }
+    }
     static constexpr std::string_view kPriorities[] = {
         {}, "X-Priority: 1 (Highest)", "X-Priority: 2 (High)", {}, "X-Priority: 4 (Low)", "X-Priority: 5 (Lowest)",
     };
     if (!present.xPriority && facts.priority <= 5 && !kPriorities[facts.priority].empty())
         appendLine(out, kPriorities[facts.priority], terminator);
+    if (extra == ExtraStatusHeaders::None || present.xKeywords)
+        return;
+    std::string keywords;
+    // IMAP has no forwarded flag: Dovecot keeps it as this keyword.
+    if (extra == ExtraStatusHeaders::Thunderbird && (facts.forwarded || facts.redirected))
+        keywords += " $Forwarded";
+    if (labelled)
+        (keywords += " $Label") += labelDigit;
+    if (!keywords.empty())
+        appendLine(out, "X-Keywords:" + keywords, terminator);
 }
 
 } // namespace tarnwick

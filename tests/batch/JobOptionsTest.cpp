@@ -96,6 +96,26 @@ TEST_F(JobOptionsTest, EachKeyReadsIntoItsOption)
     EXPECT_EQ(options.charsetNames, (std::vector<std::string>{"utf-8", ""}));
 }
 
+// Only Thunderbird's layout gives LF lines and Thunderbird's headers; the others keep
+// the headers every mbox reader takes.
+TEST_F(JobOptionsTest, LayoutDecidesThunderbirdsHeaders)
+{
+    const struct Case { const char* layout; bool lf; ExtraStatusHeaders extra; } cases[] = {
+        {nullptr, false, ExtraStatusHeaders::None},
+        {"flat", false, ExtraStatusHeaders::None},
+        {"tree", false, ExtraStatusHeaders::None},
+        {"thunderbird", true, ExtraStatusHeaders::Thunderbird},
+    };
+    for (const Case& c : cases) {
+        store().clearVolatile();
+        if (c.layout)
+            store().setVolatile(keys::kOutputLayout, std::string(c.layout));
+        const ConversionOptions options = readConversionOptions(store());
+        EXPECT_EQ(options.lfLineEndings, c.lf) << (c.layout ? c.layout : "none");
+        EXPECT_EQ(options.extraStatusHeaders, c.extra) << (c.layout ? c.layout : "none");
+    }
+}
+
 TEST_F(JobOptionsTest, OneCandidateListPerJobFromThatJobsNames)
 {
     std::filesystem::create_directories(path("in"));

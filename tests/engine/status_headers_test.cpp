@@ -41,28 +41,74 @@ TEST(StatusHeaders, EachStatusAndPriority)
     };
     for (const Case& c : cases) {
         std::string out = "kept";
-        appendStatusHeaders(c.message, {}, "\n", out);
+        appendStatusHeaders(c.message, {}, ExtraStatusHeaders::None, "\n", out);
         EXPECT_EQ(out, std::string("kept") + c.expected) << c.name;
     }
     std::string crlf;
-    appendStatusHeaders(record(true, true, false, 3), {}, "\r\n", crlf);
+    appendStatusHeaders(record(true, true, false, 3), {}, ExtraStatusHeaders::None, "\r\n", crlf);
     EXPECT_EQ(crlf, "Status: RO\r\nX-Status: A\r\nX-Mozilla-Status: 0003\r\n");
 }
 
-TEST(StatusHeaders, LabelAsKeyword)
+// Thunderbird's X-Mozilla-Keys line with its room for tags.
+std::string mozillaKeys(std::string keys)
 {
-    const struct Case { std::uint8_t label; bool present; const char* expected; } cases[] = {
-        {0, false, ""}, {1, false, "X-Keywords: $Label1\r\n"}, {7, false, "X-Keywords: $Label7\r\n"},
-        {8, false, ""}, {3, true, ""},
+    keys.resize(80, ' ');
+    return "X-Mozilla-Keys: " + keys + "\r\n";
+}
+
+TEST(StatusHeaders, KeywordHeadersOfEachKind)
+{
+    using enum ExtraStatusHeaders;
+    const std::string tb = "Status: O\r\nX-Mozilla-Status: 0000\r\nX-Mozilla-Status2: 00000000\r\n";
+    const std::string tbForwarded = "Status: O\r\nX-Mozilla-Status: 1000\r\nX-Mozilla-Status2: 00000000\r\n";
+    const struct Case { ExtraStatusHeaders extra; std::uint8_t label; bool forwarded; const char* own; std::string expected; } cases[] = {
+        {None, 2, true, nullptr, "Status: O\r\nX-Mozilla-Status: 1000\r\n"},
+        {Labels, 0, false, nullptr, "Status: O\r\nX-Mozilla-Status: 0000\r\n"},
+        {Labels, 1, false, nullptr, "Status: O\r\nX-Mozilla-Status: 0000\r\nX-Keywords: $Label1\r\n"},
+        {Labels, 7, true, nullptr, "Status: O\r\nX-Mozilla-Status: 1000\r\nX-Keywords: $Label7\r\n"},
+        {Labels, 8, false, nullptr, "Status: O\r\nX-Mozilla-Status: 0000\r\n"},
+        {Labels, 3, false, "X-Keywords: own", "Status: O\r\nX-Mozilla-Status: 0000\r\n"},
+        {Thunderbird, 0, false, nullptr, tb + mozillaKeys("")},
+        {Thunderbird, 5, false, nullptr, tb + mozillaKeys("$label5") + "X-Keywords: $Label5\r\n"},
+        {Thunderbird, 0, true, nullptr, tbForwarded + mozillaKeys("") + "X-Keywords: $Forwarded\r\n"},
+        {Thunderbird, 7, true, nullptr, tbForwarded + mozillaKeys("$label7") + "X-Keywords: $Forwarded $Label7\r\n"},
+        {Thunderbird, 9, false, nullptr, tb + mozillaKeys("")},
+        {Thunderbird, 2, false, "x-mozilla-keys: $label4", tb + "X-Keywords: $Label2\r\n"},
+        {Thunderbird, 2, true, "X-Mozilla-Status2: 10000000", "Status: O\r\nX-Mozilla-Status: 1000\r\n" + mozillaKeys("$label2") + "X-Keywords: $Forwarded $Label2\r\n"},
+        {Thunderbird, 2, false, "X-Keywords: Work", tb + mozillaKeys("$label2")},
     };
     for (const Case& c : cases) {
         MessageFacts facts;
         facts.label = c.label;
+        facts.forwarded = c.forwarded;
         PresentStatusHeaders present;
-        EXPECT_FALSE(noteStatusHeader(c.present ? "X-Keywords: own" : "Subject: x", present));
+        if (c.own) {
+            EXPECT_FALSE(noteStatusHeader(c.own, c.extra, present)) << c.own;
+        }
         std::string out;
-        appendKeywordsHeader(facts, present, "\r\n", out);
-        EXPECT_EQ(out, c.expected) << int(c.label) << c.present;
+        appendStatusHeaders(facts, present, c.extra, "\r\n", out);
+        EXPECT_EQ(out, c.expected) << int(c.extra) << ' ' << int(c.label) << ' ' << c.forwarded;
+    }
+}
+
+// A blank header gives way to the one added only where that one is added: in plain mbox
+// output a message's blank keyword lines stay as they are.
+TEST(StatusHeaders, BlankKeywordHeadersGiveWayOnlyToTheirOwnKind)
+{
+    using enum ExtraStatusHeaders;
+    const struct Case { const char* line; bool none; bool labels; bool thunderbird; } cases[] = {
+        {"Status: ", true, true, true},
+        {"X-Keywords:", false, true, true},
+        {"x-keywords: \t", false, true, true},
+        {"X-Mozilla-Keys:                 ", false, false, true},
+        {"X-Mozilla-Status2:", false, false, true},
+        {"X-Mozilla-Keyss:", false, false, false},
+    };
+    for (const Case& c : cases) {
+        PresentStatusHeaders present;
+        EXPECT_EQ(noteStatusHeader(c.line, None, present), c.none) << c.line;
+        EXPECT_EQ(noteStatusHeader(c.line, Labels, present), c.labels) << c.line;
+        EXPECT_EQ(noteStatusHeader(c.line, Thunderbird, present), c.thunderbird) << c.line;
     }
 }
 
@@ -81,10 +127,10 @@ TEST(StatusHeaders, PresentHeadersAreNotRepeated)
         PresentStatusHeaders present;
         int blank = 0;
         for (const char* line : c.lines)
-            blank += noteStatusHeader(line, present) ? 1 : 0;
+            blank += noteStatusHeader(line, ExtraStatusHeaders::None, present) ? 1 : 0;
         EXPECT_EQ(blank, c.blank) << c.lines.front();
         std::string out;
-        appendStatusHeaders(record(true, true, false, 1), present, "\n", out);
+        appendStatusHeaders(record(true, true, false, 1), present, ExtraStatusHeaders::None, "\n", out);
         EXPECT_EQ(out, c.expected) << c.lines.front();
     }
 }
