@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cctype>
 #include <map>
+#include <memory>
+#include <unordered_map>
 #include <set>
 #include <thread>
 
@@ -91,6 +93,47 @@ std::string byteCount(std::uint64_t bytes)
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
 }
 
+// Messages go up in batches: their journal lines on disk once, then one MULTIAPPEND
+// (or APPENDs sent back to back) for the lot.
+constexpr std::size_t kBatchMessages = 200;
+constexpr std::uint64_t kBatchBytes = 8 << 20;
+
+// The size of the message with CR LF line ends.
+std::uint64_t crlfSize(std::string_view message)
+{
+    std::uint64_t size = message.size();
+    for (std::size_t i = message.find('\n'); i != std::string_view::npos; i = message.find('\n', i + 1))
+        size += i == 0 || message[i - 1] != '\r';
+    return size;
+}
+
+struct Outgoing {
+    std::string path;
+    std::string key;
+    std::unique_ptr<MappedFile> file;
+    std::uint64_t size = 0; // with CR LF
+    std::time_t date = 0;
+    ImapFlags flags;
+};
+
+struct FolderRun {
+    std::vector<std::string> components; // with the top folder
+    std::string serverName;
+    UploadedFolder tally;
+    std::vector<std::string> keywords;
+    bool keywordsAllowed = true;
+    bool ready = false;    // found or created on the server
+    bool unusable = false; // cannot be created: its messages fail
+    std::unordered_map<std::string, std::uint32_t> copies; // digest -> copies seen
+    std::vector<Outgoing> batch;
+    std::uint64_t batchBytes = 0;
+};
+
+bool stopsTheRun(ImapFailure failure)
+{
+    return failure == ImapFailure::Quota || failure == ImapFailure::Login || failure == ImapFailure::Certificate;
+}
+
 class Uploader {
 public:
     Uploader(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel)
@@ -114,6 +157,7 @@ public:
             if (!uploadFolder(folder))
                 break;
         }
+        note(journal_.commit());
         session_.close();
         return summary_;
     }
@@ -189,123 +233,205 @@ private:
     /// False when the whole run must stop.
     bool uploadFolder(const StagedFolder& staged)
     {
-        std::vector<std::string> components = request_.topFolder;
-        components.insert(components.end(), staged.components.begin(), staged.components.end());
-        UploadedFolder tally;
-        tally.name = shownName(components);
-        tally.messages = staged.messages.size();
-        reporter_.statusText("Uploading \"" + tally.name + "\" (" + messageCount(staged.messages.size()) + ")...");
-        std::map<std::string, std::uint32_t> copies; // digest -> copies seen in this folder
-        const std::vector<std::string> keywords = keywordsOf(staged.path);
-        bool keywordsAllowed = true;
+        FolderRun run;
+        run.components = request_.topFolder;
+        run.components.insert(run.components.end(), staged.components.begin(), staged.components.end());
+        run.serverName = serverFolderName(run.components, session_.delimiter());
+        run.tally.name = shownName(run.components);
+        run.tally.messages = staged.messages.size();
+        run.keywords = keywordsOf(staged.path);
+        reporter_.statusText("Uploading \"" + run.tally.name + "\" (" + messageCount(staged.messages.size()) + ")...");
         bool keepGoing = true;
-        bool folderReady = false;
-        for (std::size_t i = 0; i < staged.messages.size() && keepGoing; ++i) {
+        for (const std::string& path : staged.messages) {
             if (cancel_.load(std::memory_order_relaxed)) {
                 summary_.canceled = true;
                 keepGoing = false;
                 break;
             }
-            const std::string& path = staged.messages[i];
-            MappedFile file;
-            if (!file.open(path, LinkPolicy::Refuse)) {
-                reporter_.logLine("Could not read \"" + path + "\"");
+            if (run.unusable) {
                 ++summary_.failed;
                 continue;
             }
-            const std::string digest = sha256Hex(file.bytes());
-            const std::string name = serverFolderName(components, session_.delimiter());
-            const std::string key = journalKey(name, digest, copies[digest]++);
-            if (journal_.isDone(key)) {
-                ++summary_.alreadyPresent;
+            keepGoing = prepare(path, run);
+            if (keepGoing && (run.batch.size() >= kBatchMessages || run.batchBytes >= kBatchBytes))
+                keepGoing = sendBatch(run);
+            if (!keepGoing)
+                break;
+        }
+        keepGoing = keepGoing && sendBatch(run);
+        summary_.folders.push_back(run.tally);
+        return keepGoing;
+    }
+
+    /// Reads a message and puts it in the batch unless the journal has it or it cannot
+    /// go; false when the run must stop.
+    bool prepare(const std::string& path, FolderRun& run)
+    {
+        auto file = std::make_unique<MappedFile>();
+        if (!file->open(path, LinkPolicy::Refuse)) {
+            reporter_.logLine("Could not read \"" + path + "\"");
+            ++summary_.failed;
+            return true;
+        }
+        const std::string digest = sha256Hex(file->bytes());
+        std::string key = journalKey(run.serverName, digest, run.copies[digest]++);
+        if (journal_.isDone(key)) {
+            ++summary_.alreadyPresent;
+            return true;
+        }
+        const std::uint64_t size = crlfSize(file->bytes());
+        if (size == 0) {
+            reporter_.logLine("\"" + path + "\" is empty and was not uploaded");
+            ++summary_.refused;
+            return true;
+        }
+        if (session_.appendLimit() && size > *session_.appendLimit()) {
+            reporter_.logLine("\"" + path + "\" (" + byteCount(size) + ") is larger than " + request_.account.host
+                              + " accepts (" + byteCount(*session_.appendLimit()) + ") and was not uploaded");
+            ++summary_.refused;
+            return true;
+        }
+        Outgoing message{path, std::move(key), std::move(file), size, modificationTime(path).value_or(0),
+                         flagsFromMaildirName(fileName(path), run.keywords)};
+        if (!run.keywordsAllowed)
+            message.flags.keywords.clear();
+        run.batchBytes += size;
+        run.batch.push_back(std::move(message));
+        return true;
+    }
+
+    /// The folder made ready, and the messages of the batch that an earlier attempt may
+    /// have stored (begun, never confirmed) looked for on the server.
+    ImapResult prepareServer(FolderRun& run)
+    {
+        if (!run.ready) {
+            if (ImapResult result = ensureFolder(run.components); !result.ok())
+                return result;
+            run.ready = true;
+        }
+        for (auto it = run.batch.begin(); it != run.batch.end();) {
+            if (!journal_.isPending(it->key)) {
+                ++it;
                 continue;
             }
-            const std::string_view wire = withCrlf(file.bytes(), crlfBuffer_);
-            if (wire.empty()) {
-                reporter_.logLine("\"" + path + "\" is empty and was not uploaded");
-                ++summary_.refused;
+            bool present = false;
+            ImapResult result = session_.containsMessage(run.serverName, it->size, messageIdOf(it->file->bytes()), present);
+            if (!result.ok())
+                return result;
+            if (!present) {
+                ++it;
                 continue;
             }
-            if (session_.appendLimit() && wire.size() > *session_.appendLimit()) {
-                reporter_.logLine("\"" + path + "\" (" + byteCount(wire.size()) + ") is larger than " + request_.account.host
-                                  + " accepts (" + byteCount(*session_.appendLimit()) + ") and was not uploaded");
-                ++summary_.refused;
-                continue;
+            if (!note(journal_.markDone(it->key)))
+                return {ImapFailure::Protocol, summary_.stopReason};
+            ++summary_.alreadyPresent;
+            it = run.batch.erase(it);
+        }
+        return {};
+    }
+
+    /// Uploads the batch; false when the run must stop.
+    bool sendBatch(FolderRun& run)
+    {
+        bool singles = false;
+        while (!run.batch.empty()) {
+            if (cancel_.load(std::memory_order_relaxed)) {
+                summary_.canceled = true;
+                return false;
             }
-            const std::time_t date = modificationTime(path).value_or(0);
-            ImapFlags flags = flagsFromMaildirName(fileName(path), keywords);
-            if (!keywordsAllowed)
-                flags.keywords.clear();
-            for (;;) {
-                ImapResult result;
-                if (!folderReady) {
-                    result = ensureFolder(components);
-                    folderReady = result.ok();
-                }
-                bool present = false;
-                if (result.ok() && journal_.isPending(key))
-                    result = session_.containsMessage(name, wire.size(), messageIdOf(wire), present);
-                if (result.ok() && present) {
-                    if (!note(journal_.markDone(key)))
-                        return false;
-                    ++summary_.alreadyPresent;
-                    break;
-                }
-                if (result.ok()) {
-                    if (!note(journal_.markPending(key)))
-                        return false;
-                    result = session_.append(name, wire, flags, date);
-                }
-                if (result.ok()) {
-                    if (!note(journal_.markDone(key)))
-                        return false;
-                    ++summary_.uploaded;
-                    ++tally.uploaded;
-                    tally.bytes += wire.size();
-                    summary_.bytesSent += wire.size();
-                    break;
-                }
+            if (ImapResult result = prepareServer(run); !result.ok()) {
+                if (!summary_.stopReason.empty())
+                    return false;
                 if (result.failure == ImapFailure::Connection) {
-                    folderReady = false;
-                    if (reconnectAfter(result))
-                        continue;
-                    keepGoing = false;
-                    break;
-                }
-                if (result.failure == ImapFailure::TooBig) {
-                    reporter_.logLine("\"" + path + "\" (" + byteCount(wire.size()) + ") was refused as too large: " + result.text);
-                    ++summary_.refused;
-                    break;
-                }
-                if (result.failure == ImapFailure::Quota || result.failure == ImapFailure::Login
-                    || result.failure == ImapFailure::Certificate) {
-                    summary_.stopReason = result.text;
-                    keepGoing = false;
-                    break;
-                }
-                if (result.failure == ImapFailure::Refused && !flags.keywords.empty()) {
-                    // A server that takes no keywords of ours: the message goes without them.
-                    reporter_.logLine(result.text + "; uploading \"" + tally.name + "\" without keywords");
-                    keywordsAllowed = false;
-                    flags.keywords.clear();
+                    run.ready = false;
+                    if (!reconnectAfter(result))
+                        return false;
                     continue;
                 }
-                if (!folderReady) {
-                    // The folder cannot be made: none of its messages can go anywhere.
-                    reporter_.logLine(result.text);
-                    summary_.failed += staged.messages.size() - i;
-                    i = staged.messages.size();
-                    break;
+                if (stopsTheRun(result.failure)) {
+                    summary_.stopReason = result.text;
+                    return false;
                 }
-                reporter_.logLine("\"" + path + "\": " + result.text);
-                ++summary_.failed;
+                // The folder cannot be made: none of its messages can go anywhere.
+                reporter_.logLine(result.text);
+                summary_.failed += run.batch.size();
+                run.batch.clear();
+                run.unusable = true;
                 break;
             }
-            reporter_.progress(summary_.uploaded + summary_.alreadyPresent + summary_.refused + summary_.failed,
-                               summary_.messages, summary_.bytesSent);
+            for (const Outgoing& message : run.batch) {
+                if (!journal_.isPending(message.key) && !note(journal_.markPending(message.key)))
+                    return false;
+            }
+            if (!note(journal_.commit()))
+                return false;
+            const bool multi = !singles && run.batch.size() > 1 && session_.hasMultiAppend();
+            const std::vector<ImapResult> results = session_.appendMany(
+                run.serverName, run.batch.size(),
+                [&](std::size_t i) {
+                    const Outgoing& message = run.batch[i];
+                    return ImapOutgoing{withCrlf(message.file->bytes(), crlfBuffer_), &message.flags, message.date};
+                },
+                multi);
+            if (multi && !results.front().ok() && results.front().failure != ImapFailure::Connection) {
+                // All or none: each goes on its own, to say which is refused (or to fill
+                // the space a quota leaves).
+                singles = true;
+                continue;
+            }
+            if (!handleResults(run, multi ? std::vector<ImapResult>(run.batch.size(), results.front()) : results))
+                return false;
         }
-        summary_.folders.push_back(tally);
-        return keepGoing;
+        run.batchBytes = 0;
+        reporter_.progress(summary_.uploaded + summary_.alreadyPresent + summary_.refused + summary_.failed,
+                           summary_.messages, summary_.bytesSent);
+        return true;
+    }
+
+    /// Counts the answers to the batch's messages; those to send again (the connection
+    /// was lost, or keywords were refused) stay in the batch. False when the run must stop.
+    bool handleResults(FolderRun& run, const std::vector<ImapResult>& results)
+    {
+        std::vector<Outgoing> again;
+        const ImapResult* lost = nullptr;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            Outgoing& message = run.batch[i];
+            const ImapResult& result = results[i];
+            if (result.ok()) {
+                if (!note(journal_.markDone(message.key)))
+                    return false;
+                ++summary_.uploaded;
+                ++run.tally.uploaded;
+                run.tally.bytes += message.size;
+                summary_.bytesSent += message.size;
+            } else if (result.failure == ImapFailure::Connection) {
+                lost = &result;
+                again.push_back(std::move(message));
+            } else if (result.failure == ImapFailure::TooBig) {
+                reporter_.logLine("\"" + message.path + "\" (" + byteCount(message.size)
+                                  + ") was refused as too large: " + result.text);
+                ++summary_.refused;
+            } else if (stopsTheRun(result.failure)) {
+                summary_.stopReason = result.text;
+            } else if (result.failure == ImapFailure::Refused && !message.flags.keywords.empty()) {
+                // A server that takes no keywords of ours: the messages go without them.
+                if (run.keywordsAllowed)
+                    reporter_.logLine(result.text + "; uploading \"" + run.tally.name + "\" without keywords");
+                run.keywordsAllowed = false;
+                message.flags.keywords.clear();
+                again.push_back(std::move(message));
+            } else {
+                reporter_.logLine("\"" + message.path + "\": " + result.text);
+                ++summary_.failed;
+            }
+        }
+        run.batch = std::move(again);
+        if (!summary_.stopReason.empty())
+            return false;
+        if (!lost)
+            return true;
+        run.ready = false;
+        return reconnectAfter(*lost);
     }
 
     bool note(const std::string& journalError)

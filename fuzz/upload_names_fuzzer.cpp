@@ -39,9 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    const tarnwick::JournalEntries entries = tarnwick::parseJournal(text);
-    for (const std::string& key : entries.done)
-        FUZZ_CHECK(key.size() >= 68 && key.find('\n') == std::string::npos);
+    // Every whole line is taken; each entry is one line's key.
+    tarnwick::JournalEntries entries;
+    const std::size_t taken = tarnwick::readJournalLines(text, entries);
+    FUZZ_CHECK(taken <= text.size() && (taken == 0 || text[taken - 1] == '\n'));
+    FUZZ_CHECK(text.substr(taken).find('\n') == std::string_view::npos);
+    std::size_t lines = 0;
+    for (std::size_t i = 0; i < taken; ++i)
+        lines += text[i] == '\n';
+    FUZZ_CHECK(entries.done.size() + entries.pending.size() <= lines);
+
+    if (const auto literal = tarnwick::trailingLiteralSize(text))
+        FUZZ_CHECK(*literal < 1000000000ull && text.back() == '}');
 
     const std::string id = tarnwick::messageIdOf(text);
     FUZZ_CHECK(id.size() <= text.size());

@@ -1,5 +1,6 @@
 #include "platform/ImapSession.h"
 
+#include "platform/ImapSessionState.h"
 #include "platform/ImapTransport.h"
 
 #include <libetpan/libetpan.h>
@@ -81,42 +82,6 @@ ImapFailure classifyServerRefusal(std::string_view line)
     return ImapFailure::Refused;
 }
 
-struct ImapSession::State {
-    mailimap* imap = nullptr;
-    ImapTransport* transport = nullptr; // owned by the libetpan stream
-    std::string host;
-
-    ~State() { reset(); }
-    void reset()
-    {
-        if (imap) {
-            mailimap_free(imap); // frees the stream, which closes the transport
-            imap = nullptr;
-        }
-        transport = nullptr;
-    }
-
-    /// A result for a libetpan return code, with the server's last line when it refused.
-    ImapResult failure(int code, const std::string& what) const
-    {
-        if (transport && !transport->error().empty())
-            return {ImapFailure::Connection, what + ": " + transport->error()};
-        if (code == MAILIMAP_ERROR_STREAM || code == MAILIMAP_ERROR_CONNECTION_REFUSED
-            || (transport && transport->closedByPeer()))
-            return {ImapFailure::Connection, what + ": the connection to " + host + " was closed"};
-        std::string line = transport ? transport->lastLine() : std::string();
-        if (line.empty() && imap && imap->imap_response)
-            line = imap->imap_response;
-        if (code == MAILIMAP_ERROR_LOGIN) {
-            const ImapFailure kind = classifyServerRefusal(line);
-            return {kind == ImapFailure::Quota ? kind : ImapFailure::Login, what + ": " + line};
-        }
-        if (code == MAILIMAP_ERROR_PARSE)
-            return {ImapFailure::Protocol, what + ": the server's answer could not be read (" + line + ")"};
-        return {classifyServerRefusal(line), what + ": " + line};
-    }
-};
-
 ImapSession::ImapSession() : state_(std::make_unique<State>()) {}
 ImapSession::~ImapSession() = default;
 
@@ -185,6 +150,7 @@ ImapResult ImapSession::open(const ImapAccount& account)
     }
 
     appendLimit_.reset();
+    multiAppend_ = literalPlus_ = literalMinus_ = false;
     mailimap_capability_data* capabilities = nullptr;
     if (mailimap_capability(state_->imap, &capabilities) == MAILIMAP_NO_ERROR && capabilities) {
         for (clistiter* it = clist_begin(capabilities->cap_list); it; it = clist_next(it)) {
@@ -192,6 +158,9 @@ ImapResult ImapSession::open(const ImapAccount& account)
             if (capability->cap_type != MAILIMAP_CAPABILITY_NAME || !capability->cap_data.cap_name)
                 continue;
             const std::string name = upper(capability->cap_data.cap_name);
+            multiAppend_ = multiAppend_ || name == "MULTIAPPEND";
+            literalPlus_ = literalPlus_ || name == "LITERAL+";
+            literalMinus_ = literalMinus_ || name == "LITERAL-";
             if (name.rfind("APPENDLIMIT=", 0) == 0) {
                 const std::string digits = name.substr(12);
                 if (!digits.empty() && digits.size() < 19

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,26 @@ struct ImapFlags {
 /// Classifies a server's tagged NO/BAD line (its response code and text).
 ImapFailure classifyServerRefusal(std::string_view line);
 
+/// The size n of a literal "{n}" (or "{n+}") that ends a response line; none when the
+/// line ends otherwise or n is not a number below 2^32.
+std::optional<std::uint64_t> trailingLiteralSize(std::string_view line);
+
+/// What an APPEND gives after the folder: " (FLAGS) \"DD-Mon-YYYY HH:MM:SS +0000\" {SIZE}",
+/// the literal marked "{SIZE+}" when it goes without waiting for the server.
+std::string appendArguments(const ImapFlags& flags, std::time_t internalDate, std::uint64_t size,
+                            bool nonSynchronizing);
+
+/// A name as an IMAP quoted string (backslash before '"' and '\\').
+std::string quotedImapString(std::string_view text);
+
+/// One message for ImapSession::appendMany: its bytes (CR LF line ends), valid until
+/// the source is asked for the next one.
+struct ImapOutgoing {
+    std::string_view bytes;
+    const ImapFlags* flags = nullptr;
+    std::time_t internalDate = 0;
+};
+
 class ImapSession {
 public:
     ImapSession();
@@ -82,6 +103,18 @@ public:
     ImapResult append(const std::string& folder, std::string_view message, const ImapFlags& flags,
                       std::time_t internalDate);
 
+    /// Whether the server takes several messages in one APPEND (MULTIAPPEND), and
+    /// literals of any size without waiting for its go-ahead (LITERAL+).
+    bool hasMultiAppend() const { return multiAppend_; }
+    bool hasLiteralPlus() const { return literalPlus_; }
+
+    /// APPENDs count messages (source(i) gives each) without waiting for the server
+    /// between them. With multi, in one MULTIAPPEND command: one result, all or none of
+    /// them stored. Otherwise one APPEND each, sent back to back: one result each. A
+    /// message whose answer never came (the connection was lost) has a Connection result.
+    std::vector<ImapResult> appendMany(const std::string& folder, std::size_t count,
+                                       const std::function<ImapOutgoing(std::size_t)>& source, bool multi);
+
     /// Whether the folder holds a message of exactly this size (RFC822.SIZE), with this
     /// Message-ID when one is given: how an APPEND whose answer was lost is looked for.
     ImapResult containsMessage(const std::string& folder, std::uint64_t size, const std::string& messageId,
@@ -92,6 +125,10 @@ private:
     std::unique_ptr<State> state_;
     char delimiter_ = 0;
     std::optional<std::uint64_t> appendLimit_;
+    bool multiAppend_ = false;
+    bool literalPlus_ = false;
+    bool literalMinus_ = false; // non-synchronizing literals up to 4096 bytes
+    std::uint64_t tagCounter_ = 0;
 };
 
 } // namespace tarnwick

@@ -28,6 +28,13 @@ std::string sha256Hex(std::string_view bytes)
     return text;
 }
 
+std::array<std::uint8_t, 32> sha256(std::string_view bytes)
+{
+    std::array<std::uint8_t, 32> digest{};
+    gnutls_hash_fast(GNUTLS_DIG_SHA256, bytes.data(), bytes.size(), digest.data());
+    return digest;
+}
+
 std::optional<std::time_t> modificationTime(const std::string& path)
 {
     struct stat info {};
@@ -78,9 +85,43 @@ std::string AppendOnlyFile::append(std::string_view text)
             return "Could not write \"" + path_ + "\": " + std::strerror(errno);
         text.remove_prefix(static_cast<std::size_t>(n));
     }
-    if (fdatasync(fd_) != 0)
+    return {};
+}
+
+std::string AppendOnlyFile::sync()
+{
+    if (fd_ >= 0 && fdatasync(fd_) != 0)
         return "Could not write \"" + path_ + "\": " + std::strerror(errno);
     return {};
+}
+
+ChunkReader::~ChunkReader()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool ChunkReader::open(const std::string& path)
+{
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    return fd_ >= 0 || errno == ENOENT;
+}
+
+std::optional<std::size_t> ChunkReader::readInto(std::string& text, std::size_t limit)
+{
+    if (fd_ < 0)
+        return 0;
+    const std::size_t before = text.size();
+    text.resize(before + limit);
+    for (;;) {
+        const ssize_t n = ::read(fd_, text.data() + before, limit);
+        if (n < 0 && errno == EINTR)
+            continue;
+        text.resize(before + (n > 0 ? static_cast<std::size_t>(n) : 0));
+        if (n < 0)
+            return std::nullopt;
+        return static_cast<std::size_t>(n);
+    }
 }
 
 std::string uploadJournalPath(const std::string& user, const std::string& host)

@@ -2,6 +2,7 @@
 // File helpers of the IMAP upload: message digests, modification times, and the
 // append-only journal file that records what reached the server.
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -12,12 +13,13 @@ namespace tarnwick {
 
 /// SHA-256 of the bytes, as 64 lowercase hex digits.
 std::string sha256Hex(std::string_view bytes);
+std::array<std::uint8_t, 32> sha256(std::string_view bytes);
 
 /// The file's modification time (not following a final link); none when it has none.
 std::optional<std::time_t> modificationTime(const std::string& path);
 
-/// A file that lines are appended to, each one on disk (fdatasync) before append
-/// returns: a crash leaves at most the last line cut short.
+/// A file that lines are appended to and put on disk (fdatasync) by sync: a crash
+/// loses lines written after the last sync and leaves at most one line cut short.
 class AppendOnlyFile {
 public:
     AppendOnlyFile() = default;
@@ -29,6 +31,8 @@ public:
     std::string open(const std::string& path);
     /// Appends text (the caller ends it with '\n'); error text on failure.
     std::string append(std::string_view text);
+    /// Puts what was appended on disk; error text on failure.
+    std::string sync();
     bool isOpen() const { return fd_ >= 0; }
 
 private:
@@ -39,6 +43,22 @@ private:
 /// The journal of uploads into one account (user and host), in the user's settings
 /// folder: $XDG_CONFIG_HOME/Tarnwick/uploads (else ~/.config/Tarnwick/uploads).
 std::string uploadJournalPath(const std::string& user, const std::string& host);
+
+/// Reads a file a part at a time (a missing file reads as empty).
+class ChunkReader {
+public:
+    ChunkReader() = default;
+    ~ChunkReader();
+    ChunkReader(const ChunkReader&) = delete;
+    ChunkReader& operator=(const ChunkReader&) = delete;
+
+    bool open(const std::string& path);
+    /// Appends up to limit bytes to text: the count (0 at the end), none on an error.
+    std::optional<std::size_t> readInto(std::string& text, std::size_t limit);
+
+private:
+    int fd_ = -1;
+};
 
 /// The whole of a small file; none when it cannot be read (missing: empty text).
 std::optional<std::string> readSmallFile(const std::string& path, std::uint64_t limit);

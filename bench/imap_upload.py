@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Whole-process timings of an upload into a private Dovecot on 127.0.0.1, beside the
+time of writing the same mail as a Maildir (--format maildir).
+
+usage: bench/imap_upload.py TARNWICK_CLI [--size-mb N] [--profile win] [--mail-fsync optimized]
+
+A Eudora folder of N MiB is made with bench/gen_corpus.py; then, each under
+/usr/bin/time: tarnwick-cli --format maildir FOLDER OUT, and tarnwick-cli --imap
+imaps://bench@127.0.0.1:PORT/Eudora FOLDER (conversion into the private copy and the
+upload). Prints both, messages a second, the client's peak memory and the count the
+server holds. Nothing listens or connects anywhere but 127.0.0.1."""
+import argparse
+import imaplib
+import os
+import re
+import shutil
+import ssl
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "imap"))
+import imap_server  # noqa: E402
+
+
+def timed(command, env, label):
+    """Runs command under /usr/bin/time -v; returns (elapsed s, peak KB, result)."""
+    result = subprocess.run(["/usr/bin/time", "-v"] + command, env=env, capture_output=True, text=True,
+                            stdin=subprocess.DEVNULL)
+    elapsed = re.search(r"Elapsed \(wall clock\) time \(h:mm:ss or m:ss\): (\S+)", result.stderr).group(1)
+    seconds = 0.0
+    for part in elapsed.split(":"):
+        seconds = seconds * 60 + float(part)
+    peak = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", result.stderr).group(1))
+    cpu = sum(float(re.search(name + r" time \(seconds\): (\S+)", result.stderr).group(1))
+              for name in ("User", "System"))
+    print(f"{label}: {seconds:.2f} s elapsed, {cpu:.2f} s CPU, peak {peak} KB, exit {result.returncode}")
+    if result.returncode != 0:
+        print(result.stdout[-2000:], result.stderr[-3000:])
+    return seconds, peak, result
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("cli")
+    parser.add_argument("--size-mb", type=int, default=256)
+    parser.add_argument("--profile", default="win")
+    parser.add_argument("--mail-fsync", default=None, help="Dovecot's mail_fsync (default: its own)")
+    parser.add_argument("--keep", action="store_true", help="leave the work folder")
+    options = parser.parse_args()
+    cli = os.path.abspath(options.cli)
+    work = tempfile.mkdtemp(prefix="tarnwick-imap-bench-")
+    os.chmod(work, 0o755)  # as root, Dovecot's own users must reach its files
+    server = None
+    try:
+        source = os.path.join(work, "Eudora")
+        os.makedirs(source)
+        subprocess.run([sys.executable, os.path.join(HERE, "gen_corpus.py"), "--size-mb", str(options.size_mb),
+                        "--profile", options.profile, os.path.join(source, "In.mbx")], check=True)
+        imap_server.USERS["bench"] = ("bench-secret", "")
+        os.makedirs(os.path.join(work, "dovecot"))
+        server = imap_server.Dovecot(os.path.join(work, "dovecot"))
+        with open(server.config) as f:
+            config = f.read().replace("  quota_max_mail_size = 200K\n", "")
+        if options.mail_fsync:
+            config += f"mail_fsync = {options.mail_fsync}\n"
+        with open(server.config, "w") as f:
+            f.write(config)
+        server.start()
+        env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
+                   XDG_CACHE_HOME=os.path.join(work, "cache"), TARNWICK_IMAP_PASSWORD="bench-secret")
+        maildir = os.path.join(work, "maildir")
+        os.makedirs(maildir)
+        maildir_time, _, _ = timed([cli, "--quiet", "--format", "maildir", source, maildir], env, "maildir")
+        messages = sum(len(os.listdir(os.path.join(maildir, name, "cur"))) for name in os.listdir(maildir)
+                       if name.startswith("."))
+        shutil.rmtree(maildir)
+        address = f"imaps://bench@127.0.0.1:{server.tls_port}/Eudora"
+        upload_time, peak, result = timed([cli, "--imap", address, "--imap-ca", server.cert, source], env, "upload")
+        print("\n".join(line for line in result.stderr.splitlines() if line.startswith(("Uploaded", "  "))))
+        client = imaplib.IMAP4_SSL("127.0.0.1", server.tls_port,
+                                   ssl_context=ssl.create_default_context(cafile=server.cert))
+        client.login("bench", "bench-secret")
+        typ, data = client.select('"Eudora.In"', readonly=True)
+        client.logout()
+        on_server = int(data[0]) if typ == "OK" else 0
+        print(f"messages: {messages} converted, {on_server} on the server")
+        print(f"maildir {messages / maildir_time:.0f} msg/s, upload {messages / upload_time:.0f} msg/s, "
+              f"ratio {maildir_time / upload_time:.2f} (upload peak {peak} KB)")
+        return 0 if on_server == messages and result.returncode == 0 else 1
+    except imap_server.SkipServer as error:
+        print(f"imap_upload: Dovecot could not run here: {error}")
+        return 77
+    finally:
+        if server:
+            server.stop()
+        if options.keep:
+            print("work folder:", work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
