@@ -45,13 +45,14 @@ public:
     void summary(JobSummary summary)
     {
         for (std::vector<std::string>* names : {&summary.emptyMailboxes, &summary.notMailboxes, &summary.failures,
-                                                &summary.leftoversRemoved, &summary.leftoversHeld})
+                                                &summary.leftoversRemoved, &summary.leftoversHeld, &summary.notReached})
             for (std::string& name : *names)
                 name = escapeControlCharacters(name);
         for (ConvertedMailbox& mailbox : summary.mailboxes) {
             mailbox.name = escapeControlCharacters(mailbox.name);
             mailbox.destination = escapeControlCharacters(mailbox.destination);
         }
+        summary.abandoned = escapeControlCharacters(summary.abandoned);
         for (MissingAttachment& missing : summary.attachments.missingFiles) {
             missing.subject = escapeControlCharacters(missing.subject);
             missing.file = escapeControlCharacters(missing.file);
@@ -323,8 +324,10 @@ private:
         summary_.attachments.add(result.attachments);
         if (!result.succeeded) {
             // Stopped at once: the mailbox under way is abandoned, not a failure.
-            if (stopsAtOnce_.load())
+            if (stopsAtOnce_.load()) {
+                summary_.abandoned = displayName;
                 return false;
+            }
             return failMailbox(result.errorText);
         }
         if (result.notMailbox)
@@ -417,30 +420,33 @@ private:
         if (destination)
             walker.skipSubtree(destination->st_dev, destination->st_ino);
         EudoraTree tree(source, useRecords_, folderMapEncoding(readConversionOptions(SettingsStore::instance())));
-        passOverAttachmentFolders(walker, tree);
+        passOverUnreadableFolders(walker, tree);
         std::uint64_t count = 0;
         while (walker.next()) {
             if (hasCanceled_.load())
                 return 0;
             walker.takeUnreadable();
-            if (walker.type() != EntryType::Regular || isTemporaryOutputName(fileName(walker.relativeName())))
-                continue;
-            const FilePlan plan = tree.plan(walker.relativeName());
-            if (plan.role == FileRole::EudoraFile || plan.role == FileRole::AttachmentFile)
-                continue;
-            if (useRecords_ && isEudorasOwnFile(joinPath(source, walker.relativeName()), plan))
-                continue;
-            ++count;
+            if (mailboxPlan(source, walker, tree))
+                ++count;
         }
         return walker.error() == 0 ? count : 0;
     }
 
     // An attachment folder holds no mail: one that cannot be read is passed over (the
-    // lines naming its files count them as missing), not the end of the job.
-    void passOverAttachmentFolders(DirectoryWalker& walker, EudoraTree& tree) const
+    // lines naming its files count them as missing), not the end of the job. With keep
+    // going, any other sub-folder that cannot be read is one more failure.
+    void passOverUnreadableFolders(DirectoryWalker& walker, EudoraTree& tree)
     {
-        if (useRecords_)
-            walker.passOverUnreadable([&tree](const std::string& folder) { return tree.holdsAttachments(folder); });
+        unreadableMailFolders_.clear();
+        if (!useRecords_ && !keepGoing_)
+            return;
+        walker.passOverUnreadable([this, &tree](const std::string& folder) {
+            if (useRecords_ && tree.holdsAttachments(folder))
+                return true;
+            if (keepGoing_)
+                unreadableMailFolders_.insert(folder);
+            return keepGoing_;
+        });
     }
 
     // The next file starts: said at once, with its size.
@@ -579,6 +585,16 @@ private:
                 noteLeftover(destination, name);
     }
 
+    // A walk of the source folder under way: what each of its entries needs.
+    struct FolderWalk {
+        const std::string& source;
+        const std::string& destination;
+        DirectoryWalker& walker;
+        EudoraTree& tree;
+        bool destinationIsSource = false;
+        std::unordered_set<ino_t> ownOutputs;
+    };
+
     void convertFolder(const std::string& source, const std::string& destination)
     {
         struct stat sourceStat {};
@@ -589,7 +605,6 @@ private:
         // folder itself the outputs created there (claims, and the finished files
         // renamed over them) are remembered and passed over.
         const bool destinationIsSource = identified && sourceStat.st_dev == destinationStat.st_dev && sourceStat.st_ino == destinationStat.st_ino;
-        std::unordered_set<ino_t> ownOutputs;
 
         if (!destinationIsSource)
             noteLeftoversIn(destination);
@@ -598,71 +613,112 @@ private:
         if (identified)
             walker.skipSubtree(destinationStat.st_dev, destinationStat.st_ino);
         EudoraTree tree(source, useRecords_, folderMapEncoding(readConversionOptions(SettingsStore::instance())));
-        passOverAttachmentFolders(walker, tree);
+        passOverUnreadableFolders(walker, tree);
+        FolderWalk walk{source, destination, walker, tree, destinationIsSource, {}};
         while (walker.next()) {
-            if (hasCanceled_.load())
+            noteUnreadableFolders(walk);
+            if (hasCanceled_.load()) {
+                noteNotReached(walk, true);
                 return;
-            for (const DirectoryWalker::Unreadable& folder : walker.takeUnreadable())
-                logMessage(formatMessage("The attachment folder '%1' could not be read: %2; its files are not put back",
-                                         {folder.folder, systemErrorText(folder.error)}));
-            const std::string& relativeName = walker.relativeName();
-            if (walker.type() == EntryType::SymbolicLink) {
-                logMessage(formatMessage("'%1' is a symbolic link: passed over", {relativeName}));
-                ++summary_.linksPassedOver;
-                continue;
             }
-            if (walker.type() == EntryType::Other) {
-                logMessage(formatMessage("'%1' is not a regular file: passed over", {relativeName}));
-                ++summary_.linksPassedOver;
-                continue;
-            }
-            if (walker.type() != EntryType::Regular)
-                continue;
-            if (destinationIsSource && ownOutputs.count(walker.inode()))
-                continue;
-            if (isTemporaryOutputName(fileName(relativeName))) { // ours: never input
-                noteLeftover(source, relativeName);
-                continue;
-            }
-
-            const std::string inputPath = joinPath(source, relativeName);
-            const FilePlan plan = tree.plan(relativeName);
-            if (plan.role == FileRole::EudoraFile) {
-                ++summary_.eudoraFiles;
-                continue;
-            }
-            if (plan.role == FileRole::AttachmentFile) {
-                ++summary_.attachmentFiles;
-                continue;
-            }
-            if (useRecords_ && passedOver(inputPath, plan))
-                continue;
-            if (maildir_) {
-                if (!convertFolderMailbox(destination, relativeName, inputPath, plan, walker))
-                    return;
-                continue;
-            }
-            const std::optional<OutputClaim> claim = claimOutput(destination, plan.outputPath, walker);
-            if (!claim) {
-                startFile(inputPath); // counted as done with, unconverted
-                finishFile();
-                if (!failMailbox(claimError_))
-                    return;
-                continue;
-            }
-            if (destinationIsSource)
-                ownOutputs.insert(claim->identity.inode);
-            reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
-            startFile(inputPath);
-            if (!convertInto(inputPath, claim->path, claim->identity, LinkPolicy::Refuse,
-                             useRecords_ ? plan.displayName : relativeName))
+            if (!convertEntry(walk)) {
+                noteNotReached(walk, false);
                 return;
-            struct stat outputStat {};
-            if (destinationIsSource && ::lstat(claim->path.c_str(), &outputStat) == 0)
-                ownOutputs.insert(outputStat.st_ino);
+            }
         }
+        noteUnreadableFolders(walk);
         if (walker.error() != 0)
             fail(translate("Could not read folder \"%1\": %2", {joinPath(source, walker.failedFolder()), systemErrorText(walker.error())}));
+    }
+
+    void noteUnreadableFolders(FolderWalk& walk)
+    {
+        for (const DirectoryWalker::Unreadable& unreadable : walk.walker.takeUnreadable()) {
+            if (unreadableMailFolders_.count(unreadable.folder))
+                failMailbox(translate("Could not read folder \"%1\": %2",
+                                      {joinPath(walk.source, unreadable.folder), systemErrorText(unreadable.error)}));
+            else
+                logMessage(formatMessage("The attachment folder '%1' could not be read: %2; its files are not put back",
+                                         {unreadable.folder, systemErrorText(unreadable.error)}));
+        }
+    }
+
+    // The walk's current entry as a mailbox the job would convert: its plan, or none
+    // for what is passed over (not a regular file, ours, Eudora's own, an attachment).
+    std::optional<FilePlan> mailboxPlan(const std::string& source, const DirectoryWalker& walker, EudoraTree& tree)
+    {
+        if (walker.type() != EntryType::Regular || isTemporaryOutputName(fileName(walker.relativeName())))
+            return std::nullopt;
+        FilePlan plan = tree.plan(walker.relativeName());
+        if (plan.role == FileRole::EudoraFile || plan.role == FileRole::AttachmentFile)
+            return std::nullopt;
+        if (useRecords_ && isEudorasOwnFile(joinPath(source, walker.relativeName()), plan))
+            return std::nullopt;
+        return plan;
+    }
+
+    // The job stops early (a failure, Cancel, Stop Now): the mailboxes it has not
+    // reached, the current entry with `current`, are named in the summary.
+    void noteNotReached(FolderWalk& walk, bool current)
+    {
+        DirectoryWalker& walker = walk.walker;
+        if (!current && !walker.next())
+            return;
+        do {
+            if (walk.destinationIsSource && walk.ownOutputs.count(walker.inode()))
+                continue;
+            const std::optional<FilePlan> plan = mailboxPlan(walk.source, walker, walk.tree);
+            if (plan && fileSize(joinPath(walk.source, walker.relativeName())).value_or(0) > 0)
+                summary_.addNotReached(useRecords_ ? plan->displayName : walker.relativeName());
+        } while (walker.next());
+        walker.takeUnreadable();
+    }
+
+    // One entry of the folder walk: passed over, counted or converted. False when the
+    // job stops here.
+    bool convertEntry(FolderWalk& walk)
+    {
+        DirectoryWalker& walker = walk.walker;
+        const std::string& relativeName = walker.relativeName();
+        if (walker.type() == EntryType::SymbolicLink || walker.type() == EntryType::Other) {
+            logMessage(formatMessage(walker.type() == EntryType::SymbolicLink ? "'%1' is a symbolic link: passed over"
+                                                                             : "'%1' is not a regular file: passed over",
+                                     {relativeName}));
+            ++summary_.linksPassedOver;
+            return true;
+        }
+        if (walker.type() != EntryType::Regular || (walk.destinationIsSource && walk.ownOutputs.count(walker.inode())))
+            return true;
+        if (isTemporaryOutputName(fileName(relativeName))) { // ours: never input
+            noteLeftover(walk.source, relativeName);
+            return true;
+        }
+        const std::string inputPath = joinPath(walk.source, relativeName);
+        const FilePlan plan = walk.tree.plan(relativeName);
+        if (plan.role == FileRole::EudoraFile || plan.role == FileRole::AttachmentFile) {
+            ++(plan.role == FileRole::EudoraFile ? summary_.eudoraFiles : summary_.attachmentFiles);
+            return true;
+        }
+        if (useRecords_ && passedOver(inputPath, plan))
+            return true;
+        if (maildir_)
+            return convertFolderMailbox(walk.destination, relativeName, inputPath, plan, walker);
+        const std::optional<OutputClaim> claim = claimOutput(walk.destination, plan.outputPath, walker);
+        if (!claim) {
+            startFile(inputPath); // counted as done with, unconverted
+            finishFile();
+            return failMailbox(claimError_);
+        }
+        if (walk.destinationIsSource)
+            walk.ownOutputs.insert(claim->identity.inode);
+        reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
+        startFile(inputPath);
+        if (!convertInto(inputPath, claim->path, claim->identity, LinkPolicy::Refuse, useRecords_ ? plan.displayName : relativeName))
+            return false;
+        struct stat outputStat {};
+        if (walk.destinationIsSource && ::lstat(claim->path.c_str(), &outputStat) == 0)
+            walk.ownOutputs.insert(outputStat.st_ino);
+        return true;
     }
 
     EscapingReporter reporter_;
@@ -674,6 +730,7 @@ private:
     std::optional<std::vector<std::string>> userFolders_;
     std::optional<AttachmentFolderSearch> attachmentSearch_;
     NameNumbers nameNumbers_; // outputs of one name are numbered on from the last
+    std::unordered_set<std::string> unreadableMailFolders_; // passed over only because of keep going
     bool useRecords_ = false;
     bool treeLayout_ = false;
     bool thunderbirdLayout_ = false; // tree layout, folders as NAME.sbd and no extensions

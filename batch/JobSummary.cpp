@@ -93,6 +93,10 @@ std::vector<std::string> summaryLines(const JobSummary& summary)
                                   {joined(summary.leftoversHeld, summary.leftoversHeldCount)}));
     for (const std::string& failure : summary.failures)
         lines.push_back(translate("Failed: %1", {failure}));
+    if (!summary.abandoned.empty())
+        lines.push_back(translate("Left unconverted, stopped at once: %1", {summary.abandoned}));
+    if (!summary.notReached.empty())
+        lines.push_back(translate("Left unconverted, the job stopped before them: %1", {joined(summary.notReached, summary.notReachedCount)}));
     addDestinationLines(summary, lines);
     return lines;
 }
@@ -100,7 +104,7 @@ std::vector<std::string> summaryLines(const JobSummary& summary)
 bool needsAttention(const JobSummary& summary)
 {
     return summary.unconvertedMessages() > 0 || summary.attachments.missing > 0 || summary.linksPassedOver > 0
-        || !summary.failures.empty();
+        || !summary.failures.empty() || !summary.abandoned.empty() || summary.notReachedCount > 0;
 }
 
 } // namespace tarnwick

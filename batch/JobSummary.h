@@ -75,6 +75,18 @@ struct JobSummary {
     std::uint64_t linksPassedOver = 0;
     /// The error text of every mailbox that could not be converted, in walk order.
     std::vector<std::string> failures;
+    /// A job that stopped early (a failure, Cancel, Stop Now): the mailbox under way
+    /// when it stopped at once, and the mailboxes it did not reach (the first of them,
+    /// and how many).
+    std::string abandoned;
+    std::vector<std::string> notReached;
+    std::uint64_t notReachedCount = 0;
+    void addNotReached(std::string name)
+    {
+        if (notReached.size() < kListedEmptyMailboxes)
+            notReached.push_back(std::move(name));
+        ++notReachedCount;
+    }
 
     std::uint64_t messages() const;
     std::uint64_t unconvertedMessages() const { return undecodableMessages + unfittingMessages; }
@@ -87,14 +99,15 @@ struct JobSummary {
 /// in the source encoding: %1", "Attachments put back: %1, missing: %2", "Eudora's own
 /// files not converted: %1", "Files in attachment folders not converted: %1", "%1:
 /// empty", "Not a mailbox, not converted: %1", "Links and special files passed over:
-/// %1", "Failed: %1" (one per failure). Names are joined by ", ", then "and %1 more"
+/// %1", "Failed: %1" (one per failure), "Left unconverted, stopped at once: %1", "Left
+/// unconverted, the job stopped before them: %1". Names are joined by ", ", then "and %1 more"
 /// for those not listed. It ends with what was written where, for comparing with what
 /// Eudora showed: "Written:", then one line per mailbox with a destination ("%1 -> %2:
 /// messages %3, read %4, replied %5, forwarded %6, attachments %7").
 std::vector<std::string> summaryLines(const JobSummary& summary);
 
 /// Whether the user should look at the summary: messages left unconverted, missing
-/// attachments, links passed over or failures. Files skipped as Eudora's own, as
+/// attachments, links passed over, failures or mailboxes a stop left behind. Files skipped as Eudora's own, as
 /// attachments, as empty or as not a mailbox are expected in any Eudora folder.
 bool needsAttention(const JobSummary& summary);
 

@@ -75,10 +75,12 @@ TEST(CliFolderRemoval, FirstFailureEndsTheJobAndRemovesItsOutput)
     EXPECT_EQ(result.out.rfind("Error: Could not write to \"" + sandbox / ("dest/" + order[1]) + "\": ", 0), 0u) << result.out;
     EXPECT_EQ(snapshot(sandbox / "dest"), (Entries{{order[0], mailbox(2)}})) << "the failed output removed, the third not started";
     EXPECT_EQ(result.err.find("Processing \"" + order[2] + "\""), std::string::npos);
+    EXPECT_NE(result.err.find("\nLeft unconverted, the job stopped before them: " + order[2] + "\n"), std::string::npos) << result.err;
 }
 
 // The program is held at its first status line, just after it claimed its first
-// output, and signalled there: the file under way is finished and no other begun.
+// output, and signalled there: the file under way is finished, no other begun, and
+// the one left is named.
 TEST(CliCancel, SignalStopsBetweenFiles)
 {
     for (const int signal : {SIGINT, SIGTERM}) {
@@ -95,8 +97,10 @@ TEST(CliCancel, SignalStopsBetweenFiles)
         EXPECT_EQ(result.exitCode, 130) << signal;
         EXPECT_EQ(result.out, "Canceled\n") << signal;
         EXPECT_EQ(snapshot(sandbox / "dest"), (Entries{{first, readFile(sandbox / ("src/" + first))}})) << signal;
+        const std::string second = first == "A" ? "B" : "A";
         EXPECT_EQ(result.err, "Processing \"" + first + "\"...\n" + first + " (messages: " + (first == "A" ? "1" : "2")
-                      + ")\nMailboxes converted: 1, messages: " + (first == "A" ? "1" : "2") + "\nWritten:\n" + first + " -> "
+                      + ")\nMailboxes converted: 1, messages: " + (first == "A" ? "1" : "2")
+                      + "\nLeft unconverted, the job stopped before them: " + second + "\nWritten:\n" + first + " -> "
                       + first + ": messages " + (first == "A" ? "1" : "2") + ", read 0, replied 0, forwarded 0, attachments 0\n") << signal;
     }
 }

@@ -57,6 +57,32 @@ TEST(UnreadableFolders, EndTheJobNamingTheFolder)
     }
 }
 
+// With keep going, a sub-folder that cannot be opened is one failure among others:
+// named in the summary and the result, and the mailboxes beside and after it converted.
+TEST(UnreadableFolders, KeepGoingConvertsTheRest)
+{
+    const auto user = nobody();
+    if (!user)
+        GTEST_SKIP() << "needs root, to run the conversion as user nobody (permission bits do not bind root)";
+    Sandbox box;
+    box.write("src/a.mbx", mailbox(2));
+    box.write("src/noread/y.mbx", mailbox(1));
+    box.write("src/z/b.mbx", mailbox(3));
+    box.mkdir("dst");
+    ::chmod(box.root.c_str(), 0755);
+    ASSERT_EQ(::chown((box / "dst").c_str(), user->first, user->second), 0);
+    ::chmod((box / "src/noread").c_str(), 0);
+    RunOptions options;
+    options.user = user;
+    const RunResult run = box.run({"--keep-going", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
+                                   "--no-add-empty-lines", box / "src", box / "dst"}, options);
+    const std::string failure = "Could not read folder " + quoted(box / "src/noread") + ": Permission denied";
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "Error: " + failure + "\n");
+    EXPECT_NE(run.err.find("\nFailed: " + failure + "\n"), std::string::npos) << run.err;
+    EXPECT_EQ(snapshot(box / "dst"), (Entries{{"a.mbx", mailbox(2)}, {"z:b.mbx", mailbox(3)}}));
+}
+
 TEST(UnreadableFolders, TooManyOpenFilesInADeepTree)
 {
     Sandbox box;
