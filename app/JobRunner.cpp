@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <exception>
+#include <optional>
 
 namespace tarnwick {
 namespace {
@@ -23,21 +24,64 @@ QString count(std::uint64_t value)
     return QLocale().toString(static_cast<qulonglong>(value));
 }
 
-// "Converted 12 mailboxes, 34,567 messages; 3 messages left unconverted; 1 failed".
-QString resultHeadline(const JobSummary& summary)
+QString messagesText(std::uint64_t messages)
 {
-    const std::uint64_t mailboxes = summary.mailboxes.size();
-    const std::uint64_t messages = summary.messages();
-    QString text = tr("Converted %1, %2")
-                       .arg(mailboxes == 1 ? tr("1 mailbox") : tr("%1 mailboxes").arg(count(mailboxes)),
-                            messages == 1 ? tr("1 message") : tr("%1 messages").arg(count(messages)));
+    return messages == 1 ? tr("1 message") : tr("%1 messages").arg(count(messages));
+}
+
+// The problems after what was converted: "; 3 messages left unconverted; ...".
+QString problemsText(const JobSummary& summary)
+{
+    QString text;
     if (const std::uint64_t left = summary.unconvertedMessages(); left > 0)
         text += QLatin1String("; ") + (left == 1 ? tr("1 message left unconverted") : tr("%1 messages left unconverted").arg(count(left)));
     if (summary.attachments.missing > 0)
         text += QLatin1String("; ") + tr("attachments missing: %1").arg(count(summary.attachments.missing));
+    return text;
+}
+
+// "Converted 12 mailboxes, 34,567 messages; 3 messages left unconverted; failed: 1".
+QString resultHeadline(const JobSummary& summary)
+{
+    const std::uint64_t mailboxes = summary.mailboxes.size();
+    QString text = tr("Converted %1, %2")
+                       .arg(mailboxes == 1 ? tr("1 mailbox") : tr("%1 mailboxes").arg(count(mailboxes)), messagesText(summary.messages()))
+        + problemsText(summary);
     if (!summary.failures.empty())
         text += QLatin1String("; ") + tr("failed: %1").arg(count(summary.failures.size()));
     return text;
+}
+
+// A job that kept going past failures leads with what it converted: "3 of 4 mailboxes
+// converted, 1,234 messages; 1 failed (REASON)".
+QString keptGoingLine(const JobSummary& summary)
+{
+    const std::uint64_t converted = summary.mailboxes.size();
+    const std::uint64_t failed = summary.failures.size();
+    QString reason = QString::fromStdString(summary.failures.front());
+    if (failed > 1)
+        reason += tr(", and %1 more").arg(count(failed - 1));
+    return tr("%1 of %2 mailboxes converted, %3").arg(count(converted), count(converted + failed), messagesText(summary.messages()))
+        + QLatin1String("; ") + tr("%1 failed (%2)").arg(count(failed), reason) + problemsText(summary);
+}
+
+// Nothing converted, nothing failed, not even an empty mailbox.
+bool noMailboxFound(const JobSummary& summary)
+{
+    return summary.mailboxes.empty() && summary.failures.empty() && summary.emptyMailboxCount == 0 && summary.abandoned.empty();
+}
+
+// The window's result line for a job that ended with `finalText`: its headline when
+// it completed; the final text, then what was converted, when not.
+QString resultLine(const JobSummary& summary, const QString& finalText)
+{
+    if (finalText == tr("Completed"))
+        return noMailboxFound(summary) ? tr("No mailbox found: nothing was converted") : resultHeadline(summary);
+    if (!summary.failures.empty() && finalText.startsWith(tr("Error: %1").section(QLatin1String("%1"), 0, 0)))
+        return keptGoingLine(summary);
+    if (summary.mailboxes.empty())
+        return finalText;
+    return finalText + QLatin1String(" (") + resultHeadline(summary) + QLatin1Char(')');
 }
 
 // Emits the job's texts from the worker thread; the connections to receivers on the
@@ -64,20 +108,26 @@ public:
         QStringList lines;
         for (const std::string& line : summaryLines(summary))
             lines << QString::fromStdString(line);
-        emit m_runner.resultReady(resultHeadline(summary), needsAttention(summary));
+        m_summary = summary;
+        if (!summary.abandoned.empty())
+            emit m_runner.mailboxAbandoned();
         emit m_runner.summaryReady(lines.join(QLatin1Char('\n')));
     }
 
     void finalText(const std::string& text) override
     {
         m_ended = true;
-        emit m_runner.finished(QString::fromStdString(text));
+        const QString finalText = QString::fromStdString(text);
+        if (m_summary)
+            emit m_runner.resultReady(resultLine(*m_summary, finalText), needsAttention(*m_summary) || noMailboxFound(*m_summary));
+        emit m_runner.finished(finalText);
     }
 
     bool ended() const { return m_ended; }
 
 private:
     JobRunner& m_runner;
+    std::optional<JobSummary> m_summary;
     bool m_ended = false;
 };
 

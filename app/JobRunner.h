@@ -40,13 +40,18 @@ signals:
     void progressChanged(qulonglong file, qulonglong files, qulonglong bytesDone, qulonglong bytes);
     /// A line the job logged, as it was logged.
     void logged(const QString& line);
+    /// The mailbox under way was abandoned by stopAtOnce(): what it logged is of no
+    /// use. Once, just before summaryReady().
+    void mailboxAbandoned();
     /// What the job passed over or put back, one line each (empty when nothing),
     /// once, just before finished().
     void summaryReady(const QString& text);
-    /// The result in one line ("Converted 12 mailboxes, 34,567 messages; 3 messages
-    /// left unconverted"), and whether the summary holds something to look at;
-    /// once, just before summaryReady().
-    void resultReady(const QString& headline, bool needsAttention);
+    /// The result in one line, what was converted first ("Converted 12 mailboxes,
+    /// 34,567 messages; 3 messages left unconverted", "3 of 4 mailboxes converted, 9
+    /// messages; 1 failed (REASON)", or the final text with it), and whether the
+    /// summary holds something to look at; once, just before finished(), after
+    /// summaryReady().
+    void resultReady(const QString& line, bool needsAttention);
     /// The job's last text ("Completed", "Canceled" or an error), exactly once. The
     /// runner itself receives it first: the cancel request is cleared and the thread
     /// joined before any other receiver sees it.

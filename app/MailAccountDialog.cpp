@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -26,6 +27,13 @@ namespace tarnwick {
 namespace {
 
 const QString kKeychainService = QStringLiteral("Tarnwick mail account");
+
+// The dialog's texts share the one translation context of the program's texts
+// (AppTranslations.h), not the class's own.
+QString translated(const char* text)
+{
+    return QCoreApplication::translate("Tarnwick", text);
+}
 
 // Emits the upload's texts from its thread; the dialog receives them queued, in order.
 class SignallingUploadReporter final : public UploadReporter {
@@ -46,13 +54,13 @@ private:
 
 MailAccountDialog::MailAccountDialog(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(tr("Upload to a Mail Account"));
+    setWindowTitle(translated("Upload to a Mail Account"));
     setObjectName(QStringLiteral("mailAccountDialog"));
 
     m_folderEdit = new QLineEdit(this);
     m_folderEdit->setObjectName(QStringLiteral("maildirEdit"));
-    m_folderEdit->setPlaceholderText(tr("A Maildir folder of converted mail"));
-    auto* chooseButton = new QPushButton(tr("Choose..."), this);
+    m_folderEdit->setPlaceholderText(translated("A Maildir folder of converted mail"));
+    auto* chooseButton = new QPushButton(translated("Choose..."), this);
     connect(chooseButton, &QPushButton::clicked, this, &MailAccountDialog::chooseFolder);
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(m_folderEdit, 1);
@@ -67,13 +75,13 @@ MailAccountDialog::MailAccountDialog(QWidget* parent) : QDialog(parent)
     m_portSpin->setValue(993);
     m_securityCombo = new QComboBox(this);
     m_securityCombo->setObjectName(QStringLiteral("securityCombo"));
-    m_securityCombo->addItem(tr("TLS"));
-    m_securityCombo->addItem(tr("STARTTLS"));
-    m_securityCombo->addItem(tr("None (this computer only)"));
+    m_securityCombo->addItem(translated("TLS"));
+    m_securityCombo->addItem(translated("STARTTLS"));
+    m_securityCombo->addItem(translated("None (this computer only)"));
     connect(m_securityCombo, &QComboBox::currentIndexChanged, this, &MailAccountDialog::securityChanged);
     auto* serverRow = new QHBoxLayout;
     serverRow->addWidget(m_serverEdit, 1);
-    serverRow->addWidget(new QLabel(tr("Port:"), this));
+    serverRow->addWidget(new QLabel(translated("Port:"), this));
     serverRow->addWidget(m_portSpin);
     serverRow->addWidget(m_securityCombo);
 
@@ -82,7 +90,7 @@ MailAccountDialog::MailAccountDialog(QWidget* parent) : QDialog(parent)
     m_passwordEdit = new QLineEdit(this);
     m_passwordEdit->setObjectName(QStringLiteral("passwordEdit"));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
-    m_rememberCheck = new QCheckBox(tr("Remember the password (in the desktop's password store)"), this);
+    m_rememberCheck = new QCheckBox(translated("Remember the password (in the desktop's password store)"), this);
     m_rememberCheck->setObjectName(QStringLiteral("rememberCheck"));
     m_topFolderEdit = new QLineEdit(QStringLiteral("Eudora"), this);
     m_topFolderEdit->setObjectName(QStringLiteral("topFolderEdit"));
@@ -90,12 +98,12 @@ MailAccountDialog::MailAccountDialog(QWidget* parent) : QDialog(parent)
     connect(m_userEdit, &QLineEdit::editingFinished, this, &MailAccountDialog::accountChanged);
 
     auto* form = new QFormLayout;
-    form->addRow(tr("Converted mail:"), folderRow);
-    form->addRow(tr("Server:"), serverRow);
-    form->addRow(tr("User name:"), m_userEdit);
-    form->addRow(tr("Password:"), m_passwordEdit);
+    form->addRow(translated("Converted mail:"), folderRow);
+    form->addRow(translated("Server:"), serverRow);
+    form->addRow(translated("User name:"), m_userEdit);
+    form->addRow(translated("Password:"), m_passwordEdit);
     form->addRow(QString(), m_rememberCheck);
-    form->addRow(tr("Into the folder:"), m_topFolderEdit);
+    form->addRow(translated("Into the folder:"), m_topFolderEdit);
 
     m_statusLabel = new QLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("uploadStatusLabel"));
@@ -109,7 +117,7 @@ MailAccountDialog::MailAccountDialog(QWidget* parent) : QDialog(parent)
     m_logView->setReadOnly(true);
 
     m_buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    m_uploadButton = m_buttons->addButton(tr("Upload"), QDialogButtonBox::AcceptRole);
+    m_uploadButton = m_buttons->addButton(translated("Upload"), QDialogButtonBox::AcceptRole);
     m_uploadButton->setObjectName(QStringLiteral("uploadButton"));
     connect(m_uploadButton, &QPushButton::clicked, this, &MailAccountDialog::startUpload);
     connect(m_buttons, &QDialogButtonBox::rejected, this, &MailAccountDialog::reject);
@@ -145,7 +153,7 @@ void MailAccountDialog::reject()
 
 void MailAccountDialog::chooseFolder()
 {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Converted Mail (Maildir)"), m_folderEdit->text());
+    const QString folder = QFileDialog::getExistingDirectory(this, translated("Converted Mail (Maildir)"), m_folderEdit->text());
     if (!folder.isEmpty())
         m_folderEdit->setText(folder);
 }
@@ -192,7 +200,7 @@ void MailAccountDialog::storePassword()
         job->setTextData(m_passwordEdit->text());
         connect(job, &QKeychain::Job::finished, this, [this, job] {
             if (job->error() != QKeychain::NoError)
-                appendLog(tr("The password could not be remembered: %1").arg(job->errorString()));
+                appendLog(translated("The password could not be remembered: %1").arg(job->errorString()));
         });
         job->start();
     } else {
@@ -208,7 +216,7 @@ void MailAccountDialog::setEditable(bool editable)
     for (QWidget* widget : std::initializer_list<QWidget*>{m_folderEdit, m_serverEdit, m_portSpin, m_securityCombo, m_userEdit,
                                                            m_passwordEdit, m_rememberCheck, m_topFolderEdit, m_uploadButton})
         widget->setEnabled(editable);
-    m_buttons->button(QDialogButtonBox::Close)->setText(editable ? tr("Close") : tr("Cancel"));
+    m_buttons->button(QDialogButtonBox::Close)->setText(editable ? translated("Close") : translated("Cancel"));
 }
 
 void MailAccountDialog::startUpload()
@@ -219,7 +227,7 @@ void MailAccountDialog::startUpload()
     const QString server = m_serverEdit->text().trimmed();
     const QString user = m_userEdit->text().trimmed();
     if (folder.isEmpty() || server.isEmpty() || user.isEmpty() || m_passwordEdit->text().isEmpty()) {
-        m_statusLabel->setText(tr("Fill in the converted mail's folder, the server, the user name and the password."));
+        m_statusLabel->setText(translated("Fill in the converted mail's folder, the server, the user name and the password."));
         return;
     }
     UploadRequest request;
@@ -250,13 +258,13 @@ void MailAccountDialog::startUpload()
         QString result;
         bool failed = true;
         if (summary.canceled)
-            result = tr("Canceled");
+            result = translated("Canceled");
         else if (!summary.stopReason.empty())
-            result = tr("Error: %1").arg(QString::fromStdString(summary.stopReason));
+            result = translated("Error: %1").arg(QString::fromStdString(summary.stopReason));
         else if (summary.refused + summary.failed > 0)
-            result = tr("Error: %1 messages were not uploaded").arg(summary.refused + summary.failed);
+            result = translated("Error: %1 messages were not uploaded").arg(summary.refused + summary.failed);
         else {
-            result = tr("Completed");
+            result = translated("Completed");
             failed = false;
         }
         emit uploadFinished(result, lines.join(QLatin1Char('\n')), failed);

@@ -26,6 +26,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QAction>
 #include <QClipboard>
@@ -105,6 +107,7 @@ MainWindow::MainWindow()
     setWindowTitle(tr("Tarnwick"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/tarnwick.png")));
     buildLayout();
+    makeCharsetWarningReachable();
     connectSignals();
 
     SettingsStore& store = SettingsStore::instance();
@@ -127,6 +130,24 @@ void MainWindow::saveOptionsAsTheyChange()
         connect(menu, &QComboBox::currentIndexChanged, this, &MainWindow::storeSettings);
     for (QLineEdit* field : {m_charsetEdit, m_attachmentsFolderEdit})
         connect(field, &QLineEdit::editingFinished, this, &MainWindow::storeSettings);
+}
+
+// The warning icon in the charset field takes Tab focus right after the field, so
+// that the keyboard reaches it; Space or a click shows which names are unknown.
+void MainWindow::makeCharsetWarningReachable()
+{
+    for (QToolButton* button : m_charsetEdit->findChildren<QToolButton*>()) {
+        if (button->defaultAction() != m_charsetWarning)
+            continue;
+        button->setObjectName(QStringLiteral("charsetWarningButton"));
+        button->setFocusPolicy(Qt::TabFocus);
+        button->setAccessibleName(tr("Unknown charset names"));
+        setTabOrder(m_charsetEdit, button);
+        setTabOrder(button, m_eudoraTagsBox);
+        connect(m_charsetWarning, &QAction::triggered, button, [this, button] {
+            QToolTip::showText(button->mapToGlobal(QPoint(0, button->height())), m_charsetWarning->toolTip(), button);
+        });
+    }
 }
 
 void MainWindow::setSourcePath(const QString& path)
@@ -337,6 +358,12 @@ void MainWindow::buildMenu()
     // that Ctrl+Q then still reaches close() and its offer to stop at once.
     m_statusSheet->addAction(quit);
     QMenu* help = m_menuBar->addMenu(tr("&Help"));
+    QAction* manual = help->addAction(tr("Tarnwick &Help"), this, &MainWindow::showHelp);
+    manual->setObjectName(QStringLiteral("helpAction"));
+    manual->setShortcuts(QKeySequence::HelpContents);
+    if (manual->shortcuts().isEmpty())
+        manual->setShortcut(QKeySequence(Qt::Key_F1));
+    addAction(manual); // F1 works with the menu bar closed
     help->addAction(tr("&About Tarnwick"), this, &MainWindow::showAbout);
 }
 
@@ -353,11 +380,15 @@ void MainWindow::connectSignals()
     connect(m_statusSheet, &StatusSheet::cancelRequested, m_job, &JobRunner::cancel);
     connect(m_statusSheet, &StatusSheet::stopAtOnceRequested, m_job, &JobRunner::stopAtOnce);
     connect(m_job, &JobRunner::statusChanged, m_statusSheet, &StatusSheet::setMessage);
-    connect(m_job, &JobRunner::statusChanged, this, [this](const QString& text) { m_jobLines << text; });
+    connect(m_job, &JobRunner::statusChanged, this, [this](const QString& text) {
+        m_jobLines << text;
+        m_mailboxLinesStart = m_jobLines.size();
+    });
+    connect(m_job, &JobRunner::mailboxAbandoned, this, &MainWindow::dropAbandonedLines);
     connect(m_job, &JobRunner::progressChanged, m_statusSheet, &StatusSheet::setProgress);
     connect(m_job, &JobRunner::logged, this, [this](const QString& line) { m_jobLines << line; });
-    connect(m_job, &JobRunner::resultReady, this, [this](const QString& headline, bool attention) {
-        m_jobHeadline = headline;
+    connect(m_job, &JobRunner::resultReady, this, [this](const QString& line, bool attention) {
+        m_jobHeadline = line;
         m_jobNeedsAttention = attention;
     });
     connect(m_job, &JobRunner::summaryReady, this, [this](const QString& text) {
@@ -434,6 +465,36 @@ void MainWindow::showError(const QString& message)
     showResult(tr("Error: %1").arg(message), true);
 }
 
+// Start is refused before a job: the error, what to do about it, and the field at
+// fault focused with its text selected.
+void MainWindow::refuseStart(const QString& message, const QString& hint, QLineEdit* field)
+{
+    showResult(tr("%1. %2").arg(tr("Error: %1").arg(message), hint), true);
+    field->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
+}
+
+// What the last job left on show goes when the next Start is pressed.
+void MainWindow::clearLastJob()
+{
+    showResult(QString(), false);
+    m_summaryLabel->clear();
+    m_detailsText.clear();
+    m_detailsButton->hide();
+    m_openDestinationButton->hide();
+}
+
+// What an abandoned mailbox logged goes down to a count: its output is gone.
+void MainWindow::dropAbandonedLines()
+{
+    const qsizetype dropped = m_jobLines.size() - m_mailboxLinesStart;
+    if (dropped <= 0)
+        return;
+    m_jobLines.remove(m_mailboxLinesStart, dropped);
+    m_jobLines << (dropped == 1 ? tr("1 line about an abandoned mailbox not shown")
+                                : tr("%1 lines about an abandoned mailbox not shown").arg(QLocale().toString(dropped)));
+}
+
 // Errors and results that need a look carry a warning icon and the error colour;
 // plain success looks plain.
 void MainWindow::showResult(const QString& text, bool attention)
@@ -453,12 +514,13 @@ void MainWindow::showResult(const QString& text, bool attention)
     m_resultIcon->setVisible(attention);
 }
 
-// The result line ends in "\u2026" where the label is too narrow for it; a label not on
+// Where the label is too narrow, the result line is cut in the middle ("\u2026"), where
+// a long path is, so that what was converted and the reason both stay; a label not on
 // screen yet shows it whole and is elided once it gets its width.
 void MainWindow::elideResult()
 {
     m_resultLabel->setText(m_resultLabel->isVisible()
-                               ? m_resultLabel->fontMetrics().elidedText(m_resultLine, Qt::ElideRight, m_resultLabel->contentsRect().width())
+                               ? m_resultLabel->fontMetrics().elidedText(m_resultLine, Qt::ElideMiddle, m_resultLabel->contentsRect().width())
                                : m_resultLine);
 }
 
@@ -488,18 +550,23 @@ void MainWindow::start()
         focus->clearFocus();
     if (m_charsetEditPending)
         normalizeCharsetField();
+    clearLastJob();
 
     for (QLineEdit* field : {m_sourceEdit, m_destinationEdit})
         if (field->text() != fieldPath(field->text()))
             field->setText(fieldPath(field->text()));
     const QString source = m_sourceEdit->text();
     if (source.isEmpty() || targetType(standardizePath(pathBytes(source))) == EntryType::None) {
-        showError(tr("Source not found"));
+        refuseStart(tr("Source not found"),
+                    source.isEmpty() ? tr("Choose the Eudora folder or a mailbox file with Choose..., or type its path")
+                                     : tr("Check the path, or choose the Eudora folder or a mailbox file with Choose..."),
+                    m_sourceEdit);
         return;
     }
     const QString destination = m_destinationEdit->text();
     if (destination.isEmpty()) {
-        showError(tr("Choose a destination folder"));
+        refuseStart(tr("Choose a destination folder"), tr("Choose the folder for the converted files with Choose..., or type its path"),
+                    m_destinationEdit);
         return;
     }
     // Start stays disabled from the first click until the job has ended.
@@ -507,17 +574,45 @@ void MainWindow::start()
     confirmDestination(source, destination, [this] { runJob(); });
 }
 
+namespace {
+
+// `path` made absolute, its longest existing beginning resolved (links, ".."), so
+// that a folder still to be made compares with the source as it will lie.
+QString resolvedPath(const QString& path)
+{
+    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QStringList rest;
+    while (!QFileInfo::exists(existing) && existing != QLatin1String("/")) {
+        rest.prepend(QFileInfo(existing).fileName());
+        existing = QFileInfo(existing).path();
+    }
+    rest.prepend(QFileInfo(existing).canonicalFilePath());
+    return QDir::cleanPath(rest.join(QLatin1Char('/')));
+}
+
+} // namespace
+
 void MainWindow::confirmDestination(const QString& source, const QString& destination, const std::function<void()>& proceed)
 {
     const QString sourcePath = pathText(standardizePath(pathBytes(source)));
     const QString destinationPath = pathText(standardizePath(pathBytes(destination)));
     const QFileInfo sourceInfo(sourcePath);
     const QFileInfo destinationInfo(destinationPath);
-    auto ask = [this, proceed](const QString& text, const QString& yes, const std::function<bool()>& onYes) {
+    const QString canonicalSource = sourceInfo.canonicalFilePath();
+    const QString resolvedDestination = resolvedPath(destinationPath);
+    const bool insideSource = sourceInfo.isDir()
+        && (resolvedDestination == canonicalSource || resolvedDestination.startsWith(canonicalSource + QLatin1Char('/')));
+    // Into the source, refusing is the default: Enter must not write into it.
+    auto ask = [this, proceed, insideSource](const QString& text, const QString& yes, const std::function<bool()>& onYes) {
         auto* box = new QMessageBox(QMessageBox::Question, windowTitle(), text, QMessageBox::Cancel, this);
         box->setObjectName(QStringLiteral("confirmationBox"));
         QPushButton* accept = box->addButton(yes, QMessageBox::AcceptRole);
-        box->setDefaultButton(accept);
+        if (insideSource)
+            box->setDefaultButton(QMessageBox::Cancel);
+        else
+            box->setDefaultButton(accept);
+        if (insideSource)
+            box->setIcon(QMessageBox::Warning);
         box->setAttribute(Qt::WA_DeleteOnClose);
         connect(box, &QMessageBox::finished, this, [this, box, accept, proceed, onYes] {
             if (box->clickedButton() == accept && onYes())
@@ -527,28 +622,26 @@ void MainWindow::confirmDestination(const QString& source, const QString& destin
         });
         box->open();
     };
+    const QString inside = insideSource ? tr("The destination is the source folder or lies inside it.") + QLatin1Char(' ') : QString();
     if (!destinationInfo.exists()) {
         if (!sourceInfo.isDir())
             return proceed(); // a new file name for a single mailbox
-        ask(tr("The destination folder \"%1\" does not exist. Create it?").arg(destination), tr("Create Folder"),
+        ask(inside + tr("The destination folder \"%1\" does not exist. Create it?").arg(destination), tr("Create Folder"),
             [this, destinationPath] {
                 if (QDir().mkpath(destinationPath))
                     return true;
-                showError(tr("Could not create \"%1\"").arg(destinationPath));
+                refuseStart(tr("Could not create \"%1\"").arg(destinationPath), tr("Check the path, or choose an existing folder"),
+                            m_destinationEdit);
                 return false;
             });
         return;
     }
     if (!destinationInfo.isDir())
         return proceed(); // the job says what is wrong
-    const QString canonicalSource = sourceInfo.canonicalFilePath();
-    const QString canonicalDestination = destinationInfo.canonicalFilePath();
-    const bool insideSource = sourceInfo.isDir()
-        && (canonicalDestination == canonicalSource || canonicalDestination.startsWith(canonicalSource + QLatin1Char('/')));
     const qsizetype held = QDir(destinationPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).size();
     if (!insideSource && held == 0)
         return proceed();
-    QString text = insideSource ? tr("The destination is the source folder or lies inside it.") + QLatin1Char(' ') : QString();
+    QString text = inside;
     if (held > 0)
         text += (held == 1 ? tr("The destination already holds 1 file.") : tr("The destination already holds %1 files.").arg(QLocale().toString(held)))
             + QLatin1Char(' ');
@@ -563,13 +656,11 @@ void MainWindow::runJob()
     store.setString(keys::kDestinationPath, pathBytes(m_destinationEdit->text()));
     storeSettings();
 
-    showResult(QString(), false);
-    m_summaryLabel->clear();
+    clearLastJob();
     m_jobLines.clear();
+    m_mailboxLinesStart = 0;
     m_jobHeadline.clear();
     m_jobNeedsAttention = false;
-    m_detailsButton->hide();
-    m_openDestinationButton->hide();
     m_startButton->setEnabled(false);
     m_statusSheet->begin(tr("Converting Mbox files..."), tr("Waiting..."));
     m_job->start();
@@ -580,13 +671,18 @@ void MainWindow::showJobEnd(const QString& text)
     m_statusSheet->end();
     m_startButton->setEnabled(true);
     const bool completed = text == tr("Completed");
-    QString line = text;
-    if (!m_jobHeadline.isEmpty())
-        line = completed ? m_jobHeadline : text + QLatin1String(" (") + m_jobHeadline + QLatin1Char(')');
-    showResult(line, m_jobNeedsAttention || !completed);
+    showResult(m_jobHeadline.isEmpty() ? text : m_jobHeadline, m_jobNeedsAttention || !completed);
+    m_jobHeadline.clear();
+    m_jobNeedsAttention = false;
     m_detailsText = (m_jobLines + QStringList{QString(), text}).join(QLatin1Char('\n')).trimmed();
     m_detailsButton->show();
     m_openDestinationButton->setVisible(QFileInfo(pathText(standardizePath(pathBytes(m_destinationEdit->text())))).exists());
+    // A quit question still open is answered by the job's end: nothing is left to
+    // stop, so the quit asked for goes ahead.
+    if (m_stopBox) {
+        m_stopBox->done(QMessageBox::Cancel);
+        m_closeAfterJob = true;
+    }
     if (m_closeAfterJob)
         close();
 }
@@ -620,6 +716,13 @@ void MainWindow::openDestination()
     const QString folder = destination.isDir() ? destination.absoluteFilePath() : destination.absolutePath();
     openOrShowLocation(this, QUrl::fromLocalFile(folder),
                        tr("No file manager is set up on this computer to open the destination. Open it yourself, or copy its path:"));
+}
+
+void MainWindow::showHelp()
+{
+    openOrShowLocation(this, QUrl(QStringLiteral(TARNWICK_README_URL "#convert-your-eudora-mail-in-three-steps")),
+                       tr("No program is set up on this computer to open the manual. Open it yourself (its part \u201cConvert "
+                          "your Eudora mail in three steps\u201d), or copy its path:"));
 }
 
 void MainWindow::showAbout()
@@ -690,19 +793,26 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 }
 
 // Closing during a job offers to stop at once; the window goes when the job has ended.
+// The buttons say what they do: the status sheet's own Cancel means something else.
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (m_job->isRunning()) {
         event->ignore();
-        if (m_closeAfterJob)
+        if (m_closeAfterJob || m_stopBox)
             return;
         auto* box = new QMessageBox(QMessageBox::Question, windowTitle(),
-                                    tr("A conversion is running. Stop it now? The mailbox under way is left unconverted and its output removed."),
-                                    QMessageBox::Cancel, this);
+                                    tr("A conversion is running. Stop it now and quit? The mailbox under way is left unconverted "
+                                       "and its output removed."),
+                                    QMessageBox::NoButton, this);
         box->setObjectName(QStringLiteral("stopBox"));
-        QPushButton* stop = box->addButton(tr("Stop Now"), QMessageBox::DestructiveRole);
+        QPushButton* stop = box->addButton(tr("Stop and &Quit"), QMessageBox::DestructiveRole);
+        QPushButton* keep = box->addButton(tr("&Keep Converting"), QMessageBox::RejectRole);
+        box->setDefaultButton(keep);
+        box->setEscapeButton(keep);
         box->setAttribute(Qt::WA_DeleteOnClose);
+        m_stopBox = box;
         connect(box, &QMessageBox::finished, this, [this, box, stop] {
+            m_stopBox = nullptr;
             if (box->clickedButton() != stop || !m_job->isRunning())
                 return;
             m_closeAfterJob = true;

@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QWidget>
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
@@ -62,6 +64,7 @@ protected:
 
 private:
     void buildLayout();
+    void makeCharsetWarningReachable();
     void connectSignals();
     void loadSettings();
     void fillEncodingMenu();
@@ -87,10 +90,14 @@ private:
     void confirmDestination(const QString& source, const QString& destination, const std::function<void()>& proceed);
     void runJob();
     void showError(const QString& message);
+    void refuseStart(const QString& message, const QString& hint, QLineEdit* field);
+    void clearLastJob();
+    void dropAbandonedLines();
     void showResult(const QString& text, bool attention);
     void showJobEnd(const QString& text);
     void showDetails();
     void openDestination();
+    void showHelp();
     void showAbout();
     void buildMenu();
     void saveGeometrySoon();
@@ -133,6 +140,10 @@ private:
     bool m_jobNeedsAttention = false;
     // The window was asked to close during a job: it closes once the job has ended.
     bool m_closeAfterJob = false;
+    // The quit question while it is open.
+    QPointer<QMessageBox> m_stopBox;
+    // Where the lines of the mailbox under way begin in m_jobLines.
+    qsizetype m_mailboxLinesStart = 0;
     QList<QWidget*> m_encodingDependents;
 };
 

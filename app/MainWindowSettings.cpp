@@ -149,6 +149,8 @@ void MainWindow::markUnknownCharsets()
         if (!name.empty() && !usableCharset(name))
             unknown << QString::fromStdString(name);
     m_charsetWarning->setToolTip(unknown.isEmpty() ? QString() : tr("Unknown charset names: %1").arg(unknown.join(QStringLiteral(", "))));
+    if (auto* button = m_charsetEdit->findChild<QWidget*>(QStringLiteral("charsetWarningButton")))
+        button->setAccessibleDescription(m_charsetWarning->toolTip());
     m_charsetWarning->setVisible(!unknown.isEmpty());
 }
 

@@ -27,6 +27,7 @@ StatusSheet::StatusSheet(QWidget* window)
     , m_messageLabel(new QLabel(this))
     , m_progressLabel(new QLabel(this))
     , m_progressBar(new QProgressBar(this))
+    , m_hintLabel(new QLabel(this))
     , m_cancelButton(new QPushButton(this))
 {
     // Every text of the program shares one translation context (AppTranslations.h).
@@ -49,6 +50,10 @@ StatusSheet::StatusSheet(QWidget* window)
     m_progressBar->setAccessibleName(QCoreApplication::translate("Tarnwick", "Progress"));
     m_progressBar->setRange(0, 1);
     m_progressBar->hide(); // shown only while busy
+    m_hintLabel->setObjectName(QStringLiteral("hintLabel"));
+    m_hintLabel->setTextFormat(Qt::PlainText);
+    m_hintLabel->setWordWrap(true);
+    m_hintLabel->hide();
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
     m_cancelButton->setText(QCoreApplication::translate("Tarnwick", "Cancel"));
     m_cancelButton->setAutoDefault(false);
@@ -62,6 +67,7 @@ StatusSheet::StatusSheet(QWidget* window)
     layout->addWidget(m_messageLabel);
     layout->addWidget(m_progressLabel);
     layout->addWidget(m_progressBar);
+    layout->addWidget(m_hintLabel);
     layout->addLayout(buttons);
 }
 
@@ -71,6 +77,8 @@ void StatusSheet::begin(const QString& title, const QString& message)
     setMessage(message);
     m_cancelButton->setEnabled(true);
     m_cancelButton->setText(QCoreApplication::translate("Tarnwick", "Cancel"));
+    m_cancelButton->setToolTip(translated("Stops when the mailbox under way is done"));
+    m_hintLabel->hide();
     m_cancelSent = false;
     m_progressLabel->clear();
     m_progressBar->setRange(0, 0); // busy
@@ -146,10 +154,15 @@ void StatusSheet::requestCancel()
         m_cancelSent = true;
         m_cancelButton->setText(QCoreApplication::translate("Tarnwick", "Stop Now"));
         m_cancelButton->setToolTip(QCoreApplication::translate("Tarnwick", "The mailbox under way is left unconverted and its output removed"));
+        // Nothing else changes on the sheet until the mailbox under way is done, which
+        // for a single large mailbox may take a while: the sheet says so.
+        m_hintLabel->setText(translated("Stopping when this mailbox is done. Stop Now stops at once and leaves it unconverted."));
+        m_hintLabel->show();
         emit cancelRequested();
         return;
     }
     m_cancelButton->setEnabled(false);
+    m_hintLabel->setText(translated("Stopping..."));
     emit stopAtOnceRequested();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The status sheet shown window-modal over the main window while a job runs: a title,
-// the job's latest text, how far it has come in numbers, a bar and Cancel.
+// the job's latest text, how far it has come in numbers, a bar and Cancel (which, once
+// pressed, says that the job stops when the mailbox under way is done).
 
 #include <QDialog>
 
@@ -46,6 +47,7 @@ private:
     QLabel* m_messageLabel;
     QLabel* m_progressLabel;
     QProgressBar* m_progressBar;
+    QLabel* m_hintLabel; // what Cancel does, once pressed
     QPushButton* m_cancelButton;
     bool m_cancelSent = false;
 };

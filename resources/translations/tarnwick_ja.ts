@@ -561,7 +561,7 @@
     </message>
     <message>
         <source>The destination folder &quot;%1&quot; does not exist. Create it?</source>
-        <translation>変換先フォルダ "%1" がありません。作成しますか?</translation>
+        <translation>変換先フォルダ「%1」がありません。作成しますか?</translation>
     </message>
     <message>
         <source>Create Folder</source>
@@ -569,7 +569,7 @@
     </message>
     <message>
         <source>Could not create &quot;%1&quot;</source>
-        <translation>"%1" を作成できませんでした</translation>
+        <translation>「%1」を作成できませんでした</translation>
     </message>
     <message>
         <source>The destination is the source folder or lies inside it.</source>
@@ -604,8 +604,8 @@
         <translation>&lt;p&gt;&lt;b&gt;Tarnwick %1&lt;/b&gt;&lt;/p&gt;&lt;p&gt;Eudora のメールボックスを mbox ファイルに変換します。&lt;/p&gt;&lt;p&gt;&lt;a href="%2"&gt;README を読む&lt;/a&gt;&lt;/p&gt;</translation>
     </message>
     <message>
-        <source>A conversion is running. Stop it now? The mailbox under way is left unconverted and its output removed.</source>
-        <translation>変換中です。すぐに停止しますか? 処理中のメールボックスは変換されず、その出力は削除されます。</translation>
+        <source>A conversion is running. Stop it now and quit? The mailbox under way is left unconverted and its output removed.</source>
+        <translation>変換中です。すぐに停止して終了しますか? 処理中のメールボックスは変換されず、その出力は削除されます。</translation>
     </message>
     <message>
         <source>Stop Now</source>
@@ -705,7 +705,7 @@
     </message>
     <message>
         <source>The destination folder "%1" does not exist: create it first</source>
-        <translation>変換先フォルダ "%1" がありません。先に作成してください</translation>
+        <translation>変換先フォルダ「%1」がありません。先に作成してください</translation>
     </message>
     <message>
         <source>%1 left</source>
@@ -820,24 +820,88 @@
         <translation>メールアカウントへアップロード(&amp;U)...</translation>
     </message>
     <message>
-        <source>Nothing converted: "%1" is not a regular file</source>
-        <translation>何も変換されませんでした: "%1" は通常のファイルではありません</translation>
-    </message>
-    <message>
-        <source>Nothing converted: "%1" is empty</source>
-        <translation>何も変換されませんでした: "%1" は空です</translation>
-    </message>
-    <message>
-        <source>Nothing converted: "%1" is not a mailbox (it does not begin with "From ")</source>
-        <translation>何も変換されませんでした: "%1" はメールボックスではありません ("From " で始まっていません)</translation>
-    </message>
-    <message>
-        <source>Nothing converted: "%1" holds no message</source>
-        <translation>何も変換されませんでした: "%1" にはメッセージがありません</translation>
-    </message>
-    <message>
         <source>Cop&amp;y All</source>
         <translation>すべてコピー(&amp;Y)</translation>
+    </message>
+    <message>
+        <source>Left unconverted, stopped at once: %1</source>
+        <translation>未変換のまま (すぐに停止): %1</translation>
+    </message>
+    <message>
+        <source>Left unconverted, the job stopped before them: %1</source>
+        <translation>未変換のまま (その前に停止): %1</translation>
+    </message>
+    <message>
+        <source>%1 of %2 mailboxes converted, %3</source>
+        <translation>%2 個中 %1 個のメールボックスを変換しました、%3</translation>
+    </message>
+    <message>
+        <source>%1 failed (%2)</source>
+        <translation>%1 個失敗 (%2)</translation>
+    </message>
+    <message>
+        <source>No mailbox found: nothing was converted</source>
+        <translation>メールボックスが見つかりません: 何も変換されませんでした</translation>
+    </message>
+    <message>
+        <source>%1. %2</source>
+        <translation>%1。%2</translation>
+    </message>
+    <message>
+        <source>Choose the Eudora folder or a mailbox file with Choose..., or type its path</source>
+        <translation>「選択...」で Eudora のフォルダかメールボックスファイルを選ぶか、パスを入力してください</translation>
+    </message>
+    <message>
+        <source>Check the path, or choose the Eudora folder or a mailbox file with Choose...</source>
+        <translation>パスを確かめるか、「選択...」で Eudora のフォルダかメールボックスファイルを選んでください</translation>
+    </message>
+    <message>
+        <source>Choose the folder for the converted files with Choose..., or type its path</source>
+        <translation>「選択...」で変換したファイルを入れるフォルダを選ぶか、パスを入力してください</translation>
+    </message>
+    <message>
+        <source>Check the path, or choose an existing folder</source>
+        <translation>パスを確かめるか、既存のフォルダを選んでください</translation>
+    </message>
+    <message>
+        <source>1 line about an abandoned mailbox not shown</source>
+        <translation>中止したメールボックスについての 1 行は表示しません</translation>
+    </message>
+    <message>
+        <source>%1 lines about an abandoned mailbox not shown</source>
+        <translation>中止したメールボックスについての %1 行は表示しません</translation>
+    </message>
+    <message>
+        <source>Tarnwick &amp;Help</source>
+        <translation>Tarnwick ヘルプ(&amp;H)</translation>
+    </message>
+    <message>
+        <source>No program is set up on this computer to open the manual. Open it yourself (its part “Convert your Eudora mail in three steps”), or copy its path:</source>
+        <translation>このコンピューターにはマニュアルを開くプログラムが設定されていません。ご自分で開く (「Convert your Eudora mail in three steps」の部分) か、パスをコピーしてください:</translation>
+    </message>
+    <message>
+        <source>Stop and &amp;Quit</source>
+        <translation>停止して終了(&amp;Q)</translation>
+    </message>
+    <message>
+        <source>&amp;Keep Converting</source>
+        <translation>変換を続ける(&amp;K)</translation>
+    </message>
+    <message>
+        <source>Stops when the mailbox under way is done</source>
+        <translation>処理中のメールボックスが終わったところで停止します</translation>
+    </message>
+    <message>
+        <source>Stopping when this mailbox is done. Stop Now stops at once and leaves it unconverted.</source>
+        <translation>このメールボックスが終わったところで停止します。「すぐに停止」を押すとただちに停止し、このメールボックスは変換されません。</translation>
+    </message>
+    <message>
+        <source>Stopping...</source>
+        <translation>停止しています...</translation>
+    </message>
+    <message>
+        <source>Unknown charset names</source>
+        <translation>不明な文字セット名</translation>
     </message>
 </context>
 </TS>

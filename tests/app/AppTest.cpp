@@ -217,21 +217,24 @@ private slots:
         }
     }
 
-    // A failed check stores nothing after the source and starts no job.
+    // A failed check stores nothing after the source and starts no job; it says what to
+    // do and puts the focus in the field at fault, its text selected.
     void validation()
     {
-        const QString cases[][3] = {{"", "/tmp", "Error: Source not found"},
-                                    {"~/no such mailbox", "/tmp", "Error: Source not found"},
-                                    {"~", "", "Error: Choose a destination folder"},
-                                    {"~", " \t", "Error: Choose a destination folder"}};
-        for (const auto& [source, destination, result] : cases) {
+        const QString cases[][4] = {{"", "/tmp", "Error: Source not found. Choose the Eudora folder", "sourceEdit"},
+                                    {"~/no such mailbox", "/tmp", "Error: Source not found. Check the path", "sourceEdit"},
+                                    {"~", "", "Error: Choose a destination folder. Choose the folder", "destinationEdit"},
+                                    {"~", " \t", "Error: Choose a destination folder. Choose the folder", "destinationEdit"}};
+        for (const auto& [source, destination, result, field] : cases) {
             test::resetStore();
             store().setString(keys::kDestinationPath, "before");
             test::Window w;
             w.sourceEdit()->setText(source);
             w.destinationEdit()->setText(destination);
             w.startButton()->click();
-            QVERIFY2(w.resultLabel()->text() == result && !w.statusSheet()->isVisible(), qPrintable(source));
+            QVERIFY2(w.resultLabel()->text().startsWith(result) && !w.statusSheet()->isVisible(), qPrintable(w.resultLabel()->text()));
+            auto* focused = qobject_cast<QLineEdit*>(w.window.focusWidget());
+            QVERIFY2(focused && focused->objectName() == field && focused->selectedText() == focused->text(), qPrintable(source));
             const auto stored = std::optional<std::string>();
             QVERIFY2(store().stringValue(keys::kSourcePath) == stored, qPrintable(source));
             QVERIFY(*store().stringValue(keys::kDestinationPath) == "before");
@@ -268,14 +271,22 @@ private slots:
                                 "Could not read folder \"%1\": %2", "\"%1\" cannot be the mailbox encoding: it does not read ASCII as ASCII",
                                 "Could not write to \"%1\": %2", "Destination not found", "Converting Mbox files...", "Waiting...",
                                 "Attachments put back: %1, missing: %2", "%1 of %2 (%3%)", "%1 of %2 files",
-                                "%1 of %2 files; this one %3 of %4"}) {
+                                "%1 of %2 files; this one %3 of %4", "Left unconverted, stopped at once: %1",
+                                "Left unconverted, the job stopped before them: %1", "%1 of %2 mailboxes converted, %3",
+                                "No mailbox found: nothing was converted", "%1 lines about an abandoned mailbox not shown",
+                                "Stop and &Quit", "&Keep Converting", "Could not create \"%1\"",
+                                "The destination folder \"%1\" does not exist. Create it?",
+                                "Nothing converted: \"%1\" is not a mailbox (it does not begin with \"From \")"}) {
             const QString text = QCoreApplication::translate(kTranslationContext, key);
             QVERIFY2(text != key && !text.isEmpty() && text.count("%1") == QString(key).count("%1") && text.count("%2") == QString(key).count("%2"), key);
+            // A quoted name is quoted the Japanese way.
+            QVERIFY2(!QString(key).contains("\"%1\"") || (text.contains("「%1」") && !text.contains('"')), qPrintable(text));
         }
         {
             test::Window w;
             w.startButton()->click();
-            QCOMPARE(w.resultLabel()->text() + "|" + w.startButton()->text(), "エラー: 変換元が見つかりません|開始(&S)");
+            QVERIFY2(w.resultLabel()->text().startsWith("エラー: 変換元が見つかりません。") && w.startButton()->text() == "開始(&S)",
+                     qPrintable(w.resultLabel()->text()));
         }
         QCoreApplication::removeTranslator(translator);
         delete translator;

@@ -5,7 +5,9 @@
 
 #include "settings/SettingsKeys.h"
 
+#include <QApplication>
 #include <QClipboard>
+#include <QToolButton>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QGuiApplication>
@@ -104,6 +106,53 @@ private slots:
         QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("locationField"))->text(), "/usr/share/doc/tarnwick/README.md");
         dialog->reject();
         about->reject();
+    }
+
+    // F1 and Help > Tarnwick Help open the README at its usage part; with nothing to
+    // open it, its path is shown to copy.
+    void helpOpensTheManual()
+    {
+        for (const bool handled : {true, false}) {
+            if (handled)
+                QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open");
+            test::Window w;
+            w.window.show();
+            QVERIFY(QTest::qWaitForWindowActive(&w.window));
+            QTest::keyClick(w.sourceEdit(), Qt::Key_F1);
+            if (handled) {
+                QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+                QCOMPARE(opened_, QList<QUrl>{QUrl("file:///usr/share/doc/tarnwick/README.md#convert-your-eudora-mail-in-three-steps")});
+                QVERIFY(!locationDialog(w));
+                continue;
+            }
+            w.window.findChild<QAction*>(QStringLiteral("helpAction"))->trigger();
+            QDialog* dialog = locationDialog(w);
+            QVERIFY(dialog);
+            QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("locationField"))->text(), "/usr/share/doc/tarnwick/README.md");
+            dialog->reject();
+        }
+    }
+
+    // Tab goes from the charset field to its warning icon while the icon shows, and on
+    // to the next option; with no warning, straight to the next option.
+    void tabReachesTheCharsetWarning()
+    {
+        test::Window w;
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        auto* warning = w.window.findChild<QAction*>(QStringLiteral("charsetWarning"));
+        for (const char* names : {"utf-8, bogus-charset", "utf-8"}) {
+            w.charsetEdit()->setText(names);
+            w.charsetEdit()->setFocus();
+            QTest::keyClick(w.charsetEdit(), Qt::Key_Tab);
+            if (warning->isVisible()) {
+                auto* icon = qobject_cast<QToolButton*>(QApplication::focusWidget());
+                QVERIFY2(icon && icon->defaultAction() == warning, names);
+                QVERIFY(icon->accessibleDescription().endsWith("bogus-charset"));
+                QTest::keyClick(icon, Qt::Key_Tab);
+            }
+            QCOMPARE(QApplication::focusWidget(), w.eudoraTagsBox());
+        }
     }
 
     // Enter in a field, on a check box or on a menu starts, as a click on Start does;

@@ -4,7 +4,12 @@
 
 #include "app/MailAccountDialog.h"
 
+#include "app/AppTranslations.h"
+
 #include <QAction>
+#include <QCheckBox>
+#include <QRegularExpression>
+#include <QTranslator>
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -44,6 +49,28 @@ private slots:
         dialog->findChild<QPushButton*>(QStringLiteral("uploadButton"))->click();
         QVERIFY(!dialog->isUploading());
         QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("uploadStatusLabel"))->text().startsWith(QStringLiteral("Fill in")));
+    }
+
+    // On a Japanese desktop the dialog speaks Japanese: its texts are in the catalogue's
+    // context, not in one of their own.
+    void speaksTheWindowsLanguage()
+    {
+        QTranslator* translator = installTranslations(QLocale(QLocale::Japanese, QLocale::Japan));
+        QVERIFY(translator);
+        QStringList texts;
+        {
+            test::Window w;
+            MailAccountDialog* dialog = openDialog(w);
+            QVERIFY(dialog);
+            dialog->findChild<QPushButton*>(QStringLiteral("uploadButton"))->click(); // asks for what is missing
+            texts << dialog->windowTitle() << dialog->findChild<QLabel*>(QStringLiteral("uploadStatusLabel"))->text()
+                  << dialog->findChild<QCheckBox*>(QStringLiteral("rememberCheck"))->text()
+                  << dialog->findChild<QPushButton*>(QStringLiteral("uploadButton"))->text();
+        }
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+        for (const QString& text : texts)
+            QVERIFY2(!text.isEmpty() && !text.contains(QRegularExpression("[A-Za-z]{4}")), qPrintable(text));
     }
 
     // A server that is not there: the upload runs, fails with the host and port named,

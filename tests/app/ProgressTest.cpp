@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTranslator>
 
@@ -86,6 +88,25 @@ private slots:
         QVERIFY(progressLabel(w)->text().isEmpty() && w.progressBar()->isHidden());
     }
 
+    // Cancel says, once pressed, that the job stops when the mailbox under way is
+    // done (a single large one may take a while); the next job starts without it.
+    void cancelSaysWhenItStops()
+    {
+        test::Window w;
+        w.window.show();
+        StatusSheet* sheet = w.statusSheet();
+        auto* hint = w.child<QLabel>("hintLabel");
+        sheet->begin(QString(), QString());
+        sheet->setProgress(1, 1, 100, 1000);
+        QVERIFY(hint->isHidden());
+        w.cancelButton()->click();
+        QVERIFY2(hint->isVisible() && hint->text().startsWith("Stopping when this mailbox is done."), qPrintable(hint->text()));
+        emit w.job()->finished("Canceled");
+        sheet->begin(QString(), QString());
+        QVERIFY(hint->isHidden() && w.cancelButton()->text() == "Cancel");
+        sheet->end();
+    }
+
     // What is not known is not shown: no count, no bytes, a busy bar.
     void unknownTotalsStayBusy()
     {
@@ -149,21 +170,26 @@ private slots:
         details->close();
     }
 
-    // Closing the window or Ctrl+Q during a job asks first; Stop Now abandons the
-    // mailbox under way (no output, no temporary file) and the window goes when the
-    // job has ended; Cancel lets the job go on to its end with the window open.
+    // Closing the window or Ctrl+Q during a job asks first, with buttons named by what
+    // they do (none "Cancel", which the sheet has with another meaning); Stop and Quit
+    // abandons the mailbox under way (no output, no temporary file, named in Details
+    // with those not reached) and the window goes when the job has ended; Keep
+    // Converting lets the job go on to its end with the window open. Left unanswered,
+    // the question goes with the job's end, and the quit asked for goes ahead.
     void closingDuringAJob_data()
     {
         QTest::addColumn<bool>("byShortcut");
-        QTest::addColumn<bool>("stop");
-        QTest::newRow("close, stop now") << false << true;
-        QTest::newRow("Ctrl+Q, stop now") << true << true;
-        QTest::newRow("close, cancel") << false << false;
+        QTest::addColumn<int>("answer"); // 1 stop, 0 keep converting, -1 none
+        QTest::newRow("close, stop now") << false << 1;
+        QTest::newRow("Ctrl+Q, stop now") << true << 1;
+        QTest::newRow("close, keep converting") << false << 0;
+        QTest::newRow("close, unanswered") << false << -1;
     }
     void closingDuringAJob()
     {
         QFETCH(bool, byShortcut);
-        QFETCH(bool, stop);
+        QFETCH(int, answer);
+        const bool stop = answer == 1;
         const QString source = dir_.path() + "/closing", destination = dir_.path() + "/" + QTest::currentDataTag();
         QVERIFY(QDir(source).exists() || QDir().mkpath(source));
         QVERIFY(QDir().mkpath(destination));
@@ -185,26 +211,37 @@ private slots:
         } else {
             w.window.close();
         }
-        QMessageBox* box = w.window.findChild<QMessageBox*>("stopBox");
+        QPointer<QMessageBox> box = w.window.findChild<QMessageBox*>("stopBox");
         QVERIFY(box && box->isVisible());
         QVERIFY(w.window.isVisible() && w.job()->isRunning());
-        QAbstractButton* answer = nullptr;
+        QStringList names;
         for (QAbstractButton* button : box->buttons())
-            if ((box->buttonRole(button) == QMessageBox::DestructiveRole) == stop)
-                answer = button;
-        QVERIFY(answer);
-        answer->click();
+            names << button->text();
+        names.sort();
+        QCOMPARE(names, (QStringList{"&Keep Converting", "Stop and &Quit"}));
+        QCOMPARE(box->buttonRole(box->defaultButton()), QMessageBox::RejectRole);
+        QSignalSpy abandoned(w.job(), &JobRunner::mailboxAbandoned);
+        if (answer >= 0)
+            for (QAbstractButton* button : box->buttons())
+                if ((box->buttonRole(button) == QMessageBox::DestructiveRole) == stop)
+                    button->click();
         QVERIFY(QTest::qWaitFor([&] { return !w.job()->isRunning(); }, 240000));
-        QCOMPARE(w.window.isVisible(), !stop);
+        QVERIFY(!box || !box->isVisible());
+        QCOMPARE(w.window.isVisible(), answer == 0);
+        QCOMPARE(abandoned.size(), stop ? 1 : 0);
         const QStringList written = QDir(destination).entryList(QDir::Files | QDir::Hidden);
-        if (!stop) {
+        if (answer == 0) {
             QCOMPARE(written, (QStringList{"One", "Two"}));
             QVERIFY(w.resultLabel()->text().startsWith("Converted 2 mailboxes"));
             return;
         }
+        if (!stop)
+            return;
         QVERIFY(w.resultLabel()->text().startsWith("Canceled"));
         const QString underWay = w.messageLabel()->text().section('"', 1, 1);
         QVERIFY2(!written.contains(underWay) && written.size() <= 1, qPrintable(written.join(',')));
+        QVERIFY(w.window.detailsText().contains("\nLeft unconverted, stopped at once: " + underWay + "\n"));
+        QCOMPARE(w.window.detailsText().contains("\nLeft unconverted, the job stopped before them: Two\n"), underWay == "One");
         for (const QString& file : written)
             QVERIFY(QFileInfo(destination + "/" + file).size() > 0);
     }

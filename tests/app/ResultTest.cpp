@@ -86,16 +86,26 @@ private slots:
             ::setrlimit(RLIMIT_FSIZE, &saved);
             QVERIFY(ended);
             QCOMPARE(test::store().boolValue(keys::kKeepGoing), c.keepGoing);
-            QVERIFY2(w.resultLabel()->text().startsWith("Error: "), qPrintable(w.resultLabel()->text()));
+            // Kept going, the line leads with what was converted; the job's own end is
+            // last in Details.
+            const QString line = w.resultLabel()->toolTip();
+            const QString failure = "Could not write to \"" + destination + "/Big\": File too large";
+            QVERIFY2(line.startsWith(c.keepGoing ? "1 of 2 mailboxes converted, 1 message; 1 failed (" + failure + ")" : "Error: " + failure),
+                     qPrintable(line));
             QVERIFY(w.resultLabel()->property("needsAttention").toBool());
+            QVERIFY(w.window.detailsText().endsWith("\nError: " + failure));
             QCOMPARE(w.window.detailsText().contains("Failed: "), c.keepGoing);
             if (c.keepGoing)
                 QCOMPARE(QDir(destination).entryList(QDir::Files), QStringList{"Small"});
+            else if (!w.window.detailsText().contains("Small (messages: 1)")) // Big came first: Small was not reached
+                QVERIFY2(w.window.detailsText().contains("\nLeft unconverted, the job stopped before them: Small\n"),
+                         qPrintable(w.window.detailsText()));
         }
     }
 
     // Into a folder that holds files: asked first, with the count; Cancel starts nothing.
-    // A missing destination folder is offered and created.
+    // A missing destination folder is offered and created. Into the source (a new
+    // folder or the source itself) the question warns and refusing is the default.
     void destinationQuestion()
     {
         const QString source = dir_.path() + "/ask-in", destination = dir_.path() + "/ask-out";
@@ -116,18 +126,33 @@ private slots:
         QVERIFY(!w.statusSheet()->isVisible());
         QCOMPARE(QDir(destination).entryList(QDir::Files).size(), 2);
 
+        w.destinationEdit()->setText(destination + "/new");
+        w.startButton()->click();
+        box = test::confirmation(w);
+        QVERIFY(box && box->text().contains("does not exist") && !box->text().contains("inside it"));
+        QVERIFY(box->defaultButton() != box->button(QMessageBox::Cancel));
+        box->button(QMessageBox::Cancel)->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.startButton()->isEnabled(); }));
+
+        for (const QString& inside : {source + "/inside", source + "/../ask-in/", source}) {
+            w.destinationEdit()->setText(inside);
+            w.startButton()->click();
+            box = test::confirmation(w);
+            QVERIFY2(box && box->text().contains("inside it"), qPrintable(inside));
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::Cancel));
+            QTest::keyClick(box, Qt::Key_Return);
+            QVERIFY(QTest::qWaitFor([&] { return w.startButton()->isEnabled(); }));
+            QVERIFY(!w.statusSheet()->isVisible());
+        }
+        QCOMPARE(QDir(source).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"In"});
         w.destinationEdit()->setText(source + "/inside");
         w.startButton()->click();
         box = test::confirmation(w);
         QVERIFY(box && box->text().contains("does not exist"));
+        box->buttons().constFirst() == box->button(QMessageBox::Cancel) ? box->buttons().constLast()->click()
+                                                                        : box->buttons().constFirst()->click();
         QVERIFY(test::waitForJobEnd(w));
         QVERIFY(QFileInfo::exists(source + "/inside/In"));
-
-        w.destinationEdit()->setText(source);
-        w.startButton()->click();
-        box = test::confirmation(w);
-        QVERIFY(box && box->text().contains("inside it"));
-        box->button(QMessageBox::Cancel)->click();
     }
 
     // A file manager's text/uri-list sets the field it lands on, or the source elsewhere.
@@ -179,7 +204,7 @@ private slots:
         QVERIFY(w.resultLabel()->toolTip().contains("fourth line"));
     }
 
-    // A line longer than the label ends in an ellipsis, the whole line in the tooltip,
+    // A line longer than the label is cut in the middle, the whole line in the tooltip,
     // and is elided again when the window changes width.
     void longResultElided()
     {
@@ -191,14 +216,84 @@ private slots:
         QCoreApplication::processEvents();
         QLabel* label = w.resultLabel();
         const auto fits = [label] { return label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width(); };
+        // Cut in the middle: the start and the end (a reason after a long path) stay.
+        const auto cutInTheMiddle = [&] {
+            const QString text = label->text();
+            return text.contains(QChar(0x2026)) && text.startsWith("Error: a very") && text.endsWith("reason end") && fits();
+        };
         const QString narrow = label->text();
-        QVERIFY2(narrow.endsWith(QChar(0x2026)) && narrow.size() < line.size() && fits(), qPrintable(narrow));
+        QVERIFY2(cutInTheMiddle() && narrow.size() < line.size(), qPrintable(narrow));
         QCOMPARE(label->toolTip(), line);
         w.window.resize(w.window.width() + 300, w.window.height());
         QTRY_VERIFY(label->text().size() > narrow.size());
-        QVERIFY(label->text().endsWith(QChar(0x2026)) && fits());
+        QVERIFY(cutInTheMiddle());
         emit w.job()->finished("Canceled");
         QCOMPARE(label->text(), "Canceled");
+    }
+
+    // Start takes down what the last job left on show before anything else: while the
+    // destination question is open, no old result, no Details.
+    void startClearsTheLastResult()
+    {
+        const QString source = dir_.path() + "/again-in", destination = dir_.path() + "/again-out";
+        QVERIFY(QDir().mkpath(source) && QDir().mkpath(destination));
+        test::writeFile(source + "/In", test::mailbox(2));
+        test::Window w;
+        w.window.show();
+        w.sourceEdit()->setText(source);
+        w.destinationEdit()->setText(destination);
+        w.startButton()->click();
+        QVERIFY(test::waitForJobEnd(w));
+        QVERIFY(!w.resultLabel()->text().isEmpty() && w.detailsButton()->isVisible() && !w.window.detailsText().isEmpty());
+        w.startButton()->click(); // the destination holds In now: asked first
+        QMessageBox* box = test::confirmation(w);
+        QVERIFY(box);
+        QVERIFY(w.resultLabel()->text().isEmpty() && w.resultLabel()->toolTip().isEmpty());
+        QVERIFY(!w.detailsButton()->isVisible() && !w.openDestinationButton()->isVisible() && w.window.detailsText().isEmpty());
+        box->button(QMessageBox::Cancel)->click();
+    }
+
+    // A folder that holds no mailbox (only Eudora's settings, or files that are not
+    // mailboxes) completes with a warning, not "Converted 0 mailboxes".
+    void noMailboxFound()
+    {
+        const struct {
+            const char* name;
+            QByteArray contents;
+        } cases[] = {{"Eudora.ini", "[Settings]\r\nReturnAddress=me@example.com\r\n"}, {"notes.txt", "Not a mailbox\n"}};
+        for (const auto& c : cases) {
+            const QString source = dir_.path() + "/none-" + c.name, destination = source + "-out";
+            QVERIFY(QDir().mkpath(source) && QDir().mkpath(destination));
+            test::writeFile(source + "/" + c.name, c.contents);
+            test::Window w;
+            w.window.show();
+            w.sourceEdit()->setText(source);
+            w.destinationEdit()->setText(destination);
+            w.startButton()->click();
+            QVERIFY(test::waitForJobEnd(w));
+            QVERIFY2(w.resultLabel()->text().startsWith("No mailbox found"), qPrintable(w.resultLabel()->text()));
+            QVERIFY(w.resultLabel()->property("needsAttention").toBool());
+            QVERIFY(w.window.detailsText().endsWith("Completed"));
+        }
+    }
+
+    // Stop Now abandons a mailbox: what was logged about it goes down to a count, and
+    // the summary names it with those not reached.
+    void abandonedMailboxLinesCounted()
+    {
+        test::Window w;
+        w.window.show();
+        JobRunner* job = w.job();
+        emit job->statusChanged("Processing \"A\"...");
+        emit job->logged("a line about A");
+        emit job->statusChanged("Processing \"B\"...");
+        for (int i = 0; i < 1650; ++i)
+            emit job->logged("Attachment not found: x");
+        emit job->mailboxAbandoned();
+        emit job->summaryReady("A (messages: 1)\nLeft unconverted, stopped at once: B");
+        emit job->finished("Canceled");
+        QCOMPARE(w.window.detailsText(), "Processing \"A\"...\na line about A\nProcessing \"B\"...\n1,650 lines about an abandoned "
+                                         "mailbox not shown\n\nA (messages: 1)\nLeft unconverted, stopped at once: B\n\nCanceled");
     }
 
     // Named for screen readers: the two Choose buttons differ, the bar has a name, the
