@@ -20,7 +20,9 @@ AboutDialog::AboutDialog(QWidget* parent, const QString& version, const QString&
     icon->setPixmap(QIcon(QStringLiteral(":/icons/tarnwick.png")).pixmap(64, 64));
     auto* text = new QLabel(tr("<p><b>Tarnwick %1</b></p><p>Converts Eudora mailboxes into mbox files.</p>"
                                "<p><a href=\"%2\">Read the README</a></p>")
-                                .arg(version.toHtmlEscaped(), readme.toHtmlEscaped()),
+                                    .arg(version.toHtmlEscaped(), readme.toHtmlEscaped())
+                                + QLatin1String("<p>") + tr("Uses Qt %1").arg(QLatin1String(qVersion())).toHtmlEscaped()
+                                + QLatin1String("</p>"),
                             this);
     text->setObjectName(QStringLiteral("aboutText"));
     text->setTextFormat(Qt::RichText);

@@ -1,6 +1,7 @@
 #pragma once
-// The About dialog: the version, what the program does and a link to its README,
-// which opens in the desktop's program or, where there is none, is shown to copy.
+// The About dialog: the version, what the program does, the Qt it runs on and a link
+// to its README, which opens in the desktop's program or, where there is none, is
+// shown to copy.
 
 #include <QCoreApplication>
 #include <QDialog>

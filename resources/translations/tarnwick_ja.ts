@@ -903,5 +903,9 @@
         <source>Unknown charset names</source>
         <translation>不明な文字セット名</translation>
     </message>
+    <message>
+        <source>Uses Qt %1</source>
+        <translation>Qt %1 を使用</translation>
+    </message>
 </context>
 </TS>

@@ -83,7 +83,8 @@ private slots:
         }
     }
 
-    // The About dialog's README link goes the same way.
+    // The About dialog names the program, its version and the Qt it runs on; its README
+    // link goes the same way.
     void aboutLinkSaysWhereWhenNothingOpensIt()
     {
         test::Window w;
@@ -98,6 +99,7 @@ private slots:
         auto* text = about->findChild<QLabel*>("aboutText");
         QVERIFY(!text->openExternalLinks());
         QVERIFY(text->text().contains("file:///usr/share/doc/tarnwick/README.md"));
+        QVERIFY(text->text().contains("Tarnwick " TARNWICK_TEST_VERSION) && text->text().contains(QLatin1String("Qt ") + qVersion()));
         emit text->linkActivated(QStringLiteral("file:///usr/share/doc/tarnwick/README.md"));
         QDialog* dialog = nullptr;
         for (auto* d : about->findChildren<QDialog*>(QStringLiteral("locationDialog")))

@@ -254,7 +254,8 @@ private slots:
     }
 
     // A folder that holds no mailbox (only Eudora's settings, or files that are not
-    // mailboxes) completes with a warning, not "Converted 0 mailboxes".
+    // mailboxes) completes with a warning, not "Converted 0 mailboxes"; such a file
+    // chosen by itself is an error that says why.
     void noMailboxFound()
     {
         const struct {
@@ -274,6 +275,13 @@ private slots:
             QVERIFY2(w.resultLabel()->text().startsWith("No mailbox found"), qPrintable(w.resultLabel()->text()));
             QVERIFY(w.resultLabel()->property("needsAttention").toBool());
             QVERIFY(w.window.detailsText().endsWith("Completed"));
+            // Chosen as a single file, it is the job's error, with no count of nothing.
+            w.sourceEdit()->setText(source + "/" + c.name);
+            w.startButton()->click();
+            QVERIFY(test::waitForJobEnd(w));
+            QVERIFY2(w.resultLabel()->toolTip().startsWith("Error: Nothing converted: \"" + source + "/" + c.name + "\" is not a mailbox")
+                         && !w.resultLabel()->toolTip().contains("Converted 0"),
+                     qPrintable(w.resultLabel()->toolTip()));
         }
     }
 
