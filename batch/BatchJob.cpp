@@ -133,6 +133,7 @@ public:
         } else {
             finalText = translate("Completed");
         }
+        summary_.stoppedByError = errorText_.has_value();
         reporter_.summary(summary_);
         reporter_.finalText(finalText);
         return outcome;

@@ -87,6 +87,8 @@ struct JobSummary {
             notReached.push_back(std::move(name));
         ++notReachedCount;
     }
+    /// The job ended at an error before its end (not one a kept-going job went past).
+    bool stoppedByError = false;
 
     std::uint64_t messages() const;
     std::uint64_t unconvertedMessages() const { return undecodableMessages + unfittingMessages; }

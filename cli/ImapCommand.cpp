@@ -134,7 +134,8 @@ std::string imapUsageError(const CommandLine& line)
     return {};
 }
 
-int runImapUpload(const CommandLine& line, const std::string& source, const std::atomic<bool>& cancel)
+int runImapUpload(const CommandLine& line, const std::string& source, const std::atomic<bool>& cancel,
+                  bool printCompleted)
 {
     if (const std::string error = imapUsageError(line); !error.empty()) {
         printLine(stderr, "tarnwick-cli: " + error);
@@ -183,7 +184,8 @@ int runImapUpload(const CommandLine& line, const std::string& source, const std:
         printLine(stdout, "Error: " + std::to_string(left) + (left == 1 ? " message was" : " messages were") + " not uploaded");
         return 1;
     }
-    printLine(stdout, "Completed");
+    if (printCompleted)
+        printLine(stdout, "Completed");
     return 0;
 }
 

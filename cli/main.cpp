@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "cli/ImapCommand.h"
+#include "platform/UploadFiles.h"
 #include "platform/Localization.h"
 #include "platform/Paths.h"
 #include "platform/SettingsStore.h"
@@ -179,15 +180,58 @@ class StagingReporter : public tarnwick::BatchReporter {
 public:
     explicit StagingReporter(bool quiet) : progress_(stderr, false), console_(quiet, progress_) {}
     void statusText(const std::string& text) override { console_.statusText(text); }
-    void summary(const tarnwick::JobSummary& summary) override { console_.summary(summary); }
+    void summary(const tarnwick::JobSummary& summary) override
+    {
+        console_.summary(summary);
+        keptGoing_ = !summary.stoppedByError && !summary.failures.empty();
+    }
     void finalText(const std::string& text) override { final_ = text; }
     const std::string& finalText() const { return final_; }
+    /// Mailboxes failed and the job went on past them (--keep-going): what was
+    /// converted is whole and goes up.
+    bool keptGoing() const { return keptGoing_; }
 
 private:
     tarnwick::cli::ConsoleProgress progress_;
     ConsoleReporter console_;
     std::string final_;
+    bool keptGoing_ = false;
 };
+
+// Converts the source into the private Maildir `staging` and marks it complete (the
+// marker holds the job's final line when it went past failed mailboxes, in
+// conversionError). Returns the exit status when the run ends here, else -1.
+int stageForUpload(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store, const std::string& staging,
+                   std::string& conversionError)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(staging, ignored); // a conversion cut short
+    std::filesystem::create_directories(staging, ignored);
+    std::filesystem::permissions(staging, std::filesystem::perms::owner_all, ignored);
+    store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line.operands[0]));
+    store.setVolatile(tarnwick::keys::kDestinationPath, tarnwick::SettingValue(staging));
+    for (const auto& [key, value] : line.settings)
+        store.setVolatile(key, value);
+    store.setVolatile(tarnwick::keys::kOutputFormat, tarnwick::SettingValue(std::string("maildir")));
+    store.setVolatile(tarnwick::keys::kOutputLayout, tarnwick::SettingValue(std::string("flat")));
+    StagingReporter reporter(line.quiet);
+    const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
+    if (outcome != tarnwick::JobOutcome::Completed && !(outcome == tarnwick::JobOutcome::Failed && reporter.keptGoing())) {
+        std::filesystem::remove_all(staging, ignored);
+        writeLine(stdout, reporter.finalText());
+        return outcome == tarnwick::JobOutcome::Canceled ? kExitCanceled : kExitError;
+    }
+    if (outcome == tarnwick::JobOutcome::Failed)
+        conversionError = reporter.finalText();
+    const std::string complete = staging + "/.tarnwick-converted";
+    std::FILE* marker = std::fopen(complete.c_str(), "w");
+    const bool written = marker && std::fwrite(conversionError.data(), 1, conversionError.size(), marker) == conversionError.size();
+    if (!marker || std::fclose(marker) != 0 || !written) {
+        writeLine(stdout, "Error: could not write \"" + complete + "\"");
+        return kExitError;
+    }
+    return -1;
+}
 
 // --imap: a Maildir tree is uploaded as it is; a Eudora mailbox or folder is first
 // converted into a private Maildir (Maildir++ form). That copy is kept until every
@@ -201,39 +245,32 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     if (tarnwick::cli::isMaildirTree(source))
         return tarnwick::cli::runImapUpload(line, source, hasCanceled);
     const std::string staging = tarnwick::cli::stagingFolder(line, source);
-    const std::string complete = staging + "/.tarnwick-converted";
+    std::string conversionError;
     std::error_code ignored;
-    if (!std::filesystem::exists(complete, ignored)) {
-        std::filesystem::remove_all(staging, ignored); // a conversion cut short
-        std::filesystem::create_directories(staging, ignored);
-        std::filesystem::permissions(staging, std::filesystem::perms::owner_all, ignored);
-        store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line.operands[0]));
-        store.setVolatile(tarnwick::keys::kDestinationPath, tarnwick::SettingValue(staging));
-        for (const auto& [key, value] : line.settings)
-            store.setVolatile(key, value);
-        store.setVolatile(tarnwick::keys::kOutputFormat, tarnwick::SettingValue(std::string("maildir")));
-        store.setVolatile(tarnwick::keys::kOutputLayout, tarnwick::SettingValue(std::string("flat")));
-        StagingReporter reporter(line.quiet);
-        const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
-        if (outcome != tarnwick::JobOutcome::Completed) {
-            std::filesystem::remove_all(staging, ignored);
-            writeLine(stdout, reporter.finalText());
-            return outcome == tarnwick::JobOutcome::Canceled ? kExitCanceled : kExitError;
-        }
-        std::FILE* marker = std::fopen(complete.c_str(), "w");
-        if (!marker || std::fclose(marker) != 0) {
-            writeLine(stdout, "Error: could not write \"" + complete + "\"");
-            return kExitError;
-        }
-    } else if (!line.quiet) {
-        writeLine(stderr, "Uploading what the last run converted (\"" + staging + "\")");
+    if (const auto marker = tarnwick::readSmallFile(staging + "/.tarnwick-converted", 4096);
+        marker && std::filesystem::exists(staging + "/.tarnwick-converted", ignored)) {
+        conversionError = *marker;
+        if (!line.quiet)
+            writeLine(stderr, "Uploading what the last run converted (\"" + staging + "\")");
+    } else if (const int status = stageForUpload(line, store, staging, conversionError); status >= 0) {
+        return status;
     }
-    const int status = tarnwick::cli::runImapUpload(line, staging, hasCanceled);
-    if (status == kExitCompleted)
-        std::filesystem::remove_all(staging, ignored);
-    else if (!line.quiet)
-        writeLine(stderr, "The converted mail stays in \"" + staging + "\" for the next run");
-    return status;
+    const int status = tarnwick::cli::runImapUpload(line, staging, hasCanceled, conversionError.empty());
+    if (status != kExitCompleted) {
+        if (!line.quiet)
+            writeLine(stderr, "The converted mail stays in \"" + staging + "\" for the next run");
+        return status;
+    }
+    std::filesystem::remove_all(staging, ignored);
+    if (conversionError.empty())
+        return status;
+    // Every converted message is up; a failed mailbox goes in a run of its own (converting
+    // the others again would give their rebuilt messages new boundaries).
+    if (!line.quiet)
+        writeLine(stderr, "The mailboxes that could not be converted were not uploaded: upload each on its own once "
+                          "it is mended");
+    writeLine(stdout, conversionError);
+    return kExitError;
 }
 
 } // namespace

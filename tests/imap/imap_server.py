@@ -13,6 +13,8 @@ USERS = {
     "anna": ("anna-secret", ""),
     "quota": ("quota-secret", "userdb_quota_rule=*:storage=24K"),
     "locked": ("locked-secret", ""),
+    # Announces APPENDLIMIT (RFC 7889) after login; the server itself takes up to 200K.
+    "limited": ("limited-secret", "userdb_imap_capability=+APPENDLIMIT=65536"),
 }
 
 

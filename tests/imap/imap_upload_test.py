@@ -7,6 +7,7 @@ import imaplib
 import mailbox
 import os
 import re
+import resource
 import shutil
 import ssl
 import subprocess
@@ -58,7 +59,7 @@ class ImapUpload(unittest.TestCase):
         self.config = os.path.join(self.dir, "config")
 
     def run_cli(self, source, user="anna", top="Eudora", password=None, port=None, host="127.0.0.1",
-                ca=True, env=None, scheme="imaps", extra=()):
+                ca=True, env=None, scheme="imaps", extra=(), preexec=None):
         password = password if password is not None else imap_server.USERS[user][0]
         port = port or (SERVER.tls_port if scheme == "imaps" else SERVER.plain_port)
         address = f"{scheme}://{user}@{host}:{port}/{top}"
@@ -67,7 +68,7 @@ class ImapUpload(unittest.TestCase):
                            TARNWICK_IMAP_RETRY_DELAYS="50,50")
         environment.update(env or {})
         result = subprocess.run(command, env=environment, capture_output=True, text=True, timeout=120,
-                                stdin=subprocess.DEVNULL)
+                                stdin=subprocess.DEVNULL, preexec_fn=preexec)
         return result
 
     def connect(self, user="anna"):
@@ -211,6 +212,39 @@ class ImapUpload(unittest.TestCase):
                         if name.startswith("."))
         self.assertEqual(len(bodies), converted)
 
+    def test_with_keep_going_a_mailbox_that_fails_to_convert_leaves_the_others_to_upload(self):
+        # Writes over 16 KB fail: the large mailbox cannot be converted, the other can.
+        source = os.path.join(self.dir, "Eudora")
+        os.makedirs(source)
+        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
+        with open(os.path.join(source, "Large.mbx"), "w", newline="") as f:
+            f.write(separator + "Subject: large\r\n\r\n" + ("y" * 70 + "\r\n") * 400)
+        with open(os.path.join(source, "Small.mbx"), "w", newline="") as f:
+            for i in range(3):
+                f.write(separator + f"Subject: small {i}\r\nMessage-ID: <small.{i}@tarnwick.test>\r\n\r\nText {i}.\r\n")
+        cache = os.path.join(self.dir, "cache")
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (16384, 16384))
+        for keep_going in (False, True):
+            with self.subTest(keep_going=keep_going):
+                top = "KeptGoing" if keep_going else "Stopped"
+                extra = ("--keep-going",) if keep_going else ()
+                result = self.run_cli(source, top=top, extra=extra, env={"XDG_CACHE_HOME": cache}, preexec=limit)
+                self.assertEqual(result.returncode, 1, result.stderr + result.stdout)
+                self.assertTrue(result.stdout.startswith("Error: "), result.stdout)
+                self.assertEqual(os.listdir(os.path.join(cache, "Tarnwick")), [])
+                client = self.connect()
+                small = self.folder_messages(client, f'"{top}.Small"')
+                large = self.folder_messages(client, f'"{top}.Large"')
+                client.logout()
+                if keep_going:
+                    self.assertEqual(len(small), 3, result.stderr)
+                    self.assertIn("Uploaded 3 messages", result.stderr)
+                    self.assertIn("were not uploaded: upload each on its own", result.stderr)
+                else:
+                    self.assertIsNone(small)
+                    self.assertNotIn("Uploaded", result.stderr)
+                self.assertIsNone(large)
+
     def test_labels_go_up_as_keywords(self):
         root = stage(os.path.join(self.dir, "stage"), {
             "Labels": [(message_text(1), "Sa"), (message_text(2), "bc"), (message_text(3), "")]})
@@ -322,17 +356,30 @@ class ImapUpload(unittest.TestCase):
         self.assertEqual(len(self.folder_messages(client, "Eudora")), uploaded)
         client.logout()
 
-    def test_a_message_over_the_size_limit_is_refused_and_the_others_go(self):
-        root = stage(os.path.join(self.dir, "stage"), {
-            "": [(message_text(1), ""), (message_text(2, 300 * 1024), ""), (message_text(3), "")]})
-        result = self.run_cli(root, top="Big")
-        self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn("Uploaded 2 messages", result.stderr)
-        self.assertIn("1 refused, 0 failed", result.stderr)
-        self.assertRegex(result.stderr, r"(larger than|too large)")
-        client = self.connect()
-        self.assertEqual(len(self.folder_messages(client, "Big")), 2)
-        client.logout()
+    def test_a_message_over_the_size_limit_is_refused_once_and_the_others_go(self):
+        # anna's server refuses it when it comes (NO [LIMIT]); limited's announces
+        # APPENDLIMIT, so it is never sent.
+        cases = [("anna", 300 * 1024, r'\(\d+ KB\) was refused as too large: .*\[LIMIT\]'),
+                 ("limited", 100 * 1024, r'\(\d+ KB\) is larger than 127\.0\.0\.1 accepts \(64 KB\)')]
+        for user, size, reason in cases:
+            with self.subTest(user):
+                root = stage(os.path.join(self.dir, user), {
+                    "": [(message_text(1), ""), (message_text(2, size), ""), (message_text(3), "")]})
+                for run in (1, 2):
+                    result = self.run_cli(root, user=user, top="Big")
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertEqual(len(re.findall(reason, result.stderr)), 1, result.stderr)
+                    self.assertNotIn("trying again", result.stderr)
+                    uploaded, present = (2, 0) if run == 1 else (0, 2)
+                    self.assertIn(f"Uploaded {uploaded} messages", result.stderr)
+                    self.assertIn(f"{present} already present, 1 refused, 0 failed", result.stderr)
+                    self.assertEqual(result.stdout.strip(), "Error: 1 message was not uploaded")
+                client = self.connect(user)
+                self.assertEqual([m[2] for m in self.folder_messages(client, "Big")],
+                                 [crlf(message_text(i).encode()) for i in (1, 3)])
+                client.logout()
+        logged = SERVER.log()
+        self.assertIn("user=<limited>", logged)
 
     def cut_and_resume(self, top, refuse_after_cut):
         count = 30
