@@ -183,7 +183,8 @@ public:
     void summary(const tarnwick::JobSummary& summary) override
     {
         console_.summary(summary);
-        keptGoing_ = !summary.stoppedByError && !summary.failures.empty();
+        keptGoing_ = !summary.stoppedByError && !summary.failures.empty() && summary.notReachedCount == 0
+                     && summary.abandoned.empty();
     }
     void finalText(const std::string& text) override { final_ = text; }
     const std::string& finalText() const { return final_; }
