@@ -12,6 +12,7 @@
 #include "engine/mailbox/MboxConverter.h"
 #include "engine/message/MessageConverter.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/FolderListing.h"
 #include "platform/MappedFile.h"
 #include "platform/Localization.h"
@@ -214,11 +215,29 @@ private:
                 fail(claimFailure(claim.path, claim.error));
             return;
         }
-        const OutputClaim claim = claimOutputFile(destination, fileName(source));
+        if (!holdDestination(destination))
+            return;
+        NameNumbers once;
+        const OutputClaim claim = claimOutputFile(destinationFolder_, fileName(source), once);
         if (claim.claimed())
-            convertSingleFile(source, claim.path, claim.identity);
+            convertSingleFile(source, claim.path, claim.identity, claim.folder.get());
         else
             fail(claimFailure(claim.path, claim.error));
+    }
+
+    // Opens the destination folder for the whole job: every output and folder is made
+    // relative to it, so that its path swapped for a link meanwhile sends nothing
+    // elsewhere. False (the job failed) when it cannot be opened.
+    bool holdDestination(const std::string& destination)
+    {
+        int error = 0;
+        destinationFolder_ = FolderHandle::open(destination, error);
+        if (!destinationFolder_) {
+            fail(claimFailure(destination, error));
+            return false;
+        }
+        outputFolders_.emplace(destinationFolder_);
+        return true;
     }
 
     // A mailbox that could not be converted: the job's error, or with keep going one
@@ -284,16 +303,20 @@ private:
     // then removes the claim when the conversion failed or wrote nothing, and notes the
     // mailbox (`displayName`) in the summary. False when the job stops here.
     bool convertInto(const std::string& inputPath, const std::string& outputPath, const FileIdentity& claim,
-                     LinkPolicy inputLinks, const std::string& displayName)
+                     LinkPolicy inputLinks, const std::string& displayName, const FolderHandle* folder = nullptr)
     {
         const ConversionOptions options = optionsFor(inputPath);
         CharsetCandidates& candidates = *candidates_;
         ConversionControl control{inputLinks, &stopsAtOnce_, claim};
+        control.outputFolder = folder;
         control.progress = [this](std::uint64_t done, std::uint64_t total) { fileProgress(done, total); };
         const ConversionResult result = convertMbox(inputPath, outputPath, options, candidates, control);
         // The claim is still in place when nothing was written (a failure, an empty
         // input, one that is no mailbox): it goes, unless something else took its place.
-        removeFile(outputPath, claim);
+        if (folder)
+            folder->removeFile(fileName(outputPath), claim);
+        else
+            removeFile(outputPath, claim);
         // The marks an mbox file carries are its index's.
         ConvertedMailbox written{displayName, result.messages, 0, belowDestination(outputPath), 0, 0, 0, 0};
         for (const IndexedMessage& record : options.messageIndex) {
@@ -366,14 +389,15 @@ private:
         convertIntoMaildir(source, folder, LinkPolicy::Follow, fileName(source));
     }
 
-    void convertSingleFile(const std::string& source, const std::string& output, const FileIdentity& claim)
+    void convertSingleFile(const std::string& source, const std::string& output, const FileIdentity& claim,
+                           const FolderHandle* folder = nullptr)
     {
         reporter_.statusText(translate("Processing \"%1\"...", {fileName(source)}));
         progress_.files = 1;
         startFile(source);
         const TargetStatus status = targetStatus(source);
         const std::uint64_t size = fileSize(source).value_or(0);
-        if (!convertInto(source, output, claim, LinkPolicy::Follow, fileName(source)) || errorText_ || hasCanceled_.load()
+        if (!convertInto(source, output, claim, LinkPolicy::Follow, fileName(source), folder) || errorText_ || hasCanceled_.load()
             || !summary_.failures.empty() || !summary_.mailboxes.empty())
             return;
         // A single source that gave no mailbox: the job says so and why, rather than
@@ -486,10 +510,9 @@ private:
 
     // Claims the output for a planned mailbox: flat, its path joined by ":", or in
     // nested folders. Folders made here are never walked. None with claimError_ set.
-    std::optional<OutputClaim> claimOutput(const std::string& destination, const std::vector<std::string>& outputPath,
-                                           DirectoryWalker& walker)
+    std::optional<OutputClaim> claimOutput(const std::vector<std::string>& outputPath, DirectoryWalker& walker)
     {
-        std::string folder = destination;
+        std::shared_ptr<const FolderHandle> folder = destinationFolder_;
         std::string name;
         if (treeLayout_) {
             std::vector<std::string> folders(outputPath.begin(), outputPath.end() - 1);
@@ -498,9 +521,11 @@ private:
                 for (std::string& component : folders)
                     component += ".sbd";
             }
-            const FolderPath made = createFolderPath(destination, folders);
-            if (thunderbirdLayout_)
-                subFolders_.insert(subFolders_.end(), made.created.begin(), made.created.end());
+            const FolderPath made = outputFolders_->enter(folders);
+            if (thunderbirdLayout_) {
+                for (std::size_t i = 0; i < made.created.size(); ++i)
+                    subFolders_.emplace_back(made.createdIn[i], fileName(made.created[i]));
+            }
             for (const std::string& created : made.created) {
                 struct stat createdStat {};
                 if (::lstat(created.c_str(), &createdStat) == 0)
@@ -510,7 +535,7 @@ private:
                 claimError_ = claimFailure(made.failedPath, made.error);
                 return std::nullopt;
             }
-            folder = made.path;
+            folder = made.folder;
             name = thunderbirdLayout_ ? mailFolderName(outputPath.back()) : outputPath.back();
         } else {
             for (const std::string& component : outputPath)
@@ -556,8 +581,8 @@ private:
     // it, empty where no mailbox of that name was written.
     void completeSubFolders()
     {
-        for (const std::string& folder : subFolders_)
-            createExclusively(folder.substr(0, folder.size() - 4)); // taken already: the mailbox is there
+        for (const auto& [parent, folder] : subFolders_)
+            parent->createFile(folder.substr(0, folder.size() - 4)); // taken already: the mailbox is there
     }
 
     // A temporary file of ours at `relativeName` below `folder`: deleted when no
@@ -609,6 +634,8 @@ private:
 
         if (!destinationIsSource)
             noteLeftoversIn(destination);
+        if (!maildir_ && !holdDestination(destination))
+            return;
         progress_.files = countFiles(source, identified ? &destinationStat : nullptr);
         DirectoryWalker walker(source);
         if (identified)
@@ -704,7 +731,7 @@ private:
             return true;
         if (maildir_)
             return convertFolderMailbox(walk.destination, relativeName, inputPath, plan, walker);
-        const std::optional<OutputClaim> claim = claimOutput(walk.destination, plan.outputPath, walker);
+        const std::optional<OutputClaim> claim = claimOutput(plan.outputPath, walker);
         if (!claim) {
             startFile(inputPath); // counted as done with, unconverted
             finishFile();
@@ -714,7 +741,8 @@ private:
             walk.ownOutputs.insert(claim->identity.inode);
         reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
         startFile(inputPath);
-        if (!convertInto(inputPath, claim->path, claim->identity, LinkPolicy::Refuse, useRecords_ ? plan.displayName : relativeName))
+        if (!convertInto(inputPath, claim->path, claim->identity, LinkPolicy::Refuse, useRecords_ ? plan.displayName : relativeName,
+                         claim->folder.get()))
             return false;
         struct stat outputStat {};
         if (walk.destinationIsSource && ::lstat(claim->path.c_str(), &outputStat) == 0)
@@ -735,7 +763,10 @@ private:
     bool useRecords_ = false;
     bool treeLayout_ = false;
     bool thunderbirdLayout_ = false; // tree layout, folders as NAME.sbd and no extensions
-    std::vector<std::string> subFolders_; // the NAME.sbd folders made
+    // The NAME.sbd folders made, each with the folder it was made in.
+    std::vector<std::pair<std::shared_ptr<const FolderHandle>, std::string>> subFolders_;
+    std::shared_ptr<const FolderHandle> destinationFolder_; // held for the job (mbox outputs)
+    std::optional<OutputFolders> outputFolders_;
     bool maildir_ = false; // Maildir folders rather than mbox files
     std::string destination_; // standardised
     bool keepGoing_ = false;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace tarnwick {
@@ -58,7 +59,10 @@ std::optional<std::string> shortenedName(const NameParts& parts, std::int64_t co
 // Creates the shortest-fitting shortened form of `name` in `folder`: first within
 // kNameMax bytes, then within half as many each time the file system still finds it
 // too long; numbered from 1 so that two long names cut to the same stem stay apart.
-OutputClaim claimShortened(const std::string& folder, const std::string& name)
+// Creates the entry `name` of the folder being claimed in: by path, or in a held folder.
+using CreateEntry = std::function<CreateResult(const std::string& name)>;
+
+OutputClaim claimShortened(const std::string& folder, const std::string& name, const CreateEntry& create)
 {
     const NameParts parts = splitExtension(name);
     int lastError = ENAMETOOLONG;
@@ -69,7 +73,7 @@ OutputClaim claimShortened(const std::string& folder, const std::string& name)
             if (!shortened)
                 return {std::move(lastCandidate), lastError};
             lastCandidate = joinPath(folder, *shortened);
-            const CreateResult created = createExclusively(lastCandidate);
+            const CreateResult created = create(*shortened);
             if (created.created()) {
                 logMessage(formatMessage("'%1' is too long for a file name here: written as '%2'", {name, *shortened}));
                 return {std::move(lastCandidate), 0, created.identity};
@@ -85,15 +89,13 @@ OutputClaim claimShortened(const std::string& folder, const std::string& name)
     }
 }
 
-} // namespace
-
-OutputClaim claimOutputFile(const std::string& folder, const std::string& name, NameNumbers& numbers)
+OutputClaim claimIn(const std::string& folder, const std::string& name, NameNumbers& numbers, const CreateEntry& create)
 {
     std::string flattened = name;
     std::replace(flattened.begin(), flattened.end(), '/', ':');
 
-    std::string candidate = joinPath(folder, flattened);
-    const std::string key = candidate;
+    std::string candidate = flattened;
+    const std::string key = joinPath(folder, candidate);
     std::optional<NameParts> parts;
     const auto numbered = [&](std::int64_t counter) {
         if (!parts)
@@ -105,7 +107,7 @@ OutputClaim claimOutputFile(const std::string& folder, const std::string& name, 
             numberedName += '.';
             numberedName += parts->extension;
         }
-        return joinPath(folder, numberedName);
+        return numberedName;
     };
     std::int64_t counter = 2; // the number of the name after `candidate`
     if (const auto known = numbers.next.find(key); known != numbers.next.end()) {
@@ -113,21 +115,41 @@ OutputClaim claimOutputFile(const std::string& folder, const std::string& name, 
         candidate = numbered(counter++);
     }
     for (;; ++counter) {
-        const CreateResult created = createExclusively(candidate);
+        const CreateResult created = create(candidate);
         if (created.created()) {
             if (counter > 2)
                 numbers.next[key] = counter;
-            return {std::move(candidate), 0, created.identity};
+            return {joinPath(folder, candidate), 0, created.identity};
         }
         // A name too long for the file system is shortened; only a taken name moves
         // on otherwise: any other failure (no permission, no folder, no space) would
         // fail for every later name as well.
         if (created.error == ENAMETOOLONG)
-            return claimShortened(folder, flattened);
+            return claimShortened(folder, flattened, create);
         if (created.error != EEXIST || counter > kLastCounter)
-            return {std::move(candidate), created.error};
+            return {joinPath(folder, candidate), created.error};
         candidate = numbered(counter);
     }
+}
+
+} // namespace
+
+OutputClaim claimOutputFile(const std::string& folder, const std::string& name, NameNumbers& numbers)
+{
+    return claimIn(folder, name, numbers, [&folder](const std::string& entry) { return createExclusively(joinPath(folder, entry)); });
+}
+
+OutputClaim claimOutputFile(const FolderHandle& folder, const std::string& name, NameNumbers& numbers)
+{
+    return claimIn(folder.path(), name, numbers, [&folder](const std::string& entry) { return folder.createFile(entry); });
+}
+
+OutputClaim claimOutputFile(const std::shared_ptr<const FolderHandle>& folder, const std::string& name, NameNumbers& numbers)
+{
+    OutputClaim claim = claimOutputFile(*folder, name, numbers);
+    if (claim.claimed())
+        claim.folder = folder;
+    return claim;
 }
 
 OutputClaim claimOutputFile(const std::string& folder, const std::string& name)
@@ -141,10 +163,11 @@ namespace {
 // Makes the folder `name` in `parent`, or uses the folder already there. A name taken
 // by something else (a mailbox's output, a link) moves on to name_2, name_3, ...; a
 // name too long is shortened as file names are. The same name always leads to the
-// same folder, so every mailbox of one source folder lands together.
+// same folder, so every mailbox of one source folder lands together. Each folder is
+// made and opened relative to the one it is in.
 void makeFolder(FolderPath& result, const std::string& name)
 {
-    const std::string parent = result.path;
+    const std::shared_ptr<const FolderHandle> parent = std::move(result.folder);
     const NameParts parts = splitExtension(name);
     std::size_t limit = name.size(); // below it: shortened
     for (std::int64_t counter = 1; counter <= kLastCounter; ++counter) {
@@ -155,16 +178,24 @@ void makeFolder(FolderPath& result, const std::string& name)
             candidate = parts.stem + "_" + std::to_string(counter) + (parts.extension.empty() ? "" : "." + parts.extension);
         if (!candidate)
             break;
-        const std::string path = joinPath(parent, *candidate);
-        const CreateResult created = createFolder(path);
-        if (created.created() || (created.error == EEXIST && entryType(path) == EntryType::Directory)) {
-            if (created.created()) {
-                result.created.push_back(path);
-                if (*candidate != name)
-                    logMessage(formatMessage("The folder '%1' is written as '%2'", {name, *candidate}));
+        const std::string path = parent->pathOf(*candidate);
+        CreateResult created = parent->createFolder(*candidate);
+        if (created.created() || created.error == EEXIST) {
+            int openError = 0;
+            result.folder = parent->openFolder(*candidate, openError);
+            if (result.folder) {
+                if (created.created()) {
+                    result.created.push_back(path);
+                    result.createdIn.push_back(parent);
+                    if (*candidate != name)
+                        logMessage(formatMessage("The folder '%1' is written as '%2'", {name, *candidate}));
+                }
+                result.path = path;
+                return;
             }
-            result.path = path;
-            return;
+            // Taken by a file or a link: the next name. A folder made that cannot be
+            // entered fails.
+            created.error = openError == ENOTDIR || openError == ELOOP ? EEXIST : openError;
         }
         if (created.error == ENAMETOOLONG && limit > kShortestStem) {
             limit = limit == name.size() ? std::min(kNameMax, name.size() - 1) : limit / 2;
@@ -177,22 +208,55 @@ void makeFolder(FolderPath& result, const std::string& name)
             return;
         }
     }
-    result.failedPath = joinPath(parent, name);
+    result.failedPath = parent->pathOf(name);
     result.error = ENAMETOOLONG;
 }
 
 } // namespace
 
-FolderPath createFolderPath(const std::string& destination, const std::vector<std::string>& folders)
+FolderPath createFolderPath(const std::shared_ptr<const FolderHandle>& destination, const std::vector<std::string>& folders)
 {
     FolderPath result;
-    result.path = destination;
+    result.path = destination->path();
+    result.folder = destination;
     for (const std::string& folder : folders) {
         makeFolder(result, folder);
         if (!result.failedPath.empty())
             return result;
     }
     return result;
+}
+
+FolderPath OutputFolders::enter(const std::vector<std::string>& folders)
+{
+    std::size_t shared = 0;
+    while (shared < folders.size() && shared < steps_.size() && steps_[shared].name == folders[shared])
+        ++shared;
+    steps_.resize(shared);
+    FolderPath result;
+    result.path = shared > 0 ? steps_.back().path : destination_->path();
+    result.folder = shared > 0 ? steps_.back().folder : destination_;
+    for (std::size_t i = shared; i < folders.size(); ++i) {
+        makeFolder(result, folders[i]);
+        if (!result.failedPath.empty())
+            return result;
+        steps_.push_back({folders[i], result.path, result.folder});
+    }
+    return result;
+}
+
+FolderPath createFolderPath(const std::string& destination, const std::vector<std::string>& folders)
+{
+    int error = 0;
+    const std::shared_ptr<const FolderHandle> held = FolderHandle::open(destination, error);
+    if (!held) {
+        FolderPath failed;
+        failed.path = destination;
+        failed.failedPath = folders.empty() ? destination : joinPath(destination, folders.front());
+        failed.error = error;
+        return failed;
+    }
+    return createFolderPath(held, folders);
 }
 
 } // namespace tarnwick

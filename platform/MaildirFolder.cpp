@@ -101,7 +101,7 @@ bool MaildirFolder::writeFile(const std::string& path, std::string_view bytes, s
                               bool durable)
 {
     const OutputCalls& calls = outputCalls();
-    const int fd = calls.open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = calls.openAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return fail(errno);
     int error = 0;

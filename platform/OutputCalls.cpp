@@ -7,9 +7,9 @@
 namespace tarnwick {
 namespace {
 
-int systemOpen(const char* path, int flags, mode_t mode)
+int systemOpenAt(int folderFd, const char* path, int flags, mode_t mode)
 {
-    return ::open(path, flags, mode);
+    return ::openat(folderFd, path, flags, mode);
 }
 
 OutputCalls& current()
@@ -27,7 +27,7 @@ ssize_t systemCopyFileRange(int fromFd, off_t* fromOffset, int toFd, off_t* toOf
 
 OutputCalls systemOutputCalls()
 {
-    return {systemOpen, ::writev, ::fsync, ::close, ::rename, systemCopyFileRange};
+    return {systemOpenAt, ::writev, ::fsync, ::close, ::renameat, systemCopyFileRange};
 }
 
 const OutputCalls& outputCalls()

@@ -10,11 +10,12 @@
 namespace tarnwick {
 
 struct OutputCalls {
-    int (*open)(const char* path, int flags, mode_t mode);
+    // openat and renameat: a folder descriptor (or AT_FDCWD) and a path relative to it.
+    int (*openAt)(int folderFd, const char* path, int flags, mode_t mode);
     ssize_t (*writev)(int fd, const iovec* vectors, int count);
     int (*fsync)(int fd);
     int (*close)(int fd);
-    int (*rename)(const char* from, const char* to);
+    int (*renameAt)(int fromFolderFd, const char* from, int toFolderFd, const char* to);
     ssize_t (*copyFileRange)(int fromFd, off_t* fromOffset, int toFd, off_t* toOffset, size_t length,
                              unsigned int flags);
 };

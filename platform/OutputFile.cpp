@@ -93,6 +93,7 @@ std::string systemErrorText(int error)
 OutputFile::~OutputFile()
 {
     discard();
+    holdFolder(nullptr);
 }
 
 bool isTemporaryOutputName(std::string_view name)
@@ -141,17 +142,34 @@ LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::strin
     return outcome;
 }
 
-bool OutputFile::create(const std::string& finalPath, mode_t mode)
+void OutputFile::holdFolder(const FolderHandle* folder)
+{
+    if (folderFd_ >= 0)
+        ::close(folderFd_);
+    folderFd_ = folder ? ::fcntl(folder->descriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+}
+
+int OutputFile::folderDescriptor() const
+{
+    return folderFd_ >= 0 ? folderFd_ : AT_FDCWD;
+}
+
+bool OutputFile::create(const std::string& finalPath, mode_t mode, const FolderHandle* folder)
 {
     discard();
     error_ = 0;
-    const std::string parent = parentPath(finalPath);
-    const std::string& folder = parent.empty() ? kCurrentFolder : parent;
+    holdFolder(folder);
+    if (folder && folderFd_ < 0) {
+        error_ = errno;
+        return false;
+    }
+    const std::string parent = folder ? std::string() : parentPath(finalPath);
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        std::string path = joinPath(folder, temporaryName());
+        std::string path = folder ? temporaryName() : joinPath(parent.empty() ? kCurrentFolder : parent, temporaryName());
         int fd;
         do {
-            fd = outputCalls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0666);
+            fd = outputCalls().openAt(folderDescriptor(), path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                      mode & 0666);
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
             // Held while it is written: a later run deletes it only once no process holds it.
@@ -162,7 +180,7 @@ bool OutputFile::create(const std::string& finalPath, mode_t mode)
             writeBackStart_ = 0;
             writeBack_ = true;
             temporaryPath_ = std::move(path);
-            finalPath_ = finalPath;
+            finalPath_ = folder ? fileName(finalPath) : finalPath;
             return true;
         }
         if (errno != EEXIST)
@@ -250,15 +268,16 @@ void OutputFile::startWriteBack()
     }
 }
 
-bool OutputFile::createUnnamed(const std::string& finalPath)
+bool OutputFile::createUnnamed(const std::string& finalPath, const FolderHandle* held)
 {
     discard();
     error_ = 0;
-    const std::string parent = parentPath(finalPath);
+    const std::string parent = held ? std::string() : parentPath(finalPath);
     const std::string& folder = parent.empty() ? kCurrentFolder : parent;
+    const int folderFd = held ? held->descriptor() : AT_FDCWD;
     int fd;
     do {
-        fd = outputCalls().open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        fd = outputCalls().openAt(folderFd, folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         error_ = errno;
@@ -368,7 +387,7 @@ bool OutputFile::commit(const FileIdentity& claim)
     // claim is an empty regular file with the identity it was created with (the type
     // is tested too: a freed inode number is soon given to the next new entry).
     struct stat atFinal {};
-    if (::lstat(finalPath_.c_str(), &atFinal) != 0) {
+    if (::fstatat(folderDescriptor(), finalPath_.c_str(), &atFinal, AT_SYMLINK_NOFOLLOW) != 0) {
         error_ = errno;
         discard();
         return false;
@@ -378,7 +397,7 @@ bool OutputFile::commit(const FileIdentity& claim)
         discard();
         return false;
     }
-    if (outputCalls().rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+    if (outputCalls().renameAt(folderDescriptor(), temporaryPath_.c_str(), folderDescriptor(), finalPath_.c_str()) != 0) {
         error_ = errno;
         discard();
         return false;
@@ -393,7 +412,7 @@ void OutputFile::discard()
         outputCalls().close(fd_);
     fd_ = -1;
     if (!temporaryPath_.empty())
-        ::unlink(temporaryPath_.c_str());
+        ::unlinkat(folderDescriptor(), temporaryPath_.c_str(), 0);
     temporaryPath_.clear();
 }
 

@@ -7,6 +7,7 @@
 // its errno for the message. All system calls go through outputCalls().
 
 #include "platform/FileIdentity.h"
+#include "platform/FolderHandle.h"
 
 #include <sys/types.h>
 
@@ -51,15 +52,17 @@ public:
     /// Creates a new, empty temporary file in the folder of `finalPath`, exclusively
     /// and without following a link, with the permission bits `mode` (less the
     /// umask), and keeps its descriptor for every later write. False (with
-    /// `error()`) when it cannot.
-    bool create(const std::string& finalPath, mode_t mode);
+    /// `error()`) when it cannot. With `folder` (the held folder whose path `finalPath`
+    /// begins with, the output's name following), the temporary file is made, and
+    /// later renamed over the claim, relative to the folder's descriptor alone.
+    bool create(const std::string& finalPath, mode_t mode, const FolderHandle* folder = nullptr);
 
-    /// Creates a file without a name (O_TMPFILE) in the folder of `finalPath`, readable
-    /// and writable by this process alone, to hold part of an output until it is
-    /// appended to the real one (append()); it vanishes when closed, also when the
-    /// process ends. It is never committed. False (with `error()`) when the folder's
-    /// file system cannot make one.
-    bool createUnnamed(const std::string& finalPath);
+    /// Creates a file without a name (O_TMPFILE) in the folder of `finalPath` (in
+    /// `folder`, when given), readable and writable by this process alone, to hold part
+    /// of an output until it is appended to the real one (append()); it vanishes when
+    /// closed, also when the process ends. It is never committed. False (with `error()`)
+    /// when the folder's file system cannot make one.
+    bool createUnnamed(const std::string& finalPath, const FolderHandle* folder = nullptr);
 
     /// Writes all of `pieces`, in order, with as few system calls as the kernel allows
     /// (one gathered write in the usual case). Retries interrupted and short writes.
@@ -128,6 +131,11 @@ private:
     std::mutex redirectMutex_;        // held by each write, so that takeOver() finds none under way
     OutputFile* redirect_ = nullptr;  // where writes go once another file took this one over
     bool writeBack_ = true;            // started as the file grows (not for an unnamed part)
+    // Where the temporary file and the final name are: a held folder's descriptor (a
+    // duplicate, owned) with names in it, or AT_FDCWD with paths.
+    void holdFolder(const FolderHandle* folder);
+    int folderDescriptor() const;
+    int folderFd_ = -1; // -1: none (AT_FDCWD)
     std::string temporaryPath_;
     std::string finalPath_;
     const std::atomic<bool>* stop_ = nullptr;

@@ -1440,9 +1440,9 @@ public:
 
     /// Creates the unnamed file and starts the thread. False when either cannot be: the
     /// conversion is then not split.
-    bool start(const std::atomic<bool>* stop)
+    bool start(const std::atomic<bool>* stop, const FolderHandle* folder)
     {
-        if (!file_.createUnnamed(outputPath_))
+        if (!file_.createUnnamed(outputPath_, folder))
             return false;
         file_.stopWhen(stop, &abandon_);
         try {
@@ -1700,7 +1700,7 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
     }
     OutputFile output;
     // Never more readable than its source.
-    if (!output.create(outputPath, input.permissions()))
+    if (!output.create(outputPath, input.permissions(), control.outputFolder))
         return failure(translate("Could not create \"%1\": %2", {outputPath, output.errorText()}));
     output.stopWhen(control.stop);
 
@@ -1720,7 +1720,7 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
         if (split > 0) {
             second.emplace(inputPath, outputPath, input, passOptions, *parallel.candidates, parallel.batchBytes, split,
                            firstTerminator);
-            if (!second->start(control.stop)) {
+            if (!second->start(control.stop, control.outputFolder)) {
                 second.reset();
                 split = 0;
             } else {

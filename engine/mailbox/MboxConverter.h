@@ -16,6 +16,8 @@
 
 namespace tarnwick {
 
+class FolderHandle;
+
 /// The outcome of one mailbox conversion.
 struct ConversionResult {
     bool succeeded = true;
@@ -57,6 +59,9 @@ struct ConversionControl {
     /// The identity of the claim as it was created; none: what is at the output path
     /// when the conversion starts.
     std::optional<FileIdentity> claim = std::nullopt;
+    /// When set, the output's folder held open (`outputPath` is its path and the
+    /// output's name): the output is made and renamed relative to it alone.
+    const FolderHandle* outputFolder = nullptr;
     /// When set, called with how far the pass has read into the input and the input's
     /// size, each time it has passed another kProgressStep bytes (never per line).
     std::function<void(std::uint64_t done, std::uint64_t total)> progress = nullptr;

@@ -174,6 +174,49 @@ TEST(CreateFolderPath, TakenOrTooLongFolderNamesStillLeadToOneFolder)
     EXPECT_EQ(folder.read("Notes.mbx"), "keep");
 }
 
+// The output folders of a job are held: a folder entered before and swapped for a link
+// since is entered again as held, never through the link, and a folder already entered
+// is neither made nor opened again (its creation is reported once).
+TEST(OutputFolders, FoldersEnteredAreHeldAgainstLinksSwappedIn)
+{
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "dst");
+    std::filesystem::create_directories(folder / "elsewhere");
+    int error = 0;
+    const std::shared_ptr<const FolderHandle> destination = FolderHandle::open(folder / "dst", error);
+    ASSERT_TRUE(destination) << error;
+    OutputFolders folders(destination);
+    const FolderPath first = folders.enter({"A", "B"});
+    ASSERT_TRUE(first.failedPath.empty()) << first.error;
+    EXPECT_EQ(first.created, (std::vector<std::string>{folder / "dst/A", folder / "dst/A/B"}));
+    // The destination and A swapped for links to another folder.
+    std::filesystem::rename(folder / "dst", folder / "held");
+    ASSERT_EQ(::symlink((folder / "elsewhere").c_str(), (folder / "dst").c_str()), 0);
+    std::filesystem::rename(folder / "held/A", folder / "held/A-moved");
+    ASSERT_EQ(::symlink((folder / "elsewhere").c_str(), (folder / "held/A").c_str()), 0);
+    struct Step {
+        std::vector<std::string> folders;
+        std::string madeIn; // where the claim of "In" lands, below the sandbox
+        std::size_t created;
+    };
+    const Step steps[] = {
+        {{"A", "C"}, "held/A-moved/C/In", 1}, // A as entered before
+        {{"A", "C"}, "held/A-moved/C/In_2", 0},
+        {{"D"}, "held/D/In", 1},
+        {{"A"}, "held/A_2/In", 1}, // entered anew: the name is a link now, so A_2
+    };
+    NameNumbers numbers;
+    for (const Step& step : steps) {
+        const FolderPath made = folders.enter(step.folders);
+        ASSERT_TRUE(made.failedPath.empty() && made.folder) << made.failedPath << " " << made.error;
+        EXPECT_EQ(made.created.size(), step.created) << step.madeIn;
+        const OutputClaim claim = claimOutputFile(made.folder, "In", numbers);
+        ASSERT_TRUE(claim.claimed()) << claim.error;
+        EXPECT_EQ(entryType(folder / step.madeIn), EntryType::Regular) << step.madeIn << " " << claim.path;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "elsewhere"));
+}
+
 // Many outputs of one name: each claim tries the number after the last one given, so
 // the job's time grows with the number of outputs, not with its square.
 TEST(GetUniquePath, OutputsOfOneNameAreNumberedOnFromTheLast)

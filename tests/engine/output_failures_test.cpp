@@ -63,13 +63,13 @@ int injectedClose(int fd)
     return result;
 }
 
-int injectedRename(const char* from, const char* to)
+int injectedRename(int fromFolder, const char* from, int toFolder, const char* to)
 {
     if (injection.renameError != 0) {
         errno = injection.renameError;
         return -1;
     }
-    return ::rename(from, to);
+    return ::renameat(fromFolder, from, toFolder, to);
 }
 
 class OutputFailures : public ::testing::Test {
@@ -83,7 +83,7 @@ protected:
         calls.writev = injectedWritev;
         calls.fsync = injectedFsync;
         calls.close = injectedClose;
-        calls.rename = injectedRename;
+        calls.renameAt = injectedRename;
         previous_ = setOutputCalls(calls);
     }
     void TearDown() override

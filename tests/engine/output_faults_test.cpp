@@ -80,10 +80,10 @@ int faultyClose(int fd)
     return -1;
 }
 
-int faultyRename(const char* from, const char* to)
+int faultyRename(int fromFolder, const char* from, int toFolder, const char* to)
 {
     if (g_faults.failRename == 0)
-        return ::rename(from, to);
+        return ::renameat(fromFolder, from, toFolder, to);
     errno = g_faults.failRename;
     return -1;
 }
@@ -99,7 +99,7 @@ public:
         calls.writev = faultyWritev;
         calls.fsync = faultyFsync;
         calls.close = faultyClose;
-        calls.rename = faultyRename;
+        calls.renameAt = faultyRename;
         previous_ = setOutputCalls(calls);
     }
     ~InstalledFaults() { setOutputCalls(previous_); }

@@ -255,19 +255,19 @@ int failedCopies = 0;           // copies failed so far
 std::atomic<int> unnamedFd{-1};
 OutputCalls systemCalls;
 
-int faultyOpen(const char* path, int flags, mode_t mode)
+int faultyOpen(int folder, const char* path, int flags, mode_t mode)
 {
     if ((flags & O_TMPFILE) == O_TMPFILE) {
         if (tmpfileOpenError != 0) {
             errno = tmpfileOpenError;
             return -1;
         }
-        const int fd = systemCalls.open(path, flags, mode);
+        const int fd = systemCalls.openAt(folder, path, flags, mode);
         if (unnamedWritesFail)
             unnamedFd = fd;
         return fd;
     }
-    return systemCalls.open(path, flags, mode);
+    return systemCalls.openAt(folder, path, flags, mode);
 }
 
 ssize_t faultyWritev(int fd, const iovec* vectors, int count)
@@ -311,7 +311,7 @@ TEST_F(SplitConversionTest, FailuresOfTheSecondPartsFileFallBackToTheOnePass)
     };
     systemCalls = systemOutputCalls();
     OutputCalls calls = systemCalls;
-    calls.open = faultyOpen;
+    calls.openAt = faultyOpen;
     calls.writev = faultyWritev;
     calls.copyFileRange = faultyCopy;
     const OutputCalls previous = setOutputCalls(calls);

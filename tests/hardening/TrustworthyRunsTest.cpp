@@ -262,6 +262,47 @@ TEST(Hijack, ClaimReplacedByALinkIsNeverWrittenThrough)
     EXPECT_EQ(snapshot(box / "dst"), (Entries{{"one.mbx", "->" + box / "victim"}})) << "no temporary file is left";
 }
 
+// The destination folder swapped for a link while the job runs: every output, the one
+// under way and those after it, still goes into the folder the job began with, and
+// nothing into the link's target.
+TEST(Hijack, DestinationReplacedByALinkKeepsEveryOutputInTheFolderHeld)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> layout;
+        std::vector<std::string> inputs; // below src/, two mailboxes, then a third
+        Entries expected;                // in the folder held
+    };
+    const std::string one = mailbox(1), two = mailbox(2), three = mailbox(3);
+    const Case cases[] = {
+        {"flat", {}, {"one.mbx", "two.mbx", "three.mbx"}, {{"one.mbx", one}, {"two.mbx", two}, {"three.mbx", three}}},
+        {"tree", {"--layout", "tree"}, {"A/one.mbx", "B/two.mbx", "C/three.mbx"},
+         {{"A", "/"}, {"A/one.mbx", one}, {"B", "/"}, {"B/two.mbx", two}, {"C", "/"}, {"C/three.mbx", three}}},
+    };
+    for (const Case& c : cases) {
+        Sandbox box;
+        box.write("src/" + c.inputs[0], one);
+        box.write("src/" + c.inputs[1], two);
+        box.write("src/" + c.inputs[2], three);
+        box.mkdir("dst");
+        box.mkdir("elsewhere");
+        RunOptions options;
+        options.whileHeld = [&](pid_t) {
+            for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
+            ASSERT_EQ(::symlink((box / "elsewhere").c_str(), (box / "dst").c_str()), 0);
+        };
+        std::vector<std::string> args = c.layout;
+        args.insert(args.end(), {box / "src", box / "dst"});
+        const RunResult run = box.run(withOptions(args), options);
+        EXPECT_EQ(run.exitCode, 0) << c.name << run.err;
+        EXPECT_EQ(run.out, "Completed\n") << c.name;
+        EXPECT_EQ(snapshot(box / "held"), c.expected) << c.name;
+        EXPECT_EQ(snapshot(box / "elsewhere"), Entries{}) << c.name;
+    }
+}
+
 // An input of a tree replaced by a link after the walk listed it: not followed.
 TEST(Hijack, InputReplacedByALinkAfterTheWalkIsNotFollowed)
 {
