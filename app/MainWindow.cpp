@@ -133,7 +133,8 @@ void MainWindow::saveOptionsAsTheyChange()
 }
 
 // The warning icon in the charset field takes Tab focus right after the field, so
-// that the keyboard reaches it; Space or a click shows which names are unknown.
+// that the keyboard reaches it; the focus, Space or a click shows which names are
+// unknown.
 void MainWindow::makeCharsetWarningReachable()
 {
     for (QToolButton* button : m_charsetEdit->findChildren<QToolButton*>()) {
@@ -144,10 +145,15 @@ void MainWindow::makeCharsetWarningReachable()
         button->setAccessibleName(tr("Unknown charset names"));
         setTabOrder(m_charsetEdit, button);
         setTabOrder(button, m_eudoraTagsBox);
-        connect(m_charsetWarning, &QAction::triggered, button, [this, button] {
-            QToolTip::showText(button->mapToGlobal(QPoint(0, button->height())), m_charsetWarning->toolTip(), button);
-        });
+        connect(m_charsetWarning, &QAction::triggered, button, [this, button] { showCharsetWarning(button); });
+        button->installEventFilter(this);
     }
+}
+
+// The icon draws no focus mark of its own: taking the focus shows what it says.
+void MainWindow::showCharsetWarning(QWidget* button)
+{
+    QToolTip::showText(button->mapToGlobal(QPoint(0, button->height())), m_charsetWarning->toolTip(), button);
 }
 
 void MainWindow::setSourcePath(const QString& path)
@@ -766,6 +772,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_resultLabel && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         elideResult();
+    // Once the focus has settled: a tooltip goes at any focus change.
+    if (event->type() == QEvent::FocusIn && watched->objectName() == QLatin1String("charsetWarningButton")) {
+        auto* button = static_cast<QWidget*>(watched);
+        QTimer::singleShot(0, button, [this, button] {
+            if (button->hasFocus())
+                showCharsetWarning(button);
+        });
+    }
     auto* field = qobject_cast<QLineEdit*>(watched);
     if (field && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop)) {
         auto* drop = static_cast<QDropEvent*>(event);

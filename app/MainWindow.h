@@ -65,6 +65,7 @@ protected:
 private:
     void buildLayout();
     void makeCharsetWarningReachable();
+    void showCharsetWarning(QWidget* button);
     void connectSignals();
     void loadSettings();
     void fillEncodingMenu();

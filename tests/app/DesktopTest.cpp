@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QToolButton>
+#include <QToolTip>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QGuiApplication>
@@ -151,6 +152,7 @@ private slots:
                 auto* icon = qobject_cast<QToolButton*>(QApplication::focusWidget());
                 QVERIFY2(icon && icon->defaultAction() == warning, names);
                 QVERIFY(icon->accessibleDescription().endsWith("bogus-charset"));
+                QTRY_VERIFY(QToolTip::isVisible() && QToolTip::text().endsWith("bogus-charset")); // the icon draws no focus mark
                 QTest::keyClick(icon, Qt::Key_Tab);
             }
             QCOMPARE(QApplication::focusWidget(), w.eudoraTagsBox());
