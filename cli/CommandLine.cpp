@@ -27,6 +27,7 @@ enum OptionCode : int {
     kImap,
     kImapCa,
     kImapPlain,
+    kIntoThunderbird,
     kFirstSwitch = 512, // switches: kFirstSwitch + 2 * index (+1 for --no-...)
 };
 
@@ -61,6 +62,7 @@ std::vector<option> longOptions()
         {"imap", required_argument, nullptr, kImap},
         {"imap-ca", required_argument, nullptr, kImapCa},
         {"imap-plain", no_argument, nullptr, kImapPlain},
+        {"into-thunderbird", no_argument, nullptr, kIntoThunderbird},
     };
     for (int i = 0; i < kSwitchCount; ++i) {
         options.push_back({kSwitches[i].name, no_argument, nullptr, kFirstSwitch + 2 * i});
@@ -82,6 +84,64 @@ std::optional<std::uint64_t> parseDecimal(std::string_view text)
         value = value * 10 + digit;
     }
     return value;
+}
+
+// What --into-thunderbird cannot go with: another layout or format, an upload, a
+// destination (Thunderbird's Local Folders is the destination).
+std::string intoThunderbirdError(const CommandLine& line)
+{
+    for (const auto& [key, value] : line.settings) {
+        const std::string& text = std::holds_alternative<std::string>(value) ? std::get<std::string>(value) : std::string();
+        if ((key == keys::kOutputLayout && text != "thunderbird") || (key == keys::kOutputFormat && text != "mbox"))
+            return "--into-thunderbird writes Thunderbird's own folders: it takes no other --layout or --format";
+    }
+    if (!line.imapAddress.empty())
+        return "--into-thunderbird and --imap go to different places: give one of them";
+    if (!line.help && !line.version && !line.listEncodings && line.operands.size() != 1)
+        return line.operands.empty() ? "SOURCE is required" : "--into-thunderbird takes SOURCE alone, no DESTINATION";
+    return {};
+}
+
+// Maildir files and Thunderbird's folders end their lines with LF, as the programs
+// that read them write them, unless the line asks for CR LF itself.
+void preferLFForLFReaders(CommandLine& line)
+{
+    const auto given = [&line](std::string_view key) {
+        return std::any_of(line.settings.begin(), line.settings.end(), [key](const auto& setting) { return setting.first == key; });
+    };
+    const auto lastFormat = std::find_if(line.settings.rbegin(), line.settings.rend(),
+                                         [](const auto& setting) { return setting.first == keys::kOutputFormat; });
+    const auto lastLayout = std::find_if(line.settings.rbegin(), line.settings.rend(),
+                                         [](const auto& setting) { return setting.first == keys::kOutputLayout; });
+    const bool lfReader = (lastFormat != line.settings.rend() && std::get<std::string>(lastFormat->second) == "maildir")
+        || (lastLayout != line.settings.rend() && std::get<std::string>(lastLayout->second) == "thunderbird");
+    if (lfReader && !given(keys::kConvertLineEndings))
+        line.settings.emplace_back(std::string(keys::kConvertLineEndings), false);
+}
+
+// The settings and checks that follow from the whole line; the usage error's text, or
+// empty.
+std::string completeCommandLine(CommandLine& line, std::vector<std::string> attachmentFolders)
+{
+    if (line.intoThunderbird) {
+        if (std::string error = intoThunderbirdError(line); !error.empty())
+            return error;
+        line.settings.emplace_back(std::string(keys::kOutputLayout), std::string("thunderbird"));
+        line.settings.emplace_back(std::string(keys::kOutputFormat), std::string("mbox"));
+    }
+    preferLFForLFReaders(line);
+    if (!attachmentFolders.empty())
+        line.settings.emplace_back(std::string(keys::kAttachmentFolders), std::move(attachmentFolders));
+    if ((!line.imapCaFile.empty() || line.imapPlain) && line.imapAddress.empty())
+        return "--imap-ca and --imap-plain go with --imap";
+    if (!line.imapAddress.empty()) {
+        if (!line.help && !line.version && line.operands.size() != 1)
+            return line.operands.empty() ? "SOURCE is required" : "--imap takes SOURCE alone, no DESTINATION";
+        return {};
+    }
+    if (!line.intoThunderbird && !line.help && !line.version && !line.listEncodings && line.operands.size() != 2)
+        return line.operands.size() < 2 ? "SOURCE and DESTINATION are required" : "too many operands";
+    return {};
 }
 
 } // namespace
@@ -121,6 +181,47 @@ std::int64_t mboxEncodingSetting(EncodingId encoding)
     return static_cast<std::int32_t>(encoding);
 }
 
+// An option's value into `line` (folders into `attachmentFolders`); the usage error's
+// text, or empty.
+std::string takeValue(int code, const char* value, CommandLine& line, std::vector<std::string>& attachmentFolders)
+{
+    switch (code) {
+    case kSourceEncoding: {
+        const auto encoding = parseSourceEncoding(value);
+        if (!encoding)
+            return std::string("unknown encoding '") + value + "' (see --list-encodings)";
+        // Its outputs would have no "From " lines.
+        if (*encoding != kEncodingAutomatic && !readsASCIIAsASCII(*encoding))
+            return std::string("encoding '") + value + "' does not read ASCII as ASCII and cannot be a mailbox encoding";
+        line.settings.emplace_back(std::string(keys::kMboxEncoding), mboxEncodingSetting(*encoding));
+        return {};
+    }
+    case kAttachmentsFolder:
+        if (*value == '\0')
+            return "option '--attachments-folder' needs a folder";
+        attachmentFolders.emplace_back(value);
+        return {};
+    case kCharsets: {
+        std::vector<std::string> names = splitCharsetText(normalizeCharsetText(value));
+        if (std::none_of(names.begin(), names.end(), [](const std::string& name) { return usableCharset(name).has_value(); }))
+            return std::string("--charsets '") + value + "' names no usable charset";
+        line.settings.emplace_back(std::string(keys::kCharsetNames), std::move(names));
+        return {};
+    }
+    case kLayout:
+        if (std::string_view(value) != "flat" && std::string_view(value) != "tree" && std::string_view(value) != "thunderbird")
+            return std::string("unknown layout '") + value + "' (flat, tree or thunderbird)";
+        line.settings.emplace_back(std::string(keys::kOutputLayout), std::string(value));
+        return {};
+    case kFormat:
+        if (std::string_view(value) != "mbox" && std::string_view(value) != "maildir")
+            return std::string("unknown format '") + value + "' (mbox or maildir)";
+        line.settings.emplace_back(std::string(keys::kOutputFormat), std::string(value));
+        return {};
+    }
+    return {};
+}
+
 ParseResult parseCommandLine(int argc, char** argv)
 {
     auto usageError = [](std::string text) { return ParseResult{std::nullopt, std::move(text)}; };
@@ -156,37 +257,16 @@ ParseResult parseCommandLine(int argc, char** argv)
         case kImapPlain:
             line.imapPlain = true;
             break;
-        case kSourceEncoding: {
-            const auto encoding = parseSourceEncoding(optarg);
-            if (!encoding)
-                return usageError(std::string("unknown encoding '") + optarg + "' (see --list-encodings)");
-            // Its outputs would have no "From " lines.
-            if (*encoding != kEncodingAutomatic && !readsASCIIAsASCII(*encoding))
-                return usageError(std::string("encoding '") + optarg + "' does not read ASCII as ASCII and cannot be a mailbox encoding");
-            line.settings.emplace_back(std::string(keys::kMboxEncoding), mboxEncodingSetting(*encoding));
+        case kIntoThunderbird:
+            line.intoThunderbird = true;
             break;
-        }
+        case kSourceEncoding:
         case kAttachmentsFolder:
-            if (*optarg == '\0')
-                return usageError("option '--attachments-folder' needs a folder");
-            attachmentFolders.emplace_back(optarg);
-            break;
-        case kCharsets: {
-            std::vector<std::string> names = splitCharsetText(normalizeCharsetText(optarg));
-            if (std::none_of(names.begin(), names.end(), [](const std::string& name) { return usableCharset(name).has_value(); }))
-                return usageError(std::string("--charsets '") + optarg + "' names no usable charset");
-            line.settings.emplace_back(std::string(keys::kCharsetNames), std::move(names));
-            break;
-        }
+        case kCharsets:
         case kLayout:
-            if (std::string_view(optarg) != "flat" && std::string_view(optarg) != "tree" && std::string_view(optarg) != "thunderbird")
-                return usageError(std::string("unknown layout '") + optarg + "' (flat, tree or thunderbird)");
-            line.settings.emplace_back(std::string(keys::kOutputLayout), std::string(optarg));
-            break;
         case kFormat:
-            if (std::string_view(optarg) != "mbox" && std::string_view(optarg) != "maildir")
-                return usageError(std::string("unknown format '") + optarg + "' (mbox or maildir)");
-            line.settings.emplace_back(std::string(keys::kOutputFormat), std::string(optarg));
+            if (std::string error = takeValue(code, optarg, line, attachmentFolders); !error.empty())
+                return usageError(std::move(error));
             break;
         case ':':
             return usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
@@ -201,33 +281,10 @@ ParseResult parseCommandLine(int argc, char** argv)
             break;
         }
     }
-    // Maildir files and Thunderbird's folders end their lines with LF, as the programs
-    // that read them write them, unless this line asks for CR LF itself.
-    const auto given = [&line](std::string_view key) {
-        return std::any_of(line.settings.begin(), line.settings.end(), [key](const auto& setting) { return setting.first == key; });
-    };
-    const auto lastFormat = std::find_if(line.settings.rbegin(), line.settings.rend(),
-                                         [](const auto& setting) { return setting.first == keys::kOutputFormat; });
-    const auto lastLayout = std::find_if(line.settings.rbegin(), line.settings.rend(),
-                                         [](const auto& setting) { return setting.first == keys::kOutputLayout; });
-    const bool lfReader = (lastFormat != line.settings.rend() && std::get<std::string>(lastFormat->second) == "maildir")
-        || (lastLayout != line.settings.rend() && std::get<std::string>(lastLayout->second) == "thunderbird");
-    if (lfReader && !given(keys::kConvertLineEndings))
-        line.settings.emplace_back(std::string(keys::kConvertLineEndings), false);
-    if (!attachmentFolders.empty())
-        line.settings.emplace_back(std::string(keys::kAttachmentFolders), std::move(attachmentFolders));
     for (int i = optind; i < argc; ++i)
         line.operands.emplace_back(argv[i]);
-    if ((!line.imapCaFile.empty() || line.imapPlain) && line.imapAddress.empty())
-        return usageError("--imap-ca and --imap-plain go with --imap");
-    if (!line.imapAddress.empty()) {
-        if (!line.help && !line.version && line.operands.size() != 1)
-            return usageError(line.operands.empty() ? "SOURCE is required" : "--imap takes SOURCE alone, no DESTINATION");
-        return {std::move(line), {}};
-    }
-    if (!line.help && !line.version && !line.listEncodings && line.operands.size() != 2) {
-        return usageError(line.operands.size() < 2 ? "SOURCE and DESTINATION are required" : "too many operands");
-    }
+    if (std::string error = completeCommandLine(line, std::move(attachmentFolders)); !error.empty())
+        return usageError(std::move(error));
     return {std::move(line), {}};
 }
 
@@ -235,6 +292,7 @@ std::string usageText()
 {
     return R"(Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION
        tarnwick-cli --imap imaps://USER@HOST[:PORT]/FOLDER [OPTIONS] SOURCE
+       tarnwick-cli --into-thunderbird [OPTIONS] SOURCE
 
 Converts a Eudora mailbox file, or every file of a folder tree, into mbox files.
 SOURCE is a mailbox file or a folder. DESTINATION is a folder, or for a single
@@ -311,6 +369,11 @@ saved by the Tarnwick window, else the default):
   --imap-ca FILE            also trust the certificates in FILE (PEM)
   --imap-plain              with imap://, no encryption (only to a server
                             on this machine)
+  --into-thunderbird        convert SOURCE with --layout thunderbird and place
+                            it into the default Thunderbird profile's Local
+                            Folders as a new top folder "Eudora" ("Eudora_2"
+                            when taken); refused while Thunderbird runs, and
+                            nothing is placed unless the whole job completed
   --list-encodings          print ID<TAB>NAME of every available encoding
   -h, --help                print this help
   -V, --version             print the version

@@ -24,6 +24,7 @@ struct CommandLine {
     std::string imapAddress; // --imap: upload SOURCE (a Maildir tree) into this account
     std::string imapCaFile;
     bool imapPlain = false;
+    bool intoThunderbird = false; // convert SOURCE into the Thunderbird profile's Local Folders
 };
 
 /// The parsed arguments, or the text of a usage error.

@@ -2,6 +2,7 @@
 
 #include "batch/BatchJob.h"
 #include "batch/BatchReporter.h"
+#include "batch/ThunderbirdProfile.h"
 #include "cli/CommandLine.h"
 #include "cli/ConsoleProgress.h"
 #include "platform/Log.h"
@@ -120,6 +121,17 @@ private:
     bool quiet_;
     tarnwick::cli::ConsoleProgress& progress_;
 };
+
+// Log lines take a shown progress line away first, then go out as ever.
+void sendLogPastProgress(tarnwick::cli::ConsoleProgress& progress)
+{
+    if (!progress.shown())
+        return;
+    const std::string prefix = "tarnwick[" + std::to_string(::getpid()) + "]: ";
+    tarnwick::setLogSink([&progress, prefix](std::string_view message) {
+        progress.writeLine(prefix + tarnwick::escapeControlCharacters(message));
+    });
+}
 
 // The progress line is drawn only for a person watching: stderr a terminal that can
 // move the cursor back, and no --quiet.
@@ -274,6 +286,62 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     return kExitError;
 }
 
+// The job's lines as ever; its result held back until what follows the job is done.
+class HeldResultReporter : public tarnwick::BatchReporter {
+public:
+    explicit HeldResultReporter(tarnwick::BatchReporter& console) : console_(console) {}
+    void statusText(const std::string& text) override { console_.statusText(text); }
+    void progress(const tarnwick::JobProgress& progress) override { console_.progress(progress); }
+    void summary(const tarnwick::JobSummary& summary) override { console_.summary(summary); }
+    void finalText(const std::string& text) override { final_ = text; }
+    const std::string& finalText() const { return final_; }
+
+private:
+    tarnwick::BatchReporter& console_;
+    std::string final_;
+};
+
+// --into-thunderbird: converted in Thunderbird's layout into a hidden folder inside the
+// default profile's Local Folders, then renamed into place as a new top folder. Nothing
+// is placed unless the whole job completed.
+int convertIntoThunderbird(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store)
+{
+    const tarnwick::ProfileSearch search = tarnwick::findThunderbirdProfile(tarnwick::homeDirectory());
+    tarnwick::ThunderbirdPlacement placement;
+    const std::string problem = search.profile ? placement.begin(*search.profile) : search.problem;
+    if (!problem.empty()) {
+        writeLine(stdout, tarnwick::translate("Error: %1", {problem}));
+        return kExitError;
+    }
+    store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line.operands[0]));
+    store.setVolatile(tarnwick::keys::kDestinationPath, tarnwick::SettingValue(placement.stagingFolder()));
+    for (const auto& [key, value] : line.settings)
+        store.setVolatile(key, value);
+    tarnwick::cli::ConsoleProgress progress(stderr, showsProgress(line.quiet));
+    sendLogPastProgress(progress);
+    ConsoleReporter console(line.quiet, progress);
+    HeldResultReporter reporter(console);
+    const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
+    tarnwick::setLogSink({});
+    if (outcome != tarnwick::JobOutcome::Completed) {
+        placement.abandon();
+        writeLine(stdout, reporter.finalText());
+        return outcome == tarnwick::JobOutcome::Canceled ? kExitCanceled : kExitError;
+    }
+    if (const std::string error = placement.finish(); !error.empty()) {
+        writeLine(stderr, tarnwick::translate("The converted folders stay in \"%1\"", {placement.stagingFolder()}));
+        writeLine(stdout, tarnwick::translate("Error: %1", {error}));
+        return kExitError;
+    }
+    if (!line.quiet) {
+        const std::string placed = tarnwick::joinPath(search.profile->localFolders, placement.placedName());
+        writeLine(stderr, tarnwick::translate("Placed into Thunderbird: Local Folders > %1 (\"%2\")",
+                                              {placement.placedName(), placed + ".sbd"}));
+    }
+    writeLine(stdout, reporter.finalText());
+    return kExitCompleted;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -306,19 +374,15 @@ int main(int argc, char** argv)
     tarnwick::registerDefaultSettings(store);
     if (!line->imapAddress.empty())
         return uploadIntoMailAccount(*line, store);
+    if (line->intoThunderbird)
+        return convertIntoThunderbird(*line, store);
     store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line->operands[0]));
     store.setVolatile(tarnwick::keys::kDestinationPath, tarnwick::SettingValue(line->operands[1]));
     for (const auto& [key, value] : line->settings)
         store.setVolatile(key, value);
 
     tarnwick::cli::ConsoleProgress progress(stderr, showsProgress(line->quiet));
-    if (progress.shown()) {
-        // Log lines take the progress line away first, then go out as ever.
-        const std::string prefix = "tarnwick[" + std::to_string(::getpid()) + "]: ";
-        tarnwick::setLogSink([&progress, prefix](std::string_view message) {
-            progress.writeLine(prefix + tarnwick::escapeControlCharacters(message));
-        });
-    }
+    sendLogPastProgress(progress);
     ConsoleReporter reporter(line->quiet, progress);
     const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
     tarnwick::setLogSink({});

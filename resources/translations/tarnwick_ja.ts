@@ -152,6 +152,38 @@
         <translation>「%1」を作成できませんでした: %2</translation>
     </message>
     <message>
+        <source>&quot;%1&quot; names no default Thunderbird profile</source>
+        <translation>「%1」には Thunderbird の既定のプロファイルがありません</translation>
+    </message>
+    <message>
+        <source>The Thunderbird profile &quot;%1&quot; has no Local Folders yet: start Thunderbird once, then try again</source>
+        <translation>Thunderbird のプロファイル「%1」にはまだローカルフォルダーがありません: Thunderbird を一度起動してから、もう一度お試しください</translation>
+    </message>
+    <message>
+        <source>No Thunderbird profile found (looked in &quot;%1&quot;)</source>
+        <translation>Thunderbird のプロファイルが見つかりません (「%1」を探しました)</translation>
+    </message>
+    <message>
+        <source>Thunderbird is running (its profile &quot;%1&quot; is in use): quit Thunderbird, then try again</source>
+        <translation>Thunderbird が実行中です (プロファイル「%1」が使用中です): Thunderbird を終了してから、もう一度お試しください</translation>
+    </message>
+    <message>
+        <source>Could not create a folder in &quot;%1&quot;: %2</source>
+        <translation>「%1」にフォルダーを作成できませんでした: %2</translation>
+    </message>
+    <message>
+        <source>Could not rename &quot;%1&quot;: %2</source>
+        <translation>「%1」の名前を変更できませんでした: %2</translation>
+    </message>
+    <message>
+        <source>The converted folders stay in &quot;%1&quot;</source>
+        <translation>変換したフォルダーは「%1」に残っています</translation>
+    </message>
+    <message>
+        <source>Placed into Thunderbird: Local Folders &gt; %1 (&quot;%2&quot;)</source>
+        <translation>Thunderbird に配置しました: ローカルフォルダー &gt; %1 (「%2」)</translation>
+    </message>
+    <message>
         <source>Processing &quot;%1&quot;...</source>
         <translation>「%1」を処理しています...</translation>
     </message>

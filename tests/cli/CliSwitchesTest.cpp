@@ -118,6 +118,10 @@ const std::set<std::string> kNotSettings = {"help", "version", "list-encodings",
 // parsed command line (a run needs a server; the upload's own tests have one).
 const std::set<std::string> kUploadOptions = {"imap", "imap-ca", "imap-plain"};
 
+// Converts into a Thunderbird profile's Local Folders (checked against fake profiles
+// in CliIntoThunderbirdTest).
+const std::set<std::string> kPlacementOptions = {"into-thunderbird"};
+
 // What a run leaves: the destination's files, the result line and exit code, and the
 // status lines with the process id taken out.
 struct Seen {
@@ -196,6 +200,7 @@ TEST(CliSwitches, EveryOptionOfTheTableHasARowHere)
 {
     std::set<std::string> covered = kNotSettings;
     covered.insert(kUploadOptions.begin(), kUploadOptions.end());
+    covered.insert(kPlacementOptions.begin(), kPlacementOptions.end());
     for (const Row& row : rows("/x"))
         covered.insert(row.names.begin(), row.names.end());
     const std::vector<std::string> known = cli::longOptionNames();

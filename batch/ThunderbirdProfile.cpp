@@ -1,0 +1,168 @@
+#include "batch/ThunderbirdProfile.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Localization.h"
+#include "platform/OutputFile.h"
+#include "platform/Paths.h"
+#include "platform/ProfileFolders.h"
+#include "platform/UploadFiles.h"
+
+#include <cerrno>
+
+namespace tarnwick {
+namespace {
+
+// The most of a profiles.ini read: a few sections of a few lines each.
+constexpr std::uint64_t kIniLimit = 1024 * 1024;
+// The most numbered names tried for the top folder.
+constexpr int kMostNumbers = 9999;
+
+std::string_view trimmed(std::string_view text)
+{
+    const std::size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string_view::npos)
+        return {};
+    return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+struct IniSection {
+    std::string_view name;
+    std::string_view path, isDefault;
+};
+
+// The sections with the keys that tell profiles apart, in the order of the text.
+std::vector<IniSection> iniSections(std::string_view ini)
+{
+    std::vector<IniSection> sections;
+    for (std::size_t at = 0; at < ini.size();) {
+        std::size_t end = ini.find('\n', at);
+        end = end == std::string_view::npos ? ini.size() : end;
+        const std::string_view line = trimmed(ini.substr(at, end - at));
+        at = end + 1;
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            sections.push_back({line.substr(1, line.size() - 2), {}, {}});
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (sections.empty() || equals == std::string_view::npos || line.front() == ';' || line.front() == '#')
+            continue;
+        const std::string_view key = trimmed(line.substr(0, equals));
+        const std::string_view value = trimmed(line.substr(equals + 1));
+        IniSection& section = sections.back();
+        if (key == "Path")
+            section.path = value;
+        else if (key == "Default")
+            section.isDefault = value;
+    }
+    return sections;
+}
+
+// A path that does not begin with "/" is taken from the ini's folder, whatever
+// IsRelative says: never from the folder the program was started in.
+std::string resolved(std::string_view path, const std::string& iniFolder)
+{
+    return path.starts_with('/') ? std::string(path) : joinPath(iniFolder, path);
+}
+
+} // namespace
+
+std::optional<std::string> defaultProfileFolder(std::string_view ini, const std::string& iniFolder)
+{
+    const std::vector<IniSection> sections = iniSections(ini);
+    for (const IniSection& section : sections) {
+        if (section.name.starts_with("Install") && !section.isDefault.empty())
+            return resolved(section.isDefault, iniFolder);
+    }
+    const IniSection* only = nullptr;
+    std::size_t profiles = 0;
+    for (const IniSection& section : sections) {
+        if (!section.name.starts_with("Profile") || section.path.empty())
+            continue;
+        if (section.isDefault == "1")
+            return resolved(section.path, iniFolder);
+        only = &section;
+        ++profiles;
+    }
+    if (profiles != 1)
+        return std::nullopt;
+    return resolved(only->path, iniFolder);
+}
+
+std::vector<std::string> thunderbirdFolders(const std::string& home)
+{
+    return {joinPath(home, ".thunderbird"), joinPath(home, ".mozilla-thunderbird"),
+            joinPath(home, "snap/thunderbird/common/.thunderbird"),
+            joinPath(home, ".var/app/org.mozilla.Thunderbird/.thunderbird")};
+}
+
+ProfileSearch findThunderbirdProfile(const std::string& home)
+{
+    for (const std::string& folder : thunderbirdFolders(home)) {
+        const std::string iniPath = joinPath(folder, "profiles.ini");
+        if (targetType(iniPath) != EntryType::Regular)
+            continue;
+        const std::optional<std::string> ini = readSmallFile(iniPath, kIniLimit);
+        if (!ini)
+            return {std::nullopt, translate("Could not read \"%1\"", {iniPath})};
+        const std::optional<std::string> profile = defaultProfileFolder(*ini, folder);
+        if (!profile || targetType(*profile) != EntryType::Directory)
+            return {std::nullopt, translate("\"%1\" names no default Thunderbird profile", {iniPath})};
+        const std::string localFolders = joinPath(joinPath(*profile, "Mail"), "Local Folders");
+        if (targetType(localFolders) != EntryType::Directory)
+            return {std::nullopt, translate("The Thunderbird profile \"%1\" has no Local Folders yet: start Thunderbird once, then try again", {*profile})};
+        return {ThunderbirdProfile{*profile, localFolders}, {}};
+    }
+    return {std::nullopt, translate("No Thunderbird profile found (looked in \"%1\")", {joinPath(home, ".thunderbird")})};
+}
+
+std::string ThunderbirdPlacement::begin(const ThunderbirdProfile& profile)
+{
+    profile_ = profile;
+    if (profileInUse(profile.folder))
+        return translate("Thunderbird is running (its profile \"%1\" is in use): quit Thunderbird, then try again", {profile.folder});
+    const PrivateFolder staging = createPrivateFolder(profile.localFolders, ".tarnwick-");
+    if (staging.error != 0)
+        return translate("Could not create a folder in \"%1\": %2", {profile.localFolders, systemErrorText(staging.error)});
+    staging_ = staging.path;
+    return {};
+}
+
+std::string ThunderbirdPlacement::finish()
+{
+    if (profileInUse(profile_.folder))
+        return translate("Thunderbird is running (its profile \"%1\" is in use): quit Thunderbird, then try again", {profile_.folder});
+    for (int number = 1; number <= kMostNumbers; ++number) {
+        const std::string name = number == 1 ? std::string(kThunderbirdFolderName)
+                                             : std::string(kThunderbirdFolderName) + "_" + std::to_string(number);
+        const std::string mailbox = joinPath(profile_.localFolders, name);
+        if (entryType(mailbox + ".sbd") != EntryType::None || entryType(mailbox + ".msf") != EntryType::None)
+            continue;
+        // The empty mailbox NAME that Thunderbird shows NAME.sbd's folders under.
+        const CreateResult claim = createExclusively(mailbox);
+        if (claim.error == EEXIST)
+            continue;
+        if (!claim.created())
+            return translate("Could not create \"%1\": %2", {mailbox, systemErrorText(claim.error)});
+        const int error = renameWithoutReplacing(staging_, mailbox + ".sbd");
+        if (error == EEXIST)
+            removeFile(mailbox, claim.identity);
+        else if (error != 0) {
+            removeFile(mailbox, claim.identity);
+            return translate("Could not rename \"%1\": %2", {staging_, systemErrorText(error)});
+        } else {
+            placed_ = name;
+            staging_.clear();
+            return {};
+        }
+    }
+    return translate("Could not create \"%1\": %2", {joinPath(profile_.localFolders, kThunderbirdFolderName), systemErrorText(EEXIST)});
+}
+
+void ThunderbirdPlacement::abandon()
+{
+    if (!staging_.empty())
+        removeFolderTree(staging_);
+    staging_.clear();
+}
+
+} // namespace tarnwick

@@ -1,0 +1,69 @@
+#pragma once
+// Thunderbird's default profile and its Local Folders, and converted folders placed
+// there as a new top folder without touching the folders already there.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+/// The profile folder that a profiles.ini (its text, read from `iniFolder`) names as
+/// the default: the first [Install...] section's Default, else the [Profile...]
+/// section with Default=1, else the only [Profile...] section. A path is taken from
+/// `iniFolder` unless it begins with "/" (IsRelative=0 says the same of such paths).
+/// None when the text names no such profile.
+std::optional<std::string> defaultProfileFolder(std::string_view ini, const std::string& iniFolder);
+
+/// Where Thunderbird keeps its settings below a home folder, in the order looked at:
+/// ~/.thunderbird, then the older ~/.mozilla-thunderbird, then the Snap's and the
+/// Flatpak's.
+std::vector<std::string> thunderbirdFolders(const std::string& home);
+
+/// A Thunderbird profile and the folder of its Local Folders account.
+struct ThunderbirdProfile {
+    std::string folder;
+    std::string localFolders; // folder/Mail/Local Folders
+};
+
+/// The outcome of findThunderbirdProfile: the profile, or why there is none.
+struct ProfileSearch {
+    std::optional<ThunderbirdProfile> profile;
+    std::string problem;
+};
+
+/// The default profile of the first of thunderbirdFolders(home) that has a
+/// profiles.ini, when it holds Mail/Local Folders.
+ProfileSearch findThunderbirdProfile(const std::string& home);
+
+/// The name of the top folder the converted folders become.
+inline constexpr std::string_view kThunderbirdFolderName = "Eudora";
+
+/// Converted folders on their way into a profile's Local Folders: converted into a
+/// hidden folder there (which Thunderbird does not show), then renamed into place as
+/// NAME.sbd beside a new empty mailbox NAME: "Eudora", or "Eudora_2", "Eudora_3", ...
+/// when a folder of that name (NAME, NAME.sbd or NAME.msf) is there.
+class ThunderbirdPlacement {
+public:
+    /// Refuses while Thunderbird has the profile open; makes the hidden folder.
+    /// Returns the error text, empty on success.
+    std::string begin(const ThunderbirdProfile& profile);
+    /// The folder to convert into (after begin succeeded).
+    const std::string& stagingFolder() const { return staging_; }
+    /// Places the converted folders, checking again that Thunderbird is not running.
+    /// Returns the error text, empty on success; on failure the converted folders stay
+    /// in stagingFolder().
+    std::string finish();
+    /// The top folder made ("Eudora"), after finish succeeded.
+    const std::string& placedName() const { return placed_; }
+    /// Removes the hidden folder and what it holds.
+    void abandon();
+
+private:
+    ThunderbirdProfile profile_;
+    std::string staging_;
+    std::string placed_;
+};
+
+} // namespace tarnwick
