@@ -4,6 +4,7 @@
 #include "batch/UploadJournal.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderListing.h"
+#include "platform/Localization.h"
 #include "platform/MappedFile.h"
 #include "platform/Paths.h"
 #include "platform/UploadFiles.h"
@@ -82,7 +83,7 @@ std::string shownName(const std::vector<std::string>& components)
 // "1 message", "2 messages".
 std::string messageCount(std::uint64_t count)
 {
-    return std::to_string(count) + (count == 1 ? " message" : " messages");
+    return count == 1 ? translate("1 message") : translate("%1 messages", {std::to_string(count)});
 }
 
 std::string byteCount(std::uint64_t bytes)
@@ -150,7 +151,7 @@ public:
             summary_.stopReason = error;
             return summary_;
         }
-        reporter_.statusText("Connecting to " + request_.account.host + "...");
+        reporter_.statusText(translate("Connecting to %1...", {request_.account.host}));
         if (!connect())
             return summary_;
         for (const StagedFolder& folder : folders) {
@@ -186,7 +187,7 @@ private:
     bool waitBeforeRetry(const std::string& why)
     {
         const int delay = request_.retryDelaysMs[losses_++];
-        reporter_.logLine(why + "; trying again in " + std::to_string((delay + 999) / 1000) + " s");
+        reporter_.logLine(translate("%1; trying again in %2 s", {why, std::to_string((delay + 999) / 1000)}));
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
         while (std::chrono::steady_clock::now() < until) {
             if (cancel_.load(std::memory_order_relaxed)) {
@@ -223,7 +224,7 @@ private:
             if (!exists) {
                 if (ImapResult result = session_.createFolder(name); !result.ok())
                     return result;
-                reporter_.logLine("Created the folder \"" + shownName(prefix) + "\"");
+                reporter_.logLine(translate("Created the folder \"%1\"", {shownName(prefix)}));
             }
             createdFolders_.insert(name);
         }
@@ -240,7 +241,7 @@ private:
         run.tally.name = shownName(run.components);
         run.tally.messages = staged.messages.size();
         run.keywords = keywordsOf(staged.path);
-        reporter_.statusText("Uploading \"" + run.tally.name + "\" (" + messageCount(staged.messages.size()) + ")...");
+        reporter_.statusText(translate("Uploading \"%1\" (%2)...", {run.tally.name, messageCount(staged.messages.size())}));
         bool keepGoing = true;
         for (const std::string& path : staged.messages) {
             if (cancel_.load(std::memory_order_relaxed)) {
@@ -269,7 +270,7 @@ private:
     {
         auto file = std::make_unique<MappedFile>();
         if (!file->open(path, LinkPolicy::Refuse)) {
-            reporter_.logLine("Could not read \"" + path + "\"");
+            reporter_.logLine(translate("Could not read \"%1\"", {path}));
             ++summary_.failed;
             return true;
         }
@@ -281,13 +282,14 @@ private:
         }
         const std::uint64_t size = crlfSize(file->bytes());
         if (size == 0) {
-            reporter_.logLine("\"" + path + "\" is empty and was not uploaded");
+            reporter_.logLine(translate("\"%1\" is empty and was not uploaded", {path}));
             ++summary_.refused;
             return true;
         }
         if (session_.appendLimit() && size > *session_.appendLimit()) {
-            reporter_.logLine("\"" + path + "\" (" + byteCount(size) + ") is larger than " + request_.account.host
-                              + " accepts (" + byteCount(*session_.appendLimit()) + ") and was not uploaded");
+            reporter_.logLine(translate("\"%1\" (%2) is larger than %3 accepts (%4) and was not uploaded",
+                                        {path, byteCount(size), request_.account.host,
+                                         byteCount(*session_.appendLimit())}));
             ++summary_.refused;
             return true;
         }
@@ -408,15 +410,15 @@ private:
                 lost = &result;
                 again.push_back(std::move(message));
             } else if (result.failure == ImapFailure::TooBig) {
-                reporter_.logLine("\"" + message.path + "\" (" + byteCount(message.size)
-                                  + ") was refused as too large: " + result.text);
+                reporter_.logLine(translate("\"%1\" (%2) was refused as too large: %3",
+                                            {message.path, byteCount(message.size), result.text}));
                 ++summary_.refused;
             } else if (stopsTheRun(result.failure)) {
                 summary_.stopReason = result.text;
             } else if (result.failure == ImapFailure::Refused && !message.flags.keywords.empty()) {
                 // A server that takes no keywords of ours: the messages go without them.
                 if (run.keywordsAllowed)
-                    reporter_.logLine(result.text + "; uploading \"" + run.tally.name + "\" without keywords");
+                    reporter_.logLine(translate("%1; uploading \"%2\" without keywords", {result.text, run.tally.name}));
                 run.keywordsAllowed = false;
                 message.flags.keywords.clear();
                 again.push_back(std::move(message));
@@ -583,21 +585,24 @@ std::vector<std::string> uploadSummaryLines(const UploadSummary& summary)
 {
     std::vector<std::string> lines;
     for (const UploadedFolder& folder : summary.folders)
-        lines.push_back("  " + folder.name + ": " + std::to_string(folder.uploaded) + " of "
-                        + messageCount(folder.messages) + " uploaded (" + byteCount(folder.bytes) + ")");
-    lines.push_back("Uploaded " + messageCount(summary.uploaded) + " (" + byteCount(summary.bytesSent) + "); "
-                    + std::to_string(summary.alreadyPresent) + " already present, " + std::to_string(summary.refused)
-                    + " refused, " + std::to_string(summary.failed) + " failed");
+        lines.push_back("  " + translate("%1: %2 of %3 uploaded (%4)", {folder.name, std::to_string(folder.uploaded),
+                                                                         messageCount(folder.messages),
+                                                                         byteCount(folder.bytes)}));
+    lines.push_back(translate("Uploaded %1 (%2); %3 already present, %4 refused, %5 failed",
+                              {messageCount(summary.uploaded), byteCount(summary.bytesSent),
+                               std::to_string(summary.alreadyPresent), std::to_string(summary.refused),
+                               std::to_string(summary.failed)}));
     const std::uint64_t handled = summary.uploaded + summary.alreadyPresent + summary.refused + summary.failed;
     if (handled < summary.messages)
-        lines.push_back(messageCount(summary.messages - handled) + " not uploaded yet");
+        lines.push_back(translate("%1 not uploaded yet", {messageCount(summary.messages - handled)}));
     if (!summary.stopReason.empty()) {
-        lines.push_back("Stopped: " + summary.stopReason);
+        lines.push_back(translate("Stopped: %1", {summary.stopReason}));
         if (summary.uploaded + summary.alreadyPresent > 0)
-            lines.push_back("What was uploaded stays on the server. Run the same command again (after the limit "
-                            "resets or the problem is solved) to upload the rest: nothing is uploaded twice.");
+            lines.push_back(translate("What was uploaded stays on the server. Run the same command again (after the "
+                                      "limit resets or the problem is solved) to upload the rest: nothing is uploaded "
+                                      "twice."));
     } else if (summary.canceled) {
-        lines.push_back("Canceled. Run the same command again to upload the rest: nothing is uploaded twice.");
+        lines.push_back(translate("Canceled. Run the same command again to upload the rest: nothing is uploaded twice."));
     }
     return lines;
 }

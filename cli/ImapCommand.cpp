@@ -4,6 +4,7 @@
 #include "batch/ImapUpload.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderListing.h"
+#include "platform/Localization.h"
 #include "platform/Paths.h"
 #include "platform/UploadFiles.h"
 
@@ -157,11 +158,11 @@ int runImapUpload(const CommandLine& line, const std::string& source, const std:
 
     if (const char* password = std::getenv("TARNWICK_IMAP_PASSWORD"); password && *password) {
         request.account.password = password;
-    } else if (auto typed = askPassword("Password for " + target.user + " at " + target.host + ": ")) {
+    } else if (auto typed = askPassword(translate("Password for %1 at %2: ", {target.user, target.host}))) {
         request.account.password = *typed;
     } else {
-        printLine(stderr, "tarnwick-cli: no password: set TARNWICK_IMAP_PASSWORD or run on a terminal");
-        printLine(stdout, "Error: no password");
+        printLine(stderr, "tarnwick-cli: " + translate("no password: set TARNWICK_IMAP_PASSWORD or run on a terminal"));
+        printLine(stdout, translate("Error: %1", {translate("no password")}));
         return 1;
     }
 
@@ -172,20 +173,21 @@ int runImapUpload(const CommandLine& line, const std::string& source, const std:
             printLine(stderr, text);
     }
     if (summary.canceled) {
-        printLine(stdout, "Canceled");
+        printLine(stdout, translate("Canceled"));
         return 130;
     }
     if (!summary.stopReason.empty()) {
-        printLine(stdout, "Error: " + summary.stopReason);
+        printLine(stdout, translate("Error: %1", {summary.stopReason}));
         return 1;
     }
     if (summary.refused + summary.failed > 0) {
         const std::uint64_t left = summary.refused + summary.failed;
-        printLine(stdout, "Error: " + std::to_string(left) + (left == 1 ? " message was" : " messages were") + " not uploaded");
+        printLine(stdout, left == 1 ? translate("Error: 1 message was not uploaded")
+                                    : translate("Error: %1 messages were not uploaded", {std::to_string(left)}));
         return 1;
     }
     if (printCompleted)
-        printLine(stdout, "Completed");
+        printLine(stdout, translate("Completed"));
     return 0;
 }
 

@@ -264,14 +264,14 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
         marker && std::filesystem::exists(staging + "/.tarnwick-converted", ignored)) {
         conversionError = *marker;
         if (!line.quiet)
-            writeLine(stderr, "Uploading what the last run converted (\"" + staging + "\")");
+            writeLine(stderr, tarnwick::translate("Uploading what the last run converted (\"%1\")", {staging}));
     } else if (const int status = stageForUpload(line, store, staging, conversionError); status >= 0) {
         return status;
     }
     const int status = tarnwick::cli::runImapUpload(line, staging, hasCanceled, conversionError.empty());
     if (status != kExitCompleted) {
         if (!line.quiet)
-            writeLine(stderr, "The converted mail stays in \"" + staging + "\" for the next run");
+            writeLine(stderr, tarnwick::translate("The converted mail stays in \"%1\" for the next run", {staging}));
         return status;
     }
     std::filesystem::remove_all(staging, ignored);
@@ -280,8 +280,8 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     // Every converted message is up; a failed mailbox goes in a run of its own (converting
     // the others again would give their rebuilt messages new boundaries).
     if (!line.quiet)
-        writeLine(stderr, "The mailboxes that could not be converted were not uploaded: upload each on its own once "
-                          "it is mended");
+        writeLine(stderr, tarnwick::translate("The mailboxes that could not be converted were not uploaded: upload "
+                                              "each on its own once it is mended"));
     writeLine(stdout, conversionError);
     return kExitError;
 }

@@ -939,5 +939,89 @@
         <source>Uses Qt %1</source>
         <translation>Qt %1 を使用</translation>
     </message>
+    <message>
+        <source>Connecting to %1...</source>
+        <translation>%1 に接続しています...</translation>
+    </message>
+    <message>
+        <source>%1; trying again in %2 s</source>
+        <translation>%1。%2 秒後にもう一度試みます</translation>
+    </message>
+    <message>
+        <source>Created the folder &quot;%1&quot;</source>
+        <translation>フォルダ「%1」を作成しました</translation>
+    </message>
+    <message>
+        <source>Uploading &quot;%1&quot; (%2)...</source>
+        <translation>「%1」をアップロードしています (%2)...</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is empty and was not uploaded</source>
+        <translation>「%1」は空のためアップロードしませんでした</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; (%2) is larger than %3 accepts (%4) and was not uploaded</source>
+        <translation>「%1」(%2) は %3 が受け付ける大きさ (%4) を超えるため、アップロードしませんでした</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; (%2) was refused as too large: %3</source>
+        <translation>「%1」(%2) は大きすぎるため拒否されました: %3</translation>
+    </message>
+    <message>
+        <source>%1; uploading &quot;%2&quot; without keywords</source>
+        <translation>%1。「%2」はキーワードなしでアップロードします</translation>
+    </message>
+    <message>
+        <source>%1: %2 of %3 uploaded (%4)</source>
+        <translation>%1: %3のうち %2 通をアップロード (%4)</translation>
+    </message>
+    <message>
+        <source>Uploaded %1 (%2); %3 already present, %4 refused, %5 failed</source>
+        <translation>%1をアップロードしました (%2)。既にあったもの %3、拒否 %4、失敗 %5</translation>
+    </message>
+    <message>
+        <source>%1 not uploaded yet</source>
+        <translation>%1がまだアップロードされていません</translation>
+    </message>
+    <message>
+        <source>Stopped: %1</source>
+        <translation>停止しました: %1</translation>
+    </message>
+    <message>
+        <source>What was uploaded stays on the server. Run the same command again (after the limit resets or the problem is solved) to upload the rest: nothing is uploaded twice.</source>
+        <translation>アップロードしたものはサーバーに残ります。残りをアップロードするには、(制限が解除されるか問題が解決してから) 同じコマンドをもう一度実行してください。同じメッセージが二度アップロードされることはありません。</translation>
+    </message>
+    <message>
+        <source>Canceled. Run the same command again to upload the rest: nothing is uploaded twice.</source>
+        <translation>キャンセルしました。残りをアップロードするには同じコマンドをもう一度実行してください。同じメッセージが二度アップロードされることはありません。</translation>
+    </message>
+    <message>
+        <source>Password for %1 at %2: </source>
+        <translation>%2 の %1 のパスワード: </translation>
+    </message>
+    <message>
+        <source>no password: set TARNWICK_IMAP_PASSWORD or run on a terminal</source>
+        <translation>パスワードがありません: TARNWICK_IMAP_PASSWORD を設定するか、端末で実行してください</translation>
+    </message>
+    <message>
+        <source>no password</source>
+        <translation>パスワードがありません</translation>
+    </message>
+    <message>
+        <source>Error: 1 message was not uploaded</source>
+        <translation>エラー: 1 通のメッセージをアップロードできませんでした</translation>
+    </message>
+    <message>
+        <source>Uploading what the last run converted (&quot;%1&quot;)</source>
+        <translation>前回の実行で変換したメールをアップロードします (「%1」)</translation>
+    </message>
+    <message>
+        <source>The converted mail stays in &quot;%1&quot; for the next run</source>
+        <translation>変換したメールは次回の実行のために「%1」に残ります</translation>
+    </message>
+    <message>
+        <source>The mailboxes that could not be converted were not uploaded: upload each on its own once it is mended</source>
+        <translation>変換できなかったメールボックスはアップロードしていません: 修復してから一つずつアップロードしてください</translation>
+    </message>
 </context>
 </TS>

@@ -271,6 +271,25 @@ class ImapUpload(unittest.TestCase):
         logins = [line for line in SERVER.log().splitlines() if "Login: user=<anna>" in line]
         self.assertTrue(any("TLS" in line for line in logins))
 
+    def test_the_upload_speaks_japanese_where_the_user_does(self):
+        if not os.path.exists(os.path.join(os.path.dirname(CLI), "..", "app", "tarnwick_ja.qm")):
+            self.skipTest("no Japanese catalogue built")
+        root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(1), ""), (message_text(2), "")]})
+        for run, summary in [(1, "メッセージ 2 通をアップロードしました (1 KB)。既にあったもの 0、拒否 0、失敗 0"),
+                             (2, "メッセージ 0 通をアップロードしました (0 KB)。既にあったもの 2、拒否 0、失敗 0")]:
+            result = self.run_cli(root, top="Japanese", env={"LANG": "ja_JP.UTF-8", "LC_ALL": "", "LANGUAGE": ""})
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn("127.0.0.1 に接続しています...", result.stderr)
+            self.assertIn("「Japanese」をアップロードしています (メッセージ 2 通)...", result.stderr)
+            self.assertIn("  Japanese: メッセージ 2 通のうち %d 通をアップロード" % (2 if run == 1 else 0), result.stderr)
+            self.assertIn(summary, result.stderr)
+            self.assertEqual(result.stdout, "完了しました\n")
+        missing = self.run_cli(os.path.join(self.dir, "stage"), top="Japanese", port=imap_server.free_port(),
+                               env={"LANG": "ja_JP.UTF-8", "LC_ALL": "", "LANGUAGE": ""})
+        self.assertIn("メッセージ 2 通がまだアップロードされていません", missing.stderr)
+        self.assertIn("停止しました: ", missing.stderr)
+        self.assertTrue(missing.stdout.startswith("エラー: "), missing.stdout)
+
     def test_the_password_is_asked_on_the_terminal_without_echo(self):
         import pty
         import select
