@@ -591,9 +591,15 @@ private:
     {
         const std::string path = joinPath(folder, relativeName);
         int error = 0;
-        const LeftoverOutcome outcome = removeLeftoverOutput(parentPath(path), fileName(path), error);
+        std::string claim; // the empty claim of the output it was, deleted with it
+        const LeftoverOutcome outcome = removeLeftoverOutput(parentPath(path), fileName(path), error, &claim);
         if (outcome == LeftoverOutcome::Kept && error == ENOENT)
             return; // gone already
+        if (!claim.empty()) {
+            const std::string claimPath = joinPath(parentPath(path), claim);
+            logMessage(formatMessage("'%1' was left by an interrupted run: deleted", {claimPath}));
+            summary_.addLeftover(claimPath, true);
+        }
         if (outcome == LeftoverOutcome::Removed)
             logMessage(formatMessage("'%1' was left by an interrupted run: deleted", {path}));
         else if (outcome == LeftoverOutcome::Held)

@@ -3,6 +3,7 @@
 #include "platform/OutputCalls.h"
 #include "platform/Paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -13,8 +14,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace tarnwick {
 namespace {
@@ -63,7 +66,8 @@ bool writeVectors(int fd, iovec* next, std::size_t count, int& error, std::uint6
     return true;
 }
 
-std::string temporaryName()
+// A new temporary name; with `claim`, it carries the claim's inode number.
+std::string temporaryName(std::optional<ino_t> claim)
 {
     unsigned char random[6] = {};
     if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
@@ -76,6 +80,11 @@ std::string temporaryName()
     for (const unsigned char byte : random) {
         name += kHex[byte >> 4];
         name += kHex[byte & 0xF];
+    }
+    if (claim) {
+        char digits[2 + 2 * sizeof(std::uint64_t)];
+        std::snprintf(digits, sizeof digits, "-%llx", static_cast<unsigned long long>(*claim));
+        name += digits;
     }
     name += kTemporarySuffix;
     return name;
@@ -96,17 +105,80 @@ OutputFile::~OutputFile()
     holdFolder(nullptr);
 }
 
-bool isTemporaryOutputName(std::string_view name)
+namespace {
+
+constexpr std::size_t kRandomDigits = 12;
+constexpr std::size_t kMostInodeDigits = 16;
+
+bool isHexDigits(std::string_view digits)
 {
-    constexpr std::size_t kHexDigits = 12;
-    if (name.size() != kTemporaryPrefix.size() + kHexDigits + kTemporarySuffix.size() || !name.starts_with(kTemporaryPrefix)
-        || !name.ends_with(kTemporarySuffix))
-        return false;
-    const std::string_view digits = name.substr(kTemporaryPrefix.size(), kHexDigits);
     return std::all_of(digits.begin(), digits.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::string& name, int& error)
+// The claim's inode number a temporary name carries; none when it carries none.
+std::optional<ino_t> claimInode(std::string_view name)
+{
+    const std::size_t start = kTemporaryPrefix.size() + kRandomDigits + 1;
+    if (name.size() <= start + kTemporarySuffix.size() || name[start - 1] != '-')
+        return std::nullopt;
+    const std::string_view digits = name.substr(start, name.size() - start - kTemporarySuffix.size());
+    std::uint64_t inode = 0;
+    for (const char c : digits)
+        inode = inode * 16 + static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    return static_cast<ino_t>(inode);
+}
+
+bool notAfter(const timespec& a, const timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec);
+}
+
+// Deletes the claim whose inode the temporary file `part` (its status) named: the empty
+// regular file of that inode in the folder, unchanged since the temporary file was.
+// Its name; empty when there is none.
+std::string removeClaimOf(int folderFd, const struct stat& part, ino_t inode)
+{
+    const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return {};
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+        ::close(listFd);
+        return {};
+    }
+    std::string removed;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_ino != inode || isTemporaryOutputName(entry->d_name))
+            continue;
+        struct stat claim {};
+        if (::fstatat(folderFd, entry->d_name, &claim, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(claim.st_mode)
+            && claim.st_size == 0 && claim.st_ino == inode && claim.st_dev == part.st_dev
+            && notAfter(claim.st_ctim, part.st_ctim) && ::unlinkat(folderFd, entry->d_name, 0) == 0)
+            removed = entry->d_name;
+        break;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+} // namespace
+
+bool isTemporaryOutputName(std::string_view name)
+{
+    if (name.size() < kTemporaryPrefix.size() + kRandomDigits + kTemporarySuffix.size() || !name.starts_with(kTemporaryPrefix)
+        || !name.ends_with(kTemporarySuffix))
+        return false;
+    std::string_view middle = name.substr(kTemporaryPrefix.size(), name.size() - kTemporaryPrefix.size() - kTemporarySuffix.size());
+    if (!isHexDigits(middle.substr(0, kRandomDigits)))
+        return false;
+    middle.remove_prefix(kRandomDigits);
+    if (middle.empty())
+        return true;
+    // The claim's inode: "-" and 1 to 16 digits.
+    return middle[0] == '-' && middle.size() >= 2 && middle.size() <= kMostInodeDigits + 1 && isHexDigits(middle.substr(1));
+}
+
+LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::string& name, int& error, std::string* claimRemoved)
 {
     error = 0;
     if (!isTemporaryOutputName(name))
@@ -136,6 +208,13 @@ LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::strin
         else
             error = errno;
     }
+    if (outcome == LeftoverOutcome::Removed) {
+        if (const std::optional<ino_t> inode = claimInode(name)) {
+            std::string claim = removeClaimOf(folderFd, st, *inode);
+            if (claimRemoved)
+                *claimRemoved = std::move(claim);
+        }
+    }
     if (fd >= 0)
         ::close(fd);
     ::close(folderFd);
@@ -164,8 +243,15 @@ bool OutputFile::create(const std::string& finalPath, mode_t mode, const FolderH
         return false;
     }
     const std::string parent = folder ? std::string() : parentPath(finalPath);
+    const std::string finalName = folder ? fileName(finalPath) : finalPath;
+    // The name carries the claim's inode, so that a later run can delete the claim of
+    // an output whose run was killed along with its temporary file.
+    std::optional<ino_t> claim;
+    if (struct stat st {}; ::fstatat(folderDescriptor(), finalName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                           && S_ISREG(st.st_mode) && st.st_size == 0)
+        claim = st.st_ino;
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        std::string path = folder ? temporaryName() : joinPath(parent.empty() ? kCurrentFolder : parent, temporaryName());
+        std::string path = folder ? temporaryName(claim) : joinPath(parent.empty() ? kCurrentFolder : parent, temporaryName(claim));
         int fd;
         do {
             fd = outputCalls().openAt(folderDescriptor(), path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -180,7 +266,7 @@ bool OutputFile::create(const std::string& finalPath, mode_t mode, const FolderH
             writeBackStart_ = 0;
             writeBack_ = true;
             temporaryPath_ = std::move(path);
-            finalPath_ = folder ? fileName(finalPath) : finalPath;
+            finalPath_ = finalName;
             return true;
         }
         if (errno != EEXIST)

@@ -20,9 +20,10 @@
 
 namespace tarnwick {
 
-/// The prefix and suffix of the temporary names (".tarnwick-XXXXXXXXXXXX.part");
-/// such a file left in a destination folder is an unfinished output of a run that
-/// was killed, and may be deleted.
+/// The prefix and suffix of the temporary names (".tarnwick-XXXXXXXXXXXX.part", or
+/// ".tarnwick-XXXXXXXXXXXX-INODE.part" with the inode number of the output's claim in
+/// hexadecimal); such a file left in a destination folder is an unfinished output of a
+/// run that was killed, and may be deleted, with its claim.
 inline constexpr std::string_view kTemporaryPrefix = ".tarnwick-";
 inline constexpr std::string_view kTemporarySuffix = ".part";
 
@@ -38,8 +39,12 @@ enum class LeftoverOutcome {
 
 /// Deletes the temporary file `name` of `folder` when no process holds it: a run
 /// holds a lock on its temporary file while it writes, which a killed run no longer
-/// does. Nothing but a regular file with a temporary name is ever deleted.
-LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::string& name, int& error);
+/// does. Nothing but a regular file with a temporary name is ever deleted. When its
+/// name carries the inode of its claim, and that claim is still there as the empty
+/// file made before it (same inode, empty, not changed since the temporary file was),
+/// the claim goes too and `claimRemoved` (when given) gets its name.
+LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::string& name, int& error,
+                                     std::string* claimRemoved = nullptr);
 
 class OutputFile {
 public:

@@ -176,6 +176,48 @@ TEST(Signals, FileSizeLimitIsAFailedWriteAndTheOutputIsRemoved)
     EXPECT_EQ(snapshot(box / "dst"), Entries{});
 }
 
+// A run killed while it writes leaves its temporary file and the empty claim of the
+// output's name; the next run into the folder deletes both, names both, and writes the
+// output under its own name. Held at its first line on standard error (with --quiet, a
+// line the conversion logs), the first run has made both.
+TEST(Signals, AKilledRunsTemporaryFileAndClaimAreDeletedByTheNextRun)
+{
+    Sandbox box;
+    std::string input;
+    for (int i = 0; i < 50; ++i)
+        input += "From a\nSubject: s\n\nx\xa0y\n\n";
+    box.write("src/nb.mbx", input);
+    box.mkdir("dst");
+    const std::vector<std::string> options = {"--convert-encodings", "--source-encoding", "x-mac-japanese", "--charsets", "utf-8",
+                                              "--replace-nbsp", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines"};
+    auto run = [&](std::vector<std::string> extra, const RunOptions& runOptions) {
+        extra.insert(extra.begin(), options.begin(), options.end());
+        extra.insert(extra.end(), {box / "src", box / "dst"});
+        return box.run(extra, runOptions);
+    };
+    RunOptions killed;
+    killed.whileHeld = [&](pid_t pid) {
+        for (int i = 0; i < 30000 && listing(box / "dst").size() < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::kill(pid, SIGKILL);
+    };
+    const RunResult first = run({"--quiet"}, killed);
+    std::vector<std::string> left = listing(box / "dst");
+    std::sort(left.begin(), left.end());
+    ASSERT_EQ(left.size(), 2u) << first.err;
+    ASSERT_EQ(left[1], "nb.mbx");
+    ASSERT_EQ(fs::file_size(box / "dst/nb.mbx"), 0u);
+    ASSERT_EQ(left[0].rfind(".tarnwick-", 0), 0u);
+
+    const RunResult again = run({}, {});
+    EXPECT_EQ(again.out, "Completed\n");
+    EXPECT_NE(again.err.find("'" + box / "dst/nb.mbx" + "' was left by an interrupted run: deleted"), std::string::npos) << again.err;
+    EXPECT_NE(again.err.find("Temporary files of an interrupted run, deleted: " + box / "dst/nb.mbx, " + box / ("dst/" + left[0])),
+              std::string::npos) << again.err;
+    EXPECT_EQ(listing(box / "dst"), std::vector<std::string>{"nb.mbx"});
+    EXPECT_NE(fs::file_size(box / "dst/nb.mbx"), 0u);
+}
+
 // Waits until `signal` is no longer pending for process `pid` (its handler has run or is
 // running), as /proc reports it; a process that has gone counts as delivered.
 void waitUntilDelivered(pid_t pid, int signal)
