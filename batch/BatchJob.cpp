@@ -522,6 +522,9 @@ private:
                     component += ".sbd";
             }
             const FolderPath made = outputFolders_->enter(folders);
+            // A folder of an earlier run may hold what an interrupted one left.
+            for (const std::string& existing : made.existing)
+                noteLeftoversIn(existing);
             if (thunderbirdLayout_) {
                 for (std::size_t i = 0; i < made.created.size(); ++i)
                     subFolders_.emplace_back(made.createdIn[i], fileName(made.created[i]));

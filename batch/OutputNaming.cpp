@@ -189,6 +189,8 @@ void makeFolder(FolderPath& result, const std::string& name)
                     result.createdIn.push_back(parent);
                     if (*candidate != name)
                         logMessage(formatMessage("The folder '%1' is written as '%2'", {name, *candidate}));
+                } else {
+                    result.existing.push_back(path);
                 }
                 result.path = path;
                 return;

@@ -49,6 +49,7 @@ struct FolderPath {
     int error = 0;                   // why it could not be made (errno)
     std::vector<std::string> created; // folders this call created, outermost first
     std::vector<std::shared_ptr<const FolderHandle>> createdIn; // the folder each was made in
+    std::vector<std::string> existing; // folders this call entered that were there already
     std::shared_ptr<const FolderHandle> folder; // the innermost folder, held; none on failure
 };
 

@@ -182,40 +182,55 @@ TEST(Signals, FileSizeLimitIsAFailedWriteAndTheOutputIsRemoved)
 // line the conversion logs), the first run has made both.
 TEST(Signals, AKilledRunsTemporaryFileAndClaimAreDeletedByTheNextRun)
 {
-    Sandbox box;
+    struct Case {
+        const char* name;
+        std::vector<std::string> layout;
+        std::string input;  // below src/
+        std::string folder; // where its output goes, below the sandbox
+    };
+    const Case cases[] = {
+        {"flat", {}, "nb.mbx", "dst"},
+        {"tree", {"--layout", "tree"}, "Sub/nb.mbx", "dst/Sub"},
+    };
     std::string input;
     for (int i = 0; i < 50; ++i)
         input += "From a\nSubject: s\n\nx\xa0y\n\n";
-    box.write("src/nb.mbx", input);
-    box.mkdir("dst");
     const std::vector<std::string> options = {"--convert-encodings", "--source-encoding", "x-mac-japanese", "--charsets", "utf-8",
                                               "--replace-nbsp", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines"};
-    auto run = [&](std::vector<std::string> extra, const RunOptions& runOptions) {
-        extra.insert(extra.begin(), options.begin(), options.end());
-        extra.insert(extra.end(), {box / "src", box / "dst"});
-        return box.run(extra, runOptions);
-    };
-    RunOptions killed;
-    killed.whileHeld = [&](pid_t pid) {
-        for (int i = 0; i < 30000 && listing(box / "dst").size() < 2; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ::kill(pid, SIGKILL);
-    };
-    const RunResult first = run({"--quiet"}, killed);
-    std::vector<std::string> left = listing(box / "dst");
-    std::sort(left.begin(), left.end());
-    ASSERT_EQ(left.size(), 2u) << first.err;
-    ASSERT_EQ(left[1], "nb.mbx");
-    ASSERT_EQ(fs::file_size(box / "dst/nb.mbx"), 0u);
-    ASSERT_EQ(left[0].rfind(".tarnwick-", 0), 0u);
+    for (const Case& c : cases) {
+        Sandbox box;
+        box.write("src/" + c.input, input);
+        box.mkdir("dst");
+        auto run = [&](std::vector<std::string> extra, const RunOptions& runOptions) {
+            extra.insert(extra.begin(), options.begin(), options.end());
+            extra.insert(extra.end(), c.layout.begin(), c.layout.end());
+            extra.insert(extra.end(), {box / "src", box / "dst"});
+            return box.run(extra, runOptions);
+        };
+        const std::string folder = box / c.folder;
+        RunOptions killed;
+        killed.whileHeld = [&](pid_t pid) {
+            for (int i = 0; i < 30000 && (!fs::is_directory(folder) || listing(folder).size() < 2); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ::kill(pid, SIGKILL);
+        };
+        const RunResult first = run({"--quiet"}, killed);
+        std::vector<std::string> left = listing(folder);
+        std::sort(left.begin(), left.end());
+        ASSERT_EQ(left.size(), 2u) << c.name << first.err;
+        ASSERT_EQ(left[1], "nb.mbx") << c.name;
+        ASSERT_EQ(fs::file_size(folder + "/nb.mbx"), 0u) << c.name;
+        ASSERT_EQ(left[0].rfind(".tarnwick-", 0), 0u) << c.name;
 
-    const RunResult again = run({}, {});
-    EXPECT_EQ(again.out, "Completed\n");
-    EXPECT_NE(again.err.find("'" + box / "dst/nb.mbx" + "' was left by an interrupted run: deleted"), std::string::npos) << again.err;
-    EXPECT_NE(again.err.find("Temporary files of an interrupted run, deleted: " + box / "dst/nb.mbx, " + box / ("dst/" + left[0])),
-              std::string::npos) << again.err;
-    EXPECT_EQ(listing(box / "dst"), std::vector<std::string>{"nb.mbx"});
-    EXPECT_NE(fs::file_size(box / "dst/nb.mbx"), 0u);
+        const RunResult again = run({}, {});
+        EXPECT_EQ(again.out, "Completed\n") << c.name;
+        EXPECT_NE(again.err.find("'" + folder + "/nb.mbx' was left by an interrupted run: deleted"), std::string::npos)
+            << c.name << again.err;
+        EXPECT_NE(again.err.find("Temporary files of an interrupted run, deleted: " + folder + "/nb.mbx, " + folder + "/" + left[0]),
+                  std::string::npos) << c.name << again.err;
+        EXPECT_EQ(listing(folder), std::vector<std::string>{"nb.mbx"}) << c.name;
+        EXPECT_NE(fs::file_size(folder + "/nb.mbx"), 0u) << c.name;
+    }
 }
 
 // Waits until `signal` is no longer pending for process `pid` (its handler has run or is
