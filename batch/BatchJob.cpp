@@ -27,6 +27,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -54,6 +56,11 @@ public:
             mailbox.destination = escapeControlCharacters(mailbox.destination);
         }
         summary.abandoned = escapeControlCharacters(summary.abandoned);
+        for (RemovedMessages& removed : summary.removed) {
+            removed.name = escapeControlCharacters(removed.name);
+            removed.mailboxDestination = escapeControlCharacters(removed.mailboxDestination);
+            removed.destination = escapeControlCharacters(removed.destination);
+        }
         for (MissingAttachment& missing : summary.attachments.missingFiles) {
             missing.subject = escapeControlCharacters(missing.subject);
             missing.file = escapeControlCharacters(missing.file);
@@ -110,6 +117,7 @@ public:
         thunderbirdLayout_ = layout == "thunderbird";
         treeLayout_ = layout == "tree" || thunderbirdLayout_;
         maildir_ = store.stringValue(keys::kOutputFormat).value_or(std::string()) == "maildir";
+        removedApart_ = store.stringValue(keys::kRemovedMessages).value_or(std::string()) == "apart";
 
         {
             // What the job logs reaches the front end too, for its full account.
@@ -185,7 +193,9 @@ private:
             if (const int error = folder.create(destination); error != 0)
                 fail(claimFailure(destination, error));
             else
-                convertSingleFile(source, folder);
+                convertSingleFile(source, folder, [&](MaildirFolder& apart) {
+                    return claimMaildir(parentPath(destination), {removedMailboxName(fileName(destination))}, true, apart);
+                });
         } else if (destinationType == EntryType::None) {
             // Created exclusively: a dangling link or a file that appeared since the
             // test is never followed or truncated.
@@ -210,7 +220,9 @@ private:
             MaildirFolder folder;
             const MaildirClaim claim = claimMaildir(destination, {mailFolderName(fileName(source))}, treeLayout_, folder);
             if (claim.claimed())
-                convertSingleFile(source, folder);
+                convertSingleFile(source, folder, [&](MaildirFolder& apart) {
+                    return claimMaildir(destination, {mailFolderName(removedMailboxName(fileName(source)))}, treeLayout_, apart);
+                });
             else
                 fail(claimFailure(claim.path, claim.error));
             return;
@@ -324,7 +336,70 @@ private:
             written.replied += record.facts.replied;
             written.forwarded += record.facts.forwarded;
         }
-        return noteConversion(result, std::move(written));
+        RemovedMessages removed{displayName, written.destination, 0, {}, 0};
+        if (!noteConversion(result, std::move(written)))
+            return false;
+        if (!result.succeeded || result.notMailbox)
+            return true;
+        return noteRemovedMessages(inputPath, options, std::move(removed), [&](const ConversionOptions& alone, RemovedMessages& apart) {
+            // Beside the mailbox's output, in the same held folder when there is one.
+            const std::string name = removedMailboxName(fileName(outputPath));
+            const OutputClaim taken = folder ? claimOutputFile(*folder, name, nameNumbers_)
+                                             : claimOutputFile(parentPath(outputPath), name, nameNumbers_);
+            if (!taken.claimed()) {
+                claimError_ = claimFailure(taken.path, taken.error);
+                return std::optional<ConversionResult>();
+            }
+            if (walk_)
+                walk_->ownOutputs.insert(taken.identity.inode);
+            ConversionControl separate{inputLinks, &stopsAtOnce_, taken.identity};
+            separate.outputFolder = folder;
+            std::optional<ConversionResult> converted = convertMbox(inputPath, taken.path, alone, candidates, separate);
+            if (folder)
+                folder->removeFile(fileName(taken.path), taken.identity);
+            else
+                removeFile(taken.path, taken.identity);
+            if (struct stat made {}; walk_ && ::lstat(taken.path.c_str(), &made) == 0)
+                walk_->ownOutputs.insert(made.st_ino); // the finished output, renamed over the claim
+            apart.destination = belowDestination(taken.path);
+            return converted;
+        });
+    }
+
+    // The messages a mailbox's index no longer lists (deleted or moved away in Eudora,
+    // their bytes left until the mailbox was compacted): counted, and when kept apart
+    // converted alone by `convertApart` into a mailbox of its own, which notes where;
+    // none when that mailbox could not be claimed (claimError_ says why). Kept inside,
+    // they are among the mailbox's messages already. False when the job stops here.
+    using ApartConversion = std::function<std::optional<ConversionResult>(const ConversionOptions&, RemovedMessages&)>;
+    bool noteRemovedMessages(const std::string& inputPath, const ConversionOptions& options, RemovedMessages removed,
+                             const ApartConversion& convertApart)
+    {
+        if (options.messageIndex.empty() || options.unindexed == UnindexedInput::Inside)
+            return true;
+        removed.messages = removedMessageCount(inputPath, options.messageIndex);
+        if (removed.messages == 0)
+            return true;
+        if (!removedApart_) {
+            logMessage(formatMessage("'%1': %2 messages removed in Eudora left out", {inputPath, std::to_string(removed.messages)}));
+            summary_.removed.push_back(std::move(removed));
+            return true;
+        }
+        ConversionOptions alone = options;
+        alone.unindexed = UnindexedInput::Only;
+        const std::optional<ConversionResult> result = convertApart(alone, removed);
+        if (!result)
+            return failMailbox(claimError_);
+        summary_.undecodableMessages += result->unconverted.undecodable;
+        summary_.unfittingMessages += result->unconverted.unfitting;
+        summary_.attachments.add(result->attachments);
+        if (!result->succeeded)
+            return stopsAtOnce_.load() ? false : failMailbox(result->errorText);
+        removed.messages = result->messages;
+        removed.attachments = result->attachments.attached;
+        if (removed.messages > 0)
+            summary_.removed.push_back(std::move(removed));
+        return true;
     }
 
     // `path` as the summary names it: below the destination folder, or its file name.
@@ -366,8 +441,11 @@ private:
 
     // Converts one input into the new Maildir `folder`, as convertInto does for a file;
     // the folder goes again when nothing was delivered into it.
+    // The messages removed in Eudora, kept apart, go into the Maildir that `claimApart`
+    // makes when there are any.
+    using MaildirClaimer = std::function<MaildirClaim(MaildirFolder&)>;
     bool convertIntoMaildir(const std::string& inputPath, MaildirFolder& folder, LinkPolicy inputLinks,
-                            const std::string& displayName)
+                            const std::string& displayName, const MaildirClaimer& claimApart)
     {
         const ConversionOptions options = optionsFor(inputPath);
         ConversionControl control{inputLinks, &stopsAtOnce_, std::nullopt};
@@ -377,16 +455,40 @@ private:
         if (!result.succeeded || folder.delivered() == 0)
             folder.discard();
         const MarkTally& marks = maildir.marks;
-        return noteConversion(result, {displayName, result.messages, 0, belowDestination(folder.path()), marks.seen,
-                                       marks.answered, marks.forwarded, 0});
+        const std::string destination = belowDestination(folder.path());
+        if (!noteConversion(result, {displayName, result.messages, 0, destination, marks.seen, marks.answered, marks.forwarded, 0}))
+            return false;
+        if (!result.succeeded || result.notMailbox)
+            return true;
+        return noteRemovedMessages(inputPath, options, {displayName, destination, 0, {}, 0},
+                                   [&](const ConversionOptions& alone, RemovedMessages& apart) {
+            MaildirFolder separate;
+            const MaildirClaim claim = claimApart(separate);
+            if (walk_) {
+                for (const std::string& made : claim.createdFolders)
+                    skipWalking(walk_->walker, made);
+            }
+            if (!claim.claimed()) {
+                claimError_ = claimFailure(claim.path, claim.error);
+                return std::optional<ConversionResult>();
+            }
+            if (walk_)
+                skipWalking(walk_->walker, claim.path);
+            const ConversionControl plain{inputLinks, &stopsAtOnce_, std::nullopt};
+            std::optional<ConversionResult> converted = convertMaildir(inputPath, separate, alone, *candidates_, plain).conversion;
+            if (!converted->succeeded || separate.delivered() == 0)
+                separate.discard();
+            apart.destination = belowDestination(separate.path());
+            return converted;
+        });
     }
 
-    void convertSingleFile(const std::string& source, MaildirFolder& folder)
+    void convertSingleFile(const std::string& source, MaildirFolder& folder, const MaildirClaimer& claimApart)
     {
         reporter_.statusText(translate("Processing \"%1\"...", {fileName(source)}));
         progress_.files = 1;
         startFile(source);
-        convertIntoMaildir(source, folder, LinkPolicy::Follow, fileName(source));
+        convertIntoMaildir(source, folder, LinkPolicy::Follow, fileName(source), claimApart);
     }
 
     void convertSingleFile(const std::string& source, const std::string& output, const FileIdentity& claim,
@@ -569,7 +671,10 @@ private:
         skipWalking(walker, claim.path);
         reporter_.statusText(translate("Processing \"%1\"...", {relativeName}));
         startFile(inputPath);
-        return convertIntoMaildir(inputPath, folder, LinkPolicy::Refuse, useRecords_ ? plan.displayName : relativeName);
+        std::vector<std::string> apartPath = plan.outputPath;
+        apartPath.back() = mailFolderName(removedMailboxName(apartPath.back()));
+        return convertIntoMaildir(inputPath, folder, LinkPolicy::Refuse, useRecords_ ? plan.displayName : relativeName,
+                                  [&](MaildirFolder& apart) { return claimMaildir(destination, apartPath, treeLayout_, apart); });
     }
 
     // A folder the job made is never walked (it may lie inside the source).
@@ -652,6 +757,8 @@ private:
         EudoraTree tree(source, useRecords_, folderMapEncoding(readConversionOptions(SettingsStore::instance())));
         passOverUnreadableFolders(walker, tree);
         FolderWalk walk{source, destination, walker, tree, destinationIsSource, {}};
+        walk_ = &walk;
+        const std::unique_ptr<Job, void (*)(Job*)> forgetWalk(this, [](Job* job) { job->walk_ = nullptr; });
         while (walker.next()) {
             noteUnreadableFolders(walk);
             if (hasCanceled_.load()) {
@@ -777,6 +884,8 @@ private:
     std::shared_ptr<const FolderHandle> destinationFolder_; // held for the job (mbox outputs)
     std::optional<OutputFolders> outputFolders_;
     bool maildir_ = false; // Maildir folders rather than mbox files
+    bool removedApart_ = false; // messages removed in Eudora into a mailbox of their own
+    FolderWalk* walk_ = nullptr; // the folder walk under way
     std::string destination_; // standardised
     bool keepGoing_ = false;
     // One candidate list per job, from the options of its first file.

@@ -41,18 +41,38 @@ void addMailboxLines(const JobSummary& summary, std::vector<std::string>& lines)
         lines.push_back(translate("Messages left unconverted, not valid in the source encoding: %1", {number(summary.undecodableMessages)}));
 }
 
+void addRemovedLines(const JobSummary& summary, std::vector<std::string>& lines)
+{
+    for (const RemovedMessages& removed : summary.removed) {
+        const std::string count = number(removed.messages);
+        if (removed.destination.empty())
+            lines.push_back(translate("%1: %2 messages removed in Eudora left out", {removed.name, count}));
+        else
+            lines.push_back(translate("%1: %2 messages removed in Eudora kept apart", {removed.name, count}));
+    }
+}
+
 void addDestinationLines(const JobSummary& summary, std::vector<std::string>& lines)
 {
     bool first = true;
-    for (const ConvertedMailbox& mailbox : summary.mailboxes) {
-        if (mailbox.destination.empty())
-            continue;
+    auto add = [&](const std::string& name, const std::string& destination, std::uint64_t messages, std::uint64_t read,
+                   std::uint64_t replied, std::uint64_t forwarded, std::uint64_t attachments) {
+        if (destination.empty())
+            return;
         if (first)
             lines.push_back(translate("Written:"));
         first = false;
         lines.push_back(translate("%1 -> %2: messages %3, read %4, replied %5, forwarded %6, attachments %7",
-                                  {mailbox.name, mailbox.destination, number(mailbox.messages), number(mailbox.read),
-                                   number(mailbox.replied), number(mailbox.forwarded), number(mailbox.attachments)}));
+                                  {name, destination, number(messages), number(read), number(replied),
+                                   number(forwarded), number(attachments)}));
+    };
+    for (const ConvertedMailbox& mailbox : summary.mailboxes) {
+        add(mailbox.name, mailbox.destination, mailbox.messages, mailbox.read, mailbox.replied, mailbox.forwarded,
+            mailbox.attachments);
+        for (const RemovedMessages& removed : summary.removed)
+            if (removed.mailboxDestination == mailbox.destination && !removed.destination.empty())
+                add(translate("%1 (removed in Eudora)", {removed.name}), removed.destination, removed.messages, 0, 0, 0,
+                    removed.attachments);
     }
 }
 
@@ -91,6 +111,7 @@ std::vector<std::string> summaryLines(const JobSummary& summary)
     if (!summary.leftoversHeld.empty())
         lines.push_back(translate("Temporary files of a conversion still running, left alone: %1",
                                   {joined(summary.leftoversHeld, summary.leftoversHeldCount)}));
+    addRemovedLines(summary, lines);
     for (const std::string& failure : summary.failures)
         lines.push_back(translate("Failed: %1", {failure}));
     if (!summary.abandoned.empty())

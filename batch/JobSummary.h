@@ -24,9 +24,22 @@ struct ConvertedMailbox {
     std::uint64_t attachments = 0;
 };
 
+/// The messages of one mailbox that its index no longer lists: deleted or moved away in
+/// Eudora, their bytes left in the mailbox file until Eudora compacted it.
+struct RemovedMessages {
+    std::string name;      // the mailbox, as the user knows it
+    std::string mailboxDestination; // where that mailbox was written, below the destination
+    std::uint64_t messages = 0;
+    /// Where they were kept apart, below the destination; empty: left out.
+    std::string destination;
+    std::uint64_t attachments = 0; // files put back into them
+};
+
 struct JobSummary {
     /// Mailboxes written, in walk order.
     std::vector<ConvertedMailbox> mailboxes;
+    /// Per mailbox, the messages removed in Eudora that were kept apart or left out.
+    std::vector<RemovedMessages> removed;
     /// Messages written unconverted, by reason.
     std::uint64_t undecodableMessages = 0; // not valid in the source encoding
     std::uint64_t unfittingMessages = 0;   // valid, but no charset in the list holds them
@@ -102,10 +115,13 @@ struct JobSummary {
 /// files not converted: %1", "Files in attachment folders not converted: %1", "%1:
 /// empty", "Not a mailbox, not converted: %1", "Links and special files passed over:
 /// %1", "Failed: %1" (one per failure), "Left unconverted, stopped at once: %1", "Left
-/// unconverted, the job stopped before them: %1". Names are joined by ", ", then "and %1 more"
+/// unconverted, the job stopped before them: %1", per mailbox "%1: %2 messages removed in
+/// Eudora kept apart" or "%1: %2 messages removed in Eudora left out". Names are joined by
+/// ", ", then "and %1 more"
 /// for those not listed. It ends with what was written where, for comparing with what
 /// Eudora showed: "Written:", then one line per mailbox with a destination ("%1 -> %2:
-/// messages %3, read %4, replied %5, forwarded %6, attachments %7").
+/// messages %3, read %4, replied %5, forwarded %6, attachments %7"), the mailboxes of
+/// messages removed in Eudora after the mailbox they were removed from.
 std::vector<std::string> summaryLines(const JobSummary& summary);
 
 /// Whether the user should look at the summary: messages left unconverted, missing

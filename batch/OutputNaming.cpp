@@ -152,6 +152,18 @@ OutputClaim claimOutputFile(const std::shared_ptr<const FolderHandle>& folder, c
     return claim;
 }
 
+std::string removedMailboxName(const std::string& name)
+{
+    constexpr std::string_view kRemoved = " (removed in Eudora)";
+    const NameParts parts = splitExtension(name);
+    std::string extension = parts.extension;
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    if (extension != "mbx" && extension != "mbox")
+        return name + std::string(kRemoved);
+    return parts.stem + std::string(kRemoved) + "." + parts.extension;
+}
+
 OutputClaim claimOutputFile(const std::string& folder, const std::string& name)
 {
     NameNumbers once;

@@ -27,6 +27,11 @@ struct OutputClaim {
 /// is too long).
 OutputClaim claimOutputFile(const std::string& folder, const std::string& name);
 
+/// The name of the mailbox that keeps apart the messages removed in Eudora from the
+/// mailbox written as `name`: "In (removed in Eudora).mbx" for "In.mbx", "In (removed in
+/// Eudora)" for "In"; only a mailbox extension (.mbx, .mbox, any case) stays last.
+std::string removedMailboxName(const std::string& name);
+
 /// The next number to try for each output name a job has had to number, so that many
 /// mailboxes of one name cost one try each, not one per output made before them.
 struct NameNumbers {

@@ -64,4 +64,17 @@ MessageIndex messageIndexFor(const std::string& mailboxPath)
     return indexedMessages(entries);
 }
 
+std::uint64_t removedMessageCount(const std::string& mailboxPath, const MessageIndex& index)
+{
+    MappedFile mailbox;
+    if (index.empty() || !mailbox.open(mailboxPath))
+        return 0;
+    std::uint64_t count = 0;
+    const GuardedRun run = guardMappedReads(mailbox.bytes(), [&] {
+        count = unindexedMessageCount(mailbox.bytes(), index);
+        return true;
+    });
+    return run.faulted ? 0 : count;
+}
+
 } // namespace tarnwick

@@ -20,6 +20,7 @@ enum OptionCode : int {
     kCharsets,
     kLayout,
     kFormat,
+    kRemovedMessages,
     kListEncodings,
     kAttachmentsFolder,
     kKeepGoing,
@@ -55,6 +56,7 @@ std::vector<option> longOptions()
         {"charsets", required_argument, nullptr, kCharsets},
         {"layout", required_argument, nullptr, kLayout},
         {"format", required_argument, nullptr, kFormat},
+        {"removed-messages", required_argument, nullptr, kRemovedMessages},
         {"list-encodings", no_argument, nullptr, kListEncodings},
         {"attachments-folder", required_argument, nullptr, kAttachmentsFolder},
         {"keep-going", no_argument, nullptr, kKeepGoing},
@@ -268,6 +270,11 @@ ParseResult parseCommandLine(int argc, char** argv)
             if (std::string error = takeValue(code, optarg, line, attachmentFolders); !error.empty())
                 return usageError(std::move(error));
             break;
+        case kRemovedMessages:
+            if (std::string_view(optarg) != "apart" && std::string_view(optarg) != "omit" && std::string_view(optarg) != "inside")
+                return usageError(std::string("unknown choice '") + optarg + "' for --removed-messages (apart, omit or inside)");
+            line.settings.emplace_back(std::string(keys::kRemovedMessages), std::string(optarg));
+            break;
         case ':':
             return usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
         case '?':
@@ -330,6 +337,14 @@ saved by the Tarnwick window, else the default):
                             from descmap.pce, attachment folders and Eudora's
                             own files left out (--no-toc: every file by its
                             "From " lines under its own name, as before)
+  --removed-messages apart|omit|inside
+                            what becomes of the messages a mailbox's .toc
+                            no longer lists (deleted or moved away in
+                            Eudora, their bytes left until Eudora compacted
+                            the mailbox): apart (the default) writes them to
+                            a mailbox of their own beside it, named NAME
+                            (removed in Eudora); omit leaves them out; inside
+                            keeps them among the mailbox's messages
   --layout flat|tree|thunderbird
                             flat: one file per mailbox, ":" joining folder
                             names; tree: mailboxes in nested folders named

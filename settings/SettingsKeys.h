@@ -31,6 +31,11 @@ inline constexpr std::string_view kEncodeHeaders = "EncodeHeaders";
 inline constexpr std::string_view kDropStaleLengths = "DropStaleLengths";
 /// bool: without CR LF conversion, LF where the mailbox's first line ends with CR alone.
 inline constexpr std::string_view kMendCROnlyLineEndings = "MendCROnlyLineEndings";
+/// string: what becomes of the messages a mailbox's index no longer lists (deleted or moved
+/// away in Eudora, their bytes left until the mailbox is compacted): "apart" (a mailbox of
+/// their own beside it, NAME (removed in Eudora)), "omit" (left out) or "inside" (among
+/// its messages).
+inline constexpr std::string_view kRemovedMessages = "RemovedMessages";
 /// bool: a mailbox that cannot be converted is listed and the job goes on with the next.
 inline constexpr std::string_view kKeepGoing = "KeepGoing";
 

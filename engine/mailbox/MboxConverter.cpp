@@ -1613,8 +1613,14 @@ std::optional<std::vector<InputRange>> convertedRanges(const ConversionOptions& 
         return std::nullopt;
     const std::uint64_t size = bytes.size();
     const std::vector<InputRange> uncovered = unindexedRanges(index, size);
-    if (options.unindexed == UnindexedInput::Only)
-        return uncovered;
+    if (options.unindexed == UnindexedInput::Only) {
+        // Alone, a blank stretch (line ends left between messages) is no message.
+        std::vector<InputRange> alone;
+        for (const InputRange& range : uncovered)
+            if (!isBlankInput(bytes.substr(range.begin, range.end - range.begin)))
+                alone.push_back(range);
+        return alone;
+    }
     std::vector<InputRange> ranges;
     ranges.reserve(index.size() + uncovered.size());
     for (const IndexedMessage& message : index) {

@@ -27,4 +27,26 @@ std::vector<InputRange> unindexedRanges(const MessageIndex& index, std::uint64_t
     return ranges;
 }
 
+bool isBlankInput(std::string_view stretch)
+{
+    return stretch.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+std::uint64_t unindexedMessageCount(std::string_view input, const MessageIndex& index)
+{
+    constexpr std::string_view kFrom = "From ";
+    std::uint64_t count = 0;
+    for (const InputRange& range : unindexedRanges(index, input.size())) {
+        const std::string_view stretch = input.substr(range.begin, range.end - range.begin);
+        if (isBlankInput(stretch))
+            continue;
+        if (!stretch.starts_with(kFrom))
+            ++count; // kept as one message after a separator line of our own
+        for (std::size_t at = stretch.find(kFrom); at != std::string_view::npos; at = stretch.find(kFrom, at + 1))
+            if (at == 0 || stretch[at - 1] == '\n' || stretch[at - 1] == '\r')
+                ++count;
+    }
+    return count;
+}
+
 } // namespace tarnwick

@@ -5,6 +5,7 @@
 // takes a message's flags from its MessageFacts.
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick {
@@ -52,6 +53,15 @@ enum class UnindexedInput {
 /// The input that no message of `index` covers, in input order, for an input of `size`
 /// bytes. Messages that reach past `size` are taken to end there.
 std::vector<InputRange> unindexedRanges(const MessageIndex& index, std::uint64_t size);
+
+/// Whether a stretch of input holds nothing but line ends, spaces and tabs: no message,
+/// whether it lies inside an index's coverage or not.
+bool isBlankInput(std::string_view stretch);
+
+/// How many messages the input that `index` leaves uncovered gives when converted alone
+/// (UnindexedInput::Only): one for each line that begins with "From ", and one for each
+/// stretch that begins with none; a blank stretch gives none.
+std::uint64_t unindexedMessageCount(std::string_view input, const MessageIndex& index);
 
 /// The index's messages in input order.
 MessageIndex inInputOrder(const MessageIndex& index);

@@ -532,6 +532,18 @@
         <translation>失敗: %1</translation>
     </message>
     <message>
+        <source>%1: %2 messages removed in Eudora kept apart</source>
+        <translation>%1: Eudora で削除されたメッセージ %2 件を別に保存</translation>
+    </message>
+    <message>
+        <source>%1: %2 messages removed in Eudora left out</source>
+        <translation>%1: Eudora で削除されたメッセージ %2 件を除外</translation>
+    </message>
+    <message>
+        <source>%1 (removed in Eudora)</source>
+        <translation>%1 (Eudora で削除済み)</translation>
+    </message>
+    <message>
         <source>Written:</source>
         <translation>書き出し先:</translation>
     </message>

@@ -248,3 +248,26 @@ TEST(GetUniquePath, OutputsOfOneNameAreNumberedOnFromTheLast)
 
 } // namespace
 } // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+// Only a mailbox extension stays last; any other period is part of the name.
+TEST(RemovedMailboxName, KeepsOnlyAMailboxExtensionLast)
+{
+    const struct { const char* name; const char* expected; } cases[] = {
+        {"In.mbx", "In (removed in Eudora).mbx"},
+        {"FAMILYHO.MBX", "FAMILYHO (removed in Eudora).MBX"},
+        {"Work:Project Alpha.MBX", "Work:Project Alpha (removed in Eudora).MBX"},
+        {"out.mbox", "out (removed in Eudora).mbox"},
+        {"In", "In (removed in Eudora)"},
+        {"Dr. Smith", "Dr. Smith (removed in Eudora)"},
+        {"notes.txt", "notes.txt (removed in Eudora)"},
+        {".mbx", ".mbx (removed in Eudora)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(removedMailboxName(c.name), c.expected) << c.name;
+}
+
+} // namespace
+} // namespace tarnwick

@@ -5,7 +5,9 @@
 #include "CliRunner.h"
 #include "EudoraFolders.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <set>
 
 namespace tarnwick::test {
 namespace {
@@ -30,16 +32,21 @@ std::string tocBytes(const std::vector<Record>& records)
     return bytes;
 }
 
-// Each message of an mbox file as Python's mailbox module reads it: "flags|subject|first body line".
-std::vector<std::string> pythonMessages(const std::string& path)
+// Each message of each mbox file as Python's mailbox module reads it: "flags|subject|first
+// body line"; of a Maildir, sorted (a Maildir has no order). One Python run for them all.
+std::vector<std::vector<std::string>> pythonMessages(const std::vector<std::string>& paths)
 {
-    const std::string command = "python3 -c 'import mailbox,sys\n"
-                                "for m in mailbox.mbox(sys.argv[1]):\n"
-                                "    body = m.get_payload()\n"
-                                "    body = body.splitlines() if isinstance(body, str) else []\n"
-                                "    print(m.get_flags() + \"|\" + str(m[\"Subject\"]) + \"|\" + (body[0] if body else \"\"))' '"
-        + path + "'";
-    std::vector<std::string> lines;
+    std::string command = "python3 -c 'import mailbox,os,sys\n"
+                          "for path in sys.argv[1:]:\n"
+                          "  print(\"\\f\")\n"
+                          "  box = mailbox.Maildir(path, create=False) if os.path.isdir(path) else mailbox.mbox(path)\n"
+                          "  for m in sorted(box, key=lambda m: str(m[\"Subject\"])) if os.path.isdir(path) else box:\n"
+                          "    body = m.get_payload()\n"
+                          "    body = body.splitlines() if isinstance(body, str) else []\n"
+                          "    print(m.get_flags() + \"|\" + str(m[\"Subject\"]) + \"|\" + (body[0] if body else \"\"))'";
+    for (const std::string& path : paths)
+        command += " '" + path + "'";
+    std::vector<std::vector<std::string>> boxes;
     FILE* pipe = ::popen(command.c_str(), "r");
     EXPECT_NE(pipe, nullptr);
     std::string all;
@@ -47,9 +54,19 @@ std::vector<std::string> pythonMessages(const std::string& path)
     for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         all.append(buffer, n);
     EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
-    for (std::size_t start = 0, end; (end = all.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(all.substr(start, end - start));
-    return lines;
+    for (std::size_t start = 0, end; (end = all.find('\n', start)) != std::string::npos; start = end + 1) {
+        if (all.compare(start, end - start, "\f") == 0)
+            boxes.emplace_back();
+        else if (!boxes.empty())
+            boxes.back().push_back(all.substr(start, end - start));
+    }
+    boxes.resize(paths.size());
+    return boxes;
+}
+
+std::vector<std::string> pythonMessages(const std::string& path)
+{
+    return pythonMessages(std::vector<std::string>{path}).front();
 }
 
 TEST(CliEudoraRecords, BodyFromLineStaysInItsMessage)
@@ -185,6 +202,80 @@ TEST(CliEudoraRecords, CraftedWindowsTreeUnderRealNames)
                                        "--no-add-empty-lines", sandbox / "src", sandbox / "old"});
     EXPECT_TRUE(std::filesystem::exists(sandbox / "old/WORK.FOL:PROJECTA.MBX")) << "--no-toc keeps the names on disk";
     EXPECT_TRUE(std::filesystem::exists(sandbox / "old/attach:saved"));
+}
+
+// A lived-in mailbox: Eudora listed only C (replied) and A (read), sorted; B was
+// deleted and the tail of an older message was written over. B and that tail are the
+// user's no more: by default they go to a mailbox of their own, left out or kept inside
+// on request, in every layout and format; the summary counts them.
+TEST(CliEudoraRecords, MessagesRemovedInEudoraKeptApartLeftOutOrInside)
+{
+    Sandbox sandbox;
+    const std::string a = "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: A\r\n\r\nfirst\r\n";
+    const std::string b = "From ???@??? Mon Dec 13 18:45:30 2010\r\nSubject: B\r\n\r\ndeleted\r\n";
+    const std::string c = "From ???@??? Mon Dec 13 18:45:31 2010\r\nSubject: C\r\n\r\nthird\r\nFrom here on\r\n";
+    const std::string tail = "the tail of an older message\r\n";
+    sandbox.write("src/descmap.pce", "In,In.mbx,S,Y\r\n");
+    sandbox.write("src/In.mbx", a + b + c + tail);
+    auto at = [](std::size_t n) { return static_cast<std::uint32_t>(n); };
+    sandbox.write("src/In.toc", tocBytes({{at(a.size() + b.size()), at(c.size()), 2, 3}, {0, at(a.size()), 1, 3}}));
+    const std::vector<std::string> listed = {"ROA|C|third", "RO|A|first"};
+    const std::vector<std::string> removed = {"|B|deleted", "|None|the tail of an older message"};
+    const std::string apart = "In: 2 messages removed in Eudora kept apart\n";
+    const struct Case {
+        std::vector<std::string> options;
+        std::string mailbox, removedMailbox; // as written; empty: none
+        std::vector<std::string> messages, removedMessages;
+        std::string line;
+    } cases[] = {
+        {{}, "In.mbx", "In (removed in Eudora).mbx", listed, removed, apart},
+        {{"--layout", "tree"}, "In.mbx", "In (removed in Eudora).mbx", listed, removed, apart},
+        {{"--layout", "thunderbird"}, "In", "In (removed in Eudora)", listed, removed, apart},
+        {{"--format", "maildir"}, ".In", ".In (removed in Eudora)", {"S|A|first", "RS|C|third"}, {"|B|deleted", "|None|the tail of an older message"}, apart},
+        {{"--format", "maildir", "--layout", "tree"}, "In", "In (removed in Eudora)", {"S|A|first", "RS|C|third"},
+         {"|B|deleted", "|None|the tail of an older message"}, apart},
+        {{"--removed-messages", "omit"}, "In.mbx", "", listed, {}, "In: 2 messages removed in Eudora left out\n"},
+        {{"--removed-messages", "inside"}, "In.mbx", "", {"ROA|C|third", "RO|A|first", "|B|deleted", "|None|the tail of an older message"}, {}, ""},
+        {{"--no-toc"}, "In.mbx", "", {"|A|first", "|B|deleted", "|C|third", "|None|the tail of an older message"}, {}, ""},
+    };
+    std::vector<std::string> read; // every mailbox written, read back at the end
+    std::vector<std::vector<std::string>> expectedMessages;
+    int run = 0;
+    for (const Case& k : cases) {
+        const std::string destination = "out" + std::to_string(run++);
+        sandbox.mkdir(destination);
+        std::vector<std::string> arguments = k.options;
+        arguments.insert(arguments.end(), {sandbox / "src", sandbox / destination});
+        const RunResult result = sandbox.run(arguments);
+        const std::string trace = testing::PrintToString(k.options);
+        EXPECT_EQ(result.out, "Completed\n") << trace << result.err;
+        std::set<std::string> written;
+        for (const std::string& name : listing(sandbox / destination))
+            if (name != "cur" && name != "new" && name != "tmp")
+                written.insert(name);
+        std::set<std::string> expected = {k.mailbox};
+        read.push_back(sandbox / (destination + "/" + k.mailbox));
+        expectedMessages.push_back(k.messages);
+        if (!k.removedMailbox.empty()) {
+            expected.insert(k.removedMailbox);
+            read.push_back(sandbox / (destination + "/" + k.removedMailbox));
+            expectedMessages.push_back(k.removedMessages);
+        }
+        EXPECT_EQ(written, expected) << trace;
+        EXPECT_EQ(result.err.find("removed in Eudora") == std::string::npos, k.line.empty()) << trace << result.err;
+        EXPECT_NE(result.err.find(k.line), std::string::npos) << trace << result.err;
+    }
+
+    // Into the source folder itself: the mailbox written apart is not taken for an input.
+    const RunResult same = sandbox.run({sandbox / "src", sandbox / "src"});
+    EXPECT_EQ(same.out, "Completed\n") << same.err;
+    read.push_back(sandbox / "src/In_2 (removed in Eudora).mbx");
+    expectedMessages.push_back(removed);
+    const std::vector<std::vector<std::string>> messages = pythonMessages(read);
+    for (std::size_t i = 0; i < read.size(); ++i)
+        EXPECT_EQ(messages[i], expectedMessages[i]) << read[i];
+    const std::vector<std::string> names = listing(sandbox / "src");
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.find("removed") != std::string::npos; }), 1);
 }
 
 struct FolderCase {

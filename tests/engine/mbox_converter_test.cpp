@@ -504,7 +504,20 @@ TEST_F(MboxConverterTest, IndexOrderAndUnindexedInput)
         const ConversionResult result = convertMbox(path("in"), path("out2"), options_, control);
         EXPECT_TRUE(result.succeeded) << c.name;
         EXPECT_EQ(result.messages, c.messages) << c.name;
+        if (c.unindexed == UnindexedInput::Only) {
+            EXPECT_EQ(unindexedMessageCount(mailbox, c.index), c.messages) << c.name << ": counted as converted alone";
+        }
     }
+    // Alone, line ends left between indexed messages are no message; a "From " that
+    // begins no line starts none.
+    const std::string midLine = "Re: From here\n";
+    options_.messageIndex = {indexed(0, a), indexed(a + 2, b), indexed(a + 2 + b + 4, c)};
+    options_.unindexed = UnindexedInput::Only;
+    EXPECT_EQ(convert(one + "\r\n" + two + " \n\t\n" + three, {}), "");
+    EXPECT_EQ(unindexedMessageCount(one + "\r\n" + two + " \n\t\n" + three, options_.messageIndex), 0u);
+    options_.messageIndex = {indexed(0, a), indexed(a + midLine.size(), b)};
+    EXPECT_EQ(convert(one + midLine + two, {.encodings = true}), "From ???@??? Thu Jan  1 00:00:00 1970\n\n" + midLine);
+    EXPECT_EQ(unindexedMessageCount(one + midLine + two, options_.messageIndex), 1u);
     // Kept inside with the messages in input order and every stretch starting at a
     // "From " line: the whole input as it lies, as without the order.
     options_.messageIndex = {indexed(0, a), indexed(a, b)};
