@@ -2,6 +2,7 @@
 
 #include "batch/RealName.h"
 #include "platform/FileSystem.h"
+#include "platform/ContainedFile.h"
 #include "platform/MappedFile.h"
 #include "platform/Paths.h"
 
@@ -94,16 +95,24 @@ std::string EudoraTree::folderPath(std::size_t depth) const
 
 void EudoraTree::describeFolder(Folder& folder, const std::string& path) const
 {
+    // Eudora's own names in any letter case, as copied off Windows ("DESCMAP.PCE").
+    const std::shared_ptr<const FolderNames> listed = OpenFolder::open(path, LinkPolicy::Follow)->names();
+    const FolderNames& names = *listed;
+    const auto is = [&](std::string_view name, EntryType type) {
+        const std::optional<std::string> found = names.find(name);
+        return found && entryType(joinPath(path, *found)) == type;
+    };
     if (!folder.insideEudora) {
-        const bool windows = entryType(joinPath(path, "Eudora.ini")) == EntryType::Regular
-            || entryType(joinPath(path, std::string(kDescMapFileName))) == EntryType::Regular;
-        const bool mac = entryType(joinPath(path, std::string(kMacMailFolder))) == EntryType::Directory
-            && (entryType(joinPath(path, "Eudora Settings")) == EntryType::Regular
-                || entryType(joinPath(path, "Attachments Folder")) == EntryType::Directory);
+        const bool windows = is("Eudora.ini", EntryType::Regular) || is(kDescMapFileName, EntryType::Regular);
+        const bool mac = is(kMacMailFolder, EntryType::Directory)
+            && (is("Eudora Settings", EntryType::Regular) || is("Attachments Folder", EntryType::Directory));
         folder.eudoraRoot = windows || mac;
         folder.insideEudora = folder.eudoraRoot;
     }
-    const std::string mapPath = joinPath(path, std::string(kDescMapFileName));
+    const std::optional<std::string> mapName = names.find(kDescMapFileName);
+    if (!mapName)
+        return;
+    const std::string mapPath = joinPath(path, *mapName);
     if (entryType(mapPath) != EntryType::Regular || fileSize(mapPath).value_or(kMaximumDescMapSize + 1) > kMaximumDescMapSize)
         return;
     MappedFile file;
@@ -132,8 +141,8 @@ EudoraTree::Folder EudoraTree::folderBelow(const Folder& parent, const std::stri
     if (readRecords_) {
         folder.insideEudora = parent.insideEudora;
         folder.attachments = parent.attachments || (parent.eudoraRoot && isAttachmentFolder(name));
-        folder.mailFolder = parent.mailFolder || (parent.eudoraRoot && name == kMacMailFolder);
-        if (parent.eudoraRoot && name == kMacMailFolder)
+        folder.mailFolder = parent.mailFolder || (parent.eudoraRoot && equalsIgnoringCase(name, kMacMailFolder));
+        if (parent.eudoraRoot && equalsIgnoringCase(name, kMacMailFolder))
             folder.outputName.clear();
         else
             folder.outputName = realName(parent.map, name);

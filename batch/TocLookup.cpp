@@ -2,6 +2,8 @@
 
 #include "batch/TocIndex.h"
 #include "platform/FileSystem.h"
+#include "platform/ContainedFile.h"
+#include "platform/Paths.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/MappedFile.h"
@@ -19,7 +21,14 @@ void logUnused(const std::string& tocPath, const std::string& reason)
 
 MessageIndex messageIndexFor(const std::string& mailboxPath)
 {
-    const std::optional<std::string> tocPath = tocPathFor(mailboxPath);
+    // "HOLIDA~1.toc" beside "HOLIDA~1.MBX", "IN.TOC" beside "In.mbx": any letter case.
+    std::optional<std::string> tocPath = tocPathFor(mailboxPath);
+    if (tocPath && entryType(*tocPath) == EntryType::None) {
+        const std::string folder = parentPath(*tocPath);
+        const std::shared_ptr<const OpenFolder> listed = OpenFolder::open(folder.empty() ? "." : folder, LinkPolicy::Follow);
+        if (const std::optional<std::string> found = listed->names()->find(fileName(*tocPath)))
+            tocPath = joinPath(folder, *found);
+    }
     // An empty mailbox has nothing to bound (and Eudora keeps an index for it too).
     if (!tocPath || entryType(*tocPath) == EntryType::None || fileSize(mailboxPath).value_or(0) == 0)
         return {};

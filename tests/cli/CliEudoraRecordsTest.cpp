@@ -278,6 +278,42 @@ TEST(CliEudoraRecords, MessagesRemovedInEudoraKeptApartLeftOutOrInside)
     EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.find("removed") != std::string::npos; }), 1);
 }
 
+// Copied off Windows, names come in any letter case: the index, the folder map and the
+// names it lists are found whatever their case when exactly one name fits.
+TEST(CliEudoraRecords, NamesFoundWhateverTheirLetterCase)
+{
+    Sandbox sandbox;
+    const std::string one = mailbox(1, "\r\n");
+    const auto size = static_cast<std::uint32_t>(one.size());
+    sandbox.write("src/DESCMAP.PCE", "In,In.mbx,S,Y\r\nHolidays 2003,holida~1.mbx,M,N\r\nWork,work.fol,F,N\r\nTwo,Two.mbx,M,N\r\n");
+    sandbox.write("src/IN.MBX", one);
+    sandbox.write("src/in.TOC", tocBytes({{0, size, 1, 3}}));
+    sandbox.write("src/HOLIDA~1.MBX", one);
+    sandbox.write("src/holida~1.toc", tocBytes({{0, size, 2, 3}}));
+    sandbox.write("src/WORK.FOL/Descmap.Pce", "Alpha,ALPHA.MBX,M,N\r\n");
+    sandbox.write("src/WORK.FOL/alpha.mbx", one);
+    sandbox.write("src/WORK.FOL/ALPHA.TOC", tocBytes({{0, size, 3, 3}}));
+    // Two indexes that differ only in case: which one Eudora had is not known, neither is used.
+    sandbox.write("src/Two.mbx", one);
+    sandbox.write("src/Two.TOC", tocBytes({{0, size, 1, 3}}));
+    sandbox.write("src/two.toc", tocBytes({{0, size, 2, 3}}));
+    sandbox.mkdir("out");
+    const RunResult result = sandbox.convert("src", "out");
+    EXPECT_EQ(result.out, "Completed\n") << result.err;
+    std::set<std::string> names;
+    for (const std::string& name : listing(sandbox / "out"))
+        names.insert(name);
+    EXPECT_EQ(names, (std::set<std::string>{"In.MBX", "Holidays 2003.MBX", "Work:Alpha.mbx", "Two.mbx"}));
+    const std::vector<std::vector<std::string>> messages = pythonMessages(
+        {sandbox / "out/In.MBX", sandbox / "out/Holidays 2003.MBX", sandbox / "out/Work:Alpha.mbx", sandbox / "out/Two.mbx"});
+    const char* const flags[] = {"RO", "ROA", "RO", ""};
+    for (std::size_t i = 0; i < 4; ++i) {
+        ASSERT_EQ(messages[i].size(), 1u) << i;
+        EXPECT_EQ(messages[i][0].substr(0, messages[i][0].find('|')), flags[i]) << i;
+    }
+    EXPECT_NE(readFile(sandbox / "out/Work:Alpha.mbx").find("X-Mozilla-Status: 1001"), std::string::npos) << "forwarded";
+}
+
 struct FolderCase {
     std::string folder;
     const char* layout;
