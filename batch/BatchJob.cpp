@@ -198,10 +198,14 @@ private:
                 });
         } else if (destinationType == EntryType::None) {
             // Created exclusively: a dangling link or a file that appeared since the
-            // test is never followed or truncated.
-            const CreateResult created = createExclusively(destination);
+            // test is never followed or truncated. Its folder is held, as a destination
+            // folder is.
+            const std::string parent = parentPath(destination);
+            int error = 0;
+            const std::shared_ptr<const FolderHandle> folder = FolderHandle::open(parent.empty() ? "." : parent, error);
+            const CreateResult created = folder ? folder->createFile(fileName(destination)) : CreateResult{error};
             if (created.created())
-                convertSingleFile(source, destination, created.identity);
+                convertSingleFile(source, destination, created.identity, folder.get());
             else if (created.error == EEXIST)
                 fail(translate("\"%1\" already exists", {destination}));
             else

@@ -360,6 +360,27 @@ TEST(Hijack, DestinationReplacedByALinkKeepsEveryOutputInTheFolderHeld)
     }
 }
 
+// The same for a single mailbox converted into a new file: its folder is held.
+TEST(Hijack, FolderOfASingleOutputReplacedByALinkKeepsTheOutputThere)
+{
+    Sandbox box;
+    box.write("src/one.mbx", mailbox(2));
+    box.mkdir("dst");
+    box.mkdir("elsewhere");
+    RunOptions options;
+    options.whileHeld = [&](pid_t) {
+        for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
+        ASSERT_EQ(::symlink((box / "elsewhere").c_str(), (box / "dst").c_str()), 0);
+    };
+    const RunResult run = box.run(withOptions({box / "src/one.mbx", box / "dst/out.mbox"}), options);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "Completed\n");
+    EXPECT_EQ(snapshot(box / "held"), (Entries{{"out.mbox", mailbox(2)}}));
+    EXPECT_EQ(snapshot(box / "elsewhere"), Entries{});
+}
+
 // An input of a tree replaced by a link after the walk listed it: not followed.
 TEST(Hijack, InputReplacedByALinkAfterTheWalkIsNotFollowed)
 {
