@@ -1,8 +1,13 @@
 #include "app/MailAccountDialog.h"
 
+#include "batch/BatchJob.h"
+#include "batch/BatchReporter.h"
 #include "batch/ImapTarget.h"
 #include "batch/ImapUpload.h"
+#include "batch/JobSummary.h"
+#include "platform/SettingsStore.h"
 #include "platform/UploadFiles.h"
+#include "settings/SettingsKeys.h"
 
 #include <qt6keychain/keychain.h>
 
@@ -21,6 +26,9 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <cstdio>
+#include <filesystem>
 
 namespace tarnwick {
 
@@ -49,6 +57,66 @@ public:
 private:
     MailAccountDialog& m_dialog;
 };
+
+// The conversion's texts before an upload of Eudora mail, shown as the upload's.
+class StagingReporter final : public BatchReporter {
+public:
+    explicit StagingReporter(MailAccountDialog& dialog) : m_dialog(dialog) {}
+    void statusText(const std::string& text) override { emit m_dialog.uploadStatus(QString::fromStdString(text)); }
+    void logLine(const std::string& line) override { emit m_dialog.uploadLogged(QString::fromStdString(line)); }
+    void summary(const JobSummary& summary) override
+    {
+        keptGoing = !summary.stoppedByError && !summary.failures.empty() && summary.notReachedCount == 0
+                    && summary.abandoned.empty();
+    }
+    void finalText(const std::string& text) override { final = text; }
+
+    bool keptGoing = false; // mailboxes failed and the job went past them
+    std::string final;
+
+private:
+    MailAccountDialog& m_dialog;
+};
+
+// Converts the Eudora mail at source into the private Maildir `staging` unless an
+// earlier run did (its marker file holds the conversion's error when it went past
+// failed mailboxes, given in conversionError). False, with the job's result in
+// finalText, when there is nothing to upload.
+bool stageForUpload(const std::string& source, const std::string& staging, MailAccountDialog& dialog,
+                    const std::atomic<bool>& cancel, std::string& conversionError, std::string& finalText)
+{
+    const std::string complete = staging + "/.tarnwick-converted";
+    std::error_code ignored;
+    if (std::filesystem::exists(complete, ignored)) {
+        conversionError = readSmallFile(complete, 4096).value_or(std::string());
+        return true;
+    }
+    std::filesystem::remove_all(staging, ignored); // a conversion cut short
+    std::filesystem::create_directories(staging, ignored);
+    std::filesystem::permissions(staging, std::filesystem::perms::owner_all, ignored);
+    SettingsStore& store = SettingsStore::instance();
+    store.setVolatile(keys::kSourcePath, SettingValue(source));
+    store.setVolatile(keys::kDestinationPath, SettingValue(staging));
+    store.setVolatile(keys::kOutputFormat, SettingValue(std::string("maildir")));
+    store.setVolatile(keys::kOutputLayout, SettingValue(std::string("flat")));
+    StagingReporter reporter(dialog);
+    const JobOutcome outcome = runBatchJob(reporter, cancel);
+    store.clearVolatile();
+    if (outcome != JobOutcome::Completed && !(outcome == JobOutcome::Failed && reporter.keptGoing)) {
+        std::filesystem::remove_all(staging, ignored);
+        finalText = reporter.final;
+        return false;
+    }
+    if (outcome == JobOutcome::Failed)
+        conversionError = reporter.final;
+    std::FILE* marker = std::fopen(complete.c_str(), "w");
+    const bool written = marker && std::fwrite(conversionError.data(), 1, conversionError.size(), marker) == conversionError.size();
+    if (!marker || std::fclose(marker) != 0 || !written) {
+        finalText = translated("Error: %1").arg(translated("Could not write \"%1\"").arg(QString::fromStdString(complete))).toStdString();
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -98,7 +166,8 @@ MailAccountDialog::MailAccountDialog(QWidget* parent) : QDialog(parent)
     connect(m_userEdit, &QLineEdit::editingFinished, this, &MailAccountDialog::accountChanged);
 
     auto* form = new QFormLayout;
-    form->addRow(translated("Converted mail:"), folderRow);
+    m_folderLabel = new QLabel(translated("Converted mail:"), this);
+    form->addRow(m_folderLabel, folderRow);
     form->addRow(translated("Server:"), serverRow);
     form->addRow(translated("User name:"), m_userEdit);
     form->addRow(translated("Password:"), m_passwordEdit);
@@ -219,6 +288,21 @@ void MailAccountDialog::setEditable(bool editable)
     m_buttons->button(QDialogButtonBox::Close)->setText(editable ? translated("Close") : translated("Cancel"));
 }
 
+void MailAccountDialog::prepare(const QString& source, const QString& server, int port, int security,
+                                const QString& user, const QString& topFolder)
+{
+    m_convertFirst = true;
+    m_folderLabel->setText(translated("Eudora mail:"));
+    m_folderEdit->setText(source);
+    m_serverEdit->setText(server);
+    m_securityCombo->setCurrentIndex(security);
+    m_portSpin->setValue(port);
+    m_userEdit->setText(user);
+    m_topFolderEdit->setText(topFolder);
+    accountChanged();
+    m_passwordEdit->setFocus();
+}
+
 void MailAccountDialog::startUpload()
 {
     if (isUploading())
@@ -237,38 +321,69 @@ void MailAccountDialog::startUpload()
     request.account.security = security == 0 ? ImapSecurity::Tls : security == 1 ? ImapSecurity::StartTls : ImapSecurity::Plain;
     request.account.user = user.toStdString();
     request.account.password = m_passwordEdit->text().toStdString();
+    std::string account = request.account.user + '@' + request.account.host;
     for (const QString& part : m_topFolderEdit->text().split(QLatin1Char('/'), Qt::SkipEmptyParts))
         request.topFolder.push_back(part.toStdString());
     if (request.topFolder.empty())
         request.topFolder.emplace_back("Eudora");
+    for (const std::string& component : request.topFolder)
+        account += '/' + component;
     request.stagingRoot = folder.toStdString();
     request.journalPath = uploadJournalPath(request.account.user, request.account.host);
+    // Eudora mail goes up through a private converted copy, kept until all of it is up.
+    const std::string staging = m_convertFirst && !isMaildirTree(request.stagingRoot)
+                                    ? uploadStagingFolder(account, request.stagingRoot)
+                                    : std::string();
 
     storePassword();
     m_logView->clear();
     m_progressBar->setRange(0, 0);
     setEditable(false);
     m_cancel = false;
-    m_thread = std::thread([this, request = std::move(request)] {
-        SignallingUploadReporter reporter(*this);
-        const UploadSummary summary = uploadMaildir(request, reporter, m_cancel);
-        QStringList lines;
-        for (const std::string& line : uploadSummaryLines(summary))
-            lines << QString::fromStdString(line);
-        QString result;
-        bool failed = true;
-        if (summary.canceled)
-            result = translated("Canceled");
-        else if (!summary.stopReason.empty())
-            result = translated("Error: %1").arg(QString::fromStdString(summary.stopReason));
-        else if (summary.refused + summary.failed > 0)
-            result = translated("Error: %1 messages were not uploaded").arg(summary.refused + summary.failed);
-        else {
-            result = translated("Completed");
-            failed = false;
+    m_thread = std::thread([this, request = std::move(request), staging]() mutable { runUpload(request, staging); });
+}
+
+void MailAccountDialog::runUpload(UploadRequest& request, const std::string& staging)
+{
+    std::string conversionError;
+    if (!staging.empty()) {
+        std::string finalText;
+        if (!stageForUpload(request.stagingRoot, staging, *this, m_cancel, conversionError, finalText)) {
+            emit uploadFinished(QString::fromStdString(finalText), QString(), true);
+            return;
         }
-        emit uploadFinished(result, lines.join(QLatin1Char('\n')), failed);
-    });
+        request.stagingRoot = staging;
+    }
+    SignallingUploadReporter reporter(*this);
+    const UploadSummary summary = uploadMaildir(request, reporter, m_cancel);
+    QStringList lines;
+    for (const std::string& line : uploadSummaryLines(summary))
+        lines << QString::fromStdString(line);
+    QString result;
+    bool failed = true;
+    if (summary.canceled)
+        result = translated("Canceled");
+    else if (!summary.stopReason.empty())
+        result = translated("Error: %1").arg(QString::fromStdString(summary.stopReason));
+    else if (summary.refused + summary.failed > 0)
+        result = translated("Error: %1 messages were not uploaded").arg(summary.refused + summary.failed);
+    else {
+        result = translated("Completed");
+        failed = false;
+    }
+    if (!staging.empty() && failed) {
+        lines << translated("The converted mail stays in \"%1\" for the next run").arg(QString::fromStdString(staging));
+    } else if (!staging.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(staging, ignored);
+        if (!conversionError.empty()) {
+            lines << translated("The mailboxes that could not be converted were not uploaded: upload each on its own "
+                                "once it is mended");
+            result = QString::fromStdString(conversionError);
+            failed = true;
+        }
+    }
+    emit uploadFinished(result, lines.join(QLatin1Char('\n')), failed);
 }
 
 void MailAccountDialog::showStatus(const QString& text)

@@ -5,7 +5,10 @@
 
 #include <QDialog>
 
+#include "batch/ImapUpload.h"
+
 #include <atomic>
+#include <string>
 #include <thread>
 
 class QCheckBox;
@@ -28,6 +31,10 @@ public:
     ~MailAccountDialog() override;
 
     bool isUploading() const { return m_thread.joinable(); }
+    /// Fills the form for Eudora mail (a mailbox or folder, converted for the upload
+    /// into a private copy first) and an account; the password is asked for here.
+    void prepare(const QString& source, const QString& server, int port, int security, const QString& user,
+                 const QString& topFolder);
     /// During an upload, stops it after the message under way instead of closing.
     void reject() override;
 
@@ -43,6 +50,8 @@ private:
     void securityChanged(int index);
     void accountChanged();
     void startUpload();
+    /// On the upload's thread: converts Eudora mail into staging first when it is set.
+    void runUpload(UploadRequest& request, const std::string& staging);
     void showStatus(const QString& text);
     void showProgress(qulonglong done, qulonglong total, qulonglong bytes);
     void appendLog(const QString& line);
@@ -51,6 +60,7 @@ private:
     void storePassword();
     void setEditable(bool editable);
 
+    QLabel* m_folderLabel = nullptr;
     QLineEdit* m_folderEdit = nullptr;
     QLineEdit* m_serverEdit = nullptr;
     QSpinBox* m_portSpin = nullptr;
@@ -65,6 +75,7 @@ private:
     QPushButton* m_uploadButton = nullptr;
     QDialogButtonBox* m_buttons = nullptr;
 
+    bool m_convertFirst = false; // the folder field holds Eudora mail, not a Maildir
     std::thread m_thread;
     std::atomic<bool> m_cancel{false};
 };

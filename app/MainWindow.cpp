@@ -3,6 +3,7 @@
 #include "app/AboutDialog.h"
 #include "app/Choosers.h"
 #include "app/JobRunner.h"
+#include "app/MailAccountDestination.h"
 #include "app/MailAccountDialog.h"
 #include "app/OpenLocation.h"
 #include "app/StatusSheet.h"
@@ -337,6 +338,8 @@ void MainWindow::buildLayout()
     buildMenu();
     layout->setMenuBar(m_menuBar);
     layout->addLayout(paths);
+    m_mailAccount = new MailAccountDestination(this);
+    layout->addWidget(m_mailAccount);
     layout->addWidget(options);
     layout->addStretch();
     layout->addLayout(result);
@@ -567,6 +570,11 @@ void MainWindow::start()
                     source.isEmpty() ? tr("Choose the Eudora folder or a mailbox file with Choose..., or type its path")
                                      : tr("Check the path, or choose the Eudora folder or a mailbox file with Choose..."),
                     m_sourceEdit);
+        return;
+    }
+    if (m_mailAccount->isChosen()) {
+        storeSettings();
+        m_mailAccount->start(pathText(standardizePath(pathBytes(source))));
         return;
     }
     const QString destination = m_destinationEdit->text();

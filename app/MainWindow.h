@@ -31,6 +31,7 @@ class QTimer;
 namespace tarnwick {
 
 class JobRunner;
+class MailAccountDestination;
 class StatusSheet;
 
 /// The settings key under which the window's geometry is kept.
@@ -130,6 +131,7 @@ private:
     QLabel* m_summaryLabel;
     QPushButton* m_startButton;
     QMenuBar* m_menuBar = nullptr;
+    MailAccountDestination* m_mailAccount = nullptr; // the other destination: a mail account
     StatusSheet* m_statusSheet;
     JobRunner* m_job;
     QTimer* m_geometrySaveTimer;

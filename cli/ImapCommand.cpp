@@ -95,25 +95,8 @@ std::optional<std::vector<int>> retryDelays()
 
 } // namespace
 
-bool isMaildirTree(const std::string& folder)
-{
-    if (entryType(joinPath(folder, "cur")) == EntryType::Directory)
-        return true;
-    if (entryType(folder) != EntryType::Directory)
-        return false;
-    // A Maildir++ tree may hold only sub-folders.
-    for (const std::string& name : folderEntryNames(folder)) {
-        if (name.size() > 1 && name[0] == '.' && name != ".."
-            && entryType(joinPath(joinPath(folder, name), "cur")) == EntryType::Directory)
-            return true;
-    }
-    return false;
-}
-
 std::string stagingFolder(const CommandLine& line, const std::string& source)
 {
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    const std::string base = joinPath(xdg && xdg[0] == '/' ? std::string(xdg) : joinPath(homeDirectory(), ".cache"), "Tarnwick");
     // The account and folder, not the port or the way in: a run through another port
     // goes on with the same files.
     std::string account;
@@ -122,7 +105,7 @@ std::string stagingFolder(const CommandLine& line, const std::string& source)
         for (const std::string& component : parsed.target->topFolder)
             account += '/' + component;
     }
-    return joinPath(base, "upload-" + sha256Hex(account + '\n' + source).substr(0, 24));
+    return uploadStagingFolder(account, source);
 }
 
 std::string imapUsageError(const CommandLine& line)

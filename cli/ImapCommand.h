@@ -10,9 +10,6 @@ namespace tarnwick::cli {
 #include <optional>
 #include <string>
 
-/// Whether the folder is a Maildir tree (its own cur/, or Maildir++ ".NAME" folders).
-bool isMaildirTree(const std::string& folder);
-
 /// The private folder for the converted mail of uploads of `source` into the account
 /// and folder the command line names, in the user's cache folder ($XDG_CACHE_HOME/Tarnwick,
 /// else ~/.cache/Tarnwick): the same for the same command, so that a run after an

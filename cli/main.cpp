@@ -255,7 +255,7 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     if (const std::string error = tarnwick::cli::imapUsageError(line); !error.empty())
         return usageError(error);
     const std::string source = tarnwick::standardizePath(line.operands[0]);
-    if (tarnwick::cli::isMaildirTree(source))
+    if (tarnwick::isMaildirTree(source))
         return tarnwick::cli::runImapUpload(line, source, hasCanceled);
     const std::string staging = tarnwick::cli::stagingFolder(line, source);
     std::string conversionError;

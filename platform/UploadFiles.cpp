@@ -1,5 +1,7 @@
 #include "platform/UploadFiles.h"
 
+#include "platform/FileSystem.h"
+#include "platform/FolderListing.h"
 #include "platform/Paths.h"
 
 #include <gnutls/crypto.h>
@@ -129,6 +131,28 @@ std::string uploadJournalPath(const std::string& user, const std::string& host)
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     const std::string base = xdg && xdg[0] == '/' ? std::string(xdg) : joinPath(homeDirectory(), ".config");
     return joinPath(joinPath(joinPath(base, "Tarnwick"), "uploads"), sha256Hex(user + "@" + host).substr(0, 24) + ".journal");
+}
+
+bool isMaildirTree(const std::string& folder)
+{
+    if (entryType(joinPath(folder, "cur")) == EntryType::Directory)
+        return true;
+    if (entryType(folder) != EntryType::Directory)
+        return false;
+    // A Maildir++ tree may hold only sub-folders.
+    for (const std::string& name : folderEntryNames(folder)) {
+        if (name.size() > 1 && name[0] == '.' && name != ".."
+            && entryType(joinPath(joinPath(folder, name), "cur")) == EntryType::Directory)
+            return true;
+    }
+    return false;
+}
+
+std::string uploadStagingFolder(const std::string& account, const std::string& source)
+{
+    const char* xdg = std::getenv("XDG_CACHE_HOME");
+    const std::string base = joinPath(xdg && xdg[0] == '/' ? std::string(xdg) : joinPath(homeDirectory(), ".cache"), "Tarnwick");
+    return joinPath(base, "upload-" + sha256Hex(account + '\n' + source).substr(0, 24));
 }
 
 std::optional<std::string> readSmallFile(const std::string& path, std::uint64_t limit)

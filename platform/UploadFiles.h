@@ -44,6 +44,15 @@ private:
 /// folder: $XDG_CONFIG_HOME/Tarnwick/uploads (else ~/.config/Tarnwick/uploads).
 std::string uploadJournalPath(const std::string& user, const std::string& host);
 
+/// Whether the folder is a Maildir tree (its own cur/, or Maildir++ ".NAME" folders).
+bool isMaildirTree(const std::string& folder);
+
+/// The private folder for the converted mail of uploads of `source` into `account`
+/// (user@host/top folder), in the user's cache folder ($XDG_CACHE_HOME/Tarnwick, else
+/// ~/.cache/Tarnwick): the same for the same account and source, so that a run after
+/// an interruption uploads the very files the first one converted.
+std::string uploadStagingFolder(const std::string& account, const std::string& source);
+
 /// Reads a file a part at a time (a missing file reads as empty).
 class ChunkReader {
 public:

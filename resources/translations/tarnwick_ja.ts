@@ -1035,5 +1035,21 @@
         <source>The mailboxes that could not be converted were not uploaded: upload each on its own once it is mended</source>
         <translation>変換できなかったメールボックスはアップロードしていません: 修復してから一つずつアップロードしてください</translation>
     </message>
+    <message>
+        <source>Upload into a mail account (IMAP) instead</source>
+        <translation>代わりにメールアカウント (IMAP) へアップロード</translation>
+    </message>
+    <message>
+        <source>Converts the source and uploads it into the account, with its folders, flags and dates; the password is asked for at Start</source>
+        <translation>変換元を変換し、フォルダ・フラグ・日付とともにアカウントへアップロードします。パスワードは開始時に尋ねます</translation>
+    </message>
+    <message>
+        <source>Eudora mail:</source>
+        <translation>Eudora のメール:</translation>
+    </message>
+    <message>
+        <source>Could not write &quot;%1&quot;</source>
+        <translation>「%1」に書き込めませんでした</translation>
+    </message>
 </context>
 </TS>

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QRegularExpression>
 #include <QTranslator>
 #include <QPlainTextEdit>
@@ -32,6 +33,21 @@ class MailAccountTest : public QObject {
             return nullptr;
         action->trigger();
         return w.window.findChild<MailAccountDialog*>(QStringLiteral("mailAccountDialog"));
+    }
+
+    // A port on 127.0.0.1 that nothing listens on: bound, then let go.
+    static quint16 unusedPort()
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return 1;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        close(fd);
+        return ntohs(address.sin_port);
     }
 
 private slots:
@@ -114,6 +130,63 @@ private slots:
         QVERIFY2(status.startsWith(QStringLiteral("Error: Could not connect to 127.0.0.1 port %1").arg(port)), qPrintable(status));
         const QString log = dialog->findChild<QPlainTextEdit*>(QStringLiteral("uploadLog"))->toPlainText();
         QVERIFY2(log.contains(QStringLiteral("1 message not uploaded yet")), qPrintable(log));
+    }
+
+    // The account chosen in the window: Start (no destination folder needed) opens the
+    // dialog for the Eudora mail with the account filled in, the password asked there;
+    // the mail is converted into a private copy that stays when the upload fails. The
+    // account, not the password, is there again in the next window.
+    void theWindowsAccountDestinationConvertsAndAsksForThePassword()
+    {
+        qputenv("XDG_CACHE_HOME", dir_.filePath(QStringLiteral("cache")).toLocal8Bit());
+        QDir(dir_.path()).mkpath(QStringLiteral("Eudora"));
+        QFile mailbox(dir_.filePath(QStringLiteral("Eudora/In.mbx")));
+        QVERIFY(mailbox.open(QIODevice::WriteOnly));
+        mailbox.write("From ???@??? Tue May 06 07:08:09 2003\r\nSubject: one\r\n\r\nText.\r\n"
+                      "From ???@??? Tue May 06 07:09:09 2003\r\nSubject: two\r\n\r\nText.\r\n");
+        mailbox.close();
+        const quint16 port = unusedPort();
+        {
+            test::Window w;
+            auto* destination = w.window.findChild<QGroupBox*>(QStringLiteral("mailAccountDestination"));
+            QVERIFY(destination);
+            QVERIFY(!destination->isChecked());
+            destination->setChecked(true);
+            destination->findChild<QLineEdit*>(QStringLiteral("accountServerEdit"))->setText(QStringLiteral("127.0.0.1"));
+            destination->findChild<QSpinBox*>(QStringLiteral("accountPortSpin"))->setValue(port);
+            destination->findChild<QLineEdit*>(QStringLiteral("accountUserEdit"))->setText(QStringLiteral("anna"));
+            w.sourceEdit()->setText(dir_.filePath(QStringLiteral("Eudora")));
+            w.startButton()->click();
+            auto* dialog = w.window.findChild<MailAccountDialog*>(QStringLiteral("mailAccountDialog"));
+            QVERIFY(dialog);
+            QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("maildirEdit"))->text(), dir_.filePath(QStringLiteral("Eudora")));
+            QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("serverEdit"))->text(), QStringLiteral("127.0.0.1"));
+            QCOMPARE(dialog->findChild<QSpinBox*>(QStringLiteral("portSpin"))->value(), int(port));
+            QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("userEdit"))->text(), QStringLiteral("anna"));
+            QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("topFolderEdit"))->text(), QStringLiteral("Eudora"));
+            auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("passwordEdit"));
+            QVERIFY(password->text().isEmpty());
+            password->setText(QStringLiteral("secret"));
+            auto* upload = dialog->findChild<QPushButton*>(QStringLiteral("uploadButton"));
+            upload->click();
+            QTRY_VERIFY_WITH_TIMEOUT(upload->isEnabled(), 20000);
+            const QString status = dialog->findChild<QLabel*>(QStringLiteral("uploadStatusLabel"))->text();
+            QVERIFY2(status.startsWith(QStringLiteral("Error: Could not connect to 127.0.0.1")), qPrintable(status));
+            const QString log = dialog->findChild<QPlainTextEdit*>(QStringLiteral("uploadLog"))->toPlainText();
+            QVERIFY2(log.contains(QStringLiteral("2 messages not uploaded yet")), qPrintable(log));
+            QVERIFY2(log.contains(QStringLiteral("The converted mail stays in")), qPrintable(log));
+            const QStringList kept = QDir(dir_.filePath(QStringLiteral("cache/Tarnwick"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            QCOMPARE(kept.size(), 1);
+            const QDir staged(dir_.filePath(QStringLiteral("cache/Tarnwick/") + kept.front() + QStringLiteral("/.In/cur")));
+            QCOMPARE(staged.entryList(QDir::Files).size(), 2);
+            dialog->close();
+        }
+        test::Window again;
+        auto* destination = again.window.findChild<QGroupBox*>(QStringLiteral("mailAccountDestination"));
+        QVERIFY(destination->isChecked());
+        QCOMPARE(destination->findChild<QLineEdit*>(QStringLiteral("accountServerEdit"))->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(destination->findChild<QSpinBox*>(QStringLiteral("accountPortSpin"))->value(), int(port));
+        QCOMPARE(destination->findChild<QLineEdit*>(QStringLiteral("accountUserEdit"))->text(), QStringLiteral("anna"));
     }
 };
 
