@@ -3,6 +3,9 @@
 
 #include <sys/types.h>
 
+#include <optional>
+#include <string>
+
 namespace tarnwick {
 
 /// A file's device and inode numbers.
@@ -11,5 +14,14 @@ struct FileIdentity {
     ino_t inode = 0;
     bool operator==(const FileIdentity&) const = default;
 };
+
+/// The identity of what is at a path, or the errno that says why there is none.
+struct IdentityResult {
+    std::optional<FileIdentity> identity;
+    int error = 0;
+};
+
+/// The identity of the entry at `path` itself: a symbolic link is not followed.
+IdentityResult identityAt(const std::string& path);
 
 } // namespace tarnwick
