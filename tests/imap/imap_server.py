@@ -141,10 +141,11 @@ userdb {{
         self.stop()
         raise SkipServer("dovecot did not answer within 10 s" + self.log())
 
-    def log(self):
+    def log(self, tail=3000):
+        """The end of the server's log (all of it with tail=None)."""
         try:
             with open(os.path.join(self.work, "dovecot.log"), errors="replace") as f:
-                return "\n" + f.read()[-3000:]
+                return "\n" + (f.read()[-tail:] if tail else f.read())
         except OSError:
             return ""
 

@@ -13,6 +13,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -427,6 +428,39 @@ class ImapUpload(unittest.TestCase):
         bodies = [m[2] for m in self.folder_messages(client, top)]
         client.logout()
         ids = [email.message_from_bytes(b)["Message-ID"] for b in bodies]
+        self.assertEqual(len(ids), count)
+        self.assertEqual(len(set(ids)), count, "a message arrived twice")
+
+    def test_a_run_killed_mid_upload_is_finished_by_the_next_without_duplicates(self):
+        # Killed while batches are on their way: what the server may hold has its
+        # journal line on disk, and is looked for before it is sent again.
+        count = 600
+        root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(i, 1500, "Killed"), "") for i in range(count)]})
+        address = f"imaps://anna@127.0.0.1:{SERVER.tls_port}/Killed"
+        environment = dict(os.environ, TARNWICK_IMAP_PASSWORD="anna-secret", XDG_CONFIG_HOME=self.config)
+        ended_before = len(re.findall(r"imap\(anna\).*Disconnected", SERVER.log(tail=None)))
+        process = subprocess.Popen([CLI, "--imap", address, "--imap-ca", SERVER.cert, root], env=environment,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        home = os.path.join(SERVER.homes, "anna", "Maildir", ".Killed")
+        deadline = time.time() + 60
+        while process.poll() is None and time.time() < deadline:
+            arrived = [name for part in ("new", "cur", "tmp") if os.path.isdir(os.path.join(home, part))
+                       for name in os.listdir(os.path.join(home, part))]
+            if len(arrived) >= 50:
+                break
+            time.sleep(0.002)
+        process.kill()
+        process.wait()
+        # The server finishes (or drops) what the killed run sent before the next looks.
+        ended = lambda: len(re.findall(r"imap\(anna\).*Disconnected", SERVER.log(tail=None)))
+        deadline = time.time() + 10
+        while ended() < ended_before + 1 and time.time() < deadline:
+            time.sleep(0.02)
+        second = self.run_cli(root, top="Killed")
+        self.assertEqual(second.returncode, 0, second.stderr)
+        client = self.connect()
+        ids = [email.message_from_bytes(m[2])["Message-ID"] for m in self.folder_messages(client, "Killed")]
+        client.logout()
         self.assertEqual(len(ids), count)
         self.assertEqual(len(set(ids)), count, "a message arrived twice")
 
