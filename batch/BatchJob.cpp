@@ -420,9 +420,10 @@ private:
     bool noteConversion(const ConversionResult& result, ConvertedMailbox written)
     {
         const std::string displayName = written.name;
-        const std::uint64_t unconverted = result.unconverted.undecodable + result.unconverted.unfitting;
+        const std::uint64_t unconverted = result.unconverted.total();
         summary_.undecodableMessages += result.unconverted.undecodable;
         summary_.unfittingMessages += result.unconverted.unfitting;
+        summary_.fieldTooLongMessages += result.unconverted.fieldTooLong;
         finishFile();
         summary_.attachments.add(result.attachments);
         if (!result.succeeded) {

@@ -39,6 +39,9 @@ void addMailboxLines(const JobSummary& summary, std::vector<std::string>& lines)
         lines.push_back(translate("Messages left unconverted, no charset in the list fits: %1", {number(summary.unfittingMessages)}));
     if (summary.undecodableMessages > 0)
         lines.push_back(translate("Messages left unconverted, not valid in the source encoding: %1", {number(summary.undecodableMessages)}));
+    if (summary.fieldTooLongMessages > 0)
+        lines.push_back(translate("Messages left unconverted, a header field is too long to convert: %1",
+                                  {number(summary.fieldTooLongMessages)}));
 }
 
 void addRemovedLines(const JobSummary& summary, std::vector<std::string>& lines)

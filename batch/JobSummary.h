@@ -43,6 +43,7 @@ struct JobSummary {
     /// Messages written unconverted, by reason.
     std::uint64_t undecodableMessages = 0; // not valid in the source encoding
     std::uint64_t unfittingMessages = 0;   // valid, but no charset in the list holds them
+    std::uint64_t fieldTooLongMessages = 0; // a header field too long to convert
     /// Files put back into messages, and files that attachment lines name but no
     /// attachment folder holds (with the first of them listed).
     AttachmentTally attachments;
@@ -104,14 +105,15 @@ struct JobSummary {
     bool stoppedByError = false;
 
     std::uint64_t messages() const;
-    std::uint64_t unconvertedMessages() const { return undecodableMessages + unfittingMessages; }
+    std::uint64_t unconvertedMessages() const { return undecodableMessages + unfittingMessages + fieldTooLongMessages; }
 };
 
 /// The summary as the user reads it, one translated line each, nothing for a zero
 /// count: one line per mailbox ("%1 (messages: %2)", "%1 (messages: %2, left
 /// unconverted: %3)"), "Mailboxes converted: %1, messages: %2", "Messages left
 /// unconverted, no charset in the list fits: %1", "Messages left unconverted, not valid
-/// in the source encoding: %1", "Attachments put back: %1, missing: %2", "Eudora's own
+/// in the source encoding: %1", "Messages left unconverted, a header field is too long
+/// to convert: %1", "Attachments put back: %1, missing: %2", "Eudora's own
 /// files not converted: %1", "Files in attachment folders not converted: %1", "%1:
 /// empty", "Not a mailbox, not converted: %1", "Links and special files passed over:
 /// %1", "Failed: %1" (one per failure), "Left unconverted, stopped at once: %1", "Left

@@ -123,15 +123,15 @@ private:
     std::string bytes_;
 };
 
-// The length of the longest piece at the start of `rest` whose word fits in 75
-// characters; at least one character, even when that one word is longer. `rest` holds
-// the first 77 units (or all) of a text of `restSize` units.
-std::size_t pieceLength(std::u16string_view rest, std::uint64_t restSize, WordWriter& writer)
+// The end of the longest piece of `text` from `start` whose word fits in 75
+// characters; at least one character, even when that one word is longer.
+std::size_t pieceEnd(std::u16string_view text, std::size_t start, WordWriter& writer)
 {
+    const std::u16string_view rest = text.substr(start);
     auto clampToCharacter = [&](std::size_t end) {
-        if (end < restSize && end > 1 && isHighSurrogate(rest[end - 1]))
+        if (end < rest.size() && end > 1 && isHighSurrogate(rest[end - 1]))
             return end - 1;
-        if (end < restSize && end == 1 && isHighSurrogate(rest[0]))
+        if (end < rest.size() && end == 1 && isHighSurrogate(rest[0]))
             return end + 1;
         return end;
     };
@@ -140,7 +140,7 @@ std::size_t pieceLength(std::u16string_view rest, std::uint64_t restSize, WordWr
         return length && *length <= kMaxWordLength;
     };
     std::size_t low = clampToCharacter(1); // always taken
-    std::size_t high = static_cast<std::size_t>(std::min<std::uint64_t>(restSize, kMaxWordLength));
+    std::size_t high = std::min(rest.size(), kMaxWordLength);
     while (low < high) {
         const std::size_t middle = clampToCharacter(low + (high - low + 1) / 2);
         if (middle <= low)
@@ -150,13 +150,7 @@ std::size_t pieceLength(std::u16string_view rest, std::uint64_t restSize, WordWr
         else
             high = middle - 1;
     }
-    return low;
-}
-
-// The end of the longest piece of `text` from `start` whose word fits in 75 characters.
-std::size_t pieceEnd(std::u16string_view text, std::size_t start, WordWriter& writer)
-{
-    return start + pieceLength(text.substr(start), text.size() - start, writer);
+    return start + low;
 }
 
 bool chooseBase64(std::u16string_view text, const HeaderCharset& charset)
@@ -194,142 +188,6 @@ bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, 
         start = end;
     }
     return true;
-}
-
-EncodedWordsSurvey::EncodedWordsSurvey(const HeaderCharset& charset) : charset_(charset)
-{
-    fits_ = charset.name.size() + 7 + 12 <= kMaxWordLength;
-}
-
-void EncodedWordsSurvey::add(std::u16string_view text)
-{
-    held_.append(text);
-    // A pair of surrogates is never cut: both encoders see characters only.
-    std::size_t whole = held_.size();
-    if (whole > 0 && isHighSurrogate(held_[whole - 1]))
-        --whole;
-    count(std::u16string_view(held_).substr(0, whole));
-    held_.erase(0, whole);
-}
-
-void EncodedWordsSurvey::count(std::u16string_view text)
-{
-    if (text.empty())
-        return;
-    if (fits_) {
-        fits_ = canEncode(text, charset_.encoding) && roundTrips(text, charset_.encoding);
-        if (fits_ && !needsBase64(charset_.encoding)) {
-            encodeText(text, charset_.encoding, bytes_);
-            own_.bytes += bytes_.size();
-            own_.q += qLength(bytes_);
-        }
-    }
-    if (utf8Fits_) {
-        utf8Fits_ = canEncode(text, kEncodingUTF8);
-        if (utf8Fits_) {
-            encodeText(text, kEncodingUTF8, bytes_);
-            utf8_.bytes += bytes_.size();
-            utf8_.q += qLength(bytes_);
-        }
-    }
-}
-
-bool EncodedWordsSurvey::finish()
-{
-    count(held_);
-    held_.clear();
-    static constexpr HeaderCharset kUTF8{kEncodingUTF8, "utf-8"};
-    used_ = fits_ ? charset_ : kUTF8;
-    const Lengths& lengths = fits_ ? own_ : utf8_;
-    base64_ = needsBase64(used_.encoding) || bLength(static_cast<std::size_t>(lengths.bytes)) < lengths.q;
-    return fits_ || utf8Fits_;
-}
-
-EncodedWordsStream::EncodedWordsStream(const HeaderCharset& used, bool base64, std::uint64_t length)
-    : used_(used), base64_(base64), length_(length)
-{
-}
-
-void EncodedWordsStream::add(std::u16string_view text, FoldedLine& line)
-{
-    window_.append(text);
-    drain(line, false);
-}
-
-void EncodedWordsStream::finish(FoldedLine& line) { drain(line, true); }
-
-void EncodedWordsStream::drain(FoldedLine& line, bool last)
-{
-    WordWriter writer(used_, base64_);
-    std::size_t at = 0;
-    // pieceLength looks at most 77 units ahead.
-    while (at < window_.size() && (last || window_.size() - at >= kMaxWordLength + 2)) {
-        const std::size_t length = std::min(window_.size() - at, pieceLength(std::u16string_view(window_).substr(at),
-                                                                             length_ - written_, writer));
-        if (written_ > 0) {
-            line.foldPoint();
-            line.append(u" ");
-        }
-        word_.clear();
-        writer.append(std::u16string_view(window_).substr(at, length), word_);
-        line.append(word_);
-        at += length;
-        written_ += length;
-    }
-    window_.erase(0, at);
-}
-
-FoldedLine::FoldedLine(std::u16string_view terminator) : terminator_(terminator) {}
-
-void FoldedLine::append(std::u16string_view text)
-{
-    held_.append(text);
-    size_ += text.size();
-    // Once the line is past its length, the break at the last fold point is certain.
-    if (size_ - lineStart_ > kMaxLineLength && candidate_ > lineStart_)
-        breakAt(candidate_);
-    // Before the last fold point nothing changes any more; without one, nothing before the end.
-    const std::uint64_t settled = candidate_ > lineStart_ ? candidate_ : size_;
-    out.append(std::u16string_view(held_).substr(0, static_cast<std::size_t>(settled - emitted_)));
-    held_.erase(0, static_cast<std::size_t>(settled - emitted_));
-    emitted_ = settled;
-}
-
-void FoldedLine::foldPoint()
-{
-    // As appendFolded when it comes to this point.
-    const std::uint64_t point = size_;
-    if (point <= lineStart_)
-        return;
-    while (point - lineStart_ > kMaxLineLength) {
-        if (candidate_ > lineStart_) {
-            breakAt(candidate_);
-        } else {
-            breakAt(point);
-            break;
-        }
-    }
-    if (point > lineStart_)
-        candidate_ = point;
-}
-
-void FoldedLine::finish()
-{
-    if (size_ - lineStart_ > kMaxLineLength && candidate_ > lineStart_)
-        breakAt(candidate_);
-    out.append(held_);
-    held_.clear();
-    emitted_ = size_;
-}
-
-void FoldedLine::breakAt(std::uint64_t at)
-{
-    const auto length = static_cast<std::size_t>(at - emitted_);
-    out.append(std::u16string_view(held_).substr(0, length));
-    out.append(terminator_);
-    held_.erase(0, length);
-    emitted_ = at;
-    lineStart_ = at;
 }
 
 void appendFolded(std::u16string_view line, const std::vector<std::size_t>& foldPoints,

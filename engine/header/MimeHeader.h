@@ -41,52 +41,6 @@ std::string mediaType(std::string_view field);
 /// The value of the parameter `name` of a header field, quotes removed; none when absent.
 std::optional<std::string> parameterValue(std::string_view field, std::string_view name);
 
-/// What a Content-Type field (its lines joined with their terminators, name first) gives
-/// to containsFolded for "multipart" and "text", to mediaType and to
-/// parameterValue(field, "boundary") on the field with each non-ASCII unit as '?', read
-/// from its text given in parts of any size, holding none of it but the units of the
-/// boundary from `keepFrom`, at most `keep` of them. The boundary never holds a line
-/// break: a quoted one leaves them out, an unquoted one stops at them.
-class ContentTypeScan {
-public:
-    ContentTypeScan(std::uint64_t keepFrom, std::size_t keep) : keepFrom_(keepFrom), keep_(keep) {}
-
-    void add(std::u16string_view text);
-    /// Ends the field.
-    void finish();
-
-    /// Whether "multipart" or "text" occurs in it under simple case folding.
-    bool namesTextOrMultipart() const { return multipart_.found() || text_.found(); }
-    /// Whether its media type begins with "multipart/".
-    bool isMultipart() const { return type_ == "multipart/"; }
-    /// Whether it has a boundary parameter (once finished).
-    bool hasBoundary() const { return boundary_; }
-    /// How many units the boundary has.
-    std::uint64_t boundaryLength() const { return valueLength_; }
-    /// The units of the boundary kept.
-    const std::string& boundaryPart() const { return kept_; }
-
-private:
-    enum class Stage { Name, Type, Seek, Lead, Attribute, ValueLead, Quoted, Unquoted, Done };
-    void step(char c);
-    void value(char c);
-    void endValue();
-
-    std::uint64_t keepFrom_;
-    std::size_t keep_;
-    FoldedSearch multipart_{"multipart"};
-    FoldedSearch text_{"text"};
-    std::string type_;     // the media type's first characters, lower case
-    Stage stage_ = Stage::Name;
-    std::size_t matched_ = 0; // characters of "boundary" the attribute has matched
-    bool mismatch_ = false;   // the attribute is another
-    bool matching_ = false;   // the value is the boundary
-    bool escaped_ = false;    // a '\' in quotes waits for the character it stands before
-    bool boundary_ = false;
-    std::uint64_t valueLength_ = 0;
-    std::string kept_;
-};
-
 /// Whether a line of `body` begins with "--" followed by `boundary`. The decoded text's
 /// form goes from line start to line start.
 bool hasDelimiterLine(std::u16string_view body, std::string_view boundary);

@@ -161,8 +161,7 @@ PassOutcome runWhole(StreamPass& pass, std::string_view bytes, OutputFile& outpu
             logMessage(line);
         outcome.result.attachments.add(second->attachments());
         outcome.result.messages += second->messages();
-        parallel.counts->undecodable += second->unconverted().undecodable;
-        parallel.counts->unfitting += second->unconverted().unfitting;
+        *parallel.counts += second->unconverted();
         outcome.result.parts = 2;
     } else if (cutFailed) {
         run.result = false; // the output's error says why

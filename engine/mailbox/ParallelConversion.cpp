@@ -273,8 +273,7 @@ bool ParallelConversion::deliverInOrder(MessageBatch& batch)
     for (const std::string& line : batch.logLines)
         logMessage(line);
     mailbox_ = batch.end;
-    counts_.undecodable += batch.unconverted.undecodable;
-    counts_.unfitting += batch.unconverted.unfitting;
+    counts_ += batch.unconverted;
     return deliver_(batch);
 }
 

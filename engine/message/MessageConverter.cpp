@@ -3,6 +3,7 @@
 #include "engine/text/CaseFold.h"
 #include "engine/header/MimeHeader.h"
 #include "engine/message/MessagePieces.h"
+#include "engine/header/FieldLength.h"
 #include "engine/header/HeaderEncoder.h"
 #include "engine/message/MessageDecoder.h"
 #include "engine/text/AutomaticEncoding.h"
@@ -366,6 +367,13 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
     return false;
 }
 
+// A message with a header field too long to hold is written as it is.
+void leaveFieldTooLong(MailboxContext& mailbox)
+{
+    mailbox.lastReason = UnconvertedReason::FieldTooLong;
+    logMessage("Message left unconverted: a header field is too long to convert");
+}
+
 // A message labelled with a charset that does not read ASCII as ASCII (UTF-7, HZ,
 // ISO-2022-KR, UTF-16; ISO-2022-JP aside) cannot be decoded whole like the others: it
 // is left as it is, its label kept, logged and counted as not converted.
@@ -398,6 +406,10 @@ bool convertAfter(std::string_view message, std::uint64_t headerLength, const Co
 {
     WorkingBuffers& buffers = t_buffers;
     const BufferTrim trim{buffers};
+    if (hasOverlongHeaderField(message)) {
+        leaveFieldTooLong(mailbox);
+        return false;
+    }
     mailbox.lastReason = UnconvertedReason::Undecodable;
     if (keptInItsCharset(message, headerLength))
         return false;
@@ -1037,28 +1049,18 @@ std::string declaredCharsetIn(ReaderBytes& bytes, std::size_t end)
 
 bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-/// The header change of a large message's text (findHeaderChange over the text given
-/// block by block), and which header fields go through LongField: a field (a line and
-/// its continuation lines, up to the first empty line after the first line) over
-/// `fieldLimit` units that encodeHeaderFields may rewrite. The Content-Type field that
-/// may be replaced is read as it goes by (ContentTypeScan, which keeps the first
-/// `boundaryLimit` units of its boundary) and held only while it is within the field
-/// limit.
+/// findHeaderChange over a large message's text given block by block: the Content-Type
+/// field that may be replaced is held as it goes by (a field is never longer than
+/// kLongestConvertedField bytes, and so never more units).
 class HeaderScan {
 public:
-    HeaderScan(std::size_t fieldLimit, std::size_t boundaryLimit, bool encodeFields, bool crlfTerminators)
-        : fieldLimit_(fieldLimit), encodeFields_(encodeFields), crlfTerminators_(crlfTerminators),
-          contentType_(0, boundaryLimit)
-    {
-    }
+    explicit HeaderScan(bool crlfTerminators) : crlfTerminators_(crlfTerminators) {}
 
     void begin(std::uint64_t offset)
     {
         lineStart_ = offset;
         lineLength_ = 0;
-        lineBits_ = 0;
         head_.clear();
-        name_ = Name::Open;
         lineRead_ = false;
         typeLine_ = false;
     }
@@ -1069,26 +1071,16 @@ public:
         if (head_.size() < kHead)
             head_.append(text.substr(0, kHead - head_.size()));
         lineLength_ += text.size();
-        lineBits_ |= unitBits(text);
-        for (std::size_t i = 0; name_ == Name::Open && i < text.size(); ++i) {
-            // encodeHeaderFields leaves a field alone whose name (before the first ':') is
-            // empty, or holds a blank or a non-ASCII character.
-            const char16_t c = text[i];
-            if (c == u':')
-                name_ = before + i > 0 ? Name::Plain : Name::Other;
-            else if (isBlank(c) || c >= 0x80)
-                name_ = Name::Other;
-        }
-        if (changeDone_)
+        if (done_)
             return;
         if (lineRead_) {
-            readField(text);
+            held_.append(text);
         } else if (found_) {
             // A continuation line of the field: its terminator before it.
             if (before == 0 && isBlank(text[0])) {
                 lineRead_ = true;
-                readField(lastTerminator_);
-                readField(text);
+                held_.append(lastTerminator_);
+                held_.append(text);
             }
         } else if (!typeLine_ && head_.size() >= kTypeName.size()) {
             // Simple case folding maps one code point to one: the first units decide.
@@ -1096,267 +1088,116 @@ public:
             if (typeLine_) {
                 lineRead_ = true;
                 // head_ holds all of the line before `text` (fewer units than the name).
-                readField(head_);
-                readField(text.substr(head_.size() - before));
+                held_.append(head_);
+                held_.append(text.substr(head_.size() - before));
             }
         }
     }
 
     void end(std::u16string_view terminator)
     {
-        if (fieldsDone_ && changeDone_)
+        if (done_)
             return;
         const bool empty = lineLength_ == 0;
-        const bool continuation = !empty && isBlank(head_[0]);
-        if (!fieldsDone_) {
-            if (continuation && fieldOpen_) {
-                fieldLength_ += lineLength_ + terminator.size();
-                fieldBits_ |= lineBits_;
-            } else {
-                closeField();
-                if (!empty) {
-                    fieldOpen_ = true;
-                    fieldLength_ = lineLength_ + terminator.size();
-                    fieldBits_ = lineBits_;
-                    fieldIsRewritten_ = lineNumber_ > 0 && name_ != Name::Other;
-                    fieldIsReplaced_ = false;
-                }
+        if (empty) {
+            done_ = true;
+            if (!found_) {
+                change_.emplace();
+                change_->location = lineStart_;
+                change_->terminator = crlfTerminators_ || terminator.empty() ? u"\r\n" : terminator;
             }
-            if (empty && lineNumber_ > 0)
-                fieldsDone_ = true;
-        }
-        if (!changeDone_) {
-            if (empty) {
-                closeChange();
-                if (!found_) {
-                    change_.emplace();
-                    change_->location = lineStart_;
-                    change_->terminator = crlfTerminators_ || terminator.empty() ? u"\r\n" : terminator;
-                }
-            } else if (!found_) {
-                if (typeLine_) {
-                    found_ = true;
-                    fieldIsReplaced_ = true;
-                    change_.emplace();
-                    change_->location = lineStart_;
-                    change_->replacedLength = lineLength_;
-                }
-            } else if (continuation) {
-                change_->replacedLength += lastTerminator_.size() + lineLength_;
-            } else {
-                closeChange();
+        } else if (!found_) {
+            if (typeLine_) {
+                found_ = true;
+                change_.emplace();
+                change_->location = lineStart_;
+                change_->replacedLength = lineLength_;
             }
-            lastTerminator_ = terminator;
+        } else if (isBlank(head_[0])) {
+            change_->replacedLength += lastTerminator_.size() + lineLength_;
+        } else {
+            done_ = true;
         }
-        ++lineNumber_;
+        lastTerminator_ = terminator;
     }
 
-    void finish()
-    {
-        closeField();
-        fieldsDone_ = true;
-        closeChange();
-    }
+    void finish() { done_ = true; }
 
     /// Whether the rest of the text can change nothing here.
-    bool done() const { return fieldsDone_ && changeDone_; }
-    /// How many fields with non-ASCII text are rewritten as they go by (LongField).
-    std::size_t longFields() const { return longFields_; }
-    /// Whether one of them is the Content-Type field of the change.
-    bool replacedIsLong() const { return replacedIsLong_; }
+    bool done() const { return done_; }
     /// findHeaderChange's result.
     std::optional<HeaderChange> change() const
     {
-        if (found_ && !contentType_.namesTextOrMultipart())
+        if (found_ && !containsFolded(held_, u"multipart") && !containsFolded(held_, u"text"))
             return std::nullopt;
         return change_;
     }
-    /// The Content-Type field that the change replaces, read as it went by.
-    const ContentTypeScan& contentType() const { return contentType_; }
-    /// That field's text, when it is within the field limit.
-    const std::u16string* held() const { return holding_ ? &held_ : nullptr; }
+    /// The Content-Type field that the change replaces.
+    const std::u16string& held() const { return held_; }
 
 private:
     static constexpr std::u16string_view kTypeName = u"Content-Type:";
+    static constexpr std::size_t kHead = 64;
 
-    void readField(std::u16string_view text)
-    {
-        contentType_.add(text);
-        if (!holding_)
-            return;
-        if (held_.size() + text.size() <= fieldLimit_) {
-            held_.append(text);
-        } else {
-            holding_ = false;
-            std::u16string().swap(held_);
-        }
-    }
-
-    void closeChange()
-    {
-        if (!changeDone_ && found_)
-            contentType_.finish();
-        changeDone_ = true;
-    }
-
-    void closeField()
-    {
-        if (fieldOpen_ && fieldLength_ > fieldLimit_ && encodeFields_ && fieldBits_ > 0x7F && fieldIsRewritten_) {
-            ++longFields_;
-            replacedIsLong_ = replacedIsLong_ || fieldIsReplaced_;
-        }
-        fieldOpen_ = false;
-    }
-
-    enum class Name { Open, Plain, Other }; // the line's name: not ended yet, one encodeHeaderFields takes, another
-    std::size_t fieldLimit_;
-    bool encodeFields_;
     bool crlfTerminators_;
     std::uint64_t lineStart_ = 0;
     std::uint64_t lineLength_ = 0;
-    char16_t lineBits_ = 0;
-    static constexpr std::size_t kHead = 64;
     std::u16string head_; // the line's first kHead units
-    Name name_ = Name::Open;
     bool lineRead_ = false; // the line is part of the Content-Type field of the change
     bool typeLine_ = false; // the line begins with "Content-Type:"
-    std::uint64_t lineNumber_ = 0;
-    bool fieldOpen_ = false;
-    std::uint64_t fieldLength_ = 0;
-    char16_t fieldBits_ = 0;
-    bool fieldIsRewritten_ = false;
-    bool fieldIsReplaced_ = false;
-    std::size_t longFields_ = 0;
-    bool replacedIsLong_ = false;
-    bool fieldsDone_ = false;
-    bool changeDone_ = false;
+    bool done_ = false;
     bool found_ = false;
     std::optional<HeaderChange> change_;
-    ContentTypeScan contentType_;
-    bool holding_ = true;
     std::u16string held_;
     std::u16string lastTerminator_;
 };
 
-/// Whether a line of the text after the Content-Type field [fieldStart, fieldEnd)
-/// begins with "--" and the field's boundary (hasDelimiterLine over the text after the
-/// field, with parameterValue's boundary), for a text given block by block by
-/// `forEachText` and a boundary of any length, of which `scan` (the field as it went by)
-/// kept the first `partSize` units. A delimiter holds no line break, so it lies within one
-/// line, and a line as long as it is needed for one: the first pass finds the lines that
-/// begin with "--" and the first part and are long enough; each later pass reads the
-/// next part of the boundary again from the field and keeps the lines that go on with it.
+/// hasDelimiterLine over the text after offset `fieldEnd` of a text given block by
+/// block by `forEachText`: whether a line there begins with "--" and `boundary`.
 template <typename ForEachText>
-bool hasBoundaryLine(ForEachText forEachText, std::uint64_t fieldStart, std::uint64_t fieldEnd, const ContentTypeScan& scan,
-                     std::size_t partSize)
+bool hasBoundaryLine(ForEachText forEachText, std::uint64_t fieldEnd, std::string_view boundary)
 {
-    const std::uint64_t length = scan.boundaryLength();
-    if (!scan.hasBoundary() || length == 0)
+    if (boundary.empty())
         return false;
-    const std::string& first = scan.boundaryPart();
-    const std::uint64_t need = 2 + length; // the delimiter's units
-    const bool whole = first.size() == length;
+    const std::string delimiter = "--" + std::string(boundary);
     auto isBreak = [](char16_t c) { return c == u'\r' || c == u'\n'; };
-
-    // The first pass: every line start after the field.
-    std::vector<std::uint64_t> lines; // where the lines that match so far begin
     bool found = false;
-    {
-        std::uint64_t offset = 0;
-        std::uint64_t lineStart = fieldEnd;
-        std::uint64_t matched = 0; // units of the line that match the delimiter so far
-        bool alive = true;
-        forEachText([&](std::u16string_view text) {
-            const std::uint64_t start = offset;
-            offset += text.size();
-            if (offset <= fieldEnd)
-                return true;
-            std::size_t i = start < fieldEnd ? static_cast<std::size_t>(fieldEnd - start) : 0;
-            while (i < text.size()) {
-                if (!alive) {
-                    const auto next = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), isBreak);
-                    if (next == text.end())
-                        break;
-                    i = static_cast<std::size_t>(next - text.begin());
-                }
-                if (isBreak(text[i])) {
-                    ++i;
-                    alive = true;
-                    matched = 0;
-                    lineStart = start + i;
-                    continue;
-                }
-                if (matched < 2 + first.size()) {
-                    const char expected = matched < 2 ? '-' : first[static_cast<std::size_t>(matched - 2)];
-                    if (text[i] != static_cast<unsigned char>(expected)) {
-                        alive = false;
-                        continue;
-                    }
-                }
-                ++i;
-                if (++matched == need) {
-                    if (whole) {
-                        found = true;
-                        return false;
-                    }
-                    lines.push_back(lineStart);
-                    alive = false;
-                }
-            }
+    std::uint64_t offset = 0;
+    std::size_t matched = 0; // units of the line that match the delimiter so far
+    bool alive = true;
+    forEachText([&](std::u16string_view text) {
+        const std::uint64_t start = offset;
+        offset += text.size();
+        if (offset <= fieldEnd)
             return true;
-        });
-    }
-    if (whole || found)
-        return found;
-
-    // Each later part of the boundary against the lines still in the running.
-    for (std::uint64_t from = first.size(); from < length && !lines.empty(); from += partSize) {
-        ContentTypeScan again(from, partSize);
-        std::string part;
-        bool partRead = false;
-        std::size_t next = 0;    // the line compared now
-        std::size_t kept = 0;    // lines that matched this part, moved to the front
-        std::uint64_t done = 0;  // units of the part that the line matched so far
-        std::uint64_t offset = 0;
-        forEachText([&](std::u16string_view text) {
-            const std::uint64_t start = offset;
-            offset += text.size();
-            if (!partRead) {
-                if (start < fieldEnd && offset > fieldStart) {
-                    const std::uint64_t skip = fieldStart > start ? fieldStart - start : 0;
-                    again.add(text.substr(static_cast<std::size_t>(skip),
-                                          static_cast<std::size_t>(std::min(offset, fieldEnd) - start - skip)));
-                }
-                if (offset < fieldEnd)
-                    return true;
-                again.finish();
-                part = again.boundaryPart();
-                partRead = true;
+        std::size_t i = start < fieldEnd ? static_cast<std::size_t>(fieldEnd - start) : 0;
+        while (i < text.size()) {
+            if (!alive) {
+                const auto next = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), isBreak);
+                if (next == text.end())
+                    break;
+                i = static_cast<std::size_t>(next - text.begin());
             }
-            while (next < lines.size()) {
-                const std::uint64_t at = lines[next] + 2 + from + done;
-                if (at >= offset)
-                    return true;
-                const std::size_t i = static_cast<std::size_t>(at - start);
-                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(part.size() - done, offset - at));
-                bool same = true;
-                for (std::size_t k = 0; k < n && same; ++k)
-                    same = text[i + k] == static_cast<unsigned char>(part[static_cast<std::size_t>(done) + k]);
-                done += n;
-                if (same && done < part.size())
-                    return true;
-                if (same)
-                    lines[kept++] = lines[next];
-                done = 0;
-                ++next;
+            if (isBreak(text[i])) {
+                ++i;
+                alive = true;
+                matched = 0;
+                continue;
             }
-            return false;
-        });
-        lines.resize(kept);
-    }
-    return !lines.empty();
+            if (text[i] != static_cast<unsigned char>(delimiter[matched])) {
+                alive = false;
+                continue;
+            }
+            ++i;
+            if (++matched == delimiter.size()) {
+                found = true;
+                return false;
+            }
+        }
+        return true;
+    });
+    return found;
 }
-
 /// The text given block by block with [location, location + length) replaced by
 /// `replacement`, handed on to `sink`.
 template <typename Sink>
@@ -1400,27 +1241,15 @@ private:
 };
 
 /// encodeHeaders over a text given block by block: the first line as it is, then each
-/// header field up to the first empty line through encodeHeaderFields, one at a time,
-/// then the rest as it is, handed on to `sink`. A field over `fieldLimit` units goes
-/// through a LongField in the pass that `passes` names, with the plans of the passes
-/// before; without `passes` it is copied as it goes, which is right only for one that
-/// encodeHeaderFields would copy (HeaderScan sees to it).
-struct LongFieldPasses {
-    LongField::Pass pass = LongField::Pass::Shape;
-    std::vector<LongFieldPlan> plans; // one for each long field, in order
-    std::size_t next = 0;
-};
-
+/// header field up to the first empty line through encodeHeaderFields, one at a time
+/// (none is longer than kLongestConvertedField bytes), then the rest as it is, handed
+/// on to `sink`.
 template <typename Sink>
 class FieldEncoder {
 public:
-    FieldEncoder(const EncodingPair& candidate, std::size_t fieldLimit, LongFieldPasses* passes, Sink& sink)
-        : charset_{candidate.encoding, candidate.charsetName}, fieldLimit_(fieldLimit),
-          passes_(passes), sink_(sink),
-          walker_(*this)
+    FieldEncoder(const EncodingPair& candidate, Sink& sink)
+        : charset_{candidate.encoding, candidate.charsetName}, sink_(sink), walker_(*this)
     {
-        if (passes_)
-            passes_->next = 0;
     }
 
     void feed(std::u16string_view text)
@@ -1464,7 +1293,7 @@ public:
                 fieldOpen_ = true;
             }
         }
-        appendField(text);
+        field_.append(text);
     }
 
     void end(std::u16string_view terminator)
@@ -1476,7 +1305,7 @@ public:
             break;
         case Phase::Fields:
             if (lineStarted_) {
-                appendField(terminator);
+                field_.append(terminator);
                 break;
             }
             closeField();
@@ -1490,77 +1319,29 @@ public:
     }
 
 private:
-    void appendField(std::u16string_view text)
-    {
-        if (copying_) {
-            passOn(text);
-            return;
-        }
-        field_.append(text);
-        if (field_.size() > fieldLimit_) {
-            if (passes_) {
-                if (passes_->pass == LongField::Pass::Shape)
-                    passes_->plans.emplace_back();
-                if (passes_->next < passes_->plans.size())
-                    long_.emplace(passes_->pass, passes_->plans[passes_->next++], charset_, fieldLimit_);
-            }
-            copying_ = true;
-            passOn(field_);
-            field_.clear();
-        }
-    }
-
-    // A part of a field too long to hold.
-    void passOn(std::u16string_view text)
-    {
-        if (!long_) {
-            sink_.feed(text);
-            return;
-        }
-        // In parts, as the words come out several times as long as the text.
-        constexpr std::size_t kPart = std::size_t{1} << 16;
-        for (std::size_t at = 0; at < text.size(); at += kPart) {
-            long_->add(text.substr(at, kPart));
-            sink_.feed(long_->out);
-            long_->out.clear();
-        }
-    }
-
     void closeField()
     {
         if (!fieldOpen_)
             return;
-        if (long_) {
-            long_->finish();
-            sink_.feed(long_->out);
-            long_.reset();
-        }
-        if (!copying_) {
-            if (!headerNeedsEncoding(field_)) {
-                sink_.feed(field_);
-            } else {
-                encoded_.clear();
-                encodeHeaderFields(field_, charset_, encoded_);
-                sink_.feed(encoded_);
-            }
+        if (!headerNeedsEncoding(field_)) {
+            sink_.feed(field_);
+        } else {
+            encoded_.clear();
+            encodeHeaderFields(field_, charset_, encoded_);
+            sink_.feed(encoded_);
         }
         field_.clear();
         fieldOpen_ = false;
-        copying_ = false;
     }
 
     enum class Phase { FirstLine, Fields, Rest };
     HeaderCharset charset_;
-    std::size_t fieldLimit_;
-    LongFieldPasses* passes_;
     Sink& sink_;
     TextLineWalker<FieldEncoder> walker_;
-    std::optional<LongField> long_;
     Phase phase_ = Phase::FirstLine;
     bool direct_ = false;
     bool lineStarted_ = false;
     bool fieldOpen_ = false;
-    bool copying_ = false;
     std::u16string field_;
     std::u16string encoded_;
 };
@@ -1570,14 +1351,19 @@ private:
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
                                         const ConversionOptions& options, CharsetCandidates& charsetCandidates,
                                         MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
-                                        std::size_t blockSize, std::size_t pieceLimit, std::size_t fieldLimit)
+                                        std::size_t blockSize, std::size_t pieceLimit)
 {
     if (blockSize == 0)
         return LargeMessageOutcome::NeedsWholeMessage;
-    fieldLimit = std::max<std::size_t>(fieldLimit, 1);
-    // The boundary of a replaced Content-Type field is compared in parts of this many units.
-    const std::size_t boundaryLimit =
-        fieldLimit > SIZE_MAX / kLargeBoundaryPartFactor ? SIZE_MAX : fieldLimit * kLargeBoundaryPartFactor;
+    HeaderFieldMeter meter;
+    for (std::uint64_t at = 0; at < size; at += blockSize) {
+        if (!meter.feed(read(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - at)))))
+            break;
+    }
+    if (meter.tooLong()) {
+        leaveFieldTooLong(mailbox);
+        return LargeMessageOutcome::Unconverted;
+    }
     // As the in-memory decoding: with Eudora tags on and a body, the header and the body
     // are decoded apart; else the message is one text (and all of it is "header").
     const bool tagged = options.processEudoraTags && headerLength <= size;
@@ -1694,9 +1480,9 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         }
     }
 
-    // The header change and the encoded-words, found on the text as it goes by.
-    HeaderScan scan(fieldLimit, boundaryLimit, options.encodeHeaders, options.crlfLineEndings);
-    if (options.encodeHeaders || contentType != ContentType::None) {
+    // The header change, found on the text as it goes by.
+    HeaderScan scan(options.crlfLineEndings);
+    if (contentType != ContentType::None) {
         TextLineWalker<HeaderScan> lines(scan);
         blocks.forEachText([&](std::u16string_view text) {
             lines.feed(text);
@@ -1712,10 +1498,11 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     if (contentType != ContentType::None)
         change = scan.change();
     // Whether an intact multipart body follows: a delimiter line after the header.
-    if (change && options.putBackAttachments && change->replacedLength > 0 && scan.contentType().isMultipart()) {
+    if (change && options.putBackAttachments) {
+        const std::optional<std::string> boundary =
+            multipartBoundary(scan.held(), HeaderChange{0, change->replacedLength, {}});
         const auto forEachText = [&blocks](auto each) { return blocks.forEachText(each); };
-        if (hasBoundaryLine(forEachText, change->location, change->location + change->replacedLength, scan.contentType(),
-                            boundaryLimit))
+        if (boundary && hasBoundaryLine(forEachText, change->location + change->replacedLength, *boundary))
             change.reset(); // Eudora kept that body undecoded, and its header still describes it
     }
     mailbox.lastReason = UnconvertedReason::NoFittingCharset;
@@ -1740,10 +1527,9 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         std::string pending;
         bool encoded = true;
         bool written = true;
-        bool discard = false; // a pass that only looks at the header fields
         void put(std::u16string_view text, bool last)
         {
-            if (!encoded || !written || discard)
+            if (!encoded || !written)
                 return;
             out.clear();
             encoded = stream.encode(text, last, out);
@@ -1761,10 +1547,6 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     };
     // The text with `header` in place of the change (when there is one), its fields
     // encoded when `fields` (stopping after them unless `whole`), into `encoder`.
-    LongFieldPasses passes;
-    // A long Content-Type field that the change replaces is not written.
-    const bool replacedIsLong = change && change->replacedLength > 0 && scan.replacedIsLong();
-    LongFieldPasses* const longFields = scan.longFields() > (replacedIsLong ? 1 : 0) ? &passes : nullptr;
     auto run = [&](const std::u16string& header, const EncodingPair* fields, bool whole, Encoder& encoder) {
         bool stop = false;
         auto through = [&](auto& sink) {
@@ -1789,7 +1571,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
             through(encoder);
             return;
         }
-        FieldEncoder<Encoder> encoding(*fields, fieldLimit, longFields, encoder);
+        FieldEncoder<Encoder> encoding(*fields, encoder);
         if (whole) {
             through(encoding);
             return;
@@ -1822,17 +1604,6 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     // As convertMessage's: header fields with non-ASCII text as encoded-words, the body as chosen.
     auto finish = [&](const std::u16string& header, const EncodingPair& candidate) {
         if (options.encodeHeaders) {
-            if (longFields) {
-                // The long fields' shape, then the charset of their encoded-words.
-                passes.plans.clear();
-                for (const LongField::Pass pass : {LongField::Pass::Shape, LongField::Pass::Words}) {
-                    passes.pass = pass;
-                    Encoder none(candidate.encoding, false, blockSize, write);
-                    none.discard = true;
-                    run(header, &candidate, false, none);
-                }
-                passes.pass = LongField::Pass::Write;
-            }
             Encoder check(candidate.encoding, false, blockSize, write);
             run(header, &candidate, false, check);
             if (!check.ok())
@@ -1857,33 +1628,11 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
 
     // As convertMessage: pieces P R S become P H S.
     const HeaderChange& at = *change;
-    // canEncode on R, held or read again from the text.
-    auto replacedFits = [&](EncodingId encoding) {
-        if (const std::u16string* held = scan.held())
-            return canEncode(*held, encoding);
-        EncodeStream stream(encoding);
-        std::string scratch;
-        bool fits = true;
-        std::uint64_t offset = 0;
-        const std::uint64_t end = at.location + at.replacedLength;
-        blocks.forEachText([&](std::u16string_view text) {
-            const std::uint64_t start = offset;
-            offset += text.size();
-            if (offset <= at.location)
-                return true;
-            const std::uint64_t from = std::max(start, at.location) - start;
-            scratch.clear();
-            fits = stream.encode(text.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(std::min(offset, end) - start - from)),
-                                 offset >= end, scratch);
-            return fits && offset < end;
-        });
-        return fits;
-    };
     std::u16string header;
     for (const EncodingPair& candidate : candidates) {
         if (!mayEncode(candidate.encoding, unitRange))
             continue;
-        if (at.replacedLength > 0 && !replacedFits(candidate.encoding))
+        if (at.replacedLength > 0 && !canEncode(scan.held(), candidate.encoding))
             continue;
         assignContentTypeHeader(header, contentType, candidate, at.terminator);
         if (tries(header, candidate))

@@ -18,14 +18,29 @@ enum class UnconvertedReason : std::uint8_t {
     None,
     Undecodable,      // some part of it is not valid in the encoding it was decoded in
     NoFittingCharset, // no output charset can hold all of it
+    FieldTooLong,     // a header field is longer than kLongestConvertedField bytes
 };
 
 /// Messages left unconverted, by reason.
 struct UnconvertedCounts {
     std::uint64_t undecodable = 0;
     std::uint64_t unfitting = 0;
+    std::uint64_t fieldTooLong = 0;
 
-    void add(UnconvertedReason reason) { ++(reason == UnconvertedReason::Undecodable ? undecodable : unfitting); }
+    void add(UnconvertedReason reason)
+    {
+        ++(reason == UnconvertedReason::Undecodable    ? undecodable
+           : reason == UnconvertedReason::FieldTooLong ? fieldTooLong
+                                                       : unfitting);
+    }
+    UnconvertedCounts& operator+=(const UnconvertedCounts& other)
+    {
+        undecodable += other.undecodable;
+        unfitting += other.unfitting;
+        fieldTooLong += other.fieldTooLong;
+        return *this;
+    }
+    std::uint64_t total() const { return undecodable + unfitting + fieldTooLong; }
 };
 
 /// What the conversion of one mailbox carries from message to message.
@@ -69,30 +84,20 @@ inline constexpr std::size_t kLargeMessageBlock = std::size_t{1} << 20;
 /// the message's (a block in a charset of its own); past this many of them each piece's
 /// encoding is decided again on every pass.
 inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
-/// convertLargeMessage rewrites the header a field (a line and its continuation lines)
-/// at a time, holding the field; a longer one is copied as it goes when that is what
-/// rewriting it gives (all ASCII, or no field name before its first ':'), or written
-/// as it goes (LongField), the parts of a structured one held up to this limit too.
-inline constexpr std::size_t kLargeFieldLimit = std::size_t{1} << 18;
-/// The boundary parameter of the Content-Type header that the Eudora tags replace is
-/// held up to this many times the field limit; a longer one is compared with the lines
-/// that may begin with it a part of that size at a time, a pass for each part.
-inline constexpr std::size_t kLargeBoundaryPartFactor = 16;
 
 /// Converts a message of `size` bytes too large to hold decoded in memory, with the
 /// bytes (and log lines) that convertMessage would give, reading it through `read` in
 /// blocks of `blockSize` bytes cut anywhere, in passes: first the source encoding is
 /// chosen (Automatic) and the message decoded, then each candidate is tried without
 /// keeping the result, then the chosen one is written through `write`. The header is
-/// never held whole: its Content-Type change and its encoded-words are found on the text
-/// as it goes by. Memory stays within a few times the block size and the field limit.
-/// `pieceLimit` and `fieldLimit` stand for kLargeMessagePieceLimit and kLargeFieldLimit
-/// (tests give small ones).
+/// never held whole, only a field at a time: a message with a field longer than
+/// kLongestConvertedField is left unconverted. Memory stays within a few times the block
+/// size and that field limit. `pieceLimit` stands for kLargeMessagePieceLimit (tests give
+/// small ones).
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
                                         const ConversionOptions& options, CharsetCandidates& candidates,
                                         MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
                                         std::size_t blockSize = kLargeMessageBlock,
-                                        std::size_t pieceLimit = kLargeMessagePieceLimit,
-                                        std::size_t fieldLimit = kLargeFieldLimit);
+                                        std::size_t pieceLimit = kLargeMessagePieceLimit);
 
 } // namespace tarnwick

@@ -91,40 +91,6 @@ bool equalsFoldedUTF8(std::string_view a, std::string_view b)
     return i == sLength && j == tLength;
 }
 
-FoldedSearch::FoldedSearch(std::string_view asciiNeedle) : fallback_(asciiNeedle.size() + 1, 0)
-{
-    for (const char c : asciiNeedle)
-        needle_ += static_cast<char>(asciiFold(static_cast<unsigned char>(c)));
-    found_ = needle_.empty();
-    // The longest proper prefix of needle_[0, i) that is also its suffix, for each i.
-    for (std::size_t i = 1, k = 0; i < needle_.size(); ++i) {
-        while (k > 0 && needle_[i] != needle_[k])
-            k = fallback_[k];
-        if (needle_[i] == needle_[k])
-            ++k;
-        fallback_[i + 1] = k;
-    }
-}
-
-void FoldedSearch::add(std::u16string_view text)
-{
-    for (std::size_t i = 0; i < text.size() && !found_; ++i) {
-        const char16_t unit = text[i];
-        // What the unit folds to when that is ASCII; a unit that folds to anything else
-        // (a surrogate among them) matches no character of the needle.
-        UChar32 folded = -1;
-        if (unit < 0x80)
-            folded = asciiFold(unit);
-        else if (!U16_IS_SURROGATE(unit))
-            folded = fold(unit);
-        while (matched_ > 0 && folded != static_cast<unsigned char>(needle_[matched_]))
-            matched_ = fallback_[matched_];
-        if (folded == static_cast<unsigned char>(needle_[matched_]))
-            ++matched_;
-        found_ = matched_ == needle_.size();
-    }
-}
-
 void appendUTF8AsUTF16(std::string_view utf8, std::u16string& out)
 {
     const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());

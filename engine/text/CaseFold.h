@@ -15,22 +15,6 @@ bool startsWithFolded(std::u16string_view text, std::u16string_view prefix);
 /// True when `needle` occurs anywhere in `text` under simple case folding.
 bool containsFolded(std::u16string_view text, std::u16string_view needle);
 
-/// containsFolded(text, needle) for a needle of ASCII characters and a text given in
-/// parts of any size. No unit of a surrogate pair folds to ASCII, so the text is taken
-/// a unit at a time and nothing of it is held.
-class FoldedSearch {
-public:
-    explicit FoldedSearch(std::string_view asciiNeedle);
-    void add(std::u16string_view text);
-    bool found() const { return found_; }
-
-private:
-    std::string needle_;                 // in lower case
-    std::vector<std::size_t> fallback_;  // how much of the needle still matches after a mismatch
-    std::size_t matched_ = 0;
-    bool found_ = false;
-};
-
 /// True when the two UTF-8 texts are equal under simple case folding. Invalid UTF-8
 /// bytes only ever equal the same invalid bytes.
 bool equalsFoldedUTF8(std::string_view a, std::string_view b);

@@ -520,6 +520,10 @@
         <translation>未変換のメッセージ (元のエンコーディングとして正しくない): %1</translation>
     </message>
     <message>
+        <source>Messages left unconverted, a header field is too long to convert: %1</source>
+        <translation>未変換のメッセージ (ヘッダーフィールドが長すぎて変換できない): %1</translation>
+    </message>
+    <message>
         <source>Not a mailbox, not converted: %1</source>
         <translation>メールボックスではないため変換しなかったファイル: %1</translation>
     </message>

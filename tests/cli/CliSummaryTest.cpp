@@ -18,9 +18,11 @@ const std::string kSeparator = "From ???@??? Tue Apr 03 10:15:22 2001\n";
 TEST(CliSummary, CountsMailboxesMessagesAndWhatWasLeft)
 {
     Sandbox sandbox;
-    // One Shift_JIS message no ASCII charset holds, one with a lead byte and no trail.
+    // One Shift_JIS message no ASCII charset holds, one with a lead byte and no trail,
+    // one with a header field over 1 MiB (written as it is).
+    const std::string longField = "Subject: " + std::string(std::size_t{1} << 20, 'x') + "\x82\xa0\n";
     sandbox.write("src/Japan.mbx", kSeparator + "Subject: a\n\n\x82\xa0\n\n" + kSeparator + "Subject: b\n\nbad \x81\n\n"
-                                       + kSeparator + "Subject: c\n\nplain\n");
+                                       + kSeparator + longField + "\nplain\n\n" + kSeparator + "Subject: c\n\nplain\n");
     sandbox.write("src/In.mbx", mailbox(4));
     sandbox.write("src/notes.txt", "hello\n");
     sandbox.mkdir("dest");
@@ -31,15 +33,19 @@ TEST(CliSummary, CountsMailboxesMessagesAndWhatWasLeft)
     const struct {
         const char* line;
     } expected[] = {
-        {"Japan.mbx (messages: 3, left unconverted: 2)"},
+        {"Japan.mbx (messages: 4, left unconverted: 3)"},
         {"In.mbx (messages: 4)"},
-        {"Mailboxes converted: 2, messages: 7"},
+        {"Mailboxes converted: 2, messages: 8"},
         {"Messages left unconverted, no charset in the list fits: 1"},
         {"Messages left unconverted, not valid in the source encoding: 1"},
+        {"Messages left unconverted, a header field is too long to convert: 1"},
+        {"Message left unconverted: a header field is too long to convert"},
         {"Not a mailbox, not converted: notes.txt"},
     };
     for (const auto& c : expected)
         EXPECT_TRUE(has(run.err, c.line)) << c.line << " in:\n" << run.err;
+    // Its text stays in Shift_JIS (the line ends are the job's).
+    EXPECT_NE(readFile(sandbox / "dest/Japan.mbx").find(longField.substr(0, longField.size() - 1)), std::string::npos);
     // The summary comes after every file line.
     EXPECT_GT(run.err.find("Mailboxes converted"), run.err.rfind("Processing"));
 }
