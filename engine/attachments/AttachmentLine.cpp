@@ -1,5 +1,7 @@
 #include "engine/attachments/AttachmentLine.h"
 
+#include "engine/text/Ascii.h"
+
 #include <algorithm>
 #include <array>
 
@@ -9,14 +11,6 @@ namespace {
 constexpr std::string_view kAttachmentPrefix = "Attachment converted: "; // "Converted" on Windows
 constexpr std::string_view kEmbeddedPrefix = "Embedded Content: ";
 constexpr std::string_view kRelatedPrefix = "Related: ";
-
-bool equalsAsciiFolded(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-               return lower(x) == lower(y);
-           });
-}
 
 bool isHexDigit(char c)
 {

@@ -1,25 +1,16 @@
 #include "engine/attachments/MimeWriter.h"
 
+#include "engine/text/Base64.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace tarnwick {
 namespace {
 
-constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t kBoundaryHexDigits = 32;
 // Encoded characters per RFC 2231 continuation line.
 constexpr std::size_t kContinuationLength = 60;
-
-void appendQuantum(const unsigned char* in, std::size_t count, char* out)
-{
-    const std::uint32_t bits = (std::uint32_t{in[0]} << 16) | (count > 1 ? std::uint32_t{in[1]} << 8 : 0)
-                             | (count > 2 ? std::uint32_t{in[2]} : 0);
-    out[0] = kBase64Alphabet[(bits >> 18) & 63];
-    out[1] = kBase64Alphabet[(bits >> 12) & 63];
-    out[2] = count > 1 ? kBase64Alphabet[(bits >> 6) & 63] : '=';
-    out[3] = count > 2 ? kBase64Alphabet[bits & 63] : '=';
-}
 
 // FNV-1a, 64 bits, continued from `hash`.
 std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash)
@@ -61,7 +52,7 @@ void appendBase64Lines(const unsigned char* bytes, std::size_t length, std::stri
     while (done < length) {
         const std::size_t lineEnd = std::min(length, done + kBase64LineInput);
         for (; done < lineEnd; done += 3) {
-            appendQuantum(bytes + done, std::min<std::size_t>(3, lineEnd - done), base + at);
+            base64Quantum(bytes + done, std::min<std::size_t>(3, lineEnd - done), base + at);
             at += 4;
         }
         done = lineEnd;

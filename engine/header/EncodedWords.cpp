@@ -1,5 +1,8 @@
 #include "engine/header/EncodedWords.h"
 
+#include "engine/text/Ascii.h"
+#include "engine/text/Base64.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -58,22 +61,11 @@ void appendQ(std::string_view bytes, std::u16string& out)
 
 void appendB(std::string_view bytes, std::u16string& out)
 {
-    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const std::uint32_t v = (static_cast<unsigned char>(bytes[i]) << 16)
-            | (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
-        for (int shift = 18; shift >= 0; shift -= 6)
-            out.push_back(static_cast<char16_t>(kDigits[(v >> shift) & 0x3F]));
-    }
-    if (const std::size_t rest = bytes.size() - i; rest > 0) {
-        std::uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (rest == 2)
-            v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out.push_back(static_cast<char16_t>(kDigits[(v >> 18) & 0x3F]));
-        out.push_back(static_cast<char16_t>(kDigits[(v >> 12) & 0x3F]));
-        out.push_back(rest == 2 ? static_cast<char16_t>(kDigits[(v >> 6) & 0x3F]) : u'=');
-        out.push_back(u'=');
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        char quantum[4];
+        base64Quantum(in + i, std::min<std::size_t>(3, bytes.size() - i), quantum);
+        out.append(quantum, quantum + 4);
     }
 }
 
@@ -323,8 +315,6 @@ std::optional<std::u16string> decodeWord(std::u16string_view word)
     }
     return decoded;
 }
-
-bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 } // namespace
 

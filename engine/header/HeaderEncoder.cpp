@@ -1,6 +1,7 @@
 #include "engine/header/HeaderEncoder.h"
 
 #include "engine/message/TextLines.h"
+#include "engine/text/Ascii.h"
 
 #include <algorithm>
 #include <deque>
@@ -16,22 +17,6 @@ enum class FieldKind { Unstructured, Addresses, Structured };
 bool isAscii(std::u16string_view text)
 {
     return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
-}
-
-bool isSpace(char16_t c) { return c == u' ' || c == u'\t'; }
-
-bool equalsAsciiFolded(std::u16string_view name, std::string_view lower)
-{
-    if (name.size() != lower.size())
-        return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        char16_t c = name[i];
-        if (c >= u'A' && c <= u'Z')
-            c = static_cast<char16_t>(c + 32);
-        if (c != static_cast<unsigned char>(lower[i]))
-            return false;
-    }
-    return true;
 }
 
 FieldKind kindOf(std::u16string_view name)
@@ -67,11 +52,11 @@ struct FieldLine {
     void appendPlain(std::u16string_view plain, bool textFollows = true)
     {
         std::size_t last = plain.size();
-        while (!textFollows && last > 0 && isSpace(plain[last - 1]))
+        while (!textFollows && last > 0 && isBlank(plain[last - 1]))
             --last;
         for (std::size_t i = 0; i < plain.size(); ++i) {
-            const bool afterWord = i > 0 ? !isSpace(plain[i - 1]) : (!text.empty() && !isSpace(text.back()));
-            if (isSpace(plain[i]) && afterWord && i < last)
+            const bool afterWord = i > 0 ? !isBlank(plain[i - 1]) : (!text.empty() && !isBlank(text.back()));
+            if (isBlank(plain[i]) && afterWord && i < last)
                 foldPoints.push_back(text.size() + i);
         }
         text.append(plain);
@@ -99,12 +84,12 @@ bool rewriteUnstructured(std::u16string_view value, const HeaderCharset& charset
     std::size_t textEnd = 0;
     bool plainIsSafe = true;
     for (std::size_t pos = 0; pos < value.size();) {
-        if (isSpace(value[pos])) {
+        if (isBlank(value[pos])) {
             ++pos;
             continue;
         }
         std::size_t end = pos;
-        while (end < value.size() && !isSpace(value[end]))
+        while (end < value.size() && !isBlank(value[end]))
             ++end;
         const std::u16string_view word = value.substr(pos, end - pos);
         textStart = std::min(textStart, pos);
@@ -135,7 +120,7 @@ using Token = StructuredToken;
 
 bool isWordBreak(char16_t c)
 {
-    return isSpace(c) || c == u'"' || c == u'(' || c == u')' || c == u'<' || c == u'>' || c == u'[' || c == u']'
+    return isBlank(c) || c == u'"' || c == u'(' || c == u')' || c == u'<' || c == u'>' || c == u'[' || c == u']'
         || c == u',' || c == u':' || c == u';';
 }
 
@@ -171,9 +156,9 @@ void structuredTokens(std::u16string_view value, std::vector<StructuredToken>& t
         const char16_t c = value[pos];
         std::size_t end = pos + 1;
         TokenKind kind = TokenKind::Word;
-        if (isSpace(c)) {
+        if (isBlank(c)) {
             kind = TokenKind::Space;
-            while (end < value.size() && isSpace(value[end]))
+            while (end < value.size() && isBlank(value[end]))
                 ++end;
         } else if (c == u'"' || c == u'(' || c == u'<' || c == u'[') {
             end = closingEnd(value, pos);
@@ -336,7 +321,7 @@ private:
     void separateFromPrevious()
     {
         const std::u16string& text = line_.text;
-        if (!text.empty() && !isSpace(text.back()) && text.back() != u':' && text.back() != u'(')
+        if (!text.empty() && !isBlank(text.back()) && text.back() != u':' && text.back() != u'(')
             line_.appendPlain(u" ");
     }
 
@@ -357,7 +342,7 @@ bool rewriteField(std::u16string_view field, std::u16string_view terminator, con
     if (colon == std::u16string_view::npos || colon == 0)
         return false;
     const std::u16string_view name = firstContents.substr(0, colon);
-    if (!isAscii(name) || std::any_of(name.begin(), name.end(), isSpace))
+    if (!isAscii(name) || std::any_of(name.begin(), name.end(), [](char16_t c) { return isBlank(c); }))
         return false;
 
     // Unfolding removes the terminators only; the whitespace after each one stays.
@@ -410,7 +395,7 @@ std::size_t encodeHeaderFields(std::u16string_view header, const HeaderCharset& 
     while (pos < header.size()) {
         const TextLine first = textLineAt(header, pos);
         std::size_t end = first.end;
-        while (end < header.size() && isSpace(header[end]))
+        while (end < header.size() && isBlank(header[end]))
             end = textLineAt(header, end).end;
         std::u16string_view field = header.substr(pos, end - pos);
         pos = end;

@@ -1,27 +1,12 @@
 #include "engine/header/MimeHeader.h"
 
 #include "engine/message/TextLines.h"
+#include "engine/text/Ascii.h"
 
 #include <algorithm>
 
 namespace tarnwick {
 namespace {
-
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool equalsAsciiFolded(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
-}
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
 
 bool isLineBreak(char c)
 {
@@ -104,7 +89,7 @@ std::string mediaType(std::string_view field)
     std::string type;
     for (const char c : value) {
         if (!isBlank(c) && !isLineBreak(c))
-            type += lowerAscii(c);
+            type += asciiLower(c);
     }
     return type;
 }

@@ -8,6 +8,7 @@
 #include "engine/message/MessageDecoder.h"
 #include "engine/text/AutomaticEncoding.h"
 #include "engine/message/TextLines.h"
+#include "engine/text/Ascii.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/encodings/TextEncoding.h"
@@ -191,6 +192,44 @@ bool mayEncode(EncodingId encoding, char16_t bits)
     return true;
 }
 
+/// Whether mayEncode can rule out a candidate of the list: the range of the text's code
+/// units only pays off for an ASCII or ISO Latin 1 candidate.
+bool wantsUnitRange(const std::vector<EncodingPair>& candidates)
+{
+    return std::any_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) {
+        return c.encoding == kEncodingASCII || c.encoding == kEncodingISOLatin1;
+    });
+}
+
+/// The charset choice, the same on every path: the first candidate that holds the text.
+/// With a header change the text is pieces P R S and the output P H S, H the candidate's
+/// Content-Type line (written into `header`). Every encoding here tests characters one
+/// by one, so encoding P H S in one go decides the choice too: R is tested alone, and a
+/// failure is blamed on P or S unless H itself cannot be encoded; then the candidate is
+/// still the choice when P and S fit (`restFits`), and the message stays unconverted.
+/// `tries(candidate)` encodes the text (with H in place) and says whether it fit. None
+/// when no candidate is chosen or the one chosen cannot be written.
+template <typename Tries, typename RestFits>
+const EncodingPair* chooseCandidate(const std::vector<EncodingPair>& candidates, char16_t unitRange,
+                                    const std::optional<HeaderChange>& change, std::u16string_view replaced,
+                                    ContentType contentType, std::u16string& header, Tries tries, RestFits restFits)
+{
+    for (const EncodingPair& candidate : candidates) {
+        if (!mayEncode(candidate.encoding, unitRange))
+            continue;
+        if (change) {
+            if (!replaced.empty() && !canEncode(replaced, candidate.encoding))
+                continue;
+            assignContentTypeHeader(header, contentType, candidate, change->terminator);
+        }
+        if (tries(candidate))
+            return &candidate;
+        if (change && !canEncode(header, candidate.encoding) && restFits(candidate))
+            return nullptr;
+    }
+    return nullptr;
+}
+
 /// Writes `text` into `out` with the non-ASCII text of its header fields (the lines
 /// between the separator line and the empty line) as encoded-words in the candidate's
 /// charset. False when there is nothing to encode (then `text` stands as it is).
@@ -280,11 +319,8 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
     if (!decodeAppend(message.data(), plan.header.length, plan.header.encoding, header) || !settlesHeader(header))
         return std::nullopt;
 
-    const bool wantsMaxUnit = std::any_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) {
-        return c.encoding == kEncodingASCII || c.encoding == kEncodingISOLatin1;
-    });
     char16_t unitRange = 0xFFFF;
-    if (wantsMaxUnit) {
+    if (wantsUnitRange(candidates)) {
         unitRange = unitBits(header);
         for (const TextSpan& span : plan.body)
             unitRange = static_cast<char16_t>(unitRange | unitBitsOf(span.range));
@@ -331,40 +367,31 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
         return true;
     };
 
-    if (!change) {
-        for (const EncodingPair& candidate : candidates) {
-            if (mayEncode(candidate.encoding, unitRange) && encodeAll(candidate))
-                return finish();
-        }
-        return false;
-    }
-
     // As convertMessage: pieces P R S become P H S, with P, R and H in the header text.
-    const HeaderChange& at = *change;
     std::u16string& replaced = buffers.replaced;
-    replaced.assign(header, at.location, at.replacedLength);
     std::u16string& newHeader = buffers.header;
-    std::size_t appliedLength = at.replacedLength;
-    for (const EncodingPair& candidate : candidates) {
-        if (!mayEncode(candidate.encoding, unitRange))
-            continue;
-        if (!replaced.empty() && !canEncode(replaced, candidate.encoding))
-            continue;
-        assignContentTypeHeader(newHeader, plan.contentType, candidate, at.terminator);
-        header.replace(at.location, appliedLength, newHeader);
-        appliedLength = newHeader.size();
-        if (encodeAll(candidate))
-            return finish();
-        if (canEncode(newHeader, candidate.encoding))
-            continue;
+    replaced.clear();
+    std::size_t appliedLength = 0;
+    if (change) {
+        replaced.assign(header, change->location, change->replacedLength);
+        appliedLength = change->replacedLength;
+    }
+    auto tries = [&](const EncodingPair& candidate) {
+        if (change) {
+            header.replace(change->location, appliedLength, newHeader);
+            appliedLength = newHeader.size();
+        }
+        return encodeAll(candidate);
+    };
+    auto restFits = [&](const EncodingPair& candidate) {
         const std::u16string_view changed = header;
         buffers.bytes.clear();
-        if (canEncode(changed.substr(0, at.location), candidate.encoding)
-            && canEncode(changed.substr(at.location + appliedLength), candidate.encoding)
-            && encodeBody(candidate.encoding, buffers.bytes))
-            return false;
-    }
-    return false;
+        return canEncode(changed.substr(0, change->location), candidate.encoding)
+            && canEncode(changed.substr(change->location + appliedLength), candidate.encoding)
+            && encodeBody(candidate.encoding, buffers.bytes);
+    };
+    return chooseCandidate(candidates, unitRange, change, replaced, plan.contentType, newHeader, tries, restFits)
+        && finish();
 }
 
 // A message with a header field too long to hold is written as it is.
@@ -446,11 +473,7 @@ bool convertAfter(std::string_view message, std::uint64_t headerLength, const Co
     };
 
     const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
-    // The range test only pays off when an ASCII or ISO Latin 1 candidate may be tried.
-    const bool wantsMaxUnit = std::any_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) {
-        return c.encoding == kEncodingASCII || c.encoding == kEncodingISOLatin1;
-    });
-    const char16_t unitRange = wantsMaxUnit ? unitBits(text) : char16_t{0xFFFF};
+    const char16_t unitRange = wantsUnitRange(candidates) ? unitBits(text) : char16_t{0xFFFF};
 
     std::optional<HeaderChange> change;
     if (contentType != ContentType::None)
@@ -458,43 +481,28 @@ bool convertAfter(std::string_view message, std::uint64_t headerLength, const Co
     if (change && options.putBackAttachments && isIntactMultipart(text, *change))
         change.reset();
 
-    if (!change) {
-        for (const EncodingPair& candidate : candidates) {
-            if (mayEncode(candidate.encoding, unitRange) && encodeAt(text, candidate.encoding))
-                return finish(candidate);
-        }
-        return false;
-    }
-
-    // The choice is made on the text before the header change, which is pieces P R S;
-    // the output is P H S with the candidate's header H. Every encoding here tests
-    // characters one by one, so encoding P H S in one go decides the choice too: R is
-    // tested alone, and a failure is blamed on P or S unless H itself cannot be encoded.
-    const HeaderChange& at = *change;
     std::u16string& replaced = buffers.replaced;
-    replaced.assign(text, at.location, at.replacedLength);
     std::u16string& header = buffers.header;
-    std::size_t appliedLength = at.replacedLength;
-    for (const EncodingPair& candidate : candidates) {
-        if (!mayEncode(candidate.encoding, unitRange))
-            continue;
-        if (!replaced.empty() && !canEncode(replaced, candidate.encoding))
-            continue;
-        assignContentTypeHeader(header, contentType, candidate, at.terminator);
-        text.replace(at.location, appliedLength, header);
-        appliedLength = header.size();
-        if (encodeAt(text, candidate.encoding))
-            return finish(candidate);
-        if (canEncode(header, candidate.encoding))
-            continue;
-        // The header holds a character this encoding lacks: the candidate is still the
-        // choice if the rest of the message fits, and then the final encoding fails.
-        const std::u16string_view changed = text;
-        if (canEncode(changed.substr(0, at.location), candidate.encoding)
-            && canEncode(changed.substr(at.location + appliedLength), candidate.encoding))
-            return false;
+    replaced.clear();
+    std::size_t appliedLength = 0;
+    if (change) {
+        replaced.assign(text, change->location, change->replacedLength);
+        appliedLength = change->replacedLength;
     }
-    return false;
+    auto tries = [&](const EncodingPair& candidate) {
+        if (change) {
+            text.replace(change->location, appliedLength, header);
+            appliedLength = header.size();
+        }
+        return encodeAt(text, candidate.encoding);
+    };
+    auto restFits = [&](const EncodingPair& candidate) {
+        const std::u16string_view changed = text;
+        return canEncode(changed.substr(0, change->location), candidate.encoding)
+            && canEncode(changed.substr(change->location + appliedLength), candidate.encoding);
+    };
+    const EncodingPair* chosen = chooseCandidate(candidates, unitRange, change, replaced, contentType, header, tries, restFits);
+    return chosen && finish(*chosen);
 }
 
 } // namespace
@@ -520,11 +528,6 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
 
 namespace tarnwick {
 namespace {
-
-bool isShiftJISLeadByte(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 
 /// A piece of a large message's body (by its place in the cut) that decodes in an
 /// encoding other than the message's.
@@ -959,86 +962,26 @@ private:
     mutable std::pair<std::uint64_t, std::uint64_t> current_;
 };
 
-/// declaredCharset over the bytes [0, end) of a large message, read block by block. A
-/// value too long to name a charset is given as one that names none, with the part
-/// after its last '/' kept when that part is short enough to name one.
+/// declaredCharset over the bytes [0, end) of a large message: its first Content-Type
+/// line is found block by block, and declaredCharset reads the field from there. The
+/// field is read up to twice kLongestConvertedField: every field up to the first empty
+/// line is within that (HeaderFieldMeter), and the header ends there.
 std::string declaredCharsetIn(ReaderBytes& bytes, std::size_t end)
 {
+    static constexpr std::string_view kName = "content-type:";
     auto isBreak = [&bytes](std::size_t at) { return bytes.at(at) == '\r' || bytes.at(at) == '\n'; };
-    auto lineEndFrom = [&](std::size_t at) {
-        while (at < end && !isBreak(at))
-            ++at;
-        return at;
-    };
-    auto matchesFolded = [&](std::size_t at, std::string_view lower, std::size_t limit) {
-        if (limit - at < lower.size())
-            return false;
-        for (std::size_t i = 0; i < lower.size(); ++i) {
-            char c = bytes.at(at + i);
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c + 32);
-            if (c != lower[i])
-                return false;
-        }
-        return true;
-    };
-    constexpr std::size_t kKept = 1024;
     std::size_t pos = 0;
     while (pos < end) {
-        const std::size_t lineEnd = lineEndFrom(pos);
-        if (matchesFolded(pos, "content-type:", lineEnd)) {
-            // The field with its continuation lines.
-            std::size_t fieldEnd = lineEnd;
-            while (fieldEnd < end) {
-                std::size_t next = fieldEnd;
-                while (next < end && isBreak(next))
-                    ++next;
-                if (next - fieldEnd > 2 || next >= end || (bytes.at(next) != ' ' && bytes.at(next) != '\t'))
-                    break;
-                fieldEnd = lineEndFrom(next);
-            }
-            for (std::size_t at = pos; at + 8 <= fieldEnd; ++at) {
-                if (!matchesFolded(at, "charset=", fieldEnd))
-                    continue;
-                std::size_t valueStart = at + 8;
-                const bool quoted = valueStart < fieldEnd && bytes.at(valueStart) == '"';
-                valueStart += quoted ? 1 : 0;
-                std::string value;
-                std::string tail; // after the last '/', once the value is too long to keep
-                bool slash = false;
-                bool tailTooLong = false;
-                for (std::size_t i = valueStart; i < fieldEnd; ++i) {
-                    const char c = bytes.at(i);
-                    if (quoted ? c == '"' : std::string_view("; \t\r\n()").find(c) != std::string_view::npos)
-                        break;
-                    if (value.size() < kKept) {
-                        value += c;
-                        continue;
-                    }
-                    if (c == '/') {
-                        slash = true;
-                        tail.clear();
-                        tailTooLong = false;
-                    } else if (tail.size() < kKept) {
-                        tail += c;
-                    } else {
-                        tailTooLong = true;
-                    }
-                }
-                if (value.size() < kKept || (!slash && tail.empty() && !tailTooLong))
-                    return value;
-                if (!slash) {
-                    const std::size_t lastSlash = value.rfind('/');
-                    slash = lastSlash != std::string::npos;
-                    if (slash)
-                        tail = value.substr(lastSlash + 1) + tail;
-                }
-                // A name this long is in no table; "/" keeps the value one that names its source.
-                if (!slash || tailTooLong || tail.size() >= kKept)
-                    return std::string(kKept, 'x');
-                return "/" + tail;
-            }
-            return {};
+        std::size_t lineEnd = pos;
+        while (lineEnd < end && !isBreak(lineEnd))
+            ++lineEnd;
+        bool named = lineEnd - pos >= kName.size();
+        for (std::size_t i = 0; named && i < kName.size(); ++i)
+            named = asciiLower(bytes.at(pos + i)) == kName[i];
+        if (named) {
+            std::string field;
+            bytes.copy(pos, std::min<std::size_t>(end - pos, 2 * kLongestConvertedField), field);
+            return std::string(declaredCharset(field));
         }
         pos = lineEnd;
         while (pos < end && isBreak(pos))
@@ -1046,8 +989,6 @@ std::string declaredCharsetIn(ReaderBytes& bytes, std::size_t end)
     }
     return {};
 }
-
-bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 /// findHeaderChange over a large message's text given block by block: the Content-Type
 /// field that may be replaced is held as it goes by (a field is never longer than
@@ -1507,10 +1448,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     }
     mailbox.lastReason = UnconvertedReason::NoFittingCharset;
     const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
-    const bool wantsMaxUnit = std::any_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) {
-        return c.encoding == kEncodingASCII || c.encoding == kEncodingISOLatin1;
-    });
-    const char16_t unitRange = wantsMaxUnit ? static_cast<char16_t>(bits) : char16_t{0xFFFF};
+    const char16_t unitRange = wantsUnitRange(candidates) ? static_cast<char16_t>(bits) : char16_t{0xFFFF};
 
     // The end of every pipeline: the text encoded, the bytes written a block at a time
     // when `writing` (the pieces may be a few bytes each).
@@ -1617,29 +1555,9 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         return LargeMessageOutcome::Converted;
     };
 
-    const std::u16string noHeader;
-    if (!change) {
-        for (const EncodingPair& candidate : candidates) {
-            if (mayEncode(candidate.encoding, unitRange) && tries(noHeader, candidate))
-                return finish(noHeader, candidate);
-        }
-        return LargeMessageOutcome::Unconverted;
-    }
-
-    // As convertMessage: pieces P R S become P H S.
-    const HeaderChange& at = *change;
-    std::u16string header;
-    for (const EncodingPair& candidate : candidates) {
-        if (!mayEncode(candidate.encoding, unitRange))
-            continue;
-        if (at.replacedLength > 0 && !canEncode(scan.held(), candidate.encoding))
-            continue;
-        assignContentTypeHeader(header, contentType, candidate, at.terminator);
-        if (tries(header, candidate))
-            return finish(header, candidate);
-        if (canEncode(header, candidate.encoding))
-            continue;
-        // P and S each encoded on its own.
+    // As convertMessage: pieces P R S become P H S; P and S each encoded on its own.
+    auto restFits = [&](const EncodingPair& candidate) {
+        const HeaderChange& at = *change;
         EncodeStream before(candidate.encoding);
         EncodeStream after(candidate.encoding);
         std::string scratch;
@@ -1663,9 +1581,13 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         scratch.clear();
         if (fits && at.location == 0)
             fits = before.encode({}, true, scratch);
-        if (fits && after.encode({}, true, scratch))
-            return LargeMessageOutcome::Unconverted;
-    }
+        return fits && after.encode({}, true, scratch);
+    };
+    std::u16string header;
+    const std::u16string_view replaced = change ? std::u16string_view(scan.held()) : std::u16string_view();
+    if (const EncodingPair* chosen = chooseCandidate(candidates, unitRange, change, replaced, contentType, header,
+                                                     [&](const EncodingPair& c) { return tries(header, c); }, restFits))
+        return finish(header, *chosen);
     return LargeMessageOutcome::Unconverted;
 }
 

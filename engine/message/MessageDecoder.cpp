@@ -2,6 +2,7 @@
 
 #include "engine/ByteRange.h"
 #include "engine/message/MessagePieces.h"
+#include "engine/text/Ascii.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/encodings/TextEncoding.h"
@@ -23,11 +24,6 @@ struct DecoderBuffers {
 thread_local DecoderBuffers t_decoder;
 
 constexpr std::size_t kKeptBytes = std::size_t{32} << 20;
-
-bool isShiftJISLeadByte(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 
 /// Replaces every 0xA0 that does not follow a Shift_JIS lead byte with a space, in a
 /// copy. Returns the copy when anything was replaced, else the bytes as passed. The

@@ -1,6 +1,7 @@
 #include "engine/text/AutomaticEncoding.h"
 
 #include "engine/header/EncodedWords.h"
+#include "engine/text/Ascii.h"
 #include "platform/encodings/TextStream.h"
 
 #include <unicode/ucsdet.h>
@@ -25,15 +26,6 @@ constexpr std::size_t kDetectorLead = 256;
 constexpr std::size_t kDetectorSample = 1024;
 constexpr int kDetectorConfidence = 50;
 constexpr int kDetectorSingleByteConfidence = 80;
-
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix)
-{
-    return text.size() >= lowerPrefix.size()
-        && std::equal(lowerPrefix.begin(), lowerPrefix.end(), text.begin(),
-                      [](char p, char c) { return p == asciiLower(c); });
-}
 
 /// The pieces of a message in memory, each read in one block.
 class PiecesInMemory final : public PieceReader {
@@ -386,7 +378,7 @@ std::string_view declaredCharset(std::string_view header)
     std::size_t pos = 0;
     while (pos < header.size()) {
         const std::size_t end = lineEnd(header, pos);
-        if (startsWithIgnoringCase(header.substr(pos, end - pos), "content-type:")) {
+        if (startsWithAsciiFolded(header.substr(pos, end - pos), "content-type:")) {
             // The field with its continuation lines.
             std::size_t fieldEnd = end;
             while (fieldEnd < header.size()) {
@@ -399,7 +391,7 @@ std::string_view declaredCharset(std::string_view header)
             }
             const std::string_view field = header.substr(pos, fieldEnd - pos);
             for (std::size_t at = 0; at + 8 <= field.size(); ++at) {
-                if (!startsWithIgnoringCase(field.substr(at), "charset="))
+                if (!startsWithAsciiFolded(field.substr(at), "charset="))
                     continue;
                 std::string_view value = field.substr(at + 8);
                 if (!value.empty() && value.front() == '"') {

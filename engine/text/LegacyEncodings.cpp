@@ -1,5 +1,7 @@
 #include "engine/text/LegacyEncodings.h"
 
+#include "engine/text/Ascii.h"
+
 #include <algorithm>
 #include <array>
 
@@ -67,13 +69,6 @@ constexpr Mapping kCharsets[] = {
     {"windows-1258", "Vietnamese"}, {"tis-620", "Thai"}, {"windows-874", "Thai"},
 };
 
-bool equalsIgnoringCase(std::string_view a, std::string_view lower)
-{
-    return a.size() == lower.size() && std::equal(a.begin(), a.end(), lower.begin(), [](char x, char y) {
-               return (x >= 'A' && x <= 'Z' ? static_cast<char>(x + 32) : x) == y;
-           });
-}
-
 } // namespace
 
 std::span<const LegacyFamily> legacyFamilies() { return kFamilies; }
@@ -95,7 +90,7 @@ const LegacyFamily& familyForLanguage(std::string_view language)
 const LegacyFamily* familyForCharset(std::string_view charset)
 {
     for (const Mapping& mapping : kCharsets) {
-        if (equalsIgnoringCase(charset, mapping.key))
+        if (equalsAsciiFolded(charset, mapping.key))
             return &family(mapping.family);
     }
     return nullptr;
