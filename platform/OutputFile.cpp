@@ -358,6 +358,7 @@ bool OutputFile::createUnnamed(const std::string& finalPath, const FolderHandle*
 {
     discard();
     error_ = 0;
+    holdFolder(held);
     const std::string parent = held ? std::string() : parentPath(finalPath);
     const std::string& folder = parent.empty() ? kCurrentFolder : parent;
     const int folderFd = held ? held->descriptor() : AT_FDCWD;

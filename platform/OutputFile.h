@@ -119,6 +119,8 @@ public:
     void discard();
 
     int error() const { return error_; }
+    /// The descriptor of the held folder the file was made in; -1 when none was given.
+    int heldFolder() const { return folderFd_; }
     /// The system's description of the last failure (strerror).
     std::string errorText() const;
 

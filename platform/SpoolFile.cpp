@@ -1,26 +1,44 @@
 #include "platform/SpoolFile.h"
 
+#include "platform/OutputCalls.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace tarnwick {
 namespace {
 
-// O_TMPFILE where the file system has it; otherwise a named file removed at once.
-int createUnnamed(const std::string& directory)
+// O_TMPFILE where the file system has it; otherwise a named file removed at once. In
+// the folder open at `folderFd` (its path `directory` only for the names), or by path.
+int createUnnamed(const std::string& directory, int folderFd)
 {
-    const int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    const int fd = outputCalls().openAt(folderFd >= 0 ? folderFd : AT_FDCWD, folderFd >= 0 ? "." : directory.c_str(),
+                                        O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
         return fd;
-    std::string pattern = directory + "/.tarnwick-spool-XXXXXX";
-    const int named = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (named >= 0)
-        ::unlink(pattern.c_str());
-    return named;
+    if (folderFd < 0) {
+        std::string pattern = directory + "/.tarnwick-spool-XXXXXX";
+        const int named = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (named >= 0)
+            ::unlink(pattern.c_str());
+        return named;
+    }
+    for (unsigned attempt = 0; attempt < 64; ++attempt) {
+        const std::string name = ".tarnwick-spool-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        const int named = ::openat(folderFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (named >= 0) {
+            ::unlinkat(folderFd, name.c_str(), 0);
+            return named;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
 }
 
 } // namespace
@@ -31,10 +49,10 @@ SpoolFile::~SpoolFile()
         ::close(fd_);
 }
 
-bool SpoolFile::append(const std::string& directory, std::string_view bytes)
+bool SpoolFile::append(const std::string& directory, std::string_view bytes, int folderFd)
 {
     if (fd_ < 0) {
-        fd_ = createUnnamed(directory.empty() ? "." : directory);
+        fd_ = createUnnamed(directory.empty() ? "." : directory, folderFd);
         if (fd_ < 0) {
             error_ = errno;
             return false;

@@ -16,9 +16,10 @@ public:
     SpoolFile(const SpoolFile&) = delete;
     SpoolFile& operator=(const SpoolFile&) = delete;
 
-    /// Appends bytes, creating the file in `directory` on first use. False when the
-    /// file cannot be created or written; `errorText()` says why.
-    bool append(const std::string& directory, std::string_view bytes);
+    /// Appends bytes, creating the file in `directory` on first use (in the folder open
+    /// at `folderFd` instead, when one is given). False when the file cannot be created
+    /// or written; `errorText()` says why.
+    bool append(const std::string& directory, std::string_view bytes, int folderFd = -1);
 
     /// How many bytes it holds.
     std::uint64_t size() const { return size_; }

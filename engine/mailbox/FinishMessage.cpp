@@ -20,6 +20,12 @@ bool StreamPass::finishMessage(std::uint64_t next)
 
 bool StreamPass::finishMessageBytes(std::uint64_t next)
 {
+    // The bytes of a message whose spool file could not be made or written are not held
+    // anywhere: the conversion fails rather than write the rest of it.
+    if (spoolFailed_) {
+        spoolError_ = spool_.errorText();
+        return false;
+    }
     ++messages_;
     // Collected whole for encoding conversion, a message over the bound would have to
     // be rebuilt in memory that grows with it.

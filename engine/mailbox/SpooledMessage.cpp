@@ -10,7 +10,7 @@ void StreamPass::spillIfLarge()
 {
     if (message_.size() < kSpillStep || (spool_.size() == 0 && message_.size() < kSpoolBound))
         return;
-    if (!spool_.append(spoolDirectory_, message_.view()))
+    if (!spool_.append(spoolDirectory_, message_.view(), output_.heldFolder()))
         spoolFailed_ = true;
     message_.clear();
 }
@@ -35,7 +35,7 @@ bool StreamPass::unspool()
 
 StreamPass::SpooledOutcome StreamPass::finishSpooled()
 {
-    if (spoolFailed_ || !spool_.append(spoolDirectory_, message_.view())) {
+    if (spoolFailed_ || !spool_.append(spoolDirectory_, message_.view(), output_.heldFolder())) {
         spoolError_ = spool_.errorText();
         return SpooledOutcome::Failed;
     }

@@ -120,7 +120,7 @@ bool StreamPass::run(const std::function<void(std::uint64_t, std::uint64_t)>& pr
         const bool separator = fromLine && (!options_.separatorsOfEudorasForm || start == 0
                                             || hasSeparatorDate(std::string_view(contents, length)));
         if (separator && !insideIndexedMessage(start)) {
-            if (messageLength() > 0 && !finishMessage(start))
+            if ((messageLength() > 0 || spoolFailed_) && !finishMessage(start))
                 return false;
             dateSatisfied_ = !options_.complementDateHeaders;
             droppingField_ = false;
@@ -169,7 +169,7 @@ bool StreamPass::run(const std::function<void(std::uint64_t, std::uint64_t)>& pr
         if (writeFailed_)
             return false;
     }
-    if (messageLength() > 0 && !finishMessage(n))
+    if ((messageLength() > 0 || spoolFailed_) && !finishMessage(n))
         return false;
     if (pipeline_ && !drainPipeline())
         return false;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,6 +35,7 @@ struct Faults {
     int failRename = 0;         // the errno of a failing rename, or 0
     int truncateInput = 0;      // before this write, the input file is cut to nothing
     int slowWrite = 0;          // every write first waits this many milliseconds
+    int failUnnamed = 0;        // the errno of every creation of an unnamed file, or 0
 };
 
 Faults g_faults;
@@ -88,6 +91,15 @@ int faultyRename(int fromFolder, const char* from, int toFolder, const char* to)
     return -1;
 }
 
+int faultyOpenAt(int folder, const char* path, int flags, mode_t mode)
+{
+    if (g_faults.failUnnamed != 0 && (flags & O_TMPFILE) == O_TMPFILE) {
+        errno = g_faults.failUnnamed;
+        return -1;
+    }
+    return ::openat(folder, path, flags, mode);
+}
+
 // Installs the faulty calls for its lifetime.
 class InstalledFaults {
 public:
@@ -100,6 +112,7 @@ public:
         calls.fsync = faultyFsync;
         calls.close = faultyClose;
         calls.renameAt = faultyRename;
+        calls.openAt = faultyOpenAt;
         previous_ = setOutputCalls(calls);
     }
     ~InstalledFaults() { setOutputCalls(previous_); }
@@ -203,6 +216,42 @@ TEST(OutputFaults, InputCutUnderAWriteIsAReadFailure)
         EXPECT_EQ(result.errorText, "Could not read \"" + in + "\": it was shortened while being converted") << c.name;
         EXPECT_EQ(readFile(out), "") << c.name;
         EXPECT_EQ(names(dir), (std::vector<std::string>{"in", "out"})) << c.name;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// A message too large for memory goes on in a spool file beside the output. When that
+// file cannot be made, what was meant for it is nowhere: the file fails, rather than
+// write the rest of the message as if it were all.
+TEST(OutputFaults, ASpoolFileThatCannotBeMadeFailsTheFile)
+{
+    char pattern[] = "/tmp/tarnwick-faults-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, in = dir + "/in", out = dir + "/out";
+    std::string input = "From a@b Tue Apr 03 10:15:22 2001\nSubject: large\n\n";
+    while (input.size() < (5u << 20))
+        input += "plain text line of the body\n";
+    input += "\nFrom a@b Tue Apr 03 10:15:22 2001\nSubject: small\n\nbody\n";
+    std::ofstream(in, std::ios::binary) << input;
+    ConversionOptions options;
+    options.convertEncodings = true;
+    options.charsetNames = {"us-ascii", "utf-8"};
+    options.putBackAttachments = false;
+    for (const int error : {0, ENOSPC, EACCES}) {
+        std::ofstream(out, std::ios::binary | std::ios::trunc); // the claim
+        ConversionResult result;
+        {
+            const InstalledFaults installed({.failUnnamed = error});
+            result = convertMbox(in, out, options);
+        }
+        EXPECT_EQ(result.succeeded, error == 0) << error;
+        if (error == 0) {
+            EXPECT_GT(readFile(out).size(), 5u << 20);
+            continue;
+        }
+        EXPECT_EQ(result.errorText, "Could not write to \"" + dir + "/\": " + std::strerror(error)) << error;
+        EXPECT_EQ(readFile(out).size(), 0u) << error << ": the output is left as the claim";
+        EXPECT_EQ(names(dir), (std::vector<std::string>{"in", "out"})) << error;
     }
     std::filesystem::remove_all(dir);
 }

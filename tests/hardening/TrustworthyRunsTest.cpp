@@ -360,6 +360,29 @@ TEST(Hijack, DestinationReplacedByALinkKeepsEveryOutputInTheFolderHeld)
     }
 }
 
+// A message too large for memory is collected in a spool file beside its output: in the
+// folder held too, so the destination moved away meanwhile does not fail it.
+TEST(Hijack, DestinationMovedAwayStillTakesALargeMessagesSpool)
+{
+    Sandbox box;
+    std::string large = "From ???@??? Tue Apr 03 10:15:22 2001\nSubject: large\n\n";
+    while (large.size() < (5u << 20))
+        large += "plain text line of the body\n";
+    box.write("src/large.mbx", large + "\n");
+    box.mkdir("dst");
+    RunOptions options;
+    options.whileHeld = [&](pid_t) {
+        for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
+    };
+    const RunResult run = box.run({"--no-crlf", "--no-complement-dates", box / "src", box / "dst"}, options);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "Completed\n");
+    EXPECT_EQ(listing(box / "held"), std::vector<std::string>{"large.mbx"});
+    EXPECT_GT(fs::file_size(box / "held/large.mbx"), 5u << 20);
+}
+
 // The same for a single mailbox converted into a new file: its folder is held.
 TEST(Hijack, FolderOfASingleOutputReplacedByALinkKeepsTheOutputThere)
 {
