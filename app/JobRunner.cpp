@@ -3,6 +3,7 @@
 #include "batch/BatchJob.h"
 #include "batch/BatchReporter.h"
 #include "platform/Localization.h"
+#include "platform/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -89,8 +90,11 @@ QString resultLine(const JobSummary& summary, const QString& finalText)
 // text is shown before the end.
 class SignallingReporter final : public BatchReporter {
 public:
-    explicit SignallingReporter(JobRunner& runner)
+    // `clearsVolatile`: the job's own values in the store's volatile layer go before
+    // its end is told (the window's settings are all stored ones).
+    SignallingReporter(JobRunner& runner, bool clearsVolatile)
         : m_runner(runner)
+        , m_clearsVolatile(clearsVolatile)
     {
     }
 
@@ -117,6 +121,8 @@ public:
     void finalText(const std::string& text) override
     {
         m_ended = true;
+        if (m_clearsVolatile)
+            SettingsStore::instance().clearVolatile();
         const QString finalText = QString::fromStdString(text);
         if (m_summary)
             emit m_runner.resultReady(resultLine(*m_summary, finalText), needsAttention(*m_summary) || noMailboxFound(*m_summary));
@@ -127,6 +133,7 @@ public:
 
 private:
     JobRunner& m_runner;
+    bool m_clearsVolatile;
     std::optional<JobSummary> m_summary;
     bool m_ended = false;
 };
@@ -147,23 +154,27 @@ JobRunner::~JobRunner()
     }
 }
 
-void JobRunner::start()
+void JobRunner::start(std::optional<ThunderbirdProfile> intoThunderbird)
 {
     if (m_thread.joinable()) // a previous job has delivered its end already
         m_thread.join();
     m_cancelRequested = false;
     m_stopAtOnce = false;
     m_running = true;
+    m_intoThunderbird = std::move(intoThunderbird);
     m_thread = std::thread(&JobRunner::run, this);
 }
 
 void JobRunner::run()
 {
-    SignallingReporter reporter(*this);
+    SignallingReporter reporter(*this, m_intoThunderbird.has_value());
     // An exception must not end the process from a worker thread, nor leave the status
     // sheet up for good: it becomes the job's error text.
     try {
-        runBatchJob(reporter, m_cancelRequested, m_stopAtOnce);
+        if (m_intoThunderbird)
+            runJobIntoThunderbird(*m_intoThunderbird, reporter, m_cancelRequested, m_stopAtOnce);
+        else
+            runBatchJob(reporter, m_cancelRequested, m_stopAtOnce);
     } catch (const std::exception& error) {
         if (!reporter.ended())
             reporter.finalText(translate("Error: %1", {error.what()}));

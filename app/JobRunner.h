@@ -1,6 +1,8 @@
 #pragma once
 // Runs the batch job on one worker thread and reports its texts as queued signals.
 
+#include "batch/ThunderbirdProfile.h"
+
 #include <QObject>
 #include <QString>
 
@@ -16,8 +18,9 @@ public:
     /// Cancels a running job and waits for it: the job stops before its next file.
     ~JobRunner() override;
 
-    /// Starts a job with the settings stored now. Call only when no job runs.
-    void start();
+    /// Starts a job with the settings stored now; with a profile, into its Local
+    /// Folders (runJobIntoThunderbird). Call only when no job runs.
+    void start(std::optional<ThunderbirdProfile> intoThunderbird = std::nullopt);
     /// Asks the running job to stop before its next file.
     void cancel() { m_cancelRequested = true; }
     /// Asks the running job to stop at once: the mailbox under way is left
@@ -62,6 +65,7 @@ private:
     void joinEndedJob();
 
     std::thread m_thread;
+    std::optional<ThunderbirdProfile> m_intoThunderbird;
     // Written on the UI thread; the job reads it between files.
     std::atomic<bool> m_cancelRequested{false};
     std::atomic<bool> m_stopAtOnce{false};

@@ -4,6 +4,7 @@
 #include "app/Choosers.h"
 #include "app/JobRunner.h"
 #include "app/MailAccountDestination.h"
+#include "app/MailProgramChoice.h"
 #include "app/MailAccountDialog.h"
 #include "app/OpenLocation.h"
 #include "app/StatusSheet.h"
@@ -127,7 +128,7 @@ void MainWindow::saveOptionsAsTheyChange()
     for (QCheckBox* box : {m_convertEncodingsBox, m_eudoraTagsBox, m_lineEndingsBox, m_dateHeadersBox, m_emptyLinesBox,
                            m_attachmentsBox, m_eudoraRecordsBox, m_keepGoingBox})
         connect(box, &QCheckBox::toggled, this, &MainWindow::storeSettings);
-    for (QComboBox* menu : {m_encodingMenu, m_layoutMenu})
+    for (QComboBox* menu : {m_encodingMenu, m_layoutMenu, m_mailProgram->menu()})
         connect(menu, &QComboBox::currentIndexChanged, this, &MainWindow::storeSettings);
     for (QLineEdit* field : {m_charsetEdit, m_attachmentsFolderEdit})
         connect(field, &QLineEdit::editingFinished, this, &MainWindow::storeSettings);
@@ -340,6 +341,8 @@ void MainWindow::buildLayout()
     layout->addLayout(paths);
     m_mailAccount = new MailAccountDestination(this);
     layout->addWidget(m_mailAccount);
+    m_mailProgram = new MailProgramChoice(m_layoutMenu, m_lineEndingsBox, this);
+    layout->addWidget(m_mailProgram);
     layout->addWidget(options);
     layout->addStretch();
     layout->addLayout(result);
@@ -577,14 +580,28 @@ void MainWindow::start()
         m_mailAccount->start(pathText(standardizePath(pathBytes(source))));
         return;
     }
+    // Straight into Thunderbird, when the user says so: no destination folder is needed.
+    m_startButton->setEnabled(false);
+    m_mailProgram->askPlacement(homeDirectory(), [this, source](MailProgramChoice::Placement placement) {
+        if (placement == MailProgramChoice::Placement::IntoThunderbird)
+            runJob();
+        else if (placement == MailProgramChoice::Placement::Destination)
+            startIntoDestination(source);
+        else
+            m_startButton->setEnabled(true);
+    });
+}
+
+void MainWindow::startIntoDestination(const QString& source)
+{
     const QString destination = m_destinationEdit->text();
     if (destination.isEmpty()) {
+        m_startButton->setEnabled(true);
         refuseStart(tr("Choose a destination folder"), tr("Choose the folder for the converted files with Choose..., or type its path"),
                     m_destinationEdit);
         return;
     }
     // Start stays disabled from the first click until the job has ended.
-    m_startButton->setEnabled(false);
     confirmDestination(source, destination, [this] { runJob(); });
 }
 
@@ -677,7 +694,7 @@ void MainWindow::runJob()
     m_jobNeedsAttention = false;
     m_startButton->setEnabled(false);
     m_statusSheet->begin(tr("Converting Mbox files..."), tr("Waiting..."));
-    m_job->start();
+    m_job->start(m_mailProgram->placementProfile());
 }
 
 void MainWindow::showJobEnd(const QString& text)

@@ -32,6 +32,7 @@ namespace tarnwick {
 
 class JobRunner;
 class MailAccountDestination;
+class MailProgramChoice;
 class StatusSheet;
 
 /// The settings key under which the window's geometry is kept.
@@ -86,6 +87,7 @@ private:
     void markUnknownCharsets();
     void elideResult();
     void start();
+    void startIntoDestination(const QString& source);
     /// Asks before converting into a folder that holds files or lies in the source,
     /// and offers to create a missing destination folder. Calls `proceed` when the
     /// user agrees (at once when there is nothing to ask).
@@ -123,6 +125,7 @@ private:
     QPushButton* m_attachmentsFolderButton;
     QCheckBox* m_eudoraRecordsBox;
     QComboBox* m_layoutMenu;
+    MailProgramChoice* m_mailProgram = nullptr;
     QCheckBox* m_keepGoingBox;
     QLabel* m_resultIcon;
     QLabel* m_resultLabel;

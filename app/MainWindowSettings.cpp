@@ -1,6 +1,7 @@
 // The window's controls and the settings store: filled at start-up, stored at Start.
 
 #include "app/MainWindow.h"
+#include "app/MailProgramChoice.h"
 
 #include "engine/text/CharsetCandidates.h"
 
@@ -79,6 +80,7 @@ void MainWindow::loadSettings()
     setOn(m_keepGoingBox, store.boolValue(keys::kKeepGoing));
     const int layout = m_layoutMenu->findData(QString::fromStdString(store.stringValue(keys::kOutputLayout).value_or(std::string())));
     m_layoutMenu->setCurrentIndex(layout < 0 ? 0 : layout);
+    m_mailProgram->load(store);
     m_resultLabel->clear();
 }
 
@@ -125,6 +127,7 @@ void MainWindow::storeSettings()
     store.setBool(keys::kUseEudoraRecords, isOn(m_eudoraRecordsBox));
     store.setBool(keys::kKeepGoing, isOn(m_keepGoingBox));
     store.setString(keys::kOutputLayout, m_layoutMenu->currentData().toString().toStdString());
+    m_mailProgram->store(store);
     store.sync();
 }
 

@@ -1,10 +1,13 @@
 #include "batch/ThunderbirdProfile.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/Localization.h"
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/ProfileFolders.h"
+#include "platform/SettingsStore.h"
+#include "settings/SettingsKeys.h"
 #include "platform/UploadFiles.h"
 
 #include <cerrno>
@@ -163,6 +166,59 @@ void ThunderbirdPlacement::abandon()
     if (!staging_.empty())
         removeFolderTree(staging_);
     staging_.clear();
+}
+
+namespace {
+
+// The job's texts as they come, its final text held back for what follows the job.
+class HeldResultReporter : public BatchReporter {
+public:
+    explicit HeldResultReporter(BatchReporter& inner) : inner_(inner) {}
+    void statusText(const std::string& text) override { inner_.statusText(text); }
+    void progress(const JobProgress& progress) override { inner_.progress(progress); }
+    void logLine(const std::string& line) override { inner_.logLine(line); }
+    void summary(const JobSummary& summary) override { inner_.summary(summary); }
+    void finalText(const std::string& text) override { final_ = text; }
+    const std::string& held() const { return final_; }
+
+private:
+    BatchReporter& inner_;
+    std::string final_;
+};
+
+} // namespace
+
+PlacementOutcome runJobIntoThunderbird(const ThunderbirdProfile& profile, BatchReporter& reporter,
+                                       const std::atomic<bool>& hasCanceled, const std::atomic<bool>& stopsAtOnce)
+{
+    ThunderbirdPlacement placement;
+    if (const std::string error = placement.begin(profile); !error.empty()) {
+        reporter.finalText(translate("Error: %1", {error}));
+        return {};
+    }
+    SettingsStore& store = SettingsStore::instance();
+    store.setVolatile(keys::kDestinationPath, SettingValue(placement.stagingFolder()));
+    store.setVolatile(keys::kOutputLayout, SettingValue(std::string("thunderbird")));
+    store.setVolatile(keys::kOutputFormat, SettingValue(std::string("mbox")));
+    HeldResultReporter held(reporter);
+    PlacementOutcome result;
+    result.outcome = runBatchJob(held, hasCanceled, stopsAtOnce);
+    if (result.outcome != JobOutcome::Completed) {
+        placement.abandon();
+        reporter.finalText(held.held());
+        return result;
+    }
+    if (const std::string error = placement.finish(); !error.empty()) {
+        const std::string kept = translate("The converted folders stay in \"%1\"", {placement.stagingFolder()});
+        logMessage(kept);
+        reporter.logLine(kept);
+        reporter.finalText(translate("Error: %1", {error}));
+        result.outcome = JobOutcome::Failed;
+        return result;
+    }
+    result.placedFolder = joinPath(profile.localFolders, placement.placedName());
+    reporter.finalText(held.held());
+    return result;
 }
 
 } // namespace tarnwick

@@ -2,6 +2,9 @@
 // Thunderbird's default profile and its Local Folders, and converted folders placed
 // there as a new top folder without touching the folders already there.
 
+#include "batch/BatchJob.h"
+
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,5 +68,21 @@ private:
     std::string staging_;
     std::string placed_;
 };
+
+/// What runJobIntoThunderbird did: the job's outcome (Failed also when placing
+/// failed), and the top folder made (its path), when one was.
+struct PlacementOutcome {
+    JobOutcome outcome = JobOutcome::Failed;
+    std::string placedFolder;
+};
+
+/// Runs the job on the calling thread (SourcePath and the options the store holds) in
+/// Thunderbird's layout into a ThunderbirdPlacement's hidden folder, made a top folder
+/// of `profile` once the job completed; otherwise the hidden folder is removed. The
+/// reporter gets the job's texts, its final text after the placement: "Error: ..."
+/// when it failed (a log line names where the converted folders stay). The run's
+/// destination, layout and format are set in the store's volatile layer.
+PlacementOutcome runJobIntoThunderbird(const ThunderbirdProfile& profile, BatchReporter& reporter,
+                                       const std::atomic<bool>& hasCanceled, const std::atomic<bool>& stopsAtOnce);
 
 } // namespace tarnwick

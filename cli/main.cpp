@@ -286,60 +286,43 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     return kExitError;
 }
 
-// The job's lines as ever; its result held back until what follows the job is done.
-class HeldResultReporter : public tarnwick::BatchReporter {
-public:
-    explicit HeldResultReporter(tarnwick::BatchReporter& console) : console_(console) {}
-    void statusText(const std::string& text) override { console_.statusText(text); }
-    void progress(const tarnwick::JobProgress& progress) override { console_.progress(progress); }
-    void summary(const tarnwick::JobSummary& summary) override { console_.summary(summary); }
-    void finalText(const std::string& text) override { final_ = text; }
-    const std::string& finalText() const { return final_; }
-
-private:
-    tarnwick::BatchReporter& console_;
-    std::string final_;
-};
-
 // --into-thunderbird: converted in Thunderbird's layout into a hidden folder inside the
 // default profile's Local Folders, then renamed into place as a new top folder. Nothing
 // is placed unless the whole job completed.
 int convertIntoThunderbird(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store)
 {
     const tarnwick::ProfileSearch search = tarnwick::findThunderbirdProfile(tarnwick::homeDirectory());
-    tarnwick::ThunderbirdPlacement placement;
-    const std::string problem = search.profile ? placement.begin(*search.profile) : search.problem;
-    if (!problem.empty()) {
-        writeLine(stdout, tarnwick::translate("Error: %1", {problem}));
+    if (!search.profile) {
+        writeLine(stdout, tarnwick::translate("Error: %1", {search.problem}));
         return kExitError;
     }
     store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line.operands[0]));
-    store.setVolatile(tarnwick::keys::kDestinationPath, tarnwick::SettingValue(placement.stagingFolder()));
     for (const auto& [key, value] : line.settings)
         store.setVolatile(key, value);
     tarnwick::cli::ConsoleProgress progress(stderr, showsProgress(line.quiet));
     sendLogPastProgress(progress);
-    ConsoleReporter console(line.quiet, progress);
-    HeldResultReporter reporter(console);
-    const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
+    // The result line waits for the announcement of where the folder went.
+    class Reporter : public ConsoleReporter {
+    public:
+        using ConsoleReporter::ConsoleReporter;
+        void finalText(const std::string& text) override { final = text; }
+        std::string final;
+    } reporter(line.quiet, progress);
+    const tarnwick::PlacementOutcome placed = tarnwick::runJobIntoThunderbird(*search.profile, reporter, hasCanceled, stopsAtOnce);
     tarnwick::setLogSink({});
-    if (outcome != tarnwick::JobOutcome::Completed) {
-        placement.abandon();
-        writeLine(stdout, reporter.finalText());
-        return outcome == tarnwick::JobOutcome::Canceled ? kExitCanceled : kExitError;
-    }
-    if (const std::string error = placement.finish(); !error.empty()) {
-        writeLine(stderr, tarnwick::translate("The converted folders stay in \"%1\"", {placement.stagingFolder()}));
-        writeLine(stdout, tarnwick::translate("Error: %1", {error}));
-        return kExitError;
-    }
-    if (!line.quiet) {
-        const std::string placed = tarnwick::joinPath(search.profile->localFolders, placement.placedName());
+    if (!placed.placedFolder.empty() && !line.quiet)
         writeLine(stderr, tarnwick::translate("Placed into Thunderbird: Local Folders > %1 (\"%2\")",
-                                              {placement.placedName(), placed + ".sbd"}));
+                                              {tarnwick::fileName(placed.placedFolder), placed.placedFolder + ".sbd"}));
+    reporter.ConsoleReporter::finalText(reporter.final);
+    switch (placed.outcome) {
+    case tarnwick::JobOutcome::Completed:
+        return kExitCompleted;
+    case tarnwick::JobOutcome::Canceled:
+        return kExitCanceled;
+    case tarnwick::JobOutcome::Failed:
+        break;
     }
-    writeLine(stdout, reporter.finalText());
-    return kExitCompleted;
+    return kExitError;
 }
 
 } // namespace

@@ -25,6 +25,10 @@ inline constexpr std::string_view kOutputLayout = "OutputLayout";
 /// string: "mbox" (one mbox file per mailbox) or "maildir" (one Maildir folder per mailbox;
 /// with OutputLayout "tree" in nested folders, else in Dovecot's Maildir++ form).
 inline constexpr std::string_view kOutputFormat = "OutputFormat";
+/// string, the window's only: where the mail is going, which sets format, layout and line
+/// ends: "thunderbird" (the first choice, when none is stored), "server" (Maildir++),
+/// "mutt" (nested Maildirs) or "mbox" (the options as set).
+inline constexpr std::string_view kMailProgram = "MailProgram";
 /// bool: non-ASCII header text as RFC 2047 encoded-words.
 inline constexpr std::string_view kEncodeHeaders = "EncodeHeaders";
 /// bool: leave out the Content-Length: and Lines: headers Eudora kept from the mail as it arrived.

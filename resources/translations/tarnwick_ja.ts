@@ -184,6 +184,52 @@
         <translation>Thunderbird に配置しました: ローカルフォルダー &gt; %1 (「%2」)</translation>
     </message>
     <message>
+        <source>Thunderbird</source>
+        <translation>Thunderbird</translation>
+    </message>
+    <message>
+        <source>A mail server such as Dovecot (Maildir)</source>
+        <translation>Dovecot などのメールサーバー (Maildir)</translation>
+    </message>
+    <message>
+        <source>mutt or notmuch (Maildir folders)</source>
+        <translation>mutt または notmuch (Maildir フォルダー)</translation>
+    </message>
+    <message>
+        <source>Plain mbox files</source>
+        <translation>通常の mbox ファイル</translation>
+    </message>
+    <message>
+        <source>Sets the format, folder layout and line endings the mail program reads; Plain mbox files leaves them to the options below</source>
+        <translation>メールソフトが読み込む形式、フォルダー構成、改行コードを設定します。「通常の mbox ファイル」では下のオプションのとおりになります</translation>
+    </message>
+    <message>
+        <source>&amp;Where the mail goes:</source>
+        <translation>メールの移行先(&amp;W):</translation>
+    </message>
+    <message>
+        <source>Put the mail into Thunderbird?</source>
+        <translation>メールを Thunderbird に入れますか?</translation>
+    </message>
+    <message>
+        <source>Put the converted mail straight into Thunderbird, as a new folder &quot;Eudora&quot; under Local Folders?</source>
+        <translation>変換したメールを、ローカルフォルダーの新しいフォルダー「Eudora」として Thunderbird に直接入れますか?</translation>
+    </message>
+    <message>
+        <source>Thunderbird's profile: %1
+Quit Thunderbird first; the folders already there are not touched.</source>
+        <translation>Thunderbird のプロファイル: %1
+先に Thunderbird を終了してください。既存のフォルダーには手を加えません。</translation>
+    </message>
+    <message>
+        <source>&amp;Put into Thunderbird</source>
+        <translation>Thunderbird に入れる(&amp;P)</translation>
+    </message>
+    <message>
+        <source>&amp;Only into the Destination</source>
+        <translation>保存先にだけ書き出す(&amp;O)</translation>
+    </message>
+    <message>
         <source>Processing &quot;%1&quot;...</source>
         <translation>「%1」を処理しています...</translation>
     </message>

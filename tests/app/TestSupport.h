@@ -6,6 +6,7 @@
 #include "app/MainWindow.h"
 #include "app/StatusSheet.h"
 #include "platform/SettingsStore.h"
+#include "settings/SettingsKeys.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -79,10 +80,13 @@ struct Window {
 
 inline SettingsStore& store() { return SettingsStore::instance(); }
 
-inline void resetStore() // a fresh memory layer and no volatile values
+// A fresh memory layer and no volatile values; the mail program "Plain mbox files",
+// so that the detailed options decide the output.
+inline void resetStore()
 {
     store().setPersistentBackend(makeMemorySettingsBackend());
     store().clearVolatile();
+    store().setString(keys::kMailProgram, "mbox");
 }
 
 inline void writeFile(const QString& path, const QByteArray& bytes)
