@@ -1,6 +1,6 @@
 #pragma once
-// Uploads a Maildir++ tree (the converted mail, staged) into an IMAP account one
-// message at a time: folders mirrored under a top folder, flags from the file names'
+// Uploads a Maildir++ tree (the converted mail, staged) into an IMAP account in
+// batches of messages: folders mirrored under a top folder, flags from the file names'
 // ":2," suffix, the file's modification time as internal date. A journal makes a
 // run after an interruption upload only what the server does not have yet.
 

@@ -246,6 +246,29 @@ class ImapUpload(unittest.TestCase):
                     self.assertNotIn("Uploaded", result.stderr)
                 self.assertIsNone(large)
 
+    def test_a_conversion_that_kept_going_still_ends_in_its_error_when_a_later_run_uploads_it(self):
+        # The first run converts (one mailbox fails) but cannot log in; the second
+        # uploads the copy the first one made and still says what was not converted.
+        source = os.path.join(self.dir, "Eudora")
+        os.makedirs(source)
+        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
+        with open(os.path.join(source, "Large.mbx"), "w", newline="") as f:
+            f.write(separator + "Subject: large\r\n\r\n" + ("y" * 70 + "\r\n") * 400)
+        with open(os.path.join(source, "Small.mbx"), "w", newline="") as f:
+            f.write(separator + "Subject: small\r\nMessage-ID: <later.0@tarnwick.test>\r\n\r\nText.\r\n")
+        env = {"XDG_CACHE_HOME": os.path.join(self.dir, "cache")}
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (16384, 16384))
+        first = self.run_cli(source, top="Later", extra=("--keep-going",), env=env, preexec=limit,
+                             password="not-the-password")
+        self.assertEqual(first.returncode, 1, first.stderr)
+        self.assertIn("The converted mail stays in", first.stderr)
+        second = self.run_cli(source, top="Later", extra=("--keep-going",), env=env)
+        self.assertEqual(second.returncode, 1, second.stderr + second.stdout)
+        self.assertIn("Uploading what the last run converted", second.stderr)
+        self.assertIn("Uploaded 1 message ", second.stderr)
+        self.assertTrue(second.stdout.startswith("Error: "), second.stdout)
+        self.assertIn("File too large", second.stdout)
+
     def test_labels_go_up_as_keywords(self):
         root = stage(os.path.join(self.dir, "stage"), {
             "Labels": [(message_text(1), "Sa"), (message_text(2), "bc"), (message_text(3), "")]})
