@@ -318,219 +318,260 @@ private:
     std::u16string encoded_;
 };
 
-} // namespace
+/// The end of every pipeline: the text encoded, the bytes written a block at a time
+/// when `writing` (the pieces may be a few bytes each).
+struct Encoder {
+    Encoder(EncodingId encoding, bool writes, std::size_t size, const std::function<bool(std::string_view)>& writer)
+        : stream(encoding), writing(writes), blockSize(size), write(writer)
+    {
+    }
+    EncodeStream stream;
+    bool writing;
+    std::size_t blockSize;
+    const std::function<bool(std::string_view)>& write;
+    std::string out;
+    std::string pending;
+    bool encoded = true;
+    bool written = true;
+    void put(std::u16string_view text, bool last)
+    {
+        if (!encoded || !written)
+            return;
+        out.clear();
+        encoded = stream.encode(text, last, out);
+        if (!encoded || !writing)
+            return;
+        pending.append(out);
+        if (pending.size() < blockSize && !last)
+            return;
+        written = pending.empty() || write(pending);
+        pending.clear();
+    }
+    void feed(std::u16string_view text) { put(text, false); }
+    void finish() { put({}, true); }
+    bool ok() const { return encoded && written; }
+};
 
-LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
-                                        const ConversionOptions& options, CharsetCandidates& charsetCandidates,
-                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
-                                        std::size_t blockSize, std::size_t pieceLimit)
+/// Whether every header field of the message read through `read` is within
+/// kLongestConvertedField bytes.
+bool fieldsFit(const MessageReader& read, std::uint64_t size, std::size_t blockSize)
 {
-    if (blockSize == 0)
-        return LargeMessageOutcome::NeedsWholeMessage;
     HeaderFieldMeter meter;
     for (std::uint64_t at = 0; at < size; at += blockSize) {
         if (!meter.feed(read(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - at)))))
             break;
     }
-    if (meter.tooLong()) {
-        leaveFieldTooLong(mailbox);
-        return LargeMessageOutcome::Unconverted;
-    }
-    // As the in-memory decoding: with Eudora tags on and a body, the header and the body
-    // are decoded apart; else the message is one text (and all of it is "header").
-    const bool tagged = options.processEudoraTags && headerLength <= size;
-    const std::uint64_t bodyStart = std::min(headerLength, size);
-    LargeMessage blocks(read, size, bodyStart, blockSize, tagged, options);
-    const bool automatic = options.sourceEncoding == kEncodingAutomatic;
+    return !meter.tooLong();
+}
 
-    EncodingId source = options.sourceEncoding;
-    // What the choice learns is kept only once the message is taken.
-    AutomaticSource automaticSource = mailbox.automatic;
-    if (automatic) {
-        // The message's own text, as decodeMessage gives it to the choice: the header,
-        // the runs, the trailer and the blocks that name no charset with tags on, else
-        // the whole message.
-        ReaderBytes raw = blocks.rawBytes();
-        const std::string declared = declaredCharsetIn(raw, static_cast<std::size_t>(bodyStart));
-        if (tagged) {
-            const OwnPieces own(blocks, bodyStart, blockSize);
-            source = chooseSourceEncoding(own, declared, automaticSource).encoding;
-        } else {
-            LargePieces own(blocks, blockSize);
-            own.add(0, size);
-            source = chooseSourceEncoding(own, declared, automaticSource).encoding;
-        }
+/// The source encoding: the options', or with Automatic the one chosen over the
+/// message's own text as decodeMessage gives it to the choice: the header, the runs, the
+/// trailer and the blocks that name no charset with tags on, else the whole message.
+EncodingId largeSource(LargeMessage& blocks, const ConversionOptions& options, bool tagged, std::uint64_t bodyStart,
+                       std::size_t blockSize, AutomaticSource& automaticSource)
+{
+    if (options.sourceEncoding != kEncodingAutomatic)
+        return options.sourceEncoding;
+    ReaderBytes raw = blocks.rawBytes();
+    const std::string declared = declaredCharsetIn(raw, static_cast<std::size_t>(bodyStart));
+    if (tagged) {
+        const OwnPieces own(blocks, bodyStart, blockSize);
+        return chooseSourceEncoding(own, declared, automaticSource).encoding;
     }
-    blocks.setEncodings(source, source);
-    // Logged as for any message: over the whole message, before it is decoded (nothing
-    // the decoding does logs; it may still find the message needs convertMessage).
-    const std::uint64_t spaces = blocks.countReplacedSpaces();
-    auto taken = [&](LargeMessageOutcome outcome) {
-        mailbox.automatic = automaticSource;
-        mailbox.lastReason = UnconvertedReason::Undecodable;
-        if (spaces > 0)
-            logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
-        return outcome;
-    };
+    LargePieces own(blocks, blockSize);
+    own.add(0, raw.size());
+    return chooseSourceEncoding(own, declared, automaticSource).encoding;
+}
 
-    // First the decoding, once: whether it succeeds, the encoding of each piece, the
-    // content type, and the range of the code units.
+/// What the first decoding finds: the range of the code units and the content type.
+struct FirstDecoding {
     std::uint64_t bits = 0;
-    auto addBits = [&bits](std::u16string_view text) {
-        bits |= unitBits(text);
-        return true;
-    };
     ContentType contentType = ContentType::None;
-    if (!tagged) {
-        if (!blocks.forEachText(addBits))
-            return taken(LargeMessageOutcome::Unconverted);
-    } else {
-        if (!blocks.forEachHeader(addBits))
-            return taken(LargeMessageOutcome::Unconverted);
-        // As decodeMessage: a block in the charset it names, else (and every other
-        // piece) in the message's encoding, else with Automatic in the one the piece
-        // itself calls for. `each` sees the text of every try, `retry()` is called before
-        // each try after the first.
-        auto replaced = std::make_shared<ReaderBytes>(
-            [&blocks](std::uint64_t from, std::uint64_t to) { return blocks.bytes(from, to); }, size, blockSize);
-        auto decide = [&blocks, replaced, automatic, source, blockSize, &automaticSource](
-                          const MessagePiece& piece, ByteRange parameter, auto&& each, auto&& retry) {
-            const std::uint64_t from = piece.offset;
-            const std::uint64_t to = piece.offset + piece.length;
-            if (isBlock(piece.kind)) {
-                const EncodingId named = automatic ? largeBlockEncoding(*replaced, piece, parameter) : piece.blockEncoding;
-                if (named != kEncodingNone) {
-                    if (blocks.decodeRange(from, to, named, each))
-                        return named;
-                    retry();
-                }
-            }
-            if (blocks.decodeRange(from, to, source, each))
-                return source;
-            retry();
-            if (automatic) {
-                // A piece in an encoding of its own: decided by itself.
-                LargePieces alone(blocks, blockSize);
-                alone.add(from, to);
-                AutomaticSource byItself{automaticSource.origin, automaticSource.family, automaticSource.confirmed};
-                const SourceEncoding chosen = chooseSourceEncoding(alone, {}, byItself);
-                if (chosen.choice != EncodingChoice::Undecodable && blocks.decodeRange(from, to, chosen.encoding, each))
-                    return chosen.encoding;
-            }
-            return kEncodingNone;
-        };
-        std::vector<OtherEncoding>& others = blocks.otherEncodings();
-        bool deciding = false;
-        BodyCutter<ReaderBytes> cutter(blocks.rawBytes(), static_cast<std::size_t>(bodyStart));
-        MessagePiece piece;
-        ByteRange parameter;
-        for (std::uint64_t i = 0; cutter.next(piece, parameter); ++i) {
-            std::uint64_t pieceBits = 0;
-            const EncodingId pieceEncoding = decide(
-                piece, parameter,
-                [&pieceBits](std::u16string_view text) {
-                    pieceBits |= unitBits(text);
-                    return true;
-                },
-                [&pieceBits] { pieceBits = 0; });
-            if (pieceEncoding == kEncodingNone)
-                return taken(LargeMessageOutcome::Unconverted);
-            if (pieceEncoding != source && !deciding) {
-                // Kept for the passes that follow; past the limit decided again on each.
-                if (others.size() < pieceLimit) {
-                    others.push_back({i, pieceEncoding});
-                } else {
-                    deciding = true;
-                    blocks.decideEachPass([decide](const MessagePiece& p, ByteRange r) {
-                        return decide(p, r, [](std::u16string_view) { return true; }, [] {});
-                    });
-                }
-            }
-            bits |= pieceBits;
-            if (contentType == ContentType::None && piece.setsContentType)
-                contentType = contentTypeOf(piece.kind);
-        }
-    }
+};
 
-    // The header change, found on the text as it goes by.
-    HeaderScan scan(options.crlfLineEndings);
-    if (contentType != ContentType::None) {
-        TextLineWalker<HeaderScan> lines(scan);
-        blocks.forEachText([&](std::u16string_view text) {
-            lines.feed(text);
-            return !scan.done();
-        });
-        if (!scan.done()) {
-            lines.finish();
-            scan.finish();
+/// Decodes the pieces of a tagged body once, as decodeMessage does: a block in the
+/// charset it names, else (and every other piece) in the message's encoding, else with
+/// Automatic in the one the piece itself calls for. The pieces in another encoding than
+/// the message's are kept for the passes that follow, up to `pieceLimit` of them; past
+/// that each piece's encoding is decided again on every pass. False when one does not
+/// decode. `automaticSource` must outlive `blocks`' passes.
+bool decodeTaggedBody(LargeMessage& blocks, EncodingId source, bool automatic, std::uint64_t bodyStart,
+                      std::size_t blockSize, std::size_t pieceLimit, AutomaticSource& automaticSource, FirstDecoding& found)
+{
+    // `each` sees the text of every try, `retry()` is called before each try after the first.
+    auto replaced = std::make_shared<ReaderBytes>(
+        [&blocks](std::uint64_t from, std::uint64_t to) { return blocks.bytes(from, to); }, blocks.rawBytes().size(), blockSize);
+    auto decide = [&blocks, replaced, automatic, source, blockSize, &automaticSource](
+                      const MessagePiece& piece, ByteRange parameter, auto&& each, auto&& retry) {
+        const std::uint64_t from = piece.offset;
+        const std::uint64_t to = piece.offset + piece.length;
+        if (isBlock(piece.kind)) {
+            const EncodingId named = automatic ? largeBlockEncoding(*replaced, piece, parameter) : piece.blockEncoding;
+            if (named != kEncodingNone) {
+                if (blocks.decodeRange(from, to, named, each))
+                    return named;
+                retry();
+            }
         }
+        if (blocks.decodeRange(from, to, source, each))
+            return source;
+        retry();
+        if (automatic) {
+            // A piece in an encoding of its own: decided by itself.
+            LargePieces alone(blocks, blockSize);
+            alone.add(from, to);
+            AutomaticSource byItself{automaticSource.origin, automaticSource.family, automaticSource.confirmed};
+            const SourceEncoding chosen = chooseSourceEncoding(alone, {}, byItself);
+            if (chosen.choice != EncodingChoice::Undecodable && blocks.decodeRange(from, to, chosen.encoding, each))
+                return chosen.encoding;
+        }
+        return kEncodingNone;
+    };
+    std::vector<OtherEncoding>& others = blocks.otherEncodings();
+    bool deciding = false;
+    BodyCutter<ReaderBytes> cutter(blocks.rawBytes(), static_cast<std::size_t>(bodyStart));
+    MessagePiece piece;
+    ByteRange parameter;
+    for (std::uint64_t i = 0; cutter.next(piece, parameter); ++i) {
+        std::uint64_t pieceBits = 0;
+        const EncodingId pieceEncoding = decide(
+            piece, parameter,
+            [&pieceBits](std::u16string_view text) {
+                pieceBits |= unitBits(text);
+                return true;
+            },
+            [&pieceBits] { pieceBits = 0; });
+        if (pieceEncoding == kEncodingNone)
+            return false;
+        if (pieceEncoding != source && !deciding) {
+            if (others.size() < pieceLimit) {
+                others.push_back({i, pieceEncoding});
+            } else {
+                deciding = true;
+                blocks.decideEachPass([decide](const MessagePiece& p, ByteRange r) {
+                    return decide(p, r, [](std::u16string_view) { return true; }, [] {});
+                });
+            }
+        }
+        found.bits |= pieceBits;
+        if (found.contentType == ContentType::None && piece.setsContentType)
+            found.contentType = contentTypeOf(piece.kind);
     }
-    taken(LargeMessageOutcome::Converted);
-    std::optional<HeaderChange> change;
-    if (contentType != ContentType::None)
-        change = scan.change();
-    // Whether an intact multipart body follows: a delimiter line after the header.
+    return true;
+}
+
+/// The Content-Type change of the text, found as it goes by (`scan` holds the field it
+/// replaces), none when an intact multipart body follows (a delimiter line after the
+/// header): Eudora kept that body undecoded, and its header still describes it.
+std::optional<HeaderChange> largeHeaderChange(LargeMessage& blocks, const ConversionOptions& options,
+                                              ContentType contentType, HeaderScan& scan)
+{
+    if (contentType == ContentType::None)
+        return std::nullopt;
+    TextLineWalker<HeaderScan> lines(scan);
+    blocks.forEachText([&](std::u16string_view text) {
+        lines.feed(text);
+        return !scan.done();
+    });
+    if (!scan.done()) {
+        lines.finish();
+        scan.finish();
+    }
+    std::optional<HeaderChange> change = scan.change();
     if (change && options.putBackAttachments) {
         const std::optional<std::string> boundary =
             multipartBoundary(scan.held(), HeaderChange{0, change->replacedLength, {}});
         const auto forEachText = [&blocks](auto each) { return blocks.forEachText(each); };
         if (boundary && hasBoundaryLine(forEachText, change->location + change->replacedLength, *boundary))
-            change.reset(); // Eudora kept that body undecoded, and its header still describes it
+            change.reset();
     }
-    mailbox.lastReason = UnconvertedReason::NoFittingCharset;
-    const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
-    const char16_t unitRange = wantsUnitRange(candidates) ? static_cast<char16_t>(bits) : char16_t{0xFFFF};
+    return change;
+}
 
-    // The end of every pipeline: the text encoded, the bytes written a block at a time
-    // when `writing` (the pieces may be a few bytes each).
-    struct Encoder {
-        Encoder(EncodingId encoding, bool writes, std::size_t size, const std::function<bool(std::string_view)>& writer)
-            : stream(encoding), writing(writes), blockSize(size), write(writer)
-        {
+/// The passes that try a candidate and write the chosen one: the text with the new
+/// Content-Type header in place of the change (when there is one), its fields encoded
+/// when asked.
+class LargeWriter {
+public:
+    LargeWriter(LargeMessage& blocks, const std::optional<HeaderChange>& change, std::size_t blockSize,
+                const std::function<bool(std::string_view)>& write)
+        : blocks_(blocks), change_(change), blockSize_(blockSize), write_(write)
+    {
+    }
+
+    bool tries(const std::u16string& header, const EncodingPair& candidate)
+    {
+        Encoder encoder(candidate.encoding, false, blockSize_, write_);
+        run(header, nullptr, true, encoder);
+        return encoder.ok();
+    }
+
+    /// As convertMessage's: header fields with non-ASCII text as encoded-words when
+    /// `encodeHeaders`, the body as chosen.
+    LargeMessageOutcome finish(const std::u16string& header, const EncodingPair& candidate, bool encodeHeaders)
+    {
+        if (encodeHeaders) {
+            Encoder check(candidate.encoding, false, blockSize_, write_);
+            run(header, &candidate, false, check);
+            if (!check.ok())
+                return LargeMessageOutcome::Unconverted;
         }
-        EncodeStream stream;
-        bool writing;
-        std::size_t blockSize;
-        const std::function<bool(std::string_view)>& write;
-        std::string out;
-        std::string pending;
-        bool encoded = true;
-        bool written = true;
-        void put(std::u16string_view text, bool last)
-        {
-            if (!encoded || !written)
-                return;
-            out.clear();
-            encoded = stream.encode(text, last, out);
-            if (!encoded || !writing)
-                return;
-            pending.append(out);
-            if (pending.size() < blockSize && !last)
-                return;
-            written = pending.empty() || write(pending);
-            pending.clear();
-        }
-        void feed(std::u16string_view text) { put(text, false); }
-        void finish() { put({}, true); }
-        bool ok() const { return encoded && written; }
-    };
+        Encoder encoder(candidate.encoding, true, blockSize_, write_);
+        run(header, encodeHeaders ? &candidate : nullptr, true, encoder);
+        if (!encoder.ok())
+            return encoder.written ? LargeMessageOutcome::Unconverted : LargeMessageOutcome::WriteFailed;
+        return LargeMessageOutcome::Converted;
+    }
+
+    /// With pieces P R S of the text becoming P H S: whether P and S, each encoded on its own, fit.
+    bool restFits(const EncodingPair& candidate)
+    {
+        const HeaderChange& at = *change_;
+        EncodeStream before(candidate.encoding);
+        EncodeStream after(candidate.encoding);
+        std::string scratch;
+        bool fits = true;
+        std::uint64_t offset = 0;
+        const std::uint64_t rest = at.location + at.replacedLength;
+        blocks_.forEachText([&](std::u16string_view text) {
+            const std::uint64_t start = offset;
+            offset += text.size();
+            if (start < at.location) {
+                scratch.clear();
+                fits = before.encode(text.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(text.size(), at.location - start))),
+                                     offset >= at.location, scratch);
+            }
+            if (fits && offset > rest) {
+                scratch.clear();
+                fits = after.encode(text.substr(static_cast<std::size_t>(std::max(start, rest) - start)), false, scratch);
+            }
+            return fits;
+        });
+        scratch.clear();
+        if (fits && at.location == 0)
+            fits = before.encode({}, true, scratch);
+        return fits && after.encode({}, true, scratch);
+    }
+
+private:
     // The text with `header` in place of the change (when there is one), its fields
     // encoded when `fields` (stopping after them unless `whole`), into `encoder`.
-    auto run = [&](const std::u16string& header, const EncodingPair* fields, bool whole, Encoder& encoder) {
+    void run(const std::u16string& header, const EncodingPair* fields, bool whole, Encoder& encoder)
+    {
         bool stop = false;
         auto through = [&](auto& sink) {
             auto more = [&] { return encoder.ok() && !stop; };
-            if (!change) {
-                blocks.forEachText([&](std::u16string_view text) {
+            if (!change_) {
+                blocks_.forEachText([&](std::u16string_view text) {
                     sink.feed(text);
                     return more();
                 });
                 sink.finish();
                 return;
             }
-            Substitution<std::remove_reference_t<decltype(sink)>> substituted(change->location, change->replacedLength,
+            Substitution<std::remove_reference_t<decltype(sink)>> substituted(change_->location, change_->replacedLength,
                                                                                header, sink);
-            blocks.forEachText([&](std::u16string_view text) {
+            blocks_.forEachText([&](std::u16string_view text) {
                 substituted.feed(text);
                 return more();
             });
@@ -564,62 +605,79 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
         };
         Until until{encoding, stop};
         through(until);
-    };
-    auto tries = [&](const std::u16string& header, const EncodingPair& candidate) {
-        Encoder encoder(candidate.encoding, false, blockSize, write);
-        run(header, nullptr, true, encoder);
-        return encoder.ok();
-    };
-    // As convertMessage's: header fields with non-ASCII text as encoded-words, the body as chosen.
-    auto finish = [&](const std::u16string& header, const EncodingPair& candidate) {
-        if (options.encodeHeaders) {
-            Encoder check(candidate.encoding, false, blockSize, write);
-            run(header, &candidate, false, check);
-            if (!check.ok())
-                return LargeMessageOutcome::Unconverted;
-        }
-        Encoder encoder(candidate.encoding, true, blockSize, write);
-        run(header, options.encodeHeaders ? &candidate : nullptr, true, encoder);
-        if (!encoder.ok())
-            return encoder.written ? LargeMessageOutcome::Unconverted : LargeMessageOutcome::WriteFailed;
-        mailbox.lastReason = UnconvertedReason::None;
-        return LargeMessageOutcome::Converted;
+    }
+
+    LargeMessage& blocks_;
+    const std::optional<HeaderChange>& change_;
+    std::size_t blockSize_;
+    const std::function<bool(std::string_view)>& write_;
+};
+
+} // namespace
+
+LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
+                                        const ConversionOptions& options, CharsetCandidates& charsetCandidates,
+                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
+                                        std::size_t blockSize, std::size_t pieceLimit)
+{
+    if (blockSize == 0)
+        return LargeMessageOutcome::NeedsWholeMessage;
+    if (!fieldsFit(read, size, blockSize)) {
+        leaveFieldTooLong(mailbox);
+        return LargeMessageOutcome::Unconverted;
+    }
+    // As the in-memory decoding: with Eudora tags on and a body, the header and the body
+    // are decoded apart; else the message is one text (and all of it is "header").
+    const bool tagged = options.processEudoraTags && headerLength <= size;
+    const std::uint64_t bodyStart = std::min(headerLength, size);
+    LargeMessage blocks(read, size, bodyStart, blockSize, tagged, options);
+    // What the choice learns is kept only once the message is taken.
+    AutomaticSource automaticSource = mailbox.automatic;
+    const EncodingId source = largeSource(blocks, options, tagged, bodyStart, blockSize, automaticSource);
+    blocks.setEncodings(source, source);
+    // Logged as for any message: over the whole message, before it is decoded (nothing
+    // the decoding does logs; it may still find the message needs convertMessage).
+    const std::uint64_t spaces = blocks.countReplacedSpaces();
+    auto taken = [&](LargeMessageOutcome outcome) {
+        mailbox.automatic = automaticSource;
+        mailbox.lastReason = UnconvertedReason::Undecodable;
+        if (spaces > 0)
+            logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
+        return outcome;
     };
 
-    // As convertMessage: pieces P R S become P H S; P and S each encoded on its own.
-    auto restFits = [&](const EncodingPair& candidate) {
-        const HeaderChange& at = *change;
-        EncodeStream before(candidate.encoding);
-        EncodeStream after(candidate.encoding);
-        std::string scratch;
-        bool fits = true;
-        std::uint64_t offset = 0;
-        const std::uint64_t rest = at.location + at.replacedLength;
-        blocks.forEachText([&](std::u16string_view text) {
-            const std::uint64_t start = offset;
-            offset += text.size();
-            if (start < at.location) {
-                scratch.clear();
-                fits = before.encode(text.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(text.size(), at.location - start))),
-                                     offset >= at.location, scratch);
-            }
-            if (fits && offset > rest) {
-                scratch.clear();
-                fits = after.encode(text.substr(static_cast<std::size_t>(std::max(start, rest) - start)), false, scratch);
-            }
-            return fits;
-        });
-        scratch.clear();
-        if (fits && at.location == 0)
-            fits = before.encode({}, true, scratch);
-        return fits && after.encode({}, true, scratch);
+    // First the decoding, once: whether it succeeds, the encoding of each piece, the
+    // content type, and the range of the code units.
+    FirstDecoding found;
+    auto addBits = [&found](std::u16string_view text) {
+        found.bits |= unitBits(text);
+        return true;
     };
+    const bool automatic = options.sourceEncoding == kEncodingAutomatic;
+    if (tagged ? !blocks.forEachHeader(addBits)
+                     || !decodeTaggedBody(blocks, source, automatic, bodyStart, blockSize, pieceLimit, automaticSource, found)
+               : !blocks.forEachText(addBits))
+        return taken(LargeMessageOutcome::Unconverted);
+
+    HeaderScan scan(options.crlfLineEndings);
+    const std::optional<HeaderChange> change = largeHeaderChange(blocks, options, found.contentType, scan);
+    taken(LargeMessageOutcome::Converted);
+    mailbox.lastReason = UnconvertedReason::NoFittingCharset;
+    const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
+    const char16_t unitRange = wantsUnitRange(candidates) ? static_cast<char16_t>(found.bits) : char16_t{0xFFFF};
+
+    LargeWriter writer(blocks, change, blockSize, write);
     std::u16string header;
     const std::u16string_view replaced = change ? std::u16string_view(scan.held()) : std::u16string_view();
-    if (const EncodingPair* chosen = chooseCandidate(candidates, unitRange, change, replaced, contentType, header,
-                                                     [&](const EncodingPair& c) { return tries(header, c); }, restFits))
-        return finish(header, *chosen);
-    return LargeMessageOutcome::Unconverted;
+    const EncodingPair* chosen = chooseCandidate(
+        candidates, unitRange, change, replaced, found.contentType, header,
+        [&](const EncodingPair& c) { return writer.tries(header, c); }, [&](const EncodingPair& c) { return writer.restFits(c); });
+    if (!chosen)
+        return LargeMessageOutcome::Unconverted;
+    const LargeMessageOutcome outcome = writer.finish(header, *chosen, options.encodeHeaders);
+    if (outcome == LargeMessageOutcome::Converted)
+        mailbox.lastReason = UnconvertedReason::None;
+    return outcome;
 }
 
 } // namespace tarnwick

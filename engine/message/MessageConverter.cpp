@@ -108,6 +108,16 @@ std::optional<bool> isIntactMultipart(std::u16string_view header, const HeaderCh
     return hasDelimiterLine(std::string_view(projection), *boundary);
 }
 
+/// The body spans of a planned message, from their bytes into `encoding`, appended to `out`.
+bool transcodeSpans(std::string_view message, const MessagePlan& plan, EncodingId encoding, std::string& out)
+{
+    for (const TextSpan& span : plan.body) {
+        if (!transcodeAppend(message.data() + span.offset, span.length, span.encoding, encoding, out))
+            return false;
+    }
+    return true;
+}
+
 /// convertMessage for a planned message: only the header is decoded; the body goes from
 /// its bytes to each candidate's bytes directly. Every step is convertMessage's, with the
 /// text cut into the header and the body: every candidate here is stateless and encodes
@@ -144,13 +154,7 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
     }
     mailbox.lastReason = UnconvertedReason::NoFittingCharset;
 
-    auto encodeBody = [&](EncodingId encoding, std::string& out) {
-        for (const TextSpan& span : plan.body) {
-            if (!transcodeAppend(message.data() + span.offset, span.length, span.encoding, encoding, out))
-                return false;
-        }
-        return true;
-    };
+    auto encodeBody = [&](EncodingId encoding, std::string& out) { return transcodeSpans(message, plan, encoding, out); };
     // The bytes are written as the choice is made: the header as it is finally written
     // (with encoded-words when asked), then the body. The choice rests on the header text
     // before the encoded-words; `headerWritten` tells whether the final one could be written.
