@@ -23,7 +23,6 @@
 #include "batch/OutputNaming.h"
 #include "settings/SettingsKeys.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -363,8 +362,8 @@ private:
                 folder->removeFile(fileName(taken.path), taken.identity);
             else
                 removeFile(taken.path, taken.identity);
-            if (struct stat made {}; walk_ && ::lstat(taken.path.c_str(), &made) == 0)
-                walk_->ownOutputs.insert(made.st_ino); // the finished output, renamed over the claim
+            if (const std::optional<FileIdentity> made = walk_ ? identityAt(taken.path).identity : std::nullopt)
+                walk_->ownOutputs.insert(made->inode); // the finished output, renamed over the claim
             apart.destination = belowDestination(taken.path);
             return converted;
         });
@@ -546,11 +545,11 @@ private:
     // The files a walk of `source` takes up, counted by a walk of its own before the
     // job starts (names and types only, the first bytes of a few files), so that the
     // front end can show "3 of 12". 0 when the count cannot be had.
-    std::uint64_t countFiles(const std::string& source, const struct stat* destination)
+    std::uint64_t countFiles(const std::string& source, const std::optional<FileIdentity>& destination)
     {
         DirectoryWalker walker(source);
         if (destination)
-            walker.skipSubtree(destination->st_dev, destination->st_ino);
+            walker.skipSubtree(destination->device, destination->inode);
         EudoraTree tree(source, useRecords_, folderMapEncoding(readConversionOptions(SettingsStore::instance())));
         passOverUnreadableFolders(walker, tree);
         std::uint64_t count = 0;
@@ -637,9 +636,8 @@ private:
                     subFolders_.emplace_back(made.createdIn[i], fileName(made.created[i]));
             }
             for (const std::string& created : made.created) {
-                struct stat createdStat {};
-                if (::lstat(created.c_str(), &createdStat) == 0)
-                    walker.skipSubtree(createdStat.st_dev, createdStat.st_ino);
+                if (const std::optional<FileIdentity> createdIdentity = identityAt(created).identity)
+                    walker.skipSubtree(createdIdentity->device, createdIdentity->inode);
             }
             if (!made.failedPath.empty()) {
                 claimError_ = claimFailure(made.failedPath, made.error);
@@ -685,9 +683,8 @@ private:
     // A folder the job made is never walked (it may lie inside the source).
     static void skipWalking(DirectoryWalker& walker, const std::string& folder)
     {
-        struct stat made {};
-        if (::lstat(folder.c_str(), &made) == 0)
-            walker.skipSubtree(made.st_dev, made.st_ino);
+        if (const std::optional<FileIdentity> made = identityAt(folder).identity)
+            walker.skipSubtree(made->device, made->inode);
     }
 
     // Each NAME.sbd made gets the mailbox NAME beside it that Thunderbird needs to show
@@ -742,23 +739,24 @@ private:
 
     void convertFolder(const std::string& source, const std::string& destination)
     {
-        struct stat sourceStat {};
-        struct stat destinationStat {};
-        const bool identified = ::stat(source.c_str(), &sourceStat) == 0 && ::stat(destination.c_str(), &destinationStat) == 0;
+        const std::optional<FileIdentity> sourceIdentity = identityFollowing(source).identity;
+        const std::optional<FileIdentity> destinationIdentity
+            = sourceIdentity ? identityFollowing(destination).identity : std::nullopt;
+        const FileIdentity destinationKept = destinationIdentity.value_or(FileIdentity{});
         // The walk never yields the job's own outputs: a destination inside the
         // source is not descended into, and when the destination is the source
         // folder itself the outputs created there (claims, and the finished files
         // renamed over them) are remembered and passed over.
-        const bool destinationIsSource = identified && sourceStat.st_dev == destinationStat.st_dev && sourceStat.st_ino == destinationStat.st_ino;
+        const bool destinationIsSource = destinationIdentity && sourceIdentity == destinationIdentity;
 
         if (!destinationIsSource)
             noteLeftoversIn(destination);
         if (!maildir_ && !holdDestination(destination))
             return;
-        progress_.files = countFiles(source, identified ? &destinationStat : nullptr);
+        progress_.files = countFiles(source, destinationIdentity);
         DirectoryWalker walker(source);
-        if (identified)
-            walker.skipSubtree(destinationStat.st_dev, destinationStat.st_ino);
+        if (destinationIdentity)
+            walker.skipSubtree(destinationKept.device, destinationKept.inode);
         EudoraTree tree(source, useRecords_, folderMapEncoding(readConversionOptions(SettingsStore::instance())));
         passOverUnreadableFolders(walker, tree);
         FolderWalk walk{source, destination, walker, tree, destinationIsSource, {}};
@@ -865,9 +863,8 @@ private:
         if (!convertInto(inputPath, claim->path, claim->identity, LinkPolicy::Refuse, useRecords_ ? plan.displayName : relativeName,
                          claim->folder.get()))
             return false;
-        struct stat outputStat {};
-        if (walk.destinationIsSource && ::lstat(claim->path.c_str(), &outputStat) == 0)
-            walk.ownOutputs.insert(outputStat.st_ino);
+        if (const std::optional<FileIdentity> output = walk.destinationIsSource ? identityAt(claim->path).identity : std::nullopt)
+            walk.ownOutputs.insert(output->inode);
         return true;
     }
 

@@ -24,4 +24,7 @@ struct IdentityResult {
 /// The identity of the entry at `path` itself: a symbolic link is not followed.
 IdentityResult identityAt(const std::string& path);
 
+/// The identity of the file at `path`, a symbolic link followed.
+IdentityResult identityFollowing(const std::string& path);
+
 } // namespace tarnwick

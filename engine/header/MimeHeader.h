@@ -2,7 +2,7 @@
 // Reading the few header facts the attachment pass needs from raw message bytes:
 // where the header ends, its fields, a parameter of a Content-Type, a delimiter line.
 
-#include "engine/text/CaseFold.h"
+#include "platform/encodings/CaseFold.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "engine/header/HeaderEncoder.h"
 #include "engine/header/MimeHeader.h"
 #include "engine/message/TextLines.h"
-#include "engine/text/CaseFold.h"
+#include "platform/encodings/CaseFold.h"
 #include "platform/Log.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 #include "engine/message/LargeMessageSource.h"
 #include "engine/message/MessageDecoder.h"
 #include "engine/message/TextLines.h"
-#include "engine/text/CaseFold.h"
+#include "platform/encodings/CaseFold.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/encodings/TextEncoding.h"

@@ -1,7 +1,7 @@
 #include "engine/message/MessageConverter.h"
 
 #include "engine/message/ConversionSteps.h"
-#include "engine/text/CaseFold.h"
+#include "platform/encodings/CaseFold.h"
 #include "engine/header/MimeHeader.h"
 #include "engine/message/MessagePieces.h"
 #include "engine/header/FieldLength.h"

@@ -4,7 +4,7 @@
 #include "engine/text/Ascii.h"
 #include "platform/encodings/TextStream.h"
 
-#include <unicode/ucsdet.h>
+#include "platform/encodings/CharsetDetector.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -181,23 +181,12 @@ bool decodesCleanlyIn(const PieceReader& pieces, const LegacyFamily& family, Mai
     return false;
 }
 
-struct DetectorCloser {
-    void operator()(UCharsetDetector* detector) const { ucsdet_close(detector); }
-};
-
 /// The family ICU's detector names with confidence for a sample of the pieces (up to
 /// 1 KB, from a little before the first 8-bit byte of each piece); none otherwise. A
 /// single-byte family needs more confidence: the detector mixes those up easily.
 const LegacyFamily* detectedFamily(const PieceReader& pieces)
 {
-    thread_local std::unique_ptr<UCharsetDetector, DetectorCloser> detector;
     thread_local std::string sample;
-    UErrorCode status = U_ZERO_ERROR;
-    if (!detector) {
-        detector.reset(ucsdet_open(&status));
-        if (U_FAILURE(status))
-            return nullptr;
-    }
     sample.clear();
     for (std::size_t i = 0; i < pieces.count() && sample.size() < kDetectorSample; ++i) {
         std::uint64_t first = 0;
@@ -218,16 +207,11 @@ const LegacyFamily* detectedFamily(const PieceReader& pieces)
     }
     if (sample.empty())
         return nullptr;
-    ucsdet_setText(detector.get(), sample.data(), static_cast<std::int32_t>(sample.size()), &status);
-    const UCharsetMatch* match = ucsdet_detect(detector.get(), &status);
-    if (U_FAILURE(status) || !match)
+    const std::optional<DetectedCharset> match = detectCharset(sample);
+    if (!match)
         return nullptr;
-    const int confidence = ucsdet_getConfidence(match, &status);
-    const char* name = ucsdet_getName(match, &status);
-    if (U_FAILURE(status) || !name)
-        return nullptr;
-    const LegacyFamily* family = familyForCharset(name);
-    if (!family || confidence < (family->multibyte ? kDetectorConfidence : kDetectorSingleByteConfidence))
+    const LegacyFamily* family = familyForCharset(match->name);
+    if (!family || match->confidence < (family->multibyte ? kDetectorConfidence : kDetectorSingleByteConfidence))
         return nullptr;
     return family;
 }

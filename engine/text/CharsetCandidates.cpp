@@ -1,6 +1,6 @@
 #include "engine/text/CharsetCandidates.h"
 
-#include "engine/text/CaseFold.h"
+#include "platform/encodings/CaseFold.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
 

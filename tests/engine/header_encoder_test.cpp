@@ -1,7 +1,7 @@
 #include "engine/header/EncodedWords.h"
 #include "engine/header/HeaderEncoder.h"
 
-#include "engine/text/CaseFold.h"
+#include "platform/encodings/CaseFold.h"
 #include "engine/EncodedWordDecoder.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "engine/message/MessageConverter.h"
 
 #include "engine/ByteRange.h"
-#include "engine/text/CaseFold.h"
+#include "platform/encodings/CaseFold.h"
 #include "engine/text/CharsetCandidates.h"
 #include "platform/Log.h"
 #include "platform/encodings/TextEncoding.h"

@@ -1,4 +1,4 @@
-#include "engine/text/CaseFold.h"
+#include "platform/encodings/CaseFold.h"
 
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
