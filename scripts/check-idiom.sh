@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Fails when the product's sources speak another platform's idiom: prefixed names,
-# "%@" placeholders, delegate-style start-up and callbacks, version gates on another
-# toolkit, a Qt header in the core, or a public widget member in the window.
+# Fails when the product's sources speak another platform's idiom (prefixed names, "%@"
+# placeholders, delegate-style start-up and callbacks, version gates on another toolkit,
+# a public widget member in the window) or break the rules of docs/ARCHITECTURE.md: Qt,
+# ICU, system headers or system calls in the core, an engine file over 800 lines, a
+# function over 80 lines.
 # Usage: scripts/check-idiom.sh   (from anywhere; prints every hit)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +29,52 @@ hits "delegate-style names" 'awakeFromNib|DidEnd|contextInfo' "${folders[@]}"
 hits "version thresholds of another toolkit" 'NSAppKit|NSFoundation|[Ff]oundation[A-Za-z]*(Version|Threshold)|[Tt]oolkit[A-Za-z]*(Version|Threshold)|\b(663|462)\.0\b' "${folders[@]}"
 hits "Qt headers in the core" '#include <Q' engine batch settings
 hits "public widget members" '^\s*(public:)?\s*Q[A-Za-z]+\s*\*\s*_[a-z][A-Za-z]*\s*(=[^;]*)?;' app
+
+# The layers: engine/, batch/ and settings/ reach the system only through platform/ (no
+# Qt, no ICU, no system headers or direct system calls).
+hits "ICU headers in the core (they go through platform/)" '#include <unicode/' engine batch settings
+hits "system headers in the core (they go through platform/)" '#include <(sys/|fcntl\.h|unistd\.h|dirent\.h|netdb\.h|netinet/|arpa/)' engine batch settings
+hits "system calls in the core (they go through platform/)" '(^|[^A-Za-z_.>])::(lstat|stat|fstat|fstatat|open|openat|close|read|write|pread|pwrite|readdir|opendir|unlink|unlinkat|rename|renameat|renameat2|mkdir|mkdirat|rmdir|fsync|fdatasync|ftruncate|mmap|munmap|socket|connect)\(' engine batch settings
+
+# No engine source file over 800 lines, no function over 80 lines, but for those listed in
+# scripts/too-long.txt, which are still to be cut; a listed one that no longer is too long
+# must leave the list.
+listed=$(grep -v '^#' scripts/too-long.txt | grep -v '^$')
+long_files=$(find engine -name '*.cpp' -o -name '*.h' | sort | xargs wc -l | awk '$2 != "total" && $1 > 800 { print $2 }')
+unlisted_files=$(comm -23 <(sort <<<"$long_files") <(grep -v ':' <<<"$listed" | sort) | grep -v '^$')
+if [[ -n "$unlisted_files" ]]; then
+  echo "check-idiom: engine files over 800 lines:"
+  echo "$unlisted_files"
+  status=1
+fi
+stale_files=$(comm -13 <(sort <<<"$long_files") <(grep -v ':' <<<"$listed" | sort) | grep -v '^$')
+if [[ -n "$stale_files" ]]; then
+  echo "check-idiom: listed in scripts/too-long.txt but no longer over 800 lines (take them out):"
+  echo "$stale_files"
+  status=1
+fi
+
+sources=$(find "${folders[@]}" tests bench fuzz -name '*.cpp' -o -name '*.h' | grep -v '^tests/data/' | sort)
+too_long=$(python3 scripts/function_lengths.py --max 80 $sources)
+unlisted=$(while IFS= read -r hit; do
+  [[ -z "$hit" ]] && continue
+  key="${hit%%:*}:$(sed -E 's/^[^:]+:[0-9]+: ([^ ]+) .*/\1/' <<<"$hit")"
+  grep -qxF "$key" <<<"$listed" || echo "$hit"
+done <<<"$too_long")
+if [[ -n "$unlisted" ]]; then
+  echo "check-idiom: functions over 80 lines:"
+  echo "$unlisted"
+  status=1
+fi
+stale=$(while IFS= read -r key; do
+  [[ -z "$key" ]] && continue
+  grep -q "^${key%%:*}:[0-9]*: ${key#*:} (" <<<"$too_long" || echo "$key"
+done <<<"$(grep ':' <<<"$listed")")
+if [[ -n "$stale" ]]; then
+  echo "check-idiom: listed in scripts/too-long.txt but no longer over 80 lines (take them out):"
+  echo "$stale"
+  status=1
+fi
 
 # A pointer data member in the public part of a class or struct of the window: the
 # window's widgets are private (m_ members or an m_ui form).

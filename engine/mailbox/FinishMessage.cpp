@@ -171,6 +171,11 @@ ReattachOutcome StreamPass::finishWithAttachments()
         for (const std::string& line : attemptLog)
             logMessage(line);
     }
+    return settleReattached(result, sink);
+}
+
+ReattachOutcome StreamPass::settleReattached(const ReattachResult& result, DirectSink& sink)
+{
     switch (result.outcome) {
     case ReattachOutcome::Unchanged:
         if (!options_.convertEncodings)

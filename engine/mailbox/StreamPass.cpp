@@ -133,23 +133,9 @@ bool StreamPass::run(const std::function<void(std::uint64_t, std::uint64_t)>& pr
                 headerLength_ = messageLength();
             if (options_.putBackAttachments && isAttachmentLine(contents, length))
                 noteAttachmentLine(length);
-        } else if (length == 0) {
-            if (!dateSatisfied_)
-                appendDateLine();
-            if (record_)
-                appendStatusLines();
-            inHeaders_ = false;
-        } else if (options_.dropStaleLengths && isDroppedHeaderLine(contents, length)) {
+        } else if (!keepHeaderLine(contents, length)) {
             position = lineEnd;
             continue;
-        } else {
-            if (!dateSatisfied_ && isDateHeader(contents, length))
-                dateSatisfied_ = true;
-            // A blank status header gives way to the one the record gives.
-            if (record_ && noteStatusHeader(std::string_view(contents, length), options_.extraStatusHeaders, presentStatus_)) {
-                position = lineEnd;
-                continue;
-            }
         }
         // A "From " line inside a message that the index bounds, or not of the
         // separator's form where only that starts a message, is body text.
@@ -157,15 +143,7 @@ bool StreamPass::run(const std::function<void(std::uint64_t, std::uint64_t)>& pr
             appendBytes(">");
         appendLine(start, contentsEnd, lineEnd);
         position = lineEnd;
-        if (!options_.convertEncodings && batch_.length() - messageStart_ >= kPendingBytesBound) {
-            // Too large to be rebuilt in bounded memory: its attachments stay as lines.
-            lostAttachmentLines_ += attachmentLines_.size();
-            attachmentLines_.clear();
-            splitBySize_ = splitBySize_ || messageWritten_ == 0;
-            writePartOfMessage(position);
-        } else if (spool_.size() > 0) {
-            batch_.releaseInputBefore(position); // what is spooled is not read from the input again
-        }
+        boundPendingMessage(position);
         if (writeFailed_)
             return false;
     }
@@ -176,6 +154,37 @@ bool StreamPass::run(const std::function<void(std::uint64_t, std::uint64_t)>& pr
     // Everything is written: the next message, if the pass goes on, begins the batch.
     messageStart_ = 0;
     return batch_.write();
+}
+
+bool StreamPass::keepHeaderLine(const char* contents, std::uint64_t length)
+{
+    if (length == 0) {
+        if (!dateSatisfied_)
+            appendDateLine();
+        if (record_)
+            appendStatusLines();
+        inHeaders_ = false;
+        return true;
+    }
+    if (options_.dropStaleLengths && isDroppedHeaderLine(contents, length))
+        return false;
+    if (!dateSatisfied_ && isDateHeader(contents, length))
+        dateSatisfied_ = true;
+    // A blank status header gives way to the one the record gives.
+    return !(record_ && noteStatusHeader(std::string_view(contents, length), options_.extraStatusHeaders, presentStatus_));
+}
+
+void StreamPass::boundPendingMessage(std::uint64_t position)
+{
+    if (!options_.convertEncodings && batch_.length() - messageStart_ >= kPendingBytesBound) {
+        // Too large to be rebuilt in bounded memory: its attachments stay as lines.
+        lostAttachmentLines_ += attachmentLines_.size();
+        attachmentLines_.clear();
+        splitBySize_ = splitBySize_ || messageWritten_ == 0;
+        writePartOfMessage(position);
+    } else if (spool_.size() > 0) {
+        batch_.releaseInputBefore(position); // what is spooled is not read from the input again
+    }
 }
 
 void StreamPass::beginAtSplit(std::string_view firstTerminator)

@@ -174,6 +174,16 @@ private:
     // which no mbox reader accepts, becomes LF when mending is on.
     void setInputTerminator(std::string_view terminator);
 
+    // Takes a header line of the message under way (the empty line that ends the header
+    // included): false when the line is left out of the output, a stale length field or
+    // a blank status header that the record's replaces.
+    bool keepHeaderLine(const char* contents, std::uint64_t length);
+
+    // Once the line that ends before `position` is in: a message without encoding
+    // conversion is written in part when it grows past kPendingBytesBound; a spooled
+    // one lets go of the input behind it.
+    void boundPendingMessage(std::uint64_t position);
+
     // A Content-Length: or Lines: header line, or a continuation line of one.
     bool isDroppedHeaderLine(const char* contents, std::uint64_t length);
 
@@ -275,6 +285,10 @@ private:
     // then the rebuilt message straight to the output, files streamed. Unchanged (the
     // message still collected as before) when no file was found.
     ReattachOutcome finishWithAttachments();
+
+    // What the rebuilding of a message left to do: an unchanged message goes back into
+    // the batch, a written one is followed by its empty line, a failed read is kept.
+    ReattachOutcome settleReattached(const ReattachResult& result, DirectSink& sink);
 
     const std::string inputPath_;
     MappedFile& input_;
