@@ -38,7 +38,7 @@ hits "system calls in the core (they go through platform/)" '(^|[^A-Za-z_.>])::(
 
 # No engine source file over 800 lines, no function over 80 lines, but for those listed in
 # scripts/too-long.txt, which are still to be cut; a listed one that no longer is too long
-# must leave the list.
+# is noted, to be taken out of the list.
 listed=$(grep -v '^#' scripts/too-long.txt | grep -v '^$')
 long_files=$(find engine -name '*.cpp' -o -name '*.h' | sort | xargs wc -l | awk '$2 != "total" && $1 > 800 { print $2 }')
 unlisted_files=$(comm -23 <(sort <<<"$long_files") <(grep -v ':' <<<"$listed" | sort) | grep -v '^$')
@@ -49,9 +49,8 @@ if [[ -n "$unlisted_files" ]]; then
 fi
 stale_files=$(comm -13 <(sort <<<"$long_files") <(grep -v ':' <<<"$listed" | sort) | grep -v '^$')
 if [[ -n "$stale_files" ]]; then
-  echo "check-idiom: listed in scripts/too-long.txt but no longer over 800 lines (take them out):"
+  echo "check-idiom: note: listed in scripts/too-long.txt but no longer over 800 lines (take them out):"
   echo "$stale_files"
-  status=1
 fi
 
 sources=$(find "${folders[@]}" tests bench fuzz -name '*.cpp' -o -name '*.h' | grep -v '^tests/data/' | sort)
@@ -71,9 +70,8 @@ stale=$(while IFS= read -r key; do
   grep -q "^${key%%:*}:[0-9]*: ${key#*:} (" <<<"$too_long" || echo "$key"
 done <<<"$(grep ':' <<<"$listed")")
 if [[ -n "$stale" ]]; then
-  echo "check-idiom: listed in scripts/too-long.txt but no longer over 80 lines (take them out):"
+  echo "check-idiom: note: listed in scripts/too-long.txt but no longer over 80 lines (take them out):"
   echo "$stale"
-  status=1
 fi
 
 # A pointer data member in the public part of a class or struct of the window: the
