@@ -295,9 +295,10 @@ ParseResult parseCommandLine(int argc, char** argv)
     return {std::move(line), {}};
 }
 
-std::string usageText()
-{
-    return R"(Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION
+namespace {
+
+// The help text: data rather than code, kept whole so that it reads as printed.
+constexpr std::string_view kUsageText = R"(Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION
        tarnwick-cli --imap imaps://USER@HOST[:PORT]/FOLDER [OPTIONS] SOURCE
        tarnwick-cli --into-thunderbird [OPTIONS] SOURCE
 
@@ -401,6 +402,12 @@ output. Exit status: 0 completed, 1 error (also when --keep-going went past a
 failure), 2 usage error, 130 canceled (SIGINT, SIGTERM or SIGHUP stop the job
 after the file under way; a second one stops it at once).
 )";
+
+} // namespace
+
+std::string usageText()
+{
+    return std::string(kUsageText);
 }
 
 } // namespace tarnwick::cli
