@@ -305,7 +305,7 @@ private:
         if (options.putBackAttachments)
             options.attachmentFolders = attachmentSearch().foldersFor(inputPath);
         if (useRecords_) {
-            options.messageIndex = messageIndexFor(inputPath);
+            options.messageIndex = messageIndexFor(inputPath, folderNames_);
             // Without an index, a body line "From here on ..." must not start a message.
             options.separatorsOfEudorasForm = options.messageIndex.empty();
         }
@@ -877,6 +877,7 @@ private:
     std::optional<std::vector<std::string>> userFolders_;
     std::optional<AttachmentFolderSearch> attachmentSearch_;
     NameNumbers nameNumbers_; // outputs of one name are numbered on from the last
+    FolderNameLookup folderNames_; // indexes in another letter case, each folder listed once
     std::unordered_set<std::string> unreadableMailFolders_; // passed over only because of keep going
     bool useRecords_ = false;
     bool treeLayout_ = false;

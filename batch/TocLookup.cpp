@@ -19,14 +19,32 @@ void logUnused(const std::string& tocPath, const std::string& reason)
 
 } // namespace
 
+std::optional<std::string> FolderNameLookup::find(const std::string& folder, const std::string& name)
+{
+    for (auto it = listed_.begin(); it != listed_.end();) {
+        const std::string& kept = it->first;
+        const bool onPath = folder == kept || (folder.starts_with(kept) && folder.size() > kept.size() && folder[kept.size()] == '/');
+        it = onPath ? std::next(it) : listed_.erase(it);
+    }
+    std::shared_ptr<const OpenFolder>& listed = listed_[folder];
+    if (!listed)
+        listed = OpenFolder::open(folder.empty() ? "." : folder, LinkPolicy::Follow);
+    return listed->names()->find(name);
+}
+
 MessageIndex messageIndexFor(const std::string& mailboxPath)
+{
+    FolderNameLookup once;
+    return messageIndexFor(mailboxPath, once);
+}
+
+MessageIndex messageIndexFor(const std::string& mailboxPath, FolderNameLookup& names)
 {
     // "HOLIDA~1.toc" beside "HOLIDA~1.MBX", "IN.TOC" beside "In.mbx": any letter case.
     std::optional<std::string> tocPath = tocPathFor(mailboxPath);
     if (tocPath && entryType(*tocPath) == EntryType::None) {
         const std::string folder = parentPath(*tocPath);
-        const std::shared_ptr<const OpenFolder> listed = OpenFolder::open(folder.empty() ? "." : folder, LinkPolicy::Follow);
-        if (const std::optional<std::string> found = listed->names()->find(fileName(*tocPath)))
+        if (const std::optional<std::string> found = names.find(folder, fileName(*tocPath)))
             tocPath = joinPath(folder, *found);
     }
     // An empty mailbox has nothing to bound (and Eudora keeps an index for it too).

@@ -1,6 +1,7 @@
 // Paths: standardisation, and output names claimed exclusively (0644, a dangling
 // link counts as taken) where only a taken name moves the search on.
 #include "batch/OutputNaming.h"
+#include "batch/TocLookup.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
@@ -215,6 +216,34 @@ TEST(OutputFolders, FoldersEnteredAreHeldAgainstLinksSwappedIn)
         EXPECT_EQ(entryType(folder / step.madeIn), EntryType::Regular) << step.madeIn << " " << claim.path;
     }
     EXPECT_TRUE(std::filesystem::is_empty(folder / "elsewhere"));
+}
+
+// Names in another letter case are looked up in one listing per folder a walk is in, so
+// that a folder of many mailboxes is not listed again for each: a name added after the
+// listing is not seen while the walk stays below that folder, and is once it left.
+TEST(FolderNameLookup, EachFolderOfTheWalkIsListedOnce)
+{
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "a/sub");
+    std::filesystem::create_directories(folder / "b");
+    std::ofstream(folder / "a/IN.TOC").close();
+    FolderNameLookup names;
+    const struct {
+        std::string folder, name, added; // `added` is made before the lookup
+        std::optional<std::string> found;
+    } steps[] = {
+        {folder / "a", "In.toc", "", "IN.TOC"},
+        {folder / "a", "Out.toc", "a/OUT.TOC", std::nullopt}, // listed already
+        {folder / "a/sub", "x", "", std::nullopt},
+        {folder / "a", "Out.toc", "", std::nullopt}, // still on the path
+        {folder / "b", "x", "", std::nullopt},
+        {folder / "a", "Out.toc", "", "OUT.TOC"}, // left, listed anew
+    };
+    for (const auto& step : steps) {
+        if (!step.added.empty())
+            std::ofstream(folder / step.added).close();
+        EXPECT_EQ(names.find(step.folder, step.name), step.found) << step.folder << " " << step.name;
+    }
 }
 
 // Many outputs of one name: each claim tries the number after the last one given, so
