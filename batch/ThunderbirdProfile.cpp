@@ -217,6 +217,8 @@ PlacementOutcome runJobIntoThunderbird(const ThunderbirdProfile& profile, BatchR
         return result;
     }
     result.placedFolder = joinPath(profile.localFolders, placement.placedName());
+    reporter.logLine(translate("Placed into Thunderbird: Local Folders > %1 (\"%2\")",
+                               {placement.placedName(), result.placedFolder + ".sbd"}));
     reporter.finalText(held.held());
     return result;
 }

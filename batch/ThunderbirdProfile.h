@@ -79,7 +79,8 @@ struct PlacementOutcome {
 /// Runs the job on the calling thread (SourcePath and the options the store holds) in
 /// Thunderbird's layout into a ThunderbirdPlacement's hidden folder, made a top folder
 /// of `profile` once the job completed; otherwise the hidden folder is removed. The
-/// reporter gets the job's texts, its final text after the placement: "Error: ..."
+/// reporter gets the job's texts, a line saying where the folder went (logLine), and
+/// its final text after the placement: "Error: ..."
 /// when it failed (a log line names where the converted folders stay). The run's
 /// destination, layout and format are set in the store's volatile layer.
 PlacementOutcome runJobIntoThunderbird(const ThunderbirdProfile& profile, BatchReporter& reporter,

@@ -141,6 +141,8 @@ private slots:
                  QStringList({"Eudora", "Eudora.sbd", "Inbox"}));
         QVERIFY(QFileInfo(local + "/Eudora.sbd/In").size() > 0);
         QVERIFY(w.window.detailsText().endsWith("Completed"));
+        QVERIFY2(w.window.detailsText().contains("Placed into Thunderbird: Local Folders > Eudora (\"" + local + "/Eudora.sbd\")"),
+                 qPrintable(w.window.detailsText()));
         // The run's own destination is not kept for the next job.
         QCOMPARE(stored(keys::kDestinationPath), destination);
     }
