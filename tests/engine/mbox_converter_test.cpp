@@ -104,7 +104,7 @@ TEST_F(MboxConverterTest, WorkedExampleByteForByte)
             EXPECT_SAME_BYTES(convert(input, {crlf, true, true, encodings}), expected) << crlf << encodings;
         EXPECT_EQ(lengths_, (crlf ? Lengths{91, 78} : Lengths{87, 75}));
         ASSERT_EQ(messages_.size(), 2u);
-        EXPECT_EQ(messages_[0] + messages_[1], expected) << "whole messages are handed over, added empty line too";
+        EXPECT_SAME_BYTES(messages_[0] + messages_[1], expected) << "whole messages are handed over, added empty line too";
     }
     EXPECT_TRUE(log_.empty());
 }
@@ -339,7 +339,7 @@ TEST_F(MboxConverterTest, FailedWriteStopsAndKeepsEverythingBefore)
         input += "From s" + tail;
         expected += "From s" + tail + "\n";
     }
-    ASSERT_TRUE(convert(input, {.emptyLines = true}) == expected);
+    ASSERT_SAME_BYTES(convert(input, {.emptyLines = true}), expected);
     writeFile(path("out"), "");
     const rlim_t limit = 1234567;
     const pid_t child = ::fork();
@@ -489,7 +489,7 @@ TEST_F(MboxConverterTest, IndexOrderAndUnindexedInput)
         options_.messageIndex = c.index;
         options_.unindexed = c.unindexed;
         for (const bool encodings : {false, true}) {
-            EXPECT_EQ(convert(mailbox, {.encodings = encodings}), c.expected) << c.name << encodings;
+            EXPECT_SAME_BYTES(convert(mailbox, {.encodings = encodings}), c.expected) << c.name << encodings;
             if (encodings) {
                 EXPECT_EQ(messages_.size(), c.messages) << c.name;
             }
@@ -497,7 +497,7 @@ TEST_F(MboxConverterTest, IndexOrderAndUnindexedInput)
         std::string crlf = c.expected;
         for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2)
             crlf.replace(at, 1, "\r\n");
-        EXPECT_EQ(convert(mailbox, {.lineEndings = true}), crlf) << c.name;
+        EXPECT_SAME_BYTES(convert(mailbox, {.lineEndings = true}), crlf) << c.name;
         writeFile(path("out2"), "");
         ConversionControl control;
         control.conversionBatchBytes = 40; // a batch of about one message
@@ -513,16 +513,16 @@ TEST_F(MboxConverterTest, IndexOrderAndUnindexedInput)
     const std::string midLine = "Re: From here\n";
     options_.messageIndex = {indexed(0, a), indexed(a + 2, b), indexed(a + 2 + b + 4, c)};
     options_.unindexed = UnindexedInput::Only;
-    EXPECT_EQ(convert(one + "\r\n" + two + " \n\t\n" + three, {}), "");
+    EXPECT_SAME_BYTES(convert(one + "\r\n" + two + " \n\t\n" + three, {}), "");
     EXPECT_EQ(unindexedMessageCount(one + "\r\n" + two + " \n\t\n" + three, options_.messageIndex), 0u);
     options_.messageIndex = {indexed(0, a), indexed(a + midLine.size(), b)};
-    EXPECT_EQ(convert(one + midLine + two, {.encodings = true}), "From ???@??? Thu Jan  1 00:00:00 1970\n\n" + midLine);
+    EXPECT_SAME_BYTES(convert(one + midLine + two, {.encodings = true}), "From ???@??? Thu Jan  1 00:00:00 1970\n\n" + midLine);
     EXPECT_EQ(unindexedMessageCount(one + midLine + two, options_.messageIndex), 1u);
     // Kept inside with the messages in input order and every stretch starting at a
     // "From " line: the whole input as it lies, as without the order.
     options_.messageIndex = {indexed(0, a), indexed(a, b)};
     options_.unindexed = UnindexedInput::Inside;
-    EXPECT_EQ(convert(one + two + lost, {}), outOne + outTwo + lost);
+    EXPECT_SAME_BYTES(convert(one + two + lost, {}), outOne + outTwo + lost);
     options_ = {};
 }
 
@@ -547,7 +547,7 @@ TEST_F(MboxConverterTest, OnlySeparatorsOfEudorasFormStartMessages)
     for (const Case& c : cases) {
         options_.separatorsOfEudorasForm = c.separatorForm;
         for (const bool encodings : {false, true}) {
-            EXPECT_EQ(convert(mailbox, {.encodings = encodings}), c.expected) << c.separatorForm << encodings;
+            EXPECT_SAME_BYTES(convert(mailbox, {.encodings = encodings}), c.expected) << c.separatorForm << encodings;
             if (encodings) {
                 EXPECT_EQ(messages_.size(), c.messages) << c.separatorForm;
             }
