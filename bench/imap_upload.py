@@ -3,6 +3,7 @@
 time of writing the same mail as a Maildir (--format maildir).
 
 usage: bench/imap_upload.py TARNWICK_CLI [--size-mb N] [--profile win] [--mail-fsync optimized]
+                            [--mail-location mdbox:~/mdbox]
 
 A Eudora folder of N MiB is made with bench/gen_corpus.py; then, each under
 /usr/bin/time: tarnwick-cli --format maildir FOLDER OUT, and tarnwick-cli --imap
@@ -47,6 +48,7 @@ def main():
     parser.add_argument("--size-mb", type=int, default=256)
     parser.add_argument("--profile", default="win")
     parser.add_argument("--mail-fsync", default=None, help="Dovecot's mail_fsync (default: its own)")
+    parser.add_argument("--mail-location", default=None, help="Dovecot's mail_location (default maildir:~/Maildir)")
     parser.add_argument("--keep", action="store_true", help="leave the work folder")
     options = parser.parse_args()
     cli = os.path.abspath(options.cli)
@@ -63,6 +65,8 @@ def main():
         server = imap_server.Dovecot(os.path.join(work, "dovecot"))
         with open(server.config) as f:
             config = f.read().replace("  quota_max_mail_size = 200K\n", "")
+        if options.mail_location:
+            config = config.replace("mail_location = maildir:~/Maildir", "mail_location = " + options.mail_location)
         if options.mail_fsync:
             config += f"mail_fsync = {options.mail_fsync}\n"
         with open(server.config, "w") as f:
@@ -82,7 +86,9 @@ def main():
         client = imaplib.IMAP4_SSL("127.0.0.1", server.tls_port,
                                    ssl_context=ssl.create_default_context(cafile=server.cert))
         client.login("bench", "bench-secret")
-        typ, data = client.select('"Eudora.In"', readonly=True)
+        typ, listed = client.list('""', "Eudora")
+        delimiter = re.search(rb'\) "(.)" ', listed[0]).group(1).decode() if typ == "OK" and listed[0] else "."
+        typ, data = client.select(f'"Eudora{delimiter}In"', readonly=True)
         client.logout()
         on_server = int(data[0]) if typ == "OK" else 0
         print(f"messages: {messages} converted, {on_server} on the server")
