@@ -104,8 +104,8 @@ void EudoraTree::describeFolder(Folder& folder, const std::string& path) const
     };
     if (!folder.insideEudora) {
         const bool windows = is("Eudora.ini", EntryType::Regular) || is(kDescMapFileName, EntryType::Regular);
-        const bool mac = is(kMacMailFolder, EntryType::Directory)
-            && (is("Eudora Settings", EntryType::Regular) || is("Attachments Folder", EntryType::Directory));
+        // A Mac Eudora folder copied without its settings files still has its Mail Folder.
+        const bool mac = is(kMacMailFolder, EntryType::Directory);
         folder.eudoraRoot = windows || mac;
         folder.insideEudora = folder.eudoraRoot;
     }

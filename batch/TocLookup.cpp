@@ -1,5 +1,6 @@
 #include "batch/TocLookup.h"
 
+#include "batch/MacToc.h"
 #include "batch/TocIndex.h"
 #include "platform/FileSystem.h"
 #include "platform/ContainedFile.h"
@@ -15,6 +16,62 @@ namespace {
 void logUnused(const std::string& tocPath, const std::string& reason)
 {
     logMessage(formatMessage("'%1' not used: %2", {tocPath, reason}));
+}
+
+// Why `entries` do not fit the mailbox's bytes (tocLayoutProblem, then the separator
+// checks, guarded against a file truncated meanwhile), or "".
+std::string misfit(const std::vector<TocEntry>& entries, const MappedFile& mailbox)
+{
+    if (std::string problem = tocLayoutProblem(entries, mailbox.size()); !problem.empty())
+        return problem;
+    SeparatorMisfit found;
+    const GuardedRun run = guardMappedReads(mailbox.bytes(), [&] {
+        found = findSeparatorMisfit(entries, mailbox.bytes());
+        return true;
+    });
+    if (run.faulted)
+        return "mailbox could not be read";
+    return found.found ? separatorProblem(found) : std::string();
+}
+
+// A Mac mailbox's index, from the AppleDouble file beside it: of its TOCF resources that
+// fit the mailbox, the one that covers most of it (Eudora may keep an older one too).
+// Silent when there is none to read; one log line when none fits.
+MessageIndex macIndexFor(const std::string& mailboxPath)
+{
+    const std::string path = appleDoublePathFor(mailboxPath);
+    if (entryType(path) != EntryType::Regular || fileSize(path).value_or(kMaximumTocSize + 1) > kMaximumTocSize)
+        return {};
+    MappedFile file;
+    MappedFile mailbox;
+    if (!file.open(path) || !mailbox.open(mailboxPath) || mailbox.size() == 0)
+        return {};
+    const std::vector<MacToc> tocs = readMacTocs(file.bytes());
+    const MacToc* best = nullptr;
+    std::uint64_t bestCovered = 0;
+    std::string problem;
+    for (const MacToc& toc : tocs) {
+        if (const std::string wrong = misfit(toc.entries, mailbox); !wrong.empty()) {
+            problem = problem.empty() ? wrong : problem;
+            continue;
+        }
+        std::uint64_t covered = 0;
+        for (const TocEntry& entry : toc.entries)
+            covered += entry.length;
+        if (!best || covered > bestCovered) {
+            best = &toc;
+            bestCovered = covered;
+        }
+    }
+    if (!best) {
+        if (!problem.empty())
+            logUnused(path, problem);
+        return {};
+    }
+    MessageIndex messages = indexedMessages(best->entries);
+    for (IndexedMessage& message : messages)
+        message.facts.marksKnown = false;
+    return messages;
 }
 
 } // namespace
@@ -40,6 +97,8 @@ MessageIndex messageIndexFor(const std::string& mailboxPath)
 
 MessageIndex messageIndexFor(const std::string& mailboxPath, FolderNameLookup& names)
 {
+    if (!tocPathFor(mailboxPath))
+        return macIndexFor(mailboxPath);
     // "HOLIDA~1.toc" beside "HOLIDA~1.MBX", "IN.TOC" beside "In.mbx": any letter case.
     std::optional<std::string> tocPath = tocPathFor(mailboxPath);
     if (tocPath && entryType(*tocPath) == EntryType::None) {

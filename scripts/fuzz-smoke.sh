@@ -7,7 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build-fuzz}"
 seconds="${2:-10}"
-targets=(line_scanner_fuzzer tag_scanner_fuzzer message_converter_fuzzer mbox_converter_fuzzer toc_index_fuzzer descmap_fuzzer attachment_fuzzer)
+targets=(line_scanner_fuzzer tag_scanner_fuzzer message_converter_fuzzer mbox_converter_fuzzer toc_index_fuzzer mac_toc_fuzzer descmap_fuzzer attachment_fuzzer)
 targets+=(encoder_differential_fuzzer transcode_differential_fuzzer)
 targets+=(header_encoder_fuzzer upload_names_fuzzer attachment_folder_fuzzer)
 targets+=(maildir_cut_fuzzer profiles_ini_fuzzer)

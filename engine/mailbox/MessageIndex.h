@@ -21,6 +21,7 @@ struct MessageFacts {
     std::uint8_t priority = 0; // 1 highest ... 5 lowest; 0 when unknown
     std::uint8_t label = 0;    // 1 ... 7, Eudora's label; 0 when none or unknown
     std::int64_t received = 0; // when the mailbox took it in (its separator line's time), seconds since 1970 UTC; 0 when unknown
+    bool marksKnown = true;    // false: the index bounds the message but where it keeps the marks is not known
 };
 
 /// One indexed message: [offset, offset + length) of the input, starting at its

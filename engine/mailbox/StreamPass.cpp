@@ -171,7 +171,8 @@ bool StreamPass::keepHeaderLine(const char* contents, std::uint64_t length)
     if (!dateSatisfied_ && isDateHeader(contents, length))
         dateSatisfied_ = true;
     // A blank status header gives way to the one the record gives.
-    return !(record_ && noteStatusHeader(std::string_view(contents, length), options_.extraStatusHeaders, presentStatus_));
+    return !(record_ && record_->facts.marksKnown
+             && noteStatusHeader(std::string_view(contents, length), options_.extraStatusHeaders, presentStatus_));
 }
 
 void StreamPass::boundPendingMessage(std::uint64_t position)

@@ -53,6 +53,8 @@ bool noteStatusHeader(std::string_view line, ExtraStatusHeaders extra, PresentSt
 void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& present, ExtraStatusHeaders extra,
                          std::string_view terminator, std::string& out)
 {
+    if (!facts.marksKnown)
+        return; // no marks to say: the message is written as without an index
     if (!present.status)
         appendLine(out, facts.read ? "Status: RO" : "Status: O", terminator);
     if (!present.xStatus && (facts.replied || facts.draft)) {

@@ -3,6 +3,7 @@
 // folder map (descmap.pce) and real names made safe.
 #include "EudoraFolders.h"
 #include "batch/DescMap.h"
+#include "batch/MacToc.h"
 #include "batch/RealName.h"
 #include "batch/TocIndex.h"
 
@@ -363,3 +364,67 @@ TEST(RealName, MailboxesKeepTheirFilesExtension)
 
 } // namespace
 } // namespace tarnwick
+
+namespace tarnwick::test {
+namespace {
+
+using Records = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+Records recordsOf(const MacToc& toc)
+{
+    Records records;
+    for (const TocEntry& entry : toc.entries) {
+        records.emplace_back(entry.offset, entry.length);
+        EXPECT_EQ(entry.status, kUnknownStatus) << "no status is read from a Mac index";
+    }
+    return records;
+}
+
+// The real Mac sample's ._In holds two TOCF resources: 1002 with the first three
+// messages, 1001 with all five, ending at the 22,475 bytes of In.
+TEST(MacToc, ReadsTheRealMacSample)
+{
+    TARNWICK_REAL_SAMPLES_OR_SKIP(samples);
+    std::ifstream file(samples + "Mac Eudora 6.2.4 Folder/Mail Folder/._In", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    const std::vector<MacToc> tocs = readMacTocs(bytes);
+    ASSERT_EQ(tocs.size(), 2u);
+    EXPECT_EQ(tocs[0].id, 1002);
+    EXPECT_EQ(recordsOf(tocs[0]), (Records{{0, 2070}, {2070, 8738}, {10808, 8970}}));
+    EXPECT_EQ(tocs[1].id, 1001);
+    EXPECT_EQ(recordsOf(tocs[1]), (Records{{0, 2070}, {2070, 8738}, {10808, 8970}, {19778, 1094}, {20872, 1603}}));
+}
+
+// A crafted file reads back; a damaged one gives no index, and no cut of it reads
+// outside its bytes or yields records it does not hold.
+TEST(MacToc, DamagedFilesGiveNoIndex)
+{
+    const Records records = {{0, 40}, {40, 25}};
+    const std::string good = macIndexFile({records, {{0, 40}}});
+    const std::vector<MacToc> read = readMacTocs(good);
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(recordsOf(read[0]), records);
+    EXPECT_EQ(read[1].id, 1002);
+    auto changed = [&good](std::size_t at, char value) { std::string bytes = good; bytes[at] = value; return bytes; };
+    const std::size_t resource = 38 + 256 + 4; // the first resource's bytes
+    const struct { const char* name; std::string bytes; std::size_t tocs; } cases[] = {
+        {"not AppleDouble", changed(3, 0x08), 0},
+        {"another version", changed(5, 0x03), 0},
+        {"no resource fork", changed(29, 9), 0},
+        {"fork past the file's end", changed(34, 0x7F), 0},
+        {"the two counts differ", changed(resource + 51, 3), 1},
+        {"more records than the resource holds", changed(resource + 49, 3).replace(resource + 51, 1, 1, 3), 1},
+        {"no TOCF type", changed(38 + 256 + 4 + 278 + 440 + 4 + 278 + 220 + 30, 'X'), 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(readMacTocs(c.bytes).size(), c.tocs) << c.name;
+    for (std::size_t size = 0; size < good.size(); ++size) {
+        for (const MacToc& toc : readMacTocs(good.substr(0, size))) {
+            const Records got = recordsOf(toc);
+            EXPECT_TRUE(got == records || got == Records({{0, 40}})) << size;
+        }
+    }
+}
+
+} // namespace
+} // namespace tarnwick::test

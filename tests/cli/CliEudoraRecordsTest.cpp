@@ -314,6 +314,37 @@ TEST(CliEudoraRecords, NamesFoundWhateverTheirLetterCase)
     EXPECT_NE(readFile(sandbox / "out/Work:Alpha.mbx").find("X-Mozilla-Status: 1001"), std::string::npos) << "forwarded";
 }
 
+// A Mac mailbox's index comes from the AppleDouble file beside it: the message deleted
+// in Eudora is kept apart, and since where Mac Eudora keeps the marks is not known, no
+// status header claims any. A Mac folder is known by its Mail Folder alone.
+TEST(CliEudoraRecords, MacIndexFromTheAppleDoubleFile)
+{
+    Sandbox sandbox;
+    const std::string a = "From ???@??? Mon Dec 13 18:45:29 2010\rSubject: A\rStatus:   \r\rfirst\r";
+    const std::string b = "From ???@??? Mon Dec 13 18:45:30 2010\rSubject: B\r\rdeleted\r";
+    const std::string c = "From ???@??? Mon Dec 13 18:45:31 2010\rSubject: C\r\rthird\rFrom here on we walk to the harbour.\r";
+    auto at = [](std::size_t n) { return static_cast<std::uint32_t>(n); };
+    for (const char* folder : {"with", "without"})
+        sandbox.write(std::string(folder) + "/Mail Folder/In", a + b + c);
+    // Two indexes, as Mac Eudora may leave them: the one that covers more is used.
+    sandbox.write("with/Mail Folder/._In", macIndexFile({{{0, at(a.size())}}, {{0, at(a.size())}, {at(a.size() + b.size()), at(c.size())}}}));
+    for (const char* folder : {"with", "without"}) {
+        sandbox.mkdir(std::string("out-") + folder);
+        const RunResult result = sandbox.run({"--no-crlf", sandbox / folder, sandbox / ("out-" + std::string(folder))});
+        EXPECT_EQ(result.out, "Completed\n") << result.err;
+    }
+    EXPECT_EQ(listing(sandbox / "out-without"), std::vector<std::string>{"In"});
+    const std::vector<std::vector<std::string>> messages
+        = pythonMessages({sandbox / "out-with/In", sandbox / "out-with/In (removed in Eudora)", sandbox / "out-without/In"});
+    EXPECT_EQ(messages[0], (std::vector<std::string>{"|A|first", "|C|third"}));
+    EXPECT_EQ(messages[1], (std::vector<std::string>{"|B|deleted"}));
+    EXPECT_EQ(messages[2], (std::vector<std::string>{"|A|first", "|B|deleted", "|C|third"}));
+    const std::string with = readFile(sandbox / "out-with/In");
+    EXPECT_EQ(with.find("X-Mozilla-Status"), std::string::npos) << with;
+    EXPECT_NE(with.find("\nStatus:   \n"), std::string::npos) << "Eudora's own blank line stays: " << with;
+    EXPECT_NE(with.find("\n>From here on we walk"), std::string::npos) << with;
+}
+
 struct FolderCase {
     std::string folder;
     const char* layout;
