@@ -48,10 +48,13 @@ void addRemovedLines(const JobSummary& summary, std::vector<std::string>& lines)
 {
     for (const RemovedMessages& removed : summary.removed) {
         const std::string count = number(removed.messages);
+        const bool one = removed.messages == 1;
         if (removed.destination.empty())
-            lines.push_back(translate("%1: %2 messages removed in Eudora left out", {removed.name, count}));
+            lines.push_back(one ? translate("%1: 1 message removed in Eudora left out", {removed.name})
+                                : translate("%1: %2 messages removed in Eudora left out", {removed.name, count}));
         else
-            lines.push_back(translate("%1: %2 messages removed in Eudora kept apart", {removed.name, count}));
+            lines.push_back(one ? translate("%1: 1 message removed in Eudora kept apart", {removed.name})
+                                : translate("%1: %2 messages removed in Eudora kept apart", {removed.name, count}));
     }
 }
 

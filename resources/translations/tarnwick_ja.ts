@@ -586,6 +586,14 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>%1: Eudora で削除されたメッセージ %2 件を別に保存</translation>
     </message>
     <message>
+        <source>%1: 1 message removed in Eudora kept apart</source>
+        <translation>%1: Eudora で削除されたメッセージ 1 件を別に保存</translation>
+    </message>
+    <message>
+        <source>%1: 1 message removed in Eudora left out</source>
+        <translation>%1: Eudora で削除されたメッセージ 1 件を除外</translation>
+    </message>
+    <message>
         <source>%1: %2 messages removed in Eudora left out</source>
         <translation>%1: Eudora で削除されたメッセージ %2 件を除外</translation>
     </message>

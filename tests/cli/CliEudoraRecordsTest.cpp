@@ -276,6 +276,13 @@ TEST(CliEudoraRecords, MessagesRemovedInEudoraKeptApartLeftOutOrInside)
         EXPECT_EQ(messages[i], expectedMessages[i]) << read[i];
     const std::vector<std::string> names = listing(sandbox / "src");
     EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.find("removed") != std::string::npos; }), 1);
+
+    // One message removed is counted in the singular.
+    sandbox.write("src/In.toc", tocBytes({{0, at(a.size()), 1, 3}, {at(a.size()), at(b.size()), 0, 3},
+                                          {at(a.size() + b.size()), at(c.size()), 2, 3}}));
+    sandbox.mkdir("one");
+    const RunResult one = sandbox.run({sandbox / "src/In.mbx", sandbox / "one"});
+    EXPECT_NE(one.err.find("In.mbx: 1 message removed in Eudora kept apart\n"), std::string::npos) << one.err;
 }
 
 // Copied off Windows, names come in any letter case: the index, the folder map and the
