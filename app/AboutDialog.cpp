@@ -11,19 +11,18 @@
 #include <QVBoxLayout>
 
 namespace tarnwick {
-AboutDialog::AboutDialog(QWidget* parent, const QString& version, const QString& readme)
-    : QDialog(parent)
+AboutDialog::AboutDialog(QWidget* parent, const QString& version, const QString& readme) : QDialog(parent)
 {
     setObjectName(QStringLiteral("aboutDialog"));
     setWindowTitle(tr("About Tarnwick"));
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(QStringLiteral(":/icons/tarnwick.png")).pixmap(64, 64));
-    auto* text = new QLabel(tr("<p><b>Tarnwick %1</b></p><p>Converts Eudora mailboxes into mbox files.</p>"
-                               "<p><a href=\"%2\">Read the README</a></p>")
-                                    .arg(version.toHtmlEscaped(), readme.toHtmlEscaped())
-                                + QLatin1String("<p>") + tr("Uses Qt %1").arg(QLatin1String(qVersion())).toHtmlEscaped()
-                                + QLatin1String("</p>"),
-                            this);
+    auto* text
+        = new QLabel(tr("<p><b>Tarnwick %1</b></p><p>Converts Eudora mailboxes into mbox files.</p>"
+                        "<p><a href=\"%2\">Read the README</a></p>")
+                             .arg(version.toHtmlEscaped(), readme.toHtmlEscaped())
+                         + QLatin1String("<p>") + tr("Uses Qt %1").arg(QLatin1String(qVersion())).toHtmlEscaped() + QLatin1String("</p>"),
+                     this);
     text->setObjectName(QStringLiteral("aboutText"));
     text->setTextFormat(Qt::RichText);
     text->setTextInteractionFlags(Qt::TextBrowserInteraction);

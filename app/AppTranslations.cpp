@@ -14,8 +14,7 @@ namespace tarnwick {
 QTranslator* installTranslations(const QLocale& locale)
 {
     auto* qtTranslator = new QTranslator(QCoreApplication::instance());
-    if (qtTranslator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
-                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (qtTranslator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(qtTranslator);
     else
         delete qtTranslator;

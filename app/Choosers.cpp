@@ -18,8 +18,8 @@ public:
     void accept() override
     {
         const QStringList files = selectedFiles();
-        const bool allFolders = !files.isEmpty()
-            && std::all_of(files.begin(), files.end(), [](const QString& path) { return QFileInfo(path).isDir(); });
+        const bool allFolders
+            = !files.isEmpty() && std::all_of(files.begin(), files.end(), [](const QString& path) { return QFileInfo(path).isDir(); });
         if (allFolders)
             QDialog::accept(); // QFileDialog::accept would enter the folder
         else

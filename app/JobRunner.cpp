@@ -15,20 +15,11 @@
 namespace tarnwick {
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Tarnwick", text);
-}
+QString tr(const char* text) { return QCoreApplication::translate("Tarnwick", text); }
 
-QString count(std::uint64_t value)
-{
-    return QLocale().toString(static_cast<qulonglong>(value));
-}
+QString count(std::uint64_t value) { return QLocale().toString(static_cast<qulonglong>(value)); }
 
-QString messagesText(std::uint64_t messages)
-{
-    return messages == 1 ? tr("1 message") : tr("%1 messages").arg(count(messages));
-}
+QString messagesText(std::uint64_t messages) { return messages == 1 ? tr("1 message") : tr("%1 messages").arg(count(messages)); }
 
 // The problems after what was converted: "; 3 messages left unconverted; ...".
 QString problemsText(const JobSummary& summary)
@@ -92,11 +83,7 @@ class SignallingReporter final : public BatchReporter {
 public:
     // `clearsVolatile`: the job's own values in the store's volatile layer go before
     // its end is told (the window's settings are all stored ones).
-    SignallingReporter(JobRunner& runner, bool clearsVolatile)
-        : m_runner(runner)
-        , m_clearsVolatile(clearsVolatile)
-    {
-    }
+    SignallingReporter(JobRunner& runner, bool clearsVolatile) : m_runner(runner), m_clearsVolatile(clearsVolatile) {}
 
     void statusText(const std::string& text) override { emit m_runner.statusChanged(QString::fromStdString(text)); }
 
@@ -140,11 +127,7 @@ private:
 
 } // namespace
 
-JobRunner::JobRunner(QObject* parent)
-    : QObject(parent)
-{
-    connect(this, &JobRunner::finished, this, &JobRunner::joinEndedJob);
-}
+JobRunner::JobRunner(QObject* parent) : QObject(parent) { connect(this, &JobRunner::finished, this, &JobRunner::joinEndedJob); }
 
 JobRunner::~JobRunner()
 {

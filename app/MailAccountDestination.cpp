@@ -24,12 +24,8 @@ constexpr std::string_view kFolderKey = "MailAccountFolder";
 } // namespace
 
 MailAccountDestination::MailAccountDestination(QWidget* parent)
-    : QGroupBox(tr("Upload into a mail account (IMAP) instead"), parent)
-    , m_serverEdit(new QLineEdit(this))
-    , m_portSpin(new QSpinBox(this))
-    , m_securityCombo(new QComboBox(this))
-    , m_userEdit(new QLineEdit(this))
-    , m_topFolderEdit(new QLineEdit(this))
+    : QGroupBox(tr("Upload into a mail account (IMAP) instead"), parent), m_serverEdit(new QLineEdit(this)), m_portSpin(new QSpinBox(this)),
+      m_securityCombo(new QComboBox(this)), m_userEdit(new QLineEdit(this)), m_topFolderEdit(new QLineEdit(this))
 {
     setObjectName(QStringLiteral("mailAccountDestination"));
     setCheckable(true);

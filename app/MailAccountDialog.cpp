@@ -38,10 +38,7 @@ const QString kKeychainService = QStringLiteral("Tarnwick mail account");
 
 // The dialog's texts share the one translation context of the program's texts
 // (AppTranslations.h), not the class's own.
-QString translated(const char* text)
-{
-    return QCoreApplication::translate("Tarnwick", text);
-}
+QString translated(const char* text) { return QCoreApplication::translate("Tarnwick", text); }
 
 // Emits the upload's texts from its thread; the dialog receives them queued, in order.
 class SignallingUploadReporter final : public UploadReporter {
@@ -66,8 +63,7 @@ public:
     void logLine(const std::string& line) override { emit m_dialog.uploadLogged(QString::fromStdString(line)); }
     void summary(const JobSummary& summary) override
     {
-        keptGoing = !summary.stoppedByError && !summary.failures.empty() && summary.notReachedCount == 0
-                    && summary.abandoned.empty();
+        keptGoing = !summary.stoppedByError && !summary.failures.empty() && summary.notReachedCount == 0 && summary.abandoned.empty();
     }
     void finalText(const std::string& text) override { final = text; }
 
@@ -82,8 +78,8 @@ private:
 // earlier run did (its marker file holds the conversion's error when it went past
 // failed mailboxes, given in conversionError). False, with the job's result in
 // finalText, when there is nothing to upload.
-bool stageForUpload(const std::string& source, const std::string& staging, MailAccountDialog& dialog,
-                    const std::atomic<bool>& cancel, std::string& conversionError, std::string& finalText)
+bool stageForUpload(const std::string& source, const std::string& staging, MailAccountDialog& dialog, const std::atomic<bool>& cancel,
+                    std::string& conversionError, std::string& finalText)
 {
     const std::string complete = staging + "/.tarnwick-converted";
     std::error_code ignored;
@@ -236,15 +232,11 @@ void MailAccountDialog::securityChanged(int index)
         m_portSpin->setValue(143);
 }
 
-QString MailAccountDialog::keychainKey() const
-{
-    return m_userEdit->text().trimmed() + QLatin1Char('@') + m_serverEdit->text().trimmed();
-}
+QString MailAccountDialog::keychainKey() const { return m_userEdit->text().trimmed() + QLatin1Char('@') + m_serverEdit->text().trimmed(); }
 
 void MailAccountDialog::accountChanged()
 {
-    if (m_userEdit->text().trimmed().isEmpty() || m_serverEdit->text().trimmed().isEmpty()
-        || !m_passwordEdit->text().isEmpty())
+    if (m_userEdit->text().trimmed().isEmpty() || m_serverEdit->text().trimmed().isEmpty() || !m_passwordEdit->text().isEmpty())
         return;
     auto* job = new QKeychain::ReadPasswordJob(kKeychainService, this);
     job->setAutoDelete(true);
@@ -288,8 +280,8 @@ void MailAccountDialog::setEditable(bool editable)
     m_buttons->button(QDialogButtonBox::Close)->setText(editable ? translated("Close") : translated("Cancel"));
 }
 
-void MailAccountDialog::prepare(const QString& source, const QString& server, int port, int security,
-                                const QString& user, const QString& topFolder)
+void MailAccountDialog::prepare(const QString& source, const QString& server, int port, int security, const QString& user,
+                                const QString& topFolder)
 {
     m_convertFirst = true;
     m_folderLabel->setText(translated("Eudora mail:"));
@@ -331,9 +323,8 @@ void MailAccountDialog::startUpload()
     request.stagingRoot = folder.toStdString();
     request.journalPath = uploadJournalPath(request.account.user, request.account.host);
     // Eudora mail goes up through a private converted copy, kept until all of it is up.
-    const std::string staging = m_convertFirst && !isMaildirTree(request.stagingRoot)
-                                    ? uploadStagingFolder(account, request.stagingRoot)
-                                    : std::string();
+    const std::string staging
+        = m_convertFirst && !isMaildirTree(request.stagingRoot) ? uploadStagingFolder(account, request.stagingRoot) : std::string();
 
     storePassword();
     m_logView->clear();
@@ -386,10 +377,7 @@ void MailAccountDialog::runUpload(UploadRequest& request, const std::string& sta
     emit uploadFinished(result, lines.join(QLatin1Char('\n')), failed);
 }
 
-void MailAccountDialog::showStatus(const QString& text)
-{
-    m_statusLabel->setText(text);
-}
+void MailAccountDialog::showStatus(const QString& text) { m_statusLabel->setText(text); }
 
 void MailAccountDialog::showProgress(qulonglong done, qulonglong total, qulonglong bytes)
 {
@@ -400,10 +388,7 @@ void MailAccountDialog::showProgress(qulonglong done, qulonglong total, qulonglo
     m_progressBar->setValue(static_cast<int>(done * 1000 / total));
 }
 
-void MailAccountDialog::appendLog(const QString& line)
-{
-    m_logView->appendPlainText(line);
-}
+void MailAccountDialog::appendLog(const QString& line) { m_logView->appendPlainText(line); }
 
 void MailAccountDialog::finishUpload(const QString& result, const QString& summary, bool failed)
 {

@@ -33,8 +33,7 @@ public:
     bool isUploading() const { return m_thread.joinable(); }
     /// Fills the form for Eudora mail (a mailbox or folder, converted for the upload
     /// into a private copy first) and an account; the password is asked for here.
-    void prepare(const QString& source, const QString& server, int port, int security, const QString& user,
-                 const QString& topFolder);
+    void prepare(const QString& source, const QString& server, int port, int security, const QString& user, const QString& topFolder);
     /// During an upload, stops it after the message under way instead of closing.
     void reject() override;
 

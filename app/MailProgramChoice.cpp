@@ -22,10 +22,7 @@ const QString kMbox = QStringLiteral("mbox");
 } // namespace
 
 MailProgramChoice::MailProgramChoice(QComboBox* layoutMenu, QCheckBox* lineEndingsBox, QWidget* parent)
-    : QWidget(parent)
-    , m_menu(new QComboBox(this))
-    , m_layoutMenu(layoutMenu)
-    , m_lineEndingsBox(lineEndingsBox)
+    : QWidget(parent), m_menu(new QComboBox(this)), m_layoutMenu(layoutMenu), m_lineEndingsBox(lineEndingsBox)
 {
     m_menu->setObjectName(QStringLiteral("mailProgramMenu"));
     m_menu->addItem(tr("Thunderbird"), kThunderbird);
@@ -43,10 +40,7 @@ MailProgramChoice::MailProgramChoice(QComboBox* layoutMenu, QCheckBox* lineEndin
     connect(m_menu, &QComboBox::activated, this, [this] { apply(program()); });
 }
 
-QString MailProgramChoice::program() const
-{
-    return m_menu->currentData().toString();
-}
+QString MailProgramChoice::program() const { return m_menu->currentData().toString(); }
 
 // Thunderbird, mutt, notmuch and Dovecot write their files with LF; plain mbox files
 // are what the window wrote before it asked, CR LF included.

@@ -55,15 +55,9 @@
 namespace tarnwick {
 namespace {
 
-std::string pathBytes(const QString& text)
-{
-    return QFile::encodeName(text).toStdString();
-}
+std::string pathBytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
-QString pathText(std::string_view bytes)
-{
-    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
-}
+QString pathText(std::string_view bytes) { return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size()))); }
 
 void centerOnScreen(QWidget* window)
 {
@@ -79,32 +73,21 @@ void centerOnScreen(QWidget* window)
 } // namespace
 
 MainWindow::MainWindow()
-    : m_sourceEdit(new QLineEdit(this))
-    , m_sourceButton(new QPushButton(tr("&Choose..."), this))
-    , m_destinationEdit(new QLineEdit(this))
-    , m_destinationButton(new QPushButton(tr("Choos&e..."), this))
-    , m_convertEncodingsBox(new QCheckBox(tr("Con&vert text encodings"), this))
-    , m_encodingMenu(new QComboBox(this))
-    , m_charsetEdit(new QLineEdit(this))
-    , m_eudoraTagsBox(new QCheckBox(tr("&Process Eudora tags"), this))
-    , m_lineEndingsBox(new QCheckBox(tr("Convert line e&ndings to CR LF"), this))
-    , m_dateHeadersBox(new QCheckBox(tr("&Add a Date header where one is missing"), this))
-    , m_emptyLinesBox(new QCheckBox(tr("Add an empt&y line after each message"), this))
-    , m_attachmentsBox(new QCheckBox(tr("Put attachments &back into messages"), this))
-    , m_attachmentsFolderEdit(new QLineEdit(this))
-    , m_attachmentsFolderButton(new QPushButton(tr("Ch&oose..."), this))
-    , m_eudoraRecordsBox(new QCheckBox(tr("Read Eudora's inde&xes and folder names"), this))
-    , m_layoutMenu(new QComboBox(this))
-    , m_keepGoingBox(new QCheckBox(tr("Keep &going after a mailbox fails"), this))
-    , m_resultIcon(new QLabel(this))
-    , m_resultLabel(new QLabel(this))
-    , m_detailsButton(new QPushButton(tr("Deta&ils..."), this))
-    , m_openDestinationButton(new QPushButton(tr("Open Des&tination"), this))
-    , m_summaryLabel(new QLabel(this))
-    , m_startButton(new QPushButton(tr("&Start"), this))
-    , m_statusSheet(new StatusSheet(this))
-    , m_job(new JobRunner(this))
-    , m_geometrySaveTimer(new QTimer(this))
+    : m_sourceEdit(new QLineEdit(this)), m_sourceButton(new QPushButton(tr("&Choose..."), this)), m_destinationEdit(new QLineEdit(this)),
+      m_destinationButton(new QPushButton(tr("Choos&e..."), this)),
+      m_convertEncodingsBox(new QCheckBox(tr("Con&vert text encodings"), this)), m_encodingMenu(new QComboBox(this)),
+      m_charsetEdit(new QLineEdit(this)), m_eudoraTagsBox(new QCheckBox(tr("&Process Eudora tags"), this)),
+      m_lineEndingsBox(new QCheckBox(tr("Convert line e&ndings to CR LF"), this)),
+      m_dateHeadersBox(new QCheckBox(tr("&Add a Date header where one is missing"), this)),
+      m_emptyLinesBox(new QCheckBox(tr("Add an empt&y line after each message"), this)),
+      m_attachmentsBox(new QCheckBox(tr("Put attachments &back into messages"), this)), m_attachmentsFolderEdit(new QLineEdit(this)),
+      m_attachmentsFolderButton(new QPushButton(tr("Ch&oose..."), this)),
+      m_eudoraRecordsBox(new QCheckBox(tr("Read Eudora's inde&xes and folder names"), this)), m_layoutMenu(new QComboBox(this)),
+      m_keepGoingBox(new QCheckBox(tr("Keep &going after a mailbox fails"), this)), m_resultIcon(new QLabel(this)),
+      m_resultLabel(new QLabel(this)), m_detailsButton(new QPushButton(tr("Deta&ils..."), this)),
+      m_openDestinationButton(new QPushButton(tr("Open Des&tination"), this)), m_summaryLabel(new QLabel(this)),
+      m_startButton(new QPushButton(tr("&Start"), this)), m_statusSheet(new StatusSheet(this)), m_job(new JobRunner(this)),
+      m_geometrySaveTimer(new QTimer(this))
 {
     setWindowTitle(tr("Tarnwick"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/tarnwick.png")));
@@ -125,8 +108,8 @@ MainWindow::MainWindow()
 // quitting without a job keeps them. Connected only once they are loaded.
 void MainWindow::saveOptionsAsTheyChange()
 {
-    for (QCheckBox* box : {m_convertEncodingsBox, m_eudoraTagsBox, m_lineEndingsBox, m_dateHeadersBox, m_emptyLinesBox,
-                           m_attachmentsBox, m_eudoraRecordsBox, m_keepGoingBox})
+    for (QCheckBox* box : {m_convertEncodingsBox, m_eudoraTagsBox, m_lineEndingsBox, m_dateHeadersBox, m_emptyLinesBox, m_attachmentsBox,
+                           m_eudoraRecordsBox, m_keepGoingBox})
         connect(box, &QCheckBox::toggled, this, &MainWindow::storeSettings);
     for (QComboBox* menu : {m_encodingMenu, m_layoutMenu, m_mailProgram->menu()})
         connect(menu, &QComboBox::currentIndexChanged, this, &MainWindow::storeSettings);
@@ -353,11 +336,13 @@ void MainWindow::buildMenu()
 {
     m_menuBar = new QMenuBar(this);
     QMenu* file = m_menuBar->addMenu(tr("&File"));
-    file->addAction(tr("&Upload to a Mail Account..."), this, [this] {
-            auto* dialog = new MailAccountDialog(this);
-            dialog->setAttribute(Qt::WA_DeleteOnClose);
-            dialog->open();
-        })->setObjectName(QStringLiteral("uploadToMailAccountAction"));
+    file->addAction(tr("&Upload to a Mail Account..."), this,
+                    [this] {
+                        auto* dialog = new MailAccountDialog(this);
+                        dialog->setAttribute(Qt::WA_DeleteOnClose);
+                        dialog->open();
+                    })
+        ->setObjectName(QStringLiteral("uploadToMailAccountAction"));
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     // The desktop's Quit keys; Ctrl+Q where the platform names none (its Windows-like
     // default scheme has no Quit key).
@@ -417,20 +402,11 @@ void MainWindow::connectSignals()
     connect(m_geometrySaveTimer, &QTimer::timeout, this, &MainWindow::saveGeometryNow);
 }
 
-void MainWindow::chooseSource()
-{
-    openChooser(createSourceChooser(this), ChooserKind::Source, m_sourceEdit);
-}
+void MainWindow::chooseSource() { openChooser(createSourceChooser(this), ChooserKind::Source, m_sourceEdit); }
 
-void MainWindow::chooseSourceFolder()
-{
-    openChooser(createSourceFolderChooser(this), ChooserKind::Source, m_sourceEdit);
-}
+void MainWindow::chooseSourceFolder() { openChooser(createSourceFolderChooser(this), ChooserKind::Source, m_sourceEdit); }
 
-void MainWindow::chooseDestination()
-{
-    openChooser(createDestinationChooser(this), ChooserKind::Destination, m_destinationEdit);
-}
+void MainWindow::chooseDestination() { openChooser(createDestinationChooser(this), ChooserKind::Destination, m_destinationEdit); }
 
 void MainWindow::chooseAttachmentsFolder()
 {
@@ -472,10 +448,7 @@ void MainWindow::updateAttachmentControls()
     m_attachmentsFolderButton->setEnabled(on);
 }
 
-void MainWindow::showError(const QString& message)
-{
-    showResult(tr("Error: %1").arg(message), true);
-}
+void MainWindow::showError(const QString& message) { showResult(tr("Error: %1").arg(message), true); }
 
 // Start is refused before a job: the error, what to do about it, and the field at
 // fault focused with its text selected.
@@ -531,9 +504,9 @@ void MainWindow::showResult(const QString& text, bool attention)
 // screen yet shows it whole and is elided once it gets its width.
 void MainWindow::elideResult()
 {
-    m_resultLabel->setText(m_resultLabel->isVisible()
-                               ? m_resultLabel->fontMetrics().elidedText(m_resultLine, Qt::ElideMiddle, m_resultLabel->contentsRect().width())
-                               : m_resultLine);
+    m_resultLabel->setText(m_resultLabel->isVisible() ? m_resultLabel->fontMetrics().elidedText(m_resultLine, Qt::ElideMiddle,
+                                                                                                m_resultLabel->contentsRect().width())
+                                                      : m_resultLine);
 }
 
 namespace {
@@ -674,7 +647,8 @@ void MainWindow::confirmDestination(const QString& source, const QString& destin
         return proceed();
     QString text = inside;
     if (held > 0)
-        text += (held == 1 ? tr("The destination already holds 1 file.") : tr("The destination already holds %1 files.").arg(QLocale().toString(held)))
+        text += (held == 1 ? tr("The destination already holds 1 file.")
+                           : tr("The destination already holds %1 files.").arg(QLocale().toString(held)))
             + QLatin1Char(' ');
     text += tr("Existing files are never overwritten; new ones get names ending in _2, _3... Convert anyway?");
     ask(text, tr("Convert"), [] { return true; });
@@ -864,10 +838,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
-void MainWindow::saveGeometrySoon()
-{
-    m_geometrySaveTimer->start();
-}
+void MainWindow::saveGeometrySoon() { m_geometrySaveTimer->start(); }
 
 void MainWindow::saveGeometryNow()
 {

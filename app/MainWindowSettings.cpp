@@ -27,10 +27,7 @@ namespace {
 
 // Identifiers are unsigned 32-bit; tags and the setting carry their 32-bit pattern,
 // so 0x80000001 is the tag -2147483647.
-int tagForEncoding(EncodingId encoding)
-{
-    return static_cast<std::int32_t>(encoding);
-}
+int tagForEncoding(EncodingId encoding) { return static_cast<std::int32_t>(encoding); }
 
 // A stored value matches a tag when it is that tag, or the unsigned identifier that
 // the registered default holds; anything outside 32 bits matches nothing.
@@ -47,15 +44,9 @@ QString storedPath(const SettingsStore& store, std::string_view key)
 }
 
 // Only the on state is stored as on; a mixed check box is off.
-bool isOn(const QCheckBox* box)
-{
-    return box->checkState() == Qt::Checked;
-}
+bool isOn(const QCheckBox* box) { return box->checkState() == Qt::Checked; }
 
-void setOn(QCheckBox* box, bool on)
-{
-    box->setCheckState(on ? Qt::Checked : Qt::Unchecked);
-}
+void setOn(QCheckBox* box, bool on) { box->setCheckState(on ? Qt::Checked : Qt::Unchecked); }
 
 } // namespace
 
@@ -122,8 +113,8 @@ void MainWindow::storeSettings()
     store.setBool(keys::kAddEmptyLines, isOn(m_emptyLinesBox));
     store.setBool(keys::kPutBackAttachments, isOn(m_attachmentsBox));
     const QString folder = m_attachmentsFolderEdit->text().trimmed();
-    store.setStringList(keys::kAttachmentFolders, folder.isEmpty() ? std::vector<std::string>{}
-                                                                   : std::vector<std::string>{QFile::encodeName(folder).toStdString()});
+    store.setStringList(keys::kAttachmentFolders,
+                        folder.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{QFile::encodeName(folder).toStdString()});
     store.setBool(keys::kUseEudoraRecords, isOn(m_eudoraRecordsBox));
     store.setBool(keys::kKeepGoing, isOn(m_keepGoingBox));
     store.setString(keys::kOutputLayout, m_layoutMenu->currentData().toString().toStdString());

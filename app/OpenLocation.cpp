@@ -1,6 +1,5 @@
 #include "app/OpenLocation.h"
 
-
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -23,8 +22,7 @@ bool openOrShowLocation(QWidget* parent, const QUrl& url, const QString& why)
     return false;
 }
 
-LocationDialog::LocationDialog(QWidget* parent, const QUrl& url, const QString& why)
-    : QDialog(parent)
+LocationDialog::LocationDialog(QWidget* parent, const QUrl& url, const QString& why) : QDialog(parent)
 {
     setObjectName(QStringLiteral("locationDialog"));
     setWindowTitle(tr("Could Not Open"));

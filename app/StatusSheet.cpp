@@ -14,21 +14,15 @@
 namespace tarnwick {
 namespace {
 
-QString translated(const char* text)
-{
-    return QCoreApplication::translate("Tarnwick", text);
-}
+QString translated(const char* text) { return QCoreApplication::translate("Tarnwick", text); }
 
 } // namespace
 
 StatusSheet::StatusSheet(QWidget* window)
     : QDialog(window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) // no close button
-    , m_titleLabel(new QLabel(this))
-    , m_messageLabel(new QLabel(this))
-    , m_progressLabel(new QLabel(this))
-    , m_progressBar(new QProgressBar(this))
-    , m_hintLabel(new QLabel(this))
-    , m_cancelButton(new QPushButton(this))
+      ,
+      m_titleLabel(new QLabel(this)), m_messageLabel(new QLabel(this)), m_progressLabel(new QLabel(this)),
+      m_progressBar(new QProgressBar(this)), m_hintLabel(new QLabel(this)), m_cancelButton(new QPushButton(this))
 {
     // Every text of the program shares one translation context (AppTranslations.h).
     setWindowTitle(QCoreApplication::translate("Tarnwick", "Tarnwick"));
@@ -115,8 +109,8 @@ void StatusSheet::setProgress(qulonglong file, qulonglong files, qulonglong byte
         // A file that takes a while also says how far it is.
         m_progressLabel->setText(bytesDone > 0 && bytesDone < bytes
                                      ? translated("%1 of %2 files; this one %3 of %4")
-                                           .arg(locale.toString(file), locale.toString(files),
-                                                locale.formattedDataSize(qint64(bytesDone)), locale.formattedDataSize(qint64(bytes)))
+                                           .arg(locale.toString(file), locale.toString(files), locale.formattedDataSize(qint64(bytesDone)),
+                                                locale.formattedDataSize(qint64(bytes)))
                                      : translated("%1 of %2 files").arg(locale.toString(file), locale.toString(files)));
     } else {
         m_progressBar->setRange(0, 0);
@@ -153,7 +147,8 @@ void StatusSheet::requestCancel()
     if (!m_cancelSent) {
         m_cancelSent = true;
         m_cancelButton->setText(QCoreApplication::translate("Tarnwick", "Stop Now"));
-        m_cancelButton->setToolTip(QCoreApplication::translate("Tarnwick", "The mailbox under way is left unconverted and its output removed"));
+        m_cancelButton->setToolTip(
+            QCoreApplication::translate("Tarnwick", "The mailbox under way is left unconverted and its output removed"));
         // Nothing else changes on the sheet until the mailbox under way is done, which
         // for a single large mailbox may take a while: the sheet says so.
         m_hintLabel->setText(translated("Stopping when this mailbox is done. Stop Now stops at once and leaves it unconverted."));

@@ -12,10 +12,7 @@ namespace {
 // How far above the source the Eudora folder holding it is looked for.
 constexpr int kMaxLevelsAbove = 6;
 
-bool isEudoraTop(const std::string& name)
-{
-    return namesEqualFolded(name, "Eudora.ini") || namesEqualFolded(name, "Eudora Settings");
-}
+bool isEudoraTop(const std::string& name) { return namesEqualFolded(name, "Eudora.ini") || namesEqualFolded(name, "Eudora Settings"); }
 
 bool holdsEudoraTop(const FolderNames& names)
 {

@@ -23,7 +23,6 @@
 #include "batch/OutputNaming.h"
 #include "settings/SettingsKeys.h"
 
-
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -96,11 +95,8 @@ EncodingId folderMapEncoding(const ConversionOptions& options)
 class Job {
 public:
     Job(BatchReporter& reporter, const std::atomic<bool>& hasCanceled, const std::atomic<bool>& stopsAtOnce)
-        : reporter_(reporter)
-        , hasCanceled_(hasCanceled)
-        , stopsAtOnce_(stopsAtOnce)
-    {
-    }
+        : reporter_(reporter), hasCanceled_(hasCanceled), stopsAtOnce_(stopsAtOnce)
+    {}
 
     JobOutcome run()
     {
@@ -280,7 +276,8 @@ private:
     {
         if (!userFolders_) {
             userFolders_.emplace();
-            for (const std::string& folder : SettingsStore::instance().stringListValue(keys::kAttachmentFolders).value_or(std::vector<std::string>{}))
+            for (const std::string& folder :
+                 SettingsStore::instance().stringListValue(keys::kAttachmentFolders).value_or(std::vector<std::string>{}))
                 if (!folder.empty())
                     userFolders_->push_back(standardizePath(folder));
         }
@@ -317,8 +314,8 @@ private:
     // Converts one input into its claimed output with the options the store holds now,
     // then removes the claim when the conversion failed or wrote nothing, and notes the
     // mailbox (`displayName`) in the summary. False when the job stops here.
-    bool convertInto(const std::string& inputPath, const std::string& outputPath, const FileIdentity& claim,
-                     LinkPolicy inputLinks, const std::string& displayName, const FolderHandle* folder = nullptr)
+    bool convertInto(const std::string& inputPath, const std::string& outputPath, const FileIdentity& claim, LinkPolicy inputLinks,
+                     const std::string& displayName, const FolderHandle* folder = nullptr)
     {
         const ConversionOptions options = optionsFor(inputPath);
         CharsetCandidates& candidates = *candidates_;
@@ -347,8 +344,8 @@ private:
         return noteRemovedMessages(inputPath, options, std::move(removed), [&](const ConversionOptions& alone, RemovedMessages& apart) {
             // Beside the mailbox's output, in the same held folder when there is one.
             const std::string name = removedMailboxName(fileName(outputPath));
-            const OutputClaim taken = folder ? claimOutputFile(*folder, name, nameNumbers_)
-                                             : claimOutputFile(parentPath(outputPath), name, nameNumbers_);
+            const OutputClaim taken
+                = folder ? claimOutputFile(*folder, name, nameNumbers_) : claimOutputFile(parentPath(outputPath), name, nameNumbers_);
             if (!taken.claimed()) {
                 claimError_ = claimFailure(taken.path, taken.error);
                 return std::optional<ConversionResult>();
@@ -448,8 +445,8 @@ private:
     // The messages removed in Eudora, kept apart, go into the Maildir that `claimApart`
     // makes when there are any.
     using MaildirClaimer = std::function<MaildirClaim(MaildirFolder&)>;
-    bool convertIntoMaildir(const std::string& inputPath, MaildirFolder& folder, LinkPolicy inputLinks,
-                            const std::string& displayName, const MaildirClaimer& claimApart)
+    bool convertIntoMaildir(const std::string& inputPath, MaildirFolder& folder, LinkPolicy inputLinks, const std::string& displayName,
+                            const MaildirClaimer& claimApart)
     {
         const ConversionOptions options = optionsFor(inputPath);
         ConversionControl control{inputLinks, &stopsAtOnce_, std::nullopt};
@@ -464,27 +461,27 @@ private:
             return false;
         if (!result.succeeded || result.notMailbox)
             return true;
-        return noteRemovedMessages(inputPath, options, {displayName, destination, 0, {}, 0},
-                                   [&](const ConversionOptions& alone, RemovedMessages& apart) {
-            MaildirFolder separate;
-            const MaildirClaim claim = claimApart(separate);
-            if (walk_) {
-                for (const std::string& made : claim.createdFolders)
-                    skipWalking(walk_->walker, made);
-            }
-            if (!claim.claimed()) {
-                claimError_ = claimFailure(claim.path, claim.error);
-                return std::optional<ConversionResult>();
-            }
-            if (walk_)
-                skipWalking(walk_->walker, claim.path);
-            const ConversionControl plain{inputLinks, &stopsAtOnce_, std::nullopt};
-            std::optional<ConversionResult> converted = convertMaildir(inputPath, separate, alone, *candidates_, plain).conversion;
-            if (!converted->succeeded || separate.delivered() == 0)
-                separate.discard();
-            apart.destination = belowDestination(separate.path());
-            return converted;
-        });
+        return noteRemovedMessages(
+            inputPath, options, {displayName, destination, 0, {}, 0}, [&](const ConversionOptions& alone, RemovedMessages& apart) {
+                MaildirFolder separate;
+                const MaildirClaim claim = claimApart(separate);
+                if (walk_) {
+                    for (const std::string& made : claim.createdFolders)
+                        skipWalking(walk_->walker, made);
+                }
+                if (!claim.claimed()) {
+                    claimError_ = claimFailure(claim.path, claim.error);
+                    return std::optional<ConversionResult>();
+                }
+                if (walk_)
+                    skipWalking(walk_->walker, claim.path);
+                const ConversionControl plain{inputLinks, &stopsAtOnce_, std::nullopt};
+                std::optional<ConversionResult> converted = convertMaildir(inputPath, separate, alone, *candidates_, plain).conversion;
+                if (!converted->succeeded || separate.delivered() == 0)
+                    separate.discard();
+                apart.destination = belowDestination(separate.path());
+                return converted;
+            });
     }
 
     void convertSingleFile(const std::string& source, MaildirFolder& folder, const MaildirClaimer& claimApart)
@@ -529,7 +526,7 @@ private:
         }
         if (plan.mailboxPlace && fileSize(inputPath).value_or(0) == 0)
             summary_.addEmptyMailbox(plan.displayName); // goes the way of every empty input: its output is removed
-        return false; // converted, or logged as not a mailbox, as any other file
+        return false;                                   // converted, or logged as not a mailbox, as any other file
     }
 
     static bool isEudorasOwnFile(const std::string& inputPath, const FilePlan& plan)
@@ -658,8 +655,8 @@ private:
     }
 
     // One mailbox of a folder walk into a Maildir of its own. False when the job stops.
-    bool convertFolderMailbox(const std::string& destination, const std::string& relativeName,
-                              const std::string& inputPath, const FilePlan& plan, DirectoryWalker& walker)
+    bool convertFolderMailbox(const std::string& destination, const std::string& relativeName, const std::string& inputPath,
+                              const FilePlan& plan, DirectoryWalker& walker)
     {
         std::vector<std::string> path = plan.outputPath;
         path.back() = mailFolderName(path.back());
@@ -740,8 +737,7 @@ private:
     void convertFolder(const std::string& source, const std::string& destination)
     {
         const std::optional<FileIdentity> sourceIdentity = identityFollowing(source).identity;
-        const std::optional<FileIdentity> destinationIdentity
-            = sourceIdentity ? identityFollowing(destination).identity : std::nullopt;
+        const std::optional<FileIdentity> destinationIdentity = sourceIdentity ? identityFollowing(destination).identity : std::nullopt;
         const FileIdentity destinationKept = destinationIdentity.value_or(FileIdentity{});
         // The walk never yields the job's own outputs: a destination inside the
         // source is not descended into, and when the destination is the source
@@ -829,7 +825,7 @@ private:
         const std::string& relativeName = walker.relativeName();
         if (walker.type() == EntryType::SymbolicLink || walker.type() == EntryType::Other) {
             logMessage(formatMessage(walker.type() == EntryType::SymbolicLink ? "'%1' is a symbolic link: passed over"
-                                                                             : "'%1' is not a regular file: passed over",
+                                                                              : "'%1' is not a regular file: passed over",
                                      {relativeName}));
             ++summary_.linksPassedOver;
             return true;
@@ -876,8 +872,8 @@ private:
     JobSummary summary_;
     std::optional<std::vector<std::string>> userFolders_;
     std::optional<AttachmentFolderSearch> attachmentSearch_;
-    NameNumbers nameNumbers_; // outputs of one name are numbered on from the last
-    FolderNameLookup folderNames_; // indexes in another letter case, each folder listed once
+    NameNumbers nameNumbers_;                               // outputs of one name are numbered on from the last
+    FolderNameLookup folderNames_;                          // indexes in another letter case, each folder listed once
     std::unordered_set<std::string> unreadableMailFolders_; // passed over only because of keep going
     bool useRecords_ = false;
     bool treeLayout_ = false;
@@ -886,10 +882,10 @@ private:
     std::vector<std::pair<std::shared_ptr<const FolderHandle>, std::string>> subFolders_;
     std::shared_ptr<const FolderHandle> destinationFolder_; // held for the job (mbox outputs)
     std::optional<OutputFolders> outputFolders_;
-    bool maildir_ = false; // Maildir folders rather than mbox files
-    bool removedApart_ = false; // messages removed in Eudora into a mailbox of their own
+    bool maildir_ = false;       // Maildir folders rather than mbox files
+    bool removedApart_ = false;  // messages removed in Eudora into a mailbox of their own
     FolderWalk* walk_ = nullptr; // the folder walk under way
-    std::string destination_; // standardised
+    std::string destination_;    // standardised
     bool keepGoing_ = false;
     // One candidate list per job, from the options of its first file.
     std::optional<CharsetCandidates> candidates_;

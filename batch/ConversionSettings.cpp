@@ -29,9 +29,8 @@ ConversionOptions readConversionOptions(const SettingsStore& store)
     options.mendCROnlyLineEndings = store.boolValue(keys::kMendCROnlyLineEndings);
     // Messages removed in Eudora stay among the mailbox's own only when asked; kept
     // apart, they are converted by a pass of their own (UnindexedInput::Only).
-    options.unindexed = store.stringValue(keys::kRemovedMessages).value_or(std::string()) == "inside"
-        ? UnindexedInput::Inside
-        : UnindexedInput::Apart;
+    options.unindexed
+        = store.stringValue(keys::kRemovedMessages).value_or(std::string()) == "inside" ? UnindexedInput::Inside : UnindexedInput::Apart;
     options.language = userLanguage();
     return options;
 }

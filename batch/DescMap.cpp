@@ -25,7 +25,7 @@ bool isPlainFileName(std::string_view name)
 // Splits off the last three fields; the display name may itself hold commas.
 std::optional<DescMapEntry> parseLine(std::string_view line)
 {
-    std::array<std::size_t, 3> commas {};
+    std::array<std::size_t, 3> commas{};
     std::size_t end = line.size();
     for (std::size_t& comma : commas) {
         comma = end == 0 ? std::string_view::npos : line.rfind(',', end - 1);
@@ -44,7 +44,7 @@ std::optional<DescMapEntry> parseLine(std::string_view line)
         return std::nullopt;
     if (flag != "Y" && flag != "N")
         return std::nullopt;
-    return DescMapEntry {std::string(display), std::string(file), type[0]};
+    return DescMapEntry{std::string(display), std::string(file), type[0]};
 }
 
 } // namespace

@@ -13,10 +13,7 @@ namespace {
 
 constexpr std::string_view kMacMailFolder = "Mail Folder";
 
-char foldedAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
+char foldedAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -75,9 +72,7 @@ std::optional<std::string> decodedName(const std::string& bytes, EncodingId enco
 } // namespace
 
 EudoraTree::EudoraTree(std::string sourceRoot, bool readRecords, EncodingId nameEncoding)
-    : root_(std::move(sourceRoot))
-    , readRecords_(readRecords)
-    , nameEncoding_(nameEncoding)
+    : root_(std::move(sourceRoot)), readRecords_(readRecords), nameEncoding_(nameEncoding)
 {
     Folder root;
     if (readRecords_)

@@ -201,8 +201,8 @@ ImapTargetResult parseImapTarget(std::string_view address)
     if (target.host.empty())
         return fail("the address needs a host");
     if (!std::all_of(target.host.begin(), target.host.end(), [](char c) {
-            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'
-                   || c == ':' || c == '_';
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':'
+                || c == '_';
         }))
         return fail("the host name is not valid");
     if (!portText.empty()) {

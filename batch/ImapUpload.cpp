@@ -123,8 +123,8 @@ struct FolderRun {
     UploadedFolder tally;
     std::vector<std::string> keywords;
     bool keywordsAllowed = true;
-    bool ready = false;    // found or created on the server
-    bool unusable = false; // cannot be created: its messages fail
+    bool ready = false;                                    // found or created on the server
+    bool unusable = false;                                 // cannot be created: its messages fail
     std::unordered_map<std::string, std::uint32_t> copies; // digest -> copies seen
     std::vector<Outgoing> batch;
     std::uint64_t batchBytes = 0;
@@ -139,8 +139,7 @@ class Uploader {
 public:
     Uploader(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel)
         : request_(request), reporter_(reporter), cancel_(cancel)
-    {
-    }
+    {}
 
     UploadSummary run()
     {
@@ -288,12 +287,15 @@ private:
         }
         if (session_.appendLimit() && size > *session_.appendLimit()) {
             reporter_.logLine(translate("\"%1\" (%2) is larger than %3 accepts (%4) and was not uploaded",
-                                        {path, byteCount(size), request_.account.host,
-                                         byteCount(*session_.appendLimit())}));
+                                        {path, byteCount(size), request_.account.host, byteCount(*session_.appendLimit())}));
             ++summary_.refused;
             return true;
         }
-        Outgoing message{path, std::move(key), std::move(file), size, modificationTime(path).value_or(0),
+        Outgoing message{path,
+                         std::move(key),
+                         std::move(file),
+                         size,
+                         modificationTime(path).value_or(0),
                          flagsFromMaildirName(fileName(path), run.keywords)};
         if (!run.keywordsAllowed)
             message.flags.keywords.clear();
@@ -385,8 +387,8 @@ private:
                 return false;
         }
         run.batchBytes = 0;
-        reporter_.progress(summary_.uploaded + summary_.alreadyPresent + summary_.refused + summary_.failed,
-                           summary_.messages, summary_.bytesSent);
+        reporter_.progress(summary_.uploaded + summary_.alreadyPresent + summary_.refused + summary_.failed, summary_.messages,
+                           summary_.bytesSent);
         return true;
     }
 
@@ -410,8 +412,8 @@ private:
                 lost = &result;
                 again.push_back(std::move(message));
             } else if (result.failure == ImapFailure::TooBig) {
-                reporter_.logLine(translate("\"%1\" (%2) was refused as too large: %3",
-                                            {message.path, byteCount(message.size), result.text}));
+                reporter_.logLine(
+                    translate("\"%1\" (%2) was refused as too large: %3", {message.path, byteCount(message.size), result.text}));
                 ++summary_.refused;
             } else if (stopsTheRun(result.failure)) {
                 summary_.stopReason = result.text;
@@ -498,11 +500,21 @@ ImapFlags flagsFromMaildirName(std::string_view fileName, const std::vector<std:
         return flags;
     for (char c : fileName.substr(info + 3)) {
         switch (c) {
-        case 'S': flags.seen = true; break;
-        case 'R': flags.answered = true; break;
-        case 'P': flags.forwarded = true; break;
-        case 'D': flags.draft = true; break;
-        case 'F': flags.flagged = true; break;
+        case 'S':
+            flags.seen = true;
+            break;
+        case 'R':
+            flags.answered = true;
+            break;
+        case 'P':
+            flags.forwarded = true;
+            break;
+        case 'D':
+            flags.draft = true;
+            break;
+        case 'F':
+            flags.flagged = true;
+            break;
         default:
             if (c >= 'a' && c <= 'z' && static_cast<std::size_t>(c - 'a') < keywords.size()
                 && !keywords[static_cast<std::size_t>(c - 'a')].empty()) {
@@ -541,9 +553,9 @@ std::string messageIdOf(std::string_view message)
         if (inField)
             break;
         constexpr std::string_view field = "message-id:";
-        if (line.size() >= field.size()
-            && std::equal(field.begin(), field.end(), line.begin(),
-                          [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); })) {
+        if (line.size() >= field.size() && std::equal(field.begin(), field.end(), line.begin(), [](char a, char b) {
+                return a == std::tolower(static_cast<unsigned char>(b));
+            })) {
             inField = true;
             value = line.substr(field.size());
         }
@@ -585,13 +597,13 @@ std::vector<std::string> uploadSummaryLines(const UploadSummary& summary)
 {
     std::vector<std::string> lines;
     for (const UploadedFolder& folder : summary.folders)
-        lines.push_back("  " + translate("%1: %2 of %3 uploaded (%4)", {folder.name, std::to_string(folder.uploaded),
-                                                                         messageCount(folder.messages),
-                                                                         byteCount(folder.bytes)}));
+        lines.push_back(
+            "  "
+            + translate("%1: %2 of %3 uploaded (%4)",
+                        {folder.name, std::to_string(folder.uploaded), messageCount(folder.messages), byteCount(folder.bytes)}));
     lines.push_back(translate("Uploaded %1 (%2); %3 already present, %4 refused, %5 failed",
-                              {messageCount(summary.uploaded), byteCount(summary.bytesSent),
-                               std::to_string(summary.alreadyPresent), std::to_string(summary.refused),
-                               std::to_string(summary.failed)}));
+                              {messageCount(summary.uploaded), byteCount(summary.bytesSent), std::to_string(summary.alreadyPresent),
+                               std::to_string(summary.refused), std::to_string(summary.failed)}));
     const std::uint64_t handled = summary.uploaded + summary.alreadyPresent + summary.refused + summary.failed;
     if (handled < summary.messages)
         lines.push_back(translate("%1 not uploaded yet", {messageCount(summary.messages - handled)}));

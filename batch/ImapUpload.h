@@ -48,10 +48,7 @@ public:
     virtual ~UploadReporter() = default;
     virtual void statusText(const std::string& text) = 0;
     /// After each message: messages handled of all, bytes sent so far.
-    virtual void progress(std::uint64_t done, std::uint64_t total, std::uint64_t bytesSent)
-    {
-        (void)done, (void)total, (void)bytesSent;
-    }
+    virtual void progress(std::uint64_t done, std::uint64_t total, std::uint64_t bytesSent) { (void)done, (void)total, (void)bytesSent; }
     virtual void logLine(const std::string& line) = 0;
 };
 

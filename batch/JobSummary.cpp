@@ -19,10 +19,7 @@ std::string joined(const std::vector<std::string>& names, std::uint64_t count)
     return text;
 }
 
-std::string number(std::uint64_t value)
-{
-    return std::to_string(value);
-}
+std::string number(std::uint64_t value) { return std::to_string(value); }
 
 void addMailboxLines(const JobSummary& summary, std::vector<std::string>& lines)
 {
@@ -38,10 +35,11 @@ void addMailboxLines(const JobSummary& summary, std::vector<std::string>& lines)
     if (summary.unfittingMessages > 0)
         lines.push_back(translate("Messages left unconverted, no charset in the list fits: %1", {number(summary.unfittingMessages)}));
     if (summary.undecodableMessages > 0)
-        lines.push_back(translate("Messages left unconverted, not valid in the source encoding: %1", {number(summary.undecodableMessages)}));
+        lines.push_back(
+            translate("Messages left unconverted, not valid in the source encoding: %1", {number(summary.undecodableMessages)}));
     if (summary.fieldTooLongMessages > 0)
-        lines.push_back(translate("Messages left unconverted, a header field is too long to convert: %1",
-                                  {number(summary.fieldTooLongMessages)}));
+        lines.push_back(
+            translate("Messages left unconverted, a header field is too long to convert: %1", {number(summary.fieldTooLongMessages)}));
 }
 
 void addRemovedLines(const JobSummary& summary, std::vector<std::string>& lines)
@@ -68,13 +66,12 @@ void addDestinationLines(const JobSummary& summary, std::vector<std::string>& li
         if (first)
             lines.push_back(translate("Written:"));
         first = false;
-        lines.push_back(translate("%1 -> %2: messages %3, read %4, replied %5, forwarded %6, attachments %7",
-                                  {name, destination, number(messages), number(read), number(replied),
-                                   number(forwarded), number(attachments)}));
+        lines.push_back(
+            translate("%1 -> %2: messages %3, read %4, replied %5, forwarded %6, attachments %7",
+                      {name, destination, number(messages), number(read), number(replied), number(forwarded), number(attachments)}));
     };
     for (const ConvertedMailbox& mailbox : summary.mailboxes) {
-        add(mailbox.name, mailbox.destination, mailbox.messages, mailbox.read, mailbox.replied, mailbox.forwarded,
-            mailbox.attachments);
+        add(mailbox.name, mailbox.destination, mailbox.messages, mailbox.read, mailbox.replied, mailbox.forwarded, mailbox.attachments);
         for (const RemovedMessages& removed : summary.removed)
             if (removed.mailboxDestination == mailbox.destination && !removed.destination.empty())
                 add(translate("%1 (removed in Eudora)", {removed.name}), removed.destination, removed.messages, 0, 0, 0,
@@ -98,8 +95,7 @@ std::vector<std::string> summaryLines(const JobSummary& summary)
     addMailboxLines(summary, lines);
     const AttachmentTally& attachments = summary.attachments;
     if (attachments.attached + attachments.missing > 0) {
-        lines.push_back(translate("Attachments put back: %1, missing: %2",
-                                  {number(attachments.attached), number(attachments.missing)}));
+        lines.push_back(translate("Attachments put back: %1, missing: %2", {number(attachments.attached), number(attachments.missing)}));
     }
     if (summary.eudoraFiles > 0)
         lines.push_back(translate("Eudora's own files not converted: %1", {number(summary.eudoraFiles)}));
@@ -123,15 +119,16 @@ std::vector<std::string> summaryLines(const JobSummary& summary)
     if (!summary.abandoned.empty())
         lines.push_back(translate("Left unconverted, stopped at once: %1", {summary.abandoned}));
     if (!summary.notReached.empty())
-        lines.push_back(translate("Left unconverted, the job stopped before them: %1", {joined(summary.notReached, summary.notReachedCount)}));
+        lines.push_back(
+            translate("Left unconverted, the job stopped before them: %1", {joined(summary.notReached, summary.notReachedCount)}));
     addDestinationLines(summary, lines);
     return lines;
 }
 
 bool needsAttention(const JobSummary& summary)
 {
-    return summary.unconvertedMessages() > 0 || summary.attachments.missing > 0 || summary.linksPassedOver > 0
-        || !summary.failures.empty() || !summary.abandoned.empty() || summary.notReachedCount > 0;
+    return summary.unconvertedMessages() > 0 || summary.attachments.missing > 0 || summary.linksPassedOver > 0 || !summary.failures.empty()
+        || !summary.abandoned.empty() || summary.notReachedCount > 0;
 }
 
 } // namespace tarnwick

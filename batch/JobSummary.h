@@ -27,7 +27,7 @@ struct ConvertedMailbox {
 /// The messages of one mailbox that its index no longer lists: deleted or moved away in
 /// Eudora, their bytes left in the mailbox file until Eudora compacted it.
 struct RemovedMessages {
-    std::string name;      // the mailbox, as the user knows it
+    std::string name;               // the mailbox, as the user knows it
     std::string mailboxDestination; // where that mailbox was written, below the destination
     std::uint64_t messages = 0;
     /// Where they were kept apart, below the destination; empty: left out.
@@ -41,8 +41,8 @@ struct JobSummary {
     /// Per mailbox, the messages removed in Eudora that were kept apart or left out.
     std::vector<RemovedMessages> removed;
     /// Messages written unconverted, by reason.
-    std::uint64_t undecodableMessages = 0; // not valid in the source encoding
-    std::uint64_t unfittingMessages = 0;   // valid, but no charset in the list holds them
+    std::uint64_t undecodableMessages = 0;  // not valid in the source encoding
+    std::uint64_t unfittingMessages = 0;    // valid, but no charset in the list holds them
     std::uint64_t fieldTooLongMessages = 0; // a header field too long to convert
     /// Files put back into messages, and files that attachment lines name but no
     /// attachment folder holds (with the first of them listed).

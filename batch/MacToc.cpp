@@ -102,7 +102,8 @@ std::vector<MacToc> readMacTocs(std::string_view appleDouble)
             const std::optional<std::uint32_t> located = bigEndian(*map, reference + 5, 3);
             if (!id || !located)
                 break;
-            const std::optional<std::string_view> resource = part(*data, *located + 4ull, bigEndian(*data, *located, 4).value_or(UINT32_MAX));
+            const std::optional<std::string_view> resource
+                = part(*data, *located + 4ull, bigEndian(*data, *located, 4).value_or(UINT32_MAX));
             if (!resource)
                 continue;
             if (std::optional<std::vector<TocEntry>> entries = tocRecords(*resource))
@@ -112,9 +113,6 @@ std::vector<MacToc> readMacTocs(std::string_view appleDouble)
     return tocs;
 }
 
-std::string appleDoublePathFor(const std::string& path)
-{
-    return joinPath(parentPath(path), "._" + fileName(path));
-}
+std::string appleDoublePathFor(const std::string& path) { return joinPath(parentPath(path), "._" + fileName(path)); }
 
 } // namespace tarnwick

@@ -108,8 +108,7 @@ std::string maildirPlusName(const std::vector<std::string>& path)
     return name;
 }
 
-MaildirClaim claimMaildir(const std::string& destination, const std::vector<std::string>& path, bool nested,
-                          MaildirFolder& folder)
+MaildirClaim claimMaildir(const std::string& destination, const std::vector<std::string>& path, bool nested, MaildirFolder& folder)
 {
     MaildirClaim claim;
     std::string parent = destination;

@@ -26,8 +26,8 @@ std::string maildirPlusName(const std::vector<std::string>& path);
 
 /// The outcome of claimMaildir.
 struct MaildirClaim {
-    std::string path; // the folder made; on failure the one whose creation failed
-    int error = 0;    // 0 when made
+    std::string path;                        // the folder made; on failure the one whose creation failed
+    int error = 0;                           // 0 when made
     std::vector<std::string> createdFolders; // plain folders made on the way (nested form)
     bool claimed() const { return error == 0; }
 };
@@ -36,7 +36,6 @@ struct MaildirClaim {
 /// a plain name, the mailbox last, its extension already left out) in `folder`: in the
 /// Maildir++ form (`nested` false; the destination made a Maildir root too) or nested
 /// folders. A name taken by anything gets "_2", "_3", ... before the encoding.
-MaildirClaim claimMaildir(const std::string& destination, const std::vector<std::string>& path, bool nested,
-                          MaildirFolder& folder);
+MaildirClaim claimMaildir(const std::string& destination, const std::vector<std::string>& path, bool nested, MaildirFolder& folder);
 
 } // namespace tarnwick

@@ -14,9 +14,9 @@ namespace tarnwick {
 
 /// The outcome of claimOutputFile.
 struct OutputClaim {
-    std::string path; // the claimed file; on failure the name whose creation failed
-    int error = 0;    // 0 when claimed, else the errno of that failure
-    FileIdentity identity = {}; // the claimed file's, for renaming the output over it
+    std::string path;                                     // the claimed file; on failure the name whose creation failed
+    int error = 0;                                        // 0 when claimed, else the errno of that failure
+    FileIdentity identity = {};                           // the claimed file's, for renaming the output over it
     std::shared_ptr<const FolderHandle> folder = nullptr; // the held folder it was made in, if any
     bool claimed() const { return error == 0; }
 };
@@ -49,13 +49,13 @@ OutputClaim claimOutputFile(const std::shared_ptr<const FolderHandle>& folder, c
 
 /// The outcome of createFolderPath.
 struct FolderPath {
-    std::string path;                // the innermost folder, when made
-    std::string failedPath;          // the folder that could not be made; empty on success
-    int error = 0;                   // why it could not be made (errno)
-    std::vector<std::string> created; // folders this call created, outermost first
+    std::string path;                                           // the innermost folder, when made
+    std::string failedPath;                                     // the folder that could not be made; empty on success
+    int error = 0;                                              // why it could not be made (errno)
+    std::vector<std::string> created;                           // folders this call created, outermost first
     std::vector<std::shared_ptr<const FolderHandle>> createdIn; // the folder each was made in
-    std::vector<std::string> existing; // folders this call entered that were there already
-    std::shared_ptr<const FolderHandle> folder; // the innermost folder, held; none on failure
+    std::vector<std::string> existing;                          // folders this call entered that were there already
+    std::shared_ptr<const FolderHandle> folder;                 // the innermost folder, held; none on failure
 };
 
 /// Makes `folders` (each one plain path component) below `destination`, one inside

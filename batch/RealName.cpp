@@ -8,7 +8,15 @@ namespace {
 bool isUnsafe(unsigned char c)
 {
     switch (c) {
-    case '/': case '\\': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+    case '/':
+    case '\\':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
         return true;
     default:
         return c < 0x20 || c == 0x7F;

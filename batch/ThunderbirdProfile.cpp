@@ -93,8 +93,7 @@ std::optional<std::string> defaultProfileFolder(std::string_view ini, const std:
 
 std::vector<std::string> thunderbirdFolders(const std::string& home)
 {
-    return {joinPath(home, ".thunderbird"), joinPath(home, ".mozilla-thunderbird"),
-            joinPath(home, "snap/thunderbird/common/.thunderbird"),
+    return {joinPath(home, ".thunderbird"), joinPath(home, ".mozilla-thunderbird"), joinPath(home, "snap/thunderbird/common/.thunderbird"),
             joinPath(home, ".var/app/org.mozilla.Thunderbird/.thunderbird")};
 }
 
@@ -112,7 +111,9 @@ ProfileSearch findThunderbirdProfile(const std::string& home)
             return {std::nullopt, translate("\"%1\" names no default Thunderbird profile", {iniPath})};
         const std::string localFolders = joinPath(joinPath(*profile, "Mail"), "Local Folders");
         if (targetType(localFolders) != EntryType::Directory)
-            return {std::nullopt, translate("The Thunderbird profile \"%1\" has no Local Folders yet: start Thunderbird once, then try again", {*profile})};
+            return {
+                std::nullopt,
+                translate("The Thunderbird profile \"%1\" has no Local Folders yet: start Thunderbird once, then try again", {*profile})};
         return {ThunderbirdProfile{*profile, localFolders}, {}};
     }
     return {std::nullopt, translate("No Thunderbird profile found (looked in \"%1\")", {joinPath(home, ".thunderbird")})};
@@ -135,8 +136,8 @@ std::string ThunderbirdPlacement::finish()
     if (profileInUse(profile_.folder))
         return translate("Thunderbird is running (its profile \"%1\" is in use): quit Thunderbird, then try again", {profile_.folder});
     for (int number = 1; number <= kMostNumbers; ++number) {
-        const std::string name = number == 1 ? std::string(kThunderbirdFolderName)
-                                             : std::string(kThunderbirdFolderName) + "_" + std::to_string(number);
+        const std::string name
+            = number == 1 ? std::string(kThunderbirdFolderName) : std::string(kThunderbirdFolderName) + "_" + std::to_string(number);
         const std::string mailbox = joinPath(profile_.localFolders, name);
         if (entryType(mailbox + ".sbd") != EntryType::None || entryType(mailbox + ".msf") != EntryType::None)
             continue;
@@ -188,8 +189,8 @@ private:
 
 } // namespace
 
-PlacementOutcome runJobIntoThunderbird(const ThunderbirdProfile& profile, BatchReporter& reporter,
-                                       const std::atomic<bool>& hasCanceled, const std::atomic<bool>& stopsAtOnce)
+PlacementOutcome runJobIntoThunderbird(const ThunderbirdProfile& profile, BatchReporter& reporter, const std::atomic<bool>& hasCanceled,
+                                       const std::atomic<bool>& stopsAtOnce)
 {
     ThunderbirdPlacement placement;
     if (const std::string error = placement.begin(profile); !error.empty()) {
@@ -217,8 +218,8 @@ PlacementOutcome runJobIntoThunderbird(const ThunderbirdProfile& profile, BatchR
         return result;
     }
     result.placedFolder = joinPath(profile.localFolders, placement.placedName());
-    reporter.logLine(translate("Placed into Thunderbird: Local Folders > %1 (\"%2\")",
-                               {placement.placedName(), result.placedFolder + ".sbd"}));
+    reporter.logLine(
+        translate("Placed into Thunderbird: Local Folders > %1 (\"%2\")", {placement.placedName(), result.placedFolder + ".sbd"}));
     reporter.finalText(held.held());
     return result;
 }

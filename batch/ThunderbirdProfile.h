@@ -83,7 +83,7 @@ struct PlacementOutcome {
 /// its final text after the placement: "Error: ..."
 /// when it failed (a log line names where the converted folders stay). The run's
 /// destination, layout and format are set in the store's volatile layer.
-PlacementOutcome runJobIntoThunderbird(const ThunderbirdProfile& profile, BatchReporter& reporter,
-                                       const std::atomic<bool>& hasCanceled, const std::atomic<bool>& stopsAtOnce);
+PlacementOutcome runJobIntoThunderbird(const ThunderbirdProfile& profile, BatchReporter& reporter, const std::atomic<bool>& hasCanceled,
+                                       const std::atomic<bool>& stopsAtOnce);
 
 } // namespace tarnwick

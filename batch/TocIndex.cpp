@@ -14,8 +14,7 @@ constexpr std::size_t kEntrySize = 218;
 
 std::uint16_t readU16(std::string_view bytes, std::size_t at)
 {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at])
-                                      | static_cast<unsigned char>(bytes[at + 1]) << 8);
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
 }
 
 std::uint32_t readU32(std::string_view bytes, std::size_t at)
@@ -66,10 +65,7 @@ bool holdsEudoraSeparator(std::string_view mailbox, std::uint64_t from, std::uin
     return false;
 }
 
-std::string entryProblem(std::size_t index, const char* what)
-{
-    return "entry " + std::to_string(index + 1) + " " + what;
-}
+std::string entryProblem(std::size_t index, const char* what) { return "entry " + std::to_string(index + 1) + " " + what; }
 
 } // namespace
 
@@ -105,8 +101,8 @@ TocReading readToc(std::string_view bytes)
     entries.reserve(records);
     for (std::size_t i = 0; i < records; ++i) {
         const std::size_t at = kHeaderSize + i * kEntrySize;
-        entries.push_back({readU32(bytes, at), readU32(bytes, at + 4), readU16(bytes, at + 12), readU16(bytes, at + 16),
-                           readU32(bytes, at + 46)});
+        entries.push_back(
+            {readU32(bytes, at), readU32(bytes, at + 4), readU16(bytes, at + 12), readU16(bytes, at + 16), readU32(bytes, at + 46)});
     }
     return {std::move(entries), {}};
 }
@@ -116,7 +112,7 @@ std::string tocLayoutProblem(const std::vector<TocEntry>& entries, std::uint64_t
     if (entries.empty())
         return "no entries";
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::uint64_t end = std::uint64_t {entries[i].offset} + entries[i].length; // 64-bit: no wrap
+        const std::uint64_t end = std::uint64_t{entries[i].offset} + entries[i].length; // 64-bit: no wrap
         if (entries[i].length == 0)
             return entryProblem(i, "is empty");
         if (end > mailboxSize)
@@ -131,7 +127,7 @@ std::string tocLayoutProblem(const std::vector<TocEntry>& entries, std::uint64_t
     });
     for (std::size_t k = 1; k < order.size(); ++k) {
         const TocEntry& before = entries[order[k - 1]];
-        if (std::uint64_t {before.offset} + before.length > entries[order[k]].offset)
+        if (std::uint64_t{before.offset} + before.length > entries[order[k]].offset)
             return entryProblem(std::max(order[k - 1], order[k]), "overlaps another");
     }
     return {};
@@ -141,7 +137,7 @@ SeparatorMisfit findSeparatorMisfit(const std::vector<TocEntry>& entries, std::s
 {
     using Kind = SeparatorMisfit::Kind;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::uint64_t end = std::uint64_t {entries[i].offset} + entries[i].length;
+        const std::uint64_t end = std::uint64_t{entries[i].offset} + entries[i].length;
         if (!separatorAt(mailbox, entries[i].offset))
             return {true, i, Kind::Start};
         if (!lineStartAt(mailbox, end))

@@ -30,7 +30,7 @@ struct TocReading {
 /// An index that fits its mailbox, or why it does not.
 struct TocFit {
     std::optional<MessageIndex> messages; // in the order the index lists them
-    std::string problem; // set when messages is none
+    std::string problem;                  // set when messages is none
 };
 
 /// The largest index file read: 1,231,000 records, a mailbox of 2 GiB of messages of

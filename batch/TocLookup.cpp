@@ -13,10 +13,7 @@
 namespace tarnwick {
 namespace {
 
-void logUnused(const std::string& tocPath, const std::string& reason)
-{
-    logMessage(formatMessage("'%1' not used: %2", {tocPath, reason}));
-}
+void logUnused(const std::string& tocPath, const std::string& reason) { logMessage(formatMessage("'%1' not used: %2", {tocPath, reason})); }
 
 // Why `entries` do not fit the mailbox's bytes (tocLayoutProblem, then the separator
 // checks, guarded against a file truncated meanwhile), or "".

@@ -13,7 +13,7 @@ constexpr std::size_t kLongestLine = 64 * 1024;
 bool isHexDigest(std::string_view text)
 {
     return text.size() == 64
-           && std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+        && std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 // "P|D DIGEST OCCURRENCE FOLDER": the key after "P " or "D ", empty when not an entry.
@@ -26,8 +26,7 @@ std::string_view entryKey(std::string_view line)
         return {};
     const std::size_t space = key.find(' ', 65);
     if (space == std::string_view::npos || space == 65 || space > 75 || space + 1 >= key.size()
-        || !std::all_of(key.begin() + 65, key.begin() + static_cast<std::ptrdiff_t>(space),
-                        [](char c) { return c >= '0' && c <= '9'; }))
+        || !std::all_of(key.begin() + 65, key.begin() + static_cast<std::ptrdiff_t>(space), [](char c) { return c >= '0' && c <= '9'; }))
         return {};
     return key;
 }

@@ -10,16 +10,24 @@ namespace tarnwick::bench {
 namespace {
 
 constexpr std::string_view kWords[] = {
-    "the", "of", "and", "to", "in", "is", "that", "for", "it", "as", "with", "was", "on", "be", "at", "by",
-    "this", "had", "not", "are", "but", "from", "or", "have", "an", "they", "which", "one", "you", "were",
-    "meeting", "tomorrow", "report", "attached", "please", "thanks", "regards", "project", "schedule",
-    "question", "answer", "budget", "review", "draft", "version", "server", "mailbox", "address", "again",
+    "the",     "of",       "and",    "to",       "in",      "is",     "that",    "for",     "it",       "as",
+    "with",    "was",      "on",     "be",       "at",      "by",     "this",    "had",     "not",      "are",
+    "but",     "from",     "or",     "have",     "an",      "they",   "which",   "one",     "you",      "were",
+    "meeting", "tomorrow", "report", "attached", "please",  "thanks", "regards", "project", "schedule", "question",
+    "answer",  "budget",   "review", "draft",    "version", "server", "mailbox", "address", "again",
 };
-constexpr std::string_view kLatinWords[] = {"caf\xE9", "r\xE9sum\xE9", "na\xEFve", "\x93quoted\x94", "Z\xFCrich",
-                                            "se\xF1or", "\xA3" "20", "fa\xE7" "ade"};
+constexpr std::string_view kLatinWords[] = {"caf\xE9",
+                                            "r\xE9sum\xE9",
+                                            "na\xEFve",
+                                            "\x93quoted\x94",
+                                            "Z\xFCrich",
+                                            "se\xF1or",
+                                            "\xA3"
+                                            "20",
+                                            "fa\xE7"
+                                            "ade"};
 constexpr std::string_view kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 class Generator {
 public:
@@ -85,11 +93,11 @@ public:
         const int hour = uniform(0, 23), minute = uniform(0, 59), second = uniform(0, 59);
         char text[64];
         if (header)
-            std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %+05d", day.data(), dayOfMonth, month.data(),
-                          year, hour, minute, second, uniform(-8, 9) * 100);
+            std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %+05d", day.data(), dayOfMonth, month.data(), year, hour, minute,
+                          second, uniform(-8, 9) * 100);
         else
-            std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", day.data(), month.data(), dayOfMonth, hour,
-                          minute, second, year);
+            std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", day.data(), month.data(), dayOfMonth, hour, minute, second,
+                          year);
         return text;
     }
 
@@ -152,9 +160,7 @@ private:
 std::string corpusFileName(const CorpusPlan& plan)
 {
     const char* endings = plan.lineEndings == LineEndings::CR ? "cr" : plan.lineEndings == LineEndings::CRLF ? "crlf" : "mixed";
-    const char* charset = plan.charset == BodyCharset::ASCII ? "ascii"
-        : plan.charset == BodyCharset::Windows1252           ? "cp1252"
-                                                             : "sjis";
+    const char* charset = plan.charset == BodyCharset::ASCII ? "ascii" : plan.charset == BodyCharset::Windows1252 ? "cp1252" : "sjis";
     return std::string("corpus-") + endings + "-" + charset + "-" + std::to_string(plan.sizeBytes >> 20) + "MiB-seed"
         + std::to_string(plan.seed) + ".mbx";
 }

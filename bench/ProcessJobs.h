@@ -7,12 +7,12 @@
 namespace tarnwick::bench {
 
 struct ProcessBenchOptions {
-    std::string dir = "/tmp/twbench";  // corpora, outputs and a scratch settings home
-    std::string cli;                   // the tarnwick-cli executable
-    std::string generator;             // bench/gen_corpus.py
+    std::string dir = "/tmp/twbench"; // corpora, outputs and a scratch settings home
+    std::string cli;                  // the tarnwick-cli executable
+    std::string generator;            // bench/gen_corpus.py
     std::uint64_t sizeMiB = 256;
     int runs = 5;
-    std::string only;                  // --memory: the jobs whose label holds this (all when empty)
+    std::string only; // --memory: the jobs whose label holds this (all when empty)
 };
 
 /// The job table: for each job, medians of `runs` alternating runs of ours and the

@@ -62,15 +62,12 @@ std::string defaultCli()
     return self.substr(0, self.rfind('/')) + "/../cli/tarnwick-cli";
 }
 
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 // User plus system time of this thread (the sampler thread's time is not counted).
 double cpuTime()
 {
-    rusage usage {};
+    rusage usage{};
     ::getrusage(RUSAGE_THREAD, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -93,8 +90,7 @@ void warm(const std::string& path)
     }
     std::ifstream in(path, std::ios::binary);
     static char chunk[1 << 20];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    }
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {}
 }
 
 std::string replaceAll(std::string text, const std::string& from, const std::string& to)
@@ -105,7 +101,7 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 }
 
 struct Timing {
-    double seconds = -1; // wall clock; negative when the run failed
+    double seconds = -1;   // wall clock; negative when the run failed
     double cpuSeconds = 0; // user + system
 };
 
@@ -119,7 +115,7 @@ Timing timeCommand(const std::string& command)
         ::_exit(127);
     }
     int status = 0;
-    rusage usage {};
+    rusage usage{};
     ::wait4(child, &status, 0, &usage);
     Timing timing;
     timing.seconds = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? now() - start : -1;
@@ -143,9 +139,9 @@ long statusField(const char* name)
 
 struct OwnRun {
     double seconds = -1;
-    long hwmKiB = 0;      // VmHWM: peak resident set, mapped input pages included
-    long peakAnonKiB = 0; // highest RssAnon sampled during the conversion
-    long baseAnonKiB = 0; // RssAnon before the conversion
+    long hwmKiB = 0;       // VmHWM: peak resident set, mapped input pages included
+    long peakAnonKiB = 0;  // highest RssAnon sampled during the conversion
+    long baseAnonKiB = 0;  // RssAnon before the conversion
     double cpuSeconds = 0; // user + system time of the conversion
     char error[256] = {};
 };
@@ -164,8 +160,8 @@ OwnRun timeConversion(const Profile& profile, const std::string& in, const std::
         const int created = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::close(created);
         run.baseAnonKiB = statusField("RssAnon");
-        std::atomic<bool> done {false};
-        std::atomic<long> peakAnon {run.baseAnonKiB};
+        std::atomic<bool> done{false};
+        std::atomic<long> peakAnon{run.baseAnonKiB};
         std::thread sampler([&] {
             while (!done.load()) {
                 peakAnon = std::max(peakAnon.load(), statusField("RssAnon"));
@@ -201,8 +197,7 @@ bool parseArguments(int argc, char** argv, Arguments& arguments)
         const std::string option = argv[i];
         if (option == "--list") {
             for (const Profile& profile : profiles())
-                std::printf("%-18s %s%s\n", profile.name.c_str(), profile.description.c_str(),
-                            profile.runByDefault ? " (default)" : "");
+                std::printf("%-18s %s%s\n", profile.name.c_str(), profile.description.c_str(), profile.runByDefault ? " (default)" : "");
             std::exit(0);
         }
         if (option == "--tags") {
@@ -278,8 +273,7 @@ int main(int argc, char** argv)
 
     std::vector<const Profile*> chosen;
     for (const Profile& profile : profiles()) {
-        if (arguments.profile == "all" || profile.name == arguments.profile
-            || (arguments.profile == "default" && profile.runByDefault))
+        if (arguments.profile == "all" || profile.name == arguments.profile || (arguments.profile == "default" && profile.runByDefault))
             chosen.push_back(&profile);
     }
     if (chosen.empty()) {
@@ -289,12 +283,12 @@ int main(int argc, char** argv)
 
     // MB/s from wall-clock time, and from CPU time (user + system), which a busy machine
     // disturbs far less; "vs dd" is the ratio to dd measured in the same run.
-    std::printf("%-16s %8s  %-18s %9s %8s %9s %8s %11s %10s\n", "profile", "size", "tool", "MB/s", "vs dd", "cpu MB/s",
-                "vs dd", "peak RSS", "peak anon");
+    std::printf("%-16s %8s  %-18s %9s %8s %9s %8s %11s %10s\n", "profile", "size", "tool", "MB/s", "vs dd", "cpu MB/s", "vs dd", "peak RSS",
+                "peak anon");
     bool allOk = true;
     for (std::uint64_t sizeMiB : arguments.sizesMiB) {
         for (const Profile* profile : chosen) {
-            CorpusPlan plan {profile->lineEndings, profile->charset, sizeMiB << 20, 1};
+            CorpusPlan plan{profile->lineEndings, profile->charset, sizeMiB << 20, 1};
             const std::string in = arguments.dir + "/" + corpusFileName(plan);
             const std::string out = arguments.dir + "/output.tmp";
             if (fileSize(in) < plan.sizeBytes && !writeCorpus(in, plan)) {
@@ -313,8 +307,8 @@ int main(int argc, char** argv)
             long hwm = 0, anon = 0;
             for (int r = 0; r < arguments.repeat; ++r) {
                 for (std::size_t t = 0; t < toolCount; ++t) {
-                    const std::string command = replaceAll(
-                        replaceAll(profile->references[t].command, "{in}", "'" + in + "'"), "{out}", "'" + out + "'");
+                    const std::string command
+                        = replaceAll(replaceAll(profile->references[t].command, "{in}", "'" + in + "'"), "{out}", "'" + out + "'");
                     ::unlink(out.c_str());
                     ::sync();
                     const Timing timing = timeCommand(command);
@@ -350,16 +344,15 @@ int main(int argc, char** argv)
                     ddRate = rate;
                     ddCpuRate = cpuRate;
                 }
-                std::printf("%-16s %8s  %-18s %9.0f %8.2f %9.0f %8.2f\n", profile->name.c_str(), size.c_str(),
-                            tool.label.c_str(), rate, ddRate > 0 ? rate / ddRate : 0.0, cpuRate,
-                            ddCpuRate > 0 ? cpuRate / ddCpuRate : 0.0);
+                std::printf("%-16s %8s  %-18s %9.0f %8.2f %9.0f %8.2f\n", profile->name.c_str(), size.c_str(), tool.label.c_str(), rate,
+                            ddRate > 0 ? rate / ddRate : 0.0, cpuRate, ddCpuRate > 0 ? cpuRate / ddCpuRate : 0.0);
             }
             if (own.seconds > 0) {
                 const double rate = static_cast<double>(bytes) / own.seconds / 1e6;
                 const double cpuRate = static_cast<double>(bytes) / own.cpuSeconds / 1e6;
-                std::printf("%-16s %8s  %-18s %9.0f %8.2f %9.0f %8.2f %7.1f MiB %6.1f MiB\n", profile->name.c_str(),
-                            size.c_str(), "tarnwick", rate, ddRate > 0 ? rate / ddRate : 0.0, cpuRate,
-                            ddCpuRate > 0 ? cpuRate / ddCpuRate : 0.0, hwm / 1024.0, anon / 1024.0);
+                std::printf("%-16s %8s  %-18s %9.0f %8.2f %9.0f %8.2f %7.1f MiB %6.1f MiB\n", profile->name.c_str(), size.c_str(),
+                            "tarnwick", rate, ddRate > 0 ? rate / ddRate : 0.0, cpuRate, ddCpuRate > 0 ? cpuRate / ddCpuRate : 0.0,
+                            hwm / 1024.0, anon / 1024.0);
             }
             std::fflush(stdout);
         }

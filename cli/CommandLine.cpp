@@ -178,10 +178,7 @@ std::optional<EncodingId> parseSourceEncoding(std::string_view text)
     return carryEncoding(platform);
 }
 
-std::int64_t mboxEncodingSetting(EncodingId encoding)
-{
-    return static_cast<std::int32_t>(encoding);
-}
+std::int64_t mboxEncodingSetting(EncodingId encoding) { return static_cast<std::int32_t>(encoding); }
 
 // An option's value into `line` (folders into `attachmentFolders`); the usage error's
 // text, or empty.
@@ -278,7 +275,9 @@ ParseResult parseCommandLine(int argc, char** argv)
         case ':':
             return usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
         case '?':
-            return usageError(std::string("unknown option '") + (optopt > 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1])) + "'");
+            return usageError(std::string("unknown option '")
+                              + (optopt > 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1]))
+                              + "'");
         default:
             if (code >= kFirstSwitch && code < kFirstSwitch + 2 * kSwitchCount) {
                 const int index = (code - kFirstSwitch) / 2;
@@ -405,9 +404,6 @@ after the file under way; a second one stops it at once).
 
 } // namespace
 
-std::string usageText()
-{
-    return std::string(kUsageText);
-}
+std::string usageText() { return std::string(kUsageText); }
 
 } // namespace tarnwick::cli

@@ -20,7 +20,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool listEncodings = false;
-    bool quiet = false; // no status lines, no summary
+    bool quiet = false;      // no status lines, no summary
     std::string imapAddress; // --imap: upload SOURCE (a Maildir tree) into this account
     std::string imapCaFile;
     bool imapPlain = false;

@@ -56,8 +56,9 @@ std::string progressText(const JobProgress& progress, double rate, std::size_t w
         if (!text.empty())
             text += ", ";
         const auto percent = static_cast<int>(100.0 * static_cast<double>(progress.bytesDone) / static_cast<double>(progress.bytes));
-        text += translate("%1 of %2 (%3%)", {sizeText(static_cast<double>(progress.bytesDone)),
-                                                 sizeText(static_cast<double>(progress.bytes)), std::to_string(percent)});
+        text += translate(
+            "%1 of %2 (%3%)",
+            {sizeText(static_cast<double>(progress.bytesDone)), sizeText(static_cast<double>(progress.bytes)), std::to_string(percent)});
     }
     if (rate > 0) {
         text += ", " + sizeText(rate) + "/s";
@@ -70,11 +71,7 @@ std::string progressText(const JobProgress& progress, double rate, std::size_t w
     return text;
 }
 
-ConsoleProgress::ConsoleProgress(std::FILE* stream, bool shown)
-    : stream_(stream)
-    , shown_(shown)
-{
-}
+ConsoleProgress::ConsoleProgress(std::FILE* stream, bool shown) : stream_(stream), shown_(shown) {}
 
 void ConsoleProgress::update(const JobProgress& progress)
 {

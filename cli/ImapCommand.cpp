@@ -118,8 +118,7 @@ std::string imapUsageError(const CommandLine& line)
     return {};
 }
 
-int runImapUpload(const CommandLine& line, const std::string& source, const std::atomic<bool>& cancel,
-                  bool printCompleted)
+int runImapUpload(const CommandLine& line, const std::string& source, const std::atomic<bool>& cancel, bool printCompleted)
 {
     if (const std::string error = imapUsageError(line); !error.empty()) {
         printLine(stderr, "tarnwick-cli: " + error);
@@ -165,8 +164,9 @@ int runImapUpload(const CommandLine& line, const std::string& source, const std:
     }
     if (summary.refused + summary.failed > 0) {
         const std::uint64_t left = summary.refused + summary.failed;
-        printLine(stdout, left == 1 ? translate("Error: 1 message was not uploaded")
-                                    : translate("Error: %1 messages were not uploaded", {std::to_string(left)}));
+        printLine(stdout,
+                  left == 1 ? translate("Error: 1 message was not uploaded")
+                            : translate("Error: %1 messages were not uploaded", {std::to_string(left)}));
         return 1;
     }
     if (printCompleted)

@@ -20,8 +20,7 @@ std::string stagingFolder(const CommandLine& line, const std::string& source);
 /// returns the exit status (0 all uploaded or present, 1 error or mail left behind,
 /// 2 usage, 130 canceled). The result line "Completed" is left to the caller when
 /// printCompleted is false.
-int runImapUpload(const CommandLine& line, const std::string& maildir, const std::atomic<bool>& cancel,
-                  bool printCompleted = true);
+int runImapUpload(const CommandLine& line, const std::string& maildir, const std::atomic<bool>& cancel, bool printCompleted = true);
 
 /// A usage error in --imap or its options (text without "tarnwick-cli: "), checked before
 /// anything is converted; empty when there is none.

@@ -128,9 +128,8 @@ void sendLogPastProgress(tarnwick::cli::ConsoleProgress& progress)
     if (!progress.shown())
         return;
     const std::string prefix = "tarnwick[" + std::to_string(::getpid()) + "]: ";
-    tarnwick::setLogSink([&progress, prefix](std::string_view message) {
-        progress.writeLine(prefix + tarnwick::escapeControlCharacters(message));
-    });
+    tarnwick::setLogSink(
+        [&progress, prefix](std::string_view message) { progress.writeLine(prefix + tarnwick::escapeControlCharacters(message)); });
 }
 
 // The progress line is drawn only for a person watching: stderr a terminal that can
@@ -195,8 +194,7 @@ public:
     void summary(const tarnwick::JobSummary& summary) override
     {
         console_.summary(summary);
-        keptGoing_ = !summary.stoppedByError && !summary.failures.empty() && summary.notReachedCount == 0
-                     && summary.abandoned.empty();
+        keptGoing_ = !summary.stoppedByError && !summary.failures.empty() && summary.notReachedCount == 0 && summary.abandoned.empty();
     }
     void finalText(const std::string& text) override { final_ = text; }
     const std::string& finalText() const { return final_; }
@@ -280,8 +278,9 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     // Every converted message is up; a failed mailbox goes in a run of its own (converting
     // the others again would give their rebuilt messages new boundaries).
     if (!line.quiet)
-        writeLine(stderr, tarnwick::translate("The mailboxes that could not be converted were not uploaded: upload "
-                                              "each on its own once it is mended"));
+        writeLine(stderr,
+                  tarnwick::translate("The mailboxes that could not be converted were not uploaded: upload "
+                                      "each on its own once it is mended"));
     writeLine(stdout, conversionError);
     return kExitError;
 }
@@ -311,8 +310,9 @@ int convertIntoThunderbird(const tarnwick::cli::CommandLine& line, tarnwick::Set
     const tarnwick::PlacementOutcome placed = tarnwick::runJobIntoThunderbird(*search.profile, reporter, hasCanceled, stopsAtOnce);
     tarnwick::setLogSink({});
     if (!placed.placedFolder.empty() && !line.quiet)
-        writeLine(stderr, tarnwick::translate("Placed into Thunderbird: Local Folders > %1 (\"%2\")",
-                                              {tarnwick::fileName(placed.placedFolder), placed.placedFolder + ".sbd"}));
+        writeLine(stderr,
+                  tarnwick::translate("Placed into Thunderbird: Local Folders > %1 (\"%2\")",
+                                      {tarnwick::fileName(placed.placedFolder), placed.placedFolder + ".sbd"}));
     reporter.ConsoleReporter::finalText(reporter.final);
     switch (placed.outcome) {
     case tarnwick::JobOutcome::Completed:

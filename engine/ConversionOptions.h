@@ -42,18 +42,18 @@ struct AttachmentFolders {
 };
 
 struct ConversionOptions {
-    bool convertEncodings = false;         // re-encode each message into the first fitting charset
-    EncodingId sourceEncoding = kEncodingUTF8; // encoding of the input mailbox; 0 for Automatic
-    std::vector<std::string> charsetNames; // output charsets in order of preference, as the user wrote them
-    bool processEudoraTags = false;        // decode <x-flowed>, <x-html> and <x-charset> blocks
-    bool crlfLineEndings = false;          // end every line with CR LF
-    bool lfLineEndings = false;            // without CR LF: end every line with LF
+    bool convertEncodings = false;                                    // re-encode each message into the first fitting charset
+    EncodingId sourceEncoding = kEncodingUTF8;                        // encoding of the input mailbox; 0 for Automatic
+    std::vector<std::string> charsetNames;                            // output charsets in order of preference, as the user wrote them
+    bool processEudoraTags = false;                                   // decode <x-flowed>, <x-html> and <x-charset> blocks
+    bool crlfLineEndings = false;                                     // end every line with CR LF
+    bool lfLineEndings = false;                                       // without CR LF: end every line with LF
     ExtraStatusHeaders extraStatusHeaders = ExtraStatusHeaders::None; // keyword headers of an indexed message
-    bool complementDateHeaders = false;    // add a Date: header from the separator line where missing
-    bool addEmptyLines = false;            // add an empty line after each message
-    bool replaceNoBreakSpaces = false;     // NBSP to space in MacJapanese and Shift_JIS input
-    MessageIndex messageIndex;             // this mailbox's own index, checked against it; empty: none
-    UnindexedInput unindexed = UnindexedInput::Inside; // with an index: what becomes of the input it does not cover
+    bool complementDateHeaders = false;                               // add a Date: header from the separator line where missing
+    bool addEmptyLines = false;                                       // add an empty line after each message
+    bool replaceNoBreakSpaces = false;                                // NBSP to space in MacJapanese and Shift_JIS input
+    MessageIndex messageIndex;                                        // this mailbox's own index, checked against it; empty: none
+    UnindexedInput unindexed = UnindexedInput::Inside;                // with an index: what becomes of the input it does not cover
     // A "From " line starts a message only in the separator's form: a sender and a date
     // that hasSeparatorDate accepts (the input's first line always); another is body
     // text, written as ">From ".
@@ -61,11 +61,11 @@ struct ConversionOptions {
     // Put the files behind Eudora's attachment lines back into their messages, and keep
     // a multipart Content-Type whose boundary still occurs in the body.
     bool putBackAttachments = false;
-    AttachmentFolders attachmentFolders;   // where those files are looked for
-    bool encodeHeaders = false;            // non-ASCII header text as RFC 2047 encoded-words
-    bool dropStaleLengths = false;         // leave out Content-Length: and Lines: header fields
-    bool mendCROnlyLineEndings = false;    // without CR LF: LF where the input's first line ends in CR alone
-    std::string language;                  // the user's locale language (Automatic's legacy family)
+    AttachmentFolders attachmentFolders; // where those files are looked for
+    bool encodeHeaders = false;          // non-ASCII header text as RFC 2047 encoded-words
+    bool dropStaleLengths = false;       // leave out Content-Length: and Lines: header fields
+    bool mendCROnlyLineEndings = false;  // without CR LF: LF where the input's first line ends in CR alone
+    std::string language;                // the user's locale language (Automatic's legacy family)
 };
 
 } // namespace tarnwick

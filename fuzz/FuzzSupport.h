@@ -18,21 +18,19 @@
 
 namespace tarnwick::fuzz {
 
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                  \
-        }                                                                                  \
+#define FUZZ_CHECK(condition)                                                                                                              \
+    do {                                                                                                                                   \
+        if (!(condition)) {                                                                                                                \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                                             \
+            std::abort();                                                                                                                  \
+        }                                                                                                                                  \
     } while (0)
 
 /// A heap block of exactly the given bytes; a zero-length block is still a distinct
 /// allocation, so that any read through it is out of bounds.
 class ExactBytes {
 public:
-    ExactBytes(const std::uint8_t* data, std::size_t size)
-        : bytes_(new char[size])
-        , size_(size)
+    ExactBytes(const std::uint8_t* data, std::size_t size) : bytes_(new char[size]), size_(size)
     {
         if (size)
             std::memcpy(bytes_.get(), data, size);
@@ -76,10 +74,7 @@ private:
 inline EncodingId sourceEncoding(unsigned index)
 {
     static const EncodingId encodings[] = {
-        carryEncoding(encodingForIANAName("windows-1252")),
-        kEncodingShiftJIS,
-        kEncodingMacJapanese,
-        kEncodingUTF8,
+        carryEncoding(encodingForIANAName("windows-1252")), kEncodingShiftJIS, kEncodingMacJapanese, kEncodingUTF8,
         carryEncoding(encodingForIANAName("iso-2022-jp")),
     };
     return encodings[index % (sizeof encodings / sizeof encodings[0])];

@@ -49,10 +49,7 @@ std::string nameFrom(const std::uint8_t*& data, const std::uint8_t* end)
     return name;
 }
 
-void write(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes; }
 
 } // namespace
 

@@ -18,10 +18,10 @@ namespace {
 using namespace tarnwick;
 
 enum class Check {
-    Same,      // the same verdict and the same result
-    Stricter,  // ours may refuse what ICU accepts (ICU silently drops ignorables and
-               // writes a few characters as bytes that decode to another one; our
-               // single-byte tables keep only round-trip mappings), else the same
+    Same,         // the same verdict and the same result
+    Stricter,     // ours may refuse what ICU accepts (ICU silently drops ignorables and
+                  // writes a few characters as bytes that decode to another one; our
+                  // single-byte tables keep only round-trip mappings), else the same
     NoPrivateUse, // the same, except that a decoded private-use character is refused
 };
 
@@ -51,8 +51,8 @@ std::optional<std::string> icuEncode(const char* name, std::u16string_view text)
     ucnv_setFromUCallBack(converter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     ucnv_setFallback(converter, false);
     std::string out(text.size() * 8 + 16, '\0');
-    const auto length = ucnv_fromUChars(converter, out.data(), static_cast<int32_t>(out.size()), text.data(),
-                                        static_cast<int32_t>(text.size()), &status);
+    const auto length
+        = ucnv_fromUChars(converter, out.data(), static_cast<int32_t>(out.size()), text.data(), static_cast<int32_t>(text.size()), &status);
     ucnv_close(converter);
     if (U_FAILURE(status))
         return std::nullopt;
@@ -76,10 +76,14 @@ const std::vector<char16_t>& kanji()
 char16_t foldUnit(std::uint8_t high, std::uint8_t low)
 {
     switch (high >> 6) {
-    case 0: return static_cast<char16_t>(low & 0x7F);               // ASCII
-    case 1: return kanji()[(static_cast<unsigned>(high & 0x3F) << 8 | low) % kanji().size()];
-    case 2: return static_cast<char16_t>(0x80 + low);                 // Latin-1 and C1
-    default: return static_cast<char16_t>(high << 8 | low);           // anything
+    case 0:
+        return static_cast<char16_t>(low & 0x7F); // ASCII
+    case 1:
+        return kanji()[(static_cast<unsigned>(high & 0x3F) << 8 | low) % kanji().size()];
+    case 2:
+        return static_cast<char16_t>(0x80 + low); // Latin-1 and C1
+    default:
+        return static_cast<char16_t>(high << 8 | low); // anything
     }
 }
 
@@ -90,8 +94,8 @@ std::optional<std::u16string> icuDecode(const char* name, std::string_view bytes
     ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     ucnv_setFallback(converter, false);
     std::u16string out(bytes.size() + 16, u'\0');
-    const auto length = ucnv_toUChars(converter, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
-                                      static_cast<int32_t>(bytes.size()), &status);
+    const auto length
+        = ucnv_toUChars(converter, out.data(), static_cast<int32_t>(out.size()), bytes.data(), static_cast<int32_t>(bytes.size()), &status);
     ucnv_close(converter);
     if (U_FAILURE(status))
         return std::nullopt;

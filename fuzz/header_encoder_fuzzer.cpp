@@ -15,8 +15,8 @@ namespace {
 using namespace tarnwick;
 
 constexpr HeaderCharset kCharsets[] = {
-    {kEncodingUTF8, "utf-8"}, {kEncodingISOLatin1, "iso-8859-1"}, {21, "iso-2022-jp"},
-    {kEncodingShiftJIS, "shift_jis"}, {12, "windows-1252"}, {kEncodingASCII, "us-ascii"}, {3, "euc-jp"},
+    {kEncodingUTF8, "utf-8"}, {kEncodingISOLatin1, "iso-8859-1"}, {21, "iso-2022-jp"}, {kEncodingShiftJIS, "shift_jis"},
+    {12, "windows-1252"},     {kEncodingASCII, "us-ascii"},       {3, "euc-jp"},
 };
 
 bool isAscii(std::u16string_view text)

@@ -1,5 +1,6 @@
 // Fuzzes the byte line scanner with random bytes and random ranges: it must never read
-// outside the bytes, must raise RangeError exactly for ranges that do not fit, and must agree with a plain reference scan for every other range.
+// outside the bytes, must raise RangeError exactly for ranges that do not fit, and must agree with a plain reference scan for every other
+// range.
 
 #include "FuzzSupport.h"
 
@@ -11,10 +12,7 @@ using tarnwick::ByteRange;
 using tarnwick::fuzz::ExactBytes;
 using tarnwick::fuzz::Picker;
 
-bool isTerminator(char c)
-{
-    return c == '\r' || c == '\n';
-}
+bool isTerminator(char c) { return c == '\r' || c == '\n'; }
 
 struct Line {
     std::uint64_t start, end, contentsEnd;
@@ -24,7 +22,7 @@ struct Line {
 Line reference(std::string_view b, ByteRange r)
 {
     const std::uint64_t n = b.size();
-    Line line {};
+    Line line{};
     std::uint64_t q = r.location;
     if (q >= 1 && q < n && b[q - 1] == '\r' && b[q] == '\n')
         q -= 1;
@@ -78,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     default:
         break;
     }
-    const ByteRange range {location, length};
+    const ByteRange range{location, length};
     const bool valid = location <= n && length <= n - location;
 
     tarnwick::LineBounds line;
@@ -92,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const Line expected = reference(bytes.view(), range);
     FUZZ_CHECK(line.start == expected.start && line.end == expected.end && line.contentsEnd == expected.contentsEnd);
-    FUZZ_CHECK(expected.start <= location && expected.start <= expected.contentsEnd && expected.contentsEnd <= expected.end && expected.end <= n);
+    FUZZ_CHECK(expected.start <= location && expected.start <= expected.contentsEnd && expected.contentsEnd <= expected.end
+               && expected.end <= n);
     return 0;
 }

@@ -43,10 +43,7 @@ std::vector<Line> splitLines(std::string_view b)
     return lines;
 }
 
-bool isSeparator(std::string_view contents)
-{
-    return contents.size() >= 5 && contents.substr(0, 5) == "From ";
-}
+bool isSeparator(std::string_view contents) { return contents.size() >= 5 && contents.substr(0, 5) == "From "; }
 
 // The output of a pass without encoding conversion and without Date lines.
 std::string referenceOutput(const std::vector<Line>& lines, std::string_view terminator, bool addEmptyLines)
@@ -207,17 +204,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     output.claim();
 
     std::size_t handedOver = 0;
-    const MessageConversion observe = [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& result) {
-        ++handedOver;
-        FUZZ_CHECK(message.substr(0, 5) == "From ");
-        if (headerLength != kHeaderLengthNone) {
-            FUZZ_CHECK(headerLength < message.size());
-            // The bytes before it end with an empty line: a terminator right after another.
-            const char last = message[headerLength - 1];
-            FUZZ_CHECK(last == '\n' || last == '\r');
-        }
-        return convertMessage(message, headerLength, conversion, candidates, mailbox, result);
-    };
+    const MessageConversion observe
+        = [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& result) {
+              ++handedOver;
+              FUZZ_CHECK(message.substr(0, 5) == "From ");
+              if (headerLength != kHeaderLengthNone) {
+                  FUZZ_CHECK(headerLength < message.size());
+                  // The bytes before it end with an empty line: a terminator right after another.
+                  const char last = message[headerLength - 1];
+                  FUZZ_CHECK(last == '\n' || last == '\r');
+              }
+              return convertMessage(message, headerLength, conversion, candidates, mailbox, result);
+          };
     const ConversionResult converted = convertMbox(input.path(), output.path(), conversion, observe);
     FUZZ_CHECK(converted.succeeded);
     FUZZ_CHECK(converted.errorText.empty());

@@ -21,10 +21,7 @@ using namespace tarnwick;
 using tarnwick::fuzz::ExactBytes;
 using tarnwick::fuzz::Picker;
 
-bool isLeadByte(unsigned char b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
+bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 std::string replacedNoBreakSpaces(std::string_view message)
 {
@@ -59,9 +56,9 @@ std::uint64_t realHeaderLength(std::string_view b)
 // convertLargeMessage over the message in blocks of `blockSize` (and at most
 // `pieceLimit` pieces in a charset of their own), checked against what convertMessage
 // gave (`converted`, `result` and the reason in `mailbox`).
-void checkLargePath(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                    CharsetCandidates& candidates, MailboxContext mailbox, std::size_t blockSize, std::size_t pieceLimit,
-                    bool converted, const std::string& result, UnconvertedReason reason)
+void checkLargePath(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, CharsetCandidates& candidates,
+                    MailboxContext mailbox, std::size_t blockSize, std::size_t pieceLimit, bool converted, const std::string& result,
+                    UnconvertedReason reason)
 {
     std::string block;
     const MessageReader read = [&](std::uint64_t offset, std::size_t length) {
@@ -93,8 +90,7 @@ void checkLargePath(std::string_view message, std::uint64_t headerLength, const 
 void checkFieldMeter(std::string_view message, std::size_t blockSize, std::uint64_t limit)
 {
     HeaderFieldMeter meter(limit);
-    for (std::size_t at = 0; at < message.size() && meter.feed(message.substr(at, blockSize)); at += blockSize) {
-    }
+    for (std::size_t at = 0; at < message.size() && meter.feed(message.substr(at, blockSize)); at += blockSize) {}
     FUZZ_CHECK(meter.tooLong() == hasOverlongHeaderField(message, limit));
     // A limit as long as the message is never passed.
     FUZZ_CHECK(!hasOverlongHeaderField(message, message.size()));
@@ -111,8 +107,7 @@ CharsetCandidates& wholeTextCandidates()
 /// Converts `message` again on the whole-text path: where the Western list gives bytes,
 /// or finds the message undecodable, the same must come out.
 void checkWholeTextPath(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                        const AutomaticSource& start, bool converted, const MailboxContext& mailbox,
-                        const std::string& result)
+                        const AutomaticSource& start, bool converted, const MailboxContext& mailbox, const std::string& result)
 {
     MailboxContext again;
     again.automatic = start;
@@ -177,8 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, mailbox, result);
     if (list == 0)
         checkWholeTextPath(message.view(), headerLength, conversion, MailboxContext().automatic, converted, mailbox, result);
-    checkLargePath(message.view(), headerLength, conversion, candidates, MailboxContext{}, blockSize, pieceLimit, converted,
-                   result, mailbox.lastReason);
+    checkLargePath(message.view(), headerLength, conversion, candidates, MailboxContext{}, blockSize, pieceLimit, converted, result,
+                   mailbox.lastReason);
 
     // The same message with the Automatic source encoding and encoded header fields: no
     // oracle but the sanitizers and the reason, which tells a success from a failure.
@@ -194,11 +189,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string automaticResult;
         const bool done = convertMessage(message.view(), headerLength, automatic, candidates, automaticMailbox, automaticResult);
         FUZZ_CHECK(done == (automaticMailbox.lastReason == UnconvertedReason::None));
-        checkLargePath(message.view(), headerLength, automatic, candidates, before, blockSize, pieceLimit, done,
-                       automaticResult, automaticMailbox.lastReason);
+        checkLargePath(message.view(), headerLength, automatic, candidates, before, blockSize, pieceLimit, done, automaticResult,
+                       automaticMailbox.lastReason);
         if (list == 0)
-            checkWholeTextPath(message.view(), headerLength, automatic, before.automatic, done, automaticMailbox,
-                               automaticResult);
+            checkWholeTextPath(message.view(), headerLength, automatic, before.automatic, done, automaticMailbox, automaticResult);
     }
 
     const bool plainPath = (!tags || message.size() < headerLength) && !conversion.encodeHeaders;

@@ -41,8 +41,8 @@ std::optional<std::string> icuEncode(const char* name, std::u16string_view text)
     ucnv_setFromUCallBack(converter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     ucnv_setFallback(converter, false);
     std::string out(text.size() * 4 + 16, '\0');
-    const auto length = ucnv_fromUChars(converter, out.data(), static_cast<int32_t>(out.size()), text.data(),
-                                        static_cast<int32_t>(text.size()), &status);
+    const auto length
+        = ucnv_fromUChars(converter, out.data(), static_cast<int32_t>(out.size()), text.data(), static_cast<int32_t>(text.size()), &status);
     ucnv_close(converter);
     if (U_FAILURE(status))
         return std::nullopt;

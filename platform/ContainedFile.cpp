@@ -61,8 +61,7 @@ void appendUtf8(std::string& out, UChar32 c)
 
 ContainedFile::ContainedFile(int fd, std::uint64_t size, std::string path, std::string name)
     : fd_(fd), size_(size), path_(std::move(path)), name_(std::move(name))
-{
-}
+{}
 
 ContainedFile::~ContainedFile()
 {
@@ -73,8 +72,7 @@ ContainedFile::~ContainedFile()
 ContainedFile::ContainedFile(ContainedFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), size_(other.size_), position_(other.position_), path_(std::move(other.path_)),
       name_(std::move(other.name_)), error_(other.error_)
-{
-}
+{}
 
 ContainedFile& ContainedFile::operator=(ContainedFile&& other) noexcept
 {

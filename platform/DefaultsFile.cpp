@@ -49,8 +49,7 @@ std::optional<SettingValue> settingFromJson(const QJsonValue& value)
 std::optional<SettingsDictionary> parseDefaults(std::string_view jsonText)
 {
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(
-        QByteArray(jsonText.data(), static_cast<qsizetype>(jsonText.size())), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray(jsonText.data(), static_cast<qsizetype>(jsonText.size())), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     SettingsDictionary defaults;

@@ -52,10 +52,7 @@ int openExclusive(const char* path)
 
 } // namespace
 
-EntryType targetType(const std::string& path)
-{
-    return targetStatus(path).type;
-}
+EntryType targetType(const std::string& path) { return targetStatus(path).type; }
 
 TargetStatus targetStatus(const std::string& path)
 {
@@ -83,10 +80,7 @@ std::optional<std::uint64_t> fileSize(const std::string& path)
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-bool removeFile(const std::string& path)
-{
-    return !path.empty() && ::unlink(path.c_str()) == 0;
-}
+bool removeFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
 
 bool removeFile(const std::string& path, const FileIdentity& identity)
 {
@@ -154,10 +148,7 @@ DirectoryWalker::~DirectoryWalker()
         closeLevel();
 }
 
-void DirectoryWalker::passOverUnreadable(std::function<bool(const std::string&)> passOver)
-{
-    passOver_ = std::move(passOver);
-}
+void DirectoryWalker::passOverUnreadable(std::function<bool(const std::string&)> passOver) { passOver_ = std::move(passOver); }
 
 // A folder below the root that cannot be opened or listed: passed over when the
 // caller said so, else the end of the walk.
@@ -169,10 +160,7 @@ void DirectoryWalker::failFolder(const std::string& folder, int error)
         failAt(folder, error);
 }
 
-void DirectoryWalker::skipSubtree(dev_t device, ino_t inode)
-{
-    skipped_.emplace_back(device, inode);
-}
+void DirectoryWalker::skipSubtree(dev_t device, ino_t inode) { skipped_.emplace_back(device, inode); }
 
 void DirectoryWalker::closeLevel()
 {

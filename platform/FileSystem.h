@@ -109,7 +109,7 @@ public:
 
 private:
     struct Level {
-        void* dir; // DIR*
+        void* dir;              // DIR*
         std::size_t nameLength; // length of relativeName_ for this folder's prefix
     };
 

@@ -67,15 +67,9 @@ std::shared_ptr<const FolderHandle> FolderHandle::openFolder(const std::string& 
     return std::shared_ptr<const FolderHandle>(new FolderHandle(fd, joinPath(path_, name)));
 }
 
-FolderHandle::~FolderHandle()
-{
-    ::close(fd_);
-}
+FolderHandle::~FolderHandle() { ::close(fd_); }
 
-std::string FolderHandle::pathOf(const std::string& name) const
-{
-    return joinPath(path_, name);
-}
+std::string FolderHandle::pathOf(const std::string& name) const { return joinPath(path_, name); }
 
 CreateResult FolderHandle::createFile(const std::string& name) const
 {

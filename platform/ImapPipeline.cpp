@@ -28,8 +28,7 @@ public:
 
     bool send(std::string_view bytes)
     {
-        return bytes.empty()
-               || mailstream_write(stream_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        return bytes.empty() || mailstream_write(stream_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
     bool flush() { return mailstream_flush(stream_) == 0; }
 
@@ -76,8 +75,7 @@ ImapResult resultOf(std::string_view line, const std::string& what)
     if (status == "OK " || status == "OK")
         return {};
     const ImapFailure kind = classifyServerRefusal(line);
-    return {status.substr(0, 2) == "NO" || kind != ImapFailure::Refused ? kind : ImapFailure::Protocol,
-            what + ": " + std::string(line)};
+    return {status.substr(0, 2) == "NO" || kind != ImapFailure::Refused ? kind : ImapFailure::Protocol, what + ": " + std::string(line)};
 }
 
 } // namespace
@@ -92,9 +90,7 @@ std::optional<std::uint64_t> trailingLiteralSize(std::string_view line)
     std::string_view digits = line.substr(open + 1, line.size() - open - 2);
     if (!digits.empty() && digits.back() == '+')
         digits.remove_suffix(1);
-    if (digits.empty() || digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        }))
+    if (digits.empty() || digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     return std::stoull(std::string(digits));
 }
@@ -133,8 +129,8 @@ std::string appendArguments(const ImapFlags& flags, std::time_t internalDate, st
     std::tm utc{};
     gmtime_r(&internalDate, &utc);
     char date[40];
-    std::snprintf(date, sizeof date, "\"%02d-%s-%04d %02d:%02d:%02d +0000\"", utc.tm_mday, kMonths[utc.tm_mon % 12],
-                  utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    std::snprintf(date, sizeof date, "\"%02d-%s-%04d %02d:%02d:%02d +0000\"", utc.tm_mday, kMonths[utc.tm_mon % 12], utc.tm_year + 1900,
+                  utc.tm_hour, utc.tm_min, utc.tm_sec);
     return " (" + list + ") " + date + " {" + std::to_string(size) + (nonSynchronizing ? "+}" : "}");
 }
 
@@ -180,9 +176,7 @@ std::vector<ImapResult> ImapSession::appendMany(const std::string& folder, std::
         const bool nonSync = literalPlus_ || (literalMinus_ && message.bytes.size() <= kLiteralMinusLimit);
         const ImapFlags none;
         std::string header = (!multi || i == 0 ? tag + prefix : std::string())
-                             + appendArguments(message.flags ? *message.flags : none, message.internalDate,
-                                               message.bytes.size(), nonSync)
-                             + "\r\n";
+            + appendArguments(message.flags ? *message.flags : none, message.internalDate, message.bytes.size(), nonSync) + "\r\n";
         lost = !exchange.send(header);
         if (!lost && !nonSync) {
             lost = !exchange.flush() || !readUntil(tag, true);

@@ -21,10 +21,7 @@ std::string upper(std::string_view text)
     return result;
 }
 
-bool contains(const std::string& text, std::string_view part)
-{
-    return text.find(part) != std::string::npos;
-}
+bool contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
 
 struct FlagListDeleter {
     void operator()(mailimap_flag_list* list) const { mailimap_flag_list_free(list); }
@@ -70,8 +67,8 @@ ImapFailure classifyServerRefusal(std::string_view line)
         return ImapFailure::Login;
     if (contains(text, "[OVERQUOTA]"))
         return ImapFailure::Quota;
-    for (std::string_view size : {"[TOOBIG]", "TOO LARGE", "TOO BIG", "LARGER THAN", "MESSAGE SIZE", "MAIL SIZE",
-                                  "SIZE LIMIT", "MAXIMUM SIZE"}) {
+    for (std::string_view size :
+         {"[TOOBIG]", "TOO LARGE", "TOO BIG", "LARGER THAN", "MESSAGE SIZE", "MAIL SIZE", "SIZE LIMIT", "MAXIMUM SIZE"}) {
         if (contains(text, size))
             return ImapFailure::TooBig;
     }
@@ -85,10 +82,7 @@ ImapFailure classifyServerRefusal(std::string_view line)
 ImapSession::ImapSession() : state_(std::make_unique<State>()) {}
 ImapSession::~ImapSession() = default;
 
-bool ImapSession::isOpen() const
-{
-    return state_->imap != nullptr;
-}
+bool ImapSession::isOpen() const { return state_->imap != nullptr; }
 
 void ImapSession::close()
 {
@@ -101,8 +95,8 @@ ImapResult ImapSession::open(const ImapAccount& account)
 {
     close();
     state_->host = account.host;
-    TransportResult connected = ImapTransport::connect(account.host, account.port, account.timeoutSeconds,
-                                                       account.security == ImapSecurity::Plain);
+    TransportResult connected
+        = ImapTransport::connect(account.host, account.port, account.timeoutSeconds, account.security == ImapSecurity::Plain);
     if (!connected.transport)
         return {connected.certificateProblem ? ImapFailure::Certificate : ImapFailure::Connection, connected.error};
     ImapTransport* transport = connected.transport.get();
@@ -220,15 +214,14 @@ ImapResult ImapSession::createFolder(const std::string& name)
     return {};
 }
 
-ImapResult ImapSession::append(const std::string& folder, std::string_view message, const ImapFlags& flags,
-                               std::time_t internalDate)
+ImapResult ImapSession::append(const std::string& folder, std::string_view message, const ImapFlags& flags, std::time_t internalDate)
 {
     if (!state_->imap)
         return {ImapFailure::Connection, "Not connected"};
     std::tm utc{};
     gmtime_r(&internalDate, &utc);
-    mailimap_date_time* date = mailimap_date_time_new(utc.tm_mday, utc.tm_mon + 1, utc.tm_year + 1900, utc.tm_hour,
-                                                      utc.tm_min, utc.tm_sec, 0);
+    mailimap_date_time* date
+        = mailimap_date_time_new(utc.tm_mday, utc.tm_mon + 1, utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec, 0);
     auto list = flagList(flags);
     const int r = mailimap_append(state_->imap, folder.c_str(), list.get(), date, message.data(), message.size());
     mailimap_date_time_free(date);
@@ -237,8 +230,7 @@ ImapResult ImapSession::append(const std::string& folder, std::string_view messa
     return {};
 }
 
-ImapResult ImapSession::containsMessage(const std::string& folder, std::uint64_t size, const std::string& messageId,
-                                        bool& found)
+ImapResult ImapSession::containsMessage(const std::string& folder, std::uint64_t size, const std::string& messageId, bool& found)
 {
     found = false;
     if (!state_->imap)
@@ -251,8 +243,7 @@ ImapResult ImapSession::containsMessage(const std::string& folder, std::uint64_t
     mailimap_search_key_multiple_add(keys, mailimap_search_key_new_larger(bounded > 0 ? bounded - 1 : 0));
     mailimap_search_key_multiple_add(keys, mailimap_search_key_new_smaller(bounded + 1));
     if (!messageId.empty())
-        mailimap_search_key_multiple_add(keys,
-                                         mailimap_search_key_new_header(strdup("Message-ID"), strdup(messageId.c_str())));
+        mailimap_search_key_multiple_add(keys, mailimap_search_key_new_header(strdup("Message-ID"), strdup(messageId.c_str())));
     clist* uids = nullptr;
     r = mailimap_uid_search(state_->imap, nullptr, keys, &uids);
     mailimap_search_key_free(keys);

@@ -64,8 +64,7 @@ std::optional<std::uint64_t> trailingLiteralSize(std::string_view line);
 
 /// What an APPEND gives after the folder: " (FLAGS) \"DD-Mon-YYYY HH:MM:SS +0000\" {SIZE}",
 /// the literal marked "{SIZE+}" when it goes without waiting for the server.
-std::string appendArguments(const ImapFlags& flags, std::time_t internalDate, std::uint64_t size,
-                            bool nonSynchronizing);
+std::string appendArguments(const ImapFlags& flags, std::time_t internalDate, std::uint64_t size, bool nonSynchronizing);
 
 /// A name as an IMAP quoted string (backslash before '"' and '\\').
 std::string quotedImapString(std::string_view text);
@@ -100,8 +99,7 @@ public:
     ImapResult createFolder(const std::string& name);
 
     /// APPENDs one message (CRLF line ends) with its flags and internal date (UTC).
-    ImapResult append(const std::string& folder, std::string_view message, const ImapFlags& flags,
-                      std::time_t internalDate);
+    ImapResult append(const std::string& folder, std::string_view message, const ImapFlags& flags, std::time_t internalDate);
 
     /// Whether the server takes several messages in one APPEND (MULTIAPPEND), and
     /// literals of any size without waiting for its go-ahead (LITERAL+).
@@ -112,13 +110,12 @@ public:
     /// between them. With multi, in one MULTIAPPEND command: one result, all or none of
     /// them stored. Otherwise one APPEND each, sent back to back: one result each. A
     /// message whose answer never came (the connection was lost) has a Connection result.
-    std::vector<ImapResult> appendMany(const std::string& folder, std::size_t count,
-                                       const std::function<ImapOutgoing(std::size_t)>& source, bool multi);
+    std::vector<ImapResult> appendMany(const std::string& folder, std::size_t count, const std::function<ImapOutgoing(std::size_t)>& source,
+                                       bool multi);
 
     /// Whether the folder holds a message of exactly this size (RFC822.SIZE), with this
     /// Message-ID when one is given: how an APPEND whose answer was lost is looked for.
-    ImapResult containsMessage(const std::string& folder, std::uint64_t size, const std::string& messageId,
-                               bool& found);
+    ImapResult containsMessage(const std::string& folder, std::uint64_t size, const std::string& messageId, bool& found);
 
 private:
     struct State;

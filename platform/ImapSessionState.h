@@ -28,8 +28,7 @@ struct ImapSession::State {
     {
         if (transport && !transport->error().empty())
             return {ImapFailure::Connection, what + ": " + transport->error()};
-        if (code == MAILIMAP_ERROR_STREAM || code == MAILIMAP_ERROR_CONNECTION_REFUSED
-            || (transport && transport->closedByPeer()))
+        if (code == MAILIMAP_ERROR_STREAM || code == MAILIMAP_ERROR_CONNECTION_REFUSED || (transport && transport->closedByPeer()))
             return {ImapFailure::Connection, what + ": the connection to " + host + " was closed"};
         std::string line = transport ? transport->lastLine() : std::string();
         if (line.empty() && imap && imap->imap_response)

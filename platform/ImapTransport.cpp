@@ -103,27 +103,12 @@ int tlsPullTimeout(gnutls_transport_ptr_t ptr, unsigned int ms)
     return poll(&p, 1, ms == GNUTLS_INDEFINITE_TIMEOUT ? -1 : static_cast<int>(ms));
 }
 
-ImapTransport* transportOf(mailstream_low* low)
-{
-    return static_cast<ImapTransport*>(low->data);
-}
+ImapTransport* transportOf(mailstream_low* low) { return static_cast<ImapTransport*>(low->data); }
 
-ssize_t lowRead(mailstream_low* low, void* buffer, size_t size)
-{
-    return transportOf(low)->read(buffer, size);
-}
-ssize_t lowWrite(mailstream_low* low, const void* buffer, size_t size)
-{
-    return transportOf(low)->write(buffer, size);
-}
-int lowClose(mailstream_low*)
-{
-    return 0;
-}
-int lowFd(mailstream_low* low)
-{
-    return transportOf(low)->fd();
-}
+ssize_t lowRead(mailstream_low* low, void* buffer, size_t size) { return transportOf(low)->read(buffer, size); }
+ssize_t lowWrite(mailstream_low* low, const void* buffer, size_t size) { return transportOf(low)->write(buffer, size); }
+int lowClose(mailstream_low*) { return 0; }
+int lowFd(mailstream_low* low) { return transportOf(low)->fd(); }
 void lowFree(mailstream_low* low)
 {
     delete transportOf(low);
@@ -131,8 +116,7 @@ void lowFree(mailstream_low* low)
 }
 void lowCancel(mailstream_low*) {}
 
-mailstream_low_driver lowDriver = {lowRead,  lowWrite, lowClose, lowFd,   lowFree, lowCancel,
-                                   nullptr, nullptr,  nullptr,  nullptr, nullptr};
+mailstream_low_driver lowDriver = {lowRead, lowWrite, lowClose, lowFd, lowFree, lowCancel, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 } // namespace
 
@@ -148,8 +132,7 @@ ImapTransport::~ImapTransport()
         ::close(fd_);
 }
 
-TransportResult ImapTransport::connect(const std::string& host, std::uint16_t port, int timeoutSeconds,
-                                       bool loopbackOnly)
+TransportResult ImapTransport::connect(const std::string& host, std::uint16_t port, int timeoutSeconds, bool loopbackOnly)
 {
     TransportResult result;
     addrinfo hints{};
@@ -191,8 +174,7 @@ TransportResult ImapTransport::startTls(const std::string& host, const std::stri
         result.certificateProblem = true;
         return result;
     }
-    if (!extraCaFile.empty()
-        && gnutls_certificate_set_x509_trust_file(credentials, extraCaFile.c_str(), GNUTLS_X509_FMT_PEM) <= 0) {
+    if (!extraCaFile.empty() && gnutls_certificate_set_x509_trust_file(credentials, extraCaFile.c_str(), GNUTLS_X509_FMT_PEM) <= 0) {
         result.error = "No certificate could be read from " + extraCaFile;
         result.certificateProblem = true;
         return result;
@@ -201,8 +183,7 @@ TransportResult ImapTransport::startTls(const std::string& host, const std::stri
     gnutls_init(&session, GNUTLS_CLIENT);
     tls_ = session;
     in6_addr ignored{};
-    const bool literalAddress = inet_pton(AF_INET, host.c_str(), &ignored) == 1
-                                || inet_pton(AF_INET6, host.c_str(), &ignored) == 1;
+    const bool literalAddress = inet_pton(AF_INET, host.c_str(), &ignored) == 1 || inet_pton(AF_INET6, host.c_str(), &ignored) == 1;
     if (!literalAddress)
         gnutls_server_name_set(session, GNUTLS_NAME_DNS, host.data(), host.size());
     gnutls_set_default_priority(session);
@@ -222,8 +203,7 @@ TransportResult ImapTransport::startTls(const std::string& host, const std::stri
         const unsigned status = gnutls_session_get_verify_cert_status(session);
         gnutls_datum_t text{};
         gnutls_certificate_verification_status_print(status, GNUTLS_CRT_X509, &text, 0);
-        result.error = "The certificate of " + host + " was refused: "
-                       + std::string(reinterpret_cast<const char*>(text.data), text.size);
+        result.error = "The certificate of " + host + " was refused: " + std::string(reinterpret_cast<const char*>(text.data), text.size);
         gnutls_free(text.data);
         result.certificateProblem = true;
     } else if (r < 0) {

@@ -28,8 +28,7 @@ public:
 
     /// Opens a TCP connection. With loopbackOnly, refuses an address that is not on
     /// this machine (plain text goes nowhere else).
-    static TransportResult connect(const std::string& host, std::uint16_t port, int timeoutSeconds,
-                                   bool loopbackOnly);
+    static TransportResult connect(const std::string& host, std::uint16_t port, int timeoutSeconds, bool loopbackOnly);
     /// TLS handshake on the open connection; the chain must lead to a trusted root
     /// (the system's, or one in extraCaFile) and name the host.
     TransportResult startTls(const std::string& host, const std::string& extraCaFile);
@@ -58,7 +57,7 @@ private:
     void* tls_ = nullptr;         // gnutls_session_t
     void* credentials_ = nullptr; // gnutls_certificate_credentials_t
     std::unique_ptr<SocketRef> socketRef_;
-    std::string tail_;            // the end of what the server sent
+    std::string tail_; // the end of what the server sent
     std::string error_;
     bool closedByPeer_ = false;
 };

@@ -47,9 +47,6 @@ std::string formatMessage(std::string_view pattern, std::initializer_list<std::s
     return out;
 }
 
-std::string translate(std::string_view key, std::initializer_list<std::string_view> args)
-{
-    return formatMessage(lookUp(key), args);
-}
+std::string translate(std::string_view key, std::initializer_list<std::string_view> args) { return formatMessage(lookUp(key), args); }
 
 } // namespace tarnwick

@@ -51,38 +51,19 @@ void logMessage(std::string_view message)
         threadCopy->copy_(escapeControlCharacters(message));
 }
 
-LogCopy::LogCopy(std::function<void(std::string_view)> copy)
-    : copy_(std::move(copy))
-    , outer_(threadCopy)
-{
-    threadCopy = this;
-}
+LogCopy::LogCopy(std::function<void(std::string_view)> copy) : copy_(std::move(copy)), outer_(threadCopy) { threadCopy = this; }
 
-LogCopy::~LogCopy()
-{
-    threadCopy = outer_;
-}
+LogCopy::~LogCopy() { threadCopy = outer_; }
 
-LogCapture::LogCapture(std::vector<std::string>& lines)
-    : lines_(lines)
-    , outer_(threadCapture)
-{
-    threadCapture = this;
-}
+LogCapture::LogCapture(std::vector<std::string>& lines) : lines_(lines), outer_(threadCapture) { threadCapture = this; }
 
 LogCapture::LogCapture(std::vector<std::string>& lines, std::size_t maxBytes, bool& overflowed)
-    : lines_(lines)
-    , bytesLeft_(maxBytes)
-    , overflowed_(&overflowed)
-    , outer_(threadCapture)
+    : lines_(lines), bytesLeft_(maxBytes), overflowed_(&overflowed), outer_(threadCapture)
 {
     threadCapture = this;
 }
 
-LogCapture::~LogCapture()
-{
-    threadCapture = outer_;
-}
+LogCapture::~LogCapture() { threadCapture = outer_; }
 
 void setLogSink(std::function<void(std::string_view)> sink)
 {

@@ -97,8 +97,7 @@ bool MaildirFolder::fail(int error)
     return false;
 }
 
-bool MaildirFolder::writeFile(const std::string& path, std::string_view bytes, std::optional<std::int64_t> instant,
-                              bool durable)
+bool MaildirFolder::writeFile(const std::string& path, std::string_view bytes, std::optional<std::int64_t> instant, bool durable)
 {
     const OutputCalls& calls = outputCalls();
     const int fd = calls.openAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -138,8 +137,8 @@ bool MaildirFolder::deliver(std::string_view message, std::string_view flags, st
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now - seconds);
-    const std::string base = std::to_string(seconds.count()) + ".M" + std::to_string(micros.count()) + "P"
-        + std::to_string(::getpid()) + token_;
+    const std::string base
+        = std::to_string(seconds.count()) + ".M" + std::to_string(micros.count()) + "P" + std::to_string(::getpid()) + token_;
     const std::string size = ",S=" + std::to_string(message.size());
     std::string unique = base + std::to_string(counter_++) + "." + host_;
     if (!writeFile(path_ + "/tmp/" + unique, message, instant, false))
@@ -169,8 +168,7 @@ bool MaildirFolder::moveBatch()
         const std::string temporary = path_ + "/tmp/" + message.unique;
         // Never over an existing entry: a name that is taken after all gets a number more.
         for (int attempt = 0;; ++attempt) {
-            const std::string final = path_ + "/cur/" + message.unique + (attempt == 0 ? "" : "_" + std::to_string(attempt))
-                + message.info;
+            const std::string final = path_ + "/cur/" + message.unique + (attempt == 0 ? "" : "_" + std::to_string(attempt)) + message.info;
             if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) == 0)
                 break;
             const int error = errno;
@@ -228,9 +226,6 @@ void MaildirFolder::discard()
     waitingBytes_ = 0;
 }
 
-std::string MaildirFolder::errorText() const
-{
-    return systemErrorText(error_);
-}
+std::string MaildirFolder::errorText() const { return systemErrorText(error_); }
 
 } // namespace tarnwick

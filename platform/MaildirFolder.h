@@ -79,8 +79,8 @@ private:
     std::uint64_t waitingBytes_ = 0;
 
     std::string path_;
-    std::string token_;       // in every name delivered here, and in no other
-    std::string host_;        // the host name as Maildir names carry it
+    std::string token_; // in every name delivered here, and in no other
+    std::string host_;  // the host name as Maildir names carry it
     std::uint64_t counter_ = 0;
     std::uint64_t delivered_ = 0;
     int error_ = 0;

@@ -36,10 +36,7 @@ std::uint64_t pageSize()
 
 } // namespace
 
-MappedFile::~MappedFile()
-{
-    close();
-}
+MappedFile::~MappedFile() { close(); }
 
 void MappedFile::close()
 {
@@ -120,10 +117,7 @@ bool MappedFile::open(const std::string& path, LinkPolicy links)
     return true;
 }
 
-void MappedFile::releaseBefore(std::uint64_t offset)
-{
-    releaseBefore(offset, releasedUpTo_);
-}
+void MappedFile::releaseBefore(std::uint64_t offset) { releaseBefore(offset, releasedUpTo_); }
 
 void MappedFile::releaseBefore(std::uint64_t offset, std::uint64_t& releasedUpTo) const
 {
@@ -137,10 +131,7 @@ void MappedFile::releaseBefore(std::uint64_t offset, std::uint64_t& releasedUpTo
     releasedUpTo = end;
 }
 
-std::uint64_t MappedFile::pageStartFrom(std::uint64_t offset)
-{
-    return (offset + pageSize() - 1) / pageSize() * pageSize();
-}
+std::uint64_t MappedFile::pageStartFrom(std::uint64_t offset) { return (offset + pageSize() - 1) / pageSize() * pageSize(); }
 
 void MappedFile::populate(std::uint64_t from, std::uint64_t to) const
 {

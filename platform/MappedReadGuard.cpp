@@ -43,9 +43,6 @@ void armReadGuard(ReadGuardState& state)
     t_active = &state;
 }
 
-void disarmReadGuard()
-{
-    t_active = nullptr;
-}
+void disarmReadGuard() { t_active = nullptr; }
 
 } // namespace tarnwick::detail

@@ -27,8 +27,7 @@ struct GuardedRun {
 /// Runs `body` (which returns bool) while reads of `range` are guarded. `body` must
 /// hold no object with a non-trivial destructor on the stack while it reads the range
 /// (the fault leaves its frames by siglongjmp).
-template <typename Body>
-GuardedRun guardMappedReads(std::string_view range, Body&& body)
+template <typename Body> GuardedRun guardMappedReads(std::string_view range, Body&& body)
 {
     detail::ReadGuardState state{range.data(), range.data() + range.size(), {}};
     if (sigsetjmp(state.jump, 1) != 0) {

@@ -7,10 +7,7 @@
 namespace tarnwick {
 namespace {
 
-int systemOpenAt(int folderFd, const char* path, int flags, mode_t mode)
-{
-    return ::openat(folderFd, path, flags, mode);
-}
+int systemOpenAt(int folderFd, const char* path, int flags, mode_t mode) { return ::openat(folderFd, path, flags, mode); }
 
 OutputCalls& current()
 {
@@ -25,15 +22,9 @@ ssize_t systemCopyFileRange(int fromFd, off_t* fromOffset, int toFd, off_t* toOf
 
 } // namespace
 
-OutputCalls systemOutputCalls()
-{
-    return {systemOpenAt, ::writev, ::fsync, ::close, ::renameat, systemCopyFileRange};
-}
+OutputCalls systemOutputCalls() { return {systemOpenAt, ::writev, ::fsync, ::close, ::renameat, systemCopyFileRange}; }
 
-const OutputCalls& outputCalls()
-{
-    return current();
-}
+const OutputCalls& outputCalls() { return current(); }
 
 OutputCalls setOutputCalls(const OutputCalls& calls)
 {

@@ -16,8 +16,7 @@ struct OutputCalls {
     int (*fsync)(int fd);
     int (*close)(int fd);
     int (*renameAt)(int fromFolderFd, const char* from, int toFolderFd, const char* to);
-    ssize_t (*copyFileRange)(int fromFd, off_t* fromOffset, int toFd, off_t* toOffset, size_t length,
-                             unsigned int flags);
+    ssize_t (*copyFileRange)(int fromFd, off_t* fromOffset, int toFd, off_t* toOffset, size_t length, unsigned int flags);
 };
 
 /// The calls in use: the system's own unless a test installed others.

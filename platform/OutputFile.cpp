@@ -128,10 +128,7 @@ std::optional<ino_t> claimInode(std::string_view name)
     return static_cast<ino_t>(inode);
 }
 
-bool notAfter(const timespec& a, const timespec& b)
-{
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec);
-}
+bool notAfter(const timespec& a, const timespec& b) { return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec); }
 
 // Deletes the claim whose inode the temporary file `part` (its status) named: the empty
 // regular file of that inode in the folder, unchanged since the temporary file was.
@@ -151,9 +148,9 @@ std::string removeClaimOf(int folderFd, const struct stat& part, ino_t inode)
         if (entry->d_ino != inode || isTemporaryOutputName(entry->d_name))
             continue;
         struct stat claim {};
-        if (::fstatat(folderFd, entry->d_name, &claim, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(claim.st_mode)
-            && claim.st_size == 0 && claim.st_ino == inode && claim.st_dev == part.st_dev
-            && notAfter(claim.st_ctim, part.st_ctim) && ::unlinkat(folderFd, entry->d_name, 0) == 0)
+        if (::fstatat(folderFd, entry->d_name, &claim, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(claim.st_mode) && claim.st_size == 0
+            && claim.st_ino == inode && claim.st_dev == part.st_dev && notAfter(claim.st_ctim, part.st_ctim)
+            && ::unlinkat(folderFd, entry->d_name, 0) == 0)
             removed = entry->d_name;
         break;
     }
@@ -202,8 +199,8 @@ LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::strin
     } else {
         // Still the file checked (not replaced since), and still not held: deleted.
         struct stat now {};
-        if (::fstatat(folderFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_ino == st.st_ino
-            && now.st_dev == st.st_dev && ::unlinkat(folderFd, name.c_str(), 0) == 0)
+        if (::fstatat(folderFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev
+            && ::unlinkat(folderFd, name.c_str(), 0) == 0)
             outcome = LeftoverOutcome::Removed;
         else
             error = errno;
@@ -228,10 +225,7 @@ void OutputFile::holdFolder(const FolderHandle* folder)
     folderFd_ = folder ? ::fcntl(folder->descriptor(), F_DUPFD_CLOEXEC, 0) : -1;
 }
 
-int OutputFile::folderDescriptor() const
-{
-    return folderFd_ >= 0 ? folderFd_ : AT_FDCWD;
-}
+int OutputFile::folderDescriptor() const { return folderFd_ >= 0 ? folderFd_ : AT_FDCWD; }
 
 bool OutputFile::create(const std::string& finalPath, mode_t mode, const FolderHandle* folder)
 {
@@ -247,15 +241,14 @@ bool OutputFile::create(const std::string& finalPath, mode_t mode, const FolderH
     // The name carries the claim's inode, so that a later run can delete the claim of
     // an output whose run was killed along with its temporary file.
     std::optional<ino_t> claim;
-    if (struct stat st {}; ::fstatat(folderDescriptor(), finalName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
-                           && S_ISREG(st.st_mode) && st.st_size == 0)
+    if (struct stat st{};
+        ::fstatat(folderDescriptor(), finalName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
         claim = st.st_ino;
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         std::string path = folder ? temporaryName(claim) : joinPath(parent.empty() ? kCurrentFolder : parent, temporaryName(claim));
         int fd;
         do {
-            fd = outputCalls().openAt(folderDescriptor(), path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                      mode & 0666);
+            fd = outputCalls().openAt(folderDescriptor(), path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0666);
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
             // Held while it is written: a later run deletes it only once no process holds it.
@@ -276,10 +269,7 @@ bool OutputFile::create(const std::string& finalPath, mode_t mode, const FolderH
     return false;
 }
 
-bool OutputFile::write(std::initializer_list<std::string_view> pieces)
-{
-    return write(pieces.begin(), pieces.size());
-}
+bool OutputFile::write(std::initializer_list<std::string_view> pieces) { return write(pieces.begin(), pieces.size()); }
 
 bool OutputFile::write(const std::string_view* pieces, std::size_t count)
 {
@@ -348,8 +338,7 @@ void OutputFile::startWriteBack()
 {
     if (writeBack_ && written_ - writeBackStart_ >= kWriteBackStep) {
         // Only a start: it does not wait for the disk, and whatever fails shows at fsync.
-        ::sync_file_range(fd_, static_cast<off_t>(writeBackStart_), static_cast<off_t>(written_ - writeBackStart_),
-                          SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(fd_, static_cast<off_t>(writeBackStart_), static_cast<off_t>(written_ - writeBackStart_), SYNC_FILE_RANGE_WRITE);
         writeBackStart_ = written_;
     }
 }
@@ -503,9 +492,6 @@ void OutputFile::discard()
     temporaryPath_.clear();
 }
 
-std::string OutputFile::errorText() const
-{
-    return systemErrorText(error_);
-}
+std::string OutputFile::errorText() const { return systemErrorText(error_); }
 
 } // namespace tarnwick

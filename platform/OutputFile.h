@@ -43,8 +43,7 @@ enum class LeftoverOutcome {
 /// name carries the inode of its claim, and that claim is still there as the empty
 /// file made before it (same inode, empty, not changed since the temporary file was),
 /// the claim goes too and `claimRemoved` (when given) gets its name.
-LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::string& name, int& error,
-                                     std::string* claimRemoved = nullptr);
+LeftoverOutcome removeLeftoverOutput(const std::string& folder, const std::string& name, int& error, std::string* claimRemoved = nullptr);
 
 class OutputFile {
 public:
@@ -132,12 +131,12 @@ private:
 
     int fd_ = -1;
     int error_ = 0;
-    std::uint64_t written_ = 0;        // bytes written so far
-    std::uint64_t writeBackStart_ = 0; // where the write-back not yet started begins
+    std::uint64_t written_ = 0;              // bytes written so far
+    std::uint64_t writeBackStart_ = 0;       // where the write-back not yet started begins
     std::atomic<std::uint64_t> settled_ = 0; // written_, once the bytes are in the file
-    std::mutex redirectMutex_;        // held by each write, so that takeOver() finds none under way
-    OutputFile* redirect_ = nullptr;  // where writes go once another file took this one over
-    bool writeBack_ = true;            // started as the file grows (not for an unnamed part)
+    std::mutex redirectMutex_;               // held by each write, so that takeOver() finds none under way
+    OutputFile* redirect_ = nullptr;         // where writes go once another file took this one over
+    bool writeBack_ = true;                  // started as the file grows (not for an unnamed part)
     // Where the temporary file and the final name are: a held folder's descriptor (a
     // duplicate, owned) with names in it, or AT_FDCWD with paths.
     void holdFolder(const FolderHandle* folder);

@@ -51,10 +51,7 @@ bool lockLinkHeld(const std::string& profileFolder)
 
 } // namespace
 
-bool profileInUse(const std::string& profileFolder)
-{
-    return lockLinkHeld(profileFolder) || parentLockHeld(profileFolder);
-}
+bool profileInUse(const std::string& profileFolder) { return lockLinkHeld(profileFolder) || parentLockHeld(profileFolder); }
 
 PrivateFolder createPrivateFolder(const std::string& parent, std::string_view prefix)
 {

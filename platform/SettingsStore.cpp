@@ -13,17 +13,13 @@ public:
             return it->second;
         return std::nullopt;
     }
-    void setValue(std::string_view key, const SettingValue& value) override
-    {
-        values_.insert_or_assign(std::string(key), value);
-    }
+    void setValue(std::string_view key, const SettingValue& value) override { values_.insert_or_assign(std::string(key), value); }
 
 private:
     SettingsDictionary values_;
 };
 
-template <typename T>
-std::optional<T> valueAs(const std::optional<SettingValue>& value)
+template <typename T> std::optional<T> valueAs(const std::optional<SettingValue>& value)
 {
     if (value) {
         if (const T* typed = std::get_if<T>(&*value))
@@ -34,10 +30,7 @@ std::optional<T> valueAs(const std::optional<SettingValue>& value)
 
 } // namespace
 
-std::unique_ptr<SettingsBackend> makeMemorySettingsBackend()
-{
-    return std::make_unique<MemorySettingsBackend>();
-}
+std::unique_ptr<SettingsBackend> makeMemorySettingsBackend() { return std::make_unique<MemorySettingsBackend>(); }
 
 SettingsStore& SettingsStore::instance()
 {
@@ -87,20 +80,11 @@ std::optional<SettingValue> SettingsStore::lookup(std::string_view key) const
 
 // Typed reads are strict: a value of another type reads as the empty value, exactly as
 // a missing key does (a bool is not an integer, a string is not a one-element array).
-std::optional<std::string> SettingsStore::stringValue(std::string_view key) const
-{
-    return valueAs<std::string>(lookup(key));
-}
+std::optional<std::string> SettingsStore::stringValue(std::string_view key) const { return valueAs<std::string>(lookup(key)); }
 
-bool SettingsStore::boolValue(std::string_view key) const
-{
-    return valueAs<bool>(lookup(key)).value_or(false);
-}
+bool SettingsStore::boolValue(std::string_view key) const { return valueAs<bool>(lookup(key)).value_or(false); }
 
-std::int64_t SettingsStore::integerValue(std::string_view key) const
-{
-    return valueAs<std::int64_t>(lookup(key)).value_or(0);
-}
+std::int64_t SettingsStore::integerValue(std::string_view key) const { return valueAs<std::int64_t>(lookup(key)).value_or(0); }
 
 std::optional<std::vector<std::string>> SettingsStore::stringListValue(std::string_view key) const
 {

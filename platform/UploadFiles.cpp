@@ -141,8 +141,7 @@ bool isMaildirTree(const std::string& folder)
         return false;
     // A Maildir++ tree may hold only sub-folders.
     for (const std::string& name : folderEntryNames(folder)) {
-        if (name.size() > 1 && name[0] == '.' && name != ".."
-            && entryType(joinPath(joinPath(folder, name), "cur")) == EntryType::Directory)
+        if (name.size() > 1 && name[0] == '.' && name != ".." && entryType(joinPath(joinPath(folder, name), "cur")) == EntryType::Directory)
             return true;
     }
     return false;

@@ -7,9 +7,8 @@ namespace {
 
 bool isWhiteSpace(std::uint32_t c)
 {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680
-        || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F
-        || c == 0x3000;
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028
+        || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 std::size_t sequenceLength(unsigned char lead)
@@ -33,8 +32,7 @@ bool decode(const unsigned char* p, std::size_t length, std::uint32_t& c)
     for (std::size_t i = 1; i < length; ++i)
         if ((p[i] & 0xC0) != 0x80)
             return false;
-    c = length == 2 ? ((p[0] & 0x1Fu) << 6) | (p[1] & 0x3Fu)
-                    : ((p[0] & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+    c = length == 2 ? ((p[0] & 0x1Fu) << 6) | (p[1] & 0x3Fu) : ((p[0] & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
     return c >= (length == 2 ? 0x80u : 0x800u); // overlong forms are not characters
 }
 

@@ -10,17 +10,11 @@
 namespace tarnwick {
 namespace {
 
-int sign(int value)
-{
-    return value < 0 ? -1 : (value > 0 ? 1 : 0);
-}
+int sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 
 } // namespace
 
-int compareEncodingNames(std::string_view a, std::string_view b)
-{
-    return sign(decomposedUtf16(a).compare(decomposedUtf16(b)));
-}
+int compareEncodingNames(std::string_view a, std::string_view b) { return sign(decomposedUtf16(a).compare(decomposedUtf16(b))); }
 
 void sortEncodingMenuEntries(std::vector<EncodingMenuEntry>& entries)
 {

@@ -51,13 +51,11 @@ inline std::string byteDifference(std::string_view got, std::string_view expecte
     const std::size_t at = firstDifference(got, expected);
     if (at == std::string_view::npos)
         return {};
-    return "first difference at offset " + std::to_string(at) + " (got " + std::to_string(got.size())
-        + " bytes, expected " + std::to_string(expected.size()) + ")\n  got:      " + hexWindow(got, at)
-        + "\n  expected: " + hexWindow(expected, at);
+    return "first difference at offset " + std::to_string(at) + " (got " + std::to_string(got.size()) + " bytes, expected "
+        + std::to_string(expected.size()) + ")\n  got:      " + hexWindow(got, at) + "\n  expected: " + hexWindow(expected, at);
 }
 
-inline ::testing::AssertionResult sameBytes(const char* gotText, const char* expectedText, std::string_view got,
-                                            std::string_view expected)
+inline ::testing::AssertionResult sameBytes(const char* gotText, const char* expectedText, std::string_view got, std::string_view expected)
 {
     const std::string difference = byteDifference(got, expected);
     if (difference.empty())

@@ -99,9 +99,9 @@ inline std::string macIndexFile(const std::vector<std::vector<std::pair<std::uin
 } // namespace tarnwick::test
 
 /// Declares `variable` as the real samples' folder, or skips the test, saying why.
-#define TARNWICK_REAL_SAMPLES_OR_SKIP(variable)                                                                       \
-    const std::optional<std::string> variable##Found = ::tarnwick::test::realSamplesFolder();                         \
-    if (!variable##Found)                                                                                             \
-        GTEST_SKIP() << "the real Eudora samples are not on this machine (shared/eudora-samples beside the "         \
-                        "repository, or TARNWICK_EUDORA_SAMPLES)";                                                   \
+#define TARNWICK_REAL_SAMPLES_OR_SKIP(variable)                                                                                            \
+    const std::optional<std::string> variable##Found = ::tarnwick::test::realSamplesFolder();                                              \
+    if (!variable##Found)                                                                                                                  \
+        GTEST_SKIP() << "the real Eudora samples are not on this machine (shared/eudora-samples beside the "                               \
+                        "repository, or TARNWICK_EUDORA_SAMPLES)";                                                                         \
     const std::string variable = *variable##Found

@@ -12,15 +12,9 @@ constexpr std::string_view kAttachmentPrefix = "Attachment converted: "; // "Con
 constexpr std::string_view kEmbeddedPrefix = "Embedded Content: ";
 constexpr std::string_view kRelatedPrefix = "Related: ";
 
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-bool isHexNumber(std::string_view text)
-{
-    return !text.empty() && text.size() <= 16 && std::all_of(text.begin(), text.end(), isHexDigit);
-}
+bool isHexNumber(std::string_view text) { return !text.empty() && text.size() <= 16 && std::all_of(text.begin(), text.end(), isHexDigit); }
 
 std::string_view trimTrailingSpaces(std::string_view text)
 {
@@ -44,8 +38,7 @@ std::vector<std::string_view> split(std::string_view text, char separator)
 // The file is the last component; the components after the last one that names an
 // attachment folder are its sub-folders there. A path without such a component (the
 // folder was moved, or the line names a disk's top) gives the name alone.
-std::optional<AttachmentReference> referenceFromComponents(AttachmentKind kind, const std::vector<std::string_view>& parts,
-                                                           bool macNames)
+std::optional<AttachmentReference> referenceFromComponents(AttachmentKind kind, const std::vector<std::string_view>& parts, bool macNames)
 {
     if (parts.empty() || parts.back().empty())
         return std::nullopt;
@@ -155,8 +148,7 @@ std::optional<AttachmentReference> parseAttachmentLine(std::string_view line)
 {
     if (!mayBeAttachmentLine(line.data(), line.size()))
         return std::nullopt;
-    if (line.size() > kAttachmentPrefix.size()
-        && equalsAsciiFolded(line.substr(0, kAttachmentPrefix.size()), kAttachmentPrefix))
+    if (line.size() > kAttachmentPrefix.size() && equalsAsciiFolded(line.substr(0, kAttachmentPrefix.size()), kAttachmentPrefix))
         return parseConverted(line.substr(kAttachmentPrefix.size()));
     if (line.size() > kEmbeddedPrefix.size() && line.substr(0, kEmbeddedPrefix.size()) == kEmbeddedPrefix)
         return parseEmbedded(line.substr(kEmbeddedPrefix.size()));

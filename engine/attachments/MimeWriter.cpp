@@ -35,10 +35,7 @@ bool isPrintableAscii(std::string_view text)
 }
 
 // RFC 2231 attribute-char: anything but controls, space, non-ASCII and tspecials, '*', '\'' and '%'.
-bool isAttributeChar(unsigned char c)
-{
-    return c > 0x20 && c < 0x7F && std::strchr("*'%()<>@,;:\\\"/[]?=", c) == nullptr;
-}
+bool isAttributeChar(unsigned char c) { return c > 0x20 && c < 0x7F && std::strchr("*'%()<>@,;:\\\"/[]?=", c) == nullptr; }
 
 } // namespace
 
@@ -70,16 +67,15 @@ std::string boundaryFor(std::initializer_list<std::string_view> contents, std::u
         second = fnv1a(piece, second ^ piece.size());
     }
     for (std::uint64_t attempt = 0;; ++attempt) {
-        const char mix[16] = {static_cast<char>(salt), static_cast<char>(salt >> 8), static_cast<char>(salt >> 16),
-                              static_cast<char>(salt >> 24), static_cast<char>(attempt), static_cast<char>(attempt >> 8),
+        const char mix[16] = {static_cast<char>(salt),          static_cast<char>(salt >> 8),    static_cast<char>(salt >> 16),
+                              static_cast<char>(salt >> 24),    static_cast<char>(attempt),      static_cast<char>(attempt >> 8),
                               static_cast<char>(attempt >> 16), static_cast<char>(attempt >> 24)};
         std::string boundary = "=_";
         boundary.reserve(2 + kBoundaryHexDigits);
         appendHex(fnv1a(std::string_view(mix, sizeof mix), first), boundary);
         appendHex(fnv1a(std::string_view(mix, sizeof mix), second), boundary);
-        const bool occurs = std::any_of(contents.begin(), contents.end(), [&boundary](std::string_view piece) {
-            return piece.find(boundary) != std::string_view::npos;
-        });
+        const bool occurs = std::any_of(contents.begin(), contents.end(),
+                                        [&boundary](std::string_view piece) { return piece.find(boundary) != std::string_view::npos; });
         if (!occurs)
             return boundary;
     }

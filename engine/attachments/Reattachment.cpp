@@ -42,7 +42,8 @@ std::string utf8Name(std::string_view name, EncodingId source)
     if (decodeAppend(name.data(), name.size(), source, text) && encodeText(text, kEncodingUTF8, utf8))
         return utf8;
     utf8.assign(name);
-    std::replace_if(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }, '_');
+    std::replace_if(
+        utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }, '_');
     return utf8;
 }
 
@@ -67,8 +68,7 @@ std::vector<std::vector<std::string>> nameCandidates(const AttachmentReference& 
 // that says most about why (a file that exists but cannot be opened, over "not found").
 ContainedLookup locate(const AttachmentReference& reference, const ReattachmentContext& context, const OpenFolder*& where)
 {
-    const AttachmentFolders::Folders& folders =
-        reference.kind == AttachmentKind::File ? context.folders.files : context.folders.embedded;
+    const AttachmentFolders::Folders& folders = reference.kind == AttachmentKind::File ? context.folders.files : context.folders.embedded;
     const auto candidates = nameCandidates(reference, context.sourceEncoding);
     int error = ENOENT;
     for (const auto& folder : folders) {
@@ -141,8 +141,7 @@ void logMissing(const std::string& subject, const std::string& name, int error, 
     if (error == ENOENT)
         logMessage(formatMessage("Attachment not found: \"%1\" (message \"%2\")", {name, subject}));
     else
-        logMessage(formatMessage("Attachment could not be opened: \"%1\" (message \"%2\"): %3",
-                                 {name, subject, systemErrorText(error)}));
+        logMessage(formatMessage("Attachment could not be opened: \"%1\" (message \"%2\"): %3", {name, subject, systemErrorText(error)}));
     ++tally.missing;
     if (tally.missingFiles.size() < AttachmentTally::kMissingListed)
         tally.missingFiles.push_back({subject, name});
@@ -196,7 +195,7 @@ private:
 struct TextPart {
     std::string_view keptHeader; // top-level fields that stay, terminators included
     bool hasMimeVersion = false;
-    std::string header;          // the text part's own Content-Type and transfer encoding
+    std::string header; // the text part's own Content-Type and transfer encoding
     std::string_view body;
     bool isHtml = false;
 };
@@ -228,8 +227,8 @@ std::optional<TextPart> splitText(std::string_view message, std::string_view ter
     const std::string type = contentType.empty() ? std::string() : mediaType(contentType);
     // A multipart type whose boundary no longer occurs describes the mail before Eudora
     // decoded it; the text is plain text now.
-    const bool staleMultipart = type.starts_with("multipart/")
-        && !hasDelimiterLine(text.body, parameterValue(contentType, "boundary").value_or(std::string()));
+    const bool staleMultipart
+        = type.starts_with("multipart/") && !hasDelimiterLine(text.body, parameterValue(contentType, "boundary").value_or(std::string()));
     if (contentType.empty() || staleMultipart) {
         text.header.assign("Content-Type: text/plain").append(terminator);
     } else {
@@ -383,8 +382,7 @@ ReattachResult writeWithAttachments(std::string_view message, std::uint64_t head
 
     if (!out.write(textPart->keptHeader) || (!textPart->hasMimeVersion && !out.line("MIME-Version: 1.0")))
         return failed;
-    const std::string relatedType = std::string("Content-Type: multipart/related; type=\"text/html\";") + std::string(eol)
-                                  + " boundary=\"";
+    const std::string relatedType = std::string("Content-Type: multipart/related; type=\"text/html\";") + std::string(eol) + " boundary=\"";
     if (mixed) {
         if (!out.line("Content-Type: multipart/mixed;") || !out.line(" boundary=\"" + outer + "\"") || !out.write(eol))
             return failed;

@@ -26,9 +26,9 @@ using TextConversion = std::function<bool(std::string_view message, std::uint64_
 
 struct ReattachmentContext {
     const AttachmentFolders& folders;
-    EncodingId sourceEncoding;       // what the names in the lines are written in
-    std::string_view terminator;     // every line written ends with it
-    const TextConversion* convert;   // null when the text is written as collected
+    EncodingId sourceEncoding;     // what the names in the lines are written in
+    std::string_view terminator;   // every line written ends with it
+    const TextConversion* convert; // null when the text is written as collected
     AttachmentTally& tally;
     /// The encoding the conversion takes the message's header in, for its subject in
     /// log lines; asked only when a file is missing. Null: `sourceEncoding`.
@@ -55,10 +55,10 @@ struct FoundAttachment {
     const OpenFolder* folder = nullptr;  // where it was found
     std::vector<std::string> components; // below `folder`, as named on disk
     std::string path;                    // for messages
-    std::string displayName; // UTF-8
+    std::string displayName;             // UTF-8
     std::string mediaType;
-    std::string contentId;   // without angle brackets; embedded parts only
-    std::string header;      // the part's header, blank line included
+    std::string contentId;           // without angle brackets; embedded parts only
+    std::string header;              // the part's header, blank line included
     std::size_t embeddedOrdinal = 0; // among the message's embedded lines, found or not
 };
 

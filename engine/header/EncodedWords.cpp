@@ -28,8 +28,8 @@ bool needsBase64(EncodingId encoding)
 // strictest of its three places, so the words fit in comments and unstructured text too.
 bool isQSafe(unsigned char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' || c == '*'
-        || c == '+' || c == '-' || c == '/';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' || c == '*' || c == '+' || c == '-'
+        || c == '/';
 }
 
 std::size_t qLength(std::string_view bytes)
@@ -156,14 +156,12 @@ bool chooseBase64(std::u16string_view text, const HeaderCharset& charset)
 
 } // namespace
 
-bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out,
-                        std::vector<std::size_t>& foldPoints)
+bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out, std::vector<std::size_t>& foldPoints)
 {
     static constexpr HeaderCharset kUTF8{kEncodingUTF8, "utf-8"};
     // A charset that lacks a character, or whose name leaves no room for one, gives way to UTF-8.
     const HeaderCharset& used
-        = charset.name.size() + 7 + 12 <= kMaxWordLength && canEncode(text, charset.encoding)
-            && roundTrips(text, charset.encoding)
+        = charset.name.size() + 7 + 12 <= kMaxWordLength && canEncode(text, charset.encoding) && roundTrips(text, charset.encoding)
         ? charset
         : kUTF8;
     if (!canEncode(text, used.encoding))
@@ -182,8 +180,7 @@ bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, 
     return true;
 }
 
-void appendFolded(std::u16string_view line, const std::vector<std::size_t>& foldPoints,
-                  std::u16string_view terminator, std::u16string& out)
+void appendFolded(std::u16string_view line, const std::vector<std::size_t>& foldPoints, std::u16string_view terminator, std::u16string& out)
 {
     std::size_t lineStart = 0;
     std::size_t candidate = 0; // the last fold point that keeps the current line short enough

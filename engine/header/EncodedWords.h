@@ -28,8 +28,7 @@ struct HeaderCharset {
 /// and a character is never split between words. When `charset` cannot write a
 /// character of `text`, the words are written in UTF-8 instead. Returns false, and
 /// appends nothing, only when not even UTF-8 can write the text (a lone surrogate).
-bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out,
-                        std::vector<std::size_t>& foldPoints);
+bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out, std::vector<std::size_t>& foldPoints);
 
 /// The text of an unstructured value with its RFC 2047 encoded-words decoded: each
 /// whitespace-delimited word of the form =?charset?B|Q?text?= whose bytes read in a
@@ -42,8 +41,8 @@ std::optional<std::u16string> decodeEncodedWords(std::u16string_view value);
 /// in `line`, ascending) with `terminator`, so that every line is at most 78 characters
 /// where the fold points allow it. Unfolding (removing each inserted terminator) gives
 /// `line` back.
-void appendFolded(std::u16string_view line, const std::vector<std::size_t>& foldPoints,
-                  std::u16string_view terminator, std::u16string& out);
+void appendFolded(std::u16string_view line, const std::vector<std::size_t>& foldPoints, std::u16string_view terminator,
+                  std::u16string& out);
 
 /// True when the encoding writes the ASCII characters of header text as ASCII bytes.
 bool isAsciiCompatible(EncodingId encoding);

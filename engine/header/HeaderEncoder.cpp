@@ -21,16 +21,53 @@ bool isAscii(std::u16string_view text)
 
 FieldKind kindOf(std::u16string_view name)
 {
-    static constexpr std::string_view kAddressFields[] = {
-        "from", "sender", "reply-to", "to", "cc", "bcc", "resent-from", "resent-sender", "resent-reply-to",
-        "resent-to", "resent-cc", "resent-bcc", "return-path", "return-receipt-to", "disposition-notification-to",
-        "errors-to", "mail-followup-to", "mail-reply-to", "apparently-to", "x-sender", "x-original-to",
-        "delivered-to"};
-    static constexpr std::string_view kStructuredFields[] = {
-        "received", "date", "resent-date", "message-id", "resent-message-id", "in-reply-to", "references",
-        "mime-version", "content-type", "content-transfer-encoding", "content-disposition", "content-id",
-        "content-length", "lines", "list-id", "list-post", "list-unsubscribe", "list-subscribe", "list-help",
-        "list-archive", "dkim-signature", "authentication-results", "x-uidl", "status", "x-status"};
+    static constexpr std::string_view kAddressFields[] = {"from",
+                                                          "sender",
+                                                          "reply-to",
+                                                          "to",
+                                                          "cc",
+                                                          "bcc",
+                                                          "resent-from",
+                                                          "resent-sender",
+                                                          "resent-reply-to",
+                                                          "resent-to",
+                                                          "resent-cc",
+                                                          "resent-bcc",
+                                                          "return-path",
+                                                          "return-receipt-to",
+                                                          "disposition-notification-to",
+                                                          "errors-to",
+                                                          "mail-followup-to",
+                                                          "mail-reply-to",
+                                                          "apparently-to",
+                                                          "x-sender",
+                                                          "x-original-to",
+                                                          "delivered-to"};
+    static constexpr std::string_view kStructuredFields[] = {"received",
+                                                             "date",
+                                                             "resent-date",
+                                                             "message-id",
+                                                             "resent-message-id",
+                                                             "in-reply-to",
+                                                             "references",
+                                                             "mime-version",
+                                                             "content-type",
+                                                             "content-transfer-encoding",
+                                                             "content-disposition",
+                                                             "content-id",
+                                                             "content-length",
+                                                             "lines",
+                                                             "list-id",
+                                                             "list-post",
+                                                             "list-unsubscribe",
+                                                             "list-subscribe",
+                                                             "list-help",
+                                                             "list-archive",
+                                                             "dkim-signature",
+                                                             "authentication-results",
+                                                             "x-uidl",
+                                                             "status",
+                                                             "x-status"};
     for (const std::string_view field : kAddressFields) {
         if (equalsAsciiFolded(name, field))
             return FieldKind::Addresses;
@@ -120,8 +157,8 @@ using Token = StructuredToken;
 
 bool isWordBreak(char16_t c)
 {
-    return isBlank(c) || c == u'"' || c == u'(' || c == u')' || c == u'<' || c == u'>' || c == u'[' || c == u']'
-        || c == u',' || c == u':' || c == u';';
+    return isBlank(c) || c == u'"' || c == u'(' || c == u')' || c == u'<' || c == u'>' || c == u'[' || c == u']' || c == u',' || c == u':'
+        || c == u';';
 }
 
 // The end of a quoted string, comment, angle address or domain literal that starts at
@@ -162,8 +199,7 @@ void structuredTokens(std::u16string_view value, std::vector<StructuredToken>& t
                 ++end;
         } else if (c == u'"' || c == u'(' || c == u'<' || c == u'[') {
             end = closingEnd(value, pos);
-            kind = c == u'"' ? TokenKind::Quoted : c == u'(' ? TokenKind::Comment : c == u'<' ? TokenKind::Angle
-                                                                                          : TokenKind::Literal;
+            kind = c == u'"' ? TokenKind::Quoted : c == u'(' ? TokenKind::Comment : c == u'<' ? TokenKind::Angle : TokenKind::Literal;
         } else if (c == u',' || c == u':' || c == u';') {
             kind = TokenKind::Separator;
         } else if (c == u')' || c == u'>' || c == u']') {
@@ -182,8 +218,8 @@ void structuredTokens(std::u16string_view value, std::vector<StructuredToken>& t
 std::u16string unquotedToken(std::u16string_view token)
 {
     std::u16string text;
-    const bool closed = token.size() >= 2
-        && ((token.front() == u'"' && token.back() == u'"') || (token.front() == u'(' && token.back() == u')'));
+    const bool closed
+        = token.size() >= 2 && ((token.front() == u'"' && token.back() == u'"') || (token.front() == u'(' && token.back() == u')'));
     const std::u16string_view inner = token.substr(1, token.size() - (closed ? 2 : 1));
     for (std::size_t i = 0; i < inner.size(); ++i) {
         if (inner[i] == u'\\' && i + 1 < inner.size())
@@ -333,8 +369,7 @@ private:
 };
 
 /// Rewrites one field (all its lines) into `out`; false when it is copied unchanged.
-bool rewriteField(std::u16string_view field, std::u16string_view terminator, const HeaderCharset& charset,
-                  std::u16string& out)
+bool rewriteField(std::u16string_view field, std::u16string_view terminator, const HeaderCharset& charset, std::u16string& out)
 {
     const TextLine first = textLineAt(field, 0);
     const std::u16string_view firstContents = field.substr(0, first.contentsEnd);
@@ -410,9 +445,8 @@ std::size_t encodeHeaderFields(std::u16string_view header, const HeaderCharset& 
             std::replace(visible.begin(), visible.end(), u'\0', kNulSymbol);
             field = visible;
         }
-        const std::u16string_view terminator = first.end > first.contentsEnd
-            ? header.substr(first.contentsEnd, first.end - first.contentsEnd)
-            : kCRLF;
+        const std::u16string_view terminator
+            = first.end > first.contentsEnd ? header.substr(first.contentsEnd, first.end - first.contentsEnd) : kCRLF;
         const std::size_t before = out.size();
         if (!rewriteField(field, terminator, charset, out)) {
             out.resize(before);

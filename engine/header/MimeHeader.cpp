@@ -8,10 +8,7 @@
 namespace tarnwick {
 namespace {
 
-bool isLineBreak(char c)
-{
-    return c == '\r' || c == '\n';
-}
+bool isLineBreak(char c) { return c == '\r' || c == '\n'; }
 
 std::string_view trimmed(std::string_view text)
 {

@@ -46,8 +46,7 @@ std::optional<std::string> parameterValue(std::string_view field, std::string_vi
 bool hasDelimiterLine(std::u16string_view body, std::string_view boundary);
 
 /// Whether a line of `body` begins with "--" followed by `boundary`.
-template <typename Char>
-bool hasDelimiterLine(std::basic_string_view<Char> body, std::string_view boundary)
+template <typename Char> bool hasDelimiterLine(std::basic_string_view<Char> body, std::string_view boundary)
 {
     if (boundary.empty())
         return false;

@@ -36,8 +36,9 @@ bool StreamPass::finishMessageBytes(std::uint64_t next)
         if (pipeline_ && !drainPipeline()) // the line follows those of the messages before
             return false;
         const std::string at = std::to_string(separator_.location);
-        logMessage(splitBySize_ || tooLarge ? formatMessage("Attachments not put back into the message at byte %1: it is over 8 MiB", {at})
-                                : formatMessage("Attachments not put back into the message at byte %1: it holds a line over 4 MiB", {at}));
+        logMessage(splitBySize_ || tooLarge
+                       ? formatMessage("Attachments not put back into the message at byte %1: it is over 8 MiB", {at})
+                       : formatMessage("Attachments not put back into the message at byte %1: it holds a line over 4 MiB", {at}));
         // Their files are not in the output: counted with the missing ones.
         tally_.missing += attachmentLines_.size() + lostAttachmentLines_;
         attachmentLines_.clear();
@@ -137,8 +138,12 @@ ReattachOutcome StreamPass::finishWithAttachments()
         return messageEncoding(message, headerLength_, options_,
                                AutomaticSource{mailbox_.automatic.origin, mailbox_.automatic.family, nullptr});
     };
-    const ReattachmentContext context{options_.attachmentFolders, namesEncoding, terminator_,
-                                      options_.convertEncodings ? &convertText : nullptr, tally_, &subjectEncoding};
+    const ReattachmentContext context{options_.attachmentFolders,
+                                      namesEncoding,
+                                      terminator_,
+                                      options_.convertEncodings ? &convertText : nullptr,
+                                      tally_,
+                                      &subjectEncoding};
     ReattachResult result;
     if (pipeline_) {
         // Only a message with a file found is written here, after everything before

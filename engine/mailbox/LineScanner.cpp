@@ -2,9 +2,6 @@
 
 namespace tarnwick::lineScanner {
 
-void throwRangeError()
-{
-    throw RangeError("lineAround: range out of bounds");
-}
+void throwRangeError() { throw RangeError("lineAround: range out of bounds"); }
 
 } // namespace tarnwick::lineScanner

@@ -37,10 +37,7 @@ namespace lineScanner {
 /// Throws the RangeError for a range outside the bytes (kept out of line: it is cold).
 [[noreturn]] void throwRangeError();
 
-inline bool isLineBreak(char c)
-{
-    return c == '\r' || c == '\n';
-}
+inline bool isLineBreak(char c) { return c == '\r' || c == '\n'; }
 
 /// The first CR or LF in [p, end), or end. 32 bytes per step where SSE2 exists (always
 /// on x86-64); loads never reach past `end`.

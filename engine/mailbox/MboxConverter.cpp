@@ -58,9 +58,8 @@ std::optional<std::vector<InputRange>> convertedRanges(const ConversionOptions& 
             ranges.push_back({begin, end});
     }
     if (options.unindexed == UnindexedInput::Inside) {
-        const bool sorted = std::is_sorted(index.begin(), index.end(), [](const IndexedMessage& x, const IndexedMessage& y) {
-            return x.offset < y.offset;
-        });
+        const bool sorted = std::is_sorted(index.begin(), index.end(),
+                                           [](const IndexedMessage& x, const IndexedMessage& y) { return x.offset < y.offset; });
         const bool separated = std::all_of(uncovered.begin(), uncovered.end(), [bytes](const InputRange& range) {
             return bytes.substr(range.begin, kSeparatorPrefix.size()) == kSeparatorPrefix;
         });
@@ -93,8 +92,8 @@ std::optional<ConversionOptions> inPassOrder(const ConversionOptions& options)
 
 // Each part as the pass would go on at its first line, in the order given; progress
 // counts the parts' bytes.
-GuardedRun runRanges(StreamPass& pass, std::string_view bytes, const std::vector<InputRange>& ranges,
-                     std::uint64_t rangeBytes, const ConversionControl& control)
+GuardedRun runRanges(StreamPass& pass, std::string_view bytes, const std::vector<InputRange>& ranges, std::uint64_t rangeBytes,
+                     const ConversionControl& control)
 {
     if (const std::string_view first = firstLineTerminator(bytes); !first.empty())
         pass.beginAtSplit(first);
@@ -102,9 +101,7 @@ GuardedRun runRanges(StreamPass& pass, std::string_view bytes, const std::vector
     std::uint64_t partBegin = 0;
     std::function<void(std::uint64_t, std::uint64_t)> partProgress;
     if (control.progress) {
-        partProgress = [&](std::uint64_t done, std::uint64_t) {
-            control.progress(before + done - partBegin, rangeBytes);
-        };
+        partProgress = [&](std::uint64_t done, std::uint64_t) { control.progress(before + done - partBegin, rangeBytes); };
     }
     return guardMappedReads(bytes, [&pass, &partProgress, &ranges, &before, &partBegin] {
         for (const InputRange& range : ranges) {
@@ -145,9 +142,7 @@ PassOutcome runWhole(StreamPass& pass, std::string_view bytes, OutputFile& outpu
         };
     }
     GuardedRun& run = outcome.run;
-    run = guardMappedReads(bytes, [&pass, &progress, &bytes, split] {
-        return pass.run(progress, 0, split > 0 ? split : bytes.size());
-    });
+    run = guardMappedReads(bytes, [&pass, &progress, &bytes, split] { return pass.run(progress, 0, split > 0 ? split : bytes.size()); });
     if (!second)
         return outcome;
     if (!run.result || run.faulted) {
@@ -169,9 +164,7 @@ PassOutcome runWhole(StreamPass& pass, std::string_view bytes, OutputFile& outpu
         // Done again by the one pass, from where the second part began.
         pass.watchAutomaticState({}, {});
         second.reset();
-        run = guardMappedReads(bytes, [&pass, &progress, &bytes, split] {
-            return pass.run(progress, split, bytes.size());
-        });
+        run = guardMappedReads(bytes, [&pass, &progress, &bytes, split] { return pass.run(progress, split, bytes.size()); });
     }
     return outcome;
 }
@@ -179,19 +172,17 @@ PassOutcome runWhole(StreamPass& pass, std::string_view bytes, OutputFile& outpu
 // Runs the pass (or the passes) over the input into `output`. Running out of memory, or
 // any other exception, fails this file alone: the job removes its output and goes on
 // with the next.
-PassOutcome convertInto(const std::string& inputPath, const std::string& outputPath, MappedFile& input,
-                        OutputFile& output, const ConversionOptions& options, const MessageConversion& convert,
-                        const LargeMessageConversion& convertLarge, const ConversionControl& control,
-                        const ParallelSetup& parallel, const std::optional<std::vector<InputRange>>& ranges,
-                        std::uint64_t rangeBytes)
+PassOutcome convertInto(const std::string& inputPath, const std::string& outputPath, MappedFile& input, OutputFile& output,
+                        const ConversionOptions& options, const MessageConversion& convert, const LargeMessageConversion& convertLarge,
+                        const ConversionControl& control, const ParallelSetup& parallel,
+                        const std::optional<std::vector<InputRange>>& ranges, std::uint64_t rangeBytes)
 {
     std::string_view firstTerminator;
     std::uint64_t split = ranges ? 0 : splitPoint(input, options, parallel.candidates, control, firstTerminator);
     StreamPass pass(inputPath, outputPath, input, output, options, convert, convertLarge, parallel);
     std::optional<SecondPart> second;
     if (split > 0) {
-        second.emplace(inputPath, outputPath, input, options, *parallel.candidates, parallel.batchBytes, split,
-                       firstTerminator);
+        second.emplace(inputPath, outputPath, input, options, *parallel.candidates, parallel.batchBytes, split, firstTerminator);
         if (!second->start(control.stop, control.outputFolder)) {
             second.reset();
             split = 0;
@@ -220,8 +211,8 @@ PassOutcome convertInto(const std::string& inputPath, const std::string& outputP
 
 // The conversion's result once the pass is done: its failures in the order the user
 // must learn of them, else the output committed over the claim.
-ConversionResult settle(PassOutcome& outcome, const std::string& inputPath, const std::string& outputPath,
-                        OutputFile& output, const FileIdentity& claim)
+ConversionResult settle(PassOutcome& outcome, const std::string& inputPath, const std::string& outputPath, OutputFile& output,
+                        const FileIdentity& claim)
 {
     const GuardedRun& run = outcome.run;
     // Runs of unchanged lines are written straight from the mapped input: a write that
@@ -234,8 +225,8 @@ ConversionResult settle(PassOutcome& outcome, const std::string& inputPath, cons
         return failure(translate("Could not write to \"%1\": %2", {folder.empty() ? "." : folder, outcome.spoolError}));
     }
     if (!outcome.attachmentReadFailure.empty())
-        return failure(translate("Could not read \"%1\": %2",
-                                 {outcome.attachmentReadFailure, systemErrorText(outcome.attachmentReadError)}));
+        return failure(
+            translate("Could not read \"%1\": %2", {outcome.attachmentReadFailure, systemErrorText(outcome.attachmentReadError)}));
     // A failing fsync or close can report a write that the kernel deferred: that too is
     // a write failure.
     if (!run.result || !output.commit(claim))
@@ -243,10 +234,9 @@ ConversionResult settle(PassOutcome& outcome, const std::string& inputPath, cons
     return outcome.result;
 }
 
-ConversionResult convertMailbox(const std::string& inputPath, const std::string& outputPath,
-                                const ConversionOptions& options, const MessageConversion& convert,
-                                const LargeMessageConversion& convertLarge, const ConversionControl& control,
-                                const ParallelSetup& parallel)
+ConversionResult convertMailbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                                const MessageConversion& convert, const LargeMessageConversion& convertLarge,
+                                const ConversionControl& control, const ParallelSetup& parallel)
 {
     MappedFile input;
     if (!input.open(inputPath, control.inputLinks)) {
@@ -287,8 +277,8 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
     output.stopWhen(control.stop);
     PassOutcome outcome;
     try {
-        outcome = convertInto(inputPath, outputPath, input, output, ordered ? *ordered : options, convert, convertLarge,
-                              control, parallel, ranges, rangeBytes);
+        outcome = convertInto(inputPath, outputPath, input, output, ordered ? *ordered : options, convert, convertLarge, control, parallel,
+                              ranges, rangeBytes);
     } catch (const std::bad_alloc&) {
         output.discard();
         return failure(translate("Could not convert \"%1\": not enough memory", {inputPath}));
@@ -301,33 +291,30 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
 
 } // namespace
 
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const MessageConversion& convert,
-                             const ConversionControl& control)
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                             const MessageConversion& convert, const ConversionControl& control)
 {
     return convertMailbox(inputPath, outputPath, options, convert, LargeMessageConversion(), control, {});
 }
 
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const MessageConversion& convert,
-                             const LargeMessageConversion& convertLarge, const ConversionControl& control)
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                             const MessageConversion& convert, const LargeMessageConversion& convertLarge, const ConversionControl& control)
 {
     return convertMailbox(inputPath, outputPath, options, convert, convertLarge, control, {});
 }
 
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, CharsetCandidates& candidates,
-                             const ConversionControl& control)
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                             CharsetCandidates& candidates, const ConversionControl& control)
 {
     CandidateConversion conversion(options, candidates, control.conversionBatchBytes);
-    ConversionResult result = convertMailbox(inputPath, outputPath, options, conversion.convert,
-                                             conversion.convertLarge, control, conversion.parallel);
+    ConversionResult result
+        = convertMailbox(inputPath, outputPath, options, conversion.convert, conversion.convertLarge, control, conversion.parallel);
     result.unconverted = conversion.counts;
     return result;
 }
 
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const ConversionControl& control)
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                             const ConversionControl& control)
 {
     CharsetCandidates candidates(options.charsetNames);
     return convertMbox(inputPath, outputPath, options, candidates, control);

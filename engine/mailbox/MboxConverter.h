@@ -21,7 +21,7 @@ class FolderHandle;
 /// The outcome of one mailbox conversion.
 struct ConversionResult {
     bool succeeded = true;
-    std::string errorText; // localised, set when the conversion failed
+    std::string errorText;       // localised, set when the conversion failed
     AttachmentTally attachments; // files put back into messages and files missing
     std::uint64_t messages = 0;  // messages written
     bool notMailbox = false;     // skipped: the input does not begin with a "From " line
@@ -37,8 +37,8 @@ struct ConversionResult {
 /// message, its header length (or kHeaderLengthNone), what the mailbox carries from
 /// message to message, and the buffer for the result. Returns true when `result` holds
 /// the bytes to write instead of the message.
-using MessageConversion = std::function<bool(std::string_view message, std::uint64_t headerLength,
-                                             MailboxContext& mailbox, std::string& result)>;
+using MessageConversion
+    = std::function<bool(std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& result)>;
 
 /// How many bytes of collected messages convertMbox converts as one batch on either
 /// thread, when it converts with convertMessage itself.
@@ -90,36 +90,34 @@ inline constexpr std::uint64_t kProgressStep = 4u << 20;
 /// (succeeds, nothing written, the claim untouched). Fails with one localised error
 /// text ("\"%1\" not found", "Could not open \"%1\": %2", "Could not create \"%1\": %2",
 /// "Could not read \"%1\"", "Could not write to \"%1\": %2").
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const MessageConversion& convert,
-                             const ConversionControl& control = {});
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                             const MessageConversion& convert, const ConversionControl& control = {});
 
 /// The conversion of a message too large for memory, as convertMbox hands it over
 /// from a spool file: its size, how to read it, its header length and where to write
 /// the result (see convertLargeMessage).
-using LargeMessageConversion = std::function<LargeMessageOutcome(
-    std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
-    const std::function<bool(std::string_view)>& write)>;
+using LargeMessageConversion
+    = std::function<LargeMessageOutcome(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
+                                        const std::function<bool(std::string_view)>& write)>;
 
 /// convertMbox that hands a message above 4 MiB, collected in an unnamed spool file in
 /// the output's folder rather than in memory, to `convertLarge` (when it is set and the
 /// message has no attachment line); one that `convertLarge` cannot stream is read back
 /// and handed to `convert`.
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const MessageConversion& convert,
-                             const LargeMessageConversion& convertLarge, const ConversionControl& control = {});
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                             const MessageConversion& convert, const LargeMessageConversion& convertLarge,
+                             const ConversionControl& control = {});
 
 /// convertMbox with convertMessage and convertLargeMessage over `candidates` (a job's
 /// list, shared by its mailboxes), counting the messages left unconverted. Messages are
 /// converted in batches on a second thread while the pass goes on, with the bytes, log
 /// lines and counts of converting them one after the other (convertMbox with a
 /// MessageConversion, which converts on the calling thread alone).
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, CharsetCandidates& candidates,
-                             const ConversionControl& control = {});
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                             CharsetCandidates& candidates, const ConversionControl& control = {});
 
 /// convertMbox over a candidate list of this call's own.
-ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath,
-                             const ConversionOptions& options, const ConversionControl& control = {});
+ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                             const ConversionControl& control = {});
 
 } // namespace tarnwick

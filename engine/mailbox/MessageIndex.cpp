@@ -7,8 +7,7 @@ namespace tarnwick {
 MessageIndex inInputOrder(const MessageIndex& index)
 {
     MessageIndex sorted = index;
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const IndexedMessage& a, const IndexedMessage& b) { return a.offset < b.offset; });
+    std::stable_sort(sorted.begin(), sorted.end(), [](const IndexedMessage& a, const IndexedMessage& b) { return a.offset < b.offset; });
     return sorted;
 }
 
@@ -27,10 +26,7 @@ std::vector<InputRange> unindexedRanges(const MessageIndex& index, std::uint64_t
     return ranges;
 }
 
-bool isBlankInput(std::string_view stretch)
-{
-    return stretch.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
+bool isBlankInput(std::string_view stretch) { return stretch.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
 std::uint64_t unindexedMessageCount(std::string_view input, const MessageIndex& index)
 {

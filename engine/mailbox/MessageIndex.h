@@ -12,12 +12,12 @@ namespace tarnwick {
 
 /// What a mailbox's index records about one message.
 struct MessageFacts {
-    bool read = false;       // seen, or written by the user (any status but unread)
+    bool read = false; // seen, or written by the user (any status but unread)
     bool replied = false;
     bool forwarded = false;
     bool redirected = false;
-    bool sent = false;       // an outgoing message that went out
-    bool draft = false;      // an outgoing message not yet sent: queued, or not ready to send
+    bool sent = false;         // an outgoing message that went out
+    bool draft = false;        // an outgoing message not yet sent: queued, or not ready to send
     std::uint8_t priority = 0; // 1 highest ... 5 lowest; 0 when unknown
     std::uint8_t label = 0;    // 1 ... 7, Eudora's label; 0 when none or unknown
     std::int64_t received = 0; // when the mailbox took it in (its separator line's time), seconds since 1970 UTC; 0 when unknown

@@ -21,11 +21,9 @@ constexpr std::size_t kLargeBatchBytes = std::size_t{1} << 20;
 
 } // namespace
 
-ParallelConversion::ParallelConversion(const ConversionOptions& options, CharsetCandidates& candidates,
-                                       MailboxContext& mailbox, UnconvertedCounts& counts, std::size_t batchBytes,
-                                       Deliver deliver)
-    : options_(options), candidates_(candidates), mailbox_(mailbox), counts_(counts), batchBytes_(batchBytes),
-      deliver_(std::move(deliver))
+ParallelConversion::ParallelConversion(const ConversionOptions& options, CharsetCandidates& candidates, MailboxContext& mailbox,
+                                       UnconvertedCounts& counts, std::size_t batchBytes, Deliver deliver)
+    : options_(options), candidates_(candidates), mailbox_(mailbox), counts_(counts), batchBytes_(batchBytes), deliver_(std::move(deliver))
 {
     collecting_ = freshBatch();
 }
@@ -53,10 +51,7 @@ bool ParallelConversion::finishMessage(std::uint64_t headerLength, std::uint64_t
     return submit();
 }
 
-void ParallelConversion::note(std::string line)
-{
-    collecting_->notes.push_back({collecting_->messages.size(), std::move(line)});
-}
+void ParallelConversion::note(std::string line) { collecting_->notes.push_back({collecting_->messages.size(), std::move(line)}); }
 
 bool ParallelConversion::retireAll()
 {

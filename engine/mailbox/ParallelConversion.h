@@ -41,12 +41,12 @@ struct MessageBatch {
     std::vector<std::pair<std::size_t, std::string>> notes;
 
     // Filled by the conversion:
-    std::string output;                   // each message converted, or as collected when it is not
-    std::vector<std::string> logLines;    // logged while converting, in order
-    UnconvertedCounts unconverted;        // messages left unconverted, by reason
-    AutomaticSource start;                // the mailbox state the conversion began with
-    MailboxContext end;                   // the state after the last message
-    std::exception_ptr failure;           // thrown by the conversion, rethrown in order
+    std::string output;                // each message converted, or as collected when it is not
+    std::vector<std::string> logLines; // logged while converting, in order
+    UnconvertedCounts unconverted;     // messages left unconverted, by reason
+    AutomaticSource start;             // the mailbox state the conversion began with
+    MailboxContext end;                // the state after the last message
+    std::exception_ptr failure;        // thrown by the conversion, rethrown in order
 };
 
 /// The conversion of a mailbox's messages in batches on two threads. The pass collects
@@ -68,8 +68,8 @@ public:
     using Deliver = std::function<bool(MessageBatch& batch)>;
 
     /// Messages left unconverted are counted in `counts` as their batch is delivered.
-    ParallelConversion(const ConversionOptions& options, CharsetCandidates& candidates, MailboxContext& mailbox,
-                       UnconvertedCounts& counts, std::size_t batchBytes, Deliver deliver);
+    ParallelConversion(const ConversionOptions& options, CharsetCandidates& candidates, MailboxContext& mailbox, UnconvertedCounts& counts,
+                       std::size_t batchBytes, Deliver deliver);
     ~ParallelConversion();
     ParallelConversion(const ParallelConversion&) = delete;
     ParallelConversion& operator=(const ParallelConversion&) = delete;
@@ -131,8 +131,8 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     // Guarded by mutex_:
-    std::deque<Entry> inFlight_;     // submitted, not yet delivered, in mailbox order
-    AutomaticSource delivered_;      // the state after the last batch delivered
+    std::deque<Entry> inFlight_; // submitted, not yet delivered, in mailbox order
+    AutomaticSource delivered_;  // the state after the last batch delivered
     bool quit_ = false;
 };
 

@@ -7,8 +7,7 @@ namespace tarnwick {
 namespace {
 
 constexpr std::string_view kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr std::string_view kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr std::string_view kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 struct DateFields {
     int year = 0;
@@ -17,15 +16,12 @@ struct DateFields {
     int hour = 0;
     int minute = 0;
     int second = 0;
-    int weekday = 0; // 0 = Sunday
+    int weekday = 0;             // 0 = Sunday
     std::string_view offsetText; // "+HHMM" as read, or empty for local time
     long offsetSeconds = 0;
 };
 
-char asciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -39,8 +35,7 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
 }
 
 // Index of `word` in `names` (any letter case), or -1.
-template <std::size_t N>
-int nameIndex(std::string_view word, const std::string_view (&names)[N])
+template <std::size_t N> int nameIndex(std::string_view word, const std::string_view (&names)[N])
 {
     for (std::size_t i = 0; i < N; ++i) {
         if (equalsIgnoringCase(word, names[i]))
@@ -63,10 +58,7 @@ bool readNumber(std::string_view text, std::size_t minDigits, std::size_t maxDig
     return true;
 }
 
-bool isLeapYear(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int daysInMonth(int year, int month)
 {
@@ -169,7 +161,7 @@ bool readDate(std::string_view text, DateFields& date)
 // Turns a zone-less reading into local time of the TZ zone, with its offset then.
 bool resolveLocalTime(DateFields& date)
 {
-    std::tm fields {};
+    std::tm fields{};
     fields.tm_year = date.year - 1900;
     fields.tm_mon = date.month - 1;
     fields.tm_mday = date.day;
@@ -181,7 +173,7 @@ bool resolveLocalTime(DateFields& date)
     const std::time_t instant = std::mktime(&fields);
     if (fields.tm_wday < 0)
         return false;
-    std::tm local {};
+    std::tm local{};
     if (!::localtime_r(&instant, &local))
         return false;
     date.year = local.tm_year + 1900;

@@ -49,14 +49,11 @@ std::uint64_t findSplitPoint(std::string_view bytes, std::uint64_t from, const M
 
 } // namespace
 
-SecondPart::SecondPart(const std::string& inputPath, const std::string& outputPath, MappedFile& input,
-           const ConversionOptions& options, const CharsetCandidates& candidates, std::size_t batchBytes,
-           std::uint64_t start, std::string_view firstTerminator)
-    : inputPath_(inputPath), outputPath_(outputPath), input_(input), options_(options),
-      candidates_(candidates.names()), conversion_(options, candidates_, batchBytes, kSecondPartOnTwoThreads), start_(start),
-      firstTerminator_(firstTerminator)
-{
-}
+SecondPart::SecondPart(const std::string& inputPath, const std::string& outputPath, MappedFile& input, const ConversionOptions& options,
+                       const CharsetCandidates& candidates, std::size_t batchBytes, std::uint64_t start, std::string_view firstTerminator)
+    : inputPath_(inputPath), outputPath_(outputPath), input_(input), options_(options), candidates_(candidates.names()),
+      conversion_(options, candidates_, batchBytes, kSecondPartOnTwoThreads), start_(start), firstTerminator_(firstTerminator)
+{}
 
 bool SecondPart::start(const std::atomic<bool>* stop, const FolderHandle* folder)
 {
@@ -96,8 +93,8 @@ void SecondPart::work()
                 const LogCapture building(buildLog_);
                 candidates_.pairs();
             }
-            StreamPass pass(inputPath_, outputPath_, input_, file_, options_, conversion_.convert,
-                            conversion_.convertLarge, conversion_.parallel, start_);
+            StreamPass pass(inputPath_, outputPath_, input_, file_, options_, conversion_.convert, conversion_.convertLarge,
+                            conversion_.parallel, start_);
             pass.beginAtSplit(firstTerminator_);
             {
                 const std::lock_guard lock(mutex_);
@@ -105,12 +102,9 @@ void SecondPart::work()
                 begun_ = true;
             }
             changed_.notify_all();
-            const auto progress = [this](std::uint64_t done, std::uint64_t) {
-                progress_.store(done - start_, std::memory_order_relaxed);
-            };
-            const GuardedRun run = guardMappedReads(input_.bytes(), [&pass, &progress, this] {
-                return pass.run(progress, start_, input_.size());
-            });
+            const auto progress = [this](std::uint64_t done, std::uint64_t) { progress_.store(done - start_, std::memory_order_relaxed); };
+            const GuardedRun run
+                = guardMappedReads(input_.bytes(), [&pass, &progress, this] { return pass.run(progress, start_, input_.size()); });
             succeeded_ = run.result && !run.faulted && pass.readFailure().empty() && pass.spoolError().empty();
             messages_ = pass.messages();
             tally_ = pass.attachmentTally();
@@ -127,13 +121,12 @@ void SecondPart::work()
 
 std::string_view firstLineTerminator(std::string_view bytes)
 {
-    const std::uint64_t firstBreak = static_cast<std::uint64_t>(
-        lineScanner::findLineBreak(bytes.data(), bytes.data() + bytes.size()) - bytes.data());
+    const std::uint64_t firstBreak
+        = static_cast<std::uint64_t>(lineScanner::findLineBreak(bytes.data(), bytes.data() + bytes.size()) - bytes.data());
     if (firstBreak >= bytes.size())
         return {};
-    const std::uint64_t firstEnd = bytes[firstBreak] == '\r' && firstBreak + 1 < bytes.size() && bytes[firstBreak + 1] == '\n'
-        ? firstBreak + 2
-        : firstBreak + 1;
+    const std::uint64_t firstEnd
+        = bytes[firstBreak] == '\r' && firstBreak + 1 < bytes.size() && bytes[firstBreak + 1] == '\n' ? firstBreak + 2 : firstBreak + 1;
     return bytes.substr(firstBreak, firstEnd - firstBreak);
 }
 

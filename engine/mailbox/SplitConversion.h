@@ -26,9 +26,8 @@ namespace tarnwick {
 // part's pass goes on over the rest itself, so that everything happens as in one pass.
 class SecondPart {
 public:
-    SecondPart(const std::string& inputPath, const std::string& outputPath, MappedFile& input,
-               const ConversionOptions& options, const CharsetCandidates& candidates, std::size_t batchBytes,
-               std::uint64_t start, std::string_view firstTerminator);
+    SecondPart(const std::string& inputPath, const std::string& outputPath, MappedFile& input, const ConversionOptions& options,
+               const CharsetCandidates& candidates, std::size_t batchBytes, std::uint64_t start, std::string_view firstTerminator);
 
     ~SecondPart() { abandon(); }
     SecondPart(const SecondPart&) = delete;

@@ -21,8 +21,7 @@ constexpr std::uint64_t kPrefetchDistance = 2048;
 
 bool isSeparator(const char* contents, std::uint64_t length)
 {
-    return length >= 5 && contents[0] == 'F' && contents[1] == 'r' && contents[2] == 'o' && contents[3] == 'm'
-        && contents[4] == ' ';
+    return length >= 5 && contents[0] == 'F' && contents[1] == 'r' && contents[2] == 'o' && contents[3] == 'm' && contents[4] == ' ';
 }
 
 // A body line that names an attachment file. Only these lines make a message go
@@ -62,8 +61,8 @@ bool isDateHeader(const char* contents, std::uint64_t length)
 } // namespace
 
 StreamPass::StreamPass(const std::string& inputPath, const std::string& outputPath, MappedFile& input, OutputFile& output,
-           const ConversionOptions& options, const MessageConversion& convert,
-           const LargeMessageConversion& convertLarge, const ParallelSetup& parallel, std::uint64_t partStart)
+                       const ConversionOptions& options, const MessageConversion& convert, const LargeMessageConversion& convertLarge,
+                       const ParallelSetup& parallel, std::uint64_t partStart)
     : inputPath_(inputPath), input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
       batch_(input, output, partStart),
       ownMessage_(options.convertEncodings && !(parallel.candidates && parallel.secondThread) ? kInitialBufferCapacity : 0),
@@ -71,8 +70,7 @@ StreamPass::StreamPass(const std::string& inputPath, const std::string& outputPa
 {
     mailbox_.automatic.family = &familyForLanguage(options.language);
     if (options_.convertEncodings && parallel.candidates && parallel.secondThread) {
-        pipeline_.emplace(options_, *parallel.candidates, mailbox_, *parallel.counts, parallel.batchBytes,
-                          [this](MessageBatch& batch) {
+        pipeline_.emplace(options_, *parallel.candidates, mailbox_, *parallel.counts, parallel.batchBytes, [this](MessageBatch& batch) {
             batch_.take(batch.output);
             if (batch_.length() < kBatchBytes)
                 return true;
@@ -117,14 +115,14 @@ bool StreamPass::run(const std::function<void(std::uint64_t, std::uint64_t)>& pr
         const char* const contents = data + start;
         const std::uint64_t length = contentsEnd - start;
         const bool fromLine = isSeparator(contents, length);
-        const bool separator = fromLine && (!options_.separatorsOfEudorasForm || start == 0
-                                            || hasSeparatorDate(std::string_view(contents, length)));
+        const bool separator
+            = fromLine && (!options_.separatorsOfEudorasForm || start == 0 || hasSeparatorDate(std::string_view(contents, length)));
         if (separator && !insideIndexedMessage(start)) {
             if ((messageLength() > 0 || spoolFailed_) && !finishMessage(start))
                 return false;
             dateSatisfied_ = !options_.complementDateHeaders;
             droppingField_ = false;
-            separator_ = ByteRange {start, length};
+            separator_ = ByteRange{start, length};
             inHeaders_ = true;
             headerLength_ = kHeaderLengthNone;
             startRecord(start);
@@ -199,8 +197,7 @@ void StreamPass::beginRange(std::uint64_t from, std::uint64_t to)
 {
     const MessageIndex& index = options_.messageIndex;
     nextRecord_ = static_cast<std::size_t>(
-        std::partition_point(index.begin(), index.end(),
-                             [from](const IndexedMessage& m) { return m.offset + m.length <= from; })
+        std::partition_point(index.begin(), index.end(), [from](const IndexedMessage& m) { return m.offset + m.length <= from; })
         - index.begin());
     if (from >= to || (to - from >= kSeparatorPrefix.size() && bytes_.substr(from, kSeparatorPrefix.size()) == kSeparatorPrefix))
         return;
@@ -327,8 +324,7 @@ std::uint64_t StreamPass::bodyBlockEnd(std::uint64_t position) const
     return blockEnd - position < 64 ? position : blockEnd;
 }
 
-template <typename OnLine>
-std::uint64_t StreamPass::walkBodyLines(std::uint64_t position, std::uint64_t blockEnd, OnLine&& onLine)
+template <typename OnLine> std::uint64_t StreamPass::walkBodyLines(std::uint64_t position, std::uint64_t blockEnd, OnLine&& onLine)
 {
     const char* const b = bytes_.data();
     const std::uint64_t n = bytes_.size();
@@ -383,34 +379,34 @@ std::uint64_t StreamPass::copyBodyLines(std::uint64_t position)
     // rewritten bytes [copied, out), never both.
     char* copied = out;
     std::uint64_t kept = position;
-    const std::uint64_t p = walkBodyLines(position, blockEnd, [&](std::uint64_t start, std::uint64_t contentsEnd,
-                                                                  std::uint64_t end, bool endsAsOutput) {
-        if (endsAsOutput) {
-            if (out != copied) { // the run starts here, where the last rewritten line ended
-                batch_.commitBytes(static_cast<std::size_t>(out - copied));
-                copied = out;
-            }
-            return;
-        }
-        if (kept < start)
-            batch_.appendInput(kept, start - kept);
-        kept = end;
-        const auto length = static_cast<std::size_t>(contentsEnd - start);
-        if (n - start >= length + 32) {
-            // Whole 16-byte loads, never past the input: cheaper than a call for the
-            // usual short line.
-            for (std::size_t at = 0; at < length; at += 32) {
-                std::memcpy(out + at, b + start + at, 16);
-                std::memcpy(out + at + 16, b + start + at + 16, 16);
-            }
-        } else {
-            std::memcpy(out, b + start, length);
-        }
-        out += length;
-        out[0] = t0;
-        out[1] = t1;
-        out += terminatorLength;
-    });
+    const std::uint64_t p
+        = walkBodyLines(position, blockEnd, [&](std::uint64_t start, std::uint64_t contentsEnd, std::uint64_t end, bool endsAsOutput) {
+              if (endsAsOutput) {
+                  if (out != copied) { // the run starts here, where the last rewritten line ended
+                      batch_.commitBytes(static_cast<std::size_t>(out - copied));
+                      copied = out;
+                  }
+                  return;
+              }
+              if (kept < start)
+                  batch_.appendInput(kept, start - kept);
+              kept = end;
+              const auto length = static_cast<std::size_t>(contentsEnd - start);
+              if (n - start >= length + 32) {
+                  // Whole 16-byte loads, never past the input: cheaper than a call for the
+                  // usual short line.
+                  for (std::size_t at = 0; at < length; at += 32) {
+                      std::memcpy(out + at, b + start + at, 16);
+                      std::memcpy(out + at + 16, b + start + at + 16, 16);
+                  }
+              } else {
+                  std::memcpy(out, b + start, length);
+              }
+              out += length;
+              out[0] = t0;
+              out[1] = t1;
+              out += terminatorLength;
+          });
     if (out != copied)
         batch_.commitBytes(static_cast<std::size_t>(out - copied));
     else if (kept < p)
@@ -425,14 +421,14 @@ std::uint64_t StreamPass::collectBodyLines(std::uint64_t position)
         return position;
     const char* const b = bytes_.data();
     std::uint64_t kept = position; // the run of lines not yet collected: [kept, p)
-    const std::uint64_t p = walkBodyLines(position, blockEnd, [&](std::uint64_t start, std::uint64_t contentsEnd,
-                                                                  std::uint64_t end, bool endsAsOutput) {
-        if (endsAsOutput)
-            return;
-        message_.append(b + kept, static_cast<std::size_t>(start - kept));
-        message_.appendLine(b + start, static_cast<std::size_t>(contentsEnd - start), terminator_);
-        kept = end;
-    });
+    const std::uint64_t p
+        = walkBodyLines(position, blockEnd, [&](std::uint64_t start, std::uint64_t contentsEnd, std::uint64_t end, bool endsAsOutput) {
+              if (endsAsOutput)
+                  return;
+              message_.append(b + kept, static_cast<std::size_t>(start - kept));
+              message_.appendLine(b + start, static_cast<std::size_t>(contentsEnd - start), terminator_);
+              kept = end;
+          });
     message_.append(b + kept, static_cast<std::size_t>(p - kept));
     spillIfLarge();
     if (spool_.size() > 0)

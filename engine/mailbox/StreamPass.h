@@ -63,35 +63,31 @@ private:
 struct ParallelSetup {
     CharsetCandidates* candidates = nullptr; // none: every message through `convert`, in order
     std::size_t batchBytes = 0;
-    UnconvertedCounts* counts = nullptr;     // with candidates: what the batches leave unconverted is added here
-    bool secondThread = true;                // false: the pass converts every message itself, in order
+    UnconvertedCounts* counts = nullptr; // with candidates: what the batches leave unconverted is added here
+    bool secondThread = true;            // false: the pass converts every message itself, in order
 };
 
 // The per-message conversion with convertMessage and convertLargeMessage over a charset
 // candidate list, counting the messages it leaves unconverted.
 struct CandidateConversion {
-    CandidateConversion(const ConversionOptions& options, CharsetCandidates& candidates, std::size_t batchBytes,
-                        bool secondThread = true)
-        : convert([this, &options, &candidates](std::string_view message, std::uint64_t headerLength,
-                                                MailboxContext& mailbox, std::string& result) {
+    CandidateConversion(const ConversionOptions& options, CharsetCandidates& candidates, std::size_t batchBytes, bool secondThread = true)
+        : convert([this, &options, &candidates](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox,
+                                                std::string& result) {
               if (convertMessage(message, headerLength, options, candidates, mailbox, result))
                   return true;
               counts.add(mailbox.lastReason);
               return false;
           }),
-          convertLarge([this, &options, &candidates](std::uint64_t size, const MessageReader& read,
-                                                     std::uint64_t headerLength, MailboxContext& mailbox,
-                                                     const std::function<bool(std::string_view)>& write) {
-              const LargeMessageOutcome outcome =
-                  convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+          convertLarge([this, &options, &candidates](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
+                                                     MailboxContext& mailbox, const std::function<bool(std::string_view)>& write) {
+              const LargeMessageOutcome outcome = convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
               // Written unconverted like a small message that convertMessage leaves, and counted alike.
               if (outcome == LargeMessageOutcome::Unconverted)
                   counts.add(mailbox.lastReason);
               return outcome;
           }),
           parallel{&candidates, std::max<std::size_t>(batchBytes, 1), &counts, secondThread}
-    {
-    }
+    {}
     CandidateConversion(const CandidateConversion&) = delete;
     CandidateConversion& operator=(const CandidateConversion&) = delete;
 
@@ -109,8 +105,8 @@ struct CandidateConversion {
 class StreamPass {
 public:
     StreamPass(const std::string& inputPath, const std::string& outputPath, MappedFile& input, OutputFile& output,
-               const ConversionOptions& options, const MessageConversion& convert,
-               const LargeMessageConversion& convertLarge, const ParallelSetup& parallel, std::uint64_t partStart = 0);
+               const ConversionOptions& options, const MessageConversion& convert, const LargeMessageConversion& convertLarge,
+               const ParallelSetup& parallel, std::uint64_t partStart = 0);
 
     // Goes over the input from `from` up to `to` and writes everything, the message
     // under way at `to` finished there. `to` is the input's end, or a line that begins a
@@ -195,8 +191,7 @@ private:
 
     std::uint64_t messageLength() const
     {
-        return options_.convertEncodings ? spool_.size() + message_.size()
-                                         : messageWritten_ + batch_.length() - messageStart_;
+        return options_.convertEncodings ? spool_.size() + message_.size() : messageWritten_ + batch_.length() - messageStart_;
     }
 
     void appendBytes(std::string_view bytes);
@@ -230,8 +225,7 @@ private:
     // whether its terminator is already the output terminator. The line breaks are found
     // 64 bytes at a time, independently of where lines start, so that finding one line's
     // end does not wait for the one before.
-    template <typename OnLine>
-    std::uint64_t walkBodyLines(std::uint64_t position, std::uint64_t blockEnd, OnLine&& onLine);
+    template <typename OnLine> std::uint64_t walkBodyLines(std::uint64_t position, std::uint64_t blockEnd, OnLine&& onLine);
 
     // Copies the body lines of one block (see walkBodyLines) into the output batch. Each
     // line becomes its contents and the output terminator, exactly as appendLine writes
@@ -301,18 +295,18 @@ private:
     std::string_view terminator_{terminatorBytes_, 0}; // 0 bytes while open, else 1 or 2 of terminatorBytes_
     bool terminatorOpen_ = true;
     OutputBatch batch_;
-    std::uint64_t messageStart_ = 0; // where the current message begins in the batch
+    std::uint64_t messageStart_ = 0;   // where the current message begins in the batch
     std::uint64_t messageWritten_ = 0; // bytes of the current message already written (long lines)
     bool writeFailed_ = false;
-    bool splitBySize_ = false;     // the current message was first written in part for its size
+    bool splitBySize_ = false;              // the current message was first written in part for its size
     std::uint64_t lostAttachmentLines_ = 0; // attachment lines of the message met after part of it was written
-    MessageBuffer ownMessage_;       // where message_ is collected when it is not in a batch
-    MessageTail message_;            // the message (or its tail, when spooled), with encoding conversion only
-    SpoolFile spool_;                // the head of a message too large for memory
-    std::string spoolDirectory_;     // where the spool file is made: the output's folder
+    MessageBuffer ownMessage_;              // where message_ is collected when it is not in a batch
+    MessageTail message_;                   // the message (or its tail, when spooled), with encoding conversion only
+    SpoolFile spool_;                       // the head of a message too large for memory
+    std::string spoolDirectory_;            // where the spool file is made: the output's folder
     bool spoolFailed_ = false;
     std::string spoolError_;
-    std::string spoolBuffer_;        // the block last read back from the spool file
+    std::string spoolBuffer_; // the block last read back from the spool file
     const LargeMessageConversion& convertLarge_;
     std::string converted_;
     std::string dateLine_;
@@ -322,18 +316,18 @@ private:
     MailboxContext mailbox_;
     std::uint64_t headerLength_ = kHeaderLengthNone;
     ByteRange separator_;
-    std::uint64_t limit_ = 0;                 // where the run under way ends
-    std::size_t nextRecord_ = 0;              // first index record that ends after the current line
-    const IndexedMessage* record_ = nullptr;  // the current message's record, if any
+    std::uint64_t limit_ = 0;                // where the run under way ends
+    std::size_t nextRecord_ = 0;             // first index record that ends after the current line
+    const IndexedMessage* record_ = nullptr; // the current message's record, if any
     PresentStatusHeaders presentStatus_;
     std::string statusLines_;
     std::vector<ByteRange> attachmentLines_; // body lines of this message that may be attachment lines
     std::string collected_;                  // such a message taken back out of the batch
     AttachmentTally tally_;
     std::uint64_t messages_ = 0;
-    std::string readFailure_;                // the attachment file that could not be read
+    std::string readFailure_; // the attachment file that could not be read
     int readError_ = 0;
-    UnconvertedCounts* counts_ = nullptr;        // the counts that `convert_` adds to, when the pass knows them
+    UnconvertedCounts* counts_ = nullptr; // the counts that `convert_` adds to, when the pass knows them
     AutomaticSource watchedState_;
     std::function<void()> onAutomaticChange_;
     std::optional<ParallelConversion> pipeline_; // last: its thread ends before the rest goes

@@ -30,8 +30,7 @@ std::u16string_view contentTypeText(ContentType type)
 } // namespace
 
 // The Content-Type line written for a candidate: ASCII text names no charset.
-void assignContentTypeHeader(std::u16string& header, ContentType contentType, const EncodingPair& candidate,
-                             std::u16string_view terminator)
+void assignContentTypeHeader(std::u16string& header, ContentType contentType, const EncodingPair& candidate, std::u16string_view terminator)
 {
     header.assign(contentTypeText(contentType));
     if (candidate.encoding != kEncodingASCII) {
@@ -58,9 +57,8 @@ std::optional<HeaderChange> findHeaderChange(std::u16string_view text, bool crlf
                 break;
             HeaderChange insertion;
             insertion.location = line.start;
-            insertion.terminator = crlfTerminators || line.end == line.contentsEnd
-                                       ? kCRLF
-                                       : text.substr(line.contentsEnd, line.end - line.contentsEnd);
+            insertion.terminator
+                = crlfTerminators || line.end == line.contentsEnd ? kCRLF : text.substr(line.contentsEnd, line.end - line.contentsEnd);
             return insertion;
         }
         if (!found) {
@@ -146,9 +144,8 @@ bool mayEncode(EncodingId encoding, char16_t bits)
 /// units only pays off for an ASCII or ISO Latin 1 candidate.
 bool wantsUnitRange(const std::vector<EncodingPair>& candidates)
 {
-    return std::any_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) {
-        return c.encoding == kEncodingASCII || c.encoding == kEncodingISOLatin1;
-    });
+    return std::any_of(candidates.begin(), candidates.end(),
+                       [](const EncodingPair& c) { return c.encoding == kEncodingASCII || c.encoding == kEncodingISOLatin1; });
 }
 
 /// Writes `text` into `out` with the non-ASCII text of its header fields (the lines

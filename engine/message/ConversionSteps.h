@@ -20,9 +20,8 @@ namespace tarnwick {
 struct HeaderChange {
     std::size_t location = 0;
     std::size_t replacedLength = 0; // 0 for an insertion
-    std::u16string terminator; // appended to the new header text (insertions only); a copy, as the text changes
+    std::u16string terminator;      // appended to the new header text (insertions only); a copy, as the text changes
 };
-
 
 /// The Content-Type line written for a candidate (ASCII text names no charset), into `header`.
 void assignContentTypeHeader(std::u16string& header, ContentType contentType, const EncodingPair& candidate,
@@ -64,8 +63,8 @@ bool wantsUnitRange(const std::vector<EncodingPair>& candidates);
 /// when no candidate is chosen or the one chosen cannot be written.
 template <typename Tries, typename RestFits>
 const EncodingPair* chooseCandidate(const std::vector<EncodingPair>& candidates, char16_t unitRange,
-                                    const std::optional<HeaderChange>& change, std::u16string_view replaced,
-                                    ContentType contentType, std::u16string& header, Tries tries, RestFits restFits)
+                                    const std::optional<HeaderChange>& change, std::u16string_view replaced, ContentType contentType,
+                                    std::u16string& header, Tries tries, RestFits restFits)
 {
     for (const EncodingPair& candidate : candidates) {
         if (!mayEncode(candidate.encoding, unitRange))
@@ -82,7 +81,6 @@ const EncodingPair* chooseCandidate(const std::vector<EncodingPair>& candidates,
     }
     return nullptr;
 }
-
 
 /// Writes `text` into `out` with the non-ASCII text of its header fields (the lines
 /// between the separator line and the empty line) as encoded-words in the candidate's

@@ -114,7 +114,7 @@ private:
     bool crlfTerminators_;
     std::uint64_t lineStart_ = 0;
     std::uint64_t lineLength_ = 0;
-    std::u16string head_; // the line's first kHead units
+    std::u16string head_;   // the line's first kHead units
     bool lineRead_ = false; // the line is part of the Content-Type field of the change
     bool typeLine_ = false; // the line begins with "Content-Type:"
     bool done_ = false;
@@ -126,8 +126,7 @@ private:
 
 /// hasDelimiterLine over the text after offset `fieldEnd` of a text given block by
 /// block by `forEachText`: whether a line there begins with "--" and `boundary`.
-template <typename ForEachText>
-bool hasBoundaryLine(ForEachText forEachText, std::uint64_t fieldEnd, std::string_view boundary)
+template <typename ForEachText> bool hasBoundaryLine(ForEachText forEachText, std::uint64_t fieldEnd, std::string_view boundary)
 {
     if (boundary.empty())
         return false;
@@ -172,13 +171,11 @@ bool hasBoundaryLine(ForEachText forEachText, std::uint64_t fieldEnd, std::strin
 }
 /// The text given block by block with [location, location + length) replaced by
 /// `replacement`, handed on to `sink`.
-template <typename Sink>
-class Substitution {
+template <typename Sink> class Substitution {
 public:
     Substitution(std::uint64_t location, std::uint64_t length, std::u16string_view replacement, Sink& sink)
         : location_(location), length_(length), replacement_(replacement), sink_(sink)
-    {
-    }
+    {}
 
     void feed(std::u16string_view text)
     {
@@ -216,13 +213,11 @@ private:
 /// header field up to the first empty line through encodeHeaderFields, one at a time
 /// (none is longer than kLongestConvertedField bytes), then the rest as it is, handed
 /// on to `sink`.
-template <typename Sink>
-class FieldEncoder {
+template <typename Sink> class FieldEncoder {
 public:
     FieldEncoder(const EncodingPair& candidate, Sink& sink)
         : charset_{candidate.encoding, candidate.charsetName}, sink_(sink), walker_(*this)
-    {
-    }
+    {}
 
     void feed(std::u16string_view text)
     {
@@ -323,8 +318,7 @@ private:
 struct Encoder {
     Encoder(EncodingId encoding, bool writes, std::size_t size, const std::function<bool(std::string_view)>& writer)
         : stream(encoding), writing(writes), blockSize(size), write(writer)
-    {
-    }
+    {}
     EncodeStream stream;
     bool writing;
     std::size_t blockSize;
@@ -367,8 +361,8 @@ bool fieldsFit(const MessageReader& read, std::uint64_t size, std::size_t blockS
 /// The source encoding: the options', or with Automatic the one chosen over the
 /// message's own text as decodeMessage gives it to the choice: the header, the runs, the
 /// trailer and the blocks that name no charset with tags on, else the whole message.
-EncodingId largeSource(LargeMessage& blocks, const ConversionOptions& options, bool tagged, std::uint64_t bodyStart,
-                       std::size_t blockSize, AutomaticSource& automaticSource)
+EncodingId largeSource(LargeMessage& blocks, const ConversionOptions& options, bool tagged, std::uint64_t bodyStart, std::size_t blockSize,
+                       AutomaticSource& automaticSource)
 {
     if (options.sourceEncoding != kEncodingAutomatic)
         return options.sourceEncoding;
@@ -395,14 +389,14 @@ struct FirstDecoding {
 /// the message's are kept for the passes that follow, up to `pieceLimit` of them; past
 /// that each piece's encoding is decided again on every pass. False when one does not
 /// decode. `automaticSource` must outlive `blocks`' passes.
-bool decodeTaggedBody(LargeMessage& blocks, EncodingId source, bool automatic, std::uint64_t bodyStart,
-                      std::size_t blockSize, std::size_t pieceLimit, AutomaticSource& automaticSource, FirstDecoding& found)
+bool decodeTaggedBody(LargeMessage& blocks, EncodingId source, bool automatic, std::uint64_t bodyStart, std::size_t blockSize,
+                      std::size_t pieceLimit, AutomaticSource& automaticSource, FirstDecoding& found)
 {
     // `each` sees the text of every try, `retry()` is called before each try after the first.
-    auto replaced = std::make_shared<ReaderBytes>(
-        [&blocks](std::uint64_t from, std::uint64_t to) { return blocks.bytes(from, to); }, blocks.rawBytes().size(), blockSize);
-    auto decide = [&blocks, replaced, automatic, source, blockSize, &automaticSource](
-                      const MessagePiece& piece, ByteRange parameter, auto&& each, auto&& retry) {
+    auto replaced = std::make_shared<ReaderBytes>([&blocks](std::uint64_t from, std::uint64_t to) { return blocks.bytes(from, to); },
+                                                  blocks.rawBytes().size(), blockSize);
+    auto decide = [&blocks, replaced, automatic, source, blockSize, &automaticSource](const MessagePiece& piece, ByteRange parameter,
+                                                                                      auto&& each, auto&& retry) {
         const std::uint64_t from = piece.offset;
         const std::uint64_t to = piece.offset + piece.length;
         if (isBlock(piece.kind)) {
@@ -449,7 +443,8 @@ bool decodeTaggedBody(LargeMessage& blocks, EncodingId source, bool automatic, s
             } else {
                 deciding = true;
                 blocks.decideEachPass([decide](const MessagePiece& p, ByteRange r) {
-                    return decide(p, r, [](std::u16string_view) { return true; }, [] {});
+                    return decide(
+                        p, r, [](std::u16string_view) { return true; }, [] {});
                 });
             }
         }
@@ -463,8 +458,8 @@ bool decodeTaggedBody(LargeMessage& blocks, EncodingId source, bool automatic, s
 /// The Content-Type change of the text, found as it goes by (`scan` holds the field it
 /// replaces), none when an intact multipart body follows (a delimiter line after the
 /// header): Eudora kept that body undecoded, and its header still describes it.
-std::optional<HeaderChange> largeHeaderChange(LargeMessage& blocks, const ConversionOptions& options,
-                                              ContentType contentType, HeaderScan& scan)
+std::optional<HeaderChange> largeHeaderChange(LargeMessage& blocks, const ConversionOptions& options, ContentType contentType,
+                                              HeaderScan& scan)
 {
     if (contentType == ContentType::None)
         return std::nullopt;
@@ -479,8 +474,7 @@ std::optional<HeaderChange> largeHeaderChange(LargeMessage& blocks, const Conver
     }
     std::optional<HeaderChange> change = scan.change();
     if (change && options.putBackAttachments) {
-        const std::optional<std::string> boundary =
-            multipartBoundary(scan.held(), HeaderChange{0, change->replacedLength, {}});
+        const std::optional<std::string> boundary = multipartBoundary(scan.held(), HeaderChange{0, change->replacedLength, {}});
         const auto forEachText = [&blocks](auto each) { return blocks.forEachText(each); };
         if (boundary && hasBoundaryLine(forEachText, change->location + change->replacedLength, *boundary))
             change.reset();
@@ -496,8 +490,7 @@ public:
     LargeWriter(LargeMessage& blocks, const std::optional<HeaderChange>& change, std::size_t blockSize,
                 const std::function<bool(std::string_view)>& write)
         : blocks_(blocks), change_(change), blockSize_(blockSize), write_(write)
-    {
-    }
+    {}
 
     bool tries(const std::u16string& header, const EncodingPair& candidate)
     {
@@ -569,8 +562,7 @@ private:
                 sink.finish();
                 return;
             }
-            Substitution<std::remove_reference_t<decltype(sink)>> substituted(change_->location, change_->replacedLength,
-                                                                               header, sink);
+            Substitution<std::remove_reference_t<decltype(sink)>> substituted(change_->location, change_->replacedLength, header, sink);
             blocks_.forEachText([&](std::u16string_view text) {
                 substituted.feed(text);
                 return more();
@@ -616,9 +608,8 @@ private:
 } // namespace
 
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
-                                        const ConversionOptions& options, CharsetCandidates& charsetCandidates,
-                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
-                                        std::size_t blockSize, std::size_t pieceLimit)
+                                        const ConversionOptions& options, CharsetCandidates& charsetCandidates, MailboxContext& mailbox,
+                                        const std::function<bool(std::string_view)>& write, std::size_t blockSize, std::size_t pieceLimit)
 {
     if (blockSize == 0)
         return LargeMessageOutcome::NeedsWholeMessage;
@@ -655,7 +646,7 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     };
     const bool automatic = options.sourceEncoding == kEncodingAutomatic;
     if (tagged ? !blocks.forEachHeader(addBits)
-                     || !decodeTaggedBody(blocks, source, automatic, bodyStart, blockSize, pieceLimit, automaticSource, found)
+                || !decodeTaggedBody(blocks, source, automatic, bodyStart, blockSize, pieceLimit, automaticSource, found)
                : !blocks.forEachText(addBits))
         return taken(LargeMessageOutcome::Unconverted);
 
@@ -670,8 +661,8 @@ LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader&
     std::u16string header;
     const std::u16string_view replaced = change ? std::u16string_view(scan.held()) : std::u16string_view();
     const EncodingPair* chosen = chooseCandidate(
-        candidates, unitRange, change, replaced, found.contentType, header,
-        [&](const EncodingPair& c) { return writer.tries(header, c); }, [&](const EncodingPair& c) { return writer.restFits(c); });
+        candidates, unitRange, change, replaced, found.contentType, header, [&](const EncodingPair& c) { return writer.tries(header, c); },
+        [&](const EncodingPair& c) { return writer.restFits(c); });
     if (!chosen)
         return LargeMessageOutcome::Unconverted;
     const LargeMessageOutcome outcome = writer.finish(header, *chosen, options.encodeHeaders);

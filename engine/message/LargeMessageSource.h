@@ -36,8 +36,7 @@ public:
     using Read = std::function<std::string_view(std::uint64_t offset, std::uint64_t end)>;
     ReaderBytes(Read read, std::uint64_t size, std::size_t blockSize)
         : read_(std::move(read)), size_(static_cast<std::size_t>(size)), blockSize_(blockSize)
-    {
-    }
+    {}
 
     std::size_t size() const { return size_; }
     char at(std::size_t offset)
@@ -176,8 +175,7 @@ public:
                  const ConversionOptions& options)
         : read_(read), size_(size), bodyStart_(bodyStart), blockSize_(blockSize), apart_(apart),
           replaceNoBreakSpaces_(options.replaceNoBreakSpaces)
-    {
-    }
+    {}
 
     /// The encodings the header and the body are decoded in.
     void setEncodings(EncodingId header, EncodingId body)
@@ -203,8 +201,7 @@ public:
         for (std::uint64_t at = 0; replaceSpaces_ && at < size_; at += blockSize_) {
             const unsigned char before = at > 0 ? static_cast<unsigned char>(read_(at - 1, 1)[0]) : 0;
             const std::string_view raw = read_(at, static_cast<std::size_t>(std::min<std::uint64_t>(blockSize_, size_ - at)));
-            for (const char* p = raw.data(); (p = static_cast<const char*>(std::memchr(p, 0xA0, raw.data() + raw.size() - p)));
-                 ++p) {
+            for (const char* p = raw.data(); (p = static_cast<const char*>(std::memchr(p, 0xA0, raw.data() + raw.size() - p))); ++p) {
                 const unsigned char previous = p > raw.data() ? static_cast<unsigned char>(p[-1]) : before;
                 count += !isShiftJISLeadByte(previous);
             }
@@ -214,8 +211,7 @@ public:
 
     /// Calls `each(text)` with the header decoded apart (Eudora tags on) block by block;
     /// false when it does not decode or `each` returned false.
-    template <typename Each>
-    bool forEachHeader(Each each)
+    template <typename Each> bool forEachHeader(Each each)
     {
         DecodeStream stream(headerEncoding_);
         std::uint64_t at = 0;
@@ -232,8 +228,7 @@ public:
 
     /// Decodes bytes [from, to) in `encoding` as one text, calling `each(text)` block
     /// by block; false when they do not decode or `each` returned false.
-    template <typename Each>
-    bool decodeRange(std::uint64_t from, std::uint64_t to, EncodingId encoding, Each each)
+    template <typename Each> bool decodeRange(std::uint64_t from, std::uint64_t to, EncodingId encoding, Each each)
     {
         // One stream for every range in the same encoding: a body may hold millions of pieces.
         if (!range_ || rangeEncoding_ != encoding) {
@@ -247,8 +242,7 @@ public:
         do {
             const std::uint64_t end = std::min<std::uint64_t>(to, at + blockSize_);
             text_.clear();
-            if (!stream.decode(at < end ? bytes(at, end) : std::string_view(), end == to, text_)
-                || !each(std::u16string_view(text_)))
+            if (!stream.decode(at < end ? bytes(at, end) : std::string_view(), end == to, text_) || !each(std::u16string_view(text_)))
                 return false;
             at = end;
         } while (at < to);
@@ -258,8 +252,8 @@ public:
     /// The raw message bytes, for the tag walk.
     ReaderBytes rawBytes() const
     {
-        return ReaderBytes([this](std::uint64_t from, std::uint64_t to) { return read_(from, static_cast<std::size_t>(to - from)); },
-                           size_, blockSize_);
+        return ReaderBytes([this](std::uint64_t from, std::uint64_t to) { return read_(from, static_cast<std::size_t>(to - from)); }, size_,
+                           blockSize_);
     }
 
     /// With Eudora tags on, the pieces of the body (in cut order) that decode in an
@@ -279,8 +273,7 @@ public:
     /// Calls `each(text)` with the whole text (header and body, as the in-memory decoding
     /// gives it) decoded block by block, until it returns false; false when it did or the
     /// text does not decode.
-    template <typename Each>
-    bool forEachText(Each each)
+    template <typename Each> bool forEachText(Each each)
     {
         if (apart_) {
             if (!forEachHeader(each))
@@ -309,8 +302,7 @@ public:
         do {
             const std::uint64_t end = std::min<std::uint64_t>(size_, at + blockSize_);
             text_.clear();
-            if (!body_->decode(at < end ? bytes(at, end) : std::string_view(), end == size_, text_)
-                || !each(std::u16string_view(text_)))
+            if (!body_->decode(at < end ? bytes(at, end) : std::string_view(), end == size_, text_) || !each(std::u16string_view(text_)))
                 return false;
             at = end;
         } while (at < size_);
@@ -419,8 +411,7 @@ private:
             return {0, bodyStart_};
         if (!cutter_ || piece < at_)
             restart();
-        while (at_ < piece && advance()) {
-        }
+        while (at_ < piece && advance()) {}
         return current_;
     }
 

@@ -78,9 +78,12 @@ bool settlesHeader(std::u16string_view header)
 char16_t unitBitsOf(UnitRange range)
 {
     switch (range) {
-    case UnitRange::Ascii: return 0x7F;
-    case UnitRange::Latin1: return 0xFF;
-    case UnitRange::Wide: break;
+    case UnitRange::Ascii:
+        return 0x7F;
+    case UnitRange::Latin1:
+        return 0xFF;
+    case UnitRange::Wide:
+        break;
     }
     return 0xFFFF;
 }
@@ -125,8 +128,8 @@ bool transcodeSpans(std::string_view message, const MessagePlan& plan, EncodingI
 /// bytes one after the other. None when the header alone does not settle the header
 /// decisions or a candidate is not byte-transcodable: then the text is decoded whole.
 std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& plan, const ConversionOptions& options,
-                                   const std::vector<EncodingPair>& candidates, MailboxContext& mailbox,
-                                   WorkingBuffers& buffers, std::size_t base, std::string& result)
+                                   const std::vector<EncodingPair>& candidates, MailboxContext& mailbox, WorkingBuffers& buffers,
+                                   std::size_t base, std::string& result)
 {
     if (!std::all_of(candidates.begin(), candidates.end(), [](const EncodingPair& c) { return isByteTranscodable(c.encoding); }))
         return std::nullopt;
@@ -200,8 +203,7 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
             && canEncode(changed.substr(change->location + appliedLength), candidate.encoding)
             && encodeBody(candidate.encoding, buffers.bytes);
     };
-    return chooseCandidate(candidates, unitRange, change, replaced, plan.contentType, newHeader, tries, restFits)
-        && finish();
+    return chooseCandidate(candidates, unitRange, change, replaced, plan.contentType, newHeader, tries, restFits) && finish();
 }
 
 // A message labelled with a charset that does not read ASCII as ASCII (UTF-7, HZ,
@@ -213,8 +215,8 @@ bool keptInItsCharset(std::string_view message, std::uint64_t headerLength)
     if (declared.empty())
         return false;
     // Named here too, for a platform that lacks them.
-    static constexpr std::string_view kStateful[] = {"utf-7", "unicode-1-1-utf-7", "hz-gb-2312", "iso-2022-kr",
-                                                     "iso-2022-cn", "iso-2022-cn-ext"};
+    static constexpr std::string_view kStateful[]
+        = {"utf-7", "unicode-1-1-utf-7", "hz-gb-2312", "iso-2022-kr", "iso-2022-cn", "iso-2022-cn-ext"};
     const std::string_view bare = declared.substr(declared.rfind('/') == std::string_view::npos ? 0 : declared.rfind('/') + 1);
     const bool stateful = std::any_of(std::begin(kStateful), std::end(kStateful), [bare](std::string_view name) {
         return bare.size() == name.size() && std::equal(bare.begin(), bare.end(), name.begin(), [](char a, char b) {
@@ -251,8 +253,8 @@ bool convertAfter(std::string_view message, std::uint64_t headerLength, const Co
     case PlanOutcome::Undecodable:
         return false;
     case PlanOutcome::Planned:
-        if (const std::optional<bool> converted =
-                convertPlanned(message, plan, options, charsetCandidates.pairs(), mailbox, buffers, base, result))
+        if (const std::optional<bool> converted
+            = convertPlanned(message, plan, options, charsetCandidates.pairs(), mailbox, buffers, base, result))
             return *converted;
         break;
     case PlanOutcome::NeedsText:
@@ -268,8 +270,7 @@ bool convertAfter(std::string_view message, std::uint64_t headerLength, const Co
     };
     // The candidate is chosen on the text as decoded; encoded-words (ASCII) fit it too.
     auto finish = [&](const EncodingPair& candidate) {
-        if (options.encodeHeaders && encodeHeaders(text, candidate, buffers.encoded)
-            && !encodeAt(buffers.encoded, candidate.encoding))
+        if (options.encodeHeaders && encodeHeaders(text, candidate, buffers.encoded) && !encodeAt(buffers.encoded, candidate.encoding))
             return false;
         mailbox.lastReason = UnconvertedReason::None;
         return true;
@@ -320,8 +321,8 @@ bool convertMessageAppend(std::string_view message, std::uint64_t headerLength, 
     return false;
 }
 
-bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                    CharsetCandidates& candidates, MailboxContext& mailbox, std::string& result)
+bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, CharsetCandidates& candidates,
+                    MailboxContext& mailbox, std::string& result)
 {
     result.clear();
     return convertMessageAppend(message, headerLength, options, candidates, mailbox, result);

@@ -29,9 +29,7 @@ struct UnconvertedCounts {
 
     void add(UnconvertedReason reason)
     {
-        ++(reason == UnconvertedReason::Undecodable    ? undecodable
-           : reason == UnconvertedReason::FieldTooLong ? fieldTooLong
-                                                       : unfitting);
+        ++(reason == UnconvertedReason::Undecodable ? undecodable : reason == UnconvertedReason::FieldTooLong ? fieldTooLong : unfitting);
     }
     UnconvertedCounts& operator+=(const UnconvertedCounts& other)
     {
@@ -45,7 +43,7 @@ struct UnconvertedCounts {
 
 /// What the conversion of one mailbox carries from message to message.
 struct MailboxContext {
-    AutomaticSource automatic; // the mailbox's origin, the user's language family, the detector's memory
+    AutomaticSource automatic;                              // the mailbox's origin, the user's language family, the detector's memory
     UnconvertedReason lastReason = UnconvertedReason::None; // set by every convertMessage call
 };
 
@@ -57,8 +55,8 @@ struct MailboxContext {
 /// contents of `result` (whose capacity the caller reuses) and true is returned; on
 /// false the caller writes `message` unconverted, and mailbox.lastReason says why.
 /// `message` is never modified.
-bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                    CharsetCandidates& candidates, MailboxContext& mailbox, std::string& result);
+bool convertMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, CharsetCandidates& candidates,
+                    MailboxContext& mailbox, std::string& result);
 
 /// convertMessage that appends the converted bytes to `out` (whose bytes so far stay);
 /// on false `out` is as it was.
@@ -95,9 +93,8 @@ inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
 /// size and that field limit. `pieceLimit` stands for kLargeMessagePieceLimit (tests give
 /// small ones).
 LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
-                                        const ConversionOptions& options, CharsetCandidates& candidates,
-                                        MailboxContext& mailbox, const std::function<bool(std::string_view)>& write,
-                                        std::size_t blockSize = kLargeMessageBlock,
+                                        const ConversionOptions& options, CharsetCandidates& candidates, MailboxContext& mailbox,
+                                        const std::function<bool(std::string_view)>& write, std::size_t blockSize = kLargeMessageBlock,
                                         std::size_t pieceLimit = kLargeMessagePieceLimit);
 
 } // namespace tarnwick

@@ -84,8 +84,8 @@ EncodingId chooseMessageEncoding(std::string_view message, std::size_t headerSiz
     return chooseSourceEncoding(own, declaredCharset(message.substr(0, declaredEnd)), mailbox).encoding;
 }
 
-bool decodeWith(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                const EncodingId* decided, AutomaticSource& mailbox, std::u16string& text, ContentType& contentType)
+bool decodeWith(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, const EncodingId* decided,
+                AutomaticSource& mailbox, std::u16string& text, ContentType& contentType)
 {
     DecoderBuffers& buffers = t_decoder;
     struct Trim {
@@ -147,20 +147,19 @@ bool decodeWith(std::string_view message, std::uint64_t headerLength, const Conv
 
 } // namespace
 
-bool decodeMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                   AutomaticSource& mailbox, std::u16string& text, ContentType& contentType)
+bool decodeMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, AutomaticSource& mailbox,
+                   std::u16string& text, ContentType& contentType)
 {
     return decodeWith(message, headerLength, options, nullptr, mailbox, text, contentType);
 }
 
-bool decodeMessageIn(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                     EncodingId source, AutomaticSource& mailbox, std::u16string& text, ContentType& contentType)
+bool decodeMessageIn(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, EncodingId source,
+                     AutomaticSource& mailbox, std::u16string& text, ContentType& contentType)
 {
     return decodeWith(message, headerLength, options, &source, mailbox, text, contentType);
 }
 
-EncodingId messageEncoding(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                           AutomaticSource mailbox)
+EncodingId messageEncoding(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, AutomaticSource mailbox)
 {
     if (options.sourceEncoding != kEncodingAutomatic)
         return options.sourceEncoding;
@@ -179,8 +178,8 @@ EncodingId messageEncoding(std::string_view message, std::uint64_t headerLength,
     return chooseSourceEncoding(own, declaredCharset(message.substr(0, declaredEnd)), mailbox).encoding;
 }
 
-PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                        AutomaticSource& mailbox, MessagePlan& plan)
+PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, AutomaticSource& mailbox,
+                        MessagePlan& plan)
 {
     std::vector<MessagePiece>& pieces = t_decoder.pieces;
     const bool automatic = options.sourceEncoding == kEncodingAutomatic;
@@ -189,8 +188,7 @@ PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, co
     pieces.clear();
     if (tagPath)
         cutBody(message, headerSize, pieces);
-    plan.source = automatic ? chooseMessageEncoding(message, headerSize, headerLength, pieces, mailbox)
-                            : options.sourceEncoding;
+    plan.source = automatic ? chooseMessageEncoding(message, headerSize, headerLength, pieces, mailbox) : options.sourceEncoding;
     plan.body.clear();
     plan.contentType = ContentType::None;
     // The Japanese encodings (and their no-break-space step) are not byte-transcodable.
@@ -201,8 +199,7 @@ PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, co
     // same. An ASCII byte ends a character in every byte-transcodable encoding, so both
     // parts are valid exactly when the whole is.
     std::size_t headerEnd = headerSize;
-    if (!tagPath && headerLength < message.size() && headerLength > 0
-        && static_cast<unsigned char>(message[headerLength - 1]) < 0x80)
+    if (!tagPath && headerLength < message.size() && headerLength > 0 && static_cast<unsigned char>(message[headerLength - 1]) < 0x80)
         headerEnd = static_cast<std::size_t>(headerLength);
     auto span = [&](std::size_t offset, std::size_t length, EncodingId encoding) -> std::optional<TextSpan> {
         const ByteScan scan = scanBytes(message.data() + offset, length, encoding);

@@ -22,10 +22,13 @@ inline ContentType contentTypeOf(PieceKind kind)
 {
     switch (kind) {
     case PieceKind::Text:
-    case PieceKind::CharsetBlock: return ContentType::Plain;
-    case PieceKind::FlowedBlock: return ContentType::Flowed;
+    case PieceKind::CharsetBlock:
+        return ContentType::Plain;
+    case PieceKind::FlowedBlock:
+        return ContentType::Flowed;
     case PieceKind::HtmlBlock:
-    case PieceKind::Trailer: return ContentType::Html;
+    case PieceKind::Trailer:
+        return ContentType::Html;
     }
     return ContentType::None;
 }
@@ -38,8 +41,8 @@ inline ContentType contentTypeOf(PieceKind kind)
 /// (chooseSourceEncoding, using and updating `mailbox`), and a tag block also follows a
 /// charset named by its Mac marker or by a "received/stored" name. False when some
 /// piece cannot be decoded.
-bool decodeMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                   AutomaticSource& mailbox, std::u16string& text, ContentType& contentType);
+bool decodeMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, AutomaticSource& mailbox,
+                   std::u16string& text, ContentType& contentType);
 
 /// One stretch of a message's text: `length` bytes at `offset` of the message, in `encoding`.
 struct TextSpan {
@@ -53,8 +56,8 @@ struct TextSpan {
 /// encoding (platform/encodings/TextEncoding.h): the text is the header span followed by the body
 /// spans, each decoded in its encoding, exactly as decodeMessage would decode it.
 struct MessagePlan {
-    TextSpan header;              // bytes [0, header length) in the source encoding
-    std::vector<TextSpan> body;   // the rest, in message order, tags left out
+    TextSpan header;            // bytes [0, header length) in the source encoding
+    std::vector<TextSpan> body; // the rest, in message order, tags left out
     ContentType contentType = ContentType::None;
     EncodingId source = kEncodingNone; // the message's encoding (chosen, with "Automatic")
 };
@@ -68,17 +71,16 @@ enum class PlanOutcome {
 /// Plans the decoding of `message` as decodeMessage would decode it (choosing the
 /// source encoding with "Automatic", updating `mailbox` as it would). The header span
 /// ends at `headerLength` (or the message's end) also when tags are not processed.
-PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                        AutomaticSource& mailbox, MessagePlan& plan);
+PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, AutomaticSource& mailbox,
+                        MessagePlan& plan);
 
 /// The encoding decodeMessage would decode the header of `message` in: the options'
 /// source encoding, or with "Automatic" the one chosen from the message (`mailbox` is
 /// a copy: what the choice learns is not kept).
-EncodingId messageEncoding(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                           AutomaticSource mailbox);
+EncodingId messageEncoding(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, AutomaticSource mailbox);
 
 /// decodeMessage with the source encoding already chosen (`source`, as planMessage gave it).
-bool decodeMessageIn(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                     EncodingId source, AutomaticSource& mailbox, std::u16string& text, ContentType& contentType);
+bool decodeMessageIn(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, EncodingId source,
+                     AutomaticSource& mailbox, std::u16string& text, ContentType& contentType);
 
 } // namespace tarnwick

@@ -14,11 +14,11 @@
 namespace tarnwick {
 
 enum class PieceKind : std::uint8_t {
-    Text,        // bytes outside tag blocks, lone '<' included
-    CharsetBlock,// <x-charset ...> text
-    FlowedBlock, // <x-flowed> text
-    HtmlBlock,   // <x-html> text
-    Trailer,     // "<!x-stuff-for-vrak" (or "-pete") to the end, marker included
+    Text,         // bytes outside tag blocks, lone '<' included
+    CharsetBlock, // <x-charset ...> text
+    FlowedBlock,  // <x-flowed> text
+    HtmlBlock,    // <x-html> text
+    Trailer,      // "<!x-stuff-for-vrak" (or "-pete") to the end, marker included
 };
 
 /// A tag block: its text may be in a charset the tag names.
@@ -31,9 +31,9 @@ struct MessagePiece {
     std::size_t offset = 0; // in the message bytes
     std::size_t length = 0;
     PieceKind kind = PieceKind::Text;
-    bool setsContentType = true;             // false for a text run of lone '<' only
+    bool setsContentType = true;              // false for a text run of lone '<' only
     EncodingId blockEncoding = kEncodingNone; // what the tag's parameter names
-    std::string_view charsetName;            // the tag's parameter as it stands (blocks)
+    std::string_view charsetName;             // the tag's parameter as it stands (blocks)
 };
 
 /// Cuts the body of `message`, from `headerLength` on, into pieces in message order and
@@ -47,13 +47,11 @@ void cutBody(std::string_view message, std::size_t headerLength, std::vector<Mes
 /// next() gives the pieces in message order, with `parameter` the range of a block's
 /// tag parameter in the message (length 0 for none). Bytes is held by value (a cheap
 /// handle for bytes read from elsewhere).
-template <typename Bytes>
-class BodyCutter {
+template <typename Bytes> class BodyCutter {
 public:
     BodyCutter(Bytes bytes, std::size_t headerLength)
         : bytes_(bytes), tags_(bytes), size_(bytes_.size()), runStart_(headerLength), pos_(headerLength)
-    {
-    }
+    {}
 
     /// The next piece; false when there is none.
     bool next(MessagePiece& piece, ByteRange& parameter)
@@ -86,16 +84,19 @@ public:
                     const ByteRange blockParameter = block->opening.length > nameEnd + 1
                         ? ByteRange{t + nameEnd + 1, block->opening.length - nameEnd - 2}
                         : ByteRange{};
-                    const MessagePiece found{t + block->opening.length, block->closing.location - block->opening.length,
-                                             kTagKinds[i], true, block->encoding, {}};
+                    const MessagePiece found{t + block->opening.length,
+                                             block->closing.location - block->opening.length,
+                                             kTagKinds[i],
+                                             true,
+                                             block->encoding,
+                                             {}};
                     pos_ = t + block->closing.location + block->closing.length;
                     return emitAfterRun(t, pos_, found, blockParameter, piece, parameter);
                 }
-                if (remaining > kTrailerLength
-                    && (bytes_.matches(t, kTrailerMarkers[0]) || bytes_.matches(t, kTrailerMarkers[1]))) {
+                if (remaining > kTrailerLength && (bytes_.matches(t, kTrailerMarkers[0]) || bytes_.matches(t, kTrailerMarkers[1]))) {
                     done_ = true;
-                    return emitAfterRun(t, size_, MessagePiece{t, remaining, PieceKind::Trailer, true, kEncodingNone, {}},
-                                        ByteRange{}, piece, parameter);
+                    return emitAfterRun(t, size_, MessagePiece{t, remaining, PieceKind::Trailer, true, kEncodingNone, {}}, ByteRange{},
+                                        piece, parameter);
                 }
             }
             ++loneBrackets_;
@@ -118,8 +119,8 @@ private:
     }
 
     // The text run up to `at` (when not empty), then `found`; the next run starts at `next`.
-    bool emitAfterRun(std::size_t at, std::size_t next, const MessagePiece& found, ByteRange foundParameter,
-                      MessagePiece& piece, ByteRange& parameter)
+    bool emitAfterRun(std::size_t at, std::size_t next, const MessagePiece& found, ByteRange foundParameter, MessagePiece& piece,
+                      ByteRange& parameter)
     {
         const bool hasRun = at > runStart_;
         const MessagePiece before = run(at);
@@ -153,14 +154,12 @@ private:
 /// cutBody over any message bytes (see MemoryBytes), handing each piece to
 /// `each(piece, parameter)` in order as it is found (see BodyCutter). Stops when `each`
 /// returns false.
-template <typename Bytes, typename Each>
-void forEachBodyPiece(Bytes bytes, std::size_t headerLength, Each each)
+template <typename Bytes, typename Each> void forEachBodyPiece(Bytes bytes, std::size_t headerLength, Each each)
 {
     BodyCutter<Bytes> cutter(bytes, headerLength);
     MessagePiece piece;
     ByteRange parameter;
-    while (cutter.next(piece, parameter) && each(piece, parameter)) {
-    }
+    while (cutter.next(piece, parameter) && each(piece, parameter)) {}
 }
 
 } // namespace tarnwick

@@ -18,9 +18,6 @@ EncodingId encodingForTagParameter(std::string_view parameter)
     return carryEncoding(encoding);
 }
 
-std::optional<TagBlock> scanTag(std::string_view bytes, std::string_view name)
-{
-    return TagScanner(bytes).blockAt(0, name);
-}
+std::optional<TagBlock> scanTag(std::string_view bytes, std::string_view name) { return TagScanner(bytes).blockAt(0, name); }
 
 } // namespace tarnwick

@@ -17,9 +17,9 @@ namespace tarnwick {
 
 /// One tag block, as offsets from its opening '<'.
 struct TagBlock {
-    ByteRange opening;      // the opening tag
-    ByteRange closing;      // the first matching closing tag
-    EncodingId encoding;    // named by the tag's parameter, or kEncodingNone
+    ByteRange opening;   // the opening tag
+    ByteRange closing;   // the first matching closing tag
+    EncodingId encoding; // named by the tag's parameter, or kEncodingNone
 };
 
 /// Scans `bytes` (which must begin with '<') for a block of the tag `name` ("x-charset",
@@ -56,15 +56,10 @@ inline constexpr std::size_t kLongestTagParameter = 64;
 /// closing tag of a name, and the '>' that ends a parameter, are each searched for
 /// once per stretch of the message and the answer reused by every later opening tag
 /// before it, so that a message of unclosed tags takes time linear in its size.
-template <typename Bytes>
-class BasicTagScanner {
+template <typename Bytes> class BasicTagScanner {
 public:
     explicit BasicTagScanner(Bytes bytes) : bytes_(bytes) {}
-    explicit BasicTagScanner(std::string_view bytes)
-        requires std::is_same_v<Bytes, MemoryBytes>
-        : bytes_(bytes)
-    {
-    }
+    explicit BasicTagScanner(std::string_view bytes) requires std::is_same_v<Bytes, MemoryBytes> : bytes_(bytes) {}
 
     /// What scanTag(bytes.substr(offset), name) gives; `offset` must not move backwards
     /// between calls for the reuse to pay off (it is correct in any order).

@@ -22,8 +22,7 @@ TextLine textLineAt(std::u16string_view text, std::size_t start);
 /// `handler.begin(offset)` when a line starts, `handler.contents(text)` for its text
 /// in any number of parts, `handler.end(terminator)` when it ends ("" at the end of the
 /// text). A CR at the end of a block waits for the next block.
-template <typename Handler>
-class TextLineWalker {
+template <typename Handler> class TextLineWalker {
 public:
     explicit TextLineWalker(Handler& handler) : handler_(handler) {}
 

@@ -17,10 +17,7 @@ namespace {
 constexpr std::string_view kSeparatorPrefix = "From ";
 constexpr std::string_view kForwardedKeyword = "$Forwarded";
 
-char lowerASCII(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
+char lowerASCII(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 // The value of `line` when it is the field `name` ("x-status"), else none.
 std::optional<std::string_view> fieldValue(std::string_view line, std::string_view name)
@@ -149,8 +146,8 @@ void MarkTally::add(const MessageMarks& marks)
     keyworded += !marks.keywords.empty();
 }
 
-bool forEachMaildirMessage(std::string_view bytes, std::vector<std::string>& keywords, MarkTally& tally,
-                           std::uint64_t& keywordsLeftOut, const std::function<bool(const MaildirMessage&)>& deliver)
+bool forEachMaildirMessage(std::string_view bytes, std::vector<std::string>& keywords, MarkTally& tally, std::uint64_t& keywordsLeftOut,
+                           const std::function<bool(const MaildirMessage&)>& deliver)
 {
     MaildirMessage message;
     for (std::size_t start = nextSeparator(bytes, 0); start < bytes.size();) {
@@ -233,8 +230,7 @@ MaildirResult convertMaildir(const std::string& inputPath, MaildirFolder& folder
     std::vector<std::string> keywords;
     std::uint64_t keywordsLeftOut = 0;
     const std::string_view bytes = converted.bytes();
-    const bool delivered = forEachMaildirMessage(bytes, keywords, result.marks, keywordsLeftOut,
-                                                 [&](const MaildirMessage& message) {
+    const bool delivered = forEachMaildirMessage(bytes, keywords, result.marks, keywordsLeftOut, [&](const MaildirMessage& message) {
         if (!folder.deliver(message.bytes, message.flags, message.instant))
             return false;
         converted.releaseBefore(static_cast<std::uint64_t>(message.bytes.data() + message.bytes.size() - bytes.data()));

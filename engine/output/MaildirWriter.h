@@ -51,8 +51,8 @@ inline constexpr std::size_t kMaildirKeywordLetters = 26;
 
 /// One message as a Maildir folder takes it.
 struct MaildirMessage {
-    std::string_view bytes;             // the message without its separator line
-    std::string flags;                  // the info flags in order ("FRS", then keyword letters)
+    std::string_view bytes;              // the message without its separator line
+    std::string flags;                   // the info flags in order ("FRS", then keyword letters)
     std::optional<std::int64_t> instant; // the separator line's date, when it has one
 };
 
@@ -61,8 +61,8 @@ struct MaildirMessage {
 /// until it returns false (then false). Keywords are given letters in the order they
 /// are first met, `keywords` holding them; a keyword past the 26th is left out and
 /// counted in `keywordsLeftOut`. Bytes before the first "From " line are not a message.
-bool forEachMaildirMessage(std::string_view bytes, std::vector<std::string>& keywords, MarkTally& tally,
-                           std::uint64_t& keywordsLeftOut, const std::function<bool(const MaildirMessage&)>& deliver);
+bool forEachMaildirMessage(std::string_view bytes, std::vector<std::string>& keywords, MarkTally& tally, std::uint64_t& keywordsLeftOut,
+                           const std::function<bool(const MaildirMessage&)>& deliver);
 
 /// The outcome of convertMaildir: the conversion's, and the marks delivered.
 struct MaildirResult {

@@ -42,12 +42,10 @@ class OutputBatch {
 public:
     /// `partStart`: where the part of the input that this batch's pass reads begins.
     OutputBatch(MappedFile& input, OutputFile& output, std::uint64_t partStart)
-        : input_(input), output_(output),
-          slots_{Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity),
-                 Slot(kInitialBufferCapacity)},
+        : input_(input), output_(output), slots_{Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity),
+                                                 Slot(kInitialBufferCapacity)},
           releasedUpTo_(MappedFile::pageStartFrom(partStart))
-    {
-    }
+    {}
 
     ~OutputBatch();
 
@@ -201,18 +199,18 @@ private:
     // The n-th batch handed to the writing thread is slot n % kSlots: they are taken in turn.
     Slot slots_[kSlots];
     std::vector<std::string> spareTaken_; // emptied storage of taken bytes, for take()
-    unsigned active_ = 0;        // the slot being collected; others may be in flight
-    std::uint64_t length_ = 0;   // bytes in the slot being collected
-    std::uint64_t releasedUpTo_; // the input's pages before this are let go
-    std::uint64_t retired_ = 0;  // batches written behind whose slots are free again
-    std::thread writer_;         // started at the first write behind
+    unsigned active_ = 0;                 // the slot being collected; others may be in flight
+    std::uint64_t length_ = 0;            // bytes in the slot being collected
+    std::uint64_t releasedUpTo_;          // the input's pages before this are let go
+    std::uint64_t retired_ = 0;           // batches written behind whose slots are free again
+    std::thread writer_;                  // started at the first write behind
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool failed_ = false;        // a write failed: nothing more is written
+    bool failed_ = false; // a write failed: nothing more is written
     // Guarded by mutex_:
-    std::uint64_t submitted_ = 0; // batches handed to the writing thread
-    std::uint64_t written_ = 0;   // of those, the ones it is done with
-    bool writeFailed_ = false;    // one of its writes failed
+    std::uint64_t submitted_ = 0;     // batches handed to the writing thread
+    std::uint64_t written_ = 0;       // of those, the ones it is done with
+    bool writeFailed_ = false;        // one of its writes failed
     std::uint64_t populatedUpTo_ = 0; // the writing thread's: how far it has mapped the input ahead
     bool quit_ = false;
 };

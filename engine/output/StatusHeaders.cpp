@@ -34,8 +34,8 @@ bool noteStatusHeader(std::string_view line, ExtraStatusHeaders extra, PresentSt
         return false;
     bool* const flags[] = {&present.status,    &present.xStatus,         &present.xMozillaStatus, &present.xPriority,
                            &present.xKeywords, &present.xMozillaStatus2, &present.xMozillaKeys};
-    const std::string_view names[] = {"Status",     "X-Status",          "X-Mozilla-Status", "X-Priority",
-                                      "X-Keywords", "X-Mozilla-Status2", "X-Mozilla-Keys"};
+    const std::string_view names[]
+        = {"Status", "X-Status", "X-Mozilla-Status", "X-Priority", "X-Keywords", "X-Mozilla-Status2", "X-Mozilla-Keys"};
     // Without the keyword headers, a message's own ones are plain header lines.
     const std::size_t count = extra == ExtraStatusHeaders::None ? 4 : extra == ExtraStatusHeaders::Labels ? 5 : 7;
     for (std::size_t i = 0; i < count; ++i) {
@@ -68,8 +68,8 @@ void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& 
     if (!present.xMozillaStatus) {
         // Thunderbird has one mark for forwarded and redirected, and marks a message
         // waiting to be sent as queued.
-        const unsigned flags = (facts.read ? 0x0001u : 0u) | (facts.replied ? 0x0002u : 0u)
-            | (facts.draft ? 0x0800u : 0u) | (facts.forwarded || facts.redirected ? 0x1000u : 0u);
+        const unsigned flags = (facts.read ? 0x0001u : 0u) | (facts.replied ? 0x0002u : 0u) | (facts.draft ? 0x0800u : 0u)
+            | (facts.forwarded || facts.redirected ? 0x1000u : 0u);
         static constexpr char kHex[] = "0123456789abcdef";
         std::string line = "X-Mozilla-Status: 0000";
         for (int digit = 0; digit < 4; ++digit)

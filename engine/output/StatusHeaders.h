@@ -13,7 +13,7 @@ namespace tarnwick {
 /// The headers a message gets beyond those every mbox reader takes flags from.
 enum class ExtraStatusHeaders : unsigned char {
     None,
-    Labels,      // "X-Keywords: $LabelN" for Eudora's label N
+    Labels, // "X-Keywords: $LabelN" for Eudora's label N
     // As Thunderbird writes its folders: "X-Mozilla-Status2:" and "X-Mozilla-Keys:" (the
     // label as Thunderbird's tag $labelN), and "X-Keywords:" with $Forwarded and $LabelN
     // for Dovecot reading the same files.

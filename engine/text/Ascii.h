@@ -16,16 +16,14 @@ inline bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 /// Whether `a` and `b` are equal with A to Z folded to a to z.
 inline bool equalsAsciiFolded(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
 }
 
 /// Whether the text `a` equals the ASCII `lower` (in lower case) with A to Z folded.
 inline bool equalsAsciiFolded(std::u16string_view a, std::string_view lower)
 {
-    return a.size() == lower.size() && std::equal(a.begin(), a.end(), lower.begin(), [](char16_t x, char y) {
-               return asciiLower(x) == static_cast<unsigned char>(y);
-           });
+    return a.size() == lower.size()
+        && std::equal(a.begin(), a.end(), lower.begin(), [](char16_t x, char y) { return asciiLower(x) == static_cast<unsigned char>(y); });
 }
 
 /// Whether `text` begins with `lowerPrefix` (in lower case) with A to Z folded.

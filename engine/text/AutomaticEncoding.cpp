@@ -44,8 +44,7 @@ private:
 };
 
 /// Calls `each(block)` with the bytes of a piece in order; false when it returned false.
-template <typename Each>
-bool forEachBlock(const PieceReader& pieces, std::size_t piece, Each each)
+template <typename Each> bool forEachBlock(const PieceReader& pieces, std::size_t piece, Each each)
 {
     const std::uint64_t size = pieces.size(piece);
     for (std::uint64_t at = 0; at < size;) {
@@ -60,8 +59,7 @@ bool forEachBlock(const PieceReader& pieces, std::size_t piece, Each each)
 /// Decodes a piece and calls `each(text)` with its text, in one part when the piece
 /// is read in one block, else block by block; false when it does not decode or `each`
 /// returned false.
-template <typename Each>
-bool decodePiece(const PieceReader& pieces, std::size_t piece, EncodingId encoding, Each each)
+template <typename Each> bool decodePiece(const PieceReader& pieces, std::size_t piece, EncodingId encoding, Each each)
 {
     thread_local std::u16string scratch;
     struct Trim {
@@ -169,8 +167,7 @@ bool decodesCleanly(const PieceReader& pieces, EncodingId encoding)
     return true;
 }
 
-bool decodesCleanlyIn(const PieceReader& pieces, const LegacyFamily& family, MailboxOrigin origin,
-                      EncodingId& encoding)
+bool decodesCleanlyIn(const PieceReader& pieces, const LegacyFamily& family, MailboxOrigin origin, EncodingId& encoding)
 {
     for (const EncodingId candidate : {family.primary(origin), family.secondary(origin)}) {
         if (decodesCleanly(pieces, candidate)) {
@@ -333,8 +330,7 @@ EncodingId storedDeclaredEncoding(std::string_view declared, MailboxOrigin origi
 
 } // namespace
 
-SourceEncoding chooseSourceEncoding(std::span<const std::string_view> pieces, std::string_view declared,
-                                    AutomaticSource& source)
+SourceEncoding chooseSourceEncoding(std::span<const std::string_view> pieces, std::string_view declared, AutomaticSource& source)
 {
     return chooseSourceEncoding(PiecesInMemory(pieces), declared, source);
 }

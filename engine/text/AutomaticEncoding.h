@@ -42,8 +42,7 @@ struct SourceEncoding {
 /// empty). Text decodes cleanly when it decodes without error and holds no C1 control
 /// character. Never returns an encoding that fails on the pieces, except with
 /// EncodingChoice::Undecodable. Updates `source.confirmed`.
-SourceEncoding chooseSourceEncoding(std::span<const std::string_view> pieces, std::string_view declaredCharset,
-                                    AutomaticSource& source);
+SourceEncoding chooseSourceEncoding(std::span<const std::string_view> pieces, std::string_view declaredCharset, AutomaticSource& source);
 
 /// The pieces of a message kept outside memory, read block by block.
 class PieceReader {
@@ -60,8 +59,7 @@ public:
 
 /// chooseSourceEncoding over pieces read block by block: the same choice, with memory
 /// bounded by the block size (a character split between blocks is decoded whole).
-SourceEncoding chooseSourceEncoding(const PieceReader& pieces, std::string_view declaredCharset,
-                                    AutomaticSource& source);
+SourceEncoding chooseSourceEncoding(const PieceReader& pieces, std::string_view declaredCharset, AutomaticSource& source);
 
 /// The charset parameter of the first Content-Type field in raw header bytes, quotes
 /// removed; empty when there is none.

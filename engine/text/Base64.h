@@ -11,8 +11,8 @@ inline constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijk
 /// Writes the four characters for `count` (1 to 3) bytes at `in` to `out`, padded with '='.
 inline void base64Quantum(const unsigned char* in, std::size_t count, char* out)
 {
-    const std::uint32_t bits = (std::uint32_t{in[0]} << 16) | (count > 1 ? std::uint32_t{in[1]} << 8 : 0)
-                             | (count > 2 ? std::uint32_t{in[2]} : 0);
+    const std::uint32_t bits
+        = (std::uint32_t{in[0]} << 16) | (count > 1 ? std::uint32_t{in[1]} << 8 : 0) | (count > 2 ? std::uint32_t{in[2]} : 0);
     out[0] = kBase64Alphabet[(bits >> 18) & 63];
     out[1] = kBase64Alphabet[(bits >> 12) & 63];
     out[2] = count > 1 ? kBase64Alphabet[(bits >> 6) & 63] : '=';

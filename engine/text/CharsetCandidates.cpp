@@ -18,10 +18,7 @@ std::u16string asciiProbe()
     return probe;
 }
 
-void logNotSupported(const std::string& name)
-{
-    logMessage(formatMessage("'%1' is not supported", {name}));
-}
+void logNotSupported(const std::string& name) { logMessage(formatMessage("'%1' is not supported", {name})); }
 
 } // namespace
 

@@ -13,10 +13,10 @@ namespace tarnwick {
 enum class MailboxOrigin { Windows, Mac };
 
 struct LegacyFamily {
-    std::string_view name;  // for tests and diagnostics ("Western", "Japanese", ...)
-    EncodingId mac;         // what Mac Eudora stored
-    EncodingId windows;     // what Windows Eudora stored
-    bool multibyte;         // clean decoding is itself evidence for a multibyte family
+    std::string_view name; // for tests and diagnostics ("Western", "Japanese", ...)
+    EncodingId mac;        // what Mac Eudora stored
+    EncodingId windows;    // what Windows Eudora stored
+    bool multibyte;        // clean decoding is itself evidence for a multibyte family
 
     /// The origin's encoding first, then the other platform's.
     EncodingId primary(MailboxOrigin origin) const { return origin == MailboxOrigin::Mac ? mac : windows; }

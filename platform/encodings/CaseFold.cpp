@@ -8,10 +8,7 @@ namespace tarnwick {
 namespace {
 
 /// Folds one code point; lone surrogates fold to themselves.
-UChar32 fold(UChar32 c)
-{
-    return u_foldCase(c, U_FOLD_CASE_DEFAULT);
-}
+UChar32 fold(UChar32 c) { return u_foldCase(c, U_FOLD_CASE_DEFAULT); }
 
 UChar32 asciiFold(UChar32 c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
@@ -45,10 +42,7 @@ bool matchesAt(std::u16string_view text, std::size_t pos, std::u16string_view ne
 
 } // namespace
 
-bool startsWithFolded(std::u16string_view text, std::u16string_view prefix)
-{
-    return matchesAt(text, 0, prefix);
-}
+bool startsWithFolded(std::u16string_view text, std::u16string_view prefix) { return matchesAt(text, 0, prefix); }
 
 bool containsFolded(std::u16string_view text, std::u16string_view needle)
 {

@@ -16,18 +16,18 @@ namespace tarnwick::encoding {
 inline constexpr char16_t kUndefinedUnit = 0xFFFF;
 
 /// SingleByteTable::flags bits: what the text decoded from one byte is like.
-inline constexpr std::uint8_t kByteInvalid = 1;      // the byte does not decode
-inline constexpr std::uint8_t kByteC1 = 2;           // a C1 control (U+0080-U+009F)
-inline constexpr std::uint8_t kByteAboveAscii = 4;   // a code unit above U+007F
-inline constexpr std::uint8_t kByteAboveLatin1 = 8;  // a code unit above U+00FF
+inline constexpr std::uint8_t kByteInvalid = 1;     // the byte does not decode
+inline constexpr std::uint8_t kByteC1 = 2;          // a C1 control (U+0080-U+009F)
+inline constexpr std::uint8_t kByteAboveAscii = 4;  // a code unit above U+007F
+inline constexpr std::uint8_t kByteAboveLatin1 = 8; // a code unit above U+00FF
 
 /// The lookup tables of a single-byte encoding, built once per encoding.
 struct SingleByteTable {
     std::array<char16_t, 256> toUnicode{}; // kUndefinedUnit for a byte that does not decode
     std::array<std::uint8_t, 256> flags{}; // kByte* bits of each byte
-    bool asciiAsItself = false;    // bytes 0x00-0x7F decode to the same code units
-    bool asciiTransparent = false; // and no other byte decodes to an ASCII code unit
-    bool encodesAsciiAsItself = false; // U+0001-U+007F encode to the same bytes
+    bool asciiAsItself = false;            // bytes 0x00-0x7F decode to the same code units
+    bool asciiTransparent = false;         // and no other byte decodes to an ASCII code unit
+    bool encodesAsciiAsItself = false;     // U+0001-U+007F encode to the same bytes
     // The byte of each code unit; 0 means "not encodable" except for U+0000.
     std::array<std::uint8_t, 65536> fromUnicode{};
 };

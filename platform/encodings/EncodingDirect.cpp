@@ -82,9 +82,12 @@ std::size_t utf8SequenceLength(const unsigned char* s, std::size_t available)
 char32_t utf8CodePoint(const unsigned char* s, std::size_t length)
 {
     switch (length) {
-    case 2: return static_cast<char32_t>((s[0] & 0x1F) << 6 | (s[1] & 0x3F));
-    case 3: return static_cast<char32_t>((s[0] & 0x0F) << 12 | (s[1] & 0x3F) << 6 | (s[2] & 0x3F));
-    default: return static_cast<char32_t>((s[0] & 0x07) << 18 | (s[1] & 0x3F) << 12 | (s[2] & 0x3F) << 6 | (s[3] & 0x3F));
+    case 2:
+        return static_cast<char32_t>((s[0] & 0x1F) << 6 | (s[1] & 0x3F));
+    case 3:
+        return static_cast<char32_t>((s[0] & 0x0F) << 12 | (s[1] & 0x3F) << 6 | (s[2] & 0x3F));
+    default:
+        return static_cast<char32_t>((s[0] & 0x07) << 18 | (s[1] & 0x3F) << 12 | (s[2] & 0x3F) << 6 | (s[3] & 0x3F));
     }
 }
 
@@ -264,8 +267,7 @@ bool transcodeSingleByte(const ByteMap& map, const unsigned char* src, std::size
     return true;
 }
 
-bool transcodeUtf8ToSingleByte(const SingleByteTable& target, const unsigned char* src, std::size_t length,
-                               std::string& out)
+bool transcodeUtf8ToSingleByte(const SingleByteTable& target, const unsigned char* src, std::size_t length, std::string& out)
 {
     Appender append(out);
     std::size_t i = 0;

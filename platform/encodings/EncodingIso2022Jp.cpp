@@ -74,9 +74,13 @@ bool iso2022JpEncodeAppend(const Entry& entry, std::u16string_view text, std::st
 {
     const std::size_t old = out.size();
     switch (encodeAppendFast(text, out)) {
-    case Outcome::Written: return true;
-    case Outcome::Unmappable: out.resize(old); return false;
-    case Outcome::NeedsIcu: break;
+    case Outcome::Written:
+        return true;
+    case Outcome::Unmappable:
+        out.resize(old);
+        return false;
+    case Outcome::NeedsIcu:
+        break;
     }
     out.resize(old);
     return icuEncodeAppend(entry, text, out);

@@ -27,22 +27,32 @@ constexpr auto kByteClasses = [] {
 char16_t decodeSpecial(unsigned char b)
 {
     switch (b) {
-    case 0x80: return u'\\';
-    case 0xA0: return 0x00A0;
-    case 0xFD: return 0x00A9;
-    case 0xFE: return 0x2122;
-    case 0xFF: return 0x2026;
-    default: return 0;
+    case 0x80:
+        return u'\\';
+    case 0xA0:
+        return 0x00A0;
+    case 0xFD:
+        return 0x00A9;
+    case 0xFE:
+        return 0x2122;
+    case 0xFF:
+        return 0x2026;
+    default:
+        return 0;
     }
 }
 
 int encodeSpecial(char16_t c)
 {
     switch (c) {
-    case 0x00A0: return 0xA0;
-    case 0x00A9: return 0xFD;
-    case 0x2122: return 0xFE;
-    default: return -1;
+    case 0x00A0:
+        return 0xA0;
+    case 0x00A9:
+        return 0xFD;
+    case 0x2122:
+        return 0xFE;
+    default:
+        return -1;
     }
 }
 

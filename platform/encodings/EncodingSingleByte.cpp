@@ -84,10 +84,9 @@ void noteProperties(SingleByteTable& table)
             table.asciiAsItself &= c == b;
         else
             table.asciiTransparent &= c >= 0x80;
-        table.flags[b] = static_cast<std::uint8_t>((c == kUndefined ? kByteInvalid : 0)
-                                                   | (c >= 0x80 && c <= 0x9F ? kByteC1 : 0)
-                                                   | (c >= 0x80 ? kByteAboveAscii : 0)
-                                                   | (c > 0xFF && c != kUndefined ? kByteAboveLatin1 : 0));
+        table.flags[b]
+            = static_cast<std::uint8_t>((c == kUndefined ? kByteInvalid : 0) | (c >= 0x80 && c <= 0x9F ? kByteC1 : 0)
+                                        | (c >= 0x80 ? kByteAboveAscii : 0) | (c > 0xFF && c != kUndefined ? kByteAboveLatin1 : 0));
     }
     table.asciiTransparent &= table.asciiAsItself;
     table.encodesAsciiAsItself = true;

@@ -13,18 +13,12 @@ namespace {
 
 // ISO 8859-16 (Latin 10): ICU ships no converter for it, so the upper half is kept here.
 constexpr char16_t kLatin10High[96] = {
-    0x00A0, 0x0104, 0x0105, 0x0141, 0x20AC, 0x201E, 0x0160, 0x00A7,
-    0x0161, 0x00A9, 0x0218, 0x00AB, 0x0179, 0x00AD, 0x017A, 0x017B,
-    0x00B0, 0x00B1, 0x010C, 0x0142, 0x017D, 0x201D, 0x00B6, 0x00B7,
-    0x017E, 0x010D, 0x0219, 0x00BB, 0x0152, 0x0153, 0x0178, 0x017C,
-    0x00C0, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0106, 0x00C6, 0x00C7,
-    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,
-    0x0110, 0x0143, 0x00D2, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x015A,
-    0x0170, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x0118, 0x021A, 0x00DF,
-    0x00E0, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x0107, 0x00E6, 0x00E7,
-    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,
-    0x0111, 0x0144, 0x00F2, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x015B,
-    0x0171, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x0119, 0x021B, 0x00FF,
+    0x00A0, 0x0104, 0x0105, 0x0141, 0x20AC, 0x201E, 0x0160, 0x00A7, 0x0161, 0x00A9, 0x0218, 0x00AB, 0x0179, 0x00AD, 0x017A, 0x017B,
+    0x00B0, 0x00B1, 0x010C, 0x0142, 0x017D, 0x201D, 0x00B6, 0x00B7, 0x017E, 0x010D, 0x0219, 0x00BB, 0x0152, 0x0153, 0x0178, 0x017C,
+    0x00C0, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0106, 0x00C6, 0x00C7, 0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,
+    0x0110, 0x0143, 0x00D2, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x015A, 0x0170, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x0118, 0x021A, 0x00DF,
+    0x00E0, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x0107, 0x00E6, 0x00E7, 0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,
+    0x0111, 0x0144, 0x00F2, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x015B, 0x0171, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x0119, 0x021B, 0x00FF,
 };
 
 using C = Codec;
@@ -51,7 +45,8 @@ const Entry kEntries[] = {
     {10, 0x0100, "Unicode (UTF-16)", C::Icu, "UTF-16", "UTF-16"},
     {0x90000100, 0x10000100, "Unicode (UTF-16BE)", C::Icu, "UTF-16BE", "UTF-16BE"},
     {0x94000100, 0x14000100, "Unicode (UTF-16LE)", C::Icu, "UTF-16LE", "UTF-16LE"},
-    {5, 0x0201, "Western (ISO Latin 1)", C::SingleByte, "ISO-8859-1", "ISO-8859-1|ISO_8859-1|latin1|l1|iso-ir-100|csISOLatin1|IBM819|CP819"},
+    {5, 0x0201, "Western (ISO Latin 1)", C::SingleByte, "ISO-8859-1",
+     "ISO-8859-1|ISO_8859-1|latin1|l1|iso-ir-100|csISOLatin1|IBM819|CP819"},
     {9, 0x0202, "Central European (ISO Latin 2)", C::SingleByte, "ibm-912_P100-1995", "ISO-8859-2|ISO_8859-2|latin2|l2"},
     {0x80000203, 0x0203, "Western (ISO Latin 3)", C::SingleByte, "ibm-913_P100-2000", "ISO-8859-3|ISO_8859-3|latin3|l3"},
     {0x80000204, 0x0204, "Central European (ISO Latin 4)", C::SingleByte, "ibm-914_P100-1995", "ISO-8859-4|ISO_8859-4|latin4|l4"},
@@ -65,7 +60,8 @@ const Entry kEntries[] = {
     {0x8000020D, 0x020D, "Baltic (ISO Latin 7)", C::SingleByte, "ibm-921_P100-1995", "ISO-8859-13|ISO_8859-13|latin7|l7"},
     {0x8000020E, 0x020E, "Celtic (ISO Latin 8)", C::SingleByte, "iso-8859_14-1998", "ISO-8859-14|ISO_8859-14|latin8|l8"},
     {0x8000020F, 0x020F, "Western (ISO Latin 9)", C::SingleByte, "ibm-923_P100-1998", "ISO-8859-15|ISO_8859-15|latin9|latin-9|l9"},
-    {0x80000210, 0x0210, "Romanian (ISO Latin 10)", C::SingleByteHigh, nullptr, "ISO-8859-16|ISO_8859-16|latin10|l10|iso-ir-226", kLatin10High},
+    {0x80000210, 0x0210, "Romanian (ISO Latin 10)", C::SingleByteHigh, nullptr, "ISO-8859-16|ISO_8859-16|latin10|l10|iso-ir-226",
+     kLatin10High},
     {15, 0x0501, "Central European (Windows Latin 2)", C::SingleByte, "ibm-5346_P100-1998", "windows-1250|cp1250", nullptr, true},
     {11, 0x0502, "Cyrillic (Windows)", C::SingleByte, "ibm-5347_P100-1998", "windows-1251|cp1251", nullptr, true},
     {12, 0x0500, "Western (Windows Latin 1)", C::SingleByte, "ibm-5348_P100-1997", "windows-1252|cp1252", nullptr, true},
@@ -81,7 +77,8 @@ const Entry kEntries[] = {
     {0x80000007, 0x0007, "Cyrillic (Mac OS)", C::SingleByte, "macos-7_3-10.2", "x-mac-cyrillic|maccyrillic"},
     {0x80000006, 0x0006, "Greek (Mac OS)", C::SingleByte, "macos-6_2-10.4", "x-mac-greek|macgreek"},
     {0x80000023, 0x0023, "Turkish (Mac OS)", C::SingleByte, "macos-35-10.2", "x-mac-turkish|macturkish"},
-    {8, 0x0420, "Japanese (Shift JIS)", C::ShiftJis, "ibm-943_P15A-2003", "Shift_JIS|shift-jis|sjis|x-sjis|MS_Kanji|csShiftJIS|windows-31j|cp932"},
+    {8, 0x0420, "Japanese (Shift JIS)", C::ShiftJis, "ibm-943_P15A-2003",
+     "Shift_JIS|shift-jis|sjis|x-sjis|MS_Kanji|csShiftJIS|windows-31j|cp932"},
     {0x80000001, 0x0001, "Japanese (Mac OS)", C::MacJapanese, "ibm-943_P15A-2003", "x-mac-japanese|macjapanese"},
     {3, 0x0920, "Japanese (EUC)", C::Icu, "euc-jp-2007", "EUC-JP|x-euc-jp|eucjp|csEUCPkdFmtJapanese"},
     {21, 0x0820, "Japanese (ISO 2022-JP)", C::Iso2022Jp, "ISO_2022,locale=ja,version=0", "ISO-2022-JP|csISO2022JP"},
@@ -112,7 +109,7 @@ std::string asciiLower(std::string_view text)
 }
 
 struct NameIndex {
-    std::unordered_map<std::string, const Entry*> aliases;   // lower-case name -> entry
+    std::unordered_map<std::string, const Entry*> aliases;    // lower-case name -> entry
     std::unordered_map<std::string, const Entry*> converters; // canonical ICU name -> entry
 };
 

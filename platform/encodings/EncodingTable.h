@@ -12,22 +12,22 @@
 namespace tarnwick::encoding {
 
 enum class Codec : std::uint8_t {
-    Utf8,          // hand-written fast paths plus ICU's strict UTF-8 routines
-    SingleByte,    // 256-entry table built once from an ICU converter
-    SingleByteHigh,// 256-entry table from `highHalf` (bytes 0x00-0x9F map to themselves)
-    Icu,           // a per-thread cached ICU converter (multibyte and stateful encodings)
-    MacJapanese,   // ICU's Shift_JIS plus Apple's single-byte additions
-    Iso2022Jp,     // ICU decodes; a table generated from ICU encodes
-    ShiftJis,      // a table generated from ICU decodes; ICU encodes
+    Utf8,           // hand-written fast paths plus ICU's strict UTF-8 routines
+    SingleByte,     // 256-entry table built once from an ICU converter
+    SingleByteHigh, // 256-entry table from `highHalf` (bytes 0x00-0x9F map to themselves)
+    Icu,            // a per-thread cached ICU converter (multibyte and stateful encodings)
+    MacJapanese,    // ICU's Shift_JIS plus Apple's single-byte additions
+    Iso2022Jp,      // ICU decodes; a table generated from ICU encodes
+    ShiftJis,       // a table generated from ICU decodes; ICU encodes
 };
 
 struct Entry {
     EncodingId id;
     PlatformEncoding platform;
-    const char* name;       // English, the key of the localisation table
+    const char* name; // English, the key of the localisation table
     Codec codec;
-    const char* converter;  // ICU converter name (none for SingleByteHigh)
-    const char* aliases;    // '|'-separated names matched without regard to case
+    const char* converter;              // ICU converter name (none for SingleByteHigh)
+    const char* aliases;                // '|'-separated names matched without regard to case
     const char16_t* highHalf = nullptr; // SingleByteHigh: code points of bytes 0xA0-0xFF
     bool rejectPrivateUse = false;      // SingleByte: bytes that ICU maps to U+E000-U+F8FF are invalid
 };

@@ -69,8 +69,8 @@ bool utf8DecodeAppend(const char* bytes, std::size_t length, std::u16string& out
             --chunk;
         UErrorCode status = U_ZERO_ERROR;
         std::int32_t produced = 0;
-        u_strFromUTF8(dst + written, static_cast<std::int32_t>(length - written > kChunk ? kChunk : length - written),
-                      &produced, bytes + done, static_cast<std::int32_t>(chunk), &status);
+        u_strFromUTF8(dst + written, static_cast<std::int32_t>(length - written > kChunk ? kChunk : length - written), &produced,
+                      bytes + done, static_cast<std::int32_t>(chunk), &status);
         if (U_FAILURE(status)) {
             out.resize(old);
             return false;

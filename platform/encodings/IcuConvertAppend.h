@@ -13,8 +13,8 @@ namespace tarnwick::encoding {
 /// an error; without it, it stays in the converter for the next call. On failure `out`
 /// is left as it was.
 template <typename Out, typename In, typename Convert>
-bool convertAppend(UConverter* converter, const In* source, const In* sourceEnd, std::size_t capacity, bool flush,
-                   Out& out, Convert convert)
+bool convertAppend(UConverter* converter, const In* source, const In* sourceEnd, std::size_t capacity, bool flush, Out& out,
+                   Convert convert)
 {
     const std::size_t old = out.size();
     std::size_t written = 0;

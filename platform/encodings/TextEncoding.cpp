@@ -24,10 +24,7 @@ const Entry* usableEntry(EncodingId id)
     return entry && encoding::isAvailable(*entry) ? entry : nullptr;
 }
 
-bool isUtf16(const Entry& entry)
-{
-    return entry.codec == Codec::Icu && std::strncmp(entry.converter, "UTF-16", 6) == 0;
-}
+bool isUtf16(const Entry& entry) { return entry.codec == Codec::Icu && std::strncmp(entry.converter, "UTF-16", 6) == 0; }
 
 // The codeset of the user's LC_CTYPE, read without touching the process's locale.
 std::string localeCodeset()
@@ -92,13 +89,18 @@ bool decodeAppend(const char* bytes, std::size_t length, EncodingId encoding, st
     if (length == 0)
         return true;
     switch (entry->codec) {
-    case Codec::Utf8: return encoding::utf8DecodeAppend(bytes, length, out);
+    case Codec::Utf8:
+        return encoding::utf8DecodeAppend(bytes, length, out);
     case Codec::SingleByte:
-    case Codec::SingleByteHigh: return encoding::singleByteDecodeAppend(*entry, bytes, length, out);
+    case Codec::SingleByteHigh:
+        return encoding::singleByteDecodeAppend(*entry, bytes, length, out);
     case Codec::Icu:
-    case Codec::Iso2022Jp: return encoding::icuDecodeAppend(*entry, bytes, length, out);
-    case Codec::ShiftJis: return encoding::shiftJisDecodeAppend(*entry, bytes, length, out);
-    case Codec::MacJapanese: return encoding::macJapaneseDecodeAppend(*entry, bytes, length, out);
+    case Codec::Iso2022Jp:
+        return encoding::icuDecodeAppend(*entry, bytes, length, out);
+    case Codec::ShiftJis:
+        return encoding::shiftJisDecodeAppend(*entry, bytes, length, out);
+    case Codec::MacJapanese:
+        return encoding::macJapaneseDecodeAppend(*entry, bytes, length, out);
     }
     return false;
 }
@@ -109,13 +111,18 @@ bool canEncode(std::u16string_view text, EncodingId encoding)
     if (!entry)
         return false;
     switch (entry->codec) {
-    case Codec::Utf8: return !encoding::hasLoneSurrogate(text);
+    case Codec::Utf8:
+        return !encoding::hasLoneSurrogate(text);
     case Codec::SingleByte:
-    case Codec::SingleByteHigh: return encoding::singleByteCanEncode(*entry, text);
-    case Codec::Icu: return isUtf16(*entry) ? !encoding::hasLoneSurrogate(text) : encoding::icuCanEncode(*entry, text);
+    case Codec::SingleByteHigh:
+        return encoding::singleByteCanEncode(*entry, text);
+    case Codec::Icu:
+        return isUtf16(*entry) ? !encoding::hasLoneSurrogate(text) : encoding::icuCanEncode(*entry, text);
     case Codec::Iso2022Jp:
-    case Codec::ShiftJis: return encoding::icuCanEncode(*entry, text);
-    case Codec::MacJapanese: return encoding::macJapaneseCanEncode(*entry, text);
+    case Codec::ShiftJis:
+        return encoding::icuCanEncode(*entry, text);
+    case Codec::MacJapanese:
+        return encoding::macJapaneseCanEncode(*entry, text);
     }
     return false;
 }
@@ -134,13 +141,18 @@ bool encodeAppend(std::u16string_view text, EncodingId encoding, std::string& ou
     if (text.empty())
         return true;
     switch (entry->codec) {
-    case Codec::Utf8: return encoding::utf8EncodeAppend(text, out);
+    case Codec::Utf8:
+        return encoding::utf8EncodeAppend(text, out);
     case Codec::SingleByte:
-    case Codec::SingleByteHigh: return encoding::singleByteEncodeAppend(*entry, text, out);
+    case Codec::SingleByteHigh:
+        return encoding::singleByteEncodeAppend(*entry, text, out);
     case Codec::Icu:
-    case Codec::ShiftJis: return encoding::icuEncodeAppend(*entry, text, out);
-    case Codec::Iso2022Jp: return encoding::iso2022JpEncodeAppend(*entry, text, out);
-    case Codec::MacJapanese: return encoding::macJapaneseEncodeAppend(*entry, text, out);
+    case Codec::ShiftJis:
+        return encoding::icuEncodeAppend(*entry, text, out);
+    case Codec::Iso2022Jp:
+        return encoding::iso2022JpEncodeAppend(*entry, text, out);
+    case Codec::MacJapanese:
+        return encoding::macJapaneseEncodeAppend(*entry, text, out);
     }
     return false;
 }

@@ -85,8 +85,8 @@ enum class UnitRange : std::uint8_t { Ascii, Latin1, Wide }; // <= U+007F, <= U+
 
 /// What decoding a stretch of bytes would give, found without decoding it.
 struct ByteScan {
-    bool valid = false; // decodeAppend succeeds
-    bool clean = false; // and the text holds no C1 control (U+0080-U+009F)
+    bool valid = false;                 // decodeAppend succeeds
+    bool clean = false;                 // and the text holds no C1 control (U+0080-U+009F)
     UnitRange range = UnitRange::Ascii; // of the decoded text's code units (when valid)
 };
 

@@ -43,10 +43,7 @@ ConverterPointer openConverter(const Entry& entry)
     return converter;
 }
 
-bool isShiftJISLeadByte(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
+bool isShiftJISLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
 /// Where the last whole character of `bytes` ends in a stateless codec of our own.
 std::size_t completeLength(Codec codec, const char* bytes, std::size_t length)
@@ -81,10 +78,7 @@ std::size_t completeLength(Codec codec, const char* bytes, std::size_t length)
 }
 
 bool usesConverterToDecode(Codec codec) { return codec == Codec::Icu || codec == Codec::Iso2022Jp; }
-bool usesConverterToEncode(Codec codec)
-{
-    return codec == Codec::Icu || codec == Codec::Iso2022Jp || codec == Codec::ShiftJis;
-}
+bool usesConverterToEncode(Codec codec) { return codec == Codec::Icu || codec == Codec::Iso2022Jp || codec == Codec::ShiftJis; }
 
 bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
@@ -136,8 +130,8 @@ bool DecodeStream::decode(std::string_view bytes, bool last, std::u16string& out
     if (s.converter) {
         if (bytes.empty() && !last)
             return true;
-        s.failed = !encoding::convertAppend(s.converter.get(), bytes.data(), bytes.data() + bytes.size(), bytes.size() + 16, last,
-                                  out, ucnv_toUnicode);
+        s.failed = !encoding::convertAppend(s.converter.get(), bytes.data(), bytes.data() + bytes.size(), bytes.size() + 16, last, out,
+                                            ucnv_toUnicode);
         return !s.failed;
     }
     std::string_view text = bytes;
@@ -168,15 +162,18 @@ struct EncodeStream::State {
             if (!encoding::icuRoundTrips(*entry, text))
                 return false;
             const std::size_t capacity = text.size() * static_cast<std::size_t>(ucnv_getMaxCharSize(converter.get())) + 16;
-            return encoding::convertAppend(converter.get(), text.data(), text.data() + text.size(), capacity, flush, out,
-                                 ucnv_fromUnicode);
+            return encoding::convertAppend(converter.get(), text.data(), text.data() + text.size(), capacity, flush, out, ucnv_fromUnicode);
         }
         switch (entry->codec) {
-        case Codec::Utf8: return encoding::utf8EncodeAppend(text, out);
+        case Codec::Utf8:
+            return encoding::utf8EncodeAppend(text, out);
         case Codec::SingleByte:
-        case Codec::SingleByteHigh: return encoding::singleByteEncodeAppend(*entry, text, out);
-        case Codec::MacJapanese: return encoding::macJapaneseEncodeAppend(*entry, text, out);
-        default: return false;
+        case Codec::SingleByteHigh:
+            return encoding::singleByteEncodeAppend(*entry, text, out);
+        case Codec::MacJapanese:
+            return encoding::macJapaneseEncodeAppend(*entry, text, out);
+        default:
+            return false;
         }
     }
 };

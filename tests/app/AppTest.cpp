@@ -56,11 +56,23 @@ private slots:
         const QString mail = QDir::homePath() + "/Mail"; // the private home main set up
         QVERIFY(QDir(mail).mkpath("Sub"));
         test::writeFile(mail + "/In", "From a\n");
-        struct Case { QString field; ChooserKind kind; QString folder, name; }; // empty: none
+        struct Case {
+            QString field;
+            ChooserKind kind;
+            QString folder, name;
+        }; // empty: none
         const auto S = ChooserKind::Source, D = ChooserKind::Destination;
-        const Case cases[] = {{mail, S, mail, ""}, {"~/Mail/", S, mail, ""}, {mail + "/In", S, mail, "In"},
-                              {mail + "/Sub/../In", S, mail, "In"}, {mail + "/Out", S, mail, ""}, {mail + "/None/Out", S, "", ""},
-                              {"", S, "", ""}, {"Nowhere", S, "", ""}, {mail + "/In", D, mail, ""}, {"~/Mail/New", D, mail, ""}, {"", D, "", ""}};
+        const Case cases[] = {{mail, S, mail, ""},
+                              {"~/Mail/", S, mail, ""},
+                              {mail + "/In", S, mail, "In"},
+                              {mail + "/Sub/../In", S, mail, "In"},
+                              {mail + "/Out", S, mail, ""},
+                              {mail + "/None/Out", S, "", ""},
+                              {"", S, "", ""},
+                              {"Nowhere", S, "", ""},
+                              {mail + "/In", D, mail, ""},
+                              {"~/Mail/New", D, mail, ""},
+                              {"", D, "", ""}};
         for (const Case& c : cases) {
             const ChooserStart start = tarnwick::chooserStartLocation(c.kind, c.field.toStdString());
             const QString got = QString::fromStdString(start.folder.value_or("-") + "|" + start.name.value_or("-"));
@@ -79,7 +91,13 @@ private slots:
         test::writeFile(mail + "/In", "From a\n");
         test::Window w;
         w.window.show();
-        struct Case { QPushButton* button; QLineEdit* field; const char* chooser; QString select, expected; bool newFolder; };
+        struct Case {
+            QPushButton* button;
+            QLineEdit* field;
+            const char* chooser;
+            QString select, expected;
+            bool newFolder;
+        };
         const Case cases[] = {{w.sourceButton(), w.sourceEdit(), "sourceChooser", mail + "/In", "~/Mail/In", false},
                               {w.sourceButton(), w.sourceEdit(), "sourceChooser", mail + "/Sub", "~/Mail/Sub", false},
                               {w.destinationButton(), w.destinationEdit(), "destinationChooser", mail + "/Sub", "~/Mail/Sub", true}};
@@ -122,8 +140,11 @@ private slots:
         store().setString(keys::kSourcePath, "~/Mail");
         store().setString(keys::kDestinationPath, "/tmp/Out");
         store().setStringList(keys::kCharsetNames, {"utf-8", "tis-620", "shift_jis"});
-        for (auto [key, value] : {std::pair{keys::kConvertEncodings, false}, {keys::kProcessEudoraTags, true},
-                                  {keys::kConvertLineEndings, false}, {keys::kComplementDateHeaders, true}, {keys::kAddEmptyLines, false}})
+        for (auto [key, value] : {std::pair{keys::kConvertEncodings, false},
+                                  {keys::kProcessEudoraTags, true},
+                                  {keys::kConvertLineEndings, false},
+                                  {keys::kComplementDateHeaders, true},
+                                  {keys::kAddEmptyLines, false}})
             store().setBool(key, value);
         test::Window w;
         QCOMPARE(w.sourceEdit()->text() + "|" + w.destinationEdit()->text(), "~/Mail|/tmp/Out");
@@ -148,14 +169,16 @@ private slots:
         for (int i = 1; i < menu->count(); ++i) {
             tags << menu->itemData(i).toInt();
             QCOMPARE(menu->itemText(i).toStdString(), *encodingDisplayName(EncodingId(menu->itemData(i).toInt())));
-            QVERIFY2(i == 1 || menu->itemText(i - 1).normalized(QString::NormalizationForm_D)
-                                   <= menu->itemText(i).normalized(QString::NormalizationForm_D), qPrintable(menu->itemText(i)));
+            QVERIFY2(i == 1
+                         || menu->itemText(i - 1).normalized(QString::NormalizationForm_D)
+                             <= menu->itemText(i).normalized(QString::NormalizationForm_D),
+                     qPrintable(menu->itemText(i)));
         }
         QVERIFY(named > 10 && menu->count() == named + 1 && tags.size() == named && !tags.contains(0));
 
         const qint64 high = kEncodingMacJapanese, tag = int(kEncodingMacJapanese); // 0 below: the first item
-        const qint64 cases[][2] = {{kEncodingShiftJIS, kEncodingShiftJIS}, {0x7FFFFFF0, 0}, {0, 0},
-                                   {qint64(1) << 32 | kEncodingShiftJIS, 0}, {high, tag}, {tag, tag}};
+        const qint64 cases[][2] = {{kEncodingShiftJIS, kEncodingShiftJIS},   {0x7FFFFFF0, 0}, {0, 0},
+                                   {qint64(1) << 32 | kEncodingShiftJIS, 0}, {high, tag},     {tag, tag}};
         for (const auto& [setting, want] : cases) {
             store().setInteger(keys::kMboxEncoding, setting);
             test::Window other;
@@ -167,8 +190,11 @@ private slots:
     void charsetNormalisation()
     {
         const QString cases[][2] = {{"utf-8 ,tis-620,  shift_jis", "utf-8, tis-620, shift_jis"},
-                                    {"\tutf-8\n,\r\ntis-620\u3000", "utf-8, tis-620"}, {" x y , z", "x y, z"},
-                                    {"a, ,b", "a, , b"}, {"a,", "a, "}, {" \t\n ", ""}};
+                                    {"\tutf-8\n,\r\ntis-620\u3000", "utf-8, tis-620"},
+                                    {" x y , z", "x y, z"},
+                                    {"a, ,b", "a, , b"},
+                                    {"a,", "a, "},
+                                    {" \t\n ", ""}};
         test::Window w;
         for (const auto& [text, expected] : cases) {
             w.charsetEdit()->setText(text);
@@ -185,9 +211,12 @@ private slots:
     // blanks stay.
     void charsetTrimmingRule()
     {
-        const QString cases[][2] = {{"\u00A0utf-8\u0085", "utf-8"}, {"\u1680\u2000\u200Akoi8-r\u2028\u2029", "koi8-r"},
-                                    {"\u202Fbig5\u205F,\u000B\u000Cgbk", "big5, gbk"}, {"\u200Butf-8\uFEFF", "\u200Butf-8\uFEFF"},
-                                    {"iso 2022 jp", "iso 2022 jp"}, {"\u3000\u3000", ""}};
+        const QString cases[][2] = {{"\u00A0utf-8\u0085", "utf-8"},
+                                    {"\u1680\u2000\u200Akoi8-r\u2028\u2029", "koi8-r"},
+                                    {"\u202Fbig5\u205F,\u000B\u000Cgbk", "big5, gbk"},
+                                    {"\u200Butf-8\uFEFF", "\u200Butf-8\uFEFF"},
+                                    {"iso 2022 jp", "iso 2022 jp"},
+                                    {"\u3000\u3000", ""}};
         test::Window w;
         for (const auto& [text, expected] : cases) {
             w.charsetEdit()->setText(text);
@@ -202,18 +231,21 @@ private slots:
         test::Window w;
         auto* warning = w.window.findChild<QAction*>(QStringLiteral("charsetWarning"));
         QVERIFY(warning);
-        const struct { const char* typed; const char* listed; } cases[] = {
-            {"utf-8, iso-8859-1", ""},
-            {"utf-8, bogus-charset", "bogus-charset"},
-            {"nonsense ,shift_jis,  also-bad", "nonsense, also-bad"},
-            {"Shift_JIS, , tis-620", ""},
-            {"", ""}};
+        const struct {
+            const char* typed;
+            const char* listed;
+        } cases[] = {{"utf-8, iso-8859-1", ""},
+                     {"utf-8, bogus-charset", "bogus-charset"},
+                     {"nonsense ,shift_jis,  also-bad", "nonsense, also-bad"},
+                     {"Shift_JIS, , tis-620", ""},
+                     {"", ""}};
         for (const auto& c : cases) {
             w.charsetEdit()->clear();
             QTest::keyClicks(w.charsetEdit(), QString::fromUtf8(c.typed));
             const bool marked = *c.listed != '\0';
             QVERIFY2(warning->isVisible() == marked, c.typed);
-            QVERIFY2(marked ? warning->toolTip().endsWith(QLatin1String(c.listed)) : warning->toolTip().isEmpty(), qPrintable(warning->toolTip()));
+            QVERIFY2(marked ? warning->toolTip().endsWith(QLatin1String(c.listed)) : warning->toolTip().isEmpty(),
+                     qPrintable(warning->toolTip()));
         }
     }
 
@@ -266,19 +298,39 @@ private slots:
         QTranslator* translator = installTranslations(QLocale(QLocale::Japanese, QLocale::Japan));
         QVERIFY(translator);
         routeCoreTextsThroughQt();
-        for (const char* key : {"\"%1\" not found", "\"%1\" is not a directory", "\"%1\" already exists", "Could not create \"%1\": %2",
-                                "Processing \"%1\"...", "Error: %1", "Canceled", "Completed", "Could not open \"%1\": %2",
-                                "Could not read folder \"%1\": %2", "\"%1\" cannot be the mailbox encoding: it does not read ASCII as ASCII",
-                                "Could not write to \"%1\": %2", "Destination not found", "Converting Mbox files...", "Waiting...",
-                                "Attachments put back: %1, missing: %2", "%1 of %2 (%3%)", "%1 of %2 files",
-                                "%1 of %2 files; this one %3 of %4", "Left unconverted, stopped at once: %1",
-                                "Left unconverted, the job stopped before them: %1", "%1 of %2 mailboxes converted, %3",
-                                "No mailbox found: nothing was converted", "%1 lines about an abandoned mailbox not shown",
-                                "Stop and &Quit", "&Keep Converting", "Could not create \"%1\"",
+        for (const char* key : {"\"%1\" not found",
+                                "\"%1\" is not a directory",
+                                "\"%1\" already exists",
+                                "Could not create \"%1\": %2",
+                                "Processing \"%1\"...",
+                                "Error: %1",
+                                "Canceled",
+                                "Completed",
+                                "Could not open \"%1\": %2",
+                                "Could not read folder \"%1\": %2",
+                                "\"%1\" cannot be the mailbox encoding: it does not read ASCII as ASCII",
+                                "Could not write to \"%1\": %2",
+                                "Destination not found",
+                                "Converting Mbox files...",
+                                "Waiting...",
+                                "Attachments put back: %1, missing: %2",
+                                "%1 of %2 (%3%)",
+                                "%1 of %2 files",
+                                "%1 of %2 files; this one %3 of %4",
+                                "Left unconverted, stopped at once: %1",
+                                "Left unconverted, the job stopped before them: %1",
+                                "%1 of %2 mailboxes converted, %3",
+                                "No mailbox found: nothing was converted",
+                                "%1 lines about an abandoned mailbox not shown",
+                                "Stop and &Quit",
+                                "&Keep Converting",
+                                "Could not create \"%1\"",
                                 "The destination folder \"%1\" does not exist. Create it?",
                                 "Nothing converted: \"%1\" is not a mailbox (it does not begin with \"From \")"}) {
             const QString text = QCoreApplication::translate(kTranslationContext, key);
-            QVERIFY2(text != key && !text.isEmpty() && text.count("%1") == QString(key).count("%1") && text.count("%2") == QString(key).count("%2"), key);
+            QVERIFY2(text != key && !text.isEmpty() && text.count("%1") == QString(key).count("%1")
+                         && text.count("%2") == QString(key).count("%2"),
+                     key);
             // A quoted name is quoted the Japanese way.
             QVERIFY2(!QString(key).contains("\"%1\"") || (text.contains("「%1」") && !text.contains('"')), qPrintable(text));
         }
@@ -309,8 +361,7 @@ private slots:
                 if (widget->isWindow() && widget->objectName().endsWith("Chooser"))
                     all << widget->windowTitle() + " / " + qobject_cast<const QFileDialog*>(widget)->labelText(QFileDialog::Accept);
                 if (qobject_cast<const QFileDialog*>(widget->window()) || widget == w.sourceEdit() || widget == w.destinationEdit()
-                    || widget == w.attachmentsFolderEdit()
-                    || widget == w.charsetEdit() || widget == w.encodingMenu())
+                    || widget == w.attachmentsFolderEdit() || widget == w.charsetEdit() || widget == w.encodingMenu())
                     continue; // Qt's own dialog, and the user's data
                 all << widget->toolTip();
                 if (const auto* label = qobject_cast<const QLabel*>(widget))
@@ -431,8 +482,9 @@ private slots:
     {
         const QString source = dir_.path() + "/mail", elsewhere = dir_.path() + "/elsewhere", destination = dir_.path() + "/att";
         QVERIFY(QDir().mkpath(source) && QDir().mkpath(elsewhere) && QDir().mkpath(destination));
-        test::writeFile(source + "/In", "From a Mon Jan  1 00:00:00 2001\r\nSubject: s\r\n\r\nText\r\n"
-                                        "Attachment Converted: \"c:\\eudora\\attach\\a.txt\"\r\n");
+        test::writeFile(source + "/In",
+                        "From a Mon Jan  1 00:00:00 2001\r\nSubject: s\r\n\r\nText\r\n"
+                        "Attachment Converted: \"c:\\eudora\\attach\\a.txt\"\r\n");
         test::writeFile(elsewhere + "/a.txt", "attached");
         store().setBool(keys::kPutBackAttachments, false);
         store().setStringList(keys::kAttachmentFolders, {"~/somewhere"});
@@ -504,10 +556,11 @@ private slots:
         QCOMPARE(w.resultLabel()->text(), "Converted 1 mailbox, 1 message");
         QVERIFY(store().boolValue(keys::kUseEudoraRecords));
         QVERIFY(QFileInfo::exists(destination + "/Work/Project Alpha.MBX"));
-        QCOMPARE(w.summaryLabel()->text(), "Work/Project Alpha (messages: 1)\nMailboxes converted: 1, messages: 1\n"
-                                           "Eudora's own files not converted: 2\nOut: empty\nWritten:\n"
-                                           "Work/Project Alpha -> Work/Project Alpha.MBX: messages 1, read 0, replied 0, "
-                                           "forwarded 0, attachments 0");
+        QCOMPARE(w.summaryLabel()->text(),
+                 "Work/Project Alpha (messages: 1)\nMailboxes converted: 1, messages: 1\n"
+                 "Eudora's own files not converted: 2\nOut: empty\nWritten:\n"
+                 "Work/Project Alpha -> Work/Project Alpha.MBX: messages 1, read 0, replied 0, "
+                 "forwarded 0, attachments 0");
         QVERIFY(w.window.detailsText().contains(w.summaryLabel()->text()) && w.detailsButton()->isVisible());
 
         w.layoutMenu()->setCurrentIndex(w.layoutMenu()->findData(QStringLiteral("flat")));
@@ -536,13 +589,16 @@ private slots:
             // it converts: on the job's thread, before the file's conversion begins.
             JobRunner* job = w->job();
             bool held = false;
-            connect(job, &JobRunner::statusChanged, job, [job, &held](const QString& text) {
-                if (held || !text.startsWith("Processing"))
-                    return;
-                held = true;
-                for (int i = 0; i < 3000 && !job->isCancelRequested(); ++i)
-                    QThread::msleep(10);
-            }, Qt::DirectConnection);
+            connect(
+                job, &JobRunner::statusChanged, job,
+                [job, &held](const QString& text) {
+                    if (held || !text.startsWith("Processing"))
+                        return;
+                    held = true;
+                    for (int i = 0; i < 3000 && !job->isCancelRequested(); ++i)
+                        QThread::msleep(10);
+                },
+                Qt::DirectConnection);
             w->startButton()->click();
             QVERIFY(QTest::qWaitFor([&] { return w->messageLabel()->text().startsWith("Processing"); }, 30000));
             const QString first = w->messageLabel()->text().section('"', 1, 1);
@@ -552,7 +608,8 @@ private slots:
                 QTest::mouseClick(w->cancelButton(), Qt::LeftButton);
                 QVERIFY(w->cancelButton()->isEnabled() && w->job()->isCancelRequested());
                 QVERIFY(test::waitForJobEnd(*w, 240000));
-                QCOMPARE(w->resultLabel()->text().section(' ', 0, 0) + "|" + w->messageLabel()->text(), QStringLiteral("Canceled|Processing \"%1\"...").arg(first));
+                QCOMPARE(w->resultLabel()->text().section(' ', 0, 0) + "|" + w->messageLabel()->text(),
+                         QStringLiteral("Canceled|Processing \"%1\"...").arg(first));
                 QVERIFY(w->cancelButton()->isEnabled() && !w->job()->isCancelRequested());
             }
             QVERIFY2(QFileInfo(destination + "/" + first).size() > 0, qPrintable(destination));

@@ -11,10 +11,7 @@ using namespace tarnwick;
 
 namespace {
 
-QComboBox* programMenu(const test::Window& w)
-{
-    return w.child<QComboBox>("mailProgramMenu");
-}
+QComboBox* programMenu(const test::Window& w) { return w.child<QComboBox>("mailProgramMenu"); }
 
 // Chooses as the user does: the menu's item activated.
 void choose(const test::Window& w, const QString& program)
@@ -26,10 +23,7 @@ void choose(const test::Window& w, const QString& program)
     emit menu->activated(index);
 }
 
-QString stored(std::string_view key)
-{
-    return QString::fromStdString(test::store().stringValue(key).value_or("(none)"));
-}
+QString stored(std::string_view key) { return QString::fromStdString(test::store().stringValue(key).value_or("(none)")); }
 
 QMessageBox* intoThunderbirdBox(const test::Window& w)
 {
@@ -61,8 +55,11 @@ private slots:
             const char* layout;
             bool crlf;
         } cases[] = {
-            {"thunderbird", "mbox", "thunderbird", false}, {"mbox", "mbox", "tree", true},  {"server", "maildir", "flat", false},
-            {"mutt", "maildir", "tree", false},            {"mbox", "mbox", "tree", true},
+            {"thunderbird", "mbox", "thunderbird", false},
+            {"mbox", "mbox", "tree", true},
+            {"server", "maildir", "flat", false},
+            {"mutt", "maildir", "tree", false},
+            {"mbox", "mbox", "tree", true},
         };
         for (const auto& c : cases) {
             choose(w, c.program);

@@ -24,10 +24,7 @@ struct Shown {
     QString numbers;
 };
 
-QLabel* progressLabel(const test::Window& w)
-{
-    return w.child<QLabel>("progressLabel");
-}
+QLabel* progressLabel(const test::Window& w) { return w.child<QLabel>("progressLabel"); }
 
 } // namespace
 
@@ -119,13 +116,13 @@ private slots:
             bool busy;
             QString numbers;
         } reports[] = {
-            {1, 0, 0, 100, true, ""},              // files not counted
-            {1, 1, 0, 0, true, ""},                // a single file of unknown size
+            {1, 0, 0, 100, true, ""}, // files not counted
+            {1, 1, 0, 0, true, ""},   // a single file of unknown size
             {1, 1, 512, 2048, false, "512 bytes of 2.00 KiB (25%)"},
             {2, 4, 0, 10, false, "2 of 4 files"},
             {2, 4, 5, 10, false, "2 of 4 files; this one 5 bytes of 10 bytes"},
             {2, 4, 10, 10, false, "2 of 4 files"},
-            {0, 4, 0, 0, true, ""},                // before the first file
+            {0, 4, 0, 0, true, ""}, // before the first file
         };
         for (const auto& r : reports) {
             sheet->setProgress(r.file, r.files, r.done, r.bytes);

@@ -90,8 +90,9 @@ private slots:
             // last in Details.
             const QString line = w.resultLabel()->toolTip();
             const QString failure = "Could not write to \"" + destination + "/Big\": File too large";
-            QVERIFY2(line.startsWith(c.keepGoing ? "1 of 2 mailboxes converted, 1 message; 1 failed (" + failure + ")" : "Error: " + failure),
-                     qPrintable(line));
+            QVERIFY2(
+                line.startsWith(c.keepGoing ? "1 of 2 mailboxes converted, 1 message; 1 failed (" + failure + ")" : "Error: " + failure),
+                qPrintable(line));
             QVERIFY(w.resultLabel()->property("needsAttention").toBool());
             QVERIFY(w.window.detailsText().endsWith("\nError: " + failure));
             QCOMPARE(w.window.detailsText().contains("Failed: "), c.keepGoing);
@@ -300,8 +301,9 @@ private slots:
         emit job->mailboxAbandoned();
         emit job->summaryReady("A (messages: 1)\nLeft unconverted, stopped at once: B");
         emit job->finished("Canceled");
-        QCOMPARE(w.window.detailsText(), "Processing \"A\"...\na line about A\nProcessing \"B\"...\n1,650 lines about an abandoned "
-                                         "mailbox not shown\n\nA (messages: 1)\nLeft unconverted, stopped at once: B\n\nCanceled");
+        QCOMPARE(w.window.detailsText(),
+                 "Processing \"A\"...\na line about A\nProcessing \"B\"...\n1,650 lines about an abandoned "
+                 "mailbox not shown\n\nA (messages: 1)\nLeft unconverted, stopped at once: B\n\nCanceled");
     }
 
     // Named for screen readers: the two Choose buttons differ, the bar has a name, the

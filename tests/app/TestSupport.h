@@ -29,17 +29,18 @@ namespace tarnwick::test {
 /// The test classes by name; an inline variable, so it is built before any registration below it.
 inline std::map<std::string, std::function<std::unique_ptr<QObject>()>> testRegistry;
 
-template <typename T>
-struct RegisterTest {
-    explicit RegisterTest(const char* name) { testRegistry[name] = [] { return std::make_unique<T>(); }; }
+template <typename T> struct RegisterTest {
+    explicit RegisterTest(const char* name)
+    {
+        testRegistry[name] = [] { return std::make_unique<T>(); };
+    }
 };
 
 /// A main window and its controls, found by their object names.
 struct Window {
     MainWindow window;
 
-    template <typename T>
-    T* child(const char* name) const
+    template <typename T> T* child(const char* name) const
     {
         T* found = window.findChild<T*>(QLatin1String(name));
         if (!found)

@@ -9,14 +9,28 @@ namespace {
 
 TEST(CharsetNamesText, NormalisesAndSplits)
 {
-    const struct { const char* label; std::string input, expected; } cases[] = {
+    const struct {
+        const char* label;
+        std::string input, expected;
+    } cases[] = {
         {"ASCII blanks and bare commas", "\tutf-8,\r\n x mac\n,  sjis \x0b", "utf-8, x mac, sjis"},
         {"empty names kept", ",a, ,b,", ", a, , b, "},
         {"only white space", " \t\r\n ", ""},
-        {"Unicode blanks", "\xc2\xa0u\xe3\x80\x80,\xe2\x80\x8a\xc2\x85" "e\xe2\x80\xa9\xe2\x80\xaf", "u, e"},
-        {"zero-width space is not white space", "\xe2\x80\x8b" "a", "\xe2\x80\x8b" "a"},
+        {"Unicode blanks",
+         "\xc2\xa0u\xe3\x80\x80,\xe2\x80\x8a\xc2\x85"
+         "e\xe2\x80\xa9\xe2\x80\xaf",
+         "u, e"},
+        {"zero-width space is not white space",
+         "\xe2\x80\x8b"
+         "a",
+         "\xe2\x80\x8b"
+         "a"},
         {"invalid bytes are kept", "\xff a \xa0", "\xff a \xa0"},
-        {"overlong blank is not trimmed", "\xc0\xa0" "a", "\xc0\xa0" "a"},
+        {"overlong blank is not trimmed",
+         "\xc0\xa0"
+         "a",
+         "\xc0\xa0"
+         "a"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(normalizeCharsetText(c.input), c.expected) << c.label;

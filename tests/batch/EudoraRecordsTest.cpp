@@ -123,11 +123,11 @@ TEST(TocIndex, StatusPriorityAndDateBecomeFacts)
         bool read, replied, forwarded, redirected, draft, sent;
         int flaggedPriority;
     } cases[] = {
-        {0, 3, false, false, false, false, false, false, 3}, {1, 1, true, false, false, false, false, false, 1},
-        {2, 5, true, true, false, false, false, false, 5},   {3, 2, true, false, true, false, false, false, 2},
-        {4, 4, true, false, false, true, false, false, 4},   {5, 3, true, false, false, false, false, false, 3},
-        {6, 3, true, false, false, false, true, false, 3},   {7, 3, true, false, false, false, true, false, 3},
-        {8, 0, true, false, false, false, false, true, 0},   {9, 3, true, false, false, false, false, false, 3},
+        {0, 3, false, false, false, false, false, false, 3},  {1, 1, true, false, false, false, false, false, 1},
+        {2, 5, true, true, false, false, false, false, 5},    {3, 2, true, false, true, false, false, false, 2},
+        {4, 4, true, false, false, true, false, false, 4},    {5, 3, true, false, false, false, false, false, 3},
+        {6, 3, true, false, false, false, true, false, 3},    {7, 3, true, false, false, false, true, false, 3},
+        {8, 0, true, false, false, false, false, true, 0},    {9, 3, true, false, false, false, false, false, 3},
         {10, 6, false, false, false, false, false, false, 0}, {0xFFFF, 0xFFFF, false, false, false, false, false, false, 0},
     };
     const std::string mailbox = "From a\nx\n";
@@ -158,8 +158,12 @@ TEST(TocIndex, CountAboveSixteenBitsIsSettledByTheSize)
             bytes[104 + i * 218] = static_cast<char>(i & 0xFF); // offsets tell the records apart
         return bytes;
     };
-    const struct Case { std::size_t records; std::uint16_t stored; bool read; } cases[] = {
-        {65535, 65535, true}, {65536, 0, true}, {65537, 1, true}, {70000, 70000 - 65536, true},
+    const struct Case {
+        std::size_t records;
+        std::uint16_t stored;
+        bool read;
+    } cases[] = {
+        {65535, 65535, true},  {65536, 0, true},  {65537, 1, true},         {70000, 70000 - 65536, true},
         {65536, 65535, false}, {65537, 0, false}, {4, 65540 - 65536, true}, {0, 0, true},
     };
     for (const Case& c : cases) {
@@ -176,6 +180,7 @@ TEST(TocIndex, DamagedIndexesAreRefused)
 {
     const std::string sample = readFile(fixtureFolder(kWindowsFixture) + "In.toc");
     ASSERT_EQ(sample.size(), 104u + 5 * 218) << "the fixture's index holds five records";
+    // clang-format off
     const struct Case { const char* name; std::string bytes; } cases[] = {
         {"empty file", ""},
         {"header cut", sample.substr(0, 103)},
@@ -184,6 +189,7 @@ TEST(TocIndex, DamagedIndexesAreRefused)
         {"count says 6", [&] { std::string b = sample; b[102] = 6; return b; }()},
         {"count says 65535", [&] { std::string b = sample; b[102] = b[103] = '\xff'; return b; }()},
     };
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_FALSE(readToc(c.bytes).entries) << c.name;
 }
@@ -206,6 +212,7 @@ TEST(TocIndex, RecordsThatDoNotFitTheMailboxAreRefused)
     // A line end inside the second message: a record may stop there (Mac Eudora wrote a
     // shorter message over a longer one).
     const std::size_t tailCut = mailbox.find("\r\n", start1 + 200) + 2;
+    // clang-format off
     const struct Case { const char* name; std::vector<TocEntry> entries; bool fits; } cases[] = {
         {"as written", good, true},
         {"a lost message between two records", [&] { auto e = good; e.erase(e.begin() + 2); return e; }(), true},
@@ -225,6 +232,7 @@ TEST(TocIndex, RecordsThatDoNotFitTheMailboxAreRefused)
         {"overlapping, listed later", [&] { auto e = good; e.push_back({start1, 100, 0, 3}); return e; }(), false},
         {"duplicated", [&] { auto e = good; e.insert(e.begin() + 1, e[1]); return e; }(), false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const TocFit fit = fitToc(c.entries, mailbox);
         EXPECT_EQ(fit.messages.has_value(), c.fits) << c.name << ": " << fit.problem;
@@ -245,9 +253,15 @@ TEST(TocIndex, RecordsThatDoNotFitTheMailboxAreRefused)
 
 TEST(TocIndex, IndexPathBesideTheMailbox)
 {
-    const struct Case { const char* mailbox; const char* index; } cases[] = {
-        {"/m/In.mbx", "/m/In.toc"}, {"/m/FAMILYHO.MBX", "/m/FAMILYHO.TOC"}, {"/m/a.Mbx", "/m/a.toc"},
-        {"In.mbx", "In.toc"}, {"/m/In", nullptr}, {"/m/.mbx", nullptr}, {"/m.mbx/In", nullptr}, {"/m/In.mbx.bak", nullptr}, {"/m/In_mbx", nullptr}, {"/m/In.Mbx", "/m/In.toc"},
+    const struct Case {
+        const char* mailbox;
+        const char* index;
+    } cases[] = {
+        {"/m/In.mbx", "/m/In.toc"}, {"/m/FAMILYHO.MBX", "/m/FAMILYHO.TOC"},
+        {"/m/a.Mbx", "/m/a.toc"},   {"In.mbx", "In.toc"},
+        {"/m/In", nullptr},         {"/m/.mbx", nullptr},
+        {"/m.mbx/In", nullptr},     {"/m/In.mbx.bak", nullptr},
+        {"/m/In_mbx", nullptr},     {"/m/In.Mbx", "/m/In.toc"},
     };
     for (const Case& c : cases) {
         const std::optional<std::string> path = tocPathFor(c.mailbox);
@@ -260,10 +274,17 @@ TEST(TocIndex, IndexPathBesideTheMailbox)
 
 TEST(DescMap, ReadsTheWindowsFolders)
 {
-    struct Case { std::string file; std::vector<std::vector<const char*>> entries; };
+    struct Case {
+        std::string file;
+        std::vector<std::vector<const char*>> entries;
+    };
     std::vector<Case> cases = {
         {fixtureFolder(kWindowsFixture) + std::string(kDescMapFileName),
-         {{"In", "In.mbx", "S"}, {"Out", "OUT.MBX", "S"}, {"Junk", "junk.mbx", "S"}, {"Trash", "Trash.MBX", "S"}, {"Clubs", "CLUBS.FOL", "F"}}},
+         {{"In", "In.mbx", "S"},
+          {"Out", "OUT.MBX", "S"},
+          {"Junk", "junk.mbx", "S"},
+          {"Trash", "Trash.MBX", "S"},
+          {"Clubs", "CLUBS.FOL", "F"}}},
         {fixtureFolder(kWindowsFixture) + "CLUBS.FOL/" + std::string(kDescMapFileName), {{"Harbour bridge, phase 2", "harbourb.mbx", "M"}}},
     };
     if (const std::optional<std::string> samples = test::realSamplesFolder()) {
@@ -285,7 +306,13 @@ TEST(DescMap, ReadsTheWindowsFolders)
 
 TEST(DescMap, KeepsOnlyLinesThatReadCleanly)
 {
-    const struct Case { const char* name; std::string line; const char* file; const char* display; char type; } cases[] = {
+    const struct Case {
+        const char* name;
+        std::string line;
+        const char* file;
+        const char* display;
+        char type;
+    } cases[] = {
         {"user mailbox", "Family Holidays 2003,FAMILYHO.MBX,M,N", "familyho.mbx", "Family Holidays 2003", 'M'},
         {"folder", "Work,WORK.FOL,F,N", "WORK.FOL", "Work", 'F'},
         {"commas in the name", "Bills, paid, 2004,BILLSPAI.MBX,M,Y", "BILLSPAI.MBX", "Bills, paid, 2004", 'M'},
@@ -320,7 +347,11 @@ TEST(DescMap, KeepsOnlyLinesThatReadCleanly)
 
 TEST(RealName, UnsafeNamesAreMadeSafeOrRefused)
 {
-    const struct Case { const char* name; std::string input; const char* expected; } cases[] = {
+    const struct Case {
+        const char* name;
+        std::string input;
+        const char* expected;
+    } cases[] = {
         {"plain", "Family Holidays 2003", "Family Holidays 2003"},
         {"slash", "Work/Play", "Work-Play"},
         {"colon and backslash", "a:b\\c", "a-b-c"},
@@ -350,7 +381,11 @@ TEST(RealName, UnsafeNamesAreMadeSafeOrRefused)
 
 TEST(RealName, MailboxesKeepTheirFilesExtension)
 {
-    const struct Case { const char* real; const char* file; const char* expected; } cases[] = {
+    const struct Case {
+        const char* real;
+        const char* file;
+        const char* expected;
+    } cases[] = {
         {"Family Holidays 2003", "FAMILYHO.MBX", "Family Holidays 2003.MBX"},
         {"In", "In.mbx", "In.mbx"},
         {"In.mbx", "In.mbx", "In.mbx"},
@@ -405,9 +440,17 @@ TEST(MacToc, DamagedFilesGiveNoIndex)
     ASSERT_EQ(read.size(), 2u);
     EXPECT_EQ(recordsOf(read[0]), records);
     EXPECT_EQ(read[1].id, 1002);
-    auto changed = [&good](std::size_t at, char value) { std::string bytes = good; bytes[at] = value; return bytes; };
+    auto changed = [&good](std::size_t at, char value) {
+        std::string bytes = good;
+        bytes[at] = value;
+        return bytes;
+    };
     const std::size_t resource = 38 + 256 + 4; // the first resource's bytes
-    const struct { const char* name; std::string bytes; std::size_t tocs; } cases[] = {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::size_t tocs;
+    } cases[] = {
         {"not AppleDouble", changed(3, 0x08), 0},
         {"another version", changed(5, 0x03), 0},
         {"no resource fork", changed(29, 9), 0},

@@ -100,7 +100,11 @@ TEST_F(JobOptionsTest, EachKeyReadsIntoItsOption)
 // the headers every mbox reader takes.
 TEST_F(JobOptionsTest, LayoutDecidesThunderbirdsHeaders)
 {
-    const struct Case { const char* layout; bool lf; ExtraStatusHeaders extra; } cases[] = {
+    const struct Case {
+        const char* layout;
+        bool lf;
+        ExtraStatusHeaders extra;
+    } cases[] = {
         {nullptr, false, ExtraStatusHeaders::None},
         {"flat", false, ExtraStatusHeaders::None},
         {"tree", false, ExtraStatusHeaders::None},

@@ -171,7 +171,8 @@ TEST_F(JobProgressTest, LoggedLinesReachTheReporter)
     // A line logged after the job is nobody's but the log's.
     logMessage("after");
     EXPECT_EQ(log_.back(), "after");
-    EXPECT_EQ(std::count_if(reporter.events.begin(), reporter.events.end(), [](const Event& e) { return std::holds_alternative<Logged>(e); }), 2);
+    EXPECT_EQ(
+        std::count_if(reporter.events.begin(), reporter.events.end(), [](const Event& e) { return std::holds_alternative<Logged>(e); }), 2);
 }
 
 } // namespace

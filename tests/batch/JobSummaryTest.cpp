@@ -20,16 +20,21 @@ TEST(JobSummary, LinesForEachCount)
     JobSummary attached;
     attached.attachments.attached = 2;
     JobSummary written;
-    written.mailboxes = {{"In", 5, 0, ".In", 3, 1, 1, 2}, {"Work/Alpha", 2, 1, "Work/Alpha.mbx", 0, 0, 0, 0}, {"Old", 1, 0, "", 0, 0, 0, 0}};
-    const struct Case { const char* name; JobSummary summary; Lines expected; } cases[] = {
+    written.mailboxes
+        = {{"In", 5, 0, ".In", 3, 1, 1, 2}, {"Work/Alpha", 2, 1, "Work/Alpha.mbx", 0, 0, 0, 0}, {"Old", 1, 0, "", 0, 0, 0, 0}};
+    const struct Case {
+        const char* name;
+        JobSummary summary;
+        Lines expected;
+    } cases[] = {
         {"nothing", {}, {}},
         {"records", eudora, {"Eudora's own files not converted: 27", "Files in attachment folders not converted: 5"}},
         {"empty mailboxes", empties, {"Out, Junk, Trash: empty"}},
         {"attachments", attached, {"Attachments put back: 2, missing: 0"}},
-        {"written, by destination", written,
-         {"In (messages: 5)", "Work/Alpha (messages: 2, left unconverted: 1)", "Old (messages: 1)",
-          "Mailboxes converted: 3, messages: 8", "Written:",
-          "In -> .In: messages 5, read 3, replied 1, forwarded 1, attachments 2",
+        {"written, by destination",
+         written,
+         {"In (messages: 5)", "Work/Alpha (messages: 2, left unconverted: 1)", "Old (messages: 1)", "Mailboxes converted: 3, messages: 8",
+          "Written:", "In -> .In: messages 5, read 3, replied 1, forwarded 1, attachments 2",
           "Work/Alpha -> Work/Alpha.mbx: messages 2, read 0, replied 0, forwarded 0, attachments 0"}},
     };
     for (const Case& c : cases)

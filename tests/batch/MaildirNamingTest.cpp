@@ -14,15 +14,20 @@ namespace {
 
 TEST(MaildirNaming, NamesAsDovecotReadsThem)
 {
-    const struct { const char* input; const char* expected; } utf7[] = {
+    const struct {
+        const char* input;
+        const char* expected;
+    } utf7[] = {
         {"In", "In"},
         {"W\xC3\xB6rk & Play", "W&APY-rk &- Play"},
         {"~peter/mail/\xE5\x8F\xB0\xE5\x8C\x97/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "~peter/mail/&U,BTFw-/&ZeVnLIqe-"},
         {"Caf\xC3\xA9", "Caf&AOk-"},
-        {"a\xF0\x9F\x98\x80" "b", "a&2D3eAA-b"},
+        {"a\xF0\x9F\x98\x80"
+         "b",
+         "a&2D3eAA-b"},
         {"Tab\there", "Tab&AAk-here"},
-        {"bad \xFF byte", "bad &,,0- byte"},          // U+FFFD
-        {"cut \xE6\x97", "cut &,,3,,Q-"},              // two bytes that begin no whole character
+        {"bad \xFF byte", "bad &,,0- byte"}, // U+FFFD
+        {"cut \xE6\x97", "cut &,,3,,Q-"},    // two bytes that begin no whole character
         {"overlong \xC0\xAF", "overlong &,,3,,Q-"},
     };
     for (const auto& c : utf7)
@@ -32,7 +37,10 @@ TEST(MaildirNaming, NamesAsDovecotReadsThem)
     EXPECT_EQ(maildirPlusName({"Work", "Project Alpha"}), ".Work.Project Alpha");
     EXPECT_EQ(maildirPlusName({"v1.2", "a/b"}), ".v1_2.a_b");
 
-    const struct { const char* input; const char* expected; } names[] = {
+    const struct {
+        const char* input;
+        const char* expected;
+    } names[] = {
         {"In.mbx", "In"}, {"In.MBX", "In"}, {"In", "In"}, {".mbx", ".mbx"}, {"notes.txt", "notes.txt"}, {"a.Mbx", "a"},
     };
     for (const auto& c : names)

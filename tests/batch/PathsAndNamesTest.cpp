@@ -20,11 +20,21 @@ namespace tarnwick {
 namespace {
 
 struct TempFolder {
-    std::string path = [] { char pattern[] = "/tmp/tarnwick-batch.XXXXXX"; return std::string(::mkdtemp(pattern)); }();
-    ~TempFolder() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
+    std::string path = [] {
+        char pattern[] = "/tmp/tarnwick-batch.XXXXXX";
+        return std::string(::mkdtemp(pattern));
+    }();
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
     std::string operator/(const std::string& name) const { return path + "/" + name; }
     void write(const std::string& name) const { std::ofstream(*this / name) << "keep"; }
-    std::string read(const std::string& name) const { return std::string(std::istreambuf_iterator<char>(std::ifstream(*this / name).rdbuf()), {}); }
+    std::string read(const std::string& name) const
+    {
+        return std::string(std::istreambuf_iterator<char>(std::ifstream(*this / name).rdbuf()), {});
+    }
 };
 
 TEST(Paths, StandardiseAndAbbreviate)
@@ -37,14 +47,28 @@ TEST(Paths, StandardiseAndAbbreviate)
     ASSERT_NE(root, nullptr);
 
     const auto S = standardizePath, A = abbreviateHomeFolder;
-    const struct { std::string (*function)(std::string_view); std::string input, expected; } cases[] = {
-        {S, "", ""}, {S, "//", "/"}, {S, "/a//b/./c/", "/a/b/c"}, {S, "./", "."}, {S, "a/../b", "a/../b"}, {S, "/..", "/"},
-        {S, "~/Mail//In", "/home/someone/Mail/In"}, {S, "~root/x", root->pw_dir + std::string("/x")},
-        {S, "~no-such-user-tarnwick/x", "~no-such-user-tarnwick/x"}, {S, "a~/b", "a~/b"},
-        {S, "/no-such-dir-tarnwick/b/../c", "/no-such-dir-tarnwick/c"}, {S, "/no-such-dir-tarnwick/../../x", "/x"},
-        {S, folder / "link/../sub/", std::filesystem::canonical(folder / "real/sub").string()}, // ".." goes to the real parent, through the link
+    const struct {
+        std::string (*function)(std::string_view);
+        std::string input, expected;
+    } cases[] = {
+        {S, "", ""},
+        {S, "//", "/"},
+        {S, "/a//b/./c/", "/a/b/c"},
+        {S, "./", "."},
+        {S, "a/../b", "a/../b"},
+        {S, "/..", "/"},
+        {S, "~/Mail//In", "/home/someone/Mail/In"},
+        {S, "~root/x", root->pw_dir + std::string("/x")},
+        {S, "~no-such-user-tarnwick/x", "~no-such-user-tarnwick/x"},
+        {S, "a~/b", "a~/b"},
+        {S, "/no-such-dir-tarnwick/b/../c", "/no-such-dir-tarnwick/c"},
+        {S, "/no-such-dir-tarnwick/../../x", "/x"},
+        {S, folder / "link/../sub/",
+         std::filesystem::canonical(folder / "real/sub").string()}, // ".." goes to the real parent, through the link
         {S, "/bytes/\xff\xfe/./\xe9", "/bytes/\xff\xfe/\xe9"},
-        {A, "/home/someone/", "~"}, {A, "/home/someone/Mail", "~/Mail"}, {A, "/home/someoneelse/Mail", "/home/someoneelse/Mail"},
+        {A, "/home/someone/", "~"},
+        {A, "/home/someone/Mail", "~/Mail"},
+        {A, "/home/someoneelse/Mail", "/home/someoneelse/Mail"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.function(c.input), c.expected) << (c.function == S ? "standardise " : "abbreviate ") << c.input;
@@ -104,10 +128,9 @@ TEST(GetUniquePath, FailureOtherThanTakenNameEndsAtOnce)
         std::string failed; // the name the failure names
         int error;
     };
-    std::vector<Case> cases = {
-        {folder / "missing", "In", folder / "missing/In", ENOENT},
-        {folder / "plain-file", "In", folder / "plain-file/In", ENOTDIR},
-        {deepFolder, "In.mbx", deepFolder + "/In.mbx", ENAMETOOLONG}}; // no shortened name fits either
+    std::vector<Case> cases = {{folder / "missing", "In", folder / "missing/In", ENOENT},
+                               {folder / "plain-file", "In", folder / "plain-file/In", ENOTDIR},
+                               {deepFolder, "In.mbx", deepFolder + "/In.mbx", ENAMETOOLONG}}; // no shortened name fits either
     if (::geteuid() != 0 && ::mkdir((folder / "read-only").c_str(), 0555) == 0)
         cases.push_back({folder / "read-only", "In", folder / "read-only/In", EACCES});
     for (const Case& c : cases) {
@@ -232,12 +255,9 @@ TEST(FolderNameLookup, EachFolderOfTheWalkIsListedOnce)
         std::string folder, name, added; // `added` is made before the lookup
         std::optional<std::string> found;
     } steps[] = {
-        {folder / "a", "In.toc", "", "IN.TOC"},
-        {folder / "a", "Out.toc", "a/OUT.TOC", std::nullopt}, // listed already
-        {folder / "a/sub", "x", "", std::nullopt},
-        {folder / "a", "Out.toc", "", std::nullopt}, // still on the path
-        {folder / "b", "x", "", std::nullopt},
-        {folder / "a", "Out.toc", "", "OUT.TOC"}, // left, listed anew
+        {folder / "a", "In.toc", "", "IN.TOC"},    {folder / "a", "Out.toc", "a/OUT.TOC", std::nullopt}, // listed already
+        {folder / "a/sub", "x", "", std::nullopt}, {folder / "a", "Out.toc", "", std::nullopt},          // still on the path
+        {folder / "b", "x", "", std::nullopt},     {folder / "a", "Out.toc", "", "OUT.TOC"},             // left, listed anew
     };
     for (const auto& step : steps) {
         if (!step.added.empty())
@@ -284,7 +304,10 @@ namespace {
 // Only a mailbox extension stays last; any other period is part of the name.
 TEST(RemovedMailboxName, KeepsOnlyAMailboxExtensionLast)
 {
-    const struct { const char* name; const char* expected; } cases[] = {
+    const struct {
+        const char* name;
+        const char* expected;
+    } cases[] = {
         {"In.mbx", "In (removed in Eudora).mbx"},
         {"FAMILYHO.MBX", "FAMILYHO (removed in Eudora).MBX"},
         {"Work:Project Alpha.MBX", "Work:Project Alpha (removed in Eudora).MBX"},

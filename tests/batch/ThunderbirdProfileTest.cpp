@@ -8,10 +8,15 @@ namespace {
 
 TEST(ThunderbirdProfile, DefaultProfileOfEachKindOfIni)
 {
-    const struct Case { const char* label; const char* ini; std::optional<std::string> expected; } cases[] = {
-        {"install section first", "[Profile1]\nName=old\nIsRelative=1\nPath=old.default\nDefault=1\n\n"
-                                  "[Profile0]\nName=new\nIsRelative=1\nPath=Profiles/new.default-release\n\n"
-                                  "[InstallFDC34C9F024745EB]\nDefault=Profiles/new.default-release\nLocked=1\n",
+    const struct Case {
+        const char* label;
+        const char* ini;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"install section first",
+         "[Profile1]\nName=old\nIsRelative=1\nPath=old.default\nDefault=1\n\n"
+         "[Profile0]\nName=new\nIsRelative=1\nPath=Profiles/new.default-release\n\n"
+         "[InstallFDC34C9F024745EB]\nDefault=Profiles/new.default-release\nLocked=1\n",
          "/tb/Profiles/new.default-release"},
         {"the profile marked default", "[General]\nStartWithLastProfile=1\n[Profile0]\nPath=a.one\n[Profile1]\nPath=b.two\nDefault=1\n",
          "/tb/b.two"},

@@ -40,8 +40,8 @@ std::string tocBytes(const std::vector<TocEntry>& entries)
         putU32(bytes, at + 4, entries[i].length);
         putU16(bytes, at + 12, entries[i].status);
         putU16(bytes, at + 16, entries[i].priority);
-        putU32(bytes, at + 8, 0xA5A5A5A5);   // the date: never taken for a length
-        putU16(bytes, at + 14, 0xFFFF);      // flag bits: never taken for a status
+        putU32(bytes, at + 8, 0xA5A5A5A5); // the date: never taken for a length
+        putU16(bytes, at + 14, 0xFFFF);    // flag bits: never taken for a status
         std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at + 178), 8, '\xff');
     }
     return bytes;
@@ -51,9 +51,8 @@ std::string tocBytes(const std::vector<TocEntry>& entries)
 // values just below and above 2^8, 2^16 and 2^24, the top bit, and all ones.
 TEST(TocBoundaries, FieldsReadBackAcrossEveryByte)
 {
-    const std::uint32_t values[] = {0,          1,          0xFF,       0x100,      0xFFFF,     0x10000,
-                                    0x12345678, 0x00FFFFFF, 0x01000000, 0x7FFFFFFF, 0x80000000, 0xFEDCBA98,
-                                    0xFFFFFFFE, 0xFFFFFFFF, 0x00010001, 0x01000100};
+    const std::uint32_t values[] = {0,          1,          0xFF,       0x100,      0xFFFF,     0x10000,    0x12345678, 0x00FFFFFF,
+                                    0x01000000, 0x7FFFFFFF, 0x80000000, 0xFEDCBA98, 0xFFFFFFFE, 0xFFFFFFFF, 0x00010001, 0x01000100};
     std::vector<TocEntry> entries;
     for (const std::uint32_t value : values)
         entries.push_back({value, ~value, static_cast<std::uint16_t>(value >> 8), static_cast<std::uint16_t>(value >> 16)});
@@ -90,8 +89,7 @@ TEST(TocBoundaries, RecordsPastFourGiBInASparseMailbox)
     }
     const std::uint32_t starts[] = {0, 0xFFFD, 0xFFFFFE, 0xFFFFFFF6};
     for (const std::uint32_t start : starts)
-        ASSERT_EQ(::pwrite(fd, start == 0 ? "From a\n" : "\nFrom b\n", start == 0 ? 7 : 8,
-                           static_cast<off_t>(start == 0 ? 0 : start - 1)),
+        ASSERT_EQ(::pwrite(fd, start == 0 ? "From a\n" : "\nFrom b\n", start == 0 ? 7 : 8, static_cast<off_t>(start == 0 ? 0 : start - 1)),
                   start == 0 ? 7 : 8);
     void* mapped = ::mmap(nullptr, kSize, PROT_READ, MAP_PRIVATE, fd, 0);
     ::close(fd);
@@ -115,7 +113,11 @@ TEST(TocBoundaries, RecordsPastFourGiBInASparseMailbox)
         entries[index].length = static_cast<std::uint32_t>(entries[index].length + lengthBy);
         return entries;
     };
-    const struct Case { const char* name; std::vector<TocEntry> entries; const char* problem; } cases[] = {
+    const struct Case {
+        const char* name;
+        std::vector<TocEntry> entries;
+        const char* problem;
+    } cases[] = {
         {"the last one byte short", changed(3, 0, -1), "entry 4 does not end at the end of a line"},
         {"the last one byte long", changed(3, 0, 1), "entry 4 ends past the mailbox"},
         {"the last at 2^32 - 1, to the end", changed(3, 9, -9), "entry 4 does not start at a \"From \" line"},
@@ -138,7 +140,11 @@ TEST(TocBoundaries, RecordsPastFourGiBInASparseMailbox)
 TEST(TocBoundaries, ASeparatorTextOnlyAtALineStartSplitsARecord)
 {
     const std::string separator = "From ???@??? Tue Apr 03 10:15:22 2001";
-    const struct { const char* name; std::string body; bool fits; } cases[] = {
+    const struct {
+        const char* name;
+        std::string body;
+        bool fits;
+    } cases[] = {
         {"mid-line", "quoted: " + separator + "\n", true},
         {"after a tab", "\t" + separator + "\n", true},
         {"after LF", "text\n" + separator + "\n", false},

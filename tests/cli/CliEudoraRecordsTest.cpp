@@ -12,7 +12,10 @@
 namespace tarnwick::test {
 namespace {
 
-struct Record { std::uint32_t offset, length; std::uint16_t status = 0, priority = 3; };
+struct Record {
+    std::uint32_t offset, length;
+    std::uint16_t status = 0, priority = 3;
+};
 
 // An index as Eudora writes it: 104-byte header with the count at 102, 218 bytes per record.
 std::string tocBytes(const std::vector<Record>& records)
@@ -64,10 +67,7 @@ std::vector<std::vector<std::string>> pythonMessages(const std::vector<std::stri
     return boxes;
 }
 
-std::vector<std::string> pythonMessages(const std::string& path)
-{
-    return pythonMessages(std::vector<std::string>{path}).front();
-}
+std::vector<std::string> pythonMessages(const std::string& path) { return pythonMessages(std::vector<std::string>{path}).front(); }
 
 TEST(CliEudoraRecords, BodyFromLineStaysInItsMessage)
 {
@@ -75,15 +75,15 @@ TEST(CliEudoraRecords, BodyFromLineStaysInItsMessage)
     const std::string one = "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: one\r\n\r\nFrom what I hear, it works.\r\n";
     const std::string two = "From ???@??? Mon Dec 13 18:45:30 2010\r\nSubject: two\r\n\r\nsecond\r\n";
     sandbox.write("src/In.mbx", one + two);
-    sandbox.write("src/In.toc", tocBytes({{0, static_cast<std::uint32_t>(one.size()), 1, 3},
-                                          {static_cast<std::uint32_t>(one.size()), static_cast<std::uint32_t>(two.size()), 2, 1}}));
+    sandbox.write("src/In.toc",
+                  tocBytes({{0, static_cast<std::uint32_t>(one.size()), 1, 3},
+                            {static_cast<std::uint32_t>(one.size()), static_cast<std::uint32_t>(two.size()), 2, 1}}));
 
     sandbox.mkdir("dest");
     sandbox.mkdir("bad-out");
     const RunResult withIndex = sandbox.convert("src", "dest");
     EXPECT_EQ(withIndex.out, "Completed\n") << withIndex.err;
-    EXPECT_EQ(pythonMessages(sandbox / "dest/In.mbx"),
-              (std::vector<std::string>{"RO|one|>From what I hear, it works.", "ROA|two|second"}));
+    EXPECT_EQ(pythonMessages(sandbox / "dest/In.mbx"), (std::vector<std::string>{"RO|one|>From what I hear, it works.", "ROA|two|second"}));
     EXPECT_NE(withIndex.err.find("Eudora's own files not converted: 1\n"), std::string::npos) << withIndex.err;
 
     const RunResult without = sandbox.run({"--no-toc", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
@@ -99,8 +99,7 @@ TEST(CliEudoraRecords, BodyFromLineStaysInItsMessage)
     EXPECT_NE(bad.err.find("In.toc' not used: entry 1 holds the separator line of another message"), std::string::npos) << bad.err;
     // Without it, only separator lines of Eudora's form start messages: the body line
     // "From what I hear" stays in its message.
-    EXPECT_EQ(pythonMessages(sandbox / "bad-out/In.mbx"),
-              (std::vector<std::string>{"|one|>From what I hear, it works.", "|two|second"}));
+    EXPECT_EQ(pythonMessages(sandbox / "bad-out/In.mbx"), (std::vector<std::string>{"|one|>From what I hear, it works.", "|two|second"}));
 }
 
 // Flags from each message's record, for the Windows folder's In mailbox converted alone.
@@ -170,8 +169,11 @@ TEST(CliEudoraRecords, CraftedWindowsTreeUnderRealNames)
     sandbox.mkdir("old");
     const RunResult flat = sandbox.convert("src", "flat");
     EXPECT_EQ(flat.out, "Completed\n") << flat.err;
-    EXPECT_EQ(snapshot(sandbox / "flat"), (Entries{{"In.mbx", mailbox(1, "\r\n")}, {"Family Holidays 2003.MBX", mailbox(2, "\r\n")},
-                                                   {"Work:Project Alpha.MBX", mailbox(3, "\r\n")}, {"Work:Bills-2004.MBX", mailbox(4, "\r\n")}}));
+    EXPECT_EQ(snapshot(sandbox / "flat"),
+              (Entries{{"In.mbx", mailbox(1, "\r\n")},
+                       {"Family Holidays 2003.MBX", mailbox(2, "\r\n")},
+                       {"Work:Project Alpha.MBX", mailbox(3, "\r\n")},
+                       {"Work:Bills-2004.MBX", mailbox(4, "\r\n")}}));
     EXPECT_NE(flat.err.find("Eudora's own files not converted: 4\n"), std::string::npos) << flat.err;
     EXPECT_NE(flat.err.find("Files in attachment folders not converted: 1\n"), std::string::npos) << flat.err;
     EXPECT_NE(flat.err.find("Out: empty\n"), std::string::npos) << flat.err;
@@ -180,8 +182,12 @@ TEST(CliEudoraRecords, CraftedWindowsTreeUnderRealNames)
     const RunResult tree = sandbox.run({"--layout", "tree", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
                                         "--no-add-empty-lines", sandbox / "src", sandbox / "tree"});
     EXPECT_EQ(tree.out, "Completed\n") << tree.err;
-    EXPECT_EQ(snapshot(sandbox / "tree"), (Entries{{"In.mbx", mailbox(1, "\r\n")}, {"Family Holidays 2003.MBX", mailbox(2, "\r\n")},
-                                                   {"Work", "/"}, {"Work/Project Alpha.MBX", mailbox(3, "\r\n")}, {"Work/Bills-2004.MBX", mailbox(4, "\r\n")}}));
+    EXPECT_EQ(snapshot(sandbox / "tree"),
+              (Entries{{"In.mbx", mailbox(1, "\r\n")},
+                       {"Family Holidays 2003.MBX", mailbox(2, "\r\n")},
+                       {"Work", "/"},
+                       {"Work/Project Alpha.MBX", mailbox(3, "\r\n")},
+                       {"Work/Bills-2004.MBX", mailbox(4, "\r\n")}}));
 
     // Converted twice into the same tree: taken names are numbered inside the folders.
     sandbox.run({"--layout", "tree", "--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines",
@@ -198,8 +204,8 @@ TEST(CliEudoraRecords, CraftedWindowsTreeUnderRealNames)
     EXPECT_TRUE(std::filesystem::exists(sandbox / "blocked/Work_2/Bills-2004.MBX"));
     EXPECT_NE(blocked.err.find("The folder 'Work' is written as 'Work_2'"), std::string::npos) << blocked.err;
 
-    const RunResult old = sandbox.run({"--no-toc", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
-                                       "--no-add-empty-lines", sandbox / "src", sandbox / "old"});
+    const RunResult old = sandbox.run({"--no-toc", "--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines",
+                                       sandbox / "src", sandbox / "old"});
     EXPECT_TRUE(std::filesystem::exists(sandbox / "old/WORK.FOL:PROJECTA.MBX")) << "--no-toc keeps the names on disk";
     EXPECT_TRUE(std::filesystem::exists(sandbox / "old/attach:saved"));
 }
@@ -227,6 +233,7 @@ TEST(CliEudoraRecords, MessagesRemovedInEudoraKeptApartLeftOutOrInside)
         std::string mailbox, removedMailbox; // as written; empty: none
         std::vector<std::string> messages, removedMessages;
         std::string line;
+        // clang-format off
     } cases[] = {
         {{}, "In.mbx", "In (removed in Eudora).mbx", listed, removed, apart},
         {{"--layout", "tree"}, "In.mbx", "In (removed in Eudora).mbx", listed, removed, apart},
@@ -238,6 +245,7 @@ TEST(CliEudoraRecords, MessagesRemovedInEudoraKeptApartLeftOutOrInside)
         {{"--removed-messages", "inside"}, "In.mbx", "", {"ROA|C|third", "RO|A|first", "|B|deleted", "|None|the tail of an older message"}, {}, ""},
         {{"--no-toc"}, "In.mbx", "", {"|A|first", "|B|deleted", "|C|third", "|None|the tail of an older message"}, {}, ""},
     };
+    // clang-format on
     std::vector<std::string> read; // every mailbox written, read back at the end
     std::vector<std::vector<std::string>> expectedMessages;
     int run = 0;
@@ -275,11 +283,12 @@ TEST(CliEudoraRecords, MessagesRemovedInEudoraKeptApartLeftOutOrInside)
     for (std::size_t i = 0; i < read.size(); ++i)
         EXPECT_EQ(messages[i], expectedMessages[i]) << read[i];
     const std::vector<std::string> names = listing(sandbox / "src");
-    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.find("removed") != std::string::npos; }), 1);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.find("removed") != std::string::npos; }),
+              1);
 
     // One message removed is counted in the singular.
-    sandbox.write("src/In.toc", tocBytes({{0, at(a.size()), 1, 3}, {at(a.size()), at(b.size()), 0, 3},
-                                          {at(a.size() + b.size()), at(c.size()), 2, 3}}));
+    sandbox.write("src/In.toc",
+                  tocBytes({{0, at(a.size()), 1, 3}, {at(a.size()), at(b.size()), 0, 3}, {at(a.size() + b.size()), at(c.size()), 2, 3}}));
     sandbox.mkdir("one");
     const RunResult one = sandbox.run({sandbox / "src/In.mbx", sandbox / "one"});
     EXPECT_NE(one.err.find("In.mbx: 1 message removed in Eudora kept apart\n"), std::string::npos) << one.err;
@@ -334,7 +343,8 @@ TEST(CliEudoraRecords, MacIndexFromTheAppleDoubleFile)
     for (const char* folder : {"with", "without"})
         sandbox.write(std::string(folder) + "/Mail Folder/In", a + b + c);
     // Two indexes, as Mac Eudora may leave them: the one that covers more is used.
-    sandbox.write("with/Mail Folder/._In", macIndexFile({{{0, at(a.size())}}, {{0, at(a.size())}, {at(a.size() + b.size()), at(c.size())}}}));
+    sandbox.write("with/Mail Folder/._In",
+                  macIndexFile({{{0, at(a.size())}}, {{0, at(a.size())}, {at(a.size() + b.size()), at(c.size())}}}));
     for (const char* folder : {"with", "without"}) {
         sandbox.mkdir(std::string("out-") + folder);
         const RunResult result = sandbox.run({"--no-crlf", sandbox / folder, sandbox / ("out-" + std::string(folder))});
@@ -388,8 +398,11 @@ TEST(CliEudoraRecords, EudoraFoldersGiveOnlyTheirMailboxes)
     const std::string windows = fixtureFolder(kWindowsFixture), mac = fixtureFolder(kMacFixture);
     expectOnlyMailboxes({
         {windows, "flat", {{"In.mbx", ""}, {"Out.mbx", ""}, {"Clubs:Harbour bridge, phase 2.MBX", ""}}, "Junk, Trash: empty\n", {}},
-        {windows, "tree", {{"In.mbx", ""}, {"Out.mbx", ""}, {"Clubs", ""}, {"Clubs/Harbour bridge, phase 2.MBX", ""}},
-         "Junk, Trash: empty\n", {}},
+        {windows,
+         "tree",
+         {{"In.mbx", ""}, {"Out.mbx", ""}, {"Clubs", ""}, {"Clubs/Harbour bridge, phase 2.MBX", ""}},
+         "Junk, Trash: empty\n",
+         {}},
         {mac, "flat", {{"In", ""}, {"Choir", ""}}, "Junk, Out, Trash: empty\n", {}},
         {mac, "tree", {{"In", ""}, {"Choir", ""}}, "Junk, Out, Trash: empty\n", {}},
     });

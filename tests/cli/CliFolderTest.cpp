@@ -11,9 +11,10 @@ TEST(CliFolderWalk, ConvertsEveryRegularFileFlatWithNamesAsBytes)
 {
     Sandbox sandbox;
     const std::string folder = "Ordner\xe4", file = "Entw\xfc rfe\xff"; // not UTF-8
-    const std::map<std::string, std::string> inputs = {
-        {"In", mailbox(2)}, {"Sub/Out", mailbox(1, "\r\n")}, {"Sub/Deeper/Trash", mailbox(3, "\r")}, {".hidden", mailbox(4)},
-        {folder + "/" + file, mailbox(5)}, {file, mailbox(6)}, {"Empty", ""}, {"notes.txt", "not a mailbox\n"}};
+    const std::map<std::string, std::string> inputs
+        = {{"In", mailbox(2)},      {"Sub/Out", mailbox(1, "\r\n")},   {"Sub/Deeper/Trash", mailbox(3, "\r")},
+           {".hidden", mailbox(4)}, {folder + "/" + file, mailbox(5)}, {file, mailbox(6)},
+           {"Empty", ""},           {"notes.txt", "not a mailbox\n"}};
     for (const auto& [name, bytes] : inputs)
         sandbox.write("src/" + name, bytes);
     sandbox.write("dest/" + file, "keep");
@@ -29,8 +30,9 @@ TEST(CliFolderWalk, ConvertsEveryRegularFileFlatWithNamesAsBytes)
     for (const auto& [name, bytes] : inputs)
         EXPECT_NE(result.err.find("Processing \"" + name + "\"...\n"), std::string::npos) << name << " in " << result.err;
     // A mailbox whose lines end with CR alone comes out with LF: no mbox reader takes CR.
-    const Entries expected = {{"In", mailbox(2)}, {"Sub:Out", mailbox(1, "\r\n")}, {"Sub:Deeper:Trash", mailbox(3)},
-        {".hidden", mailbox(4)}, {folder + ":" + file, mailbox(5)}, {file, "keep"}, {file + "_2", mailbox(6)}};
+    const Entries expected = {{"In", mailbox(2)},       {"Sub:Out", mailbox(1, "\r\n")},   {"Sub:Deeper:Trash", mailbox(3)},
+                              {".hidden", mailbox(4)},  {folder + ":" + file, mailbox(5)}, {file, "keep"},
+                              {file + "_2", mailbox(6)}};
     EXPECT_EQ(snapshot(sandbox / "dest"), expected);
     EXPECT_EQ(result.err.find("Secret"), std::string::npos) << "a linked folder is not entered: " << result.err;
     for (const char* line : {"'LinkToIn' is a symbolic link: passed over\n", "'LinkToFolder' is a symbolic link: passed over\n",
@@ -90,18 +92,20 @@ TEST(CliCancel, SignalStopsBetweenFiles)
         sandbox.mkdir("dest");
         const std::string first = listing(sandbox / "src")[0];
         const RunResult result = sandbox.convert("src", "dest", {.whileHeld = [&](pid_t pid) {
-            for (int i = 0; i < 30000 && std::filesystem::is_empty(sandbox / "dest"); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            ::kill(pid, signal);
-        }});
+                                                     for (int i = 0; i < 30000 && std::filesystem::is_empty(sandbox / "dest"); ++i)
+                                                         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                                                     ::kill(pid, signal);
+                                                 }});
         EXPECT_EQ(result.exitCode, 130) << signal;
         EXPECT_EQ(result.out, "Canceled\n") << signal;
         EXPECT_EQ(snapshot(sandbox / "dest"), (Entries{{first, readFile(sandbox / ("src/" + first))}})) << signal;
         const std::string second = first == "A" ? "B" : "A";
-        EXPECT_EQ(result.err, "Processing \"" + first + "\"...\n" + first + " (messages: " + (first == "A" ? "1" : "2")
+        EXPECT_EQ(result.err,
+                  "Processing \"" + first + "\"...\n" + first + " (messages: " + (first == "A" ? "1" : "2")
                       + ")\nMailboxes converted: 1, messages: " + (first == "A" ? "1" : "2")
-                      + "\nLeft unconverted, the job stopped before them: " + second + "\nWritten:\n" + first + " -> "
-                      + first + ": messages " + (first == "A" ? "1" : "2") + ", read 0, replied 0, forwarded 0, attachments 0\n") << signal;
+                      + "\nLeft unconverted, the job stopped before them: " + second + "\nWritten:\n" + first + " -> " + first
+                      + ": messages " + (first == "A" ? "1" : "2") + ", read 0, replied 0, forwarded 0, attachments 0\n")
+            << signal;
     }
 }
 

@@ -16,14 +16,16 @@ const std::string kOne = "From ???@??? Tue Apr 03 10:15:22 2001\nSubject: x\n\nB
 struct ProfileSandbox : Sandbox {
     ProfileSandbox(const std::string& base, const std::string& ini, const std::string& profile)
     {
-        write("config/Tarnwick/Tarnwick.conf", "[General]\nConvertEncodings=bool:false\nComplementDateHeaders=bool:false\n"
-                                               "AddEmptyLines=bool:false\nConvertLineEndings=bool:true\n");
+        write("config/Tarnwick/Tarnwick.conf",
+              "[General]\nConvertEncodings=bool:false\nComplementDateHeaders=bool:false\n"
+              "AddEmptyLines=bool:false\nConvertLineEndings=bool:true\n");
         write("src/In.mbx", mailbox(1, "\r\n"));
         write("src/Work/Old", mailbox(2));
         if (ini.empty())
             return;
         write("home/" + base + "/profiles.ini", ini);
-        localFolders = profile.starts_with("/") ? profile + "/Mail/Local Folders" : *this / ("home/" + base + "/" + profile + "/Mail/Local Folders");
+        localFolders
+            = profile.starts_with("/") ? profile + "/Mail/Local Folders" : *this / ("home/" + base + "/" + profile + "/Mail/Local Folders");
         write(localFolders.substr(root.size() + 1) + "/Inbox", "mine");
         write(localFolders.substr(root.size() + 1) + "/Inbox.msf", "index");
     }
@@ -40,8 +42,12 @@ struct ProfileSandbox : Sandbox {
 // What a placed top folder NAME holds.
 Entries placed(const std::string& name)
 {
-    return {{name, ""}, {name + ".sbd", "/"}, {name + ".sbd/In", kOne}, {name + ".sbd/Work", ""},
-            {name + ".sbd/Work.sbd", "/"}, {name + ".sbd/Work.sbd/Old", kOne + kOne}};
+    return {{name, ""},
+            {name + ".sbd", "/"},
+            {name + ".sbd/In", kOne},
+            {name + ".sbd/Work", ""},
+            {name + ".sbd/Work.sbd", "/"},
+            {name + ".sbd/Work.sbd/Old", kOne + kOne}};
 }
 
 Entries withUsersFolder(Entries entries)
@@ -53,10 +59,14 @@ Entries withUsersFolder(Entries entries)
 
 TEST(CliIntoThunderbird, FindsTheDefaultProfileAndAddsATopFolder)
 {
-    const struct Case { const char* label; std::string base, ini, profile; } cases[] = {
+    const struct Case {
+        const char* label;
+        std::string base, ini, profile;
+    } cases[] = {
         {"installation's default", ".thunderbird",
          "[Profile0]\nName=a\nIsRelative=1\nPath=a.default\nDefault=1\n[Profile1]\nName=b\nIsRelative=1\nPath=b.default-release\n"
-         "[Install4F96D1932A9F858E]\nDefault=b.default-release\nLocked=1\n", "b.default-release"},
+         "[Install4F96D1932A9F858E]\nDefault=b.default-release\nLocked=1\n",
+         "b.default-release"},
         {"profile marked default", ".thunderbird", "[Profile0]\nPath=a.x\n[Profile1]\nPath=b.default\nDefault=1\n", "b.default"},
         {"older settings folder", ".mozilla-thunderbird", "[Profile0]\nName=default\nIsRelative=1\nPath=z9.default\n", "z9.default"},
     };
@@ -67,7 +77,8 @@ TEST(CliIntoThunderbird, FindsTheDefaultProfileAndAddsATopFolder)
         EXPECT_EQ(result.out, "Completed\n") << result.err;
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_NE(result.err.find("Placed into Thunderbird: Local Folders > Eudora (\"" + sandbox.localFolders + "/Eudora.sbd\")"),
-                  std::string::npos) << result.err;
+                  std::string::npos)
+            << result.err;
         // LF lines though CR LF is saved; the user's folder as it was; no hidden folder left.
         EXPECT_EQ(snapshot(sandbox.localFolders), withUsersFolder(placed("Eudora")));
     }
@@ -132,13 +143,20 @@ pid_t endedProcess()
 TEST(CliIntoThunderbird, RefusedWhileThunderbirdRunsOrWithoutAProfile)
 {
     const std::string running = "Error: Thunderbird is running (its profile \"";
-    const struct Case { const char* label; std::string ini; std::function<void(ProfileSandbox&)> prepare; std::string error; } cases[] = {
+    const struct Case {
+        const char* label;
+        std::string ini;
+        std::function<void(ProfileSandbox&)> prepare;
+        std::string error;
+    } cases[] = {
         {"no profiles.ini", "", {}, "Error: No Thunderbird profile found (looked in \""},
         {"no default profile", "[Profile0]\nPath=p\n[Profile1]\nPath=q\n", {}, "names no default Thunderbird profile"},
-        {"no Local Folders yet", "[Profile0]\nPath=p\n",
-         [](ProfileSandbox& s) { std::filesystem::remove_all(s.localFolders); }, "has no Local Folders yet"},
+        {"no Local Folders yet", "[Profile0]\nPath=p\n", [](ProfileSandbox& s) { std::filesystem::remove_all(s.localFolders); },
+         "has no Local Folders yet"},
         {"lock link of a live process", "[Profile0]\nPath=p\n",
-         [](ProfileSandbox& s) { std::filesystem::create_symlink("127.0.1.1:+" + std::to_string(::getpid()), s / "home/.thunderbird/p/lock"); },
+         [](ProfileSandbox& s) {
+             std::filesystem::create_symlink("127.0.1.1:+" + std::to_string(::getpid()), s / "home/.thunderbird/p/lock");
+         },
          running},
         {"lock link not of that form", "[Profile0]\nPath=p\n",
          [](ProfileSandbox& s) { std::filesystem::create_symlink("somewhere", s / "home/.thunderbird/p/lock"); }, running},
@@ -186,7 +204,10 @@ TEST(CliIntoThunderbird, AJobThatFailsPlacesNothing)
 TEST(CliIntoThunderbird, UsageErrors)
 {
     ProfileSandbox sandbox(".thunderbird", "[Profile0]\nPath=p\n", "p");
-    const struct Case { std::vector<std::string> args; const char* error; } cases[] = {
+    const struct Case {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
         {{"--into-thunderbird", sandbox / "src", sandbox / "out"}, "--into-thunderbird takes SOURCE alone, no DESTINATION"},
         {{"--into-thunderbird"}, "SOURCE is required"},
         {{"--into-thunderbird", "--format", "maildir", sandbox / "src"}, "it takes no other --layout or --format"},

@@ -38,13 +38,31 @@ TEST(CliMaildir, WhereEachMailboxGoesAndItsLineEnds)
         Entries expected;
     } cases[] = {
         {"file, new name", {{"In", crlf}}, {}, "In", "md", {{"md", "[Subject: x\n\nBody\n\n]"}}},
-        {"file into a folder holding its name", {{"In.mbx", crlf}, {"out/.In/x", "keep"}}, {}, "In.mbx", "out",
+        {"file into a folder holding its name",
+         {{"In.mbx", crlf}, {"out/.In/x", "keep"}},
+         {},
+         "In.mbx",
+         "out",
          {{"out", ""}, {"out/.In_2", "[Subject: x\n\nBody\n\n]"}}},
         {"CR LF asked for", {{"In", crlf}}, {"--crlf"}, "In", "md", {{"md", "[Subject: x\r\n\r\nBody\r\n\r\n]"}}},
-        {"folder, Maildir++", {{"src/In.mbx", crlf}, {"src/Sub/Old", mailbox(2)}, {"src/Empty", ""}, {"out/keep", "k"}}, {},
-         "src", "out", {{"out", ""}, {"out/.In", "[Subject: x\n\nBody\n\n]"}, {"out/.Sub.Old", "[Subject: x\n\nBody\n\n][Subject: x\n\nBody\n\n]"}}},
-        {"folder, nested", {{"src/Sub/Old", mailbox(1)}}, {"--layout", "tree"}, "src", "out", {{"out/Sub/Old", "[Subject: x\n\nBody\n\n]"}}},
-        {"destination inside the source", {{"src/In", mailbox(1)}}, {}, "src", "src/out", {{"src/out", ""}, {"src/out/.In", "[Subject: x\n\nBody\n\n]"}}},
+        {"folder, Maildir++",
+         {{"src/In.mbx", crlf}, {"src/Sub/Old", mailbox(2)}, {"src/Empty", ""}, {"out/keep", "k"}},
+         {},
+         "src",
+         "out",
+         {{"out", ""}, {"out/.In", "[Subject: x\n\nBody\n\n]"}, {"out/.Sub.Old", "[Subject: x\n\nBody\n\n][Subject: x\n\nBody\n\n]"}}},
+        {"folder, nested",
+         {{"src/Sub/Old", mailbox(1)}},
+         {"--layout", "tree"},
+         "src",
+         "out",
+         {{"out/Sub/Old", "[Subject: x\n\nBody\n\n]"}}},
+        {"destination inside the source",
+         {{"src/In", mailbox(1)}},
+         {},
+         "src",
+         "src/out",
+         {{"src/out", ""}, {"src/out/.In", "[Subject: x\n\nBody\n\n]"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -52,8 +70,9 @@ TEST(CliMaildir, WhereEachMailboxGoesAndItsLineEnds)
         sandbox.mkdir("out");
         sandbox.mkdir("src/out");
         // A saved CR LF setting does not reach a Maildir unless the line asks for it.
-        sandbox.write("config/Tarnwick/Tarnwick.conf", "[General]\nConvertLineEndings=bool:true\nConvertEncodings=bool:false\n"
-                                                       "ComplementDateHeaders=bool:false\n");
+        sandbox.write("config/Tarnwick/Tarnwick.conf",
+                      "[General]\nConvertLineEndings=bool:true\nConvertEncodings=bool:false\n"
+                      "ComplementDateHeaders=bool:false\n");
         for (const auto& [name, bytes] : c.given)
             sandbox.write(name, bytes);
         std::vector<std::string> args = {"--format", "maildir", "--no-toc"};
@@ -76,8 +95,9 @@ TEST(CliMaildir, WhereEachMailboxGoesAndItsLineEnds)
 TEST(CliThunderbirdLayout, LocalFoldersWithSbdFolders)
 {
     Sandbox sandbox;
-    sandbox.write("config/Tarnwick/Tarnwick.conf", "[General]\nConvertLineEndings=bool:true\nConvertEncodings=bool:false\n"
-                                                   "ComplementDateHeaders=bool:false\nAddEmptyLines=bool:false\n");
+    sandbox.write("config/Tarnwick/Tarnwick.conf",
+                  "[General]\nConvertLineEndings=bool:true\nConvertEncodings=bool:false\n"
+                  "ComplementDateHeaders=bool:false\nAddEmptyLines=bool:false\n");
     sandbox.write("src/In.mbx", mailbox(1, "\r\n"));
     sandbox.write("src/Work/Projects/Alpha", mailbox(2));
     sandbox.write("src/Work.mbx", mailbox(1));
@@ -87,12 +107,13 @@ TEST(CliThunderbirdLayout, LocalFoldersWithSbdFolders)
     const std::string one = "From ???@??? Tue Apr 03 10:15:22 2001\nSubject: x\n\nBody\n\n";
     // Every folder a NAME.sbd beside its mailbox NAME (empty where Eudora had none), no
     // extensions, LF line ends although CR LF is saved.
-    EXPECT_EQ(snapshot(sandbox / "out"), (Entries{{"In", one},
-                                                  {"Work", one},
-                                                  {"Work.sbd", "/"},
-                                                  {"Work.sbd/Projects", ""},
-                                                  {"Work.sbd/Projects.sbd", "/"},
-                                                  {"Work.sbd/Projects.sbd/Alpha", one + one}}));
+    EXPECT_EQ(snapshot(sandbox / "out"),
+              (Entries{{"In", one},
+                       {"Work", one},
+                       {"Work.sbd", "/"},
+                       {"Work.sbd/Projects", ""},
+                       {"Work.sbd/Projects.sbd", "/"},
+                       {"Work.sbd/Projects.sbd/Alpha", one + one}}));
 }
 
 } // namespace

@@ -10,20 +10,47 @@ namespace {
 TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
 {
     const std::string m = mailbox(1), longName(254, 'm');
-    const struct { const char* label; Entries given; std::string source, destination, outText; Entries added; } cases[] = {
+    const struct {
+        const char* label;
+        Entries given;
+        std::string source, destination, outText;
+        Entries added;
+    } cases[] = {
         {"missing source", {}, "missing", "dest", "Error: \"%S/missing\" not found", {}},
         {"tilde and trailing slash standardised", {}, "~/Mail//missing/", "dest", "Error: \"%S/home/Mail/missing\" not found", {}},
-        {"folder, missing destination", {{"src/In", m}}, "src", "dest", "Error: The destination folder \"%S/dest\" does not exist: create it first", {}},
+        {"folder, missing destination",
+         {{"src/In", m}},
+         "src",
+         "dest",
+         "Error: The destination folder \"%S/dest\" does not exist: create it first",
+         {}},
         {"folder, destination is a file", {{"src/In", m}, {"dest", "keep"}}, "src", "dest", "Error: \"%S/dest\" is not a directory", {}},
         {"file, destination is a file", {{"In", m}, {"dest", "keep"}}, "In", "dest", "Error: \"%S/dest\" already exists", {}},
         {"file, destination a dangling link", {{"In", m}, {"dest", "->target"}}, "In", "dest", "Error: \"%S/dest\" already exists", {}},
-        {"file, destination in a missing folder", {{"In", m}}, "In", "no/such",
-         "Error: Could not create \"%S/no/such\": No such file or directory", {}},
-        {"file, numbered name too long", {{longName, m}, {"out/" + longName, "keep"}}, longName, "out",
-         "Completed", {{"out/" + std::string(251, 'm') + "_1", m}}}, // shortened to fit, and numbered
-        {"file, missing folder typed with a trailing slash", {{"In", m}}, "In", "newdir/",
-         "Error: The destination folder \"%S/newdir\" does not exist: create it first", {}},
-        {"file, a file typed with a trailing slash", {{"In", m}, {"dest", "keep"}}, "In", "dest/", "Error: \"%S/dest\" is not a directory", {}},
+        {"file, destination in a missing folder",
+         {{"In", m}},
+         "In",
+         "no/such",
+         "Error: Could not create \"%S/no/such\": No such file or directory",
+         {}},
+        {"file, numbered name too long",
+         {{longName, m}, {"out/" + longName, "keep"}},
+         longName,
+         "out",
+         "Completed",
+         {{"out/" + std::string(251, 'm') + "_1", m}}}, // shortened to fit, and numbered
+        {"file, missing folder typed with a trailing slash",
+         {{"In", m}},
+         "In",
+         "newdir/",
+         "Error: The destination folder \"%S/newdir\" does not exist: create it first",
+         {}},
+        {"file, a file typed with a trailing slash",
+         {{"In", m}, {"dest", "keep"}},
+         "In",
+         "dest/",
+         "Error: \"%S/dest\" is not a directory",
+         {}},
         {"file, new name", {{"Mail/In", m}}, "Mail/In", "Mail/converted", "Completed", {{"Mail/converted", m}}},
         {"file into a folder holding its name", {{"In", m}, {"out/In", "keep"}}, "In", "out/", "Completed", {{"out/In_2", m}}},
     };
@@ -55,7 +82,10 @@ TEST(CliOptions, SettingsReachTheConversion)
                               "AddEmptyLines=bool:false\nSourcePath=string:/nowhere\nDestinationPath=string:/nowhere\n";
     sandbox.write("config/Tarnwick/Tarnwick.conf", store);
     ::setenv("TZ", "America/New_York", 1); // passed on to the program
-    const struct { std::vector<std::string> options; std::string expected; } cases[] = {
+    const struct {
+        std::vector<std::string> options;
+        std::string expected;
+    } cases[] = {
         {{}, from + "\r\nSubject: x\r\n\r\nbody\r\n"}, // the saved values
         {{"--no-crlf"}, input},
         {{"--crlf", "--no-crlf"}, input},
@@ -77,7 +107,11 @@ TEST(CliOptions, ExitCodesAndUsageErrors)
     Sandbox sandbox;
     sandbox.write("In", mailbox(1));
     const std::string in = sandbox / "In", out = sandbox / "out";
-    const struct { std::vector<std::string> args; int exitCode; std::string inOut, inErr; } cases[] = {
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string inOut, inErr;
+    } cases[] = {
         {{"--help"}, 0, "Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION", ""},
         {{"--list-encodings"}, 0, "\n2147483649\tJapanese (Mac OS)\n8\tJapanese (Shift JIS)\n", ""}, // menu order
         {{in}, 2, "", "SOURCE and DESTINATION"},
@@ -85,8 +119,8 @@ TEST(CliOptions, ExitCodesAndUsageErrors)
         {{"--frobnicate", in, out}, 2, "", "unknown option '--frobnicate'"},
         {{in, out, "--charsets"}, 2, "", "needs an argument"},
         {{"--source-encoding", "no-such-charset", in, out}, 2, "", "unknown encoding"},
-        {{"--source-encoding", "4294967297", in, out}, 2, "", "unknown encoding"}, // above 32 bits
-        {{"--source-encoding", "2147483647", in, out}, 2, "", "unknown encoding"}, // not offered
+        {{"--source-encoding", "4294967297", in, out}, 2, "", "unknown encoding"},           // above 32 bits
+        {{"--source-encoding", "2147483647", in, out}, 2, "", "unknown encoding"},           // not offered
         {{"--source-encoding", "18446744073709551624", in, out}, 2, "", "unknown encoding"}, // 2^64 + 8 must not wrap to 8
         {{"--attachments-folder", "", in, out}, 2, "", "needs a folder"},
         {{"--source-encoding", "utf-16", in, out}, 2, "", "does not read ASCII as ASCII"}, // no "From " lines out
@@ -101,8 +135,8 @@ TEST(CliOptions, ExitCodesAndUsageErrors)
     };
     for (const auto& c : cases) {
         const RunResult r = sandbox.run(c.args);
-        EXPECT_TRUE(r.exitCode == c.exitCode && r.out.find(c.inOut) != std::string::npos && r.err.find(c.inErr) != std::string::npos &&
-                    (c.exitCode != 2 || r.out.empty())) // usage errors print nothing on standard output
+        EXPECT_TRUE(r.exitCode == c.exitCode && r.out.find(c.inOut) != std::string::npos && r.err.find(c.inErr) != std::string::npos
+                    && (c.exitCode != 2 || r.out.empty())) // usage errors print nothing on standard output
             << testing::PrintToString(c.args) << " exit " << r.exitCode << "\nout: " << r.out << "\nerr: " << r.err;
     }
 }

@@ -68,8 +68,7 @@ TEST(CliProgress, DrawnInPlaceOnATerminalOnly)
     EXPECT_EQ(terminal.exitCode, 0);
     EXPECT_EQ(terminal.out, "Completed\n");
     const std::string& screen = terminal.err;
-    EXPECT_TRUE(std::regex_search(screen, std::regex("\r[123] of 3 files, [0-9.]+ k?B of [0-9.]+ k?B \\([0-9]+%\\)\x1b\\[K")))
-        << screen;
+    EXPECT_TRUE(std::regex_search(screen, std::regex("\r[123] of 3 files, [0-9.]+ k?B of [0-9.]+ k?B \\([0-9]+%\\)\x1b\\[K"))) << screen;
     // Every other line starts at the left edge: the progress line was taken away first.
     for (const char* line : {"Processing \"B.mbx\"...", "tarnwick[", "Mailboxes converted: 2"}) {
         const std::size_t at = screen.find(line);

@@ -55,12 +55,15 @@ inline std::string mailbox(int count, const std::string& eol = "\n")
     return out;
 }
 
-struct RunResult { int exitCode = -1; std::string out, err; };
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};
 
 struct RunOptions {
-    rlim_t fileSizeLimit = 0; // writes past it fail with EFBIG
+    rlim_t fileSizeLimit = 0;    // writes past it fail with EFBIG
     bool fileSizeSignal = false; // leaves SIGXFSZ at its default (the program must ignore it itself)
-    rlim_t openFilesLimit = 0; // RLIMIT_NOFILE
+    rlim_t openFilesLimit = 0;   // RLIMIT_NOFILE
     /// Standard error: a pipe (read by the runner), closed, or a pipe nobody reads from (EPIPE).
     enum class StandardError { Pipe, Closed, Broken } standardError = StandardError::Pipe;
     std::optional<std::pair<uid_t, gid_t>> user = std::nullopt; // runs as this user (the runner must be root)
@@ -69,10 +72,21 @@ struct RunOptions {
 };
 
 struct Sandbox {
-    std::string root = [] { char pattern[] = "/tmp/tarnwick-cli.XXXXXX"; return std::string(::mkdtemp(pattern)); }();
+    std::string root = [] {
+        char pattern[] = "/tmp/tarnwick-cli.XXXXXX";
+        return std::string(::mkdtemp(pattern));
+    }();
 
-    Sandbox() { mkdir("config"); mkdir("home"); }
-    ~Sandbox() { std::error_code ignored; std::filesystem::remove_all(root, ignored); }
+    Sandbox()
+    {
+        mkdir("config");
+        mkdir("home");
+    }
+    ~Sandbox()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
     std::string operator/(const std::string& name) const { return root + "/" + name; }
     void mkdir(const std::string& name) const { std::filesystem::create_directories(*this / name); }
     void write(const std::string& name, const std::string& bytes) const
@@ -87,8 +101,7 @@ struct Sandbox {
         int err[2] = {-1, -1};
         EXPECT_EQ(::pipe(err), 0);
         if (options.whileHeld && ::fcntl(err[1], F_SETFL, O_NONBLOCK) == 0) {
-            while (::write(err[1], std::string(4096, '#').data(), 4096) > 0) {
-            }
+            while (::write(err[1], std::string(4096, '#').data(), 4096) > 0) {}
             ::fcntl(err[1], F_SETFL, 0);
         }
         args.insert(args.begin(), TARNWICK_CLI_PATH);
@@ -144,7 +157,8 @@ struct Sandbox {
     RunResult convert(const std::string& source, const std::string& destination, const RunOptions& options = {}) const
     {
         const std::string from = source[0] == '~' ? source : *this / source;
-        return run({"--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines", from, *this / destination}, options);
+        return run({"--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines", from, *this / destination},
+                   options);
     }
 };
 

@@ -8,10 +8,7 @@
 namespace tarnwick::test {
 namespace {
 
-bool has(const std::string& text, const std::string& line)
-{
-    return text.find(line + "\n") != std::string::npos;
-}
+bool has(const std::string& text, const std::string& line) { return text.find(line + "\n") != std::string::npos; }
 
 const std::string kSeparator = "From ???@??? Tue Apr 03 10:15:22 2001\n";
 
@@ -21,13 +18,14 @@ TEST(CliSummary, CountsMailboxesMessagesAndWhatWasLeft)
     // One Shift_JIS message no ASCII charset holds, one with a lead byte and no trail,
     // one with a header field over 1 MiB (written as it is).
     const std::string longField = "Subject: " + std::string(std::size_t{1} << 20, 'x') + "\x82\xa0\n";
-    sandbox.write("src/Japan.mbx", kSeparator + "Subject: a\n\n\x82\xa0\n\n" + kSeparator + "Subject: b\n\nbad \x81\n\n"
-                                       + kSeparator + longField + "\nplain\n\n" + kSeparator + "Subject: c\n\nplain\n");
+    sandbox.write("src/Japan.mbx",
+                  kSeparator + "Subject: a\n\n\x82\xa0\n\n" + kSeparator + "Subject: b\n\nbad \x81\n\n" + kSeparator + longField
+                      + "\nplain\n\n" + kSeparator + "Subject: c\n\nplain\n");
     sandbox.write("src/In.mbx", mailbox(4));
     sandbox.write("src/notes.txt", "hello\n");
     sandbox.mkdir("dest");
-    const RunResult run = sandbox.run({"--no-toc", "--source-encoding", "shift_jis", "--charsets", "us-ascii",
-                                       sandbox / "src", sandbox / "dest"});
+    const RunResult run
+        = sandbox.run({"--no-toc", "--source-encoding", "shift_jis", "--charsets", "us-ascii", sandbox / "src", sandbox / "dest"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, "Completed\n");
     const struct {
@@ -65,8 +63,9 @@ TEST(CliSummary, KeepGoingListsEveryFailureAndConvertsTheRest)
         sandbox.write("src/B.mbx", mailbox(400));
         sandbox.write("src/small.mbx", mailbox(1));
         sandbox.mkdir("dest");
-        std::vector<std::string> args = {"--no-toc", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
-                                         "--no-add-empty-lines", sandbox / "src", sandbox / "dest"};
+        std::vector<std::string> args
+            = {"--no-toc",      "--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines",
+               sandbox / "src", sandbox / "dest"};
         if (c.keepGoing)
             args.insert(args.begin(), "--keep-going");
         RunOptions limited;
@@ -132,8 +131,7 @@ TEST(CliSummary, OurTemporaryFilesAreNeverInputAndLeftoversAreCleanedUp)
         EXPECT_TRUE(fs::exists(folder + "/" + held)) << intoSource;
         EXPECT_TRUE(has(run.err, "Temporary files of an interrupted run, deleted: " + folder + "/" + leftover)) << run.err;
         EXPECT_TRUE(has(run.err, "Temporary files of a conversion still running, left alone: " + folder + "/" + held)) << run.err;
-        EXPECT_TRUE(has(run.err, intoSource ? "Mailboxes converted: 2, messages: 3" : "Mailboxes converted: 1, messages: 2"))
-            << run.err;
+        EXPECT_TRUE(has(run.err, intoSource ? "Mailboxes converted: 2, messages: 3" : "Mailboxes converted: 1, messages: 2")) << run.err;
         for (const std::string& name : listing(sandbox / "dest"))
             EXPECT_EQ(name.find("0123456789ab"), std::string::npos) << "no output made from a leftover: " << name;
         for (const std::string& name : listing(sandbox / "src"))

@@ -45,7 +45,10 @@ Entries sourceTree()
         {"src/Tags", message("Date: Tue, 3 Apr 2001 10:15:22 +0200", "<x-flowed>Hello</x-flowed>")},
         {"src/LineEnds", message("", "body")},
         {"src/Dates", message("", "no date")},
-        {"src/Nbsp", message("Content-Type: text/plain; charset=x-mac-japanese", "a\xa0" "b")},
+        {"src/Nbsp",
+         message("Content-Type: text/plain; charset=x-mac-japanese",
+                 "a\xa0"
+                 "b")},
         {"src/Attach", message("", "body\nAttachment Converted: \"c:\\eudora\\attach\\a.txt\"")},
         {"src/Headers", message("", "body").insert(kFrom.size() + 1, "Comments: caf\xc3\xa9\n")},
         {"src/Lengths", message("Content-Length: 5\nLines: 1", "body")},
@@ -74,9 +77,9 @@ Entries failingTree()
 enum class Scenario { Mailboxes, Failures };
 
 struct Row {
-    std::vector<std::string> names; // the long options this row covers
-    std::string key;                // the one setting they must change
-    std::string base, other;        // its two values, as the settings file holds them
+    std::vector<std::string> names;           // the long options this row covers
+    std::string key;                          // the one setting they must change
+    std::string base, other;                  // its two values, as the settings file holds them
     std::vector<std::string> toOther, toBase; // arguments giving each value (toBase may be empty)
     Scenario scenario = Scenario::Mailboxes;
 };
@@ -103,16 +106,32 @@ std::vector<Row> rows(const std::string& root)
         on("mend-cr", "MendCROnlyLineEndings"),
         {{"layout"}, "OutputLayout", "string:flat", "string:tree", {"--layout", "tree"}, {"--layout", "flat"}},
         {{"layout"}, "OutputLayout", "string:flat", "string:thunderbird", {"--layout", "thunderbird"}, {"--layout", "flat"}},
-        {{"removed-messages"}, "RemovedMessages", "string:apart", "string:omit", {"--removed-messages", "omit"},
+        {{"removed-messages"},
+         "RemovedMessages",
+         "string:apart",
+         "string:omit",
+         {"--removed-messages", "omit"},
          {"--removed-messages", "apart"}},
-        {{"removed-messages"}, "RemovedMessages", "string:apart", "string:inside", {"--removed-messages", "inside"},
+        {{"removed-messages"},
+         "RemovedMessages",
+         "string:apart",
+         "string:inside",
+         {"--removed-messages", "inside"},
          {"--removed-messages", "apart"}},
         {{"format"}, "OutputFormat", "string:mbox", "string:maildir", {"--format", "maildir"}, {"--format", "mbox"}},
-        {{"charsets"}, "CharsetNames", "array:2:iso-8859-1,utf-8", "array:1:utf-8", {"--charsets", "utf-8"},
+        {{"charsets"},
+         "CharsetNames",
+         "array:2:iso-8859-1,utf-8",
+         "array:1:utf-8",
+         {"--charsets", "utf-8"},
          {"--charsets", "iso-8859-1, utf-8"}},
         {{"source-encoding"}, "MboxEncoding", "int:0", "int:8", {"--source-encoding", "shift_jis"}, {"--source-encoding", "auto"}},
-        {{"attachments-folder"}, "AttachmentFolders", "array:1:" + root + "/files1", "array:1:" + root + "/files2",
-         {"--attachments-folder", root + "/files2"}, {"--attachments-folder", root + "/files1"}},
+        {{"attachments-folder"},
+         "AttachmentFolders",
+         "array:1:" + root + "/files1",
+         "array:1:" + root + "/files2",
+         {"--attachments-folder", root + "/files2"},
+         {"--attachments-folder", root + "/files1"}},
         {{"keep-going"}, "KeepGoing", "bool:false", "bool:true", {"--keep-going"}, {}, Scenario::Failures},
     };
 }
@@ -238,13 +257,13 @@ TEST(CliSwitches, EachOptionChangesExactlyItsOwnSetting)
         const Seen other = runner.run({row.key, row.other}, {});
         EXPECT_FALSE(other == base) << "the two values of " << row.key << " give the same run";
         const Seen given = runner.run({}, row.toOther);
-        EXPECT_TRUE(given == other) << testing::PrintToString(row.toOther) << " is not " << row.key << "=" << row.other
-                                    << ": " << difference(given, other);
+        EXPECT_TRUE(given == other) << testing::PrintToString(row.toOther) << " is not " << row.key << "=" << row.other << ": "
+                                    << difference(given, other);
         if (row.toBase.empty())
             continue;
         const Seen back = runner.run({row.key, row.other}, row.toBase);
-        EXPECT_TRUE(back == base) << testing::PrintToString(row.toBase) << " is not " << row.key << "=" << row.base
-                                  << ": " << difference(back, base);
+        EXPECT_TRUE(back == base) << testing::PrintToString(row.toBase) << " is not " << row.key << "=" << row.base << ": "
+                                  << difference(back, base);
     }
 }
 
@@ -253,7 +272,11 @@ TEST(CliSwitches, OptionsThatSetNothing)
 {
     SwitchRunner runner(Scenario::Mailboxes);
     const Seen plain = runner.run({}, {});
-    const struct { std::string name; std::string inOut; bool converts; } cases[] = {
+    const struct {
+        std::string name;
+        std::string inOut;
+        bool converts;
+    } cases[] = {
         {"help", "Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION\n", false},
         {"version", "tarnwick-cli ", false},
         {"list-encodings", "\tJapanese (Shift JIS)\n", false},

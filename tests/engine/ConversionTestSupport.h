@@ -30,8 +30,7 @@ inline std::string readFile(const std::string& file)
 /// Encoding conversion from `source` to the first of `charsets` that fits, with tags,
 /// header encoding, NBSP replacement, empty lines, Date headers and attachments (looked
 /// for in `attachmentFolder`) all on, and CR LF line ends.
-inline ConversionOptions everyStepOn(EncodingId source, std::vector<std::string> charsets,
-                                     const std::string& attachmentFolder)
+inline ConversionOptions everyStepOn(EncodingId source, std::vector<std::string> charsets, const std::string& attachmentFolder)
 {
     ConversionOptions options;
     options.convertEncodings = true;

@@ -53,13 +53,20 @@ inline std::optional<std::string> decodeBase64(std::u16string_view text)
     int count = 0;
     for (const char16_t c : text) {
         int v;
-        if (c >= u'A' && c <= u'Z') v = c - u'A';
-        else if (c >= u'a' && c <= u'z') v = c - u'a' + 26;
-        else if (c >= u'0' && c <= u'9') v = c - u'0' + 52;
-        else if (c == u'+') v = 62;
-        else if (c == u'/') v = 63;
-        else if (c == u'=') break;
-        else return std::nullopt;
+        if (c >= u'A' && c <= u'Z')
+            v = c - u'A';
+        else if (c >= u'a' && c <= u'z')
+            v = c - u'a' + 26;
+        else if (c >= u'0' && c <= u'9')
+            v = c - u'0' + 52;
+        else if (c == u'+')
+            v = 62;
+        else if (c == u'/')
+            v = 63;
+        else if (c == u'=')
+            break;
+        else
+            return std::nullopt;
         bits = (bits << 6) | static_cast<std::uint32_t>(v);
         if (++count == 4) {
             bytes.push_back(static_cast<char>(bits >> 16));
@@ -134,11 +141,13 @@ inline std::u16string decodeText(std::u16string_view value)
     std::size_t pendingSpaceStart = std::u16string::npos; // whitespace after an encoded-word
     bool lastWasWord = false;
     for (std::size_t pos = 0; pos < value.size();) {
-        const bool atWordStart = pos == 0 || value[pos - 1] == u' ' || value[pos - 1] == u'\t' || value[pos - 1] == u'(' || value[pos - 1] == u':';
+        const bool atWordStart
+            = pos == 0 || value[pos - 1] == u' ' || value[pos - 1] == u'\t' || value[pos - 1] == u'(' || value[pos - 1] == u':';
         if (atWordStart) {
             if (auto word = decodeWordAt(value, pos)) {
                 const std::size_t end = word->second;
-                const bool endsWord = end == value.size() || value[end] == u' ' || value[end] == u'\t' || value[end] == u')' || value[end] == u'<';
+                const bool endsWord
+                    = end == value.size() || value[end] == u' ' || value[end] == u'\t' || value[end] == u')' || value[end] == u'<';
                 if (endsWord) {
                     if (pendingSpaceStart != std::u16string::npos && !lastWasWord)
                         out.append(value.substr(pendingSpaceStart, pos - pendingSpaceStart));

@@ -19,6 +19,7 @@ struct Case {
 
 TEST(AttachmentLine, ParsesEveryFormEudoraWrites)
 {
+    // clang-format off
     const Case cases[] = {
         {"windows quoted", R"(Attachment Converted: "c:\users\b\appdata\roaming\qualcomm\eudora\attach\stevan_white")",
          AttachmentKind::File, {}, "stevan_white"},
@@ -65,6 +66,7 @@ TEST(AttachmentLine, ParsesEveryFormEudoraWrites)
         {"ordinary line", "Attached is the report you asked for.", std::nullopt, {}, ""},
         {"too short", "Related:", std::nullopt, {}, ""},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const auto parsed = parseAttachmentLine(c.line);
         ASSERT_EQ(parsed.has_value(), c.kind.has_value()) << c.what;

@@ -44,8 +44,10 @@ TEST(AutomaticConversion, MessagesAndBlocksInTheirOwnCharsets)
 {
     const std::string from = "From ???@??? Mon Jan 01 00:00:00 2001\r\n";
     // The Mac marker's charset; bytes C2 A0 are a no-break space, not "¬†".
-    const std::string marked = from + "Subject: x\r\n\r\n<x-html><!x-stuff-for-pete base=\"\" id=\"1\" charset=\"UTF-8\">\r\n"
-        "a\xC2\xA0" "b</x-html>\r\n";
+    const std::string marked = from
+        + "Subject: x\r\n\r\n<x-html><!x-stuff-for-pete base=\"\" id=\"1\" charset=\"UTF-8\">\r\n"
+          "a\xC2\xA0"
+          "b</x-html>\r\n";
     const std::string latin = from + "Subject: caf\xE9\r\n\r\ncaf\xE9\r\n";
     struct Case {
         const char* name;
@@ -59,11 +61,15 @@ TEST(AutomaticConversion, MessagesAndBlocksInTheirOwnCharsets)
     raw.encodeHeaders = false;
     const Case cases[] = {
         {"marker charset", marked, automaticOptions(),
-         from + "Subject: x\r\nContent-Type: text/html; charset=iso-8859-1\r\n\r\n<!x-stuff-for-pete base=\"\" id=\"1\" "
-                "charset=\"UTF-8\">\r\na\xA0" "b\r\n"},
+         from
+             + "Subject: x\r\nContent-Type: text/html; charset=iso-8859-1\r\n\r\n<!x-stuff-for-pete base=\"\" id=\"1\" "
+               "charset=\"UTF-8\">\r\na\xA0"
+               "b\r\n"},
         {"marker ignored with a chosen encoding", marked, fixedMac,
-         from + "Subject: x\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<!x-stuff-for-pete base=\"\" id=\"1\" "
-                "charset=\"UTF-8\">\r\na\xC2\xAC\xE2\x80\xA0" "b\r\n"},
+         from
+             + "Subject: x\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<!x-stuff-for-pete base=\"\" id=\"1\" "
+               "charset=\"UTF-8\">\r\na\xC2\xAC\xE2\x80\xA0"
+               "b\r\n"},
         {"encoded subject", latin, automaticOptions(),
          from + "Subject: =?iso-8859-1?Q?caf=E9?=\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\ncaf\xE9\r\n"},
         {"raw subject when asked", latin, raw,
@@ -118,7 +124,8 @@ TEST(AutomaticConversion, MessagesInStatefulOrWideCharsetsKeepTheirLabel)
         for (const Case& c : cases) {
             std::vector<std::string> log;
             setLogSink([&log](std::string_view line) { log.emplace_back(line); });
-            const Outcome outcome = convert(from + "Content-Type: text/plain; charset=" + c.charset + "\r\n\r\n" + c.body + "\r\n", options);
+            const Outcome outcome
+                = convert(from + "Content-Type: text/plain; charset=" + c.charset + "\r\n\r\n" + c.body + "\r\n", options);
             setLogSink({});
             EXPECT_EQ(!outcome.bytes, c.kept) << c.charset;
             if (!c.kept) {

@@ -13,12 +13,11 @@ constexpr EncodingId kWindows1252 = 12;
 constexpr EncodingId kISO2022JP = 21;
 
 // "お世話になっております。会議の資料を送付します。..." in Shift_JIS (Python's codec).
-const std::string kShiftJIS
-    = "\x82\xA8\x90\xA2\x98\x62\x82\xC9\x82\xC8\x82\xC1\x82\xC4\x82\xA8\x82\xE8\x82\xDC\x82\xB7\x81\x42\x89\xEF\x8B"
-      "\x63\x82\xCC\x8E\x91\x97\xBF\x82\xF0\x91\x97\x95\x74\x82\xB5\x82\xDC\x82\xB7\x81\x42\x82\xE6\x82\xEB\x82\xB5"
-      "\x82\xAD\x82\xA8\x8A\xE8\x82\xA2\x90\x5C\x82\xB5\x8F\xE3\x82\xB0\x82\xDC\x82\xB7\x81\x42\x97\x88\x8F\x54\x82"
-      "\xCC\x91\xC5\x82\xBF\x8D\x87\x82\xED\x82\xB9\x82\xC9\x82\xC2\x82\xA2\x82\xC4\x82\xB2\x98\x41\x97\x8D\x82\xA2"
-      "\x82\xBD\x82\xB5\x82\xDC\x82\xB7\x81\x42";
+const std::string kShiftJIS = "\x82\xA8\x90\xA2\x98\x62\x82\xC9\x82\xC8\x82\xC1\x82\xC4\x82\xA8\x82\xE8\x82\xDC\x82\xB7\x81\x42\x89\xEF\x8B"
+                              "\x63\x82\xCC\x8E\x91\x97\xBF\x82\xF0\x91\x97\x95\x74\x82\xB5\x82\xDC\x82\xB7\x81\x42\x82\xE6\x82\xEB\x82\xB5"
+                              "\x82\xAD\x82\xA8\x8A\xE8\x82\xA2\x90\x5C\x82\xB5\x8F\xE3\x82\xB0\x82\xDC\x82\xB7\x81\x42\x97\x88\x8F\x54\x82"
+                              "\xCC\x91\xC5\x82\xBF\x8D\x87\x82\xED\x82\xB9\x82\xC9\x82\xC2\x82\xA2\x82\xC4\x82\xB2\x98\x41\x97\x8D\x82\xA2"
+                              "\x82\xBD\x82\xB5\x82\xDC\x82\xB7\x81\x42";
 
 TEST(AutomaticEncoding, ChoosesPerMessage)
 {
@@ -32,6 +31,7 @@ TEST(AutomaticEncoding, ChoosesPerMessage)
         EncodingChoice choice;
     };
     const std::string header = "Subject: hello\r\n\r\n";
+    // clang-format off
     const Case cases[] = {
         {"ascii only", {header, "plain text\r\n"}, "", MailboxOrigin::Windows, "", kEncodingUTF8, EncodingChoice::Ascii},
         {"utf-8 text", {header, "caf\xC3\xA9\r\n"}, "", MailboxOrigin::Mac, "", kEncodingUTF8, EncodingChoice::Utf8},
@@ -66,6 +66,7 @@ TEST(AutomaticEncoding, ChoosesPerMessage)
         {"cyrillic locale", {header, "\xCF\xF0\xE8\xE2\xE5\xF2\r\n"}, "", MailboxOrigin::Windows, "ru_ru", 11,
          EncodingChoice::Legacy},
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::vector<std::string_view> pieces(c.pieces.begin(), c.pieces.end());
         AutomaticSource source{c.origin, &familyForLanguage(c.language)};
@@ -109,9 +110,16 @@ TEST(AutomaticEncoding, FamiliesAndOrigins)
         const char* language;
         const char* family;
     };
-    const Case cases[] = {{"", "Western"}, {"en_us", "Western"}, {"pt_br", "Western"}, {"ja_jp", "Japanese"},
-                          {"zh_tw", "Traditional Chinese"}, {"zh_cn", "Simplified Chinese"}, {"ko", "Korean"},
-                          {"pl_pl", "Central European"}, {"ru", "Cyrillic"}, {"el_gr", "Greek"}};
+    const Case cases[] = {{"", "Western"},
+                          {"en_us", "Western"},
+                          {"pt_br", "Western"},
+                          {"ja_jp", "Japanese"},
+                          {"zh_tw", "Traditional Chinese"},
+                          {"zh_cn", "Simplified Chinese"},
+                          {"ko", "Korean"},
+                          {"pl_pl", "Central European"},
+                          {"ru", "Cyrillic"},
+                          {"el_gr", "Greek"}};
     for (const Case& c : cases)
         EXPECT_EQ(familyForLanguage(c.language).name, c.family) << c.language;
     EXPECT_EQ(originOfMailbox("\r"), MailboxOrigin::Mac);

@@ -48,8 +48,7 @@ std::string randomMailbox(unsigned seed, const std::vector<std::string>& ends)
                 mailbox += std::string(70000 + pick(70000), 'w') + ends[pick(ends.size())];
                 break;
             default:
-                mailbox += std::string(pick(pick(2) == 0 ? 8 : 300), 'a' + static_cast<char>(pick(26)))
-                    + ends[pick(ends.size())];
+                mailbox += std::string(pick(pick(2) == 0 ? 8 : 300), 'a' + static_cast<char>(pick(26))) + ends[pick(ends.size())];
                 break;
             }
         }

@@ -78,11 +78,11 @@ Outcome convert(std::string_view message, bool large)
     const std::uint64_t headerLength = message.find("\r\n\r\n") + 4;
     if (large) {
         const MessageReader read = [&](std::uint64_t offset, std::size_t length) { return message.substr(offset, length); };
-        const LargeMessageOutcome result =
-            convertLargeMessage(message.size(), read, headerLength, options, candidates, mailbox, [&](std::string_view bytes) {
-                outcome.bytes += bytes;
-                return true;
-            });
+        const LargeMessageOutcome result
+            = convertLargeMessage(message.size(), read, headerLength, options, candidates, mailbox, [&](std::string_view bytes) {
+                  outcome.bytes += bytes;
+                  return true;
+              });
         outcome.converted = result == LargeMessageOutcome::Converted;
     } else {
         outcome.converted = convertMessage(message, headerLength, options, candidates, mailbox, outcome.bytes);
@@ -112,8 +112,9 @@ TEST(HeaderFieldMeter, AMessageWithAFieldOverOneMebibyteIsLeftAsItIs)
         {"a Latin-1 field of 1 MiB", withField(kLongestConvertedField, " caf\xe9"), true},
         {"a Latin-1 field of 1 MiB and a byte", withField(kLongestConvertedField + 1, " caf\xe9"), false},
         {"an ASCII field over 1 MiB", withField(kLongestConvertedField + 100, " plain"), false},
-        {"a folded field over 1 MiB", from + "To: a" + std::string(kLongestConvertedField / 2, 'x') + "\r\n "
-                                          + std::string(kLongestConvertedField / 2, 'y') + "\r\n\r\n" + body,
+        {"a folded field over 1 MiB",
+         from + "To: a" + std::string(kLongestConvertedField / 2, 'x') + "\r\n " + std::string(kLongestConvertedField / 2, 'y') + "\r\n\r\n"
+             + body,
          false},
     };
     for (const Case& c : cases) {
@@ -127,8 +128,7 @@ TEST(HeaderFieldMeter, AMessageWithAFieldOverOneMebibyteIsLeftAsItIs)
                 continue;
             }
             EXPECT_EQ(outcome.reason, UnconvertedReason::FieldTooLong) << where;
-            EXPECT_EQ(outcome.log, std::vector<std::string>{"Message left unconverted: a header field is too long to convert"})
-                << where;
+            EXPECT_EQ(outcome.log, std::vector<std::string>{"Message left unconverted: a header field is too long to convert"}) << where;
         }
         const Outcome inMemory = convert(c.message, false);
         const Outcome large = convert(c.message, true);

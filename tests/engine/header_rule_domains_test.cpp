@@ -34,8 +34,8 @@ std::string utf8(std::u16string_view text)
 constexpr HeaderCharset kLatin1{kEncodingISOLatin1, "iso-8859-1"};
 
 struct Encoded {
-    std::string header;   // UTF-8
-    std::size_t leftRaw;  // fields still holding non-ASCII text
+    std::string header;  // UTF-8
+    std::size_t leftRaw; // fields still holding non-ASCII text
 };
 
 Encoded encode(std::string_view header, const HeaderCharset& charset = kLatin1)
@@ -65,14 +65,36 @@ std::vector<std::string> encodedWords(const std::string& header)
 // names are matched whole and without regard to case.
 TEST(HeaderRuleDomains, AddressFieldsAgainstUnstructuredOnes)
 {
-    const char* const addressFields[] = {
-        "From", "Sender", "Reply-To", "To", "Cc", "Bcc", "Resent-From", "Resent-Sender", "Resent-Reply-To",
-        "Resent-To", "Resent-Cc", "Resent-Bcc", "Return-Path", "Return-Receipt-To", "Disposition-Notification-To",
-        "Errors-To", "Mail-Followup-To", "Mail-Reply-To", "Apparently-To", "X-Sender", "X-Original-To", "Delivered-To",
-        "REPLY-TO", "reply-to", "mail-followup-TO", "RESENT-CC"};
-    const char* const unstructuredFields[] = {
-        "Subject", "Comments", "Keywords", "Organization", "X-Mailer", "Thread-Topic", "Content-Description",
-        "X-Note", "Subject-To", "Reply-Tox", "X-Reply-To", "Too", "Fromage", "Tos", "Resent", "Cc-Note"};
+    const char* const addressFields[] = {"From",
+                                         "Sender",
+                                         "Reply-To",
+                                         "To",
+                                         "Cc",
+                                         "Bcc",
+                                         "Resent-From",
+                                         "Resent-Sender",
+                                         "Resent-Reply-To",
+                                         "Resent-To",
+                                         "Resent-Cc",
+                                         "Resent-Bcc",
+                                         "Return-Path",
+                                         "Return-Receipt-To",
+                                         "Disposition-Notification-To",
+                                         "Errors-To",
+                                         "Mail-Followup-To",
+                                         "Mail-Reply-To",
+                                         "Apparently-To",
+                                         "X-Sender",
+                                         "X-Original-To",
+                                         "Delivered-To",
+                                         "REPLY-TO",
+                                         "reply-to",
+                                         "mail-followup-TO",
+                                         "RESENT-CC"};
+    const char* const unstructuredFields[]
+        = {"Subject", "Comments",   "Keywords",  "Organization", "X-Mailer", "Thread-Topic", "Content-Description",
+           "X-Note",  "Subject-To", "Reply-Tox", "X-Reply-To",   "Too",      "Fromage",      "Tos",
+           "Resent",  "Cc-Note"};
     // A mailbox whose local part is not ASCII: an address field must leave it alone (and
     // count the field as left raw); an unstructured field encodes it like any text.
     const std::string bareAddress = "j\xc3\xbcrgen@example.org";
@@ -183,15 +205,14 @@ TEST(HeaderRuleDomains, BAndQAcrossLengthsInEveryCharset)
         const char* name;
         const char* sample; // UTF-8 text the charset can write
     } charsets[] = {
-        {"utf-8", "\xc3\xa9"},             {"iso-8859-1", "\xc3\xa9"},       {"windows-1252", "\xe2\x82\xac"},
-        {"iso-8859-2", "\xc5\x99"},        {"iso-8859-15", "\xc5\x93"},      {"koi8-r", "\xd0\xb6"},
-        {"windows-1251", "\xd0\xb6"},      {"iso-8859-7", "\xce\xbb"},       {"shift_jis", "\xe6\x97\xa5"},
-        {"euc-jp", "\xe6\x97\xa5"},        {"iso-2022-jp", "\xe6\x97\xa5"},  {"euc-kr", "\xed\x95\x9c"},
-        {"big5", "\xe4\xb8\xad"},          {"gb2312", "\xe4\xb8\xad"},       {"gbk", "\xe4\xb8\xad"},
+        {"utf-8", "\xc3\xa9"},         {"iso-8859-1", "\xc3\xa9"}, {"windows-1252", "\xe2\x82\xac"}, {"iso-8859-2", "\xc5\x99"},
+        {"iso-8859-15", "\xc5\x93"},   {"koi8-r", "\xd0\xb6"},     {"windows-1251", "\xd0\xb6"},     {"iso-8859-7", "\xce\xbb"},
+        {"shift_jis", "\xe6\x97\xa5"}, {"euc-jp", "\xe6\x97\xa5"}, {"iso-2022-jp", "\xe6\x97\xa5"},  {"euc-kr", "\xed\x95\x9c"},
+        {"big5", "\xe4\xb8\xad"},      {"gb2312", "\xe4\xb8\xad"}, {"gbk", "\xe4\xb8\xad"},
     };
     auto safeInQ = [](unsigned char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' || c == '*'
-            || c == '+' || c == '-' || c == '/' || c == ' ';
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' || c == '*' || c == '+' || c == '-'
+            || c == '/' || c == ' ';
     };
     std::size_t runs = 0;
     for (const Charset& cs : charsets) {
@@ -203,8 +224,8 @@ TEST(HeaderRuleDomains, BAndQAcrossLengthsInEveryCharset)
         const HeaderCharset charset{carryEncoding(platform), cs.name};
         const bool stateful = std::string_view(cs.name) == "iso-2022-jp";
         const std::u16string sample = utf16(cs.sample);
-        for (const std::size_t total : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{6}, std::size_t{12},
-                                        std::size_t{40}, std::size_t{130}}) {
+        for (const std::size_t total :
+             {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{6}, std::size_t{12}, std::size_t{40}, std::size_t{130}}) {
             for (std::size_t foreign = 1; foreign <= total; ++foreign) {
                 // Plain letters and spaces first, then `foreign` samples.
                 std::u16string text;

@@ -53,8 +53,7 @@ Outcome inOnePiece(std::string_view message, std::uint64_t headerLength, const C
 }
 
 std::optional<Outcome> streamed(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                                std::size_t blockSize = kLargeMessageBlock,
-                                std::size_t pieceLimit = kLargeMessagePieceLimit)
+                                std::size_t blockSize = kLargeMessageBlock, std::size_t pieceLimit = kLargeMessagePieceLimit)
 {
     Outcome outcome;
     setLogSink([&outcome](std::string_view line) { outcome.log.emplace_back(line); });
@@ -109,9 +108,10 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
     };
     const std::string ascii = "plain text line of the body\r\n";
     const std::string latin = "caf\xe9 r\xe9sum\xe9 na\xefve\r\n";
-    const std::string euro = "price \x80" "100, caf\xe9\r\n";
+    const std::string euro = "price \x80"
+                             "100, caf\xe9\r\n";
     const std::string sjis = "\x93\xfa\x96\x7b\x8c\xea \xa0 text\x82\xa0\xa0\r\n"; // NBSP alone and after a lead byte
-    const std::string kana = "\x93\xfa\x96\x7b \xb1\xb2\r\n";                    // half-width katakana
+    const std::string kana = "\x93\xfa\x96\x7b \xb1\xb2\r\n";                      // half-width katakana
     const std::string japaneseText = "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c\x83\x58\x83\x67\x82\xc5\x82\xb7\x81\x42\r\n";
     const std::string jis = "\x1b$BF|K\\8l\x1b(B text \x1b$B$G$9\x1b(B\r\n";
     const std::string jisOpen = "\x1b$BF|K\\8l$G$9\r\n"; // no shift back before the line ends
@@ -141,13 +141,11 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
         {"Eudora tags: HTML blocks", plainHeader, "<x-html>\r\n<b>x</b> caf\xe9\r\n</x-html>\r\n", kWindows1252, western, true},
         {"Eudora tags: flowed, lone and unclosed", plainHeader, "<x-flowed>a \r\nb</x-flowed>\r\n< no tag\r\n<x-html open\r\n",
          kWindows1252, western, true},
-        {"Eudora tags: a block in its own charset", typedHeader,
-         "<x-charset iso-8859-1>caf\xe9</x-charset>\r\n\x93\xfa\x96\x7b\r\n", kEncodingShiftJIS, japanese, true},
-        {"Eudora tags: NBSP in blocks", plainHeader, "<x-html>\xa0 \x82\xa0</x-html>\r\n\xa0\r\n", kEncodingShiftJIS, japanese,
-         true, true},
+        {"Eudora tags: a block in its own charset", typedHeader, "<x-charset iso-8859-1>caf\xe9</x-charset>\r\n\x93\xfa\x96\x7b\r\n",
+         kEncodingShiftJIS, japanese, true},
+        {"Eudora tags: NBSP in blocks", plainHeader, "<x-html>\xa0 \x82\xa0</x-html>\r\n\xa0\r\n", kEncodingShiftJIS, japanese, true, true},
         {"Eudora tags: trailer", plainHeader,
-         "text\r\n<!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"0\">\r\n<x-html>x</x-html>\r\n", kWindows1252,
-         western, true},
+         "text\r\n<!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"0\">\r\n<x-html>x</x-html>\r\n", kWindows1252, western, true},
         {"Eudora tags: only lone brackets", lfHeader, "<<\n", kWindows1252, western, true},
         {"multipart header, no delimiter line: replaced", multipartHeader, ascii, kWindows1252, western, true},
         {"multipart header, delimiter line: kept", multipartHeader, delimited, kWindows1252, western, true},
@@ -164,20 +162,21 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
         {"automatic: UTF-8", plainHeader, utf8, kEncodingAutomatic, western, true},
         {"automatic: ASCII", typedHeader, ascii, kEncodingAutomatic, western, true},
         {"automatic: Shift_JIS detected", plainHeader, japaneseText, kEncodingAutomatic, japanese, true},
-        {"automatic: Japanese user, lone NBSP: no Japanese encoding fits", sjisSubject, sjis, kEncodingAutomatic, japanese, true, true, true, "ja"},
+        {"automatic: Japanese user, lone NBSP: no Japanese encoding fits", sjisSubject, sjis, kEncodingAutomatic, japanese, true, true,
+         true, "ja"},
         {"automatic: ISO-2022-JP", plainHeader, jis, kEncodingAutomatic, japanese, true},
         {"automatic: declared ISO-2022-JP", jisHeader, jisOpen, kEncodingAutomatic, japanese, false},
         {"automatic: header and body in other encodings", sjisSubject, latin, kEncodingAutomatic, western, true},
         {"automatic: Korean", plainHeader, euckr, kEncodingAutomatic, {"iso-2022-kr", "utf-8"}, true, false, true, "ko"},
         {"automatic, tags: a Mac HTML block with a marker charset", plainHeader,
-         "<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"iso-8859-1/macintosh\">caf\x8e</x-html>\r\n",
-         kEncodingAutomatic, western, true},
+         "<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"iso-8859-1/macintosh\">caf\x8e</x-html>\r\n", kEncodingAutomatic,
+         western, true},
         {"automatic, tags: blocks naming charsets", plainHeader,
          "<x-charset utf-8>\xe6\x97\xa5</x-charset>\r\n<x-charset iso-8859-1/macintosh>caf\x8e</x-charset>\r\ncaf\xe9\r\n",
          kEncodingAutomatic, western, true},
         {"automatic, tags: a block that decodes only by itself", plainHeader,
-         "<x-html>\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c</x-html>\r\ncaf\xe9 \xe6\x97\xa5\r\n",
-         kEncodingAutomatic, japanese, true},
+         "<x-html>\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c</x-html>\r\ncaf\xe9 \xe6\x97\xa5\r\n", kEncodingAutomatic, japanese,
+         true},
         {"automatic: undecodable", plainHeader, "\x81\x20\x82\r\n", kEncodingAutomatic, western, true},
         // Shift_JIS decodes part of the block before it fails: only the text of the
         // encoding that decodes it counts for the range of its characters.
@@ -187,8 +186,7 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
     // The default block on large messages; tiny blocks on small ones, so that cuts
     // fall inside characters, shift sequences and CR LF pairs.
     const std::pair<std::size_t, std::size_t> runs[] = {
-        {3 * mib + 17, kLargeMessageBlock}, {mib / 2, kLargeMessageBlock}, {700, 1}, {700, 2}, {900, 3}, {900, 5},
-        {1500, 7}, {5000, 64}};
+        {3 * mib + 17, kLargeMessageBlock}, {mib / 2, kLargeMessageBlock}, {700, 1}, {700, 2}, {900, 3}, {900, 5}, {1500, 7}, {5000, 64}};
     for (const Case& c : cases) {
         for (const auto& [size, block] : runs) {
             std::string message = largeMessage(c.header, c.line, size);
@@ -292,90 +290,83 @@ TEST(LargeMessage, HeadersOfAnySizeStreamFieldByField)
     const Case cases[] = {
         {"many fields, some with Latin-1 text", from + crlf + fields(400, 7, crlf) + crlf, body, kWindows1252, western},
         {"many fields, LF", from + "\n" + fields(300, 5, "\n") + "\n", "x\xe9y\n", kWindows1252, western},
-        {"many fields, CR", from + "\r" + fields(300, 5, "\r") + "\r", "x\xe9y\r<x-flowed>a\r</x-flowed>\r", kWindows1252,
-         western},
-        {"one long ASCII field", from + crlf + "X-Long: " + repeated("abc def ", 2000) + crlf + "Subject: ok" + crlf + crlf,
-         body, kWindows1252, western},
-        {"one long field with non-ASCII words", from + crlf + "Subject: " + repeated("caf\xe9 au lait ", 1500) + crlf + crlf,
-         body, kWindows1252, western},
-        {"one long address field", from + crlf + "To: " + repeated("Zo\xeb <z@example.org>, ", 800) + crlf + crlf, body,
+        {"many fields, CR", from + "\r" + fields(300, 5, "\r") + "\r", "x\xe9y\r<x-flowed>a\r</x-flowed>\r", kWindows1252, western},
+        {"one long ASCII field", from + crlf + "X-Long: " + repeated("abc def ", 2000) + crlf + "Subject: ok" + crlf + crlf, body,
          kWindows1252, western},
+        {"one long field with non-ASCII words", from + crlf + "Subject: " + repeated("caf\xe9 au lait ", 1500) + crlf + crlf, body,
+         kWindows1252, western},
+        {"one long address field", from + crlf + "To: " + repeated("Zo\xeb <z@example.org>, ", 800) + crlf + crlf, body, kWindows1252,
+         western},
         {"a long address field: quoted names, pairs, comments, a group",
          from + crlf + "Cc: team caf\xe9: " + repeated("\"Zo\xeb \\\" Q\" <z@example.org> (caf\xe9 (n) x), a@b, ", 300)
              + "; last \xe9 <l@x>" + crlf + crlf,
          body, kWindows1252, western},
-        {"a long address field: one long display name", from + crlf + "To: \"" + repeated("caf\xe9 au lait ", 900)
-             + "\" <z@example.org>, " + repeated("r\xe9sum\xe9 ", 900) + "<y@x>" + crlf + crlf,
-         body, kWindows1252, western},
-        {"a long address field: unclosed quote and comment", from + crlf + "To: a <b@c>, \"caf\xe9 "
-             + repeated("x (\xe9, <z@y>, ", 600) + crlf + crlf,
-         body, kWindows1252, western},
-        {"a long folded address field, blanks between the words", from + crlf + "From: x"
-             + repeated(crlf + " Zo\xeb  \t " + std::string(40, ' ') + "Q <z@example.org>,", 500) + crlf + crlf,
-         body, kWindows1252, western},
-        {"a long structured field with comments", from + crlf + "Received: " + repeated("from x (caf\xe9 [1.2.3.4]) ", 700)
+        {"a long address field: one long display name",
+         from + crlf + "To: \"" + repeated("caf\xe9 au lait ", 900) + "\" <z@example.org>, " + repeated("r\xe9sum\xe9 ", 900) + "<y@x>"
              + crlf + crlf,
          body, kWindows1252, western},
-        {"Shift_JIS display names to ISO-2022-JP", from + crlf + "To: "
-             + repeated("\x93\xfa\x96\x7b \x8c\xea <a@b.c>, \"\x93\xfa\" <d@e.f>, ", 300) + crlf + crlf,
-         sjisBody, kEncodingShiftJIS, japanese},
+        {"a long address field: unclosed quote and comment",
+         from + crlf + "To: a <b@c>, \"caf\xe9 " + repeated("x (\xe9, <z@y>, ", 600) + crlf + crlf, body, kWindows1252, western},
+        {"a long folded address field, blanks between the words",
+         from + crlf + "From: x" + repeated(crlf + " Zo\xeb  \t " + std::string(40, ' ') + "Q <z@example.org>,", 500) + crlf + crlf, body,
+         kWindows1252, western},
+        {"a long structured field with comments", from + crlf + "Received: " + repeated("from x (caf\xe9 [1.2.3.4]) ", 700) + crlf + crlf,
+         body, kWindows1252, western},
+        {"Shift_JIS display names to ISO-2022-JP",
+         from + crlf + "To: " + repeated("\x93\xfa\x96\x7b \x8c\xea <a@b.c>, \"\x93\xfa\" <d@e.f>, ", 300) + crlf + crlf, sjisBody,
+         kEncodingShiftJIS, japanese},
         // Longer than a field, within what is held whole: rewritten whole.
-        {"an address field held whole", from + crlf + "To: " + repeated("Zo\xeb <z@example.org>, ", 30) + crlf + crlf,
-         body, kWindows1252, western},
-        {"a structured field whose name is longer than a field", from + crlf + "Disposition-Notification-To: "
-             + repeated("Zo\xeb <z@example.org>, ", 8) + crlf + crlf,
-         body, kWindows1252, western},
-        {"a Content-Type field held whole",
-         from + crlf + "Content-Type: text/plain;" + repeated(crlf + " x-p=1", 30) + crlf + crlf, body, kWindows1252,
+        {"an address field held whole", from + crlf + "To: " + repeated("Zo\xeb <z@example.org>, ", 30) + crlf + crlf, body, kWindows1252,
          western},
+        {"a structured field whose name is longer than a field",
+         from + crlf + "Disposition-Notification-To: " + repeated("Zo\xeb <z@example.org>, ", 8) + crlf + crlf, body, kWindows1252,
+         western},
+        {"a Content-Type field held whole", from + crlf + "Content-Type: text/plain;" + repeated(crlf + " x-p=1", 30) + crlf + crlf, body,
+         kWindows1252, western},
         {"folded fields with non-ASCII continuation lines",
-         from + crlf + repeated("Subject: first" + crlf + " caf\xe9" + crlf + "\tsecond" + crlf, 300) + crlf, body,
-         kWindows1252, western},
-        {"a long folded field", from + crlf + "Subject: x" + repeated(crlf + " caf\xe9 line", 1500) + crlf + crlf, body,
-         kWindows1252, western},
-        {"Content-Type far down", from + crlf + fields(500, 0, crlf) + "Content-Type: text/plain; charset=us-ascii" + crlf
-             + "X-After: 1" + crlf + crlf,
-         body, kWindows1252, western},
-        {"Content-Type far down, folded, multipart",
-         from + crlf + fields(500, 9, crlf) + "content-type: multipart/mixed;" + crlf + " boundary=b" + crlf + crlf,
-         "--b\r\n" + body, kWindows1252, western},
-        {"a long Content-Type field",
-         from + crlf + "Content-Type: text/plain;" + repeated(crlf + " x-p=1", 2000) + crlf + crlf, body, kWindows1252,
+         from + crlf + repeated("Subject: first" + crlf + " caf\xe9" + crlf + "\tsecond" + crlf, 300) + crlf, body, kWindows1252, western},
+        {"a long folded field", from + crlf + "Subject: x" + repeated(crlf + " caf\xe9 line", 1500) + crlf + crlf, body, kWindows1252,
          western},
-        {"a long Content-Type field with non-ASCII text",
-         from + crlf + "Content-Type:" + std::string(300, ' ') + "text/plain;" + repeated(crlf + " x-p=\xe9 (caf\xe9)", 2000)
-             + crlf + crlf,
-         body,
+        {"Content-Type far down",
+         from + crlf + fields(500, 0, crlf) + "Content-Type: text/plain; charset=us-ascii" + crlf + "X-After: 1" + crlf + crlf, body,
          kWindows1252, western},
-        {"no empty line at all", from + crlf + fields(600, 11, crlf) + "a body line without a header end caf\xe9" + crlf,
+        {"Content-Type far down, folded, multipart",
+         from + crlf + fields(500, 9, crlf) + "content-type: multipart/mixed;" + crlf + " boundary=b" + crlf + crlf, "--b\r\n" + body,
+         kWindows1252, western},
+        {"a long Content-Type field", from + crlf + "Content-Type: text/plain;" + repeated(crlf + " x-p=1", 2000) + crlf + crlf, body,
+         kWindows1252, western},
+        {"a long Content-Type field with non-ASCII text",
+         from + crlf + "Content-Type:" + std::string(300, ' ') + "text/plain;" + repeated(crlf + " x-p=\xe9 (caf\xe9)", 2000) + crlf + crlf,
+         body, kWindows1252, western},
+        {"no empty line at all", from + crlf + fields(600, 11, crlf) + "a body line without a header end caf\xe9" + crlf, "", kWindows1252,
+         western, false},
+        {"no empty line, one long non-ASCII line that is no field", from + crlf + "Subject: x" + crlf + repeated("r\xe9sum\xe9: ", 3000),
          "", kWindows1252, western, false},
-        {"no empty line, one long non-ASCII line that is no field", from + crlf + "Subject: x" + crlf
-             + repeated("r\xe9sum\xe9: ", 3000),
-         "", kWindows1252, western, false},
-        {"no empty line, one long non-ASCII field", from + crlf + "X-Long:" + repeated(" r\xe9sum\xe9", 3000), "",
-         kWindows1252, western, false},
+        {"no empty line, one long non-ASCII field", from + crlf + "X-Long:" + repeated(" r\xe9sum\xe9", 3000), "", kWindows1252, western,
+         false},
         {"Shift_JIS fields to ISO-2022-JP",
-         from + crlf + repeated("Subject: \x93\xfa\x96\x7b\x8c\xea" + crlf + "From: \x93\xfa <a@b.c>" + crlf, 200) + crlf,
-         sjisBody, kEncodingShiftJIS, japanese},
-        {"automatic: Shift_JIS fields", from + crlf + repeated("Subject: \x93\xfa\x96\x7b\x8c\xea" + crlf, 300) + crlf,
-         sjisBody, kEncodingAutomatic, japanese},
+         from + crlf + repeated("Subject: \x93\xfa\x96\x7b\x8c\xea" + crlf + "From: \x93\xfa <a@b.c>" + crlf, 200) + crlf, sjisBody,
+         kEncodingShiftJIS, japanese},
+        {"automatic: Shift_JIS fields", from + crlf + repeated("Subject: \x93\xfa\x96\x7b\x8c\xea" + crlf, 300) + crlf, sjisBody,
+         kEncodingAutomatic, japanese},
         {"automatic: a declared charset far down",
-         from + crlf + fields(400, 0, crlf) + "Content-Type: text/plain; charset=utf-8" + crlf + "Subject: \xc3\xa9t\xc3\xa9"
-             + crlf + crlf,
+         from + crlf + fields(400, 0, crlf) + "Content-Type: text/plain; charset=utf-8" + crlf + "Subject: \xc3\xa9t\xc3\xa9" + crlf + crlf,
          "\xc3\xa9t\xc3\xa9\r\n", kEncodingAutomatic, western},
         // A charset value too long to keep: only the name after its last '/' can count.
         {"automatic: a long declared charset value, a name after its last '/'",
          from + crlf + "Content-Type: text/plain; charset=\"" + std::string(3000, 'x') + "/iso-8859-2\"" + crlf + crlf,
          "\xc3\xa9t\xc3\xa9\r\n", kEncodingAutomatic, western},
         {"automatic: a long declared charset value, a long name after its '/'",
-         from + crlf + "Content-Type: text/plain; charset=utf-8/" + std::string(3000, 'x') + crlf + crlf,
-         "\xc3\xa9t\xc3\xa9 caf\xe9\r\n", kEncodingAutomatic, western},
+         from + crlf + "Content-Type: text/plain; charset=utf-8/" + std::string(3000, 'x') + crlf + crlf, "\xc3\xa9t\xc3\xa9 caf\xe9\r\n",
+         kEncodingAutomatic, western},
         {"automatic: a long declared charset value, no '/'",
-         from + crlf + "Content-Type: text/plain; charset=" + std::string(3000, 'u') + crlf + crlf,
-         "\xc3\xa9t\xc3\xa9\r\n", kEncodingAutomatic, western},
-        {"automatic: no empty line", from + crlf + repeated("Subject: caf\xe9" + crlf, 500), "", kEncodingAutomatic,
-         western, false},
-        {"no candidate fits", from + crlf + fields(300, 3, crlf) + "Subject: \x80" + crlf + crlf, body, kWindows1252,
+         from + crlf + "Content-Type: text/plain; charset=" + std::string(3000, 'u') + crlf + crlf, "\xc3\xa9t\xc3\xa9\r\n",
+         kEncodingAutomatic, western},
+        {"automatic: no empty line", from + crlf + repeated("Subject: caf\xe9" + crlf, 500), "", kEncodingAutomatic, western, false},
+        {"no candidate fits",
+         from + crlf + fields(300, 3, crlf) + "Subject: \x80" + crlf + crlf,
+         body,
+         kWindows1252,
          {"us-ascii", "iso-8859-1"}},
     };
     const std::size_t blocks[] = {1, 2, 3, 7, 64, 4096, 100'000};
@@ -435,26 +426,23 @@ TEST(LargeMessage, ContentTypeFieldsOfAnyLength)
     };
     auto params = [&](std::size_t n) { return repeated("\n x-p=1;", n); };
     const Case cases[] = {
-        {"a long folded text field", "Content-Type: text/plain;" + params(400) + "\n charset=us-ascii", body, kWindows1252,
-         western},
+        {"a long folded text field", "Content-Type: text/plain;" + params(400) + "\n charset=us-ascii", body, kWindows1252, western},
         {"a long unfolded text field", "Content-Type: text/plain; " + repeated("x-p=1; ", 600), body, kWindows1252, western},
-        {"a long field of another type", "Content-Type: application/octet-stream;" + params(400), body, kWindows1252,
+        {"a long field of another type", "Content-Type: application/octet-stream;" + params(400), body, kWindows1252, western},
+        {"another type, \"multipart\" across a fold", "Content-Type: application/x-multi\n part;" + params(300), body, kWindows1252,
          western},
-        {"another type, \"multipart\" across a fold", "Content-Type: application/x-multi\n part;" + params(300), body,
+        {"another type, \"text\" at the far end in capitals", "Content-Type: application/x;" + params(500) + " name=TeXt", body,
          kWindows1252, western},
-        {"another type, \"text\" at the far end in capitals", "Content-Type: application/x;" + params(500) + " name=TeXt",
-         body, kWindows1252, western},
-        {"another type, \"MULTIPART\" at the far end", "Content-Type: image/x;" + params(500) + " n=x-MULTIPART", body,
-         kWindows1252, western},
+        {"another type, \"MULTIPART\" at the far end", "Content-Type: image/x;" + params(500) + " n=x-MULTIPART", body, kWindows1252,
+         western},
         {"multipart, short boundary far down, delimiter line in the body",
-         "CONTENT-TYPE: MULTIPART/MIXED;" + params(300) + "\n BOUNDARY=" + shortBoundary,
-         "preamble\r\n--" + shortBoundary + "\r\n" + body, kWindows1252, western},
-        {"multipart, short boundary, no delimiter line", "Content-Type: multipart/mixed; boundary=" + shortBoundary
-             + ";" + params(300),
+         "CONTENT-TYPE: MULTIPART/MIXED;" + params(300) + "\n BOUNDARY=" + shortBoundary, "preamble\r\n--" + shortBoundary + "\r\n" + body,
+         kWindows1252, western},
+        {"multipart, short boundary, no delimiter line", "Content-Type: multipart/mixed; boundary=" + shortBoundary + ";" + params(300),
          "x--" + shortBoundary + "\r\n- -" + shortBoundary + "\r\n" + body, kWindows1252, western},
         {"multipart, long quoted boundary, delimiter line at the end",
-         "Content-Type: multipart/mixed;" + params(100) + "\n boundary=\"" + longBoundary + "\"",
-         body + "--" + longBoundary + "--\r\n", kWindows1252, western},
+         "Content-Type: multipart/mixed;" + params(100) + "\n boundary=\"" + longBoundary + "\"", body + "--" + longBoundary + "--\r\n",
+         kWindows1252, western},
         {"multipart, long boundary, lines that differ only far in or end too soon",
          "Content-Type: multipart/mixed; boundary=" + longerBoundary,
          body + "--" + longerBoundary.substr(0, 400) + "!" + longerBoundary.substr(401) + "\r\n--"
@@ -462,11 +450,10 @@ TEST(LargeMessage, ContentTypeFieldsOfAnyLength)
          kWindows1252, western},
         {"multipart, long boundary, a delimiter line among lines that differ far in",
          "Content-Type: multipart/mixed; boundary=" + longerBoundary,
-         repeated("--" + longerBoundary.substr(0, 500) + "?\r\n", 3) + "--" + longerBoundary + "\r\n" + body, kWindows1252,
-         western},
+         repeated("--" + longerBoundary.substr(0, 500) + "?\r\n", 3) + "--" + longerBoundary + "\r\n" + body, kWindows1252, western},
         {"multipart, long boundary with escapes and non-ASCII: '?' in the body matches it",
-         "Content-Type: multipart/mixed; boundary=\"" + longBoundary + "\\\"caf\xe9\n x\"",
-         body + "--" + longBoundary + "\"caf? x\r\n", kWindows1252, western},
+         "Content-Type: multipart/mixed; boundary=\"" + longBoundary + "\\\"caf\xe9\n x\"", body + "--" + longBoundary + "\"caf? x\r\n",
+         kWindows1252, western},
         {"multipart, long boundary with non-ASCII: the character itself does not",
          "Content-Type: multipart/mixed; boundary=\"" + longBoundary + "caf\xe9\"", body + "--" + longBoundary + "caf\xe9\r\n",
          kWindows1252, western},
@@ -476,20 +463,20 @@ TEST(LargeMessage, ContentTypeFieldsOfAnyLength)
         {"multipart, a boundary value after a fold is empty",
          "Content-Type: multipart/mixed;" + params(300) + "\n boundary=\n " + shortBoundary, "--" + shortBoundary + "\r\n" + body,
          kWindows1252, western},
-        {"multipart, no boundary", "Content-Type: multipart/mixed;" + params(400) + " boundary", body + "--\r\n",
-         kWindows1252, western},
+        {"multipart, no boundary", "Content-Type: multipart/mixed;" + params(400) + " boundary", body + "--\r\n", kWindows1252, western},
         {"non-ASCII in the field: no ASCII candidate", "Content-Type: text/plain; name=\"" + repeated("r\xe9sum\xe9 ", 400) + "\"",
          "plain\r\n", kWindows1252, western},
         {"a character only UTF-8 holds in the field", "Content-Type: text/plain; name=\"" + repeated("caf\xe9 \x80 ", 400) + "\"",
          "plain\r\n", kWindows1252, western},
-        {"Japanese in the field: ISO-2022-JP", "Content-Type: text/plain;" + params(200) + "\n name=\""
-             + repeated("\x93\xfa\x96\x7b\x8c\xea", 300) + "\"",
+        {"Japanese in the field: ISO-2022-JP",
+         "Content-Type: text/plain;" + params(200) + "\n name=\"" + repeated("\x93\xfa\x96\x7b\x8c\xea", 300) + "\"",
          "\x93\xfa\x96\x7b\r\n", kEncodingShiftJIS, japanese},
-        {"a field only UTF-8 holds, the rest windows-1252", "Content-Type: text/plain;" + params(200) + "\n name=\""
-             + repeated("\xe6\x97\xa5 ", 300) + "\"",
-         "caf\xc3\xa9\r\n", kEncodingUTF8, {"windows-1252", "utf-8"}},
-        {"half-width katakana in the field: no ISO-2022-JP", "Content-Type: text/plain; name=\"" + repeated("\xb1\xb2 ", 500)
-             + "\"",
+        {"a field only UTF-8 holds, the rest windows-1252",
+         "Content-Type: text/plain;" + params(200) + "\n name=\"" + repeated("\xe6\x97\xa5 ", 300) + "\"",
+         "caf\xc3\xa9\r\n",
+         kEncodingUTF8,
+         {"windows-1252", "utf-8"}},
+        {"half-width katakana in the field: no ISO-2022-JP", "Content-Type: text/plain; name=\"" + repeated("\xb1\xb2 ", 500) + "\"",
          "\x93\xfa\x96\x7b\r\n", kEncodingShiftJIS, japanese},
     };
     const std::size_t blocks[] = {1, 2, 3, 7, 64, 4096};
@@ -512,9 +499,8 @@ TEST(LargeMessage, ContentTypeFieldsOfAnyLength)
                 for (const std::size_t block : blocks) {
                     if (block < 3 && eol != "\r\n")
                         continue; // slow, and what it adds is in the blocks of 3
-                    const std::string run = std::string(c.name) + ", line ends " + std::to_string(eol.size())
-                        + (eol == "\r" ? " (CR)" : "") + ", mode " + std::to_string(mode) + ", blocks of "
-                        + std::to_string(block);
+                    const std::string run = std::string(c.name) + ", line ends " + std::to_string(eol.size()) + (eol == "\r" ? " (CR)" : "")
+                        + ", mode " + std::to_string(mode) + ", blocks of " + std::to_string(block);
                     const std::optional<Outcome> inBlocks = streamed(message, header.size(), options, block, SIZE_MAX);
                     ASSERT_TRUE(inBlocks.has_value()) << run;
                     EXPECT_EQ(inBlocks->converted, whole.converted) << run;
@@ -540,8 +526,8 @@ TEST(LargeMessage, HeaderLengthsShortOfTheEmptyLine)
         options.charsetNames = {"us-ascii", "utf-8"};
         options.processEudoraTags = tags;
         options.encodeHeaders = true;
-        for (const std::uint64_t headerLength : {std::uint64_t{0}, std::uint64_t{8}, std::uint64_t{21}, std::uint64_t{22},
-                                                 std::uint64_t{23}, kHeaderLengthNone}) {
+        for (const std::uint64_t headerLength :
+             {std::uint64_t{0}, std::uint64_t{8}, std::uint64_t{21}, std::uint64_t{22}, std::uint64_t{23}, kHeaderLengthNone}) {
             const std::optional<Outcome> inBlocks = streamed(message, headerLength, options, 16);
             ASSERT_TRUE(inBlocks.has_value()) << headerLength;
             EXPECT_TRUE(*inBlocks == inOnePiece(message, headerLength, options)) << tags << ", " << headerLength;

@@ -16,10 +16,7 @@
 namespace tarnwick {
 namespace {
 
-void writeFile(const std::string& file, const std::string& bytes)
-{
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
+void writeFile(const std::string& file, const std::string& bytes) { std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes; }
 
 using testSupport::readFile;
 
@@ -58,8 +55,7 @@ TEST_F(LongLinesTest, WrittenLikeShortLinesWhateverTheTerminators)
     };
     const Case cases[] = {
         {"body line, LF kept", from + "\n\n" + big + "\nend\n", false, from + "\n" + date + "\n\n" + big + "\nend\n\n"},
-        {"body line, LF to CR LF", from + "\n\n" + big + "\nend\n", true,
-         from + "\r\n" + date + "\r\n\r\n" + big + "\r\nend\r\n\r\n"},
+        {"body line, LF to CR LF", from + "\n\n" + big + "\nend\n", true, from + "\r\n" + date + "\r\n\r\n" + big + "\r\nend\r\n\r\n"},
         {"CR first, long CR LF line", from + "\r\n" + big + "\r\n", false, from + "\r\n" + big + "\r\n\r\n"},
         {"long header line", from + "\nS: " + big + "\n\nb", false, from + "\nS: " + big + "\n" + date + "\n\nb\n\n"},
         {"long last line without terminator", from + "\r\rb" + big, false, from + "\r" + date + "\r\rb" + big + "\r\r"},
@@ -78,13 +74,14 @@ TEST_F(LongLinesTest, WrittenLikeShortLinesWhateverTheTerminators)
             options.complementDateHeaders = true;
             options.addEmptyLines = std::string_view(c.name) != "long separator line, open terminator";
             std::string handed;
-            const ConversionResult result = convert(c.input, options, [&](std::string_view m, std::uint64_t, MailboxContext&, std::string&) {
-                handed += m;
-                return false;
-            });
+            const ConversionResult result
+                = convert(c.input, options, [&](std::string_view m, std::uint64_t, MailboxContext&, std::string&) {
+                      handed += m;
+                      return false;
+                  });
             ASSERT_TRUE(result.succeeded) << c.name << ": " << result.errorText;
-            EXPECT_SAME_BYTES(output(), c.expected) << c.name << (encodings ? " (messages handed over)" : "") << ": "
-                                                << output().size() << " bytes for " << c.expected.size();
+            EXPECT_SAME_BYTES(output(), c.expected)
+                << c.name << (encodings ? " (messages handed over)" : "") << ": " << output().size() << " bytes for " << c.expected.size();
             if (encodings) {
                 EXPECT_SAME_BYTES(handed, c.expected) << c.name << ": the hand-over sees the same bytes";
             }

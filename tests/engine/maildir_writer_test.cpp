@@ -39,7 +39,11 @@ std::string marksText(const MessageMarks& marks)
 
 TEST(MaildirMarks, EachStatusHeader)
 {
-    const struct Case { const char* name; const char* header; const char* expected; } cases[] = {
+    const struct Case {
+        const char* name;
+        const char* header;
+        const char* expected;
+    } cases[] = {
         {"none", "Subject: x\n\n", ""},
         {"unread", "Status: O\nX-Mozilla-Status: 0000\n\n", ""},
         {"read", "Status: RO\n\n", "S"},
@@ -203,8 +207,8 @@ TEST_F(MaildirConversion, EveryMessageOnceWithFlagsDatesAndLFLines)
     std::sort(flags.begin(), flags.end());
     EXPECT_EQ(flags, (std::vector<std::string>{"", "RSa", "S"}));
     EXPECT_EQ(testSupport::readFile(path("out/dovecot-keywords")), "0 $Label3\n"); // the label, as a keyword
-    EXPECT_NE(bodies.find("\n>From me to you\n"), std::string::npos); // body text of an indexed message
-    EXPECT_EQ(bodies.find("\n\n\n"), std::string::npos);                 // no empty line added after each
+    EXPECT_NE(bodies.find("\n>From me to you\n"), std::string::npos);              // body text of an indexed message
+    EXPECT_EQ(bodies.find("\n\n\n"), std::string::npos);                           // no empty line added after each
 }
 
 TEST_F(MaildirConversion, CRLFWhenAskedFor)
@@ -235,8 +239,7 @@ TEST_F(MaildirConversion, AFailedOrStoppedDeliveryLeavesNoMessage)
         CharsetCandidates candidates(options_.charsetNames);
         const MaildirResult result = convertMaildir(input, folder, options_, candidates);
         EXPECT_FALSE(result.conversion.succeeded) << failing;
-        EXPECT_NE(result.conversion.errorText.find("No space left on device"), std::string::npos)
-            << result.conversion.errorText;
+        EXPECT_NE(result.conversion.errorText.find("No space left on device"), std::string::npos) << result.conversion.errorText;
         EXPECT_FALSE(std::filesystem::exists(path("out"))) << failing;
     }
     setOutputCalls(previous);

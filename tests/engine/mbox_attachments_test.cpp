@@ -100,8 +100,7 @@ TEST_F(MboxAttachmentsTest, OnlyMessagesWithFoundFilesChange)
         const std::string eol = options.crlfLineEndings ? "\r\n" : "\n";
         EXPECT_TRUE(rebuilt.ends_with("--" + eol + (options.addEmptyLines ? eol : ""))) << where << rebuilt;
         if (options.processEudoraTags) {
-            EXPECT_NE(rebuilt.find("Content-Type: text/plain; format=flowed" + eol
-                                   + "Content-Transfer-Encoding: 7bit" + eol),
+            EXPECT_NE(rebuilt.find("Content-Type: text/plain; format=flowed" + eol + "Content-Transfer-Encoding: 7bit" + eol),
                       std::string::npos)
                 << where << ": the text part keeps today's Content-Type" << rebuilt;
         }
@@ -124,7 +123,8 @@ TEST_F(MboxAttachmentsTest, MissingFileLinesReadTheSubjectAsTheConversionDoes)
     };
     for (const auto& c : cases) {
         for (const bool convertEncodings : {true, false}) {
-            write("in", "From c Mon Dec 13 18:45:29 2010\n" + c.header + "\nText\nAttachment Converted: \"c:\\eudora\\attach\\gone.txt\"\n");
+            write("in",
+                  "From c Mon Dec 13 18:45:29 2010\n" + c.header + "\nText\nAttachment Converted: \"c:\\eudora\\attach\\gone.txt\"\n");
             write("out", "");
             ConversionOptions options;
             options.convertEncodings = convertEncodings;
@@ -150,8 +150,8 @@ TEST_F(MboxAttachmentsTest, AMessageWithAHugeLineIsLeftAsItIs)
 {
     write("attach/a.txt", "a");
     const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: huge\n\n" + std::string(5u << 20, 'x')
-                            + "\nAttachment Converted: \"c:\\attach\\a.txt\"\nFrom b Mon Dec 13 18:45:29 2010\nSubject: small\n\n"
-                              "Attachment Converted: \"c:\\attach\\a.txt\"\n";
+        + "\nAttachment Converted: \"c:\\attach\\a.txt\"\nFrom b Mon Dec 13 18:45:29 2010\nSubject: small\n\n"
+          "Attachment Converted: \"c:\\attach\\a.txt\"\n";
     ConversionOptions options;
     options.putBackAttachments = true;
     const ConversionResult result = convert(input, options);
@@ -177,7 +177,8 @@ TEST_F(MboxAttachmentsTest, AMessageOverEightMiBIsLeftAsItIs)
         for (const bool lineFirst : {true, false}) {
             const std::string where = std::string(convertEncodings ? "converted" : "stream") + (lineFirst ? ", line first" : ", line last");
             // Two lines: one before the size is passed (or both after it).
-            const std::string input = "From a Mon Dec 13 18:45:29 2010\nSubject: huge\n\n" + (lineFirst ? line + body + line : body + line + line) + next;
+            const std::string input
+                = "From a Mon Dec 13 18:45:29 2010\nSubject: huge\n\n" + (lineFirst ? line + body + line : body + line + line) + next;
             ConversionOptions options;
             options.convertEncodings = convertEncodings;
             const ConversionResult off = convert(input, options);
@@ -245,7 +246,7 @@ TEST_F(MboxAttachmentsTest, AMessageThatCannotBeRebuiltIsConvertedOnce)
     // The same through the job's conversion: an HZ header ending in '~' has no empty line
     // once decoded. The bytes, log and counts are those of the message with no file found.
     const std::string hz = "From a Mon Dec 13 18:45:29 2010\nSubject: x~\n\nText\n" + line
-                         + "From b Mon Dec 13 18:45:29 2010\nSubject: y\n\n~{;c~}\n" + line;
+        + "From b Mon Dec 13 18:45:29 2010\nSubject: y\n\n~{;c~}\n" + line;
     const PlatformEncoding hzEncoding = encodingForIANAName("HZ-GB-2312");
     ASSERT_TRUE(isEncodingAvailable(hzEncoding));
     ConversionOptions options;

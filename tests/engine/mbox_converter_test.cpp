@@ -30,10 +30,7 @@ struct Options {
     bool lineEndings = false, dates = false, emptyLines = false, encodings = false;
 };
 
-void writeFile(const std::string& file, const std::string& bytes)
-{
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
+void writeFile(const std::string& file, const std::string& bytes) { std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes; }
 
 using testSupport::readFile;
 
@@ -97,9 +94,9 @@ TEST_F(MboxConverterTest, WorkedExampleByteForByte)
                               "From sender2 Thu Jan 4 02:00:00 1996\r\ndate: Thu, 4 Jan 1996 02:00:00 +0000\n\ntext";
     for (const bool crlf : {false, true}) {
         const std::string e = crlf ? "\r\n" : "\n";
-        const std::string expected = "From sender1 Wed Jan 3 01:05:34 1996" + e + "Subject: hi" + e
-            + "Date: Wed, 3 Jan 1996 01:05:34 +0100" + e + e + "body" + e + e + "From sender2 Thu Jan 4 02:00:00 1996"
-            + e + "date: Thu, 4 Jan 1996 02:00:00 +0000" + e + e + "text" + e + e;
+        const std::string expected = "From sender1 Wed Jan 3 01:05:34 1996" + e + "Subject: hi" + e + "Date: Wed, 3 Jan 1996 01:05:34 +0100"
+            + e + e + "body" + e + e + "From sender2 Thu Jan 4 02:00:00 1996" + e + "date: Thu, 4 Jan 1996 02:00:00 +0000" + e + e + "text"
+            + e + e;
         for (const bool encodings : {false, true})
             EXPECT_SAME_BYTES(convert(input, {crlf, true, true, encodings}), expected) << crlf << encodings;
         EXPECT_EQ(lengths_, (crlf ? Lengths{91, 78} : Lengths{87, 75}));
@@ -130,10 +127,12 @@ TEST_F(MboxConverterTest, LinesMessagesAndDateLines)
         {"lone line, open terminator", "From a", {.emptyLines = true}, "From a", {}},
         {"lone line, CR LF and empty lines", "From a", {.lineEndings = true, .emptyLines = true}, "From a\r\n\r\n", {}},
         // Messages start at every "From " line; the header ends after the first empty line.
-        {"From line in a body", "From a\nS: 1\n\nbody\nFrom b\n\nt\n", split, "From a\nS: 1\n\nbody\n\nFrom b\n\nt\n\n",
-         {13, 8}},
-        {"only \"From \" starts a message", "From a\n\nfrom b\nFROM c\nFrom\td\nFromage\n From e\n>From f\n", split,
-         "From a\n\nfrom b\nFROM c\nFrom\td\nFromage\n From e\n>From f\n\n", {8}},
+        {"From line in a body", "From a\nS: 1\n\nbody\nFrom b\n\nt\n", split, "From a\nS: 1\n\nbody\n\nFrom b\n\nt\n\n", {13, 8}},
+        {"only \"From \" starts a message",
+         "From a\n\nfrom b\nFROM c\nFrom\td\nFromage\n From e\n>From f\n",
+         split,
+         "From a\n\nfrom b\nFROM c\nFrom\td\nFromage\n From e\n>From f\n\n",
+         {8}},
         {"no empty line", "From a\nS: 1\nT: 2\n", split, "From a\nS: 1\nT: 2\n\n", {kNone}},
         {"empty line last", "From a\nS: 1\n\n", split, "From a\nS: 1\n\n\n", {kNone}},
         {"separator of 5 bytes", "From a\n\nx\nFrom \ny\n", split, "From a\n\nx\n\nFrom \ny\n\n", {8, kNone}},
@@ -149,11 +148,12 @@ TEST_F(MboxConverterTest, LinesMessagesAndDateLines)
         {"no empty line: no Date", from + "S: x\n", dates, from + "S: x\n", {}},
         {"no date after the sender", "From  a  \nS: x\n\nb\n", dates, "From  a  \nS: x\n\nb\n", {}},
         {"nothing after From", "From \n\nb\n", dates, "From \n\nb\n", {}},
-        {"Date does not carry over", from + "Date: y\n\n" + from + "\nb\n", dates,
-         from + "Date: y\n\n" + from + date + "\nb\n", {}},
-        {"Date line with the output terminator, in the header length", "From s Wed Jan 3 01:05:34 1996\r\rb\r",
+        {"Date does not carry over", from + "Date: y\n\n" + from + "\nb\n", dates, from + "Date: y\n\n" + from + date + "\nb\n", {}},
+        {"Date line with the output terminator, in the header length",
+         "From s Wed Jan 3 01:05:34 1996\r\rb\r",
          {.lineEndings = true, .dates = true, .encodings = true},
-         "From s Wed Jan 3 01:05:34 1996\r\nDate: Wed, 3 Jan 1996 01:05:34 +0100\r\n\r\nb\r\n", {72}},
+         "From s Wed Jan 3 01:05:34 1996\r\nDate: Wed, 3 Jan 1996 01:05:34 +0100\r\n\r\nb\r\n",
+         {72}},
     };
     for (const auto& c : cases) {
         EXPECT_SAME_BYTES(convert(c.input, c.options), c.expected) << c.name;
@@ -178,8 +178,12 @@ TEST_F(MboxConverterTest, BodyLinesAtEveryOffsetOfTheScannersChunks)
         }
         return out;
     };
-    const char* const specials[] = {"From someone else", "Re: not an attachment line", "Attachment Converted: \"c:\\attach\\none.txt\"",
-                                    "", "Embedded Content: none.png:1234abcd", "From"};
+    const char* const specials[] = {"From someone else",
+                                    "Re: not an attachment line",
+                                    "Attachment Converted: \"c:\\attach\\none.txt\"",
+                                    "",
+                                    "Embedded Content: none.png:1234abcd",
+                                    "From"};
     const struct {
         const char* name;
         std::vector<std::string> terminators; // taken in turn
@@ -268,14 +272,25 @@ TEST_F(MboxConverterTest, SeparatorDatesInParisTime)
         {"Sat Mar  1 00:00:00 +0100 1600", "Wed, 1 Mar 1600 00:00:00 +0100"},
         {"Wed Jan 3 01:05:34 1996 remote from kremvax", "Wed, 3 Jan 1996 01:05:34 +0100"},
         // Refused: anything that could give a wrong date, or that is no date.
-        {"Wed Jan 3 01:05:34 1996 PST", nullptr}, {"Wed Jan 3 01:05:34 PST 1996", nullptr},
-        {"Wed Jan 3 01:05:34 96", nullptr}, {"Wed Jan 3 01:05:34", nullptr}, {"Wed Jan 32 01:05:34 1996", nullptr},
-        {"Wed Jan 0 01:05:34 1996", nullptr}, {"Thu Feb 29 10:00:00 1997", nullptr},
-        {"Thu Feb 29 10:00:00 1900", nullptr}, {"Wed Apr 31 10:00:00 1996", nullptr},
-        {"Wed Jan 3 24:00:00 1996", nullptr}, {"Wed Jan 3 23:60:00 1996", nullptr}, {"Wed Jan 3 23:5:00 1996", nullptr},
-        {"Wed Jan 3 01:05:34 +2400 1996", nullptr}, {"Wed Jan 3 01:05:34 +0160 1996", nullptr},
-        {"Wed Jan 3 01:05:34 +100 1996", nullptr}, {"Wednesday Jan 3 01:05:34 1996", nullptr},
-        {"Wed Jan\t3 01:05:34 1996", nullptr}, {"Wed Jan 3 01:05:34 1996 remote from", nullptr}, {"", nullptr},
+        {"Wed Jan 3 01:05:34 1996 PST", nullptr},
+        {"Wed Jan 3 01:05:34 PST 1996", nullptr},
+        {"Wed Jan 3 01:05:34 96", nullptr},
+        {"Wed Jan 3 01:05:34", nullptr},
+        {"Wed Jan 32 01:05:34 1996", nullptr},
+        {"Wed Jan 0 01:05:34 1996", nullptr},
+        {"Thu Feb 29 10:00:00 1997", nullptr},
+        {"Thu Feb 29 10:00:00 1900", nullptr},
+        {"Wed Apr 31 10:00:00 1996", nullptr},
+        {"Wed Jan 3 24:00:00 1996", nullptr},
+        {"Wed Jan 3 23:60:00 1996", nullptr},
+        {"Wed Jan 3 23:5:00 1996", nullptr},
+        {"Wed Jan 3 01:05:34 +2400 1996", nullptr},
+        {"Wed Jan 3 01:05:34 +0160 1996", nullptr},
+        {"Wed Jan 3 01:05:34 +100 1996", nullptr},
+        {"Wednesday Jan 3 01:05:34 1996", nullptr},
+        {"Wed Jan\t3 01:05:34 1996", nullptr},
+        {"Wed Jan 3 01:05:34 1996 remote from", nullptr},
+        {"", nullptr},
     };
     for (const auto& c : cases) {
         std::string out = "keep:";
@@ -318,9 +333,12 @@ TEST_F(MboxConverterTest, SeparatorDatesAtFieldEdges)
         {"Mon Mar 31 12:00:00 +0000 1996", "Sun, 31 Mar 1996 12:00:00 +0000"},
         {"Mon Oct 27 12:00:00 +0000 1996", "Sun, 27 Oct 1996 12:00:00 +0000"},
         {"Mon Dec 31 23:59:59 +2359 1999", "Fri, 31 Dec 1999 23:59:59 +2359"},
-        {"Mon Feb 29 12:00:00 +0000 2100", nullptr}, {"Mon Feb 30 12:00:00 +0000 2000", nullptr},
-        {"Mon Jun 31 12:00:00 1996", nullptr}, {"Mon Jan 9 23:59:60 1996", nullptr},
-        {"Mon Jan 9 -1:00:00 1996", nullptr}, {"Mon Jan 100 12:00:00 1996", nullptr},
+        {"Mon Feb 29 12:00:00 +0000 2100", nullptr},
+        {"Mon Feb 30 12:00:00 +0000 2000", nullptr},
+        {"Mon Jun 31 12:00:00 1996", nullptr},
+        {"Mon Jan 9 23:59:60 1996", nullptr},
+        {"Mon Jan 9 -1:00:00 1996", nullptr},
+        {"Mon Jan 100 12:00:00 1996", nullptr},
     };
     for (const auto& c : cases) {
         std::string out;
@@ -387,8 +405,7 @@ TEST_F(MboxConverterTest, InputTruncatedDuringThePassFailsCleanly)
 namespace tarnwick {
 namespace {
 
-IndexedMessage indexed(std::uint64_t offset, std::uint64_t length, bool read = false, bool replied = false,
-                       std::uint8_t priority = 3)
+IndexedMessage indexed(std::uint64_t offset, std::uint64_t length, bool read = false, bool replied = false, std::uint8_t priority = 3)
 {
     IndexedMessage message;
     message.offset = offset;
@@ -419,9 +436,11 @@ TEST_F(MboxConverterTest, IndexBoundsMessagesAndGivesStatus)
         {"no index", {}, mailbox, 6},
         {"every message indexed",
          {indexed(0, a), indexed(a, b, true, true, 1), indexed(a + b, c, false, false, 5)},
-         "From a Wed Jan 3 01:05:34 1996\nSubject: one\n" + status + "\n>From what I hear,\n>From quoted\n>From b\n"
-             "From c Wed Jan 3 01:05:34 1996\nStatus: R\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n\nbody\n"
-             "From d Wed Jan 3 01:05:34 1996\nSubject: lost\n" + status + "X-Priority: 5 (Lowest)\n\n>From e\n",
+         "From a Wed Jan 3 01:05:34 1996\nSubject: one\n" + status
+             + "\n>From what I hear,\n>From quoted\n>From b\n"
+               "From c Wed Jan 3 01:05:34 1996\nStatus: R\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n\nbody\n"
+               "From d Wed Jan 3 01:05:34 1996\nSubject: lost\n"
+             + status + "X-Priority: 5 (Lowest)\n\n>From e\n",
          3},
         {"a message the index lost",
          {indexed(0, a), indexed(a + b, c)},
@@ -477,8 +496,7 @@ TEST_F(MboxConverterTest, IndexOrderAndUnindexedInput)
         std::string expected;
         std::size_t messages;
     } cases[] = {
-        {"sorted, kept inside: after the indexed ones", sorted, UnindexedInput::Inside,
-         outThree + outOne + outTwo + outTail + lost, 5},
+        {"sorted, kept inside: after the indexed ones", sorted, UnindexedInput::Inside, outThree + outOne + outTwo + outTail + lost, 5},
         {"sorted, apart", sorted, UnindexedInput::Apart, outThree + outOne + outTwo, 3},
         {"sorted, the uncovered alone", sorted, UnindexedInput::Only, outTail + lost, 2},
         {"in order, kept inside", inOrder, UnindexedInput::Inside, outOne + outTwo + outTail + outThree + lost, 5},
@@ -536,7 +554,11 @@ TEST_F(MboxConverterTest, OnlySeparatorsOfEudorasFormStartMessages)
     const std::string second = "From ???@??? Mon Dec 13 18:14:25 2010\nSubject: b\n\nFrom: a quoted header\n";
     const std::string third = "From someone@example.com Tue Jan  4 01:05:34 2011\nSubject: c\n\nFrom ???@??? soon\n";
     const std::string mailbox = first + second + third;
-    const struct Case { bool separatorForm; std::string expected; std::size_t messages; } cases[] = {
+    const struct Case {
+        bool separatorForm;
+        std::string expected;
+        std::size_t messages;
+    } cases[] = {
         {true,
          "From nobody\nSubject: a\n\n>From here on we walk to the harbour.\n"
          "From ???@??? Mon Dec 13 18:14:25 2010\nSubject: b\n\nFrom: a quoted header\n"
@@ -631,8 +653,7 @@ TEST_F(MboxConverterTest, MendsCROnlyAndDropsStaleLengths)
     const Case cases[] = {
         {"mended and dropped", cr, true, true, false, "From a\nSubject: s\n\n\nbody\nLines: 9\n"},
         {"old bytes", cr, false, false, false, cr},
-        {"mended, kept", cr, true, false, false,
-         "From a\nContent-Length: 100202\nSubject: s\nLines: 3\n\n\nbody\nLines: 9\n"},
+        {"mended, kept", cr, true, false, false, "From a\nContent-Length: 100202\nSubject: s\nLines: 3\n\n\nbody\nLines: 9\n"},
         {"crlf wins over mending", cr, true, false, true,
          "From a\r\nContent-Length: 100202\r\nSubject: s\r\nLines: 3\r\n\r\n\r\nbody\r\nLines: 9\r\n"},
         {"continuation lines go with the field", crlf, true, true, false, "From a\r\nX: 1\r\nY: 2\r\n\r\nb\r\n"},

@@ -50,7 +50,10 @@ struct Options {
 
 class MessageConverterTest : public ::testing::Test {
 protected:
-    void SetUp() override { setLogSink([this](std::string_view line) { logs.emplace_back(line); }); }
+    void SetUp() override
+    {
+        setLogSink([this](std::string_view line) { logs.emplace_back(line); });
+    }
     void TearDown() override { setLogSink({}); }
     // Options for the next conversions, with a fresh candidate list.
     void use(const Options& o)
@@ -90,7 +93,9 @@ TEST_F(MessageConverterTest, BodyWalkAndContentType)
         std::string message; // after a "From x" line
         Result expected;     // after the "From x" line; none: no result
     } cases[] = {
-        {"tags off: all stays", {.tags = false}, "Content-Type: text/x\n\n<x-html>a</x-html>\n",
+        {"tags off: all stays",
+         {.tags = false},
+         "Content-Type: text/x\n\n<x-html>a</x-html>\n",
          "Content-Type: text/x\n\n<x-html>a</x-html>\n"},
         {"no body: plain path even with tags on", {}, "\n", "\n"},
         {"body starting with an empty line", {}, "\n\n<x-html>b</x-html>\n", kPlain + "\n\nb\n"},
@@ -99,13 +104,17 @@ TEST_F(MessageConverterTest, BodyWalkAndContentType)
         {"blocks back to back", {}, "\n<x-flowed>a</x-flowed><x-html>b</x-html>", flowed + "iso-8859-1\n\nab"},
         {"tag after a line break in a run", {}, "\nhi\n<x-html>b</x-html>", kPlain + "\nhi\nb"},
         {"trailer marker with 18 bytes left", {}, "\n<!x-stuff-for-vrak", kPlain + "\n<!x-stuff-for-vrak"},
-        {"Mac trailer spelling, tags inside kept", {}, "\n<!x-stuff-for-pete><x-html>q</x-html>",
+        {"Mac trailer spelling, tags inside kept",
+         {},
+         "\n<!x-stuff-for-pete><x-html>q</x-html>",
          kHtml + "\n<!x-stuff-for-pete><x-html>q</x-html>"},
         {"unknown tag charset", {}, "\n<x-charset bogus>\xE9t\xE9</x-charset>", kPlain + "\n\xE9t\xE9"},
         {"invalid in the tag's charset", {}, "\n<x-charset utf-8>\xE9</x-charset>", kPlain + "\n\xE9"},
         {"invalid in both", {.source = kEncodingASCII}, "\n<x-charset utf-8>\xE9</x-charset>", std::nullopt},
-        {"decoded in the tag's charset", {.charsets = {"iso-8859-1", "utf-8"}},
-         "\n<x-charset iso-8859-7>\xE1</x-charset>", "Content-Type: text/plain; charset=utf-8\n\n\xCE\xB1"},
+        {"decoded in the tag's charset",
+         {.charsets = {"iso-8859-1", "utf-8"}},
+         "\n<x-charset iso-8859-7>\xE1</x-charset>",
+         "Content-Type: text/plain; charset=utf-8\n\n\xCE\xB1"},
         {"lone '<' at the end", {}, "\na\n<", kPlain + "\na\n<"},
         {"body of lone '<' only: no header", {}, "\n<", "\n<"},
         {"header not decodable", {.source = kEncodingASCII}, "S: \xE9\n\nbody", std::nullopt},
@@ -117,14 +126,18 @@ TEST_F(MessageConverterTest, BodyWalkAndContentType)
         {"space continuation", {}, "Content-Type: image/png;\n name=\"text\"\nS: s\n" + b, kHtml + "S: s\n\nb"},
         {"other type left alone", {}, "Content-Type: image/png\n" + b, "Content-Type: image/png\n\nb"},
         {"'text' anywhere counts", {}, "Content-Type: application/x-texture\n" + b, kHtml + "\nb"},
-        {"only the first Content-Type line counts", {}, "Content-Type: image/png\nContent-Type: text/plain\n" + b,
+        {"only the first Content-Type line counts",
+         {},
+         "Content-Type: image/png\nContent-Type: text/plain\n" + b,
          "Content-Type: image/png\nContent-Type: text/plain\n\nb"},
         {"ASCII: no charset parameter", {.charsets = {"us-ascii", "iso-8859-1"}}, b, "Content-Type: text/html\n\nb"},
         {"charset as written", {.charsets = {"ISO-8859-1"}}, b, "Content-Type: text/html; charset=ISO-8859-1\n\nb"},
         {"ASCII-incompatible candidate out", {.charsets = {"UTF-16", "iso-8859-1"}}, b, kHtml + "\nb"},
         // The old header's euro sign rules ISO Latin 1 out although the new header needs none.
-        {"chosen before the header change", {.source = idFor("windows-1252"), .charsets = {"iso-8859-1", "utf-8"}},
-         "Content-Type: text/plain; name=\"\x80\"\n" + b, "Content-Type: text/html; charset=utf-8\n\nb"},
+        {"chosen before the header change",
+         {.source = idFor("windows-1252"), .charsets = {"iso-8859-1", "utf-8"}},
+         "Content-Type: text/plain; name=\"\x80\"\n" + b,
+         "Content-Type: text/html; charset=utf-8\n\nb"},
         {"no candidate fits", {.source = idFor("windows-1252")}, "S: \x80\n" + b, std::nullopt},
         {"empty candidate list", {.charsets = {}}, b, std::nullopt},
         // 0x85 is NEL in ISO Latin 1, but header lines end only at CR and LF.
@@ -132,8 +145,7 @@ TEST_F(MessageConverterTest, BodyWalkAndContentType)
     };
     for (const auto& c : cases) {
         use(c.options);
-        EXPECT_EQ(convert("From x\n" + c.message), c.expected ? Result("From x\n" + *c.expected) : std::nullopt)
-            << c.label;
+        EXPECT_EQ(convert("From x\n" + c.message), c.expected ? Result("From x\n" + *c.expected) : std::nullopt) << c.label;
     }
 }
 
@@ -171,8 +183,7 @@ TEST_F(MessageConverterTest, MacLineEnds)
     } cases[] = {
         {"tag after text and CR", "hi\r<x-html>b</x-html>\r", from + type + "plain" + latin + "\rhi\rb\r"},
         {"flowed after two lines", "a\rb\r<x-flowed>c</x-flowed>", from + type + "plain" + latin + "\ra\rb\rc"},
-        {"tag first, then text and a tag", "<x-html>a</x-html>\rt\r<x-html>b</x-html>",
-         from + type + "html" + latin + "\ra\rt\rb"},
+        {"tag first, then text and a tag", "<x-html>a</x-html>\rt\r<x-html>b</x-html>", from + type + "html" + latin + "\ra\rt\rb"},
         {"tag after CR LF", "hi\r\n<x-html>b</x-html>", from + type + "plain" + latin + "\rhi\r\nb"},
         {"tag in mid-line stays", "hi <x-html>b</x-html>\r", from + type + "plain" + latin + "\rhi <x-html>b</x-html>\r"},
     };
@@ -192,10 +203,10 @@ TEST_F(MessageConverterTest, CharsetRangeEdges)
         std::string charset; // of the inserted header; empty for ASCII
         std::string encoded;
     } cases[] = {
-        {latin1, "a\x7F", "", "a\x7F"}, {latin1, "a\x80", "iso-8859-1", "a\x80"},
+        {latin1, "a\x7F", "", "a\x7F"},           {latin1, "a\x80", "iso-8859-1", "a\x80"},
         {latin1, "a\xFF", "iso-8859-1", "a\xFF"}, {utf8, "\x7F", "", "\x7F"},
         {utf8, "\xC2\x80", "iso-8859-1", "\x80"}, {utf8, "\xC3\xBF", "iso-8859-1", "\xFF"},
-        {utf8, "\xC4\x80", "utf-8", "\xC4\x80"}, {utf8, "\xC3\xBF\xC4\x80", "utf-8", "\xC3\xBF\xC4\x80"},
+        {utf8, "\xC4\x80", "utf-8", "\xC4\x80"},  {utf8, "\xC3\xBF\xC4\x80", "utf-8", "\xC3\xBF\xC4\x80"},
     };
     for (const auto& c : cases) {
         const std::string label = "U+" + std::to_string(static_cast<unsigned char>(c.encoded.back()));
@@ -217,8 +228,16 @@ std::vector<std::string> nbspLog(int count)
 TEST_F(MessageConverterTest, NoBreakSpaces)
 {
     // A0 after a lead byte (81-9F, E0-FC) is a trail byte; anywhere else it is a no-break space.
-    const std::pair<std::string, int> cases[] = {{"\xA0" "a\x82\xA0" "A\xA0", 2}, {"\x80\xA0", 1}, {"\xA0\xA0", 2},
-                                                 {"\xFD\xA0", 1}, {"\x81\xA0", 0}, {"\x9F\xA0", 0}, {"\xE0\xA0", 0},
+    const std::pair<std::string, int> cases[] = {{"\xA0"
+                                                  "a\x82\xA0"
+                                                  "A\xA0",
+                                                  2},
+                                                 {"\x80\xA0", 1},
+                                                 {"\xA0\xA0", 2},
+                                                 {"\xFD\xA0", 1},
+                                                 {"\x81\xA0", 0},
+                                                 {"\x9F\xA0", 0},
+                                                 {"\xE0\xA0", 0},
                                                  {"\xFC\xA0", 0}};
     for (EncodingId source : {kEncodingShiftJIS, kEncodingMacJapanese}) {
         for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -228,9 +247,13 @@ TEST_F(MessageConverterTest, NoBreakSpaces)
         }
     }
     use({.source = kEncodingShiftJIS, .tags = false, .nbsp = true, .charsets = {"shift_jis"}});
-    EXPECT_EQ(convert("\xA0" "a\x82\xA0" "A\xA0", kHeaderLengthNone), " a\x82\xA0" "A ");
-    for (const Options& off :
-         {Options{.source = kEncodingShiftJIS, .tags = false}, Options{.tags = false, .nbsp = true}}) {
+    EXPECT_EQ(convert("\xA0"
+                      "a\x82\xA0"
+                      "A\xA0",
+                      kHeaderLengthNone),
+              " a\x82\xA0"
+              "A ");
+    for (const Options& off : {Options{.source = kEncodingShiftJIS, .tags = false}, Options{.tags = false, .nbsp = true}}) {
         use(off);
         convert("a\xA0", kHeaderLengthNone);
         EXPECT_TRUE(logs.empty()) << "no replacement for source " << off.source << ", nbsp " << off.nbsp;
@@ -273,17 +296,24 @@ TEST_F(MessageConverterTest, CharsetCandidatesFromCharsetNames)
         std::vector<std::pair<EncodingId, std::string>> candidates;
         Names leftOut; // each logged as not supported
     } cases[] = {
-        {"in order, duplicates as written", Names{"iso-2022-jp", "utf-8", "UTF-8"},
-         {{idFor("iso-2022-jp"), "iso-2022-jp"}, {kEncodingUTF8, "utf-8"}, {kEncodingUTF8, "UTF-8"}}, {}},
+        {"in order, duplicates as written",
+         Names{"iso-2022-jp", "utf-8", "UTF-8"},
+         {{idFor("iso-2022-jp"), "iso-2022-jp"}, {kEncodingUTF8, "utf-8"}, {kEncodingUTF8, "UTF-8"}},
+         {}},
         {"unknown and empty names out", Names{"x-no", "", "us-ascii"}, {{kEncodingASCII, "us-ascii"}}, {"x-no", ""}},
         {"no names", Names{}, {}, {}},
-        {"fallbacks in any case", Names{"tis-620", "TIS-620", "GB2312"},
-         {{idFor("tis-620", kPlatformISOLatinThai), "tis-620"}, {idFor("TIS-620", kPlatformISOLatinThai), "TIS-620"},
-          {idFor("GB2312", kPlatformEUCCN), "GB2312"}}, {}},
+        {"fallbacks in any case",
+         Names{"tis-620", "TIS-620", "GB2312"},
+         {{idFor("tis-620", kPlatformISOLatinThai), "tis-620"},
+          {idFor("TIS-620", kPlatformISOLatinThai), "TIS-620"},
+          {idFor("GB2312", kPlatformEUCCN), "GB2312"}},
+         {}},
         {"fallback compares whole names", Names{"tis-620x"}, {}, {"tis-620x"}},
         // ASCII must stay ASCII, or separator lines and headers are lost to mbox readers.
-        {"not writing ASCII as ASCII", Names{"UTF-16", "utf-16le", "UTF-32", "UTF-7", "IBM037", "latin1"},
-         {{kEncodingISOLatin1, "latin1"}}, {"UTF-16", "utf-16le", "UTF-32", "UTF-7", "IBM037"}},
+        {"not writing ASCII as ASCII",
+         Names{"UTF-16", "utf-16le", "UTF-32", "UTF-7", "IBM037", "latin1"},
+         {{kEncodingISOLatin1, "latin1"}},
+         {"UTF-16", "utf-16le", "UTF-32", "UTF-7", "IBM037"}},
     };
     for (const auto& c : cases) {
         logs.clear();
@@ -324,7 +354,9 @@ TEST(MessageConversionPaths, FromTheBytesAsFromTheDecodedText)
         {"insertion", "From a\nSubject: caf\xE9\n\nBody caf\xE9 \x80 and \x81\n", {}},
         {"replaced text type", "From a\nContent-Type: text/plain; charset=iso-8859-1\nSubject: x\n\n<x-flowed>caf\xE9\n</x-flowed>\n", {}},
         {"folded type", "From a\nContent-type: text/plain;\n\tcharset=us-ascii\nX: y\n\nplain \xE9\n", {}},
-        {"intact multipart", "From a\nContent-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\nContent-Type: text/plain\n\nt\xE9\n--b1--\n", {}},
+        {"intact multipart",
+         "From a\nContent-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\nContent-Type: text/plain\n\nt\xE9\n--b1--\n",
+         {}},
         {"multipart, boundary gone", "From a\nContent-Type: multipart/mixed; boundary=\"b1\"\n\nx--b1\nt\xE9\n", {}},
         {"boundary after 8-bit text", "From a\nContent-Type: multipart/mixed; boundary=b2\n\n\xE9\n--b2\n", {}},
         {"boundary in a block", "From a\nContent-Type: multipart/mixed; boundary=b3\n\n<x-html>\n--b3\n</x-html>\n", {}},
@@ -332,7 +364,9 @@ TEST(MessageConversionPaths, FromTheBytesAsFromTheDecodedText)
         {"lone CR at the cut", "From a\rSubject: \xE9\r\r\nbody \xE9\r", 19},
         {"header cut before its end", "From a\nSubject: caf\xE9\nX: y\n\nbody\n", 10},
         {"empty first line", "\nContent-Type: text/plain\n\nbody\n", {}},
-        {"blocks", "From a\nSubject: s\n\n<x-charset utf-8>caf\xC3\xA9 \xE2\x82\xAC</x-charset>\nplain \xE9\n<x-html><b>b</b> \xE9</x-html>\n", {}},
+        {"blocks",
+         "From a\nSubject: s\n\n<x-charset utf-8>caf\xC3\xA9 \xE2\x82\xAC</x-charset>\nplain \xE9\n<x-html><b>b</b> \xE9</x-html>\n",
+         {}},
         {"invalid UTF-8 block", "From a\nSubject: s\n\n<x-charset utf-8>caf\xE9</x-charset>\n", {}},
         {"ASCII", "From a\r\nSubject: s\r\n\r\nplain text\r\n", {}},
         {"wide character in the type", "From a\nContent-Type: text/plain; name=\"\x80\"\n\nbody \xE9\n", {}},
@@ -403,12 +437,17 @@ TEST(CaseInsensitiveEquality, SimpleCaseFoldingLiteral)
         const char *text, *other;
         bool equal;
     } cases[] = {
-        {"tis-620", "TIS-620", true}, {"tis-620", "", false}, {"tis-620", "tis-62", false},
+        {"tis-620", "TIS-620", true},
+        {"tis-620", "", false},
+        {"tis-620", "tis-62", false},
         {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", true}, // été / ÉTÉ
-        {"\xE2\x84\xAA", "k", true},                    // KELVIN SIGN folds to k
-        {"stra\xC3\x9F" "e", "STRASSE", false},         // no simple folding of ß to ss
-        {"\xC3\xA9", "e\xCC\x81", false},                // composed vs decomposed
-        {"a\xFF", "A\xFF", true}, {"a\xFF", "a\xFE", false}, // an invalid byte equals only itself
+        {"\xE2\x84\xAA", "k", true},                      // KELVIN SIGN folds to k
+        {"stra\xC3\x9F"
+         "e",
+         "STRASSE", false},               // no simple folding of ß to ss
+        {"\xC3\xA9", "e\xCC\x81", false}, // composed vs decomposed
+        {"a\xFF", "A\xFF", true},
+        {"a\xFF", "a\xFE", false}, // an invalid byte equals only itself
     };
     for (const auto& c : cases)
         EXPECT_EQ(equalsFoldedUTF8(c.text, c.other), c.equal) << c.text << " vs " << c.other;
@@ -423,9 +462,9 @@ TEST(CaseInsensitiveEquality, PrefixAndContainmentInUTF16)
         {u"content-TYPE: text/plain", u"Content-Type:", true, true},
         {u"Content-Typ", u"Content-Type:", false, false},
         {u"X-Content-Type: a", u"content-type:", false, true},
-        {u"\u212Aey: v", u"KEY", true, true},        // KELVIN SIGN folds to k
+        {u"\u212Aey: v", u"KEY", true, true}, // KELVIN SIGN folds to k
         {u"x-\u212Aey", u"key", false, true},
-        {u"@[\\]^_", u"`{|}~\x7F", false, false},   // no ASCII pair but letters folds together
+        {u"@[\\]^_", u"`{|}~\x7F", false, false}, // no ASCII pair but letters folds together
         {u"MULTIPART/Mixed", u"multipart", true, true},
         {u"\u00C9t\u00E9", u"\u00E9T\u00C9", true, true},
         {u"a", u"", true, true},

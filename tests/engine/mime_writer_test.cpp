@@ -23,8 +23,13 @@ TEST(MimeWriter, Base64MatchesTheStandardVectors)
         std::string_view out;
     };
     // RFC 4648, section 10.
-    const Case cases[] = {{"", ""}, {"f", "Zg==\r\n"}, {"fo", "Zm8=\r\n"}, {"foo", "Zm9v\r\n"}, {"foob", "Zm9vYg==\r\n"},
-                          {"fooba", "Zm9vYmE=\r\n"}, {"foobar", "Zm9vYmFy\r\n"}};
+    const Case cases[] = {{"", ""},
+                          {"f", "Zg==\r\n"},
+                          {"fo", "Zm8=\r\n"},
+                          {"foo", "Zm9v\r\n"},
+                          {"foob", "Zm9vYg==\r\n"},
+                          {"fooba", "Zm9vYmE=\r\n"},
+                          {"foobar", "Zm9vYmFy\r\n"}};
     for (const Case& c : cases)
         EXPECT_EQ(base64(c.in), c.out) << c.in;
 }
@@ -141,8 +146,7 @@ TEST(MimeHeader, ReadsFieldsParametersAndDelimiters)
     EXPECT_FALSE(hasDelimiterLine(std::string_view("body --b 1\r\n"), "b 1")) << "only at a line start";
     EXPECT_TRUE(hasDelimiterLine(std::u16string_view(u"x\r--b"), "b"));
     // The decoded text's form agrees with the bytes' form wherever a line may start.
-    for (const std::string text : {"--b", "a\r\n--b\r\n", "a\n\r--b", "a\n\n--b", "a --b", "a\n-b", "a\n--", "", "\n",
-                                   "x\n--c\n--b"}) {
+    for (const std::string text : {"--b", "a\r\n--b\r\n", "a\n\r--b", "a\n\n--b", "a --b", "a\n-b", "a\n--", "", "\n", "x\n--c\n--b"}) {
         const std::u16string wide(text.begin(), text.end());
         EXPECT_EQ(hasDelimiterLine(std::u16string_view(wide), "b"), hasDelimiterLine(std::string_view(text), "b")) << text;
     }
@@ -163,9 +167,8 @@ namespace {
 TEST(MimeWriter, FileNameContinuationsCutAtEveryPosition)
 {
     auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
-    auto isAttributeChar = [](char c) {
-        return c > 0x20 && c < 0x7F && std::string_view("*'%()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
-    };
+    auto isAttributeChar
+        = [](char c) { return c > 0x20 && c < 0x7F && std::string_view("*'%()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos; };
     const std::string tails[] = {"\xC3\xA9", "\xE6\x97\xA5", "a b\xC3\xA9", "\xF0\x9F\x98\x80", "x=y\xC3\xA9", "100%\xC3\xA9"};
     std::size_t splitAtPercent = 0;
     for (const std::string& tail : tails) {

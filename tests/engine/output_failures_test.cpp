@@ -24,7 +24,7 @@ namespace {
 
 // What the injected calls do; plain globals, as the table holds plain function pointers.
 struct Injection {
-    int failingWrite = 0;   // the n-th writev (1-based) fails with `writeError`; 0: none
+    int failingWrite = 0; // the n-th writev (1-based) fails with `writeError`; 0: none
     int writeError = 0;
     bool shortWrites = false; // every writev writes at most half of its first vector (at least 1 byte)
     int fsyncError = 0, closeError = 0, renameError = 0;

@@ -27,15 +27,15 @@ namespace tarnwick {
 namespace {
 
 struct Faults {
-    int failWrite = 0;          // this write (counted from 1) fails once with ENOSPC
-    int zeroWrite = 0;          // this write writes nothing, once
-    std::size_t shortBy = 0;    // every write takes at most this many bytes (0: all)
-    int failFsync = 0;          // the errno of a failing fsync, or 0
-    int failClose = 0;          // the errno of a failing close (after the real close), or 0
-    int failRename = 0;         // the errno of a failing rename, or 0
-    int truncateInput = 0;      // before this write, the input file is cut to nothing
-    int slowWrite = 0;          // every write first waits this many milliseconds
-    int failUnnamed = 0;        // the errno of every creation of an unnamed file, or 0
+    int failWrite = 0;       // this write (counted from 1) fails once with ENOSPC
+    int zeroWrite = 0;       // this write writes nothing, once
+    std::size_t shortBy = 0; // every write takes at most this many bytes (0: all)
+    int failFsync = 0;       // the errno of a failing fsync, or 0
+    int failClose = 0;       // the errno of a failing close (after the real close), or 0
+    int failRename = 0;      // the errno of a failing rename, or 0
+    int truncateInput = 0;   // before this write, the input file is cut to nothing
+    int slowWrite = 0;       // every write first waits this many milliseconds
+    int failUnnamed = 0;     // the errno of every creation of an unnamed file, or 0
 };
 
 Faults g_faults;

@@ -27,8 +27,7 @@ using testSupport::readFile;
 
 std::string message(int n, const std::string& subject, const std::string& body)
 {
-    return "From ???@??? Mon Jan 01 00:00:" + std::to_string(10 + n % 50) + " 2001\r\nSubject: " + subject
-        + "\r\n\r\n" + body + "\r\n";
+    return "From ???@??? Mon Jan 01 00:00:" + std::to_string(10 + n % 50) + " 2001\r\nSubject: " + subject + "\r\n\r\n" + body + "\r\n";
 }
 
 // Runs of messages that change Automatic's memory (Japanese, Korean or Chinese confirmed),
@@ -49,8 +48,10 @@ std::string craftedMailbox()
             mailbox += message(n, "short", kShortShiftJIS + " " + std::to_string(n));
             break;
         case 3:
-            mailbox += message(n, "files", "see\r\nAttachment Converted: \"c:\\eudora\\attach\\report.txt\"\r\n"
-                                           "Attachment Converted: \"c:\\eudora\\attach\\gone" + std::to_string(n) + ".txt\"");
+            mailbox += message(n, "files",
+                               "see\r\nAttachment Converted: \"c:\\eudora\\attach\\report.txt\"\r\n"
+                               "Attachment Converted: \"c:\\eudora\\attach\\gone"
+                                   + std::to_string(n) + ".txt\"");
             break;
         case 4:
             mailbox += message(n, "japanese", "TEL\xA0" + kShiftJIS);
@@ -111,8 +112,7 @@ protected:
                 },
                 [&](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
                     const std::function<bool(std::string_view)>& write) {
-                    const LargeMessageOutcome outcome =
-                        convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+                    const LargeMessageOutcome outcome = convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
                     if (outcome == LargeMessageOutcome::Unconverted)
                         run.unconverted.add(mailbox.lastReason);
                     return outcome;
@@ -162,8 +162,7 @@ TEST_F(ParallelConversionTest, BatchesOnTwoThreadsGiveWhatOneThreadGives)
             EXPECT_EQ(parallel.result.messages, sequential.result.messages) << where;
             EXPECT_EQ(parallel.result.attachments.attached, sequential.result.attachments.attached) << where;
             EXPECT_EQ(parallel.result.attachments.missing, sequential.result.attachments.missing) << where;
-            EXPECT_EQ(parallel.result.attachments.missingFiles.size(), sequential.result.attachments.missingFiles.size())
-                << where;
+            EXPECT_EQ(parallel.result.attachments.missingFiles.size(), sequential.result.attachments.missingFiles.size()) << where;
         }
     }
 }
@@ -175,8 +174,8 @@ TEST_F(ParallelConversionTest, TheMailboxExercisesEveryOrderedEffect)
 {
     const Outcome automatic = convert(options(kEncodingAutomatic, {"us-ascii", "iso-8859-1", "utf-8"}), 0);
     // The short text as each confirmed family reads it, in UTF-8.
-    for (const char* reading : {"\xE3\x81\x8A\xE4\xB8\x96\xE8\xA9\xB1", "\xEA\xB6\x93\xEB\xA7\x8A\xEC\x81\x9E",
-                                "\xE5\x81\x8D\xE6\x82\xBD\xE6\xA6\x96"})
+    for (const char* reading :
+         {"\xE3\x81\x8A\xE4\xB8\x96\xE8\xA9\xB1", "\xEA\xB6\x93\xEB\xA7\x8A\xEC\x81\x9E", "\xE5\x81\x8D\xE6\x82\xBD\xE6\xA6\x96"})
         EXPECT_NE(automatic.output.find(reading), std::string::npos) << reading;
     EXPECT_GT(automatic.result.attachments.attached, 0u);
     EXPECT_GT(automatic.result.attachments.missing, 0u);

@@ -104,7 +104,7 @@ struct Outcome {
 };
 
 Outcome reattach(const Collected& c, const AttachmentFolders& folders, const TextConversion* convert = nullptr,
-             std::string_view eol = "\r\n")
+                 std::string_view eol = "\r\n")
 {
     Outcome run;
     setLogSink([&run](std::string_view line) { run.log.emplace_back(line); });
@@ -152,10 +152,9 @@ TEST(Reattachment, FilesBecomeBase64PartsAndTheirLinesGo)
         binary += static_cast<char>(i * 31);
     f.file("attach/report.pdf", binary);
     f.file("attach/notes", "plain\r\nnotes\r\n");
-    const Collected c = collect({"Subject: Files", "MIME-Version: 1.0",
-                                 "Content-Type: multipart/mixed;", " boundary=\"gone\"", "Content-Transfer-Encoding: 7bit"},
-                                {"Hello.", "", R"(Attachment Converted: "c:\eudora\attach\report.pdf")", "",
-                                 R"(Attachment Converted: "c:\eudora\attach\NOTES")"});
+    const Collected c = collect(
+        {"Subject: Files", "MIME-Version: 1.0", "Content-Type: multipart/mixed;", " boundary=\"gone\"", "Content-Transfer-Encoding: 7bit"},
+        {"Hello.", "", R"(Attachment Converted: "c:\eudora\attach\report.pdf")", "", R"(Attachment Converted: "c:\eudora\attach\NOTES")"});
     const Outcome run = reattach(c, f.folders());
     ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
     EXPECT_EQ(run.tally.attached, 2u);
@@ -170,8 +169,9 @@ TEST(Reattachment, FilesBecomeBase64PartsAndTheirLinesGo)
     ASSERT_EQ(p.size(), 3u);
     EXPECT_EQ(p[0].first, "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n");
     EXPECT_EQ(p[0].second, "Hello.\r\n\r\n") << "only the attachment lines go (the last break is the delimiter's)";
-    EXPECT_EQ(p[1].first, "Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
-                          "Content-Disposition: attachment; filename=\"report.pdf\"\r\n");
+    EXPECT_EQ(p[1].first,
+              "Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
+              "Content-Disposition: attachment; filename=\"report.pdf\"\r\n");
     EXPECT_EQ(decodeBase64(p[1].second), binary);
     EXPECT_NE(p[2].first.find("filename=\"notes\""), std::string::npos) << "the name as found on disk";
     EXPECT_EQ(decodeBase64(p[2].second), "plain\r\nnotes\r\n");
@@ -186,9 +186,9 @@ TEST(Reattachment, InlineImagesGoIntoRelatedWithTheHtmlsContentIds)
     f.file("Embedded/pic.jpg", std::string("\xFF\xD8\xFF\xE0\0\x10JFIF\0", 11) + std::string(300, 'j'));
     f.file("attach/a.txt", "attached");
     const std::string html = "<html><img src=\"cid:part1.abc@example\"></html>";
-    const Collected c = collect({"Subject: Pic", "Content-Type: text/html; charset=utf-8"},
-                                {html, "Embedded Content: pic.jpg: 00000001,277bfd3a,00000000,00000000",
-                                 R"(Attachment Converted: "c:\eudora\attach\a.txt")"});
+    const Collected c = collect(
+        {"Subject: Pic", "Content-Type: text/html; charset=utf-8"},
+        {html, "Embedded Content: pic.jpg: 00000001,277bfd3a,00000000,00000000", R"(Attachment Converted: "c:\eudora\attach\a.txt")"});
     const Outcome run = reattach(c, f.folders());
     ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
     EXPECT_NE(run.output.find("\r\nMIME-Version: 1.0\r\n"), std::string::npos);
@@ -208,8 +208,8 @@ TEST(Reattachment, InlineImagesGoIntoRelatedWithTheHtmlsContentIds)
     EXPECT_NE(outer[1].first.find("filename=\"a.txt\""), std::string::npos);
 
     // Without as many cid: references as embedded lines, images get ids of their own.
-    const Collected unmatched = collect({"Content-Type: text/html"}, {"<html>no images</html>",
-                                                                     "Embedded Content: pic.jpg: 00000001,2,3,4"});
+    const Collected unmatched
+        = collect({"Content-Type: text/html"}, {"<html>no images</html>", "Embedded Content: pic.jpg: 00000001,2,3,4"});
     const Outcome own = reattach(unmatched, f.folders());
     ASSERT_EQ(own.result.outcome, ReattachOutcome::Written);
     EXPECT_NE(own.output.find("Content-ID: <part1."), std::string::npos);
@@ -235,8 +235,8 @@ TEST(Reattachment, ImagesCitedMoreThanOnceKeepTheHtmlsContentIds)
         {"escaped and plain", "<img src=\"cid:a%40x\"><img src=\"cid:a@x\"><img src=\"CID:b@x\">", {"a@x", "b@x"}},
     };
     for (const auto& c : cases) {
-        const Collected message = collect({"Content-Type: text/html"}, {c.html, "Embedded Content: a.gif: 00000001,2,3,4",
-                                                                        "Embedded Content: b.gif: 00000002,2,3,4"});
+        const Collected message = collect({"Content-Type: text/html"},
+                                          {c.html, "Embedded Content: a.gif: 00000001,2,3,4", "Embedded Content: b.gif: 00000002,2,3,4"});
         const Outcome run = reattach(message, f.folders());
         ASSERT_EQ(run.result.outcome, ReattachOutcome::Written) << c.name;
         const auto related = parts(run.output.substr(*headerEnd(run.output)), topBoundary(run.output));
@@ -272,7 +272,8 @@ TEST(Reattachment, MissingAndForgedFilesKeepTheirLinesAndAreReported)
     EXPECT_EQ(nothing.tally.missingFiles.back().subject, "Nothing here");
 
     // A subject and a name in the mailbox's encoding are reported in UTF-8.
-    const Outcome latin = reattach(collect({"Subject: Caf\xe9"}, {"Attachment Converted: \"c:\\eudora\\attach\\men\xfa.doc\""}), f.folders());
+    const Outcome latin
+        = reattach(collect({"Subject: Caf\xe9"}, {"Attachment Converted: \"c:\\eudora\\attach\\men\xfa.doc\""}), f.folders());
     ASSERT_EQ(latin.log.size(), 1u);
     EXPECT_EQ(latin.log.back(), "Attachment not found: \"men\xc3\xba.doc\" (message \"Caf\xc3\xa9\")");
     EXPECT_EQ(latin.tally.missingFiles.back().subject, "Caf\xc3\xa9");
@@ -303,8 +304,7 @@ TEST(Reattachment, TheTextIsConvertedAsTodayAndFailuresAreReported)
     };
     const Outcome run = reattach(c, f.folders(), &convert, "\n");
     ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
-    EXPECT_NE(run.output.find("\nContent-Type: text/plain; charset=x\nContent-Transfer-Encoding: 8bit\n\ncaf\xE9\n--"),
-              std::string::npos)
+    EXPECT_NE(run.output.find("\nContent-Type: text/plain; charset=x\nContent-Transfer-Encoding: 8bit\n\ncaf\xE9\n--"), std::string::npos)
         << run.output;
     EXPECT_EQ(run.output.find('\r'), std::string::npos) << "every line ends with the output terminator";
 
@@ -313,8 +313,7 @@ TEST(Reattachment, TheTextIsConvertedAsTodayAndFailuresAreReported)
         StringSink sink;
         sink.refuseAfter = limit;
         const ReattachmentContext context{f.folders(), kEncodingISOLatin1, "\n", nullptr, refused.tally};
-        EXPECT_EQ(writeWithAttachments(c.message, c.headerLength, c.lines, context, sink).outcome, ReattachOutcome::WriteFailed)
-            << limit;
+        EXPECT_EQ(writeWithAttachments(c.message, c.headerLength, c.lines, context, sink).outcome, ReattachOutcome::WriteFailed) << limit;
         EXPECT_EQ(refused.tally.attached, 0u);
     }
 }
@@ -329,9 +328,10 @@ TEST(Reattachment, FilesAreOpenedOnlyFromTheFolderFoundEvenWhenItIsSwappedForALi
     // Another user of the source swaps the folder for a link while the job runs.
     fs::rename(f.root + "/attach", f.root + "/attach.old");
     fs::create_directory_symlink(f.root + "/outside", f.root + "/attach");
-    const Outcome run = reattach(collect({"Subject: Swap"}, {R"(Attachment Converted: "c:\eudora\attach\secret.txt")",
-                                                             R"(Attachment Converted: "c:\eudora\attach\kept.txt")"}),
-                                 folders);
+    const Outcome run = reattach(
+        collect({"Subject: Swap"},
+                {R"(Attachment Converted: "c:\eudora\attach\secret.txt")", R"(Attachment Converted: "c:\eudora\attach\kept.txt")"}),
+        folders);
     ASSERT_EQ(run.result.outcome, ReattachOutcome::Written);
     EXPECT_EQ(run.tally.attached, 1u);
     EXPECT_EQ(run.tally.missing, 1u);
@@ -342,7 +342,7 @@ TEST(Reattachment, FilesAreOpenedOnlyFromTheFolderFoundEvenWhenItIsSwappedForALi
 
 // Lowers the limit on open descriptors for one test.
 struct DescriptorLimit {
-    rlimit saved {};
+    rlimit saved{};
     explicit DescriptorLimit(rlim_t limit)
     {
         ::getrlimit(RLIMIT_NOFILE, &saved);

@@ -33,10 +33,7 @@ using namespace testSamples;
 
 using testSupport::readFile;
 
-EncodingId windows1252()
-{
-    return usableCharset("windows-1252").value_or(kEncodingNone);
-}
+EncodingId windows1252() { return usableCharset("windows-1252").value_or(kEncodingNone); }
 
 struct Crafted {
     std::string bytes;
@@ -56,10 +53,11 @@ Crafted craftedMailbox(std::string_view first, std::string_view eol, int asianFr
     const std::string e(eol);
     auto add = [&](int n, const std::string& subject, const std::string& body) {
         const std::uint64_t start = mailbox.bytes.size();
-        mailbox.bytes += "From ???@??? Mon Jan 01 00:00:" + std::to_string(10 + n % 50) + " 2001"
-            + (start == 0 ? std::string(first) : e) + "Subject: " + subject + e + "X-Status: " + e + e + body + e;
+        mailbox.bytes += "From ???@??? Mon Jan 01 00:00:" + std::to_string(10 + n % 50) + " 2001" + (start == 0 ? std::string(first) : e)
+            + "Subject: " + subject + e + "X-Status: " + e + e + body + e;
         if (n >= 20 && n < 44)
-            mailbox.index.push_back({start, mailbox.bytes.size() - start,
+            mailbox.index.push_back({start,
+                                     mailbox.bytes.size() - start,
                                      {.read = n % 2 == 0, .replied = n % 3 == 0, .priority = static_cast<std::uint8_t>(n % 6)}});
     };
     for (int n = 0; n < 64; ++n) {
@@ -81,8 +79,9 @@ Crafted craftedMailbox(std::string_view first, std::string_view eol, int asianFr
             add(n, "short", kShortShiftJIS + " " + std::to_string(n));
             break;
         case 3:
-            add(n, "files", "see" + e + "Attachment Converted: \"c:\\eudora\\attach\\report.txt\"" + e
-                                + "Attachment Converted: \"c:\\eudora\\attach\\gone" + std::to_string(n) + ".txt\"");
+            add(n, "files",
+                "see" + e + "Attachment Converted: \"c:\\eudora\\attach\\report.txt\"" + e
+                    + "Attachment Converted: \"c:\\eudora\\attach\\gone" + std::to_string(n) + ".txt\"");
             break;
         case 4:
             add(n, "japanese", n < asianFrom ? "TEL\xA0 plain" : "TEL\xA0" + kShiftJIS);
@@ -133,8 +132,7 @@ protected:
     void writeInput(const std::string& bytes) { std::ofstream(dir_ + "/in", std::ios::binary) << bytes; }
 
     // splitFrom none: the one pass.
-    Outcome convert(const ConversionOptions& options, std::optional<std::uint64_t> splitFrom,
-                    const std::atomic<bool>* stop = nullptr)
+    Outcome convert(const ConversionOptions& options, std::optional<std::uint64_t> splitFrom, const std::atomic<bool>* stop = nullptr)
     {
         std::ofstream(dir_ + "/out", std::ios::trunc);
         clearLog();
@@ -166,7 +164,7 @@ TEST_F(SplitConversionTest, TwoPartsGiveWhatTheOnePassGivesWhereverTheSplitFalls
     struct Case {
         const char* name;
         ConversionOptions options;
-        int asianFrom;       // the first message whose Korean, Chinese or Japanese confirms a family
+        int asianFrom;        // the first message whose Korean, Chinese or Japanese confirms a family
         unsigned middleParts; // parts taken when the split is looked for from the middle
     };
     ConversionOptions copying = options(kEncodingAutomatic, all, false);
@@ -303,10 +301,8 @@ TEST_F(SplitConversionTest, FailuresOfTheSecondPartsFileFallBackToTheOnePass)
         int copyError;
         unsigned parts;
     } cases[] = {
-        {"no unnamed files here", EOPNOTSUPP, false, 0, 1},
-        {"the part's writes fail", 0, true, 0, 1},
-        {"no copy between these files", 0, false, EXDEV, 2},
-        {"copy_file_range unknown", 0, false, ENOSYS, 2},
+        {"no unnamed files here", EOPNOTSUPP, false, 0, 1},  {"the part's writes fail", 0, true, 0, 1},
+        {"no copy between these files", 0, false, EXDEV, 2}, {"copy_file_range unknown", 0, false, ENOSYS, 2},
         {"the append fails", 0, false, ENOSPC, 1},
     };
     systemCalls = systemOutputCalls();

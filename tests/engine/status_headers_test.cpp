@@ -19,7 +19,11 @@ MessageFacts record(bool read, bool replied, bool forwarded, std::uint8_t priori
 
 TEST(StatusHeaders, EachStatusAndPriority)
 {
-    const struct Case { const char* name; MessageFacts message; const char* expected; } cases[] = {
+    const struct Case {
+        const char* name;
+        MessageFacts message;
+        const char* expected;
+    } cases[] = {
         {"unread", record(false, false, false, 3), "Status: O\nX-Mozilla-Status: 0000\n"},
         {"read", record(true, false, false, 3), "Status: RO\nX-Mozilla-Status: 0001\n"},
         {"replied", record(true, true, false, 3), "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\n"},
@@ -29,13 +33,33 @@ TEST(StatusHeaders, EachStatusAndPriority)
         {"low", record(true, false, false, 4), "Status: RO\nX-Mozilla-Status: 0001\nX-Priority: 4 (Low)\n"},
         {"lowest", record(false, false, false, 5), "Status: O\nX-Mozilla-Status: 0000\nX-Priority: 5 (Lowest)\n"},
         {"unknown priority", record(false, false, false, 0), "Status: O\nX-Mozilla-Status: 0000\n"},
-        {"redirected", [] { MessageFacts f = record(true, false, false, 3); f.redirected = true; return f; }(),
+        {"redirected",
+         [] {
+             MessageFacts f = record(true, false, false, 3);
+             f.redirected = true;
+             return f;
+         }(),
          "Status: RO\nX-Mozilla-Status: 1001\n"},
-        {"queued or unsent: a draft", [] { MessageFacts f = record(true, false, false, 3); f.draft = true; return f; }(),
+        {"queued or unsent: a draft",
+         [] {
+             MessageFacts f = record(true, false, false, 3);
+             f.draft = true;
+             return f;
+         }(),
          "Status: RO\nX-Status: T\nX-Mozilla-Status: 0801\n"},
-        {"replied draft", [] { MessageFacts f = record(true, true, false, 3); f.draft = true; return f; }(),
+        {"replied draft",
+         [] {
+             MessageFacts f = record(true, true, false, 3);
+             f.draft = true;
+             return f;
+         }(),
          "Status: RO\nX-Status: AT\nX-Mozilla-Status: 0803\n"},
-        {"sent", [] { MessageFacts f = record(true, false, false, 3); f.sent = true; return f; }(),
+        {"sent",
+         [] {
+             MessageFacts f = record(true, false, false, 3);
+             f.sent = true;
+             return f;
+         }(),
          "Status: RO\nX-Mozilla-Status: 0001\n"},
         {"out of range priority", record(false, false, false, 9), "Status: O\nX-Mozilla-Status: 0000\n"},
     };
@@ -61,7 +85,13 @@ TEST(StatusHeaders, KeywordHeadersOfEachKind)
     using enum ExtraStatusHeaders;
     const std::string tb = "Status: O\r\nX-Mozilla-Status: 0000\r\nX-Mozilla-Status2: 00000000\r\n";
     const std::string tbForwarded = "Status: O\r\nX-Mozilla-Status: 1000\r\nX-Mozilla-Status2: 00000000\r\n";
-    const struct Case { ExtraStatusHeaders extra; std::uint8_t label; bool forwarded; const char* own; std::string expected; } cases[] = {
+    const struct Case {
+        ExtraStatusHeaders extra;
+        std::uint8_t label;
+        bool forwarded;
+        const char* own;
+        std::string expected;
+    } cases[] = {
         {None, 2, true, nullptr, "Status: O\r\nX-Mozilla-Status: 1000\r\n"},
         {Labels, 0, false, nullptr, "Status: O\r\nX-Mozilla-Status: 0000\r\n"},
         {Labels, 1, false, nullptr, "Status: O\r\nX-Mozilla-Status: 0000\r\nX-Keywords: $Label1\r\n"},
@@ -74,7 +104,8 @@ TEST(StatusHeaders, KeywordHeadersOfEachKind)
         {Thunderbird, 7, true, nullptr, tbForwarded + mozillaKeys("$label7") + "X-Keywords: $Forwarded $Label7\r\n"},
         {Thunderbird, 9, false, nullptr, tb + mozillaKeys("")},
         {Thunderbird, 2, false, "x-mozilla-keys: $label4", tb + "X-Keywords: $Label2\r\n"},
-        {Thunderbird, 2, true, "X-Mozilla-Status2: 10000000", "Status: O\r\nX-Mozilla-Status: 1000\r\n" + mozillaKeys("$label2") + "X-Keywords: $Forwarded $Label2\r\n"},
+        {Thunderbird, 2, true, "X-Mozilla-Status2: 10000000",
+         "Status: O\r\nX-Mozilla-Status: 1000\r\n" + mozillaKeys("$label2") + "X-Keywords: $Forwarded $Label2\r\n"},
         {Thunderbird, 2, false, "X-Keywords: Work", tb + mozillaKeys("$label2")},
     };
     for (const Case& c : cases) {
@@ -96,7 +127,12 @@ TEST(StatusHeaders, KeywordHeadersOfEachKind)
 TEST(StatusHeaders, BlankKeywordHeadersGiveWayOnlyToTheirOwnKind)
 {
     using enum ExtraStatusHeaders;
-    const struct Case { const char* line; bool none; bool labels; bool thunderbird; } cases[] = {
+    const struct Case {
+        const char* line;
+        bool none;
+        bool labels;
+        bool thunderbird;
+    } cases[] = {
         {"Status: ", true, true, true},
         {"X-Keywords:", false, true, true},
         {"x-keywords: \t", false, true, true},
@@ -114,14 +150,22 @@ TEST(StatusHeaders, BlankKeywordHeadersGiveWayOnlyToTheirOwnKind)
 
 TEST(StatusHeaders, PresentHeadersAreNotRepeated)
 {
-    const struct Case { std::vector<const char*> lines; const char* expected; int blank; } cases[] = {
+    const struct Case {
+        std::vector<const char*> lines;
+        const char* expected;
+        int blank;
+    } cases[] = {
         {{"Status: R"}, "X-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n", 0},
         {{"status:RO", "x-status: F"}, "X-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n", 0},
         {{"X-MOZILLA-STATUS: 0001", "X-Priority: 3"}, "Status: RO\nX-Status: A\n", 0},
-        {{"Statuses: none", "X-Status-Note: a", "Subject: Status: RO", "X-Priority"}, "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n", 0},
+        {{"Statuses: none", "X-Status-Note: a", "Subject: Status: RO", "X-Priority"},
+         "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n",
+         0},
         {{"Status: O", "X-Status: A", "X-Mozilla-Status: 0000", "X-Priority: 5"}, "", 0},
         // Eudora's own "Status:   " says nothing: it gives way, and so do other blank ones.
-        {{"Status:   ", "X-Status:", "X-Priority: \t", "Subject:  "}, "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n", 3},
+        {{"Status:   ", "X-Status:", "X-Priority: \t", "Subject:  "},
+         "Status: RO\nX-Status: A\nX-Mozilla-Status: 0003\nX-Priority: 1 (Highest)\n",
+         3},
     };
     for (const Case& c : cases) {
         PresentStatusHeaders present;

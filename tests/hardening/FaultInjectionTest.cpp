@@ -42,7 +42,7 @@ struct HeldCase {
     const char* name;
     std::string source, destination; // below the sandbox
     std::function<void()> atFirstStatus;
-    std::string removed;             // what atFirstStatus removes itself
+    std::string removed; // what atFirstStatus removes itself
     std::string out;
     Entries outputs;
 };
@@ -53,13 +53,14 @@ void runHeld(const Sandbox& box, const HeldCase& held)
     Entries before = tree(box.root);
     before.erase(held.removed);
     std::optional<Watchdog> watchdog;
-    const RunResult run = box.convert(held.source, held.destination, {.whileHeld = [&](pid_t) {
-        for (int i = 0; i < 30000 && fs::is_empty(box / held.destination); ++i) // claimed before its status
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        held.atFirstStatus();
-        // An input that became a FIFO must not block the run; if it does, let it go on.
-        watchdog.emplace([&] { releaseFifoReader(box / held.removed); });
-    }});
+    const RunResult run
+        = box.convert(held.source, held.destination, {.whileHeld = [&](pid_t) {
+                          for (int i = 0; i < 30000 && fs::is_empty(box / held.destination); ++i) // claimed before its status
+                              std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                          held.atFirstStatus();
+                          // An input that became a FIFO must not block the run; if it does, let it go on.
+                          watchdog.emplace([&] { releaseFifoReader(box / held.removed); });
+                      }});
     EXPECT_FALSE(watchdog && watchdog->stop()) << held.name << ": blocked opening an input that had become a FIFO";
     setImmutable(box / held.destination, false);
     EXPECT_EQ(run.exitCode, held.out == "Completed" ? 0 : 1) << held.name;
@@ -77,12 +78,23 @@ TEST(InputChangesAfterTheWalk, EndsTheJobWithNoOutputForIt)
     box.write("fifo/one.mbx", mailbox(2));
     const std::string first = listing(box / "vanish")[0];
     const HeldCase cases[] = {
-        {"input vanishes", "vanish", "dst1", [&] { ::unlink((box / ("vanish/" + first)).c_str()); }, "vanish/" + first,
-         "Error: " + quoted(box / ("vanish/" + first)) + " not found", {}},
-        {"input replaced by a FIFO", "fifo/one.mbx", "dst2", [&] {
+        {"input vanishes",
+         "vanish",
+         "dst1",
+         [&] { ::unlink((box / ("vanish/" + first)).c_str()); },
+         "vanish/" + first,
+         "Error: " + quoted(box / ("vanish/" + first)) + " not found",
+         {}},
+        {"input replaced by a FIFO",
+         "fifo/one.mbx",
+         "dst2",
+         [&] {
              ::unlink((box / "fifo/one.mbx").c_str());
              ASSERT_EQ(::mkfifo((box / "fifo/one.mbx").c_str(), 0644), 0);
-         }, "fifo/one.mbx", "Error: Nothing converted: " + quoted(box / "fifo/one.mbx") + " is not a regular file", {}},
+         },
+         "fifo/one.mbx",
+         "Error: Nothing converted: " + quoted(box / "fifo/one.mbx") + " is not a regular file",
+         {}},
     };
     for (const HeldCase& held : cases)
         runHeld(box, held);
@@ -101,13 +113,24 @@ TEST(ImmutableDestination, NextClaimFailsAndWhatCannotBeRemovedHoldsNoData)
     const HeldCase cases[] = {
         // The finished output would be written beside its claim: that fails at once, and
         // the claim, which cannot be removed, stays empty.
-        {"locked at the first file", "src", "dst1", [&] { ASSERT_EQ(setImmutable(box / "dst1", true), 0); }, "",
-         "Error: Could not create " + quoted(box / ("dst1/" + order[0])) + ": Operation not permitted", {{order[0], ""}}},
+        {"locked at the first file",
+         "src",
+         "dst1",
+         [&] { ASSERT_EQ(setImmutable(box / "dst1", true), 0); },
+         "",
+         "Error: Could not create " + quoted(box / ("dst1/" + order[0])) + ": Operation not permitted",
+         {{order[0], ""}}},
         // The failed file's claimed output cannot be removed: it must stay empty.
-        {"locked and input vanishes", "gone/gone.mbx", "dst2", [&] {
+        {"locked and input vanishes",
+         "gone/gone.mbx",
+         "dst2",
+         [&] {
              ::unlink((box / "gone/gone.mbx").c_str());
              ASSERT_EQ(setImmutable(box / "dst2", true), 0);
-         }, "gone/gone.mbx", "Error: " + quoted(box / "gone/gone.mbx") + " not found", {{"gone.mbx", ""}}},
+         },
+         "gone/gone.mbx",
+         "Error: " + quoted(box / "gone/gone.mbx") + " not found",
+         {{"gone.mbx", ""}}},
     };
     for (const HeldCase& held : cases)
         runHeld(box, held);
@@ -139,8 +162,14 @@ TEST(HostileSources, TreeConvertsOnlyMailboxesAndTheRestFailsCleanly)
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, "Completed\n");
     EXPECT_NE(run.err.find("Processing \"" + latin + "/in\x80\"..."), std::string::npos) << run.err;
-    EXPECT_EQ(snapshot(box / ("dst-" + latin)), (Entries{{"Out.mbx", "/"}, {"Out.mbx/old", "old\n"}, {"In.mbx", mailbox(1)},
-        {"Out_2.mbx", mailbox(2)}, {"Folder.mbx:Inner.mbx", mailbox(3)}, {broken, mailbox(4)}, {latin + ":in\x80", mailbox(5)}}));
+    EXPECT_EQ(snapshot(box / ("dst-" + latin)),
+              (Entries{{"Out.mbx", "/"},
+                       {"Out.mbx/old", "old\n"},
+                       {"In.mbx", mailbox(1)},
+                       {"Out_2.mbx", mailbox(2)},
+                       {"Folder.mbx:Inner.mbx", mailbox(3)},
+                       {broken, mailbox(4)},
+                       {latin + ":in\x80", mailbox(5)}}));
     expectKept(before, box.root, "hostile tree");
 
     // Single sources: each fails cleanly (a FIFO converts nothing) and leaves everything as it was.
@@ -150,19 +179,20 @@ TEST(HostileSources, TreeConvertsOnlyMailboxesAndTheRestFailsCleanly)
     } cases[] = {
         {box / "in.fifo", box / "dst-" + latin, "Error: Nothing converted: " + quoted(box / "in.fifo") + " is not a regular file"},
         {"/dev/zero", box / "zero.mbox", "Error: Could not open \"/dev/zero\": No such device"},
-        {box / "src/Folder.mbx", box / "new.mbox", "Error: The destination folder " + quoted(box / "new.mbox") + " does not exist: create it first"},
+        {box / "src/Folder.mbx", box / "new.mbox",
+         "Error: The destination folder " + quoted(box / "new.mbox") + " does not exist: create it first"},
         {box / "src/a", box / "dst-" + latin, "Error: Could not open " + quoted(box / "src/a") + ": Too many levels of symbolic links"},
         {box / ("nowhere-" + latin), box / "dst-" + latin, "Error: " + quoted(box / ("nowhere-" + latin)) + " not found"},
     };
     for (const auto& [source, destination, out] : cases) {
         std::optional<Watchdog> watchdog;
         const RunResult single = box.run(withOptions({source, destination}), {.whileHeld = [&]([[maybe_unused]] pid_t pid) {
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) // their runtimes reserve far more
-            const rlimit limit {rlim_t {3} << 30, rlim_t {3} << 30}; // should a device be read after all
-            ::prlimit(pid, RLIMIT_AS, &limit, nullptr);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)                                // their runtimes reserve far more
+                                             const rlimit limit{rlim_t{3} << 30, rlim_t{3} << 30}; // should a device be read after all
+                                             ::prlimit(pid, RLIMIT_AS, &limit, nullptr);
 #endif
-            watchdog.emplace([&] { releaseFifoReader(source); });
-        }});
+                                             watchdog.emplace([&] { releaseFifoReader(source); });
+                                         }});
         EXPECT_FALSE(watchdog && watchdog->stop()) << source << ": blocked opening a FIFO with no writer";
         EXPECT_EQ(single.exitCode, out == "Completed" ? 0 : 1) << source;
         EXPECT_EQ(single.out, out + "\n") << source;
@@ -198,8 +228,8 @@ TEST(ConcurrentRuns, TwoRunsIntoOneDestinationLoseNothing)
 
     RunResult second;
     const RunResult first = box.convert("src", "dst", {.whileHeld = [&](pid_t) {
-        second = secondRunner.run(withOptions({box / "src", box / "dst"}));
-    }});
+                                            second = secondRunner.run(withOptions({box / "src", box / "dst"}));
+                                        }});
     EXPECT_EQ(first.exitCode, 0);
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_EQ(first.out, "Completed\n");
@@ -229,8 +259,8 @@ TEST(KeepGoing, ClaimAndFolderFailuresFailOneMailboxOnly)
         box.write(folder + "/Box " + std::to_string(level), mailbox(1));
     }
     box.mkdir("flat");
-    const RunResult flat = box.run({"--keep-going", "--no-crlf", "--no-convert-encodings", "--no-complement-dates",
-                                    "--no-add-empty-lines", box / "mac", box / "flat"});
+    const RunResult flat = box.run({"--keep-going", "--no-crlf", "--no-convert-encodings", "--no-complement-dates", "--no-add-empty-lines",
+                                    box / "mac", box / "flat"});
     EXPECT_EQ(flat.out, "Completed\n") << flat.err.substr(0, 2000);
     EXPECT_EQ(listing(box / "flat").size(), 50u);
     for (const std::string& name : listing(box / "flat")) {
@@ -267,7 +297,8 @@ TEST(KeepGoing, ClaimAndFolderFailuresFailOneMailboxOnly)
         }
         EXPECT_EQ(tree.out, "Error: 2 mailboxes could not be converted\n") << tree.err;
         EXPECT_NE(tree.err.find("Failed: Could not create " + quoted(box / (destination + "/Work/A.mbx")) + ": Operation not permitted"),
-                  std::string::npos) << tree.err;
+                  std::string::npos)
+            << tree.err;
         EXPECT_NE(tree.err.find("Failed: Could not create " + quoted(box / (destination + "/Work/B.mbx"))), std::string::npos) << tree.err;
         EXPECT_EQ(snapshot(box / destination), (Entries{{"Work", "/"}, {"In.mbx", mailbox(1)}, {"Zed.mbx", mailbox(4)}}));
     }

@@ -8,13 +8,21 @@ namespace {
 
 TEST(FuzzFindings, ConvertAsExpected)
 {
-    const struct { const char* name; std::string input; std::vector<std::string> options; std::string expected; } findings[] = {
+    const struct {
+        const char* name;
+        std::string input;
+        std::vector<std::string> options;
+        std::string expected;
+    } findings[] = {
         // An empty line to add while the only line has no terminator: nothing is added.
-        {"null-terminator-append", "From x",
-         {"--convert-encodings", "--add-empty-lines", "--charsets", "utf-8", "--source-encoding", "utf-8"}, "From x"},
+        {"null-terminator-append",
+         "From x",
+         {"--convert-encodings", "--add-empty-lines", "--charsets", "utf-8", "--source-encoding", "utf-8"},
+         "From x"},
         // The first candidate fails after the Content-Type line went in; the second one's
         // header must end with the empty line's own terminator, and the empty line stays.
-        {"header-terminator-after-replace", "From a\n\n<x-flowed>caf\xe9</x-flowed>\n",
+        {"header-terminator-after-replace",
+         "From a\n\n<x-flowed>caf\xe9</x-flowed>\n",
          {"--convert-encodings", "--eudora-tags", "--source-encoding", "windows-1252", "--charsets", "iso-2022-jp, utf-8"},
          "From a\nContent-Type: text/plain; format=flowed; charset=utf-8\n\ncaf\xc3\xa9\n"},
     };

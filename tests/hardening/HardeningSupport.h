@@ -92,16 +92,19 @@ public:
               std::mutex mutex;
               std::condition_variable_any wake;
               std::unique_lock lock(mutex);
-              for (auto limit = std::chrono::milliseconds(5000);
-                   !wake.wait_for(lock, stop, limit, [&] { return stop.stop_requested(); }); limit = std::chrono::milliseconds(50))
-              {
+              for (auto limit = std::chrono::milliseconds(5000); !wake.wait_for(lock, stop, limit, [&] { return stop.stop_requested(); });
+                   limit = std::chrono::milliseconds(50)) {
                   fired_ = true;
                   unstick();
               }
           })
+    {}
+    bool stop()
     {
+        thread_.request_stop();
+        thread_.join();
+        return fired_;
     }
-    bool stop() { thread_.request_stop(); thread_.join(); return fired_; }
 
 private:
     std::atomic<bool> fired_ = false;

@@ -13,12 +13,13 @@ const Names kTags = {"--convert-encodings", "--eudora-tags", "--source-encoding"
 
 // The options on top of the identity options, and the quirks run with them.
 const std::vector<std::pair<Names, Names>> kGroups = {
-    {{}, {"mixed-line-endings", "missing-final-terminator", "cr-only-line-endings", "lf-cr-pairs", "not-a-mailbox",
-          "leading-blank-line", "lowercase-separator", "empty-file", "nul-bytes-in-lines"}},
+    {{},
+     {"mixed-line-endings", "missing-final-terminator", "cr-only-line-endings", "lf-cr-pairs", "not-a-mailbox", "leading-blank-line",
+      "lowercase-separator", "empty-file", "nul-bytes-in-lines"}},
     {{"--add-empty-lines"}, {"separator-only-no-terminator"}},
     {{"--complement-dates", "--add-empty-lines"}, {"unescaped-from-in-body"}},
-    {kDates, {"separator-without-date", "padded-day-and-remote-from", "wrong-weekday", "date-header-variants",
-              "no-blank-line-after-headers"}},
+    {kDates,
+     {"separator-without-date", "padded-day-and-remote-from", "wrong-weekday", "date-header-variants", "no-blank-line-after-headers"}},
     {kTags, {"unclosed-eudora-tag", "unknown-tag-charset", "trailer-block", "undecoded-multipart"}},
     {{"--convert-encodings", "--eudora-tags", "--source-encoding", "utf-8", "--charsets", "utf-8"}, {"undecodable-message"}},
 };
@@ -44,7 +45,8 @@ TEST(InputQuirks, EachDocumentedQuirkConvertsAsDocumented)
             EXPECT_EQ(run.exitCode, skipped ? 1 : 0) << name << run.err;
             if (skipped)
                 EXPECT_TRUE(run.out.starts_with("Error: Nothing converted: \"")
-                            && run.out.find("/" + name + ".mbx\" is ") != std::string::npos) << name << ": " << run.out;
+                            && run.out.find("/" + name + ".mbx\" is ") != std::string::npos)
+                    << name << ": " << run.out;
             else
                 EXPECT_EQ(run.out, "Completed\n") << name;
             if (fs::exists(expected))

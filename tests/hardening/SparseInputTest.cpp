@@ -14,7 +14,7 @@ TEST(SparseInput, FiveGiBMailboxWithMessagesPastFourGiB)
     Sandbox box;
     struct statvfs space {};
     ASSERT_EQ(::statvfs(box.root.c_str(), &space), 0);
-    if (static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize < (std::uint64_t {12} << 30))
+    if (static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize < (std::uint64_t{12} << 30))
         GTEST_SKIP() << "needs 12 GiB of free space for the input's blocks and the 5 GiB output";
 
     // A message every 256 MiB, then lines of 1 MiB of zero bytes (holes) ended by LF; the

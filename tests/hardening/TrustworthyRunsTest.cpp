@@ -36,10 +36,12 @@ TEST(UnreadableFolders, EndTheJobNamingTheFolder)
         std::string failedFolder; // below the sandbox
     };
     const Case cases[] = {
-        {"a subfolder without permissions", [](const Sandbox& box) {
+        {"a subfolder without permissions",
+         [](const Sandbox& box) {
              box.write("src/noread/y.mbx", mailbox(1));
              ::chmod((box / "src/noread").c_str(), 0);
-         }, "src/noread"},
+         },
+         "src/noread"},
         {"the source can be entered but not listed", [](const Sandbox& box) { ::chmod((box / "src").c_str(), 0300); }, "src"},
     };
     for (const Case& c : cases) {
@@ -74,8 +76,9 @@ TEST(UnreadableFolders, KeepGoingConvertsTheRest)
     ::chmod((box / "src/noread").c_str(), 0);
     RunOptions options;
     options.user = user;
-    const RunResult run = box.run({"--keep-going", "--no-convert-encodings", "--no-crlf", "--no-complement-dates",
-                                   "--no-add-empty-lines", box / "src", box / "dst"}, options);
+    const RunResult run = box.run(
+        {"--keep-going", "--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines", box / "src", box / "dst"},
+        options);
     const std::string failure = "Could not read folder " + quoted(box / "src/noread") + ": Permission denied";
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "Error: " + failure + "\n");
@@ -123,7 +126,8 @@ TEST(UnreadableFolders, AnAttachmentFolderIsPassedOverAndItsFilesCountMissing)
         EXPECT_EQ(run.exitCode, 0) << mode << run.err;
         EXPECT_EQ(run.out, "Completed\n") << mode;
         EXPECT_NE(run.err.find("The attachment folder 'attach' could not be read: Permission denied; its files are not put back\n"),
-                  std::string::npos) << mode << run.err;
+                  std::string::npos)
+            << mode << run.err;
         EXPECT_NE(run.err.find("Attachments put back: 0, missing: 1"), std::string::npos) << mode << run.err;
         EXPECT_EQ(snapshot(box / "dst"), (Entries{{"In.mbx", message}})) << mode;
     }
@@ -138,8 +142,9 @@ TEST(StandardStreams, ClosedOrBrokenStandardErrorLeavesTheOutputWhole)
     for (int i = 0; i < 200; ++i)
         input += "From a\nSubject: s\n\nx\xa0y\n\n";
     box.write("in.mbx", input);
-    const std::vector<std::string> options = {"--convert-encodings", "--source-encoding", "x-mac-japanese", "--charsets", "utf-8",
-                                              "--replace-nbsp", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines"};
+    const std::vector<std::string> options
+        = {"--convert-encodings", "--source-encoding", "x-mac-japanese",        "--charsets",          "utf-8",
+           "--replace-nbsp",      "--no-crlf",         "--no-complement-dates", "--no-add-empty-lines"};
     auto run = [&](const std::string& output, RunOptions::StandardError standardError) {
         std::vector<std::string> args = options;
         args.insert(args.end(), {box / "in.mbx", box / output});
@@ -152,8 +157,8 @@ TEST(StandardStreams, ClosedOrBrokenStandardErrorLeavesTheOutputWhole)
     ASSERT_NE(reference.err.find("NBSP (U+00A0) replaced"), std::string::npos) << reference.err;
     const std::string expected = readFile(box / "reference.mbox");
     ASSERT_EQ(expected.rfind("From a\n", 0), 0u);
-    for (const auto& [name, standardError] : {std::pair{"closed.mbox", RunOptions::StandardError::Closed},
-                                              std::pair{"broken.mbox", RunOptions::StandardError::Broken}}) {
+    for (const auto& [name, standardError] :
+         {std::pair{"closed.mbox", RunOptions::StandardError::Closed}, std::pair{"broken.mbox", RunOptions::StandardError::Broken}}) {
         const RunResult result = run(name, standardError);
         EXPECT_EQ(result.exitCode, 0) << name;
         EXPECT_EQ(result.out, "Completed\n") << name;
@@ -195,8 +200,9 @@ TEST(Signals, AKilledRunsTemporaryFileAndClaimAreDeletedByTheNextRun)
     std::string input;
     for (int i = 0; i < 50; ++i)
         input += "From a\nSubject: s\n\nx\xa0y\n\n";
-    const std::vector<std::string> options = {"--convert-encodings", "--source-encoding", "x-mac-japanese", "--charsets", "utf-8",
-                                              "--replace-nbsp", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines"};
+    const std::vector<std::string> options
+        = {"--convert-encodings", "--source-encoding", "x-mac-japanese",        "--charsets",          "utf-8",
+           "--replace-nbsp",      "--no-crlf",         "--no-complement-dates", "--no-add-empty-lines"};
     for (const Case& c : cases) {
         Sandbox box;
         box.write("src/" + c.input, input);
@@ -227,7 +233,8 @@ TEST(Signals, AKilledRunsTemporaryFileAndClaimAreDeletedByTheNextRun)
         EXPECT_NE(again.err.find("'" + folder + "/nb.mbx' was left by an interrupted run: deleted"), std::string::npos)
             << c.name << again.err;
         EXPECT_NE(again.err.find("Temporary files of an interrupted run, deleted: " + folder + "/nb.mbx, " + folder + "/" + left[0]),
-                  std::string::npos) << c.name << again.err;
+                  std::string::npos)
+            << c.name << again.err;
         EXPECT_EQ(listing(folder), std::vector<std::string>{"nb.mbx"}) << c.name;
         EXPECT_NE(fs::file_size(folder + "/nb.mbx"), 0u) << c.name;
     }
@@ -333,7 +340,9 @@ TEST(Hijack, DestinationReplacedByALinkKeepsEveryOutputInTheFolderHeld)
     const std::string one = mailbox(1), two = mailbox(2), three = mailbox(3);
     const Case cases[] = {
         {"flat", {}, {"one.mbx", "two.mbx", "three.mbx"}, {{"one.mbx", one}, {"two.mbx", two}, {"three.mbx", three}}},
-        {"tree", {"--layout", "tree"}, {"A/one.mbx", "B/two.mbx", "C/three.mbx"},
+        {"tree",
+         {"--layout", "tree"},
+         {"A/one.mbx", "B/two.mbx", "C/three.mbx"},
          {{"A", "/"}, {"A/one.mbx", one}, {"B", "/"}, {"B/two.mbx", two}, {"C", "/"}, {"C/three.mbx", three}}},
     };
     for (const Case& c : cases) {

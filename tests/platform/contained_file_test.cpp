@@ -16,17 +16,17 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Tree {
-    std::string root = [] { char pattern[] = "/tmp/tarnwick-contained.XXXXXX"; return std::string(::mkdtemp(pattern)); }();
+    std::string root = [] {
+        char pattern[] = "/tmp/tarnwick-contained.XXXXXX";
+        return std::string(::mkdtemp(pattern));
+    }();
     std::string attach = root + "/attach";
     ~Tree()
     {
         std::error_code ignored;
         fs::remove_all(root, ignored);
     }
-    void write(const std::string& path, const std::string& bytes) const
-    {
-        std::ofstream(root + "/" + path, std::ios::binary) << bytes;
-    }
+    void write(const std::string& path, const std::string& bytes) const { std::ofstream(root + "/" + path, std::ios::binary) << bytes; }
 };
 
 TEST(ContainedFile, OpensOnlyRegularFilesInsideTheFolder)
@@ -135,9 +135,15 @@ TEST(ContainedFile, TheFolderIndexAgreesWithFoldedComparison)
 {
     // Pairs of names: the index key is shared exactly when the comparison says equal.
     const std::pair<std::string, std::string> pairs[] = {
-        {"Parts Folder", "parts folder"}, {"\xC3\x84rger", "\xC3\xA4RGER"}, {"a", "ab"},
-        {"x\xFFy", "X\xFFY"},           {"x\xFF", "x\xFE"},                {"\xC3", "\xC3\x83"},
-        {"\xFF\xFF", "\xFF"},           {"K", "\xE2\x84\xAA"} /* KELVIN SIGN */, {"\xC3\x9F", "ss"},
+        {"Parts Folder", "parts folder"},
+        {"\xC3\x84rger", "\xC3\xA4RGER"},
+        {"a", "ab"},
+        {"x\xFFy", "X\xFFY"},
+        {"x\xFF", "x\xFE"},
+        {"\xC3", "\xC3\x83"},
+        {"\xFF\xFF", "\xFF"},
+        {"K", "\xE2\x84\xAA"} /* KELVIN SIGN */,
+        {"\xC3\x9F", "ss"},
     };
     for (const auto& [a, b] : pairs)
         EXPECT_EQ(foldedNameKey(a) == foldedNameKey(b), namesEqualFolded(a, b)) << a << " / " << b;
@@ -153,8 +159,14 @@ TEST(ContainedFile, TheFolderIndexAgreesWithFoldedComparison)
         const char* found; // null: none
     };
     const Case cases[] = {
-        {"Report.PDF", "Report.PDF"}, {"report.pdf", "Report.PDF"}, {"dup.txt", "dup.txt"}, {"Dup.Txt", nullptr},
-        {"\xC3\xA9T\xC3\x89", "\xC3\x89t\xC3\xA9"}, {"BAD\xFF", "bad\xFF"}, {"bad\xFE", nullptr}, {"none", nullptr},
+        {"Report.PDF", "Report.PDF"},
+        {"report.pdf", "Report.PDF"},
+        {"dup.txt", "dup.txt"},
+        {"Dup.Txt", nullptr},
+        {"\xC3\xA9T\xC3\x89", "\xC3\x89t\xC3\xA9"},
+        {"BAD\xFF", "bad\xFF"},
+        {"bad\xFE", nullptr},
+        {"none", nullptr},
     };
     EXPECT_EQ(names->size(), 5u);
     for (const Case& c : cases) {

@@ -22,10 +22,9 @@ TEST(EncodingRoundTrip, EveryEncodingWritesAnIgnorableBackOrRefusesIt)
 {
     // Default-ignorables (BMP and supplementary), the Hangul fillers, a private-use
     // character that Big5-HKSCS writes as a standard one, and Shift_JIS's U+F86F.
-    const char32_t points[] = {0x00AD, 0x034F, 0x061C, 0x115F, 0x1160, 0x17B4, 0x180B, 0x180E, 0x200B,
-                               0x200C, 0x200D, 0x200E, 0x202E, 0x2060, 0x2064, 0x206F, 0x3164, 0xFE00,
-                               0xFE0F, 0xFEFF, 0xFFA0, 0x1D173, 0x1BCA0, 0xE0001, 0xE0020, 0xE0100,
-                               0xE01EF, 0xE0FFF, 0xE000, 0xF86F};
+    const char32_t points[]
+        = {0x00AD, 0x034F, 0x061C, 0x115F, 0x1160, 0x17B4, 0x180B,  0x180E,  0x200B,  0x200C,  0x200D,  0x200E,  0x202E,  0x2060, 0x2064,
+           0x206F, 0x3164, 0xFE00, 0xFE0F, 0xFEFF, 0xFFA0, 0x1D173, 0x1BCA0, 0xE0001, 0xE0020, 0xE0100, 0xE01EF, 0xE0FFF, 0xE000, 0xF86F};
     const std::u16string contexts[][2] = {{u"", u""}, {u"a", u"b"}, {u"\u3042", u"\u6F22"}, {u"\u00E9", u"x"}};
     int refused = 0;
     for (const EncodingId id : availableEncodings()) {
@@ -56,8 +55,7 @@ TEST(EncodingRoundTrip, SoftHyphenLeavesShiftJisForAnEncodingThatHasIt)
     const struct Case {
         EncodingId id;
         bool encodable;
-    } cases[] = {{kEncodingShiftJIS, false}, {kEncodingMacJapanese, false}, {21, false}, {3, false},
-                 {kEncodingUTF8, true}, {10, true}};
+    } cases[] = {{kEncodingShiftJIS, false}, {kEncodingMacJapanese, false}, {21, false}, {3, false}, {kEncodingUTF8, true}, {10, true}};
     for (const Case& c : cases) {
         EXPECT_EQ(canEncode(text, c.id), c.encodable) << c.id;
         std::string bytes;

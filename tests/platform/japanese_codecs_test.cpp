@@ -34,8 +34,8 @@ std::optional<std::string> encodeWithIcu(std::u16string_view text)
     ucnv_setFromUCallBack(converter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     ucnv_setFallback(converter, false);
     std::string out(text.size() * 8 + 16, '\0');
-    const auto length = ucnv_fromUChars(converter, out.data(), static_cast<int32_t>(out.size()), text.data(),
-                                        static_cast<int32_t>(text.size()), &status);
+    const auto length
+        = ucnv_fromUChars(converter, out.data(), static_cast<int32_t>(out.size()), text.data(), static_cast<int32_t>(text.size()), &status);
     ucnv_close(converter);
     if (U_FAILURE(status))
         return std::nullopt;
@@ -73,10 +73,10 @@ TEST(Iso2022JpEncoder, MatchesPythonsCodec)
         {u"aあいb\r\n漢字x", "a\x1b$B$\"$$\x1b(Bb\r\n\x1b$B4A;z\x1b(Bx"},
         {u"漢\r\n", "\x1b$B4A\x1b(B\r\n"},
         {u"§¨", "\x1b$B!x!/\x1b(B"},
-        {u"¥‾", "\x1b(J\\~\x1b(B"},             // JIS X 0201 Roman: ICU writes it
-        {u"ｱ", std::nullopt},                   // half-width katakana has no place
+        {u"¥‾", "\x1b(J\\~\x1b(B"}, // JIS X 0201 Roman: ICU writes it
+        {u"ｱ", std::nullopt},       // half-width katakana has no place
         {u"日本ｱ", std::nullopt},
-        {u"a\U0001F600", std::nullopt},         // outside the BMP
+        {u"a\U0001F600", std::nullopt}, // outside the BMP
         {u"", ""},
     };
     for (const Case& c : cases) {
@@ -89,8 +89,7 @@ TEST(Iso2022JpEncoder, EveryBmpUnitAloneAndInContextAsIcuWhereItRoundTrips)
 {
     for (unsigned unit = 0; unit < 0x10000; ++unit) {
         const auto c = static_cast<char16_t>(unit);
-        for (const std::u16string& text : {std::u16string{c}, std::u16string{u'a', c, c, u'\n'},
-                                           std::u16string{u'漢', c, u'b'}}) {
+        for (const std::u16string& text : {std::u16string{c}, std::u16string{u'a', c, c, u'\n'}, std::u16string{u'漢', c, u'b'}}) {
             ASSERT_EQ(encodeWithUs(text), encodeWithIcuLossless(text)) << std::hex << "U+" << unit;
         }
     }
@@ -143,8 +142,8 @@ std::optional<std::u16string> decodeShiftJisWithIcu(std::string_view bytes)
     ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     ucnv_setFallback(converter, false);
     std::u16string out(bytes.size() + 16, u'\0');
-    const auto length = ucnv_toUChars(converter, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
-                                      static_cast<int32_t>(bytes.size()), &status);
+    const auto length
+        = ucnv_toUChars(converter, out.data(), static_cast<int32_t>(out.size()), bytes.data(), static_cast<int32_t>(bytes.size()), &status);
     ucnv_close(converter);
     if (U_FAILURE(status))
         return std::nullopt;
@@ -161,10 +160,10 @@ TEST(ShiftJisDecoder, MatchesPythonsCodec)
     const Case cases[] = {
         {"abc\r\n", u"abc\r\n"},
         {"\x93\xfa\x96\x7b\x8c\xea", u"日本語"},
-        {"a\xb1\xdf b", u"aｱﾟ b"},             // half-width katakana
+        {"a\xb1\xdf b", u"aｱﾟ b"}, // half-width katakana
         {"\x81\x40\x82\xa0", u"\u3000あ"},
-        {"\x93", std::nullopt},                    // a lead byte cut off
-        {"\x93\x0a", std::nullopt},               // a lead byte before a line end
+        {"\x93", std::nullopt},     // a lead byte cut off
+        {"\x93\x0a", std::nullopt}, // a lead byte before a line end
         {"", u""},
     };
     for (const Case& c : cases) {
@@ -180,8 +179,7 @@ TEST(ShiftJisDecoder, EveryByteAndPairAloneAndInContextAsIcu)
             const char a = static_cast<char>(lead);
             const char b = static_cast<char>(trail);
             for (const std::string& bytes : {std::string{a, b}, std::string{'x', a, b, '\n'}, std::string{a}}) {
-                ASSERT_EQ(decodeShiftJisWithUs(bytes), decodeShiftJisWithIcu(bytes))
-                    << std::hex << lead << " " << trail;
+                ASSERT_EQ(decodeShiftJisWithUs(bytes), decodeShiftJisWithIcu(bytes)) << std::hex << lead << " " << trail;
             }
         }
     }

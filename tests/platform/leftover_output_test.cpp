@@ -87,8 +87,7 @@ TEST_F(LeftoverOutput, TheClaimGoesWithItsTemporaryFileOnlyWhileItIsTheRunsOwn)
     };
     const Case cases[] = {
         {"untouched", [](const std::string&) {}, LeftoverOutcome::Removed, true},
-        {"written to since", [](const std::string& dir) { std::ofstream(dir + "/In.mbx") << "mail"; },
-         LeftoverOutcome::Removed, false},
+        {"written to since", [](const std::string& dir) { std::ofstream(dir + "/In.mbx") << "mail"; }, LeftoverOutcome::Removed, false},
         {"replaced by another empty file",
          [](const std::string& dir) {
              fs::rename(dir + "/In.mbx", dir + "/Other");

@@ -41,14 +41,8 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     std::string finalPath() const { return dir_ + "/out.mbox"; }
-    std::size_t entries() const
-    {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
-    }
-    std::string read() const
-    {
-        return (std::ostringstream() << std::ifstream(finalPath(), std::ios::binary).rdbuf()).str();
-    }
+    std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())); }
+    std::string read() const { return (std::ostringstream() << std::ifstream(finalPath(), std::ios::binary).rdbuf()).str(); }
 
     std::string dir_;
     FileIdentity claim_{};

@@ -27,11 +27,17 @@ TEST(SettingsStore, VolatileOverPersistentOverRegisteredWithStrictTypes)
     store.setStringList("Array", {"a"});
     store.setVolatile("RPV", std::string("volatile"));
     store.setVolatile("V", std::int64_t{7});
-    struct Case { const char* key; bool asBool; std::int64_t asInteger; const char* asString; bool hasArray; } cases[] = {
-        {"R", false, 0, "registered", false}, {"RP", false, 0, "stored", false}, {"RPV", false, 0, "volatile", false},
-        {"V", false, 7, nullptr, false}, {"Flag", false, 0, "YES", false}, // the first layer holding the key decides
-        {"Bool", true, 0, nullptr, false}, {"Big", false, 0x80000001, nullptr, false},
-        {"Array", false, 0, nullptr, true}, {"Missing", false, 0, nullptr, false},
+    struct Case {
+        const char* key;
+        bool asBool;
+        std::int64_t asInteger;
+        const char* asString;
+        bool hasArray;
+    } cases[] = {
+        {"R", false, 0, "registered", false},  {"RP", false, 0, "stored", false},          {"RPV", false, 0, "volatile", false},
+        {"V", false, 7, nullptr, false},       {"Flag", false, 0, "YES", false}, // the first layer holding the key decides
+        {"Bool", true, 0, nullptr, false},     {"Big", false, 0x80000001, nullptr, false}, {"Array", false, 0, nullptr, true},
+        {"Missing", false, 0, nullptr, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(store.boolValue(c.key), c.asBool) << c.key;
@@ -55,13 +61,20 @@ TEST(UserSettingsFile, ValuesKeepTypeAndBytesAcrossInstances)
     for (int b = 0; b < 256; ++b)
         allBytes.push_back(static_cast<char>(b));
     const std::pair<const char*, SettingValue> values[] = {
-        {"True", SettingValue(true)}, {"False", SettingValue(false)}, {"Zero", SettingValue(std::int64_t{0})},
-        {"Identifier", SettingValue(std::int64_t{0x80000001})}, {"Negative", SettingValue(std::int64_t{-2147483647})},
-        {"Large", SettingValue(std::int64_t{INT64_MAX})}, {"Smallest", SettingValue(std::int64_t{INT64_MIN})},
-        {"Empty", SettingValue(std::string())}, {"Digits", SettingValue(std::string("123"))},
+        {"True", SettingValue(true)},
+        {"False", SettingValue(false)},
+        {"Zero", SettingValue(std::int64_t{0})},
+        {"Identifier", SettingValue(std::int64_t{0x80000001})},
+        {"Negative", SettingValue(std::int64_t{-2147483647})},
+        {"Large", SettingValue(std::int64_t{INT64_MAX})},
+        {"Smallest", SettingValue(std::int64_t{INT64_MIN})},
+        {"Empty", SettingValue(std::string())},
+        {"Digits", SettingValue(std::string("123"))},
         {"Path", SettingValue(std::string("/home/u/Mail/caf\xE9 \xFF%41,;=\"[x]"))},
-        {"LooksTagged", SettingValue(std::string("bool:true"))}, {"AllBytes", SettingValue(allBytes)},
-        {"NoNames", SettingValue(Strings{})}, {"OneEmptyName", SettingValue(Strings{""})},
+        {"LooksTagged", SettingValue(std::string("bool:true"))},
+        {"AllBytes", SettingValue(allBytes)},
+        {"NoNames", SettingValue(Strings{})},
+        {"OneEmptyName", SettingValue(Strings{""})},
         {"CharsetNames", SettingValue(Strings{"utf-8", "", "a,b", "\xA0", "iso-8859-1"})},
     };
     {

@@ -56,9 +56,9 @@ std::optional<std::string> encodedWhole(std::u16string_view text, EncodingId enc
     return bytes;
 }
 
-const char* const kEncodings[] = {"UTF-8",     "windows-1252", "Shift_JIS",  "x-mac-japanese", "ISO-2022-JP",
-                                  "EUC-JP",    "Big5",         "GB18030",    "EUC-KR",         "ISO-2022-KR",
-                                  "HZ-GB-2312", "UTF-16", "UTF-16LE", "ISO-8859-5",     "macintosh"};
+const char* const kEncodings[]
+    = {"UTF-8",  "windows-1252", "Shift_JIS",  "x-mac-japanese", "ISO-2022-JP", "EUC-JP",     "Big5",     "GB18030",
+       "EUC-KR", "ISO-2022-KR",  "HZ-GB-2312", "UTF-16",         "UTF-16LE",    "ISO-8859-5", "macintosh"};
 
 const std::u16string kTexts[] = {
     u"plain ASCII text\r\nwith two lines\r\n",

@@ -27,23 +27,28 @@ TEST(DefaultsRegistration, EdgeCases)
     setenv("LC_ALL", "xx_XX.KOI8-R", 1); // a legacy locale codeset does not become the source encoding
     EXPECT_EQ(carryEncoding(systemEncoding()), 0x80000A02u);
     // text: written to path (nullptr: Defaults.json); neither: the bundled defaults.
-    struct Case { const char *what, *text, *path; bool registers; } cases[] = {
+    struct Case {
+        const char *what, *text, *path;
+        bool registers;
+    } cases[] = {
         {"bundled defaults", nullptr, nullptr, true},
         {"no MboxEncoding, other types skipped",
          R"({"AddEmptyLines": true, "CharsetNames": ["utf-8"], "F": 1.5, "M": ["a", 1], "N": null, "O": {"a": 1}})", nullptr, true},
         {"another MboxEncoding", R"({"MboxEncoding": 8, "AddEmptyLines": true})", nullptr, true},
         {"MboxEncoding of another type", R"({"MboxEncoding": "utf-8", "AddEmptyLines": true})", nullptr, true},
-        {"missing file", nullptr, "missing", false}, {"a directory", nullptr, ".", false},
-        {"not JSON", "{not json", nullptr, false}, {"empty", "", nullptr, false},
-        {"an array", "[1, 2]", nullptr, false}, {"trailing text", R"({"a": true} trailing)", nullptr, false},
+        {"missing file", nullptr, "missing", false},
+        {"a directory", nullptr, ".", false},
+        {"not JSON", "{not json", nullptr, false},
+        {"empty", "", nullptr, false},
+        {"an array", "[1, 2]", nullptr, false},
+        {"trailing text", R"({"a": true} trailing)", nullptr, false},
     };
     for (const Case& c : cases) {
         SettingsStore store;
         const fs::path path = dir / (c.path ? c.path : "Defaults.json");
         if (c.text)
             std::ofstream(path) << c.text;
-        EXPECT_EQ(c.text || c.path ? registerDefaultSettingsFromFile(store, path) : registerDefaultSettings(store),
-                  c.registers) << c.what;
+        EXPECT_EQ(c.text || c.path ? registerDefaultSettingsFromFile(store, path) : registerDefaultSettings(store), c.registers) << c.what;
         EXPECT_EQ(store.integerValue(keys::kMboxEncoding), kEncodingAutomatic) << c.what;
         EXPECT_EQ(store.boolValue(keys::kAddEmptyLines), c.registers) << c.what;
         if (!c.text && !c.path) {
