@@ -108,11 +108,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (isUnstructured(before[i].name)) {
             FUZZ_CHECK(isAscii(after[i].value));
-            // Encoded-words already there are decoded, not encoded again.
-            FUZZ_CHECK(testing::decodeText(after[i].value) == decodeEncodedWords(before[i].value).value_or(before[i].value));
+            // Encoded-words already there are decoded, not encoded again; a NUL is shown as
+            // SYMBOL FOR NULL, since readers end a field at a raw one.
+            std::u16string expected = decodeEncodedWords(before[i].value).value_or(before[i].value);
+            std::replace(expected.begin(), expected.end(), u'\0', u'\u2400');
+            FUZZ_CHECK(testing::decodeText(after[i].value) == expected);
         }
-        if (isAddressField(before[i].name))
-            FUZZ_CHECK(testing::angleAddresses(after[i].value) == testing::angleAddresses(before[i].value));
+        if (isAddressField(before[i].name)) {
+            std::u16string shown = before[i].value; // a NUL is shown in addresses too
+            std::replace(shown.begin(), shown.end(), u'\0', u'\u2400');
+            FUZZ_CHECK(testing::angleAddresses(after[i].value) == testing::angleAddresses(shown));
+        }
     }
     return 0;
 }

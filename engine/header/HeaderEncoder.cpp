@@ -432,7 +432,8 @@ std::size_t encodeHeaderFields(std::u16string_view header, const HeaderCharset& 
         std::size_t end = first.end;
         while (end < header.size() && isBlank(header[end]))
             end = textLineAt(header, end).end;
-        std::u16string_view field = header.substr(pos, end - pos);
+        const std::u16string_view original = header.substr(pos, end - pos);
+        std::u16string_view field = original;
         pos = end;
         if (!headerNeedsEncoding(field)) {
             out.append(field);
@@ -449,8 +450,8 @@ std::size_t encodeHeaderFields(std::u16string_view header, const HeaderCharset& 
             = first.end > first.contentsEnd ? header.substr(first.contentsEnd, first.end - first.contentsEnd) : kCRLF;
         const std::size_t before = out.size();
         if (!rewriteField(field, terminator, charset, out)) {
-            out.resize(before);
-            out.append(field);
+            out.resize(before); // a field that cannot be rewritten stays exactly as it was
+            out.append(original);
         }
         if (!isAscii(std::u16string_view(out).substr(before)))
             ++leftRaw;
