@@ -253,58 +253,9 @@ std::string partHeader(const FoundPart& part, bool inlined, std::string_view ter
     return header;
 }
 
-} // namespace
-
-AttachmentLookup lookUpAttachments(std::string_view message, std::uint64_t headerLength, std::span<const ByteRange> lines,
-                                   const ReattachmentContext& context)
+// The message without the lines of `removed` (each to the end of its line).
+std::string withoutLines(std::string_view message, const std::vector<ByteRange>& removed)
 {
-    const std::string_view originalHeader = message.substr(0, std::min<std::uint64_t>(headerLength, message.size()));
-    std::string subject;
-    AttachmentLookup found;
-    std::vector<FoundPart>& parts = found.parts;
-    std::vector<ByteRange>& removed = found.removed;
-    std::size_t& embeddedLines = found.embeddedLines;
-    for (const ByteRange& range : lines) {
-        const auto reference = parseAttachmentLine(message.substr(range.location, range.length));
-        if (!reference)
-            continue;
-        const std::size_t ordinal = reference->kind == AttachmentKind::Embedded ? embeddedLines++ : 0;
-        const OpenFolder* folder = nullptr;
-        ContainedLookup lookup = locate(*reference, context, folder);
-        if (!lookup.file) {
-            if (subject.empty())
-                subject = utf8Name(headerValue(originalHeader.substr(nextLineStart(originalHeader, 0)), "Subject", kSubjectLimit),
-                                   context.subjectEncoding ? (*context.subjectEncoding)() : context.sourceEncoding);
-            logMissing(subject, utf8Name(reference->name, context.sourceEncoding), lookup.error, context.tally);
-            continue;
-        }
-        removed.push_back(range);
-        const ContainedFile& file = *lookup.file;
-        FoundPart part{*reference, folder, componentsBelow(*folder, file.path()), file.path(), {}, {}, {}, {}, ordinal};
-        part.displayName = utf8Name(file.name(), context.sourceEncoding);
-        part.mediaType = mimeTypeForFile(part.displayName, file.leadingBytes(kSniffBytes));
-        parts.push_back(std::move(part)); // the file closes here
-    }
-    return found;
-}
-
-ReattachResult writeWithAttachments(std::string_view message, std::uint64_t headerLength, std::span<const ByteRange> lines,
-                                    const ReattachmentContext& context, ByteSink& sink)
-{
-    AttachmentLookup found = lookUpAttachments(message, headerLength, lines, context);
-    if (found.parts.empty())
-        return {};
-    return writeWithAttachments(message, headerLength, found, context, sink);
-}
-
-ReattachResult writeWithAttachments(std::string_view message, std::uint64_t headerLength, AttachmentLookup& found,
-                                    const ReattachmentContext& context, ByteSink& sink)
-{
-    std::vector<FoundPart>& parts = found.parts;
-    const std::vector<ByteRange>& removed = found.removed;
-    const std::size_t embeddedLines = found.embeddedLines;
-
-    // The text without the lines whose files go back in, converted as it would be today.
     std::string text;
     text.reserve(message.size());
     std::size_t copied = 0;
@@ -313,42 +264,56 @@ ReattachResult writeWithAttachments(std::string_view message, std::uint64_t head
         copied = nextLineStart(message, range.location + range.length);
     }
     text.append(message, copied);
-    std::string converted;
-    std::string_view result = text;
-    if (context.convert && (*context.convert)(text, headerLength, converted))
-        result = converted;
-    std::string keptHeader;
-    const std::optional<TextPart> textPart = splitText(result, context.terminator, keptHeader);
-    if (!textPart) // nothing to take apart: the message goes out as today, lines and all
-        return {};
+    return text;
+}
 
-    const std::string_view eol = context.terminator;
-    std::vector<FoundPart*> files;
-    std::vector<FoundPart*> embedded;
-    for (FoundPart& part : parts)
-        (part.reference.kind == AttachmentKind::File ? files : embedded).push_back(&part);
-    const bool related = textPart->isHtml && !embedded.empty();
-    // The HTML's cid: references name the inline images in the order of their lines
-    // when there are as many of each; otherwise each image gets an id of its own.
-    const std::vector<std::string> references = related ? contentIdReferences(textPart->body) : std::vector<std::string>();
+// The HTML's cid: references name the inline images in the order of their lines when
+// there are as many of each; otherwise each image gets an id of its own.
+void assignContentIds(const TextPart& textPart, bool related, const std::vector<FoundPart*>& embedded, std::size_t embeddedLines)
+{
+    const std::vector<std::string> references = related ? contentIdReferences(textPart.body) : std::vector<std::string>();
     const bool paired = references.size() == embeddedLines;
-    const std::string ownIdSeed = boundaryFor({textPart->body}, 3).substr(2);
+    const std::string ownIdSeed = boundaryFor({textPart.body}, 3).substr(2);
     for (FoundPart* part : embedded) {
         part->contentId = paired ? references[part->embeddedOrdinal]
                                  : "part" + std::to_string(part->embeddedOrdinal + 1) + "." + ownIdSeed + "@tarnwick.invalid";
     }
-    std::vector<std::string_view> enclosed{textPart->header, textPart->body};
+}
+
+// Gives each part its header and returns the text and every header we write joined, so
+// that the boundaries chosen occur in none of them.
+std::string writePartHeaders(const TextPart& textPart, std::vector<FoundPart>& parts, std::string_view eol)
+{
+    std::string joined;
+    joined.append(textPart.header).append(textPart.body);
     for (FoundPart& part : parts) {
         part.header = partHeader(part, part.reference.kind == AttachmentKind::Embedded, eol);
-        enclosed.push_back(part.header);
+        joined.append(part.header);
     }
-    std::string joined; // every header we write, so that no boundary occurs in one
-    for (const std::string_view piece : enclosed)
-        joined.append(piece);
-    const std::string outer = boundaryFor({textPart->body, joined}, 1);
-    const std::string inner = boundaryFor({textPart->body, joined}, 2);
-    const bool mixed = !files.empty() || !related;
+    return joined;
+}
 
+// How the rebuilt message is laid out: its text, its parts and the boundaries between them.
+struct MultipartLayout {
+    const TextPart& text;
+    const std::vector<FoundPart*>& files;
+    const std::vector<FoundPart*>& embedded;
+    bool related; // the inline images go with an HTML text in multipart/related
+    const std::string& outer;
+    const std::string& inner;
+};
+
+// Writes the rebuilt message: the kept header, then multipart/mixed around the text (or
+// multipart/related around an HTML text and its images) and the files.
+ReattachResult writeMultipart(const MultipartLayout& layout, ByteSink& sink, std::string_view eol)
+{
+    const TextPart* textPart = &layout.text;
+    const std::vector<FoundPart*>& files = layout.files;
+    const std::vector<FoundPart*>& embedded = layout.embedded;
+    const bool related = layout.related;
+    const std::string& outer = layout.outer;
+    const std::string& inner = layout.inner;
+    const bool mixed = !files.empty() || !related;
     MessageWriter out(sink, eol);
     ReattachResult failed{ReattachOutcome::WriteFailed, {}, 0};
     bool readFailed = false;
@@ -407,8 +372,83 @@ ReattachResult writeWithAttachments(std::string_view message, std::uint64_t head
         if (!out.line(relatedType + outer + "\"") || !out.write(eol) || !writeText(outer) || !out.delimiter(outer, true))
             return failed;
     }
-    context.tally.attached += parts.size();
     return {ReattachOutcome::Written, {}, 0};
+}
+
+} // namespace
+
+AttachmentLookup lookUpAttachments(std::string_view message, std::uint64_t headerLength, std::span<const ByteRange> lines,
+                                   const ReattachmentContext& context)
+{
+    const std::string_view originalHeader = message.substr(0, std::min<std::uint64_t>(headerLength, message.size()));
+    std::string subject;
+    AttachmentLookup found;
+    std::vector<FoundPart>& parts = found.parts;
+    std::vector<ByteRange>& removed = found.removed;
+    std::size_t& embeddedLines = found.embeddedLines;
+    for (const ByteRange& range : lines) {
+        const auto reference = parseAttachmentLine(message.substr(range.location, range.length));
+        if (!reference)
+            continue;
+        const std::size_t ordinal = reference->kind == AttachmentKind::Embedded ? embeddedLines++ : 0;
+        const OpenFolder* folder = nullptr;
+        ContainedLookup lookup = locate(*reference, context, folder);
+        if (!lookup.file) {
+            if (subject.empty())
+                subject = utf8Name(headerValue(originalHeader.substr(nextLineStart(originalHeader, 0)), "Subject", kSubjectLimit),
+                                   context.subjectEncoding ? (*context.subjectEncoding)() : context.sourceEncoding);
+            logMissing(subject, utf8Name(reference->name, context.sourceEncoding), lookup.error, context.tally);
+            continue;
+        }
+        removed.push_back(range);
+        const ContainedFile& file = *lookup.file;
+        FoundPart part{*reference, folder, componentsBelow(*folder, file.path()), file.path(), {}, {}, {}, {}, ordinal};
+        part.displayName = utf8Name(file.name(), context.sourceEncoding);
+        part.mediaType = mimeTypeForFile(part.displayName, file.leadingBytes(kSniffBytes));
+        parts.push_back(std::move(part)); // the file closes here
+    }
+    return found;
+}
+
+ReattachResult writeWithAttachments(std::string_view message, std::uint64_t headerLength, std::span<const ByteRange> lines,
+                                    const ReattachmentContext& context, ByteSink& sink)
+{
+    AttachmentLookup found = lookUpAttachments(message, headerLength, lines, context);
+    if (found.parts.empty())
+        return {};
+    return writeWithAttachments(message, headerLength, found, context, sink);
+}
+
+ReattachResult writeWithAttachments(std::string_view message, std::uint64_t headerLength, AttachmentLookup& found,
+                                    const ReattachmentContext& context, ByteSink& sink)
+{
+    std::vector<FoundPart>& parts = found.parts;
+
+    // The text without the lines whose files go back in, converted as it would be today.
+    const std::string text = withoutLines(message, found.removed);
+    std::string converted;
+    std::string_view result = text;
+    if (context.convert && (*context.convert)(text, headerLength, converted))
+        result = converted;
+    std::string keptHeader;
+    const std::optional<TextPart> textPart = splitText(result, context.terminator, keptHeader);
+    if (!textPart) // nothing to take apart: the message goes out as today, lines and all
+        return {};
+
+    const std::string_view eol = context.terminator;
+    std::vector<FoundPart*> files;
+    std::vector<FoundPart*> embedded;
+    for (FoundPart& part : parts)
+        (part.reference.kind == AttachmentKind::File ? files : embedded).push_back(&part);
+    const bool related = textPart->isHtml && !embedded.empty();
+    assignContentIds(*textPart, related, embedded, found.embeddedLines);
+    const std::string joined = writePartHeaders(*textPart, parts, eol);
+    const std::string outer = boundaryFor({textPart->body, joined}, 1);
+    const std::string inner = boundaryFor({textPart->body, joined}, 2);
+    const ReattachResult written = writeMultipart({*textPart, files, embedded, related, outer, inner}, sink, eol);
+    if (written.outcome == ReattachOutcome::Written)
+        context.tally.attached += parts.size();
+    return written;
 }
 
 } // namespace tarnwick
