@@ -285,6 +285,20 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     return kExitError;
 }
 
+// The process's exit status for how the job ended.
+int exitCode(tarnwick::JobOutcome outcome)
+{
+    switch (outcome) {
+    case tarnwick::JobOutcome::Completed:
+        return kExitCompleted;
+    case tarnwick::JobOutcome::Canceled:
+        return kExitCanceled;
+    case tarnwick::JobOutcome::Failed:
+        break;
+    }
+    return kExitError;
+}
+
 // --into-thunderbird: converted in Thunderbird's layout into a hidden folder inside the
 // default profile's Local Folders, then renamed into place as a new top folder. Nothing
 // is placed unless the whole job completed.
@@ -314,15 +328,7 @@ int convertIntoThunderbird(const tarnwick::cli::CommandLine& line, tarnwick::Set
                   tarnwick::translate("Placed into Thunderbird: Local Folders > %1 (\"%2\")",
                                       {tarnwick::fileName(placed.placedFolder), placed.placedFolder + ".sbd"}));
     reporter.ConsoleReporter::finalText(reporter.final);
-    switch (placed.outcome) {
-    case tarnwick::JobOutcome::Completed:
-        return kExitCompleted;
-    case tarnwick::JobOutcome::Canceled:
-        return kExitCanceled;
-    case tarnwick::JobOutcome::Failed:
-        break;
-    }
-    return kExitError;
+    return exitCode(placed.outcome);
 }
 
 } // namespace
@@ -369,13 +375,5 @@ int main(int argc, char** argv)
     ConsoleReporter reporter(line->quiet, progress);
     const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
     tarnwick::setLogSink({});
-    switch (outcome) {
-    case tarnwick::JobOutcome::Completed:
-        return kExitCompleted;
-    case tarnwick::JobOutcome::Canceled:
-        return kExitCanceled;
-    case tarnwick::JobOutcome::Failed:
-        break;
-    }
-    return kExitError;
+    return exitCode(outcome);
 }
