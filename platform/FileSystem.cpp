@@ -90,14 +90,27 @@ bool removeFile(const std::string& path, const FileIdentity& identity)
     return ::unlink(path.c_str()) == 0;
 }
 
-CreateResult createExclusively(const std::string& path)
+namespace {
+
+// The error a path gets before the system sees it: a NUL would cut it short, and an
+// empty or overlong one cannot name a file.
+int unusablePathError(const std::string& path)
 {
     if (path.find('\0') != std::string::npos)
-        return {EINVAL};
+        return EINVAL;
     if (path.empty())
-        return {ENOENT};
+        return ENOENT;
     if (path.size() + 1 > PATH_MAX)
-        return {ENAMETOOLONG};
+        return ENAMETOOLONG;
+    return 0;
+}
+
+} // namespace
+
+CreateResult createExclusively(const std::string& path)
+{
+    if (const int error = unusablePathError(path))
+        return {error};
     const int fd = openExclusive(path.c_str());
     if (fd < 0)
         return {errno};
@@ -109,12 +122,8 @@ CreateResult createExclusively(const std::string& path)
 
 CreateResult createFolder(const std::string& path)
 {
-    if (path.find('\0') != std::string::npos)
-        return {EINVAL};
-    if (path.empty())
-        return {ENOENT};
-    if (path.size() + 1 > PATH_MAX)
-        return {ENAMETOOLONG};
+    if (const int error = unusablePathError(path))
+        return {error};
     return {::mkdir(path.c_str(), 0755) == 0 ? 0 : errno};
 }
 
