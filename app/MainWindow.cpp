@@ -168,7 +168,38 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildLayout()
 {
-    // Object names let the tests find the controls.
+    nameControls();
+    QLayout* paths = buildPathRows();
+    QGroupBox* options = buildOptions(buildEncodingRows());
+    prepareResultLine();
+    auto* result = new QHBoxLayout;
+    result->addWidget(m_resultIcon);
+    result->addWidget(m_resultLabel, 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch();
+    bottom->addWidget(m_detailsButton);
+    bottom->addWidget(m_openDestinationButton);
+    bottom->addWidget(m_startButton);
+
+    auto* layout = new QVBoxLayout(this);
+    // Controls keep their natural size: the window grows instead.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
+    buildMenu();
+    layout->setMenuBar(m_menuBar);
+    layout->addLayout(paths);
+    m_mailAccount = new MailAccountDestination(this);
+    layout->addWidget(m_mailAccount);
+    m_mailProgram = new MailProgramChoice(m_layoutMenu, m_lineEndingsBox, this);
+    layout->addWidget(m_mailProgram);
+    layout->addWidget(options);
+    layout->addStretch();
+    layout->addLayout(result);
+    layout->addLayout(bottom);
+}
+
+// Object names let the tests find the controls.
+void MainWindow::nameControls()
+{
     const auto name = [](QObject* object, const char* objectName) { object->setObjectName(QLatin1String(objectName)); };
     name(m_sourceEdit, "sourceEdit");
     name(m_sourceButton, "sourceButton");
@@ -192,7 +223,11 @@ void MainWindow::buildLayout()
     name(m_openDestinationButton, "openDestinationButton");
     name(m_summaryLabel, "summaryLabel");
     name(m_startButton, "startButton");
+}
 
+// The source and destination rows, with their labels and choosers.
+QLayout* MainWindow::buildPathRows()
+{
     m_sourceEdit->setToolTip(tr("A Eudora mailbox file, or a folder of mailbox files"));
     m_sourceEdit->setMinimumWidth(340);
     m_destinationEdit->setToolTip(tr("A folder, or a new file name for a single mailbox"));
@@ -218,18 +253,18 @@ void MainWindow::buildLayout()
     paths->addWidget(destinationLabel, 1, 0);
     paths->addWidget(m_destinationEdit, 1, 1);
     paths->addWidget(m_destinationButton, 1, 2);
+    return paths;
+}
 
+// Convert text encodings with the controls that depend on it, and Eudora's tags.
+QLayout* MainWindow::buildEncodingRows()
+{
     m_charsetEdit->setToolTip(tr("Charset names in order of preference, separated by commas"));
     m_convertEncodingsBox->setToolTip(tr("Each message is read in its mailbox encoding and written in the first output "
                                          "charset that holds all of its text"));
     m_encodingMenu->setToolTip(tr("The character set the mailboxes were written in; Automatic reads it from each message"));
     m_eudoraTagsBox->setToolTip(tr("Eudora marks styled text with tags such as x-html and x-rich: they become "
                                    "ordinary HTML or plain text parts"));
-    m_lineEndingsBox->setToolTip(tr("CR LF is the pair of characters that ends a line on Windows and in mail; "
-                                    "Thunderbird and Apple Mail read either"));
-    m_dateHeadersBox->setToolTip(tr("A message without a Date header gets one from the time on its \"From \" line, "
-                                    "so that mail programs sort it by date"));
-    m_emptyLinesBox->setToolTip(tr("An empty line between messages, as the mbox format expects"));
     m_charsetWarning = m_charsetEdit->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
     m_charsetWarning->setObjectName(QStringLiteral("charsetWarning"));
     m_charsetWarning->setVisible(false);
@@ -251,14 +286,33 @@ void MainWindow::buildLayout()
     for (QWidget* widget : std::initializer_list<QWidget*>{encodingLabel, charsetLabel, m_eudoraTagsBox})
         widget->setContentsMargins(indent, 0, 0, 0);
     m_encodingDependents = {encodingLabel, charsetLabel};
+    return encodings;
+}
 
+// The options group: encodings, line endings and the like, attachments, Eudora's records.
+QGroupBox* MainWindow::buildOptions(QLayout* encodings)
+{
     auto* options = new QGroupBox(tr("Options"), this);
+    m_lineEndingsBox->setToolTip(tr("CR LF is the pair of characters that ends a line on Windows and in mail; "
+                                    "Thunderbird and Apple Mail read either"));
+    m_dateHeadersBox->setToolTip(tr("A message without a Date header gets one from the time on its \"From \" line, "
+                                    "so that mail programs sort it by date"));
+    m_emptyLinesBox->setToolTip(tr("An empty line between messages, as the mbox format expects"));
     auto* optionsLayout = new QVBoxLayout(options);
     optionsLayout->addLayout(encodings);
     optionsLayout->addWidget(m_lineEndingsBox);
     optionsLayout->addWidget(m_dateHeadersBox);
     optionsLayout->addWidget(m_emptyLinesBox);
+    optionsLayout->addLayout(buildAttachmentRows());
+    optionsLayout->addLayout(buildRecordRows());
+    m_keepGoingBox->setToolTip(tr("A mailbox that cannot be converted is listed and the job goes on with the next"));
+    optionsLayout->addWidget(m_keepGoingBox);
+    return options;
+}
 
+// Put attachments back, with another folder to look in.
+QLayout* MainWindow::buildAttachmentRows()
+{
     m_attachmentsBox->setToolTip(tr("Files that Eudora saved in its attachment folders go back into their messages"));
     m_attachmentsFolderEdit->setToolTip(tr("Another folder to look for attachment files in (optional)"));
     auto* folderLabel = new QLabel(tr("Also loo&k in:"), this);
@@ -270,8 +324,12 @@ void MainWindow::buildLayout()
     attachments->addWidget(m_attachmentsFolderButton, 1, 2);
     attachments->setColumnMinimumWidth(0, 150);
     attachments->setColumnStretch(1, 1);
-    optionsLayout->addLayout(attachments);
+    return attachments;
+}
 
+// Read Eudora's records, with the output layout.
+QLayout* MainWindow::buildRecordRows()
+{
     m_eudoraRecordsBox->setToolTip(tr("Message boundaries and read/replied status from each mailbox's .toc, real names "
                                       "from descmap.pce; attachment folders and Eudora's own files are not converted"));
     m_layoutMenu->addItem(tr("One file per mailbox (flat)"), QStringLiteral("flat"));
@@ -286,12 +344,13 @@ void MainWindow::buildLayout()
     records->addWidget(m_layoutMenu, 1, 1);
     records->setColumnMinimumWidth(0, 150);
     records->setColumnStretch(1, 1);
-    optionsLayout->addLayout(records);
-    m_keepGoingBox->setToolTip(tr("A mailbox that cannot be converted is listed and the job goes on with the next"));
-    optionsLayout->addWidget(m_keepGoingBox);
+    return records;
+}
 
-    // One line: a long result or error is elided (the whole text in the tooltip and
-    // in Details), so it never squeezes the options nor moves Start.
+// One line: a long result or error is elided (the whole text in the tooltip and in
+// Details), so it never squeezes the options nor moves Start.
+void MainWindow::prepareResultLine()
+{
     m_resultLabel->setTextFormat(Qt::PlainText);
     m_resultLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_resultLabel->setWordWrap(false);
@@ -307,29 +366,6 @@ void MainWindow::buildLayout()
     m_openDestinationButton->hide();
     // The result has a line of its own, always there, so showing it moves nothing.
     m_resultLabel->setMinimumHeight(std::max(m_resultLabel->fontMetrics().height(), style()->pixelMetric(QStyle::PM_SmallIconSize)));
-    auto* result = new QHBoxLayout;
-    result->addWidget(m_resultIcon);
-    result->addWidget(m_resultLabel, 1);
-    auto* bottom = new QHBoxLayout;
-    bottom->addStretch();
-    bottom->addWidget(m_detailsButton);
-    bottom->addWidget(m_openDestinationButton);
-    bottom->addWidget(m_startButton);
-
-    auto* layout = new QVBoxLayout(this);
-    // Controls keep their natural size: the window grows instead.
-    layout->setSizeConstraint(QLayout::SetMinimumSize);
-    buildMenu();
-    layout->setMenuBar(m_menuBar);
-    layout->addLayout(paths);
-    m_mailAccount = new MailAccountDestination(this);
-    layout->addWidget(m_mailAccount);
-    m_mailProgram = new MailProgramChoice(m_layoutMenu, m_lineEndingsBox, this);
-    layout->addWidget(m_mailProgram);
-    layout->addWidget(options);
-    layout->addStretch();
-    layout->addLayout(result);
-    layout->addLayout(bottom);
 }
 
 void MainWindow::buildMenu()

@@ -22,7 +22,9 @@ class QDragEnterEvent;
 class QDropEvent;
 class QKeyEvent;
 class QFileDialog;
+class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QMenuBar;
 class QPushButton;
@@ -66,6 +68,13 @@ protected:
 
 private:
     void buildLayout();
+    void nameControls();
+    QLayout* buildPathRows();
+    QLayout* buildEncodingRows();
+    QGroupBox* buildOptions(QLayout* encodings);
+    QLayout* buildAttachmentRows();
+    QLayout* buildRecordRows();
+    void prepareResultLine();
     void makeCharsetWarningReachable();
     void showCharsetWarning(QWidget* button);
     void connectSignals();
