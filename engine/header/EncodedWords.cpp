@@ -115,9 +115,9 @@ private:
     std::string bytes_;
 };
 
-// The end of the longest piece of `text` from `start` whose word fits in 75
+// The end of the longest piece of `text` from `start` whose word fits in `maxLength`
 // characters; at least one character, even when that one word is longer.
-std::size_t pieceEnd(std::u16string_view text, std::size_t start, WordWriter& writer)
+std::size_t pieceEnd(std::u16string_view text, std::size_t start, WordWriter& writer, std::size_t maxLength)
 {
     const std::u16string_view rest = text.substr(start);
     auto clampToCharacter = [&](std::size_t end) {
@@ -129,10 +129,10 @@ std::size_t pieceEnd(std::u16string_view text, std::size_t start, WordWriter& wr
     };
     auto fits = [&](std::size_t end) {
         const auto length = writer.lengthOf(rest.substr(0, end));
-        return length && *length <= kMaxWordLength;
+        return length && *length <= maxLength;
     };
     std::size_t low = clampToCharacter(1); // always taken
-    std::size_t high = std::min(rest.size(), kMaxWordLength);
+    std::size_t high = std::min(rest.size(), maxLength);
     while (low < high) {
         const std::size_t middle = clampToCharacter(low + (high - low + 1) / 2);
         if (middle <= low)
@@ -156,7 +156,8 @@ bool chooseBase64(std::u16string_view text, const HeaderCharset& charset)
 
 } // namespace
 
-bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out, std::vector<std::size_t>& foldPoints)
+bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out, std::vector<std::size_t>& foldPoints,
+                        std::size_t firstWordLength)
 {
     static constexpr HeaderCharset kUTF8{kEncodingUTF8, "utf-8"};
     // A charset that lacks a character, or whose name leaves no room for one, gives way to UTF-8.
@@ -173,7 +174,7 @@ bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, 
             foldPoints.push_back(out.size());
             out.push_back(u' ');
         }
-        const std::size_t end = pieceEnd(text, start, writer);
+        const std::size_t end = pieceEnd(text, start, writer, start == 0 ? std::min(firstWordLength, kMaxWordLength) : kMaxWordLength);
         writer.append(text.substr(start, end - start), out);
         start = end;
     }

@@ -28,7 +28,9 @@ struct HeaderCharset {
 /// and a character is never split between words. When `charset` cannot write a
 /// character of `text`, the words are written in UTF-8 instead. Returns false, and
 /// appends nothing, only when not even UTF-8 can write the text (a lone surrogate).
-bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out, std::vector<std::size_t>& foldPoints);
+/// The first word is at most `firstWordLength` characters where one character fits.
+bool appendEncodedWords(std::u16string_view text, const HeaderCharset& charset, std::u16string& out, std::vector<std::size_t>& foldPoints,
+                        std::size_t firstWordLength = 75);
 
 /// The text of an unstructured value with its RFC 2047 encoded-words decoded: each
 /// whitespace-delimited word of the form =?charset?B|Q?text?= whose bytes read in a

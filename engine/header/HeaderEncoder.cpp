@@ -11,6 +11,7 @@ namespace tarnwick {
 namespace {
 
 constexpr std::size_t kLongestPlainWord = 77; // a longer word could not be folded onto a line
+constexpr std::size_t kLineLength = 78;
 
 enum class FieldKind { Unstructured, Addresses, Structured };
 
@@ -99,9 +100,14 @@ struct FieldLine {
         text.append(plain);
     }
 
+    // Words that begin the value (a field is never folded before its first word) start
+    // the field's first line: the first one fits on it when it can.
     bool appendWords(std::u16string_view words, const HeaderCharset& charset)
     {
-        return appendEncodedWords(words, charset, text, foldPoints);
+        const std::size_t colon = text.find(u':');
+        const bool beginsValue = colon != std::u16string::npos && text.find_first_not_of(u" \t", colon + 1) == std::u16string::npos;
+        const std::size_t room = beginsValue && text.size() < kLineLength ? kLineLength - text.size() : kLineLength;
+        return appendEncodedWords(words, charset, text, foldPoints, room);
     }
 };
 
@@ -407,6 +413,11 @@ bool rewriteField(std::u16string_view field, std::u16string_view terminator, con
     }
     if (!rewritten)
         return false;
+    // Not folded before the value's first word (unless a long name or blanks leave no
+    // room for it): a reader would keep the fold's blank as a leading space of the value.
+    const std::size_t firstWord = std::min(line.text.find_first_not_of(u" \t", name.size() + 1), line.text.size());
+    if (firstWord < kLineLength)
+        std::erase_if(line.foldPoints, [firstWord](std::size_t point) { return point <= firstWord; });
     appendFolded(line.text, line.foldPoints, terminator, out);
     out.append(lastTerminator);
     return true;

@@ -146,6 +146,41 @@ TEST(HeaderEncoder, FoldsAndDecodesBack)
     }
 }
 
+// A fold right after the field's name leaves its blank at the start of the value
+// (Python's email shows " Überraschung"): the first line holds the first word, which
+// fits on it when it can.
+TEST(HeaderEncoder, FirstWordStaysOnTheNameLine)
+{
+    struct Case {
+        const char* name;
+        std::string header;
+        HeaderCharset charset;
+    };
+    const std::string surprise = "Überraschung für die Mädchen und Jungen der Grünschule am Südufer des Sees";
+    const Case cases[] = {
+        {"long encoded subject in latin-1", "Subject: " + surprise + "\r\n", kLatin1},
+        {"long encoded subject in utf-8", "Subject: " + surprise + "\n", kUTF8},
+        {"subject after blanks", "Subject:    " + surprise + "\n", kUTF8},
+        {"japanese subject", "Subject: 会議の資料をお送りします会議の資料をお送りします会議の資料をお送りします\r\n", kISO2022JP},
+        {"long display name", "From: " + surprise + " <s@example.com>\r\n", kLatin1},
+    };
+    for (const Case& c : cases) {
+        const std::u16string in = utf16(c.header);
+        std::u16string out;
+        encodeHeaderFields(in, c.charset, out);
+        const std::size_t firstEnd = out.find_first_of(u"\r\n");
+        const std::u16string_view first = std::u16string_view(out).substr(0, firstEnd);
+        const std::size_t colon = first.find(u':');
+        EXPECT_NE(first.find_first_not_of(u" \t", colon + 1), std::u16string_view::npos) << c.name << ": " << utf8(out);
+        EXPECT_LE(first.size(), 78u) << c.name << ": " << utf8(out);
+        const auto after = testing::unfoldFields(out);
+        ASSERT_EQ(after.size(), 1u) << c.name;
+        if (after[0].name == u"Subject") { // the value a reader shows, from its first character
+            EXPECT_EQ(utf8(testing::decodeText(after[0].value)), utf8(testing::decodeText(testing::unfoldFields(in)[0].value))) << c.name;
+        }
+    }
+}
+
 TEST(EncodedWords, AsciiCompatibility)
 {
     EXPECT_TRUE(isAsciiCompatible(kEncodingUTF8));
