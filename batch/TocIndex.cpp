@@ -11,6 +11,9 @@ namespace {
 constexpr std::size_t kHeaderSize = 104;
 constexpr std::size_t kCountOffset = 102;
 constexpr std::size_t kEntrySize = 218;
+// A record's label: the 16 bits after the window position (four 16-bit values, all
+// ones when none was saved) at 178.
+constexpr std::size_t kLabelOffset = 186;
 
 std::uint16_t readU16(std::string_view bytes, std::size_t at)
 {
@@ -81,6 +84,7 @@ MessageFacts factsOf(const TocEntry& entry)
     facts.sent = status == 8;
     facts.priority = entry.priority >= 1 && entry.priority <= 5 ? static_cast<std::uint8_t>(entry.priority) : 0;
     facts.received = entry.received;
+    facts.label = entry.label >= 1 && entry.label <= 7 ? static_cast<std::uint8_t>(entry.label) : 0;
     return facts;
 }
 
@@ -101,8 +105,8 @@ TocReading readToc(std::string_view bytes)
     entries.reserve(records);
     for (std::size_t i = 0; i < records; ++i) {
         const std::size_t at = kHeaderSize + i * kEntrySize;
-        entries.push_back(
-            {readU32(bytes, at), readU32(bytes, at + 4), readU16(bytes, at + 12), readU16(bytes, at + 16), readU32(bytes, at + 46)});
+        entries.push_back({readU32(bytes, at), readU32(bytes, at + 4), readU16(bytes, at + 12), readU16(bytes, at + 16),
+                           readU32(bytes, at + 46), readU16(bytes, at + kLabelOffset)});
     }
     return {std::move(entries), {}};
 }

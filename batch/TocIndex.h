@@ -19,6 +19,7 @@ struct TocEntry {
     std::uint16_t status = 0;   // see factsOf
     std::uint16_t priority = 0; // 1 highest ... 5 lowest, 3 normal
     std::uint32_t received = 0; // when it was stored, seconds since 1970 UTC (its separator line's time)
+    std::uint16_t label = 0;    // Eudora's label 1 ... 7 (Eudora.ini's [Labels]), 0 none
 };
 
 /// The records of an index file, or why there are none.
@@ -70,7 +71,7 @@ std::string tocLayoutProblem(const std::vector<TocEntry>& entries, std::uint64_t
 /// What a record's status, priority and time stored say about its message. Status: 0 unread,
 /// 1 read, 2 replied, 3 forwarded, 4 redirected, 5 read, 6 not ready to be sent (a
 /// draft), 7 queued (a draft), 8 sent, 9 read (status does not apply); any other value
-/// says nothing. Priority 1 ... 5; any other value is unknown.
+/// says nothing. Priority 1 ... 5 and label 1 ... 7; any other value is unknown.
 MessageFacts factsOf(const TocEntry& entry);
 
 /// The messages of records that passed both checks, in the index's order.

@@ -334,7 +334,8 @@ MUTANTS = [
     M("batch/TocIndex.cpp", "facts.redirected = status == 4;", "facts.redirected = status == 5;", "redirected messages not marked"),
     M("batch/TocIndex.cpp", "facts.draft = status == 6 || status == 7;", "facts.draft = status == 6;", "queued messages not marked as drafts"),
     M("batch/TocIndex.cpp", "facts.sent = status == 8;", "facts.sent = status == 9;", "sent messages not marked"),
-    M("batch/TocIndex.cpp", "readU32(bytes, at + 46)});", "readU32(bytes, at + 8)});", "the Date header's time taken for the time received"),
+    M("batch/TocIndex.cpp", "readU32(bytes, at + 46), readU16", "readU32(bytes, at + 8), readU16", "the Date header's time taken for the time received"),
+    M("batch/TocIndex.cpp", "constexpr std::size_t kLabelOffset = 186;", "constexpr std::size_t kLabelOffset = 194;", "the label read from the message number's high half"),
     M("batch/TocIndex.cpp", "bool lineStartAt(std::string_view mailbox, std::uint64_t at)", "bool lineStartAt(std::string_view mailbox, std::uint32_t at)",
       "a record's end past 4 GiB looked for below it"),
     # --- pictures that repeat ----------------------------------------------------------------

@@ -116,23 +116,23 @@ TEST(TocIndex, ReadsTheRealWindowsSample)
     }
 }
 
-TEST(TocIndex, StatusPriorityAndDateBecomeFacts)
+TEST(TocIndex, StatusPriorityLabelAndDateBecomeFacts)
 {
     const struct Case {
-        std::uint16_t status, priority;
+        std::uint16_t status, priority, label;
         bool read, replied, forwarded, redirected, draft, sent;
-        int flaggedPriority;
+        int flaggedPriority, flaggedLabel;
     } cases[] = {
-        {0, 3, false, false, false, false, false, false, 3},  {1, 1, true, false, false, false, false, false, 1},
-        {2, 5, true, true, false, false, false, false, 5},    {3, 2, true, false, true, false, false, false, 2},
-        {4, 4, true, false, false, true, false, false, 4},    {5, 3, true, false, false, false, false, false, 3},
-        {6, 3, true, false, false, false, true, false, 3},    {7, 3, true, false, false, false, true, false, 3},
-        {8, 0, true, false, false, false, false, true, 0},    {9, 3, true, false, false, false, false, false, 3},
-        {10, 6, false, false, false, false, false, false, 0}, {0xFFFF, 0xFFFF, false, false, false, false, false, false, 0},
+        {0, 3, 0, false, false, false, false, false, false, 3, 0},  {1, 1, 1, true, false, false, false, false, false, 1, 1},
+        {2, 5, 7, true, true, false, false, false, false, 5, 7},    {3, 2, 8, true, false, true, false, false, false, 2, 0},
+        {4, 4, 4, true, false, false, true, false, false, 4, 4},    {5, 3, 0x0103, true, false, false, false, false, false, 3, 0},
+        {6, 3, 2, true, false, false, false, true, false, 3, 2},    {7, 3, 0, true, false, false, false, true, false, 3, 0},
+        {8, 0, 0, true, false, false, false, false, true, 0, 0},    {9, 3, 0xFFFF, true, false, false, false, false, false, 3, 0},
+        {10, 6, 0, false, false, false, false, false, false, 0, 0}, {0xFFFF, 0xFFFF, 5, false, false, false, false, false, false, 0, 5},
     };
     const std::string mailbox = "From a\nx\n";
     for (const Case& c : cases) {
-        const TocFit fit = fitToc({{0, 9, c.status, c.priority, 1292287375}}, mailbox);
+        const TocFit fit = fitToc({{0, 9, c.status, c.priority, 1292287375, c.label}}, mailbox);
         ASSERT_TRUE(fit.messages) << c.status;
         const MessageFacts& m = fit.messages->front().facts;
         EXPECT_EQ(m.read, c.read) << "status " << c.status;
@@ -142,6 +142,7 @@ TEST(TocIndex, StatusPriorityAndDateBecomeFacts)
         EXPECT_EQ(m.draft, c.draft) << "status " << c.status;
         EXPECT_EQ(m.sent, c.sent) << "status " << c.status;
         EXPECT_EQ(m.priority, c.flaggedPriority) << "priority " << c.priority;
+        EXPECT_EQ(m.label, c.flaggedLabel) << "label " << c.label;
         EXPECT_EQ(m.received, 1292287375) << "status " << c.status;
     }
 }

@@ -29,7 +29,8 @@ void putU32(std::string& bytes, std::size_t at, std::uint32_t value)
 }
 
 // An index file as Eudora lays it out: a 104-byte header with the count at 102, then
-// 218 bytes per record (offset at 0, length at 4, status at 12, priority at 16).
+// 218 bytes per record (offset at 0, length at 4, status at 12, priority at 16, label at
+// 186 after eight bytes of all ones).
 std::string tocBytes(const std::vector<TocEntry>& entries)
 {
     std::string bytes(104 + 218 * entries.size(), '\0');
@@ -43,6 +44,8 @@ std::string tocBytes(const std::vector<TocEntry>& entries)
         putU32(bytes, at + 8, 0xA5A5A5A5); // the date: never taken for a length
         putU16(bytes, at + 14, 0xFFFF);    // flag bits: never taken for a status
         std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at + 178), 8, '\xff');
+        putU16(bytes, at + 186, entries[i].label);
+        putU32(bytes, at + 188, 0x5A5A5A5A); // the message's number: never taken for a label
     }
     return bytes;
 }
@@ -55,7 +58,8 @@ TEST(TocBoundaries, FieldsReadBackAcrossEveryByte)
                                     0x01000000, 0x7FFFFFFF, 0x80000000, 0xFEDCBA98, 0xFFFFFFFE, 0xFFFFFFFF, 0x00010001, 0x01000100};
     std::vector<TocEntry> entries;
     for (const std::uint32_t value : values)
-        entries.push_back({value, ~value, static_cast<std::uint16_t>(value >> 8), static_cast<std::uint16_t>(value >> 16)});
+        entries.push_back({value, ~value, static_cast<std::uint16_t>(value >> 8), static_cast<std::uint16_t>(value >> 16), 0,
+                           static_cast<std::uint16_t>(value >> 4)});
     // The count itself past one byte: 300 records.
     while (entries.size() < 300)
         entries.push_back({static_cast<std::uint32_t>(entries.size()) << 20, 0x01020304, 0x0102, 0x0201});
@@ -68,6 +72,7 @@ TEST(TocBoundaries, FieldsReadBackAcrossEveryByte)
         EXPECT_EQ(got.length, entries[i].length) << "record " << i;
         EXPECT_EQ(got.status, entries[i].status) << "record " << i;
         EXPECT_EQ(got.priority, entries[i].priority) << "record " << i;
+        EXPECT_EQ(got.label, entries[i].label) << "record " << i;
     }
 }
 

@@ -150,6 +150,47 @@ TEST(CliEudoraRecords, RealWindowsSampleStatusFromACopiedIndex)
     EXPECT_NE(out.find("X-Priority: 5 (Lowest)\r\n"), std::string::npos);
 }
 
+// Labels from the real sample's index with labels set at 186: keywords in Thunderbird's
+// folders and in Maildir file names; a plain mbox file stays byte for byte as without them.
+TEST(CliEudoraRecords, LabelsFromTheIndexBecomeKeywords)
+{
+    TARNWICK_REAL_SAMPLES_OR_SKIP(samples);
+    Sandbox sandbox;
+    const std::string sample = samples + "Windows Eudora 7.1 Folder/";
+    const std::string toc = readFile(sample + "In.toc");
+    ASSERT_EQ(toc.size(), 1194u);
+    std::string labelled = toc;
+    const std::uint16_t labels[] = {3, 0, 7, 8, 1}; // 8 is no label of Eudora's
+    for (std::size_t i = 0; i < 5; ++i)
+        labelled[104 + 218 * i + 186] = static_cast<char>(labels[i]);
+    for (const char* folder : {"plain", "labelled"}) {
+        sandbox.mkdir(std::string(folder) + "-src");
+        std::filesystem::copy_file(sample + "In.mbx", sandbox / (std::string(folder) + "-src/In.mbx"));
+        sandbox.write(std::string(folder) + "-src/In.toc", folder == std::string("plain") ? toc : labelled);
+    }
+    for (const char* layout : {"flat", "thunderbird"}) {
+        for (const char* folder : {"plain", "labelled"}) {
+            sandbox.mkdir(std::string(folder) + "-" + layout);
+            const RunResult result = sandbox.run(
+                {"--layout", layout, sandbox / (std::string(folder) + "-src"), sandbox / (std::string(folder) + "-" + layout)});
+            EXPECT_EQ(result.out, "Completed\n") << result.err;
+        }
+    }
+    EXPECT_EQ(readFile(sandbox / "plain-flat/In.mbx"), readFile(sandbox / "labelled-flat/In.mbx")) << "plain mbox unchanged";
+    const std::string command = "python3 -c 'import mailbox,sys\n"
+                                "for m in mailbox.mbox(sys.argv[1]):\n"
+                                "  print(str(m[\"X-Mozilla-Keys\"]).strip() + \"|\" + str(m[\"X-Keywords\"]))' '"
+        + sandbox / "labelled-thunderbird/In" + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string keys;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        keys.append(buffer, n);
+    EXPECT_EQ(::pclose(pipe), 0);
+    EXPECT_EQ(keys, "$label3|$Label3\n|None\n$label7|$Label7\n|None\n$label1|$Label1\n");
+}
+
 TEST(CliEudoraRecords, CraftedWindowsTreeUnderRealNames)
 {
     Sandbox sandbox;
