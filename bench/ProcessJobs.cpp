@@ -270,87 +270,97 @@ bool runProcessJobs(const ProcessBenchOptions& options)
     return allOk;
 }
 
+namespace {
+
+struct MemoryJob {
+    const char* label;
+    const char* file;
+    const char* head; // written first
+    std::uint64_t size;
+    const char* options;
+    // Repeated after the head up to the size (the file is removed after its run);
+    // none: the rest of the file is a hole (NUL bytes, no line break).
+    const char* fill = nullptr;
+    const char* tail = ""; // the last bytes, after the fill
+};
+
+// Shift_JIS text with a no-break space, half-width katakana and a lone '~'.
+constexpr const char* kJapaneseLine = "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c\x83\x58\x83\x67 text \xa0 \xb1\xb2 ~\r\n";
+const MemoryJob kMemoryJobs[] = {
+    {"5 GiB single line, stream", "single-line-5GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\n", std::uint64_t{5} << 30,
+     kStreamOptions},
+    {"2 GiB single message, conversion", "single-message-2GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\nSubject: large\n\n",
+     std::uint64_t{2} << 30, kWindowsOptions},
+    // Automatic source encoding (Windows-1252 text found), Eudora tags on.
+    {"2 GiB message, default options", "latin1-message-2GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n",
+     std::uint64_t{2} << 30, "",
+     "caf\xe9 cr\xe8me br\xfbl\xe9"
+     "e, na\xefve r\xe9sum\xe9 \x80 10\r\n"},
+    // Default options; an HTML mail of many tag blocks: 52M pieces, walked again on each pass.
+    {"1 GiB message of 52M tag pieces", "tagged-message-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n",
+     std::uint64_t{1} << 30, "", "<x-html><b>caf\xe9</b> cr\xe8me</x-html> text\r\n"},
+    // Default options; header fields with Latin-1 text and no empty line: all of it is
+    // header, its fields encoded a field at a time.
+    {"1 GiB header, default options", "header-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\n", std::uint64_t{1} << 30, "",
+     "X-Note: caf\xe9 cr\xe8me (na\xefve) \"Zo\xeb\" <z@example.org>\r\nSubject: r\xe9sum\xe9 au lait\r\n"
+     "X-Plain: ascii only\r\n"},
+    // Default options; one Subject field of 1 GiB: encoded-words written as it goes by.
+    {"1 GiB header field, default options", "header-field-1GiB.mbx",
+     "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject:", std::uint64_t{1} << 30, "", " caf\xe9 au lait"},
+    // Default options; one To field of 1 GiB with Japanese display names (33M of them),
+    // then one quoted display name of 1 GiB: rewritten as they go by.
+    {"1 GiB To field, Japanese names", "to-field-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nTo:", std::uint64_t{1} << 30, "",
+     " \"\xe5\xb1\xb1\xe7\x94\xb0 \xe5\xa4\xaa\xe9\x83\x8e\" <t@example.jp>,"},
+    {"1 GiB quoted display name", "display-name-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nTo: \"", std::uint64_t{1} << 30, "",
+     "abcd\xe5\xb1\xb1\xe7\x94\xb0\xe5\xa4\xaa\xe9\x83\x8e"},
+    // Default options (Eudora tags on): a multipart Content-Type field of 1 GiB, a
+    // folded parameter list with Latin-1 text, which the tags replace, then a body
+    // without a delimiter line; the field is read as it goes by.
+    {"1 GiB Content-Type field, tags on", "content-type-1GiB.mbx",
+     "From ???@??? Mon Jan 01 00:00:00 2001\r\nContent-Type: multipart/mixed; boundary=\"=_b\";", std::uint64_t{1} << 30, "",
+     "\r\n x-p=caf\xe9;", "\r\n\r\n--=_c\r\nbody text\r\n"},
+    {"2 GiB message, Shift_JIS to ISO-2022-JP", "sjis-message-2GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n",
+     std::uint64_t{2} << 30,
+     "--convert-encodings --eudora-tags --source-encoding shift_jis --replace-nbsp --charsets 'iso-2022-jp, utf-8' "
+     "--crlf --complement-dates --add-empty-lines",
+     kJapaneseLine},
+};
+
+// The input of a memory job: its head, its fill repeated up to its tail, or a hole.
+bool makeMemoryInput(const std::string& in, const MemoryJob& job)
+{
+    std::ofstream file(in, std::ios::binary | std::ios::trunc);
+    file << job.head;
+    if (job.fill) {
+        std::string block;
+        while (block.size() < (std::size_t{1} << 20))
+            block += job.fill;
+        const std::uint64_t end = job.size - std::string_view(job.tail).size();
+        for (std::uint64_t at = std::string_view(job.head).size(); file && at < end; at += block.size())
+            file.write(block.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), end - at)));
+        file << job.tail;
+    }
+    file.close();
+    return file && ::truncate(in.c_str(), static_cast<off_t>(job.size)) == 0;
+}
+
+} // namespace
+
 bool runMemoryJobs(const ProcessBenchOptions& options)
 {
     const std::string home = options.dir + "/home";
     ::mkdir(options.dir.c_str(), 0755);
     ::mkdir(home.c_str(), 0755);
-    struct MemoryJob {
-        const char* label;
-        const char* file;
-        const char* head; // written first
-        std::uint64_t size;
-        const char* options;
-        // Repeated after the head up to the size (the file is removed after its run);
-        // none: the rest of the file is a hole (NUL bytes, no line break).
-        const char* fill = nullptr;
-        const char* tail = ""; // the last bytes, after the fill
-    };
-    // Shift_JIS text with a no-break space, half-width katakana and a lone '~'.
-    const char* const japaneseLine = "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c\x83\x58\x83\x67 text \xa0 \xb1\xb2 ~\r\n";
-    const MemoryJob jobs[] = {
-        {"5 GiB single line, stream", "single-line-5GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\n", std::uint64_t{5} << 30,
-         kStreamOptions},
-        {"2 GiB single message, conversion", "single-message-2GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\nSubject: large\n\n",
-         std::uint64_t{2} << 30, kWindowsOptions},
-        // Automatic source encoding (Windows-1252 text found), Eudora tags on.
-        {"2 GiB message, default options", "latin1-message-2GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n",
-         std::uint64_t{2} << 30, "",
-         "caf\xe9 cr\xe8me br\xfbl\xe9"
-         "e, na\xefve r\xe9sum\xe9 \x80 10\r\n"},
-        // Default options; an HTML mail of many tag blocks: 52M pieces, walked again on each pass.
-        {"1 GiB message of 52M tag pieces", "tagged-message-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n",
-         std::uint64_t{1} << 30, "", "<x-html><b>caf\xe9</b> cr\xe8me</x-html> text\r\n"},
-        // Default options; header fields with Latin-1 text and no empty line: all of it is
-        // header, its fields encoded a field at a time.
-        {"1 GiB header, default options", "header-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\n", std::uint64_t{1} << 30, "",
-         "X-Note: caf\xe9 cr\xe8me (na\xefve) \"Zo\xeb\" <z@example.org>\r\nSubject: r\xe9sum\xe9 au lait\r\n"
-         "X-Plain: ascii only\r\n"},
-        // Default options; one Subject field of 1 GiB: encoded-words written as it goes by.
-        {"1 GiB header field, default options", "header-field-1GiB.mbx",
-         "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject:", std::uint64_t{1} << 30, "", " caf\xe9 au lait"},
-        // Default options; one To field of 1 GiB with Japanese display names (33M of them),
-        // then one quoted display name of 1 GiB: rewritten as they go by.
-        {"1 GiB To field, Japanese names", "to-field-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nTo:", std::uint64_t{1} << 30, "",
-         " \"\xe5\xb1\xb1\xe7\x94\xb0 \xe5\xa4\xaa\xe9\x83\x8e\" <t@example.jp>,"},
-        {"1 GiB quoted display name", "display-name-1GiB.mbx", "From ???@??? Mon Jan 01 00:00:00 2001\r\nTo: \"", std::uint64_t{1} << 30,
-         "", "abcd\xe5\xb1\xb1\xe7\x94\xb0\xe5\xa4\xaa\xe9\x83\x8e"},
-        // Default options (Eudora tags on): a multipart Content-Type field of 1 GiB, a
-        // folded parameter list with Latin-1 text, which the tags replace, then a body
-        // without a delimiter line; the field is read as it goes by.
-        {"1 GiB Content-Type field, tags on", "content-type-1GiB.mbx",
-         "From ???@??? Mon Jan 01 00:00:00 2001\r\nContent-Type: multipart/mixed; boundary=\"=_b\";", std::uint64_t{1} << 30, "",
-         "\r\n x-p=caf\xe9;", "\r\n\r\n--=_c\r\nbody text\r\n"},
-        {"2 GiB message, Shift_JIS to ISO-2022-JP", "sjis-message-2GiB.mbx",
-         "From ???@??? Mon Jan 01 00:00:00 2001\r\nSubject: large\r\n\r\n", std::uint64_t{2} << 30,
-         "--convert-encodings --eudora-tags --source-encoding shift_jis --replace-nbsp --charsets 'iso-2022-jp, utf-8' "
-         "--crlf --complement-dates --add-empty-lines",
-         japaneseLine},
-    };
     constexpr long kBoundKiB = 64 * 1024;
     std::printf("peak resident set of extreme inputs (bound %ld MiB)\n", kBoundKiB / 1024);
     bool allOk = true;
-    for (const MemoryJob& job : jobs) {
+    for (const MemoryJob& job : kMemoryJobs) {
         if (std::string_view(job.label).find(options.only) == std::string_view::npos)
             continue;
         const std::string in = options.dir + "/" + job.file;
-        if (fileSize(in) != job.size) {
-            std::ofstream file(in, std::ios::binary | std::ios::trunc);
-            file << job.head;
-            if (job.fill) {
-                std::string block;
-                while (block.size() < (std::size_t{1} << 20))
-                    block += job.fill;
-                const std::uint64_t end = job.size - std::string_view(job.tail).size();
-                for (std::uint64_t at = std::string_view(job.head).size(); file && at < end; at += block.size())
-                    file.write(block.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), end - at)));
-                file << job.tail;
-            }
-            file.close();
-            if (!file || ::truncate(in.c_str(), static_cast<off_t>(job.size)) != 0) {
-                std::fprintf(stderr, "cannot make %s\n", in.c_str());
-                return false;
-            }
+        if (fileSize(in) != job.size && !makeMemoryInput(in, job)) {
+            std::fprintf(stderr, "cannot make %s\n", in.c_str());
+            return false;
         }
         const std::string out = options.dir + "/memory-output.mbox";
         freshOutput(out);

@@ -237,6 +237,99 @@ bool parseArguments(int argc, char** argv, Arguments& arguments)
     return true;
 }
 
+// --jobs and --memory: whole tarnwick-cli processes.
+int runProcessBench(Arguments& arguments)
+{
+    ProcessBenchOptions& process = arguments.process;
+    process.dir = arguments.dir;
+    if (process.cli.empty())
+        process.cli = defaultCli();
+    if (process.generator.empty())
+        process.generator = TARNWICK_SOURCE_DIR "/bench/gen_corpus.py";
+    if (arguments.sizesMiB.size() == 1)
+        process.sizeMiB = arguments.sizesMiB.front();
+    bool ok = true;
+    if (arguments.jobs)
+        ok &= runProcessJobs(process);
+    if (arguments.memory)
+        ok &= runMemoryJobs(process);
+    return ok ? 0 : 1;
+}
+
+// The best runs of a profile's reference tools and of convertMbox, with the highest
+// memory figures of our runs.
+struct ProfileTimings {
+    std::vector<Timing> best;
+    OwnRun own;
+    long hwm = 0;
+    long anon = 0;
+    bool ok = true;
+};
+
+// Repetitions interleave the tools, and each timed run starts with no dirty pages left
+// by the one before, so that no tool pays for another's write-back.
+ProfileTimings timeProfile(const Profile& profile, const std::string& in, const std::string& out, int repeat)
+{
+    const std::size_t toolCount = profile.references.size();
+    ProfileTimings timings;
+    timings.best.resize(toolCount);
+    for (int r = 0; r < repeat; ++r) {
+        for (std::size_t t = 0; t < toolCount; ++t) {
+            const std::string command
+                = replaceAll(replaceAll(profile.references[t].command, "{in}", "'" + in + "'"), "{out}", "'" + out + "'");
+            ::unlink(out.c_str());
+            ::sync();
+            const Timing timing = timeCommand(command);
+            if (timing.seconds > 0 && (timings.best[t].seconds < 0 || timing.seconds < timings.best[t].seconds))
+                timings.best[t] = timing;
+        }
+        ::unlink(out.c_str());
+        ::sync();
+        const OwnRun run = timeConversion(profile, in, out);
+        if (run.seconds < 0) {
+            std::fprintf(stderr, "convertMbox failed: %s\n", run.error);
+            timings.ok = false;
+            continue;
+        }
+        timings.hwm = std::max(timings.hwm, run.hwmKiB);
+        timings.anon = std::max(timings.anon, run.peakAnonKiB);
+        if (timings.own.seconds < 0 || run.seconds < timings.own.seconds)
+            timings.own = run;
+    }
+    ::unlink(out.c_str());
+    return timings;
+}
+
+void printTimings(const Profile& profile, std::uint64_t bytes, const ProfileTimings& timings)
+{
+    const std::string size = std::to_string(bytes >> 20) + " MiB";
+    double ddRate = 0;
+    double ddCpuRate = 0;
+    for (std::size_t t = 0; t < timings.best.size(); ++t) {
+        const ReferenceTool& tool = profile.references[t];
+        const Timing& best = timings.best[t];
+        if (best.seconds < 0) {
+            std::printf("%-16s %8s  %-18s %9s\n", profile.name.c_str(), size.c_str(), tool.label.c_str(), "n/a");
+            continue;
+        }
+        const double rate = static_cast<double>(bytes) / best.seconds / 1e6;
+        const double cpuRate = static_cast<double>(bytes) / best.cpuSeconds / 1e6;
+        if (tool.label.rfind("dd", 0) == 0) {
+            ddRate = rate;
+            ddCpuRate = cpuRate;
+        }
+        std::printf("%-16s %8s  %-18s %9.0f %8.2f %9.0f %8.2f\n", profile.name.c_str(), size.c_str(), tool.label.c_str(), rate,
+                    ddRate > 0 ? rate / ddRate : 0.0, cpuRate, ddCpuRate > 0 ? cpuRate / ddCpuRate : 0.0);
+    }
+    if (timings.own.seconds > 0) {
+        const double rate = static_cast<double>(bytes) / timings.own.seconds / 1e6;
+        const double cpuRate = static_cast<double>(bytes) / timings.own.cpuSeconds / 1e6;
+        std::printf("%-16s %8s  %-18s %9.0f %8.2f %9.0f %8.2f %7.1f MiB %6.1f MiB\n", profile.name.c_str(), size.c_str(), "tarnwick", rate,
+                    ddRate > 0 ? rate / ddRate : 0.0, cpuRate, ddCpuRate > 0 ? cpuRate / ddCpuRate : 0.0, timings.hwm / 1024.0,
+                    timings.anon / 1024.0);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -253,22 +346,8 @@ int main(int argc, char** argv)
     }
     if (arguments.tags)
         return runTagWalk(arguments.dir) ? 0 : 1;
-    if (arguments.jobs || arguments.memory) {
-        ProcessBenchOptions& process = arguments.process;
-        process.dir = arguments.dir;
-        if (process.cli.empty())
-            process.cli = defaultCli();
-        if (process.generator.empty())
-            process.generator = TARNWICK_SOURCE_DIR "/bench/gen_corpus.py";
-        if (arguments.sizesMiB.size() == 1)
-            process.sizeMiB = arguments.sizesMiB.front();
-        bool ok = true;
-        if (arguments.jobs)
-            ok &= runProcessJobs(process);
-        if (arguments.memory)
-            ok &= runMemoryJobs(process);
-        return ok ? 0 : 1;
-    }
+    if (arguments.jobs || arguments.memory)
+        return runProcessBench(arguments);
     ::mkdir(arguments.dir.c_str(), 0755);
 
     std::vector<const Profile*> chosen;
@@ -290,70 +369,14 @@ int main(int argc, char** argv)
         for (const Profile* profile : chosen) {
             CorpusPlan plan{profile->lineEndings, profile->charset, sizeMiB << 20, 1};
             const std::string in = arguments.dir + "/" + corpusFileName(plan);
-            const std::string out = arguments.dir + "/output.tmp";
             if (fileSize(in) < plan.sizeBytes && !writeCorpus(in, plan)) {
                 std::fprintf(stderr, "cannot write %s\n", in.c_str());
                 return 1;
             }
-            const std::uint64_t bytes = fileSize(in);
-            const std::string size = std::to_string(bytes >> 20) + " MiB";
             warm(in);
-
-            // Repetitions interleave the tools, and each timed run starts with no dirty
-            // pages left by the one before, so that no tool pays for another's write-back.
-            const std::size_t toolCount = profile->references.size();
-            std::vector<Timing> best(toolCount);
-            OwnRun own;
-            long hwm = 0, anon = 0;
-            for (int r = 0; r < arguments.repeat; ++r) {
-                for (std::size_t t = 0; t < toolCount; ++t) {
-                    const std::string command
-                        = replaceAll(replaceAll(profile->references[t].command, "{in}", "'" + in + "'"), "{out}", "'" + out + "'");
-                    ::unlink(out.c_str());
-                    ::sync();
-                    const Timing timing = timeCommand(command);
-                    if (timing.seconds > 0 && (best[t].seconds < 0 || timing.seconds < best[t].seconds))
-                        best[t] = timing;
-                }
-                ::unlink(out.c_str());
-                ::sync();
-                const OwnRun run = timeConversion(*profile, in, out);
-                if (run.seconds < 0) {
-                    std::fprintf(stderr, "convertMbox failed: %s\n", run.error);
-                    allOk = false;
-                    continue;
-                }
-                hwm = std::max(hwm, run.hwmKiB);
-                anon = std::max(anon, run.peakAnonKiB);
-                if (own.seconds < 0 || run.seconds < own.seconds)
-                    own = run;
-            }
-            ::unlink(out.c_str());
-
-            double ddRate = 0;
-            double ddCpuRate = 0;
-            for (std::size_t t = 0; t < toolCount; ++t) {
-                const ReferenceTool& tool = profile->references[t];
-                if (best[t].seconds < 0) {
-                    std::printf("%-16s %8s  %-18s %9s\n", profile->name.c_str(), size.c_str(), tool.label.c_str(), "n/a");
-                    continue;
-                }
-                const double rate = static_cast<double>(bytes) / best[t].seconds / 1e6;
-                const double cpuRate = static_cast<double>(bytes) / best[t].cpuSeconds / 1e6;
-                if (tool.label.rfind("dd", 0) == 0) {
-                    ddRate = rate;
-                    ddCpuRate = cpuRate;
-                }
-                std::printf("%-16s %8s  %-18s %9.0f %8.2f %9.0f %8.2f\n", profile->name.c_str(), size.c_str(), tool.label.c_str(), rate,
-                            ddRate > 0 ? rate / ddRate : 0.0, cpuRate, ddCpuRate > 0 ? cpuRate / ddCpuRate : 0.0);
-            }
-            if (own.seconds > 0) {
-                const double rate = static_cast<double>(bytes) / own.seconds / 1e6;
-                const double cpuRate = static_cast<double>(bytes) / own.cpuSeconds / 1e6;
-                std::printf("%-16s %8s  %-18s %9.0f %8.2f %9.0f %8.2f %7.1f MiB %6.1f MiB\n", profile->name.c_str(), size.c_str(),
-                            "tarnwick", rate, ddRate > 0 ? rate / ddRate : 0.0, cpuRate, ddCpuRate > 0 ? cpuRate / ddCpuRate : 0.0,
-                            hwm / 1024.0, anon / 1024.0);
-            }
+            const ProfileTimings timings = timeProfile(*profile, in, arguments.dir + "/output.tmp", arguments.repeat);
+            allOk &= timings.ok;
+            printTimings(*profile, fileSize(in), timings);
             std::fflush(stdout);
         }
     }

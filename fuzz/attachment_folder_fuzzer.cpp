@@ -51,87 +51,123 @@ std::string nameFrom(const std::uint8_t*& data, const std::uint8_t* end)
 
 void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes; }
 
+// The tree of one input: the Eudora folder with its attachment folder, a folder outside
+// it, and the folders found by the first search.
+struct Tree {
+    std::string eudora;
+    std::string outside;
+    std::string original; // where the folder found is now
+    int swaps = 0;
+    AttachmentFolders folders;
+};
+
+Tree makeTree(const std::string& root)
+{
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    Tree tree;
+    tree.eudora = root + "/Eudora";
+    tree.outside = root + "/outside";
+    fs::create_directories(tree.eudora + "/attach");
+    fs::create_directories(tree.outside + "/sub");
+    write(tree.eudora + "/Eudora.ini", "");
+    write(tree.eudora + "/box.mbx", "From ???@??? Mon Dec 13 18:45:29 2010\n\n");
+    // Everything outside says so; every file made inside the folder found says "in".
+    for (const char* name : {"a.txt", "A.TXT", "b", "secret", "sub/a.txt", "sub/b"})
+        write(tree.outside + "/" + name, "out");
+    write(tree.eudora + "/attach/a.txt", "in");
+    tree.original = tree.eudora + "/attach";
+    tree.folders = AttachmentFolderSearch(tree.eudora, {}).foldersFor(tree.eudora + "/box.mbx");
+    return tree;
+}
+
+// The attachment folder swapped for a link to the outside, the folder found moved aside.
+void swapForLink(Tree& tree, std::uint8_t step)
+{
+    std::error_code ignored;
+    const std::string moved = tree.eudora + "/attach.old" + std::to_string(tree.swaps++);
+    fs::remove(tree.eudora + "/attach", ignored); // a link left by an earlier swap
+    if (fs::is_directory(fs::symlink_status(tree.original)) && tree.original == tree.eudora + "/attach") {
+        fs::rename(tree.original, moved, ignored);
+        if (!ignored)
+            tree.original = moved;
+    }
+    fs::create_directory_symlink(step & 0x80 ? tree.outside + "/sub" : tree.outside, tree.eudora + "/attach", ignored);
+}
+
+// Steps 0 to 4: the tree changes under the folders found.
+void changeTree(Tree& tree, std::uint8_t step, const std::string& name)
+{
+    std::error_code ignored;
+    const bool safe = isSafePathComponent(name);
+    const std::string path = tree.original + "/" + name;
+    switch (step % 7) {
+    case 0: // a file inside
+        if (safe)
+            write(path, "in");
+        break;
+    case 1: // a sub-folder inside, with a file
+        if (safe) {
+            fs::create_directory(path, ignored);
+            write(path + "/a.txt", "in");
+        }
+        break;
+    case 2: // a link inside, to a file or folder outside
+        if (safe)
+            fs::create_symlink(step & 0x80 ? tree.outside + "/sub" : tree.outside + "/secret", path, ignored);
+        break;
+    case 3: // a file removed
+        if (safe)
+            fs::remove(path, ignored);
+        break;
+    default:
+        swapForLink(tree, step);
+        break;
+    }
+}
+
+// A lookup, by one name or through a sub-folder: only ever a file from inside.
+void lookUp(const Tree& tree, std::uint8_t step, const std::string& name, const std::uint8_t*& data, const std::uint8_t* end)
+{
+    std::vector<std::string> components{name};
+    if (step & 0x80)
+        components = {nameFrom(data, end), name};
+    ContainedLookup lookup = tree.folders.files[0]->openFile(components);
+    if (lookup.file) {
+        std::string bytes(8, '\0');
+        const auto got = lookup.file->read(bytes.data(), bytes.size());
+        FUZZ_CHECK(got.has_value());
+        bytes.resize(*got);
+        FUZZ_CHECK(bytes == "in");
+    } else {
+        FUZZ_CHECK(lookup.error != 0);
+    }
+}
+
+// A fresh search: never a link for an attachment folder.
+void searchAgain(const Tree& tree)
+{
+    const AttachmentFolders again = AttachmentFolderSearch(tree.eudora, {}).foldersFor(tree.eudora + "/box.mbx");
+    const bool linked = fs::is_symlink(tree.eudora + "/attach");
+    FUZZ_CHECK(again.files.size() == (linked ? 0u : 1u));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string root = scratch() + "/t";
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-    const std::string eudora = root + "/Eudora";
-    const std::string outside = root + "/outside";
-    fs::create_directories(eudora + "/attach");
-    fs::create_directories(outside + "/sub");
-    write(eudora + "/Eudora.ini", "");
-    write(eudora + "/box.mbx", "From ???@??? Mon Dec 13 18:45:29 2010\n\n");
-    // Everything outside says so; every file made inside the folder found says "in".
-    for (const char* name : {"a.txt", "A.TXT", "b", "secret", "sub/a.txt", "sub/b"})
-        write(outside + "/" + name, "out");
-    write(eudora + "/attach/a.txt", "in");
-
-    std::string original = eudora + "/attach"; // where the folder found is now
-    AttachmentFolders folders = AttachmentFolderSearch(eudora, {}).foldersFor(eudora + "/box.mbx");
-    FUZZ_CHECK(folders.files.size() == 1);
-    int swaps = 0;
-
+    Tree tree = makeTree(scratch() + "/t");
+    FUZZ_CHECK(tree.folders.files.size() == 1);
     const std::uint8_t* const end = data + size;
     while (data != end) {
         const std::uint8_t step = *data++;
         const std::string name = nameFrom(data, end);
-        const bool safe = isSafePathComponent(name);
-        switch (step % 7) {
-        case 0: // a file inside
-            if (safe)
-                write(original + "/" + name, "in");
-            break;
-        case 1: // a sub-folder inside, with a file
-            if (safe) {
-                fs::create_directory(original + "/" + name, ignored);
-                write(original + "/" + name + "/a.txt", "in");
-            }
-            break;
-        case 2: // a link inside, to a file or folder outside
-            if (safe)
-                fs::create_symlink(step & 0x80 ? outside + "/sub" : outside + "/secret", original + "/" + name, ignored);
-            break;
-        case 3: // a file removed
-            if (safe)
-                fs::remove(original + "/" + name, ignored);
-            break;
-        case 4: { // the folder swapped for a link to the outside
-            const std::string moved = eudora + "/attach.old" + std::to_string(swaps++);
-            fs::remove(eudora + "/attach", ignored); // a link left by an earlier swap
-            if (fs::is_directory(fs::symlink_status(original)) && original == eudora + "/attach") {
-                fs::rename(original, moved, ignored);
-                if (!ignored)
-                    original = moved;
-            }
-            fs::create_directory_symlink(step & 0x80 ? outside + "/sub" : outside, eudora + "/attach", ignored);
-            break;
-        }
-        case 5: { // a lookup, by one name or through a sub-folder
-            std::vector<std::string> components{name};
-            if (step & 0x80)
-                components = {nameFrom(data, end), name};
-            ContainedLookup lookup = folders.files[0]->openFile(components);
-            if (lookup.file) {
-                std::string bytes(8, '\0');
-                const auto got = lookup.file->read(bytes.data(), bytes.size());
-                FUZZ_CHECK(got.has_value());
-                bytes.resize(*got);
-                FUZZ_CHECK(bytes == "in");
-            } else {
-                FUZZ_CHECK(lookup.error != 0);
-            }
-            break;
-        }
-        case 6: { // a fresh search: never a link for an attachment folder
-            const AttachmentFolders again = AttachmentFolderSearch(eudora, {}).foldersFor(eudora + "/box.mbx");
-            const bool linked = fs::is_symlink(eudora + "/attach");
-            FUZZ_CHECK(again.files.size() == (linked ? 0u : 1u));
-            break;
-        }
-        }
+        if (step % 7 == 5)
+            lookUp(tree, step, name, data, end);
+        else if (step % 7 == 6)
+            searchAgain(tree);
+        else
+            changeTree(tree, step, name);
     }
     return 0;
 }

@@ -131,6 +131,161 @@ private:
     std::string path_;
 };
 
+// The options of one run, as the first input bytes choose them.
+struct Run {
+    ConversionOptions conversion;
+    CharsetCandidates* candidates = nullptr;
+    bool emptyLines = false;
+    bool indexed = false;
+    bool arranged = false; // records out of order, or input they do not cover not inside
+};
+
+Run pickOptions(Picker& pick)
+{
+    const std::uint8_t options = pick.byte();
+    const std::uint8_t encodingChoice = pick.byte();
+    Run run;
+    ConversionOptions& conversion = run.conversion;
+    conversion.convertEncodings = options & 1;
+    conversion.crlfLineEndings = options & 2;
+    conversion.complementDateHeaders = options & 4;
+    run.emptyLines = options & 8;
+    // Known fault (fuzz/crashes/mbox_converter-null-terminator-append): an added empty
+    // line while the terminator is still open copies from a null pointer.
+    const std::string_view rest(reinterpret_cast<const char*>(pick.data()), pick.size());
+    if (fuzz::skipKnownFaults() && rest.find_first_of("\r\n") == std::string_view::npos)
+        run.emptyLines = false;
+    conversion.addEmptyLines = run.emptyLines;
+    conversion.processEudoraTags = options & 16;
+    conversion.replaceNoBreakSpaces = options & 32;
+    conversion.sourceEncoding = fuzz::sourceEncoding(encodingChoice % fuzz::kSourceEncodingCount);
+    const unsigned list = (encodingChoice >> 4) % fuzz::kCandidateListCount;
+    conversion.charsetNames = fuzz::candidateNames(list);
+    run.candidates = &fuzz::candidateList(list);
+    run.indexed = options & 64;
+    return run;
+}
+
+// An index of up to 7 records, in order and apart, anywhere in the input (the engine
+// must hold up to records that start at no separator); then the order the index lists
+// them in (as is, reversed, or rotated) and what becomes of the input it does not cover.
+void pickIndex(Picker& pick, Run& run)
+{
+    std::vector<IndexedMessage>& index = run.conversion.messageIndex;
+    std::uint64_t at = 0;
+    for (unsigned count = pick.byte() % 8; count > 0; --count) {
+        IndexedMessage record;
+        record.offset = at + pick.byte();
+        record.length = pick.byte() + 1u;
+        const std::uint8_t status = pick.byte();
+        record.facts.read = status & 1;
+        record.facts.replied = status & 2;
+        record.facts.forwarded = status & 4;
+        record.facts.draft = status & 8;
+        record.facts.priority = static_cast<std::uint8_t>(status >> 5);
+        at = record.offset + record.length;
+        index.push_back(record);
+    }
+    const std::uint8_t arrangement = pick.byte();
+    if (arrangement & 1)
+        std::reverse(index.begin(), index.end());
+    else if ((arrangement & 2) && !index.empty())
+        std::rotate(index.begin(), index.begin() + 1, index.end());
+    const UnindexedInput modes[] = {UnindexedInput::Inside, UnindexedInput::Apart, UnindexedInput::Only};
+    run.conversion.unindexed = modes[(arrangement >> 2) % 3];
+    run.arranged = (arrangement & 3) != 0 || run.conversion.unindexed != UnindexedInput::Inside;
+}
+
+// The input converted again with `control`: the same bytes and count as `converted`.
+void checkConvertedAgain(const MemoryFile& input, const OutputSlot& output, const Run& run, const ConversionControl& control,
+                         const ConversionResult& converted, const std::string& out)
+{
+    output.claim();
+    const ConversionResult again = convertMbox(input.path(), output.path(), run.conversion, *run.candidates, control);
+    FUZZ_CHECK(again.succeeded);
+    FUZZ_CHECK(again.messages == converted.messages);
+    FUZZ_CHECK(output.read() == out);
+}
+
+// Every output line that begins "From " is the input's first line or one of the
+// separator's form; the others became ">From ".
+void checkSeparatorForm(const std::string& out, std::size_t handedOver, std::size_t separators)
+{
+    FUZZ_CHECK(handedOver <= separators);
+    FUZZ_CHECK(out.substr(0, 5) == "From ");
+    bool first = true;
+    for (const Line& line : splitLines(out)) {
+        if (isSeparator(line.contents) && !first)
+            FUZZ_CHECK(hasSeparatorDate(line.contents));
+        first = false;
+    }
+}
+
+// Date lines come in: every output line still ends with the one terminator, and the
+// separators are the input's.
+void checkDateLines(const std::string& out, std::string_view in, std::string_view terminator, std::size_t separators)
+{
+    if (terminator.empty()) {
+        FUZZ_CHECK(out == in);
+        return;
+    }
+    FUZZ_CHECK(out.size() >= terminator.size() && out.substr(out.size() - terminator.size()) == terminator);
+    std::size_t outSeparators = 0;
+    std::size_t pos = 0;
+    while (pos < out.size()) {
+        const std::size_t end = out.find(terminator, pos);
+        FUZZ_CHECK(end != std::string::npos);
+        const std::string_view contents = std::string_view(out).substr(pos, end - pos);
+        FUZZ_CHECK(contents.find_first_of("\r\n") == std::string_view::npos);
+        outSeparators += isSeparator(contents);
+        pos = end + terminator.size();
+    }
+    FUZZ_CHECK(outSeparators == separators);
+}
+
+// The checks for an input that begins with a separator line: the two-part split, then
+// what the options promise of the output.
+void checkOutput(const MemoryFile& input, const OutputSlot& output, const Run& run, std::string_view in, const ConversionResult& converted,
+                 const std::string& out, std::size_t handedOver)
+{
+    const ConversionOptions& conversion = run.conversion;
+    // In two parts at once, the second from the first message after any point: the same
+    // bytes and count, whether the second part's output is taken or done again.
+    ConversionControl split;
+    split.splitBytes = 1;
+    split.splitCores = 1;
+    split.splitFrom = in.size() * static_cast<unsigned char>(in[in.size() / 2]) / 256;
+    checkConvertedAgain(input, output, run, split, converted, out);
+    const std::vector<Line> lines = splitLines(in);
+    std::size_t separators = 0;
+    for (const Line& line : lines)
+        separators += isSeparator(line.contents);
+    if (conversion.separatorsOfEudorasForm)
+        return checkSeparatorForm(out, handedOver, separators);
+    if (run.indexed) {
+        // Records only join lines into messages and add header lines; a record, or a
+        // stretch between records, that starts at no separator line becomes one message
+        // behind a separator of its own.
+        const std::size_t stretches = 2 * conversion.messageIndex.size() + 1;
+        FUZZ_CHECK(handedOver <= separators + stretches);
+        FUZZ_CHECK(out.substr(0, 5) == "From ");
+        return;
+    }
+    FUZZ_CHECK(handedOver == (conversion.convertEncodings ? separators : 0));
+    const std::string_view terminator = conversion.crlfLineEndings ? std::string_view("\r\n") : lines.front().terminator;
+    if (conversion.convertEncodings) {
+        FUZZ_CHECK(out.substr(0, 5) == "From ");
+        // On two threads, in batches of a message or a few: the same bytes.
+        ConversionControl parallel;
+        parallel.conversionBatchBytes = 1 + in.size() % 512;
+        checkConvertedAgain(input, output, run, parallel, converted, out);
+    } else if (!conversion.complementDateHeaders) {
+        FUZZ_CHECK(out == referenceOutput(lines, terminator, run.emptyLines));
+    } else {
+        checkDateLines(out, in, terminator, separators);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -140,70 +295,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const OutputSlot output;
 
     Picker pick(data, size);
-    const std::uint8_t options = pick.byte();
-    const std::uint8_t encodingChoice = pick.byte();
-    const bool convertEncodings = options & 1;
-    const bool crlf = options & 2;
-    const bool dates = options & 4;
-    bool emptyLines = options & 8;
-    ConversionOptions conversion;
-    conversion.convertEncodings = convertEncodings;
-    conversion.crlfLineEndings = crlf;
-    conversion.complementDateHeaders = dates;
-    // Known fault (fuzz/crashes/mbox_converter-null-terminator-append): an added empty
-    // line while the terminator is still open copies from a null pointer.
-    const std::string_view rest(reinterpret_cast<const char*>(pick.data()), pick.size());
-    if (fuzz::skipKnownFaults() && rest.find_first_of("\r\n") == std::string_view::npos)
-        emptyLines = false;
-    conversion.addEmptyLines = emptyLines;
-    conversion.processEudoraTags = options & 16;
-    conversion.replaceNoBreakSpaces = options & 32;
-    conversion.sourceEncoding = fuzz::sourceEncoding(encodingChoice % fuzz::kSourceEncodingCount);
-    const unsigned list = (encodingChoice >> 4) % fuzz::kCandidateListCount;
-    conversion.charsetNames = fuzz::candidateNames(list);
-    CharsetCandidates& candidates = fuzz::candidateList(list);
-
-    // Bit 64: an index of up to 7 records, in order and apart, anywhere in the input
-    // (the engine must hold up to records that start at no separator).
-    const bool indexed = options & 64;
-    if (indexed) {
-        std::uint64_t at = 0;
-        for (unsigned count = pick.byte() % 8; count > 0; --count) {
-            IndexedMessage record;
-            record.offset = at + pick.byte();
-            record.length = pick.byte() + 1u;
-            const std::uint8_t status = pick.byte();
-            record.facts.read = status & 1;
-            record.facts.replied = status & 2;
-            record.facts.forwarded = status & 4;
-            record.facts.draft = status & 8;
-            record.facts.priority = static_cast<std::uint8_t>(status >> 5);
-            at = record.offset + record.length;
-            conversion.messageIndex.push_back(record);
-        }
-    }
-    // Then the order the index lists them in (as is, reversed, or rotated) and what
-    // becomes of the input it does not cover.
-    bool arranged = false;
-    if (indexed) {
-        const std::uint8_t arrangement = pick.byte();
-        if (arrangement & 1)
-            std::reverse(conversion.messageIndex.begin(), conversion.messageIndex.end());
-        else if ((arrangement & 2) && !conversion.messageIndex.empty())
-            std::rotate(conversion.messageIndex.begin(), conversion.messageIndex.begin() + 1, conversion.messageIndex.end());
-        const UnindexedInput modes[] = {UnindexedInput::Inside, UnindexedInput::Apart, UnindexedInput::Only};
-        conversion.unindexed = modes[(arrangement >> 2) % 3];
-        arranged = (arrangement & 3) != 0 || conversion.unindexed != UnindexedInput::Inside;
-    }
+    Run run = pickOptions(pick);
+    if (run.indexed)
+        pickIndex(pick, run);
     // Without an index, now and then only separator lines of Eudora's form start messages.
-    const bool separatorForm = !indexed && (pick.byte() & 1);
-    conversion.separatorsOfEudorasForm = separatorForm;
+    run.conversion.separatorsOfEudorasForm = !run.indexed && (pick.byte() & 1);
 
     const std::string_view in(reinterpret_cast<const char*>(pick.data()), pick.size());
     input.replace(pick.data(), pick.size());
     output.claim();
 
     std::size_t handedOver = 0;
+    const ConversionOptions& conversion = run.conversion;
+    CharsetCandidates& candidates = *run.candidates;
     const MessageConversion observe
         = [&](std::string_view message, std::uint64_t headerLength, MailboxContext& mailbox, std::string& result) {
               ++handedOver;
@@ -221,93 +325,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(converted.errorText.empty());
     const std::string out = output.read();
 
-    if (arranged || (indexed && (in.size() < 5 || in.substr(0, 5) != "From "))) {
+    const bool startsWithSeparator = in.size() >= 5 && in.substr(0, 5) == "From ";
+    if (run.arranged || (run.indexed && !startsWithSeparator)) {
         // Parts of the input in another order, or some left out, or input before the
         // first record that no "From " line begins: every message still begins with a
         // separator line, whether the input's or one written before it.
         FUZZ_CHECK(out.empty() || out.substr(0, 5) == "From ");
-        return 0;
-    }
-    if (in.size() < 5 || in.substr(0, 5) != "From ") {
+    } else if (!startsWithSeparator) {
         FUZZ_CHECK(out.empty());
         FUZZ_CHECK(handedOver == 0);
-        return 0;
+    } else {
+        checkOutput(input, output, run, in, converted, out, handedOver);
     }
-    // In two parts at once, the second from the first message after any point: the same
-    // bytes and count, whether the second part's output is taken or done again.
-    {
-        output.claim();
-        ConversionControl control;
-        control.splitBytes = 1;
-        control.splitCores = 1;
-        control.splitFrom = in.size() * static_cast<unsigned char>(in[in.size() / 2]) / 256;
-        const ConversionResult split = convertMbox(input.path(), output.path(), conversion, candidates, control);
-        FUZZ_CHECK(split.succeeded);
-        FUZZ_CHECK(split.messages == converted.messages);
-        FUZZ_CHECK(output.read() == out);
-    }
-    const std::vector<Line> lines = splitLines(in);
-    std::size_t separators = 0;
-    for (const Line& line : lines)
-        separators += isSeparator(line.contents);
-    if (separatorForm) {
-        // Every output line that begins "From " is the input's first line or one of the
-        // separator's form; the others became ">From ".
-        FUZZ_CHECK(handedOver <= separators);
-        FUZZ_CHECK(out.substr(0, 5) == "From ");
-        bool first = true;
-        for (const Line& line : splitLines(out)) {
-            if (isSeparator(line.contents) && !first)
-                FUZZ_CHECK(hasSeparatorDate(line.contents));
-            first = false;
-        }
-        return 0;
-    }
-    if (indexed) {
-        // Records only join lines into messages and add header lines; a record, or a
-        // stretch between records, that starts at no separator line becomes one message
-        // behind a separator of its own.
-        const std::size_t stretches = 2 * conversion.messageIndex.size() + 1;
-        FUZZ_CHECK(handedOver <= separators + stretches);
-        FUZZ_CHECK(out.substr(0, 5) == "From ");
-        return 0;
-    }
-    FUZZ_CHECK(handedOver == (convertEncodings ? separators : 0));
-
-    const std::string_view terminator = crlf ? std::string_view("\r\n") : lines.front().terminator;
-    if (convertEncodings) {
-        FUZZ_CHECK(out.substr(0, 5) == "From ");
-        // On two threads, in batches of a message or a few: the same bytes.
-        output.claim();
-        ConversionControl control;
-        control.conversionBatchBytes = 1 + in.size() % 512;
-        const ConversionResult parallel = convertMbox(input.path(), output.path(), conversion, candidates, control);
-        FUZZ_CHECK(parallel.succeeded);
-        FUZZ_CHECK(parallel.messages == converted.messages);
-        FUZZ_CHECK(output.read() == out);
-        return 0;
-    }
-    if (!dates) {
-        FUZZ_CHECK(out == referenceOutput(lines, terminator, emptyLines));
-        return 0;
-    }
-    // Date lines come in: every output line still ends with the one terminator, and the
-    // separators are the input's.
-    if (terminator.empty()) {
-        FUZZ_CHECK(out == in);
-        return 0;
-    }
-    FUZZ_CHECK(out.size() >= terminator.size() && out.substr(out.size() - terminator.size()) == terminator);
-    std::size_t outSeparators = 0;
-    std::size_t pos = 0;
-    while (pos < out.size()) {
-        const std::size_t end = out.find(terminator, pos);
-        FUZZ_CHECK(end != std::string::npos);
-        const std::string_view contents = std::string_view(out).substr(pos, end - pos);
-        FUZZ_CHECK(contents.find_first_of("\r\n") == std::string_view::npos);
-        outSeparators += isSeparator(contents);
-        pos = end + terminator.size();
-    }
-    FUZZ_CHECK(outSeparators == separators);
     return 0;
 }

@@ -122,6 +122,68 @@ void checkWholeTextPath(std::string_view message, std::uint64_t headerLength, co
     }
 }
 
+// The header length handed over: none, the real one, one inside the message or any.
+std::uint64_t pickHeaderLength(std::uint8_t headerMode, std::uint64_t raw, std::string_view message)
+{
+    switch (headerMode & 3) {
+    case 0:
+        return kHeaderLengthNone;
+    case 1:
+        return realHeaderLength(message);
+    case 2:
+        return raw % (message.size() + 1);
+    default:
+        return raw;
+    }
+}
+
+// The same message with the Automatic source encoding and encoded header fields: no
+// oracle but the sanitizers and the reason, which tells a success from a failure.
+void checkAutomatic(std::string_view message, std::uint64_t headerLength, const ConversionOptions& conversion, std::uint8_t options,
+                    unsigned list, std::size_t blockSize, std::size_t pieceLimit)
+{
+    CharsetCandidates& candidates = fuzz::candidateList(list);
+    ConversionOptions automatic = conversion;
+    automatic.sourceEncoding = kEncodingAutomatic;
+    automatic.encodeHeaders = true;
+    automatic.language = (options & 0x40) ? "ja" : "";
+    MailboxContext automaticMailbox;
+    automaticMailbox.automatic.origin = (options & 0x80) ? MailboxOrigin::Mac : MailboxOrigin::Windows;
+    automaticMailbox.automatic.family = &familyForLanguage(automatic.language);
+    const MailboxContext before = automaticMailbox;
+    std::string automaticResult;
+    const bool done = convertMessage(message, headerLength, automatic, candidates, automaticMailbox, automaticResult);
+    FUZZ_CHECK(done == (automaticMailbox.lastReason == UnconvertedReason::None));
+    checkLargePath(message, headerLength, automatic, candidates, before, blockSize, pieceLimit, done, automaticResult,
+                   automaticMailbox.lastReason);
+    if (list == 0)
+        checkWholeTextPath(message, headerLength, automatic, before.automatic, done, automaticMailbox, automaticResult);
+}
+
+// Without tag processing nor encoded header fields: the bytes of the first candidate
+// that can hold the decoded message, or no conversion when none can.
+void checkPlainPath(std::string_view message, const ConversionOptions& conversion, CharsetCandidates& candidates, bool converted,
+                    const std::string& result)
+{
+    const EncodingId source = conversion.sourceEncoding;
+    const bool japanese = source == kEncodingShiftJIS || source == kEncodingMacJapanese;
+    const std::string bytes = (japanese && conversion.replaceNoBreakSpaces) ? replacedNoBreakSpaces(message) : std::string(message);
+    std::u16string text;
+    if (!decodeAppend(bytes.data(), bytes.size(), source, text)) {
+        FUZZ_CHECK(!converted);
+        return;
+    }
+    for (const EncodingPair& candidate : candidates.pairs()) {
+        std::string expected;
+        if (canEncode(text, candidate.encoding) && encodeText(text, candidate.encoding, expected)) {
+            FUZZ_CHECK(converted);
+            FUZZ_CHECK(result == expected);
+            return;
+        }
+    }
+    FUZZ_CHECK(!converted);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -135,37 +197,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t raw = pick.u64();
     const ExactBytes message(pick.data(), pick.size());
 
-    const bool tags = options & 1;
-    const bool crlf = options & 2;
-    const bool nbsp = options & 4;
     ConversionOptions conversion;
     conversion.convertEncodings = true;
     conversion.sourceEncoding = source;
-    conversion.processEudoraTags = tags;
-    conversion.crlfLineEndings = crlf;
-    conversion.replaceNoBreakSpaces = nbsp;
+    conversion.processEudoraTags = options & 1;
+    conversion.crlfLineEndings = options & 2;
+    conversion.replaceNoBreakSpaces = options & 4;
     conversion.charsetNames = fuzz::candidateNames(list);
+    conversion.putBackAttachments = options & 0x20;
+    conversion.encodeHeaders = options & 0x10;
     CharsetCandidates& candidates = fuzz::candidateList(list);
-
-    std::uint64_t headerLength = kHeaderLengthNone;
-    switch (headerMode & 3) {
-    case 0:
-        break;
-    case 1:
-        headerLength = realHeaderLength(message.view());
-        break;
-    case 2:
-        headerLength = raw % (message.size() + 1);
-        break;
-    default:
-        headerLength = raw;
-        break;
-    }
+    const std::uint64_t headerLength = pickHeaderLength(headerMode, raw, message.view());
 
     const std::size_t blockSize = 1 + ((headerMode >> 2) & 7);
     const std::size_t pieceLimit = (headerMode & 0x20) ? 1 : kLargeMessagePieceLimit;
-    conversion.putBackAttachments = options & 0x20;
-    conversion.encodeHeaders = options & 0x10;
     checkFieldMeter(message.view(), blockSize, raw >> 58);
     std::string result = "stale bytes from an earlier message";
     MailboxContext mailbox;
@@ -174,45 +219,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkWholeTextPath(message.view(), headerLength, conversion, MailboxContext().automatic, converted, mailbox, result);
     checkLargePath(message.view(), headerLength, conversion, candidates, MailboxContext{}, blockSize, pieceLimit, converted, result,
                    mailbox.lastReason);
+    checkAutomatic(message.view(), headerLength, conversion, options, list, blockSize, pieceLimit);
 
-    // The same message with the Automatic source encoding and encoded header fields: no
-    // oracle but the sanitizers and the reason, which tells a success from a failure.
-    {
-        ConversionOptions automatic = conversion;
-        automatic.sourceEncoding = kEncodingAutomatic;
-        automatic.encodeHeaders = true;
-        automatic.language = (options & 0x40) ? "ja" : "";
-        MailboxContext automaticMailbox;
-        automaticMailbox.automatic.origin = (options & 0x80) ? MailboxOrigin::Mac : MailboxOrigin::Windows;
-        automaticMailbox.automatic.family = &familyForLanguage(automatic.language);
-        const MailboxContext before = automaticMailbox;
-        std::string automaticResult;
-        const bool done = convertMessage(message.view(), headerLength, automatic, candidates, automaticMailbox, automaticResult);
-        FUZZ_CHECK(done == (automaticMailbox.lastReason == UnconvertedReason::None));
-        checkLargePath(message.view(), headerLength, automatic, candidates, before, blockSize, pieceLimit, done, automaticResult,
-                       automaticMailbox.lastReason);
-        if (list == 0)
-            checkWholeTextPath(message.view(), headerLength, automatic, before.automatic, done, automaticMailbox, automaticResult);
-    }
-
-    const bool plainPath = (!tags || message.size() < headerLength) && !conversion.encodeHeaders;
-    if (!plainPath)
-        return 0;
-    const bool japanese = source == kEncodingShiftJIS || source == kEncodingMacJapanese;
-    const std::string bytes = (japanese && nbsp) ? replacedNoBreakSpaces(message.view()) : std::string(message.view());
-    std::u16string text;
-    if (!decodeAppend(bytes.data(), bytes.size(), source, text)) {
-        FUZZ_CHECK(!converted);
-        return 0;
-    }
-    for (const EncodingPair& candidate : candidates.pairs()) {
-        std::string expected;
-        if (canEncode(text, candidate.encoding) && encodeText(text, candidate.encoding, expected)) {
-            FUZZ_CHECK(converted);
-            FUZZ_CHECK(result == expected);
-            return 0;
-        }
-    }
-    FUZZ_CHECK(!converted);
+    const bool plainPath = (!conversion.processEudoraTags || message.size() < headerLength) && !conversion.encodeHeaders;
+    if (plainPath)
+        checkPlainPath(message.view(), conversion, candidates, converted, result);
     return 0;
 }
