@@ -120,7 +120,17 @@ MailAccountDialog::MailAccountDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(translated("Upload to a Mail Account"));
     setObjectName(QStringLiteral("mailAccountDialog"));
+    QFormLayout* form = buildAccountForm();
+    buildResultArea(form);
+    connect(this, &MailAccountDialog::uploadStatus, this, &MailAccountDialog::showStatus, Qt::QueuedConnection);
+    connect(this, &MailAccountDialog::uploadProgress, this, &MailAccountDialog::showProgress, Qt::QueuedConnection);
+    connect(this, &MailAccountDialog::uploadLogged, this, &MailAccountDialog::appendLog, Qt::QueuedConnection);
+    connect(this, &MailAccountDialog::uploadFinished, this, &MailAccountDialog::finishUpload, Qt::QueuedConnection);
+    resize(620, 480);
+}
 
+QFormLayout* MailAccountDialog::buildAccountForm()
+{
     m_folderEdit = new QLineEdit(this);
     m_folderEdit->setObjectName(QStringLiteral("maildirEdit"));
     m_folderEdit->setPlaceholderText(translated("A Maildir folder of converted mail"));
@@ -169,7 +179,11 @@ MailAccountDialog::MailAccountDialog(QWidget* parent) : QDialog(parent)
     form->addRow(translated("Password:"), m_passwordEdit);
     form->addRow(QString(), m_rememberCheck);
     form->addRow(translated("Into the folder:"), m_topFolderEdit);
+    return form;
+}
 
+void MailAccountDialog::buildResultArea(QFormLayout* form)
+{
     m_statusLabel = new QLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("uploadStatusLabel"));
     m_statusLabel->setWordWrap(true);
@@ -193,12 +207,6 @@ MailAccountDialog::MailAccountDialog(QWidget* parent) : QDialog(parent)
     layout->addWidget(m_progressBar);
     layout->addWidget(m_logView, 1);
     layout->addWidget(m_buttons);
-
-    connect(this, &MailAccountDialog::uploadStatus, this, &MailAccountDialog::showStatus, Qt::QueuedConnection);
-    connect(this, &MailAccountDialog::uploadProgress, this, &MailAccountDialog::showProgress, Qt::QueuedConnection);
-    connect(this, &MailAccountDialog::uploadLogged, this, &MailAccountDialog::appendLog, Qt::QueuedConnection);
-    connect(this, &MailAccountDialog::uploadFinished, this, &MailAccountDialog::finishUpload, Qt::QueuedConnection);
-    resize(620, 480);
 }
 
 MailAccountDialog::~MailAccountDialog()

@@ -14,6 +14,7 @@
 class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -45,6 +46,10 @@ signals:
     void uploadFinished(const QString& result, const QString& summary, bool failed);
 
 private:
+    /// The source, server, account and folder fields, in the form returned.
+    QFormLayout* buildAccountForm();
+    /// The form above the status, progress bar, log and buttons.
+    void buildResultArea(QFormLayout* form);
     void chooseFolder();
     void securityChanged(int index);
     void accountChanged();

@@ -143,6 +143,93 @@ std::optional<std::string> decodeRun(std::string_view run)
     return out;
 }
 
+// The host and, when one follows, the port's text of "HOST[:PORT]" or "[V6][:PORT]"
+// into target.host; an error text when the form is wrong.
+std::string splitHostPort(std::string_view hostPort, ImapTarget& target, std::string_view& portText)
+{
+    if (!hostPort.empty() && hostPort.front() == '[') {
+        const std::size_t close = hostPort.find(']');
+        if (close == std::string_view::npos)
+            return "an IPv6 address must end with ]";
+        target.host = std::string(hostPort.substr(1, close - 1));
+        const std::string_view after = hostPort.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':')
+                return "unexpected text after the host";
+            portText = after.substr(1);
+            if (portText.empty())
+                return "the port is missing after ':'";
+        }
+        return {};
+    }
+    const std::size_t colon = hostPort.find(':');
+    target.host = std::string(hostPort.substr(0, colon));
+    if (colon != std::string_view::npos) {
+        portText = hostPort.substr(colon + 1);
+        if (portText.empty())
+            return "the port is missing after ':'";
+    }
+    return {};
+}
+
+// The host and port of the address's authority into target; an error text when not valid.
+std::string readHostPort(std::string_view hostPort, ImapTarget& target)
+{
+    std::string_view portText;
+    if (std::string error = splitHostPort(hostPort, target, portText); !error.empty())
+        return error;
+    if (target.host.empty())
+        return "the address needs a host";
+    if (!std::all_of(target.host.begin(), target.host.end(), [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':'
+                || c == '_';
+        }))
+        return "the host name is not valid";
+    if (!portText.empty()) {
+        if (portText.size() > 5 || !std::all_of(portText.begin(), portText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return "the port must be a number from 1 to 65535";
+        const unsigned long port = std::stoul(std::string(portText));
+        if (port == 0 || port > 65535)
+            return "the port must be a number from 1 to 65535";
+        target.port = static_cast<std::uint16_t>(port);
+    }
+    return {};
+}
+
+// The user name before the authority's last '@' into target; an error text when missing or not valid.
+std::string readUser(std::string_view authority, std::size_t at, ImapTarget& target)
+{
+    if (at == std::string_view::npos || at == 0)
+        return "the address needs a user name (imaps://USER@HOST/FOLDER)";
+    const std::string_view userPart = authority.substr(0, at);
+    if (userPart.find(':') != std::string_view::npos)
+        return "a password is never given in the address: use TARNWICK_IMAP_PASSWORD or type it when asked";
+    const auto user = percentDecoded(userPart);
+    if (!user || user->empty())
+        return "the user name in the address is not valid";
+    target.user = *user;
+    return {};
+}
+
+// The folder's components from the address's path into target ("Eudora" when none).
+std::string readTopFolder(std::string_view path, ImapTarget& target)
+{
+    const auto decodedPath = percentDecoded(path);
+    if (!decodedPath)
+        return "the folder in the address is not valid";
+    std::string_view folder = *decodedPath;
+    std::size_t start = 0;
+    while (start <= folder.size()) {
+        const std::size_t end = std::min(folder.find('/', start), folder.size());
+        if (end > start)
+            target.topFolder.emplace_back(folder.substr(start, end - start));
+        start = end + 1;
+    }
+    if (target.topFolder.empty())
+        target.topFolder.emplace_back("Eudora");
+    return {};
+}
+
 } // namespace
 
 ImapTargetResult parseImapTarget(std::string_view address)
@@ -165,67 +252,12 @@ ImapTargetResult parseImapTarget(std::string_view address)
     const std::string_view authority = rest.substr(0, slash);
     const std::string_view path = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
     const std::size_t at = authority.rfind('@');
-    if (at == std::string_view::npos || at == 0)
-        return fail("the address needs a user name (imaps://USER@HOST/FOLDER)");
-    const std::string_view userPart = authority.substr(0, at);
-    if (userPart.find(':') != std::string_view::npos)
-        return fail("a password is never given in the address: use TARNWICK_IMAP_PASSWORD or type it when asked");
-    const auto user = percentDecoded(userPart);
-    if (!user || user->empty())
-        return fail("the user name in the address is not valid");
-    target.user = *user;
-    std::string_view hostPort = authority.substr(at + 1);
-    std::string_view portText;
-    if (!hostPort.empty() && hostPort.front() == '[') {
-        const std::size_t close = hostPort.find(']');
-        if (close == std::string_view::npos)
-            return fail("an IPv6 address must end with ]");
-        target.host = std::string(hostPort.substr(1, close - 1));
-        const std::string_view after = hostPort.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':')
-                return fail("unexpected text after the host");
-            portText = after.substr(1);
-            if (portText.empty())
-                return fail("the port is missing after ':'");
-        }
-    } else {
-        const std::size_t colon = hostPort.find(':');
-        target.host = std::string(hostPort.substr(0, colon));
-        if (colon != std::string_view::npos) {
-            portText = hostPort.substr(colon + 1);
-            if (portText.empty())
-                return fail("the port is missing after ':'");
-        }
-    }
-    if (target.host.empty())
-        return fail("the address needs a host");
-    if (!std::all_of(target.host.begin(), target.host.end(), [](char c) {
-            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':'
-                || c == '_';
-        }))
-        return fail("the host name is not valid");
-    if (!portText.empty()) {
-        if (portText.size() > 5 || !std::all_of(portText.begin(), portText.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return fail("the port must be a number from 1 to 65535");
-        const unsigned long port = std::stoul(std::string(portText));
-        if (port == 0 || port > 65535)
-            return fail("the port must be a number from 1 to 65535");
-        target.port = static_cast<std::uint16_t>(port);
-    }
-    const auto decodedPath = percentDecoded(path);
-    if (!decodedPath)
-        return fail("the folder in the address is not valid");
-    std::string_view folder = *decodedPath;
-    std::size_t start = 0;
-    while (start <= folder.size()) {
-        const std::size_t end = std::min(folder.find('/', start), folder.size());
-        if (end > start)
-            target.topFolder.emplace_back(folder.substr(start, end - start));
-        start = end + 1;
-    }
-    if (target.topFolder.empty())
-        target.topFolder.emplace_back("Eudora");
+    if (std::string error = readUser(authority, at, target); !error.empty())
+        return fail(std::move(error));
+    if (std::string error = readHostPort(authority.substr(at + 1), target); !error.empty())
+        return fail(std::move(error));
+    if (std::string error = readTopFolder(path, target); !error.empty())
+        return fail(std::move(error));
     return {std::move(target), {}};
 }
 

@@ -95,6 +95,20 @@ ImapResult ImapSession::open(const ImapAccount& account)
 {
     close();
     state_->host = account.host;
+    if (ImapResult result = connectSecured(account); !result.ok())
+        return result;
+    const int r = mailimap_login(state_->imap, account.user.c_str(), account.password.c_str());
+    if (r != MAILIMAP_NO_ERROR) {
+        ImapResult result = state_->failure(r, account.host + " did not accept the login of " + account.user);
+        state_->reset();
+        return result;
+    }
+    readCapabilities();
+    return readDelimiter();
+}
+
+ImapResult ImapSession::connectSecured(const ImapAccount& account)
+{
     TransportResult connected
         = ImapTransport::connect(account.host, account.port, account.timeoutSeconds, account.security == ImapSecurity::Plain);
     if (!connected.transport)
@@ -118,58 +132,59 @@ ImapResult ImapSession::open(const ImapAccount& account)
         state_->reset();
         return result;
     }
-    if (account.security == ImapSecurity::StartTls) {
-        r = mailimap_starttls(state_->imap);
-        if (r != MAILIMAP_NO_ERROR) {
-            ImapResult result = state_->failure(r, account.host + " refused STARTTLS");
-            state_->reset();
-            return result;
-        }
-        TransportResult secured = transport->startTls(account.host, account.extraCaFile);
-        if (!secured.error.empty()) {
-            state_->reset();
-            return {secured.certificateProblem ? ImapFailure::Certificate : ImapFailure::Connection, secured.error};
-        }
-        // Capabilities seen before STARTTLS no longer count.
-        if (state_->imap->imap_connection_info && state_->imap->imap_connection_info->imap_capability) {
-            mailimap_capability_data_free(state_->imap->imap_connection_info->imap_capability);
-            state_->imap->imap_connection_info->imap_capability = nullptr;
-        }
-    }
-    r = mailimap_login(state_->imap, account.user.c_str(), account.password.c_str());
+    if (account.security != ImapSecurity::StartTls)
+        return {};
+    r = mailimap_starttls(state_->imap);
     if (r != MAILIMAP_NO_ERROR) {
-        ImapResult result = state_->failure(r, account.host + " did not accept the login of " + account.user);
+        ImapResult result = state_->failure(r, account.host + " refused STARTTLS");
         state_->reset();
         return result;
     }
+    TransportResult secured = transport->startTls(account.host, account.extraCaFile);
+    if (!secured.error.empty()) {
+        state_->reset();
+        return {secured.certificateProblem ? ImapFailure::Certificate : ImapFailure::Connection, secured.error};
+    }
+    // Capabilities seen before STARTTLS no longer count.
+    if (state_->imap->imap_connection_info && state_->imap->imap_connection_info->imap_capability) {
+        mailimap_capability_data_free(state_->imap->imap_connection_info->imap_capability);
+        state_->imap->imap_connection_info->imap_capability = nullptr;
+    }
+    return {};
+}
 
+void ImapSession::readCapabilities()
+{
     appendLimit_.reset();
     multiAppend_ = literalPlus_ = literalMinus_ = false;
     mailimap_capability_data* capabilities = nullptr;
-    if (mailimap_capability(state_->imap, &capabilities) == MAILIMAP_NO_ERROR && capabilities) {
-        for (clistiter* it = clist_begin(capabilities->cap_list); it; it = clist_next(it)) {
-            auto* capability = static_cast<struct mailimap_capability*>(clist_content(it));
-            if (capability->cap_type != MAILIMAP_CAPABILITY_NAME || !capability->cap_data.cap_name)
-                continue;
-            const std::string name = upper(capability->cap_data.cap_name);
-            multiAppend_ = multiAppend_ || name == "MULTIAPPEND";
-            literalPlus_ = literalPlus_ || name == "LITERAL+";
-            literalMinus_ = literalMinus_ || name == "LITERAL-";
-            if (name.rfind("APPENDLIMIT=", 0) == 0) {
-                const std::string digits = name.substr(12);
-                if (!digits.empty() && digits.size() < 19
-                    && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-                    appendLimit_ = std::stoull(digits);
-            }
+    if (mailimap_capability(state_->imap, &capabilities) != MAILIMAP_NO_ERROR || !capabilities)
+        return;
+    for (clistiter* it = clist_begin(capabilities->cap_list); it; it = clist_next(it)) {
+        auto* capability = static_cast<struct mailimap_capability*>(clist_content(it));
+        if (capability->cap_type != MAILIMAP_CAPABILITY_NAME || !capability->cap_data.cap_name)
+            continue;
+        const std::string name = upper(capability->cap_data.cap_name);
+        multiAppend_ = multiAppend_ || name == "MULTIAPPEND";
+        literalPlus_ = literalPlus_ || name == "LITERAL+";
+        literalMinus_ = literalMinus_ || name == "LITERAL-";
+        if (name.rfind("APPENDLIMIT=", 0) == 0) {
+            const std::string digits = name.substr(12);
+            if (!digits.empty() && digits.size() < 19
+                && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                appendLimit_ = std::stoull(digits);
         }
-        mailimap_capability_data_free(capabilities);
     }
+    mailimap_capability_data_free(capabilities);
+}
 
+ImapResult ImapSession::readDelimiter()
+{
     delimiter_ = 0;
     clist* listed = nullptr;
-    r = mailimap_list(state_->imap, "", "", &listed);
+    const int r = mailimap_list(state_->imap, "", "", &listed);
     if (r != MAILIMAP_NO_ERROR) {
-        ImapResult result = state_->failure(r, "Could not list the folders of " + account.host);
+        ImapResult result = state_->failure(r, "Could not list the folders of " + state_->host);
         state_->reset();
         return result;
     }

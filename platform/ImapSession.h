@@ -118,6 +118,12 @@ public:
     ImapResult containsMessage(const std::string& folder, std::uint64_t size, const std::string& messageId, bool& found);
 
 private:
+    /// The connection made, secured as the account says, and greeted; not yet logged in.
+    ImapResult connectSecured(const ImapAccount& account);
+    /// MULTIAPPEND, LITERAL+/-, APPENDLIMIT from the capabilities after login.
+    void readCapabilities();
+    ImapResult readDelimiter();
+
     struct State;
     std::unique_ptr<State> state_;
     char delimiter_ = 0;
