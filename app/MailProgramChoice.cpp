@@ -82,11 +82,13 @@ void MailProgramChoice::askPlacement(const std::string& home, const std::functio
         return;
     }
     auto* box = new QMessageBox(QMessageBox::Question, tr("Put the mail into Thunderbird?"),
-                                tr("Put the converted mail straight into Thunderbird, as a new folder \"Eudora\" under Local Folders?"),
+                                tr("Put the converted mail straight into Thunderbird's profile \"%1\", as a new folder \"Eudora\" "
+                                   "under Local Folders?")
+                                    .arg(QString::fromStdString(search.profile->name)),
                                 QMessageBox::Cancel, window());
     box->setObjectName(QStringLiteral("intoThunderbirdBox"));
-    box->setInformativeText(tr("Thunderbird's profile: %1\nQuit Thunderbird first; the folders already there are not touched.")
-                                .arg(QFile::decodeName(QByteArray::fromStdString(search.profile->folder))));
+    box->setInformativeText(tr("Its Local Folders: %1\nQuit Thunderbird first; the folders already there are not touched.")
+                                .arg(QFile::decodeName(QByteArray::fromStdString(search.profile->localFolders))));
     QPushButton* into = box->addButton(tr("&Put into Thunderbird"), QMessageBox::AcceptRole);
     QPushButton* files = box->addButton(tr("&Only into the Destination"), QMessageBox::RejectRole);
     into->setObjectName(QStringLiteral("intoThunderbirdButton"));

@@ -1,5 +1,7 @@
 #include "batch/ThunderbirdProfile.h"
 
+#include "batch/ThunderbirdPrefs.h"
+
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Localization.h"
@@ -17,6 +19,8 @@ namespace {
 
 // The most of a profiles.ini read: a few sections of a few lines each.
 constexpr std::uint64_t kIniLimit = 1024 * 1024;
+// The most of a prefs.js read: large ones hold a few thousand settings.
+constexpr std::uint64_t kPrefsLimit = 16 * 1024 * 1024;
 // The most numbered names tried for the top folder.
 constexpr int kMostNumbers = 9999;
 
@@ -30,7 +34,7 @@ std::string_view trimmed(std::string_view text)
 
 struct IniSection {
     std::string_view name;
-    std::string_view path, isDefault;
+    std::string_view path, isDefault, profileName;
 };
 
 // The sections with the keys that tell profiles apart, in the order of the text.
@@ -43,7 +47,7 @@ std::vector<IniSection> iniSections(std::string_view ini)
         const std::string_view line = trimmed(ini.substr(at, end - at));
         at = end + 1;
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            sections.push_back({line.substr(1, line.size() - 2), {}, {}});
+            sections.push_back({line.substr(1, line.size() - 2), {}, {}, {}});
             continue;
         }
         const std::size_t equals = line.find('=');
@@ -56,9 +60,13 @@ std::vector<IniSection> iniSections(std::string_view ini)
             section.path = value;
         else if (key == "Default")
             section.isDefault = value;
+        else if (key == "Name")
+            section.profileName = value;
     }
     return sections;
 }
+
+bool isProfile(const IniSection& section) { return section.name.starts_with("Profile") && !section.path.empty(); }
 
 // A path that does not begin with "/" is taken from the ini's folder, whatever
 // IsRelative says: never from the folder the program was started in.
@@ -67,28 +75,70 @@ std::string resolved(std::string_view path, const std::string& iniFolder)
     return path.starts_with('/') ? std::string(path) : joinPath(iniFolder, path);
 }
 
-} // namespace
-
-std::optional<std::string> defaultProfileFolder(std::string_view ini, const std::string& iniFolder)
+ListedProfile listed(const IniSection& section, const std::string& iniFolder)
 {
-    const std::vector<IniSection> sections = iniSections(ini);
+    std::string folder = resolved(section.path, iniFolder);
+    std::string name = section.profileName.empty() ? fileName(folder) : std::string(section.profileName);
+    return {std::move(folder), std::move(name)};
+}
+
+// The [Install...] section's default: the profile of that Path when one is listed.
+ListedProfile installDefault(const std::vector<IniSection>& sections, std::string_view path, const std::string& iniFolder)
+{
+    for (const IniSection& section : sections) {
+        if (isProfile(section) && section.path == path)
+            return listed(section, iniFolder);
+    }
+    std::string folder = resolved(path, iniFolder);
+    std::string name = fileName(folder);
+    return {std::move(folder), std::move(name)};
+}
+
+std::optional<ListedProfile> defaultProfile(const std::vector<IniSection>& sections, const std::string& iniFolder)
+{
     for (const IniSection& section : sections) {
         if (section.name.starts_with("Install") && !section.isDefault.empty())
-            return resolved(section.isDefault, iniFolder);
+            return installDefault(sections, section.isDefault, iniFolder);
     }
     const IniSection* only = nullptr;
     std::size_t profiles = 0;
     for (const IniSection& section : sections) {
-        if (!section.name.starts_with("Profile") || section.path.empty())
+        if (!isProfile(section))
             continue;
         if (section.isDefault == "1")
-            return resolved(section.path, iniFolder);
+            return listed(section, iniFolder);
         only = &section;
         ++profiles;
     }
     if (profiles != 1)
         return std::nullopt;
-    return resolved(only->path, iniFolder);
+    return listed(*only, iniFolder);
+}
+
+} // namespace
+
+std::optional<ListedProfile> chooseProfile(std::string_view ini, const std::string& iniFolder, std::string_view wanted)
+{
+    const std::vector<IniSection> sections = iniSections(ini);
+    if (wanted.empty())
+        return defaultProfile(sections, iniFolder);
+    for (const bool byName : {true, false}) {
+        for (const IniSection& section : sections) {
+            if (isProfile(section) && (byName ? section.profileName : section.path) == wanted)
+                return listed(section, iniFolder);
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> profileNames(std::string_view ini)
+{
+    std::vector<std::string> names;
+    for (const IniSection& section : iniSections(ini)) {
+        if (isProfile(section))
+            names.push_back(listed(section, {}).name);
+    }
+    return names;
 }
 
 std::vector<std::string> thunderbirdFolders(const std::string& home)
@@ -97,7 +147,34 @@ std::vector<std::string> thunderbirdFolders(const std::string& home)
             joinPath(home, ".var/app/org.mozilla.Thunderbird/.thunderbird")};
 }
 
-ProfileSearch findThunderbirdProfile(const std::string& home)
+namespace {
+
+// The folder the profile's prefs.js gives its Local Folders account, else
+// Mail/Local Folders; none when prefs.js is there but cannot be read.
+std::optional<std::string> localFoldersOf(const std::string& profile)
+{
+    const std::string prefsPath = joinPath(profile, "prefs.js");
+    if (entryType(prefsPath) != EntryType::None) {
+        const std::optional<std::string> prefs = readSmallFile(prefsPath, kPrefsLimit);
+        if (!prefs)
+            return std::nullopt;
+        if (std::optional<std::string> folder = localFoldersFolder(readPrefs(*prefs), profile))
+            return folder;
+    }
+    return joinPath(joinPath(profile, "Mail"), "Local Folders");
+}
+
+std::string namesText(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+} // namespace
+
+ProfileSearch findThunderbirdProfile(const std::string& home, std::string_view wanted)
 {
     for (const std::string& folder : thunderbirdFolders(home)) {
         const std::string iniPath = joinPath(folder, "profiles.ini");
@@ -106,15 +183,21 @@ ProfileSearch findThunderbirdProfile(const std::string& home)
         const std::optional<std::string> ini = readSmallFile(iniPath, kIniLimit);
         if (!ini)
             return {std::nullopt, translate("Could not read \"%1\"", {iniPath})};
-        const std::optional<std::string> profile = defaultProfileFolder(*ini, folder);
-        if (!profile || targetType(*profile) != EntryType::Directory)
+        const std::optional<ListedProfile> profile = chooseProfile(*ini, folder, wanted);
+        if (!profile && !wanted.empty())
+            return {std::nullopt,
+                    translate("\"%1\" names no Thunderbird profile \"%2\" (its profiles: %3)",
+                              {iniPath, std::string(wanted), namesText(profileNames(*ini))})};
+        if (!profile || targetType(profile->folder) != EntryType::Directory)
             return {std::nullopt, translate("\"%1\" names no default Thunderbird profile", {iniPath})};
-        const std::string localFolders = joinPath(joinPath(*profile, "Mail"), "Local Folders");
-        if (targetType(localFolders) != EntryType::Directory)
-            return {
-                std::nullopt,
-                translate("The Thunderbird profile \"%1\" has no Local Folders yet: start Thunderbird once, then try again", {*profile})};
-        return {ThunderbirdProfile{*profile, localFolders}, {}};
+        const std::optional<std::string> localFolders = localFoldersOf(profile->folder);
+        if (!localFolders)
+            return {std::nullopt, translate("Could not read \"%1\"", {joinPath(profile->folder, "prefs.js")})};
+        if (targetType(*localFolders) != EntryType::Directory)
+            return {std::nullopt,
+                    translate("The Thunderbird profile \"%1\" has no Local Folders yet: start Thunderbird once, then try again",
+                              {profile->folder})};
+        return {ThunderbirdProfile{profile->folder, *localFolders, profile->name}, {}};
     }
     return {std::nullopt, translate("No Thunderbird profile found (looked in \"%1\")", {joinPath(home, ".thunderbird")})};
 }

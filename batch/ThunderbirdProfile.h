@@ -12,12 +12,23 @@
 
 namespace tarnwick {
 
-/// The profile folder that a profiles.ini (its text, read from `iniFolder`) names as
-/// the default: the first [Install...] section's Default, else the [Profile...]
-/// section with Default=1, else the only [Profile...] section. A path is taken from
-/// `iniFolder` unless it begins with "/" (IsRelative=0 says the same of such paths).
-/// None when the text names no such profile.
-std::optional<std::string> defaultProfileFolder(std::string_view ini, const std::string& iniFolder);
+/// A profile that a profiles.ini lists: its folder, and the name Thunderbird shows.
+struct ListedProfile {
+    std::string folder;
+    std::string name;
+};
+
+/// The profile of a profiles.ini (its text, read from `iniFolder`) that is `wanted`:
+/// the [Profile...] section whose Name, else whose Path, is `wanted`. With `wanted`
+/// empty, the default: the first [Install...] section's Default, else the
+/// [Profile...] section with Default=1, else the only [Profile...] section. A path is
+/// taken from `iniFolder` unless it begins with "/" (IsRelative=0 says the same of such
+/// paths); a profile without a Name is named after its folder. None when the text
+/// names no such profile.
+std::optional<ListedProfile> chooseProfile(std::string_view ini, const std::string& iniFolder, std::string_view wanted = {});
+
+/// The Name of every [Profile...] section with a Path, in the order of the text.
+std::vector<std::string> profileNames(std::string_view ini);
 
 /// Where Thunderbird keeps its settings below a home folder, in the order looked at:
 /// ~/.thunderbird, then the older ~/.mozilla-thunderbird, then the Snap's and the
@@ -27,7 +38,8 @@ std::vector<std::string> thunderbirdFolders(const std::string& home);
 /// A Thunderbird profile and the folder of its Local Folders account.
 struct ThunderbirdProfile {
     std::string folder;
-    std::string localFolders; // folder/Mail/Local Folders
+    std::string localFolders; // where prefs.js says, else folder/Mail/Local Folders
+    std::string name;         // as profiles.ini names it
 };
 
 /// The outcome of findThunderbirdProfile: the profile, or why there is none.
@@ -36,9 +48,11 @@ struct ProfileSearch {
     std::string problem;
 };
 
-/// The default profile of the first of thunderbirdFolders(home) that has a
-/// profiles.ini, when it holds Mail/Local Folders.
-ProfileSearch findThunderbirdProfile(const std::string& home);
+/// The profile named `wanted` (the default one when empty) of the first of
+/// thunderbirdFolders(home) that has a profiles.ini, when its Local Folders exist: the
+/// folder its prefs.js gives the Local Folders account (localFoldersFolder), else
+/// Mail/Local Folders.
+ProfileSearch findThunderbirdProfile(const std::string& home, std::string_view wanted = {});
 
 /// The name of the top folder the converted folders become.
 inline constexpr std::string_view kThunderbirdFolderName = "Eudora";

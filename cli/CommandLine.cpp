@@ -29,6 +29,7 @@ enum OptionCode : int {
     kImapCa,
     kImapPlain,
     kIntoThunderbird,
+    kThunderbirdProfile,
     kFirstSwitch = 512, // switches: kFirstSwitch + 2 * index (+1 for --no-...)
 };
 
@@ -65,6 +66,7 @@ std::vector<option> longOptions()
         {"imap-ca", required_argument, nullptr, kImapCa},
         {"imap-plain", no_argument, nullptr, kImapPlain},
         {"into-thunderbird", no_argument, nullptr, kIntoThunderbird},
+        {"thunderbird-profile", required_argument, nullptr, kThunderbirdProfile},
     };
     for (int i = 0; i < kSwitchCount; ++i) {
         options.push_back({kSwitches[i].name, no_argument, nullptr, kFirstSwitch + 2 * i});
@@ -125,6 +127,8 @@ void preferLFForLFReaders(CommandLine& line)
 // empty.
 std::string completeCommandLine(CommandLine& line, std::vector<std::string> attachmentFolders)
 {
+    if (!line.thunderbirdProfile.empty() && !line.intoThunderbird)
+        return "--thunderbird-profile goes with --into-thunderbird";
     if (line.intoThunderbird) {
         if (std::string error = intoThunderbirdError(line); !error.empty())
             return error;
@@ -259,6 +263,11 @@ ParseResult parseCommandLine(int argc, char** argv)
         case kIntoThunderbird:
             line.intoThunderbird = true;
             break;
+        case kThunderbirdProfile:
+            if (*optarg == '\0')
+                return usageError("option '--thunderbird-profile' needs a profile name");
+            line.thunderbirdProfile = optarg;
+            break;
         case kSourceEncoding:
         case kAttachmentsFolder:
         case kCharsets:
@@ -299,7 +308,7 @@ namespace {
 // The help text: data rather than code, kept whole so that it reads as printed.
 constexpr std::string_view kUsageText = R"(Usage: tarnwick-cli [OPTIONS] SOURCE DESTINATION
        tarnwick-cli --imap imaps://USER@HOST[:PORT]/FOLDER [OPTIONS] SOURCE
-       tarnwick-cli --into-thunderbird [OPTIONS] SOURCE
+       tarnwick-cli --into-thunderbird [--thunderbird-profile NAME] [OPTIONS] SOURCE
 
 Converts a Eudora mailbox file, or every file of a folder tree, into mbox files.
 SOURCE is a mailbox file or a folder. DESTINATION is a folder, or for a single
@@ -389,6 +398,9 @@ saved by the Tarnwick window, else the default):
                             Folders as a new top folder "Eudora" ("Eudora_2"
                             when taken); refused while Thunderbird runs, and
                             nothing is placed unless the whole job completed
+  --thunderbird-profile NAME
+                            with --into-thunderbird, the profile of that Name
+                            (or Path) in profiles.ini instead of the default
   --list-encodings          print ID<TAB>NAME of every available encoding
   -h, --help                print this help
   -V, --version             print the version

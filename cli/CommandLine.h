@@ -24,7 +24,8 @@ struct CommandLine {
     std::string imapAddress; // --imap: upload SOURCE (a Maildir tree) into this account
     std::string imapCaFile;
     bool imapPlain = false;
-    bool intoThunderbird = false; // convert SOURCE into the Thunderbird profile's Local Folders
+    bool intoThunderbird = false;   // convert SOURCE into the Thunderbird profile's Local Folders
+    std::string thunderbirdProfile; // --thunderbird-profile: that profile, not the default
 };
 
 /// The parsed arguments, or the text of a usage error.

@@ -300,11 +300,11 @@ int exitCode(tarnwick::JobOutcome outcome)
 }
 
 // --into-thunderbird: converted in Thunderbird's layout into a hidden folder inside the
-// default profile's Local Folders, then renamed into place as a new top folder. Nothing
+// Local Folders of the default profile (or the one named), then renamed into place as a new top folder. Nothing
 // is placed unless the whole job completed.
 int convertIntoThunderbird(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store)
 {
-    const tarnwick::ProfileSearch search = tarnwick::findThunderbirdProfile(tarnwick::homeDirectory());
+    const tarnwick::ProfileSearch search = tarnwick::findThunderbirdProfile(tarnwick::homeDirectory(), line.thunderbirdProfile);
     if (!search.profile) {
         writeLine(stdout, tarnwick::translate("Error: %1", {search.problem}));
         return kExitError;

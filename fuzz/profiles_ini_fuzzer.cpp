@@ -1,20 +1,41 @@
-// Fuzzes the reading of Thunderbird's profiles.ini: a profile named is a Path or
-// Default value of the text, below the settings folder unless it is absolute.
+// Fuzzes the reading of Thunderbird's profiles.ini: a profile chosen is a Path or
+// Default value of the text, below the settings folder unless it is absolute, whether
+// the default or one asked for by name.
 
 #include "FuzzSupport.h"
 
 #include "batch/ThunderbirdProfile.h"
 
+#include <algorithm>
+
+namespace {
+
+void checkChosen(std::string_view ini, std::string_view wanted)
+{
+    const std::optional<tarnwick::ListedProfile> profile = tarnwick::chooseProfile(ini, "/tb", wanted);
+    if (!profile)
+        return;
+    FUZZ_CHECK(!profile->folder.empty() && profile->folder.front() == '/');
+    const std::string_view value
+        = profile->folder.starts_with("/tb/") ? std::string_view(profile->folder).substr(4) : std::string_view(profile->folder);
+    FUZZ_CHECK(!value.empty());
+    FUZZ_CHECK(ini.find(value) != std::string_view::npos);
+    FUZZ_CHECK(value.find('\n') == std::string_view::npos);
+    FUZZ_CHECK(profile->name.find('\n') == std::string_view::npos);
+    if (!wanted.empty()) {
+        const std::vector<std::string> names = tarnwick::profileNames(ini);
+        FUZZ_CHECK(profile->name == wanted || value == wanted);
+        FUZZ_CHECK(std::find(names.begin(), names.end(), profile->name) != names.end());
+    }
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const tarnwick::fuzz::ExactBytes bytes(data, size);
-    const std::optional<std::string> profile = tarnwick::defaultProfileFolder(bytes.view(), "/tb");
-    if (!profile)
-        return 0;
-    FUZZ_CHECK(!profile->empty() && profile->front() == '/');
-    const std::string_view value = profile->starts_with("/tb/") ? std::string_view(*profile).substr(4) : std::string_view(*profile);
-    FUZZ_CHECK(!value.empty());
-    FUZZ_CHECK(bytes.view().find(value) != std::string_view::npos);
-    FUZZ_CHECK(value.find('\n') == std::string_view::npos);
+    checkChosen(bytes.view(), {});
+    checkChosen(bytes.view(), "default");
+    checkChosen(bytes.view(), "p");
     return 0;
 }

@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   dovecot-core shared-mime-info
   libetpan-dev libgnutls28-dev dovecot-imapd openssl qtkeychain-qt6-dev
-  notmuch
+  notmuch thunderbird mutt tmux
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -156,6 +156,10 @@
         <translation>「%1」には Thunderbird の既定のプロファイルがありません</translation>
     </message>
     <message>
+        <source>&quot;%1&quot; names no Thunderbird profile &quot;%2&quot; (its profiles: %3)</source>
+        <translation>「%1」には Thunderbird のプロファイル「%2」がありません(あるプロファイル: %3)</translation>
+    </message>
+    <message>
         <source>The Thunderbird profile &quot;%1&quot; has no Local Folders yet: start Thunderbird once, then try again</source>
         <translation>Thunderbird のプロファイル「%1」にはまだローカルフォルダーがありません: Thunderbird を一度起動してから、もう一度お試しください</translation>
     </message>
@@ -216,9 +220,9 @@
         <translation>変換したメールを、ローカルフォルダーの新しいフォルダー「Eudora」として Thunderbird に直接入れますか?</translation>
     </message>
     <message>
-        <source>Thunderbird's profile: %1
+        <source>Its Local Folders: %1
 Quit Thunderbird first; the folders already there are not touched.</source>
-        <translation>Thunderbird のプロファイル: %1
+        <translation>ローカルフォルダーの場所: %1
 先に Thunderbird を終了してください。既存のフォルダーには手を加えません。</translation>
     </message>
     <message>

@@ -106,9 +106,15 @@ private slots:
     // Destination" converts there, "Put into Thunderbird" makes Local Folders > Eudora.
     void thunderbirdFoundIsOfferedThePlacement()
     {
-        const QString local = QDir::homePath() + "/.thunderbird/t.default/Mail/Local Folders";
-        QVERIFY(QDir().mkpath(local));
-        test::writeFile(QDir::homePath() + "/.thunderbird/profiles.ini", "[Profile0]\nPath=t.default\nDefault=1\n");
+        // The default of two profiles, its Local Folders where its prefs.js says.
+        const QString local = QDir::homePath() + "/.thunderbird/t.default/Mail/Local Folders-1";
+        QVERIFY(QDir().mkpath(local) && QDir().mkpath(QDir::homePath() + "/.thunderbird/u.other/Mail/Local Folders"));
+        test::writeFile(QDir::homePath() + "/.thunderbird/profiles.ini",
+                        "[Profile1]\nName=other\nPath=u.other\n[Profile0]\nName=Family mail\nPath=t.default\nDefault=1\n");
+        test::writeFile(QDir::homePath() + "/.thunderbird/t.default/prefs.js",
+                        "user_pref(\"mail.server.server1.hostname\", \"Local Folders\");\n"
+                        "user_pref(\"mail.server.server1.type\", \"none\");\n"
+                        "user_pref(\"mail.server.server1.directory-rel\", \"[ProfD]Mail/Local Folders-1\");\n");
         test::writeFile(local + "/Inbox", "mine");
         const QString source = dir_.path() + "/tb-in", destination = dir_.path() + "/tb-out";
         QVERIFY(QDir().mkpath(source) && QDir().mkpath(destination));
@@ -122,7 +128,8 @@ private slots:
             w.startButton()->click();
             QMessageBox* box = intoThunderbirdBox(w);
             QVERIFY2(box, button);
-            QVERIFY(box->informativeText().contains("t.default"));
+            QVERIFY2(box->text().contains("\"Family mail\""), qPrintable(box->text()));
+            QVERIFY2(box->informativeText().contains(local), qPrintable(box->informativeText()));
             if (QString(button) == "cancel") {
                 box->button(QMessageBox::Cancel)->click();
                 QVERIFY(QTest::qWaitFor([&] { return w.startButton()->isEnabled(); }));

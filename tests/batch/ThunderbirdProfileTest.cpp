@@ -33,8 +33,47 @@ TEST(ThunderbirdProfile, DefaultProfileOfEachKindOfIni)
         {"Default=1 in another kind of section", "[General]\nDefault=1\nPath=g\n[Profile0]\nPath=p\n", "/tb/p"},
         {"", "", std::nullopt},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(defaultProfileFolder(c.ini, "/tb"), c.expected) << c.label;
+    for (const Case& c : cases) {
+        const std::optional<ListedProfile> chosen = chooseProfile(c.ini, "/tb");
+        EXPECT_EQ(chosen ? std::optional(chosen->folder) : std::nullopt, c.expected) << c.label;
+    }
+}
+
+// A profile asked for by name (or by its Path), and the name the default one shows.
+TEST(ThunderbirdProfile, ProfileChosenByName)
+{
+    const std::string ini = "[Profile1]\nName=default\nIsRelative=1\nPath=a1.default\n\n"
+                            "[Profile0]\nName=Work mail\nIsRelative=1\nPath=b2.default-release\n\n"
+                            "[Profile2]\nIsRelative=0\nPath=/data/c3.nameless\n\n"
+                            "[Profile3]\nName=b2.default-release\nPath=d4.confusing\n\n"
+                            "[InstallFDC34C9F024745EB]\nDefault=b2.default-release\nLocked=1\n";
+    const struct Case {
+        const char* wanted;
+        std::optional<ListedProfile> expected;
+    } cases[] = {
+        {"", ListedProfile{"/tb/b2.default-release", "Work mail"}},
+        {"default", ListedProfile{"/tb/a1.default", "default"}},
+        {"Work mail", ListedProfile{"/tb/b2.default-release", "Work mail"}},
+        // A Name is matched before a Path.
+        {"b2.default-release", ListedProfile{"/tb/d4.confusing", "b2.default-release"}},
+        {"a1.default", ListedProfile{"/tb/a1.default", "default"}},
+        {"/data/c3.nameless", ListedProfile{"/data/c3.nameless", "c3.nameless"}},
+        {"work mail", std::nullopt},
+        {"Default", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const std::optional<ListedProfile> chosen = chooseProfile(ini, "/tb", c.wanted);
+        EXPECT_EQ(chosen.has_value(), c.expected.has_value()) << c.wanted;
+        if (chosen && c.expected) {
+            EXPECT_EQ(chosen->folder, c.expected->folder) << c.wanted;
+            EXPECT_EQ(chosen->name, c.expected->name) << c.wanted;
+        }
+    }
+    EXPECT_EQ(profileNames(ini), (std::vector<std::string>{"default", "Work mail", "c3.nameless", "b2.default-release"}));
+    // An install default that no [Profile] lists is named after its folder.
+    const std::optional<ListedProfile> unlisted = chooseProfile("[Install1]\nDefault=Profiles/x9.main\n", "/tb");
+    ASSERT_TRUE(unlisted);
+    EXPECT_EQ(unlisted->name, "x9.main");
 }
 
 } // namespace

@@ -201,6 +201,58 @@ TEST(CliIntoThunderbird, AJobThatFailsPlacesNothing)
     EXPECT_EQ(snapshot(sandbox.localFolders), withUsersFolder({}));
 }
 
+// Of several profiles, the default or the one named; its Local Folders where its
+// prefs.js puts them. A name no profile has is refused, listing the names.
+TEST(CliIntoThunderbird, TheProfileNamedAndItsLocalFoldersFromPrefs)
+{
+    const std::string ini = "[Profile1]\nName=default\nIsRelative=1\nPath=a.default\n\n"
+                            "[Profile0]\nName=default-release\nIsRelative=1\nPath=b.default-release\n\n"
+                            "[Install4F96D1932A9F858E]\nDefault=b.default-release\nLocked=1\n";
+    const std::string moved = "user_pref(\"mail.accountmanager.localfoldersserver\", \"server3\");\n"
+                              "user_pref(\"mail.server.server3.directory-rel\", \"[ProfD]Mail/Local Folders-1\");\n"
+                              "user_pref(\"mail.server.server3.hostname\", \"Local Folders\");\n"
+                              "user_pref(\"mail.server.server3.type\", \"none\");\n";
+    const struct Case {
+        const char* label;
+        std::vector<std::string> more;
+        std::string profile, local; // where the folder goes, below home/.thunderbird
+    } cases[] = {
+        {"the default, its prefs.js moving Local Folders", {}, "b.default-release", "b.default-release/Mail/Local Folders-1"},
+        {"by name", {"--thunderbird-profile", "default"}, "a.default", "a.default/Mail/Local Folders"},
+        {"by path", {"--thunderbird-profile=b.default-release"}, "b.default-release", "b.default-release/Mail/Local Folders-1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ProfileSandbox sandbox(".thunderbird", ini, "b.default-release");
+        sandbox.write("home/.thunderbird/b.default-release/prefs.js", moved);
+        sandbox.write("home/.thunderbird/b.default-release/Mail/Local Folders-1/Inbox", "mine");
+        sandbox.write("home/.thunderbird/b.default-release/Mail/Local Folders-1/Inbox.msf", "index");
+        sandbox.write("home/.thunderbird/a.default/Mail/Local Folders/Inbox", "mine");
+        sandbox.write("home/.thunderbird/a.default/Mail/Local Folders/Inbox.msf", "index");
+        const RunResult result = sandbox.place(c.more);
+        EXPECT_EQ(result.out, "Completed\n") << result.err;
+        const std::string local = sandbox / ("home/.thunderbird/" + c.local);
+        EXPECT_NE(result.err.find("Local Folders > Eudora (\"" + local + "/Eudora.sbd\")"), std::string::npos) << result.err;
+        EXPECT_EQ(snapshot(local), withUsersFolder(placed("Eudora")));
+        for (const std::string other : {"a.default/Mail/Local Folders", "b.default-release/Mail/Local Folders-1"}) {
+            if (other != c.local) {
+                EXPECT_EQ(snapshot(sandbox / ("home/.thunderbird/" + other)), withUsersFolder({})) << other;
+            }
+        }
+        // The folder prefs.js moved away from stays as it was.
+        EXPECT_EQ(snapshot(sandbox.localFolders), withUsersFolder({}));
+    }
+
+    ProfileSandbox sandbox(".thunderbird", ini, "b.default-release");
+    const Entries before = snapshot(sandbox / "home");
+    const RunResult result = sandbox.place({"--thunderbird-profile", "Default"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out,
+              "Error: \"" + sandbox / "home/.thunderbird/profiles.ini"
+                  + "\" names no Thunderbird profile \"Default\" (its profiles: default, default-release)\n");
+    EXPECT_EQ(snapshot(sandbox / "home"), before);
+}
+
 TEST(CliIntoThunderbird, UsageErrors)
 {
     ProfileSandbox sandbox(".thunderbird", "[Profile0]\nPath=p\n", "p");
@@ -213,6 +265,8 @@ TEST(CliIntoThunderbird, UsageErrors)
         {{"--into-thunderbird", "--format", "maildir", sandbox / "src"}, "it takes no other --layout or --format"},
         {{"--layout", "tree", "--into-thunderbird", sandbox / "src"}, "it takes no other --layout or --format"},
         {{"--into-thunderbird", "--imap", "imaps://u@h/F", sandbox / "src"}, "--into-thunderbird and --imap go to different places"},
+        {{"--thunderbird-profile", "p", sandbox / "src", sandbox / "out"}, "--thunderbird-profile goes with --into-thunderbird"},
+        {{"--into-thunderbird", "--thunderbird-profile=", sandbox / "src"}, "option '--thunderbird-profile' needs a profile name"},
     };
     const Entries before = snapshot(sandbox.root);
     for (const Case& c : cases) {

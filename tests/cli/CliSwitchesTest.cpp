@@ -145,7 +145,7 @@ const std::set<std::string> kUploadOptions = {"imap", "imap-ca", "imap-plain"};
 
 // Converts into a Thunderbird profile's Local Folders (checked against fake profiles
 // in CliIntoThunderbirdTest).
-const std::set<std::string> kPlacementOptions = {"into-thunderbird"};
+const std::set<std::string> kPlacementOptions = {"into-thunderbird", "thunderbird-profile"};
 
 // What a run leaves: the destination's files, the result line and exit code, and the
 // status lines with the process id taken out.
