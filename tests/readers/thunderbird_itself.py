@@ -6,7 +6,9 @@ usage: thunderbird_itself.py TARNWICK_CLI [SAMPLES_DIR]
 A temporary HOME gets a Thunderbird settings folder whose profile keeps its Local
 Folders where its prefs.js says (not Mail/Local Folders), beside a second profile
 that is not the default. Each Eudora folder under tests/data/eudora (and the real
-samples, when given) is placed with --into-thunderbird. Then Thunderbird runs
+samples, when given), and a Windows one made here whose index marks messages read,
+replied, forwarded and labelled in a folder named with "&" and an accent, is placed
+with --into-thunderbird. Then Thunderbird runs
 headless on that profile with Marionette listening on 127.0.0.1 (a port of its own
 choosing, read from the profile), and a script in its chrome context makes it build
 each folder's index and lists what it shows. Checked against the files written:
@@ -16,7 +18,7 @@ equal X-Mozilla-Status and X-Mozilla-Keys, the subject as Python decodes it and 
 date of the Date header; a .msf index beside every mailbox afterwards; the user's
 own folder untouched. Exit 77 when Thunderbird is not installed or cannot start.
 """
-import email.header, email.utils, json, mailbox, os, re, shutil, signal, socket, subprocess, sys, tempfile, time
+import email.header, email.utils, json, mailbox, os, re, shutil, signal, socket, struct, subprocess, sys, tempfile, time
 
 # The bits of a message's flags that the X-Mozilla-Status header carries and we set.
 MARKS = 0x0001 | 0x0002 | 0x1000
@@ -139,6 +141,34 @@ def make_profiles(home):
     return profile, local
 
 
+# The messages of make_labelled_folder: subject, Eudora's status and label, and what
+# Thunderbird should show: marks and tags.
+LABELLED = [("plain", 0, 0, 0, ""), ("read, label 1", 1, 1, 0x0001, "$label1"), ("replied, label 5", 2, 5, 0x0003, "$label5"),
+            ("forwarded, label 7", 3, 7, 0x1001, "$label7"), ("=?UTF-8?B?w6l0w6kgw6AgUGFyaXM=?=", 1, 0, 0x0001, "")]
+
+
+def make_labelled_folder(root):
+    """A Windows Eudora folder whose index marks messages read, replied, forwarded and
+    labelled, in a folder named with "&" and an accent (its descmap.pce)."""
+    os.makedirs(os.path.join(root, "FAMILY.FOL"))
+    messages = [(subject.encode(), status, label) for subject, status, label, _, _ in LABELLED]
+    data, toc = b"", bytearray(104 + 218 * len(messages))
+    struct.pack_into("<H", toc, 102, len(messages))
+    for number, (subject, status, label) in enumerate(messages):
+        message = (b"From ???@??? Mon Dec 13 18:45:%02d 2010\r\nSubject: %s\r\n"
+                   b"Date: Mon, 13 Dec 2010 18:45:%02d -0600\r\n\r\nbody\r\n\r\n" % (number, subject, number))
+        struct.pack_into("<IIIHHH", toc, 104 + 218 * number, len(data), len(message), 0, status, 0, 3)
+        struct.pack_into("<H", toc, 104 + 218 * number + 186, label)
+        data += message
+    for name, content in (("HOLIDAYS.MBX", data), ("HOLIDAYS.TOC", bytes(toc)),
+                          ("descmap.pce", b"Holidays 2003,HOLIDAYS.MBX,M,N\r\n")):
+        with open(os.path.join(root, "FAMILY.FOL", name), "wb") as out:
+            out.write(content)
+    with open(os.path.join(root, "descmap.pce"), "wb") as out:
+        out.write("Family & Fréres,FAMILY.FOL,F,N\r\n".encode())
+    return root
+
+
 def place(cli, home, source):
     run = subprocess.run([cli, "--into-thunderbird", source], env=tool_env(home), capture_output=True)
     placed = re.search(rb"Placed into Thunderbird: Local Folders > (\S+)", run.stderr)
@@ -258,6 +288,7 @@ def main():
     sources += [os.path.join(samples, f) for f in ("Windows Eudora 7.1 Folder", "Mac Eudora 6.2.4 Folder")
                 if samples and os.path.isdir(os.path.join(samples, f))]
     with tempfile.TemporaryDirectory() as home:
+        sources.append(make_labelled_folder(os.path.join(home, "labelled")))
         profile, local = make_profiles(home)
         placed = [place(cli, home, source) for source in sources]
         expected = expected_folders(local)
@@ -272,6 +303,10 @@ def main():
         if os.path.realpath(shown["directory"]) != os.path.realpath(local):
             problems.append("Thunderbird's Local Folders are %s, the mail went to %s" % (shown["directory"], local))
         messages = compare(expected, shown["folders"], problems)
+        holidays = [f for f in shown["folders"] if f["path"] == placed[-1] + "/Family & Fréres/Holidays 2003"]
+        seen = [(m["subject"], m["flags"] & MARKS, m["keywords"].strip()) for m in holidays[0]["messages"]] if holidays else None
+        if seen != [(decoded(subject), marks, tags) for subject, _, _, marks, tags in LABELLED]:
+            problems.append("Thunderbird shows the labelled folder as %r" % seen)
         for path in expected:
             if not os.path.isfile(os.path.join(local, path.replace("/", ".sbd/") + ".msf")):
                 problems.append("%s: Thunderbird wrote no index" % path)
