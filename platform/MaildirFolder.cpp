@@ -18,7 +18,7 @@ namespace tarnwick {
 namespace {
 
 constexpr const char* kParts[] = {"tmp", "new", "cur"};
-constexpr std::string_view kKeywordsName = "dovecot-keywords";
+constexpr const char* kKeywordsName = "dovecot-keywords";
 
 // The host name as a Maildir name may hold it: "/" and ":" written as octal escapes.
 std::string maildirHost()
@@ -46,20 +46,44 @@ std::string randomToken()
     return text;
 }
 
-// Removes the regular files in `folder` whose names hold `mark`.
-void removeMarked(const std::string& folder, std::string_view mark)
+// Removes the regular files in the held folder `folderFd` whose names hold `mark`.
+void removeMarked(int folderFd, std::string_view mark)
 {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
+    const int fd = folderFd < 0 ? -1 : ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
         return;
+    }
     while (const dirent* entry = ::readdir(dir)) {
         if (std::string_view(entry->d_name).find(mark) != std::string_view::npos)
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+            ::unlinkat(folderFd, entry->d_name, 0);
     }
     ::closedir(dir);
 }
 
+int openFolderAt(int parent, const char* name) { return ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }
+
 } // namespace
+
+MaildirFolder::~MaildirFolder()
+{
+    if (messageFd_ >= 0) {
+        ::close(messageFd_);
+        ::unlinkat(tmpFd_, messageName_.c_str(), 0);
+    }
+    closeFolders();
+}
+
+void MaildirFolder::closeFolders()
+{
+    for (int* fd : {&folderFd_, &tmpFd_, &curFd_}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+}
 
 int MaildirFolder::create(const std::string& path)
 {
@@ -67,14 +91,25 @@ int MaildirFolder::create(const std::string& path)
         return EINVAL;
     if (::mkdir(path.c_str(), 0700) != 0)
         return errno;
+    folderFd_ = openFolderAt(AT_FDCWD, path.c_str());
+    int error = folderFd_ < 0 ? errno : 0;
     for (const char* part : kParts) {
-        if (::mkdir((path + '/' + part).c_str(), 0700) != 0) {
-            const int error = errno;
+        if (error == 0 && ::mkdirat(folderFd_, part, 0700) != 0)
+            error = errno;
+    }
+    if (error == 0) {
+        tmpFd_ = openFolderAt(folderFd_, "tmp");
+        curFd_ = tmpFd_ < 0 ? -1 : openFolderAt(folderFd_, "cur");
+        error = curFd_ < 0 ? errno : 0;
+    }
+    if (error != 0) {
+        if (folderFd_ >= 0) {
             for (const char* made : kParts)
-                ::rmdir((path + '/' + made).c_str());
-            ::rmdir(path.c_str());
-            return error;
+                ::unlinkat(folderFd_, made, AT_REMOVEDIR);
         }
+        closeFolders();
+        ::rmdir(path.c_str());
+        return error;
     }
     path_ = path;
     token_ = "R" + randomToken() + "Q";
@@ -97,54 +132,79 @@ bool MaildirFolder::fail(int error)
     return false;
 }
 
-bool MaildirFolder::writeFile(const std::string& path, std::string_view bytes, std::optional<std::int64_t> instant, bool durable)
+bool MaildirFolder::failMessage(int error)
+{
+    if (messageFd_ >= 0) {
+        outputCalls().close(messageFd_);
+        messageFd_ = -1;
+        ::unlinkat(tmpFd_, messageName_.c_str(), 0);
+    }
+    return fail(error);
+}
+
+bool MaildirFolder::writeAll(int fd, std::string_view bytes)
 {
     const OutputCalls& calls = outputCalls();
-    const int fd = calls.openAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return fail(errno);
-    int error = 0;
     while (!bytes.empty()) {
         iovec vector{const_cast<char*>(bytes.data()), bytes.size()};
         const ssize_t written = calls.writev(fd, &vector, 1);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0) {
-            error = written < 0 ? errno : EIO;
-            break;
-        }
+        if (written <= 0)
+            return fail(written < 0 ? errno : EIO);
         bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    if (error == 0 && durable && calls.fsync(fd) != 0)
-        error = errno;
-    if (error == 0 && instant) {
-        const timespec times[2] = {{static_cast<time_t>(*instant), 0}, {static_cast<time_t>(*instant), 0}};
-        ::futimens(fd, times); // a file time the system refuses leaves the message as it is
-    }
-    if (calls.close(fd) != 0 && error == 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(path.c_str());
-        return fail(error);
     }
     return true;
 }
 
 bool MaildirFolder::deliver(std::string_view message, std::string_view flags, std::optional<std::int64_t> instant)
 {
+    return begin() && append(message) && end(flags, instant);
+}
+
+bool MaildirFolder::begin()
+{
     if (stop_ && stop_->load())
         return fail(ECANCELED);
+    if (tmpFd_ < 0)
+        return fail(EBADF);
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now - seconds);
-    const std::string base
-        = std::to_string(seconds.count()) + ".M" + std::to_string(micros.count()) + "P" + std::to_string(::getpid()) + token_;
-    const std::string size = ",S=" + std::to_string(message.size());
-    std::string unique = base + std::to_string(counter_++) + "." + host_;
-    if (!writeFile(path_ + "/tmp/" + unique, message, instant, false))
-        return false;
-    waiting_.push_back({std::move(unique), size + ":2," + std::string(flags)});
-    waitingBytes_ += message.size();
+    messageName_ = std::to_string(seconds.count()) + ".M" + std::to_string(micros.count()) + "P" + std::to_string(::getpid()) + token_
+        + std::to_string(counter_++) + "." + host_;
+    messageFd_ = outputCalls().openAt(tmpFd_, messageName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (messageFd_ < 0)
+        return fail(errno);
+    messageSize_ = 0;
+    return true;
+}
+
+bool MaildirFolder::append(std::string_view bytes)
+{
+    if (stop_ && stop_->load())
+        return failMessage(ECANCELED);
+    if (!writeAll(messageFd_, bytes))
+        return failMessage(error_);
+    messageSize_ += bytes.size();
+    return true;
+}
+
+bool MaildirFolder::end(std::string_view flags, std::optional<std::int64_t> instant)
+{
+    if (instant) {
+        const timespec times[2] = {{static_cast<time_t>(*instant), 0}, {static_cast<time_t>(*instant), 0}};
+        ::futimens(messageFd_, times); // a file time the system refuses leaves the message as it is
+    }
+    const int closed = outputCalls().close(messageFd_);
+    messageFd_ = -1;
+    if (closed != 0) {
+        const int error = errno;
+        ::unlinkat(tmpFd_, messageName_.c_str(), 0);
+        return fail(error);
+    }
+    waiting_.push_back({std::move(messageName_), ",S=" + std::to_string(messageSize_) + ":2," + std::string(flags)});
+    waitingBytes_ += messageSize_;
     ++delivered_;
     if (waiting_.size() < kBatchMessages && waitingBytes_ < kBatchBytes)
         return true;
@@ -155,21 +215,14 @@ bool MaildirFolder::moveBatch()
 {
     if (waiting_.empty())
         return true;
-    const int fd = ::open((path_ + "/tmp").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return fail(errno);
     // Every file of the batch reaches the disk before any of them is given its final name.
-    const bool synced = ::syncfs(fd) == 0;
-    const int syncError = errno;
-    ::close(fd);
-    if (!synced)
-        return fail(syncError);
+    if (::syncfs(tmpFd_) != 0)
+        return fail(errno);
     for (const Waiting& message : waiting_) {
-        const std::string temporary = path_ + "/tmp/" + message.unique;
         // Never over an existing entry: a name that is taken after all gets a number more.
         for (int attempt = 0;; ++attempt) {
-            const std::string final = path_ + "/cur/" + message.unique + (attempt == 0 ? "" : "_" + std::to_string(attempt)) + message.info;
-            if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) == 0)
+            const std::string final = message.unique + (attempt == 0 ? "" : "_" + std::to_string(attempt)) + message.info;
+            if (::renameat2(tmpFd_, message.unique.c_str(), curFd_, final.c_str(), RENAME_NOREPLACE) == 0)
                 break;
             const int error = errno;
             if (error != EEXIST || attempt == 100)
@@ -186,40 +239,42 @@ bool MaildirFolder::writeKeywords(const std::vector<std::string>& keywords)
     std::string text;
     for (std::size_t i = 0; i < keywords.size(); ++i)
         text += std::to_string(i) + " " + keywords[i] + "\n";
-    const std::string temporary = path_ + "/tmp/" + token_ + "keywords";
-    if (!writeFile(temporary, text, std::nullopt, true))
-        return false;
-    const std::string final = path_ + "/" + std::string(kKeywordsName);
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return fail(error);
-    }
-    return true;
+    const std::string temporary = token_ + "keywords";
+    const OutputCalls& calls = outputCalls();
+    const int fd = calls.openAt(tmpFd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fail(errno);
+    bool written = writeAll(fd, text);
+    if (written && calls.fsync(fd) != 0)
+        written = fail(errno);
+    if (calls.close(fd) != 0 && written)
+        written = fail(errno);
+    if (written && ::renameat2(tmpFd_, temporary.c_str(), folderFd_, kKeywordsName, RENAME_NOREPLACE) != 0)
+        written = fail(errno);
+    if (!written)
+        ::unlinkat(tmpFd_, temporary.c_str(), 0);
+    return written;
 }
 
 bool MaildirFolder::finish()
 {
     if (!moveBatch())
         return false;
-    const int fd = ::open((path_ + "/cur").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return fail(errno);
-    const bool synced = ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    return synced || fail(error);
+    return ::fsync(curFd_) == 0 || fail(errno);
 }
 
 void MaildirFolder::discard()
 {
     if (path_.empty())
         return;
-    removeMarked(path_ + "/tmp", token_);
-    removeMarked(path_ + "/cur", token_);
-    ::unlink((path_ + "/" + std::string(kKeywordsName)).c_str());
+    if (messageFd_ >= 0)
+        failMessage(error_);
+    removeMarked(tmpFd_, token_);
+    removeMarked(curFd_, token_);
+    ::unlinkat(folderFd_, kKeywordsName, 0);
     for (const char* part : kParts)
-        ::rmdir((path_ + '/' + part).c_str());
+        ::unlinkat(folderFd_, part, AT_REMOVEDIR);
+    closeFolders();
     ::rmdir(path_.c_str());
     delivered_ = 0;
     waiting_.clear();

@@ -18,6 +18,7 @@ namespace tarnwick {
 class MaildirFolder {
 public:
     MaildirFolder() = default;
+    ~MaildirFolder();
     MaildirFolder(const MaildirFolder&) = delete;
     MaildirFolder& operator=(const MaildirFolder&) = delete;
 
@@ -33,6 +34,9 @@ public:
     /// The folder made by create().
     const std::string& path() const { return path_; }
 
+    /// The descriptor of its tmp/ (-1 before create()), where spool files may go too.
+    int tmpFolder() const { return tmpFd_; }
+
     /// Makes every later delivery refuse (ECANCELED) once `*stop` is true.
     void stopWhen(const std::atomic<bool>* stop) { stop_ = stop; }
 
@@ -41,6 +45,14 @@ public:
     /// with its batch (at most kBatchMessages messages or kBatchBytes bytes) or at
     /// finish(). False (with error()) on failure: its file in tmp/ is removed.
     bool deliver(std::string_view message, std::string_view flags, std::optional<std::int64_t> instant);
+
+    /// deliver() in steps, for a message that comes in pieces: begin() makes its file
+    /// in tmp/, append() writes to it, end() gives it its flags and file time (it then
+    /// waits for its batch as a delivered one does). False (with error()) on failure:
+    /// its file is removed.
+    bool begin();
+    bool append(std::string_view bytes);
+    bool end(std::string_view flags, std::optional<std::int64_t> instant);
 
     static constexpr std::size_t kBatchMessages = 512;
     static constexpr std::uint64_t kBatchBytes = 32u << 20;
@@ -67,7 +79,10 @@ public:
 
 private:
     bool fail(int error);
-    bool writeFile(const std::string& path, std::string_view bytes, std::optional<std::int64_t> instant, bool durable);
+    // Fails the message begun: its file closed and removed.
+    bool failMessage(int error);
+    bool writeAll(int fd, std::string_view bytes);
+    void closeFolders();
     // Makes the waiting messages durable and renames them into cur/.
     bool moveBatch();
 
@@ -79,6 +94,12 @@ private:
     std::uint64_t waitingBytes_ = 0;
 
     std::string path_;
+    int folderFd_ = -1;
+    int tmpFd_ = -1;
+    int curFd_ = -1;
+    int messageFd_ = -1;      // the file of the message begun
+    std::string messageName_; // its name in tmp/
+    std::uint64_t messageSize_ = 0;
     std::string token_; // in every name delivered here, and in no other
     std::string host_;  // the host name as Maildir names carry it
     std::uint64_t counter_ = 0;

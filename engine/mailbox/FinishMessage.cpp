@@ -78,11 +78,12 @@ bool StreamPass::finishMessageBytes(std::uint64_t next)
     if (pipeline_) {
         messageWritten_ = 0;
         splitBySize_ = false;
-        const bool handedOn = pipeline_->finishMessage(headerLength_, next);
+        const bool handedOn = pipeline_->finishMessage(headerLength_, next, head_);
         message_.attach(pipeline_->collecting(), pipeline_->messageStart());
         return handedOn;
     }
     if (options_.convertEncodings) {
+        batch_.markMessage(head_);
         if (convert_(message_.view(), headerLength_, mailbox_, converted_))
             batch_.append(converted_);
         else
@@ -112,7 +113,8 @@ ReattachOutcome StreamPass::finishWithAttachments()
         batch_.takeFrom(messageStart_, collected_);
         message = collected_;
     }
-    DirectSink sink(batch_, output_);
+    // Collected for conversion, the message is marked where its first bytes are written.
+    DirectSink sink(batch_, output_, options_.convertEncodings ? &head_ : nullptr);
     // The text is converted before it is known whether the message can be rebuilt;
     // when it cannot, the whole message is converted again the usual way, so this
     // attempt must leave no trace: its log lines wait, and the mailbox state and the

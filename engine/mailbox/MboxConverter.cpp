@@ -2,6 +2,7 @@
 
 #include "engine/mailbox/SplitConversion.h"
 #include "engine/mailbox/StreamPass.h"
+#include "engine/output/MailboxOutput.h"
 #include "platform/FileSystem.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
@@ -127,7 +128,7 @@ struct PassOutcome {
 // The whole input in one pass, or in two parts at the same time when it is large
 // (see SecondPart): the first part up to the split point on this thread, then the
 // second part's output taken, or the rest done by the first part's pass after all.
-PassOutcome runWhole(StreamPass& pass, std::string_view bytes, OutputFile& output, const ConversionControl& control,
+PassOutcome runWhole(StreamPass& pass, std::string_view bytes, OutputFile* output, const ConversionControl& control,
                      const ParallelSetup& parallel, std::optional<SecondPart>& second, std::uint64_t split)
 {
     PassOutcome outcome;
@@ -150,7 +151,7 @@ PassOutcome runWhole(StreamPass& pass, std::string_view bytes, OutputFile& outpu
         return outcome;
     }
     bool cutFailed = false;
-    const SecondPartContext context{pass, output, *parallel.candidates, split, bytes.size(), control};
+    const SecondPartContext context{pass, *output, *parallel.candidates, split, bytes.size(), control};
     if (takeSecondPart(*second, context, reported, cutFailed)) {
         for (const std::string& line : second->log())
             logMessage(line);
@@ -169,16 +170,24 @@ PassOutcome runWhole(StreamPass& pass, std::string_view bytes, OutputFile& outpu
     return outcome;
 }
 
-// Runs the pass (or the passes) over the input into `output`. Running out of memory, or
-// any other exception, fails this file alone: the job removes its output and goes on
-// with the next.
-PassOutcome convertInto(const std::string& inputPath, const std::string& outputPath, MappedFile& input, OutputFile& output,
-                        const ConversionOptions& options, const MessageConversion& convert, const LargeMessageConversion& convertLarge,
-                        const ConversionControl& control, const ParallelSetup& parallel,
-                        const std::optional<std::vector<InputRange>>& ranges, std::uint64_t rangeBytes)
+// What a conversion converts of its input: the parts when not the whole input (see
+// convertedRanges), and the options the pass runs with when not the caller's.
+struct InputPlan {
+    std::optional<std::vector<InputRange>> ranges;
+    std::uint64_t rangeBytes = 0;
+    std::optional<ConversionOptions> ordered;
+};
+
+// Runs the pass (or the passes) over the input into `destination`'s output.
+PassOutcome convertInto(const std::string& inputPath, MappedFile& input, OutputDestination& destination, const ConversionOptions& options,
+                        const MessageConversion& convert, const LargeMessageConversion& convertLarge, const ConversionControl& control,
+                        const ParallelSetup& parallel, const InputPlan& plan)
 {
+    MailboxOutput& output = destination.output();
+    const std::string& outputPath = destination.spoolPath();
     std::string_view firstTerminator;
-    std::uint64_t split = ranges ? 0 : splitPoint(input, options, parallel.candidates, control, firstTerminator);
+    // Only an mbox file takes a second part's output appended.
+    std::uint64_t split = plan.ranges || !output.file() ? 0 : splitPoint(input, options, parallel.candidates, control, firstTerminator);
     StreamPass pass(inputPath, outputPath, input, output, options, convert, convertLarge, parallel);
     std::optional<SecondPart> second;
     if (split > 0) {
@@ -194,10 +203,10 @@ PassOutcome convertInto(const std::string& inputPath, const std::string& outputP
         }
     }
     PassOutcome outcome;
-    if (ranges)
-        outcome.run = runRanges(pass, input.bytes(), *ranges, rangeBytes, control);
+    if (plan.ranges)
+        outcome.run = runRanges(pass, input.bytes(), *plan.ranges, plan.rangeBytes, control);
     else
-        outcome = runWhole(pass, input.bytes(), output, control, parallel, second, split);
+        outcome = runWhole(pass, input.bytes(), output.file(), control, parallel, second, split);
     // The first part's attachments first, then what a second part added.
     AttachmentTally attachments = pass.attachmentTally();
     attachments.add(outcome.result.attachments);
@@ -210,31 +219,62 @@ PassOutcome convertInto(const std::string& inputPath, const std::string& outputP
 }
 
 // The conversion's result once the pass is done: its failures in the order the user
-// must learn of them, else the output committed over the claim.
-ConversionResult settle(PassOutcome& outcome, const std::string& inputPath, const std::string& outputPath, OutputFile& output,
-                        const FileIdentity& claim)
+// must learn of them, else the output finished (an mbox file committed over its claim).
+ConversionResult settle(PassOutcome& outcome, const std::string& inputPath, OutputDestination& destination)
 {
     const GuardedRun& run = outcome.run;
+    const auto failed = [&destination](std::string text) {
+        destination.discard();
+        return failure(std::move(text));
+    };
     // Runs of unchanged lines are written straight from the mapped input: a write that
     // met pages the file no longer has (another program shortened it) failed to read the
     // input, not to write the output.
-    if (run.faulted || (!run.result && output.error() == EFAULT))
-        return failure(translate("Could not read \"%1\": it was shortened while being converted", {inputPath}));
+    if (run.faulted || (!run.result && destination.output().error() == EFAULT))
+        return failed(translate("Could not read \"%1\": it was shortened while being converted", {inputPath}));
     if (!outcome.spoolError.empty()) {
-        const std::string folder = outputPath.substr(0, outputPath.find_last_of('/') + 1);
-        return failure(translate("Could not write to \"%1\": %2", {folder.empty() ? "." : folder, outcome.spoolError}));
+        const std::string& path = destination.spoolPath();
+        const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+        return failed(translate("Could not write to \"%1\": %2", {folder.empty() ? "." : folder, outcome.spoolError}));
     }
     if (!outcome.attachmentReadFailure.empty())
-        return failure(
+        return failed(
             translate("Could not read \"%1\": %2", {outcome.attachmentReadFailure, systemErrorText(outcome.attachmentReadError)}));
     // A failing fsync or close can report a write that the kernel deferred: that too is
     // a write failure.
-    if (!run.result || !output.commit(claim))
-        return failure(translate("Could not write to \"%1\": %2", {outputPath, output.errorText()}));
+    if (!run.result)
+        return failed(translate("Could not write to \"%1\": %2", {destination.name(), destination.output().errorText()}));
+    if (!destination.finish())
+        return failed(translate("Could not write to \"%1\": %2", {destination.name(), destination.errorText()}));
     return outcome.result;
 }
 
-ConversionResult convertMailbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+// The input's parts to convert, or none; `skipped` set when there is nothing to convert.
+InputPlan planInput(const std::string& inputPath, const ConversionOptions& options, std::string_view bytes,
+                    std::optional<ConversionResult>& skipped)
+{
+    InputPlan plan;
+    if (bytes.empty()) {
+        skipped.emplace();
+        return plan;
+    }
+    plan.ranges = convertedRanges(options, bytes);
+    for (const InputRange& range : plan.ranges.value_or(std::vector<InputRange>{}))
+        plan.rangeBytes += range.end - range.begin;
+    if (plan.ranges && plan.rangeBytes == 0) {
+        skipped.emplace();
+        return plan;
+    }
+    plan.ordered = inPassOrder(options);
+    if (!plan.ranges && !bytes.starts_with(kSeparatorPrefix)) {
+        logMessage(formatMessage("'%1' is not Mbox format", {inputPath}));
+        skipped.emplace();
+        skipped->notMailbox = true;
+    }
+    return plan;
+}
+
+ConversionResult convertMailbox(const std::string& inputPath, OutputDestination& destination, const ConversionOptions& options,
                                 const MessageConversion& convert, const LargeMessageConversion& convertLarge,
                                 const ConversionControl& control, const ParallelSetup& parallel)
 {
@@ -244,49 +284,74 @@ ConversionResult convertMailbox(const std::string& inputPath, const std::string&
             return failure(translate("\"%1\" not found", {inputPath}));
         return failure(translate("Could not open \"%1\": %2", {inputPath, systemErrorText(input.error())}));
     }
-    const std::string_view bytes = input.bytes();
-    if (bytes.empty())
-        return {};
-    // The parts converted when not the whole input.
-    const std::optional<std::vector<InputRange>> ranges = convertedRanges(options, bytes);
-    std::uint64_t rangeBytes = 0;
-    for (const InputRange& range : ranges.value_or(std::vector<InputRange>{}))
-        rangeBytes += range.end - range.begin;
-    if (ranges && rangeBytes == 0)
-        return {};
-    const std::optional<ConversionOptions> ordered = inPassOrder(options);
-    if (!ranges && !bytes.starts_with(kSeparatorPrefix)) {
-        logMessage(formatMessage("'%1' is not Mbox format", {inputPath}));
-        ConversionResult skipped;
-        skipped.notMailbox = true;
-        return skipped;
-    }
-    // The claim: the empty file that reserves the output's name until the finished
-    // output is renamed over it.
-    std::optional<FileIdentity> claim = control.claim;
-    if (!claim) {
-        const IdentityResult found = identityAt(outputPath);
-        if (!found.identity)
-            return failure(translate("Could not create \"%1\": %2", {outputPath, systemErrorText(found.error)}));
-        claim = found.identity;
-    }
-    OutputFile output;
-    // Never more readable than its source.
-    if (!output.create(outputPath, input.permissions(), control.outputFolder))
-        return failure(translate("Could not create \"%1\": %2", {outputPath, output.errorText()}));
-    output.stopWhen(control.stop);
+    std::optional<ConversionResult> skipped;
+    const InputPlan plan = planInput(inputPath, options, input.bytes(), skipped);
+    if (skipped)
+        return *skipped;
+    if (!destination.open(input, control))
+        return failure(destination.errorText());
     PassOutcome outcome;
     try {
-        outcome = convertInto(inputPath, outputPath, input, output, ordered ? *ordered : options, convert, convertLarge, control, parallel,
-                              ranges, rangeBytes);
+        outcome = convertInto(inputPath, input, destination, plan.ordered ? *plan.ordered : options, convert, convertLarge, control,
+                              parallel, plan);
     } catch (const std::bad_alloc&) {
-        output.discard();
+        destination.discard();
         return failure(translate("Could not convert \"%1\": not enough memory", {inputPath}));
     } catch (const std::exception& error) {
-        output.discard();
+        destination.discard();
         return failure(translate("Could not convert \"%1\": %2", {inputPath, error.what()}));
     }
-    return settle(outcome, inputPath, outputPath, output, *claim);
+    return settle(outcome, inputPath, destination);
+}
+
+// The mbox file: a temporary file beside the claim, renamed over it when complete.
+class MboxFileDestination final : public OutputDestination {
+public:
+    explicit MboxFileDestination(const std::string& path) : path_(path) {}
+
+    bool open(const MappedFile& input, const ConversionControl& control) override
+    {
+        // The claim: the empty file that reserves the output's name until the finished
+        // output is renamed over it.
+        claim_ = control.claim;
+        if (!claim_) {
+            const IdentityResult found = identityAt(path_);
+            if (!found.identity) {
+                error_ = translate("Could not create \"%1\": %2", {path_, systemErrorText(found.error)});
+                return false;
+            }
+            claim_ = found.identity;
+        }
+        // Never more readable than its source.
+        if (!file_.create(path_, input.permissions(), control.outputFolder)) {
+            error_ = translate("Could not create \"%1\": %2", {path_, file_.errorText()});
+            return false;
+        }
+        file_.stopWhen(control.stop);
+        return true;
+    }
+
+    MailboxOutput& output() override { return output_; }
+    bool finish() override { return file_.commit(*claim_); }
+    void discard() override { file_.discard(); }
+    const std::string& spoolPath() const override { return path_; }
+    const std::string& name() const override { return path_; }
+    std::string errorText() const override { return error_.empty() ? file_.errorText() : error_; }
+
+private:
+    const std::string& path_;
+    std::optional<FileIdentity> claim_;
+    OutputFile file_;
+    MboxFileOutput output_{file_};
+    std::string error_;
+};
+
+ConversionResult convertMailbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
+                                const MessageConversion& convert, const LargeMessageConversion& convertLarge,
+                                const ConversionControl& control, const ParallelSetup& parallel)
+{
+    MboxFileDestination destination(outputPath);
+    return convertMailbox(inputPath, destination, options, convert, convertLarge, control, parallel);
 }
 
 } // namespace
@@ -309,6 +374,16 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
     CandidateConversion conversion(options, candidates, control.conversionBatchBytes);
     ConversionResult result
         = convertMailbox(inputPath, outputPath, options, conversion.convert, conversion.convertLarge, control, conversion.parallel);
+    result.unconverted = conversion.counts;
+    return result;
+}
+
+ConversionResult convertMailboxInto(const std::string& inputPath, OutputDestination& destination, const ConversionOptions& options,
+                                    CharsetCandidates& candidates, const ConversionControl& control)
+{
+    CandidateConversion conversion(options, candidates, control.conversionBatchBytes);
+    ConversionResult result
+        = convertMailbox(inputPath, destination, options, conversion.convert, conversion.convertLarge, control, conversion.parallel);
     result.unconverted = conversion.counts;
     return result;
 }

@@ -17,6 +17,7 @@
 namespace tarnwick {
 
 class FolderHandle;
+class MailboxOutput;
 
 /// The outcome of one mailbox conversion.
 struct ConversionResult {
@@ -115,6 +116,33 @@ ConversionResult convertMbox(const std::string& inputPath, const std::string& ou
 /// MessageConversion, which converts on the calling thread alone).
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,
                              CharsetCandidates& candidates, const ConversionControl& control = {});
+
+/// The output side of convertMailboxInto: made once the input is known to be a mailbox
+/// to convert, finished once the pass is done, discarded when the conversion fails.
+class OutputDestination {
+public:
+    virtual ~OutputDestination() = default;
+    /// Makes the output for `input`. False (with errorText()) when it cannot.
+    virtual bool open(const MappedFile& input, const ConversionControl& control) = 0;
+    virtual MailboxOutput& output() = 0;
+    /// Makes what was written whole and durable. False (with errorText()) when it cannot.
+    virtual bool finish() = 0;
+    /// Removes what was written.
+    virtual void discard() = 0;
+    /// A path in the folder where spool files for messages too large for memory go.
+    virtual const std::string& spoolPath() const = 0;
+    /// The output's name in messages.
+    virtual const std::string& name() const = 0;
+    virtual std::string errorText() const = 0;
+};
+
+/// convertMbox over `candidates` into any output: the input opened and checked as
+/// convertMbox does (an empty input, or one that is not a mailbox, is skipped without
+/// opening the output), the pass run into `destination`'s output, which is finished
+/// when the pass succeeded and discarded when it failed. A mailbox is split in two
+/// parts only for an output that is an mbox file.
+ConversionResult convertMailboxInto(const std::string& inputPath, OutputDestination& destination, const ConversionOptions& options,
+                                    CharsetCandidates& candidates, const ConversionControl& control = {});
 
 /// convertMbox over a candidate list of this call's own.
 ConversionResult convertMbox(const std::string& inputPath, const std::string& outputPath, const ConversionOptions& options,

@@ -40,10 +40,10 @@ ParallelConversion::~ParallelConversion()
     worker_.join();
 }
 
-bool ParallelConversion::finishMessage(std::uint64_t headerLength, std::uint64_t inputEnd)
+bool ParallelConversion::finishMessage(std::uint64_t headerLength, std::uint64_t inputEnd, const MessageHead& head)
 {
     MessageBatch& batch = *collecting_;
-    batch.messages.push_back({messageStart_, batch.input.size() - messageStart_, headerLength});
+    batch.messages.push_back({messageStart_, batch.input.size() - messageStart_, headerLength, head});
     batch.inputEnd = inputEnd;
     messageStart_ = batch.input.size();
     if (batch.input.size() < batchBytes_)
@@ -113,7 +113,8 @@ void ParallelConversion::convert(MessageBatch& batch)
         for (std::size_t i = 0; i < batch.messages.size(); ++i) {
             for (; note != batch.notes.end() && note->first == i; ++note)
                 batch.logLines.push_back(note->second);
-            const BatchedMessage& message = batch.messages[i];
+            BatchedMessage& message = batch.messages[i];
+            message.outputOffset = batch.output.size();
             const std::string_view bytes = input.substr(message.offset, message.length);
             if (convertMessageAppend(bytes, message.headerLength, options_, candidates_, context, batch.output))
                 continue;

@@ -7,6 +7,7 @@
 #include "engine/ConversionOptions.h"
 #include "engine/mailbox/MessageBuffer.h"
 #include "engine/message/MessageConverter.h"
+#include "engine/output/MailboxOutput.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -27,6 +28,8 @@ struct BatchedMessage {
     std::size_t offset = 0;
     std::size_t length = 0;
     std::uint64_t headerLength = 0; // or kHeaderLengthNone
+    MessageHead head;               // what the output learns of it
+    std::size_t outputOffset = 0;   // where its result begins in the batch's output, once converted
 };
 
 /// Whole messages collected one after the other and, once converted, what they became.
@@ -81,7 +84,7 @@ public:
     /// Ends the current message (collected from messageStart() to the end of the
     /// buffer), which the mailbox continues at `inputEnd`. False when a batch handed on
     /// could not be delivered.
-    bool finishMessage(std::uint64_t headerLength, std::uint64_t inputEnd);
+    bool finishMessage(std::uint64_t headerLength, std::uint64_t inputEnd, const MessageHead& head = {});
 
     /// Keeps `line` to be logged just before what converting the current message logs.
     void note(std::string line);

@@ -93,7 +93,7 @@ void SecondPart::work()
                 const LogCapture building(buildLog_);
                 candidates_.pairs();
             }
-            StreamPass pass(inputPath_, outputPath_, input_, file_, options_, conversion_.convert, conversion_.convertLarge,
+            StreamPass pass(inputPath_, outputPath_, input_, output_, options_, conversion_.convert, conversion_.convertLarge,
                             conversion_.parallel, start_);
             pass.beginAtSplit(firstTerminator_);
             {

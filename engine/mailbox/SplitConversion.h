@@ -4,6 +4,7 @@
 // the state the second began in.
 
 #include "engine/mailbox/StreamPass.h"
+#include "platform/OutputFile.h"
 
 #include <atomic>
 #include <chrono>
@@ -86,6 +87,7 @@ private:
     const std::uint64_t start_;
     const std::string firstTerminator_; // a copy: the input may vanish under this thread before its reads are guarded
     OutputFile file_;
+    MboxFileOutput output_{file_};
     std::atomic<bool> abandon_ = false;
     std::atomic<std::uint64_t> progress_ = 0;
     // Written by the thread; read once it is joined, or (what begun_ covers) once it has begun:

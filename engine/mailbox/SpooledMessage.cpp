@@ -10,7 +10,7 @@ void StreamPass::spillIfLarge()
 {
     if (message_.size() < kSpillStep || (spool_.size() == 0 && message_.size() < kSpoolBound))
         return;
-    if (!spool_.append(spoolDirectory_, message_.view(), output_.heldFolder()))
+    if (!spool_.append(spoolDirectory_, message_.view(), output_.spoolFolder()))
         spoolFailed_ = true;
     message_.clear();
 }
@@ -35,7 +35,7 @@ bool StreamPass::unspool()
 
 StreamPass::SpooledOutcome StreamPass::finishSpooled()
 {
-    if (spoolFailed_ || !spool_.append(spoolDirectory_, message_.view(), output_.heldFolder())) {
+    if (spoolFailed_ || !spool_.append(spoolDirectory_, message_.view(), output_.spoolFolder())) {
         spoolError_ = spool_.errorText();
         return SpooledOutcome::Failed;
     }
@@ -53,10 +53,11 @@ StreamPass::SpooledOutcome StreamPass::finishSpooled()
     };
     LargeMessageOutcome outcome = LargeMessageOutcome::NeedsWholeMessage;
     if (convertLarge_ && attachmentLines_.empty()) {
+        batch_.markMessage(head_);
         if (!batch_.write())
             return SpooledOutcome::Failed;
-        outcome = convertLarge_(spool_.size(), read, headerLength_, mailbox_,
-                                [this](std::string_view bytes) { return output_.write({bytes}); });
+        outcome
+            = convertLarge_(spool_.size(), read, headerLength_, mailbox_, [this](std::string_view bytes) { return output_.write(bytes); });
     }
     switch (outcome) {
     case LargeMessageOutcome::Converted:
@@ -64,7 +65,7 @@ StreamPass::SpooledOutcome StreamPass::finishSpooled()
     case LargeMessageOutcome::Unconverted:
         for (std::uint64_t at = 0; at < spool_.size() && !readFailed; at += kLongLineChunk) {
             const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kLongLineChunk, spool_.size() - at));
-            if (!output_.write({read(at, length)}))
+            if (!output_.write(read(at, length)))
                 return SpooledOutcome::Failed;
         }
         break;

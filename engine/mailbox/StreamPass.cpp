@@ -60,7 +60,7 @@ bool isDateHeader(const char* contents, std::uint64_t length)
 
 } // namespace
 
-StreamPass::StreamPass(const std::string& inputPath, const std::string& outputPath, MappedFile& input, OutputFile& output,
+StreamPass::StreamPass(const std::string& inputPath, const std::string& outputPath, MappedFile& input, MailboxOutput& output,
                        const ConversionOptions& options, const MessageConversion& convert, const LargeMessageConversion& convertLarge,
                        const ParallelSetup& parallel, std::uint64_t partStart)
     : inputPath_(inputPath), input_(input), bytes_(input.bytes()), output_(output), options_(options), convert_(convert),
@@ -71,6 +71,10 @@ StreamPass::StreamPass(const std::string& inputPath, const std::string& outputPa
     mailbox_.automatic.family = &familyForLanguage(options.language);
     if (options_.convertEncodings && parallel.candidates && parallel.secondThread) {
         pipeline_.emplace(options_, *parallel.candidates, mailbox_, *parallel.counts, parallel.batchBytes, [this](MessageBatch& batch) {
+            if (batch_.marksMessages()) {
+                for (const BatchedMessage& message : batch.messages)
+                    batch_.markMessageAt(batch_.length() + message.outputOffset, message.head);
+            }
             batch_.take(batch.output);
             if (batch_.length() < kBatchBytes)
                 return true;
@@ -126,6 +130,7 @@ bool StreamPass::run(const std::function<void(std::uint64_t, std::uint64_t)>& pr
             inHeaders_ = true;
             headerLength_ = kHeaderLengthNone;
             startRecord(start);
+            beginHead(start, length);
         } else if (!inHeaders_) {
             if (headerLength_ == kHeaderLengthNone)
                 headerLength_ = messageLength();
@@ -208,6 +213,7 @@ void StreamPass::beginRange(std::uint64_t from, std::uint64_t to)
     separator_ = ByteRange{from, 0};
     dateSatisfied_ = true;
     droppingField_ = false;
+    beginHead(from, 0);
     appendBytes(kFragmentSeparator);
     appendBytes(terminator_);
     appendBytes(terminator_);
@@ -465,6 +471,17 @@ void StreamPass::appendStatusLines()
     statusLines_.clear();
     appendStatusHeaders(record_->facts, presentStatus_, options_.extraStatusHeaders, terminator_, statusLines_);
     appendBytes(statusLines_);
+}
+
+void StreamPass::beginHead(std::uint64_t start, std::uint64_t length)
+{
+    if (!batch_.marksMessages())
+        return;
+    head_.facts = record_ && record_->facts.marksKnown ? &record_->facts : nullptr;
+    head_.instant = length > 0 ? separatorInstant(bytes_.substr(start, length)) : std::nullopt;
+    // Collected whole for conversion, the message is marked where its result joins the output.
+    if (!options_.convertEncodings)
+        batch_.markMessage(head_);
 }
 
 void StreamPass::appendDateLine()

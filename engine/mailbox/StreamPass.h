@@ -10,10 +10,10 @@
 #include "engine/mailbox/MboxConverter.h"
 #include "engine/mailbox/MessageBuffer.h"
 #include "engine/mailbox/ParallelConversion.h"
+#include "engine/output/MailboxOutput.h"
 #include "engine/output/OutputBatch.h"
 #include "engine/output/StatusHeaders.h"
 #include "platform/MappedFile.h"
-#include "platform/OutputFile.h"
 #include "platform/SpoolFile.h"
 
 #include <cstdint>
@@ -104,7 +104,7 @@ struct CandidateConversion {
 // for the hand-over, and its result joins the batch.
 class StreamPass {
 public:
-    StreamPass(const std::string& inputPath, const std::string& outputPath, MappedFile& input, OutputFile& output,
+    StreamPass(const std::string& inputPath, const std::string& outputPath, MappedFile& input, MailboxOutput& output,
                const ConversionOptions& options, const MessageConversion& convert, const LargeMessageConversion& convertLarge,
                const ParallelSetup& parallel, std::uint64_t partStart = 0);
 
@@ -253,6 +253,11 @@ private:
 
     void appendDateLine();
 
+    // What the output learns of the message whose separator line is [start, start +
+    // length) (length 0: a stretch of input without one), and, when its lines go
+    // straight into the batch, the mark of its start there.
+    void beginHead(std::uint64_t start, std::uint64_t length);
+
     // Completes the collected message (finishMessageBytes), then tells a watcher of
     // Automatic's memory when it changed.
     bool finishMessage(std::uint64_t next);
@@ -287,7 +292,7 @@ private:
     const std::string inputPath_;
     MappedFile& input_;
     const std::string_view bytes_;
-    OutputFile& output_;
+    MailboxOutput& output_;
     const ConversionOptions& options_;
     const MessageConversion& convert_;
 
@@ -316,6 +321,7 @@ private:
     MailboxContext mailbox_;
     std::uint64_t headerLength_ = kHeaderLengthNone;
     ByteRange separator_;
+    MessageHead head_;                       // of the message under way
     std::uint64_t limit_ = 0;                // where the run under way ends
     std::size_t nextRecord_ = 0;             // first index record that ends after the current line
     const IndexedMessage* record_ = nullptr; // the current message's record, if any

@@ -1,12 +1,13 @@
 #pragma once
-// Maildir output: a mailbox converted as for an mbox file, then each of its messages
-// delivered as one file of a Maildir folder, with the marks of its status headers as
-// the file name's info flags and its separator line's date as the file time.
+// Maildir output: the mailbox pass's messages, converted as for an mbox file, each
+// delivered as one file of a Maildir folder as it comes, with the marks of its status
+// headers as the file name's info flags and its separator line's date as the file time.
 
 #include "engine/mailbox/MboxConverter.h"
+#include "engine/output/MailboxOutput.h"
 
 #include <cstdint>
-#include <functional>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,20 +50,78 @@ struct MarkTally {
 /// The most keywords a Maildir folder's file names can carry (the letters a to z).
 inline constexpr std::size_t kMaildirKeywordLetters = 26;
 
-/// One message as a Maildir folder takes it.
-struct MaildirMessage {
-    std::string_view bytes;              // the message without its separator line
-    std::string flags;                   // the info flags in order ("FRS", then keyword letters)
-    std::optional<std::int64_t> instant; // the separator line's date, when it has one
+/// readMessageMarks over a header that comes in pieces: the same marks, whatever the
+/// pieces. Lines are read as they end; a line of a field it reads is kept until it
+/// ends, up to kMaxLine bytes (the rest of a longer line is not read).
+class MarkReader {
+public:
+    static constexpr std::size_t kMaxLine = 1u << 20;
+
+    /// Forgets the header read, for the next message.
+    void reset();
+    /// Reads the next bytes of the message; those after the header's end are passed over.
+    void feed(std::string_view bytes);
+    /// The marks of what was fed (a last line without its terminator included); its
+    /// keywords are views into this reader, valid until the next reset().
+    const MessageMarks& finish();
+
+private:
+    void readLine(std::string_view line);
+
+    MessageMarks marks_;
+    std::deque<std::string> words_; // the keywords, owned
+    std::string carry_;             // the line under way
+    bool done_ = false;             // the header's end was read
+    bool inKeywords_ = false;
 };
 
-/// Splits converted mbox bytes (every message begins with a "From " line at a line
-/// start, lines end with LF or CR LF) and hands each message to `deliver`, in order,
-/// until it returns false (then false). Keywords are given letters in the order they
-/// are first met, `keywords` holding them; a keyword past the 26th is left out and
-/// counted in `keywordsLeftOut`. Bytes before the first "From " line are not a message.
-bool forEachMaildirMessage(std::string_view bytes, std::vector<std::string>& keywords, MarkTally& tally, std::uint64_t& keywordsLeftOut,
-                           const std::function<bool(const MaildirMessage&)>& deliver);
+/// The info flags of a message with `marks` ("DFPRS" in that order as marked, then its
+/// keywords' letters in order). Keywords get letters in the order they are first met,
+/// `keywords` holding them; a forwarded message has Dovecot's "$Forwarded" as its first
+/// keyword. A keyword past the 26th letter is left out and counted in `keywordsLeftOut`.
+std::string maildirFlags(const MessageMarks& marks, std::vector<std::string>& keywords, std::uint64_t& keywordsLeftOut);
+
+/// The Maildir output: the mailbox pass's messages, each written as one file of
+/// `folder` (without its separator line) as it comes, given its flags from its status
+/// headers and its file time from its separator line's date.
+class MaildirOutput final : public MailboxOutput {
+public:
+    explicit MaildirOutput(MaildirFolder& folder) : folder_(folder) {}
+
+    bool takesMessages() const override { return true; }
+    bool write(const std::string_view* pieces, std::size_t count, const MessageStart* starts, std::size_t startCount) override;
+    int error() const override;
+    std::string errorText() const override;
+    int spoolFolder() const override;
+
+    /// Ends the last message, writes the folder's keyword list and moves every message
+    /// into cur/. False (with errorText()) on failure.
+    bool finish();
+
+    const MarkTally& marks() const { return tally_; }
+    std::uint64_t keywordsLeftOut() const { return keywordsLeftOut_; }
+
+    /// How many bytes of a message are gathered before they are written to its file.
+    static constexpr std::size_t kGathered = 1u << 20;
+
+private:
+    void beginMessage(const MessageHead& head);
+    bool endMessage();
+    bool take(std::string_view bytes);
+    bool flush();
+
+    MaildirFolder& folder_;
+    bool open_ = false;        // a message begun
+    std::uint64_t taken_ = 0;  // its bytes so far, its separator line included
+    bool inSeparator_ = false; // its separator line not yet passed
+    bool fileBegun_ = false;   // its file made
+    MessageHead head_;
+    std::string pending_; // its bytes not yet written
+    MarkReader reader_;
+    MarkTally tally_;
+    std::vector<std::string> keywords_;
+    std::uint64_t keywordsLeftOut_ = 0;
+};
 
 /// The outcome of convertMaildir: the conversion's, and the marks delivered.
 struct MaildirResult {
@@ -71,12 +130,11 @@ struct MaildirResult {
 };
 
 /// Converts the mailbox at `inputPath` as convertMbox does (with `options`, but no empty
-/// line after each message, and lines ended by LF unless options.crlfLineEndings) into
-/// a file in `folder`'s tmp/, then delivers its messages into `folder` (a new Maildir
-/// made by MaildirFolder::create) and removes that file. On failure, or when stopped,
-/// every message delivered is removed again, and the folder with them (discard()).
-/// Fails with the texts of convertMbox, and "Could not write to \"%1\": %2" for a
-/// delivery that failed.
+/// line after each message, and lines ended by LF unless options.crlfLineEndings) and
+/// delivers its messages into `folder` (a new Maildir made by MaildirFolder::create) as
+/// the pass finishes them. On failure, or when stopped, every message delivered is
+/// removed again, and the folder with them (discard()). Fails with the texts of
+/// convertMbox, "Could not write to \"%1\": %2" naming the folder.
 MaildirResult convertMaildir(const std::string& inputPath, MaildirFolder& folder, const ConversionOptions& options,
                              CharsetCandidates& candidates, const ConversionControl& control = {});
 

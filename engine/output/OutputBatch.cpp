@@ -59,6 +59,8 @@ void OutputBatch::takeFrom(std::uint64_t start, std::string& out)
         position = end;
     }
     slot.pieces.resize(kept);
+    for (MessageStart& begins : slot.starts)
+        begins.at = std::min(begins.at, start);
     length_ = start;
 }
 
@@ -66,11 +68,11 @@ bool OutputBatch::write()
 {
     if (!waitForWriter())
         return false;
-    if (empty())
-        return true;
     Slot& slot = current();
+    if (empty() && slot.starts.empty())
+        return true;
     collectViews(slot);
-    failed_ = !output_.write(slot.views.data(), slot.views.size());
+    failed_ = !output_.write(slot.views.data(), slot.views.size(), slot.starts.data(), slot.starts.size());
     clear(slot);
     length_ = 0;
     return !failed_;
@@ -110,6 +112,7 @@ void OutputBatch::collectViews(Slot& slot)
 void OutputBatch::clear(Slot& slot)
 {
     slot.pieces.clear();
+    slot.starts.clear();
     slot.bytes.clear();
     for (std::string& taken : slot.taken) {
         if (taken.capacity() <= kKeptTakenCapacity && spareTaken_.size() < kKeptTaken)
@@ -179,7 +182,7 @@ void OutputBatch::writeLoop()
         const Slot& slot = slots_[written_ % kSlots];
         const bool skip = writeFailed_;
         lock.unlock();
-        const bool written = skip || output_.write(slot.views.data(), slot.views.size());
+        const bool written = skip || output_.write(slot.views.data(), slot.views.size(), slot.starts.data(), slot.starts.size());
         const std::uint64_t consumed = slot.release;
         lock.lock();
         writeFailed_ = writeFailed_ || !written;
@@ -191,9 +194,18 @@ void OutputBatch::writeLoop()
     }
 }
 
+bool DirectSink::writeBatch()
+{
+    if (head_) {
+        batch_.markMessage(*head_);
+        head_ = nullptr;
+    }
+    return batch_.write();
+}
+
 bool DirectSink::write(std::string_view bytes)
 {
-    if (!batch_.write())
+    if (!writeBatch())
         return false;
     if (pending_.size() + bytes.size() <= kGathered) {
         pending_.append(bytes);
@@ -204,7 +216,7 @@ bool DirectSink::write(std::string_view bytes)
 
 bool DirectSink::flush()
 {
-    if (!batch_.write())
+    if (!writeBatch())
         return false;
     const bool written = pending_.empty() || output_.write(pending_);
     pending_.clear();

@@ -4,8 +4,8 @@
 
 #include "engine/attachments/MimeWriter.h"
 #include "engine/mailbox/MessageBuffer.h"
+#include "engine/output/MailboxOutput.h"
 #include "platform/MappedFile.h"
-#include "platform/OutputFile.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -41,9 +41,10 @@ inline constexpr std::uint64_t kBatchBytes = 512 * 1024;
 class OutputBatch {
 public:
     /// `partStart`: where the part of the input that this batch's pass reads begins.
-    OutputBatch(MappedFile& input, OutputFile& output, std::uint64_t partStart)
-        : input_(input), output_(output), slots_{Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity),
-                                                 Slot(kInitialBufferCapacity)},
+    OutputBatch(MappedFile& input, MailboxOutput& output, std::uint64_t partStart)
+        : input_(input), output_(output),
+          marksMessages_(output.takesMessages()), slots_{Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity),
+                                                         Slot(kInitialBufferCapacity), Slot(kInitialBufferCapacity)},
           releasedUpTo_(MappedFile::pageStartFrom(partStart))
     {}
 
@@ -54,6 +55,16 @@ public:
 
     std::uint64_t length() const { return length_; }
     bool empty() const { return length_ == 0; }
+
+    /// Marks that a message begins at the batch's end (or `at`, a length of the batch
+    /// or beyond it), for an output that takes messages; nothing for one that does not.
+    void markMessage(const MessageHead& head) { markMessageAt(length_, head); }
+    void markMessageAt(std::uint64_t at, const MessageHead& head)
+    {
+        if (marksMessages_)
+            current().starts.push_back({at, head});
+    }
+    bool marksMessages() const { return marksMessages_; }
 
     void appendInput(std::uint64_t offset, std::uint64_t length)
     {
@@ -133,7 +144,8 @@ private:
         std::vector<std::string> taken;
         std::vector<Piece> pieces;
         std::vector<std::string_view> views;
-        std::uint64_t release = 0; // input offset to let go once the slot is written behind
+        std::vector<MessageStart> starts; // where messages begin, for an output that takes them
+        std::uint64_t release = 0;        // input offset to let go once the slot is written behind
     };
 
     Slot& current() { return slots_[active_]; }
@@ -195,7 +207,8 @@ private:
     static constexpr std::size_t kSlots = 4;
 
     MappedFile& input_;
-    OutputFile& output_;
+    MailboxOutput& output_;
+    const bool marksMessages_;
     // The n-th batch handed to the writing thread is slot n % kSlots: they are taken in turn.
     Slot slots_[kSlots];
     std::vector<std::string> spareTaken_; // emptied storage of taken bytes, for take()
@@ -219,7 +232,9 @@ private:
 // gathered so that a header line is not one system call.
 class DirectSink : public ByteSink {
 public:
-    DirectSink(OutputBatch& batch, OutputFile& output) : batch_(batch), output_(output) {}
+    /// `head`, when given, marks the message's start before the first bytes written.
+    DirectSink(OutputBatch& batch, MailboxOutput& output, const MessageHead* head = nullptr) : batch_(batch), output_(output), head_(head)
+    {}
 
     bool write(std::string_view bytes) override;
 
@@ -227,8 +242,11 @@ public:
 
 private:
     static constexpr std::size_t kGathered = 64 * 1024;
+    bool writeBatch();
+
     OutputBatch& batch_;
-    OutputFile& output_;
+    MailboxOutput& output_;
+    const MessageHead* head_;
     std::string pending_;
 };
 

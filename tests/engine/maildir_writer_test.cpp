@@ -1,12 +1,14 @@
-// Maildir output: the marks read from a converted message's status headers, the cut of
-// converted mbox bytes into messages with their info flags, keyword letters and dates,
-// and whole mailboxes delivered into a Maildir (every message once, LF line ends, file
+// Maildir output: the marks read from a converted message's status headers (whole and
+// in pieces), the stream of messages cut into files with their info flags, keyword
+// letters and dates whatever the pieces it comes in, and whole mailboxes delivered into
+// a Maildir (every message once and as the mbox output holds it, LF line ends, file
 // times, nothing left in tmp/, and nothing in cur/ after a failed or stopped delivery).
 #include "engine/text/CharsetCandidates.h"
 #include "engine/output/MaildirWriter.h"
 #include "platform/MaildirFolder.h"
 #include "platform/OutputCalls.h"
 
+#include "ByteDiff.h"
 #include "ConversionTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -62,70 +65,145 @@ TEST(MaildirMarks, EachStatusHeader)
         {"bad keywords", "X-Keywords: (x) ok \"q\" a\\b x]y\n\n", " ok"},
         {"no end of header", "Status: R", "S"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(marksText(readMessageMarks(c.header)), c.expected) << c.name;
+        const std::string_view header = c.header;
+        for (std::size_t piece = 1; piece <= header.size(); ++piece) {
+            MarkReader reader;
+            reader.feed("");
+            for (std::size_t at = 0; at < header.size(); at += piece)
+                reader.feed(header.substr(at, piece));
+            EXPECT_EQ(marksText(reader.finish()), c.expected) << c.name << ", pieces of " << piece;
+        }
+    }
 }
 
-struct Cut {
+TEST(MaildirFlags, AtMost26Keywords)
+{
+    std::vector<std::string> keywords;
+    std::uint64_t leftOut = 0;
+    std::vector<std::string> flags;
+    for (int i = 0; i < 30; ++i) {
+        const std::string header = "X-Keywords: k" + std::to_string(i) + " k0\n\n";
+        flags.push_back(maildirFlags(readMessageMarks(header), keywords, leftOut));
+    }
+    EXPECT_EQ(keywords.size(), kMaildirKeywordLetters);
+    EXPECT_EQ(flags[0], "a");
+    EXPECT_EQ(flags[25], "az");
+    EXPECT_EQ(flags[29], "a");
+    EXPECT_EQ(leftOut, 4u);
+    EXPECT_EQ(maildirFlags(readMessageMarks("X-Mozilla-Status: 1007\nX-Status: T\nX-Keywords: k3 k1\n\n"), keywords, leftOut), "DFPRSbd");
+    EXPECT_EQ(keywords.size(), kMaildirKeywordLetters); // $Forwarded found no letter either
+    EXPECT_EQ(leftOut, 5u);
+}
+
+// One file of a Maildir: its bytes, its info flags and its file time.
+struct Delivered {
     std::string bytes;
     std::string flags;
-    std::optional<std::int64_t> instant;
+    std::int64_t time = 0;
+    bool operator<(const Delivered& other) const { return std::tie(bytes, flags, time) < std::tie(other.bytes, other.flags, other.time); }
+    bool operator==(const Delivered&) const = default;
 };
 
-std::vector<Cut> cut(std::string_view bytes, std::vector<std::string>& keywords, std::uint64_t& leftOut)
+void PrintTo(const Delivered& file, std::ostream* out) { *out << "{\"" << file.bytes << "\", " << file.flags << ", " << file.time << "}"; }
+
+// The file time of the file with `flags` among `files`.
+std::int64_t timeOf(const std::vector<Delivered>& files, const std::string& flags)
 {
-    std::vector<Cut> cuts;
-    MarkTally tally;
-    EXPECT_TRUE(forEachMaildirMessage(bytes, keywords, tally, leftOut, [&cuts](const MaildirMessage& message) {
-        cuts.push_back({std::string(message.bytes), message.flags, message.instant});
-        return true;
-    }));
-    EXPECT_EQ(tally.messages, cuts.size());
-    return cuts;
+    for (const Delivered& file : files)
+        if (file.flags == flags)
+            return file.time;
+    return -1;
 }
 
-TEST(MaildirCut, MessagesFlagsAndDates)
+std::vector<Delivered> delivered(const std::string& folder)
 {
-    const std::string bytes = "junk before\n"
-                              "From a Mon Dec 13 18:45:29 2010\nStatus: RO\nX-Status: A\n\nbody\n>From x\n"
-                              "From b Sat Jan  1 00:00:01 +0100 2000\r\nX-Mozilla-Status: 1000\r\n\r\nFrom-less\r\n"
-                              "From c no date\nX-Keywords: k2 k1\n\n";
-    std::vector<std::string> keywords;
-    std::uint64_t leftOut = 0;
-    const std::vector<Cut> cuts = cut(bytes, keywords, leftOut);
-    ASSERT_EQ(cuts.size(), 3u);
-    EXPECT_EQ(cuts[0].bytes, "Status: RO\nX-Status: A\n\nbody\n>From x\n");
-    EXPECT_EQ(cuts[0].flags, "RS");
-    EXPECT_EQ(cuts[0].instant, 1292262329); // TZ=Europe/Paris: 17:45:29 UTC
-    EXPECT_EQ(cuts[1].bytes, "X-Mozilla-Status: 1000\r\n\r\nFrom-less\r\n");
-    EXPECT_EQ(cuts[1].flags, "Pa"); // P, and Dovecot's $Forwarded as keyword a
-    EXPECT_EQ(cuts[1].instant, 946684801 - 3600);
-    EXPECT_EQ(cuts[2].bytes, "X-Keywords: k2 k1\n\n");
-    EXPECT_EQ(cuts[2].flags, "bc");
-    EXPECT_FALSE(cuts[2].instant);
-    EXPECT_EQ(keywords, (std::vector<std::string>{"$Forwarded", "k2", "k1"}));
-    EXPECT_EQ(leftOut, 0u);
-
-    std::vector<std::string> none;
-    EXPECT_TRUE(cut("", none, leftOut).empty());
-    EXPECT_TRUE(cut("no separator\nat all\n", none, leftOut).empty());
-    EXPECT_EQ(cut("From a", none, leftOut).size(), 1u);
+    std::vector<Delivered> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder + "/cur")) {
+        const std::string name = entry.path().filename().string();
+        struct stat info {};
+        EXPECT_EQ(::stat(entry.path().c_str(), &info), 0);
+        files.push_back({testSupport::readFile(entry.path().string()), name.substr(name.find(":2,") + 3), info.st_mtime});
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
-TEST(MaildirCut, AtMost26Keywords)
+class MaildirStream : public testSupport::ScratchFolderTest {
+protected:
+    MaildirStream() : ScratchFolderTest("/tmp/tarnwick-maildir-stream-XXXXXX") {}
+
+    // Writes `stream` into a new Maildir in pieces of `piece` bytes, the starts given in
+    // the write whose pieces hold their offset (or end there).
+    std::vector<Delivered> writeInPieces(std::string_view stream, const std::vector<MessageStart>& starts, std::size_t piece,
+                                         std::vector<std::string>* keywords = nullptr)
+    {
+        const std::string folderPath = dir_ + "/out" + std::to_string(piece);
+        MaildirFolder folder;
+        EXPECT_EQ(folder.create(folderPath), 0);
+        MaildirOutput output(folder);
+        std::size_t next = 0;
+        for (std::size_t at = 0; at < stream.size() || next < starts.size(); at += piece) {
+            const std::string_view bytes = stream.substr(std::min(at, stream.size()), piece);
+            const std::string_view halves[2] = {bytes.substr(0, bytes.size() / 2), bytes.substr(bytes.size() / 2)};
+            std::vector<MessageStart> here;
+            for (; next < starts.size() && starts[next].at <= at + bytes.size(); ++next)
+                here.push_back({starts[next].at - at, starts[next].head});
+            EXPECT_TRUE(output.write(halves, 2, here.data(), here.size()));
+        }
+        EXPECT_TRUE(output.finish()) << output.errorText();
+        if (keywords)
+            *keywords = {output.marks().keyworded > 0 ? testSupport::readFile(folderPath + "/dovecot-keywords") : ""};
+        return delivered(folderPath);
+    }
+};
+
+TEST_F(MaildirStream, MessagesFlagsAndDatesWhateverThePieces)
 {
-    std::string bytes;
-    for (int i = 0; i < 30; ++i)
-        bytes += "From a\nX-Keywords: k" + std::to_string(i) + " k0\n\n";
-    std::vector<std::string> keywords;
-    std::uint64_t leftOut = 0;
-    const std::vector<Cut> cuts = cut(bytes, keywords, leftOut);
-    ASSERT_EQ(cuts.size(), 30u);
-    EXPECT_EQ(keywords.size(), kMaildirKeywordLetters);
-    EXPECT_EQ(cuts[0].flags, "a");
-    EXPECT_EQ(cuts[25].flags, "az");
-    EXPECT_EQ(cuts[29].flags, "a");
-    EXPECT_EQ(leftOut, 4u);
+    const std::string first = "From a Mon Dec 13 18:45:29 2010\nStatus: RO\nX-Status: A\n\nbody\n>From x\n";
+    const std::string second = "From b Sat Jan  1 00:00:01 +0100 2000\r\nX-Mozilla-Status: 1000\r\n\r\nFrom-less\r\n";
+    const std::string third = "From c no date\nX-Keywords: k2 k1\n\n";
+    const std::string stream = "junk before\n" + first + second + third;
+    const std::size_t at = std::string("junk before\n").size();
+    const std::vector<MessageStart> starts = {{at, {nullptr, 1292262329}},
+                                              {at + first.size(), {nullptr, 946684801 - 3600}},
+                                              {at + first.size(), {nullptr, 946684801 - 3600}}, // marked twice: one message
+                                              {at + first.size() + second.size(), {nullptr, std::nullopt}}};
+    const std::vector<Delivered> whole = writeInPieces(stream, starts, stream.size());
+    ASSERT_EQ(whole.size(), 3u);
+    std::vector<Delivered> expected = {{"Status: RO\nX-Status: A\n\nbody\n>From x\n", "RS", 1292262329},
+                                       {"X-Mozilla-Status: 1000\r\n\r\nFrom-less\r\n", "Pa", 946684801 - 3600},
+                                       {"X-Keywords: k2 k1\n\n", "bc", timeOf(whole, "bc")}};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(whole, expected);
+    // Each Maildir costs a sync of the file system: a few sizes, the smallest included.
+    for (const std::size_t piece : {1, 2, 5, 16, 41}) {
+        std::vector<std::string> keywords;
+        std::vector<Delivered> files = writeInPieces(stream, starts, piece, &keywords);
+        ASSERT_EQ(files.size(), 3u) << piece;
+        for (Delivered& file : files)
+            if (file.flags == "bc")
+                file.time = timeOf(whole, "bc"); // no date: the time of writing
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, whole) << "pieces of " << piece;
+        EXPECT_EQ(keywords.front(), "0 $Forwarded\n1 k2\n2 k1\n") << piece;
+    }
+}
+
+TEST_F(MaildirStream, AMessageLargerThanWhatIsGathered)
+{
+    std::string body;
+    while (body.size() < 2 * MaildirOutput::kGathered + 100)
+        body += "a line of a long message\n";
+    const std::string last = "From b\n\nlast\n";
+    const std::string stream = "From a\nStatus: R\n\n" + body + last;
+    const std::vector<MessageStart> starts = {{0, {}}, {stream.size() - last.size(), {}}};
+    const std::vector<Delivered> files = writeInPieces(stream, starts, 300000);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_SAME_BYTES(files[1].bytes, "Status: R\n\n" + body);
+    EXPECT_EQ(files[1].flags, "S");
+    EXPECT_EQ(files[0].bytes, "\nlast\n");
 }
 
 // Injected through the OutputCalls table: the n-th write fails.
@@ -142,7 +220,11 @@ ssize_t countingWritev(int fd, const iovec* vectors, int count)
 
 class MaildirConversion : public testSupport::ScratchFolderTest {
 protected:
-    MaildirConversion() : ScratchFolderTest("/tmp/tarnwick-maildir-XXXXXX") {}
+    MaildirConversion() : ScratchFolderTest("/tmp/tarnwick-maildir-XXXXXX")
+    {
+        ::setenv("TZ", "Europe/Paris", 1); // the separator dates below are Paris time
+        ::tzset();
+    }
 
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -230,8 +312,8 @@ TEST_F(MaildirConversion, AFailedOrStoppedDeliveryLeavesNoMessage)
     OutputCalls calls = systemOutputCalls();
     calls.writev = countingWritev;
     const OutputCalls previous = setOutputCalls(calls);
-    // The staged mbox takes the first write; each message one more.
-    for (const int failing : {2, 3, 4}) {
+    // Each message is one write.
+    for (const int failing : {1, 2, 3}) {
         writes = 0;
         failingWrite = failing;
         MaildirFolder folder;
