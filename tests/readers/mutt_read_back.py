@@ -17,6 +17,7 @@ Exit 77 when mutt or tmux is not installed.
 import mailbox, os, re, shutil, subprocess, sys, tempfile, time
 
 MUTTRC = """set folder="{folder}"
+set tmpdir="{work}"
 set spoolfile="{folder}"
 set record=/dev/null
 set sort=mailbox-order
@@ -105,7 +106,7 @@ def check_output(cli, work, label, args, mailboxes, crlf, problems):
     if run.returncode != 0:
         raise SystemExit("%s: conversion failed: %r" % (label, run.stdout + run.stderr[-500:]))
     with open(os.path.join(work, "muttrc"), "w") as rc:
-        rc.write(MUTTRC.format(folder=root))
+        rc.write(MUTTRC.format(folder=root, work=work))
     for name in mailboxes:
         terminal = Terminal(work, ["mutt", "-n", "-R", "-F", os.path.join(work, "muttrc"), "-f", os.path.join(root, name)], env)
         try:

@@ -228,7 +228,9 @@ def compare(expected, shown, problems):
 
 
 def start_thunderbird(binary, home, profile, log):
-    env = dict(tool_env(home), MOZ_CRASHREPORTER_DISABLE="1", MOZ_DISABLE_AUTO_SAFE_MODE="1")
+    # Its temporary files too stay in the test's folder.
+    os.makedirs(os.path.join(home, "tmp"), exist_ok=True)
+    env = dict(tool_env(home), MOZ_CRASHREPORTER_DISABLE="1", MOZ_DISABLE_AUTO_SAFE_MODE="1", TMPDIR=os.path.join(home, "tmp"))
     process = subprocess.Popen([binary, "--headless", "--marionette", "-remote-allow-system-access", "--no-remote",
                                 "--profile", profile], env=env, stdout=log, stderr=subprocess.STDOUT,
                                start_new_session=True)
