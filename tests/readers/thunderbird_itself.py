@@ -16,7 +16,8 @@ every mailbox file is a folder (and nothing else is), each with its message coun
 per message the read, replied and forwarded marks and the tags Thunderbird keeps
 equal X-Mozilla-Status and X-Mozilla-Keys, the subject as Python decodes it and the
 date of the Date header; a .msf index beside every mailbox afterwards; the user's
-own folder untouched. Exit 77 when Thunderbird is not installed or cannot start.
+own folder untouched; and while Thunderbird runs, --into-thunderbird refuses and
+places nothing. Exit 77 when Thunderbird is not installed or cannot start.
 """
 import email.header, email.utils, json, mailbox, os, re, shutil, signal, socket, struct, subprocess, sys, tempfile, time
 
@@ -251,8 +252,9 @@ def stop(process):
         process.wait()
 
 
-def read_with_thunderbird(binary, home, profile, log):
-    """Thunderbird's view of Local Folders, or None when it did not start."""
+def read_with_thunderbird(binary, home, profile, log, while_running=lambda: None):
+    """Thunderbird's view of Local Folders, or None when it did not start; calls
+    `while_running` before it quits."""
     process, port = start_thunderbird(binary, home, profile, log)
     if port is None:
         if process.poll() is None:
@@ -265,6 +267,7 @@ def read_with_thunderbird(binary, home, profile, log):
         client.call("Marionette:SetContext", {"value": "chrome"})
         client.call("WebDriver:SetTimeouts", {"script": SCRIPT_SECONDS * 1000})
         shown = client.call("WebDriver:ExecuteAsyncScript", {"script": READ_FOLDERS, "args": []})["value"]
+        while_running()
         try:
             client.call("Marionette:Quit", {"flags": ["eForceQuit"]})
         except (ConnectionError, OSError):
@@ -295,13 +298,24 @@ def main():
         placed = [place(cli, home, source) for source in sources]
         expected = expected_folders(local)
         log_path = os.path.join(home, "thunderbird.log")
+        refusal = []
+
+        def place_while_running():
+            before = sorted(os.listdir(local))
+            run = subprocess.run([cli, "--into-thunderbird", sources[0]], env=tool_env(home), capture_output=True)
+            refusal.append((run.returncode, run.stdout.decode(errors="replace").strip(), before, sorted(os.listdir(local))))
+
         with open(log_path, "w") as log:
-            shown = read_with_thunderbird(binary, home, profile, log)
+            shown = read_with_thunderbird(binary, home, profile, log, place_while_running)
         if shown is None:
             print("thunderbird_itself: Thunderbird did not start; its output ends:")
             print(open(log_path, errors="replace").read()[-2000:])
             return 77
         problems = []
+        # Thunderbird holds its profile: nothing is placed while it runs.
+        code, said, before, after = refusal[0]
+        if code != 1 or not said.startswith("Error: Thunderbird is running") or after != before:
+            problems.append("placing while Thunderbird ran: exit %d, %r, Local Folders %r" % (code, said, after))
         if os.path.realpath(shown["directory"]) != os.path.realpath(local):
             problems.append("Thunderbird's Local Folders are %s, the mail went to %s" % (shown["directory"], local))
         messages = compare(expected, shown["folders"], problems)
