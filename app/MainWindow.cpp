@@ -83,8 +83,8 @@ MainWindow::MainWindow()
       m_attachmentsBox(new QCheckBox(tr("Put attachments &back into messages"), this)), m_attachmentsFolderEdit(new QLineEdit(this)),
       m_attachmentsFolderButton(new QPushButton(tr("Ch&oose..."), this)),
       m_eudoraRecordsBox(new QCheckBox(tr("Read Eudora's inde&xes and folder names"), this)), m_layoutMenu(new QComboBox(this)),
-      m_keepGoingBox(new QCheckBox(tr("Keep &going after a mailbox fails"), this)), m_resultIcon(new QLabel(this)),
-      m_resultLabel(new QLabel(this)), m_detailsButton(new QPushButton(tr("Deta&ils..."), this)),
+      m_removedMenu(new QComboBox(this)), m_keepGoingBox(new QCheckBox(tr("Keep &going after a mailbox fails"), this)),
+      m_resultIcon(new QLabel(this)), m_resultLabel(new QLabel(this)), m_detailsButton(new QPushButton(tr("Deta&ils..."), this)),
       m_openDestinationButton(new QPushButton(tr("Open Des&tination"), this)), m_summaryLabel(new QLabel(this)),
       m_startButton(new QPushButton(tr("&Start"), this)), m_statusSheet(new StatusSheet(this)), m_job(new JobRunner(this)),
       m_geometrySaveTimer(new QTimer(this))
@@ -111,7 +111,7 @@ void MainWindow::saveOptionsAsTheyChange()
     for (QCheckBox* box : {m_convertEncodingsBox, m_eudoraTagsBox, m_lineEndingsBox, m_dateHeadersBox, m_emptyLinesBox, m_attachmentsBox,
                            m_eudoraRecordsBox, m_keepGoingBox})
         connect(box, &QCheckBox::toggled, this, &MainWindow::storeSettings);
-    for (QComboBox* menu : {m_encodingMenu, m_layoutMenu, m_mailProgram->menu()})
+    for (QComboBox* menu : {m_encodingMenu, m_layoutMenu, m_removedMenu, m_mailProgram->menu()})
         connect(menu, &QComboBox::currentIndexChanged, this, &MainWindow::storeSettings);
     for (QLineEdit* field : {m_charsetEdit, m_attachmentsFolderEdit})
         connect(field, &QLineEdit::editingFinished, this, &MainWindow::storeSettings);
@@ -217,6 +217,7 @@ void MainWindow::nameControls()
     name(m_attachmentsFolderButton, "attachmentsFolderButton");
     name(m_eudoraRecordsBox, "eudoraRecordsBox");
     name(m_layoutMenu, "layoutMenu");
+    name(m_removedMenu, "removedMenu");
     name(m_resultLabel, "resultLabel");
     name(m_keepGoingBox, "keepGoingBox");
     name(m_detailsButton, "detailsButton");
@@ -342,6 +343,17 @@ QLayout* MainWindow::buildRecordRows()
     records->addWidget(m_eudoraRecordsBox, 0, 0, 1, 2);
     records->addWidget(layoutLabel, 1, 0);
     records->addWidget(m_layoutMenu, 1, 1);
+    // Without a keyboard letter: the window's letters are all taken.
+    const QString removed = tr("Removed in Eudora:");
+    m_removedMenu->addItem(tr("In a mailbox of their own"), QStringLiteral("apart"));
+    m_removedMenu->addItem(tr("Left out"), QStringLiteral("omit"));
+    m_removedMenu->addItem(tr("Among the mailbox's messages"), QStringLiteral("inside"));
+    m_removedMenu->setAccessibleName(removed);
+    m_removedMenu->setToolTip(tr("Messages deleted or moved away in Eudora stay in the mailbox file until Eudora compacts it; "
+                                 "kept apart, they go to \"NAME (removed in Eudora)\" beside the mailbox"));
+    m_removedLabel = new QLabel(removed, this);
+    records->addWidget(m_removedLabel, 2, 0);
+    records->addWidget(m_removedMenu, 2, 1);
     records->setColumnMinimumWidth(0, 150);
     records->setColumnStretch(1, 1);
     return records;
@@ -405,6 +417,7 @@ void MainWindow::connectSignals()
     connect(m_destinationButton, &QPushButton::clicked, this, &MainWindow::chooseDestination);
     connect(m_convertEncodingsBox, &QCheckBox::stateChanged, this, &MainWindow::updateEncodingControls);
     connect(m_attachmentsBox, &QCheckBox::stateChanged, this, &MainWindow::updateAttachmentControls);
+    connect(m_eudoraRecordsBox, &QCheckBox::stateChanged, this, &MainWindow::updateRecordControls);
     connect(m_attachmentsFolderButton, &QPushButton::clicked, this, &MainWindow::chooseAttachmentsFolder);
     connect(m_charsetEdit, &QLineEdit::textEdited, this, [this] { m_charsetEditPending = true; });
     connect(m_charsetEdit, &QLineEdit::editingFinished, this, &MainWindow::normalizeCharsetField);
@@ -475,6 +488,14 @@ void MainWindow::updateEncodingControls()
     m_eudoraTagsBox->setEnabled(on);
     for (QWidget* label : m_encodingDependents)
         label->setEnabled(on);
+}
+
+// The choice for messages removed in Eudora applies only with Eudora's indexes read.
+void MainWindow::updateRecordControls()
+{
+    const bool on = m_eudoraRecordsBox->checkState() == Qt::Checked;
+    m_removedMenu->setEnabled(on);
+    m_removedLabel->setEnabled(on);
 }
 
 void MainWindow::updateAttachmentControls()

@@ -92,6 +92,7 @@ private:
     void openChooser(QFileDialog* chooser, ChooserKind kind, QLineEdit* field);
     void updateEncodingControls();
     void updateAttachmentControls();
+    void updateRecordControls();
     void normalizeCharsetField();
     void markUnknownCharsets();
     void elideResult();
@@ -134,6 +135,8 @@ private:
     QPushButton* m_attachmentsFolderButton;
     QCheckBox* m_eudoraRecordsBox;
     QComboBox* m_layoutMenu;
+    QComboBox* m_removedMenu; // what becomes of messages removed in Eudora
+    QLabel* m_removedLabel = nullptr;
     MailProgramChoice* m_mailProgram = nullptr;
     QCheckBox* m_keepGoingBox;
     QLabel* m_resultIcon;

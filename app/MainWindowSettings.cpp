@@ -48,6 +48,13 @@ bool isOn(const QCheckBox* box) { return box->checkState() == Qt::Checked; }
 
 void setOn(QCheckBox* box, bool on) { box->setCheckState(on ? Qt::Checked : Qt::Unchecked); }
 
+// The menu's item whose data is the stored text; the first item for any other.
+void selectStored(QComboBox* menu, const SettingsStore& store, std::string_view key)
+{
+    const int index = menu->findData(QString::fromStdString(store.stringValue(key).value_or(std::string())));
+    menu->setCurrentIndex(index < 0 ? 0 : index);
+}
+
 } // namespace
 
 void MainWindow::loadSettings()
@@ -69,8 +76,9 @@ void MainWindow::loadSettings()
     updateAttachmentControls();
     setOn(m_eudoraRecordsBox, store.boolValue(keys::kUseEudoraRecords));
     setOn(m_keepGoingBox, store.boolValue(keys::kKeepGoing));
-    const int layout = m_layoutMenu->findData(QString::fromStdString(store.stringValue(keys::kOutputLayout).value_or(std::string())));
-    m_layoutMenu->setCurrentIndex(layout < 0 ? 0 : layout);
+    selectStored(m_layoutMenu, store, keys::kOutputLayout);
+    selectStored(m_removedMenu, store, keys::kRemovedMessages);
+    updateRecordControls();
     m_mailProgram->load(store);
     m_resultLabel->clear();
 }
@@ -118,6 +126,7 @@ void MainWindow::storeSettings()
     store.setBool(keys::kUseEudoraRecords, isOn(m_eudoraRecordsBox));
     store.setBool(keys::kKeepGoing, isOn(m_keepGoingBox));
     store.setString(keys::kOutputLayout, m_layoutMenu->currentData().toString().toStdString());
+    store.setString(keys::kRemovedMessages, m_removedMenu->currentData().toString().toStdString());
     m_mailProgram->store(store);
     store.sync();
 }

@@ -534,6 +534,26 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>出力の構成(&amp;L):</translation>
     </message>
     <message>
+        <source>Removed in Eudora:</source>
+        <translation>Eudora で削除済み:</translation>
+    </message>
+    <message>
+        <source>In a mailbox of their own</source>
+        <translation>別のメールボックスに保存</translation>
+    </message>
+    <message>
+        <source>Left out</source>
+        <translation>除外</translation>
+    </message>
+    <message>
+        <source>Among the mailbox's messages</source>
+        <translation>元のメールボックスに含める</translation>
+    </message>
+    <message>
+        <source>Messages deleted or moved away in Eudora stay in the mailbox file until Eudora compacts it; kept apart, they go to &quot;NAME (removed in Eudora)&quot; beside the mailbox</source>
+        <translation>Eudora で削除・移動したメッセージは、Eudora が圧縮するまでメールボックスのファイルに残っています。別に保存すると、メールボックスの隣の「NAME (Eudora で削除済み)」に入ります</translation>
+    </message>
+    <message>
         <source>Eudora's own files not converted: %1</source>
         <translation>変換しなかった Eudora 自身のファイル: %1</translation>
     </message>

@@ -63,6 +63,7 @@ struct Window {
     QPushButton* attachmentsFolderButton() const { return child<QPushButton>("attachmentsFolderButton"); }
     QCheckBox* eudoraRecordsBox() const { return child<QCheckBox>("eudoraRecordsBox"); }
     QComboBox* layoutMenu() const { return child<QComboBox>("layoutMenu"); }
+    QComboBox* removedMenu() const { return child<QComboBox>("removedMenu"); }
     QLabel* summaryLabel() const { return child<QLabel>("summaryLabel"); }
     QLabel* resultLabel() const { return child<QLabel>("resultLabel"); }
     QCheckBox* keepGoingBox() const { return child<QCheckBox>("keepGoingBox"); }
