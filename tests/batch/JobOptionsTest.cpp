@@ -1,5 +1,6 @@
 // The job's options: read from the store per key, and a charset candidate list that
 // belongs to one job (built once, from that job's names, logged once).
+#include "ByteDiff.h"
 #include "batch/BatchJob.h"
 #include "batch/ConversionSettings.h"
 #include "platform/Log.h"
@@ -130,14 +131,14 @@ TEST_F(JobOptionsTest, OneCandidateListPerJobFromThatJobsNames)
 
     ASSERT_EQ(runJob("out1", {"bogus", "iso-8859-1"}), "Completed");
     EXPECT_EQ(log_, std::vector<std::string>{"'bogus' is not supported"}) << "built once for the two files";
-    EXPECT_EQ(read("out1/a"), "From x\nSubject: caf\xE9\n\nbody\n");
+    EXPECT_SAME_BYTES(read("out1/a"), "From x\nSubject: caf\xE9\n\nbody\n");
 
     // The next job sees its own names, with nothing cleared in between.
     log_.clear();
     ASSERT_EQ(runJob("out2", {"utf-8"}), "Completed");
     EXPECT_TRUE(log_.empty());
-    EXPECT_EQ(read("out2/a"), "From x\nSubject: caf\xC3\xA9\n\nbody\n");
-    EXPECT_EQ(read("out2/b"), read("out2/a"));
+    EXPECT_SAME_BYTES(read("out2/a"), "From x\nSubject: caf\xC3\xA9\n\nbody\n");
+    EXPECT_SAME_BYTES(read("out2/b"), read("out2/a"));
 }
 
 } // namespace

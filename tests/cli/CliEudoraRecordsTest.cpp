@@ -2,6 +2,7 @@
 // boundaries and status from the .toc, real names from descmap.pce in both layouts,
 // attachment folders and Eudora's files left out of whole Eudora folders (the
 // repository's, and the real samples when they are here).
+#include "ByteDiff.h"
 #include "CliRunner.h"
 #include "EudoraFolders.h"
 
@@ -176,7 +177,7 @@ TEST(CliEudoraRecords, LabelsFromTheIndexBecomeKeywords)
             EXPECT_EQ(result.out, "Completed\n") << result.err;
         }
     }
-    EXPECT_EQ(readFile(sandbox / "plain-flat/In.mbx"), readFile(sandbox / "labelled-flat/In.mbx")) << "plain mbox unchanged";
+    EXPECT_SAME_BYTES(readFile(sandbox / "plain-flat/In.mbx"), readFile(sandbox / "labelled-flat/In.mbx")) << "plain mbox unchanged";
     const std::string command = "python3 -c 'import mailbox,sys\n"
                                 "for m in mailbox.mbox(sys.argv[1]):\n"
                                 "  print(str(m[\"X-Mozilla-Keys\"]).strip() + \"|\" + str(m[\"X-Keywords\"]))' '"

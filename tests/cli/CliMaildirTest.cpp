@@ -2,6 +2,7 @@
 // destination name, Maildir++ beside what is there, nested with --layout tree), line
 // ends (LF unless --crlf on the same line, whatever the saved value), a mailbox with
 // no message leaves no folder, and the destination inside the source is never walked.
+#include "ByteDiff.h"
 #include "CliRunner.h"
 
 namespace tarnwick::test {
@@ -82,7 +83,7 @@ TEST(CliMaildir, WhereEachMailboxGoesAndItsLineEnds)
         EXPECT_EQ(result.out, "Completed\n") << result.err;
         EXPECT_EQ(maildirs(sandbox.root), c.expected);
         for (const auto& [name, bytes] : c.given)
-            EXPECT_EQ(readFile(sandbox / name), bytes) << name; // inputs and what was there stay as they were
+            EXPECT_SAME_BYTES(readFile(sandbox / name), bytes) << name; // inputs and what was there stay as they were
     }
 
     Sandbox sandbox;

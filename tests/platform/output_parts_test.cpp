@@ -1,6 +1,7 @@
 // What a conversion in parts needs from the platform: an unnamed file that leaves nothing
 // in its folder, appended to an output in pieces (also while it grows) and cut back, and
 // a log capture that keeps a bounded number of bytes, in order.
+#include "ByteDiff.h"
 #include "platform/Log.h"
 #include "platform/OutputFile.h"
 
@@ -87,7 +88,7 @@ TEST_F(OutputParts, AnUnnamedPartIsAppendedInPiecesAndCutBack)
         ASSERT_TRUE(output.write("tail\n")); // goes on where the cut ended
         unnamed.discard();
         ASSERT_TRUE(output.commit(claim_)) << c.name;
-        EXPECT_TRUE(read() == head + part.substr(0, std::min(from, c.cutTo)) + "tail\n") << c.name;
+        EXPECT_SAME_BYTES(read(), head + part.substr(0, std::min(from, c.cutTo)) + "tail\n") << c.name;
         EXPECT_EQ(entries(), 1u) << c.name;
         claimAgain();
     }
