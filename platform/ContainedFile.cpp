@@ -283,7 +283,7 @@ std::shared_ptr<const FolderNames> OpenFolder::names() const
     return namesOf(fd_);
 }
 
-ContainedLookup OpenFolder::openFile(const std::vector<std::string>& components) const
+ContainedLookup OpenFolder::openFile(const std::vector<std::string>& components, const LastNameMatch* lastNameMatch) const
 {
     if (fd_ < 0)
         return {std::nullopt, error_};
@@ -307,8 +307,10 @@ ContainedLookup OpenFolder::openFile(const std::vector<std::string>& components)
             // Not there exactly: the one name equal to it under case folding, from the
             // folder's index (listed once, however many lines ask).
             const std::shared_ptr<const FolderNames> names = namesOf(folderFd);
-            const std::optional<std::string> match = names ? names->find(components[i]) : std::nullopt;
-            if (match && *match != components[i]) {
+            std::optional<std::string> match = names ? names->find(components[i]) : std::nullopt;
+            if (!match && last && lastNameMatch && names)
+                match = (*lastNameMatch)(components[i], *names);
+            if (match && *match != components[i] && isSafePathComponent(*match)) {
                 found = *match;
                 opened = tarnwick::openAt(folderFd, found, flags);
                 error = errno;

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,8 @@ public:
     bool contains(std::string_view name) const { return exact_.count(std::string(name)) != 0; }
     /// Every name, sorted bytewise.
     std::vector<std::string> sortedNames() const;
+    /// Every name, in listing order.
+    const std::vector<std::string>& names() const { return names_; }
     std::size_t size() const { return exact_.size(); }
     /// The errno of a failed listing; 0 when the folder was listed whole.
     int error() const { return error_; }
@@ -85,6 +88,10 @@ private:
 
 /// The key two names share exactly when namesEqualFolded says they are equal.
 std::string foldedNameKey(std::string_view name);
+
+/// The name to take for a file's name that its folder does not hold, exactly or under
+/// case folding: given the name wanted and the folder's names; none for no such name.
+using LastNameMatch = std::function<std::optional<std::string>(std::string_view wanted, const FolderNames& names)>;
 
 /// A folder held open for a whole job, so that files are opened relative to the folder
 /// that was checked, never by a path that could be swapped for a link in the meantime.
@@ -114,8 +121,9 @@ public:
     /// Opens the regular file that `components` (sub-folders, then the file's name) name
     /// below this folder, each component exactly, else by the one name equal to it under
     /// case folding. Never follows a symbolic link, never opens anything but a folder on
-    /// the way and a regular file at the end; ENOENT for an unsafe component.
-    ContainedLookup openFile(const std::vector<std::string>& components) const;
+    /// the way and a regular file at the end; ENOENT for an unsafe component. When the
+    /// last component is not found, `lastNameMatch` (if given) may name another entry.
+    ContainedLookup openFile(const std::vector<std::string>& components, const LastNameMatch* lastNameMatch = nullptr) const;
 
 private:
     OpenFolder(int fd, std::string path, int error);

@@ -1,6 +1,8 @@
 #include "engine/attachments/Reattachment.h"
 
 #include "engine/attachments/AttachmentLine.h"
+#include "engine/attachments/ShortenedName.h"
+#include "engine/attachments/TextCharset.h"
 #include "engine/header/MimeHeader.h"
 #include "platform/ContainedFile.h"
 #include "platform/Localization.h"
@@ -64,22 +66,29 @@ std::vector<std::vector<std::string>> nameCandidates(const AttachmentReference& 
     return candidates;
 }
 
-// The file a line names, from the first folder that has it; when none has, the error
-// that says most about why (a file that exists but cannot be opened, over "not found").
-ContainedLookup locate(const AttachmentReference& reference, const ReattachmentContext& context, const OpenFolder*& where)
+// The file a line names, from the first folder that has it, else (`shortened` set) the
+// one file of the first folder whose name Mac Eudora shortened from it; when none has,
+// the error that says most about why (a file that exists but cannot be opened, over
+// "not found").
+ContainedLookup locate(const AttachmentReference& reference, const ReattachmentContext& context, const OpenFolder*& where, bool& shortened)
 {
     const AttachmentFolders::Folders& folders = reference.kind == AttachmentKind::File ? context.folders.files : context.folders.embedded;
     const auto candidates = nameCandidates(reference, context.sourceEncoding);
+    static const LastNameMatch shortenedMatch
+        = [](std::string_view wanted, const FolderNames& names) { return findShortenedName(wanted, names.names()); };
     int error = ENOENT;
-    for (const auto& folder : folders) {
-        for (const auto& components : candidates) {
-            ContainedLookup lookup = folder->openFile(components);
-            if (lookup.file) {
-                where = folder.get();
-                return lookup;
+    for (const LastNameMatch* match : {static_cast<const LastNameMatch*>(nullptr), &shortenedMatch}) {
+        for (const auto& folder : folders) {
+            for (const auto& components : candidates) {
+                ContainedLookup lookup = folder->openFile(components, match);
+                if (lookup.file) {
+                    where = folder.get();
+                    shortened = match != nullptr && lookup.file->name() != components.back();
+                    return lookup;
+                }
+                if (error == ENOENT && lookup.error != 0)
+                    error = lookup.error;
             }
-            if (error == ENOENT && lookup.error != 0)
-                error = lookup.error;
         }
     }
     return {std::nullopt, error};
@@ -392,7 +401,8 @@ AttachmentLookup lookUpAttachments(std::string_view message, std::uint64_t heade
             continue;
         const std::size_t ordinal = reference->kind == AttachmentKind::Embedded ? embeddedLines++ : 0;
         const OpenFolder* folder = nullptr;
-        ContainedLookup lookup = locate(*reference, context, folder);
+        bool shortened = false;
+        ContainedLookup lookup = locate(*reference, context, folder, shortened);
         if (!lookup.file) {
             if (subject.empty())
                 subject = utf8Name(headerValue(originalHeader.substr(nextLineStart(originalHeader, 0)), "Subject", kSubjectLimit),
@@ -403,8 +413,15 @@ AttachmentLookup lookUpAttachments(std::string_view message, std::uint64_t heade
         removed.push_back(range);
         const ContainedFile& file = *lookup.file;
         FoundPart part{*reference, folder, componentsBelow(*folder, file.path()), file.path(), {}, {}, {}, {}, ordinal};
-        part.displayName = utf8Name(file.name(), context.sourceEncoding);
+        // A name Mac Eudora shortened goes back to the long name the line gives.
+        part.displayName = utf8Name(shortened ? reference->name : file.name(), context.sourceEncoding);
         part.mediaType = mimeTypeForFile(part.displayName, file.leadingBytes(kSniffBytes));
+        if (isLabelledText(part.mediaType) && file.size() <= kLargestLabelledText) {
+            const std::string charset
+                = textFileCharset(part.mediaType, file.leadingBytes(file.size()), context.textEncoding, context.automatic);
+            if (!charset.empty())
+                part.mediaType.append("; charset=").append(charset);
+        }
         parts.push_back(std::move(part)); // the file closes here
     }
     return found;

@@ -8,6 +8,7 @@
 #include "engine/ByteRange.h"
 #include "engine/ConversionOptions.h"
 #include "engine/attachments/MimeWriter.h"
+#include "engine/text/AutomaticEncoding.h"
 #include "platform/ContainedFile.h"
 #include "platform/encodings/TextEncoding.h"
 
@@ -33,6 +34,10 @@ struct ReattachmentContext {
     /// The encoding the conversion takes the message's header in, for its subject in
     /// log lines; asked only when a file is missing. Null: `sourceEncoding`.
     const std::function<EncodingId()>* subjectEncoding = nullptr;
+    /// What a text file put back is taken to be in, for its charset label: the source
+    /// encoding, and with Automatic the mailbox it comes from.
+    EncodingId textEncoding = kEncodingAutomatic;
+    AutomaticSource automatic{};
 };
 
 enum class ReattachOutcome {

@@ -145,7 +145,9 @@ ReattachOutcome StreamPass::finishWithAttachments()
                                       terminator_,
                                       options_.convertEncodings ? &convertText : nullptr,
                                       tally_,
-                                      &subjectEncoding};
+                                      &subjectEncoding,
+                                      options_.sourceEncoding,
+                                      AutomaticSource{mailbox_.automatic.origin, mailbox_.automatic.family, nullptr}};
     ReattachResult result;
     if (pipeline_) {
         // Only a message with a file found is written here, after everything before

@@ -167,6 +167,15 @@ std::vector<EncodingId> availableEncodings()
     return ids;
 }
 
+std::optional<std::string> encodingCharsetName(EncodingId encoding)
+{
+    const Entry* entry = encoding::entryForId(encoding);
+    if (!entry || entry->aliases == nullptr)
+        return std::nullopt;
+    const std::string_view aliases(entry->aliases);
+    return std::string(aliases.substr(0, aliases.find('|')));
+}
+
 std::optional<std::string> encodingDisplayName(EncodingId encoding)
 {
     const Entry* entry = encoding::entryForId(encoding);

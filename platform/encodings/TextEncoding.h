@@ -102,6 +102,10 @@ bool transcodeAppend(const char* bytes, std::size_t length, EncodingId from, Enc
 /// Every identifier that can be decoded, in table order (no terminating 0).
 std::vector<EncodingId> availableEncodings();
 
+/// The charset name mail gives the encoding (the first of its names: "windows-1252",
+/// "macintosh", "Shift_JIS"); none for an identifier that the table does not hold.
+std::optional<std::string> encodingCharsetName(EncodingId encoding);
+
 /// Human-readable name (UTF-8), looked up through the localisation table; none for
 /// an identifier that the table does not hold.
 std::optional<std::string> encodingDisplayName(EncodingId encoding);

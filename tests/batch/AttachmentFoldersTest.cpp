@@ -106,5 +106,63 @@ TEST(AttachmentFolders, FoundBesideOrAboveTheMailbox)
     EXPECT_EQ(AttachmentFolders::paths(withUser.embedded), (std::vector<std::string>{t / "Win/EMBEDDED", "/u1", "/u2"}));
 }
 
+TEST(AttachmentFolders, EudoraIniNamesAFolderInsideOrBesideTheEudoraFolder)
+{
+    struct Case {
+        const char* what;
+        std::string ini;
+        std::vector<std::string> files; // below the case's own folder
+    };
+    const Case cases[] = {
+        {"relative", "[Settings]\r\nAttachDir=Saved Files\r\n", {"Eudora/Saved Files", "Eudora/attach"}},
+        {"relative, any letter case, sub-folder",
+         "[settings]\nattachdir = saved files\\2004\n",
+         {"Eudora/Saved Files/2004", "Eudora/attach"}},
+        {"absolute, inside the Eudora folder",
+         "[Settings]\r\nAutoReceiveDir=C:\\Users\\ann\\AppData\\Roaming\\Qualcomm\\Eudora\\Saved Files\r\n",
+         {"Eudora/Saved Files", "Eudora/attach"}},
+        {"absolute, copied beside it", "[Settings]\r\nAttachDir=D:\\Mail\\Beside\r\n", {"Beside", "Eudora/attach"}},
+        {"both settings, in order",
+         "[Settings]\r\nAttachDir=..\\Beside\r\nAutoReceiveDir=Saved Files\r\n",
+         {"Eudora/Saved Files", "Beside", "Eudora/attach"}},
+        {"the folder found anyway is listed once", "[Settings]\r\nAttachDir=c:\\eudora\\ATTACH\r\n", {"Eudora/attach"}},
+        {"quoted, with dot components",
+         "[Settings]\r\nAttachDir=\".\\Saved Files\\.\\2004\\..\"\r\n",
+         {"Eudora/Saved Files", "Eudora/attach"}},
+        {"another section", "[Other]\r\nAttachDir=Saved Files\r\n", {"Eudora/attach"}},
+        {"two levels up", "[Settings]\r\nAttachDir=..\\..\\Above\r\n", {"Eudora/attach"}},
+        {"the folder holding it", "[Settings]\r\nAttachDir=..\r\n", {"Eudora/attach"}},
+        {"the Eudora folder itself", "[Settings]\r\nAttachDir=C:\\Qualcomm\\Eudora\r\n", {"Eudora/attach"}},
+        {"a link inside", "[Settings]\r\nAttachDir=Linked\r\n", {"Eudora/attach"}},
+        {"a link beside", "[Settings]\r\nAttachDir=..\\LinkedBeside\r\n", {"Eudora/attach"}},
+        {"a file, not a folder", "[Settings]\r\nAttachDir=In.mbx\r\n", {"Eudora/attach"}},
+        {"not there", "[Settings]\r\nAttachDir=E:\\Gone\r\n", {"Eudora/attach"}},
+    };
+    for (const Case& c : cases) {
+        Tree t;
+        t.folder("Eudora/attach");
+        t.folder("Eudora/Saved Files/2004");
+        t.folder("Eudora/Mail.fol");
+        t.folder("Beside");
+        t.folder("Above");
+        t.folder("Elsewhere");
+        fs::create_directory_symlink(t / "Elsewhere", t / "Eudora/Linked");
+        fs::create_directory_symlink(t / "Elsewhere", t / "LinkedBeside");
+        t.file("Eudora/In.mbx");
+        t.file("Eudora/Mail.fol/Box.mbx");
+        std::ofstream(t / "Eudora/Eudora.ini", std::ios::binary) << c.ini;
+        std::vector<std::string> expected;
+        for (const std::string& folder : c.files)
+            expected.push_back(t / folder);
+        for (const std::string mailbox : {"Eudora/In.mbx", "Eudora/Mail.fol/Box.mbx"}) {
+            const AttachmentFolders folders = AttachmentFolderSearch(t / "Eudora", {}).foldersFor(t / mailbox);
+            EXPECT_EQ(AttachmentFolders::paths(folders.files), expected) << c.what << ", " << mailbox;
+        }
+        // A source inside the Eudora folder reads the same settings.
+        const AttachmentFolders inner = AttachmentFolderSearch(t / "Eudora/Mail.fol", {}).foldersFor(t / "Eudora/Mail.fol/Box.mbx");
+        EXPECT_EQ(AttachmentFolders::paths(inner.files), expected) << c.what << ", inner source";
+    }
+}
+
 } // namespace
 } // namespace tarnwick

@@ -103,13 +103,20 @@ struct Outcome {
     std::vector<std::string> log;
 };
 
+// How text files are read for their charset label.
+struct TextReading {
+    EncodingId encoding = kEncodingAutomatic;
+    MailboxOrigin origin = MailboxOrigin::Windows;
+};
+
 Outcome reattach(const Collected& c, const AttachmentFolders& folders, const TextConversion* convert = nullptr,
-                 std::string_view eol = "\r\n")
+                 std::string_view eol = "\r\n", TextReading text = {})
 {
     Outcome run;
     setLogSink([&run](std::string_view line) { run.log.emplace_back(line); });
     StringSink sink;
-    const ReattachmentContext context{folders, kEncodingISOLatin1, eol, convert, run.tally};
+    const ReattachmentContext context{folders,       kEncodingISOLatin1,          eol, convert, run.tally, nullptr,
+                                      text.encoding, AutomaticSource{text.origin}};
     run.result = writeWithAttachments(c.message, c.headerLength, c.lines, context, sink);
     setLogSink({});
     run.output = sink.bytes;
@@ -448,6 +455,93 @@ TEST(Reattachment, AFileGoneOrShrunkBeforeItIsWrittenIsAReadFailureWithItsReason
         EXPECT_EQ(result.failedPath, f.root + "/attach/a.txt") << removed;
         EXPECT_EQ(result.error, removed ? ENOENT : EIO) << removed;
         EXPECT_EQ(tally.attached, 0u);
+    }
+}
+
+TEST(Reattachment, MacNamesShortenedWithAHashAreFoundWhenOnlyOneFits)
+{
+    const std::string longName = "Minutes of the annual meeting 2004.pdf";
+    const std::string line = "Attachment converted: Macintosh HD:Eudora Folder:Attachments Folder:" + longName + " (PDF /CARO) (0022466A)";
+    struct Case {
+        const char* what;
+        std::vector<std::string> files;
+        const char* found; // the file put back; null: the line stays
+    };
+    const Case cases[] = {
+        {"one shortened name",
+         {"Minutes of the annual m#1A2B.pdf", "Minutes of the annual m#1A2B.doc"},
+         "Minutes of the annual m#1A2B.pdf"},
+        {"lower-case digits", {"Minutes of the#ff.pdf"}, "Minutes of the#ff.pdf"},
+        {"two shortened names fit", {"Minutes of the annual m#1A2B.pdf", "Minutes of the annual#77.pdf"}, nullptr},
+        {"the exact name comes first", {"Minutes of the annual m#1A2B.pdf", longName}, "Minutes of the annual meeting 2004.pdf"},
+        {"another name's start", {"Minutes of another m#1A2B.pdf"}, nullptr},
+        {"no digits", {"Minutes of the annual m#.pdf"}, nullptr},
+        {"not hexadecimal", {"Minutes of the annual m#1G2B.pdf"}, nullptr},
+        {"too many digits", {"Minutes of the#123456789.pdf"}, nullptr},
+        {"another extension", {"Minutes of the annual m#1A2B.PDF"}, nullptr},
+        {"no hash", {"Minutes of the annual m1A2B.pdf"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        Folders f;
+        for (const std::string& name : c.files)
+            f.file("attach/" + name, name);
+        const Outcome run = reattach(collect({"Subject: Minutes"}, {"See the minutes.", line}), f.folders());
+        if (!c.found) {
+            EXPECT_EQ(run.result.outcome, ReattachOutcome::Unchanged) << c.what;
+            EXPECT_EQ(run.tally.missing, 1u) << c.what;
+            continue;
+        }
+        ASSERT_EQ(run.result.outcome, ReattachOutcome::Written) << c.what;
+        const auto p = parts(run.output.substr(*headerEnd(run.output)), topBoundary(run.output));
+        ASSERT_EQ(p.size(), 2u) << c.what;
+        EXPECT_EQ(decodeBase64(p[1].second), c.found) << c.what;
+        EXPECT_NE(p[1].first.find("filename=\"" + longName + "\""), std::string::npos) << c.what << ": the long name goes out\n"
+                                                                                       << p[1].first;
+    }
+}
+
+TEST(Reattachment, TextFilesSayTheCharsetTheyAreReadIn)
+{
+    struct Case {
+        const char* what;
+        std::string name;
+        std::string bytes;
+        TextReading reading;
+        const char* contentType;
+    };
+    const std::string macRoman = "Cr\x8F"
+                                 "me br\x9El\x8E"
+                                 "e\r"; // "Crème brûlée" as a Mac writes it
+    const Case cases[] = {
+        {"mac roman recipe from a mac mailbox",
+         "Recipe.txt",
+         macRoman,
+         {kEncodingAutomatic, MailboxOrigin::Mac},
+         "text/plain; charset=macintosh"},
+        {"the same bytes from a windows mailbox", "Recipe.txt", macRoman, {}, "text/plain; charset=macintosh"},
+        {"a windows recipe",
+         "Recipe.txt",
+         "Cr\xE8me br\xFBl\xE9"
+         "e\r\n",
+         {},
+         "text/plain; charset=windows-1252"},
+        {"utf-8 vcard", "Ann.vcf", "BEGIN:VCARD\r\nFN:Ann M\xC3\xBCller\r\nEND:VCARD\r\n", {}, "text/vcard; charset=UTF-8"},
+        {"ascii only needs none", "notes.txt", "plain notes\r\n", {}, "text/plain\r\n"},
+        {"html may name its own", "page.htm", "<p>caf\xE9</p>\r\n", {}, "text/html\r\n"},
+        {"a fixed source encoding", "Recipe.txt", macRoman, {kEncodingISOLatin1, MailboxOrigin::Mac}, "text/plain; charset=ISO-8859-1"},
+        {"bytes the fixed encoding cannot read", "list.txt", "caf\xC3\xA9 \x81", {kEncodingUTF8, MailboxOrigin::Mac}, "text/plain\r\n"},
+        {"binary stays as it was", "data.bin", std::string("\x00\x01\xFF\xFE", 4), {}, "application/octet-stream\r\n"},
+    };
+    for (const Case& c : cases) {
+        Folders f;
+        f.file("attach/" + c.name, c.bytes);
+        const Outcome run = reattach(collect({"Subject: Text"}, {"Here.", R"(Attachment Converted: "c:\eudora\attach\)" + c.name + "\""}),
+                                     f.folders(), nullptr, "\r\n", c.reading);
+        ASSERT_EQ(run.result.outcome, ReattachOutcome::Written) << c.what;
+        const auto p = parts(run.output.substr(*headerEnd(run.output)), topBoundary(run.output));
+        ASSERT_EQ(p.size(), 2u) << c.what;
+        EXPECT_TRUE(p[1].first.starts_with(std::string("Content-Type: ") + c.contentType)) << c.what << "\n" << p[1].first;
+        EXPECT_EQ(decodeBase64(p[1].second), c.bytes) << c.what << ": the bytes stay as they are";
     }
 }
 
