@@ -1,6 +1,7 @@
 // What a job tells its front end besides its texts: where it is (the file under way
 // of the files counted before the walk, and the bytes of that file), and each line it
 // logs, which still goes to the log as before.
+#include "CaseName.h"
 #include "EudoraFolders.h"
 #include "batch/BatchJob.h"
 #include "platform/Log.h"
@@ -63,84 +64,107 @@ protected:
     std::vector<std::string> log_;
 };
 
+// A source of a progress case: a folder made by the test (or one file of it), a fixture
+// folder, or a real sample (skipped where there is none).
+struct ProgressCase {
+    const char* name;
+    const char* source; // "made/..." under the test's folder, else a fixture or a sample
+    bool records;
+    std::size_t files; // the files the job takes up; 0: not counted here
+};
+
+void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }
+
+const ProgressCase kProgressCases[] = {
+    {"made folder", "made", false, 4},
+    {"made folder, records", "made", true, 4},
+    {"single file", "made/Sub/Out", false, 1},
+    {"Windows folder, records", test::kWindowsFixture, true, 0},
+    {"Windows folder", test::kWindowsFixture, false, 0},
+    {"Mac folder, records", test::kMacFixture, true, 0},
+    {"real Windows sample, records", "Windows Eudora 7.1 Folder", true, 0},
+    {"real Mac sample, records", "Mac Eudora 6.2.4 Folder", true, 0},
+};
+
+class JobProgressCases : public JobProgressTest, public testing::WithParamInterface<ProgressCase> {
+protected:
+    // The case's source; empty for a real sample this machine does not have.
+    std::string source(const ProgressCase& c)
+    {
+        const std::string name = c.source;
+        if (name.rfind("made", 0) == 0) {
+            const std::string made = path("made");
+            std::filesystem::create_directories(made + "/Sub");
+            write(made + "/In", "From a\n\nbody\n");
+            write(made + "/Sub/Out", "From b\n\nmore body text\n");
+            write(made + "/Empty", "");
+            write(made + "/Notes.txt", "not a mailbox\n");
+            EXPECT_EQ(::symlink("In", (made + "/Link").c_str()), 0);
+            return path(name);
+        }
+        if (name == test::kWindowsFixture || name == test::kMacFixture)
+            return test::fixtureFolder(name);
+        const std::optional<std::string> samples = test::realSamplesFolder();
+        return samples ? *samples + name : std::string();
+    }
+};
+
 // Each status text is followed by the next file's start (0 of its size) and, once it is
 // done, by its end (all of its size); the number of files counted before the walk is
 // the number of files the walk takes up, with or without Eudora's records.
-TEST_F(JobProgressTest, FileOfFilesAndItsBytes)
+TEST_P(JobProgressCases, FileOfFilesAndItsBytes)
 {
-    const std::string made = path("made");
-    std::filesystem::create_directories(made + "/Sub");
-    write(made + "/In", "From a\n\nbody\n");
-    write(made + "/Sub/Out", "From b\n\nmore body text\n");
-    write(made + "/Empty", "");
-    write(made + "/Notes.txt", "not a mailbox\n");
-    ASSERT_EQ(::symlink("In", (made + "/Link").c_str()), 0);
-    struct Case {
-        std::string name;
-        std::string source;
-        bool records;
-        std::size_t files;
-    };
-    std::vector<Case> cases = {
-        {"made folder", made, false, 4},
-        {"made folder, records", made, true, 4},
-        {"single file", made + "/Sub/Out", false, 1},
-        {"Windows folder, records", test::fixtureFolder(test::kWindowsFixture), true, 0},
-        {"Windows folder", test::fixtureFolder(test::kWindowsFixture), false, 0},
-        {"Mac folder, records", test::fixtureFolder(test::kMacFixture), true, 0},
-    };
-    if (const std::optional<std::string> samples = test::realSamplesFolder()) {
-        cases.push_back({"real Windows sample, records", *samples + "Windows Eudora 7.1 Folder", true, 0});
-        cases.push_back({"real Mac sample, records", *samples + "Mac Eudora 6.2.4 Folder", true, 0});
-    }
-    int run = 0;
-    for (const auto& c : cases) {
-        const std::string destination = path("out" + std::to_string(++run));
-        std::filesystem::create_directories(destination);
-        store().setVolatile(keys::kSourcePath, c.source);
-        store().setVolatile(keys::kDestinationPath, destination + "/");
-        store().setVolatile(keys::kUseEudoraRecords, c.records);
-        store().setVolatile(keys::kKeepGoing, true);
-        Recorder reporter;
-        const std::atomic<bool> canceled{false};
-        runBatchJob(reporter, canceled);
-        EXPECT_EQ(reporter.final, "Completed") << c.name;
+    const ProgressCase& c = GetParam();
+    const std::string from = source(c);
+    if (from.empty())
+        GTEST_SKIP() << "no real Eudora samples on this machine";
+    const std::string destination = path("out");
+    std::filesystem::create_directories(destination);
+    store().setVolatile(keys::kSourcePath, from);
+    store().setVolatile(keys::kDestinationPath, destination + "/");
+    store().setVolatile(keys::kUseEudoraRecords, c.records);
+    store().setVolatile(keys::kKeepGoing, true);
+    Recorder reporter;
+    const std::atomic<bool> canceled{false};
+    runBatchJob(reporter, canceled);
+    EXPECT_EQ(reporter.final, "Completed");
 
-        std::size_t statuses = 0;
-        for (const Event& event : reporter.events)
-            statuses += std::holds_alternative<Status>(event);
-        if (c.files > 0) {
-            EXPECT_EQ(statuses, c.files) << c.name;
-        }
-        EXPECT_GT(statuses, 0u) << c.name;
-        std::size_t file = 0;
-        bool started = false;
-        for (std::size_t i = 0; i < reporter.events.size(); ++i) {
-            const Event& event = reporter.events[i];
-            if (std::holds_alternative<Status>(event)) {
-                EXPECT_FALSE(started) << c.name << ": file " << file << " never said done";
-                ++file;
-                ASSERT_LT(i + 1, reporter.events.size()) << c.name;
-                const auto* start = std::get_if<JobProgress>(&reporter.events[i + 1]);
-                ASSERT_TRUE(start) << c.name << ": no start after " << std::get<Status>(event).text;
-                EXPECT_EQ(start->file, file) << c.name;
-                EXPECT_EQ(start->files, statuses) << c.name;
-                EXPECT_EQ(start->bytesDone, 0u) << c.name;
-                ++i;
-                started = true;
-            } else if (const auto* progress = std::get_if<JobProgress>(&event)) {
-                ASSERT_TRUE(started) << c.name;
-                EXPECT_EQ(progress->file, file) << c.name;
-                EXPECT_EQ(progress->files, statuses) << c.name;
-                if (progress->bytesDone == progress->bytes)
-                    started = false;
-                else
-                    EXPECT_LT(progress->bytesDone, progress->bytes) << c.name;
-            }
-        }
-        EXPECT_FALSE(started) << c.name << ": the last file never said done";
+    std::size_t statuses = 0;
+    for (const Event& event : reporter.events)
+        statuses += std::holds_alternative<Status>(event);
+    if (c.files > 0) {
+        EXPECT_EQ(statuses, c.files);
     }
+    EXPECT_GT(statuses, 0u);
+    std::size_t file = 0;
+    bool started = false;
+    for (std::size_t i = 0; i < reporter.events.size(); ++i) {
+        const Event& event = reporter.events[i];
+        if (std::holds_alternative<Status>(event)) {
+            EXPECT_FALSE(started) << "file " << file << " never said done";
+            ++file;
+            ASSERT_LT(i + 1, reporter.events.size());
+            const auto* start = std::get_if<JobProgress>(&reporter.events[i + 1]);
+            ASSERT_TRUE(start) << "no start after " << std::get<Status>(event).text;
+            EXPECT_EQ(start->file, file);
+            EXPECT_EQ(start->files, statuses);
+            EXPECT_EQ(start->bytesDone, 0u);
+            ++i;
+            started = true;
+        } else if (const auto* progress = std::get_if<JobProgress>(&event)) {
+            ASSERT_TRUE(started);
+            EXPECT_EQ(progress->file, file);
+            EXPECT_EQ(progress->files, statuses);
+            if (progress->bytesDone == progress->bytes)
+                started = false;
+            else
+                EXPECT_LT(progress->bytesDone, progress->bytes);
+        }
+    }
+    EXPECT_FALSE(started) << "the last file never said done";
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, JobProgressCases, testing::ValuesIn(kProgressCases), testSupport::NamedByLabel());
 
 // The job's log lines reach the reporter too (escaped, as stderr shows them), in their
 // place among the status texts, and go to the log as they always did.

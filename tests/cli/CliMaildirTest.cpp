@@ -3,6 +3,7 @@
 // ends (LF unless --crlf on the same line, whatever the saved value), a mailbox with
 // no message leaves no folder, and the destination inside the source is never walked.
 #include "ByteDiff.h"
+#include "CaseName.h"
 #include "CliRunner.h"
 
 namespace tarnwick::test {
@@ -28,16 +29,21 @@ Entries maildirs(const std::string& root)
     return found;
 }
 
-TEST(CliMaildir, WhereEachMailboxGoesAndItsLineEnds)
+// Where a mailbox's Maildir goes, its line ends, and what was there before.
+struct MaildirCase {
+    const char* name;
+    Entries given;
+    std::vector<std::string> args;
+    std::string source, destination;
+    Entries expected;
+};
+
+void PrintTo(const MaildirCase& c, std::ostream* out) { *out << c.name; }
+
+std::vector<MaildirCase> maildirCases()
 {
     const std::string crlf = mailbox(1, "\r\n");
-    const struct {
-        const char* label;
-        Entries given;
-        std::vector<std::string> args;
-        std::string source, destination;
-        Entries expected;
-    } cases[] = {
+    return {
         {"file, new name", {{"In", crlf}}, {}, "In", "md", {{"md", "[Subject: x\n\nBody\n\n]"}}},
         {"file into a folder holding its name",
          {{"In.mbx", crlf}, {"out/.In/x", "keep"}},
@@ -65,27 +71,36 @@ TEST(CliMaildir, WhereEachMailboxGoesAndItsLineEnds)
          "src/out",
          {{"src/out", ""}, {"src/out/.In", "[Subject: x\n\nBody\n\n]"}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        Sandbox sandbox;
-        sandbox.mkdir("out");
-        sandbox.mkdir("src/out");
-        // A saved CR LF setting does not reach a Maildir unless the line asks for it.
-        sandbox.write("config/Tarnwick/Tarnwick.conf",
-                      "[General]\nConvertLineEndings=bool:true\nConvertEncodings=bool:false\n"
-                      "ComplementDateHeaders=bool:false\n");
-        for (const auto& [name, bytes] : c.given)
-            sandbox.write(name, bytes);
-        std::vector<std::string> args = {"--format", "maildir", "--no-toc"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        args.insert(args.end(), {sandbox / c.source, sandbox / c.destination});
-        const RunResult result = sandbox.run(args);
-        EXPECT_EQ(result.out, "Completed\n") << result.err;
-        EXPECT_EQ(maildirs(sandbox.root), c.expected);
-        for (const auto& [name, bytes] : c.given)
-            EXPECT_SAME_BYTES(readFile(sandbox / name), bytes) << name; // inputs and what was there stay as they were
-    }
+}
 
+class CliMaildirPlacing : public testing::TestWithParam<MaildirCase> {};
+
+TEST_P(CliMaildirPlacing, WhereEachMailboxGoesAndItsLineEnds)
+{
+    const MaildirCase& c = GetParam();
+    Sandbox sandbox;
+    sandbox.mkdir("out");
+    sandbox.mkdir("src/out");
+    // A saved CR LF setting does not reach a Maildir unless the line asks for it.
+    sandbox.write("config/Tarnwick/Tarnwick.conf",
+                  "[General]\nConvertLineEndings=bool:true\nConvertEncodings=bool:false\n"
+                  "ComplementDateHeaders=bool:false\n");
+    for (const auto& [name, bytes] : c.given)
+        sandbox.write(name, bytes);
+    std::vector<std::string> args = {"--format", "maildir", "--no-toc"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {sandbox / c.source, sandbox / c.destination});
+    const RunResult result = sandbox.run(args);
+    EXPECT_EQ(result.out, "Completed\n") << result.err;
+    EXPECT_EQ(maildirs(sandbox.root), c.expected);
+    for (const auto& [name, bytes] : c.given)
+        EXPECT_SAME_BYTES(readFile(sandbox / name), bytes) << name; // inputs and what was there stay as they were
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliMaildirPlacing, testing::ValuesIn(maildirCases()), testSupport::NamedByLabel());
+
+TEST(CliMaildir, UnknownFormatRefused)
+{
     Sandbox sandbox;
     sandbox.write("In", mailbox(1));
     const RunResult bad = sandbox.run({"--format", "mbx", sandbox / "In", sandbox / "out"});

@@ -1,5 +1,6 @@
 // The mode table, options and the command line itself.
 #include "ByteDiff.h"
+#include "CaseName.h"
 #include "CliRunner.h"
 
 #include <regex>
@@ -7,15 +8,20 @@
 namespace tarnwick::test {
 namespace {
 
-TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
+// A source and a destination as the user gives them, with what is there already.
+struct ModeCase {
+    const char* name;
+    Entries given;
+    std::string source, destination, outText;
+    Entries added;
+};
+
+void PrintTo(const ModeCase& c, std::ostream* out) { *out << c.name; }
+
+std::vector<ModeCase> modeCases()
 {
     const std::string m = mailbox(1), longName(254, 'm');
-    const struct {
-        const char* label;
-        Entries given;
-        std::string source, destination, outText;
-        Entries added;
-    } cases[] = {
+    return {
         {"missing source", {}, "missing", "dest", "Error: \"%S/missing\" not found", {}},
         {"tilde and trailing slash standardised", {}, "~/Mail//missing/", "dest", "Error: \"%S/home/Mail/missing\" not found", {}},
         {"folder, missing destination",
@@ -54,23 +60,29 @@ TEST(CliModeTable, FileOrFolderIntoWhatIsThere)
         {"file, new name", {{"Mail/In", m}}, "Mail/In", "Mail/converted", "Completed", {{"Mail/converted", m}}},
         {"file into a folder holding its name", {{"In", m}, {"out/In", "keep"}}, "In", "out/", "Completed", {{"out/In_2", m}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        Sandbox sandbox;
-        for (const auto& [name, bytes] : c.given)
-            if (bytes.rfind("->", 0) == 0)
-                ASSERT_EQ(::symlink(bytes.substr(2).c_str(), (sandbox / name).c_str()), 0);
-            else
-                sandbox.write(name, bytes);
-        Entries expected = snapshot(sandbox.root);
-        expected.insert(c.added.begin(), c.added.end());
-        const RunResult result = sandbox.convert(c.source, c.destination);
-        EXPECT_EQ(result.out, std::regex_replace(c.outText, std::regex("%S"), sandbox.root) + "\n");
-        EXPECT_EQ(result.exitCode, c.outText == "Completed" ? 0 : 1);
-        EXPECT_EQ(result.err.find("Processing") != std::string::npos, c.outText == "Completed") << result.err;
-        EXPECT_EQ(snapshot(sandbox.root), expected) << "only the output is added; the user's store is never written";
-    }
 }
+
+class CliModeTable : public testing::TestWithParam<ModeCase> {};
+
+TEST_P(CliModeTable, FileOrFolderIntoWhatIsThere)
+{
+    const ModeCase& c = GetParam();
+    Sandbox sandbox;
+    for (const auto& [name, bytes] : c.given)
+        if (bytes.rfind("->", 0) == 0)
+            ASSERT_EQ(::symlink(bytes.substr(2).c_str(), (sandbox / name).c_str()), 0);
+        else
+            sandbox.write(name, bytes);
+    Entries expected = snapshot(sandbox.root);
+    expected.insert(c.added.begin(), c.added.end());
+    const RunResult result = sandbox.convert(c.source, c.destination);
+    EXPECT_EQ(result.out, std::regex_replace(c.outText, std::regex("%S"), sandbox.root) + "\n");
+    EXPECT_EQ(result.exitCode, c.outText == "Completed" ? 0 : 1);
+    EXPECT_EQ(result.err.find("Processing") != std::string::npos, c.outText == "Completed") << result.err;
+    EXPECT_EQ(snapshot(sandbox.root), expected) << "only the output is added; the user's store is never written";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliModeTable, testing::ValuesIn(modeCases()), testSupport::NamedByLabel());
 
 // Options reach the conversion over the user's saved values, which are left as they were.
 TEST(CliOptions, SettingsReachTheConversion)

@@ -1,5 +1,6 @@
 // The job's summary, --keep-going and --quiet through the real binary.
 #include "ByteDiff.h"
+#include "CaseName.h"
 #include "CliRunner.h"
 
 #include <fcntl.h>
@@ -55,39 +56,45 @@ struct KeepGoingCase {
     bool keepGoing;
 };
 
-TEST(CliSummary, KeepGoingListsEveryFailureAndConvertsTheRest)
+void PrintTo(const KeepGoingCase& c, std::ostream* out) { *out << c.name; }
+
+class CliKeepGoing : public testing::TestWithParam<KeepGoingCase> {};
+
+TEST_P(CliKeepGoing, ListsEveryFailureAndConvertsTheRest)
 {
-    const KeepGoingCase cases[] = {{"stops at the first failure", false}, {"keeps going", true}};
-    for (const KeepGoingCase& c : cases) {
-        Sandbox sandbox;
-        sandbox.write("src/A.mbx", mailbox(400));
-        sandbox.write("src/B.mbx", mailbox(400));
-        sandbox.write("src/small.mbx", mailbox(1));
-        sandbox.mkdir("dest");
-        std::vector<std::string> args
-            = {"--no-toc",      "--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines",
-               sandbox / "src", sandbox / "dest"};
-        if (c.keepGoing)
-            args.insert(args.begin(), "--keep-going");
-        RunOptions limited;
-        limited.fileSizeLimit = 4096;
-        const RunResult run = sandbox.run(args, limited);
-        EXPECT_EQ(run.exitCode, 1) << c.name;
-        EXPECT_EQ(run.out.rfind("Error: ", 0), 0u) << c.name << ": " << run.out;
-        std::size_t failed = 0;
-        for (std::size_t at = 0; (at = run.err.find("\nFailed: ", at)) != std::string::npos; ++at)
-            ++failed;
-        if (c.keepGoing) {
-            EXPECT_EQ(failed, 2u) << c.name << ":\n" << run.err;
-            EXPECT_EQ(run.out, "Error: 2 mailboxes could not be converted\n") << c.name;
-            EXPECT_SAME_BYTES(readFile(sandbox / "dest/small.mbx"), mailbox(1)) << c.name;
-            EXPECT_FALSE(std::filesystem::exists(sandbox / "dest/A.mbx")) << c.name;
-        } else {
-            EXPECT_EQ(failed, 0u) << c.name << ":\n" << run.err;
-            EXPECT_EQ(listing(sandbox / "dest").size(), std::filesystem::exists(sandbox / "dest/small.mbx") ? 1u : 0u) << c.name;
-        }
+    const KeepGoingCase& c = GetParam();
+    Sandbox sandbox;
+    sandbox.write("src/A.mbx", mailbox(400));
+    sandbox.write("src/B.mbx", mailbox(400));
+    sandbox.write("src/small.mbx", mailbox(1));
+    sandbox.mkdir("dest");
+    std::vector<std::string> args
+        = {"--no-toc",      "--no-convert-encodings", "--no-crlf", "--no-complement-dates", "--no-add-empty-lines",
+           sandbox / "src", sandbox / "dest"};
+    if (c.keepGoing)
+        args.insert(args.begin(), "--keep-going");
+    RunOptions limited;
+    limited.fileSizeLimit = 4096;
+    const RunResult run = sandbox.run(args, limited);
+    EXPECT_EQ(run.exitCode, 1) << c.name;
+    EXPECT_EQ(run.out.rfind("Error: ", 0), 0u) << c.name << ": " << run.out;
+    std::size_t failed = 0;
+    for (std::size_t at = 0; (at = run.err.find("\nFailed: ", at)) != std::string::npos; ++at)
+        ++failed;
+    if (c.keepGoing) {
+        EXPECT_EQ(failed, 2u) << c.name << ":\n" << run.err;
+        EXPECT_EQ(run.out, "Error: 2 mailboxes could not be converted\n") << c.name;
+        EXPECT_SAME_BYTES(readFile(sandbox / "dest/small.mbx"), mailbox(1)) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(sandbox / "dest/A.mbx")) << c.name;
+    } else {
+        EXPECT_EQ(failed, 0u) << c.name << ":\n" << run.err;
+        EXPECT_EQ(listing(sandbox / "dest").size(), std::filesystem::exists(sandbox / "dest/small.mbx") ? 1u : 0u) << c.name;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliKeepGoing,
+                         testing::Values(KeepGoingCase{"stops at the first failure", false}, KeepGoingCase{"keeps going", true}),
+                         testSupport::NamedByLabel());
 
 TEST(CliSummary, QuietLeavesOnlyTheResult)
 {
