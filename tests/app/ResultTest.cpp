@@ -58,50 +58,51 @@ private slots:
 
     // A failed mailbox (a write past the file size limit) stops the job, or with the
     // check box is listed and the next one converted.
+    void keepGoingFromTheWindow_data()
+    {
+        QTest::addColumn<bool>("keepGoing");
+        QTest::newRow("stops") << false;
+        QTest::newRow("keeps going") << true;
+    }
+
     void keepGoingFromTheWindow()
     {
+        QFETCH(bool, keepGoing);
         const QString source = dir_.path() + "/keep-in";
         QVERIFY(QDir().mkpath(source));
         test::writeFile(source + "/Big", test::mailbox(200));
         test::writeFile(source + "/Small", test::mailbox(1));
-        const struct {
-            bool keepGoing;
-            const char* destination;
-        } cases[] = {{false, "/keep-off"}, {true, "/keep-on"}};
-        for (const auto& c : cases) {
-            const QString destination = dir_.path() + c.destination;
-            QVERIFY(QDir().mkpath(destination));
-            test::Window w;
-            w.window.show();
-            w.sourceEdit()->setText(source);
-            w.destinationEdit()->setText(destination);
-            w.keepGoingBox()->setChecked(c.keepGoing);
-            rlimit saved{};
-            QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
-            ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{64 * 1024, saved.rlim_max};
-            QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
-            w.startButton()->click();
-            const bool ended = test::waitForJobEnd(w);
-            ::setrlimit(RLIMIT_FSIZE, &saved);
-            QVERIFY(ended);
-            QCOMPARE(test::store().boolValue(keys::kKeepGoing), c.keepGoing);
-            // Kept going, the line leads with what was converted; the job's own end is
-            // last in Details.
-            const QString line = w.resultLabel()->toolTip();
-            const QString failure = "Could not write to \"" + destination + "/Big\": File too large";
-            QVERIFY2(
-                line.startsWith(c.keepGoing ? "1 of 2 mailboxes converted, 1 message; 1 failed (" + failure + ")" : "Error: " + failure),
-                qPrintable(line));
-            QVERIFY(w.resultLabel()->property("needsAttention").toBool());
-            QVERIFY(w.window.detailsText().endsWith("\nError: " + failure));
-            QCOMPARE(w.window.detailsText().contains("Failed: "), c.keepGoing);
-            if (c.keepGoing)
-                QCOMPARE(QDir(destination).entryList(QDir::Files), QStringList{"Small"});
-            else if (!w.window.detailsText().contains("Small (messages: 1)")) // Big came first: Small was not reached
-                QVERIFY2(w.window.detailsText().contains("\nLeft unconverted, the job stopped before them: Small\n"),
-                         qPrintable(w.window.detailsText()));
-        }
+        const QString destination = dir_.path() + (keepGoing ? "/keep-on" : "/keep-off");
+        QVERIFY(QDir().mkpath(destination));
+        test::Window w;
+        w.window.show();
+        w.sourceEdit()->setText(source);
+        w.destinationEdit()->setText(destination);
+        w.keepGoingBox()->setChecked(keepGoing);
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64 * 1024, saved.rlim_max};
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        w.startButton()->click();
+        const bool ended = test::waitForJobEnd(w);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        QVERIFY(ended);
+        QCOMPARE(test::store().boolValue(keys::kKeepGoing), keepGoing);
+        // Kept going, the line leads with what was converted; the job's own end is
+        // last in Details.
+        const QString line = w.resultLabel()->toolTip();
+        const QString failure = "Could not write to \"" + destination + "/Big\": File too large";
+        QVERIFY2(line.startsWith(keepGoing ? "1 of 2 mailboxes converted, 1 message; 1 failed (" + failure + ")" : "Error: " + failure),
+                 qPrintable(line));
+        QVERIFY(w.resultLabel()->property("needsAttention").toBool());
+        QVERIFY(w.window.detailsText().endsWith("\nError: " + failure));
+        QCOMPARE(w.window.detailsText().contains("Failed: "), keepGoing);
+        if (keepGoing)
+            QCOMPARE(QDir(destination).entryList(QDir::Files), QStringList{"Small"});
+        else if (!w.window.detailsText().contains("Small (messages: 1)")) // Big came first: Small was not reached
+            QVERIFY2(w.window.detailsText().contains("\nLeft unconverted, the job stopped before them: Small\n"),
+                     qPrintable(w.window.detailsText()));
     }
 
     // Into a folder that holds files: asked first, with the count; Cancel starts nothing.
@@ -257,33 +258,37 @@ private slots:
     // A folder that holds no mailbox (only Eudora's settings, or files that are not
     // mailboxes) completes with a warning, not "Converted 0 mailboxes"; such a file
     // chosen by itself is an error that says why.
+    void noMailboxFound_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("contents");
+        QTest::newRow("Eudora's settings") << "Eudora.ini" << QByteArray("[Settings]\r\nReturnAddress=me@example.com\r\n");
+        QTest::newRow("not a mailbox") << "notes.txt" << QByteArray("Not a mailbox\n");
+    }
+
     void noMailboxFound()
     {
-        const struct {
-            const char* name;
-            QByteArray contents;
-        } cases[] = {{"Eudora.ini", "[Settings]\r\nReturnAddress=me@example.com\r\n"}, {"notes.txt", "Not a mailbox\n"}};
-        for (const auto& c : cases) {
-            const QString source = dir_.path() + "/none-" + c.name, destination = source + "-out";
-            QVERIFY(QDir().mkpath(source) && QDir().mkpath(destination));
-            test::writeFile(source + "/" + c.name, c.contents);
-            test::Window w;
-            w.window.show();
-            w.sourceEdit()->setText(source);
-            w.destinationEdit()->setText(destination);
-            w.startButton()->click();
-            QVERIFY(test::waitForJobEnd(w));
-            QVERIFY2(w.resultLabel()->text().startsWith("No mailbox found"), qPrintable(w.resultLabel()->text()));
-            QVERIFY(w.resultLabel()->property("needsAttention").toBool());
-            QVERIFY(w.window.detailsText().endsWith("Completed"));
-            // Chosen as a single file, it is the job's error, with no count of nothing.
-            w.sourceEdit()->setText(source + "/" + c.name);
-            w.startButton()->click();
-            QVERIFY(test::waitForJobEnd(w));
-            QVERIFY2(w.resultLabel()->toolTip().startsWith("Error: Nothing converted: \"" + source + "/" + c.name + "\" is not a mailbox")
-                         && !w.resultLabel()->toolTip().contains("Converted 0"),
-                     qPrintable(w.resultLabel()->toolTip()));
-        }
+        QFETCH(QString, name);
+        QFETCH(QByteArray, contents);
+        const QString source = dir_.path() + "/none-" + name, destination = source + "-out";
+        QVERIFY(QDir().mkpath(source) && QDir().mkpath(destination));
+        test::writeFile(source + "/" + name, contents);
+        test::Window w;
+        w.window.show();
+        w.sourceEdit()->setText(source);
+        w.destinationEdit()->setText(destination);
+        w.startButton()->click();
+        QVERIFY(test::waitForJobEnd(w));
+        QVERIFY2(w.resultLabel()->text().startsWith("No mailbox found"), qPrintable(w.resultLabel()->text()));
+        QVERIFY(w.resultLabel()->property("needsAttention").toBool());
+        QVERIFY(w.window.detailsText().endsWith("Completed"));
+        // Chosen as a single file, it is the job's error, with no count of nothing.
+        w.sourceEdit()->setText(source + "/" + name);
+        w.startButton()->click();
+        QVERIFY(test::waitForJobEnd(w));
+        QVERIFY2(w.resultLabel()->toolTip().startsWith("Error: Nothing converted: \"" + source + "/" + name + "\" is not a mailbox")
+                     && !w.resultLabel()->toolTip().contains("Converted 0"),
+                 qPrintable(w.resultLabel()->toolTip()));
     }
 
     // Stop Now abandons a mailbox: what was logged about it goes down to a count, and
