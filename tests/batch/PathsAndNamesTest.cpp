@@ -1,5 +1,6 @@
 // Paths: standardisation, and output names claimed exclusively (0644, a dangling
 // link counts as taken) where only a taken name moves the search on.
+#include "CaseName.h"
 #include "batch/OutputNaming.h"
 #include "batch/TocLookup.h"
 #include "platform/FileSystem.h"
@@ -74,46 +75,57 @@ TEST(Paths, StandardiseAndAbbreviate)
         EXPECT_EQ(c.function(c.input), c.expected) << (c.function == S ? "standardise " : "abbreviate ") << c.input;
 }
 
-TEST(GetUniquePath, ChoosesFirstFreeNameAndCreatesIt)
+// A name claimed where others are taken already.
+struct ClaimCase {
+    const char* name;
+    std::vector<std::string> existing; // "@name": a link to the missing "nowhere"
+    std::string wanted, expected;
+};
+
+void PrintTo(const ClaimCase& c, std::ostream* out) { *out << c.name; }
+
+const ClaimCase kClaimCases[] = {
+    {"gap is filled", {"In", "In_3"}, "In", "In_2"},
+    {"decimal counter", {"In", "In_2", "In_3", "In_4", "In_5", "In_6", "In_7", "In_8", "In_9"}, "In", "In_10"},
+    {"extension kept", {"Inbox.mbx"}, "Inbox.mbx", "Inbox_2.mbx"},
+    {"deep name flattened", {}, "Sub/Deeper/Trash", "Sub:Deeper:Trash"},
+    {"flattened and taken", {"Sub:In"}, "Sub/In", "Sub:In_2"},
+    {"period in folder part starts extension", {"a.b:c"}, "a.b/c", "a_2.b:c"},
+    {"last period splits", {"scratch..tiff"}, "scratch..tiff", "scratch._2.tiff"},
+    {"leading period is no extension", {".hidden"}, ".hidden", ".hidden_2"},
+    {"trailing period is kept", {"notes."}, "notes.", "notes._2"},
+    {"dangling link is taken", {"@In"}, "In", "In_2"},
+};
+
+class ClaimedName : public testing::TestWithParam<ClaimCase> {
+protected:
+    void SetUp() override { previous_ = ::umask(022); }
+    void TearDown() override { ::umask(previous_); }
+    mode_t previous_ = 0;
+};
+
+TEST_P(ClaimedName, ChoosesFirstFreeNameAndCreatesIt)
 {
-    const struct {
-        const char* label;
-        std::vector<std::string> existing; // "@name": a link to the missing "nowhere"
-        std::string name, expected;
-    } cases[] = {
-        {"gap is filled", {"In", "In_3"}, "In", "In_2"},
-        {"decimal counter", {"In", "In_2", "In_3", "In_4", "In_5", "In_6", "In_7", "In_8", "In_9"}, "In", "In_10"},
-        {"extension kept", {"Inbox.mbx"}, "Inbox.mbx", "Inbox_2.mbx"},
-        {"deep name flattened", {}, "Sub/Deeper/Trash", "Sub:Deeper:Trash"},
-        {"flattened and taken", {"Sub:In"}, "Sub/In", "Sub:In_2"},
-        {"period in folder part starts extension", {"a.b:c"}, "a.b/c", "a_2.b:c"},
-        {"last period splits", {"scratch..tiff"}, "scratch..tiff", "scratch._2.tiff"},
-        {"leading period is no extension", {".hidden"}, ".hidden", ".hidden_2"},
-        {"trailing period is kept", {"notes."}, "notes.", "notes._2"},
-        {"dangling link is taken", {"@In"}, "In", "In_2"},
-    };
-    const mode_t previous = ::umask(022);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        TempFolder folder;
-        for (const auto& name : c.existing)
-            if (name[0] == '@')
-                ASSERT_EQ(::symlink((folder / "nowhere").c_str(), (folder / name.substr(1)).c_str()), 0);
-            else
-                folder.write(name);
-        const OutputClaim result = claimOutputFile(folder.path, c.name);
-        ASSERT_TRUE(result.claimed());
-        EXPECT_EQ(result.path, folder / c.expected);
-        struct stat st {};
-        ASSERT_EQ(::lstat(result.path.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 07777) == 0600) << std::oct << st.st_mode;
-        EXPECT_TRUE((result.identity == FileIdentity{st.st_dev, st.st_ino}));
-        for (const auto& name : c.existing)
-            EXPECT_TRUE(name[0] == '@' ? entryType(folder / name.substr(1)) == EntryType::SymbolicLink : folder.read(name) == "keep");
-        EXPECT_EQ(entryType(folder / "nowhere"), EntryType::None) << "a link's target is never created";
-    }
-    ::umask(previous);
+    const ClaimCase& c = GetParam();
+    TempFolder folder;
+    for (const auto& name : c.existing)
+        if (name[0] == '@')
+            ASSERT_EQ(::symlink((folder / "nowhere").c_str(), (folder / name.substr(1)).c_str()), 0);
+        else
+            folder.write(name);
+    const OutputClaim result = claimOutputFile(folder.path, c.wanted);
+    ASSERT_TRUE(result.claimed());
+    EXPECT_EQ(result.path, folder / c.expected);
+    struct stat st {};
+    ASSERT_EQ(::lstat(result.path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 07777) == 0600) << std::oct << st.st_mode;
+    EXPECT_TRUE((result.identity == FileIdentity{st.st_dev, st.st_ino}));
+    for (const auto& name : c.existing)
+        EXPECT_TRUE(name[0] == '@' ? entryType(folder / name.substr(1)) == EntryType::SymbolicLink : folder.read(name) == "keep");
+    EXPECT_EQ(entryType(folder / "nowhere"), EntryType::None) << "a link's target is never created";
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, ClaimedName, testing::ValuesIn(kClaimCases), testSupport::NamedByLabel());
 
 // A folder that can take no file ends the search at once, not after endless tries.
 TEST(GetUniquePath, FailureOtherThanTakenNameEndsAtOnce)
@@ -143,19 +155,14 @@ TEST(GetUniquePath, FailureOtherThanTakenNameEndsAtOnce)
     }
 }
 
-// A name too long for the file system is cut to fit, keeping its extension and a
-// number that keeps it apart from other cut names, at a UTF-8 character boundary.
-TEST(GetUniquePath, TooLongNameIsShortenedAndLogged)
+// A name too long for the file system, where others may be taken already.
+std::vector<ClaimCase> tooLongCases()
 {
     const std::string e = "\xc3\xa9"; // two bytes
     std::string accents;
     for (int i = 0; i < 150; ++i)
         accents += e;
-    const struct {
-        const char* label;
-        std::vector<std::string> existing;
-        std::string name, expected;
-    } cases[] = {
+    return {
         {"cut and numbered", {}, std::string(300, 'n'), std::string(253, 'n') + "_1"},
         {"extension kept", {}, std::string(300, 'n') + ".mbx", std::string(249, 'n') + "_1.mbx"},
         {"flattened name cut", {}, "Folder/" + std::string(300, 'f') + ".mbx", "Folder:" + std::string(242, 'f') + "_1.mbx"},
@@ -163,24 +170,32 @@ TEST(GetUniquePath, TooLongNameIsShortenedAndLogged)
         {"numbered name too long", {std::string(254, 'n')}, std::string(254, 'n'), std::string(251, 'n') + "_1"},
         {"never inside a character", {}, accents + ".mbx", accents.substr(0, 248) + "_1.mbx"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        TempFolder folder;
-        for (const auto& name : c.existing)
-            folder.write(name);
-        std::vector<std::string> logged;
-        setLogSink([&](std::string_view line) { logged.emplace_back(line); });
-        const OutputClaim claim = claimOutputFile(folder.path, c.name);
-        setLogSink({});
-        ASSERT_TRUE(claim.claimed()) << claim.error;
-        EXPECT_EQ(claim.path, folder / c.expected);
-        EXPECT_EQ(entryType(claim.path), EntryType::Regular);
-        ASSERT_EQ(logged.size(), 1u);
-        EXPECT_NE(logged[0].find("written as '" + c.expected + "'"), std::string::npos) << logged[0];
-        for (const auto& name : c.existing)
-            EXPECT_EQ(folder.read(name), "keep");
-    }
 }
+
+class ShortenedName : public testing::TestWithParam<ClaimCase> {};
+
+// A name too long for the file system is cut to fit, keeping its extension and a
+// number that keeps it apart from other cut names, at a UTF-8 character boundary.
+TEST_P(ShortenedName, TooLongNameIsShortenedAndLogged)
+{
+    const ClaimCase& c = GetParam();
+    TempFolder folder;
+    for (const auto& name : c.existing)
+        folder.write(name);
+    std::vector<std::string> logged;
+    setLogSink([&](std::string_view line) { logged.emplace_back(line); });
+    const OutputClaim claim = claimOutputFile(folder.path, c.wanted);
+    setLogSink({});
+    ASSERT_TRUE(claim.claimed()) << claim.error;
+    EXPECT_EQ(claim.path, folder / c.expected);
+    EXPECT_EQ(entryType(claim.path), EntryType::Regular);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("written as '" + c.expected + "'"), std::string::npos) << logged[0];
+    for (const auto& name : c.existing)
+        EXPECT_EQ(folder.read(name), "keep");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ShortenedName, testing::ValuesIn(tooLongCases()), testSupport::NamedByLabel());
 
 // A folder of the tree layout whose name is taken by a file, or too long, is numbered
 // or cut the same way each time, so that the mailboxes of one folder stay together.
