@@ -2,7 +2,9 @@
 
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace tarnwick {
 namespace {
@@ -245,8 +247,6 @@ std::optional<std::string> serverFolder(const std::map<std::string, std::string>
                                         const std::string& profile)
 {
     const std::string base = "mail.server." + server + ".";
-    if (server.empty() || valueOf(prefs, base + "type") != "none")
-        return std::nullopt;
     constexpr std::string_view kProfileFolder = "[ProfD]";
     const std::string_view relative = valueOf(prefs, base + "directory-rel");
     if (relative.starts_with(kProfileFolder) && staysInside(relative.substr(kProfileFolder.size())))
@@ -257,24 +257,49 @@ std::optional<std::string> serverFolder(const std::map<std::string, std::string>
     return std::nullopt;
 }
 
+using Prefs = std::map<std::string, std::string>;
+
+// The Local Folders servers in the order they are looked at: the one the account
+// manager names, then each of type "none" whose hostname is "Local Folders".
+std::vector<std::string> localFoldersServers(const Prefs& prefs)
+{
+    std::vector<std::string> servers;
+    if (const std::string_view chosen = valueOf(prefs, "mail.accountmanager.localfoldersserver"); !chosen.empty())
+        servers.emplace_back(chosen);
+    constexpr std::string_view kPrefix = "mail.server.", kHostname = ".hostname";
+    for (const auto& [name, value] : prefs) {
+        if (value == "Local Folders" && name.starts_with(kPrefix) && name.ends_with(kHostname)
+            && name.size() > kPrefix.size() + kHostname.size())
+            servers.push_back(name.substr(kPrefix.size(), name.size() - kPrefix.size() - kHostname.size()));
+    }
+    std::erase_if(servers, [&prefs](const std::string& server) { return valueOf(prefs, "mail.server." + server + ".type") != "none"; });
+    return servers;
+}
+
 } // namespace
 
 std::map<std::string, std::string> readPrefs(std::string_view text) { return PrefsReader(text).read(); }
 
-std::optional<std::string> localFoldersFolder(const std::map<std::string, std::string>& prefs, const std::string& profile)
+std::optional<std::string> localFoldersFolder(const Prefs& prefs, const std::string& profile)
 {
-    if (auto folder = serverFolder(prefs, std::string(valueOf(prefs, "mail.accountmanager.localfoldersserver")), profile))
-        return folder;
-    constexpr std::string_view kPrefix = "mail.server.", kHostname = ".hostname";
-    for (const auto& [name, value] : prefs) {
-        if (value != "Local Folders" || !name.starts_with(kPrefix) || !name.ends_with(kHostname)
-            || name.size() <= kPrefix.size() + kHostname.size())
-            continue;
-        const std::string server = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kHostname.size());
+    for (const std::string& server : localFoldersServers(prefs)) {
         if (auto folder = serverFolder(prefs, server, profile))
             return folder;
     }
     return std::nullopt;
+}
+
+bool localFoldersKeepMessageFiles(const Prefs& prefs)
+{
+    // The server whose folder localFoldersFolder takes, else the first.
+    const std::vector<std::string> servers = localFoldersServers(prefs);
+    const auto withFolder
+        = std::find_if(servers.begin(), servers.end(), [&prefs](const std::string& server) { return serverFolder(prefs, server, "/"); });
+    const auto server = withFolder != servers.end() ? withFolder : servers.begin();
+    std::string_view store = server == servers.end() ? std::string_view() : valueOf(prefs, "mail.server." + *server + ".storeContractID");
+    if (store.empty())
+        store = valueOf(prefs, "mail.serverDefaultStoreContractID");
+    return store.find("maildirstore") != std::string_view::npos;
 }
 
 } // namespace tarnwick

@@ -22,4 +22,10 @@ std::map<std::string, std::string> readPrefs(std::string_view text);
 /// directory when that is an absolute path. None when no such server has either.
 std::optional<std::string> localFoldersFolder(const std::map<std::string, std::string>& prefs, const std::string& profile);
 
+/// Whether the Local Folders account (the server localFoldersFolder takes its folder
+/// from, else the first it looks at) keeps each message in a file of its own
+/// (Thunderbird's Maildir store) rather than a folder's messages in one mbox file: its
+/// storeContractID, else mail.serverDefaultStoreContractID, names the Maildir store.
+bool localFoldersKeepMessageFiles(const std::map<std::string, std::string>& prefs);
+
 } // namespace tarnwick

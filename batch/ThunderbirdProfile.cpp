@@ -150,18 +150,32 @@ std::vector<std::string> thunderbirdFolders(const std::string& home)
 namespace {
 
 // The folder the profile's prefs.js gives its Local Folders account, else
-// Mail/Local Folders; none when prefs.js is there but cannot be read.
-std::optional<std::string> localFoldersOf(const std::string& profile)
+// Mail/Local Folders; or why the mail cannot go there: prefs.js is there but cannot be
+// read, or the account keeps a file per message, where Thunderbird would not show
+// mbox folders.
+struct LocalFolders {
+    std::string folder;
+    std::string problem;
+};
+
+LocalFolders localFoldersOf(const std::string& profile)
 {
+    LocalFolders found{joinPath(joinPath(profile, "Mail"), "Local Folders"), {}};
     const std::string prefsPath = joinPath(profile, "prefs.js");
-    if (entryType(prefsPath) != EntryType::None) {
-        const std::optional<std::string> prefs = readSmallFile(prefsPath, kPrefsLimit);
-        if (!prefs)
-            return std::nullopt;
-        if (std::optional<std::string> folder = localFoldersFolder(readPrefs(*prefs), profile))
-            return folder;
-    }
-    return joinPath(joinPath(profile, "Mail"), "Local Folders");
+    if (entryType(prefsPath) == EntryType::None)
+        return found;
+    const std::optional<std::string> text = readSmallFile(prefsPath, kPrefsLimit);
+    if (!text)
+        return {{}, translate("Could not read \"%1\"", {prefsPath})};
+    const std::map<std::string, std::string> prefs = readPrefs(*text);
+    if (localFoldersKeepMessageFiles(prefs))
+        return {{},
+                translate("The Thunderbird profile \"%1\" keeps its Local Folders as one file per message (Maildir), where Thunderbird "
+                          "would not show the converted folders: convert into a folder instead",
+                          {profile})};
+    if (std::optional<std::string> folder = localFoldersFolder(prefs, profile))
+        found.folder = std::move(*folder);
+    return found;
 }
 
 std::string namesText(const std::vector<std::string>& names)
@@ -190,14 +204,14 @@ ProfileSearch findThunderbirdProfile(const std::string& home, std::string_view w
                               {iniPath, std::string(wanted), namesText(profileNames(*ini))})};
         if (!profile || targetType(profile->folder) != EntryType::Directory)
             return {std::nullopt, translate("\"%1\" names no default Thunderbird profile", {iniPath})};
-        const std::optional<std::string> localFolders = localFoldersOf(profile->folder);
-        if (!localFolders)
-            return {std::nullopt, translate("Could not read \"%1\"", {joinPath(profile->folder, "prefs.js")})};
-        if (targetType(*localFolders) != EntryType::Directory)
+        const LocalFolders localFolders = localFoldersOf(profile->folder);
+        if (!localFolders.problem.empty())
+            return {std::nullopt, localFolders.problem};
+        if (targetType(localFolders.folder) != EntryType::Directory)
             return {std::nullopt,
                     translate("The Thunderbird profile \"%1\" has no Local Folders yet: start Thunderbird once, then try again",
                               {profile->folder})};
-        return {ThunderbirdProfile{profile->folder, *localFolders, profile->name}, {}};
+        return {ThunderbirdProfile{profile->folder, localFolders.folder, profile->name}, {}};
     }
     return {std::nullopt, translate("No Thunderbird profile found (looked in \"%1\")", {joinPath(home, ".thunderbird")})};
 }

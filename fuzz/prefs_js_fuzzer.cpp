@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(escapes || bytes.view().find(name) != std::string_view::npos);
         FUZZ_CHECK(escapes || bytes.view().find(value) != std::string_view::npos);
     }
+    (void)tarnwick::localFoldersKeepMessageFiles(prefs);
     const std::optional<std::string> folder = tarnwick::localFoldersFolder(prefs, "/p");
     if (!folder)
         return 0;

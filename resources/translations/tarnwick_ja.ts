@@ -156,6 +156,10 @@
         <translation>「%1」には Thunderbird の既定のプロファイルがありません</translation>
     </message>
     <message>
+        <source>The Thunderbird profile &quot;%1&quot; keeps its Local Folders as one file per message (Maildir), where Thunderbird would not show the converted folders: convert into a folder instead</source>
+        <translation>Thunderbird のプロファイル「%1」はローカルフォルダーをメッセージごとのファイル (Maildir) で保存しているため、変換したフォルダーを Thunderbird が表示しません: 代わりにフォルダーへ変換してください</translation>
+    </message>
+    <message>
         <source>&quot;%1&quot; names no Thunderbird profile &quot;%2&quot; (its profiles: %3)</source>
         <translation>「%1」には Thunderbird のプロファイル「%2」がありません(あるプロファイル: %3)</translation>
     </message>

@@ -82,5 +82,46 @@ TEST(ThunderbirdPrefs, WhereTheLocalFoldersAre)
         EXPECT_EQ(localFoldersFolder(readPrefs(c.text), "/p"), c.expected) << c.label;
 }
 
+// Thunderbird's Maildir store keeps a file per message; its folders are no mbox files.
+TEST(ThunderbirdPrefs, WhetherLocalFoldersKeepAFilePerMessage)
+{
+    const std::string local = "user_pref(\"mail.accountmanager.localfoldersserver\", \"server1\");\n"
+                              "user_pref(\"mail.server.server1.type\", \"none\");\n"
+                              "user_pref(\"mail.server.server1.directory-rel\", \"[ProfD]Mail/Local Folders\");\n";
+    const std::string maildir = "\"@mozilla.org/msgstore/maildirstore;1\");\n";
+    const std::string mbox = "\"@mozilla.org/msgstore/berkeleystore;1\");\n";
+    const struct Case {
+        const char* label;
+        std::string text;
+        bool expected;
+    } cases[] = {
+        {"the account's Maildir store", local + "user_pref(\"mail.server.server1.storeContractID\", " + maildir, true},
+        {"the account's mbox store", local + "user_pref(\"mail.server.server1.storeContractID\", " + mbox, false},
+        {"no store of its own, Maildir the default", local + "user_pref(\"mail.serverDefaultStoreContractID\", " + maildir, true},
+        {"its own mbox store over a Maildir default",
+         local + "user_pref(\"mail.server.server1.storeContractID\", " + mbox + "user_pref(\"mail.serverDefaultStoreContractID\", "
+             + maildir,
+         false},
+        {"another account's Maildir store", local + "user_pref(\"mail.server.server2.storeContractID\", " + maildir, false},
+        {"no account, Maildir the default", "user_pref(\"mail.serverDefaultStoreContractID\", " + maildir, true},
+        {"nothing said", local, false},
+        {"the server whose folder is taken, not the one the account manager names",
+         "user_pref(\"mail.accountmanager.localfoldersserver\", \"server9\");\nuser_pref(\"mail.server.server9.type\", \"none\");\n"
+         "user_pref(\"mail.server.server9.storeContractID\", "
+             + mbox
+             + "user_pref(\"mail.server.server3.hostname\", \"Local Folders\");\nuser_pref(\"mail.server.server3.type\", \"none\");\n"
+             + "user_pref(\"mail.server.server3.directory-rel\", \"[ProfD]Mail/Local Folders\");\n"
+             + "user_pref(\"mail.server.server3.storeContractID\", " + maildir,
+         true},
+        {"a server without a folder, when none has one",
+         "user_pref(\"mail.server.server1.hostname\", \"Local Folders\");\n"
+         "user_pref(\"mail.server.server1.type\", \"none\");\nuser_pref(\"mail.server.server1.storeContractID\", "
+             + maildir,
+         true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(localFoldersKeepMessageFiles(readPrefs(c.text)), c.expected) << c.label;
+}
+
 } // namespace
 } // namespace tarnwick

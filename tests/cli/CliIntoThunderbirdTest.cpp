@@ -202,7 +202,8 @@ TEST(CliIntoThunderbird, AJobThatFailsPlacesNothing)
 }
 
 // Of several profiles, the default or the one named; its Local Folders where its
-// prefs.js puts them. A name no profile has is refused, listing the names.
+// prefs.js puts them. A name no profile has is refused, listing the names, and so are
+// Local Folders that keep a file per message.
 TEST(CliIntoThunderbird, TheProfileNamedAndItsLocalFoldersFromPrefs)
 {
     const std::string ini = "[Profile1]\nName=default\nIsRelative=1\nPath=a.default\n\n"
@@ -243,6 +244,19 @@ TEST(CliIntoThunderbird, TheProfileNamedAndItsLocalFoldersFromPrefs)
         EXPECT_EQ(snapshot(sandbox.localFolders), withUsersFolder({}));
     }
 
+    // Local Folders in Thunderbird's Maildir store would not show the mbox folders.
+    {
+        ProfileSandbox sandbox(".thunderbird", ini, "b.default-release");
+        sandbox.write("home/.thunderbird/b.default-release/prefs.js",
+                      "user_pref(\"mail.server.server1.hostname\", \"Local Folders\");\n"
+                      "user_pref(\"mail.server.server1.type\", \"none\");\n"
+                      "user_pref(\"mail.server.server1.storeContractID\", \"@mozilla.org/msgstore/maildirstore;1\");\n");
+        const Entries before = snapshot(sandbox / "home");
+        const RunResult result = sandbox.place();
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.out.find("keeps its Local Folders as one file per message (Maildir)"), std::string::npos) << result.out;
+        EXPECT_EQ(snapshot(sandbox / "home"), before);
+    }
     ProfileSandbox sandbox(".thunderbird", ini, "b.default-release");
     const Entries before = snapshot(sandbox / "home");
     const RunResult result = sandbox.place({"--thunderbird-profile", "Default"});
