@@ -10,7 +10,7 @@ seconds="${2:-10}"
 targets=(line_scanner_fuzzer tag_scanner_fuzzer message_converter_fuzzer mbox_converter_fuzzer toc_index_fuzzer mac_toc_fuzzer descmap_fuzzer attachment_fuzzer)
 targets+=(encoder_differential_fuzzer transcode_differential_fuzzer)
 targets+=(header_encoder_fuzzer upload_names_fuzzer attachment_folder_fuzzer)
-targets+=(maildir_marks_fuzzer profiles_ini_fuzzer prefs_js_fuzzer)
+targets+=(maildir_marks_fuzzer profiles_ini_fuzzer prefs_js_fuzzer eudora_ini_fuzzer)
 
 if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
   echo "fuzz-smoke: installing clang and its fuzzer runtime"
