@@ -403,6 +403,20 @@ MUTANTS = [
       "'0 message' in the upload's texts"),
     M("batch/ImapUpload.cpp", "return std::to_string((bytes + 1023) / 1024) + \" KB\";", "return std::to_string(bytes / 1024) + \" KB\";",
       "a message under 1 KB given as 0 KB"),
+    M("engine/header/HeaderEncoder.cpp", "    if (firstWord < kLineLength)\n", "    if (false && firstWord < kLineLength)\n",
+      "an encoded Subject folded right after its name: readers show a leading space"),
+    M("engine/header/EncodedWords.cpp", "start == 0 ? std::min(firstWordLength, kMaxWordLength) : kMaxWordLength", "kMaxWordLength",
+      "the first encoded-word longer than its line"),
+    M("engine/attachments/ShortenedName.cpp", "        if (found)\n            return std::nullopt;", "        if (false)\n            return std::nullopt;",
+      "the last of two shortened names taken for an attachment"),
+    M("engine/attachments/ShortenedName.cpp", "digits.size() > kMostDigits", "digits.size() > 16", "any number of digits taken for a shortened name"),
+    M("engine/attachments/Reattachment.cpp", "utf8Name(shortened ? reference->name : file.name(),", "utf8Name(file.name(),",
+      "a shortened Mac name given to the attachment instead of its long name"),
+    M("engine/attachments/TextCharset.cpp", "mediaType != \"text/html\" && ", "", "an HTML file's own charset overridden"),
+    M("batch/AttachmentFolders.cpp", "if (!path.absolute && path.ups <= 1)", "if (!path.absolute)",
+      "an attachment directory two levels above the Eudora folder taken"),
+    M("batch/AttachmentFolders.cpp", "return found && found->path() != eudoraPath ? found : nullptr;", "return found;",
+      "the Eudora folder itself searched as an attachment folder"),
 ]
 
 
