@@ -4,6 +4,7 @@
 // out here, not taken from the table, so an option wired to the wrong setting fails; an
 // option added to the table without a row here fails too.
 #include "ByteDiff.h"
+#include "CaseName.h"
 #include "CliRunner.h"
 
 #include "cli/CommandLine.h"
@@ -237,35 +238,63 @@ TEST(CliSwitches, EveryOptionOfTheTableHasARowHere)
         EXPECT_EQ("no-" + std::string(entry.name), entry.negated);
 }
 
+// The rows as cases of their own, each named after its arguments to the other value
+// ("--layout tree" gives LayoutTree), with one runner and one base run per scenario
+// shared by them all.
+class CliSwitchRow : public testing::TestWithParam<std::size_t> {
+protected:
+    static void TearDownTestSuite() { shared().clear(); }
+
+    struct Scene {
+        std::unique_ptr<SwitchRunner> runner;
+        Seen base;
+    };
+    static std::map<Scenario, Scene>& shared()
+    {
+        static std::map<Scenario, Scene> scenes;
+        return scenes;
+    }
+    static Scene& scene(Scenario scenario)
+    {
+        Scene& scene = shared()[scenario];
+        if (!scene.runner) {
+            scene.runner = std::make_unique<SwitchRunner>(scenario);
+            scene.base = scene.runner->run({}, {});
+        }
+        return scene;
+    }
+};
+
+std::string rowName(const testing::TestParamInfo<std::size_t>& info)
+{
+    const std::vector<Row> all = rows("");
+    std::string arguments;
+    for (const std::string& argument : all[info.param].toOther)
+        arguments += argument + " ";
+    return testSupport::caseName(arguments);
+}
+
 // Each option, in each of its forms, against the same setting saved: the same files,
 // result and status lines; and the setting's two values give different ones, so the
 // comparison can fail.
-TEST(CliSwitches, EachOptionChangesExactlyItsOwnSetting)
+TEST_P(CliSwitchRow, EachOptionChangesExactlyItsOwnSetting)
 {
-    std::map<Scenario, std::unique_ptr<SwitchRunner>> runners;
-    std::map<Scenario, Seen> bases;
-    for (const Row& row : rows("")) {
-        if (!runners.count(row.scenario)) {
-            runners[row.scenario] = std::make_unique<SwitchRunner>(row.scenario);
-            bases[row.scenario] = runners[row.scenario]->run({}, {});
-        }
-    }
-    for (Row row : rows(runners[Scenario::Mailboxes]->sandbox().root)) {
-        SCOPED_TRACE("--" + row.names[0]);
-        SwitchRunner& runner = *runners[row.scenario];
-        const Seen& base = bases[row.scenario];
-        const Seen other = runner.run({row.key, row.other}, {});
-        EXPECT_FALSE(other == base) << "the two values of " << row.key << " give the same run";
-        const Seen given = runner.run({}, row.toOther);
-        EXPECT_TRUE(given == other) << testing::PrintToString(row.toOther) << " is not " << row.key << "=" << row.other << ": "
-                                    << difference(given, other);
-        if (row.toBase.empty())
-            continue;
-        const Seen back = runner.run({row.key, row.other}, row.toBase);
-        EXPECT_TRUE(back == base) << testing::PrintToString(row.toBase) << " is not " << row.key << "=" << row.base << ": "
-                                  << difference(back, base);
-    }
+    const Row row = rows(scene(Scenario::Mailboxes).runner->sandbox().root)[GetParam()];
+    SwitchRunner& runner = *scene(row.scenario).runner;
+    const Seen& base = scene(row.scenario).base;
+    const Seen other = runner.run({row.key, row.other}, {});
+    EXPECT_FALSE(other == base) << "the two values of " << row.key << " give the same run";
+    const Seen given = runner.run({}, row.toOther);
+    EXPECT_TRUE(given == other) << testing::PrintToString(row.toOther) << " is not " << row.key << "=" << row.other << ": "
+                                << difference(given, other);
+    if (row.toBase.empty())
+        return;
+    const Seen back = runner.run({row.key, row.other}, row.toBase);
+    EXPECT_TRUE(back == base) << testing::PrintToString(row.toBase) << " is not " << row.key << "=" << row.base << ": "
+                              << difference(back, base);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, CliSwitchRow, testing::Range(std::size_t{0}, rows("").size()), rowName);
 
 // The options that set nothing: each prints what it names and converts nothing.
 TEST(CliSwitches, OptionsThatSetNothing)
