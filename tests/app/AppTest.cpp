@@ -84,40 +84,49 @@ private slots:
     // The source chooser picks a file or a folder (Choose on a folder picks it) and
     // offers no "New Folder"; the destination chooser picks a folder and offers it.
     // Either puts the chosen path into its field with "~" for the home folder.
+    void choosers_data()
+    {
+        QTest::addColumn<bool>("destination"); // else the source
+        QTest::addColumn<QString>("select");   // under ~/Mail
+        QTest::newRow("source file") << false << "In";
+        QTest::newRow("source folder") << false << "Sub";
+        QTest::newRow("destination folder") << true << "Sub";
+    }
+
     void choosers()
     {
+        QFETCH(bool, destination);
+        QFETCH(QString, select);
         const QString mail = QDir::homePath() + "/Mail";
         QVERIFY(QDir(mail).mkpath("Sub"));
         test::writeFile(mail + "/In", "From a\n");
         test::Window w;
         w.window.show();
-        struct Case {
-            QPushButton* button;
-            QLineEdit* field;
-            const char* chooser;
-            QString select, expected;
-            bool newFolder;
-        };
-        const Case cases[] = {{w.sourceButton(), w.sourceEdit(), "sourceChooser", mail + "/In", "~/Mail/In", false},
-                              {w.sourceButton(), w.sourceEdit(), "sourceChooser", mail + "/Sub", "~/Mail/Sub", false},
-                              {w.destinationButton(), w.destinationEdit(), "destinationChooser", mail + "/Sub", "~/Mail/Sub", true}};
-        for (const Case& c : cases) {
-            c.field->setText(mail + "/");
-            openChooser(c.button, "sourceFileAction");
-            auto* chooser = w.window.findChild<QFileDialog*>(QLatin1String(c.chooser));
-            QVERIFY2(chooser && chooser->isVisible() && chooser->windowModality() == Qt::WindowModal, c.chooser);
-            QCOMPARE(QFileInfo(chooser->directory().path()).canonicalFilePath(), QFileInfo(mail).canonicalFilePath());
-            QCOMPARE(chooser->fileMode(), c.newFolder ? QFileDialog::Directory : QFileDialog::ExistingFile);
-            const auto* newFolderButton = chooser->findChild<QToolButton*>(QStringLiteral("newFolderButton"));
-            QVERIFY2(newFolderButton && newFolderButton->isEnabled() == c.newFolder, c.chooser);
-            chooser->selectFile(c.select);
-            QPushButton* choose = chooser->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
-            QVERIFY2(choose, c.chooser);
-            choose->click();
-            QVERIFY2(!chooser->isVisible(), qPrintable(c.select));
-            QCOMPARE(c.field->text(), c.expected);
-            QTRY_VERIFY(!w.window.findChild<QFileDialog*>(QLatin1String(c.chooser))); // deleted once it has ended
-        }
+        QLineEdit* field = destination ? w.destinationEdit() : w.sourceEdit();
+        const char* name = destination ? "destinationChooser" : "sourceChooser";
+        field->setText(mail + "/");
+        openChooser(destination ? w.destinationButton() : w.sourceButton(), "sourceFileAction");
+        auto* chooser = w.window.findChild<QFileDialog*>(QLatin1String(name));
+        QVERIFY2(chooser && chooser->isVisible() && chooser->windowModality() == Qt::WindowModal, name);
+        QCOMPARE(QFileInfo(chooser->directory().path()).canonicalFilePath(), QFileInfo(mail).canonicalFilePath());
+        QCOMPARE(chooser->fileMode(), destination ? QFileDialog::Directory : QFileDialog::ExistingFile);
+        const auto* newFolderButton = chooser->findChild<QToolButton*>(QStringLiteral("newFolderButton"));
+        QVERIFY2(newFolderButton && newFolderButton->isEnabled() == destination, name);
+        chooser->selectFile(mail + "/" + select);
+        QPushButton* choose = chooser->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+        QVERIFY2(choose, name);
+        choose->click();
+        QVERIFY2(!chooser->isVisible(), qPrintable(select));
+        QCOMPARE(field->text(), "~/Mail/" + select);
+        QTRY_VERIFY(!w.window.findChild<QFileDialog*>(QLatin1String(name))); // deleted once it has ended
+    }
+
+    void sourceFolderChooser()
+    {
+        const QString mail = QDir::homePath() + "/Mail";
+        QVERIFY(QDir(mail).mkpath("Sub"));
+        test::Window w;
+        w.window.show();
         // The source's Folder entry: a folder dialog, no "New Folder".
         w.sourceEdit()->setText(mail + "/");
         openChooser(w.sourceButton(), "sourceFolderAction");
