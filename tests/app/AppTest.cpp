@@ -51,34 +51,42 @@ QString checkStates(const test::Window& w)
 class ChooserTest : public QObject {
     Q_OBJECT
 private slots:
+    // Where a chooser opens for what its field holds: the folder and the name to select,
+    // "-" for none ("@" stands for the home's Mail folder).
+    void chooserStartLocation_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("destination");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const QString& field, bool destination, const char* expected) {
+            QTest::newRow(name) << field << destination << QString(expected);
+        };
+        row("source folder", "@", false, "@|-");
+        row("source folder typed with ~", "~/Mail/", false, "@|-");
+        row("source file", "@/In", false, "@|In");
+        row("source file through ..", "@/Sub/../In", false, "@|In");
+        row("source file missing", "@/Out", false, "@|-");
+        row("source folder missing", "@/None/Out", false, "-|-");
+        row("source empty", "", false, "-|-");
+        row("source relative", "Nowhere", false, "-|-");
+        row("destination a file", "@/In", true, "@|-");
+        row("destination a new name", "~/Mail/New", true, "@|-");
+        row("destination empty", "", true, "-|-");
+    }
+
     void chooserStartLocation()
     {
+        QFETCH(QString, field);
+        QFETCH(bool, destination);
+        QFETCH(QString, expected);
         const QString mail = QDir::homePath() + "/Mail"; // the private home main set up
         QVERIFY(QDir(mail).mkpath("Sub"));
         test::writeFile(mail + "/In", "From a\n");
-        struct Case {
-            QString field;
-            ChooserKind kind;
-            QString folder, name;
-        }; // empty: none
-        const auto S = ChooserKind::Source, D = ChooserKind::Destination;
-        const Case cases[] = {{mail, S, mail, ""},
-                              {"~/Mail/", S, mail, ""},
-                              {mail + "/In", S, mail, "In"},
-                              {mail + "/Sub/../In", S, mail, "In"},
-                              {mail + "/Out", S, mail, ""},
-                              {mail + "/None/Out", S, "", ""},
-                              {"", S, "", ""},
-                              {"Nowhere", S, "", ""},
-                              {mail + "/In", D, mail, ""},
-                              {"~/Mail/New", D, mail, ""},
-                              {"", D, "", ""}};
-        for (const Case& c : cases) {
-            const ChooserStart start = tarnwick::chooserStartLocation(c.kind, c.field.toStdString());
-            const QString got = QString::fromStdString(start.folder.value_or("-") + "|" + start.name.value_or("-"));
-            const QString want = (c.folder.isEmpty() ? "-" : c.folder) + "|" + (c.name.isEmpty() ? "-" : c.name);
-            QVERIFY2(got == want, qPrintable(QStringLiteral("%1 [%2]: %3").arg(c.kind == S ? "source" : "destination", c.field, got)));
-        }
+        if (field.startsWith('@'))
+            field.replace(0, 1, mail);
+        const ChooserStart start
+            = tarnwick::chooserStartLocation(destination ? ChooserKind::Destination : ChooserKind::Source, field.toStdString());
+        QCOMPARE(QString::fromStdString(start.folder.value_or("-") + "|" + start.name.value_or("-")), expected.replace('@', mail));
     }
 
     // The source chooser picks a file or a folder (Choose on a folder picks it) and
