@@ -217,10 +217,10 @@ private:
         noteLeftoversIn(destination);
         if (maildir_) {
             MaildirFolder folder;
-            const MaildirClaim claim = claimMaildir(destination, {mailFolderName(fileName(source))}, treeLayout_, folder);
+            const MaildirClaim claim = claimMaildirIn(destination, {mailFolderName(fileName(source))}, folder);
             if (claim.claimed())
                 convertSingleFile(source, folder, [&](MaildirFolder& apart) {
-                    return claimMaildir(destination, {mailFolderName(removedMailboxName(fileName(source)))}, treeLayout_, apart);
+                    return claimMaildirIn(destination, {mailFolderName(removedMailboxName(fileName(source)))}, apart);
                 });
             else
                 fail(claimFailure(claim.path, claim.error));
@@ -452,9 +452,7 @@ private:
         ConversionControl control{inputLinks, &stopsAtOnce_, std::nullopt};
         control.progress = [this](std::uint64_t done, std::uint64_t total) { fileProgress(done, total); };
         const MaildirResult maildir = convertMaildir(inputPath, folder, options, *candidates_, control);
-        const ConversionResult& result = maildir.conversion;
-        if (!result.succeeded || folder.delivered() == 0)
-            folder.discard();
+        const ConversionResult result = placed(maildir.conversion, folder);
         const MarkTally& marks = maildir.marks;
         const std::string destination = belowDestination(folder.path());
         if (!noteConversion(result, {displayName, result.messages, 0, destination, marks.seen, marks.answered, marks.forwarded, 0}))
@@ -477,11 +475,39 @@ private:
                     skipWalking(walk_->walker, claim.path);
                 const ConversionControl plain{inputLinks, &stopsAtOnce_, std::nullopt};
                 std::optional<ConversionResult> converted = convertMaildir(inputPath, separate, alone, *candidates_, plain).conversion;
-                if (!converted->succeeded || separate.delivered() == 0)
-                    separate.discard();
+                converted = placed(*converted, separate);
                 apart.destination = belowDestination(separate.path());
                 return converted;
             });
+    }
+
+    // A Maildir of the job's destination, made in its staging folder (MaildirPlacement),
+    // the destination held from the first one on.
+    MaildirClaim claimMaildirIn(const std::string& destination, const std::vector<std::string>& path, MaildirFolder& folder)
+    {
+        if (!maildirPlacement_) {
+            MaildirClaim failed;
+            maildirPlacement_ = MaildirPlacement::open(destination, failed.error);
+            if (!maildirPlacement_) {
+                failed.path = destination;
+                return failed;
+            }
+        }
+        return maildirPlacement_->claim(path, treeLayout_, folder);
+    }
+
+    // A converted Maildir moved to its place; one that failed or holds nothing goes.
+    static ConversionResult placed(ConversionResult result, MaildirFolder& folder)
+    {
+        if (result.succeeded && folder.delivered() > 0) {
+            if (const int error = folder.place(); error != 0) {
+                result.succeeded = false;
+                result.errorText = translate("Could not create \"%1\": %2", {folder.path(), systemErrorText(error)});
+            }
+        }
+        if (!result.succeeded || folder.delivered() == 0)
+            folder.discard();
+        return result;
     }
 
     void convertSingleFile(const std::string& source, MaildirFolder& folder, const MaildirClaimer& claimApart)
@@ -661,7 +687,7 @@ private:
         std::vector<std::string> path = plan.outputPath;
         path.back() = mailFolderName(path.back());
         MaildirFolder folder;
-        const MaildirClaim claim = claimMaildir(destination, path, treeLayout_, folder);
+        const MaildirClaim claim = claimMaildirIn(destination, path, folder);
         for (const std::string& made : claim.createdFolders)
             skipWalking(walker, made);
         if (!claim.claimed()) {
@@ -674,7 +700,7 @@ private:
         std::vector<std::string> apartPath = plan.outputPath;
         apartPath.back() = mailFolderName(removedMailboxName(apartPath.back()));
         return convertIntoMaildir(inputPath, folder, LinkPolicy::Refuse, useRecords_ ? plan.displayName : relativeName,
-                                  [&](MaildirFolder& apart) { return claimMaildir(destination, apartPath, treeLayout_, apart); });
+                                  [&](MaildirFolder& apart) { return claimMaildirIn(destination, apartPath, apart); });
     }
 
     // A folder the job made is never walked (it may lie inside the source).
@@ -881,6 +907,7 @@ private:
     // The NAME.sbd folders made, each with the folder it was made in.
     std::vector<std::pair<std::shared_ptr<const FolderHandle>, std::string>> subFolders_;
     std::shared_ptr<const FolderHandle> destinationFolder_; // held for the job (mbox outputs)
+    std::unique_ptr<MaildirPlacement> maildirPlacement_;    // held for the job (Maildir outputs)
     std::optional<OutputFolders> outputFolders_;
     bool maildir_ = false;       // Maildir folders rather than mbox files
     bool removedApart_ = false;  // messages removed in Eudora into a mailbox of their own

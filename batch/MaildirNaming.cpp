@@ -1,10 +1,12 @@
 #include "batch/MaildirNaming.h"
 
 #include "batch/OutputNaming.h"
+#include "platform/FolderHandle.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <random>
 
 namespace tarnwick {
 namespace {
@@ -136,6 +138,99 @@ MaildirClaim claimMaildir(const std::string& destination, const std::vector<std:
             return claim;
         names.back() = last + "_" + std::to_string(number);
     }
+}
+
+std::unique_ptr<MaildirPlacement> MaildirPlacement::open(const std::string& destination, int& error)
+{
+    std::shared_ptr<const FolderHandle> held = FolderHandle::open(destination, error);
+    if (!held)
+        return nullptr;
+    return std::unique_ptr<MaildirPlacement>(new MaildirPlacement(std::move(held)));
+}
+
+MaildirPlacement::~MaildirPlacement()
+{
+    if (staging_)
+        tmp_->removeEmptyFolder(stagingName_); // only when empty: a Maildir left in it is kept
+    if (madeTmp_)
+        destination_->removeEmptyFolder("tmp");
+}
+
+const std::string& MaildirPlacement::path() const { return destination_->path(); }
+
+int MaildirPlacement::openStaging(bool rootIsMaildir)
+{
+    if (staging_)
+        return 0;
+    const CreateResult tmp = destination_->createFolder("tmp");
+    if (!tmp.created() && tmp.error != EEXIST)
+        return tmp.error;
+    madeTmp_ = tmp.created() && !rootIsMaildir;
+    int error = 0;
+    tmp_ = destination_->openFolder("tmp", error);
+    if (!tmp_)
+        return error;
+    std::random_device device;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = kMaildirStagingPrefix;
+        for (int i = 0; i < 6; ++i)
+            name += "abcdefghijklmnopqrstuvwxyz0123456789"[device() % 36];
+        const CreateResult made = tmp_->createFolder(name);
+        if (made.error == EEXIST)
+            continue;
+        if (!made.created())
+            return made.error;
+        staging_ = tmp_->openFolder(name, error);
+        if (!staging_)
+            return error;
+        stagingName_ = name;
+        stagingPath_ = tmp_->pathOf(name);
+        return 0;
+    }
+    return EEXIST;
+}
+
+MaildirClaim MaildirPlacement::claim(const std::vector<std::string>& path, bool nested, MaildirFolder& folder)
+{
+    MaildirClaim claim;
+    std::shared_ptr<const FolderHandle> parent = destination_;
+    if (nested) {
+        const FolderPath made = createFolderPath(destination_, {path.begin(), path.end() - 1});
+        claim.createdFolders = made.created;
+        if (!made.failedPath.empty()) {
+            claim.path = made.failedPath;
+            claim.error = made.error;
+            return claim;
+        }
+        parent = made.folder;
+    } else {
+        for (const char* part : {"cur", "new", "tmp"}) {
+            const CreateResult made = destination_->createFolder(part);
+            if (!made.created() && made.error != EEXIST) {
+                claim.path = destination_->path();
+                claim.error = made.error;
+                return claim;
+            }
+        }
+    }
+    if (const int error = openStaging(!nested); error != 0) {
+        claim.path = joinPath(destination_->path(), "tmp");
+        claim.error = error;
+        return claim;
+    }
+    const std::string staged = std::to_string(++staged_);
+    claim.path = staging_->pathOf(staged);
+    claim.error = folder.create(staging_, staged);
+    if (claim.error != 0)
+        return claim;
+    const std::vector<std::string> names = nested ? std::vector<std::string>{path.back()} : path;
+    folder.placeLater(parent, [names, nested](int number) {
+        std::vector<std::string> numbered = names;
+        if (number > 1)
+            numbered.back() += "_" + std::to_string(number);
+        return nested ? numbered.back() : maildirPlusName(numbered);
+    });
+    return claim;
 }
 
 } // namespace tarnwick

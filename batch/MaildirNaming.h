@@ -5,6 +5,7 @@
 
 #include "platform/MaildirFolder.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,5 +38,50 @@ struct MaildirClaim {
 /// Maildir++ form (`nested` false; the destination made a Maildir root too) or nested
 /// folders. A name taken by anything gets "_2", "_3", ... before the encoding.
 MaildirClaim claimMaildir(const std::string& destination, const std::vector<std::string>& path, bool nested, MaildirFolder& folder);
+
+class FolderHandle;
+
+/// The name of the hidden folder in a Maildir destination's tmp/ where a job fills its
+/// Maildirs until each is done ("tmp/" + this prefix + six characters): a Maildir
+/// reader never takes anything in tmp/ for a mailbox, Dovecot in either layout and
+/// notmuch alike.
+inline constexpr const char* kMaildirStagingPrefix = ".tarnwick-";
+
+/// A job's Maildir destination: held open from the start, so that every Maildir goes
+/// into the folder it named even if its path is swapped for a link meanwhile; each
+/// mailbox is delivered into a new Maildir in the staging folder and moved to its place
+/// (MaildirFolder::place) only once it is complete, so that an interrupted job leaves no
+/// mailbox that looks finished. The staging folder goes when the job does (and the tmp/
+/// made for it, when empty).
+class MaildirPlacement {
+public:
+    /// Holds the folder `destination`; none (with `error`) when it cannot.
+    static std::unique_ptr<MaildirPlacement> open(const std::string& destination, int& error);
+    ~MaildirPlacement();
+    MaildirPlacement(const MaildirPlacement&) = delete;
+    MaildirPlacement& operator=(const MaildirPlacement&) = delete;
+
+    const std::string& path() const;
+
+    /// claimMaildir below the held destination: the folders on the way (nested form) or
+    /// the root's cur/new/tmp (Maildir++) are made now, the Maildir itself in the staging
+    /// folder (claim.path), its place and name (numbered then) given when it is placed.
+    MaildirClaim claim(const std::vector<std::string>& path, bool nested, MaildirFolder& folder);
+
+    /// The staging folder, once made (its path; empty before).
+    const std::string& stagingPath() const { return stagingPath_; }
+
+private:
+    explicit MaildirPlacement(std::shared_ptr<const FolderHandle> destination) : destination_(std::move(destination)) {}
+    int openStaging(bool rootIsMaildir);
+
+    std::shared_ptr<const FolderHandle> destination_;
+    std::shared_ptr<const FolderHandle> tmp_;
+    std::shared_ptr<const FolderHandle> staging_;
+    std::string stagingName_;
+    std::string stagingPath_;
+    bool madeTmp_ = false;
+    int staged_ = 0; // Maildirs made in the staging folder so far
+};
 
 } // namespace tarnwick

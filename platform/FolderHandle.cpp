@@ -108,6 +108,11 @@ bool FolderHandle::removeFile(const std::string& name, const FileIdentity& ident
     return ::unlinkat(fd_, name.c_str(), 0) == 0;
 }
 
+bool FolderHandle::removeEmptyFolder(const std::string& name) const
+{
+    return nameError(name) == 0 && ::unlinkat(fd_, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
 EntryType FolderHandle::entryType(const std::string& name) const
 {
     struct stat st {};

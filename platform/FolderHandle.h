@@ -38,6 +38,8 @@ public:
     CreateResult createFolder(const std::string& name) const;
     /// Removes the regular file `name` only while it is still the file `identity` names.
     bool removeFile(const std::string& name, const FileIdentity& identity) const;
+    /// Removes the sub-folder `name` when it is empty (never through a link).
+    bool removeEmptyFolder(const std::string& name) const;
     /// The type of the entry `name` itself (a link is not followed); None when absent.
     EntryType entryType(const std::string& name) const;
 

@@ -1,5 +1,7 @@
 #include "platform/MaildirFolder.h"
 
+#include "platform/FolderHandle.h"
+
 #include "platform/OutputCalls.h"
 #include "platform/OutputFile.h"
 
@@ -89,9 +91,26 @@ int MaildirFolder::create(const std::string& path)
 {
     if (path.find('\0') != std::string::npos)
         return EINVAL;
-    if (::mkdir(path.c_str(), 0700) != 0)
+    return createAt(AT_FDCWD, path, path);
+}
+
+int MaildirFolder::create(std::shared_ptr<const FolderHandle> parent, const std::string& name)
+{
+    if (name.find('\0') != std::string::npos || name.find('/') != std::string::npos)
+        return EINVAL;
+    const int error = createAt(parent->descriptor(), name, parent->pathOf(name));
+    if (error == 0) {
+        parent_ = std::move(parent);
+        name_ = name;
+    }
+    return error;
+}
+
+int MaildirFolder::createAt(int parentFd, const std::string& name, const std::string& path)
+{
+    if (::mkdirat(parentFd, name.c_str(), 0700) != 0)
         return errno;
-    folderFd_ = openFolderAt(AT_FDCWD, path.c_str());
+    folderFd_ = openFolderAt(parentFd, name.c_str());
     int error = folderFd_ < 0 ? errno : 0;
     for (const char* part : kParts) {
         if (error == 0 && ::mkdirat(folderFd_, part, 0700) != 0)
@@ -108,13 +127,38 @@ int MaildirFolder::create(const std::string& path)
                 ::unlinkat(folderFd_, made, AT_REMOVEDIR);
         }
         closeFolders();
-        ::rmdir(path.c_str());
+        ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
         return error;
     }
     path_ = path;
     token_ = "R" + randomToken() + "Q";
     host_ = maildirHost();
     return 0;
+}
+
+void MaildirFolder::placeLater(std::shared_ptr<const FolderHandle> parent, std::function<std::string(int)> nameFor)
+{
+    placeIn_ = std::move(parent);
+    placeName_ = std::move(nameFor);
+}
+
+int MaildirFolder::place()
+{
+    if (!placeIn_ || !parent_)
+        return 0;
+    for (int number = 1;; ++number) {
+        const std::string name = placeName_(number);
+        if (::renameat2(parent_->descriptor(), name_.c_str(), placeIn_->descriptor(), name.c_str(), RENAME_NOREPLACE) == 0) {
+            ::fsync(placeIn_->descriptor()); // the new name reaches the disk with the messages
+            path_ = placeIn_->pathOf(name);
+            parent_ = std::move(placeIn_);
+            name_ = name;
+            placeIn_ = nullptr;
+            return 0;
+        }
+        if (errno != EEXIST || number > 1000)
+            return errno;
+    }
 }
 
 int MaildirFolder::completeRoot(const std::string& path)
@@ -275,7 +319,10 @@ void MaildirFolder::discard()
     for (const char* part : kParts)
         ::unlinkat(folderFd_, part, AT_REMOVEDIR);
     closeFolders();
-    ::rmdir(path_.c_str());
+    if (parent_)
+        ::unlinkat(parent_->descriptor(), name_.c_str(), AT_REMOVEDIR);
+    else
+        ::rmdir(path_.c_str());
     delivered_ = 0;
     waiting_.clear();
     waitingBytes_ = 0;

@@ -8,12 +8,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarnwick {
+
+class FolderHandle;
 
 class MaildirFolder {
 public:
@@ -26,6 +30,18 @@ public:
     /// otherwise) and its tmp, new and cur folders. Returns 0 or the errno of the
     /// failure; a folder it made before failing is removed again.
     int create(const std::string& path);
+
+    /// create() for the entry `name` of the held folder `parent`, made relative to it.
+    int create(std::shared_ptr<const FolderHandle> parent, const std::string& name);
+
+    /// Where place() moves the folder: into the held folder `parent`, under the first of
+    /// nameFor(1), nameFor(2), ... that no entry has.
+    void placeLater(std::shared_ptr<const FolderHandle> parent, std::function<std::string(int)> nameFor);
+
+    /// Moves the folder (made with the parent held) to the place placeLater() gave it,
+    /// never over an existing entry; path() is then its new path. Returns 0 (also when no
+    /// place was given) or the errno of the failure, the folder then where it was.
+    int place();
 
     /// Makes the tmp, new and cur folders in the existing folder `path` where they are
     /// missing (the root of a Maildir++ tree). Returns 0 or the errno of the failure.
@@ -83,6 +99,7 @@ private:
     bool failMessage(int error);
     bool writeAll(int fd, std::string_view bytes);
     void closeFolders();
+    int createAt(int parentFd, const std::string& name, const std::string& path);
     // Makes the waiting messages durable and renames them into cur/.
     bool moveBatch();
 
@@ -94,6 +111,10 @@ private:
     std::uint64_t waitingBytes_ = 0;
 
     std::string path_;
+    std::shared_ptr<const FolderHandle> parent_; // held, when made in one
+    std::string name_;                           // its name in parent_
+    std::shared_ptr<const FolderHandle> placeIn_;
+    std::function<std::string(int)> placeName_;
     int folderFd_ = -1;
     int tmpFd_ = -1;
     int curFd_ = -1;

@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
 
 namespace tarnwick {
 namespace {
@@ -82,6 +85,43 @@ TEST(MaildirNaming, ClaimsANewFolderInEitherForm)
     EXPECT_FALSE(failed.claimed());
     EXPECT_EQ(failed.path, root + "/File");
     EXPECT_EQ(failed.error, ENOTDIR);
+    std::filesystem::remove_all(root);
+}
+
+// A job's Maildirs are filled in a hidden folder of the destination's tmp/ and placed
+// under their names (numbered when taken meanwhile) only when done; the staging folder,
+// and a tmp/ made for it, go with the job.
+TEST(MaildirNaming, PlacementStagesThenPlacesUnderAFreeName)
+{
+    char pattern[] = "/tmp/tarnwick-maildir-place.XXXXXX";
+    const std::string root = ::mkdtemp(pattern);
+    for (const bool nested : {false, true}) {
+        const std::string destination = root + (nested ? "/nested" : "/plus");
+        std::filesystem::create_directory(destination);
+        int error = 0;
+        std::optional<std::string> staging;
+        {
+            const std::unique_ptr<MaildirPlacement> placement = MaildirPlacement::open(destination, error);
+            ASSERT_TRUE(placement) << error;
+            MaildirFolder folder;
+            const MaildirClaim claim = placement->claim({"Work", "In"}, nested, folder);
+            ASSERT_TRUE(claim.claimed()) << claim.error;
+            staging = placement->stagingPath();
+            EXPECT_EQ(claim.path.rfind(destination + "/tmp/" + kMaildirStagingPrefix, 0), 0u) << claim.path;
+            EXPECT_EQ(folder.path(), claim.path);
+            const std::string final = destination + (nested ? "/Work/In" : "/.Work.In");
+            EXPECT_FALSE(std::filesystem::exists(final));
+            ASSERT_TRUE(folder.deliver("Subject: x\n\n", "S", std::nullopt) && folder.finish());
+            std::filesystem::create_directory(final); // taken while the mailbox was converted
+            ASSERT_EQ(folder.place(), 0);
+            const std::string numbered = destination + (nested ? "/Work/In_2" : "/.Work.In_2");
+            EXPECT_EQ(folder.path(), numbered);
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(numbered + "/cur"), std::filesystem::directory_iterator()), 1);
+            EXPECT_FALSE(std::filesystem::exists(claim.path));
+        }
+        EXPECT_FALSE(std::filesystem::exists(*staging));
+        EXPECT_EQ(std::filesystem::exists(destination + "/tmp"), !nested); // the Maildir++ root keeps its own
+    }
     std::filesystem::remove_all(root);
 }
 

@@ -7,6 +7,9 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <iterator>
+#include <map>
+
 namespace tarnwick::hardening {
 namespace {
 
@@ -365,6 +368,60 @@ TEST(Hijack, DestinationReplacedByALinkKeepsEveryOutputInTheFolderHeld)
         EXPECT_EQ(run.exitCode, 0) << c.name << run.err;
         EXPECT_EQ(run.out, "Completed\n") << c.name;
         EXPECT_EQ(snapshot(box / "held"), c.expected) << c.name;
+        EXPECT_EQ(snapshot(box / "elsewhere"), Entries{}) << c.name;
+    }
+}
+
+// The messages of each Maildir below `root`: the folder that holds cur/, and how many
+// files its cur/ holds.
+std::map<std::string, std::size_t> maildirMessages(const std::string& root)
+{
+    std::map<std::string, std::size_t> counts;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_directory() && entry.path().filename() == "cur" && entry.path().parent_path() != fs::path(root))
+            counts[entry.path().parent_path().string().substr(root.size() + 1)]
+                = static_cast<std::size_t>(std::distance(fs::directory_iterator(entry.path()), fs::directory_iterator()));
+    }
+    return counts;
+}
+
+// The same for Maildir output: the destination swapped for a link after the first
+// mailbox's Maildir was made; every Maildir, that one and those after it, is filled and
+// placed in the folder the job began with, nothing in the link's target.
+TEST(Hijack, MaildirDestinationReplacedByALinkKeepsEveryMailboxInTheFolderHeld)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> layout;
+        std::vector<std::string> inputs; // below src/: one, two and three messages
+        std::map<std::string, std::size_t> expected;
+    };
+    const Case cases[] = {
+        {"Maildir++", {"--format", "maildir"}, {"one.mbx", "two.mbx", "three.mbx"}, {{".one", 1}, {".two", 2}, {".three", 3}}},
+        {"nested",
+         {"--format", "maildir", "--layout", "tree"},
+         {"A/one.mbx", "B/two.mbx", "C/three.mbx"},
+         {{"A/one", 1}, {"B/two", 2}, {"C/three", 3}}},
+    };
+    for (const Case& c : cases) {
+        Sandbox box;
+        for (int i = 0; i < 3; ++i)
+            box.write("src/" + c.inputs[i], mailbox(i + 1));
+        box.mkdir("dst");
+        box.mkdir("elsewhere");
+        RunOptions options;
+        options.whileHeld = [&](pid_t) {
+            for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
+            ASSERT_EQ(::symlink((box / "elsewhere").c_str(), (box / "dst").c_str()), 0);
+        };
+        std::vector<std::string> args = c.layout;
+        args.insert(args.end(), {box / "src", box / "dst"});
+        const RunResult run = box.run(withOptions(args), options);
+        EXPECT_EQ(run.exitCode, 0) << c.name << run.err;
+        EXPECT_EQ(run.out, "Completed\n") << c.name;
+        EXPECT_EQ(maildirMessages(box / "held"), c.expected) << c.name;
         EXPECT_EQ(snapshot(box / "elsewhere"), Entries{}) << c.name;
     }
 }

@@ -4,12 +4,14 @@
 usage: maildir_interrupted.py TARNWICK_CLI
 
 Converts a mailbox of 800 messages with --format maildir and kills the process as
-soon as the first messages are in cur/. Every file in cur/ must then be a whole
-message: byte for byte the same message as the next, complete run delivers. That run
-writes a folder of its own (".In_2") holding every message exactly once, and adds
-nothing to the interrupted one.
+soon as the first messages are in a cur/ folder. The mailbox is filled in a hidden
+staging folder in the destination's tmp/ and moved into place only when whole: after
+the kill there is no ".In" that looks finished, doveadm (when installed) lists no
+mailbox but INBOX, and every file in the staged cur/ is a whole message, byte for byte
+the message the next, complete run delivers. That run delivers every message exactly
+once into ".In" and leaves the interrupted staging folder as it was.
 """
-import email, os, signal, subprocess, sys, tempfile, time
+import email, os, shutil, signal, subprocess, sys, tempfile, time
 
 COUNT = 800
 
@@ -27,6 +29,35 @@ def subject(data):
     return email.message_from_bytes(data)["Subject"]
 
 
+def staged_cur(out):
+    staging = os.path.join(out, "tmp")
+    for name in os.listdir(staging) if os.path.isdir(staging) else []:
+        for number in os.listdir(os.path.join(staging, name)):
+            cur = os.path.join(staging, name, number, "cur")
+            if os.path.isdir(cur) and os.listdir(cur):
+                return os.path.dirname(cur)
+    return None
+
+
+def dovecot_mailboxes(work, out):
+    """The mailboxes doveadm finds in the Maildir++ tree `out`, or None without doveadm."""
+    if not shutil.which("doveadm"):
+        return None
+    for sub in ("run", "state"):
+        os.makedirs(os.path.join(work, sub), exist_ok=True)
+    conf = os.path.join(work, "dovecot.conf")
+    uid = os.getuid() or 65534
+    with open(conf, "w") as f:
+        f.write("mail_location = maildir:%s:UTF-8\nfirst_valid_uid = 0\nfirst_valid_gid = 0\nmail_uid = %d\nmail_gid = %d\n"
+                "base_dir = %s/run\nstate_dir = %s/state\nlog_path = %s/dovecot.log\nssl = no\n"
+                % (out, uid, uid, work, work, work))
+    if uid == 65534:
+        subprocess.run(["chmod", "-R", "a+rwX", work], check=True)
+    listed = subprocess.run(["doveadm", "-c", conf, "mailbox", "list"], env=dict(os.environ, USER="tester", HOME=work),
+                            capture_output=True, text=True)
+    return sorted(listed.stdout.split("\n")[:-1]) if listed.returncode == 0 else ["doveadm failed: " + listed.stderr]
+
+
 def main():
     cli = sys.argv[1]
     problems = []
@@ -39,22 +70,29 @@ def main():
                 f.write(b"From sender@example.org Mon Jan  1 00:00:%02d 2001\nSubject: Message %d\n\n" % (n % 60, n) + body + b"\n")
         args = [cli, "--format", "maildir", "--no-toc", "--no-convert-encodings", source, out]
         run = subprocess.Popen(args, env=env(work), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        cur = os.path.join(out, ".In", "cur")
         deadline = time.time() + 60
-        while time.time() < deadline and run.poll() is None and not (os.path.isdir(cur) and os.listdir(cur)):
+        placed = os.path.join(out, ".In", "cur")
+        while time.time() < deadline and run.poll() is None and not staged_cur(out) \
+                and not (os.path.isdir(placed) and os.listdir(placed)):
             time.sleep(0.001)
         if run.poll() is not None:
             print("SKIP the conversion ended before it could be killed")
             return 77
         run.send_signal(signal.SIGKILL)
         run.wait()
-        cut = messages(os.path.join(out, ".In"))
+        staged = staged_cur(out) or os.path.join(out, ".In")
+        cut = messages(staged)
+        if os.path.exists(os.path.join(out, ".In")):
+            problems.append("the interrupted run left a mailbox .In in place")
+        listed = dovecot_mailboxes(work, out)
+        if listed is not None and listed != ["INBOX"]:
+            problems.append("doveadm lists %r after the kill" % listed)
         again = subprocess.run(args, env=env(work), capture_output=True)
         if again.stdout.strip() != b"Completed":
             problems.append("the run after the kill: %r %r" % (again.stdout, again.stderr[-300:]))
             whole = {}
         else:
-            whole = messages(os.path.join(out, ".In_2"))
+            whole = messages(os.path.join(out, ".In"))
         by_subject = {}
         for data in whole.values():
             by_subject.setdefault(subject(data), []).append(data)
@@ -63,9 +101,13 @@ def main():
         for name, data in cut.items():
             if by_subject.get(subject(data), [None])[0] != data:
                 problems.append("cur/%s is not a whole message" % name)
-        if messages(os.path.join(out, ".In")) != cut:
-            problems.append("the run after the kill wrote into the interrupted folder")
-        print("killed with %d of %d messages in cur/; the next run delivered %d into .In_2" % (len(cut), COUNT, len(whole)))
+        if messages(staged) != cut:
+            problems.append("the run after the kill wrote into the interrupted staging folder")
+        listed = dovecot_mailboxes(work, out)
+        if listed is not None and listed != ["INBOX", "In"]:
+            problems.append("doveadm lists %r after the second run" % listed)
+        print("killed with %d of %d messages staged; the next run delivered %d into .In; doveadm: %s"
+              % (len(cut), COUNT, len(whole), listed))
     for problem in problems:
         print("FAIL", problem)
     return 1 if problems else 0
