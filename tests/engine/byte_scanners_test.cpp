@@ -1,6 +1,8 @@
 #include "engine/mailbox/LineScanner.h"
 #include "engine/message/TagScanner.h"
 
+#include "CaseName.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
@@ -16,45 +18,51 @@
 namespace tarnwick {
 namespace {
 
-TEST(LineScanner, FindsTheLineAroundARange)
+struct LineAroundCase {
+    const char* name;
+    std::string bytes;
+    ByteRange range;
+    std::uint64_t start, contentsEnd, end;
+};
+
+const std::string kAbcd = "ab\r\ncd";
+
+const LineAroundCase kLineAroundCases[] = {
+    {"start of CR LF line", kAbcd, {0, 0}, 0, 2, 4},
+    {"at the CR", kAbcd, {2, 0}, 0, 2, 4},
+    {"at the LF of the pair", kAbcd, {3, 0}, 0, 2, 4},
+    {"second line", kAbcd, {4, 0}, 4, 6, 6},
+    {"at the end", kAbcd, {6, 0}, 4, 6, 6},
+    {"range ending on the CR", kAbcd, {0, 3}, 0, 2, 4},
+    {"range over the whole pair", kAbcd, {2, 2}, 0, 2, 4},
+    {"lone CR", "a\rb", {0, 0}, 0, 1, 2},
+    {"line after a lone CR", "a\rb", {2, 0}, 2, 3, 3},
+    {"LF CR: first line", "a\n\rb", {0, 0}, 0, 1, 2},
+    {"LF CR: CR ends an empty line", "a\n\rb", {2, 0}, 2, 2, 3},
+    {"bare pair at its LF", "\r\n", {1, 0}, 0, 0, 2},
+    {"CR CR LF at the LF", "\r\r\n", {2, 0}, 1, 1, 3},
+    {"range over two lines", "ab\ncd\nef", {1, 4}, 0, 5, 6},
+    {"trailing CR", "ab\r", {0, 0}, 0, 2, 3},
+    {"end after trailing CR", "ab\r", {3, 0}, 3, 3, 3},
+    {"end after trailing LF", "ab\n", {3, 0}, 3, 3, 3},
+    {"end of unterminated line", "ab", {2, 0}, 0, 2, 2},
+    {"empty bytes", "", {0, 0}, 0, 0, 0},
+    {"range ending on the LF", kAbcd, {0, 4}, 0, 2, 4},
+    {"range from 1 ending on the LF", kAbcd, {1, 3}, 0, 2, 4},
+    {"empty line between LFs", "a\n\nb", {2, 0}, 2, 2, 3},
+    {"unterminated last line", "a\nbcd", {3, 1}, 2, 5, 5},
+};
+
+class LineAround : public ::testing::TestWithParam<LineAroundCase> {};
+
+TEST_P(LineAround, FindsTheLineAroundARange)
 {
-    const std::string abcd = "ab\r\ncd";
-    const struct {
-        const char* name;
-        std::string bytes;
-        ByteRange range;
-        std::uint64_t start, contentsEnd, end;
-    } cases[] = {
-        {"start of CR LF line", abcd, {0, 0}, 0, 2, 4},
-        {"at the CR", abcd, {2, 0}, 0, 2, 4},
-        {"at the LF of the pair", abcd, {3, 0}, 0, 2, 4},
-        {"second line", abcd, {4, 0}, 4, 6, 6},
-        {"at the end", abcd, {6, 0}, 4, 6, 6},
-        {"range ending on the CR", abcd, {0, 3}, 0, 2, 4},
-        {"range over the whole pair", abcd, {2, 2}, 0, 2, 4},
-        {"lone CR", "a\rb", {0, 0}, 0, 1, 2},
-        {"line after a lone CR", "a\rb", {2, 0}, 2, 3, 3},
-        {"LF CR: first line", "a\n\rb", {0, 0}, 0, 1, 2},
-        {"LF CR: CR ends an empty line", "a\n\rb", {2, 0}, 2, 2, 3},
-        {"bare pair at its LF", "\r\n", {1, 0}, 0, 0, 2},
-        {"CR CR LF at the LF", "\r\r\n", {2, 0}, 1, 1, 3},
-        {"range over two lines", "ab\ncd\nef", {1, 4}, 0, 5, 6},
-        {"trailing CR", "ab\r", {0, 0}, 0, 2, 3},
-        {"end after trailing CR", "ab\r", {3, 0}, 3, 3, 3},
-        {"end after trailing LF", "ab\n", {3, 0}, 3, 3, 3},
-        {"end of unterminated line", "ab", {2, 0}, 0, 2, 2},
-        {"empty bytes", "", {0, 0}, 0, 0, 0},
-        {"range ending on the LF", abcd, {0, 4}, 0, 2, 4},
-        {"range from 1 ending on the LF", abcd, {1, 3}, 0, 2, 4},
-        {"empty line between LFs", "a\n\nb", {2, 0}, 2, 2, 3},
-        {"unterminated last line", "a\nbcd", {3, 1}, 2, 5, 5},
-    };
-    for (const auto& c : cases) {
-        const LineBounds line = lineAround(c.bytes, c.range);
-        const auto expected = std::tuple(c.start, c.contentsEnd, c.end);
-        EXPECT_EQ(std::tuple(line.start, line.contentsEnd, line.end), expected) << c.name;
-    }
+    const LineAroundCase& c = GetParam();
+    const LineBounds line = lineAround(c.bytes, c.range);
+    EXPECT_EQ(std::tuple(line.start, line.contentsEnd, line.end), std::tuple(c.start, c.contentsEnd, c.end));
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, LineAround, ::testing::ValuesIn(kLineAroundCases), testSupport::NamedByLabel());
 
 TEST(LineScanner, RejectsRangesOutsideTheBytes)
 {
