@@ -14,6 +14,7 @@ ConversionOptions readConversionOptions(const SettingsStore& store)
     options.sourceEncoding = static_cast<EncodingId>(store.integerValue(keys::kMboxEncoding));
     options.charsetNames = store.stringListValue(keys::kCharsetNames).value_or(std::vector<std::string>{});
     options.processEudoraTags = store.boolValue(keys::kProcessEudoraTags);
+    options.convertRichText = store.boolValue(keys::kConvertRichText);
     options.crlfLineEndings = store.boolValue(keys::kConvertLineEndings);
     // Thunderbird writes its folders with LF, and its own status headers into them.
     const bool thunderbird = store.stringValue(keys::kOutputLayout).value_or(std::string()) == "thunderbird";

@@ -45,6 +45,7 @@ const Switch kSwitches[] = {
     {"encode-headers", "no-encode-headers", keys::kEncodeHeaders},
     {"drop-stale-lengths", "no-drop-stale-lengths", keys::kDropStaleLengths},
     {"mend-cr", "no-mend-cr", keys::kMendCROnlyLineEndings},
+    {"rich-text", "no-rich-text", keys::kConvertRichText},
 };
 constexpr int kSwitchCount = static_cast<int>(std::size(kSwitches));
 
@@ -378,6 +379,10 @@ saved by the Tarnwick window, else the default):
                             Eudora kept from the mail as it arrived (default on)
   --mend-cr, --no-mend-cr   without --crlf, end lines with LF in a mailbox
                             whose lines end with CR alone (default on)
+  --rich-text, --no-rich-text
+                            with --eudora-tags, write a message holding
+                            Eudora's styled text (<x-rich>) as text/enriched,
+                            which mail programs show formatted (default on)
   --keep-going              a mailbox that cannot be converted is listed and the
                             job goes on with the next; the summary names every
                             failure, the last line reads "Error: ..." and the

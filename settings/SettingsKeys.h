@@ -33,6 +33,9 @@ inline constexpr std::string_view kMailProgram = "MailProgram";
 inline constexpr std::string_view kEncodeHeaders = "EncodeHeaders";
 /// bool: leave out the Content-Length: and Lines: headers Eudora kept from the mail as it arrived.
 inline constexpr std::string_view kDropStaleLengths = "DropStaleLengths";
+/// bool: with ProcessEudoraTags, a body holding Eudora's styled text (<x-rich> blocks) is
+/// written as text/enriched.
+inline constexpr std::string_view kConvertRichText = "ConvertRichText";
 /// bool: without CR LF conversion, LF where the mailbox's first line ends with CR alone.
 inline constexpr std::string_view kMendCROnlyLineEndings = "MendCROnlyLineEndings";
 /// string: what becomes of the messages a mailbox's index no longer lists (deleted or moved

@@ -21,6 +21,8 @@ std::u16string_view contentTypeText(ContentType type)
         return u"Content-Type: text/plain; format=flowed";
     case ContentType::Html:
         return u"Content-Type: text/html";
+    case ContentType::Enriched:
+        return u"Content-Type: text/enriched";
     case ContentType::None:
         break;
     }

@@ -2,6 +2,7 @@
 
 #include "engine/ByteRange.h"
 #include "engine/message/MessagePieces.h"
+#include "engine/message/RichText.h"
 #include "engine/text/Ascii.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
@@ -120,6 +121,7 @@ bool decodeWith(std::string_view message, std::uint64_t headerLength, const Conv
 
     if (!decodeAppend(bytes.data(), headerSize, source, text))
         return false;
+    const std::size_t bodyStart = text.size();
     for (const MessagePiece& piece : pieces) {
         const char* data = bytes.data() + piece.offset;
         bool decoded = false;
@@ -142,6 +144,8 @@ bool decodeWith(std::string_view message, std::uint64_t headerLength, const Conv
         if (contentType == ContentType::None && piece.setsContentType)
             contentType = contentTypeOf(piece.kind);
     }
+    if (tagPath && options.convertRichText && contentType != ContentType::Html && richTextBody(text, bodyStart))
+        contentType = ContentType::Enriched;
     return true;
 }
 
@@ -189,6 +193,9 @@ PlanOutcome planMessage(std::string_view message, std::uint64_t headerLength, co
     if (tagPath)
         cutBody(message, headerSize, pieces);
     plan.source = automatic ? chooseMessageEncoding(message, headerSize, headerLength, pieces, mailbox) : options.sourceEncoding;
+    // Styled text is rewritten on the decoded text.
+    if (tagPath && options.convertRichText && mayHoldRichText(message.substr(headerSize)))
+        return PlanOutcome::NeedsText;
     plan.body.clear();
     plan.contentType = ContentType::None;
     // The Japanese encodings (and their no-break-space step) are not byte-transcodable.

@@ -15,7 +15,7 @@
 namespace tarnwick {
 
 /// The content type that the body's first element implies (tag path only).
-enum class ContentType { None, Plain, Flowed, Html };
+enum class ContentType { None, Plain, Flowed, Html, Enriched };
 
 /// The content type a piece of the body implies when it comes first.
 inline ContentType contentTypeOf(PieceKind kind)
@@ -41,6 +41,9 @@ inline ContentType contentTypeOf(PieceKind kind)
 /// (chooseSourceEncoding, using and updating `mailbox`), and a tag block also follows a
 /// charset named by its Mac marker or by a "received/stored" name. False when some
 /// piece cannot be decoded.
+///
+/// With options.convertRichText on the tag path, a body that is not HTML and holds
+/// <x-rich> blocks becomes text/enriched (richTextBody) and `contentType` Enriched.
 bool decodeMessage(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, AutomaticSource& mailbox,
                    std::u16string& text, ContentType& contentType);
 

@@ -44,6 +44,7 @@ Entries sourceTree()
     return {
         {"src/Encodings", message("Content-Type: text/plain; charset=utf-8", "caf\xc3\xa9")},
         {"src/Tags", message("Date: Tue, 3 Apr 2001 10:15:22 +0200", "<x-flowed>Hello</x-flowed>")},
+        {"src/Rich", message("", "<x-rich><bold>Hello</bold></x-rich>")},
         {"src/LineEnds", message("", "body")},
         {"src/Dates", message("", "no date")},
         {"src/Nbsp",
@@ -105,6 +106,7 @@ std::vector<Row> rows(const std::string& root)
         on("encode-headers", "EncodeHeaders"),
         on("drop-stale-lengths", "DropStaleLengths"),
         on("mend-cr", "MendCROnlyLineEndings"),
+        on("rich-text", "ConvertRichText"),
         {{"layout"}, "OutputLayout", "string:flat", "string:tree", {"--layout", "tree"}, {"--layout", "flat"}},
         {{"layout"}, "OutputLayout", "string:flat", "string:thunderbird", {"--layout", "thunderbird"}, {"--layout", "flat"}},
         {{"removed-messages"},

@@ -1,0 +1,56 @@
+// Eudora's styled text in a lived-in Windows folder, through the real binary and read
+// back by Python's email package: text/enriched by default, as before with --no-rich-text.
+#include "CliRunner.h"
+
+#include <cstdio>
+
+namespace tarnwick::test {
+namespace {
+
+// "content type|charset|body" of each message of an mbox file, as Python's email reads it.
+std::string pythonParts(const std::string& path)
+{
+    const std::string command = "python3 -c 'import mailbox,sys,email.policy\n"
+                                "for m in mailbox.mbox(sys.argv[1], factory=None):\n"
+                                "  m = email.message_from_bytes(m.as_bytes(), policy=email.policy.default)\n"
+                                "  print(m.get_content_type() + \"|\" + str(m.get_content_charset()) + \"|\" + "
+                                "repr(m.get_content()))' '"
+        + path + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    EXPECT_NE(pipe, nullptr);
+    std::string all;
+    char buffer[4096];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        all.append(buffer, n);
+    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
+    return all;
+}
+
+TEST(CliRichText, StyledTextBecomesEnrichedText)
+{
+    Sandbox sandbox;
+    const std::string styled = "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: styled\r\n\r\nHello,\r\n"
+                               "<x-rich><bold>Bold</bold> <fontfamily><param>Courier New</param>caf\xE9</fontfamily>\r\n"
+                               "x <<y\r\n\r\nNext <italic>one</x-rich>\r\n";
+    const std::string plain = "From ???@??? Mon Dec 13 18:46:29 2010\r\nSubject: plain\r\n\r\nsee <x-rich> here\r\n";
+    sandbox.write("src/descmap.pce", "In,In.mbx,S,Y\r\n");
+    sandbox.write("src/In.mbx", styled + plain);
+    sandbox.mkdir("on");
+    sandbox.mkdir("off");
+    const RunResult on = sandbox.run({"--no-crlf", "--no-add-empty-lines", sandbox / "src", sandbox / "on"});
+    EXPECT_EQ(on.out, "Completed\n") << on.err;
+    EXPECT_EQ(pythonParts(sandbox / "on/In.mbx"),
+              "text/enriched|iso-8859-1|'Hello,\\n\\n<bold>Bold</bold> <fontfamily><param>Courier New</param>caf\xC3\xA9</fontfamily>\\n"
+              "x <<y\\n\\nNext <italic>one</italic>\\n'\n"
+              "text/plain|None|'see <x-rich> here\\n'\n");
+
+    const RunResult off = sandbox.run({"--no-crlf", "--no-add-empty-lines", "--no-rich-text", sandbox / "src", sandbox / "off"});
+    EXPECT_EQ(off.out, "Completed\n") << off.err;
+    EXPECT_EQ(pythonParts(sandbox / "off/In.mbx"),
+              "text/plain|iso-8859-1|'Hello,\\n<x-rich><bold>Bold</bold> <fontfamily><param>Courier New</param>caf\xC3\xA9</fontfamily>\\n"
+              "x <<y\\n\\nNext <italic>one</x-rich>\\n'\n"
+              "text/plain|None|'see <x-rich> here\\n'\n");
+}
+
+} // namespace
+} // namespace tarnwick::test
