@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 #include "engine/CjkSamples.h"
 #include "engine/ConversionTestSupport.h"
+#include "CaseName.h"
 
 #include <gtest/gtest.h>
 
@@ -134,38 +135,45 @@ protected:
     }
 };
 
-TEST_F(ParallelConversionTest, BatchesOnTwoThreadsGiveWhatOneThreadGives)
+struct BatchCase {
+    const char* name;
+    EncodingId source;
+    std::vector<std::string> charsets;
+    bool putBackAttachments = true;
+};
+
+const BatchCase kBatchCases[] = {
+    {"automatic", kEncodingAutomatic, {"us-ascii", "iso-8859-1", "utf-8"}},
+    {"automatic, no charset for japanese", kEncodingAutomatic, {"us-ascii", "iso-8859-1"}},
+    {"utf-8 source: latin text undecodable", kEncodingUTF8, {"us-ascii", "utf-8"}},
+    {"an unsupported name, no attachments", kEncodingAutomatic, {"us-ascii", "iso-8859-1", "utf-8", "x-unknown-name"}, false},
+};
+
+class ParallelBatches : public ParallelConversionTest, public ::testing::WithParamInterface<BatchCase> {};
+
+TEST_P(ParallelBatches, OnTwoThreadsGiveWhatOneThreadGives)
 {
-    struct Case {
-        const char* name;
-        ConversionOptions options;
-    };
-    ConversionOptions unlisted = options(kEncodingAutomatic, {"us-ascii", "iso-8859-1", "utf-8", "x-unknown-name"});
-    unlisted.putBackAttachments = false;
-    const Case cases[] = {
-        {"automatic", options(kEncodingAutomatic, {"us-ascii", "iso-8859-1", "utf-8"})},
-        {"automatic, no charset for japanese", options(kEncodingAutomatic, {"us-ascii", "iso-8859-1"})},
-        {"utf-8 source: latin text undecodable", options(kEncodingUTF8, {"us-ascii", "utf-8"})},
-        {"an unsupported name, no attachments", unlisted},
-    };
-    for (const Case& c : cases) {
-        const Outcome sequential = convert(c.options, 0);
-        ASSERT_TRUE(sequential.result.succeeded) << c.name << ": " << sequential.result.errorText;
-        for (const std::size_t batchBytes : {std::size_t{1}, std::size_t{900}, std::size_t{5000}, kConversionBatchBytes}) {
-            const std::string where = std::string(c.name) + ", batches of " + std::to_string(batchBytes);
-            const Outcome parallel = convert(c.options, batchBytes);
-            ASSERT_TRUE(parallel.result.succeeded) << where << ": " << parallel.result.errorText;
-            EXPECT_SAME_BYTES(parallel.output, sequential.output) << where;
-            EXPECT_EQ(parallel.log, sequential.log) << where;
-            EXPECT_EQ(parallel.unconverted.undecodable, sequential.unconverted.undecodable) << where;
-            EXPECT_EQ(parallel.unconverted.unfitting, sequential.unconverted.unfitting) << where;
-            EXPECT_EQ(parallel.result.messages, sequential.result.messages) << where;
-            EXPECT_EQ(parallel.result.attachments.attached, sequential.result.attachments.attached) << where;
-            EXPECT_EQ(parallel.result.attachments.missing, sequential.result.attachments.missing) << where;
-            EXPECT_EQ(parallel.result.attachments.missingFiles.size(), sequential.result.attachments.missingFiles.size()) << where;
-        }
+    const BatchCase& c = GetParam();
+    ConversionOptions caseOptions = options(c.source, c.charsets);
+    caseOptions.putBackAttachments = c.putBackAttachments;
+    const Outcome sequential = convert(caseOptions, 0);
+    ASSERT_TRUE(sequential.result.succeeded) << sequential.result.errorText;
+    for (const std::size_t batchBytes : {std::size_t{1}, std::size_t{900}, std::size_t{5000}, kConversionBatchBytes}) {
+        const std::string where = "batches of " + std::to_string(batchBytes);
+        const Outcome parallel = convert(caseOptions, batchBytes);
+        ASSERT_TRUE(parallel.result.succeeded) << where << ": " << parallel.result.errorText;
+        EXPECT_SAME_BYTES(parallel.output, sequential.output) << where;
+        EXPECT_EQ(parallel.log, sequential.log) << where;
+        EXPECT_EQ(parallel.unconverted.undecodable, sequential.unconverted.undecodable) << where;
+        EXPECT_EQ(parallel.unconverted.unfitting, sequential.unconverted.unfitting) << where;
+        EXPECT_EQ(parallel.result.messages, sequential.result.messages) << where;
+        EXPECT_EQ(parallel.result.attachments.attached, sequential.result.attachments.attached) << where;
+        EXPECT_EQ(parallel.result.attachments.missing, sequential.result.attachments.missing) << where;
+        EXPECT_EQ(parallel.result.attachments.missingFiles.size(), sequential.result.attachments.missingFiles.size()) << where;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, ParallelBatches, ::testing::ValuesIn(kBatchCases), testSupport::NamedByLabel());
 
 // The mailbox exercises what the comparison must hold to: Automatic reads the short
 // Shift_JIS text according to the memory its earlier messages left, some messages stay
