@@ -53,7 +53,7 @@ std::uint64_t realHeaderLength(std::string_view b)
     return kHeaderLengthNone;
 }
 
-// convertLargeMessage over the message in blocks of `blockSize` (and at most
+// convertMessage over the message read in blocks of `blockSize` (and at most
 // `pieceLimit` pieces in a charset of their own), checked against what convertMessage
 // gave (`converted`, `result` and the reason in `mailbox`).
 void checkLargePath(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options, CharsetCandidates& candidates,
@@ -67,8 +67,8 @@ void checkLargePath(std::string_view message, std::uint64_t headerLength, const 
         return std::string_view(block);
     };
     std::string written;
-    const LargeMessageOutcome outcome = convertLargeMessage(
-        message.size(), read, headerLength, options, candidates, mailbox,
+    const LargeMessageOutcome outcome = convertMessage(
+        read, message.size(), headerLength, options, candidates, mailbox,
         [&written](std::string_view bytes) {
             written += bytes;
             return true;
@@ -210,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t headerLength = pickHeaderLength(headerMode, raw, message.view());
 
     const std::size_t blockSize = 1 + ((headerMode >> 2) & 7);
-    const std::size_t pieceLimit = (headerMode & 0x20) ? 1 : kLargeMessagePieceLimit;
+    const std::size_t pieceLimit = (headerMode & 0x20) ? 1 : kKeptPieceEncodings;
     checkFieldMeter(message.view(), blockSize, raw >> 58);
     std::string result = "stale bytes from an earlier message";
     MailboxContext mailbox;

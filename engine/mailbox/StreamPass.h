@@ -80,7 +80,7 @@ struct CandidateConversion {
           }),
           convertLarge([this, &options, &candidates](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
                                                      MailboxContext& mailbox, const std::function<bool(std::string_view)>& write) {
-              const LargeMessageOutcome outcome = convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+              const LargeMessageOutcome outcome = convertMessage(read, size, headerLength, options, candidates, mailbox, write);
               // Written unconverted like a small message that convertMessage leaves, and counted alike.
               if (outcome == LargeMessageOutcome::Unconverted)
                   counts.add(mailbox.lastReason);

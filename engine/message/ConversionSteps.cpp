@@ -3,6 +3,7 @@
 #include "engine/header/HeaderEncoder.h"
 #include "engine/header/MimeHeader.h"
 #include "engine/message/TextLines.h"
+#include "engine/message/TextStages.h"
 #include "platform/encodings/CaseFold.h"
 #include "platform/Log.h"
 
@@ -42,51 +43,21 @@ void assignContentTypeHeader(std::u16string& header, ContentType contentType, co
     header.append(terminator);
 }
 
-/// Scans the header lines of `text` for the first Content-Type header and decides
-/// the change; none when an existing header names neither a text nor a multipart
-/// type, or when no empty line ends the header (no sound place to insert).
 std::optional<HeaderChange> findHeaderChange(std::u16string_view text, bool crlfTerminators)
 {
-    static constexpr std::u16string_view kCRLF = u"\r\n";
-    bool found = false;
-    std::size_t headerStart = 0;
-    std::size_t headerEnd = 0;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const TextLine line = textLineAt(text, pos);
-        if (line.contentsEnd == line.start) {
-            if (found)
-                break;
-            HeaderChange insertion;
-            insertion.location = line.start;
-            insertion.terminator
-                = crlfTerminators || line.end == line.contentsEnd ? kCRLF : text.substr(line.contentsEnd, line.end - line.contentsEnd);
-            return insertion;
-        }
-        if (!found) {
-            if (startsWithFolded(text.substr(line.start, line.contentsEnd - line.start), u"Content-Type:")) {
-                found = true;
-                headerStart = line.start;
-                headerEnd = line.contentsEnd;
-            }
-        } else if (text[line.start] == u' ' || text[line.start] == u'\t') {
-            headerEnd = line.contentsEnd; // continuation line
-        } else {
-            break;
-        }
-        pos = line.end;
+    HeaderScan scan(crlfTerminators);
+    TextLineWalker<HeaderScan> lines(scan);
+    // In slices: the scan ends with the header.
+    constexpr std::size_t kSlice = 4096;
+    for (std::size_t at = 0; at < text.size() && !scan.done(); at += kSlice)
+        lines.feed(text.substr(at, kSlice));
+    if (!scan.done()) {
+        lines.finish();
+        scan.finish();
     }
-    if (!found)
-        return std::nullopt;
-    const std::u16string_view header = text.substr(headerStart, headerEnd - headerStart);
-    if (!containsFolded(header, u"multipart") && !containsFolded(header, u"text"))
-        return std::nullopt;
-    return HeaderChange{headerStart, headerEnd - headerStart, {}};
+    return scan.change();
 }
 
-/// Whether the Content-Type header that `change` replaces declares a multipart type
-/// whose boundary still begins a line after it: Eudora kept that body undecoded, and
-/// its header still describes it.
 /// The boundary of the multipart type that the Content-Type header replaced by `change`
 /// declares; none for an insertion or another type.
 std::optional<std::string> multipartBoundary(std::u16string_view text, const HeaderChange& change)
@@ -99,12 +70,6 @@ std::optional<std::string> multipartBoundary(std::u16string_view text, const Hea
     if (!mediaType(header).starts_with("multipart/"))
         return std::nullopt;
     return parameterValue(header, "boundary");
-}
-
-bool isIntactMultipart(std::u16string_view text, const HeaderChange& change)
-{
-    const std::optional<std::string> boundary = multipartBoundary(text, change);
-    return boundary && hasDelimiterLine(text.substr(change.location + change.replacedLength), *boundary);
 }
 
 /// The bitwise OR of every code unit, four at a time: it is at most 0x7F exactly when
@@ -163,12 +128,20 @@ bool encodeHeaders(std::u16string_view text, const EncodingPair& candidate, std:
             break;
         fieldsEnd = line.end;
     }
-    const std::u16string_view fields = text.substr(fieldsStart, fieldsEnd - fieldsStart);
-    if (!headerNeedsEncoding(fields))
+    if (!headerNeedsEncoding(text.substr(fieldsStart, fieldsEnd - fieldsStart)))
         return false;
-    out.assign(text.substr(0, fieldsStart));
-    encodeHeaderFields(fields, HeaderCharset{candidate.encoding, candidate.charsetName}, out);
-    out.append(text.substr(fieldsEnd));
+    struct Into {
+        std::u16string& out;
+        void feed(std::u16string_view text) { out.append(text); }
+        void finish() {}
+    } into{out};
+    out.clear();
+    FieldEncoder<Into> fields(candidate, into);
+    // In slices: past the fields the rest is copied as it comes.
+    constexpr std::size_t kSlice = 4096;
+    for (std::size_t at = 0; at < text.size(); at += kSlice)
+        fields.feed(text.substr(at, kSlice));
+    fields.finish();
     return true;
 }
 

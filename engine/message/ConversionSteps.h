@@ -36,11 +36,6 @@ std::optional<HeaderChange> findHeaderChange(std::u16string_view text, bool crlf
 /// declares; none for an insertion or another type.
 std::optional<std::string> multipartBoundary(std::u16string_view text, const HeaderChange& change);
 
-/// Whether the Content-Type header that `change` replaces declares a multipart type
-/// whose boundary still begins a line after it: Eudora kept that body undecoded, and
-/// its header still describes it.
-bool isIntactMultipart(std::u16string_view text, const HeaderChange& change);
-
 /// The bitwise OR of every code unit: it is at most 0x7F exactly when every unit is,
 /// and at most 0xFF exactly when every unit is.
 char16_t unitBits(std::u16string_view text);

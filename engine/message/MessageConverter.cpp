@@ -1,6 +1,9 @@
 #include "engine/message/MessageConverter.h"
 
 #include "engine/message/ConversionSteps.h"
+#include "engine/message/DecodedText.h"
+#include "engine/message/MessageSource.h"
+#include "engine/message/TextWriter.h"
 #include "platform/encodings/CaseFold.h"
 #include "engine/header/MimeHeader.h"
 #include "engine/message/MessagePieces.h"
@@ -29,7 +32,7 @@ namespace {
 // Per-thread working storage, reused from message to message so that a run of
 // messages allocates only while the largest message so far grows.
 struct WorkingBuffers {
-    std::u16string text;     // the decoded message
+    std::u16string text;     // the decoded message (or the header of one converted from its bytes)
     std::u16string header;   // the new Content-Type line
     std::u16string replaced; // the Content-Type header it replaces
     std::u16string encoded;  // the text with its header fields encoded
@@ -209,9 +212,8 @@ std::optional<bool> convertPlanned(std::string_view message, const MessagePlan& 
 // A message labelled with a charset that does not read ASCII as ASCII (UTF-7, HZ,
 // ISO-2022-KR, UTF-16; ISO-2022-JP aside) cannot be decoded whole like the others: it
 // is left as it is, its label kept, logged and counted as not converted.
-bool keptInItsCharset(std::string_view message, std::uint64_t headerLength)
+bool keptInItsCharset(std::string_view declared)
 {
-    const std::string_view declared = declaredCharset(message.substr(0, std::min<std::uint64_t>(headerLength, message.size())));
     if (declared.empty())
         return false;
     // Named here too, for a platform that lacks them.
@@ -231,82 +233,84 @@ bool keptInItsCharset(std::string_view message, std::uint64_t headerLength)
     return true;
 }
 
-// convertMessageAppend's work: the converted bytes are written after the first `base`
-// bytes of `result`, which stay; on false what follows them is undefined.
-bool convertAfter(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                  CharsetCandidates& charsetCandidates, MailboxContext& mailbox, std::size_t base, std::string& result)
+/// Whether every header field of the message is within kLongestConvertedField bytes.
+bool fieldsFit(const MessageSource& source)
+{
+    HeaderFieldMeter meter;
+    for (std::uint64_t at = 0; at < source.size(); at += source.blockSize()) {
+        if (!meter.feed(source.read(at, static_cast<std::size_t>(std::min<std::uint64_t>(source.blockSize(), source.size() - at)))))
+            break;
+    }
+    return !meter.tooLong();
+}
+
+/// The byte-to-byte stage, for a message in memory whose every piece is in a
+/// byte-transcodable encoding: converted (or not) from its bytes. None when the text
+/// must be decoded; then `source` is the encoding chosen.
+std::optional<WriteOutcome> convertFromBytes(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
+                                             CharsetCandidates& candidates, MailboxContext& mailbox, const MessageSink& sink,
+                                             EncodingId& source)
+{
+    WorkingBuffers& buffers = t_buffers;
+    MessagePlan& plan = buffers.plan;
+    const PlanOutcome planned = planMessage(message, headerLength, options, mailbox.automatic, plan);
+    source = plan.source;
+    if (planned == PlanOutcome::Undecodable)
+        return WriteOutcome::Unconverted;
+    if (planned == PlanOutcome::Planned)
+        if (const std::optional<bool> converted
+            = convertPlanned(message, plan, options, candidates.pairs(), mailbox, buffers, sink.base, *sink.memory))
+            return *converted ? WriteOutcome::Converted : WriteOutcome::Unconverted;
+    return std::nullopt;
+}
+
+/// The conversion of one message, whatever holds it: the header fields measured, the
+/// source encoding chosen (from the bytes where every piece allows), the text decoded,
+/// the Content-Type change found, a charset candidate chosen and the text written.
+WriteOutcome convertSource(const MessageSource& source, std::uint64_t headerLength, const ConversionOptions& options,
+                           CharsetCandidates& candidates, MailboxContext& mailbox, const MessageSink& sink,
+                           std::size_t pieceLimit = kKeptPieceEncodings)
 {
     WorkingBuffers& buffers = t_buffers;
     const BufferTrim trim{buffers};
-    if (hasOverlongHeaderField(message)) {
+    if (!fieldsFit(source)) {
         leaveFieldTooLong(mailbox);
-        return false;
+        return WriteOutcome::Unconverted;
     }
     mailbox.lastReason = UnconvertedReason::Undecodable;
-    if (keptInItsCharset(message, headerLength))
-        return false;
+    if (keptInItsCharset(declaredCharsetIn(source, static_cast<std::size_t>(std::min(headerLength, source.size())))))
+        return WriteOutcome::Unconverted;
 
-    std::u16string& text = buffers.text;
-    ContentType contentType = ContentType::None;
-    MessagePlan& plan = buffers.plan;
-    switch (planMessage(message, headerLength, options, mailbox.automatic, plan)) {
-    case PlanOutcome::Undecodable:
-        return false;
-    case PlanOutcome::Planned:
-        if (const std::optional<bool> converted
-            = convertPlanned(message, plan, options, charsetCandidates.pairs(), mailbox, buffers, base, result))
-            return *converted;
-        break;
-    case PlanOutcome::NeedsText:
-        break;
+    DecodedText text(source, headerLength, options, buffers.text);
+    EncodingId encoding = kEncodingNone;
+    if (source.inMemory()) {
+        if (const std::optional<WriteOutcome> done
+            = convertFromBytes(source.bytes(), headerLength, options, candidates, mailbox, sink, encoding))
+            return *done;
+    } else {
+        encoding = text.chooseSource(mailbox.automatic);
     }
+    if (const std::uint64_t spaces = text.setSource(encoding); spaces > 0)
+        logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
     mailbox.lastReason = UnconvertedReason::Undecodable;
-    if (!decodeMessageIn(message, headerLength, options, plan.source, mailbox.automatic, text, contentType))
-        return false;
+    if (!text.decode(mailbox.automatic, pieceLimit))
+        return WriteOutcome::Unconverted;
+
+    const std::optional<HeaderChange> change = headerChangeOf(text, options, buffers.replaced);
     mailbox.lastReason = UnconvertedReason::NoFittingCharset;
-    auto encodeAt = [&](std::u16string_view encodedText, EncodingId encoding) {
-        result.resize(base);
-        return encodeAppend(encodedText, encoding, result);
-    };
-    // The candidate is chosen on the text as decoded; encoded-words (ASCII) fit it too.
-    auto finish = [&](const EncodingPair& candidate) {
-        if (options.encodeHeaders && encodeHeaders(text, candidate, buffers.encoded) && !encodeAt(buffers.encoded, candidate.encoding))
-            return false;
-        mailbox.lastReason = UnconvertedReason::None;
-        return true;
-    };
-
-    const std::vector<EncodingPair>& candidates = charsetCandidates.pairs();
-    const char16_t unitRange = wantsUnitRange(candidates) ? unitBits(text) : char16_t{0xFFFF};
-
-    std::optional<HeaderChange> change;
-    if (contentType != ContentType::None)
-        change = findHeaderChange(text, options.crlfLineEndings);
-    if (change && options.putBackAttachments && isIntactMultipart(text, *change))
-        change.reset();
-
-    std::u16string& replaced = buffers.replaced;
+    const std::vector<EncodingPair>& pairs = candidates.pairs();
+    const char16_t unitRange = wantsUnitRange(pairs) ? static_cast<char16_t>(text.codeUnitBits()) : char16_t{0xFFFF};
+    CandidateWriter writer(text, change, sink);
     std::u16string& header = buffers.header;
-    replaced.clear();
-    std::size_t appliedLength = 0;
-    if (change) {
-        replaced.assign(text, change->location, change->replacedLength);
-        appliedLength = change->replacedLength;
-    }
-    auto tries = [&](const EncodingPair& candidate) {
-        if (change) {
-            text.replace(change->location, appliedLength, header);
-            appliedLength = header.size();
-        }
-        return encodeAt(text, candidate.encoding);
-    };
-    auto restFits = [&](const EncodingPair& candidate) {
-        const std::u16string_view changed = text;
-        return canEncode(changed.substr(0, change->location), candidate.encoding)
-            && canEncode(changed.substr(change->location + appliedLength), candidate.encoding);
-    };
-    const EncodingPair* chosen = chooseCandidate(candidates, unitRange, change, replaced, contentType, header, tries, restFits);
-    return chosen && finish(*chosen);
+    const EncodingPair* chosen = chooseCandidate(
+        pairs, unitRange, change, buffers.replaced, text.contentType(), header,
+        [&](const EncodingPair& c) { return writer.tries(header, c); }, [&](const EncodingPair& c) { return writer.restFits(c); });
+    if (!chosen)
+        return WriteOutcome::Unconverted;
+    const WriteOutcome outcome = writer.finish(header, *chosen, options.encodeHeaders);
+    if (outcome == WriteOutcome::Converted)
+        mailbox.lastReason = UnconvertedReason::None;
+    return outcome;
 }
 
 } // namespace
@@ -315,7 +319,8 @@ bool convertMessageAppend(std::string_view message, std::uint64_t headerLength, 
                           CharsetCandidates& candidates, MailboxContext& mailbox, std::string& out)
 {
     const std::size_t base = out.size();
-    if (convertAfter(message, headerLength, options, candidates, mailbox, base, out))
+    const MessageSource source(message);
+    if (convertSource(source, headerLength, options, candidates, mailbox, MessageSink{&out, base, nullptr, 0}) == WriteOutcome::Converted)
         return true;
     out.resize(base);
     return false;
@@ -326,6 +331,24 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
 {
     result.clear();
     return convertMessageAppend(message, headerLength, options, candidates, mailbox, result);
+}
+
+LargeMessageOutcome convertMessage(const MessageReader& read, std::uint64_t size, std::uint64_t headerLength,
+                                   const ConversionOptions& options, CharsetCandidates& candidates, MailboxContext& mailbox,
+                                   const std::function<bool(std::string_view)>& write, std::size_t blockSize, std::size_t pieceLimit)
+{
+    if (blockSize == 0)
+        return LargeMessageOutcome::NeedsWholeMessage;
+    const MessageSource source(read, size, blockSize);
+    switch (convertSource(source, headerLength, options, candidates, mailbox, MessageSink{nullptr, 0, &write, blockSize}, pieceLimit)) {
+    case WriteOutcome::Converted:
+        return LargeMessageOutcome::Converted;
+    case WriteOutcome::WriteFailed:
+        return LargeMessageOutcome::WriteFailed;
+    case WriteOutcome::Unconverted:
+        break;
+    }
+    return LargeMessageOutcome::Unconverted;
 }
 
 } // namespace tarnwick

@@ -5,6 +5,8 @@
 #include "engine/text/AutomaticEncoding.h"
 #include "engine/text/CharsetCandidates.h"
 #include "engine/ConversionOptions.h"
+#include "engine/message/DecodedText.h"
+#include "engine/message/MessageSource.h"
 
 #include <cstdint>
 #include <functional>
@@ -63,7 +65,7 @@ bool convertMessage(std::string_view message, std::uint64_t headerLength, const 
 bool convertMessageAppend(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
                           CharsetCandidates& candidates, MailboxContext& mailbox, std::string& out);
 
-/// How convertLargeMessage ended.
+/// How the conversion of a message read through a MessageReader ended.
 enum class LargeMessageOutcome {
     Converted,         // the converted message was written
     Unconverted,       // nothing written: no candidate fits or the message does not decode
@@ -71,30 +73,15 @@ enum class LargeMessageOutcome {
     NeedsWholeMessage, // nothing written: this message needs convertMessage (a block size of 0)
 };
 
-/// Reads `length` bytes at `offset` of a message kept outside memory; the view is
-/// valid until the next call.
-using MessageReader = std::function<std::string_view(std::uint64_t offset, std::size_t length)>;
-
-/// The block size of convertLargeMessage.
-inline constexpr std::size_t kLargeMessageBlock = std::size_t{1} << 20;
-/// With Eudora tags on, convertLargeMessage walks the tags again on each pass and keeps
-/// a few bytes only for each piece of the body that decodes in an encoding other than
-/// the message's (a block in a charset of its own); past this many of them each piece's
-/// encoding is decided again on every pass.
-inline constexpr std::size_t kLargeMessagePieceLimit = std::size_t{1} << 16;
-
-/// Converts a message of `size` bytes too large to hold decoded in memory, with the
-/// bytes (and log lines) that convertMessage would give, reading it through `read` in
-/// blocks of `blockSize` bytes cut anywhere, in passes: first the source encoding is
-/// chosen (Automatic) and the message decoded, then each candidate is tried without
-/// keeping the result, then the chosen one is written through `write`. The header is
-/// never held whole, only a field at a time: a message with a field longer than
-/// kLongestConvertedField is left unconverted. Memory stays within a few times the block
-/// size and that field limit. `pieceLimit` stands for kLargeMessagePieceLimit (tests give
-/// small ones).
-LargeMessageOutcome convertLargeMessage(std::uint64_t size, const MessageReader& read, std::uint64_t headerLength,
-                                        const ConversionOptions& options, CharsetCandidates& candidates, MailboxContext& mailbox,
-                                        const std::function<bool(std::string_view)>& write, std::size_t blockSize = kLargeMessageBlock,
-                                        std::size_t pieceLimit = kLargeMessagePieceLimit);
+/// convertMessage over a message of `size` bytes too large to hold in memory, read
+/// through `read` in blocks of `blockSize` bytes cut anywhere: the same stages, each
+/// going over the text block by block as often as it needs, with the bytes (and log
+/// lines) of convertMessage written through `write`. Memory stays within a few times
+/// the block size and the longest header field converted. `pieceLimit` stands for
+/// kKeptPieceEncodings (tests give small ones).
+LargeMessageOutcome convertMessage(const MessageReader& read, std::uint64_t size, std::uint64_t headerLength,
+                                   const ConversionOptions& options, CharsetCandidates& candidates, MailboxContext& mailbox,
+                                   const std::function<bool(std::string_view)>& write, std::size_t blockSize = kMessageBlock,
+                                   std::size_t pieceLimit = kKeptPieceEncodings);
 
 } // namespace tarnwick

@@ -79,7 +79,7 @@ Outcome convert(std::string_view message, bool large)
     if (large) {
         const MessageReader read = [&](std::uint64_t offset, std::size_t length) { return message.substr(offset, length); };
         const LargeMessageOutcome result
-            = convertLargeMessage(message.size(), read, headerLength, options, candidates, mailbox, [&](std::string_view bytes) {
+            = convertMessage(read, message.size(), headerLength, options, candidates, mailbox, [&](std::string_view bytes) {
                   outcome.bytes += bytes;
                   return true;
               });

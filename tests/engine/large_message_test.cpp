@@ -53,7 +53,7 @@ Outcome inOnePiece(std::string_view message, std::uint64_t headerLength, const C
 }
 
 std::optional<Outcome> streamed(std::string_view message, std::uint64_t headerLength, const ConversionOptions& options,
-                                std::size_t blockSize = kLargeMessageBlock, std::size_t pieceLimit = kLargeMessagePieceLimit)
+                                std::size_t blockSize = kMessageBlock, std::size_t pieceLimit = kKeptPieceEncodings)
 {
     Outcome outcome;
     setLogSink([&outcome](std::string_view line) { outcome.log.emplace_back(line); });
@@ -67,8 +67,8 @@ std::optional<Outcome> streamed(std::string_view message, std::uint64_t headerLe
     };
     MailboxContext mailbox;
     mailbox.automatic.family = &familyForLanguage(options.language);
-    const LargeMessageOutcome result = convertLargeMessage(
-        message.size(), read, headerLength, options, candidates, mailbox,
+    const LargeMessageOutcome result = convertMessage(
+        read, message.size(), headerLength, options, candidates, mailbox,
         [&outcome](std::string_view bytes) {
             outcome.bytes += bytes;
             return true;
@@ -185,8 +185,8 @@ TEST(LargeMessage, StreamedConversionGivesTheBytesOfTheWholeConversion)
     };
     // The default block on large messages; tiny blocks on small ones, so that cuts
     // fall inside characters, shift sequences and CR LF pairs.
-    const std::pair<std::size_t, std::size_t> runs[] = {
-        {3 * mib + 17, kLargeMessageBlock}, {mib / 2, kLargeMessageBlock}, {700, 1}, {700, 2}, {900, 3}, {900, 5}, {1500, 7}, {5000, 64}};
+    const std::pair<std::size_t, std::size_t> runs[]
+        = {{3 * mib + 17, kMessageBlock}, {mib / 2, kMessageBlock}, {700, 1}, {700, 2}, {900, 3}, {900, 5}, {1500, 7}, {5000, 64}};
     for (const Case& c : cases) {
         for (const auto& [size, block] : runs) {
             std::string message = largeMessage(c.header, c.line, size);
@@ -549,9 +549,8 @@ TEST(LargeMessage, ManyPieces)
     };
     const std::string latinBlock = "<x-charset iso-8859-1>caf\xe9</x-charset>\r\n";
     const Case cases[] = {
-        {"flowed blocks and runs, over 65,536 pieces", "<x-flowed>a \r\nb</x-flowed> caf\xe9\r\n<\r\n", kWindows1252,
-         kLargeMessagePieceLimit},
-        {"HTML blocks, automatic", "<x-html><b>caf\xe9</b></x-html> text\r\n", kEncodingAutomatic, kLargeMessagePieceLimit},
+        {"flowed blocks and runs, over 65,536 pieces", "<x-flowed>a \r\nb</x-flowed> caf\xe9\r\n<\r\n", kWindows1252, kKeptPieceEncodings},
+        {"HTML blocks, automatic", "<x-html><b>caf\xe9</b></x-html> text\r\n", kEncodingAutomatic, kKeptPieceEncodings},
         {"blocks in the message's charset", latinBlock + "na\xefve\r\n", kEncodingISOLatin1, 4},
         {"blocks in their own charset, within the limit", latinBlock + "\x93\xfa\r\n", kEncodingShiftJIS, 100'000},
         {"blocks in their own charset, over the limit", latinBlock + "\x93\xfa\r\n", kEncodingShiftJIS, 4},
@@ -563,14 +562,14 @@ TEST(LargeMessage, ManyPieces)
         const std::string message = largeMessage(header, c.line, std::size_t{3} << 20);
         std::vector<MessagePiece> pieces;
         cutBody(message, header.size(), pieces);
-        ASSERT_GT(pieces.size(), kLargeMessagePieceLimit) << c.name;
+        ASSERT_GT(pieces.size(), kKeptPieceEncodings) << c.name;
         ConversionOptions options;
         options.convertEncodings = true;
         options.sourceEncoding = c.source;
         options.charsetNames = {"us-ascii", "iso-8859-1", "iso-2022-jp", "utf-8"};
         options.processEudoraTags = true;
         options.encodeHeaders = true;
-        const std::optional<Outcome> inBlocks = streamed(message, header.size(), options, kLargeMessageBlock, c.limit);
+        const std::optional<Outcome> inBlocks = streamed(message, header.size(), options, kMessageBlock, c.limit);
         ASSERT_TRUE(inBlocks.has_value()) << c.name;
         const Outcome whole = inOnePiece(message, header.size(), options);
         EXPECT_TRUE(whole.converted) << c.name;

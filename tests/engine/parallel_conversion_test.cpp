@@ -113,7 +113,7 @@ protected:
                 },
                 [&](std::uint64_t size, const MessageReader& read, std::uint64_t headerLength, MailboxContext& mailbox,
                     const std::function<bool(std::string_view)>& write) {
-                    const LargeMessageOutcome outcome = convertLargeMessage(size, read, headerLength, options, candidates, mailbox, write);
+                    const LargeMessageOutcome outcome = convertMessage(read, size, headerLength, options, candidates, mailbox, write);
                     if (outcome == LargeMessageOutcome::Unconverted)
                         run.unconverted.add(mailbox.lastReason);
                     return outcome;
