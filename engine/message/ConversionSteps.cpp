@@ -47,10 +47,9 @@ std::optional<HeaderChange> findHeaderChange(std::u16string_view text, bool crlf
 {
     HeaderScan scan(crlfTerminators);
     TextLineWalker<HeaderScan> lines(scan);
-    // In slices: the scan ends with the header.
-    constexpr std::size_t kSlice = 4096;
-    for (std::size_t at = 0; at < text.size() && !scan.done(); at += kSlice)
-        lines.feed(text.substr(at, kSlice));
+    // In slices, growing: the scan ends with the header.
+    for (std::size_t at = 0, slice = 256; at < text.size() && !scan.done(); at += slice, slice *= 2)
+        lines.feed(text.substr(at, slice));
     if (!scan.done()) {
         lines.finish();
         scan.finish();
@@ -136,12 +135,10 @@ bool encodeHeaders(std::u16string_view text, const EncodingPair& candidate, std:
         void finish() {}
     } into{out};
     out.clear();
-    FieldEncoder<Into> fields(candidate, into);
-    // In slices: past the fields the rest is copied as it comes.
-    constexpr std::size_t kSlice = 4096;
-    for (std::size_t at = 0; at < text.size(); at += kSlice)
-        fields.feed(text.substr(at, kSlice));
-    fields.finish();
+    FieldEncoder<Into> encoder(candidate, into);
+    encoder.feed(text.substr(0, fieldsEnd));
+    encoder.finish();
+    out.append(text.substr(fieldsEnd));
     return true;
 }
 

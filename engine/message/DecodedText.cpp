@@ -211,26 +211,23 @@ std::uint64_t DecodedText::setSource(EncodingId source)
 {
     encoding_ = source;
     replaceSpaces_ = isJapaneseLegacy(source) && replaceNoBreakSpaces_;
+    copied_ = false;
     std::uint64_t count = 0;
-    const std::uint64_t size = source_.size();
+    if (source_.inMemory()) {
+        if (replaceSpaces_ && replaceSpaces(source_.bytes(), 0, copy_, count) != source_.bytes())
+            copied_ = true;
+        replacedSource_.emplace(copied_ ? std::string_view(copy_) : source_.bytes());
+        replacedBytes_.emplace(*replacedSource_);
+        return count;
+    }
     // 0xA0 is no lead byte, replaced or not: the byte before a block is read as it stands.
+    const std::uint64_t size = source_.size();
     for (std::uint64_t at = 0; replaceSpaces_ && at < size; at += source_.blockSize()) {
         const unsigned char before = at > 0 ? static_cast<unsigned char>(source_.read(at - 1, 1)[0]) : 0;
         const std::string_view raw = source_.read(at, static_cast<std::size_t>(std::min<std::uint64_t>(source_.blockSize(), size - at)));
-        for (const char* p = raw.data(); (p = static_cast<const char*>(std::memchr(p, 0xA0, raw.data() + raw.size() - p))); ++p) {
-            const unsigned char previous = p > raw.data() ? static_cast<unsigned char>(p[-1]) : before;
-            count += !isShiftJISLeadByte(previous);
-        }
+        replaceSpaces(raw, before, blockCopy_, count);
     }
-    copied_ = false;
-    if (count > 0 && source_.inMemory()) {
-        copy_.assign(replaceSpaces(source_.bytes(), 0));
-        copied_ = true;
-    }
-    if (source_.inMemory())
-        replacedSource_.emplace(copied_ ? std::string_view(copy_) : source_.bytes());
-    else
-        replacedSource_.emplace(replacedRead_, size, source_.blockSize());
+    replacedSource_.emplace(replacedRead_, size, source_.blockSize());
     replacedBytes_.emplace(*replacedSource_);
     return count;
 }
@@ -242,7 +239,8 @@ std::string_view DecodedText::bytes(std::uint64_t from, std::uint64_t to)
         return (copied_ ? std::string_view(copy_) : source_.bytes()).substr(static_cast<std::size_t>(from), length);
     const unsigned char before = replaceSpaces_ && from > 0 ? static_cast<unsigned char>(cached(from - 1, 1)[0]) : 0;
     const std::string_view raw = cached(from, length);
-    return replaceSpaces_ ? replaceSpaces(raw, before) : raw;
+    std::uint64_t replaced = 0;
+    return replaceSpaces_ ? replaceSpaces(raw, before, blockCopy_, replaced) : raw;
 }
 
 // Bytes [from, from + length) through a block kept from the last read: the pieces of a
@@ -256,19 +254,25 @@ std::string_view DecodedText::cached(std::uint64_t from, std::size_t length)
     return std::string_view(cache_).substr(static_cast<std::size_t>(from - cacheStart_), length);
 }
 
-std::string_view DecodedText::replaceSpaces(std::string_view raw, unsigned char before)
+// Every 0xA0 that does not follow a Shift_JIS lead byte made a space, in `copy` (the
+// bytes as they are when there is none); `count` counts them.
+std::string_view DecodedText::replaceSpaces(std::string_view raw, unsigned char before, std::string& copy, std::uint64_t& count)
 {
-    if (std::memchr(raw.data(), 0xA0, raw.size()) == nullptr)
+    const char* first = static_cast<const char*>(std::memchr(raw.data(), 0xA0, raw.size()));
+    if (first == nullptr)
         return raw;
-    blockCopy_.assign(raw);
-    for (std::size_t i = 0; i < blockCopy_.size(); ++i) {
-        if (static_cast<unsigned char>(blockCopy_[i]) != 0xA0)
+    bool copied = false;
+    for (const char* p = first; p; p = static_cast<const char*>(std::memchr(p + 1, 0xA0, raw.data() + raw.size() - p - 1))) {
+        const unsigned char previous = p > raw.data() ? static_cast<unsigned char>(p[-1]) : before;
+        if (isShiftJISLeadByte(previous))
             continue;
-        const unsigned char previous = i > 0 ? static_cast<unsigned char>(raw[i - 1]) : before;
-        if (!isShiftJISLeadByte(previous))
-            blockCopy_[i] = ' ';
+        if (!copied)
+            copy.assign(raw);
+        copied = true;
+        copy[static_cast<std::size_t>(p - raw.data())] = ' ';
+        ++count;
     }
-    return blockCopy_;
+    return copied ? std::string_view(copy) : raw;
 }
 
 bool DecodedText::decodeSpan(DecodeStream& stream, std::uint64_t from, std::uint64_t to, const Each& each)

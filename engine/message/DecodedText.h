@@ -68,7 +68,7 @@ private:
     using Each = std::function<bool(std::u16string_view)>;
     std::string_view bytes(std::uint64_t from, std::uint64_t to);
     std::string_view cached(std::uint64_t from, std::size_t length);
-    std::string_view replaceSpaces(std::string_view raw, unsigned char before);
+    static std::string_view replaceSpaces(std::string_view raw, unsigned char before, std::string& copy, std::uint64_t& count);
     bool decodeSpan(DecodeStream& stream, std::uint64_t from, std::uint64_t to, const Each& each);
     bool decodeRange(std::uint64_t from, std::uint64_t to, EncodingId encoding, const Each& each);
     EncodingId decidePiece(const MessagePiece& piece, ByteRange parameter, const Each& each, const std::function<void()>& retry);

@@ -15,11 +15,10 @@ std::optional<HeaderChange> headerChangeOf(DecodedText& text, const ConversionOp
         return std::nullopt;
     HeaderScan scan(options.crlfLineEndings);
     TextLineWalker<HeaderScan> lines(scan);
-    // A held text goes in slices: the scan ends with the header.
-    constexpr std::size_t kSlice = 4096;
+    // A held text goes in slices, growing: the scan ends with the header.
     text.forEachText([&](std::u16string_view block) {
-        for (std::size_t at = 0; at < block.size() && !scan.done(); at += kSlice)
-            lines.feed(block.substr(at, kSlice));
+        for (std::size_t at = 0, slice = 256; at < block.size() && !scan.done(); at += slice, slice *= 2)
+            lines.feed(block.substr(at, slice));
         return !scan.done();
     });
     if (!scan.done()) {
