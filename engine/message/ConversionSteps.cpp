@@ -3,7 +3,6 @@
 #include "engine/header/HeaderEncoder.h"
 #include "engine/header/MimeHeader.h"
 #include "engine/message/TextLines.h"
-#include "engine/message/TextStages.h"
 #include "platform/encodings/CaseFold.h"
 #include "platform/Log.h"
 
@@ -43,18 +42,46 @@ void assignContentTypeHeader(std::u16string& header, ContentType contentType, co
     header.append(terminator);
 }
 
+/// Scans the header lines of `text` for the first Content-Type header and decides
+/// the change; none when an existing header names neither a text nor a multipart
+/// type, or when no empty line ends the header (no sound place to insert).
 std::optional<HeaderChange> findHeaderChange(std::u16string_view text, bool crlfTerminators)
 {
-    HeaderScan scan(crlfTerminators);
-    TextLineWalker<HeaderScan> lines(scan);
-    // In slices, growing: the scan ends with the header.
-    for (std::size_t at = 0, slice = 256; at < text.size() && !scan.done(); at += slice, slice *= 2)
-        lines.feed(text.substr(at, slice));
-    if (!scan.done()) {
-        lines.finish();
-        scan.finish();
+    static constexpr std::u16string_view kCRLF = u"\r\n";
+    bool found = false;
+    std::size_t headerStart = 0;
+    std::size_t headerEnd = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const TextLine line = textLineAt(text, pos);
+        if (line.contentsEnd == line.start) {
+            if (found)
+                break;
+            HeaderChange insertion;
+            insertion.location = line.start;
+            insertion.terminator
+                = crlfTerminators || line.end == line.contentsEnd ? kCRLF : text.substr(line.contentsEnd, line.end - line.contentsEnd);
+            return insertion;
+        }
+        if (!found) {
+            if (startsWithFolded(text.substr(line.start, line.contentsEnd - line.start), u"Content-Type:")) {
+                found = true;
+                headerStart = line.start;
+                headerEnd = line.contentsEnd;
+            }
+        } else if (text[line.start] == u' ' || text[line.start] == u'\t') {
+            headerEnd = line.contentsEnd; // continuation line
+        } else {
+            break;
+        }
+        pos = line.end;
     }
-    return scan.change();
+    if (!found)
+        return std::nullopt;
+    const std::u16string_view header = text.substr(headerStart, headerEnd - headerStart);
+    if (!containsFolded(header, u"multipart") && !containsFolded(header, u"text"))
+        return std::nullopt;
+    return HeaderChange{headerStart, headerEnd - headerStart, {}};
 }
 
 /// The boundary of the multipart type that the Content-Type header replaced by `change`
@@ -127,17 +154,11 @@ bool encodeHeaders(std::u16string_view text, const EncodingPair& candidate, std:
             break;
         fieldsEnd = line.end;
     }
-    if (!headerNeedsEncoding(text.substr(fieldsStart, fieldsEnd - fieldsStart)))
+    const std::u16string_view fields = text.substr(fieldsStart, fieldsEnd - fieldsStart);
+    if (!headerNeedsEncoding(fields))
         return false;
-    struct Into {
-        std::u16string& out;
-        void feed(std::u16string_view text) { out.append(text); }
-        void finish() {}
-    } into{out};
-    out.clear();
-    FieldEncoder<Into> encoder(candidate, into);
-    encoder.feed(text.substr(0, fieldsEnd));
-    encoder.finish();
+    out.assign(text.substr(0, fieldsStart));
+    encodeHeaderFields(fields, HeaderCharset{candidate.encoding, candidate.charsetName}, out);
     out.append(text.substr(fieldsEnd));
     return true;
 }

@@ -281,15 +281,14 @@ WriteOutcome convertSource(const MessageSource& source, std::uint64_t headerLeng
     if (keptInItsCharset(declaredCharsetIn(source, static_cast<std::size_t>(std::min(headerLength, source.size())))))
         return WriteOutcome::Unconverted;
 
-    DecodedText text(source, headerLength, options, buffers.text);
     EncodingId encoding = kEncodingNone;
-    if (source.inMemory()) {
+    if (source.inMemory())
         if (const std::optional<WriteOutcome> done
             = convertFromBytes(source.bytes(), headerLength, options, candidates, mailbox, sink, encoding))
             return *done;
-    } else {
+    DecodedText text(source, headerLength, options, buffers.text);
+    if (!source.inMemory())
         encoding = text.chooseSource(mailbox.automatic);
-    }
     if (const std::uint64_t spaces = text.setSource(encoding); spaces > 0)
         logMessage(formatMessage("%1 NBSP (U+00A0) replaced with space (U+0020)", {std::to_string(spaces)}));
     mailbox.lastReason = UnconvertedReason::Undecodable;

@@ -1,5 +1,6 @@
 #include "engine/message/TextWriter.h"
 
+#include "engine/header/MimeHeader.h"
 #include "engine/message/TextStages.h"
 #include "platform/encodings/TextEncoding.h"
 #include "platform/encodings/TextStream.h"
@@ -7,18 +8,35 @@
 #include <type_traits>
 
 namespace tarnwick {
+namespace {
+
+// headerChangeOf over the text held whole.
+std::optional<HeaderChange> heldHeaderChange(std::u16string_view text, const ConversionOptions& options, std::u16string& replaced)
+{
+    std::optional<HeaderChange> change = findHeaderChange(text, options.crlfLineEndings);
+    if (change && options.putBackAttachments) {
+        const std::optional<std::string> boundary = multipartBoundary(text, *change);
+        if (boundary && hasDelimiterLine(text.substr(change->location + change->replacedLength), *boundary))
+            change.reset();
+    }
+    if (change)
+        replaced.assign(text.substr(change->location, change->replacedLength));
+    return change;
+}
+
+} // namespace
 
 std::optional<HeaderChange> headerChangeOf(DecodedText& text, const ConversionOptions& options, std::u16string& replaced)
 {
     replaced.clear();
     if (text.contentType() == ContentType::None)
         return std::nullopt;
+    if (const std::u16string* held = text.held())
+        return heldHeaderChange(*held, options, replaced);
     HeaderScan scan(options.crlfLineEndings);
     TextLineWalker<HeaderScan> lines(scan);
-    // A held text goes in slices, growing: the scan ends with the header.
     text.forEachText([&](std::u16string_view block) {
-        for (std::size_t at = 0, slice = 256; at < block.size() && !scan.done(); at += slice, slice *= 2)
-            lines.feed(block.substr(at, slice));
+        lines.feed(block);
         return !scan.done();
     });
     if (!scan.done()) {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -339,58 +341,76 @@ TEST_F(MessageConverterTest, CharsetCandidatesBuiltOnFirstUseAndKept)
     EXPECT_EQ(logs.size(), 1u) << "the list is kept, not built again";
 }
 
+namespace paths {
+
+struct Message {
+    const char* what;
+    std::string bytes;
+    std::optional<std::uint64_t> headerLength; // none: after the first empty line
+};
+const Message messages[] = {
+    {"insertion", "From a\nSubject: caf\xE9\n\nBody caf\xE9 \x80 and \x81\n", {}},
+    {"replaced text type", "From a\nContent-Type: text/plain; charset=iso-8859-1\nSubject: x\n\n<x-flowed>caf\xE9\n</x-flowed>\n", {}},
+    {"folded type", "From a\nContent-type: text/plain;\n\tcharset=us-ascii\nX: y\n\nplain \xE9\n", {}},
+    {"intact multipart", "From a\nContent-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\nContent-Type: text/plain\n\nt\xE9\n--b1--\n", {}},
+    {"multipart, boundary gone", "From a\nContent-Type: multipart/mixed; boundary=\"b1\"\n\nx--b1\nt\xE9\n", {}},
+    {"boundary after 8-bit text", "From a\nContent-Type: multipart/mixed; boundary=b2\n\n\xE9\n--b2\n", {}},
+    {"boundary in a block", "From a\nContent-Type: multipart/mixed; boundary=b3\n\n<x-html>\n--b3\n</x-html>\n", {}},
+    {"no empty line", "From a\nSubject: caf\xE9\nbody without a header end", {}},
+    {"lone CR at the cut", "From a\rSubject: \xE9\r\r\nbody \xE9\r", 19},
+    {"header cut before its end", "From a\nSubject: caf\xE9\nX: y\n\nbody\n", 10},
+    {"empty first line", "\nContent-Type: text/plain\n\nbody\n", {}},
+    {"blocks",
+     "From a\nSubject: s\n\n<x-charset utf-8>caf\xC3\xA9 \xE2\x82\xAC</x-charset>\nplain \xE9\n<x-html><b>b</b> \xE9</x-html>\n",
+     {}},
+    {"invalid UTF-8 block", "From a\nSubject: s\n\n<x-charset utf-8>caf\xE9</x-charset>\n", {}},
+    {"ASCII", "From a\r\nSubject: s\r\n\r\nplain text\r\n", {}},
+    {"wide character in the type", "From a\nContent-Type: text/plain; name=\"\x80\"\n\nbody \xE9\n", {}},
+    {"8-bit header fields", "From a\nFrom: J\xFCrgen M\xFCller <j@example.com>\nSubject: \x93q\x94\n\nbody\n", {}},
+    {"other type", "From a\nContent-Type: message/rfc822\n\nbody \xE9\n", {}},
+    {"UTF-8 text", "From a\nSubject: caf\xC3\xA9\n\nbody \xE2\x82\xAC \xF0\x9F\x98\x80\n", {}},
+    {"declared UTF-8", "From a\nContent-Type: text/plain; charset=utf-8\n\n\xC3\xA9\n", {}},
+    {"trailer", "From a\nSubject: s\n\nt\xE9\n<!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"\">\n", {}},
+    {"C1 byte", "From a\nSubject: s\n\n\x85 \x9F\n", {}},
+};
+struct Setting {
+    const char* source;
+    bool tags, crlf, putBack, encodeHeaders;
+    Names charsets;
+};
+const Setting settings[] = {
+    {"windows-1252", true, false, true, true, {"us-ascii", "iso-8859-1", "utf-8"}},
+    {"windows-1252", false, false, false, false, {"us-ascii", "iso-8859-1", "utf-8"}},
+    {"windows-1252", true, true, false, true, {"iso-8859-1", "windows-1252", "utf-8"}},
+    {"utf-8", true, false, true, false, {"us-ascii", "utf-8"}},
+    {"macintosh", true, true, true, true, {"us-ascii", "macintosh", "utf-8"}},
+    {"", true, false, true, true, {"us-ascii", "iso-8859-1", "utf-8"}}, // Automatic
+    {"", false, true, false, true, {"us-ascii", "windows-1252"}},
+    {"us-ascii", true, false, true, true, {"us-ascii", "iso-8859-1"}},
+};
+
+} // namespace paths
+
+// A case's name as a test name: letters and digits, the rest '_'.
+std::string caseName(const ::testing::TestParamInfo<paths::Message>& info)
+{
+    std::string name;
+    for (const char* c = info.param.what; *c; ++c)
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    return name;
+}
+
 // A message whose every piece is single-byte or UTF-8 text, converted into single-byte
 // or UTF-8 candidates, goes from its bytes straight to the candidate's bytes. A last
 // candidate that this path does not write (ISO-2022-JP, never reached here but for
 // undecodable text) makes the same message take the path that decodes the whole text:
 // both must give the same bytes and the same reason, whatever the header looks like.
-TEST(MessageConversionPaths, FromTheBytesAsFromTheDecodedText)
+class MessageConversionPaths : public ::testing::TestWithParam<paths::Message> {};
+
+TEST_P(MessageConversionPaths, FromTheBytesAsFromTheDecodedText)
 {
-    struct Message {
-        const char* what;
-        std::string bytes;
-        std::optional<std::uint64_t> headerLength; // none: after the first empty line
-    } messages[] = {
-        {"insertion", "From a\nSubject: caf\xE9\n\nBody caf\xE9 \x80 and \x81\n", {}},
-        {"replaced text type", "From a\nContent-Type: text/plain; charset=iso-8859-1\nSubject: x\n\n<x-flowed>caf\xE9\n</x-flowed>\n", {}},
-        {"folded type", "From a\nContent-type: text/plain;\n\tcharset=us-ascii\nX: y\n\nplain \xE9\n", {}},
-        {"intact multipart",
-         "From a\nContent-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\nContent-Type: text/plain\n\nt\xE9\n--b1--\n",
-         {}},
-        {"multipart, boundary gone", "From a\nContent-Type: multipart/mixed; boundary=\"b1\"\n\nx--b1\nt\xE9\n", {}},
-        {"boundary after 8-bit text", "From a\nContent-Type: multipart/mixed; boundary=b2\n\n\xE9\n--b2\n", {}},
-        {"boundary in a block", "From a\nContent-Type: multipart/mixed; boundary=b3\n\n<x-html>\n--b3\n</x-html>\n", {}},
-        {"no empty line", "From a\nSubject: caf\xE9\nbody without a header end", {}},
-        {"lone CR at the cut", "From a\rSubject: \xE9\r\r\nbody \xE9\r", 19},
-        {"header cut before its end", "From a\nSubject: caf\xE9\nX: y\n\nbody\n", 10},
-        {"empty first line", "\nContent-Type: text/plain\n\nbody\n", {}},
-        {"blocks",
-         "From a\nSubject: s\n\n<x-charset utf-8>caf\xC3\xA9 \xE2\x82\xAC</x-charset>\nplain \xE9\n<x-html><b>b</b> \xE9</x-html>\n",
-         {}},
-        {"invalid UTF-8 block", "From a\nSubject: s\n\n<x-charset utf-8>caf\xE9</x-charset>\n", {}},
-        {"ASCII", "From a\r\nSubject: s\r\n\r\nplain text\r\n", {}},
-        {"wide character in the type", "From a\nContent-Type: text/plain; name=\"\x80\"\n\nbody \xE9\n", {}},
-        {"8-bit header fields", "From a\nFrom: J\xFCrgen M\xFCller <j@example.com>\nSubject: \x93q\x94\n\nbody\n", {}},
-        {"other type", "From a\nContent-Type: message/rfc822\n\nbody \xE9\n", {}},
-        {"UTF-8 text", "From a\nSubject: caf\xC3\xA9\n\nbody \xE2\x82\xAC \xF0\x9F\x98\x80\n", {}},
-        {"declared UTF-8", "From a\nContent-Type: text/plain; charset=utf-8\n\n\xC3\xA9\n", {}},
-        {"trailer", "From a\nSubject: s\n\nt\xE9\n<!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"\">\n", {}},
-        {"C1 byte", "From a\nSubject: s\n\n\x85 \x9F\n", {}},
-    };
-    struct Setting {
-        const char* source;
-        bool tags, crlf, putBack, encodeHeaders;
-        Names charsets;
-    } settings[] = {
-        {"windows-1252", true, false, true, true, {"us-ascii", "iso-8859-1", "utf-8"}},
-        {"windows-1252", false, false, false, false, {"us-ascii", "iso-8859-1", "utf-8"}},
-        {"windows-1252", true, true, false, true, {"iso-8859-1", "windows-1252", "utf-8"}},
-        {"utf-8", true, false, true, false, {"us-ascii", "utf-8"}},
-        {"macintosh", true, true, true, true, {"us-ascii", "macintosh", "utf-8"}},
-        {"", true, false, true, true, {"us-ascii", "iso-8859-1", "utf-8"}}, // Automatic
-        {"", false, true, false, true, {"us-ascii", "windows-1252"}},
-        {"us-ascii", true, false, true, true, {"us-ascii", "iso-8859-1"}},
-    };
+    using namespace paths;
+    const Message& m = GetParam();
     for (const Setting& setting : settings) {
         ConversionOptions options;
         options.convertEncodings = true;
@@ -403,33 +423,33 @@ TEST(MessageConversionPaths, FromTheBytesAsFromTheDecodedText)
         wholeNames.push_back("iso-2022-jp");
         CharsetCandidates direct(setting.charsets);
         CharsetCandidates whole(wholeNames);
-        for (const Message& m : messages) {
-            std::uint64_t headerLength = kHeaderLengthNone;
-            if (m.headerLength) {
-                headerLength = *m.headerLength;
-            } else {
-                const std::size_t lf = m.bytes.find("\n\n");
-                const std::size_t crlf = m.bytes.find("\r\n\r\n");
-                if (crlf != std::string::npos)
-                    headerLength = crlf + 4;
-                else if (lf != std::string::npos)
-                    headerLength = lf + 2;
-            }
-            std::string fromBytes = "stale", fromText = "stale";
-            MailboxContext a, b;
-            const bool doneA = convertMessage(m.bytes, headerLength, options, direct, a, fromBytes);
-            const bool doneB = convertMessage(m.bytes, headerLength, options, whole, b, fromText);
-            const std::string where = std::string(m.what) + " from " + (*setting.source ? setting.source : "Automatic");
-            EXPECT_EQ(a.lastReason, b.lastReason) << where;
-            if (b.lastReason == UnconvertedReason::NoFittingCharset)
-                continue; // the last candidate is reached: the lists differ there
-            ASSERT_EQ(doneA, doneB) << where;
-            if (doneA) {
-                EXPECT_EQ(fromBytes, fromText) << where;
-            }
+        std::uint64_t headerLength = kHeaderLengthNone;
+        if (m.headerLength) {
+            headerLength = *m.headerLength;
+        } else {
+            const std::size_t lf = m.bytes.find("\n\n");
+            const std::size_t crlf = m.bytes.find("\r\n\r\n");
+            if (crlf != std::string::npos)
+                headerLength = crlf + 4;
+            else if (lf != std::string::npos)
+                headerLength = lf + 2;
+        }
+        std::string fromBytes = "stale", fromText = "stale";
+        MailboxContext a, b;
+        const bool doneA = convertMessage(m.bytes, headerLength, options, direct, a, fromBytes);
+        const bool doneB = convertMessage(m.bytes, headerLength, options, whole, b, fromText);
+        const std::string where = std::string(m.what) + " from " + (*setting.source ? setting.source : "Automatic");
+        EXPECT_EQ(a.lastReason, b.lastReason) << where;
+        if (b.lastReason == UnconvertedReason::NoFittingCharset)
+            continue; // the last candidate is reached: the lists differ there
+        ASSERT_EQ(doneA, doneB) << where;
+        if (doneA) {
+            EXPECT_EQ(fromBytes, fromText) << where;
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Messages, MessageConversionPaths, ::testing::ValuesIn(paths::messages), caseName);
 
 TEST(CaseInsensitiveEquality, SimpleCaseFoldingLiteral)
 {
