@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ostream>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -202,6 +203,8 @@ const Case cases[] = {
      "<x-charset shift_jis>\xf7\xf7\xf7 caf\xe9</x-charset>\r\n", kEncodingAutomatic, western, true},
 };
 
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
 } // namespace messages
 
 class ConversionInBlocks : public ::testing::TestWithParam<messages::Case> {};
@@ -387,6 +390,8 @@ const Case cases[] = {
      {"us-ascii", "iso-8859-1"}},
 };
 
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
 } // namespace headers
 
 // The header is never held whole: its Content-Type change and encoded-words are made
@@ -495,6 +500,8 @@ const Case cases[] = {
     {"half-width katakana in the field: no ISO-2022-JP", "Content-Type: text/plain; name=\"" + repeated("\xb1\xb2 ", 500) + "\"",
      "\x93\xfa\x96\x7b\r\n", kEncodingShiftJIS, japanese},
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 } // namespace contentTypes
 

@@ -11,6 +11,7 @@
 #include <cctype>
 
 #include <fstream>
+#include <ostream>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -388,6 +389,8 @@ const Setting settings[] = {
     {"", false, true, false, true, {"us-ascii", "windows-1252"}},
     {"us-ascii", true, false, true, true, {"us-ascii", "iso-8859-1"}},
 };
+
+void PrintTo(const Message& m, std::ostream* out) { *out << m.what; }
 
 } // namespace paths
 
