@@ -217,8 +217,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool converted = convertMessage(message.view(), headerLength, conversion, candidates, mailbox, result);
     if (list == 0)
         checkWholeTextPath(message.view(), headerLength, conversion, MailboxContext().automatic, converted, mailbox, result);
-    checkLargePath(message.view(), headerLength, conversion, candidates, MailboxContext{}, blockSize, pieceLimit, converted, result,
-                   mailbox.lastReason);
+    // The same stages over the message read in blocks: a small size the input picks, a
+    // size that cuts characters and lines anywhere, and the spool file's.
+    for (const std::size_t size : {blockSize, std::size_t{13}, kMessageBlock})
+        checkLargePath(message.view(), headerLength, conversion, candidates, MailboxContext{}, size, pieceLimit, converted, result,
+                       mailbox.lastReason);
     checkAutomatic(message.view(), headerLength, conversion, options, list, blockSize, pieceLimit);
 
     const bool plainPath = (!conversion.processEudoraTags || message.size() < headerLength) && !conversion.encodeHeaders;
