@@ -11,12 +11,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cctype>
 #include <map>
 #include <memory>
 #include <unordered_map>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace tarnwick {
 
@@ -120,14 +124,18 @@ struct Outgoing {
 struct FolderRun {
     std::vector<std::string> components; // with the top folder
     std::string serverName;
-    UploadedFolder tally;
     std::vector<std::string> keywords;
-    bool keywordsAllowed = true;
-    bool ready = false;                                    // found or created on the server
-    bool unusable = false;                                 // cannot be created: its messages fail
     std::unordered_map<std::string, std::uint32_t> copies; // digest -> copies seen
-    std::vector<Outgoing> batch;
-    std::uint64_t batchBytes = 0;
+    // Under the shared lock: connections upload batches of one folder at the same time.
+    UploadedFolder tally;
+    bool keywordsAllowed = true;
+    bool unusable = false; // cannot be created: its messages fail
+};
+
+struct Batch {
+    FolderRun* run = nullptr;
+    std::vector<Outgoing> messages;
+    std::uint64_t bytes = 0;
 };
 
 bool stopsTheRun(ImapFailure failure)
@@ -135,47 +143,74 @@ bool stopsTheRun(ImapFailure failure)
     return failure == ImapFailure::Quota || failure == ImapFailure::Login || failure == ImapFailure::Certificate;
 }
 
-class Uploader {
-public:
-    Uploader(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel)
-        : request_(request), reporter_(reporter), cancel_(cancel)
+// What the connections share. The lock guards the journal, the summary, the folders'
+// tallies, the queue of batches and the reporter.
+struct Shared {
+    Shared(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel)
+        : request(request), reporter(reporter), cancel(cancel)
     {}
 
-    UploadSummary run()
-    {
-        const std::vector<StagedFolder> folders = stagedFolders(request_.stagingRoot);
-        for (const StagedFolder& folder : folders)
-            summary_.messages += folder.messages.size();
-        if (std::string error = journal_.open(request_.journalPath); !error.empty()) {
-            summary_.stopReason = error;
-            return summary_;
-        }
-        reporter_.statusText(translate("Connecting to %1...", {request_.account.host}));
-        if (!connect())
-            return summary_;
-        for (const StagedFolder& folder : folders) {
-            if (!uploadFolder(folder))
-                break;
-        }
-        note(journal_.commit());
-        session_.close();
-        return summary_;
-    }
+    const UploadRequest& request;
+    UploadReporter& reporter;
+    const std::atomic<bool>& cancel;
+    std::mutex mutex;
+    std::condition_variable changed;
+    UploadJournal journal;
+    UploadSummary summary;
+    std::deque<Batch> queue;
+    std::size_t unfinishedBatches = 0; // queued or being sent
+    std::size_t busyLanes = 0;
+    bool producing = true;
+    std::atomic<bool> stopping{false};
+    // Folders found or created on the server, by any connection.
+    std::mutex folderMutex;
+    std::set<std::string> knownFolders;
+    char delimiter = 0;
+    std::optional<std::uint64_t> appendLimit;
 
-private:
+    /// Under the lock: false (and the run stopped) when the journal could not be written.
+    bool note(const std::string& journalError)
+    {
+        if (journalError.empty())
+            return true;
+        stopWith(journalError);
+        return false;
+    }
+    void stopWith(const std::string& reason)
+    {
+        if (summary.stopReason.empty())
+            summary.stopReason = reason;
+        stopping = true;
+    }
+    bool canceled()
+    {
+        if (!cancel.load(std::memory_order_relaxed))
+            return false;
+        summary.canceled = true;
+        stopping = true;
+        return true;
+    }
+};
+
+// One connection, on a thread of its own: takes batches from the queue and sends them.
+class Lane {
+public:
+    explicit Lane(Shared& shared) : shared_(shared) {}
+
+    ImapSession& session() { return session_; }
+
     /// Connects; a connection lost after the first one is tried again with the waits
     /// of retryDelaysMs (a first one that fails is most likely a wrong server or port,
     /// said at once). False when the run must stop.
     bool connect(bool retry = false)
     {
         for (;;) {
-            const ImapResult result = session_.open(request_.account);
-            if (result.ok()) {
-                createdFolders_.clear();
+            const ImapResult result = session_.open(shared_.request.account);
+            if (result.ok())
                 return true;
-            }
-            if (!retry || result.failure != ImapFailure::Connection || losses_ >= request_.retryDelaysMs.size()) {
-                summary_.stopReason = result.text;
+            if (!retry || result.failure != ImapFailure::Connection || losses_ >= shared_.request.retryDelaysMs.size()) {
+                std::lock_guard lock(shared_.mutex);
+                shared_.stopWith(result.text);
                 return false;
             }
             if (!waitBeforeRetry(result.text))
@@ -183,14 +218,57 @@ private:
         }
     }
 
+    /// The thread's work until the batches run out or the run stops. A connection
+    /// other than the first is made for its first batch; when the server will not
+    /// give it (too many at once, say), the batch goes back to the others.
+    void work(bool connected)
+    {
+        for (;;) {
+            Batch batch;
+            {
+                std::unique_lock lock(shared_.mutex);
+                shared_.changed.wait(lock, [&] {
+                    return shared_.stopping || !shared_.queue.empty() || (!shared_.producing && shared_.unfinishedBatches == 0);
+                });
+                if (shared_.stopping || shared_.queue.empty())
+                    break;
+                batch = std::move(shared_.queue.front());
+                shared_.queue.pop_front();
+                ++shared_.busyLanes;
+            }
+            shared_.changed.notify_all();
+            if (!connected && !session_.open(shared_.request.account).ok()) {
+                std::lock_guard lock(shared_.mutex);
+                shared_.queue.push_front(std::move(batch));
+                --shared_.busyLanes;
+                break;
+            }
+            connected = true;
+            const bool goOn = sendBatch(batch);
+            std::lock_guard lock(shared_.mutex);
+            --shared_.unfinishedBatches;
+            --shared_.busyLanes;
+            if (!goOn)
+                shared_.stopping = true;
+            shared_.changed.notify_all();
+        }
+        shared_.changed.notify_all();
+        session_.close();
+    }
+
+private:
     bool waitBeforeRetry(const std::string& why)
     {
-        const int delay = request_.retryDelaysMs[losses_++];
-        reporter_.logLine(translate("%1; trying again in %2 s", {why, std::to_string((delay + 999) / 1000)}));
+        const int delay = shared_.request.retryDelaysMs[losses_++];
+        {
+            std::lock_guard lock(shared_.mutex);
+            shared_.reporter.logLine(translate("%1; trying again in %2 s", {why, std::to_string((delay + 999) / 1000)}));
+        }
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
         while (std::chrono::steady_clock::now() < until) {
-            if (cancel_.load(std::memory_order_relaxed)) {
-                summary_.canceled = true;
+            if (shared_.cancel.load(std::memory_order_relaxed) || shared_.stopping) {
+                std::lock_guard lock(shared_.mutex);
+                shared_.canceled();
                 return false;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -202,8 +280,9 @@ private:
     bool reconnectAfter(const ImapResult& result)
     {
         session_.close();
-        if (losses_ >= request_.retryDelaysMs.size()) {
-            summary_.stopReason = result.text;
+        if (losses_ >= shared_.request.retryDelaysMs.size()) {
+            std::lock_guard lock(shared_.mutex);
+            shared_.stopWith(result.text);
             return false;
         }
         return waitBeforeRetry(result.text) && connect(true);
@@ -212,10 +291,11 @@ private:
     /// The folder and its parents, created where missing; never emptied.
     ImapResult ensureFolder(const std::vector<std::string>& components)
     {
+        std::lock_guard folders(shared_.folderMutex);
         for (std::size_t n = 1; n <= components.size(); ++n) {
             const std::vector<std::string> prefix(components.begin(), components.begin() + static_cast<std::ptrdiff_t>(n));
-            const std::string name = serverFolderName(prefix, session_.delimiter());
-            if (createdFolders_.count(name))
+            const std::string name = serverFolderName(prefix, shared_.delimiter);
+            if (shared_.knownFolders.count(name))
                 continue;
             bool exists = false;
             if (ImapResult result = session_.folderExists(name, exists); !result.ok())
@@ -223,157 +303,106 @@ private:
             if (!exists) {
                 if (ImapResult result = session_.createFolder(name); !result.ok())
                     return result;
-                reporter_.logLine(translate("Created the folder \"%1\"", {shownName(prefix)}));
+                std::lock_guard lock(shared_.mutex);
+                shared_.reporter.logLine(translate("Created the folder \"%1\"", {shownName(prefix)}));
             }
-            createdFolders_.insert(name);
+            shared_.knownFolders.insert(name);
         }
         return {};
-    }
-
-    /// False when the whole run must stop.
-    bool uploadFolder(const StagedFolder& staged)
-    {
-        FolderRun run;
-        run.components = request_.topFolder;
-        run.components.insert(run.components.end(), staged.components.begin(), staged.components.end());
-        run.serverName = serverFolderName(run.components, session_.delimiter());
-        run.tally.name = shownName(run.components);
-        run.tally.messages = staged.messages.size();
-        run.keywords = keywordsOf(staged.path);
-        reporter_.statusText(translate("Uploading \"%1\" (%2)...", {run.tally.name, messageCount(staged.messages.size())}));
-        bool keepGoing = true;
-        for (const std::string& path : staged.messages) {
-            if (cancel_.load(std::memory_order_relaxed)) {
-                summary_.canceled = true;
-                keepGoing = false;
-                break;
-            }
-            if (run.unusable) {
-                ++summary_.failed;
-                continue;
-            }
-            keepGoing = prepare(path, run);
-            if (keepGoing && (run.batch.size() >= kBatchMessages || run.batchBytes >= kBatchBytes))
-                keepGoing = sendBatch(run);
-            if (!keepGoing)
-                break;
-        }
-        keepGoing = keepGoing && sendBatch(run);
-        summary_.folders.push_back(run.tally);
-        return keepGoing;
-    }
-
-    /// Reads a message and puts it in the batch unless the journal has it or it cannot
-    /// go; false when the run must stop.
-    bool prepare(const std::string& path, FolderRun& run)
-    {
-        auto file = std::make_unique<MappedFile>();
-        if (!file->open(path, LinkPolicy::Refuse)) {
-            reporter_.logLine(translate("Could not read \"%1\"", {path}));
-            ++summary_.failed;
-            return true;
-        }
-        const std::string digest = sha256Hex(file->bytes());
-        std::string key = journalKey(run.serverName, digest, run.copies[digest]++);
-        if (journal_.isDone(key)) {
-            ++summary_.alreadyPresent;
-            return true;
-        }
-        const std::uint64_t size = crlfSize(file->bytes());
-        if (size == 0) {
-            reporter_.logLine(translate("\"%1\" is empty and was not uploaded", {path}));
-            ++summary_.refused;
-            return true;
-        }
-        if (session_.appendLimit() && size > *session_.appendLimit()) {
-            reporter_.logLine(translate("\"%1\" (%2) is larger than %3 accepts (%4) and was not uploaded",
-                                        {path, byteCount(size), request_.account.host, byteCount(*session_.appendLimit())}));
-            ++summary_.refused;
-            return true;
-        }
-        Outgoing message{path,
-                         std::move(key),
-                         std::move(file),
-                         size,
-                         modificationTime(path).value_or(0),
-                         flagsFromMaildirName(fileName(path), run.keywords)};
-        if (!run.keywordsAllowed)
-            message.flags.keywords.clear();
-        run.batchBytes += size;
-        run.batch.push_back(std::move(message));
-        return true;
     }
 
     /// The folder made ready, and the messages of the batch that an earlier attempt may
     /// have stored (begun, never confirmed) looked for on the server.
-    ImapResult prepareServer(FolderRun& run)
+    ImapResult prepareServer(Batch& batch)
     {
-        if (!run.ready) {
-            if (ImapResult result = ensureFolder(run.components); !result.ok())
-                return result;
-            run.ready = true;
-        }
-        for (auto it = run.batch.begin(); it != run.batch.end();) {
-            if (!journal_.isPending(it->key)) {
-                ++it;
-                continue;
+        FolderRun& run = *batch.run;
+        if (ImapResult result = ensureFolder(run.components); !result.ok())
+            return result;
+        for (auto it = batch.messages.begin(); it != batch.messages.end();) {
+            bool pending = false;
+            {
+                std::lock_guard lock(shared_.mutex);
+                pending = shared_.journal.isPending(it->key);
             }
             bool present = false;
-            ImapResult result = session_.containsMessage(run.serverName, it->size, messageIdOf(it->file->bytes()), present);
-            if (!result.ok())
-                return result;
+            if (pending) {
+                ImapResult result = session_.containsMessage(run.serverName, it->size, messageIdOf(it->file->bytes()), present);
+                if (!result.ok())
+                    return result;
+            }
             if (!present) {
                 ++it;
                 continue;
             }
-            if (!note(journal_.markDone(it->key)))
-                return {ImapFailure::Protocol, summary_.stopReason};
-            ++summary_.alreadyPresent;
-            it = run.batch.erase(it);
+            std::lock_guard lock(shared_.mutex);
+            if (!shared_.note(shared_.journal.markDone(it->key)))
+                return {ImapFailure::Protocol, shared_.summary.stopReason};
+            ++shared_.summary.alreadyPresent;
+            it = batch.messages.erase(it);
         }
         return {};
     }
 
+    /// After prepareServer failed: true to try the batch again, false when the run
+    /// must stop; a folder that cannot be created fails the batch (empties it).
+    bool afterServerFailure(Batch& batch, const ImapResult& result)
+    {
+        if (shared_.stopping)
+            return false;
+        if (result.failure == ImapFailure::Connection)
+            return reconnectAfter(result);
+        std::lock_guard lock(shared_.mutex);
+        if (stopsTheRun(result.failure)) {
+            shared_.stopWith(result.text);
+            return false;
+        }
+        // The folder cannot be made: none of its messages can go anywhere.
+        if (!batch.run->unusable)
+            shared_.reporter.logLine(result.text);
+        shared_.summary.failed += batch.messages.size();
+        batch.messages.clear();
+        batch.run->unusable = true;
+        return true;
+    }
+
+    /// Every message of the batch with its "P" line on disk. False when the run must stop.
+    bool markPending(const Batch& batch)
+    {
+        std::lock_guard lock(shared_.mutex);
+        for (const Outgoing& message : batch.messages) {
+            if (!shared_.journal.isPending(message.key) && !shared_.note(shared_.journal.markPending(message.key)))
+                return false;
+        }
+        return shared_.note(shared_.journal.commit());
+    }
+
     /// Uploads the batch; false when the run must stop.
-    bool sendBatch(FolderRun& run)
+    bool sendBatch(Batch& batch)
     {
         bool singles = false;
-        while (!run.batch.empty()) {
-            if (cancel_.load(std::memory_order_relaxed)) {
-                summary_.canceled = true;
+        bool probing = false; // after a lost connection: one message at a time, each answered
+        while (!batch.messages.empty()) {
+            if (shared_.stopping || shared_.cancel.load(std::memory_order_relaxed)) {
+                std::lock_guard lock(shared_.mutex);
+                shared_.canceled();
                 return false;
             }
-            if (ImapResult result = prepareServer(run); !result.ok()) {
-                if (!summary_.stopReason.empty())
+            if (ImapResult result = prepareServer(batch); !result.ok()) {
+                if (!afterServerFailure(batch, result))
                     return false;
-                if (result.failure == ImapFailure::Connection) {
-                    run.ready = false;
-                    if (!reconnectAfter(result))
-                        return false;
-                    continue;
-                }
-                if (stopsTheRun(result.failure)) {
-                    summary_.stopReason = result.text;
-                    return false;
-                }
-                // The folder cannot be made: none of its messages can go anywhere.
-                reporter_.logLine(result.text);
-                summary_.failed += run.batch.size();
-                run.batch.clear();
-                run.unusable = true;
+                continue;
+            }
+            if (batch.messages.empty())
                 break;
-            }
-            for (const Outgoing& message : run.batch) {
-                if (!journal_.isPending(message.key) && !note(journal_.markPending(message.key)))
-                    return false;
-            }
-            if (!note(journal_.commit()))
+            if (!markPending(batch))
                 return false;
-            const bool multi = !singles && run.batch.size() > 1 && session_.hasMultiAppend();
+            const std::string sentHead = batch.messages.front().key;
+            const std::size_t count = probing ? 1 : batch.messages.size();
+            const bool multi = !singles && count > 1 && session_.hasMultiAppend();
             const std::vector<ImapResult> results = session_.appendMany(
-                run.serverName, run.batch.size(),
+                batch.run->serverName, count,
                 [&](std::size_t i) {
-                    const Outgoing& message = run.batch[i];
+                    const Outgoing& message = batch.messages[i];
                     return ImapOutgoing{withCrlf(message.file->bytes(), crlfBuffer_), &message.flags, message.date};
                 },
                 multi);
@@ -383,78 +412,240 @@ private:
                 singles = true;
                 continue;
             }
-            if (!handleResults(run, multi ? std::vector<ImapResult>(run.batch.size(), results.front()) : results))
+            std::optional<ImapResult> lost;
+            bool progress = false;
+            if (!handleResults(batch, multi ? std::vector<ImapResult>(count, results.front()) : results, lost, progress))
                 return false;
+            if (lost && !afterDrop(batch, *lost, sentHead, count == 1, progress))
+                return false;
+            probing = probing || lost.has_value();
         }
-        run.batchBytes = 0;
-        reporter_.progress(summary_.uploaded + summary_.alreadyPresent + summary_.refused + summary_.failed, summary_.messages,
-                           summary_.bytesSent);
+        std::lock_guard lock(shared_.mutex);
+        const UploadSummary& summary = shared_.summary;
+        shared_.reporter.progress(summary.uploaded + summary.alreadyPresent + summary.refused + summary.failed, summary.messages,
+                                  summary.bytesSent);
         return true;
     }
 
-    /// Counts the answers to the batch's messages; those to send again (the connection
-    /// was lost, or keywords were refused) stay in the batch. False when the run must stop.
-    bool handleResults(FolderRun& run, const std::vector<ImapResult>& results)
+    /// After the connection was lost during the batch (whose messages then go one at a
+    /// time). A server that hangs up on a message (one over its size limit, say) does
+    /// so each time it comes: lost twice in a row while that message went alone, it is
+    /// refused and the rest goes on. The waits before reconnecting start over after a
+    /// message was handled. False when the run must stop.
+    bool afterDrop(Batch& batch, const ImapResult& lost, const std::string& sentHead, bool alone, bool progress)
     {
+        const bool again = alone && droppedAlone_ && sentHead == dropHead_;
+        if (again && !batch.messages.empty() && batch.messages.front().key == sentHead) {
+            const Outgoing& message = batch.messages.front();
+            {
+                std::lock_guard lock(shared_.mutex);
+                shared_.reporter.logLine(
+                    translate("\"%1\" (%2) was refused as too large: %3", {message.path, byteCount(message.size), lost.text}));
+                ++shared_.summary.refused;
+            }
+            batch.messages.erase(batch.messages.begin());
+            progress = true;
+        }
+        if (progress || sentHead != dropHead_)
+            losses_ = 0;
+        dropHead_ = sentHead;
+        droppedAlone_ = alone;
+        return reconnectAfter(lost);
+    }
+
+    /// Counts the answers to the batch's first messages; those to send again (the connection
+    /// was lost, or keywords were refused) stay in the batch. progress tells whether a
+    /// message was handled. False when the run must stop.
+    bool handleResults(Batch& batch, const std::vector<ImapResult>& results, std::optional<ImapResult>& lost, bool& progress)
+    {
+        std::lock_guard lock(shared_.mutex);
+        FolderRun& run = *batch.run;
         std::vector<Outgoing> again;
-        const ImapResult* lost = nullptr;
         for (std::size_t i = 0; i < results.size(); ++i) {
-            Outgoing& message = run.batch[i];
+            Outgoing& message = batch.messages[i];
             const ImapResult& result = results[i];
+            progress = progress || (result.failure != ImapFailure::Connection && result.failure != ImapFailure::Refused);
             if (result.ok()) {
-                if (!note(journal_.markDone(message.key)))
+                if (!shared_.note(shared_.journal.markDone(message.key)))
                     return false;
-                ++summary_.uploaded;
+                ++shared_.summary.uploaded;
                 ++run.tally.uploaded;
                 run.tally.bytes += message.size;
-                summary_.bytesSent += message.size;
+                shared_.summary.bytesSent += message.size;
             } else if (result.failure == ImapFailure::Connection) {
-                lost = &result;
+                lost = result;
                 again.push_back(std::move(message));
             } else if (result.failure == ImapFailure::TooBig) {
-                reporter_.logLine(
+                shared_.reporter.logLine(
                     translate("\"%1\" (%2) was refused as too large: %3", {message.path, byteCount(message.size), result.text}));
-                ++summary_.refused;
+                ++shared_.summary.refused;
             } else if (stopsTheRun(result.failure)) {
-                summary_.stopReason = result.text;
+                shared_.stopWith(result.text);
             } else if (result.failure == ImapFailure::Refused && !message.flags.keywords.empty()) {
                 // A server that takes no keywords of ours: the messages go without them.
                 if (run.keywordsAllowed)
-                    reporter_.logLine(translate("%1; uploading \"%2\" without keywords", {result.text, run.tally.name}));
+                    shared_.reporter.logLine(translate("%1; uploading \"%2\" without keywords", {result.text, run.tally.name}));
                 run.keywordsAllowed = false;
                 message.flags.keywords.clear();
                 again.push_back(std::move(message));
             } else {
-                reporter_.logLine("\"" + message.path + "\": " + result.text);
-                ++summary_.failed;
+                shared_.reporter.logLine("\"" + message.path + "\": " + result.text);
+                ++shared_.summary.failed;
+                progress = true;
             }
         }
-        run.batch = std::move(again);
-        if (!summary_.stopReason.empty())
-            return false;
-        if (!lost)
-            return true;
-        run.ready = false;
-        return reconnectAfter(*lost);
+        for (std::size_t i = results.size(); i < batch.messages.size(); ++i)
+            again.push_back(std::move(batch.messages[i])); // not sent this time
+        batch.messages = std::move(again);
+        return shared_.summary.stopReason.empty();
     }
 
-    bool note(const std::string& journalError)
-    {
-        if (journalError.empty())
-            return true;
-        summary_.stopReason = journalError;
-        return false;
-    }
-
-    const UploadRequest& request_;
-    UploadReporter& reporter_;
-    const std::atomic<bool>& cancel_;
+    Shared& shared_;
     ImapSession session_;
-    UploadJournal journal_;
-    UploadSummary summary_;
-    std::set<std::string> createdFolders_;
     std::string crlfBuffer_;
     std::size_t losses_ = 0;
+    std::string dropHead_; // the first message sent when the connection was last lost
+    bool droppedAlone_ = false;
+};
+
+// Walks the staged folders and cuts their messages into batches for the connections:
+// the first made at the start, further ones (up to the request's connections) while
+// batches wait.
+class Uploader {
+public:
+    Uploader(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel) : shared_(request, reporter, cancel)
+    {}
+
+    UploadSummary run()
+    {
+        const std::vector<StagedFolder> folders = stagedFolders(shared_.request.stagingRoot);
+        for (const StagedFolder& folder : folders)
+            shared_.summary.messages += folder.messages.size();
+        if (std::string error = shared_.journal.open(shared_.request.journalPath); !error.empty()) {
+            shared_.summary.stopReason = error;
+            return shared_.summary;
+        }
+        shared_.reporter.statusText(translate("Connecting to %1...", {shared_.request.account.host}));
+        lanes_.push_back(std::make_unique<Lane>(shared_));
+        if (!lanes_.front()->connect())
+            return shared_.summary;
+        shared_.delimiter = lanes_.front()->session().delimiter();
+        shared_.appendLimit = lanes_.front()->session().appendLimit();
+        threads_.emplace_back([lane = lanes_.front().get()] { lane->work(true); });
+        for (const StagedFolder& folder : folders) {
+            if (!uploadFolder(folder))
+                break;
+        }
+        {
+            std::lock_guard lock(shared_.mutex);
+            shared_.producing = false;
+        }
+        shared_.changed.notify_all();
+        for (std::thread& thread : threads_)
+            thread.join();
+        shared_.note(shared_.journal.commit());
+        for (const FolderRun& run : runs_)
+            shared_.summary.folders.push_back(run.tally);
+        return shared_.summary;
+    }
+
+private:
+    /// False when the whole run must stop.
+    bool uploadFolder(const StagedFolder& staged)
+    {
+        FolderRun& run = runs_.emplace_back();
+        run.components = shared_.request.topFolder;
+        run.components.insert(run.components.end(), staged.components.begin(), staged.components.end());
+        run.serverName = serverFolderName(run.components, shared_.delimiter);
+        run.tally.name = shownName(run.components);
+        run.tally.messages = staged.messages.size();
+        run.keywords = keywordsOf(staged.path);
+        {
+            std::lock_guard lock(shared_.mutex);
+            shared_.reporter.statusText(translate("Uploading \"%1\" (%2)...", {run.tally.name, messageCount(staged.messages.size())}));
+        }
+        Batch batch{&run, {}, 0};
+        for (const std::string& path : staged.messages) {
+            std::unique_lock lock(shared_.mutex);
+            if (shared_.canceled() || shared_.stopping)
+                return false;
+            if (run.unusable) {
+                ++shared_.summary.failed;
+                continue;
+            }
+            lock.unlock();
+            prepare(path, run, batch);
+            if ((batch.messages.size() >= kBatchMessages || batch.bytes >= kBatchBytes)
+                && !dispatch(std::exchange(batch, Batch{&run, {}, 0})))
+                return false;
+        }
+        return batch.messages.empty() || dispatch(std::move(batch));
+    }
+
+    /// Queues the batch for the connections (waiting while as many wait as there are
+    /// connections), and opens one more when none is free. False when the run stops.
+    bool dispatch(Batch batch)
+    {
+        std::unique_lock lock(shared_.mutex);
+        shared_.changed.wait(lock, [&] { return shared_.stopping || shared_.queue.size() < lanes_.size(); });
+        if (shared_.stopping)
+            return false;
+        shared_.queue.push_back(std::move(batch));
+        ++shared_.unfinishedBatches;
+        if (shared_.queue.size() > lanes_.size() - shared_.busyLanes && lanes_.size() < std::max(1u, shared_.request.connections)) {
+            Lane* lane = lanes_.emplace_back(std::make_unique<Lane>(shared_)).get();
+            threads_.emplace_back([lane] { lane->work(false); });
+        }
+        lock.unlock();
+        shared_.changed.notify_all();
+        return true;
+    }
+
+    /// Reads a message and puts it in the batch unless the journal has it or it cannot go.
+    void prepare(const std::string& path, FolderRun& run, Batch& batch)
+    {
+        auto file = std::make_unique<MappedFile>();
+        if (!file->open(path, LinkPolicy::Refuse)) {
+            std::lock_guard lock(shared_.mutex);
+            shared_.reporter.logLine(translate("Could not read \"%1\"", {path}));
+            ++shared_.summary.failed;
+            return;
+        }
+        const std::string digest = sha256Hex(file->bytes());
+        std::string key = journalKey(run.serverName, digest, run.copies[digest]++);
+        const std::uint64_t size = crlfSize(file->bytes());
+        std::lock_guard lock(shared_.mutex);
+        if (shared_.journal.isDone(key)) {
+            ++shared_.summary.alreadyPresent;
+            return;
+        }
+        if (size == 0) {
+            shared_.reporter.logLine(translate("\"%1\" is empty and was not uploaded", {path}));
+            ++shared_.summary.refused;
+            return;
+        }
+        if (shared_.appendLimit && size > *shared_.appendLimit) {
+            shared_.reporter.logLine(translate("\"%1\" (%2) is larger than %3 accepts (%4) and was not uploaded",
+                                               {path, byteCount(size), shared_.request.account.host, byteCount(*shared_.appendLimit)}));
+            ++shared_.summary.refused;
+            return;
+        }
+        Outgoing message{path,
+                         std::move(key),
+                         std::move(file),
+                         size,
+                         modificationTime(path).value_or(0),
+                         flagsFromMaildirName(fileName(path), run.keywords)};
+        if (!run.keywordsAllowed)
+            message.flags.keywords.clear();
+        batch.bytes += size;
+        batch.messages.push_back(std::move(message));
+    }
+
+    Shared shared_;
+    std::deque<FolderRun> runs_;
+    std::vector<std::unique_ptr<Lane>> lanes_;
+    std::vector<std::thread> threads_;
 };
 
 } // namespace

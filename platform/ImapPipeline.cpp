@@ -33,14 +33,17 @@ public:
     bool flush() { return mailstream_flush(stream_) == 0; }
 
     /// The next response line without its end (literals inside it read and left out,
-    /// long text cut); none when the connection failed.
+    /// long text cut); none when the connection failed or ended (libetpan gives what
+    /// came before the end, or an empty line, as a line: only a line ended by LF is one).
     std::optional<std::string> readLine()
     {
         std::string whole;
         for (;;) {
-            if (!line_ || !mailstream_read_line_remove_eol(stream_, line_))
+            if (!line_ || !mailstream_read_line(stream_, line_) || line_->len == 0 || line_->str[line_->len - 1] != '\n')
                 return std::nullopt;
-            const std::string_view part(line_->str, line_->len);
+            std::string_view part(line_->str, line_->len - 1);
+            if (!part.empty() && part.back() == '\r')
+                part.remove_suffix(1);
             whole.append(part.substr(0, kLineTextLimit - std::min(whole.size(), kLineTextLimit)));
             std::optional<std::uint64_t> literal = trailingLiteralSize(part);
             if (!literal)

@@ -2,6 +2,7 @@
 cuts connections. Nothing here listens or connects anywhere but 127.0.0.1."""
 
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -160,9 +161,9 @@ userdb {{
 
 
 class CuttingProxy:
-    """Forwards 127.0.0.1:port to the server. After cut_after bytes from the client it
-    closes that connection; with refuse_after_cut, later connections are closed at once,
-    else they are forwarded whole."""
+    """Forwards 127.0.0.1:port to the server. After cut_after bytes from the client (all
+    its connections together) it closes the connection that reached it; with
+    refuse_after_cut, later connections are closed at once, else they are forwarded whole."""
 
     def __init__(self, target_port, cut_after, refuse_after_cut):
         self.target_port = target_port
@@ -170,6 +171,8 @@ class CuttingProxy:
         self.refuse_after_cut = refuse_after_cut
         self.cut = False
         self.connections = 0
+        self.sent = 0  # from the client, over all connections
+        self.lock = threading.Lock()
         self.listener = socket.socket()
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", 0))
@@ -193,23 +196,89 @@ class CuttingProxy:
                 client.close()
                 continue
             server = socket.create_connection(("127.0.0.1", self.target_port))
-            limit = None if self.cut else self.cut_after
-            threading.Thread(target=self._pump, args=(client, server, limit), daemon=True).start()
-            threading.Thread(target=self._pump, args=(server, client, None), daemon=True).start()
+            counted = not self.cut
+            threading.Thread(target=self._pump, args=(client, server, counted), daemon=True).start()
+            threading.Thread(target=self._pump, args=(server, client, False), daemon=True).start()
 
-    def _pump(self, source, sink, limit):
-        sent = 0
+    def _pump(self, source, sink, counted):
         try:
             while True:
                 data = source.recv(65536)
                 if not data:
                     break
-                if limit is not None and sent + len(data) >= limit:
-                    sink.sendall(data[:limit - sent])
-                    self.cut = True
-                    break
+                if counted:
+                    with self.lock:
+                        room = None if self.cut else self.cut_after - self.sent
+                        self.sent += len(data)
+                        if room is not None and len(data) >= room:
+                            self.cut = True
+                    if room is not None and len(data) >= room:
+                        sink.sendall(data[:room])
+                        break
                 sink.sendall(data)
-                sent += len(data)
+        except OSError:
+            pass
+        for s in (source, sink):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
+
+    def stop(self):
+        self.running = False
+        self.listener.close()
+        self.thread.join(timeout=2)
+
+
+class DroppingProxy:
+    """Forwards 127.0.0.1:port to the server's plain port, and closes a connection as
+    soon as the client announces a literal over limit bytes: a server that hangs up on
+    a message too large for it."""
+
+    def __init__(self, target_port, limit):
+        self.target_port = target_port
+        self.limit = limit
+        self.drops = 0
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.listener.settimeout(0.2)
+        self.port = self.listener.getsockname()[1]
+        self.running = True
+        self.thread = threading.Thread(target=self._accept, daemon=True)
+        self.thread.start()
+
+    def _accept(self):
+        while self.running:
+            try:
+                client, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            server = socket.create_connection(("127.0.0.1", self.target_port))
+            threading.Thread(target=self._pump, args=(client, server, True), daemon=True).start()
+            threading.Thread(target=self._pump, args=(server, client, False), daemon=True).start()
+
+    def _pump(self, source, sink, watch):
+        tail = b""
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                if watch:
+                    seen = tail + data
+                    over = [m for m in re.finditer(rb"\{(\d+)\+?\}\r\n", seen) if int(m.group(1)) > self.limit]
+                    if over:
+                        # What came before the announcement reaches the server.
+                        sink.sendall(seen[len(tail):over[0].start()] if over[0].start() > len(tail) else b"")
+                        self.drops += 1
+                        break
+                    tail = seen[-32:]
+                sink.sendall(data)
         except OSError:
             pass
         for s in (source, sink):

@@ -424,6 +424,28 @@ class ImapUpload(unittest.TestCase):
         logged = SERVER.log()
         self.assertIn("user=<limited>", logged)
 
+    def test_a_message_the_server_hangs_up_on_is_refused_as_too_large_and_the_others_go(self):
+        # A server that closes the connection when a message over its limit comes,
+        # instead of answering NO: a proxy on the plain port drops every connection
+        # that announces a literal over 100 KB.
+        sizes = [0, 2000, 150 * 1024, 0, 3000]
+        root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(i, size, "Drop"), "") for i, size in enumerate(sizes)]})
+        proxy = imap_server.DroppingProxy(SERVER.plain_port, 100 * 1024)
+        try:
+            for run in (1, 2):
+                result = self.run_cli(root, top="Drop", scheme="imap", port=proxy.port, extra=("--imap-plain",))
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertEqual(len(re.findall(r'\(15\d KB\) was refused as too large: ', result.stderr)), 1, result.stderr)
+                self.assertRegex(result.stderr, r"\d already present, 1 refused, 0 failed")
+                self.assertEqual(result.stdout.strip(), "Error: 1 message was not uploaded")
+        finally:
+            proxy.stop()
+        self.assertGreaterEqual(proxy.drops, 4)
+        client = self.connect()
+        self.assertEqual([m[2] for m in self.folder_messages(client, "Drop")],
+                         [crlf(message_text(i, sizes[i], "Drop").encode()) for i in (0, 1, 3, 4)])
+        client.logout()
+
     def cut_and_resume(self, top, refuse_after_cut):
         count = 30
         root = stage(os.path.join(self.dir, "stage"),
@@ -461,7 +483,9 @@ class ImapUpload(unittest.TestCase):
         root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(i, 1500, "Killed"), "") for i in range(count)]})
         address = f"imaps://anna@127.0.0.1:{SERVER.tls_port}/Killed"
         environment = dict(os.environ, TARNWICK_IMAP_PASSWORD="anna-secret", XDG_CONFIG_HOME=self.config)
-        ended_before = len(re.findall(r"imap\(anna\).*Disconnected", SERVER.log(tail=None)))
+        sessions = lambda: (len(re.findall(r"Login: user=<anna>", SERVER.log(tail=None))),
+                            len(re.findall(r"imap\(anna\).*Disconnected", SERVER.log(tail=None))))
+        begun_before, ended_before = sessions()
         process = subprocess.Popen([CLI, "--imap", address, "--imap-ca", SERVER.cert, root], env=environment,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         home = os.path.join(SERVER.homes, "anna", "Maildir", ".Killed")
@@ -474,10 +498,13 @@ class ImapUpload(unittest.TestCase):
             time.sleep(0.002)
         process.kill()
         process.wait()
-        # The server finishes (or drops) what the killed run sent before the next looks.
-        ended = lambda: len(re.findall(r"imap\(anna\).*Disconnected", SERVER.log(tail=None)))
+        # The server finishes (or drops) what the killed run sent, on each of its
+        # connections, before the next looks.
         deadline = time.time() + 10
-        while ended() < ended_before + 1 and time.time() < deadline:
+        while time.time() < deadline:
+            begun, ended = sessions()
+            if begun > begun_before and ended - ended_before >= begun - begun_before:
+                break
             time.sleep(0.02)
         second = self.run_cli(root, top="Killed")
         self.assertEqual(second.returncode, 0, second.stderr)
