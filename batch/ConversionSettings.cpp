@@ -25,6 +25,7 @@ ConversionOptions readConversionOptions(const SettingsStore& store)
     options.addEmptyLines = store.boolValue(keys::kAddEmptyLines);
     options.replaceNoBreakSpaces = store.boolValue(keys::kReplaceNBSPWithSpaceInMacJapanese);
     options.putBackAttachments = store.boolValue(keys::kPutBackAttachments);
+    options.labelTextAttachments = store.boolValue(keys::kLabelTextAttachments);
     options.encodeHeaders = store.boolValue(keys::kEncodeHeaders);
     options.dropStaleLengths = store.boolValue(keys::kDropStaleLengths);
     options.mendCROnlyLineEndings = store.boolValue(keys::kMendCROnlyLineEndings);

@@ -46,6 +46,7 @@ const Switch kSwitches[] = {
     {"drop-stale-lengths", "no-drop-stale-lengths", keys::kDropStaleLengths},
     {"mend-cr", "no-mend-cr", keys::kMendCROnlyLineEndings},
     {"rich-text", "no-rich-text", keys::kConvertRichText},
+    {"label-text-attachments", "no-label-text-attachments", keys::kLabelTextAttachments},
 };
 constexpr int kSwitchCount = static_cast<int>(std::size(kSwitches));
 
@@ -383,6 +384,11 @@ saved by the Tarnwick window, else the default):
                             with --eudora-tags, write a message holding
                             Eudora's styled text (<x-rich>) as text/enriched,
                             which mail programs show formatted (default on)
+  --label-text-attachments, --no-label-text-attachments
+                            a text file put back into its message whose
+                            bytes are not all ASCII gets the charset it is
+                            read in as its Content-Type's charset parameter
+                            (default on)
   --keep-going              a mailbox that cannot be converted is listed and the
                             job goes on with the next; the summary names every
                             failure, the last line reads "Error: ..." and the

@@ -63,6 +63,7 @@ struct ConversionOptions {
     // a multipart Content-Type whose boundary still occurs in the body.
     bool putBackAttachments = false;
     AttachmentFolders attachmentFolders; // where those files are looked for
+    bool labelTextAttachments = false;   // a text file put back gets the charset it is read in
     bool encodeHeaders = false;          // non-ASCII header text as RFC 2047 encoded-words
     bool dropStaleLengths = false;       // leave out Content-Length: and Lines: header fields
     bool mendCROnlyLineEndings = false;  // without CR LF: LF where the input's first line ends in CR alone

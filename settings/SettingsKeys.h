@@ -29,6 +29,10 @@ inline constexpr std::string_view kOutputFormat = "OutputFormat";
 /// ends: "thunderbird" (the first choice, when none is stored), "server" (Maildir++),
 /// "mutt" (nested Maildirs) or "mbox" (the options as set).
 inline constexpr std::string_view kMailProgram = "MailProgram";
+/// bool: a text file put back into its message (a recipe, a vCard) gets a charset
+/// parameter naming the encoding it is read in, so that readers do not take its bytes
+/// for another.
+inline constexpr std::string_view kLabelTextAttachments = "LabelTextAttachments";
 /// bool: non-ASCII header text as RFC 2047 encoded-words.
 inline constexpr std::string_view kEncodeHeaders = "EncodeHeaders";
 /// bool: leave out the Content-Length: and Lines: headers Eudora kept from the mail as it arrived.

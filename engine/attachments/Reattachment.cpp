@@ -416,7 +416,7 @@ AttachmentLookup lookUpAttachments(std::string_view message, std::uint64_t heade
         // A name Mac Eudora shortened goes back to the long name the line gives.
         part.displayName = utf8Name(shortened ? reference->name : file.name(), context.sourceEncoding);
         part.mediaType = mimeTypeForFile(part.displayName, file.leadingBytes(kSniffBytes));
-        if (isLabelledText(part.mediaType) && file.size() <= kLargestLabelledText) {
+        if (context.labelTextFiles && isLabelledText(part.mediaType) && file.size() <= kLargestLabelledText) {
             const std::string charset
                 = textFileCharset(part.mediaType, file.leadingBytes(file.size()), context.textEncoding, context.automatic);
             if (!charset.empty())

@@ -38,6 +38,9 @@ struct ReattachmentContext {
     /// encoding, and with Automatic the mailbox it comes from.
     EncodingId textEncoding = kEncodingAutomatic;
     AutomaticSource automatic{};
+    /// Whether a text file put back gets that charset label at all (off: as written
+    /// before labels were given, for those who want those bytes).
+    bool labelTextFiles = true;
 };
 
 enum class ReattachOutcome {

@@ -147,7 +147,8 @@ ReattachOutcome StreamPass::finishWithAttachments()
                                       tally_,
                                       &subjectEncoding,
                                       options_.sourceEncoding,
-                                      AutomaticSource{mailbox_.automatic.origin, mailbox_.automatic.family, nullptr}};
+                                      AutomaticSource{mailbox_.automatic.origin, mailbox_.automatic.family, nullptr},
+                                      options_.labelTextAttachments};
     ReattachResult result;
     if (pipeline_) {
         // Only a message with a file found is written here, after everything before

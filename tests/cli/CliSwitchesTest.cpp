@@ -61,8 +61,11 @@ Entries sourceTree()
         {"src/Kept.toc", oneRecordToc(indexed.size())},
         {"src/Sub/Box", message("", "in a folder")},
         {"src/Sjis", message("", "\x93\xfa\x96\x7b")},
+        {"src/TextFile", message("", "body\nAttachment Converted: \"c:\\eudora\\attach\\recipe.txt\"")},
         {"files1/a.txt", "first folder\n"},
         {"files2/a.txt", "second folder\n"},
+        {"files1/recipe.txt", "cr\xe8me\n"},
+        {"files2/recipe.txt", "cr\xe8me\n"},
     };
 }
 
@@ -107,6 +110,7 @@ std::vector<Row> rows(const std::string& root)
         on("drop-stale-lengths", "DropStaleLengths"),
         on("mend-cr", "MendCROnlyLineEndings"),
         on("rich-text", "ConvertRichText"),
+        on("label-text-attachments", "LabelTextAttachments"),
         {{"layout"}, "OutputLayout", "string:flat", "string:tree", {"--layout", "tree"}, {"--layout", "flat"}},
         {{"layout"}, "OutputLayout", "string:flat", "string:thunderbird", {"--layout", "thunderbird"}, {"--layout", "flat"}},
         {{"removed-messages"},

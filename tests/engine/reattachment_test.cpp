@@ -107,6 +107,7 @@ struct Outcome {
 struct TextReading {
     EncodingId encoding = kEncodingAutomatic;
     MailboxOrigin origin = MailboxOrigin::Windows;
+    bool labelled = true;
 };
 
 Outcome reattach(const Collected& c, const AttachmentFolders& folders, const TextConversion* convert = nullptr,
@@ -115,8 +116,8 @@ Outcome reattach(const Collected& c, const AttachmentFolders& folders, const Tex
     Outcome run;
     setLogSink([&run](std::string_view line) { run.log.emplace_back(line); });
     StringSink sink;
-    const ReattachmentContext context{folders,       kEncodingISOLatin1,          eol, convert, run.tally, nullptr,
-                                      text.encoding, AutomaticSource{text.origin}};
+    const ReattachmentContext context{folders,       kEncodingISOLatin1,           eol,          convert, run.tally, nullptr,
+                                      text.encoding, AutomaticSource{text.origin}, text.labelled};
     run.result = writeWithAttachments(c.message, c.headerLength, c.lines, context, sink);
     setLogSink({});
     run.output = sink.bytes;
@@ -530,6 +531,7 @@ TEST(Reattachment, TextFilesSayTheCharsetTheyAreReadIn)
         {"html may name its own", "page.htm", "<p>caf\xE9</p>\r\n", {}, "text/html\r\n"},
         {"a fixed source encoding", "Recipe.txt", macRoman, {kEncodingISOLatin1, MailboxOrigin::Mac}, "text/plain; charset=ISO-8859-1"},
         {"bytes the fixed encoding cannot read", "list.txt", "caf\xC3\xA9 \x81", {kEncodingUTF8, MailboxOrigin::Mac}, "text/plain\r\n"},
+        {"labels switched off", "Recipe.txt", macRoman, {kEncodingAutomatic, MailboxOrigin::Mac, false}, "text/plain\r\n"},
         {"binary stays as it was", "data.bin", std::string("\x00\x01\xFF\xFE", 4), {}, "application/octet-stream\r\n"},
     };
     for (const Case& c : cases) {

@@ -52,8 +52,8 @@ TEST(DefaultsRegistration, EdgeCases)
         EXPECT_EQ(store.integerValue(keys::kMboxEncoding), kEncodingAutomatic) << c.what;
         EXPECT_EQ(store.boolValue(keys::kAddEmptyLines), c.registers) << c.what;
         if (!c.text && !c.path) {
-            for (const std::string_view key :
-                 {keys::kEncodeHeaders, keys::kDropStaleLengths, keys::kMendCROnlyLineEndings, keys::kConvertRichText})
+            for (const std::string_view key : {keys::kEncodeHeaders, keys::kDropStaleLengths, keys::kMendCROnlyLineEndings,
+                                               keys::kConvertRichText, keys::kLabelTextAttachments})
                 EXPECT_TRUE(store.boolValue(key)) << key;
         }
         for (const std::string& name : store.stringListValue(keys::kCharsetNames).value_or(Strings{}))
