@@ -264,8 +264,8 @@ QLayout* MainWindow::buildEncodingRows()
     m_convertEncodingsBox->setToolTip(tr("Each message is read in its mailbox encoding and written in the first output "
                                          "charset that holds all of its text"));
     m_encodingMenu->setToolTip(tr("The character set the mailboxes were written in; Automatic reads it from each message"));
-    m_eudoraTagsBox->setToolTip(tr("Eudora marks styled text with tags such as x-html and x-rich: they become "
-                                   "ordinary HTML or plain text parts"));
+    m_eudoraTagsBox->setToolTip(tr("Eudora marks styled text with tags such as x-html and x-rich: x-html becomes an "
+                                   "ordinary HTML part, x-rich enriched text that mail programs show formatted"));
     m_charsetWarning = m_charsetEdit->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
     m_charsetWarning->setObjectName(QStringLiteral("charsetWarning"));
     m_charsetWarning->setVisible(false);

@@ -854,8 +854,8 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>メールボックスが書かれた文字コードです。「自動」では各メッセージから判断します</translation>
     </message>
     <message>
-        <source>Eudora marks styled text with tags such as x-html and x-rich: they become ordinary HTML or plain text parts</source>
-        <translation>Eudora は書式付きの文章を x-html や x-rich などのタグで示します。これらを通常の HTML またはテキストのパートにします</translation>
+        <source>Eudora marks styled text with tags such as x-html and x-rich: x-html becomes an ordinary HTML part, x-rich enriched text that mail programs show formatted</source>
+        <translation>Eudora は書式付きの文章を x-html や x-rich などのタグで示します。x-html は通常の HTML のパートに、x-rich はメールソフトが書式付きで表示するエンリッチドテキストにします</translation>
     </message>
     <message>
         <source>CR LF is the pair of characters that ends a line on Windows and in mail; Thunderbird and Apple Mail read either</source>
