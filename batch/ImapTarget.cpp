@@ -1,5 +1,7 @@
 #include "batch/ImapTarget.h"
 
+#include "engine/text/Ascii.h"
+
 #include <algorithm>
 
 namespace tarnwick {
@@ -23,17 +25,6 @@ int base64Value(char c)
     return -1;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::string> percentDecoded(std::string_view text)
 {
     std::string result;
@@ -44,8 +35,8 @@ std::optional<std::string> percentDecoded(std::string_view text)
         }
         if (i + 2 >= text.size())
             return std::nullopt;
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
+        const int high = hexDigitValue(text[i + 1]);
+        const int low = hexDigitValue(text[i + 2]);
         if (high < 0 || low < 0)
             return std::nullopt;
         result.push_back(static_cast<char>(high * 16 + low));

@@ -1,5 +1,6 @@
 #include "batch/ThunderbirdPrefs.h"
 
+#include "engine/text/Ascii.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -12,17 +13,6 @@ namespace {
 bool isWordCharacter(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-' || c == '+';
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 void appendUtf8(std::string& out, std::uint32_t code)
@@ -190,7 +180,7 @@ private:
             return std::nullopt;
         std::uint32_t value = 0;
         for (std::size_t i = 0; i < digits; ++i) {
-            const int digit = hexValue(text_[at_ + i]);
+            const int digit = hexDigitValue(text_[at_ + i]);
             if (digit < 0)
                 return std::nullopt;
             value = value * 16 + static_cast<std::uint32_t>(digit);

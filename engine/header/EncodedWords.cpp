@@ -220,17 +220,6 @@ bool isAsciiCompatible(EncodingId encoding)
 
 namespace {
 
-int hexDigit(char16_t c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    return -1;
-}
-
 int base64Digit(char16_t c)
 {
     if (c >= u'A' && c <= u'Z')
@@ -266,8 +255,8 @@ std::optional<std::u16string> decodeWord(std::u16string_view word)
     if (method == u'Q' || method == u'q') {
         for (std::size_t i = 0; i < text.size(); ++i) {
             const char16_t c = text[i];
-            if (c == u'=' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
-                bytes += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+            if (c == u'=' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 && hexDigitValue(text[i + 2]) >= 0) {
+                bytes += static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
                 i += 2;
             } else if (c == u'_') {
                 bytes += ' ';

@@ -33,6 +33,18 @@ inline bool startsWithAsciiFolded(std::string_view text, std::string_view lowerP
         && std::equal(lowerPrefix.begin(), lowerPrefix.end(), text.begin(), [](char p, char c) { return p == asciiLower(c); });
 }
 
+/// The value of a hexadecimal digit in either case, -1 for any other character.
+inline int hexDigitValue(char32_t c)
+{
+    if (c >= U'0' && c <= U'9')
+        return static_cast<int>(c - U'0');
+    if (c >= U'A' && c <= U'F')
+        return static_cast<int>(c - U'A' + 10);
+    if (c >= U'a' && c <= U'f')
+        return static_cast<int>(c - U'a' + 10);
+    return -1;
+}
+
 /// A first byte of a Shift_JIS double-byte character.
 inline bool isShiftJISLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
