@@ -13,10 +13,7 @@ command -v doveadm >/dev/null || { echo "dovecot_maildir: doveadm not installed"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/run" "$work/state" "$work/config" "$work/src/WORK.FOL"
-uid=$(id -u) gid=$(id -g)
-if [[ $uid == 0 ]]; then
-  uid=65534 gid=65534
-fi
+source "$(dirname "$0")/dovecot_settings.sh"
 
 python3 - "$work/src" <<'PY'
 import struct, sys
@@ -75,14 +72,7 @@ namespace inbox {
   inbox = yes
   separator = /
 }
-first_valid_uid = 0
-mail_uid = $uid
-mail_gid = $gid
-first_valid_gid = 0
-base_dir = $work/run
-state_dir = $work/state
-log_path = $work/dovecot.log
-ssl = no
+$(dovecot_shared_settings)
 CONF
   [[ $(id -u) == 0 ]] && chown -R "$uid:$gid" "$work"
   conf="$work/dovecot-$layout.conf"

@@ -11,10 +11,7 @@ command -v doveadm >/dev/null || { echo "dovecot_mbox_names: doveadm not install
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/home/mbox" "$work/run" "$work/state" "$work/src/FAMILY.FOL"
-uid=$(id -u) gid=$(id -g)
-if [[ $uid == 0 ]]; then
-  uid=65534 gid=65534 # Dovecot never opens mail as root
-fi
+source "$(dirname "$0")/dovecot_settings.sh"
 message() { printf 'From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: %s\r\nDate: Mon, 13 Dec 2010 18:45:29 -0600\r\n\r\nbody\r\n\r\n' "$1"; }
 { message one; message two; } >"$work/src/In.mbx"
 { message a; message b; message c; } >"$work/src/FAMILY.FOL/HOLIDAYS.MBX"
@@ -24,14 +21,7 @@ HOME="$work/home" XDG_CONFIG_HOME="$work/config" "$cli" --layout tree "$work/src
   || { echo "conversion failed: $(cat "$work/cli.err")"; exit 1; }
 cat >"$work/dovecot.conf" <<CONF
 mail_location = mbox:~/mbox:UTF-8
-first_valid_uid = 0
-mail_uid = $uid
-mail_gid = $gid
-first_valid_gid = 0
-base_dir = $work/run
-state_dir = $work/state
-log_path = $work/dovecot.log
-ssl = no
+$(dovecot_shared_settings)
 CONF
 [[ $(id -u) == 0 ]] && chown -R "$uid:$gid" "$work"
 doveadm() { USER=tester HOME="$work/home" command doveadm -c "$work/dovecot.conf" "$@" 2>>"$work/doveadm.err"; }

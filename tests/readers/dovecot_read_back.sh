@@ -17,20 +17,10 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/mail" "$work/run" "$work/state" "$work/config" "$work/in"
 # Dovecot never opens mail as root: as root, it reads the mail as nobody.
-uid=$(id -u) gid=$(id -g)
-if [[ $uid == 0 ]]; then
-  uid=65534 gid=65534
-fi
+source "$(dirname "$0")/dovecot_settings.sh"
 cat >"$work/dovecot.conf" <<CONF
 mail_location = mbox:$work/mail:INBOX=$work/inbox
-first_valid_uid = 0
-mail_uid = $uid
-mail_gid = $gid
-first_valid_gid = 0
-base_dir = $work/run
-state_dir = $work/state
-log_path = $work/dovecot.log
-ssl = no
+$(dovecot_shared_settings)
 userdb {
   driver = static
   args = uid=$uid gid=$gid home=$work
