@@ -183,13 +183,17 @@ private:
             else
                 convertIntoFolder(source, destination);
         } else if (destinationType == EntryType::None && maildir_) {
-            // The new folder is the mailbox's Maildir.
+            // The new folder is the mailbox's Maildir: filled in the staging folder of
+            // the folder it goes in, held, as a folder job's are, and placed under
+            // exactly this name once whole.
+            const std::string parent = parentPath(destination).empty() ? "." : parentPath(destination);
             MaildirFolder folder;
-            if (const int error = folder.create(destination); error != 0)
-                fail(claimFailure(destination, error));
+            const MaildirClaim claim = claimMaildirIn(parent, {fileName(destination)}, folder, true, true);
+            if (!claim.claimed())
+                fail(claimFailure(claim.path, claim.error));
             else
                 convertSingleFile(source, folder, [&](MaildirFolder& apart) {
-                    return claimMaildir(parentPath(destination), {removedMailboxName(fileName(destination))}, true, apart);
+                    return claimMaildirIn(parent, {removedMailboxName(fileName(destination))}, apart, true, false);
                 });
         } else if (destinationType == EntryType::None) {
             // Created exclusively: a dangling link or a file that appeared since the
@@ -248,6 +252,7 @@ private:
             return false;
         }
         outputFolders_.emplace(destinationFolder_);
+        noteStagingLeftovers(*destinationFolder_);
         return true;
     }
 
@@ -483,7 +488,14 @@ private:
 
     // A Maildir of the job's destination, made in its staging folder (MaildirPlacement),
     // the destination held from the first one on.
+    // Staging folders that killed runs left there are removed first.
     MaildirClaim claimMaildirIn(const std::string& destination, const std::vector<std::string>& path, MaildirFolder& folder)
+    {
+        return claimMaildirIn(destination, path, folder, treeLayout_, false);
+    }
+
+    MaildirClaim claimMaildirIn(const std::string& destination, const std::vector<std::string>& path, MaildirFolder& folder, bool nested,
+                                bool exactName)
     {
         if (!maildirPlacement_) {
             MaildirClaim failed;
@@ -492,8 +504,9 @@ private:
                 failed.path = destination;
                 return failed;
             }
+            noteStagingLeftovers(maildirPlacement_->folder());
         }
-        return maildirPlacement_->claim(path, treeLayout_, folder);
+        return maildirPlacement_->claim(path, nested, folder, exactName);
     }
 
     // A converted Maildir moved to its place; one that failed or holds nothing goes.
@@ -502,7 +515,7 @@ private:
         if (result.succeeded && folder.delivered() > 0) {
             if (const int error = folder.place(); error != 0) {
                 result.succeeded = false;
-                result.errorText = translate("Could not create \"%1\": %2", {folder.path(), systemErrorText(error)});
+                result.errorText = translate("Could not create \"%1\": %2", {folder.placePath(), systemErrorText(error)});
             }
         }
         if (!result.succeeded || folder.delivered() == 0)
@@ -733,6 +746,12 @@ private:
             logMessage(formatMessage("'%1' was left by an interrupted run: deleted", {claimPath}));
             summary_.addLeftover(claimPath, true);
         }
+        noteLeftoverOutcome(path, outcome, error);
+    }
+
+    // What became of something an interrupted run left: logged once, and named in the summary.
+    void noteLeftoverOutcome(const std::string& path, LeftoverOutcome outcome, int error)
+    {
         if (outcome == LeftoverOutcome::Removed)
             logMessage(formatMessage("'%1' was left by an interrupted run: deleted", {path}));
         else if (outcome == LeftoverOutcome::Held)
@@ -740,6 +759,13 @@ private:
         else
             logMessage(formatMessage("'%1' was left by an interrupted run and could not be deleted: %2", {path, systemErrorText(error)}));
         summary_.addLeftover(path, outcome == LeftoverOutcome::Removed);
+    }
+
+    // The staging folders of killed Maildir jobs in the tmp/ of a destination held.
+    void noteStagingLeftovers(const FolderHandle& destination)
+    {
+        for (const StagingLeftover& leftover : removeStagingLeftovers(destination))
+            noteLeftoverOutcome(leftover.path, leftover.outcome, leftover.error);
     }
 
     // The temporary files of ours directly in the destination folder.

@@ -2,6 +2,8 @@
 
 #include "batch/OutputNaming.h"
 #include "platform/FolderHandle.h"
+#include "platform/FolderListing.h"
+#include "platform/LeftoverFolder.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -140,6 +142,33 @@ MaildirClaim claimMaildir(const std::string& destination, const std::vector<std:
     }
 }
 
+bool isMaildirStagingName(std::string_view name)
+{
+    const std::string_view prefix = kMaildirStagingPrefix;
+    return name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix
+        && std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+std::vector<StagingLeftover> removeStagingLeftovers(const FolderHandle& destination)
+{
+    std::vector<StagingLeftover> found;
+    if (destination.entryType("tmp") != EntryType::Directory)
+        return found;
+    int error = 0;
+    const std::shared_ptr<const FolderHandle> tmp = destination.openFolder("tmp", error);
+    if (!tmp)
+        return found;
+    for (const std::string& name : folderEntryNames(*tmp)) {
+        if (!isMaildirStagingName(name) || tmp->entryType(name) != EntryType::Directory)
+            continue;
+        StagingLeftover leftover{tmp->pathOf(name)};
+        leftover.outcome = removeLeftoverFolder(*tmp, name, leftover.error);
+        found.push_back(std::move(leftover));
+    }
+    return found;
+}
+
 std::unique_ptr<MaildirPlacement> MaildirPlacement::open(const std::string& destination, int& error)
 {
     std::shared_ptr<const FolderHandle> held = FolderHandle::open(destination, error);
@@ -183,6 +212,12 @@ int MaildirPlacement::openStaging(bool rootIsMaildir)
         staging_ = tmp_->openFolder(name, error);
         if (!staging_)
             return error;
+        // Locked for the job: another run's clean-up may have taken this folder for a
+        // killed run's between its creation and the lock; then another is made.
+        if (const int locked = staging_->lockAsEntryOf(*tmp_, name); locked == EWOULDBLOCK || locked == ENOENT) {
+            staging_.reset();
+            continue;
+        }
         stagingName_ = name;
         stagingPath_ = tmp_->pathOf(name);
         return 0;
@@ -190,7 +225,7 @@ int MaildirPlacement::openStaging(bool rootIsMaildir)
     return EEXIST;
 }
 
-MaildirClaim MaildirPlacement::claim(const std::vector<std::string>& path, bool nested, MaildirFolder& folder)
+MaildirClaim MaildirPlacement::claim(const std::vector<std::string>& path, bool nested, MaildirFolder& folder, bool exactName)
 {
     MaildirClaim claim;
     std::shared_ptr<const FolderHandle> parent = destination_;
@@ -224,7 +259,9 @@ MaildirClaim MaildirPlacement::claim(const std::vector<std::string>& path, bool 
     if (claim.error != 0)
         return claim;
     const std::vector<std::string> names = nested ? std::vector<std::string>{path.back()} : path;
-    folder.placeLater(parent, [names, nested](int number) {
+    folder.placeLater(parent, [names, nested, exactName](int number) {
+        if (exactName && number > 1)
+            return std::string(); // no other name
         std::vector<std::string> numbered = names;
         if (number > 1)
             numbered.back() += "_" + std::to_string(number);

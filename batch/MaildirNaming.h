@@ -4,6 +4,7 @@
 // IMAP's modified UTF-7) or plain nested folders ("Work/Project Alpha", names as they are).
 
 #include "platform/MaildirFolder.h"
+#include "platform/OutputFile.h"
 
 #include <memory>
 #include <string>
@@ -47,12 +48,29 @@ class FolderHandle;
 /// notmuch alike.
 inline constexpr const char* kMaildirStagingPrefix = ".tarnwick-";
 
+/// Whether `name` is a staging folder's: the prefix and six lower-case letters or digits.
+bool isMaildirStagingName(std::string_view name);
+
+/// What became of a staging folder found in a destination's tmp/.
+struct StagingLeftover {
+    std::string path;
+    LeftoverOutcome outcome = LeftoverOutcome::Kept;
+    int error = 0; // why it was kept
+};
+
+/// The staging folders in the tmp/ of the held folder `destination`, each removed with
+/// what it holds (copies: the source is untouched) when no job holds it: a job locks
+/// its staging folder while it runs, a killed one no longer does; the staging folder of
+/// a job still running (another window or command converting into the destination)
+/// is left alone. Nothing else in tmp/ is touched.
+std::vector<StagingLeftover> removeStagingLeftovers(const FolderHandle& destination);
+
 /// A job's Maildir destination: held open from the start, so that every Maildir goes
 /// into the folder it named even if its path is swapped for a link meanwhile; each
 /// mailbox is delivered into a new Maildir in the staging folder and moved to its place
 /// (MaildirFolder::place) only once it is complete, so that an interrupted job leaves no
-/// mailbox that looks finished. The staging folder goes when the job does (and the tmp/
-/// made for it, when empty).
+/// mailbox that looks finished. The staging folder is locked while the job runs and goes
+/// when the job does (and the tmp/ made for it, when empty).
 class MaildirPlacement {
 public:
     /// Holds the folder `destination`; none (with `error`) when it cannot.
@@ -66,7 +84,12 @@ public:
     /// claimMaildir below the held destination: the folders on the way (nested form) or
     /// the root's cur/new/tmp (Maildir++) are made now, the Maildir itself in the staging
     /// folder (claim.path), its place and name (numbered then) given when it is placed.
-    MaildirClaim claim(const std::vector<std::string>& path, bool nested, MaildirFolder& folder);
+    /// With `exactName` (nested form) the Maildir is placed under its name or not at all
+    /// (EEXIST), never numbered: a destination the user named is the Maildir itself.
+    MaildirClaim claim(const std::vector<std::string>& path, bool nested, MaildirFolder& folder, bool exactName = false);
+
+    /// The held destination.
+    const FolderHandle& folder() const { return *destination_; }
 
     /// The staging folder, once made (its path; empty before).
     const std::string& stagingPath() const { return stagingPath_; }

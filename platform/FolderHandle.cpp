@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,6 +126,18 @@ EntryType FolderHandle::entryType(const std::string& name) const
     if (S_ISLNK(st.st_mode))
         return EntryType::SymbolicLink;
     return EntryType::Other;
+}
+
+int FolderHandle::lockAsEntryOf(const FolderHandle& parent, const std::string& name) const
+{
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+        return errno;
+    struct stat held {};
+    struct stat entry {};
+    if (nameError(name) != 0 || ::fstat(fd_, &held) != 0 || ::fstatat(parent.fd_, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0
+        || held.st_dev != entry.st_dev || held.st_ino != entry.st_ino)
+        return ENOENT;
+    return 0;
 }
 
 } // namespace tarnwick

@@ -43,6 +43,12 @@ public:
     /// The type of the entry `name` itself (a link is not followed); None when absent.
     EntryType entryType(const std::string& name) const;
 
+    /// Locks this folder (flock, exclusive, without waiting) for as long as it is open,
+    /// then checks that it still is the entry `name` of `parent`. 0 when it is;
+    /// EWOULDBLOCK when another holds the lock; ENOENT when the entry is gone or is
+    /// another folder; another errno when this file system cannot lock it.
+    int lockAsEntryOf(const FolderHandle& parent, const std::string& name) const;
+
 private:
     FolderHandle(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 

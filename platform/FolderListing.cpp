@@ -1,5 +1,7 @@
 #include "platform/FolderListing.h"
 
+#include "platform/FolderHandle.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,10 +13,12 @@
 
 namespace tarnwick {
 
-std::vector<std::string> folderEntryNames(const std::string& folder)
+namespace {
+
+// The names in the folder open as `fd` (taken over and closed), sorted.
+std::vector<std::string> entryNamesOf(int fd)
 {
     std::vector<std::string> names;
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return names;
     DIR* dir = ::fdopendir(fd);
@@ -22,6 +26,7 @@ std::vector<std::string> folderEntryNames(const std::string& folder)
         ::close(fd);
         return names;
     }
+    ::rewinddir(dir); // a duplicated descriptor shares its position with the original
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..")
@@ -30,6 +35,18 @@ std::vector<std::string> folderEntryNames(const std::string& folder)
     ::closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+} // namespace
+
+std::vector<std::string> folderEntryNames(const std::string& folder)
+{
+    return entryNamesOf(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+std::vector<std::string> folderEntryNames(const FolderHandle& folder)
+{
+    return entryNamesOf(::fcntl(folder.descriptor(), F_DUPFD_CLOEXEC, 0));
 }
 
 std::optional<std::string> realFolderPath(const std::string& folder)

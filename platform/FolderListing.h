@@ -11,6 +11,11 @@ namespace tarnwick {
 /// folder cannot be listed.
 std::vector<std::string> folderEntryNames(const std::string& folder);
 
+class FolderHandle;
+
+/// The same for the held folder `folder`.
+std::vector<std::string> folderEntryNames(const FolderHandle& folder);
+
 /// The absolute path of an existing folder with every symbolic link resolved (realpath);
 /// none when it cannot be resolved.
 std::optional<std::string> realFolderPath(const std::string& folder);

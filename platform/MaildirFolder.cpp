@@ -148,6 +148,8 @@ int MaildirFolder::place()
         return 0;
     for (int number = 1;; ++number) {
         const std::string name = placeName_(number);
+        if (name.empty())
+            return EEXIST; // every name it may have is taken
         if (::renameat2(parent_->descriptor(), name_.c_str(), placeIn_->descriptor(), name.c_str(), RENAME_NOREPLACE) == 0) {
             ::fsync(placeIn_->descriptor()); // the new name reaches the disk with the messages
             path_ = placeIn_->pathOf(name);
@@ -160,6 +162,8 @@ int MaildirFolder::place()
             return errno;
     }
 }
+
+std::string MaildirFolder::placePath() const { return placeIn_ && placeName_ ? placeIn_->pathOf(placeName_(1)) : path_; }
 
 int MaildirFolder::completeRoot(const std::string& path)
 {

@@ -35,7 +35,7 @@ public:
     int create(std::shared_ptr<const FolderHandle> parent, const std::string& name);
 
     /// Where place() moves the folder: into the held folder `parent`, under the first of
-    /// nameFor(1), nameFor(2), ... that no entry has.
+    /// nameFor(1), nameFor(2), ... that no entry has (an empty name: none is left).
     void placeLater(std::shared_ptr<const FolderHandle> parent, std::function<std::string(int)> nameFor);
 
     /// Moves the folder (made with the parent held) to the place placeLater() gave it,
@@ -49,6 +49,8 @@ public:
 
     /// The folder made by create().
     const std::string& path() const { return path_; }
+    /// Where place() moves it first (its path before it is placed), for messages.
+    std::string placePath() const;
 
     /// The descriptor of its tmp/ (-1 before create()), where spool files may go too.
     int tmpFolder() const { return tmpFd_; }

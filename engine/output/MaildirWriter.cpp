@@ -313,7 +313,9 @@ namespace {
 // A Maildir folder as the output of convertMailboxInto.
 class MaildirDestination final : public OutputDestination {
 public:
-    explicit MaildirDestination(MaildirFolder& folder) : folder_(folder), output_(folder), spoolPath_(folder.path() + "/tmp/") {}
+    explicit MaildirDestination(MaildirFolder& folder)
+        : folder_(folder), output_(folder), spoolPath_(folder.path() + "/tmp/"), name_(folder.placePath())
+    {}
 
     bool open(const MappedFile&, const ConversionControl& control) override
     {
@@ -324,7 +326,7 @@ public:
     bool finish() override { return output_.finish(); }
     void discard() override { folder_.discard(); }
     const std::string& spoolPath() const override { return spoolPath_; }
-    const std::string& name() const override { return folder_.path(); }
+    const std::string& name() const override { return name_; } // where it goes, not where it is filled
     std::string errorText() const override { return folder_.errorText(); }
 
     const MaildirOutput& maildir() const { return output_; }
@@ -333,6 +335,7 @@ private:
     MaildirFolder& folder_;
     MaildirOutput output_;
     const std::string spoolPath_;
+    const std::string name_;
 };
 
 } // namespace
@@ -353,7 +356,7 @@ MaildirResult convertMaildir(const std::string& inputPath, MaildirFolder& folder
     }
     result.marks = destination.maildir().marks();
     if (const std::uint64_t leftOut = destination.maildir().keywordsLeftOut(); leftOut > 0)
-        logMessage(formatMessage("'%1': %2 keywords past the 26th left out", {folder.path(), std::to_string(leftOut)}));
+        logMessage(formatMessage("'%1': %2 keywords past the 26th left out", {folder.placePath(), std::to_string(leftOut)}));
     result.conversion.messages = result.marks.messages;
     return result;
 }

@@ -134,7 +134,7 @@ struct MaildirResult {
 /// delivers its messages into `folder` (a new Maildir made by MaildirFolder::create) as
 /// the pass finishes them. On failure, or when stopped, every message delivered is
 /// removed again, and the folder with them (discard()). Fails with the texts of
-/// convertMbox, "Could not write to \"%1\": %2" naming the folder.
+/// convertMbox, "Could not write to \"%1\": %2" naming the folder (where it is placed).
 MaildirResult convertMaildir(const std::string& inputPath, MaildirFolder& folder, const ConversionOptions& options,
                              CharsetCandidates& candidates, const ConversionControl& control = {});
 

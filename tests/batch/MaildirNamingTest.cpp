@@ -1,7 +1,10 @@
 // Maildir folder names: a mailbox's extension left out, IMAP's modified UTF-7 (expected
 // values from RFC 3501 and Python's UTF-16 and base64 codecs), Dovecot's Maildir++ form,
-// and claiming a Maildir folder that never takes an existing name.
+// claiming a Maildir folder that never takes an existing name, and the staging folders
+// that killed jobs leave.
 #include "batch/MaildirNaming.h"
+
+#include "platform/FolderHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -122,6 +126,70 @@ TEST(MaildirNaming, PlacementStagesThenPlacesUnderAFreeName)
         EXPECT_FALSE(std::filesystem::exists(*staging));
         EXPECT_EQ(std::filesystem::exists(destination + "/tmp"), !nested); // the Maildir++ root keeps its own
     }
+    std::filesystem::remove_all(root);
+}
+
+std::map<std::string, LeftoverOutcome> outcomes(const FolderHandle& destination)
+{
+    std::map<std::string, LeftoverOutcome> found;
+    for (const StagingLeftover& leftover : removeStagingLeftovers(destination))
+        found[leftover.path] = leftover.outcome;
+    return found;
+}
+
+// The staging folders in a destination's tmp/: a killed job's goes with all it holds
+// (a link in it removed, not followed), a running job's (locked) stays, and nothing
+// else in tmp/ is touched, whatever its name.
+TEST(MaildirNaming, StagingOfAKilledJobGoesARunningJobsStays)
+{
+    char pattern[] = "/tmp/tarnwick-maildir-leftovers.XXXXXX";
+    const std::string root = ::mkdtemp(pattern);
+    const std::string destination = root + "/dst";
+    const std::string tmp = destination + "/tmp/";
+    const std::string killed = tmp + ".tarnwick-k1lled";
+    std::filesystem::create_directories(killed + "/1/cur");
+    std::filesystem::create_directories(killed + "/2/tmp/deeper");
+    std::ofstream(killed + "/1/cur/123.M1P2.host,S=10:2,S") << "Subject: x\n";
+    std::ofstream(killed + "/2/tmp/deeper/spool") << "spool";
+    std::filesystem::create_directories(root + "/outside");
+    std::ofstream(root + "/outside/keep") << "keep";
+    std::filesystem::create_directory_symlink(root + "/outside", killed + "/2/link");
+    // Not staging folders: other names, a file, a link to a folder.
+    const char* others[] = {".tarnwick-abc", ".tarnwick-ABCDEF", ".tarnwick-abcdefg", "tarnwick-abcdef", ".tarnwick-abc12!"};
+    for (const char* name : others)
+        std::filesystem::create_directories(tmp + name + "/cur");
+    std::ofstream(tmp + ".tarnwick-f1le00") << "a file";
+    std::filesystem::create_directory_symlink(root + "/outside", tmp + ".tarnwick-l1nk00");
+    std::ofstream(tmp + "1234.M5P6.host") << "a message being delivered";
+
+    int error = 0;
+    std::unique_ptr<MaildirPlacement> running = MaildirPlacement::open(destination, error);
+    ASSERT_TRUE(running) << error;
+    auto folder = std::make_unique<MaildirFolder>();
+    ASSERT_TRUE(running->claim({"In"}, false, *folder).claimed());
+    ASSERT_TRUE(folder->deliver("Subject: x\n\n", "S", std::nullopt) && folder->finish());
+    const std::string live = running->stagingPath();
+
+    const std::shared_ptr<const FolderHandle> held = FolderHandle::open(destination, error);
+    ASSERT_TRUE(held) << error;
+    EXPECT_EQ(outcomes(*held), (std::map<std::string, LeftoverOutcome>{{killed, LeftoverOutcome::Removed}, {live, LeftoverOutcome::Held}}));
+    EXPECT_FALSE(std::filesystem::exists(killed));
+    EXPECT_TRUE(std::filesystem::is_directory(folder->path() + "/cur")) << "the running job's Maildir stays";
+    EXPECT_EQ(std::ifstream(root + "/outside/keep").get(), 'k');
+    for (const char* name : others)
+        EXPECT_TRUE(std::filesystem::is_directory(tmp + name + "/cur")) << name;
+    EXPECT_TRUE(std::filesystem::is_regular_file(tmp + ".tarnwick-f1le00"));
+    EXPECT_TRUE(std::filesystem::is_symlink(tmp + ".tarnwick-l1nk00"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(tmp + "1234.M5P6.host"));
+    EXPECT_EQ(std::ifstream(root + "/outside/keep").get(), 'k');
+
+    // That job ends without placing its Maildir, as a killed one would: its staging
+    // folder is then no longer held, and goes.
+    folder.reset();
+    running.reset();
+    ASSERT_TRUE(std::filesystem::exists(live));
+    EXPECT_EQ(outcomes(*held), (std::map<std::string, LeftoverOutcome>{{live, LeftoverOutcome::Removed}}));
+    EXPECT_FALSE(std::filesystem::exists(live));
     std::filesystem::remove_all(root);
 }
 

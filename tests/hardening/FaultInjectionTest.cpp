@@ -38,6 +38,28 @@ TEST(WriteFailsPartWay, EarlierOutputsStayWholeAndTheFailedOneIsRemoved)
     expectKept(before, box.root, "write fails part-way");
 }
 
+// A single mailbox into a new Maildir destination: a write that fails part way leaves
+// no folder at that name (nor the staging it was filled in), and the run after it
+// delivers every message there.
+TEST(WriteFailsPartWay, ASingleMailboxsMaildirIsPlacedWholeOrNotAtAll)
+{
+    Sandbox box;
+    const std::string input = mailbox(3) + "From a\nSubject: large\n\n" + std::string(64 * 1024, 'x') + "\n\n" + mailbox(2);
+    box.write("In.mbx", input);
+    box.mkdir("dst");
+    const std::vector<std::string> args = withOptions({"--format", "maildir", "--no-toc", box / "In.mbx", box / "dst/md"});
+    const RunResult failed = box.run(args, {.fileSizeLimit = 32 * 1024});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.out, "Error: Could not write to " + quoted(box / "dst/md") + ": File too large\n"); // not where it was filled
+    EXPECT_EQ(tree(box / "dst"), Entries{}) << "nothing of the failed run is left";
+
+    const RunResult again = box.run(args);
+    EXPECT_EQ(again.out, "Completed\n") << again.err;
+    EXPECT_EQ(listing(box / "dst"), std::vector<std::string>{"md"});
+    EXPECT_EQ(listing(box / "dst/md/cur").size(), 6u);
+    EXPECT_SAME_BYTES(readFile(box / "In.mbx"), input);
+}
+
 // Runs while tarnwick-cli is held at its first status line, when its first output is claimed.
 struct HeldCase {
     const char* name;

@@ -426,6 +426,78 @@ TEST(Hijack, MaildirDestinationReplacedByALinkKeepsEveryMailboxInTheFolderHeld)
     }
 }
 
+// The staging folders of Maildir runs in `tmp` (a destination's tmp/).
+std::vector<std::string> stagingFolders(const std::string& tmp)
+{
+    std::vector<std::string> found;
+    for (const std::string& name : fs::is_directory(tmp) ? listing(tmp) : std::vector<std::string>{})
+        if (name.rfind(".tarnwick-", 0) == 0)
+            found.push_back(tmp + "/" + name);
+    return found;
+}
+
+// A Maildir run killed part way leaves no Maildir that looks finished, a single
+// mailbox's own destination included: only its staging folder in tmp/. A run into the
+// same destination while the first still runs leaves that folder alone; the first run
+// after the kill removes it, says so once, and delivers every message. The first run is
+// held at its first log line (--quiet), its first Maildir staged by then.
+TEST(Signals, AKilledMaildirRunsStagingGoesWithTheNextRunNotWhileItRuns)
+{
+    struct Case {
+        const char* name;
+        std::string source, destination;             // below the sandbox, for the killed run and the one after
+        std::string other, otherDestination;         // for the run while the first still runs
+        std::map<std::string, std::size_t> expected; // the Maildirs below dst at the end
+    };
+    const Case cases[] = {
+        {"folder", "src", "dst", "live", "dst", {{".In", 50}, {".Other", 2}}},
+        {"single mailbox", "src/In.mbx", "dst/md", "live/Other.mbx", "dst/other", {{"md", 50}, {"other", 2}}},
+    };
+    std::string input;
+    for (int i = 0; i < 50; ++i)
+        input += "From a\nSubject: s\n\nx\xa0y\n\n";
+    const std::vector<std::string> options = {"--format",       "maildir",    "--no-toc", "--convert-encodings", "--source-encoding",
+                                              "x-mac-japanese", "--charsets", "utf-8",    "--replace-nbsp",      "--quiet"};
+    for (const Case& c : cases) {
+        Sandbox box;
+        box.write("src/In.mbx", input);
+        box.write("live/Other.mbx", mailbox(2));
+        box.mkdir("dst");
+        auto run = [&](const std::string& source, const std::string& destination, const RunOptions& runOptions) {
+            std::vector<std::string> args = options;
+            args.insert(args.end(), {box / source, box / destination});
+            return box.run(args, runOptions);
+        };
+        std::vector<std::string> staged;
+        RunResult live;
+        RunOptions killed;
+        killed.whileHeld = [&](pid_t pid) {
+            for (int i = 0; i < 30000 && (stagingFolders(box / "dst/tmp").empty() || listing(stagingFolders(box / "dst/tmp")[0]).empty());
+                 ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            staged = stagingFolders(box / "dst/tmp");
+            live = run(c.other, c.otherDestination, {});
+            ::kill(pid, SIGKILL);
+        };
+        run(c.source, c.destination, killed);
+        ASSERT_EQ(staged.size(), 1u) << c.name;
+        EXPECT_EQ(live.out, "Completed\n") << c.name << live.err;
+        EXPECT_NE(live.err.find("'" + staged[0] + "' is being written by another conversion: left alone"), std::string::npos)
+            << c.name << live.err;
+        EXPECT_EQ(stagingFolders(box / "dst/tmp"), staged) << c.name << ": the running job's staging folder stays";
+        EXPECT_FALSE(fs::exists(box / ("dst/" + c.expected.begin()->first))) << c.name << ": the killed run placed its Maildir";
+
+        const RunResult again = run(c.source, c.destination, {});
+        EXPECT_EQ(again.out, "Completed\n") << c.name << again.err;
+        const std::string said = "'" + staged[0] + "' was left by an interrupted run: deleted";
+        const std::size_t first = again.err.find(said);
+        EXPECT_NE(first, std::string::npos) << c.name << again.err;
+        EXPECT_EQ(again.err.find(said, first + 1), std::string::npos) << c.name << ": said more than once";
+        EXPECT_EQ(stagingFolders(box / "dst/tmp"), std::vector<std::string>{}) << c.name;
+        EXPECT_EQ(maildirMessages(box / "dst"), c.expected) << c.name;
+    }
+}
+
 // A message too large for memory is collected in a spool file beside its output: in the
 // folder held too, so the destination moved away meanwhile does not fail it.
 TEST(Hijack, DestinationMovedAwayStillTakesALargeMessagesSpool)

@@ -9,7 +9,8 @@ staging folder in the destination's tmp/ and moved into place only when whole: a
 the kill there is no ".In" that looks finished, doveadm (when installed) lists no
 mailbox but INBOX, and every file in the staged cur/ is a whole message, byte for byte
 the message the next, complete run delivers. That run delivers every message exactly
-once into ".In" and leaves the interrupted staging folder as it was.
+once into ".In", removes the interrupted run's staging folder (no process holds it any
+more) and says so.
 """
 import email, os, shutil, signal, subprocess, sys, tempfile, time
 
@@ -101,8 +102,12 @@ def main():
         for name, data in cut.items():
             if by_subject.get(subject(data), [None])[0] != data:
                 problems.append("cur/%s is not a whole message" % name)
-        if messages(staged) != cut:
-            problems.append("the run after the kill wrote into the interrupted staging folder")
+        if staged != os.path.join(out, ".In"):
+            left = os.path.dirname(staged)
+            if os.path.exists(left):
+                problems.append("the run after the kill left the interrupted staging folder %s" % left)
+            if ("'%s' was left by an interrupted run: deleted" % left).encode() not in again.stderr:
+                problems.append("the run after the kill did not say it deleted %s" % left)
         listed = dovecot_mailboxes(work, out)
         if listed is not None and listed != ["INBOX", "In"]:
             problems.append("doveadm lists %r after the second run" % listed)
