@@ -1,15 +1,20 @@
 #include "app/MailProgramChoice.h"
 
+#include "platform/Localization.h"
+#include "platform/Paths.h"
+#include "platform/ProfileFolders.h"
 #include "platform/SettingsStore.h"
 #include "settings/SettingsKeys.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace tarnwick {
 namespace {
@@ -22,7 +27,8 @@ const QString kMbox = QStringLiteral("mbox");
 } // namespace
 
 MailProgramChoice::MailProgramChoice(QComboBox* layoutMenu, QCheckBox* lineEndingsBox, QWidget* parent)
-    : QWidget(parent), m_menu(new QComboBox(this)), m_layoutMenu(layoutMenu), m_lineEndingsBox(lineEndingsBox)
+    : QWidget(parent), m_menu(new QComboBox(this)), m_layoutMenu(layoutMenu), m_lineEndingsBox(lineEndingsBox),
+      m_thunderbirdNote(new QLabel(this))
 {
     m_menu->setObjectName(QStringLiteral("mailProgramMenu"));
     m_menu->addItem(tr("Thunderbird"), kThunderbird);
@@ -33,11 +39,54 @@ MailProgramChoice::MailProgramChoice(QComboBox* layoutMenu, QCheckBox* lineEndin
                           "Plain mbox files leaves them to the options below"));
     auto* label = new QLabel(tr("&Where the mail goes:"), this);
     label->setBuddy(m_menu);
-    auto* layout = new QHBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(m_menu, 1);
+    m_thunderbirdNote->setObjectName(QStringLiteral("thunderbirdNote"));
+    m_thunderbirdNote->setWordWrap(true);
+    m_thunderbirdNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_thunderbirdNote->hide();
+    auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(label);
-    layout->addWidget(m_menu, 1);
-    connect(m_menu, &QComboBox::activated, this, [this] { apply(program()); });
+    layout->addLayout(row);
+    layout->addWidget(m_thunderbirdNote);
+    connect(m_menu, &QComboBox::activated, this, [this] {
+        apply(program());
+        updateThunderbirdNote(homeDirectory());
+    });
+}
+
+ProfileSearch MailProgramChoice::offeredProfile(const std::string& home) const
+{
+    ProfileSearch search = findThunderbirdProfile(home);
+    if (search.profile && profileInUse(search.profile->folder)) {
+        search.problem = translate("Thunderbird is running (its profile \"%1\" is in use): quit Thunderbird, then try again",
+                                   {search.profile->folder});
+        search.profile.reset();
+    }
+    return search;
+}
+
+void MailProgramChoice::updateThunderbirdNote(const std::string& home)
+{
+    const ProfileSearch search = program() == kThunderbird ? offeredProfile(home) : ProfileSearch{};
+    if (search.problem.empty()) {
+        m_thunderbirdNote->hide();
+        m_thunderbirdNote->clear();
+        return;
+    }
+    const QString text = tr("Not put straight into Thunderbird: %1").arg(QString::fromStdString(search.problem));
+    m_thunderbirdNote->setText(text);
+    m_thunderbirdNote->setToolTip(text);
+    m_thunderbirdNote->show();
+}
+
+// Thunderbird may have been quit, or a profile made, while the window was in the background.
+bool MailProgramChoice::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        updateThunderbirdNote(homeDirectory());
+    return QWidget::event(event);
 }
 
 QString MailProgramChoice::program() const { return m_menu->currentData().toString(); }
@@ -58,6 +107,7 @@ void MailProgramChoice::load(const SettingsStore& store)
     if (!stored)
         apply(program());
     m_layoutMenu->setEnabled(program() == kMbox);
+    updateThunderbirdNote(homeDirectory());
 }
 
 void MailProgramChoice::store(SettingsStore& store) const
@@ -76,7 +126,8 @@ void MailProgramChoice::store(SettingsStore& store) const
 void MailProgramChoice::askPlacement(const std::string& home, const std::function<void(Placement)>& then)
 {
     m_profile.reset();
-    ProfileSearch search = program() == kThunderbird ? findThunderbirdProfile(home) : ProfileSearch{};
+    updateThunderbirdNote(home);
+    ProfileSearch search = program() == kThunderbird ? offeredProfile(home) : ProfileSearch{};
     if (!search.profile) {
         then(Placement::Destination);
         return;

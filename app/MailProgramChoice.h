@@ -2,7 +2,9 @@
 // The window's question of where the mail is going: Thunderbird, a mail server
 // (Maildir++), mutt or notmuch (nested Maildirs), or plain mbox files. Each choice sets
 // the format, the layout and the line ends; the layout menu and the CR LF box stay
-// the detailed options, the layout menu in use for plain mbox files only.
+// the detailed options, the layout menu in use for plain mbox files only. With
+// Thunderbird chosen, a line below says why the mail cannot go straight into its
+// profile, when it cannot.
 
 #include "batch/ThunderbirdProfile.h"
 
@@ -14,6 +16,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 
 namespace tarnwick {
 
@@ -44,12 +47,24 @@ public:
     /// The profile to place into, when the last question was answered so.
     const std::optional<ThunderbirdProfile>& placementProfile() const { return m_profile; }
 
+    /// Shows, below the menu, why the mail cannot go straight into a Thunderbird
+    /// profile under `home` (none found, its Local Folders keep a file per message,
+    /// Thunderbird has it open), when Thunderbird is chosen; hides the line otherwise.
+    /// Done on each choice, at Start, and when the window becomes active again.
+    void updateThunderbirdNote(const std::string& home);
+
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void apply(const QString& program);
+    // The profile the mail may go straight into, or why there is none.
+    ProfileSearch offeredProfile(const std::string& home) const;
 
     QComboBox* m_menu;
     QComboBox* m_layoutMenu;
     QCheckBox* m_lineEndingsBox;
+    QLabel* m_thunderbirdNote;
     std::optional<ThunderbirdProfile> m_profile;
 };
 

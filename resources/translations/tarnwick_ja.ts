@@ -238,6 +238,10 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>保存先にだけ書き出す(&amp;O)</translation>
     </message>
     <message>
+        <source>Not put straight into Thunderbird: %1</source>
+        <translation>Thunderbird には直接入れません: %1</translation>
+    </message>
+    <message>
         <source>Processing &quot;%1&quot;...</source>
         <translation>「%1」を処理しています...</translation>
     </message>

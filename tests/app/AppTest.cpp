@@ -343,6 +343,7 @@ private slots:
                                 "&Keep Converting",
                                 "Could not create \"%1\"",
                                 "The destination folder \"%1\" does not exist. Create it?",
+                                "Not put straight into Thunderbird: %1",
                                 "Nothing converted: \"%1\" is not a mailbox (it does not begin with \"From \")"}) {
             const QString text = QCoreApplication::translate(kTranslationContext, key);
             QVERIFY2(text != key && !text.isEmpty() && text.count("%1") == QString(key).count("%1")

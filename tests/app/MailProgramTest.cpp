@@ -150,6 +150,72 @@ private slots:
         // The run's own destination is not kept for the next job.
         QCOMPARE(stored(keys::kDestinationPath), destination);
     }
+
+    // When the mail cannot go straight into Thunderbird, a line below the choice says
+    // why (and Start asks nothing); when it can, or another program is chosen, none.
+    void thunderbirdNotOfferedSaysWhy_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("prefs");    // the profile's prefs.js; "-": no profile at all
+        QTest::addColumn<bool>("running");     // Thunderbird's lock link names a live process
+        QTest::addColumn<QString>("expected"); // in the line; empty: no line, Start asks
+        const QString maildirStore = "user_pref(\"mail.server.server1.hostname\", \"Local Folders\");\n"
+                                     "user_pref(\"mail.server.server1.type\", \"none\");\n"
+                                     "user_pref(\"mail.server.server1.storeContractID\", \"@mozilla.org/msgstore/maildirstore;1\");\n";
+        QTest::newRow("no profile") << "thunderbird"
+                                    << "-" << false << "No Thunderbird profile found (looked in";
+        QTest::newRow("Maildir store") << "thunderbird" << maildirStore << false << "keeps its Local Folders as one file per message";
+        QTest::newRow("Thunderbird running") << "thunderbird"
+                                             << "" << true << "Thunderbird is running (its profile";
+        QTest::newRow("offered") << "thunderbird"
+                                 << "" << false << "";
+        QTest::newRow("another program") << "mbox"
+                                         << "-" << false << "";
+    }
+    void thunderbirdNotOfferedSaysWhy()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, prefs);
+        QFETCH(bool, running);
+        QFETCH(QString, expected);
+        const QString profile = QDir::homePath() + "/.thunderbird/t.default";
+        if (prefs != "-") {
+            QVERIFY(QDir().mkpath(profile + "/Mail/Local Folders"));
+            test::writeFile(QDir::homePath() + "/.thunderbird/profiles.ini", "[Profile0]\nName=default\nPath=t.default\nDefault=1\n");
+            test::writeFile(profile + "/prefs.js", prefs.toUtf8());
+        }
+        if (running)
+            QVERIFY(QFile::link(QString("127.0.0.1:+%1").arg(QCoreApplication::applicationPid()), profile + "/lock"));
+        const QString source = dir_.path() + "/note-in", destination = dir_.path() + "/note-out";
+        QVERIFY(QDir().mkpath(source) && QDir().mkpath(destination));
+        test::writeFile(source + "/In.mbx", test::mailbox(1));
+        test::Window w;
+        w.window.show();
+        choose(w, program);
+        auto* note = w.child<QLabel>("thunderbirdNote");
+        QCOMPARE(note->isVisible(), !expected.isEmpty());
+        QVERIFY2(expected.isEmpty() ? note->text().isEmpty()
+                                    : note->text().startsWith("Not put straight into Thunderbird: ") && note->text().contains(expected),
+                 qPrintable(note->text()));
+        QCOMPARE(note->toolTip(), note->text());
+        // Start: asked only when offered; otherwise the mail goes into the Destination.
+        w.sourceEdit()->setText(source);
+        w.destinationEdit()->setText(destination);
+        w.startButton()->click();
+        QMessageBox* box = intoThunderbirdBox(w);
+        QCOMPARE(box != nullptr, expected.isEmpty() && program == "thunderbird");
+        if (box)
+            box->findChild<QPushButton*>("onlyDestinationButton")->click();
+        QVERIFY(test::waitForJobEnd(w));
+        QVERIFY(w.window.detailsText().endsWith("Completed"));
+        // Thunderbird quit meanwhile: the line goes when the window is active again.
+        if (running) {
+            QVERIFY(QFile::remove(profile + "/lock"));
+            QEvent activate(QEvent::WindowActivate);
+            QCoreApplication::sendEvent(&w.window, &activate); // passed on to the children shown
+            QVERIFY(!note->isVisible());
+        }
+    }
 };
 
 static tarnwick::test::RegisterTest<MailProgramTest> registerMailProgramTest("MailProgramTest");
