@@ -383,7 +383,8 @@ saved by the Tarnwick window, else the default):
   --rich-text, --no-rich-text
                             with --eudora-tags, write a message holding
                             Eudora's styled text (<x-rich>) as text/enriched,
-                            which mail programs show formatted (default on)
+                            which mail programs show formatted, in an HTML
+                            message as HTML markup (default on)
   --label-text-attachments, --no-label-text-attachments
                             a text file put back into its message whose
                             bytes are not all ASCII gets the charset it is

@@ -46,7 +46,7 @@ struct ConversionOptions {
     EncodingId sourceEncoding = kEncodingUTF8;                        // encoding of the input mailbox; 0 for Automatic
     std::vector<std::string> charsetNames;                            // output charsets in order of preference, as the user wrote them
     bool processEudoraTags = false;                                   // decode <x-flowed>, <x-html> and <x-charset> blocks
-    bool convertRichText = false;                                     // with processEudoraTags: <x-rich> bodies as text/enriched
+    bool convertRichText = false;                                     // with processEudoraTags: <x-rich> as text/enriched or HTML
     bool crlfLineEndings = false;                                     // end every line with CR LF
     bool lfLineEndings = false;                                       // without CR LF: end every line with LF
     ExtraStatusHeaders extraStatusHeaders = ExtraStatusHeaders::None; // keyword headers of an indexed message

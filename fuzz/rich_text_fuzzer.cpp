@@ -1,14 +1,17 @@
 // Fuzzes richTextBody with random text (each byte one code unit, 0xFF as a unit outside
-// Latin 1) and a random body start: text without a block stays as it was; rewritten
-// text keeps everything before the body, and its body is well-formed enriched text:
-// every '<' is "<<" or a command of 1 to 60 letters, digits and hyphens, every closing
-// command closes the innermost open one, and none is left open at the end. The
-// byte-level test never misses a body that holds a block.
+// Latin 1), a random body start and form: text without a block stays as it was;
+// rewritten text keeps everything before the body, and as text/enriched its body is
+// well-formed enriched text: every '<' is "<<" or a command of 1 to 60 letters, digits
+// and hyphens, every closing command closes the innermost open one, and none is left
+// open at the end. The byte-level test never misses a body that holds a block. The
+// layout learnt and the rewrite given the body in blocks of a random size agree with
+// the rewrite of the body whole.
 
 #include "FuzzSupport.h"
 
 #include "engine/message/RichText.h"
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -58,12 +61,31 @@ bool isBalancedEnriched(std::u16string_view body)
     return open.empty();
 }
 
+// The body of `text` rewritten block by block, in blocks of `block` units.
+std::optional<std::u16string> inBlocks(std::u16string_view body, std::size_t block, tarnwick::RichTextForm form)
+{
+    tarnwick::RichTextLayout layout;
+    for (std::size_t at = 0; at < body.size(); at += block)
+        layout.feed(body.substr(at, block));
+    if (!layout.holdsBlock())
+        return std::nullopt;
+    tarnwick::RichTextRewriter rewriter(layout, form);
+    std::u16string out;
+    for (std::size_t at = 0; at < body.size(); at += block)
+        rewriter.feed(body.substr(at, block), out);
+    rewriter.finish(out);
+    return out;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     tarnwick::fuzz::Picker pick(data, size);
     const std::size_t wanted = pick.byte();
+    const std::uint8_t choice = pick.byte();
+    const auto form = (choice & 1) != 0 ? tarnwick::RichTextForm::Html : tarnwick::RichTextForm::Enriched;
+    const std::size_t block = (choice >> 1) + 1;
     std::u16string text;
     std::string bytes;
     for (std::size_t i = 0; i < pick.size(); ++i) {
@@ -73,14 +95,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::size_t bodyStart = wanted <= text.size() + 1 ? wanted : wanted % (text.size() + 2);
     const std::u16string before = text;
-    const bool rewritten = tarnwick::richTextBody(text, bodyStart);
+    const bool rewritten = tarnwick::richTextBody(text, bodyStart, form);
     if (!rewritten) {
         FUZZ_CHECK(text == before);
+        FUZZ_CHECK(bodyStart > before.size() || !inBlocks(std::u16string_view(before).substr(bodyStart), block, form));
         return 0;
     }
     FUZZ_CHECK(bodyStart <= before.size());
     FUZZ_CHECK(tarnwick::mayHoldRichText(std::string_view(bytes).substr(bodyStart)));
     FUZZ_CHECK(std::u16string_view(text).substr(0, bodyStart) == std::u16string_view(before).substr(0, bodyStart));
-    FUZZ_CHECK(isBalancedEnriched(std::u16string_view(text).substr(bodyStart)));
+    if (form == tarnwick::RichTextForm::Enriched)
+        FUZZ_CHECK(isBalancedEnriched(std::u16string_view(text).substr(bodyStart)));
+    const std::optional<std::u16string> streamed = inBlocks(std::u16string_view(before).substr(bodyStart), block, form);
+    FUZZ_CHECK(streamed && *streamed == std::u16string_view(text).substr(bodyStart));
     return 0;
 }

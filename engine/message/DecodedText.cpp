@@ -339,17 +339,25 @@ bool DecodedText::decodeBody(std::size_t pieceLimit)
     BodyCutter<SourceBytes> cutter(SourceBytes(source_), static_cast<std::size_t>(bodyStart_));
     MessagePiece piece;
     ByteRange parameter;
+    // A spooled body's layout of styled text is learnt on the way (a piece tried again
+    // goes back to the layout before it).
+    const bool learnLayout = convertRichText_ && !holding_;
+    richLayout_ = RichTextLayout();
     for (std::uint64_t index = 0; cutter.next(piece, parameter); ++index) {
         std::uint64_t pieceBits = 0;
         const std::size_t mark = held_.size();
+        const RichTextLayout layoutBefore = richLayout_;
         const EncodingId encoding = decidePiece(
             piece, parameter,
-            [&pieceBits](std::u16string_view text) {
+            [&](std::u16string_view text) {
                 pieceBits |= unitBits(text);
+                if (learnLayout)
+                    richLayout_.feed(text);
                 return true;
             },
             [&] {
                 pieceBits = 0;
+                richLayout_ = layoutBefore;
                 if (holding_)
                     held_.resize(mark);
             });
@@ -379,6 +387,7 @@ bool DecodedText::decode(const AutomaticSource& automatic, std::size_t pieceLimi
     held_.clear();
     others_.clear();
     decideEachPass_ = false;
+    richSpooled_ = false;
     bits_ = 0;
     contentType_ = ContentType::None;
     const Each addBits = [this](std::u16string_view text) {
@@ -390,9 +399,14 @@ bool DecodedText::decode(const AutomaticSource& automatic, std::size_t pieceLimi
         decoded = decodeRange(0, bodyStart_, encoding_, addBits);
         const std::size_t bodyText = held_.size();
         decoded = decoded && decodeBody(pieceLimit);
-        // Styled text is rewritten on the text held whole (it adds and drops ASCII only,
-        // so the range of the code units stands).
-        if (decoded && holding_ && convertRichText_ && contentType_ != ContentType::Html && richTextBody(held_, bodyText))
+        // Styled text is rewritten on the text held whole, or on each pass over a spooled
+        // one (it adds and drops ASCII only, so the range of the code units stands).
+        const RichTextForm form = contentType_ == ContentType::Html ? RichTextForm::Html : RichTextForm::Enriched;
+        bool rich = false;
+        if (decoded && convertRichText_)
+            rich = holding_ ? richTextBody(held_, bodyText, form) : richLayout_.holdsBlock();
+        richSpooled_ = rich && !holding_;
+        if (rich && form == RichTextForm::Enriched)
             contentType_ = ContentType::Enriched;
     } else {
         whole_ = std::make_unique<DecodeStream>(encoding_);
@@ -431,7 +445,25 @@ bool DecodedText::forEachText(const Each& each)
         whole_->restart();
         return decodeSpan(*whole_, 0, source_.size(), each);
     }
+    if (richSpooled_)
+        return decodeRange(0, bodyStart_, encoding_, each) && forEachRewritten(each);
     return decodeRange(0, bodyStart_, encoding_, each) && forEachPiece(each);
+}
+
+// The body's pieces through the rewrite of its styled text.
+bool DecodedText::forEachRewritten(const Each& each)
+{
+    RichTextRewriter rewriter(richLayout_, contentType_ == ContentType::Html ? RichTextForm::Html : RichTextForm::Enriched);
+    const Each rewrite = [&](std::u16string_view text) {
+        rewritten_.clear();
+        rewriter.feed(text, rewritten_);
+        return rewritten_.empty() || each(rewritten_);
+    };
+    if (!forEachPiece(rewrite))
+        return false;
+    rewritten_.clear();
+    rewriter.finish(rewritten_);
+    return rewritten_.empty() || each(rewritten_);
 }
 
 } // namespace tarnwick

@@ -9,6 +9,7 @@
 #include "engine/message/MessageDecoder.h"
 #include "engine/message/MessagePieces.h"
 #include "engine/message/MessageSource.h"
+#include "engine/message/RichText.h"
 #include "engine/text/AutomaticEncoding.h"
 #include "platform/encodings/TextStream.h"
 
@@ -51,8 +52,9 @@ public:
 
     /// Decodes the text once: false when a piece does not decode. Finds the content
     /// type and the range of the code units; `automatic` decides a piece in an encoding
-    /// of its own and must outlive the passes. A text held whole with <x-rich> blocks
-    /// (options.convertRichText) is rewritten as text/enriched.
+    /// of its own and must outlive the passes. With options.convertRichText a body with
+    /// <x-rich> blocks is rewritten (RichText.h): as text/enriched, or inside an HTML
+    /// body as HTML; a text held whole at once, a spooled one on each pass.
     bool decode(const AutomaticSource& automatic, std::size_t pieceLimit = kKeptPieceEncodings);
     ContentType contentType() const { return contentType_; }
     std::uint64_t codeUnitBits() const { return bits_; }
@@ -74,6 +76,7 @@ private:
     EncodingId decidePiece(const MessagePiece& piece, ByteRange parameter, const Each& each, const std::function<void()>& retry);
     bool decodeBody(std::size_t pieceLimit);
     bool forEachPiece(const Each& each);
+    bool forEachRewritten(const Each& each);
 
     const MessageSource& source_;
     std::uint64_t bodyStart_;
@@ -108,6 +111,9 @@ private:
     bool decideEachPass_ = false;
     ContentType contentType_ = ContentType::None;
     std::uint64_t bits_ = 0;
+    RichTextLayout richLayout_; // a spooled body's, learnt as it is decoded
+    bool richSpooled_ = false;  // a spooled body is rewritten on each pass
+    std::u16string rewritten_;
 };
 
 } // namespace tarnwick

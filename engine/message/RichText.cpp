@@ -1,7 +1,7 @@
 #include "engine/message/RichText.h"
 
+#include <algorithm>
 #include <optional>
-#include <vector>
 
 namespace tarnwick {
 namespace {
@@ -11,6 +11,10 @@ constexpr std::u16string_view kClosing = u"</x-rich>";
 constexpr std::size_t kNone = std::u16string_view::npos;
 // RFC 1896: a command's name has at most 60 letters, digits and hyphens.
 constexpr std::size_t kLongestName = 60;
+// The units a '<' in a block is decided on: "</", a name one longer than allowed, '>'.
+constexpr std::size_t kLookahead = 64;
+constexpr std::size_t kNoPending = SIZE_MAX;
+constexpr int kParameter = -2; // an open <param>
 
 bool isLineBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
 
@@ -27,55 +31,6 @@ bool sameName(std::u16string_view a, std::u16string_view b)
             return false;
     }
     return true;
-}
-
-// A block's text: [begin, end) between its tags, and where its closing tag ends.
-struct Block {
-    std::size_t begin = kNone;
-    std::size_t end = kNone;
-    std::size_t next = kNone;
-};
-
-// The first block whose opening tag lies at `from` or at a line's start after it. An
-// opening tag with no closing tag after it leaves none after it either.
-Block nextBlock(std::u16string_view text, std::size_t from)
-{
-    for (std::size_t at = from; (at = text.find(kOpening, at)) != kNone; ++at) {
-        if (at != from && !isLineBreak(text[at - 1]))
-            continue;
-        const std::size_t closing = text.find(kClosing, at + kOpening.size());
-        if (closing == kNone)
-            return {};
-        return {at + kOpening.size(), closing, closing + kClosing.size()};
-    }
-    return {};
-}
-
-// Text outside the blocks: '<' doubled, a run of line breaks preceded by a copy of its
-// first (so that no terminator is cut: CR LF stays whole) unless it ends the body.
-void appendEscaped(std::u16string_view plain, bool endsBody, std::u16string& out)
-{
-    std::size_t at = 0;
-    while (at < plain.size()) {
-        const std::size_t special = plain.find_first_of(u"<\r\n", at);
-        out.append(plain.substr(at, special == kNone ? kNone : special - at));
-        if (special == kNone)
-            return;
-        if (plain[special] == u'<') {
-            out.append(u"<<");
-            at = special + 1;
-            continue;
-        }
-        std::size_t end = special;
-        while (end < plain.size() && isLineBreak(plain[end]))
-            ++end;
-        if (!endsBody || end < plain.size()) {
-            const bool crlf = plain[special] == u'\r' && special + 1 < end && plain[special + 1] == u'\n';
-            out.append(plain.substr(special, crlf ? 2 : 1));
-        }
-        out.append(plain.substr(special, end - special));
-        at = end;
-    }
 }
 
 struct Command {
@@ -99,101 +54,474 @@ std::optional<Command> commandAt(std::u16string_view text, std::size_t at)
     return Command{i + 1 - at, text.substr(start, i - start), closing};
 }
 
-void appendClosing(std::u16string_view name, std::u16string& out)
-{
-    out.append(u"</");
-    out.append(name);
-    out.append(u">");
-}
-
-// The commands a block has open, the innermost last, and those left out for depth.
-struct OpenCommands {
-    std::vector<std::u16string_view> names;
-    std::size_t leftOut = 0;
+// The HTML elements the commands become; those with an attribute take it from the
+// parameter that follows the command.
+enum class Attribute { None, Face, Color, Indent };
+struct Element {
+    std::u16string_view command;
+    std::u16string_view opening;
+    std::u16string_view closing;
+    Attribute attribute = Attribute::None;
+};
+constexpr Element kElements[] = {
+    {u"bold", u"<b>", u"</b>"},
+    {u"italic", u"<i>", u"</i>"},
+    {u"underline", u"<u>", u"</u>"},
+    {u"fixed", u"<tt>", u"</tt>"},
+    {u"bigger", u"<big>", u"</big>"},
+    {u"smaller", u"<small>", u"</small>"},
+    {u"x-tad-bigger", u"<big>", u"</big>"},
+    {u"x-tad-smaller", u"<small>", u"</small>"},
+    {u"center", u"<div style=\"text-align:center\">", u"</div>"},
+    {u"flushleft", u"<div style=\"text-align:left\">", u"</div>"},
+    {u"flushright", u"<div style=\"text-align:right\">", u"</div>"},
+    {u"flushboth", u"<div style=\"text-align:justify\">", u"</div>"},
+    {u"excerpt", u"<blockquote type=\"cite\">", u"</blockquote>"},
+    {u"fontfamily", u"<font>", u"</font>", Attribute::Face},
+    {u"color", u"<font>", u"</font>", Attribute::Color},
+    {u"paraindent", u"<div>", u"</div>", Attribute::Indent},
 };
 
-// A closing command: written when it closes an open one (after closing those opened
-// inside it), left out otherwise.
-void closeCommand(const Command& command, std::u16string_view text, OpenCommands& open, std::u16string& out)
+int elementOf(std::u16string_view name)
 {
-    if (open.leftOut > 0) {
-        --open.leftOut; // closes one left out for depth
-        return;
+    for (std::size_t i = 0; i < std::size(kElements); ++i) {
+        if (sameName(name, kElements[i].command))
+            return static_cast<int>(i);
     }
-    for (std::size_t k = open.names.size(); k-- > 0;) {
-        if (!sameName(open.names[k], command.name))
-            continue;
-        while (open.names.size() > k + 1) {
-            appendClosing(open.names.back(), out);
-            open.names.pop_back();
-        }
-        out.append(text);
-        open.names.pop_back();
-        return;
-    }
+    return -1;
 }
 
-// A block's enriched text, with its commands balanced.
-void appendBlock(std::u16string_view block, std::u16string& out)
+bool isHexDigit(char16_t c) { return (c >= u'0' && c <= u'9') || (lower(c) >= u'a' && lower(c) <= u'f'); }
+bool isLetter(char16_t c) { return lower(c) >= u'a' && lower(c) <= u'z'; }
+
+std::u16string_view trimmed(std::u16string_view text)
 {
-    OpenCommands open;
-    std::size_t at = 0;
-    while (at < block.size()) {
-        const std::size_t lt = block.find(u'<', at);
-        out.append(block.substr(at, lt == kNone ? kNone : lt - at));
-        if (lt == kNone)
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || isLineBreak(c); };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// A colour parameter as HTML: "rrrr,gggg,bbbb" (RFC 1896) as #rrggbb, a name of letters
+// as it is; empty when it is neither.
+std::u16string htmlColor(std::u16string_view parameter)
+{
+    const std::u16string_view value = trimmed(parameter);
+    if (value.size() == 14 && value[4] == u',' && value[9] == u',') {
+        std::u16string color = u"#";
+        for (const std::size_t at : {0, 5, 10}) {
+            for (std::size_t i = at; i < at + 4; ++i) {
+                if (!isHexDigit(value[i]))
+                    return {};
+            }
+            color.append(value.substr(at, 2));
+        }
+        return color;
+    }
+    if (value.empty() || value.size() > 32 || !std::all_of(value.begin(), value.end(), isLetter))
+        return {};
+    return std::u16string(value);
+}
+
+// A font name as an attribute value: line breaks as spaces, the markup characters as
+// character references.
+std::u16string htmlFace(std::u16string_view parameter)
+{
+    std::u16string face;
+    for (const char16_t c : trimmed(parameter)) {
+        switch (c) {
+        case u'&':
+            face.append(u"&amp;");
             break;
-        if (lt + 1 < block.size() && block[lt + 1] == u'<') {
-            out.append(u"<<");
-            at = lt + 2;
-            continue;
-        }
-        const std::optional<Command> command = commandAt(block, lt);
-        if (!command) {
-            out.append(u"<<"); // a '<' that starts no command reads as itself
-            at = lt + 1;
-            continue;
-        }
-        at = lt + command->length;
-        const std::u16string_view text = block.substr(lt, command->length);
-        if (command->closing) {
-            closeCommand(*command, text, open, out);
-        } else if (open.names.size() < kDeepestRichText && open.leftOut == 0) {
-            open.names.push_back(command->name);
-            out.append(text);
-        } else {
-            ++open.leftOut;
+        case u'<':
+            face.append(u"&lt;");
+            break;
+        case u'>':
+            face.append(u"&gt;");
+            break;
+        case u'"':
+            face.append(u"&quot;");
+            break;
+        case u'\r':
+        case u'\n':
+            face.push_back(u' ');
+            break;
+        default:
+            face.push_back(c);
         }
     }
-    while (!open.names.empty()) {
-        appendClosing(open.names.back(), out);
-        open.names.pop_back();
+    return face;
+}
+
+// RFC 1896's paraindent parameter: a comma-separated list of left, right, in and out.
+std::u16string htmlIndent(std::u16string_view parameter)
+{
+    bool left = false;
+    bool right = false;
+    for (std::size_t at = 0; at <= parameter.size();) {
+        const std::size_t comma = std::min(parameter.find(u',', at), parameter.size());
+        const std::u16string_view word = trimmed(parameter.substr(at, comma - at));
+        left = left || sameName(word, u"left");
+        right = right || sameName(word, u"right");
+        at = comma + 1;
     }
+    std::u16string style;
+    if (left || !right)
+        style.append(u"margin-left:2em");
+    if (right)
+        style.append(left ? u";margin-right:2em" : u"margin-right:2em");
+    return u"<div style=\"" + style + u"\">";
 }
 
 } // namespace
 
 bool mayHoldRichText(std::string_view body) { return body.find("<x-rich>") != std::string_view::npos; }
 
-bool richTextBody(std::u16string& text, std::size_t bodyStart)
+void RichTextLayout::feed(std::u16string_view text)
 {
-    if (bodyStart > text.size())
+    for (std::size_t i = text.size(); i-- > 0;) {
+        if (!isLineBreak(text[i])) {
+            contentEnd_ = offset_ + i + 1;
+            break;
+        }
+    }
+    // '<' begins both tags and comes nowhere else in them: a match restarts at each one.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (opening_ == 0 && closing_ == 0) {
+            const std::size_t lt = text.find(u'<', i);
+            if (lt == kNone)
+                break;
+            if (lt > 0)
+                previous_ = text[lt - 1];
+            i = lt;
+        }
+        const char16_t c = text[i];
+        const std::uint64_t at = offset_ + i;
+        if (c == u'<') {
+            opening_ = closing_ = 1;
+            lineStart_ = at == 0 || isLineBreak(previous_);
+        } else {
+            opening_ = static_cast<std::uint8_t>(opening_ > 0 && c == kOpening[opening_] ? opening_ + 1 : 0);
+            closing_ = static_cast<std::uint8_t>(closing_ > 0 && c == kClosing[closing_] ? closing_ + 1 : 0);
+            if (opening_ == kOpening.size()) {
+                if (lineStart_ && firstOpening_ == kNone)
+                    firstOpening_ = at + 1 - kOpening.size();
+                opening_ = 0;
+            }
+            if (closing_ == kClosing.size()) {
+                lastClosing_ = at + 1 - kClosing.size();
+                closing_ = 0;
+            }
+        }
+        previous_ = c;
+    }
+    if (!text.empty())
+        previous_ = text.back();
+    offset_ += text.size();
+}
+
+RichTextRewriter::RichTextRewriter(const RichTextLayout& layout, RichTextForm form)
+    : lastClosing_(layout.lastClosing()), contentEnd_(layout.contentEnd()), form_(form)
+{}
+
+void RichTextRewriter::feed(std::u16string_view text, std::u16string& out)
+{
+    if (held_.empty()) {
+        held_.assign(text.substr(process(text, false, out)));
+        return;
+    }
+    // The units held are rewritten with enough of `text` after them, the rest of it in place.
+    const std::size_t before = held_.size();
+    const std::size_t head = std::min(text.size(), kLookahead);
+    held_.append(text.substr(0, head));
+    const std::size_t used = process(held_, false, out);
+    if (head == text.size() || used < before) {
+        held_.erase(0, used);
+        held_.append(text.substr(head));
+        return;
+    }
+    const std::u16string_view rest = text.substr(used - before);
+    held_.assign(rest.substr(process(rest, false, out)));
+}
+
+void RichTextRewriter::finish(std::u16string& out)
+{
+    process(held_, true, out);
+    held_.clear();
+    if (inBlock_)
+        closeBlock(out);
+}
+
+// Rewrites `text` up to where the units after it are needed (all of it when `last`);
+// returns how many units it took.
+std::size_t RichTextRewriter::process(std::u16string_view text, bool last, std::u16string& out)
+{
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::u16string_view rest = text.substr(at);
+        const std::size_t step = inBlock_ ? blockStep(rest, last, out) : outsideStep(rest, last, out);
+        if (step == 0)
+            break;
+        at += step;
+        offset_ += step;
+    }
+    return at;
+}
+
+// Outside the blocks: a block's opening tag, a '<', a run of line breaks or other text.
+std::size_t RichTextRewriter::outsideStep(std::u16string_view text, bool last, std::u16string& out)
+{
+    const bool enriched = form_ == RichTextForm::Enriched;
+    const char16_t c = text[0];
+    if (c == u'<') {
+        if ((atFrom_ || inRun_) && lastClosing_ != RichTextLayout::kNone && lastClosing_ >= offset_ + kOpening.size()) {
+            if (text.size() < kOpening.size() && !last)
+                return 0;
+            if (text.starts_with(kOpening)) {
+                inBlock_ = true;
+                atFrom_ = inRun_ = false;
+                return kOpening.size();
+            }
+        }
+        out.append(enriched ? u"<<" : u"<");
+        atFrom_ = inRun_ = false;
+        return 1;
+    }
+    if (isLineBreak(c)) {
+        if (!inRun_) {
+            // A copy of the run's first terminator, unless the run ends the body.
+            if (text.size() < 2 && !last)
+                return 0;
+            if (enriched && offset_ < contentEnd_)
+                out.append(text.substr(0, c == u'\r' && text.size() > 1 && text[1] == u'\n' ? 2 : 1));
+            inRun_ = true;
+        }
+        std::size_t end = 1;
+        while (end < text.size() && isLineBreak(text[end]))
+            ++end;
+        out.append(text.substr(0, end));
+        atFrom_ = false;
+        return end;
+    }
+    const std::size_t end = std::min(text.find_first_of(u"<\r\n"), text.size());
+    out.append(text.substr(0, end));
+    atFrom_ = inRun_ = false;
+    return end;
+}
+
+// Inside a block: its closing tag, a '<' as itself, a command or other text.
+std::size_t RichTextRewriter::blockStep(std::u16string_view text, bool last, std::u16string& out)
+{
+    const std::size_t lt = text.find(u'<');
+    if (lt != 0) {
+        const std::size_t end = std::min(lt, text.size());
+        blockText(text.substr(0, end), out);
+        return end;
+    }
+    if (text.size() < kLookahead && !last)
+        return 0;
+    if (text.starts_with(kClosing)) {
+        closeBlock(out);
+        inBlock_ = false;
+        atFrom_ = true;
+        return kClosing.size();
+    }
+    if (text.size() > 1 && text[1] == u'<') {
+        lessThan(out);
+        // The second '<' may begin the block's closing tag.
+        return text.substr(1).starts_with(kClosing) ? 1 : 2;
+    }
+    const std::optional<Command> command = commandAt(text, 0);
+    if (!command) {
+        lessThan(out); // a '<' that starts no command reads as itself
+        return 1;
+    }
+    const std::u16string_view whole = text.substr(0, command->length);
+    if (command->closing)
+        closeCommand(command->name, whole, out);
+    else
+        openCommand(command->name, whole, out);
+    return command->length;
+}
+
+void RichTextRewriter::lessThan(std::u16string& out)
+{
+    if (form_ == RichTextForm::Enriched)
+        out.append(u"<<");
+    else
+        blockText(u"<", out);
+}
+
+// A block's text: as it is in enriched text; as HTML escaped, a <br> before each line
+// break of a run after its first, or kept for the attribute inside a parameter.
+void RichTextRewriter::blockText(std::u16string_view text, std::u16string& out)
+{
+    if (form_ == RichTextForm::Enriched) {
+        out.append(text);
+        return;
+    }
+    if (hidden_ > 0) {
+        parameter_.append(text.substr(0, std::min(text.size(), kLongestRichParameter - parameter_.size())));
+        return;
+    }
+    if (pending_ != kNoPending)
+        writePending({}, out);
+    for (const char16_t c : text) {
+        if (isLineBreak(c)) {
+            const bool sameTerminator = c == u'\n' && afterCR_; // CR LF is one line break
+            if (!sameTerminator && breaks_++ > 0)
+                out.append(u"<br>");
+            afterCR_ = c == u'\r';
+            out.push_back(c);
+            continue;
+        }
+        breaks_ = 0;
+        afterCR_ = false;
+        switch (c) {
+        case u'&':
+            out.append(u"&amp;");
+            break;
+        case u'<':
+            out.append(u"&lt;");
+            break;
+        case u'>':
+            out.append(u"&gt;");
+            break;
+        default:
+            out.push_back(c);
+        }
+    }
+}
+
+void RichTextRewriter::openCommand(std::u16string_view name, std::u16string_view text, std::u16string& out)
+{
+    if (open_.size() >= kDeepestRichText || leftOut_ > 0) {
+        ++leftOut_;
+        return;
+    }
+    if (form_ == RichTextForm::Enriched) {
+        open_.push_back({std::u16string(name)});
+        out.append(text);
+        return;
+    }
+    if (sameName(name, u"param")) {
+        open_.push_back({std::u16string(name), kParameter});
+        if (hidden_++ == 0)
+            parameter_.clear();
+        return;
+    }
+    if (hidden_ == 0 && pending_ != kNoPending)
+        writePending({}, out);
+    const int element = hidden_ == 0 ? elementOf(name) : -1;
+    open_.push_back({std::u16string(name), element});
+    if (element < 0)
+        return;
+    const Element& html = kElements[static_cast<std::size_t>(element)];
+    if (html.attribute != Attribute::None) {
+        pending_ = open_.size() - 1;
+        return;
+    }
+    out.append(html.opening);
+    open_.back().written = true;
+}
+
+// A closing command: written when it closes an open one (after closing those opened
+// inside it), left out otherwise.
+void RichTextRewriter::closeCommand(std::u16string_view name, std::u16string_view text, std::u16string& out)
+{
+    if (leftOut_ > 0) {
+        --leftOut_; // closes one left out for depth
+        return;
+    }
+    for (std::size_t k = open_.size(); k-- > 0;) {
+        if (!sameName(open_[k].name, name))
+            continue;
+        while (open_.size() > k + 1)
+            closeTop(out);
+        if (form_ == RichTextForm::Enriched) {
+            out.append(text);
+            open_.pop_back();
+        } else {
+            closeTop(out);
+        }
+        return;
+    }
+}
+
+void RichTextRewriter::closeTop(std::u16string& out)
+{
+    const Open top = std::move(open_.back());
+    open_.pop_back();
+    if (form_ == RichTextForm::Enriched) {
+        out.append(u"</");
+        out.append(top.name);
+        out.append(u">");
+        return;
+    }
+    if (top.element == kParameter) {
+        // A parameter closed: the command waiting for it gets its attribute.
+        if (--hidden_ == 0 && pending_ != kNoPending && pending_ + 1 == open_.size())
+            writePending(parameter_, out);
+        return;
+    }
+    if (pending_ == open_.size())
+        pending_ = kNoPending;
+    if (top.written)
+        out.append(kElements[static_cast<std::size_t>(top.element)].closing);
+}
+
+// The opening tag of the command that waits for its parameter, with `parameter`.
+void RichTextRewriter::writePending(std::u16string_view parameter, std::u16string& out)
+{
+    Open& open = open_[pending_];
+    pending_ = kNoPending;
+    open.written = true;
+    const Element& html = kElements[static_cast<std::size_t>(open.element)];
+    std::u16string value;
+    if (html.attribute == Attribute::Indent) {
+        out.append(htmlIndent(parameter));
+        return;
+    }
+    value = html.attribute == Attribute::Face ? htmlFace(parameter) : htmlColor(parameter);
+    if (value.empty()) {
+        out.append(html.opening);
+        return;
+    }
+    out.append(html.attribute == Attribute::Face ? u"<font face=\"" : u"<font color=\"");
+    out.append(value);
+    out.append(u"\">");
+}
+
+// The block's end: the commands it left open are closed.
+void RichTextRewriter::closeBlock(std::u16string& out)
+{
+    while (!open_.empty())
+        closeTop(out);
+    leftOut_ = 0;
+    pending_ = kNoPending;
+    hidden_ = 0;
+    parameter_.clear();
+    breaks_ = 0;
+    afterCR_ = false;
+}
+
+bool richTextBody(std::u16string& text, std::size_t bodyStart, RichTextForm form)
+{
+    if (bodyStart > text.size() || std::u16string_view(text).find(kOpening, bodyStart) == kNone)
         return false;
-    const std::u16string_view all = text;
-    Block block = nextBlock(all, bodyStart);
-    if (block.begin == kNone)
+    const std::u16string_view body = std::u16string_view(text).substr(bodyStart);
+    RichTextLayout layout;
+    layout.feed(body);
+    if (!layout.holdsBlock())
         return false;
     std::u16string out;
     out.reserve(text.size() + text.size() / 8);
-    out.append(all.substr(0, bodyStart));
-    std::size_t at = bodyStart;
-    while (block.begin != kNone) {
-        appendEscaped(all.substr(at, block.begin - kOpening.size() - at), false, out);
-        appendBlock(all.substr(block.begin, block.end - block.begin), out);
-        at = block.next;
-        block = nextBlock(all, at);
-    }
-    appendEscaped(all.substr(at), true, out);
+    out.append(std::u16string_view(text).substr(0, bodyStart));
+    RichTextRewriter rewriter(layout, form);
+    rewriter.feed(body, out);
+    rewriter.finish(out);
     text.swap(out);
     return true;
 }

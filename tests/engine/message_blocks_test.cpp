@@ -125,6 +125,7 @@ struct Case {
     bool nbsp = false;
     bool streams = true; // whether the streaming form covers it
     const char* language = "";
+    bool richText = true;
 };
 const std::string ascii = "plain text line of the body\r\n";
 const std::string latin = "caf\xe9 r\xe9sum\xe9 na\xefve\r\n";
@@ -176,6 +177,11 @@ const Case cases[] = {
     {"ISO-2022-JP source, shift open across lines, tags off", plainHeader, jisOpen, 21, {"shift_jis", "utf-8"}, false},
     {"EUC-KR source (ISO-2022-KR is refused as a candidate)", plainHeader, euckr, 0x80000940, {"iso-2022-kr", "utf-8"}, true},
     {"HZ source", plainHeader, "~{<:Ky~} text ~~\r\n", 0x80000A05, {"gb2312", "utf-8"}, false},
+    // Styled text: its rewrite streams with the text.
+    {"rich text", plainHeader, "<x-rich><bold>caf\xe9</bold>\r\n\r\n<<x</x-rich>\r\nplain <a> text\r\n", kWindows1252, western, true},
+    {"rich text in an HTML body", plainHeader, "<x-html><b>x</b></x-html>\r\n<x-rich><bold>y</bold> & z</x-rich>\r\n", kWindows1252,
+     western, true},
+    {"rich text, off", plainHeader, "<x-rich><bold>caf\xe9</bold></x-rich>\r\n", kWindows1252, western, true, false, true, "", false},
     // Automatic.
     {"automatic: Latin-1", plainHeader, latin, kEncodingAutomatic, western, true},
     {"automatic: Latin-1, tags off", latinSubject, latin, kEncodingAutomatic, western, false},
@@ -229,6 +235,7 @@ TEST_P(ConversionInBlocks, GivesTheBytesOfTheWholeConversion)
         options.putBackAttachments = true;
         options.encodeHeaders = true;
         options.language = c.language;
+        options.convertRichText = c.richText;
         const std::uint64_t headerLength = c.header.size();
         const Outcome whole = inOnePiece(message, headerLength, options);
         // Any number of pieces, in any charsets, goes through the large path here.

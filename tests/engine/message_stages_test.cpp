@@ -56,6 +56,17 @@ const StageCase kCases[] = {
     {"no empty line", kFrom + "Subject: caf\xe9\r\nno header end", kHeaderLengthNone, kWindows1252},
     {"undecodable UTF-8", kHeader + "ok \xff bad\r\n", kHeader.size(), kEncodingUTF8},
     {"trailer", kHeader + "t\xe9\r\n<!x-stuff-for-vrak x>\r\n<x-html>x</x-html>", kHeader.size(), kWindows1252},
+    // Styled text, rewritten on each pass.
+    {"rich text",
+     kHeader + "Dear Ann,\r\n<x-rich><bold>caf\xe9</bold> <<x\r\n\r\n<fontfamily><param>Arial</param>y</x-rich>\r\na<b\r\n\r\n",
+     kHeader.size(), kWindows1252},
+    {"rich text in an HTML body",
+     kHeader + "<x-html><b>\xe9</b></x-html>\r\n<x-rich><color><param>ffff,0000,0000</param>r</color> & <<\r\n\r\nz</x-rich>\r\n",
+     kHeader.size(), kWindows1252},
+    {"rich text, automatic, a block tried again",
+     kHeader + "<x-rich><italic>a</italic></x-rich>\r\n<x-charset shift_jis>\xf7\xf7\xf7 caf\xe9\r\n\r\n</x-charset>", kHeader.size(),
+     kEncodingAutomatic},
+    {"an opening tag never closed", kHeader + "<x-rich><bold>a\r\n", kHeader.size(), kWindows1252},
 };
 
 void PrintTo(const StageCase& c, std::ostream* out) { *out << c.name; }
@@ -86,6 +97,7 @@ ConversionOptions optionsFor(const StageCase& c)
     options.processEudoraTags = c.tags;
     options.replaceNoBreakSpaces = c.nbsp;
     options.putBackAttachments = true;
+    options.convertRichText = true;
     options.charsetNames = {"us-ascii", "iso-8859-1", "utf-8"};
     return options;
 }
