@@ -159,13 +159,21 @@ std::vector<StagingLeftover> removeStagingLeftovers(const FolderHandle& destinat
     const std::shared_ptr<const FolderHandle> tmp = destination.openFolder("tmp", error);
     if (!tmp)
         return found;
+    bool onlyRemoved = true; // tmp/ held nothing but staging folders, all removed
     for (const std::string& name : folderEntryNames(*tmp)) {
-        if (!isMaildirStagingName(name) || tmp->entryType(name) != EntryType::Directory)
+        if (!isMaildirStagingName(name) || tmp->entryType(name) != EntryType::Directory) {
+            onlyRemoved = false;
             continue;
+        }
         StagingLeftover leftover{tmp->pathOf(name)};
         leftover.outcome = removeLeftoverFolder(*tmp, name, leftover.error);
+        onlyRemoved = onlyRemoved && leftover.outcome == LeftoverOutcome::Removed;
         found.push_back(std::move(leftover));
     }
+    // The tmp/ a killed job made for its staging goes too, as the job would have removed
+    // it; a Maildir root's own (cur/ beside it) stays.
+    if (!found.empty() && onlyRemoved && destination.entryType("cur") == EntryType::None)
+        destination.removeEmptyFolder("tmp");
     return found;
 }
 

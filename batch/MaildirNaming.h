@@ -62,7 +62,8 @@ struct StagingLeftover {
 /// what it holds (copies: the source is untouched) when no job holds it: a job locks
 /// its staging folder while it runs, a killed one no longer does; the staging folder of
 /// a job still running (another window or command converting into the destination)
-/// is left alone. Nothing else in tmp/ is touched.
+/// is left alone. Nothing else in tmp/ is touched; a tmp/ that held only staging
+/// folders, all removed, goes too unless the destination is a Maildir (has cur/).
 std::vector<StagingLeftover> removeStagingLeftovers(const FolderHandle& destination);
 
 /// A job's Maildir destination: held open from the start, so that every Maildir goes

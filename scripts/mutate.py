@@ -425,6 +425,8 @@ MUTANTS = [
       "if (false) {", "a running job's staging folder taken for a killed job's and removed by the next run"),
     M("platform/LeftoverFolder.cpp", "    if (error == EWOULDBLOCK)\n        return LeftoverOutcome::Held;\n", "",
       "a staging folder in use reported as one that could not be deleted"),
+    M("batch/MaildirNaming.cpp", " && onlyRemoved && destination.entryType(\"cur\") == EntryType::None)", " && onlyRemoved)",
+      "a Maildir root's own tmp/ removed with a killed job's staging folder"),
     M('batch/BatchJob.cpp',
       'parent->createFile(folder.substr(0, folder.size() - 4));',
       'parent->createFile(folder.substr(0, folder.size() - 3));',

@@ -193,5 +193,39 @@ TEST(MaildirNaming, StagingOfAKilledJobGoesARunningJobsStays)
     std::filesystem::remove_all(root);
 }
 
+// A tmp/ that held nothing but a killed job's staging folder goes with it, as that job
+// would have removed the tmp/ it made; a Maildir root's own tmp/, or one holding
+// anything else, stays.
+TEST(MaildirNaming, ATmpMadeOnlyForStagingGoesWithIt)
+{
+    const struct {
+        const char* name;
+        bool maildirRoot; // cur/ beside tmp/
+        bool otherEntry;  // tmp/ holds a file of its own too
+        bool tmpStays;
+    } cases[] = {
+        {"nested tree", false, false, false},
+        {"Maildir++ root", true, false, true},
+        {"tmp/ holding a file of its own", false, true, true},
+    };
+    for (const auto& c : cases) {
+        char pattern[] = "/tmp/tarnwick-maildir-tmp.XXXXXX";
+        const std::string destination = ::mkdtemp(pattern);
+        std::filesystem::create_directories(destination + "/tmp/.tarnwick-k1lled/1/cur");
+        if (c.maildirRoot)
+            std::filesystem::create_directory(destination + "/cur");
+        if (c.otherEntry)
+            std::ofstream(destination + "/tmp/1234.M5P6.host") << "x";
+        int error = 0;
+        const std::shared_ptr<const FolderHandle> held = FolderHandle::open(destination, error);
+        ASSERT_TRUE(held) << error;
+        EXPECT_EQ(outcomes(*held),
+                  (std::map<std::string, LeftoverOutcome>{{destination + "/tmp/.tarnwick-k1lled", LeftoverOutcome::Removed}}))
+            << c.name;
+        EXPECT_EQ(std::filesystem::exists(destination + "/tmp"), c.tmpStays) << c.name;
+        std::filesystem::remove_all(destination);
+    }
+}
+
 } // namespace
 } // namespace tarnwick

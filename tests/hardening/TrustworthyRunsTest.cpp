@@ -495,6 +495,8 @@ TEST(Signals, AKilledMaildirRunsStagingGoesWithTheNextRunNotWhileItRuns)
         EXPECT_EQ(again.err.find(said, first + 1), std::string::npos) << c.name << ": said more than once";
         EXPECT_EQ(stagingFolders(box / "dst/tmp"), std::vector<std::string>{}) << c.name;
         EXPECT_EQ(maildirMessages(box / "dst"), c.expected) << c.name;
+        // The Maildir++ root keeps its tmp/; the one made only for staging goes.
+        EXPECT_EQ(fs::exists(box / "dst/tmp"), std::string(c.name) == "folder") << c.name;
     }
 }
 
