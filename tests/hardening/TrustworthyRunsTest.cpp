@@ -439,33 +439,39 @@ std::vector<std::string> stagingFolders(const std::string& tmp)
 // A Maildir run killed part way leaves no Maildir that looks finished, a single
 // mailbox's own destination included: only its staging folder in tmp/. A run into the
 // same destination while the first still runs leaves that folder alone; the first run
-// after the kill removes it, says so once, and delivers every message. The first run is
-// held at its first log line (--quiet), its first Maildir staged by then.
+// after the kill (Maildir or mbox files) removes it, says so once, and delivers every
+// message. The first run is held at its first log line (--quiet), its first Maildir
+// staged by then.
 TEST(Signals, AKilledMaildirRunsStagingGoesWithTheNextRunNotWhileItRuns)
 {
     struct Case {
         const char* name;
         std::string source, destination;             // below the sandbox, for the killed run and the one after
         std::string other, otherDestination;         // for the run while the first still runs
+        std::string againFormat;                     // of the run after the kill
+        std::string placed;                          // below dst: what that run writes, and the killed one did not
         std::map<std::string, std::size_t> expected; // the Maildirs below dst at the end
+        bool tmpStays;                               // a Maildir++ root's own; the one made only for staging goes
     };
     const Case cases[] = {
-        {"folder", "src", "dst", "live", "dst", {{".In", 50}, {".Other", 2}}},
-        {"single mailbox", "src/In.mbx", "dst/md", "live/Other.mbx", "dst/other", {{"md", 50}, {"other", 2}}},
+        {"folder", "src", "dst", "live", "dst", "maildir", ".In", {{".In", 50}, {".Other", 2}}, true},
+        {"single mailbox", "src/In.mbx", "dst/md", "live/Other.mbx", "dst/other", "maildir", "md", {{"md", 50}, {"other", 2}}, false},
+        {"folder, then mbox files", "src", "dst", "live", "dst", "mbox", "In.mbx", {{".Other", 2}}, true},
     };
     std::string input;
     for (int i = 0; i < 50; ++i)
         input += "From a\nSubject: s\n\nx\xa0y\n\n";
-    const std::vector<std::string> options = {"--format",       "maildir",    "--no-toc", "--convert-encodings", "--source-encoding",
-                                              "x-mac-japanese", "--charsets", "utf-8",    "--replace-nbsp",      "--quiet"};
+    const std::vector<std::string> options
+        = {"--no-toc", "--convert-encodings", "--source-encoding", "x-mac-japanese", "--charsets", "utf-8", "--replace-nbsp", "--quiet"};
     for (const Case& c : cases) {
         Sandbox box;
         box.write("src/In.mbx", input);
         box.write("live/Other.mbx", mailbox(2));
         box.mkdir("dst");
-        auto run = [&](const std::string& source, const std::string& destination, const RunOptions& runOptions) {
+        auto run = [&](const std::string& source, const std::string& destination, const RunOptions& runOptions,
+                       const std::string& format = "maildir") {
             std::vector<std::string> args = options;
-            args.insert(args.end(), {box / source, box / destination});
+            args.insert(args.end(), {"--format", format, box / source, box / destination});
             return box.run(args, runOptions);
         };
         std::vector<std::string> staged;
@@ -485,9 +491,9 @@ TEST(Signals, AKilledMaildirRunsStagingGoesWithTheNextRunNotWhileItRuns)
         EXPECT_NE(live.err.find("'" + staged[0] + "' is being written by another conversion: left alone"), std::string::npos)
             << c.name << live.err;
         EXPECT_EQ(stagingFolders(box / "dst/tmp"), staged) << c.name << ": the running job's staging folder stays";
-        EXPECT_FALSE(fs::exists(box / ("dst/" + c.expected.begin()->first))) << c.name << ": the killed run placed its Maildir";
+        EXPECT_FALSE(fs::exists(box / ("dst/" + c.placed))) << c.name << ": the killed run placed its Maildir";
 
-        const RunResult again = run(c.source, c.destination, {});
+        const RunResult again = run(c.source, c.destination, {}, c.againFormat);
         EXPECT_EQ(again.out, "Completed\n") << c.name << again.err;
         const std::string said = "'" + staged[0] + "' was left by an interrupted run: deleted";
         const std::size_t first = again.err.find(said);
@@ -495,8 +501,8 @@ TEST(Signals, AKilledMaildirRunsStagingGoesWithTheNextRunNotWhileItRuns)
         EXPECT_EQ(again.err.find(said, first + 1), std::string::npos) << c.name << ": said more than once";
         EXPECT_EQ(stagingFolders(box / "dst/tmp"), std::vector<std::string>{}) << c.name;
         EXPECT_EQ(maildirMessages(box / "dst"), c.expected) << c.name;
-        // The Maildir++ root keeps its tmp/; the one made only for staging goes.
-        EXPECT_EQ(fs::exists(box / "dst/tmp"), std::string(c.name) == "folder") << c.name;
+        EXPECT_TRUE(fs::exists(box / ("dst/" + c.placed))) << c.name;
+        EXPECT_EQ(fs::exists(box / "dst/tmp"), c.tmpStays) << c.name;
     }
 }
 
