@@ -289,12 +289,13 @@ private:
         return *userFolders_;
     }
 
-    // Attachment folders are searched from the job's source, each folder once.
-    AttachmentFolderSearch& attachmentSearch()
+    // Attachment folders and Eudora.ini are searched from the job's source, each folder
+    // once; Eudora.ini's text is read as folder maps are.
+    AttachmentFolderSearch& attachmentSearch(const ConversionOptions& options)
     {
         if (!attachmentSearch_) {
             const std::string source = standardizePath(SettingsStore::instance().stringValue(keys::kSourcePath).value_or(std::string()));
-            attachmentSearch_.emplace(source, userAttachmentFolders());
+            attachmentSearch_.emplace(source, userAttachmentFolders(), folderMapEncoding(options));
         }
         return *attachmentSearch_;
     }
@@ -305,9 +306,12 @@ private:
     {
         ConversionOptions options = readConversionOptions(SettingsStore::instance());
         if (options.putBackAttachments)
-            options.attachmentFolders = attachmentSearch().foldersFor(inputPath);
+            options.attachmentFolders = attachmentSearch(options).foldersFor(inputPath);
         if (useRecords_) {
             options.messageIndex = messageIndexFor(inputPath, folderNames_);
+            const auto labelled = [](const IndexedMessage& record) { return record.facts.label != 0; };
+            if (std::any_of(options.messageIndex.begin(), options.messageIndex.end(), labelled))
+                options.labelNames = attachmentSearch(options).labelNamesFor(inputPath);
             // Without an index, a body line "From here on ..." must not start a message.
             options.separatorsOfEudorasForm = options.messageIndex.empty();
         }

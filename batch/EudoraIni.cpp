@@ -28,7 +28,69 @@ bool isNameCharacter(char c)
     return static_cast<unsigned char>(c) >= 0x20 && std::string_view("<>:\"|?*").find(c) == std::string_view::npos;
 }
 
+// A colour part: a decimal number 0 ... 255.
+std::optional<std::uint32_t> colourPart(std::string_view text)
+{
+    text = trimmed(text);
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text)
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    return value <= 255 ? std::optional<std::uint32_t>(value) : std::nullopt;
+}
+
+// The longest label value taken.
+constexpr std::size_t kMaximumLabelValue = 255;
+
 } // namespace
+
+std::optional<std::string> windowsText(std::string_view bytes, EncodingId windowsEncoding)
+{
+    std::u16string text;
+    if (decodeAppend(bytes.data(), bytes.size(), kEncodingUTF8, text))
+        return std::string(bytes);
+    text.clear();
+    std::string utf8;
+    if (!decodeAppend(bytes.data(), bytes.size(), windowsEncoding, text) || !encodeText(text, kEncodingUTF8, utf8))
+        return std::nullopt;
+    return utf8;
+}
+
+std::optional<EudoraLabel> parseEudoraLabel(std::string_view value)
+{
+    if (value.size() > kMaximumLabelValue)
+        return std::nullopt;
+    std::optional<std::uint32_t> colour = 0;
+    for (int part = 0; part < 3; ++part) {
+        const std::size_t comma = value.find(',');
+        if (comma == std::string_view::npos)
+            return std::nullopt;
+        const std::optional<std::uint32_t> level = colourPart(value.substr(0, comma));
+        colour = colour && level ? std::optional<std::uint32_t>(*colour << 8 | *level) : std::nullopt;
+        value.remove_prefix(comma + 1);
+    }
+    return EudoraLabel{colour, std::string(trimmed(value))};
+}
+
+std::vector<std::string> eudoraLabelNames(const EudoraIni& ini, EncodingId windowsEncoding)
+{
+    std::vector<std::string> names;
+    for (int label = 1; label <= kEudoraLabels; ++label) {
+        const std::string key = "Label" + std::to_string(label);
+        const std::optional<std::string> value = ini.value("Labels", key);
+        const std::optional<EudoraLabel> read = value ? parseEudoraLabel(*value) : std::nullopt;
+        if (!read) {
+            names.push_back("Label " + std::to_string(label));
+            continue;
+        }
+        std::string name = windowsText(read->name, windowsEncoding).value_or(std::string());
+        for (char& c : name)
+            c = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
+        names.emplace_back(trimmed(name));
+    }
+    return names;
+}
 
 EudoraIni EudoraIni::parse(std::string_view bytes)
 {

@@ -1,5 +1,6 @@
 #include "batch/EudoraTree.h"
 
+#include "batch/EudoraIni.h"
 #include "batch/RealName.h"
 #include "platform/FileSystem.h"
 #include "platform/ContainedFile.h"
@@ -54,21 +55,6 @@ bool isSettingsOrLog(std::string_view name)
         || name.substr(0, 15) == "Eudora Settings";
 }
 
-bool isValidUtf8Name(const std::string& name)
-{
-    std::u16string text;
-    return decodeAppend(name.data(), name.size(), kEncodingUTF8, text);
-}
-
-std::optional<std::string> decodedName(const std::string& bytes, EncodingId encoding)
-{
-    std::u16string text;
-    std::string utf8;
-    if (!decodeAppend(bytes.data(), bytes.size(), encoding, text) || !encodeText(text, kEncodingUTF8, utf8))
-        return std::nullopt;
-    return utf8;
-}
-
 } // namespace
 
 EudoraTree::EudoraTree(std::string sourceRoot, bool readRecords, EncodingId nameEncoding)
@@ -121,8 +107,10 @@ std::string EudoraTree::realName(const DescMap& map, const std::string& fileName
     if (!entry)
         return fileName;
     std::optional<std::string> safe = safeNameComponent(entry->displayName);
-    if (!safe && !isValidUtf8Name(entry->displayName)) {
-        if (const std::optional<std::string> decoded = decodedName(entry->displayName, nameEncoding_))
+    if (!safe) {
+        // A name that is not UTF-8 is read in the Windows code page, as Eudora.ini's text.
+        const std::optional<std::string> decoded = windowsText(entry->displayName, nameEncoding_);
+        if (decoded && *decoded != entry->displayName)
             safe = safeNameComponent(*decoded);
     }
     return safe.value_or(fileName);

@@ -50,6 +50,7 @@ struct ConversionOptions {
     bool crlfLineEndings = false;                                     // end every line with CR LF
     bool lfLineEndings = false;                                       // without CR LF: end every line with LF
     ExtraStatusHeaders extraStatusHeaders = ExtraStatusHeaders::None; // keyword headers of an indexed message
+    std::vector<std::string> labelNames;                              // with keyword headers: Eudora's label names (appendStatusHeaders)
     bool complementDateHeaders = false;                               // add a Date: header from the separator line where missing
     bool addEmptyLines = false;                                       // add an empty line after each message
     bool replaceNoBreakSpaces = false;                                // NBSP to space in MacJapanese and Shift_JIS input

@@ -4,13 +4,17 @@
 // from a setting is a plain name; the search takes a folder named by the settings only
 // inside the Eudora folder or beside it, never the Eudora folder itself, the folder
 // holding it or anything through a link; a shortened name found is one of the folder's,
-// fits the long name, and is the only one that does. Deterministic: one fixed tree.
+// fits the long name, and is the only one that does. The names of [Labels] are seven,
+// UTF-8 without control characters, the same from the search as from the text, and
+// written as X-Eudora-Label lines of printable ASCII of at most 78 characters.
+// Deterministic: one fixed tree.
 
 #include "FuzzSupport.h"
 
 #include "batch/AttachmentFolders.h"
 #include "batch/EudoraIni.h"
 #include "engine/attachments/ShortenedName.h"
+#include "engine/output/StatusHeaders.h"
 #include "platform/ContainedFile.h"
 
 #include <stdlib.h>
@@ -54,12 +58,37 @@ void checkPath(std::string_view value)
     }
 }
 
-void checkSearch(const std::string& ini)
+void checkLabels(const std::vector<std::string>& names)
+{
+    FUZZ_CHECK(names.size() == kEudoraLabels);
+    for (const std::string& name : names) {
+        std::u16string text;
+        FUZZ_CHECK(decodeAppend(name.data(), name.size(), kEncodingUTF8, text));
+        FUZZ_CHECK(std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }));
+    }
+    for (std::uint8_t label = 1; label <= kEudoraLabels; ++label) {
+        MessageFacts facts;
+        facts.marksKnown = true;
+        facts.label = label;
+        std::string out;
+        appendStatusHeaders(facts, {}, ExtraStatusHeaders::Labels, "\r\n", out, names);
+        for (std::size_t at = 0, end; (end = out.find("\r\n", at)) != std::string::npos; at = end + 2) {
+            FUZZ_CHECK(end - at <= 78);
+            FUZZ_CHECK(std::all_of(out.begin() + static_cast<std::ptrdiff_t>(at), out.begin() + static_cast<std::ptrdiff_t>(end),
+                                   [](char c) { return c >= 0x20 && c < 0x7F; }));
+        }
+        FUZZ_CHECK(out.ends_with("\r\n"));
+    }
+}
+
+void checkSearch(const std::string& ini, const std::vector<std::string>& labelNames)
 {
     const std::string& root = tree();
     const std::string eudora = root + "/Eudora";
     std::ofstream(eudora + "/Eudora.ini", std::ios::binary | std::ios::trunc) << ini;
-    const AttachmentFolders folders = AttachmentFolderSearch(eudora, {}).foldersFor(eudora + "/In.mbx");
+    AttachmentFolderSearch search(eudora, {});
+    FUZZ_CHECK(search.labelNamesFor(eudora + "/In.mbx") == labelNames);
+    const AttachmentFolders folders = search.foldersFor(eudora + "/In.mbx");
     for (const std::string& path : AttachmentFolders::paths(folders.files)) {
         FUZZ_CHECK(path.starts_with(root + "/") && path != eudora);
         FUZZ_CHECK(fs::canonical(path).string() == path); // no link on the way
@@ -101,7 +130,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char* key : {"AttachDir", "AutoReceiveDir"})
         if (const std::optional<std::string> value = ini.value("Settings", key))
             checkPath(*value);
-    checkSearch(std::string(iniBytes));
+    const std::vector<std::string> labelNames = eudoraLabelNames(ini, westernFamily().windows);
+    checkLabels(labelNames);
+    checkSearch(std::string(iniBytes), labelNames);
     if (split != std::string_view::npos)
         checkShortened(input.substr(split + 4));
     return 0;

@@ -451,7 +451,7 @@ MUTANTS = [
     M("engine/attachments/TextCharset.cpp", "mediaType != \"text/html\" && ", "", "an HTML file's own charset overridden"),
     M("batch/AttachmentFolders.cpp", "if (!path.absolute && path.ups <= 1)", "if (!path.absolute)",
       "an attachment directory two levels above the Eudora folder taken"),
-    M("batch/AttachmentFolders.cpp", "return found && found->path() != eudoraPath ? found : nullptr;", "return found;",
+    M("batch/AttachmentFolders.cpp", "if (folder && folder->path() == eudoraPath)", "if (false)",
       "the Eudora folder itself searched as an attachment folder"),
 ]
 

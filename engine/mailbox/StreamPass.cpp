@@ -469,7 +469,7 @@ void StreamPass::startRecord(std::uint64_t start)
 void StreamPass::appendStatusLines()
 {
     statusLines_.clear();
-    appendStatusHeaders(record_->facts, presentStatus_, options_.extraStatusHeaders, terminator_, statusLines_);
+    appendStatusHeaders(record_->facts, presentStatus_, options_.extraStatusHeaders, terminator_, statusLines_, options_.labelNames);
     appendBytes(statusLines_);
 }
 

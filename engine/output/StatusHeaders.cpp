@@ -1,5 +1,7 @@
 #include "engine/output/StatusHeaders.h"
 
+#include "engine/header/EncodedWords.h"
+
 #include <algorithm>
 
 namespace tarnwick {
@@ -26,18 +28,44 @@ void appendLine(std::string& out, std::string_view text, std::string_view termin
     out.append(terminator);
 }
 
+// "X-Eudora-Label: NAME". A name that is all printable ASCII and fits the line is
+// written as it is; any other, or one a reader could take for an encoded-word, as
+// encoded-words, the first on the field's line.
+void appendLabelName(std::string_view name, std::string_view terminator, std::string& out)
+{
+    static constexpr std::string_view kField = "X-Eudora-Label: ";
+    static constexpr std::size_t kLineLength = 78;
+    const bool plain = name.size() <= kLineLength - kField.size() && name.find("=?") == std::string_view::npos
+        && std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (plain) {
+        out.append(kField);
+        appendLine(out, name, terminator);
+        return;
+    }
+    std::u16string text;
+    std::u16string line(kField.begin(), kField.end());
+    std::vector<std::size_t> foldPoints;
+    if (!decodeAppend(name.data(), name.size(), kEncodingUTF8, text)
+        || !appendEncodedWords(text, HeaderCharset{}, line, foldPoints, kLineLength - kField.size()))
+        return;
+    std::u16string folded;
+    appendFolded(line, foldPoints, std::u16string(terminator.begin(), terminator.end()), folded);
+    out.append(folded.begin(), folded.end()); // all ASCII
+    out.append(terminator);
+}
+
 } // namespace
 
 bool noteStatusHeader(std::string_view line, ExtraStatusHeaders extra, PresentStatusHeaders& present)
 {
     if (line.empty() || ((line[0] | 0x20) != 's' && (line[0] | 0x20) != 'x'))
         return false;
-    bool* const flags[] = {&present.status,    &present.xStatus,         &present.xMozillaStatus, &present.xPriority,
-                           &present.xKeywords, &present.xMozillaStatus2, &present.xMozillaKeys};
+    bool* const flags[] = {&present.status,    &present.xStatus,      &present.xMozillaStatus,  &present.xPriority,
+                           &present.xKeywords, &present.xEudoraLabel, &present.xMozillaStatus2, &present.xMozillaKeys};
     const std::string_view names[]
-        = {"Status", "X-Status", "X-Mozilla-Status", "X-Priority", "X-Keywords", "X-Mozilla-Status2", "X-Mozilla-Keys"};
+        = {"Status", "X-Status", "X-Mozilla-Status", "X-Priority", "X-Keywords", "X-Eudora-Label", "X-Mozilla-Status2", "X-Mozilla-Keys"};
     // Without the keyword headers, a message's own ones are plain header lines.
-    const std::size_t count = extra == ExtraStatusHeaders::None ? 4 : extra == ExtraStatusHeaders::Labels ? 5 : 7;
+    const std::size_t count = extra == ExtraStatusHeaders::None ? 4 : extra == ExtraStatusHeaders::Labels ? 6 : 8;
     for (std::size_t i = 0; i < count; ++i) {
         if (!hasName(line, names[i]))
             continue;
@@ -51,7 +79,7 @@ bool noteStatusHeader(std::string_view line, ExtraStatusHeaders extra, PresentSt
 }
 
 void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& present, ExtraStatusHeaders extra,
-                         std::string_view terminator, std::string& out)
+                         std::string_view terminator, std::string& out, std::span<const std::string> labelNames)
 {
     if (!facts.marksKnown)
         return; // no marks to say: the message is written as without an index
@@ -96,7 +124,7 @@ void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& 
     };
     if (!present.xPriority && facts.priority <= 5 && !kPriorities[facts.priority].empty())
         appendLine(out, kPriorities[facts.priority], terminator);
-    if (extra == ExtraStatusHeaders::None || present.xKeywords)
+    if (extra == ExtraStatusHeaders::None)
         return;
     std::string keywords;
     // IMAP has no forwarded flag: Dovecot keeps it as this keyword.
@@ -104,8 +132,10 @@ void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& 
         keywords += " $Forwarded";
     if (labelled)
         (keywords += " $Label") += labelDigit;
-    if (!keywords.empty())
+    if (!present.xKeywords && !keywords.empty())
         appendLine(out, "X-Keywords:" + keywords, terminator);
+    if (labelled && !present.xEudoraLabel && facts.label <= labelNames.size() && !labelNames[facts.label - 1].empty())
+        appendLabelName(labelNames[facts.label - 1], terminator, out);
 }
 
 } // namespace tarnwick

@@ -5,6 +5,7 @@
 
 #include "engine/mailbox/MessageIndex.h"
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,7 +14,7 @@ namespace tarnwick {
 /// The headers a message gets beyond those every mbox reader takes flags from.
 enum class ExtraStatusHeaders : unsigned char {
     None,
-    Labels, // "X-Keywords: $LabelN" for Eudora's label N
+    Labels, // "X-Keywords: $LabelN" for Eudora's label N, and "X-Eudora-Label:" with its name
     // As Thunderbird writes its folders: "X-Mozilla-Status2:" and "X-Mozilla-Keys:" (the
     // label as Thunderbird's tag $labelN), and "X-Keywords:" with $Forwarded and $LabelN
     // for Dovecot reading the same files.
@@ -29,6 +30,7 @@ struct PresentStatusHeaders {
     bool xKeywords = false;
     bool xMozillaStatus2 = false;
     bool xMozillaKeys = false;
+    bool xEudoraLabel = false;
 };
 
 /// Records in `present` whether a header line (its contents, without terminator) is
@@ -43,8 +45,11 @@ bool noteStatusHeader(std::string_view line, ExtraStatusHeaders extra, PresentSt
 /// draft (mbox readers' answered and draft flags); "X-Mozilla-Status:" with read 0x0001,
 /// replied 0x0002, queued 0x0800 (a draft) and forwarded 0x1000 (forwarded or
 /// redirected) as four hex digits; the headers `extra` adds; and "X-Priority:" for a
-/// priority other than normal (3) or unknown (0), then "X-Keywords:".
+/// priority other than normal (3) or unknown (0), then "X-Keywords:". Beside the
+/// keywords, "X-Eudora-Label:" with the label's name from `labelNames` (label N at N - 1,
+/// UTF-8; an empty or missing one is none): as it is where it is printable ASCII, else as
+/// RFC 2047 encoded-words in UTF-8, folded to lines of at most 78 characters.
 void appendStatusHeaders(const MessageFacts& facts, const PresentStatusHeaders& present, ExtraStatusHeaders extra,
-                         std::string_view terminator, std::string& out);
+                         std::string_view terminator, std::string& out, std::span<const std::string> labelNames = {});
 
 } // namespace tarnwick

@@ -2,6 +2,8 @@
 // a header the message already has is never added a second time.
 #include "engine/output/StatusHeaders.h"
 
+#include "EncodedWordDecoder.h"
+
 #include <gtest/gtest.h>
 
 namespace tarnwick {
@@ -122,6 +124,58 @@ TEST(StatusHeaders, KeywordHeadersOfEachKind)
     }
 }
 
+// The label's name beside the keywords, only where keywords are written: printable ASCII
+// as it is, anything else as encoded-words that decode to the name.
+TEST(StatusHeaders, LabelNameBesideTheKeywords)
+{
+    using enum ExtraStatusHeaders;
+    const std::vector<std::string> names = {"Urgent", "Caf\u00e9 \u20ac", "", "=?utf-8?q?x?=", "Tab\there", std::string(70, 'w'), "Later"};
+    const struct Case {
+        ExtraStatusHeaders extra;
+        std::uint8_t label;
+        std::size_t nameCount; // how many of `names` are given
+        const char* own;
+        std::string expected; // after the keyword lines
+    } cases[] = {
+        {Labels, 1, 7, nullptr, "X-Keywords: $Label1\nX-Eudora-Label: Urgent\n"},
+        {Labels, 2, 7, nullptr, "X-Keywords: $Label2\nX-Eudora-Label: =?utf-8?B?Q2Fmw6kg4oKs?=\n"},
+        {Labels, 3, 7, nullptr, "X-Keywords: $Label3\n"},
+        {Labels, 4, 7, nullptr, "X-Keywords: $Label4\nX-Eudora-Label: =?utf-8?B?PT91dGYtOD9xP3g/PQ==?=\n"},
+        {Labels, 5, 7, nullptr, "X-Keywords: $Label5\nX-Eudora-Label: =?utf-8?Q?Tab=09here?=\n"},
+        {Labels, 7, 6, nullptr, "X-Keywords: $Label7\n"},
+        {Labels, 0, 7, nullptr, ""},
+        {Labels, 1, 7, "X-Eudora-Label: Mine", "X-Keywords: $Label1\n"},
+        {Labels, 1, 7, "X-Keywords: own", "X-Eudora-Label: Urgent\n"},
+        {Thunderbird, 7, 7, nullptr, "X-Keywords: $Label7\nX-Eudora-Label: Later\n"},
+        {None, 1, 7, nullptr, ""},
+    };
+    for (const Case& c : cases) {
+        MessageFacts facts;
+        facts.label = c.label;
+        PresentStatusHeaders present;
+        if (c.own) {
+            EXPECT_FALSE(noteStatusHeader(c.own, c.extra, present)) << c.own;
+        }
+        std::string out;
+        appendStatusHeaders(facts, present, c.extra, "\n", out, std::span(names).first(c.nameCount));
+        const std::size_t keywords = std::min(out.find("X-Keywords:"), out.find("X-Eudora-Label:"));
+        EXPECT_EQ(keywords == std::string::npos ? std::string() : out.substr(keywords), c.expected) << int(c.extra) << ' ' << int(c.label);
+    }
+    // A long name: encoded-words on lines of at most 78 characters, CR LF kept.
+    MessageFacts facts;
+    facts.label = 6;
+    std::string out;
+    appendStatusHeaders(facts, {}, Labels, "\r\n", out, names);
+    const std::size_t start = out.find("X-Eudora-Label: =?utf-8?Q?www");
+    ASSERT_NE(start, std::string::npos) << out;
+    const std::string field = out.substr(start);
+    for (std::size_t at = 0, end; (end = field.find("\r\n", at)) != std::string::npos; at = end + 2)
+        EXPECT_LE(end - at, 78u) << field;
+    const std::vector<testing::UnfoldedField> fields = testing::unfoldFields(std::u16string(field.begin(), field.end()));
+    ASSERT_EQ(fields.size(), 1u) << field;
+    EXPECT_EQ(testing::decodeText(fields[0].value), u" " + std::u16string(70, u'w')) << field;
+}
+
 // A blank header gives way to the one added only where that one is added: in plain mbox
 // output a message's blank keyword lines stay as they are.
 TEST(StatusHeaders, BlankKeywordHeadersGiveWayOnlyToTheirOwnKind)
@@ -138,6 +192,7 @@ TEST(StatusHeaders, BlankKeywordHeadersGiveWayOnlyToTheirOwnKind)
         {"x-keywords: \t", false, true, true},
         {"X-Mozilla-Keys:                 ", false, false, true},
         {"X-Mozilla-Status2:", false, false, true},
+        {"X-Eudora-Label:  ", false, true, true},
         {"X-Mozilla-Keyss:", false, false, false},
     };
     for (const Case& c : cases) {
