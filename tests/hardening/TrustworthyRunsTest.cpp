@@ -532,22 +532,31 @@ TEST(Hijack, DestinationMovedAwayStillTakesALargeMessagesSpool)
 // The same for a single mailbox converted into a new file: its folder is held.
 TEST(Hijack, FolderOfASingleOutputReplacedByALinkKeepsTheOutputThere)
 {
-    Sandbox box;
-    box.write("src/one.mbx", mailbox(2));
-    box.mkdir("dst");
-    box.mkdir("elsewhere");
-    RunOptions options;
-    options.whileHeld = [&](pid_t) {
-        for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
-        ASSERT_EQ(::symlink((box / "elsewhere").c_str(), (box / "dst").c_str()), 0);
-    };
-    const RunResult run = box.run(withOptions({box / "src/one.mbx", box / "dst/out.mbox"}), options);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "Completed\n");
-    EXPECT_EQ(snapshot(box / "held"), (Entries{{"out.mbox", mailbox(2)}}));
-    EXPECT_EQ(snapshot(box / "elsewhere"), Entries{});
+    // An mbox file, and a new Maildir (made in the staging folder of the folder held).
+    for (const bool maildir : {false, true}) {
+        Sandbox box;
+        box.write("src/one.mbx", mailbox(2));
+        box.mkdir("dst");
+        box.mkdir("elsewhere");
+        RunOptions options;
+        options.whileHeld = [&](pid_t) {
+            for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
+            ASSERT_EQ(::symlink((box / "elsewhere").c_str(), (box / "dst").c_str()), 0);
+        };
+        const std::vector<std::string> format = maildir ? std::vector<std::string>{"--format", "maildir"} : std::vector<std::string>{};
+        std::vector<std::string> args = withOptions(format);
+        args.insert(args.end(), {box / "src/one.mbx", box / (maildir ? "dst/md" : "dst/out.mbox")});
+        const RunResult run = box.run(args, options);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "Completed\n");
+        if (maildir)
+            EXPECT_EQ(maildirMessages(box / "held"), (std::map<std::string, std::size_t>{{"md", 2}}));
+        else
+            EXPECT_EQ(snapshot(box / "held"), (Entries{{"out.mbox", mailbox(2)}}));
+        EXPECT_EQ(snapshot(box / "elsewhere"), Entries{}) << maildir;
+    }
 }
 
 // An input of a tree replaced by a link after the walk listed it: not followed.
