@@ -174,6 +174,7 @@ const AttachmentFolders& AttachmentFolderSearch::attachmentsOf(const std::string
             (*kind == AttachmentKind::File ? found.files : found.embedded).push_back(std::move(open));
     }
     addSettingFolders(level, found.files);
+    level.open.reset(); // listed: held no longer than before the settings were read
     return *(level.found = std::move(found));
 }
 

@@ -44,7 +44,7 @@ public:
 
 private:
     struct Level {
-        std::shared_ptr<const OpenFolder> open;
+        std::shared_ptr<const OpenFolder> open; // until its attachment folders are listed
         bool eudoraTop = false;
         std::shared_ptr<const EudoraIni> ini;   // a Eudora folder's Eudora.ini, when there
         std::optional<AttachmentFolders> found; // listed when first asked for
