@@ -161,6 +161,7 @@ struct Shared {
     std::size_t unfinishedBatches = 0; // queued or being sent
     std::size_t busyLanes = 0;
     bool producing = true;
+    bool laneRefused = false; // a further connection could not be made
     std::atomic<bool> stopping{false};
     // Folders found or created on the server, by any connection.
     std::mutex folderMutex;
@@ -237,11 +238,15 @@ public:
                 ++shared_.busyLanes;
             }
             shared_.changed.notify_all();
-            if (!connected && !session_.open(shared_.request.account).ok()) {
-                std::lock_guard lock(shared_.mutex);
-                shared_.queue.push_front(std::move(batch));
-                --shared_.busyLanes;
-                break;
+            if (!connected) {
+                if (const ImapResult opened = session_.open(shared_.request.account); !opened.ok()) {
+                    std::lock_guard lock(shared_.mutex);
+                    shared_.queue.push_front(std::move(batch));
+                    --shared_.busyLanes;
+                    if (!std::exchange(shared_.laneRefused, true))
+                        shared_.reporter.logLine(translate("%1; going on over the connections already open", {opened.text}));
+                    break;
+                }
             }
             connected = true;
             const bool goOn = sendBatch(batch);

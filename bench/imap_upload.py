@@ -3,9 +3,11 @@
 time of writing the same mail as a Maildir (--format maildir).
 
 usage: bench/imap_upload.py TARNWICK_CLI [--size-mb N] [--profile win] [--mail-fsync optimized]
-                            [--mail-location mdbox:~/mdbox]
+                            [--mail-location mdbox:~/mdbox] [--source EUDORA_FOLDER]
+                            [--runs N] [--connections N]
 
-A Eudora folder of N MiB is made with bench/gen_corpus.py; then, each under
+A Eudora folder of N MiB is made with bench/gen_corpus.py (or --source names one made
+before); then, each under
 /usr/bin/time: tarnwick-cli --format maildir FOLDER OUT, and tarnwick-cli --imap
 imaps://bench@127.0.0.1:PORT/Eudora FOLDER (conversion into the private copy and the
 upload). Prints both, messages a second, the client's peak memory and the count the
@@ -42,36 +44,38 @@ def timed(command, env, label):
     return seconds, peak, result
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("cli")
-    parser.add_argument("--size-mb", type=int, default=256)
-    parser.add_argument("--profile", default="win")
-    parser.add_argument("--mail-fsync", default=None, help="Dovecot's mail_fsync (default: its own)")
-    parser.add_argument("--mail-location", default=None, help="Dovecot's mail_location (default maildir:~/Maildir)")
-    parser.add_argument("--keep", action="store_true", help="leave the work folder")
-    options = parser.parse_args()
-    cli = os.path.abspath(options.cli)
-    work = tempfile.mkdtemp(prefix="tarnwick-imap-bench-")
-    os.chmod(work, 0o755)  # as root, Dovecot's own users must reach its files
-    server = None
+def start_server(work, options):
+    """A new Dovecot in work/dovecot with the bench's user; the size limit of the tests left out."""
+    imap_server.USERS["bench"] = ("bench-secret", "")
+    os.makedirs(os.path.join(work, "dovecot"))
+    server = imap_server.Dovecot(os.path.join(work, "dovecot"))
+    with open(server.config) as f:
+        config = f.read().replace("  quota_max_mail_size = 200K\n", "")
+    if options.mail_location:
+        config = config.replace("mail_location = maildir:~/Maildir", "mail_location = " + options.mail_location)
+    if options.mail_fsync:
+        config += f"mail_fsync = {options.mail_fsync}\n"
+    with open(server.config, "w") as f:
+        f.write(config)
+    server.start()
+    return server
+
+
+def messages_on(server):
+    client = imaplib.IMAP4_SSL("127.0.0.1", server.tls_port,
+                               ssl_context=ssl.create_default_context(cafile=server.cert))
+    client.login("bench", "bench-secret")
+    typ, listed = client.list('""', "Eudora")
+    delimiter = re.search(rb'\) "(.)" ', listed[0]).group(1).decode() if typ == "OK" and listed[0] else "."
+    typ, data = client.select(f'"Eudora{delimiter}In"', readonly=True)
+    client.logout()
+    return int(data[0]) if typ == "OK" else 0
+
+
+def one_run(cli, source, work, options):
+    """Maildir, then the upload into a new server; True when every message arrived."""
+    server = start_server(work, options)
     try:
-        source = os.path.join(work, "Eudora")
-        os.makedirs(source)
-        subprocess.run([sys.executable, os.path.join(HERE, "gen_corpus.py"), "--size-mb", str(options.size_mb),
-                        "--profile", options.profile, os.path.join(source, "In.mbx")], check=True)
-        imap_server.USERS["bench"] = ("bench-secret", "")
-        os.makedirs(os.path.join(work, "dovecot"))
-        server = imap_server.Dovecot(os.path.join(work, "dovecot"))
-        with open(server.config) as f:
-            config = f.read().replace("  quota_max_mail_size = 200K\n", "")
-        if options.mail_location:
-            config = config.replace("mail_location = maildir:~/Maildir", "mail_location = " + options.mail_location)
-        if options.mail_fsync:
-            config += f"mail_fsync = {options.mail_fsync}\n"
-        with open(server.config, "w") as f:
-            f.write(config)
-        server.start()
         env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
                    XDG_CACHE_HOME=os.path.join(work, "cache"), TARNWICK_IMAP_PASSWORD="bench-secret")
         maildir = os.path.join(work, "maildir")
@@ -81,26 +85,53 @@ def main():
                        if name.startswith("."))
         shutil.rmtree(maildir)
         address = f"imaps://bench@127.0.0.1:{server.tls_port}/Eudora"
-        upload_time, peak, result = timed([cli, "--imap", address, "--imap-ca", server.cert, source], env, "upload")
+        extra = ["--imap-connections", str(options.connections)] if options.connections else []
+        upload_time, peak, result = timed([cli, "--imap", address, "--imap-ca", server.cert] + extra + [source],
+                                          env, "upload")
         print("\n".join(line for line in result.stderr.splitlines() if line.startswith(("Uploaded", "  "))))
-        client = imaplib.IMAP4_SSL("127.0.0.1", server.tls_port,
-                                   ssl_context=ssl.create_default_context(cafile=server.cert))
-        client.login("bench", "bench-secret")
-        typ, listed = client.list('""', "Eudora")
-        delimiter = re.search(rb'\) "(.)" ', listed[0]).group(1).decode() if typ == "OK" and listed[0] else "."
-        typ, data = client.select(f'"Eudora{delimiter}In"', readonly=True)
-        client.logout()
-        on_server = int(data[0]) if typ == "OK" else 0
+        on_server = messages_on(server)
         print(f"messages: {messages} converted, {on_server} on the server")
         print(f"maildir {messages / maildir_time:.0f} msg/s, upload {messages / upload_time:.0f} msg/s, "
               f"ratio {maildir_time / upload_time:.2f} (upload peak {peak} KB)")
-        return 0 if on_server == messages and result.returncode == 0 else 1
+        return on_server == messages and result.returncode == 0
+    finally:
+        server.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("cli")
+    parser.add_argument("--size-mb", type=int, default=256)
+    parser.add_argument("--profile", default="win")
+    parser.add_argument("--mail-fsync", default=None, help="Dovecot's mail_fsync (default: its own)")
+    parser.add_argument("--mail-location", default=None, help="Dovecot's mail_location (default maildir:~/Maildir)")
+    parser.add_argument("--keep", action="store_true", help="leave the work folder")
+    parser.add_argument("--source", default=None, help="an existing Eudora folder instead of a new corpus")
+    parser.add_argument("--runs", type=int, default=1, help="each run with a new server")
+    parser.add_argument("--connections", type=int, default=None, help="--imap-connections")
+    options = parser.parse_args()
+    cli = os.path.abspath(options.cli)
+    work = tempfile.mkdtemp(prefix="tarnwick-imap-bench-")
+    os.chmod(work, 0o755)  # as root, Dovecot's own users must reach its files
+    try:
+        source = os.path.abspath(options.source) if options.source else os.path.join(work, "Eudora")
+        if not options.source:
+            os.makedirs(source)
+            subprocess.run([sys.executable, os.path.join(HERE, "gen_corpus.py"), "--size-mb", str(options.size_mb),
+                            "--profile", options.profile, os.path.join(source, "In.mbx")], check=True)
+        good = True
+        for number in range(options.runs):
+            run_work = os.path.join(work, f"run{number + 1}")
+            os.makedirs(run_work)
+            os.chmod(run_work, 0o755)
+            good = one_run(cli, source, run_work, options) and good
+            if not options.keep:
+                shutil.rmtree(run_work, ignore_errors=True)
+        return 0 if good else 1
     except imap_server.SkipServer as error:
         print(f"imap_upload: Dovecot could not run here: {error}")
         return 77
     finally:
-        if server:
-            server.stop()
         if options.keep:
             print("work folder:", work)
         else:

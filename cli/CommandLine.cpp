@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 namespace tarnwick::cli {
 namespace {
@@ -28,6 +30,7 @@ enum OptionCode : int {
     kImap,
     kImapCa,
     kImapPlain,
+    kImapConnections,
     kIntoThunderbird,
     kThunderbirdProfile,
     kFirstSwitch = 512, // switches: kFirstSwitch + 2 * index (+1 for --no-...)
@@ -67,6 +70,7 @@ std::vector<option> longOptions()
         {"imap", required_argument, nullptr, kImap},
         {"imap-ca", required_argument, nullptr, kImapCa},
         {"imap-plain", no_argument, nullptr, kImapPlain},
+        {"imap-connections", required_argument, nullptr, kImapConnections},
         {"into-thunderbird", no_argument, nullptr, kIntoThunderbird},
         {"thunderbird-profile", required_argument, nullptr, kThunderbirdProfile},
     };
@@ -140,8 +144,8 @@ std::string completeCommandLine(CommandLine& line, std::vector<std::string> atta
     preferLFForLFReaders(line);
     if (!attachmentFolders.empty())
         line.settings.emplace_back(std::string(keys::kAttachmentFolders), std::move(attachmentFolders));
-    if ((!line.imapCaFile.empty() || line.imapPlain) && line.imapAddress.empty())
-        return "--imap-ca and --imap-plain go with --imap";
+    if ((!line.imapCaFile.empty() || line.imapPlain || line.imapConnections) && line.imapAddress.empty())
+        return "--imap-ca, --imap-plain and --imap-connections go with --imap";
     if (!line.imapAddress.empty()) {
         if (!line.help && !line.version && line.operands.size() != 1)
             return line.operands.empty() ? "SOURCE is required" : "--imap takes SOURCE alone, no DESTINATION";
@@ -261,6 +265,12 @@ ParseResult parseCommandLine(int argc, char** argv)
             break;
         case kImapPlain:
             line.imapPlain = true;
+            break;
+        case kImapConnections:
+            if (std::strlen(optarg) > 2 || !std::all_of(optarg, optarg + std::strlen(optarg), [](char c) { return c >= '0' && c <= '9'; })
+                || std::atoi(optarg) < 1 || std::atoi(optarg) > 10)
+                return usageError("option '--imap-connections' takes a number from 1 to 10");
+            line.imapConnections = static_cast<unsigned>(std::atoi(optarg));
             break;
         case kIntoThunderbird:
             line.intoThunderbird = true;
@@ -405,6 +415,9 @@ saved by the Tarnwick window, else the default):
   --imap-ca FILE            also trust the certificates in FILE (PEM)
   --imap-plain              with imap://, no encryption (only to a server
                             on this machine)
+  --imap-connections N      upload over at most N connections at once, 1 to
+                            10 (default 4); when the server allows fewer,
+                            the upload goes on over those it gives
   --into-thunderbird        convert SOURCE with --layout thunderbird and place
                             it into the default Thunderbird profile's Local
                             Folders as a new top folder "Eudora" ("Eudora_2"

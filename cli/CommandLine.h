@@ -24,6 +24,7 @@ struct CommandLine {
     std::string imapAddress; // --imap: upload SOURCE (a Maildir tree) into this account
     std::string imapCaFile;
     bool imapPlain = false;
+    unsigned imapConnections = 0;   // --imap-connections; 0: the upload's default
     bool intoThunderbird = false;   // convert SOURCE into the Thunderbird profile's Local Folders
     std::string thunderbirdProfile; // --thunderbird-profile: that profile, not the default
 };

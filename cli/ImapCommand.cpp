@@ -135,6 +135,8 @@ int runImapUpload(const CommandLine& line, const std::string& source, const std:
     request.topFolder = target.topFolder;
     request.stagingRoot = source;
     request.journalPath = uploadJournalPath(target.user, target.host);
+    if (line.imapConnections > 0)
+        request.connections = line.imapConnections;
     if (const auto delays = retryDelays())
         request.retryDelaysMs = *delays;
 

@@ -1046,6 +1046,10 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>%1 に接続しています...</translation>
     </message>
     <message>
+        <source>%1; going on over the connections already open</source>
+        <translation>%1。すでに開いている接続で続けます</translation>
+    </message>
+    <message>
         <source>%1; trying again in %2 s</source>
         <translation>%1。%2 秒後にもう一度試みます</translation>
     </message>

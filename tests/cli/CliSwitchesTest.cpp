@@ -148,7 +148,7 @@ const std::set<std::string> kNotSettings = {"help", "version", "list-encodings",
 
 // Long options of the upload into an IMAP account: each fills its own field of the
 // parsed command line (a run needs a server; the upload's own tests have one).
-const std::set<std::string> kUploadOptions = {"imap", "imap-ca", "imap-plain"};
+const std::set<std::string> kUploadOptions = {"imap", "imap-ca", "imap-plain", "imap-connections"};
 
 // Converts into a Thunderbird profile's Local Folders (checked against fake profiles
 // in CliIntoThunderbirdTest).
@@ -338,10 +338,12 @@ TEST(CliSwitches, UploadOptionsFillTheirOwnFields)
         std::vector<std::string> args;
         std::string address, caFile;
         bool plain;
+        unsigned connections = 0;
     } cases[] = {
         {"imap", {"--imap", "imaps://u@h/F"}, "imaps://u@h/F", "", false},
         {"imap-ca", {"--imap", "imap://u@h/F", "--imap-ca", "/ca.pem"}, "imap://u@h/F", "/ca.pem", false},
         {"imap-plain", {"--imap", "imap://u@h/F", "--imap-plain"}, "imap://u@h/F", "", true},
+        {"imap-connections", {"--imap", "imaps://u@h/F", "--imap-connections", "10"}, "imaps://u@h/F", "", false, 10},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(kUploadOptions.count(c.name)) << c.name;
@@ -357,9 +359,40 @@ TEST(CliSwitches, UploadOptionsFillTheirOwnFields)
         EXPECT_EQ(parsed.commandLine->imapAddress, c.address) << c.name;
         EXPECT_EQ(parsed.commandLine->imapCaFile, c.caFile) << c.name;
         EXPECT_EQ(parsed.commandLine->imapPlain, c.plain) << c.name;
+        EXPECT_EQ(parsed.commandLine->imapConnections, c.connections) << c.name;
         EXPECT_TRUE(parsed.commandLine->settings.empty()) << c.name;
         EXPECT_FALSE(parsed.commandLine->quiet) << c.name;
         EXPECT_EQ(parsed.commandLine->operands, std::vector<std::string>{"src"}) << c.name;
+    }
+}
+
+// --imap-connections takes 1 to 10, and only with --imap.
+TEST(CliSwitches, ConnectionCountsOutsideOneToTenAreUsageErrors)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string error; // empty: accepted
+    } cases[] = {
+        {{"--imap", "imaps://u@h/F", "--imap-connections", "1"}, ""},
+        {{"--imap", "imaps://u@h/F", "--imap-connections", "0"}, "from 1 to 10"},
+        {{"--imap", "imaps://u@h/F", "--imap-connections", "11"}, "from 1 to 10"},
+        {{"--imap", "imaps://u@h/F", "--imap-connections", "-1"}, "from 1 to 10"},
+        {{"--imap", "imaps://u@h/F", "--imap-connections", "4x"}, "from 1 to 10"},
+        {{"--imap", "imaps://u@h/F", "--imap-connections", ""}, "from 1 to 10"},
+        {{"--imap", "imaps://u@h/F", "--imap-connections", "007"}, "from 1 to 10"},
+        {{"--imap-connections", "3", "dest"}, "go with --imap"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "tarnwick-cli");
+        args.push_back("src");
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const cli::ParseResult parsed = cli::parseCommandLine(static_cast<int>(args.size()), argv.data());
+        EXPECT_EQ(parsed.commandLine.has_value(), c.error.empty()) << c.args.back();
+        EXPECT_NE(parsed.error.find(c.error), std::string::npos) << parsed.error;
     }
 }
 

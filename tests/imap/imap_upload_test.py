@@ -446,6 +446,40 @@ class ImapUpload(unittest.TestCase):
                          [crlf(message_text(i, sizes[i], "Drop").encode()) for i in (0, 1, 3, 4)])
         client.logout()
 
+    def test_connections_the_server_refuses_leave_the_upload_to_those_it_gave(self):
+        # A server of its own that takes two connections of a user at once (Dovecot's
+        # default is ten); the upload asks for six.
+        os.chmod(self.dir, 0o755)  # as root, Dovecot's own users must reach its files
+        os.makedirs(os.path.join(self.dir, "dovecot"))
+        server = imap_server.Dovecot(os.path.join(self.dir, "dovecot"))
+        with open(server.config, "a") as f:
+            f.write("protocol imap {\n  mail_max_userip_connections = 2\n}\n")
+        server.start()
+        try:
+            count = 2400
+            root = os.path.join(self.dir, "stage")
+            for part in ("cur", "new", "tmp"):
+                os.makedirs(os.path.join(root, part))
+            for i in range(count):
+                path = os.path.join(root, "cur", f"{DATE + i}.{i}.test:2,")
+                with open(path, "w") as f:
+                    f.write(message_text(i, 700, "Few"))
+                os.utime(path, (DATE + i, DATE + i))
+            result = self.run_cli(root, top="Few", port=server.tls_port, ca=False,
+                                  extra=["--imap-ca", server.cert, "--imap-connections", "6"])
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn("going on over the connections already open", result.stderr)
+            self.assertIn("Maximum number of connections", server.log(tail=None))
+            self.assertIn(f"Uploaded {count_text(count)} (", result.stderr)
+            client = imaplib.IMAP4_SSL("127.0.0.1", server.tls_port,
+                                       ssl_context=ssl.create_default_context(cafile=server.cert))
+            client.login("anna", "anna-secret")
+            ids = [email.message_from_bytes(m[2])["Message-ID"] for m in self.folder_messages(client, "Few")]
+            client.logout()
+            self.assertEqual(sorted(ids), sorted(f"<Few.{i}@tarnwick.test>" for i in range(count)))
+        finally:
+            server.stop()
+
     def cut_and_resume(self, top, refuse_after_cut):
         count = 30
         root = stage(os.path.join(self.dir, "stage"),
