@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 namespace tarnwick::cli {
 namespace {
@@ -231,6 +230,37 @@ std::string takeValue(int code, const char* value, CommandLine& line, std::vecto
     return {};
 }
 
+namespace {
+
+// The options of an upload into a mail account; an error text when the value is not valid.
+std::string takeUploadOption(int code, const char* value, CommandLine& line)
+{
+    switch (code) {
+    case kImap:
+        line.imapAddress = value;
+        break;
+    case kImapCa:
+        line.imapCaFile = value;
+        break;
+    case kImapPlain:
+        line.imapPlain = true;
+        break;
+    default: {
+        const std::string_view digits(value);
+        const bool number = !digits.empty() && digits.size() <= 2
+            && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const int count = number ? std::atoi(value) : 0;
+        if (count < 1 || count > 10)
+            return "option '--imap-connections' takes a number from 1 to 10";
+        line.imapConnections = static_cast<unsigned>(count);
+        break;
+    }
+    }
+    return {};
+}
+
+} // namespace
+
 ParseResult parseCommandLine(int argc, char** argv)
 {
     auto usageError = [](std::string text) { return ParseResult{std::nullopt, std::move(text)}; };
@@ -258,19 +288,11 @@ ParseResult parseCommandLine(int argc, char** argv)
             line.quiet = true;
             break;
         case kImap:
-            line.imapAddress = optarg;
-            break;
         case kImapCa:
-            line.imapCaFile = optarg;
-            break;
         case kImapPlain:
-            line.imapPlain = true;
-            break;
         case kImapConnections:
-            if (std::strlen(optarg) > 2 || !std::all_of(optarg, optarg + std::strlen(optarg), [](char c) { return c >= '0' && c <= '9'; })
-                || std::atoi(optarg) < 1 || std::atoi(optarg) > 10)
-                return usageError("option '--imap-connections' takes a number from 1 to 10");
-            line.imapConnections = static_cast<unsigned>(std::atoi(optarg));
+            if (std::string error = takeUploadOption(code, optarg, line); !error.empty())
+                return usageError(std::move(error));
             break;
         case kIntoThunderbird:
             line.intoThunderbird = true;
