@@ -1,4 +1,4 @@
-// Fuzzes convertMessage under every combination of ProcessEudoraTags,
+// Fuzzes convertMessage under every combination of ProcessEudoraTags, ConvertRichText,
 // ConvertLineEndings and ReplaceNBSPWithSpaceInMacJapanese, five source encodings and
 // four candidate lists. The first input bytes choose the options and the header length.
 // Every path must stay in bounds; the plain path (no tag processing) must give exactly
@@ -201,6 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     conversion.convertEncodings = true;
     conversion.sourceEncoding = source;
     conversion.processEudoraTags = options & 1;
+    conversion.convertRichText = options & 8;
     conversion.crlfLineEndings = options & 2;
     conversion.replaceNoBreakSpaces = options & 4;
     conversion.charsetNames = fuzz::candidateNames(list);

@@ -1,6 +1,7 @@
 #include "engine/message/RichText.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 namespace tarnwick {
@@ -17,6 +18,25 @@ constexpr std::size_t kNoPending = SIZE_MAX;
 constexpr int kParameter = -2; // an open <param>
 
 bool isLineBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
+
+// The first '<' at `from` or after it: the bytes are searched for its byte 0x3C, as
+// the byte search goes many at a time.
+std::size_t findLessThan(std::u16string_view text, std::size_t from)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t end = text.size() * 2;
+    for (std::size_t at = from * 2; at < end;) {
+        const void* found = std::memchr(bytes + at, '<', end - at);
+        if (found == nullptr)
+            return kNone;
+        // The unit that holds the byte found, whatever the byte order.
+        const std::size_t unit = static_cast<std::size_t>(static_cast<const unsigned char*>(found) - bytes) / 2;
+        if (text[unit] == u'<')
+            return unit;
+        at = (unit + 1) * 2;
+    }
+    return kNone;
+}
 
 bool isNameCharacter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-'; }
 
@@ -187,39 +207,53 @@ void RichTextLayout::feed(std::u16string_view text)
             break;
         }
     }
-    // '<' begins both tags and comes nowhere else in them: a match restarts at each one.
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (opening_ == 0 && closing_ == 0) {
-            const std::size_t lt = text.find(u'<', i);
+            // '<' begins both tags and comes nowhere else in them: a tag whole in `text`
+            // is told at its '<', and a '<' that begins neither is passed over.
+            const std::size_t lt = findLessThan(text, i);
             if (lt == kNone)
                 break;
-            if (lt > 0)
-                previous_ = text[lt - 1];
+            const char16_t before = lt > 0 ? text[lt - 1] : previous_;
+            if (lt + kClosing.size() <= text.size()) {
+                const std::u16string_view tag = text.substr(lt, kClosing.size());
+                if (tag.starts_with(kOpening) && firstOpening_ == kNone && (offset_ + lt == 0 || isLineBreak(before)))
+                    firstOpening_ = offset_ + lt;
+                else if (tag == kClosing)
+                    lastClosing_ = offset_ + lt;
+                i = lt;
+                continue;
+            }
+            previous_ = before;
             i = lt;
         }
-        const char16_t c = text[i];
-        const std::uint64_t at = offset_ + i;
-        if (c == u'<') {
-            opening_ = closing_ = 1;
-            lineStart_ = at == 0 || isLineBreak(previous_);
-        } else {
-            opening_ = static_cast<std::uint8_t>(opening_ > 0 && c == kOpening[opening_] ? opening_ + 1 : 0);
-            closing_ = static_cast<std::uint8_t>(closing_ > 0 && c == kClosing[closing_] ? closing_ + 1 : 0);
-            if (opening_ == kOpening.size()) {
-                if (lineStart_ && firstOpening_ == kNone)
-                    firstOpening_ = at + 1 - kOpening.size();
-                opening_ = 0;
-            }
-            if (closing_ == kClosing.size()) {
-                lastClosing_ = at + 1 - kClosing.size();
-                closing_ = 0;
-            }
-        }
-        previous_ = c;
+        matchUnit(text[i], offset_ + i);
     }
     if (!text.empty())
         previous_ = text.back();
     offset_ += text.size();
+}
+
+// One unit of a tag that may go on past the text fed so far.
+void RichTextLayout::matchUnit(char16_t c, std::uint64_t at)
+{
+    if (c == u'<') {
+        opening_ = closing_ = 1;
+        lineStart_ = at == 0 || isLineBreak(previous_);
+    } else {
+        opening_ = static_cast<std::uint8_t>(opening_ > 0 && c == kOpening[opening_] ? opening_ + 1 : 0);
+        closing_ = static_cast<std::uint8_t>(closing_ > 0 && c == kClosing[closing_] ? closing_ + 1 : 0);
+        if (opening_ == kOpening.size()) {
+            if (lineStart_ && firstOpening_ == kNone)
+                firstOpening_ = at + 1 - kOpening.size();
+            opening_ = 0;
+        }
+        if (closing_ == kClosing.size()) {
+            lastClosing_ = at + 1 - kClosing.size();
+            closing_ = 0;
+        }
+    }
+    previous_ = c;
 }
 
 RichTextRewriter::RichTextRewriter(const RichTextLayout& layout, RichTextForm form)
@@ -509,7 +543,14 @@ void RichTextRewriter::closeBlock(std::u16string& out)
 
 bool richTextBody(std::u16string& text, std::size_t bodyStart, RichTextForm form)
 {
-    if (bodyStart > text.size() || std::u16string_view(text).find(kOpening, bodyStart) == kNone)
+    if (bodyStart > text.size())
+        return false;
+    // A cheap look first: most bodies hold no opening tag at all.
+    const std::u16string_view all = text;
+    std::size_t lt = findLessThan(all, bodyStart);
+    while (lt != kNone && !all.substr(lt).starts_with(kOpening))
+        lt = findLessThan(all, lt + 1);
+    if (lt == kNone)
         return false;
     const std::u16string_view body = std::u16string_view(text).substr(bodyStart);
     RichTextLayout layout;

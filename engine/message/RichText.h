@@ -61,6 +61,8 @@ public:
     std::uint64_t contentEnd() const { return contentEnd_; }
 
 private:
+    void matchUnit(char16_t c, std::uint64_t at);
+
     std::uint64_t offset_ = 0;
     std::uint64_t firstOpening_ = kNone; // the first "<x-rich>" at the body's start or a line's
     std::uint64_t lastClosing_ = kNone;
