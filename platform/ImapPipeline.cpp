@@ -137,6 +137,50 @@ std::string appendArguments(const ImapFlags& flags, std::time_t internalDate, st
     return " (" + list + ") " + date + " {" + std::to_string(size) + (nonSynchronizing ? "+}" : "}");
 }
 
+void ImapSession::noteCapabilities(std::string_view names)
+{
+    std::size_t start = 0;
+    while (start < names.size()) {
+        const std::size_t end = std::min(names.find(' ', start), names.size());
+        std::string name(names.substr(start, end - start));
+        start = end + 1;
+        for (char& c : name)
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        multiAppend_ = multiAppend_ || name == "MULTIAPPEND";
+        literalPlus_ = literalPlus_ || name == "LITERAL+";
+        literalMinus_ = literalMinus_ || name == "LITERAL-";
+        const std::string_view digits = std::string_view(name).substr(std::min<std::size_t>(name.size(), 12));
+        if (name.rfind("APPENDLIMIT=", 0) == 0 && !digits.empty() && digits.size() < 19
+            && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            appendLimit_ = std::stoull(std::string(digits));
+    }
+}
+
+// CAPABILITY is asked here rather than through libetpan, whose mailimap_capability reads
+// through a null pointer when the server answers OK without an untagged CAPABILITY line.
+void ImapSession::readCapabilities()
+{
+    appendLimit_.reset();
+    multiAppend_ = literalPlus_ = literalMinus_ = false;
+    if (!state_->imap || !state_->imap->imap_stream)
+        return;
+    RawExchange exchange(state_->imap->imap_stream);
+    const std::string tag = "TW" + std::to_string(++tagCounter_);
+    if (!exchange.send(tag + " CAPABILITY\r\n") || !exchange.flush())
+        return; // the next command reports the lost connection
+    constexpr std::string_view untagged = "* CAPABILITY ";
+    for (std::optional<std::string> line = exchange.readLine(); line && tagOf(*line) != tag; line = exchange.readLine()) {
+        if (line->size() > untagged.size() && std::equal(untagged.begin(), untagged.end(), line->begin(), [](char a, char b) {
+                return a == (b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b);
+            })) {
+            std::string_view names = std::string_view(*line).substr(untagged.size());
+            if (line->size() >= kLineTextLimit)
+                names = names.substr(0, names.rfind(' ')); // the last name may be cut short
+            noteCapabilities(names);
+        }
+    }
+}
+
 std::vector<ImapResult> ImapSession::appendMany(const std::string& folder, std::size_t count,
                                                 const std::function<ImapOutgoing(std::size_t)>& source, bool multi)
 {

@@ -23,6 +23,19 @@ std::string upper(std::string_view text)
 
 bool contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
 
+// What mailimap_list hands out, also when the server refused the LIST: freed here.
+struct ListResult {
+    clist* list = nullptr;
+    ListResult() = default;
+    ListResult(const ListResult&) = delete;
+    ListResult& operator=(const ListResult&) = delete;
+    ~ListResult()
+    {
+        if (list)
+            mailimap_list_result_free(list);
+    }
+};
+
 struct FlagListDeleter {
     void operator()(mailimap_flag_list* list) const { mailimap_flag_list_free(list); }
 };
@@ -97,6 +110,20 @@ ImapResult ImapSession::open(const ImapAccount& account)
     state_->host = account.host;
     if (ImapResult result = connectSecured(account); !result.ok())
         return result;
+    return logIn(account);
+}
+
+ImapResult ImapSession::openOverSocket(int fd, const ImapAccount& account)
+{
+    close();
+    state_->host = account.host;
+    if (ImapResult result = greet(ImapTransport::adopt(fd, account.host, account.timeoutSeconds)); !result.ok())
+        return result;
+    return logIn(account);
+}
+
+ImapResult ImapSession::logIn(const ImapAccount& account)
+{
     const int r = mailimap_login(state_->imap, account.user.c_str(), account.password.c_str());
     if (r != MAILIMAP_NO_ERROR) {
         ImapResult result = state_->failure(r, account.host + " did not accept the login of " + account.user);
@@ -119,22 +146,9 @@ ImapResult ImapSession::connectSecured(const ImapAccount& account)
         if (!secured.error.empty())
             return {secured.certificateProblem ? ImapFailure::Certificate : ImapFailure::Connection, secured.error};
     }
-    mailstream* stream = mailstream_new(ImapTransport::release(std::move(connected.transport)), 8192);
-    if (!stream)
-        return {ImapFailure::Protocol, "Could not set up the connection to " + account.host};
-    state_->imap = mailimap_new(0, nullptr);
-    state_->transport = transport;
-    int r = mailimap_connect(state_->imap, stream);
-    if (r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED && r != MAILIMAP_NO_ERROR_AUTHENTICATED) {
-        if (!state_->imap->imap_stream)
-            mailstream_close(stream);
-        ImapResult result = state_->failure(r, "Could not connect to " + account.host);
-        state_->reset();
+    if (ImapResult result = greet(std::move(connected.transport)); !result.ok() || account.security != ImapSecurity::StartTls)
         return result;
-    }
-    if (account.security != ImapSecurity::StartTls)
-        return {};
-    r = mailimap_starttls(state_->imap);
+    const int r = mailimap_starttls(state_->imap);
     if (r != MAILIMAP_NO_ERROR) {
         ImapResult result = state_->failure(r, account.host + " refused STARTTLS");
         state_->reset();
@@ -153,45 +167,37 @@ ImapResult ImapSession::connectSecured(const ImapAccount& account)
     return {};
 }
 
-void ImapSession::readCapabilities()
+ImapResult ImapSession::greet(std::unique_ptr<ImapTransport> transport)
 {
-    appendLimit_.reset();
-    multiAppend_ = literalPlus_ = literalMinus_ = false;
-    mailimap_capability_data* capabilities = nullptr;
-    if (mailimap_capability(state_->imap, &capabilities) != MAILIMAP_NO_ERROR || !capabilities)
-        return;
-    for (clistiter* it = clist_begin(capabilities->cap_list); it; it = clist_next(it)) {
-        auto* capability = static_cast<struct mailimap_capability*>(clist_content(it));
-        if (capability->cap_type != MAILIMAP_CAPABILITY_NAME || !capability->cap_data.cap_name)
-            continue;
-        const std::string name = upper(capability->cap_data.cap_name);
-        multiAppend_ = multiAppend_ || name == "MULTIAPPEND";
-        literalPlus_ = literalPlus_ || name == "LITERAL+";
-        literalMinus_ = literalMinus_ || name == "LITERAL-";
-        if (name.rfind("APPENDLIMIT=", 0) == 0) {
-            const std::string digits = name.substr(12);
-            if (!digits.empty() && digits.size() < 19
-                && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-                appendLimit_ = std::stoull(digits);
-        }
+    ImapTransport* kept = transport.get();
+    mailstream* stream = mailstream_new(ImapTransport::release(std::move(transport)), 8192);
+    if (!stream)
+        return {ImapFailure::Protocol, "Could not set up the connection to " + state_->host};
+    state_->imap = mailimap_new(0, nullptr);
+    state_->transport = kept;
+    const int r = mailimap_connect(state_->imap, stream);
+    if (r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED && r != MAILIMAP_NO_ERROR_AUTHENTICATED) {
+        if (!state_->imap->imap_stream)
+            mailstream_close(stream);
+        ImapResult result = state_->failure(r, "Could not connect to " + state_->host);
+        state_->reset();
+        return result;
     }
-    mailimap_capability_data_free(capabilities);
+    return {};
 }
 
 ImapResult ImapSession::readDelimiter()
 {
     delimiter_ = 0;
-    clist* listed = nullptr;
-    const int r = mailimap_list(state_->imap, "", "", &listed);
+    ListResult listed;
+    const int r = mailimap_list(state_->imap, "", "", &listed.list);
     if (r != MAILIMAP_NO_ERROR) {
         ImapResult result = state_->failure(r, "Could not list the folders of " + state_->host);
         state_->reset();
         return result;
     }
-    if (listed && clist_begin(listed))
-        delimiter_ = static_cast<mailimap_mailbox_list*>(clist_content(clist_begin(listed)))->mb_delimiter;
-    if (listed)
-        mailimap_list_result_free(listed);
+    if (listed.list && clist_begin(listed.list))
+        delimiter_ = static_cast<mailimap_mailbox_list*>(clist_content(clist_begin(listed.list)))->mb_delimiter;
     return {};
 }
 
@@ -200,18 +206,16 @@ ImapResult ImapSession::folderExists(const std::string& name, bool& exists)
     exists = false;
     if (!state_->imap)
         return {ImapFailure::Connection, "Not connected"};
-    clist* listed = nullptr;
-    const int r = mailimap_list(state_->imap, "", name.c_str(), &listed);
+    ListResult listed;
+    const int r = mailimap_list(state_->imap, "", name.c_str(), &listed.list);
     if (r != MAILIMAP_NO_ERROR)
         return state_->failure(r, "Could not look for the folder \"" + name + "\"");
-    for (clistiter* it = listed ? clist_begin(listed) : nullptr; it; it = clist_next(it)) {
+    for (clistiter* it = listed.list ? clist_begin(listed.list) : nullptr; it; it = clist_next(it)) {
         auto* entry = static_cast<mailimap_mailbox_list*>(clist_content(it));
         // LIST takes * and % as wildcards: only the exact name counts.
         if (entry->mb_name && (name == entry->mb_name || (upper(name) == "INBOX" && upper(entry->mb_name) == "INBOX")))
             exists = true;
     }
-    if (listed)
-        mailimap_list_result_free(listed);
     return {};
 }
 
@@ -262,11 +266,11 @@ ImapResult ImapSession::containsMessage(const std::string& folder, std::uint64_t
     clist* uids = nullptr;
     r = mailimap_uid_search(state_->imap, nullptr, keys, &uids);
     mailimap_search_key_free(keys);
+    found = r == MAILIMAP_NO_ERROR && uids && clist_begin(uids) != nullptr;
+    if (uids)
+        mailimap_search_result_free(uids); // handed out also when the server refused the SEARCH
     if (r != MAILIMAP_NO_ERROR)
         return state_->failure(r, "Could not search the folder \"" + folder + "\"");
-    found = uids && clist_begin(uids) != nullptr;
-    if (uids)
-        mailimap_search_result_free(uids);
     return {};
 }
 

@@ -15,6 +15,8 @@
 
 namespace tarnwick {
 
+class ImapTransport;
+
 enum class ImapSecurity { Tls, StartTls, Plain };
 
 struct ImapAccount {
@@ -86,6 +88,9 @@ public:
 
     /// Connects, secures the connection as the account says, and logs in.
     ImapResult open(const ImapAccount& account);
+    /// Logs in over a connected socket, unencrypted, whatever the account's security (the
+    /// session owns fd): for tests and fuzzing of how the server's answers are read.
+    ImapResult openOverSocket(int fd, const ImapAccount& account);
     void close();
     bool isOpen() const;
 
@@ -120,8 +125,14 @@ public:
 private:
     /// The connection made, secured as the account says, and greeted; not yet logged in.
     ImapResult connectSecured(const ImapAccount& account);
+    /// The server's greeting read over the transport (the session's from then on).
+    ImapResult greet(std::unique_ptr<ImapTransport> transport);
+    /// Login, capabilities and delimiter over the greeted connection.
+    ImapResult logIn(const ImapAccount& account);
     /// MULTIAPPEND, LITERAL+/-, APPENDLIMIT from the capabilities after login.
     void readCapabilities();
+    /// The capabilities among the names of a CAPABILITY line.
+    void noteCapabilities(std::string_view names);
     ImapResult readDelimiter();
 
     struct State;

@@ -163,6 +163,11 @@ TransportResult ImapTransport::connect(const std::string& host, std::uint16_t po
     return result;
 }
 
+std::unique_ptr<ImapTransport> ImapTransport::adopt(int fd, const std::string& host, int timeoutSeconds)
+{
+    return std::unique_ptr<ImapTransport>(new ImapTransport(fd, host, timeoutSeconds * 1000));
+}
+
 TransportResult ImapTransport::startTls(const std::string& host, const std::string& extraCaFile)
 {
     TransportResult result;

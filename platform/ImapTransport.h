@@ -29,6 +29,9 @@ public:
     /// Opens a TCP connection. With loopbackOnly, refuses an address that is not on
     /// this machine (plain text goes nowhere else).
     static TransportResult connect(const std::string& host, std::uint16_t port, int timeoutSeconds, bool loopbackOnly);
+    /// A transport over a connected socket that is already open (the session owns fd
+    /// from then on): for tests and fuzzing, a server's answers played from a socket pair.
+    static std::unique_ptr<ImapTransport> adopt(int fd, const std::string& host, int timeoutSeconds);
     /// TLS handshake on the open connection; the chain must lead to a trusted root
     /// (the system's, or one in extraCaFile) and name the host.
     TransportResult startTls(const std::string& host, const std::string& extraCaFile);

@@ -11,7 +11,7 @@ targets=(line_scanner_fuzzer tag_scanner_fuzzer message_converter_fuzzer mbox_co
 targets+=(encoder_differential_fuzzer transcode_differential_fuzzer)
 targets+=(header_encoder_fuzzer upload_names_fuzzer attachment_folder_fuzzer)
 targets+=(maildir_marks_fuzzer profiles_ini_fuzzer prefs_js_fuzzer eudora_ini_fuzzer)
-targets+=(rich_text_fuzzer)
+targets+=(rich_text_fuzzer imap_answers_fuzzer)
 
 if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
   echo "fuzz-smoke: installing clang and its fuzzer runtime"
