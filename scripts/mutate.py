@@ -172,6 +172,8 @@ MUTANTS = [
       "CR LF taken for two line breaks in an HTML body"),
     M("engine/message/DecodedText.cpp", "        richSpooled_ = rich && !holding_;", "        richSpooled_ = false;",
       "a spooled body's styled text left raw"),
+    M("engine/message/DecodedText.cpp", "                richLayout_ = layoutBefore;", "                (void)layoutBefore;",
+      "a piece decoded again counted twice in a spooled body's styled-text layout"),
     M("engine/attachments/AttachmentLine.cpp", "return !text.empty() && text.size() <= 16 && std::all_of",
       "return text.size() <= 16 && std::all_of", "empty hex number accepted"),
     M("engine/attachments/AttachmentLine.cpp", "while (!text.empty() && (text.back() == ' ' || text.back() == '\\t'))",

@@ -52,5 +52,45 @@ TEST(CliRichText, StyledTextBecomesEnrichedText)
               "text/plain|None|'see <x-rich> here\\n'\n");
 }
 
+// A message too large to be held in memory (read from the spool file in blocks) gets the
+// rewrite of one held whole; in an HTML message the styled part becomes HTML markup.
+TEST(CliRichText, LargeAndHtmlMessages)
+{
+    Sandbox sandbox;
+    const std::string unit = "<x-rich><bold>b</bold> line &\r\n\r\nmore</x-rich>\r\n";
+    std::string large = "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: large\r\n\r\n";
+    std::size_t blocks = 0;
+    for (; large.size() < (std::size_t{5} << 20); ++blocks)
+        large += unit;
+    const std::string html = "From ???@??? Mon Dec 13 18:46:29 2010\r\nSubject: html\r\n\r\n"
+                             "<x-html><p>x</p></x-html>\r\n<x-rich><fontfamily><param>Arial</param>y</fontfamily> & <<z\r\n\r\n"
+                             "<color><param>0000,8000,ffff</param>w</color></x-rich>\r\n";
+    sandbox.write("src/descmap.pce", "In,In.mbx,S,Y\r\n");
+    sandbox.write("src/In.mbx", large + html);
+    sandbox.mkdir("on");
+    const RunResult on = sandbox.run({"--no-crlf", "--no-add-empty-lines", sandbox / "src", sandbox / "on"});
+    EXPECT_EQ(on.out, "Completed\n") << on.err;
+    const std::string command
+        = "python3 -c 'import mailbox,sys,email.policy\n"
+          "for m in mailbox.mbox(sys.argv[1], factory=None):\n"
+          "  m = email.message_from_bytes(m.as_bytes(), policy=email.policy.default)\n"
+          "  c = m.get_content()\n"
+          "  print(m.get_content_type(), len(c), c.count(\"<bold>b</bold> line &\\n\\nmore\\n\\n\"), \"x-rich\" in c)\n"
+          "  print(repr(c[:200]) if len(c) < 1000 else \"\")' '"
+        + sandbox / "on/In.mbx" + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string all;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        all.append(buffer, n);
+    EXPECT_EQ(::pclose(pipe), 0) << command;
+    const std::string rewritten = "<bold>b</bold> line &\n\nmore\n\n";
+    EXPECT_EQ(all,
+              "text/enriched " + std::to_string(blocks * rewritten.size() - 1) + " " + std::to_string(blocks - 1) + " False\n\n"
+                  + "text/html 85 0 False\n'<p>x</p>\\n<font face=\"Arial\">y</font> &amp; &lt;z\\n<br>\\n"
+                    "<font color=\"#0080ff\">w</font>\\n'\n");
+}
+
 } // namespace
 } // namespace tarnwick::test
