@@ -265,7 +265,8 @@ QLayout* MainWindow::buildEncodingRows()
                                          "charset that holds all of its text"));
     m_encodingMenu->setToolTip(tr("The character set the mailboxes were written in; Automatic reads it from each message"));
     m_eudoraTagsBox->setToolTip(tr("Eudora marks styled text with tags such as x-html and x-rich: x-html becomes an "
-                                   "ordinary HTML part, x-rich enriched text that mail programs show formatted"));
+                                   "ordinary HTML part, x-rich enriched text that mail programs show formatted "
+                                   "(inside an HTML part, HTML formatting)"));
     m_charsetWarning = m_charsetEdit->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
     m_charsetWarning->setObjectName(QStringLiteral("charsetWarning"));
     m_charsetWarning->setVisible(false);

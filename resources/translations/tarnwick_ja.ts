@@ -858,8 +858,8 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>メールボックスが書かれた文字コードです。「自動」では各メッセージから判断します</translation>
     </message>
     <message>
-        <source>Eudora marks styled text with tags such as x-html and x-rich: x-html becomes an ordinary HTML part, x-rich enriched text that mail programs show formatted</source>
-        <translation>Eudora は書式付きの文章を x-html や x-rich などのタグで示します。x-html は通常の HTML のパートに、x-rich はメールソフトが書式付きで表示するエンリッチドテキストにします</translation>
+        <source>Eudora marks styled text with tags such as x-html and x-rich: x-html becomes an ordinary HTML part, x-rich enriched text that mail programs show formatted (inside an HTML part, HTML formatting)</source>
+        <translation>Eudora は書式付きの文章を x-html や x-rich などのタグで示します。x-html は通常の HTML のパートに、x-rich はメールソフトが書式付きで表示するエンリッチドテキスト（HTML のパートの中では HTML の書式）にします</translation>
     </message>
     <message>
         <source>CR LF is the pair of characters that ends a line on Windows and in mail; Thunderbird and Apple Mail read either</source>
