@@ -145,32 +145,34 @@ std::u16string htmlColor(std::u16string_view parameter)
     return std::u16string(value);
 }
 
+// A character of text in HTML: the markup characters as character references.
+void appendHtmlText(char16_t c, std::u16string& out)
+{
+    switch (c) {
+    case u'&':
+        out.append(u"&amp;");
+        break;
+    case u'<':
+        out.append(u"&lt;");
+        break;
+    case u'>':
+        out.append(u"&gt;");
+        break;
+    default:
+        out.push_back(c);
+    }
+}
+
 // A font name as an attribute value: line breaks as spaces, the markup characters as
 // character references.
 std::u16string htmlFace(std::u16string_view parameter)
 {
     std::u16string face;
     for (const char16_t c : trimmed(parameter)) {
-        switch (c) {
-        case u'&':
-            face.append(u"&amp;");
-            break;
-        case u'<':
-            face.append(u"&lt;");
-            break;
-        case u'>':
-            face.append(u"&gt;");
-            break;
-        case u'"':
+        if (c == u'"')
             face.append(u"&quot;");
-            break;
-        case u'\r':
-        case u'\n':
-            face.push_back(u' ');
-            break;
-        default:
-            face.push_back(c);
-        }
+        else
+            appendHtmlText(isLineBreak(c) ? u' ' : c, face);
     }
     return face;
 }
@@ -413,19 +415,7 @@ void RichTextRewriter::blockText(std::u16string_view text, std::u16string& out)
         }
         breaks_ = 0;
         afterCR_ = false;
-        switch (c) {
-        case u'&':
-            out.append(u"&amp;");
-            break;
-        case u'<':
-            out.append(u"&lt;");
-            break;
-        case u'>':
-            out.append(u"&gt;");
-            break;
-        default:
-            out.push_back(c);
-        }
+        appendHtmlText(c, out);
     }
 }
 

@@ -1,6 +1,8 @@
 // Which folders the files of a mailbox's attachment lines are looked for in.
 #include "batch/AttachmentFolders.h"
 
+#include "TempTree.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -13,20 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Tree {
-    std::string path = [] {
-        char pattern[] = "/tmp/tarnwick-folders.XXXXXX";
-        return fs::canonical(::mkdtemp(pattern)).string();
-    }();
-    ~Tree()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    void folder(const std::string& name) const { fs::create_directories(*this / name); }
-    void file(const std::string& name) const { std::ofstream(*this / name) << "x"; }
-};
+using Tree = test::TempTree;
 
 TEST(AttachmentFolders, FoundBesideOrAboveTheMailbox)
 {

@@ -5,6 +5,8 @@
 #include "engine/text/LegacyEncodings.h"
 #include "platform/Log.h"
 
+#include "TempTree.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -17,20 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Tree {
-    std::string path = [] {
-        char pattern[] = "/tmp/tarnwick-labels.XXXXXX";
-        return fs::canonical(::mkdtemp(pattern)).string();
-    }();
-    ~Tree()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    void folder(const std::string& name) const { fs::create_directories(*this / name); }
-    void file(const std::string& name, const std::string& bytes = "x") const { std::ofstream(*this / name, std::ios::binary) << bytes; }
-};
+using Tree = test::TempTree;
 
 const EncodingId kWindows1252 = westernFamily().windows;
 

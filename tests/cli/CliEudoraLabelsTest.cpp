@@ -50,14 +50,7 @@ std::string pythonLabels(const std::vector<std::string>& paths)
                           "    print(\"%s|%s|%s\" % (m[\"Subject\"], m[\"X-Eudora-Label\"], m[\"X-Keywords\"]))'";
     for (const std::string& path : paths)
         command += " '" + path + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    std::string all;
-    char buffer[4096];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        all.append(buffer, n);
-    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
-    return all;
+    return commandOutput(command);
 }
 
 TEST(CliEudoraLabels, NamesFromEudoraIniReadBackByPythonsEmail)

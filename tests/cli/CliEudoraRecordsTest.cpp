@@ -51,13 +51,7 @@ std::vector<std::vector<std::string>> pythonMessages(const std::vector<std::stri
     for (const std::string& path : paths)
         command += " '" + path + "'";
     std::vector<std::vector<std::string>> boxes;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    std::string all;
-    char buffer[4096];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        all.append(buffer, n);
-    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
+    const std::string all = commandOutput(command);
     for (std::size_t start = 0, end; (end = all.find('\n', start)) != std::string::npos; start = end + 1) {
         if (all.compare(start, end - start, "\f") == 0)
             boxes.emplace_back();
@@ -182,13 +176,7 @@ TEST(CliEudoraRecords, LabelsFromTheIndexBecomeKeywords)
                                 "for m in mailbox.mbox(sys.argv[1]):\n"
                                 "  print(str(m[\"X-Mozilla-Keys\"]).strip() + \"|\" + str(m[\"X-Keywords\"]))' '"
         + sandbox / "labelled-thunderbird/In" + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string keys;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        keys.append(buffer, n);
-    EXPECT_EQ(::pclose(pipe), 0);
+    const std::string keys = commandOutput(command);
     EXPECT_EQ(keys, "$label3|$Label3\n|None\n$label7|$Label7\n|None\n$label1|$Label1\n");
 }
 

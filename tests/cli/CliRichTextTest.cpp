@@ -16,14 +16,7 @@ std::string pythonParts(const std::string& path)
                                 "  print(m.get_content_type() + \"|\" + str(m.get_content_charset()) + \"|\" + "
                                 "repr(m.get_content()))' '"
         + path + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    std::string all;
-    char buffer[4096];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        all.append(buffer, n);
-    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
-    return all;
+    return commandOutput(command);
 }
 
 TEST(CliRichText, StyledTextBecomesEnrichedText)
@@ -78,13 +71,7 @@ TEST(CliRichText, LargeAndHtmlMessages)
           "  print(m.get_content_type(), len(c), c.count(\"<bold>b</bold> line &\\n\\nmore\\n\\n\"), \"x-rich\" in c)\n"
           "  print(repr(c[:200]) if len(c) < 1000 else \"\")' '"
         + sandbox / "on/In.mbx" + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string all;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        all.append(buffer, n);
-    EXPECT_EQ(::pclose(pipe), 0) << command;
+    const std::string all = commandOutput(command);
     const std::string rewritten = "<bold>b</bold> line &\n\nmore\n\n";
     EXPECT_EQ(all,
               "text/enriched " + std::to_string(blocks * rewritten.size() - 1) + " " + std::to_string(blocks - 1) + " False\n\n"

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,6 +21,19 @@ namespace tarnwick::test {
 inline std::string readFile(const std::string& path)
 {
     return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
+}
+
+/// What a shell command prints on standard output; expects it to succeed.
+inline std::string commandOutput(const std::string& command)
+{
+    FILE* pipe = ::popen(command.c_str(), "r");
+    EXPECT_NE(pipe, nullptr) << command;
+    std::string all;
+    char buffer[4096];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        all.append(buffer, n);
+    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
+    return all;
 }
 
 /// The names in a folder (bytes) in the order the file system lists them.
