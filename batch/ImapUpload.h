@@ -23,8 +23,9 @@ struct UploadRequest {
     /// Waits before each new connection after one was lost; one more loss stops the run.
     std::vector<int> retryDelaysMs = {1000, 2000, 5000, 10000, 30000, 60000};
     /// Connections at most: one more opens while batches wait for a free one, so the
-    /// server stores several at once (its disk syncs overlap). With more than one, a
-    /// large folder's batches may arrive out of their order (each batch in order).
+    /// server stores several at once (its disk syncs overlap); one the server refuses
+    /// leaves the batches to those already open. With more than one, a large folder's
+    /// batches may arrive out of their order (each batch in order).
     unsigned connections = 4;
 };
 
