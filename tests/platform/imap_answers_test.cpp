@@ -1,6 +1,7 @@
 // How a session reads what an IMAP server says: the server's whole side of the talk is
 // played from a socket pair (what the session writes is left unread).
 
+#include "KnownLibraryLeaks.h"
 #include "platform/ImapSession.h"
 
 #include <gtest/gtest.h>
