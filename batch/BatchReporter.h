@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarnwick {
 
@@ -29,6 +30,10 @@ public:
     virtual void logLine(const std::string& line) { (void)line; }
     /// What the job did, once, just before the final text (also after a failure).
     virtual void summary(const JobSummary& summary) { (void)summary; }
+    /// A Maildir++ folder begun in the job's staging folder at `stagedPath`, for the
+    /// mailbox at `path` (its folders, then its name): its messages are complete once in
+    /// its cur/; it is moved to its place when the mailbox is done, before the next begins.
+    virtual void maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) { (void)stagedPath, (void)path; }
     /// "Completed", "Canceled" or "Error: %1": exactly once, as the job's last act.
     virtual void finalText(const std::string& text) = 0;
 };

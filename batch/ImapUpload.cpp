@@ -130,6 +130,7 @@ struct FolderRun {
     UploadedFolder tally;
     bool keywordsAllowed = true;
     bool unusable = false; // cannot be created: its messages fail
+    bool live = false;     // being filled by the conversion, not found in its place yet
 };
 
 struct Batch {
@@ -513,6 +514,25 @@ private:
     bool droppedAlone_ = false;
 };
 
+// A folder the conversion is filling: the names of its messages taken so far, and the
+// batch being filled.
+struct LiveFolder {
+    std::string stagedPath;
+    std::vector<std::string> components;
+    FolderRun* run = nullptr;
+    std::set<std::string> taken;
+    Batch batch;
+};
+
+// Whether a Maildir file name's flags hold a keyword letter: its keyword is known only
+// once the folder's dovecot-keywords file is written, when the folder is done.
+bool hasKeywordLetter(std::string_view name)
+{
+    const std::size_t info = name.rfind(":2,");
+    return info != std::string_view::npos
+        && std::any_of(name.begin() + static_cast<std::ptrdiff_t>(info), name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+}
+
 // Walks the staged folders and cuts their messages into batches for the connections:
 // the first made at the start, further ones (up to the request's connections) while
 // batches wait.
@@ -521,25 +541,33 @@ public:
     Uploader(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel) : shared_(request, reporter, cancel)
     {}
 
-    UploadSummary run()
+    UploadSummary run(StagingFeed* feed)
     {
-        const std::vector<StagedFolder> folders = stagedFolders(shared_.request.stagingRoot);
-        for (const StagedFolder& folder : folders)
-            shared_.summary.messages += folder.messages.size();
         if (std::string error = shared_.journal.open(shared_.request.journalPath); !error.empty()) {
             shared_.summary.stopReason = error;
-            return shared_.summary;
+            return finished(feed);
         }
         shared_.reporter.statusText(translate("Connecting to %1...", {shared_.request.account.host}));
         lanes_.push_back(std::make_unique<Lane>(shared_));
         if (!lanes_.front()->connect())
-            return shared_.summary;
+            return finished(feed);
         shared_.delimiter = lanes_.front()->session().delimiter();
         shared_.appendLimit = lanes_.front()->session().appendLimit();
         threads_.emplace_back([lane = lanes_.front().get()] { lane->work(true); });
-        for (const StagedFolder& folder : folders) {
-            if (!uploadFolder(folder))
-                break;
+        if (!feed || followFeed(*feed)) {
+            for (const StagedFolder& folder : stagedFolders(shared_.request.stagingRoot)) {
+                if (!uploadFolder(folder))
+                    break;
+            }
+        }
+        // A folder the conversion gave up on (never placed): what it had not sent stays.
+        for (LiveFolder& folder : live_) {
+            if (folder.run->live) {
+                std::lock_guard lock(shared_.mutex);
+                folder.run->tally.messages -= folder.batch.messages.size();
+                shared_.summary.messages -= folder.batch.messages.size();
+                folder.batch.messages.clear();
+            }
         }
         {
             std::lock_guard lock(shared_.mutex);
@@ -549,28 +577,92 @@ public:
         for (std::thread& thread : threads_)
             thread.join();
         shared_.note(shared_.journal.commit());
-        for (const FolderRun& run : runs_)
-            shared_.summary.folders.push_back(run.tally);
-        return shared_.summary;
+        for (const FolderRun& run : runs_) {
+            if (run.tally.messages > 0 || !run.live)
+                shared_.summary.folders.push_back(run.tally);
+        }
+        return finished(feed);
     }
 
 private:
-    /// False when the whole run must stop.
-    bool uploadFolder(const StagedFolder& staged)
+    /// The summary; in a run that stopped early, it counts the messages of the staged
+    /// tree it did not reach (without a feed the tree is counted at once, with one once the
+    /// conversion has filled it).
+    UploadSummary finished(StagingFeed* feed)
+    {
+        StagingFeed::News news;
+        while (feed && !news.ended)
+            news = feed->take(std::chrono::milliseconds(1000));
+        if ((feed && !news.converted) || (shared_.summary.stopReason.empty() && !shared_.summary.canceled))
+            return shared_.summary;
+        std::uint64_t staged = 0;
+        for (const StagedFolder& folder : stagedFolders(shared_.request.stagingRoot))
+            staged += folder.messages.size();
+        shared_.summary.messages = std::max(shared_.summary.messages, staged);
+        return shared_.summary;
+    }
+
+    FolderRun& startRun(const std::vector<std::string>& components, const std::string& path)
     {
         FolderRun& run = runs_.emplace_back();
         run.components = shared_.request.topFolder;
-        run.components.insert(run.components.end(), staged.components.begin(), staged.components.end());
+        run.components.insert(run.components.end(), components.begin(), components.end());
         run.serverName = serverFolderName(run.components, shared_.delimiter);
         run.tally.name = shownName(run.components);
-        run.tally.messages = staged.messages.size();
-        run.keywords = keywordsOf(staged.path);
+        run.keywords = keywordsOf(path);
+        return run;
+    }
+
+    /// While the conversion runs: the messages that reach the cur/ of the folders it
+    /// fills go up in full batches. True when it has converted and its staged tree is
+    /// to go up; false when it failed (the batches not yet full stay behind) or the
+    /// upload stops.
+    bool followFeed(StagingFeed& feed)
+    {
+        for (;;) {
+            StagingFeed::News news = feed.take(std::chrono::milliseconds(100));
+            for (StagingFeed::Folder& folder : news.started) {
+                FolderRun& run = startRun(folder.components, {});
+                run.live = true;
+                live_.push_back({std::move(folder.stagedPath), std::move(folder.components), &run, {}, Batch{&run, {}, 0}});
+            }
+            for (LiveFolder& folder : live_) {
+                if (!takeNew(folder))
+                    return false;
+            }
+            if (news.ended)
+                return news.converted;
+        }
+    }
+
+    /// The messages of a live folder not taken yet (those with keywords wait for its end).
+    bool takeNew(LiveFolder& folder)
+    {
+        std::vector<std::string> fresh;
+        for (const char* part : {"cur", "new"}) {
+            const std::string path = joinPath(folder.stagedPath, part);
+            for (const std::string& name : folderEntryNames(path)) {
+                if (name.front() != '.' && !hasKeywordLetter(name) && !folder.taken.count(name)) {
+                    folder.taken.insert(name);
+                    fresh.push_back(joinPath(path, name));
+                }
+            }
+        }
+        std::sort(fresh.begin(), fresh.end());
+        return takeMessages(fresh, *folder.run, folder.batch, true, &folder.taken);
+    }
+
+    /// Puts the messages at `paths` in the folder's batch, sending each batch that is
+    /// full (with `fullOnly` false, the last one too). False when the whole run must stop.
+    bool takeMessages(const std::vector<std::string>& paths, FolderRun& run, Batch& batch, bool fullOnly,
+                      std::set<std::string>* taken = nullptr)
+    {
         {
             std::lock_guard lock(shared_.mutex);
-            shared_.reporter.statusText(translate("Uploading \"%1\" (%2)...", {run.tally.name, messageCount(staged.messages.size())}));
+            run.tally.messages += paths.size();
+            shared_.summary.messages += paths.size();
         }
-        Batch batch{&run, {}, 0};
-        for (const std::string& path : staged.messages) {
+        for (const std::string& path : paths) {
             std::unique_lock lock(shared_.mutex);
             if (shared_.canceled() || shared_.stopping)
                 return false;
@@ -579,12 +671,47 @@ private:
                 continue;
             }
             lock.unlock();
-            prepare(path, run, batch);
+            if (!prepare(path, run, batch, taken != nullptr)) {
+                taken->erase(fileName(path));
+                std::lock_guard counted(shared_.mutex);
+                --run.tally.messages;
+                --shared_.summary.messages;
+                continue;
+            }
             if ((batch.messages.size() >= kBatchMessages || batch.bytes >= kBatchBytes)
                 && !dispatch(std::exchange(batch, Batch{&run, {}, 0})))
                 return false;
         }
-        return batch.messages.empty() || dispatch(std::move(batch));
+        return fullOnly || batch.messages.empty() || dispatch(std::exchange(batch, Batch{&run, {}, 0}));
+    }
+
+    /// False when the whole run must stop. A folder the conversion filled while the
+    /// upload ran goes on from the messages already taken.
+    bool uploadFolder(const StagedFolder& staged)
+    {
+        auto live
+            = std::find_if(live_.rbegin(), live_.rend(), [&](const LiveFolder& folder) { return folder.components == staged.components; });
+        if (live == live_.rend()) {
+            FolderRun& run = startRun(staged.components, staged.path);
+            statusUploading(run, staged.messages.size());
+            Batch batch{&run, {}, 0};
+            return takeMessages(staged.messages, run, batch, false);
+        }
+        live->run->keywords = keywordsOf(staged.path);
+        live->run->live = false;
+        std::vector<std::string> rest;
+        for (const std::string& path : staged.messages) {
+            if (!live->taken.count(fileName(path)))
+                rest.push_back(path);
+        }
+        statusUploading(*live->run, live->run->tally.messages + rest.size());
+        return takeMessages(rest, *live->run, live->batch, false);
+    }
+
+    void statusUploading(const FolderRun& run, std::uint64_t messages)
+    {
+        std::lock_guard lock(shared_.mutex);
+        shared_.reporter.statusText(translate("Uploading \"%1\" (%2)...", {run.tally.name, messageCount(messages)}));
     }
 
     /// Queues the batch for the connections (waiting while as many wait as there are
@@ -607,14 +734,20 @@ private:
     }
 
     /// Reads a message and puts it in the batch unless the journal has it or it cannot go.
-    void prepare(const std::string& path, FolderRun& run, Batch& batch)
+    /// In a live folder (`moving`), one that has just been moved with its folder is not
+    /// read (false): it goes up from its place.
+    bool prepare(const std::string& path, FolderRun& run, Batch& batch, bool moving)
     {
         auto file = std::make_unique<MappedFile>();
-        if (!file->open(path, LinkPolicy::Refuse)) {
+        const bool opened = file->open(path, LinkPolicy::Refuse);
+        const std::optional<std::time_t> date = opened ? modificationTime(path) : std::nullopt;
+        if (moving && !date)
+            return false;
+        if (!opened) {
             std::lock_guard lock(shared_.mutex);
             shared_.reporter.logLine(translate("Could not read \"%1\"", {path}));
             ++shared_.summary.failed;
-            return;
+            return true;
         }
         const std::string digest = sha256Hex(file->bytes());
         std::string key = journalKey(run.serverName, digest, run.copies[digest]++);
@@ -622,33 +755,30 @@ private:
         std::lock_guard lock(shared_.mutex);
         if (shared_.journal.isDone(key)) {
             ++shared_.summary.alreadyPresent;
-            return;
+            return true;
         }
         if (size == 0) {
             shared_.reporter.logLine(translate("\"%1\" is empty and was not uploaded", {path}));
             ++shared_.summary.refused;
-            return;
+            return true;
         }
         if (shared_.appendLimit && size > *shared_.appendLimit) {
             shared_.reporter.logLine(translate("\"%1\" (%2) is larger than %3 accepts (%4) and was not uploaded",
                                                {path, byteCount(size), shared_.request.account.host, byteCount(*shared_.appendLimit)}));
             ++shared_.summary.refused;
-            return;
+            return true;
         }
-        Outgoing message{path,
-                         std::move(key),
-                         std::move(file),
-                         size,
-                         modificationTime(path).value_or(0),
-                         flagsFromMaildirName(fileName(path), run.keywords)};
+        Outgoing message{path, std::move(key), std::move(file), size, date.value_or(0), flagsFromMaildirName(fileName(path), run.keywords)};
         if (!run.keywordsAllowed)
             message.flags.keywords.clear();
         batch.bytes += size;
         batch.messages.push_back(std::move(message));
+        return true;
     }
 
     Shared shared_;
     std::deque<FolderRun> runs_;
+    std::deque<LiveFolder> live_;
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::vector<std::thread> threads_;
 };
@@ -784,9 +914,37 @@ std::string_view withCrlf(std::string_view message, std::string& buffer)
     return buffer;
 }
 
-UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel)
+UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel, StagingFeed* feed)
 {
-    return Uploader(request, reporter, cancel).run();
+    return Uploader(request, reporter, cancel).run(feed);
+}
+
+void StagingFeed::started(Folder folder)
+{
+    {
+        std::lock_guard lock(mutex_);
+        news_.started.push_back(std::move(folder));
+    }
+    changed_.notify_all();
+}
+
+void StagingFeed::ended(bool converted)
+{
+    {
+        std::lock_guard lock(mutex_);
+        news_.ended = true;
+        news_.converted = converted;
+    }
+    changed_.notify_all();
+}
+
+StagingFeed::News StagingFeed::take(std::chrono::milliseconds wait)
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, wait, [&] { return news_.ended || !news_.started.empty(); });
+    News news = std::move(news_);
+    news_.started.clear();
+    return news;
 }
 
 std::vector<std::string> uploadSummaryLines(const UploadSummary& summary)

@@ -7,7 +7,10 @@
 #include "platform/ImapSession.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,9 +77,40 @@ std::string messageIdOf(std::string_view message);
 /// they are when nothing needs changing, else built in buffer.
 std::string_view withCrlf(std::string_view message, std::string& buffer);
 
+/// The folders of a conversion that fills the staged tree while the upload runs: each
+/// told as the conversion begins it (in its staging folder, its Maildir++ name below the
+/// root known), so that its messages go up as they reach its cur/.
+class StagingFeed {
+public:
+    struct Folder {
+        std::string stagedPath;
+        std::vector<std::string> components; // its place below the staged root
+    };
+    struct News {
+        std::vector<Folder> started;
+        bool ended = false;
+        bool converted = false; // the conversion's folders are in their places, to go up
+    };
+
+    void started(Folder folder);
+    /// The conversion is over: with `converted`, what it placed goes up; without, nothing
+    /// more than what is on its way.
+    void ended(bool converted);
+    /// The folders begun since the last call, waiting up to `wait` for news.
+    News take(std::chrono::milliseconds wait);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    News news_;
+};
+
 /// Runs the upload. Stops early on a refused login or certificate, a quota or limit,
-/// connections lost more often than retryDelaysMs allows, or cancel.
-UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel);
+/// connections lost more often than retryDelaysMs allows, or cancel. With a feed, the
+/// messages of the folders it tells of go up while the conversion runs, and the staged
+/// tree is walked once it has converted (those already taken are not read again).
+UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel,
+                            StagingFeed* feed = nullptr);
 
 /// The summary's lines: each folder, then "Uploaded N messages (...); N already
 /// present, N refused, N failed", then why it stopped and how to go on.

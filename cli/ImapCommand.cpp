@@ -1,5 +1,6 @@
 #include "cli/ImapCommand.h"
 
+#include "batch/ConversionUpload.h"
 #include "batch/ImapTarget.h"
 #include "batch/ImapUpload.h"
 #include "platform/FileSystem.h"
@@ -118,11 +119,16 @@ std::string imapUsageError(const CommandLine& line)
     return {};
 }
 
-int runImapUpload(const CommandLine& line, const std::string& source, const std::atomic<bool>& cancel, bool printCompleted)
+namespace {
+
+// The request for uploading `source` into the account the command line names; none, with
+// the exit status, on a usage error or without a password.
+std::optional<UploadRequest> uploadRequest(const CommandLine& line, const std::string& source, int& status)
 {
     if (const std::string error = imapUsageError(line); !error.empty()) {
         printLine(stderr, "tarnwick-cli: " + error);
-        return 2;
+        status = 2;
+        return std::nullopt;
     }
     const ImapTarget target = *parseImapTarget(line.imapAddress).target;
 
@@ -147,11 +153,14 @@ int runImapUpload(const CommandLine& line, const std::string& source, const std:
     } else {
         printLine(stderr, "tarnwick-cli: " + translate("no password: set TARNWICK_IMAP_PASSWORD or run on a terminal"));
         printLine(stdout, translate("Error: %1", {translate("no password")}));
-        return 1;
+        status = 1;
+        return std::nullopt;
     }
+    return request;
+}
 
-    ConsoleUploadReporter reporter(line.quiet);
-    const UploadSummary summary = uploadMaildir(request, reporter, cancel);
+int uploadResult(const CommandLine& line, const UploadSummary& summary, bool printCompleted)
+{
     if (!line.quiet) {
         for (const std::string& text : uploadSummaryLines(summary))
             printLine(stderr, text);
@@ -174,6 +183,38 @@ int runImapUpload(const CommandLine& line, const std::string& source, const std:
     if (printCompleted)
         printLine(stdout, translate("Completed"));
     return 0;
+}
+
+} // namespace
+
+int runImapUpload(const CommandLine& line, const std::string& source, const std::atomic<bool>& cancel, bool printCompleted)
+{
+    int status = 0;
+    const std::optional<UploadRequest> request = uploadRequest(line, source, status);
+    if (!request)
+        return status;
+    ConsoleUploadReporter reporter(line.quiet);
+    return uploadResult(line, uploadMaildir(*request, reporter, cancel), printCompleted);
+}
+
+int runImapUploadBeside(const CommandLine& line, const std::string& staging, const std::atomic<bool>& cancel,
+                        const std::function<int(ConversionUpload&)>& convert, const std::string& conversionError)
+{
+    int status = 0;
+    std::optional<UploadRequest> request = uploadRequest(line, staging, status);
+    if (!request)
+        return status;
+    ConsoleUploadReporter reporter(line.quiet);
+    ConversionUpload upload(std::move(*request), reporter, cancel);
+    if (const int converted = convert(upload); converted >= 0) {
+        const UploadSummary summary = upload.finish(false);
+        if (!line.quiet && summary.uploaded + summary.alreadyPresent > 0) {
+            for (const std::string& text : uploadSummaryLines(summary))
+                printLine(stderr, text);
+        }
+        return converted;
+    }
+    return uploadResult(line, upload.finish(true), conversionError.empty());
 }
 
 } // namespace tarnwick::cli

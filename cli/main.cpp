@@ -2,6 +2,7 @@
 
 #include "batch/BatchJob.h"
 #include "batch/BatchReporter.h"
+#include "batch/ConversionUpload.h"
 #include "batch/ThunderbirdProfile.h"
 #include "cli/CommandLine.h"
 #include "cli/ConsoleProgress.h"
@@ -189,8 +190,13 @@ void listEncodings()
 // result only when it failed (the upload's result is the run's last line).
 class StagingReporter : public tarnwick::BatchReporter {
 public:
-    explicit StagingReporter(bool quiet) : progress_(stderr, false), console_(quiet, progress_) {}
+    StagingReporter(bool quiet, tarnwick::ConversionUpload& upload) : progress_(stderr, false), console_(quiet, progress_), upload_(upload)
+    {}
     void statusText(const std::string& text) override { console_.statusText(text); }
+    void maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) override
+    {
+        upload_.maildirStarted(stagedPath, path);
+    }
     void summary(const tarnwick::JobSummary& summary) override
     {
         console_.summary(summary);
@@ -205,6 +211,7 @@ public:
 private:
     tarnwick::cli::ConsoleProgress progress_;
     ConsoleReporter console_;
+    tarnwick::ConversionUpload& upload_;
     std::string final_;
     bool keptGoing_ = false;
 };
@@ -213,7 +220,7 @@ private:
 // marker holds the job's final line when it went past failed mailboxes, in
 // conversionError). Returns the exit status when the run ends here, else -1.
 int stageForUpload(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store, const std::string& staging,
-                   std::string& conversionError)
+                   std::string& conversionError, tarnwick::ConversionUpload& upload)
 {
     std::error_code ignored;
     std::filesystem::remove_all(staging, ignored); // a conversion cut short
@@ -225,7 +232,7 @@ int stageForUpload(const tarnwick::cli::CommandLine& line, tarnwick::SettingsSto
         store.setVolatile(key, value);
     store.setVolatile(tarnwick::keys::kOutputFormat, tarnwick::SettingValue(std::string("maildir")));
     store.setVolatile(tarnwick::keys::kOutputLayout, tarnwick::SettingValue(std::string("flat")));
-    StagingReporter reporter(line.quiet);
+    StagingReporter reporter(line.quiet, upload);
     const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
     if (outcome != tarnwick::JobOutcome::Completed && !(outcome == tarnwick::JobOutcome::Failed && reporter.keptGoing())) {
         std::filesystem::remove_all(staging, ignored);
@@ -244,10 +251,10 @@ int stageForUpload(const tarnwick::cli::CommandLine& line, tarnwick::SettingsSto
     return -1;
 }
 
-// --imap: a Maildir tree is uploaded as it is; a Eudora mailbox or folder is first
-// converted into a private Maildir (Maildir++ form). That copy is kept until every
-// message is on the server: converting again would give rebuilt messages new MIME
-// boundaries, and the journal would not know them.
+// --imap: a Maildir tree is uploaded as it is; a Eudora mailbox or folder is converted
+// into a private Maildir (Maildir++ form), uploaded while the conversion fills it. That
+// copy is kept until every message is on the server, so that a later run uploads the
+// very files this one converted.
 int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store)
 {
     if (const std::string error = tarnwick::cli::imapUsageError(line); !error.empty())
@@ -258,15 +265,25 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     const std::string staging = tarnwick::cli::stagingFolder(line, source);
     std::string conversionError;
     std::error_code ignored;
+    bool converted = false;
     if (const auto marker = tarnwick::readSmallFile(staging + "/.tarnwick-converted", 4096);
         marker && std::filesystem::exists(staging + "/.tarnwick-converted", ignored)) {
         conversionError = *marker;
+        converted = true;
         if (!line.quiet)
             writeLine(stderr, tarnwick::translate("Uploading what the last run converted (\"%1\")", {staging}));
-    } else if (const int status = stageForUpload(line, store, staging, conversionError); status >= 0) {
-        return status;
     }
-    const int status = tarnwick::cli::runImapUpload(line, staging, hasCanceled, conversionError.empty());
+    const int status = converted ? tarnwick::cli::runImapUpload(line, staging, hasCanceled, conversionError.empty())
+                                 : tarnwick::cli::runImapUploadBeside(
+                                     line, staging, hasCanceled,
+                                     [&](tarnwick::ConversionUpload& upload) {
+                                         const int staged = stageForUpload(line, store, staging, conversionError, upload);
+                                         converted = staged < 0;
+                                         return staged;
+                                     },
+                                     conversionError);
+    if (!converted)
+        return status;
     if (status != kExitCompleted) {
         if (!line.quiet)
             writeLine(stderr, tarnwick::translate("The converted mail stays in \"%1\" for the next run", {staging}));
