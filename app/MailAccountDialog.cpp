@@ -2,6 +2,7 @@
 
 #include "batch/BatchJob.h"
 #include "batch/BatchReporter.h"
+#include "batch/ConversionUpload.h"
 #include "batch/ImapTarget.h"
 #include "batch/ImapUpload.h"
 #include "batch/JobSummary.h"
@@ -29,6 +30,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
 namespace tarnwick {
 
@@ -58,8 +60,12 @@ private:
 // The conversion's texts before an upload of Eudora mail, shown as the upload's.
 class StagingReporter final : public BatchReporter {
 public:
-    explicit StagingReporter(MailAccountDialog& dialog) : m_dialog(dialog) {}
+    StagingReporter(MailAccountDialog& dialog, ConversionUpload& upload) : m_dialog(dialog), m_upload(upload) {}
     void statusText(const std::string& text) override { emit m_dialog.uploadStatus(QString::fromStdString(text)); }
+    void maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) override
+    {
+        m_upload.maildirStarted(stagedPath, path);
+    }
     void logLine(const std::string& line) override { emit m_dialog.uploadLogged(QString::fromStdString(line)); }
     void summary(const JobSummary& summary) override
     {
@@ -72,21 +78,18 @@ public:
 
 private:
     MailAccountDialog& m_dialog;
+    ConversionUpload& m_upload;
 };
 
-// Converts the Eudora mail at source into the private Maildir `staging` unless an
-// earlier run did (its marker file holds the conversion's error when it went past
-// failed mailboxes, given in conversionError). False, with the job's result in
-// finalText, when there is nothing to upload.
+// Converts the Eudora mail at source into the private Maildir `staging` while `upload`
+// takes it up (the marker file written at the end holds the conversion's error when it
+// went past failed mailboxes, given in conversionError). False, with the job's result
+// in finalText, when there is nothing more to upload.
 bool stageForUpload(const std::string& source, const std::string& staging, MailAccountDialog& dialog, const std::atomic<bool>& cancel,
-                    std::string& conversionError, std::string& finalText)
+                    std::string& conversionError, std::string& finalText, ConversionUpload& upload)
 {
     const std::string complete = staging + "/.tarnwick-converted";
     std::error_code ignored;
-    if (std::filesystem::exists(complete, ignored)) {
-        conversionError = readSmallFile(complete, 4096).value_or(std::string());
-        return true;
-    }
     std::filesystem::remove_all(staging, ignored); // a conversion cut short
     std::filesystem::create_directories(staging, ignored);
     std::filesystem::permissions(staging, std::filesystem::perms::owner_all, ignored);
@@ -95,7 +98,7 @@ bool stageForUpload(const std::string& source, const std::string& staging, MailA
     store.setVolatile(keys::kDestinationPath, SettingValue(staging));
     store.setVolatile(keys::kOutputFormat, SettingValue(std::string("maildir")));
     store.setVolatile(keys::kOutputLayout, SettingValue(std::string("flat")));
-    StagingReporter reporter(dialog);
+    StagingReporter reporter(dialog, upload);
     const JobOutcome outcome = runBatchJob(reporter, cancel);
     store.clearVolatile();
     if (outcome != JobOutcome::Completed && !(outcome == JobOutcome::Failed && reporter.keptGoing)) {
@@ -345,16 +348,32 @@ void MailAccountDialog::startUpload()
 void MailAccountDialog::runUpload(UploadRequest& request, const std::string& staging)
 {
     std::string conversionError;
-    if (!staging.empty()) {
+    SignallingUploadReporter reporter(*this);
+    UploadSummary summary;
+    std::error_code ignored;
+    const std::string complete = staging + "/.tarnwick-converted";
+    if (!staging.empty() && !std::filesystem::exists(complete, ignored)) {
+        const std::string source = std::exchange(request.stagingRoot, staging);
+        ConversionUpload upload(request, reporter, m_cancel);
         std::string finalText;
-        if (!stageForUpload(request.stagingRoot, staging, *this, m_cancel, conversionError, finalText)) {
-            emit uploadFinished(QString::fromStdString(finalText), QString(), true);
+        if (!stageForUpload(source, staging, *this, m_cancel, conversionError, finalText, upload)) {
+            summary = upload.finish(false);
+            QStringList lines;
+            if (summary.uploaded + summary.alreadyPresent > 0) {
+                for (const std::string& line : uploadSummaryLines(summary))
+                    lines << QString::fromStdString(line);
+            }
+            emit uploadFinished(QString::fromStdString(finalText), lines.join(QLatin1Char('\n')), true);
             return;
         }
-        request.stagingRoot = staging;
+        summary = upload.finish(true);
+    } else {
+        if (!staging.empty()) {
+            conversionError = readSmallFile(complete, 4096).value_or(std::string());
+            request.stagingRoot = staging;
+        }
+        summary = uploadMaildir(request, reporter, m_cancel);
     }
-    SignallingUploadReporter reporter(*this);
-    const UploadSummary summary = uploadMaildir(request, reporter, m_cancel);
     QStringList lines;
     for (const std::string& line : uploadSummaryLines(summary))
         lines << QString::fromStdString(line);

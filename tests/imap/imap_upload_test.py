@@ -6,6 +6,7 @@ import email
 import imaplib
 import mailbox
 import os
+import pathlib
 import re
 import resource
 import shutil
@@ -268,6 +269,68 @@ class ImapUpload(unittest.TestCase):
         self.assertIn("Uploaded 1 message ", second.stderr)
         self.assertTrue(second.stdout.startswith("Error: "), second.stdout)
         self.assertIn("File too large", second.stdout)
+
+    def test_mailboxes_converted_while_they_upload_arrive_whole_in_the_folders_the_maildir_output_names(self):
+        # "a.b" and "a_b" both become ".a_b": the second mailbox is numbered, as in the
+        # Maildir output; labelled messages wait for their folder's keywords.
+        source = os.path.join(self.dir, "Eudora")
+        os.makedirs(source)
+        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
+        for name in ("a.b", "a_b", "In"):
+            with open(os.path.join(source, name + ".mbx"), "w", newline="") as f:
+                for i in range(600):
+                    f.write(separator + message_text(i, 1000, name).replace("\n", "\r\n"))
+        reference = os.path.join(self.dir, "reference")
+        os.makedirs(reference)
+        subprocess.run([CLI, "--quiet", "--format", "maildir", source, reference], check=True, capture_output=True,
+                       env=dict(os.environ, XDG_CONFIG_HOME=self.config), stdin=subprocess.DEVNULL)
+        result = self.run_cli(source, top="Beside", env={"XDG_CACHE_HOME": os.path.join(self.dir, "cache")})
+        self.assertEqual(result.returncode, 0, result.stderr + result.stdout)
+        client = self.connect()
+        folders = sorted(name for name in os.listdir(reference) if name.startswith("."))
+        self.assertEqual(len(folders), 3, folders)
+        for name in folders:
+            cur = os.path.join(reference, name, "cur")
+            expected = sorted(crlf(pathlib.Path(cur, f).read_bytes()) for f in os.listdir(cur))
+            self.assertEqual(sorted(m[2] for m in self.folder_messages(client, '"Beside' + name + '"')), expected, name)
+        client.logout()
+
+    def test_a_run_killed_while_converting_has_uploaded_part_and_the_next_finishes_it_without_duplicates(self):
+        count = 3000
+        source = os.path.join(self.dir, "Eudora")
+        os.makedirs(source)
+        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
+        with open(os.path.join(source, "Big.mbx"), "w", newline="") as f:
+            for i in range(count):
+                f.write(separator + message_text(i, 1000, "Big").replace("\n", "\r\n"))
+        cache = os.path.join(self.dir, "cache")
+        address = f"imaps://anna@127.0.0.1:{SERVER.tls_port}/Overlap"
+        environment = dict(os.environ, TARNWICK_IMAP_PASSWORD="anna-secret", XDG_CONFIG_HOME=self.config,
+                           XDG_CACHE_HOME=cache)
+        process = subprocess.Popen([CLI, "--imap", address, "--imap-ca", SERVER.cert, source], env=environment,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        home = os.path.join(SERVER.homes, "anna", "Maildir", ".Overlap.Big")
+        converted = lambda: any(".tarnwick-converted" in files for _, _, files in os.walk(cache))
+        arrived = 0
+        deadline = time.time() + 60
+        while process.poll() is None and time.time() < deadline and not arrived:
+            arrived = sum(len(os.listdir(os.path.join(home, part))) for part in ("new", "cur")
+                          if os.path.isdir(os.path.join(home, part)))
+            time.sleep(0.002)
+        still_converting = not converted()
+        process.kill()
+        process.wait()
+        self.assertTrue(arrived, "nothing arrived while the process ran")
+        self.assertTrue(still_converting, "nothing arrived before the conversion was over")
+        time.sleep(0.5)  # the server finishes what the killed run sent
+        second = subprocess.run([CLI, "--imap", address, "--imap-ca", SERVER.cert, source], env=environment,
+                                capture_output=True, text=True, timeout=120, stdin=subprocess.DEVNULL)
+        self.assertEqual(second.returncode, 0, second.stderr + second.stdout)
+        client = self.connect()
+        ids = [email.message_from_bytes(m[2])["Message-ID"] for m in self.folder_messages(client, "Overlap.Big")]
+        client.logout()
+        self.assertEqual(len(ids), count)
+        self.assertEqual(len(set(ids)), count, "a message arrived twice")
 
     def test_labels_go_up_as_keywords(self):
         root = stage(os.path.join(self.dir, "stage"), {
