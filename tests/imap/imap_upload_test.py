@@ -276,10 +276,13 @@ class ImapUpload(unittest.TestCase):
         source = os.path.join(self.dir, "Eudora")
         os.makedirs(source)
         separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
-        for name in ("a.b", "a_b", "In"):
+        # Past the 512 messages the job moves to cur/ at a time, so that some go up before
+        # their mailbox is done.
+        for name, count in (("a.b", 800), ("a_b", 800), ("In", 50)):
             with open(os.path.join(source, name + ".mbx"), "w", newline="") as f:
-                for i in range(600):
-                    f.write(separator + message_text(i, 1000, name).replace("\n", "\r\n"))
+                for i in range(count):
+                    labelled = "X-Keywords: Work\n" if i % 7 == 0 else ""
+                    f.write(separator + (labelled + message_text(i, 300, name)).replace("\n", "\r\n"))
         reference = os.path.join(self.dir, "reference")
         os.makedirs(reference)
         subprocess.run([CLI, "--quiet", "--format", "maildir", source, reference], check=True, capture_output=True,
@@ -292,7 +295,10 @@ class ImapUpload(unittest.TestCase):
         for name in folders:
             cur = os.path.join(reference, name, "cur")
             expected = sorted(crlf(pathlib.Path(cur, f).read_bytes()) for f in os.listdir(cur))
-            self.assertEqual(sorted(m[2] for m in self.folder_messages(client, '"Beside' + name + '"')), expected, name)
+            messages = self.folder_messages(client, '"Beside' + name + '"')
+            self.assertEqual(sorted(m[2] for m in messages), expected, name)
+            self.assertEqual([b"X-Keywords: Work" in m[2] for m in messages], ["Work" in m[0] for m in messages], name)
+            self.assertTrue(any("Work" in m[0] for m in messages), name)
         client.logout()
 
     def test_a_run_killed_while_converting_has_uploaded_part_and_the_next_finishes_it_without_duplicates(self):
