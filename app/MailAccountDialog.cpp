@@ -395,8 +395,8 @@ void MailAccountDialog::runUpload(UploadRequest& request, const std::string& sta
         std::error_code ignored;
         std::filesystem::remove_all(staging, ignored);
         if (!conversionError.empty()) {
-            lines << translated("The mailboxes that could not be converted were not uploaded: upload each on its own "
-                                "once it is mended");
+            lines << translated("The mailboxes that could not be converted were not uploaded, or only in part: upload "
+                                "each on its own once it is mended");
             result = QString::fromStdString(conversionError);
             failed = true;
         }

@@ -292,12 +292,12 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     std::filesystem::remove_all(staging, ignored);
     if (conversionError.empty())
         return status;
-    // Every converted message is up; a failed mailbox goes in a run of its own (converting
-    // the others again would give their rebuilt messages new boundaries).
+    // Every converted message is up; a failed mailbox, of which the messages converted before
+    // it failed may be up too, goes in a run of its own once mended.
     if (!line.quiet)
         writeLine(stderr,
-                  tarnwick::translate("The mailboxes that could not be converted were not uploaded: upload "
-                                      "each on its own once it is mended"));
+                  tarnwick::translate("The mailboxes that could not be converted were not uploaded, or only in "
+                                      "part: upload each on its own once it is mended"));
     writeLine(stdout, conversionError);
     return kExitError;
 }

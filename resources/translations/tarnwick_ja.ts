@@ -1126,8 +1126,8 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>変換したメールは次回の実行のために「%1」に残ります</translation>
     </message>
     <message>
-        <source>The mailboxes that could not be converted were not uploaded: upload each on its own once it is mended</source>
-        <translation>変換できなかったメールボックスはアップロードしていません: 修復してから一つずつアップロードしてください</translation>
+        <source>The mailboxes that could not be converted were not uploaded, or only in part: upload each on its own once it is mended</source>
+        <translation>変換できなかったメールボックスはアップロードしていないか、一部だけアップロードしました: 修復してから一つずつアップロードしてください</translation>
     </message>
     <message>
         <source>Upload into a mail account (IMAP) instead</source>
