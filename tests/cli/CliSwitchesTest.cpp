@@ -330,6 +330,18 @@ TEST(CliSwitches, OptionsThatSetNothing)
     }
 }
 
+// The command line "tarnwick-cli ARGS src", parsed.
+cli::ParseResult parseWithSource(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "tarnwick-cli");
+    args.push_back("src");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return cli::parseCommandLine(static_cast<int>(args.size()), argv.data());
+}
+
 // Each upload option alone sets its own field, and no setting.
 TEST(CliSwitches, UploadOptionsFillTheirOwnFields)
 {
@@ -347,14 +359,7 @@ TEST(CliSwitches, UploadOptionsFillTheirOwnFields)
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(kUploadOptions.count(c.name)) << c.name;
-        std::vector<std::string> args = c.args;
-        args.insert(args.begin(), "tarnwick-cli");
-        args.push_back("src");
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const cli::ParseResult parsed = cli::parseCommandLine(static_cast<int>(args.size()), argv.data());
+        const cli::ParseResult parsed = parseWithSource(c.args);
         ASSERT_TRUE(parsed.commandLine) << c.name << ": " << parsed.error;
         EXPECT_EQ(parsed.commandLine->imapAddress, c.address) << c.name;
         EXPECT_EQ(parsed.commandLine->imapCaFile, c.caFile) << c.name;
@@ -383,14 +388,7 @@ TEST(CliSwitches, ConnectionCountsOutsideOneToTenAreUsageErrors)
         {{"--imap-connections", "3", "dest"}, "go with --imap"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> args = c.args;
-        args.insert(args.begin(), "tarnwick-cli");
-        args.push_back("src");
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const cli::ParseResult parsed = cli::parseCommandLine(static_cast<int>(args.size()), argv.data());
+        const cli::ParseResult parsed = parseWithSource(c.args);
         EXPECT_EQ(parsed.commandLine.has_value(), c.error.empty()) << c.args.back();
         EXPECT_NE(parsed.error.find(c.error), std::string::npos) << parsed.error;
     }

@@ -309,6 +309,16 @@ TEST(Signals, OneSignalFinishesTheFileTwoStopAtOnce)
 
 // The claimed output swapped for a link before the write: the link's target is never
 // written, and the run fails.
+// Once the run has put something into dst, dst moves to held and a link to elsewhere
+// takes its name: what the run writes after must still land in the folder it holds.
+void swapDestinationForLink(const Sandbox& box)
+{
+    for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
+    ASSERT_EQ(::symlink((box / "elsewhere").c_str(), (box / "dst").c_str()), 0);
+}
+
 TEST(Hijack, ClaimReplacedByALinkIsNeverWrittenThrough)
 {
     Sandbox box;
@@ -356,12 +366,7 @@ TEST(Hijack, DestinationReplacedByALinkKeepsEveryOutputInTheFolderHeld)
         box.mkdir("dst");
         box.mkdir("elsewhere");
         RunOptions options;
-        options.whileHeld = [&](pid_t) {
-            for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
-            ASSERT_EQ(::symlink((box / "elsewhere").c_str(), (box / "dst").c_str()), 0);
-        };
+        options.whileHeld = [&](pid_t) { swapDestinationForLink(box); };
         std::vector<std::string> args = c.layout;
         args.insert(args.end(), {box / "src", box / "dst"});
         const RunResult run = box.run(withOptions(args), options);
@@ -410,12 +415,7 @@ TEST(Hijack, MaildirDestinationReplacedByALinkKeepsEveryMailboxInTheFolderHeld)
         box.mkdir("dst");
         box.mkdir("elsewhere");
         RunOptions options;
-        options.whileHeld = [&](pid_t) {
-            for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
-            ASSERT_EQ(::symlink((box / "elsewhere").c_str(), (box / "dst").c_str()), 0);
-        };
+        options.whileHeld = [&](pid_t) { swapDestinationForLink(box); };
         std::vector<std::string> args = c.layout;
         args.insert(args.end(), {box / "src", box / "dst"});
         const RunResult run = box.run(withOptions(args), options);
@@ -539,12 +539,7 @@ TEST(Hijack, FolderOfASingleOutputReplacedByALinkKeepsTheOutputThere)
         box.mkdir("dst");
         box.mkdir("elsewhere");
         RunOptions options;
-        options.whileHeld = [&](pid_t) {
-            for (int i = 0; i < 30000 && fs::is_empty(box / "dst"); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            ASSERT_EQ(::rename((box / "dst").c_str(), (box / "held").c_str()), 0);
-            ASSERT_EQ(::symlink((box / "elsewhere").c_str(), (box / "dst").c_str()), 0);
-        };
+        options.whileHeld = [&](pid_t) { swapDestinationForLink(box); };
         const std::vector<std::string> format = maildir ? std::vector<std::string>{"--format", "maildir"} : std::vector<std::string>{};
         std::vector<std::string> args = withOptions(format);
         args.insert(args.end(), {box / "src/one.mbx", box / (maildir ? "dst/md" : "dst/out.mbox")});
