@@ -17,7 +17,14 @@ struct ImapSession::State {
     void reset()
     {
         if (imap) {
-            mailimap_free(imap); // frees the stream, which closes the transport
+            // Closed here, not by mailimap_free: it would send LOGOUT and read the answer of a
+            // server that has just failed (a wait, and libetpan leaks what it half-parses).
+            // ImapSession::close logs out itself while the connection is sound.
+            if (imap->imap_stream) {
+                mailstream_close(imap->imap_stream); // closes the transport
+                imap->imap_stream = nullptr;
+            }
+            mailimap_free(imap);
             imap = nullptr;
         }
         transport = nullptr;
