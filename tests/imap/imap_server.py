@@ -160,19 +160,12 @@ userdb {{
                 self.process.wait()
 
 
-class CuttingProxy:
-    """Forwards 127.0.0.1:port to the server. After cut_after bytes from the client (all
-    its connections together) it closes the connection that reached it; with
-    refuse_after_cut, later connections are closed at once, else they are forwarded whole."""
+class _Proxy:
+    """Listens on 127.0.0.1 (port: self.port) and hands each connection to _take; the
+    subclasses forward it to the server at target_port."""
 
-    def __init__(self, target_port, cut_after, refuse_after_cut):
+    def __init__(self, target_port):
         self.target_port = target_port
-        self.cut_after = cut_after
-        self.refuse_after_cut = refuse_after_cut
-        self.cut = False
-        self.connections = 0
-        self.sent = 0  # from the client, over all connections
-        self.lock = threading.Lock()
         self.listener = socket.socket()
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", 0))
@@ -191,14 +184,49 @@ class CuttingProxy:
                 continue
             except OSError:
                 return
-            self.connections += 1
-            if self.cut and self.refuse_after_cut:
-                client.close()
-                continue
-            server = socket.create_connection(("127.0.0.1", self.target_port))
-            counted = not self.cut
-            threading.Thread(target=self._pump, args=(client, server, counted), daemon=True).start()
-            threading.Thread(target=self._pump, args=(server, client, False), daemon=True).start()
+            self._take(client)
+
+    def _forward(self, client, watched):
+        """Pumps both ways; the client's side goes through _pump with watched."""
+        server = socket.create_connection(("127.0.0.1", self.target_port))
+        threading.Thread(target=self._pump, args=(client, server, watched), daemon=True).start()
+        threading.Thread(target=self._pump, args=(server, client, False), daemon=True).start()
+
+    @staticmethod
+    def _close(*sockets):
+        for s in sockets:
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
+
+    def stop(self):
+        self.running = False
+        self.listener.close()
+        self.thread.join(timeout=2)
+
+
+class CuttingProxy(_Proxy):
+    """Forwards 127.0.0.1:port to the server. After cut_after bytes from the client (all
+    its connections together) it closes the connection that reached it; with
+    refuse_after_cut, later connections are closed at once, else they are forwarded whole."""
+
+    def __init__(self, target_port, cut_after, refuse_after_cut):
+        self.cut_after = cut_after
+        self.refuse_after_cut = refuse_after_cut
+        self.cut = False
+        self.connections = 0
+        self.sent = 0  # from the client, over all connections
+        self.lock = threading.Lock()
+        super().__init__(target_port)
+
+    def _take(self, client):
+        self.connections += 1
+        if self.cut and self.refuse_after_cut:
+            client.close()
+            return
+        self._forward(client, not self.cut)
 
     def _pump(self, source, sink, counted):
         try:
@@ -218,49 +246,21 @@ class CuttingProxy:
                 sink.sendall(data)
         except OSError:
             pass
-        for s in (source, sink):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            s.close()
-
-    def stop(self):
-        self.running = False
-        self.listener.close()
-        self.thread.join(timeout=2)
+        self._close(source, sink)
 
 
-class DroppingProxy:
+class DroppingProxy(_Proxy):
     """Forwards 127.0.0.1:port to the server's plain port, and closes a connection as
     soon as the client announces a literal over limit bytes: a server that hangs up on
     a message too large for it."""
 
     def __init__(self, target_port, limit):
-        self.target_port = target_port
         self.limit = limit
         self.drops = 0
-        self.listener = socket.socket()
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(8)
-        self.listener.settimeout(0.2)
-        self.port = self.listener.getsockname()[1]
-        self.running = True
-        self.thread = threading.Thread(target=self._accept, daemon=True)
-        self.thread.start()
+        super().__init__(target_port)
 
-    def _accept(self):
-        while self.running:
-            try:
-                client, _ = self.listener.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            server = socket.create_connection(("127.0.0.1", self.target_port))
-            threading.Thread(target=self._pump, args=(client, server, True), daemon=True).start()
-            threading.Thread(target=self._pump, args=(server, client, False), daemon=True).start()
+    def _take(self, client):
+        self._forward(client, True)
 
     def _pump(self, source, sink, watch):
         tail = b""
@@ -281,14 +281,4 @@ class DroppingProxy:
                 sink.sendall(data)
         except OSError:
             pass
-        for s in (source, sink):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            s.close()
-
-    def stop(self):
-        self.running = False
-        self.listener.close()
-        self.thread.join(timeout=2)
+        self._close(source, sink)

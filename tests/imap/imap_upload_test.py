@@ -302,7 +302,7 @@ class ImapUpload(unittest.TestCase):
         client.logout()
 
     def test_a_run_killed_while_converting_has_uploaded_part_and_the_next_finishes_it_without_duplicates(self):
-        count = 3000
+        count = 12000
         source = os.path.join(self.dir, "Eudora")
         os.makedirs(source)
         separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
