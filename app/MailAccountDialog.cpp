@@ -62,9 +62,9 @@ class StagingReporter final : public BatchReporter {
 public:
     StagingReporter(MailAccountDialog& dialog, ConversionUpload& upload) : m_dialog(dialog), m_upload(upload) {}
     void statusText(const std::string& text) override { emit m_dialog.uploadStatus(QString::fromStdString(text)); }
-    void maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) override
+    MessageReceiver* maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) override
     {
-        m_upload.maildirStarted(stagedPath, path);
+        return m_upload.maildirStarted(stagedPath, path);
     }
     void logLine(const std::string& line) override { emit m_dialog.uploadLogged(QString::fromStdString(line)); }
     void summary(const JobSummary& summary) override
@@ -81,16 +81,14 @@ private:
     ConversionUpload& m_upload;
 };
 
-// Converts the Eudora mail at source into the private Maildir `staging` while `upload`
-// takes it up (the marker file written at the end holds the conversion's error when it
-// went past failed mailboxes, given in conversionError). False, with the job's result
-// in finalText, when there is nothing more to upload.
-bool stageForUpload(const std::string& source, const std::string& staging, MailAccountDialog& dialog, const std::atomic<bool>& cancel,
-                    std::string& conversionError, std::string& finalText, ConversionUpload& upload)
+// Converts the Eudora mail at source in the private folder `staging`, its messages handed
+// to `upload` (the job's error in conversionError when it went past failed mailboxes).
+// False, with the job's result in finalText, when the conversion did not get through.
+bool convertForUpload(const std::string& source, const std::string& staging, MailAccountDialog& dialog, const std::atomic<bool>& cancel,
+                      ConversionUpload& upload, std::string& conversionError, std::string& finalText)
 {
-    const std::string complete = staging + "/.tarnwick-converted";
     std::error_code ignored;
-    std::filesystem::remove_all(staging, ignored); // a conversion cut short
+    std::filesystem::remove_all(staging, ignored); // what a killed run left
     std::filesystem::create_directories(staging, ignored);
     std::filesystem::permissions(staging, std::filesystem::perms::owner_all, ignored);
     SettingsStore& store = SettingsStore::instance();
@@ -101,20 +99,10 @@ bool stageForUpload(const std::string& source, const std::string& staging, MailA
     StagingReporter reporter(dialog, upload);
     const JobOutcome outcome = runBatchJob(reporter, cancel);
     store.clearVolatile();
-    if (outcome != JobOutcome::Completed && !(outcome == JobOutcome::Failed && reporter.keptGoing)) {
-        std::filesystem::remove_all(staging, ignored);
-        finalText = reporter.final;
-        return false;
-    }
-    if (outcome == JobOutcome::Failed)
+    if (outcome == JobOutcome::Failed && reporter.keptGoing)
         conversionError = reporter.final;
-    std::FILE* marker = std::fopen(complete.c_str(), "w");
-    const bool written = marker && std::fwrite(conversionError.data(), 1, conversionError.size(), marker) == conversionError.size();
-    if (!marker || std::fclose(marker) != 0 || !written) {
-        finalText = translated("Error: %1").arg(translated("Could not write \"%1\"").arg(QString::fromStdString(complete))).toStdString();
-        return false;
-    }
-    return true;
+    finalText = reporter.final;
+    return outcome == JobOutcome::Completed || !conversionError.empty();
 }
 
 } // namespace
@@ -333,7 +321,7 @@ void MailAccountDialog::startUpload()
         account += '/' + component;
     request.stagingRoot = folder.toStdString();
     request.journalPath = uploadJournalPath(request.account.user, request.account.host);
-    // Eudora mail goes up through a private converted copy, kept until all of it is up.
+    // Eudora mail is converted in a private folder, each message handed to the upload.
     const std::string staging
         = m_convertFirst && !isMaildirTree(request.stagingRoot) ? uploadStagingFolder(account, request.stagingRoot) : std::string();
 
@@ -350,14 +338,18 @@ void MailAccountDialog::runUpload(UploadRequest& request, const std::string& sta
     std::string conversionError;
     SignallingUploadReporter reporter(*this);
     UploadSummary summary;
-    std::error_code ignored;
-    const std::string complete = staging + "/.tarnwick-converted";
-    if (!staging.empty() && !std::filesystem::exists(complete, ignored)) {
+    if (staging.empty()) {
+        summary = uploadMaildir(request, reporter, m_cancel);
+    } else {
         const std::string source = std::exchange(request.stagingRoot, staging);
         ConversionUpload upload(request, reporter, m_cancel);
         std::string finalText;
-        if (!stageForUpload(source, staging, *this, m_cancel, conversionError, finalText, upload)) {
-            summary = upload.finish(false);
+        const bool converted = upload.start() && convertForUpload(source, staging, *this, m_cancel, upload, conversionError, finalText);
+        summary = upload.finish(converted);
+        std::error_code ignored;
+        std::filesystem::remove_all(staging, ignored);
+        if (!converted && !upload.stopped()) {
+            // The conversion failed: what was on its way is up, the rest is not.
             QStringList lines;
             if (summary.uploaded + summary.alreadyPresent > 0) {
                 for (const std::string& line : uploadSummaryLines(summary))
@@ -366,13 +358,6 @@ void MailAccountDialog::runUpload(UploadRequest& request, const std::string& sta
             emit uploadFinished(QString::fromStdString(finalText), lines.join(QLatin1Char('\n')), true);
             return;
         }
-        summary = upload.finish(true);
-    } else {
-        if (!staging.empty()) {
-            conversionError = readSmallFile(complete, 4096).value_or(std::string());
-            request.stagingRoot = staging;
-        }
-        summary = uploadMaildir(request, reporter, m_cancel);
     }
     QStringList lines;
     for (const std::string& line : uploadSummaryLines(summary))
@@ -385,21 +370,13 @@ void MailAccountDialog::runUpload(UploadRequest& request, const std::string& sta
         result = translated("Error: %1").arg(QString::fromStdString(summary.stopReason));
     else if (summary.refused + summary.failed > 0)
         result = translated("Error: %1 messages were not uploaded").arg(summary.refused + summary.failed);
-    else {
+    else if (!conversionError.empty()) {
+        lines << translated("The mailboxes that could not be converted were not uploaded, or only in part: upload "
+                            "each on its own once it is mended");
+        result = QString::fromStdString(conversionError);
+    } else {
         result = translated("Completed");
         failed = false;
-    }
-    if (!staging.empty() && failed) {
-        lines << translated("The converted mail stays in \"%1\" for the next run").arg(QString::fromStdString(staging));
-    } else if (!staging.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(staging, ignored);
-        if (!conversionError.empty()) {
-            lines << translated("The mailboxes that could not be converted were not uploaded, or only in part: upload "
-                                "each on its own once it is mended");
-            result = QString::fromStdString(conversionError);
-            failed = true;
-        }
     }
     emit uploadFinished(result, lines.join(QLatin1Char('\n')), failed);
 }

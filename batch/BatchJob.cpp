@@ -43,7 +43,10 @@ public:
     void finalText(const std::string& text) { reporter_.finalText(escapeControlCharacters(text)); }
     void progress(const JobProgress& progress) { reporter_.progress(progress); }
     void logLine(const std::string& line) { reporter_.logLine(line); } // escaped by the log
-    void maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) { reporter_.maildirStarted(stagedPath, path); }
+    MessageReceiver* maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path)
+    {
+        return reporter_.maildirStarted(stagedPath, path);
+    }
     void summary(JobSummary summary)
     {
         for (std::vector<std::string>* names : {&summary.emptyMailboxes, &summary.notMailboxes, &summary.failures,
@@ -513,7 +516,7 @@ private:
         }
         MaildirClaim claim = maildirPlacement_->claim(path, nested, folder, exactName);
         if (claim.claimed() && !nested)
-            reporter_.maildirStarted(claim.path, path);
+            folder.sendTo(reporter_.maildirStarted(claim.path, path));
         return claim;
     }
 

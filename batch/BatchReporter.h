@@ -3,6 +3,7 @@
 // thread (queued, in posting order); the command line prints the texts.
 
 #include "batch/JobSummary.h"
+#include "platform/MaildirFolder.h"
 
 #include <cstdint>
 #include <string>
@@ -31,9 +32,14 @@ public:
     /// What the job did, once, just before the final text (also after a failure).
     virtual void summary(const JobSummary& summary) { (void)summary; }
     /// A Maildir++ folder begun in the job's staging folder at `stagedPath`, for the
-    /// mailbox at `path` (its folders, then its name): its messages are complete once in
-    /// its cur/; it is moved to its place when the mailbox is done, before the next begins.
-    virtual void maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) { (void)stagedPath, (void)path; }
+    /// mailbox at `path` (its folders, then its name); it is moved to its place when the
+    /// mailbox is done, before the next begins. A receiver returned takes its messages in
+    /// place of its cur/ (on the job's thread), until the folder is finished or discarded.
+    virtual MessageReceiver* maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path)
+    {
+        (void)stagedPath, (void)path;
+        return nullptr;
+    }
     /// "Completed", "Canceled" or "Error: %1": exactly once, as the job's last act.
     virtual void finalText(const std::string& text) = 0;
 };

@@ -5,8 +5,6 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
-#include <utility>
-
 namespace tarnwick {
 
 namespace {
@@ -16,41 +14,26 @@ constexpr int kLastNumber = 100000;
 
 } // namespace
 
-ConversionUpload::ConversionUpload(UploadRequest request, UploadReporter& reporter, const std::atomic<bool>& cancel)
-    : request_(std::move(request))
-{
-    thread_ = std::thread([this, &reporter, &cancel] { summary_ = uploadMaildir(request_, reporter, cancel, &feed_); });
-}
+ConversionUpload::ConversionUpload(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel)
+    : stagingRoot_(request.stagingRoot), upload_(request, reporter, cancel)
+{}
 
-ConversionUpload::~ConversionUpload()
+MessageReceiver* ConversionUpload::maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path)
 {
-    if (thread_.joinable())
-        finish(false);
-}
-
-void ConversionUpload::maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path)
-{
+    (void)stagedPath;
     if (path.empty())
-        return;
+        return nullptr;
     for (int number = 1; number <= kLastNumber; ++number) {
         std::vector<std::string> numbered = path;
         if (number > 1)
             numbered.back() += "_" + std::to_string(number);
         const std::string name = maildirPlusName(numbered);
-        if (entryType(joinPath(request_.stagingRoot, name)) != EntryType::None)
+        if (entryType(joinPath(stagingRoot_, name)) != EntryType::None)
             continue;
-        if (auto components = maildirFolderComponents(name))
-            feed_.started({stagedPath, std::move(*components)});
-        return; // a name not read back goes up from its place, once the job is over
+        const auto components = maildirFolderComponents(name);
+        return components ? upload_.folder(*components) : nullptr;
     }
-}
-
-UploadSummary ConversionUpload::finish(bool converted)
-{
-    feed_.ended(converted);
-    if (thread_.joinable())
-        thread_.join();
-    return summary_;
+    return nullptr;
 }
 
 } // namespace tarnwick

@@ -1,42 +1,44 @@
 #pragma once
-// An upload that runs beside the conversion filling its staged tree: the messages of
-// each mailbox go up as the job writes them, the rest once the job is over, so that
-// the whole takes about as long as the slower of the two rather than their sum.
+// An upload fed by the conversion itself: the job converts into a private Maildir++
+// tree whose folders hand their messages straight to the upload instead of writing
+// them, so that the mail goes up while it converts, with no copy on disk. A run cut
+// short converts again: the conversion gives the same bytes, and the journal knows
+// which of them are up.
 
 #include "batch/ImapUpload.h"
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tarnwick {
 
 class ConversionUpload {
 public:
-    /// Starts uploading request.stagingRoot, the private Maildir++ tree that a batch job
-    /// (format maildir, flat layout) is about to fill; `reporter` is called on the
-    /// upload's threads.
-    ConversionUpload(UploadRequest request, UploadReporter& reporter, const std::atomic<bool>& cancel);
-    /// Ends an upload not finished (as after a failed conversion) and waits for it.
-    ~ConversionUpload();
-    ConversionUpload(const ConversionUpload&) = delete;
-    ConversionUpload& operator=(const ConversionUpload&) = delete;
+    /// The upload into request.account; request.stagingRoot is the folder the job
+    /// converts into (format maildir, flat layout). `reporter` is called on the upload's
+    /// threads and the job's.
+    ConversionUpload(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel);
+
+    /// Opens the journal and the first connection, before anything is converted: false
+    /// when the upload cannot begin (finish() says why).
+    bool start() { return upload_.start(); }
 
     /// For the job's reporter (BatchReporter::maildirStarted), on the job's thread: the
     /// folder's place is the first of its names not taken in the tree, as the job
     /// places each Maildir before it begins the next and nothing else writes there.
-    void maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path);
+    MessageReceiver* maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path);
 
-    /// The conversion is over: with `converted` what it placed goes up too, without it
-    /// only the batches already on their way. Waits for the upload; its summary.
-    UploadSummary finish(bool converted);
+    /// The upload has stopped: the conversion has no more reason to go on.
+    bool stopped() const { return upload_.stopped(); }
+
+    /// The conversion is over: with `converted`, messages it wrote as files (a folder it
+    /// could not name for the upload) go too. Waits for the batches on their way; the summary.
+    UploadSummary finish(bool converted) { return upload_.finish(converted); }
 
 private:
-    UploadRequest request_;
-    StagingFeed feed_;
-    UploadSummary summary_;
-    std::thread thread_;
+    std::string stagingRoot_;
+    MessageUpload upload_;
 };
 
 } // namespace tarnwick

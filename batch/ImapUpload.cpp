@@ -15,6 +15,8 @@
 #include <deque>
 #include <mutex>
 #include <cctype>
+#include <cerrno>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -113,13 +115,18 @@ std::uint64_t crlfSize(std::string_view message)
 }
 
 struct Outgoing {
-    std::string path;
+    std::string path; // or what names a message that has no file
     std::string key;
     std::unique_ptr<MappedFile> file;
+    std::string held; // the bytes of a message without a file
     std::uint64_t size = 0; // with CR LF
     std::time_t date = 0;
     ImapFlags flags;
+
+    std::string_view bytes() const { return file ? file->bytes() : std::string_view(held); }
 };
+
+struct Batch;
 
 struct FolderRun {
     std::vector<std::string> components; // with the top folder
@@ -130,7 +137,7 @@ struct FolderRun {
     UploadedFolder tally;
     bool keywordsAllowed = true;
     bool unusable = false; // cannot be created: its messages fail
-    bool live = false;     // being filled by the conversion, not found in its place yet
+    Batch* filling = nullptr; // the batch of a folder fed message by message
 };
 
 struct Batch {
@@ -332,7 +339,7 @@ private:
             }
             bool present = false;
             if (pending) {
-                ImapResult result = session_.containsMessage(run.serverName, it->size, messageIdOf(it->file->bytes()), present);
+                ImapResult result = session_.containsMessage(run.serverName, it->size, messageIdOf(it->bytes()), present);
                 if (!result.ok())
                     return result;
             }
@@ -409,7 +416,7 @@ private:
                 batch.run->serverName, count,
                 [&](std::size_t i) {
                     const Outgoing& message = batch.messages[i];
-                    return ImapOutgoing{withCrlf(message.file->bytes(), crlfBuffer_), &message.flags, message.date};
+                    return ImapOutgoing{withCrlf(message.bytes(), crlfBuffer_), &message.flags, message.date};
                 },
                 multi);
             if (multi && !results.front().ok() && results.front().failure != ImapFailure::Connection) {
@@ -514,61 +521,122 @@ private:
     bool droppedAlone_ = false;
 };
 
-// A folder the conversion is filling: the names of its messages taken so far, and the
-// batch being filled.
-struct LiveFolder {
-    std::string stagedPath;
-    std::vector<std::string> components;
-    FolderRun* run = nullptr;
-    std::set<std::string> taken;
-    Batch batch;
-};
-
-// Whether a Maildir file name's flags hold a keyword letter: its keyword is known only
-// once the folder's dovecot-keywords file is written, when the folder is done.
-bool hasKeywordLetter(std::string_view name)
-{
-    const std::size_t info = name.rfind(":2,");
-    return info != std::string_view::npos
-        && std::any_of(name.begin() + static_cast<std::ptrdiff_t>(info), name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
-}
-
-// Walks the staged folders and cuts their messages into batches for the connections:
-// the first made at the start, further ones (up to the request's connections) while
-// batches wait.
+// Cuts the messages of the staged folders, or those a conversion hands over one by one,
+// into batches for the connections: the first made at the start, further ones (up to
+// the request's connections) while batches wait.
 class Uploader {
 public:
     Uploader(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel) : shared_(request, reporter, cancel)
     {}
 
-    UploadSummary run(StagingFeed* feed)
+    ~Uploader() { finish(); }
+
+    /// Opens the journal and the first connection. False when the run cannot begin
+    /// (finish() says why).
+    bool start()
     {
         if (std::string error = shared_.journal.open(shared_.request.journalPath); !error.empty()) {
             shared_.summary.stopReason = error;
-            return finished(feed);
+            return false;
         }
         shared_.reporter.statusText(translate("Connecting to %1...", {shared_.request.account.host}));
         lanes_.push_back(std::make_unique<Lane>(shared_));
         if (!lanes_.front()->connect())
-            return finished(feed);
+            return false;
         shared_.delimiter = lanes_.front()->session().delimiter();
         shared_.appendLimit = lanes_.front()->session().appendLimit();
         threads_.emplace_back([lane = lanes_.front().get()] { lane->work(true); });
-        if (!feed || followFeed(*feed)) {
-            for (const StagedFolder& folder : stagedFolders(shared_.request.stagingRoot)) {
+        return true;
+    }
+
+    /// Uploads the staged tree at the request's staging root.
+    UploadSummary uploadTree()
+    {
+        const bool started = start();
+        const std::vector<StagedFolder> folders = stagedFolders(shared_.request.stagingRoot);
+        if (started) {
+            for (const StagedFolder& folder : folders) {
                 if (!uploadFolder(folder))
                     break;
             }
         }
-        // A folder the conversion gave up on (never placed): what it had not sent stays.
-        for (LiveFolder& folder : live_) {
-            if (folder.run->live) {
-                std::lock_guard lock(shared_.mutex);
-                folder.run->tally.messages -= folder.batch.messages.size();
-                shared_.summary.messages -= folder.batch.messages.size();
-                folder.batch.messages.clear();
+        UploadSummary summary = finish();
+        if (summary.stopReason.empty() && !summary.canceled)
+            return summary;
+        // A run that stopped early counts the messages it did not reach.
+        std::uint64_t staged = 0;
+        for (const StagedFolder& folder : folders)
+            staged += folder.messages.size();
+        summary.messages = std::max(summary.messages, staged);
+        return summary;
+    }
+
+    /// A folder fed message by message (components below the top folder).
+    FolderRun& openFolder(const std::vector<std::string>& components)
+    {
+        FolderRun& run = startRun(components, {});
+        run.filling = &filling_.emplace_back(Batch{&run, {}, 0});
+        statusUploading(run, 0);
+        return run;
+    }
+
+    /// One message of a folder fed message by message; full batches go at once. False
+    /// when the run has stopped.
+    bool add(FolderRun& run, Outgoing message)
+    {
+        {
+            std::lock_guard lock(shared_.mutex);
+            if (shared_.canceled() || shared_.stopping)
+                return false;
+            ++run.tally.messages;
+            ++shared_.summary.messages;
+            if (run.unusable) {
+                ++shared_.summary.failed;
+                return true;
             }
         }
+        admit(run, *run.filling, std::move(message));
+        return sendIfFull(*run.filling);
+    }
+
+    /// The folder's last messages go; with `sent` false they stay behind (its
+    /// conversion failed), counted as not uploaded yet.
+    void closeFolder(FolderRun& run, bool sent)
+    {
+        if (!run.filling || run.filling->messages.empty())
+            return;
+        if (sent) {
+            dispatch(std::exchange(*run.filling, Batch{&run, {}, 0}));
+            return;
+        }
+        std::lock_guard lock(shared_.mutex);
+        run.tally.messages -= run.filling->messages.size();
+        shared_.summary.messages -= run.filling->messages.size();
+        run.filling->messages.clear();
+        run.filling->bytes = 0;
+    }
+
+    /// Messages left as files in the staged tree (by a folder that had no receiver) go too.
+    void uploadStagedFiles()
+    {
+        for (const StagedFolder& folder : stagedFolders(shared_.request.stagingRoot)) {
+            if (!folder.messages.empty() && !uploadFolder(folder))
+                return;
+        }
+    }
+
+    bool stopped()
+    {
+        std::lock_guard lock(shared_.mutex);
+        return shared_.stopping || shared_.canceled();
+    }
+
+    /// Waits for the batches on their way; the summary.
+    UploadSummary finish()
+    {
+        if (finished_)
+            return shared_.summary;
+        finished_ = true;
         {
             std::lock_guard lock(shared_.mutex);
             shared_.producing = false;
@@ -578,30 +646,13 @@ public:
             thread.join();
         shared_.note(shared_.journal.commit());
         for (const FolderRun& run : runs_) {
-            if (run.tally.messages > 0 || !run.live)
+            if (run.tally.messages > 0 || !run.filling)
                 shared_.summary.folders.push_back(run.tally);
         }
-        return finished(feed);
-    }
-
-private:
-    /// The summary; in a run that stopped early, it counts the messages of the staged
-    /// tree it did not reach (without a feed the tree is counted at once, with one once the
-    /// conversion has filled it).
-    UploadSummary finished(StagingFeed* feed)
-    {
-        StagingFeed::News news;
-        while (feed && !news.ended)
-            news = feed->take(std::chrono::milliseconds(1000));
-        if ((feed && !news.converted) || (shared_.summary.stopReason.empty() && !shared_.summary.canceled))
-            return shared_.summary;
-        std::uint64_t staged = 0;
-        for (const StagedFolder& folder : stagedFolders(shared_.request.stagingRoot))
-            staged += folder.messages.size();
-        shared_.summary.messages = std::max(shared_.summary.messages, staged);
         return shared_.summary;
     }
 
+private:
     FolderRun& startRun(const std::vector<std::string>& components, const std::string& path)
     {
         FolderRun& run = runs_.emplace_back();
@@ -609,59 +660,20 @@ private:
         run.components.insert(run.components.end(), components.begin(), components.end());
         run.serverName = serverFolderName(run.components, shared_.delimiter);
         run.tally.name = shownName(run.components);
-        run.keywords = keywordsOf(path);
+        if (!path.empty())
+            run.keywords = keywordsOf(path);
         return run;
     }
 
-    /// While the conversion runs: the messages that reach the cur/ of the folders it
-    /// fills go up in full batches. True when it has converted and its staged tree is
-    /// to go up; false when it failed (the batches not yet full stay behind) or the
-    /// upload stops.
-    bool followFeed(StagingFeed& feed)
-    {
-        for (;;) {
-            StagingFeed::News news = feed.take(std::chrono::milliseconds(100));
-            for (StagingFeed::Folder& folder : news.started) {
-                FolderRun& run = startRun(folder.components, {});
-                run.live = true;
-                live_.push_back({std::move(folder.stagedPath), std::move(folder.components), &run, {}, Batch{&run, {}, 0}});
-            }
-            for (LiveFolder& folder : live_) {
-                if (!takeNew(folder))
-                    return false;
-            }
-            if (news.ended)
-                return news.converted;
-        }
-    }
-
-    /// The messages of a live folder not taken yet (those with keywords wait for its end).
-    bool takeNew(LiveFolder& folder)
-    {
-        std::vector<std::string> fresh;
-        for (const char* part : {"cur", "new"}) {
-            const std::string path = joinPath(folder.stagedPath, part);
-            for (const std::string& name : folderEntryNames(path)) {
-                if (name.front() != '.' && !hasKeywordLetter(name) && !folder.taken.count(name)) {
-                    folder.taken.insert(name);
-                    fresh.push_back(joinPath(path, name));
-                }
-            }
-        }
-        std::sort(fresh.begin(), fresh.end());
-        return takeMessages(fresh, *folder.run, folder.batch, true, &folder.taken);
-    }
-
-    /// Puts the messages at `paths` in the folder's batch, sending each batch that is
-    /// full (with `fullOnly` false, the last one too). False when the whole run must stop.
-    bool takeMessages(const std::vector<std::string>& paths, FolderRun& run, Batch& batch, bool fullOnly,
-                      std::set<std::string>* taken = nullptr)
+    /// Puts the messages at `paths` in batches; false when the whole run must stop.
+    bool takeMessages(const std::vector<std::string>& paths, FolderRun& run)
     {
         {
             std::lock_guard lock(shared_.mutex);
             run.tally.messages += paths.size();
             shared_.summary.messages += paths.size();
         }
+        Batch batch{&run, {}, 0};
         for (const std::string& path : paths) {
             std::unique_lock lock(shared_.mutex);
             if (shared_.canceled() || shared_.stopping)
@@ -671,47 +683,33 @@ private:
                 continue;
             }
             lock.unlock();
-            if (!prepare(path, run, batch, taken != nullptr)) {
-                taken->erase(fileName(path));
-                std::lock_guard counted(shared_.mutex);
-                --run.tally.messages;
-                --shared_.summary.messages;
-                continue;
-            }
-            if ((batch.messages.size() >= kBatchMessages || batch.bytes >= kBatchBytes)
-                && !dispatch(std::exchange(batch, Batch{&run, {}, 0})))
+            prepare(path, run, batch);
+            if (!sendIfFull(batch))
                 return false;
         }
-        return fullOnly || batch.messages.empty() || dispatch(std::exchange(batch, Batch{&run, {}, 0}));
+        return batch.messages.empty() || dispatch(std::exchange(batch, Batch{&run, {}, 0}));
     }
 
-    /// False when the whole run must stop. A folder the conversion filled while the
-    /// upload ran goes on from the messages already taken.
+    bool sendIfFull(Batch& batch)
+    {
+        if (batch.messages.size() < kBatchMessages && batch.bytes < kBatchBytes)
+            return true;
+        return dispatch(std::exchange(batch, Batch{batch.run, {}, 0}));
+    }
+
+    /// False when the whole run must stop.
     bool uploadFolder(const StagedFolder& staged)
     {
-        auto live
-            = std::find_if(live_.rbegin(), live_.rend(), [&](const LiveFolder& folder) { return folder.components == staged.components; });
-        if (live == live_.rend()) {
-            FolderRun& run = startRun(staged.components, staged.path);
-            statusUploading(run, staged.messages.size());
-            Batch batch{&run, {}, 0};
-            return takeMessages(staged.messages, run, batch, false);
-        }
-        live->run->keywords = keywordsOf(staged.path);
-        live->run->live = false;
-        std::vector<std::string> rest;
-        for (const std::string& path : staged.messages) {
-            if (!live->taken.count(fileName(path)))
-                rest.push_back(path);
-        }
-        statusUploading(*live->run, live->run->tally.messages + rest.size());
-        return takeMessages(rest, *live->run, live->batch, false);
+        FolderRun& run = startRun(staged.components, staged.path);
+        statusUploading(run, staged.messages.size());
+        return takeMessages(staged.messages, run);
     }
 
     void statusUploading(const FolderRun& run, std::uint64_t messages)
     {
         std::lock_guard lock(shared_.mutex);
-        shared_.reporter.statusText(translate("Uploading \"%1\" (%2)...", {run.tally.name, messageCount(messages)}));
+        shared_.reporter.statusText(messages == 0 ? translate("Uploading \"%1\"...", {run.tally.name})
+                                                  : translate("Uploading \"%1\" (%2)...", {run.tally.name, messageCount(messages)}));
     }
 
     /// Queues the batch for the connections (waiting while as many wait as there are
@@ -733,57 +731,120 @@ private:
         return true;
     }
 
-    /// Reads a message and puts it in the batch unless the journal has it or it cannot go.
-    /// In a live folder (`moving`), one that has just been moved with its folder is not
-    /// read (false): it goes up from its place.
-    bool prepare(const std::string& path, FolderRun& run, Batch& batch, bool moving)
+    /// Reads the message file at `path` and puts it in the batch unless the journal has
+    /// it or it cannot go.
+    void prepare(const std::string& path, FolderRun& run, Batch& batch)
     {
         auto file = std::make_unique<MappedFile>();
-        const bool opened = file->open(path, LinkPolicy::Refuse);
-        const std::optional<std::time_t> date = opened ? modificationTime(path) : std::nullopt;
-        if (moving && !date)
-            return false;
-        if (!opened) {
+        const std::optional<std::time_t> date = file->open(path, LinkPolicy::Refuse) ? modificationTime(path) : std::nullopt;
+        if (!date) {
             std::lock_guard lock(shared_.mutex);
             shared_.reporter.logLine(translate("Could not read \"%1\"", {path}));
             ++shared_.summary.failed;
-            return true;
+            return;
         }
-        const std::string digest = sha256Hex(file->bytes());
-        std::string key = journalKey(run.serverName, digest, run.copies[digest]++);
-        const std::uint64_t size = crlfSize(file->bytes());
+        admit(run, batch, Outgoing{path, {}, std::move(file), {}, 0, *date, flagsFromMaildirName(fileName(path), run.keywords)});
+    }
+
+    /// Puts the message in the batch unless the journal has it or it cannot go.
+    void admit(FolderRun& run, Batch& batch, Outgoing message)
+    {
+        const std::string_view bytes = message.bytes();
+        const std::string digest = sha256Hex(bytes);
+        message.key = journalKey(run.serverName, digest, run.copies[digest]++);
+        message.size = crlfSize(bytes);
         std::lock_guard lock(shared_.mutex);
-        if (shared_.journal.isDone(key)) {
+        if (shared_.journal.isDone(message.key)) {
             ++shared_.summary.alreadyPresent;
-            return true;
+            return;
         }
-        if (size == 0) {
-            shared_.reporter.logLine(translate("\"%1\" is empty and was not uploaded", {path}));
+        if (message.size == 0) {
+            shared_.reporter.logLine(translate("\"%1\" is empty and was not uploaded", {message.path}));
             ++shared_.summary.refused;
-            return true;
+            return;
         }
-        if (shared_.appendLimit && size > *shared_.appendLimit) {
+        if (shared_.appendLimit && message.size > *shared_.appendLimit) {
             shared_.reporter.logLine(translate("\"%1\" (%2) is larger than %3 accepts (%4) and was not uploaded",
-                                               {path, byteCount(size), shared_.request.account.host, byteCount(*shared_.appendLimit)}));
+                                               {message.path, byteCount(message.size), shared_.request.account.host,
+                                                byteCount(*shared_.appendLimit)}));
             ++shared_.summary.refused;
-            return true;
+            return;
         }
-        Outgoing message{path, std::move(key), std::move(file), size, date.value_or(0), flagsFromMaildirName(fileName(path), run.keywords)};
         if (!run.keywordsAllowed)
             message.flags.keywords.clear();
-        batch.bytes += size;
+        batch.bytes += message.size;
         batch.messages.push_back(std::move(message));
-        return true;
     }
 
     Shared shared_;
     std::deque<FolderRun> runs_;
-    std::deque<LiveFolder> live_;
+    std::deque<Batch> filling_;
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::vector<std::thread> threads_;
+    bool finished_ = false;
+};
+
+// Hands a folder's messages, as its conversion writes them, to the upload.
+class FolderReceiver final : public MessageReceiver {
+public:
+    FolderReceiver(Uploader& uploader, FolderRun& run) : uploader_(uploader), run_(run) {}
+
+    int receive(ReceivedMessage message) override
+    {
+        Outgoing outgoing;
+        outgoing.path = translate("%1, message %2", {run_.tally.name, std::to_string(++number_)});
+        outgoing.date = message.instant.value_or(std::time(nullptr));
+        outgoing.flags = flagsFromMaildirName(":2," + message.flags, message.keywordNames);
+        if (message.spoolPath.empty()) {
+            outgoing.held = std::move(message.bytes);
+        } else {
+            // Mapped, the file can go at once: nothing is left behind whatever happens next.
+            outgoing.file = std::make_unique<MappedFile>();
+            const bool opened = outgoing.file->open(message.spoolPath, LinkPolicy::Refuse);
+            removeFile(message.spoolPath);
+            if (!opened)
+                return outgoing.file->error();
+        }
+        return uploader_.add(run_, std::move(outgoing)) ? 0 : ECANCELED;
+    }
+    void finished() override { uploader_.closeFolder(run_, true); }
+    void discarded() override { uploader_.closeFolder(run_, false); }
+
+private:
+    Uploader& uploader_;
+    FolderRun& run_;
+    std::uint64_t number_ = 0;
 };
 
 } // namespace
+
+struct MessageUpload::Parts {
+    Parts(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel) : uploader(request, reporter, cancel) {}
+    Uploader uploader;
+    std::deque<FolderReceiver> receivers;
+};
+
+MessageUpload::MessageUpload(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel)
+    : parts_(std::make_unique<Parts>(request, reporter, cancel))
+{}
+
+MessageUpload::~MessageUpload() = default;
+
+bool MessageUpload::start() { return parts_->uploader.start(); }
+
+MessageReceiver* MessageUpload::folder(const std::vector<std::string>& components)
+{
+    return &parts_->receivers.emplace_back(parts_->uploader, parts_->uploader.openFolder(components));
+}
+
+bool MessageUpload::stopped() const { return parts_->uploader.stopped(); }
+
+UploadSummary MessageUpload::finish(bool stagedFilesToo)
+{
+    if (stagedFilesToo && !stopped())
+        parts_->uploader.uploadStagedFiles();
+    return parts_->uploader.finish();
+}
 
 std::vector<std::string> parseMaildirKeywords(std::string_view text)
 {
@@ -914,37 +975,9 @@ std::string_view withCrlf(std::string_view message, std::string& buffer)
     return buffer;
 }
 
-UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel, StagingFeed* feed)
+UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel)
 {
-    return Uploader(request, reporter, cancel).run(feed);
-}
-
-void StagingFeed::started(Folder folder)
-{
-    {
-        std::lock_guard lock(mutex_);
-        news_.started.push_back(std::move(folder));
-    }
-    changed_.notify_all();
-}
-
-void StagingFeed::ended(bool converted)
-{
-    {
-        std::lock_guard lock(mutex_);
-        news_.ended = true;
-        news_.converted = converted;
-    }
-    changed_.notify_all();
-}
-
-StagingFeed::News StagingFeed::take(std::chrono::milliseconds wait)
-{
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, wait, [&] { return news_.ended || !news_.started.empty(); });
-    News news = std::move(news_);
-    news_.started.clear();
-    return news;
+    return Uploader(request, reporter, cancel).uploadTree();
 }
 
 std::vector<std::string> uploadSummaryLines(const UploadSummary& summary)

@@ -1,16 +1,16 @@
 #pragma once
-// Uploads a Maildir++ tree (the converted mail, staged) into an IMAP account in
-// batches of messages: folders mirrored under a top folder, flags from the file names'
-// ":2," suffix, the file's modification time as internal date. A journal makes a
-// run after an interruption upload only what the server does not have yet.
+// Uploads a Maildir++ tree, or the messages a conversion hands over as it writes them,
+// into an IMAP account in batches of messages: folders mirrored under a top folder,
+// flags from the Maildir info letters (":2," in a file name), the message's date (a
+// file's modification time) as internal date. A journal makes a run after an
+// interruption upload only what the server does not have yet.
 
 #include "platform/ImapSession.h"
+#include "platform/MaildirFolder.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -77,40 +77,39 @@ std::string messageIdOf(std::string_view message);
 /// they are when nothing needs changing, else built in buffer.
 std::string_view withCrlf(std::string_view message, std::string& buffer);
 
-/// The folders of a conversion that fills the staged tree while the upload runs: each
-/// told as the conversion begins it (in its staging folder, its Maildir++ name below the
-/// root known), so that its messages go up as they reach its cur/.
-class StagingFeed {
-public:
-    struct Folder {
-        std::string stagedPath;
-        std::vector<std::string> components; // its place below the staged root
-    };
-    struct News {
-        std::vector<Folder> started;
-        bool ended = false;
-        bool converted = false; // the conversion's folders are in their places, to go up
-    };
+/// Uploads the Maildir++ tree at request.stagingRoot. Stops early on a refused login or
+/// certificate, a quota or limit, connections lost more often than retryDelaysMs allows,
+/// or cancel.
+UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel);
 
-    void started(Folder folder);
-    /// The conversion is over: with `converted`, what it placed goes up; without, nothing
-    /// more than what is on its way.
-    void ended(bool converted);
-    /// The folders begun since the last call, waiting up to `wait` for news.
-    News take(std::chrono::milliseconds wait);
+/// An upload fed message by message as a conversion writes them, on the conversion's
+/// thread: each folder's messages go up in batches over the connections while the
+/// conversion goes on, and stop as uploadMaildir's do. Memory stays bounded: the feeding
+/// thread waits while as many batches wait as there are connections.
+class MessageUpload {
+public:
+    MessageUpload(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel);
+    /// Waits for the batches on their way.
+    ~MessageUpload();
+    MessageUpload(const MessageUpload&) = delete;
+    MessageUpload& operator=(const MessageUpload&) = delete;
+
+    /// Opens the journal and the first connection: false when the upload cannot begin
+    /// (finish() says why).
+    bool start();
+    /// Takes the messages of the folder at `components` below the top folder; valid
+    /// until this upload is destroyed.
+    MessageReceiver* folder(const std::vector<std::string>& components);
+    /// The upload has stopped (or was canceled): no more messages are taken.
+    bool stopped() const;
+    /// Waits for the batches on their way; the summary. With `stagedFilesToo`, the
+    /// messages written as files into request.stagingRoot go first.
+    UploadSummary finish(bool stagedFilesToo = false);
 
 private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    News news_;
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
 };
-
-/// Runs the upload. Stops early on a refused login or certificate, a quota or limit,
-/// connections lost more often than retryDelaysMs allows, or cancel. With a feed, the
-/// messages of the folders it tells of go up while the conversion runs, and the staged
-/// tree is walked once it has converted (those already taken are not read again).
-UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel,
-                            StagingFeed* feed = nullptr);
 
 /// The summary's lines: each folder, then "Uploaded N messages (...); N already
 /// present, N refused, N failed", then why it stopped and how to go on.

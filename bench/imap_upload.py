@@ -4,14 +4,21 @@ time of writing the same mail as a Maildir (--format maildir).
 
 usage: bench/imap_upload.py TARNWICK_CLI [--size-mb N] [--profile win] [--mail-fsync optimized]
                             [--mail-location mdbox:~/mdbox] [--source EUDORA_FOLDER]
-                            [--runs N] [--connections N]
+                            [--runs N] [--connections N] [--fresh-ext4]
 
 A Eudora folder of N MiB is made with bench/gen_corpus.py (or --source names one made
 before); then, each under
 /usr/bin/time: tarnwick-cli --format maildir FOLDER OUT, and tarnwick-cli --imap
 imaps://bench@127.0.0.1:PORT/Eudora FOLDER (conversion into the private copy and the
 upload). Prints both, messages a second, the client's peak memory and the count the
-server holds. Nothing listens or connects anywhere but 127.0.0.1."""
+server holds. Nothing listens or connects anywhere but 127.0.0.1.
+
+--fresh-ext4 (as root) runs each run on a new ext4 file system of its own, made with
+mkfs.ext4's defaults (a journal, as an installed system has) in a loop-mounted image:
+both commands then write where nothing was deleted just before. Some file systems
+(ext4 without a journal, as on some virtual machines) make a file created soon after
+many were deleted cost a scan past them, which makes figures on a shared scratch disk
+depend on what the run before removed."""
 import argparse
 import imaplib
 import os
@@ -101,6 +108,15 @@ def one_run(cli, source, work, options):
         server.stop()
 
 
+def mount_fresh_ext4(folder, size_mb):
+    """A new ext4 (mkfs.ext4's defaults) of about four times the corpus, mounted on folder."""
+    image = folder + ".img"
+    with open(image, "wb") as f:
+        f.truncate(max(1024, 4 * size_mb) << 20)
+    subprocess.run(["mkfs.ext4", "-q", "-F", image], check=True)
+    subprocess.run(["mount", "-o", "loop", image, folder], check=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("cli")
@@ -112,6 +128,7 @@ def main():
     parser.add_argument("--source", default=None, help="an existing Eudora folder instead of a new corpus")
     parser.add_argument("--runs", type=int, default=1, help="each run with a new server")
     parser.add_argument("--connections", type=int, default=None, help="--imap-connections")
+    parser.add_argument("--fresh-ext4", action="store_true", help="each run on a new loop-mounted ext4 (root)")
     options = parser.parse_args()
     cli = os.path.abspath(options.cli)
     work = tempfile.mkdtemp(prefix="tarnwick-imap-bench-")
@@ -126,8 +143,15 @@ def main():
         for number in range(options.runs):
             run_work = os.path.join(work, f"run{number + 1}")
             os.makedirs(run_work)
+            if options.fresh_ext4:
+                mount_fresh_ext4(run_work, options.size_mb)
             os.chmod(run_work, 0o755)
-            good = one_run(cli, source, run_work, options) and good
+            try:
+                good = one_run(cli, source, run_work, options) and good
+            finally:
+                if options.fresh_ext4:
+                    subprocess.run(["umount", run_work], check=False)
+                    os.remove(run_work + ".img")
             if not options.keep:
                 shutil.rmtree(run_work, ignore_errors=True)
         return 0 if good else 1

@@ -198,15 +198,20 @@ int runImapUpload(const CommandLine& line, const std::string& source, const std:
 }
 
 int runImapUploadBeside(const CommandLine& line, const std::string& staging, const std::atomic<bool>& cancel,
-                        const std::function<int(ConversionUpload&)>& convert, const std::string& conversionError)
+                        const std::function<int(ConversionUpload&, std::string&)>& convert)
 {
     int status = 0;
     std::optional<UploadRequest> request = uploadRequest(line, staging, status);
     if (!request)
         return status;
     ConsoleUploadReporter reporter(line.quiet);
-    ConversionUpload upload(std::move(*request), reporter, cancel);
-    if (const int converted = convert(upload); converted >= 0) {
+    ConversionUpload upload(*request, reporter, cancel);
+    if (!upload.start())
+        return uploadResult(line, upload.finish(false), true);
+    std::string conversionError;
+    const int converted = convert(upload, conversionError);
+    if (converted >= 0 && !upload.stopped()) {
+        // The conversion failed: what was on its way is up, the rest is not.
         const UploadSummary summary = upload.finish(false);
         if (!line.quiet && summary.uploaded + summary.alreadyPresent > 0) {
             for (const std::string& text : uploadSummaryLines(summary))
@@ -214,7 +219,16 @@ int runImapUploadBeside(const CommandLine& line, const std::string& staging, con
         }
         return converted;
     }
-    return uploadResult(line, upload.finish(true), conversionError.empty());
+    const int result = uploadResult(line, upload.finish(converted < 0), conversionError.empty());
+    if (result != 0 || conversionError.empty())
+        return result;
+    // Every converted message is up; a failed mailbox, of which the messages converted before
+    // it failed may be up too, goes in a run of its own once mended.
+    if (!line.quiet)
+        printLine(stderr, translate("The mailboxes that could not be converted were not uploaded, or only in "
+                                    "part: upload each on its own once it is mended"));
+    printLine(stdout, conversionError);
+    return 1;
 }
 
 } // namespace tarnwick::cli

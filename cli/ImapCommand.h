@@ -14,10 +14,10 @@ class ConversionUpload;
 
 namespace tarnwick::cli {
 
-/// The private folder for the converted mail of uploads of `source` into the account
-/// and folder the command line names, in the user's cache folder ($XDG_CACHE_HOME/Tarnwick,
-/// else ~/.cache/Tarnwick): the same for the same command, so that a run after an
-/// interruption uploads the very files the first one converted.
+/// The private folder that a conversion for an upload of `source` into the account and
+/// folder the command line names works in, in the user's cache folder
+/// ($XDG_CACHE_HOME/Tarnwick, else ~/.cache/Tarnwick): the same for the same command, so
+/// that a run after one that was killed clears what that one left.
 std::string stagingFolder(const CommandLine& line, const std::string& source);
 
 /// Uploads the Maildir tree `maildir` into the account the command line names;
@@ -26,13 +26,14 @@ std::string stagingFolder(const CommandLine& line, const std::string& source);
 /// printCompleted is false.
 int runImapUpload(const CommandLine& line, const std::string& maildir, const std::atomic<bool>& cancel, bool printCompleted = true);
 
-/// Uploads the private Maildir tree `staging` while `convert` fills it (running the job,
-/// whose reporter tells `upload` of each Maildir it begins): convert returns -1 when the
-/// mail is converted (the upload then goes on to its end, "Completed" printed only when
-/// conversionError is empty by then), else the run's exit status, which is returned
-/// once the batches on their way are up. The password is asked before convert runs.
+/// Uploads the mail that `convert` converts into the private folder `staging` as it
+/// converts it (running the job, whose reporter hands `upload` each Maildir it begins).
+/// The password is asked and the first connection made before convert runs. convert
+/// returns -1 when the mail is converted (with the job's error in its second argument
+/// when it went past failed mailboxes), else the run's exit status, which is returned
+/// once the batches on their way are up, unless the upload stopped first and says why.
 int runImapUploadBeside(const CommandLine& line, const std::string& staging, const std::atomic<bool>& cancel,
-                        const std::function<int(ConversionUpload&)>& convert, const std::string& conversionError);
+                        const std::function<int(ConversionUpload&, std::string&)>& convert);
 
 /// A usage error in --imap or its options (text without "tarnwick-cli: "), checked before
 /// anything is converted; empty when there is none.

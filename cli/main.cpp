@@ -193,9 +193,9 @@ public:
     StagingReporter(bool quiet, tarnwick::ConversionUpload& upload) : progress_(stderr, false), console_(quiet, progress_), upload_(upload)
     {}
     void statusText(const std::string& text) override { console_.statusText(text); }
-    void maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) override
+    tarnwick::MessageReceiver* maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) override
     {
-        upload_.maildirStarted(stagedPath, path);
+        return upload_.maildirStarted(stagedPath, path);
     }
     void summary(const tarnwick::JobSummary& summary) override
     {
@@ -216,14 +216,14 @@ private:
     bool keptGoing_ = false;
 };
 
-// Converts the source into the private Maildir `staging` and marks it complete (the
-// marker holds the job's final line when it went past failed mailboxes, in
-// conversionError). Returns the exit status when the run ends here, else -1.
-int stageForUpload(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store, const std::string& staging,
-                   std::string& conversionError, tarnwick::ConversionUpload& upload)
+// Converts the source in the private folder `staging`, its messages handed to the upload
+// (the job's final line in conversionError when it went past failed mailboxes). Returns
+// the exit status when the run ends here, else -1.
+int convertForUpload(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store, const std::string& staging,
+                     tarnwick::ConversionUpload& upload, std::string& conversionError)
 {
     std::error_code ignored;
-    std::filesystem::remove_all(staging, ignored); // a conversion cut short
+    std::filesystem::remove_all(staging, ignored); // what a killed run left
     std::filesystem::create_directories(staging, ignored);
     std::filesystem::permissions(staging, std::filesystem::perms::owner_all, ignored);
     store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line.operands[0]));
@@ -234,27 +234,19 @@ int stageForUpload(const tarnwick::cli::CommandLine& line, tarnwick::SettingsSto
     store.setVolatile(tarnwick::keys::kOutputLayout, tarnwick::SettingValue(std::string("flat")));
     StagingReporter reporter(line.quiet, upload);
     const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
-    if (outcome != tarnwick::JobOutcome::Completed && !(outcome == tarnwick::JobOutcome::Failed && reporter.keptGoing())) {
-        std::filesystem::remove_all(staging, ignored);
-        writeLine(stdout, reporter.finalText());
-        return outcome == tarnwick::JobOutcome::Canceled ? kExitCanceled : kExitError;
-    }
-    if (outcome == tarnwick::JobOutcome::Failed)
+    if (outcome == tarnwick::JobOutcome::Completed)
+        return -1;
+    if (outcome == tarnwick::JobOutcome::Failed && reporter.keptGoing()) {
         conversionError = reporter.finalText();
-    const std::string complete = staging + "/.tarnwick-converted";
-    std::FILE* marker = std::fopen(complete.c_str(), "w");
-    const bool written = marker && std::fwrite(conversionError.data(), 1, conversionError.size(), marker) == conversionError.size();
-    if (!marker || std::fclose(marker) != 0 || !written) {
-        writeLine(stdout, "Error: could not write \"" + complete + "\"");
-        return kExitError;
+        return -1;
     }
-    return -1;
+    if (!upload.stopped())
+        writeLine(stdout, reporter.finalText());
+    return outcome == tarnwick::JobOutcome::Canceled ? kExitCanceled : kExitError;
 }
 
-// --imap: a Maildir tree is uploaded as it is; a Eudora mailbox or folder is converted
-// into a private Maildir (Maildir++ form), uploaded while the conversion fills it. That
-// copy is kept until every message is on the server, so that a later run uploads the
-// very files this one converted.
+// --imap: a Maildir tree is uploaded as it is; a Eudora mailbox or folder is converted,
+// its messages uploaded as the conversion writes them.
 int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store)
 {
     if (const std::string error = tarnwick::cli::imapUsageError(line); !error.empty())
@@ -263,43 +255,13 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     if (tarnwick::isMaildirTree(source))
         return tarnwick::cli::runImapUpload(line, source, hasCanceled);
     const std::string staging = tarnwick::cli::stagingFolder(line, source);
-    std::string conversionError;
+    const int status = tarnwick::cli::runImapUploadBeside(
+        line, staging, hasCanceled, [&](tarnwick::ConversionUpload& upload, std::string& conversionError) {
+            return convertForUpload(line, store, staging, upload, conversionError);
+        });
     std::error_code ignored;
-    bool converted = false;
-    if (const auto marker = tarnwick::readSmallFile(staging + "/.tarnwick-converted", 4096);
-        marker && std::filesystem::exists(staging + "/.tarnwick-converted", ignored)) {
-        conversionError = *marker;
-        converted = true;
-        if (!line.quiet)
-            writeLine(stderr, tarnwick::translate("Uploading what the last run converted (\"%1\")", {staging}));
-    }
-    const int status = converted ? tarnwick::cli::runImapUpload(line, staging, hasCanceled, conversionError.empty())
-                                 : tarnwick::cli::runImapUploadBeside(
-                                     line, staging, hasCanceled,
-                                     [&](tarnwick::ConversionUpload& upload) {
-                                         const int staged = stageForUpload(line, store, staging, conversionError, upload);
-                                         converted = staged < 0;
-                                         return staged;
-                                     },
-                                     conversionError);
-    if (!converted)
-        return status;
-    if (status != kExitCompleted) {
-        if (!line.quiet)
-            writeLine(stderr, tarnwick::translate("The converted mail stays in \"%1\" for the next run", {staging}));
-        return status;
-    }
     std::filesystem::remove_all(staging, ignored);
-    if (conversionError.empty())
-        return status;
-    // Every converted message is up; a failed mailbox, of which the messages converted before
-    // it failed may be up too, goes in a run of its own once mended.
-    if (!line.quiet)
-        writeLine(stderr,
-                  tarnwick::translate("The mailboxes that could not be converted were not uploaded, or only in "
-                                      "part: upload each on its own once it is mended"));
-    writeLine(stdout, conversionError);
-    return kExitError;
+    return status;
 }
 
 // The process's exit status for how the job ended.

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <utility>
 
 namespace tarnwick {
 namespace {
@@ -216,30 +217,45 @@ bool MaildirFolder::begin()
         return fail(ECANCELED);
     if (tmpFd_ < 0)
         return fail(EBADF);
+    messageSize_ = 0;
+    held_.clear();
+    // A receiver takes a small message from memory: its file is made only if it grows.
+    return receiver_ || openMessageFile();
+}
+
+bool MaildirFolder::openMessageFile()
+{
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now - seconds);
     messageName_ = std::to_string(seconds.count()) + ".M" + std::to_string(micros.count()) + "P" + std::to_string(::getpid()) + token_
         + std::to_string(counter_++) + "." + host_;
     messageFd_ = outputCalls().openAt(tmpFd_, messageName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (messageFd_ < 0)
-        return fail(errno);
-    messageSize_ = 0;
-    return true;
+    return messageFd_ >= 0 || fail(errno);
 }
 
 bool MaildirFolder::append(std::string_view bytes)
 {
     if (stop_ && stop_->load())
         return failMessage(ECANCELED);
+    messageSize_ += bytes.size();
+    if (messageFd_ < 0 && receiver_) {
+        if (held_.size() + bytes.size() <= kHeldBytes) {
+            held_.append(bytes);
+            return true;
+        }
+        if (!openMessageFile() || !writeAll(messageFd_, std::exchange(held_, std::string())))
+            return failMessage(error_);
+    }
     if (!writeAll(messageFd_, bytes))
         return failMessage(error_);
-    messageSize_ += bytes.size();
     return true;
 }
 
-bool MaildirFolder::end(std::string_view flags, std::optional<std::int64_t> instant)
+bool MaildirFolder::end(std::string_view flags, std::optional<std::int64_t> instant, const std::vector<std::string>& keywordNames)
 {
+    if (receiver_)
+        return handOver(flags, instant, keywordNames);
     if (instant) {
         const timespec times[2] = {{static_cast<time_t>(*instant), 0}, {static_cast<time_t>(*instant), 0}};
         ::futimens(messageFd_, times); // a file time the system refuses leaves the message as it is
@@ -257,6 +273,26 @@ bool MaildirFolder::end(std::string_view flags, std::optional<std::int64_t> inst
     if (waiting_.size() < kBatchMessages && waitingBytes_ < kBatchBytes)
         return true;
     return moveBatch();
+}
+
+bool MaildirFolder::handOver(std::string_view flags, std::optional<std::int64_t> instant, const std::vector<std::string>& keywordNames)
+{
+    ReceivedMessage message{std::move(held_), {}, std::string(flags), keywordNames, instant};
+    held_.clear();
+    if (messageFd_ >= 0) {
+        const int closed = outputCalls().close(messageFd_);
+        messageFd_ = -1;
+        if (closed != 0) {
+            const int error = errno;
+            ::unlinkat(tmpFd_, messageName_.c_str(), 0);
+            return fail(error);
+        }
+        message.spoolPath = path_ + "/tmp/" + messageName_;
+    }
+    if (const int error = receiver_->receive(std::move(message)); error != 0)
+        return fail(error); // a spooled file is the receiver's, taken or not
+    ++delivered_;
+    return true;
 }
 
 bool MaildirFolder::moveBatch()
@@ -308,6 +344,8 @@ bool MaildirFolder::finish()
 {
     if (!moveBatch())
         return false;
+    if (receiver_)
+        receiver_->finished();
     return ::fsync(curFd_) == 0 || fail(errno);
 }
 
@@ -317,6 +355,8 @@ void MaildirFolder::discard()
         return;
     if (messageFd_ >= 0)
         failMessage(error_);
+    if (receiver_)
+        receiver_->discarded();
     removeMarked(tmpFd_, token_);
     removeMarked(curFd_, token_);
     ::unlinkat(folderFd_, kKeywordsName, 0);

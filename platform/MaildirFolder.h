@@ -19,6 +19,29 @@ namespace tarnwick {
 
 class FolderHandle;
 
+/// One message as a folder hands it to its receiver: its bytes held, or for a large one
+/// the file in the folder's tmp/ that holds them, which the receiver then owns.
+struct ReceivedMessage {
+    std::string bytes;
+    std::string spoolPath; // set when the bytes are in this file instead
+    std::string flags;     // info flags, as end() was given them
+    std::vector<std::string> keywordNames; // the names of the letters a, b, ... in flags
+    std::optional<std::int64_t> instant;
+};
+
+/// Takes a folder's messages in place of its cur/ (an upload that sends them as the
+/// conversion writes them), on the thread that delivers them.
+class MessageReceiver {
+public:
+    virtual ~MessageReceiver() = default;
+    /// 0, or the errno the delivery fails with (ECANCELED: no more are taken).
+    virtual int receive(ReceivedMessage message) = 0;
+    /// Every message of the folder has been received.
+    virtual void finished() = 0;
+    /// The folder's conversion failed or stopped: those not yet on their way stay behind.
+    virtual void discarded() = 0;
+};
+
 class MaildirFolder {
 public:
     MaildirFolder() = default;
@@ -58,6 +81,11 @@ public:
     /// Makes every later delivery refuse (ECANCELED) once `*stop` is true.
     void stopWhen(const std::atomic<bool>* stop) { stop_ = stop; }
 
+    /// Hands every later message to `receiver` instead of cur/: held in memory up to
+    /// kHeldBytes, in a file of tmp/ beyond. finish() and discard() tell it too.
+    void sendTo(MessageReceiver* receiver) { receiver_ = receiver; }
+    static constexpr std::size_t kHeldBytes = 1u << 20;
+
     /// Writes one message with the info flags `flags` (already in order, such as "RS")
     /// and, when given, the file time `instant` (seconds since 1970); it reaches cur/
     /// with its batch (at most kBatchMessages messages or kBatchBytes bytes) or at
@@ -68,9 +96,10 @@ public:
     /// in tmp/, append() writes to it, end() gives it its flags and file time (it then
     /// waits for its batch as a delivered one does). False (with error()) on failure:
     /// its file is removed.
+    /// `keywordNames` names the keyword letters of `flags`, for a receiver.
     bool begin();
     bool append(std::string_view bytes);
-    bool end(std::string_view flags, std::optional<std::int64_t> instant);
+    bool end(std::string_view flags, std::optional<std::int64_t> instant, const std::vector<std::string>& keywordNames = {});
 
     static constexpr std::size_t kBatchMessages = 512;
     static constexpr std::uint64_t kBatchBytes = 32u << 20;
@@ -104,6 +133,10 @@ private:
     int createAt(int parentFd, const std::string& name, const std::string& path);
     // Makes the waiting messages durable and renames them into cur/.
     bool moveBatch();
+    // Opens the message's file in tmp/.
+    bool openMessageFile();
+    // Hands the message begun to the receiver.
+    bool handOver(std::string_view flags, std::optional<std::int64_t> instant, const std::vector<std::string>& keywordNames);
 
     struct Waiting {
         std::string unique; // its name in tmp/, and the start of its name in cur/
@@ -129,6 +162,8 @@ private:
     std::uint64_t delivered_ = 0;
     int error_ = 0;
     const std::atomic<bool>* stop_ = nullptr;
+    MessageReceiver* receiver_ = nullptr;
+    std::string held_; // the message begun, for the receiver, while it is small
 };
 
 } // namespace tarnwick

@@ -292,7 +292,7 @@ bool MaildirOutput::endMessage()
     const MessageMarks& marks = reader_.finish();
     tally_.add(marks);
     const std::string flags = maildirFlags(marks, keywords_, keywordsLeftOut_);
-    return flush() && folder_.end(flags, head_.instant);
+    return flush() && folder_.end(flags, head_.instant, keywords_);
 }
 
 bool MaildirOutput::finish()

@@ -1058,6 +1058,14 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>フォルダ「%1」を作成しました</translation>
     </message>
     <message>
+        <source>Uploading &quot;%1&quot;...</source>
+        <translation>「%1」をアップロードしています...</translation>
+    </message>
+    <message>
+        <source>%1, message %2</source>
+        <translation>%1、%2 通目のメッセージ</translation>
+    </message>
+    <message>
         <source>Uploading &quot;%1&quot; (%2)...</source>
         <translation>「%1」をアップロードしています (%2)...</translation>
     </message>
@@ -1116,14 +1124,6 @@ Quit Thunderbird first; the folders already there are not touched.</source>
     <message>
         <source>Error: 1 message was not uploaded</source>
         <translation>エラー: 1 通のメッセージをアップロードできませんでした</translation>
-    </message>
-    <message>
-        <source>Uploading what the last run converted (&quot;%1&quot;)</source>
-        <translation>前回の実行で変換したメールをアップロードします (「%1」)</translation>
-    </message>
-    <message>
-        <source>The converted mail stays in &quot;%1&quot; for the next run</source>
-        <translation>変換したメールは次回の実行のために「%1」に残ります</translation>
     </message>
     <message>
         <source>The mailboxes that could not be converted were not uploaded, or only in part: upload each on its own once it is mended</source>

@@ -206,6 +206,91 @@ TEST_F(MaildirStream, AMessageLargerThanWhatIsGathered)
     EXPECT_EQ(files[0].bytes, "\nlast\n");
 }
 
+// Takes what a folder hands over, as an upload does; refuses from the n-th message on.
+class RecordingReceiver final : public MessageReceiver {
+public:
+    int receive(ReceivedMessage message) override
+    {
+        if (refuseFrom > 0 && received.size() + 1 >= refuseFrom) {
+            if (!message.spoolPath.empty())
+                std::filesystem::remove(message.spoolPath);
+            return ECANCELED;
+        }
+        if (!message.spoolPath.empty()) {
+            spooled.push_back(message.spoolPath);
+            message.bytes = testSupport::readFile(message.spoolPath);
+            std::filesystem::remove(message.spoolPath);
+        }
+        received.push_back(std::move(message));
+        return 0;
+    }
+    void finished() override { ++finishes; }
+    void discarded() override { ++discards; }
+
+    std::vector<ReceivedMessage> received;
+    std::vector<std::string> spooled;
+    std::size_t refuseFrom = 0;
+    int finishes = 0;
+    int discards = 0;
+};
+
+TEST_F(MaildirStream, AReceiverTakesEachMessageInsteadOfCur)
+{
+    std::string body;
+    while (body.size() < MaildirFolder::kHeldBytes + 100)
+        body += "a line of a long message\n";
+    const std::string first = "From a Mon Dec 13 18:45:29 2010\nStatus: RO\nX-Keywords: k1\n\nbody\n";
+    const std::string second = "From b\nX-Keywords: k2 k1\n\n" + body;
+    const std::string third = "From c\n\nlast\n";
+    const std::string stream = first + second + third;
+    const std::vector<MessageStart> starts
+        = {{0, {nullptr, 1292262329}}, {first.size(), {nullptr, std::nullopt}}, {first.size() + second.size(), {nullptr, 7}}};
+    const std::vector<Delivered> files = writeInPieces(stream, starts, 65536);
+    ASSERT_EQ(files.size(), 3u);
+    for (const std::size_t refuseFrom : {0, 2}) {
+        RecordingReceiver receiver;
+        receiver.refuseFrom = refuseFrom;
+        const std::string folderPath = dir_ + "/received" + std::to_string(refuseFrom);
+        MaildirFolder folder;
+        ASSERT_EQ(folder.create(folderPath), 0);
+        folder.sendTo(&receiver);
+        MaildirOutput output(folder);
+        bool written = true;
+        for (std::size_t at = 0, next = 0; at < stream.size() && written; at += 65536) {
+            const std::string_view bytes = std::string_view(stream).substr(at, 65536);
+            std::vector<MessageStart> here;
+            for (; next < starts.size() && starts[next].at <= at + bytes.size(); ++next)
+                here.push_back({starts[next].at - at, starts[next].head});
+            written = output.write(&bytes, 1, here.data(), here.size());
+        }
+        written = written && output.finish();
+        EXPECT_TRUE(std::filesystem::is_empty(folderPath + "/cur"));
+        EXPECT_TRUE(std::filesystem::is_empty(folderPath + "/tmp")) << "a spooled message left behind";
+        if (refuseFrom > 0) {
+            // The receiver's refusal is the delivery's failure; what it took stays taken.
+            EXPECT_FALSE(written);
+            EXPECT_EQ(output.error(), ECANCELED);
+            EXPECT_EQ(receiver.received.size(), 1u);
+            folder.discard();
+            EXPECT_EQ(receiver.discards, 1);
+            continue;
+        }
+        ASSERT_TRUE(written) << output.errorText();
+        EXPECT_EQ(receiver.finishes, 1);
+        EXPECT_EQ(folder.delivered(), 3u);
+        ASSERT_EQ(receiver.received.size(), 3u);
+        // Only the message over what is held in memory went through a file of tmp/.
+        EXPECT_EQ(receiver.spooled.size(), 1u);
+        std::vector<Delivered> taken;
+        for (const ReceivedMessage& message : receiver.received)
+            taken.push_back({message.bytes, message.flags, message.instant.value_or(timeOf(files, "ab"))});
+        std::sort(taken.begin(), taken.end());
+        EXPECT_EQ(taken, files);
+        EXPECT_EQ(receiver.received[1].keywordNames, (std::vector<std::string>{"k1", "k2"}));
+        EXPECT_EQ(receiver.received[1].flags, "ab");
+    }
+}
+
 // Injected through the OutputCalls table: the n-th write fails.
 int failingWrite = 0;
 int writes = 0;

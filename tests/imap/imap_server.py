@@ -16,6 +16,8 @@ USERS = {
     "locked": ("locked-secret", ""),
     # Announces APPENDLIMIT (RFC 7889) after login; the server itself takes up to 200K.
     "limited": ("limited-secret", "userdb_imap_capability=+APPENDLIMIT=65536"),
+    # Takes messages of a few megabytes.
+    "large": ("large-secret", "userdb_quota_max_mail_size=8M"),
 }
 
 

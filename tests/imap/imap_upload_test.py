@@ -181,7 +181,7 @@ class ImapUpload(unittest.TestCase):
         client.logout()
         self.assertIn(f"Uploaded {count_text(total)} (", result.stderr)
 
-    def test_a_converted_folder_cut_off_mid_upload_goes_on_from_the_same_files(self):
+    def test_a_converted_folder_cut_off_mid_upload_is_converted_again_and_finished_without_duplicates(self):
         source = os.path.join(REPO, "tests", "data", "eudora", "Windows Eudora Folder")
         if not os.path.isdir(source):
             self.skipTest("no Eudora fixture folder")
@@ -193,10 +193,11 @@ class ImapUpload(unittest.TestCase):
             proxy.stop()
         self.assertTrue(proxy.cut)
         self.assertEqual(first.returncode, 1, first.stderr)
-        self.assertIn("The converted mail stays in", first.stderr)
+        self.assertIn("not uploaded yet", first.stderr)
+        self.assertEqual(os.listdir(os.path.join(self.dir, "cache", "Tarnwick")), [])
         second = self.run_cli(source, top="Resumed", env=cache)
         self.assertEqual(second.returncode, 0, second.stderr + second.stdout)
-        self.assertIn("Uploading what the last run converted", second.stderr)
+        self.assertRegex(second.stderr, r"; [1-9][0-9]* already present, 0 refused, 0 failed")
         self.assertEqual(os.listdir(os.path.join(self.dir, "cache", "Tarnwick")), [])
         client = self.connect()
         typ, listed = client.list('""', "Resumed.*")
@@ -215,12 +216,13 @@ class ImapUpload(unittest.TestCase):
         self.assertEqual(len(bodies), converted)
 
     def test_with_keep_going_a_mailbox_that_fails_to_convert_leaves_the_others_to_upload(self):
-        # Writes over 16 KB fail: the large mailbox cannot be converted, the other can.
+        # Writes over 16 KB fail: the large mailbox's message, too large to be held in memory
+        # on its way, cannot be converted; the other can.
         source = os.path.join(self.dir, "Eudora")
         os.makedirs(source)
         separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
         with open(os.path.join(source, "Large.mbx"), "w", newline="") as f:
-            f.write(separator + "Subject: large\r\n\r\n" + ("y" * 70 + "\r\n") * 400)
+            f.write(separator + "Subject: large\r\n\r\n" + ("y" * 70 + "\r\n") * 16000)
         with open(os.path.join(source, "Small.mbx"), "w", newline="") as f:
             for i in range(3):
                 f.write(separator + f"Subject: small {i}\r\nMessage-ID: <small.{i}@tarnwick.test>\r\n\r\nText {i}.\r\n")
@@ -243,18 +245,19 @@ class ImapUpload(unittest.TestCase):
                     self.assertIn("Uploaded 3 messages", result.stderr)
                     self.assertIn("were not uploaded, or only in part: upload each on its own", result.stderr)
                 else:
-                    self.assertIsNone(small)
-                    self.assertNotIn("Uploaded", result.stderr)
+                    # The job stops at the failure: a mailbox converted whole before it is up whole.
+                    self.assertIn(len(small or []), (0, 3), result.stderr)
+                    self.assertEqual("Uploaded 3 messages" in result.stderr, bool(small), result.stderr)
                 self.assertIsNone(large)
 
-    def test_a_conversion_that_kept_going_still_ends_in_its_error_when_a_later_run_uploads_it(self):
-        # The first run converts (one mailbox fails) but cannot log in; the second
-        # uploads the copy the first one made and still says what was not converted.
+    def test_a_refused_login_stops_before_converting_and_a_run_that_keeps_going_ends_in_the_conversions_error(self):
+        # The first run cannot log in: nothing is converted. The second converts (one mailbox
+        # fails), uploads the other and still says what was not converted.
         source = os.path.join(self.dir, "Eudora")
         os.makedirs(source)
         separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
         with open(os.path.join(source, "Large.mbx"), "w", newline="") as f:
-            f.write(separator + "Subject: large\r\n\r\n" + ("y" * 70 + "\r\n") * 400)
+            f.write(separator + "Subject: large\r\n\r\n" + ("y" * 70 + "\r\n") * 16000)
         with open(os.path.join(source, "Small.mbx"), "w", newline="") as f:
             f.write(separator + "Subject: small\r\nMessage-ID: <later.0@tarnwick.test>\r\n\r\nText.\r\n")
         env = {"XDG_CACHE_HOME": os.path.join(self.dir, "cache")}
@@ -262,22 +265,22 @@ class ImapUpload(unittest.TestCase):
         first = self.run_cli(source, top="Later", extra=("--keep-going",), env=env, preexec=limit,
                              password="not-the-password")
         self.assertEqual(first.returncode, 1, first.stderr)
-        self.assertIn("The converted mail stays in", first.stderr)
-        second = self.run_cli(source, top="Later", extra=("--keep-going",), env=env)
+        self.assertIn("did not accept the login", first.stdout)
+        self.assertNotIn("Processing", first.stderr)
+        self.assertFalse(os.path.isdir(os.path.join(self.dir, "cache", "Tarnwick")))
+        second = self.run_cli(source, top="Later", extra=("--keep-going",), env=env, preexec=limit)
         self.assertEqual(second.returncode, 1, second.stderr + second.stdout)
-        self.assertIn("Uploading what the last run converted", second.stderr)
         self.assertIn("Uploaded 1 message ", second.stderr)
         self.assertTrue(second.stdout.startswith("Error: "), second.stdout)
         self.assertIn("File too large", second.stdout)
 
     def test_mailboxes_converted_while_they_upload_arrive_whole_in_the_folders_the_maildir_output_names(self):
         # "a.b" and "a_b" both become ".a_b": the second mailbox is numbered, as in the
-        # Maildir output; labelled messages wait for their folder's keywords.
+        # Maildir output; labelled messages carry their keywords.
         source = os.path.join(self.dir, "Eudora")
         os.makedirs(source)
         separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
-        # Past the 512 messages the job moves to cur/ at a time, so that some go up before
-        # their mailbox is done.
+        # Past the 200 messages of a batch, so that some go up before their mailbox is done.
         for name, count in (("a.b", 800), ("a_b", 800), ("In", 50)):
             with open(os.path.join(source, name + ".mbx"), "w", newline="") as f:
                 for i in range(count):
@@ -301,6 +304,29 @@ class ImapUpload(unittest.TestCase):
             self.assertTrue(any("Work" in m[0] for m in messages), name)
         client.logout()
 
+    def test_messages_too_large_to_hold_in_memory_arrive_whole_and_leave_nothing_in_the_cache(self):
+        source = os.path.join(self.dir, "Eudora")
+        os.makedirs(source)
+        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
+        with open(os.path.join(source, "Big.mbx"), "w", newline="") as f:
+            for i, size in enumerate((1_600_000, 500, 3_000_000, 1_048_000)):
+                f.write(separator + message_text(i, size, "Big").replace("\n", "\r\n"))
+        reference = os.path.join(self.dir, "reference")
+        os.makedirs(reference)
+        subprocess.run([CLI, "--quiet", "--format", "maildir", source, reference], check=True, capture_output=True,
+                       env=dict(os.environ, XDG_CONFIG_HOME=self.config), stdin=subprocess.DEVNULL)
+        cache = os.path.join(self.dir, "cache")
+        result = self.run_cli(source, user="large", top="Whole", env={"XDG_CACHE_HOME": cache})
+        self.assertEqual(result.returncode, 0, result.stderr + result.stdout)
+        cur = os.path.join(reference, ".Big", "cur")
+        expected = sorted(crlf(pathlib.Path(cur, f).read_bytes()) for f in os.listdir(cur))
+        self.assertGreater(max(map(len, expected)), 2 << 20)
+        client = self.connect("large")
+        messages = self.folder_messages(client, '"Whole.Big"')
+        client.logout()
+        self.assertEqual(sorted(m[2] for m in messages), expected)
+        self.assertEqual([], [name for _, _, files in os.walk(cache) for name in files])
+
     def test_a_run_killed_while_converting_has_uploaded_part_and_the_next_finishes_it_without_duplicates(self):
         count = 12000
         source = os.path.join(self.dir, "Eudora")
@@ -313,10 +339,12 @@ class ImapUpload(unittest.TestCase):
         address = f"imaps://anna@127.0.0.1:{SERVER.tls_port}/Overlap"
         environment = dict(os.environ, TARNWICK_IMAP_PASSWORD="anna-secret", XDG_CONFIG_HOME=self.config,
                            XDG_CACHE_HOME=cache)
+        log = open(os.path.join(self.dir, "killed.err"), "w+")
         process = subprocess.Popen([CLI, "--imap", address, "--imap-ca", SERVER.cert, source], env=environment,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+                                   stdout=subprocess.DEVNULL, stderr=log, stdin=subprocess.DEVNULL)
         home = os.path.join(SERVER.homes, "anna", "Maildir", ".Overlap.Big")
-        converted = lambda: any(".tarnwick-converted" in files for _, _, files in os.walk(cache))
+        # The job's summary ends the conversion.
+        converted = lambda: "Mailboxes converted" in pathlib.Path(log.name).read_text()
         arrived = 0
         deadline = time.time() + 60
         while process.poll() is None and time.time() < deadline and not arrived:
@@ -326,6 +354,7 @@ class ImapUpload(unittest.TestCase):
         still_converting = not converted()
         process.kill()
         process.wait()
+        log.close()
         self.assertTrue(arrived, "nothing arrived while the process ran")
         self.assertTrue(still_converting, "nothing arrived before the conversion was over")
         time.sleep(0.5)  # the server finishes what the killed run sent
