@@ -49,9 +49,14 @@ public:
     void statusText(const std::string& text) override { emit m_dialog.uploadStatus(QString::fromStdString(text)); }
     void progress(std::uint64_t done, std::uint64_t total, std::uint64_t bytes) override
     {
-        emit m_dialog.uploadProgress(done, total, bytes);
+        // While the mail converts, the count of all is not known yet: the bar follows the
+        // conversion, which the upload keeps up with.
+        if (!converting)
+            emit m_dialog.uploadProgress(done, total, bytes);
     }
     void logLine(const std::string& line) override { emit m_dialog.uploadLogged(QString::fromStdString(line)); }
+
+    std::atomic<bool> converting{false};
 
 private:
     MailAccountDialog& m_dialog;
@@ -67,6 +72,14 @@ public:
         return m_upload.maildirStarted(stagedPath, path);
     }
     void logLine(const std::string& line) override { emit m_dialog.uploadLogged(QString::fromStdString(line)); }
+    void progress(const JobProgress& progress) override
+    {
+        if (progress.files == 0)
+            return;
+        const double file = progress.bytes > 0 ? double(progress.bytesDone) / double(progress.bytes) : 0.0;
+        const double done = (double(progress.file > 0 ? progress.file - 1 : 0) + file) / double(progress.files);
+        emit m_dialog.uploadProgress(static_cast<qulonglong>(done * 1000), 1000, 0);
+    }
     void summary(const JobSummary& summary) override
     {
         keptGoing = !summary.stoppedByError && !summary.failures.empty() && summary.notReachedCount == 0 && summary.abandoned.empty();
@@ -344,7 +357,9 @@ void MailAccountDialog::runUpload(UploadRequest& request, const std::string& sta
         const std::string source = std::exchange(request.stagingRoot, staging);
         ConversionUpload upload(request, reporter, m_cancel);
         std::string finalText;
+        reporter.converting = true;
         const bool converted = upload.start() && convertForUpload(source, staging, *this, m_cancel, upload, conversionError, finalText);
+        reporter.converting = false;
         summary = upload.finish(converted);
         std::error_code ignored;
         std::filesystem::remove_all(staging, ignored);
