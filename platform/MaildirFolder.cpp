@@ -260,13 +260,8 @@ bool MaildirFolder::end(std::string_view flags, std::optional<std::int64_t> inst
         const timespec times[2] = {{static_cast<time_t>(*instant), 0}, {static_cast<time_t>(*instant), 0}};
         ::futimens(messageFd_, times); // a file time the system refuses leaves the message as it is
     }
-    const int closed = outputCalls().close(messageFd_);
-    messageFd_ = -1;
-    if (closed != 0) {
-        const int error = errno;
-        ::unlinkat(tmpFd_, messageName_.c_str(), 0);
-        return fail(error);
-    }
+    if (!closeMessageFile())
+        return false;
     waiting_.push_back({std::move(messageName_), ",S=" + std::to_string(messageSize_) + ":2," + std::string(flags)});
     waitingBytes_ += messageSize_;
     ++delivered_;
@@ -275,18 +270,24 @@ bool MaildirFolder::end(std::string_view flags, std::optional<std::int64_t> inst
     return moveBatch();
 }
 
+bool MaildirFolder::closeMessageFile()
+{
+    const int closed = outputCalls().close(messageFd_);
+    messageFd_ = -1;
+    if (closed == 0)
+        return true;
+    const int error = errno;
+    ::unlinkat(tmpFd_, messageName_.c_str(), 0);
+    return fail(error);
+}
+
 bool MaildirFolder::handOver(std::string_view flags, std::optional<std::int64_t> instant, const std::vector<std::string>& keywordNames)
 {
     ReceivedMessage message{std::move(held_), {}, std::string(flags), keywordNames, instant};
     held_.clear();
     if (messageFd_ >= 0) {
-        const int closed = outputCalls().close(messageFd_);
-        messageFd_ = -1;
-        if (closed != 0) {
-            const int error = errno;
-            ::unlinkat(tmpFd_, messageName_.c_str(), 0);
-            return fail(error);
-        }
+        if (!closeMessageFile())
+            return false;
         message.spoolPath = path_ + "/tmp/" + messageName_;
     }
     if (const int error = receiver_->receive(std::move(message)); error != 0)

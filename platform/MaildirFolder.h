@@ -133,8 +133,9 @@ private:
     int createAt(int parentFd, const std::string& name, const std::string& path);
     // Makes the waiting messages durable and renames them into cur/.
     bool moveBatch();
-    // Opens the message's file in tmp/.
+    // Opens the message's file in tmp/; closes it (removed when that fails).
     bool openMessageFile();
+    bool closeMessageFile();
     // Hands the message begun to the receiver.
     bool handOver(std::string_view flags, std::optional<std::int64_t> instant, const std::vector<std::string>& keywordNames);
 
