@@ -497,6 +497,27 @@ class ImapUpload(unittest.TestCase):
         self.assertEqual(len(self.folder_messages(client, "Eudora")), uploaded)
         client.logout()
 
+    def test_converted_mail_a_refusal_names_the_message_and_a_full_mailbox_stops_the_conversion(self):
+        source = os.path.join(self.dir, "Eudora")
+        os.makedirs(source)
+        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
+        with open(os.path.join(source, "In.mbx"), "w", newline="") as f:
+            for i in range(3000):
+                f.write(separator + message_text(i, 300 * 1024 if i == 1 else 1400).replace("\n", "\r\n"))
+        for user in ("anna", "quota"):
+            with self.subTest(user):
+                result = self.run_cli(source, user=user, top="Converted")
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertRegex(result.stderr, r'"Converted/In, message 2" \(\d+ KB\) was refused as too large')
+                if user == "anna":
+                    self.assertIn("Uploaded 2999 messages", result.stderr)
+                    self.assertEqual(result.stdout.strip(), "Error: 1 message was not uploaded")
+                    continue
+                # Stopped by the server: the conversion stops too, well before its end.
+                self.assertRegex(result.stdout, r"(?i)Error: .*quota")
+                self.assertNotIn("Mailboxes converted", result.stderr)
+                self.assertLess(int(re.search(r"Uploaded (\d+) messages? ", result.stderr).group(1)), 30)
+
     def test_a_message_over_the_size_limit_is_refused_once_and_the_others_go(self):
         # anna's server refuses it when it comes (NO [LIMIT]); limited's announces
         # APPENDLIMIT, so it is never sent.
