@@ -109,10 +109,12 @@ def one_run(cli, source, work, options):
 
 
 def mount_fresh_ext4(folder, size_mb):
-    """A new ext4 (mkfs.ext4's defaults) of about four times the corpus, mounted on folder."""
+    """A new ext4 (mkfs.ext4's defaults) of eight times the corpus (the Maildir, the
+    server's copy and an older client's staged copy, with their blocks and inodes), mounted
+    on folder."""
     image = folder + ".img"
     with open(image, "wb") as f:
-        f.truncate(max(1024, 4 * size_mb) << 20)
+        f.truncate(max(1024, 8 * size_mb) << 20)
     subprocess.run(["mkfs.ext4", "-q", "-F", image], check=True)
     subprocess.run(["mount", "-o", "loop", image, folder], check=True)
 
