@@ -172,6 +172,12 @@ QFormLayout* MailAccountDialog::buildAccountForm()
     m_rememberCheck->setObjectName(QStringLiteral("rememberCheck"));
     m_topFolderEdit = new QLineEdit(QStringLiteral("Eudora"), this);
     m_topFolderEdit->setObjectName(QStringLiteral("topFolderEdit"));
+    m_connectionsSpin = new QSpinBox(this);
+    m_connectionsSpin->setObjectName(QStringLiteral("connectionsSpin"));
+    m_connectionsSpin->setRange(1, 10);
+    m_connectionsSpin->setValue(4);
+    m_connectionsSpin->setToolTip(translated("How many connections upload at once. Some providers allow only a few, "
+                                             "and count those of your mail program too."));
     connect(m_serverEdit, &QLineEdit::editingFinished, this, &MailAccountDialog::accountChanged);
     connect(m_userEdit, &QLineEdit::editingFinished, this, &MailAccountDialog::accountChanged);
 
@@ -183,6 +189,7 @@ QFormLayout* MailAccountDialog::buildAccountForm()
     form->addRow(translated("Password:"), m_passwordEdit);
     form->addRow(QString(), m_rememberCheck);
     form->addRow(translated("Into the folder:"), m_topFolderEdit);
+    form->addRow(translated("Connections at once:"), m_connectionsSpin);
     return form;
 }
 
@@ -286,8 +293,8 @@ void MailAccountDialog::storePassword()
 
 void MailAccountDialog::setEditable(bool editable)
 {
-    for (QWidget* widget : std::initializer_list<QWidget*>{m_folderEdit, m_serverEdit, m_portSpin, m_securityCombo, m_userEdit,
-                                                           m_passwordEdit, m_rememberCheck, m_topFolderEdit, m_uploadButton})
+    for (QWidget* widget : std::initializer_list<QWidget*>{m_folderEdit, m_serverEdit, m_portSpin, m_securityCombo, m_userEdit, m_passwordEdit,
+                                                           m_rememberCheck, m_topFolderEdit, m_connectionsSpin, m_uploadButton})
         widget->setEnabled(editable);
     m_buttons->button(QDialogButtonBox::Close)->setText(editable ? translated("Close") : translated("Cancel"));
 }
@@ -330,6 +337,7 @@ void MailAccountDialog::startUpload()
         request.topFolder.push_back(part.toStdString());
     if (request.topFolder.empty())
         request.topFolder.emplace_back("Eudora");
+    request.connections = static_cast<unsigned>(m_connectionsSpin->value());
     for (const std::string& component : request.topFolder)
         account += '/' + component;
     request.stagingRoot = folder.toStdString();

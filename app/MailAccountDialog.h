@@ -73,6 +73,7 @@ private:
     QLineEdit* m_passwordEdit = nullptr;
     QCheckBox* m_rememberCheck = nullptr;
     QLineEdit* m_topFolderEdit = nullptr;
+    QSpinBox* m_connectionsSpin = nullptr;
     QProgressBar* m_progressBar = nullptr;
     QLabel* m_statusLabel = nullptr;
     QPlainTextEdit* m_logView = nullptr;

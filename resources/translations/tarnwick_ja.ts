@@ -922,6 +922,14 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>パスワード:</translation>
     </message>
     <message>
+        <source>Connections at once:</source>
+        <translation>同時接続数:</translation>
+    </message>
+    <message>
+        <source>How many connections upload at once. Some providers allow only a few, and count those of your mail program too.</source>
+        <translation>同時にアップロードする接続の数。プロバイダによっては少数しか許さず、メールソフトの接続も数えます。</translation>
+    </message>
+    <message>
         <source>Into the folder:</source>
         <translation>アップロード先のフォルダ:</translation>
     </message>
