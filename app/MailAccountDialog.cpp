@@ -63,14 +63,10 @@ private:
 };
 
 // The conversion's texts before an upload of Eudora mail, shown as the upload's.
-class StagingReporter final : public BatchReporter {
+class ConversionTextsReporter final : public BatchReporter {
 public:
-    StagingReporter(MailAccountDialog& dialog, ConversionUpload& upload) : m_dialog(dialog), m_upload(upload) {}
+    explicit ConversionTextsReporter(MailAccountDialog& dialog) : m_dialog(dialog) {}
     void statusText(const std::string& text) override { emit m_dialog.uploadStatus(QString::fromStdString(text)); }
-    MessageReceiver* maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) override
-    {
-        return m_upload.maildirStarted(stagedPath, path);
-    }
     void logLine(const std::string& line) override { emit m_dialog.uploadLogged(QString::fromStdString(line)); }
     void progress(const JobProgress& progress) override
     {
@@ -80,43 +76,11 @@ public:
         const double done = (double(progress.file > 0 ? progress.file - 1 : 0) + file) / double(progress.files);
         emit m_dialog.uploadProgress(static_cast<qulonglong>(done * 1000), 1000, 0);
     }
-    void summary(const JobSummary& summary) override
-    {
-        keptGoing = !summary.stoppedByError && !summary.failures.empty() && summary.notReachedCount == 0 && summary.abandoned.empty();
-    }
-    void finalText(const std::string& text) override { final = text; }
-
-    bool keptGoing = false; // mailboxes failed and the job went past them
-    std::string final;
+    void finalText(const std::string&) override {}
 
 private:
     MailAccountDialog& m_dialog;
-    ConversionUpload& m_upload;
 };
-
-// Converts the Eudora mail at source in the private folder `staging`, its messages handed
-// to `upload` (the job's error in conversionError when it went past failed mailboxes).
-// False, with the job's result in finalText, when the conversion did not get through.
-bool convertForUpload(const std::string& source, const std::string& staging, MailAccountDialog& dialog, const std::atomic<bool>& cancel,
-                      ConversionUpload& upload, std::string& conversionError, std::string& finalText)
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(staging, ignored); // what a killed run left
-    std::filesystem::create_directories(staging, ignored);
-    std::filesystem::permissions(staging, std::filesystem::perms::owner_all, ignored);
-    SettingsStore& store = SettingsStore::instance();
-    store.setVolatile(keys::kSourcePath, SettingValue(source));
-    store.setVolatile(keys::kDestinationPath, SettingValue(staging));
-    store.setVolatile(keys::kOutputFormat, SettingValue(std::string("maildir")));
-    store.setVolatile(keys::kOutputLayout, SettingValue(std::string("flat")));
-    StagingReporter reporter(dialog, upload);
-    const JobOutcome outcome = runBatchJob(reporter, cancel);
-    store.clearVolatile();
-    if (outcome == JobOutcome::Failed && reporter.keptGoing)
-        conversionError = reporter.final;
-    finalText = reporter.final;
-    return outcome == JobOutcome::Completed || !conversionError.empty();
-}
 
 } // namespace
 
@@ -364,13 +328,18 @@ void MailAccountDialog::runUpload(UploadRequest& request, const std::string& sta
     } else {
         const std::string source = std::exchange(request.stagingRoot, staging);
         ConversionUpload upload(request, reporter, m_cancel);
-        std::string finalText;
+        ConversionTextsReporter texts(*this);
+        UploadConversion conversion;
         reporter.converting = true;
-        const bool converted = upload.start() && convertForUpload(source, staging, *this, m_cancel, upload, conversionError, finalText);
+        if (upload.start()) {
+            conversion = upload.convert(SettingsStore::instance(), source, texts, m_cancel, m_cancel);
+            SettingsStore::instance().clearVolatile();
+        }
         reporter.converting = false;
+        const bool converted = conversion.converted;
+        if (converted && conversion.outcome == JobOutcome::Failed)
+            conversionError = conversion.finalText;
         summary = upload.finish(converted);
-        std::error_code ignored;
-        std::filesystem::remove_all(staging, ignored);
         if (!converted && !upload.stopped()) {
             // The conversion failed: what was on its way is up, the rest is not.
             QStringList lines;
@@ -378,7 +347,7 @@ void MailAccountDialog::runUpload(UploadRequest& request, const std::string& sta
                 for (const std::string& line : uploadSummaryLines(summary))
                     lines << QString::fromStdString(line);
             }
-            emit uploadFinished(QString::fromStdString(finalText), lines.join(QLatin1Char('\n')), true);
+            emit uploadFinished(QString::fromStdString(conversion.finalText), lines.join(QLatin1Char('\n')), true);
             return;
         }
     }

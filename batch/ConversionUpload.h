@@ -5,6 +5,7 @@
 // short converts again: the conversion gives the same bytes, and the journal knows
 // which of them are up.
 
+#include "batch/BatchJob.h"
 #include "batch/ImapUpload.h"
 
 #include <atomic>
@@ -12,6 +13,17 @@
 #include <vector>
 
 namespace tarnwick {
+
+class SettingsStore;
+
+/// How the conversion for an upload ended.
+struct UploadConversion {
+    JobOutcome outcome = JobOutcome::Failed;
+    /// All converted, or the job went past failed mailboxes (--keep-going): each mailbox
+    /// it converted is whole, and finish(true) sends the rest.
+    bool converted = false;
+    std::string finalText; // the job's "Completed", "Canceled" or "Error: %1"
+};
 
 class ConversionUpload {
 public:
@@ -24,19 +36,28 @@ public:
     /// when the upload cannot begin (finish() says why).
     bool start() { return upload_.start(); }
 
-    /// For the job's reporter (BatchReporter::maildirStarted), on the job's thread: the
-    /// folder's place is the first of its names not taken in the tree, as the job
-    /// places each Maildir before it begins the next and nothing else writes there.
-    MessageReceiver* maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path);
+    /// Runs the job that converts `source` (with the store's other settings as they are:
+    /// the caller may set some volatile) in the staging folder, emptied first, each
+    /// Maildir's messages handed to this upload. `reporter` gets the job's texts,
+    /// progress and summary; its final text is returned instead.
+    UploadConversion convert(SettingsStore& store, const std::string& source, BatchReporter& reporter,
+                             const std::atomic<bool>& cancel, const std::atomic<bool>& stopsAtOnce);
 
     /// The upload has stopped: the conversion has no more reason to go on.
     bool stopped() const { return upload_.stopped(); }
 
     /// The conversion is over: with `converted`, messages it wrote as files (a folder it
-    /// could not name for the upload) go too. Waits for the batches on their way; the summary.
-    UploadSummary finish(bool converted) { return upload_.finish(converted); }
+    /// could not name for the upload) go too. Waits for the batches on their way, then
+    /// removes the staging folder; the summary.
+    UploadSummary finish(bool converted);
 
 private:
+    class JobReporter;
+    // The receiver of a Maildir the job begins: the folder's place is the first of its
+    // names not taken in the tree, as the job places each Maildir before it begins the
+    // next and nothing else writes there.
+    MessageReceiver* maildirStarted(const std::vector<std::string>& path);
+
     std::string stagingRoot_;
     MessageUpload upload_;
 };

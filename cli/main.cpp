@@ -186,63 +186,26 @@ void listEncodings()
         writeLine(stdout, std::to_string(entry.encoding) + '\t' + entry.name);
 }
 
-// The conversion before an upload: its lines and summary on standard error; its
-// result only when it failed (the upload's result is the run's last line).
-class StagingReporter : public tarnwick::BatchReporter {
-public:
-    StagingReporter(bool quiet, tarnwick::ConversionUpload& upload) : progress_(stderr, false), console_(quiet, progress_), upload_(upload)
-    {}
-    void statusText(const std::string& text) override { console_.statusText(text); }
-    tarnwick::MessageReceiver* maildirStarted(const std::string& stagedPath, const std::vector<std::string>& path) override
-    {
-        return upload_.maildirStarted(stagedPath, path);
-    }
-    void summary(const tarnwick::JobSummary& summary) override
-    {
-        console_.summary(summary);
-        keptGoing_ = !summary.stoppedByError && !summary.failures.empty() && summary.notReachedCount == 0 && summary.abandoned.empty();
-    }
-    void finalText(const std::string& text) override { final_ = text; }
-    const std::string& finalText() const { return final_; }
-    /// Mailboxes failed and the job went on past them (--keep-going): what was
-    /// converted is whole and goes up.
-    bool keptGoing() const { return keptGoing_; }
-
-private:
-    tarnwick::cli::ConsoleProgress progress_;
-    ConsoleReporter console_;
-    tarnwick::ConversionUpload& upload_;
-    std::string final_;
-    bool keptGoing_ = false;
-};
-
-// Converts the source in the private folder `staging`, its messages handed to the upload
-// (the job's final line in conversionError when it went past failed mailboxes). Returns
-// the exit status when the run ends here, else -1.
-int convertForUpload(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store, const std::string& staging,
-                     tarnwick::ConversionUpload& upload, std::string& conversionError)
+// Converts the source for the upload, its lines and summary on standard error; the
+// job's result only when it failed and the upload has not stopped (the upload's result
+// is then the run's last line). Returns the exit status when the run ends here, else -1
+// (the job's final line in conversionError when it went past failed mailboxes).
+int convertForUpload(const tarnwick::cli::CommandLine& line, tarnwick::SettingsStore& store, tarnwick::ConversionUpload& upload,
+                     std::string& conversionError)
 {
-    std::error_code ignored;
-    std::filesystem::remove_all(staging, ignored); // what a killed run left
-    std::filesystem::create_directories(staging, ignored);
-    std::filesystem::permissions(staging, std::filesystem::perms::owner_all, ignored);
-    store.setVolatile(tarnwick::keys::kSourcePath, tarnwick::SettingValue(line.operands[0]));
-    store.setVolatile(tarnwick::keys::kDestinationPath, tarnwick::SettingValue(staging));
     for (const auto& [key, value] : line.settings)
         store.setVolatile(key, value);
-    store.setVolatile(tarnwick::keys::kOutputFormat, tarnwick::SettingValue(std::string("maildir")));
-    store.setVolatile(tarnwick::keys::kOutputLayout, tarnwick::SettingValue(std::string("flat")));
-    StagingReporter reporter(line.quiet, upload);
-    const tarnwick::JobOutcome outcome = tarnwick::runBatchJob(reporter, hasCanceled, stopsAtOnce);
-    if (outcome == tarnwick::JobOutcome::Completed)
-        return -1;
-    if (outcome == tarnwick::JobOutcome::Failed && reporter.keptGoing()) {
-        conversionError = reporter.finalText();
+    tarnwick::cli::ConsoleProgress progress(stderr, false);
+    ConsoleReporter reporter(line.quiet, progress);
+    const tarnwick::UploadConversion conversion = upload.convert(store, line.operands[0], reporter, hasCanceled, stopsAtOnce);
+    if (conversion.converted) {
+        if (conversion.outcome == tarnwick::JobOutcome::Failed)
+            conversionError = conversion.finalText;
         return -1;
     }
     if (!upload.stopped())
-        writeLine(stdout, reporter.finalText());
-    return outcome == tarnwick::JobOutcome::Canceled ? kExitCanceled : kExitError;
+        writeLine(stdout, conversion.finalText);
+    return conversion.outcome == tarnwick::JobOutcome::Canceled ? kExitCanceled : kExitError;
 }
 
 // --imap: a Maildir tree is uploaded as it is; a Eudora mailbox or folder is converted,
@@ -254,14 +217,10 @@ int uploadIntoMailAccount(const tarnwick::cli::CommandLine& line, tarnwick::Sett
     const std::string source = tarnwick::standardizePath(line.operands[0]);
     if (tarnwick::isMaildirTree(source))
         return tarnwick::cli::runImapUpload(line, source, hasCanceled);
-    const std::string staging = tarnwick::cli::stagingFolder(line, source);
-    const int status = tarnwick::cli::runImapUploadBeside(
-        line, staging, hasCanceled, [&](tarnwick::ConversionUpload& upload, std::string& conversionError) {
-            return convertForUpload(line, store, staging, upload, conversionError);
-        });
-    std::error_code ignored;
-    std::filesystem::remove_all(staging, ignored);
-    return status;
+    return tarnwick::cli::runImapUploadBeside(line, tarnwick::cli::stagingFolder(line, source), hasCanceled,
+                                              [&](tarnwick::ConversionUpload& upload, std::string& conversionError) {
+                                                  return convertForUpload(line, store, upload, conversionError);
+                                              });
 }
 
 // The process's exit status for how the job ended.

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,6 +153,16 @@ std::string uploadStagingFolder(const std::string& account, const std::string& s
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     const std::string base = joinPath(xdg && xdg[0] == '/' ? std::string(xdg) : joinPath(homeDirectory(), ".cache"), "Tarnwick");
     return joinPath(base, "upload-" + sha256Hex(account + '\n' + source).substr(0, 24));
+}
+
+bool makeEmptyPrivateFolder(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::remove_all(path, error); // links are removed, not followed
+    error.clear();
+    std::filesystem::create_directories(path, error);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, error);
+    return !error && std::filesystem::is_directory(path, error);
 }
 
 std::optional<std::string> readSmallFile(const std::string& path, std::uint64_t limit)

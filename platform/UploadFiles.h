@@ -47,11 +47,15 @@ std::string uploadJournalPath(const std::string& user, const std::string& host);
 /// Whether the folder is a Maildir tree (its own cur/, or Maildir++ ".NAME" folders).
 bool isMaildirTree(const std::string& folder);
 
-/// The private folder for the converted mail of uploads of `source` into `account`
-/// (user@host/top folder), in the user's cache folder ($XDG_CACHE_HOME/Tarnwick, else
-/// ~/.cache/Tarnwick): the same for the same account and source, so that a run after
-/// an interruption uploads the very files the first one converted.
+/// The private folder that the conversions for uploads of `source` into `account`
+/// (user@host/top folder) work in, in the user's cache folder ($XDG_CACHE_HOME/Tarnwick,
+/// else ~/.cache/Tarnwick): the same for the same account and source, so that a run
+/// clears what a killed one left there.
 std::string uploadStagingFolder(const std::string& account, const std::string& source);
+
+/// Makes `path` a new empty folder only its owner may enter (what was there before is
+/// removed first). False when it cannot be made.
+bool makeEmptyPrivateFolder(const std::string& path);
 
 /// Reads a file a part at a time (a missing file reads as empty).
 class ChunkReader {
