@@ -4,11 +4,14 @@
 #include "batch/MaildirNaming.h"
 #include "platform/FileSystem.h"
 #include "platform/Localization.h"
+#include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/ProfileFolders.h"
 #include "platform/SettingsStore.h"
 #include "platform/UploadFiles.h"
 #include "settings/SettingsKeys.h"
+
+#include <cerrno>
 
 namespace tarnwick {
 
@@ -50,6 +53,16 @@ ConversionUpload::ConversionUpload(const UploadRequest& request, UploadReporter&
     : stagingRoot_(request.stagingRoot), upload_(request, reporter, cancel)
 {}
 
+bool ConversionUpload::start()
+{
+    if (const int error = lock_.acquire(stagingRoot_ + ".lock"); error != 0) {
+        lockError_ = error == EWOULDBLOCK ? translate("Another upload of the same mail into this account is running")
+                                          : translate("Could not lock \"%1\": %2", {stagingRoot_ + ".lock", systemErrorText(error)});
+        return false;
+    }
+    return upload_.start();
+}
+
 UploadConversion ConversionUpload::convert(SettingsStore& store, const std::string& source, BatchReporter& reporter,
                                            const std::atomic<bool>& cancel, const std::atomic<bool>& stopsAtOnce)
 {
@@ -67,6 +80,10 @@ UploadConversion ConversionUpload::convert(SettingsStore& store, const std::stri
 UploadSummary ConversionUpload::finish(bool converted)
 {
     UploadSummary summary = upload_.finish(converted);
+    if (!lock_.held()) {
+        summary.stopReason = lockError_; // the folder is another run's
+        return summary;
+    }
     removeFolderTree(stagingRoot_);
     return summary;
 }

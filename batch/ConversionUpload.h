@@ -7,6 +7,7 @@
 
 #include "batch/BatchJob.h"
 #include "batch/ImapUpload.h"
+#include "platform/UploadFiles.h"
 
 #include <atomic>
 #include <string>
@@ -32,9 +33,10 @@ public:
     /// threads and the job's.
     ConversionUpload(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel);
 
-    /// Opens the journal and the first connection, before anything is converted: false
-    /// when the upload cannot begin (finish() says why).
-    bool start() { return upload_.start(); }
+    /// Takes the lock of the staging folder (one run at a time converts and uploads the
+    /// same mail into the same account), then opens the journal and the first connection,
+    /// before anything is converted: false when the upload cannot begin (finish() says why).
+    bool start();
 
     /// Runs the job that converts `source` (with the store's other settings as they are:
     /// the caller may set some volatile) in the staging folder, emptied first, each
@@ -43,8 +45,8 @@ public:
     UploadConversion convert(SettingsStore& store, const std::string& source, BatchReporter& reporter,
                              const std::atomic<bool>& cancel, const std::atomic<bool>& stopsAtOnce);
 
-    /// The upload has stopped: the conversion has no more reason to go on.
-    bool stopped() const { return upload_.stopped(); }
+    /// The upload has stopped (or never began): the conversion has no reason to go on.
+    bool stopped() const { return !lock_.held() || upload_.stopped(); }
 
     /// The conversion is over: with `converted`, messages it wrote as files (a folder it
     /// could not name for the upload) go too. Waits for the batches on their way, then
@@ -59,6 +61,8 @@ private:
     MessageReceiver* maildirStarted(const std::vector<std::string>& path);
 
     std::string stagingRoot_;
+    RunLock lock_;
+    std::string lockError_;
     MessageUpload upload_;
 };
 

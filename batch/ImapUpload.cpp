@@ -536,7 +536,7 @@ public:
     bool start()
     {
         if (std::string error = shared_.journal.open(shared_.request.journalPath); !error.empty()) {
-            shared_.summary.stopReason = error;
+            shared_.stopWith(error);
             return false;
         }
         shared_.reporter.statusText(translate("Connecting to %1...", {shared_.request.account.host}));

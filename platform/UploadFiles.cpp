@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,6 +154,31 @@ std::string uploadStagingFolder(const std::string& account, const std::string& s
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     const std::string base = joinPath(xdg && xdg[0] == '/' ? std::string(xdg) : joinPath(homeDirectory(), ".cache"), "Tarnwick");
     return joinPath(base, "upload-" + sha256Hex(account + '\n' + source).substr(0, 24));
+}
+
+RunLock::~RunLock()
+{
+    if (fd_ < 0)
+        return;
+    ::unlink(path_.c_str()); // while held: a run that opened it before fails to lock it
+    ::close(fd_);
+}
+
+int RunLock::acquire(const std::string& path)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(parentPath(path), ignored);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+    fd_ = fd;
+    path_ = path;
+    return 0;
 }
 
 bool makeEmptyPrivateFolder(const std::string& path)

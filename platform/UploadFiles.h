@@ -53,6 +53,25 @@ bool isMaildirTree(const std::string& folder);
 /// clears what a killed one left there.
 std::string uploadStagingFolder(const std::string& account, const std::string& source);
 
+/// An exclusive lock (flock) on a file, so that two runs never work on the same thing at
+/// once. The file is removed when the lock is let go.
+class RunLock {
+public:
+    RunLock() = default;
+    ~RunLock();
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+    /// Takes the lock on the file `path` (made, with its folder, where missing) without
+    /// waiting: 0, EWOULDBLOCK when another process holds it, or another errno.
+    int acquire(const std::string& path);
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
 /// Makes `path` a new empty folder only its owner may enter (what was there before is
 /// removed first). False when it cannot be made.
 bool makeEmptyPrivateFolder(const std::string& path);

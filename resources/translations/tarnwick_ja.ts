@@ -1066,6 +1066,14 @@ Quit Thunderbird first; the folders already there are not touched.</source>
         <translation>フォルダ「%1」を作成しました</translation>
     </message>
     <message>
+        <source>Another upload of the same mail into this account is running</source>
+        <translation>同じメールをこのアカウントにアップロードする別の処理が実行中です</translation>
+    </message>
+    <message>
+        <source>Could not lock &quot;%1&quot;: %2</source>
+        <translation>「%1」をロックできませんでした: %2</translation>
+    </message>
+    <message>
         <source>Uploading &quot;%1&quot;...</source>
         <translation>「%1」をアップロードしています...</translation>
     </message>

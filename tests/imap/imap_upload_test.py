@@ -327,6 +327,39 @@ class ImapUpload(unittest.TestCase):
         self.assertEqual(sorted(m[2] for m in messages), expected)
         self.assertEqual([], [name for _, _, files in os.walk(cache) for name in files])
 
+    def test_a_second_run_of_the_same_upload_is_refused_while_the_first_runs(self):
+        count = 6000
+        source = os.path.join(self.dir, "Eudora")
+        os.makedirs(source)
+        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
+        with open(os.path.join(source, "In.mbx"), "w", newline="") as f:
+            for i in range(count):
+                f.write(separator + message_text(i, 1000, "Twice").replace("\n", "\r\n"))
+        cache = os.path.join(self.dir, "cache")
+        address = f"imaps://anna@127.0.0.1:{SERVER.tls_port}/Twice"
+        environment = dict(os.environ, TARNWICK_IMAP_PASSWORD="anna-secret", XDG_CONFIG_HOME=self.config,
+                           XDG_CACHE_HOME=cache)
+        command = [CLI, "--imap", address, "--imap-ca", SERVER.cert, source]
+        first = subprocess.Popen(command, env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                 stdin=subprocess.DEVNULL)
+        folder = os.path.join(cache, "Tarnwick")
+        deadline = time.time() + 30
+        while first.poll() is None and time.time() < deadline and not (
+                os.path.isdir(folder) and any(name.endswith(".lock") for name in os.listdir(folder))):
+            time.sleep(0.002)
+        second = subprocess.run(command, env=environment, capture_output=True, text=True, timeout=60,
+                                stdin=subprocess.DEVNULL)
+        out, err = first.communicate(timeout=120)
+        self.assertEqual(first.returncode, 0, err + out)
+        self.assertEqual(second.returncode, 1, second.stderr + second.stdout)
+        self.assertEqual(second.stdout.strip(), "Error: Another upload of the same mail into this account is running")
+        self.assertEqual(os.listdir(folder), [])
+        client = self.connect()
+        ids = [email.message_from_bytes(m[2])["Message-ID"] for m in self.folder_messages(client, "Twice.In")]
+        client.logout()
+        self.assertEqual(len(ids), count)
+        self.assertEqual(len(set(ids)), count, "a message arrived twice")
+
     def test_a_run_killed_while_converting_has_uploaded_part_and_the_next_finishes_it_without_duplicates(self):
         count = 12000
         source = os.path.join(self.dir, "Eudora")
