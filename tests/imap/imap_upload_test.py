@@ -267,7 +267,7 @@ class ImapUpload(unittest.TestCase):
         self.assertEqual(first.returncode, 1, first.stderr)
         self.assertIn("did not accept the login", first.stdout)
         self.assertNotIn("Processing", first.stderr)
-        self.assertFalse(os.path.isdir(os.path.join(self.dir, "cache", "Tarnwick")))
+        self.assertEqual(os.listdir(os.path.join(self.dir, "cache", "Tarnwick")), [])
         second = self.run_cli(source, top="Later", extra=("--keep-going",), env=env, preexec=limit)
         self.assertEqual(second.returncode, 1, second.stderr + second.stdout)
         self.assertIn("Uploaded 1 message ", second.stderr)
