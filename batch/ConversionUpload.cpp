@@ -4,14 +4,12 @@
 #include "batch/MaildirNaming.h"
 #include "platform/FileSystem.h"
 #include "platform/Localization.h"
-#include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/ProfileFolders.h"
 #include "platform/SettingsStore.h"
 #include "platform/UploadFiles.h"
 #include "settings/SettingsKeys.h"
 
-#include <cerrno>
 
 namespace tarnwick {
 
@@ -55,12 +53,8 @@ ConversionUpload::ConversionUpload(const UploadRequest& request, UploadReporter&
 
 bool ConversionUpload::start()
 {
-    if (const int error = lock_.acquire(stagingRoot_ + ".lock"); error != 0) {
-        lockError_ = error == EWOULDBLOCK ? translate("Another upload of the same mail into this account is running")
-                                          : translate("Could not lock \"%1\": %2", {stagingRoot_ + ".lock", systemErrorText(error)});
-        return false;
-    }
-    return upload_.start();
+    lockError_ = takeUploadLock(lock_, stagingRoot_ + ".lock");
+    return lockError_.empty() && upload_.start();
 }
 
 UploadConversion ConversionUpload::convert(SettingsStore& store, const std::string& source, BatchReporter& reporter,

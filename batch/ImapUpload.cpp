@@ -6,6 +6,7 @@
 #include "platform/FolderListing.h"
 #include "platform/Localization.h"
 #include "platform/MappedFile.h"
+#include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/UploadFiles.h"
 
@@ -977,7 +978,26 @@ std::string_view withCrlf(std::string_view message, std::string& buffer)
 
 UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel)
 {
+    // The account and folder, not the port or the way in, as for a conversion's private folder.
+    std::string account = request.account.user + '@' + request.account.host;
+    for (const std::string& component : request.topFolder)
+        account += '/' + component;
+    RunLock lock;
+    if (std::string refused = takeUploadLock(lock, uploadStagingFolder(account, request.stagingRoot) + ".lock"); !refused.empty()) {
+        UploadSummary summary;
+        summary.stopReason = std::move(refused);
+        return summary;
+    }
     return Uploader(request, reporter, cancel).uploadTree();
+}
+
+std::string takeUploadLock(RunLock& lock, const std::string& path)
+{
+    const int error = lock.acquire(path);
+    if (error == 0)
+        return {};
+    return error == EWOULDBLOCK ? translate("Another upload of the same mail into this account is running")
+                                : translate("Could not lock \"%1\": %2", {path, systemErrorText(error)});
 }
 
 std::vector<std::string> uploadSummaryLines(const UploadSummary& summary)

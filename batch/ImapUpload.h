@@ -7,6 +7,7 @@
 
 #include "platform/ImapSession.h"
 #include "platform/MaildirFolder.h"
+#include "platform/UploadFiles.h"
 
 #include <atomic>
 #include <cstdint>
@@ -79,8 +80,13 @@ std::string_view withCrlf(std::string_view message, std::string& buffer);
 
 /// Uploads the Maildir++ tree at request.stagingRoot. Stops early on a refused login or
 /// certificate, a quota or limit, connections lost more often than retryDelaysMs allows,
-/// or cancel.
+/// or cancel. One run at a time uploads the same tree into the same account: a second
+/// stops at once (takeUploadLock).
 UploadSummary uploadMaildir(const UploadRequest& request, UploadReporter& reporter, const std::atomic<bool>& cancel);
+
+/// Takes `lock` on the lock file `path` of an upload: empty, or why it cannot be had
+/// ("Another upload of the same mail into this account is running").
+std::string takeUploadLock(RunLock& lock, const std::string& path);
 
 /// An upload fed message by message as a conversion writes them, on the conversion's
 /// thread: each folder's messages go up in batches over the connections while the

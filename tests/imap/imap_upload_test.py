@@ -3,6 +3,8 @@ Usage: imap_upload_test.py TARNWICK_CLI   (exit 77 when Dovecot cannot run here)
 
 import calendar
 import email
+import fcntl
+import hashlib
 import imaplib
 import mailbox
 import os
@@ -72,6 +74,20 @@ class ImapUpload(unittest.TestCase):
         result = subprocess.run(command, env=environment, capture_output=True, text=True, timeout=120,
                                 stdin=subprocess.DEVNULL, preexec_fn=preexec)
         return result
+
+    def large_mailbox(self, name, count):
+        """A Eudora folder holding NAME.mbx with count messages of about 1 KB; its path."""
+        source = os.path.join(self.dir, "Eudora")
+        os.makedirs(source)
+        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
+        with open(os.path.join(source, name + ".mbx"), "w", newline="") as f:
+            for i in range(count):
+                f.write(separator + message_text(i, 1000, name).replace("\n", "\r\n"))
+        return source
+
+    def cli_environment(self, cache):
+        """anna's password, this test's settings and cache folder, for a run started by hand."""
+        return dict(os.environ, TARNWICK_IMAP_PASSWORD="anna-secret", XDG_CONFIG_HOME=self.config, XDG_CACHE_HOME=cache)
 
     def connect(self, user="anna"):
         client = imaplib.IMAP4_SSL("127.0.0.1", SERVER.tls_port,
@@ -329,16 +345,10 @@ class ImapUpload(unittest.TestCase):
 
     def test_a_second_run_of_the_same_upload_is_refused_while_the_first_runs(self):
         count = 6000
-        source = os.path.join(self.dir, "Eudora")
-        os.makedirs(source)
-        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
-        with open(os.path.join(source, "In.mbx"), "w", newline="") as f:
-            for i in range(count):
-                f.write(separator + message_text(i, 1000, "Twice").replace("\n", "\r\n"))
+        source = self.large_mailbox("In", count)
         cache = os.path.join(self.dir, "cache")
         address = f"imaps://anna@127.0.0.1:{SERVER.tls_port}/Twice"
-        environment = dict(os.environ, TARNWICK_IMAP_PASSWORD="anna-secret", XDG_CONFIG_HOME=self.config,
-                           XDG_CACHE_HOME=cache)
+        environment = self.cli_environment(cache)
         command = [CLI, "--imap", address, "--imap-ca", SERVER.cert, source]
         first = subprocess.Popen(command, env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                  stdin=subprocess.DEVNULL)
@@ -360,18 +370,26 @@ class ImapUpload(unittest.TestCase):
         self.assertEqual(len(ids), count)
         self.assertEqual(len(set(ids)), count, "a message arrived twice")
 
+    def test_a_maildir_tree_that_another_run_is_uploading_into_the_account_is_refused(self):
+        root = stage(os.path.join(self.dir, "stage"), {"": [(message_text(1), "S")]})
+        cache = os.path.join(self.dir, "cache")
+        key = hashlib.sha256(f"anna@127.0.0.1/Held\n{root}".encode()).hexdigest()[:24]
+        os.makedirs(os.path.join(cache, "Tarnwick"))
+        with open(os.path.join(cache, "Tarnwick", f"upload-{key}.lock"), "w") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            refused = self.run_cli(root, top="Held", env={"XDG_CACHE_HOME": cache})
+        self.assertEqual(refused.returncode, 1, refused.stderr)
+        self.assertEqual(refused.stdout.strip(), "Error: Another upload of the same mail into this account is running")
+        result = self.run_cli(root, top="Held", env={"XDG_CACHE_HOME": cache})
+        self.assertEqual(result.returncode, 0, result.stderr + result.stdout)
+        self.assertIn("Uploaded 1 message ", result.stderr)
+
     def test_a_run_killed_while_converting_has_uploaded_part_and_the_next_finishes_it_without_duplicates(self):
         count = 12000
-        source = os.path.join(self.dir, "Eudora")
-        os.makedirs(source)
-        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
-        with open(os.path.join(source, "Big.mbx"), "w", newline="") as f:
-            for i in range(count):
-                f.write(separator + message_text(i, 1000, "Big").replace("\n", "\r\n"))
+        source = self.large_mailbox("Big", count)
         cache = os.path.join(self.dir, "cache")
         address = f"imaps://anna@127.0.0.1:{SERVER.tls_port}/Overlap"
-        environment = dict(os.environ, TARNWICK_IMAP_PASSWORD="anna-secret", XDG_CONFIG_HOME=self.config,
-                           XDG_CACHE_HOME=cache)
+        environment = self.cli_environment(cache)
         log = open(os.path.join(self.dir, "killed.err"), "w+")
         process = subprocess.Popen([CLI, "--imap", address, "--imap-ca", SERVER.cert, source], env=environment,
                                    stdout=subprocess.DEVNULL, stderr=log, stdin=subprocess.DEVNULL)
