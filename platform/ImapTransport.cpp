@@ -263,8 +263,14 @@ long ImapTransport::read(void* buffer, std::size_t size)
                 return -1;
             }
         }
-        if (n == 0)
+        if (n == 0) {
+            // Said as a failure, not as the end of the stream: libetpan, handed the end in
+            // the middle of an answer, may ask again for ever or crash freeing what it
+            // half read (a cut "[PERMANENTFLAGS ("), where a failure ends its parse cleanly.
             closedByPeer_ = true;
+            error_ = std::string("the connection to ") + host_ + " was closed";
+            return -1;
+        }
         remember(static_cast<const char*>(buffer), static_cast<std::size_t>(n));
         return n;
     }

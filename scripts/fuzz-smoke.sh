@@ -43,7 +43,8 @@ for target in "${targets[@]}"; do
     "$binary" "${replay[@]}" >"$log" 2>&1 || status=$?
   fi
   if ((status == 0)); then
-    "$binary" -max_total_time="$seconds" -print_final_stats=1 -dict="$root/fuzz/eudora.dict" \
+    # -timeout: an input that runs for 30 s is a hang to report, not one to wait 20 minutes for.
+    "$binary" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 -dict="$root/fuzz/eudora.dict" \
       -artifact_prefix="$build/fuzz/$target-" "$work" "$root/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
   fi
   rm -rf "$work"

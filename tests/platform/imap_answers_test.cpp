@@ -148,6 +148,10 @@ TEST(ImapAnswers, ALoginThatFailsSaysWhy)
         {"* BYE Shutting down\r\n", ImapFailure::Refused},
         {"* OK ready\r\n", ImapFailure::Connection},
         {"", ImapFailure::Connection},
+        // Cut off in the middle of an answer: libetpan, told of the end rather than of a
+        // failure, crashed freeing the half-read list.
+        {"* OK ready\r\n* OK [PERMANENTFLAGS (", ImapFailure::Connection},
+        {"* OK ready\r\n* FLAGS (\\Seen", ImapFailure::Connection},
     };
     for (const auto& c : cases) {
         Replay replay(c.answers);
