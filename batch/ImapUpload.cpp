@@ -127,7 +127,13 @@ struct Outgoing {
     std::string_view bytes() const { return file ? file->bytes() : std::string_view(held); }
 };
 
-struct Batch;
+struct FolderRun;
+
+struct Batch {
+    FolderRun* run = nullptr;
+    std::vector<Outgoing> messages;
+    std::uint64_t bytes = 0;
+};
 
 struct FolderRun {
     std::vector<std::string> components; // with the top folder
@@ -138,13 +144,8 @@ struct FolderRun {
     UploadedFolder tally;
     bool keywordsAllowed = true;
     bool unusable = false; // cannot be created: its messages fail
-    Batch* filling = nullptr; // the batch of a folder fed message by message
-};
-
-struct Batch {
-    FolderRun* run = nullptr;
-    std::vector<Outgoing> messages;
-    std::uint64_t bytes = 0;
+    bool fed = false; // its messages are handed over one by one, into `filling`
+    Batch filling;
 };
 
 bool stopsTheRun(ImapFailure failure)
@@ -576,7 +577,8 @@ public:
     FolderRun& openFolder(const std::vector<std::string>& components)
     {
         FolderRun& run = startRun(components, {});
-        run.filling = &filling_.emplace_back(Batch{&run, {}, 0});
+        run.fed = true;
+        run.filling.run = &run;
         statusUploading(run, 0);
         return run;
     }
@@ -596,25 +598,24 @@ public:
                 return true;
             }
         }
-        admit(run, *run.filling, std::move(message));
-        return sendIfFull(*run.filling);
+        admit(run, run.filling, std::move(message));
+        return sendIfFull(run.filling);
     }
 
     /// The folder's last messages go; with `sent` false they stay behind (its
     /// conversion failed), counted as not uploaded yet.
     void closeFolder(FolderRun& run, bool sent)
     {
-        if (!run.filling || run.filling->messages.empty())
+        if (run.filling.messages.empty())
             return;
         if (sent) {
-            dispatch(std::exchange(*run.filling, Batch{&run, {}, 0}));
+            dispatch(std::exchange(run.filling, Batch{&run, {}, 0}));
             return;
         }
         std::lock_guard lock(shared_.mutex);
-        run.tally.messages -= run.filling->messages.size();
-        shared_.summary.messages -= run.filling->messages.size();
-        run.filling->messages.clear();
-        run.filling->bytes = 0;
+        run.tally.messages -= run.filling.messages.size();
+        shared_.summary.messages -= run.filling.messages.size();
+        run.filling = Batch{&run, {}, 0};
     }
 
     /// Messages left as files in the staged tree (by a folder that had no receiver) go too.
@@ -647,7 +648,7 @@ public:
             thread.join();
         shared_.note(shared_.journal.commit());
         for (const FolderRun& run : runs_) {
-            if (run.tally.messages > 0 || !run.filling)
+            if (run.tally.messages > 0 || !run.fed)
                 shared_.summary.folders.push_back(run.tally);
         }
         return shared_.summary;
@@ -779,7 +780,6 @@ private:
 
     Shared shared_;
     std::deque<FolderRun> runs_;
-    std::deque<Batch> filling_;
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::vector<std::thread> threads_;
     bool finished_ = false;

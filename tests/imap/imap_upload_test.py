@@ -75,15 +75,29 @@ class ImapUpload(unittest.TestCase):
                                 stdin=subprocess.DEVNULL, preexec_fn=preexec)
         return result
 
-    def large_mailbox(self, name, count):
-        """A Eudora folder holding NAME.mbx with count messages of about 1 KB; its path."""
+    def eudora_folder(self, mailboxes):
+        """A Eudora folder of mailboxes {name: [message text, LF lines]}, written as Windows
+        Eudora does (CR LF, each after its separator line); its path."""
         source = os.path.join(self.dir, "Eudora")
         os.makedirs(source)
         separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
-        with open(os.path.join(source, name + ".mbx"), "w", newline="") as f:
-            for i in range(count):
-                f.write(separator + message_text(i, 1000, name).replace("\n", "\r\n"))
+        for name, texts in mailboxes.items():
+            with open(os.path.join(source, name + ".mbx"), "w", newline="") as f:
+                for text in texts:
+                    f.write(separator + text.replace("\n", "\r\n"))
         return source
+
+    def large_mailbox(self, name, count):
+        """A Eudora folder holding NAME.mbx with count messages of about 1 KB; its path."""
+        return self.eudora_folder({name: [message_text(i, 1000, name) for i in range(count)]})
+
+    def maildir_reference(self, source):
+        """The --format maildir conversion of source, for what the server should hold; its path."""
+        reference = os.path.join(self.dir, "reference")
+        os.makedirs(reference)
+        subprocess.run([CLI, "--quiet", "--format", "maildir", source, reference], check=True, capture_output=True,
+                       env=dict(os.environ, XDG_CONFIG_HOME=self.config), stdin=subprocess.DEVNULL)
+        return reference
 
     def cli_environment(self, cache):
         """anna's password, this test's settings and cache folder, for a run started by hand."""
@@ -223,10 +237,7 @@ class ImapUpload(unittest.TestCase):
             bodies += [m[2] for m in self.folder_messages(client, name)]
         client.logout()
         self.assertEqual(len(bodies), len(set(bodies)), "a message arrived twice")
-        reference = os.path.join(self.dir, "reference")
-        os.makedirs(reference)
-        subprocess.run([CLI, "--quiet", "--format", "maildir", source, reference], check=True, capture_output=True,
-                       env=dict(os.environ, XDG_CONFIG_HOME=self.config), stdin=subprocess.DEVNULL)
+        reference = self.maildir_reference(source)
         converted = sum(len(os.listdir(os.path.join(reference, name, "cur"))) for name in os.listdir(reference)
                         if name.startswith("."))
         self.assertEqual(len(bodies), converted)
@@ -234,14 +245,9 @@ class ImapUpload(unittest.TestCase):
     def test_with_keep_going_a_mailbox_that_fails_to_convert_leaves_the_others_to_upload(self):
         # Writes over 16 KB fail: the large mailbox's message, too large to be held in memory
         # on its way, cannot be converted; the other can.
-        source = os.path.join(self.dir, "Eudora")
-        os.makedirs(source)
-        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
-        with open(os.path.join(source, "Large.mbx"), "w", newline="") as f:
-            f.write(separator + "Subject: large\r\n\r\n" + ("y" * 70 + "\r\n") * 16000)
-        with open(os.path.join(source, "Small.mbx"), "w", newline="") as f:
-            for i in range(3):
-                f.write(separator + f"Subject: small {i}\r\nMessage-ID: <small.{i}@tarnwick.test>\r\n\r\nText {i}.\r\n")
+        source = self.eudora_folder({
+            "Large": ["Subject: large\n\n" + ("y" * 70 + "\n") * 16000],
+            "Small": [f"Subject: small {i}\nMessage-ID: <small.{i}@tarnwick.test>\n\nText {i}.\n" for i in range(3)]})
         cache = os.path.join(self.dir, "cache")
         limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (16384, 16384))
         for keep_going in (False, True):
@@ -269,13 +275,9 @@ class ImapUpload(unittest.TestCase):
     def test_a_refused_login_stops_before_converting_and_a_run_that_keeps_going_ends_in_the_conversions_error(self):
         # The first run cannot log in: nothing is converted. The second converts (one mailbox
         # fails), uploads the other and still says what was not converted.
-        source = os.path.join(self.dir, "Eudora")
-        os.makedirs(source)
-        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
-        with open(os.path.join(source, "Large.mbx"), "w", newline="") as f:
-            f.write(separator + "Subject: large\r\n\r\n" + ("y" * 70 + "\r\n") * 16000)
-        with open(os.path.join(source, "Small.mbx"), "w", newline="") as f:
-            f.write(separator + "Subject: small\r\nMessage-ID: <later.0@tarnwick.test>\r\n\r\nText.\r\n")
+        source = self.eudora_folder({
+            "Large": ["Subject: large\n\n" + ("y" * 70 + "\n") * 16000],
+            "Small": ["Subject: small\nMessage-ID: <later.0@tarnwick.test>\n\nText.\n"]})
         env = {"XDG_CACHE_HOME": os.path.join(self.dir, "cache")}
         limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (16384, 16384))
         first = self.run_cli(source, top="Later", extra=("--keep-going",), env=env, preexec=limit,
@@ -293,19 +295,11 @@ class ImapUpload(unittest.TestCase):
     def test_mailboxes_converted_while_they_upload_arrive_whole_in_the_folders_the_maildir_output_names(self):
         # "a.b" and "a_b" both become ".a_b": the second mailbox is numbered, as in the
         # Maildir output; labelled messages carry their keywords.
-        source = os.path.join(self.dir, "Eudora")
-        os.makedirs(source)
-        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
         # Past the 200 messages of a batch, so that some go up before their mailbox is done.
-        for name, count in (("a.b", 800), ("a_b", 800), ("In", 50)):
-            with open(os.path.join(source, name + ".mbx"), "w", newline="") as f:
-                for i in range(count):
-                    labelled = "X-Keywords: Work\n" if i % 7 == 0 else ""
-                    f.write(separator + (labelled + message_text(i, 300, name)).replace("\n", "\r\n"))
-        reference = os.path.join(self.dir, "reference")
-        os.makedirs(reference)
-        subprocess.run([CLI, "--quiet", "--format", "maildir", source, reference], check=True, capture_output=True,
-                       env=dict(os.environ, XDG_CONFIG_HOME=self.config), stdin=subprocess.DEVNULL)
+        source = self.eudora_folder({
+            name: [("X-Keywords: Work\n" if i % 7 == 0 else "") + message_text(i, 300, name) for i in range(count)]
+            for name, count in (("a.b", 800), ("a_b", 800), ("In", 50))})
+        reference = self.maildir_reference(source)
         result = self.run_cli(source, top="Beside", env={"XDG_CACHE_HOME": os.path.join(self.dir, "cache")})
         self.assertEqual(result.returncode, 0, result.stderr + result.stdout)
         client = self.connect()
@@ -321,16 +315,9 @@ class ImapUpload(unittest.TestCase):
         client.logout()
 
     def test_messages_too_large_to_hold_in_memory_arrive_whole_and_leave_nothing_in_the_cache(self):
-        source = os.path.join(self.dir, "Eudora")
-        os.makedirs(source)
-        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
-        with open(os.path.join(source, "Big.mbx"), "w", newline="") as f:
-            for i, size in enumerate((1_600_000, 500, 3_000_000, 1_048_000)):
-                f.write(separator + message_text(i, size, "Big").replace("\n", "\r\n"))
-        reference = os.path.join(self.dir, "reference")
-        os.makedirs(reference)
-        subprocess.run([CLI, "--quiet", "--format", "maildir", source, reference], check=True, capture_output=True,
-                       env=dict(os.environ, XDG_CONFIG_HOME=self.config), stdin=subprocess.DEVNULL)
+        source = self.eudora_folder(
+            {"Big": [message_text(i, size, "Big") for i, size in enumerate((1_600_000, 500, 3_000_000, 1_048_000))]})
+        reference = self.maildir_reference(source)
         cache = os.path.join(self.dir, "cache")
         result = self.run_cli(source, user="large", top="Whole", env={"XDG_CACHE_HOME": cache})
         self.assertEqual(result.returncode, 0, result.stderr + result.stdout)
@@ -549,12 +536,7 @@ class ImapUpload(unittest.TestCase):
         client.logout()
 
     def test_converted_mail_a_refusal_names_the_message_and_a_full_mailbox_stops_the_conversion(self):
-        source = os.path.join(self.dir, "Eudora")
-        os.makedirs(source)
-        separator = "From ???@??? Tue May 06 07:08:09 2003\r\n"
-        with open(os.path.join(source, "In.mbx"), "w", newline="") as f:
-            for i in range(3000):
-                f.write(separator + message_text(i, 300 * 1024 if i == 1 else 1400).replace("\n", "\r\n"))
+        source = self.eudora_folder({"In": [message_text(i, 300 * 1024 if i == 1 else 1400) for i in range(3000)]})
         for user in ("anna", "quota"):
             with self.subTest(user):
                 result = self.run_cli(source, user=user, top="Converted")
